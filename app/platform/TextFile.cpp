@@ -1,0 +1,178 @@
+#include "TextFile.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <iconv.h>
+
+namespace {
+
+// One conversion through iconv; strict decides whether a bad sequence fails or becomes '?'.
+std::optional<QByteArray> convert(const char* to, const char* from, const QByteArray& in, bool strict,
+                                  int unitSize)
+{
+    iconv_t cd = iconv_open(to, from);
+    if (cd == reinterpret_cast<iconv_t>(-1))
+        return std::nullopt;
+    QByteArray out;
+    out.resize(in.size() * 4 + 16);
+    char* inPtr = const_cast<char*>(in.constData());
+    size_t inLeft = static_cast<size_t>(in.size());
+    char* outPtr = out.data();
+    size_t outLeft = static_cast<size_t>(out.size());
+    bool ok = true;
+    while (inLeft > 0) {
+        if (iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) != static_cast<size_t>(-1))
+            continue;
+        if (errno == E2BIG) {
+            const qsizetype used = outPtr - out.data();
+            out.resize(out.size() * 2);
+            outPtr = out.data() + used;
+            outLeft = static_cast<size_t>(out.size() - used);
+            continue;
+        }
+        if (strict) {
+            ok = false;
+            break;
+        }
+        // Skip one unconvertible input unit and put a question mark in its place.
+        if (outLeft < 1) {
+            const qsizetype used = outPtr - out.data();
+            out.resize(out.size() * 2);
+            outPtr = out.data() + used;
+            outLeft = static_cast<size_t>(out.size() - used);
+        }
+        *outPtr++ = '?';
+        --outLeft;
+        const size_t skip = std::min<size_t>(inLeft, static_cast<size_t>(unitSize));
+        inPtr += skip;
+        inLeft -= skip;
+    }
+    iconv_close(cd);
+    if (!ok)
+        return std::nullopt;
+    out.resize(outPtr - out.data());
+    return out;
+}
+
+} // namespace
+
+namespace TextFile {
+
+std::optional<QString> decode(const QByteArray& bytes)
+{
+    auto utf8 = convert("UTF-8", "CP932", bytes, true, 1);
+    if (!utf8)
+        return std::nullopt;
+    return QString::fromUtf8(*utf8);
+}
+
+QByteArray encode(const QString& text)
+{
+    // UTF-16 units in, so a skipped unit is two bytes; surrogate pairs give two '?'.
+    const QByteArray utf16(reinterpret_cast<const char*>(text.utf16()), text.size() * 2);
+    auto out = convert("CP932", "UTF-16LE", utf16, false, 2);
+    return out ? *out : QByteArray();
+}
+
+std::optional<QString> readAll(const QString& path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QByteArray bytes = f.readAll();
+    if (f.error() != QFileDevice::NoError)
+        return std::nullopt;
+    return decode(bytes);
+}
+
+std::optional<QStringList> readLines(const QString& path)
+{
+    auto text = readAll(path);
+    if (!text)
+        return std::nullopt;
+    QStringList lines;
+    const QString& t = *text;
+    qsizetype start = 0;
+    for (qsizetype i = 0; i < t.size(); ++i) {
+        if (t[i] == u'\r' || t[i] == u'\n') {
+            lines.append(t.mid(start, i - start));
+            if (t[i] == u'\r' && i + 1 < t.size() && t[i + 1] == u'\n')
+                ++i;
+            start = i + 1;
+        }
+    }
+    if (start < t.size())
+        lines.append(t.mid(start));
+    return lines;
+}
+
+bool writeWholeBytes(const QString& path, const QByteArray& bytes, QString* error)
+{
+    // Our own temporary-write-rename: QSaveFile was seen to report success after a short write.
+    auto fail = [&](const char* what) {
+        if (error)
+            *error = QString::fromLatin1(what) + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(errno));
+        return false;
+    };
+    const QFileInfo info(path);
+    QByteArray tmpl = QFile::encodeName(info.absolutePath() + QStringLiteral("/.") + info.fileName() + QStringLiteral(".XXXXXX"));
+    const int fd = ::mkstemp(tmpl.data());
+    if (fd < 0)
+        return fail("create");
+    const char* p = bytes.constData();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, p, size_t(left));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (n == 0)
+                errno = ENOSPC;
+            const int saved = errno;
+            ::close(fd);
+            ::unlink(tmpl.constData());
+            errno = saved;
+            return fail("write");
+        }
+        p += n;
+        left -= n;
+    }
+    ::fchmod(fd, 0644);
+    if (::fsync(fd) != 0 || ::close(fd) != 0) {
+        const int saved = errno;
+        ::unlink(tmpl.constData());
+        errno = saved;
+        return fail("flush");
+    }
+    if (::rename(tmpl.constData(), QFile::encodeName(info.absoluteFilePath()).constData()) != 0) {
+        const int saved = errno;
+        ::unlink(tmpl.constData());
+        errno = saved;
+        return fail("rename");
+    }
+    return true;
+}
+
+bool writeWhole(const QString& path, const QString& text, QString* error)
+{
+    return writeWholeBytes(path, encode(text), error);
+}
+
+bool append(const QString& path, const QString& text)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
+        return false;
+    const QByteArray bytes = encode(text);
+    const bool ok = f.write(bytes) == bytes.size();
+    f.close();
+    return ok && f.error() == QFileDevice::NoError;
+}
+
+} // namespace TextFile

@@ -1,0 +1,31 @@
+#pragma once
+// Text files as the station stores them: Shift-JIS (CP932) bytes, CR LF line ends.
+// Inside the program text is QString; bytes exist only here.
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+namespace TextFile {
+
+// CP932 bytes to text; nothing when the bytes are not valid CP932.
+std::optional<QString> decode(const QByteArray& bytes);
+// Text to CP932 bytes; a character CP932 cannot hold becomes "?".
+QByteArray encode(const QString& text);
+
+// Reads the whole file and splits it into lines (CR LF, a lone CR or a lone LF end a line).
+// Nothing when the file cannot be read or is not CP932 text.
+std::optional<QStringList> readLines(const QString& path);
+// Reads the whole file as text.
+std::optional<QString> readAll(const QString& path);
+
+// Replaces the file whole and safely: a temporary file in the same directory,
+// flushed to disk, then renamed over the old one. The old file stays on failure.
+bool writeWhole(const QString& path, const QString& text, QString* error = nullptr);
+bool writeWholeBytes(const QString& path, const QByteArray& bytes, QString* error = nullptr);
+
+// Appends text to the file, creating it when missing.
+bool append(const QString& path, const QString& text);
+
+} // namespace TextFile
