@@ -1,0 +1,101 @@
+#pragma once
+// Device link to one I/O unit over Modbus TCP (unit id 1, TCP port = ParallelPort).
+//
+// Time-out: TimeOut is in seconds and bounds the connect and every response.
+// TimeOut 0 (and anything below it), which the probe uses, means a short wait of
+// kZeroTimeOutMs milliseconds, so a probe of a missing unit never blocks the window for long.
+//
+// Connection: kept open while the link stays aimed at the same IP and ParallelPort;
+// a changed IP or ParallelPort, or any failed exchange, closes it and the next
+// operation connects afresh. Closing after a time-out is what keeps a late reply
+// from being read as the answer to the next request.
+//
+// Read snapshot: the first GetAnalog of a poll reads input registers 0..5 in one
+// request and the first GetPin(6, ..) reads discrete inputs 0..7 in one; later reads
+// of the same port are answered from that copy. The copy is dropped when any property
+// is written (callers write them before every exchange), on SetPin and SetDirp, on any
+// error, and once it is older than kSnapshotAgeMs, so a value never outlives its poll.
+
+#include "DeviceLink.h"
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+struct _modbus;
+
+class VARNIX : public DeviceLink {
+public:
+    static constexpr int kZeroTimeOutMs = 1000;
+    static constexpr int kSnapshotAgeMs = 200;
+    static constexpr int kUnitId = 1;
+
+    VARNIX();
+    ~VARNIX() override;
+    VARNIX(const VARNIX&) = delete;
+    VARNIX& operator=(const VARNIX&) = delete;
+
+    void setIP(const QString& ip) override;
+    void setLcdPort(int16_t port) override;
+    void setParallelPort(int16_t port) override;
+    void setSerialPort(int16_t port) override;
+    void setBaudRate(const QString& bps) override;
+    void setTimeOut(int32_t seconds) override;
+
+    QString IP() const override { return ip_; }
+    int16_t LcdPort() const override { return lcdPort_; }
+    int16_t ParallelPort() const override { return parallelPort_; }
+    int16_t SerialPort() const override { return serialPort_; }
+    QString BaudRate() const override { return baudRate_; }
+    int32_t TimeOut() const override { return timeOut_; }
+
+    int16_t GetDirp(int32_t port, int16_t pin) override;
+    void SetDirp(int32_t port, int16_t pin, int32_t direction) override;
+    int16_t GetAnalog(int32_t port, int16_t channel) override;
+    int32_t GetPin(int32_t port, int16_t pin) override;
+    void SetPin(int32_t port, int16_t pin, int32_t level) override;
+
+    // Whether a connection is open now (for tests and the benchmark).
+    bool isConnected() const { return ctx_ != nullptr; }
+    // How many connections this link has opened so far.
+    int connectCount() const { return connects_; }
+
+private:
+    using Clock = std::chrono::steady_clock;
+
+    struct PortASnapshot {
+        uint16_t regs[6];
+        Clock::time_point taken;
+    };
+    struct PortBSnapshot {
+        uint8_t bits[8];
+        Clock::time_point taken;
+    };
+
+    void ensureConnected();
+    void disconnect();
+    void dropSnapshots();
+    [[noreturn]] void fail(const std::string& what, int err);
+    [[noreturn]] void badArgument(const std::string& what);
+    int timeoutMs() const;
+    std::string target() const;
+    bool fresh(Clock::time_point taken) const;
+
+    QString ip_;
+    int16_t lcdPort_ = 0;
+    int16_t parallelPort_ = 0;
+    int16_t serialPort_ = 0;
+    QString baudRate_;
+    int32_t timeOut_ = 0;
+
+    _modbus* ctx_ = nullptr;
+    std::string connectedIp_;
+    int connectedPort_ = 0;
+    int connects_ = 0;
+    // A unit that refuses the whole-port read (exception) is read register by register
+    // for as long as the connection lasts.
+    bool portABlockRefused_ = false;
+    std::optional<PortASnapshot> portA_;
+    std::optional<PortBSnapshot> portB_;
+};
