@@ -1,0 +1,544 @@
+#include "UnitSim.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sstream>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace unitsim {
+
+namespace {
+
+constexpr uint8_t kIllegalFunction = 0x01;
+constexpr uint8_t kIllegalAddress = 0x02;
+constexpr uint8_t kIllegalValue = 0x03;
+constexpr uint8_t kDeviceFailure = 0x04;
+
+// Room temperature: 22 degrees at 2.024 raw per degree.
+constexpr double kRawPerDegree = 2.024;
+constexpr int kDriftAnalog = 8;
+constexpr int kDriftTemp = 4;           // about two degrees either way
+constexpr auto kDriftPeriod = std::chrono::milliseconds(1000);
+constexpr size_t kMaxInput = 64 * 1024;  // a client flooding a mute unit is cut off
+
+uint16_t be16(const std::string& s, size_t at)
+{
+    return static_cast<uint16_t>((static_cast<uint8_t>(s[at]) << 8) | static_cast<uint8_t>(s[at + 1]));
+}
+
+void put16(std::string& s, uint16_t v)
+{
+    s.push_back(static_cast<char>(v >> 8));
+    s.push_back(static_cast<char>(v & 0xFF));
+}
+
+bool setNonBlocking(int fd)
+{
+    const int flags = fcntl(fd, F_GETFL, 0);
+    return flags != -1 && fcntl(fd, F_SETFL, flags | O_NONBLOCK) != -1;
+}
+
+bool parseInt(const std::string& text, long& out)
+{
+    if (text.empty())
+        return false;
+    char* end = nullptr;
+    errno = 0;
+    const long v = std::strtol(text.c_str(), &end, 10);
+    if (errno != 0 || *end != '\0')
+        return false;
+    out = v;
+    return true;
+}
+
+} // namespace
+
+void UnitState::reset(int unitIndex)
+{
+    for (int ch = 0; ch < 4; ++ch)
+        base[ch] = static_cast<uint16_t>(200 + 150 * ch + (unitIndex * 7) % 50);
+    base[4] = 0;
+    base[5] = static_cast<uint16_t>(std::lround(22.0 * kRawPerDegree));
+    for (int ch = 0; ch < kInputRegs; ++ch) {
+        input[ch] = base[ch];
+        pinned[ch] = false;
+    }
+    // Port A pins start as analogue inputs, port B pins as inputs.
+    for (int r = 0; r < kHolding; ++r)
+        holding[r] = r < 6 ? 2 : (r < 8 ? 0 : 1);
+    for (auto& c : coil)
+        c = 0;
+    for (int p = 0; p < kDiscrete; ++p)
+        inputLevel[p] = static_cast<uint8_t>((p + unitIndex) % 3 == 0);
+}
+
+bool UnitState::discrete(int pin) const
+{
+    // An output pin shows what its coil drives; an input pin what is applied to it.
+    return holding[8 + pin] == 0 ? coil[pin] != 0 : inputLevel[pin] != 0;
+}
+
+void UnitState::drift(std::mt19937& rng)
+{
+    std::uniform_int_distribution<int> step(-1, 1);
+    for (int ch = 0; ch < kInputRegs; ++ch) {
+        if (ch == 4 || pinned[ch])
+            continue;
+        const int span = ch == 5 ? kDriftTemp : kDriftAnalog;
+        int v = input[ch] + step(rng);
+        if (v < base[ch] - span)
+            v = base[ch] - span;
+        if (v > base[ch] + span)
+            v = base[ch] + span;
+        input[ch] = static_cast<uint16_t>(v < 0 ? 0 : v);
+    }
+}
+
+std::string exceptionPdu(uint8_t function, uint8_t code)
+{
+    std::string r;
+    r.push_back(static_cast<char>(function | 0x80));
+    r.push_back(static_cast<char>(code));
+    return r;
+}
+
+std::string handlePdu(UnitState& u, const std::string& pdu)
+{
+    const uint8_t fc = static_cast<uint8_t>(pdu[0]);
+    if (fc != 1 && fc != 2 && fc != 3 && fc != 4 && fc != 5 && fc != 6)
+        return exceptionPdu(fc, kIllegalFunction);
+    if (pdu.size() != 5)
+        return exceptionPdu(fc, kIllegalValue);
+    const uint16_t addr = be16(pdu, 1);
+    const uint16_t arg = be16(pdu, 3);
+    std::string r;
+    r.push_back(static_cast<char>(fc));
+
+    switch (fc) {
+    case 1:
+    case 2: {
+        const int limit = fc == 1 ? UnitState::kCoils : UnitState::kDiscrete;
+        if (arg < 1 || arg > 2000)
+            return exceptionPdu(fc, kIllegalValue);
+        if (addr + arg > limit)
+            return exceptionPdu(fc, kIllegalAddress);
+        const int bytes = (arg + 7) / 8;
+        r.push_back(static_cast<char>(bytes));
+        for (int b = 0; b < bytes; ++b) {
+            uint8_t v = 0;
+            for (int bit = 0; bit < 8; ++bit) {
+                const int i = b * 8 + bit;
+                if (i >= arg)
+                    break;
+                const bool on = fc == 1 ? u.coil[addr + i] != 0 : u.discrete(addr + i);
+                if (on)
+                    v |= static_cast<uint8_t>(1u << bit);
+            }
+            r.push_back(static_cast<char>(v));
+        }
+        return r;
+    }
+    case 3:
+    case 4: {
+        const int limit = fc == 3 ? UnitState::kHolding : UnitState::kInputRegs;
+        if (arg < 1 || arg > 125)
+            return exceptionPdu(fc, kIllegalValue);
+        if (addr + arg > limit)
+            return exceptionPdu(fc, kIllegalAddress);
+        r.push_back(static_cast<char>(arg * 2));
+        for (int i = 0; i < arg; ++i)
+            put16(r, fc == 3 ? u.holding[addr + i] : u.input[addr + i]);
+        return r;
+    }
+    case 5: {
+        const bool portB = addr < 8;
+        const bool portA = addr >= 16 && addr < UnitState::kCoils;
+        if (!portA && !portB)
+            return exceptionPdu(fc, kIllegalAddress);
+        if (arg != 0xFF00 && arg != 0x0000)
+            return exceptionPdu(fc, kIllegalValue);
+        u.coil[addr] = arg == 0xFF00;
+        return pdu;
+    }
+    case 6: {
+        if (addr >= UnitState::kHolding || addr == 6 || addr == 7)
+            return exceptionPdu(fc, kIllegalAddress);
+        if (arg > (addr < 6 ? 2 : 1))
+            return exceptionPdu(fc, kIllegalValue);
+        // Port A pins are analogue inputs when set to input and say so.
+        u.holding[addr] = (addr < 6 && arg != 0) ? 2 : arg;
+        return pdu;
+    }
+    }
+    return exceptionPdu(fc, kIllegalFunction);
+}
+
+bool Server::listenUnit(Unit& u, int port, std::string& error)
+{
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd == -1) {
+        error = std::string("socket: ") + std::strerror(errno);
+        return false;
+    }
+    const int one = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(static_cast<uint16_t>(port));
+    if (inet_pton(AF_INET, u.ip.c_str(), &sa.sin_addr) != 1) {
+        close(fd);
+        error = "bad address " + u.ip;
+        return false;
+    }
+    if (bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == -1 || listen(fd, 64) == -1 ||
+        !setNonBlocking(fd)) {
+        error = u.ip + ":" + std::to_string(port) + ": " + std::strerror(errno);
+        close(fd);
+        return false;
+    }
+    u.listenFd = fd;
+    return true;
+}
+
+bool Server::start(int units, const std::string& first, int port, std::string& error)
+{
+    in_addr a{};
+    if (inet_pton(AF_INET, first.c_str(), &a) != 1) {
+        error = "bad address " + first;
+        return false;
+    }
+    units_.assign(static_cast<size_t>(units), Unit{});
+    const uint32_t host = ntohl(a.s_addr);
+    for (int i = 0; i < units; ++i) {
+        in_addr ai{};
+        ai.s_addr = htonl(host + static_cast<uint32_t>(i));
+        char text[INET_ADDRSTRLEN];
+        inet_ntop(AF_INET, &ai, text, sizeof text);
+        units_[i].ip = text;
+        units_[i].state.reset(i);
+    }
+
+    // Port 0 means any free port below 32768: the device table keeps ports as int16, and
+    // the kernel's own choice would come from the ephemeral range above that. Every unit
+    // must get the same port; if one address has it taken, try another.
+    std::uniform_int_distribution<int> pick(20000, 32767);
+    for (int attempt = 0; attempt < (port == 0 ? 200 : 1); ++attempt) {
+        port_ = port == 0 ? pick(rng_) : port;
+        bool all = true;
+        for (int i = 0; i < units && all; ++i)
+            all = listenUnit(units_[i], port_, error);
+        if (all)
+            return true;
+        for (int i = 0; i < units; ++i)
+            closeUnit(i);
+    }
+    return false;
+}
+
+void Server::closeUnit(int unitIndex)
+{
+    Unit& u = units_[unitIndex];
+    if (u.listenFd != -1) {
+        close(u.listenFd);
+        u.listenFd = -1;
+    }
+    for (auto& c : conns_)
+        if (c->unit == unitIndex)
+            closeConn(*c);
+}
+
+void Server::closeConn(Conn& c)
+{
+    if (c.fd != -1) {
+        close(c.fd);
+        c.fd = -1;
+    }
+    c.pending.clear();
+}
+
+void Server::accept(int unitIndex)
+{
+    Unit& u = units_[unitIndex];
+    for (;;) {
+        const int fd = accept4(u.listenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd == -1)
+            return;
+        const int one = 1;
+        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        auto c = std::make_unique<Conn>();
+        c->fd = fd;
+        c->unit = unitIndex;
+        conns_.push_back(std::move(c));
+    }
+}
+
+void Server::readConn(Conn& c)
+{
+    char buf[4096];
+    for (;;) {
+        const ssize_t n = recv(c.fd, buf, sizeof buf, 0);
+        if (n == 0 || (n == -1 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
+            closeConn(c);
+            return;
+        }
+        if (n == -1) {
+            if (errno == EINTR)
+                continue;
+            break;
+        }
+        c.in.append(buf, static_cast<size_t>(n));
+        if (c.in.size() > kMaxInput) {
+            closeConn(c);
+            return;
+        }
+    }
+
+    Unit& u = units_[c.unit];
+    // MBAP header: transaction id, protocol id 0, length of unit id + PDU, unit id.
+    while (c.in.size() >= 7) {
+        const uint16_t tid = be16(c.in, 0);
+        const uint16_t proto = be16(c.in, 2);
+        const uint16_t len = be16(c.in, 4);
+        if (proto != 0 || len < 2 || len > 254) {
+            closeConn(c);  // not Modbus TCP; there is no way to find the next frame
+            return;
+        }
+        if (c.in.size() < 6u + len)
+            break;
+        const char unitId = c.in[6];
+        const std::string pdu = c.in.substr(7, len - 1u);
+        c.in.erase(0, 6u + len);
+        if (u.mode == Mode::Mute)
+            continue;
+        const std::string reply = u.mode == Mode::Exception
+                                      ? exceptionPdu(static_cast<uint8_t>(pdu[0]), kDeviceFailure)
+                                      : handlePdu(u.state, pdu);
+        std::string adu;
+        put16(adu, tid);
+        put16(adu, 0);
+        put16(adu, static_cast<uint16_t>(reply.size() + 1));
+        adu.push_back(unitId);
+        adu += reply;
+        if (u.slowMs > 0 || !c.pending.empty())
+            c.pending.push_back({Clock::now() + std::chrono::milliseconds(u.slowMs), adu});
+        else
+            c.out += adu;
+    }
+    flushConn(c);
+}
+
+void Server::flushConn(Conn& c)
+{
+    while (c.fd != -1 && !c.out.empty()) {
+        const ssize_t n = send(c.fd, c.out.data(), c.out.size(), MSG_NOSIGNAL);
+        if (n > 0) {
+            c.out.erase(0, static_cast<size_t>(n));
+        } else if (n == -1 && errno == EINTR) {
+            continue;
+        } else if (n == -1 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            return;
+        } else {
+            closeConn(c);
+        }
+    }
+}
+
+void Server::serviceDue(Clock::time_point now)
+{
+    for (auto& c : conns_) {
+        bool moved = false;
+        while (c->fd != -1 && !c->pending.empty() && c->pending.front().due <= now) {
+            c->out += c->pending.front().bytes;
+            c->pending.pop_front();
+            moved = true;
+        }
+        if (moved)
+            flushConn(*c);
+    }
+}
+
+std::string Server::control(const std::string& line, bool& quit)
+{
+    std::istringstream in(line);
+    std::vector<std::string> w;
+    for (std::string t; in >> t;)
+        w.push_back(t);
+    if (w.empty())
+        return "error: empty line";
+    if (w[0] == "quit" && w.size() == 1) {
+        quit = true;
+        return "ok";
+    }
+    if (w[0] != "ain" && w[0] != "din" && w[0] != "fault")
+        return "error: unknown command " + w[0];
+    long unit = 0;
+    if (w.size() < 3 || !parseInt(w[1], unit))
+        return "error: expected ain U CH VALUE, din U PIN 0|1, fault U MODE or quit";
+    if (unit < 0 || unit >= static_cast<long>(units_.size()))
+        return "error: no unit " + w[1];
+    Unit& u = units_[static_cast<size_t>(unit)];
+
+    if (w[0] == "ain") {
+        long ch = 0, value = 0;
+        if (w.size() != 4 || !parseInt(w[2], ch) || !parseInt(w[3], value))
+            return "error: expected ain U CH VALUE";
+        if (ch < 0 || ch > 5 || ch == 4)
+            return "error: channel must be 0..3 or 5";
+        if (value < -32768 || value > 65535)
+            return "error: value must fit 16 bits";
+        u.state.input[ch] = static_cast<uint16_t>(value);
+        u.state.pinned[ch] = true;
+        return "ok";
+    }
+    if (w[0] == "din") {
+        long pin = 0, level = 0;
+        if (w.size() != 4 || !parseInt(w[2], pin) || !parseInt(w[3], level))
+            return "error: expected din U PIN 0|1";
+        if (pin < 0 || pin > 7)
+            return "error: pin must be 0..7";
+        if (level != 0 && level != 1)
+            return "error: level must be 0 or 1";
+        u.state.inputLevel[pin] = static_cast<uint8_t>(level);
+        return "ok";
+    }
+    if (w[0] == "fault") {
+        const std::string& m = w[2];
+        long ms = 0;
+        if (m == "slow") {
+            if (w.size() != 4 || !parseInt(w[3], ms) || ms < 0 || ms > 600000)
+                return "error: expected fault U slow MS (0..600000)";
+        } else if (w.size() != 3 || (m != "down" && m != "mute" && m != "exception" && m != "up")) {
+            return "error: expected fault U down|mute|exception|up or fault U slow MS";
+        }
+        if (m == "down") {
+            closeUnit(static_cast<int>(unit));
+            u.mode = Mode::Down;
+            return "ok";
+        }
+        if (u.listenFd == -1) {
+            std::string err;
+            if (!listenUnit(u, port_, err))
+                return "error: cannot listen again: " + err;
+        }
+        if (m == "mute") {
+            u.mode = Mode::Mute;
+            // A mute unit answers nothing, not even what it was about to send.
+            for (auto& c : conns_)
+                if (c->unit == unit)
+                    c->pending.clear();
+        } else if (m == "exception") {
+            u.mode = Mode::Exception;
+        } else if (m == "slow") {
+            u.mode = Mode::Normal;
+            u.slowMs = static_cast<int>(ms);
+        } else {
+            u.mode = Mode::Normal;
+            u.slowMs = 0;
+        }
+        return "ok";
+    }
+    return "error: unknown command " + w[0];
+}
+
+int Server::run(int controlFd, int stopFd)
+{
+    std::string pendingLine;
+    bool controlOpen = true;
+    auto nextDrift = Clock::now() + kDriftPeriod;
+
+    for (;;) {
+        // Drop closed connections before building the poll set.
+        std::erase_if(conns_, [](const std::unique_ptr<Conn>& c) { return c->fd == -1; });
+
+        std::vector<pollfd> fds;
+        std::vector<int> owner;  // >= 0: unit index of a listener; -1 control; -2 stop; -3 - i: conn i
+        fds.push_back({stopFd, POLLIN, 0});
+        owner.push_back(-2);
+        if (controlOpen) {
+            fds.push_back({controlFd, POLLIN, 0});
+            owner.push_back(-1);
+        }
+        for (size_t i = 0; i < units_.size(); ++i)
+            if (units_[i].listenFd != -1) {
+                fds.push_back({units_[i].listenFd, POLLIN, 0});
+                owner.push_back(static_cast<int>(i));
+            }
+        auto wake = nextDrift;
+        for (size_t i = 0; i < conns_.size(); ++i) {
+            short ev = POLLIN;
+            if (!conns_[i]->out.empty())
+                ev |= POLLOUT;
+            fds.push_back({conns_[i]->fd, ev, 0});
+            owner.push_back(-3 - static_cast<int>(i));
+            if (!conns_[i]->pending.empty() && conns_[i]->pending.front().due < wake)
+                wake = conns_[i]->pending.front().due;
+        }
+        const auto now = Clock::now();
+        const int timeout =
+            wake <= now ? 0
+                        : static_cast<int>(
+                              std::chrono::duration_cast<std::chrono::milliseconds>(wake - now).count() + 1);
+
+        const int n = poll(fds.data(), fds.size(), timeout);
+        if (n == -1 && errno != EINTR)
+            return 1;
+
+        for (size_t k = 0; n > 0 && k < fds.size(); ++k) {
+            if (!fds[k].revents)
+                continue;
+            const int o = owner[k];
+            if (o == -2)
+                return 0;
+            if (o == -1) {
+                char buf[1024];
+                const ssize_t r = read(controlFd, buf, sizeof buf);
+                if (r <= 0) {
+                    if (r == 0 || errno != EINTR)
+                        controlOpen = false;  // tests may close stdin; keep serving
+                    continue;
+                }
+                pendingLine.append(buf, static_cast<size_t>(r));
+                size_t nl;
+                while ((nl = pendingLine.find('\n')) != std::string::npos) {
+                    std::string line = pendingLine.substr(0, nl);
+                    pendingLine.erase(0, nl + 1);
+                    if (!line.empty() && line.back() == '\r')
+                        line.pop_back();
+                    bool quit = false;
+                    const std::string answer = control(line, quit) + "\n";
+                    (void)!write(STDOUT_FILENO, answer.data(), answer.size());
+                    if (quit)
+                        return 0;
+                }
+            } else if (o >= 0) {
+                if (units_[o].listenFd != -1)
+                    accept(o);
+            } else {
+                Conn& c = *conns_[static_cast<size_t>(-3 - o)];
+                if (c.fd == -1)
+                    continue;
+                if (fds[k].revents & (POLLIN | POLLHUP | POLLERR))
+                    readConn(c);
+                if (c.fd != -1 && (fds[k].revents & POLLOUT))
+                    flushConn(c);
+            }
+        }
+
+        const auto after = Clock::now();
+        serviceDue(after);
+        if (after >= nextDrift) {
+            for (auto& u : units_)
+                u.state.drift(rng_);
+            nextDrift = after + kDriftPeriod;
+        }
+    }
+}
+
+} // namespace unitsim

@@ -1,0 +1,86 @@
+#pragma once
+// Simulated I/O units speaking Modbus TCP, all served by one poll() loop.
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace unitsim {
+
+using Clock = std::chrono::steady_clock;
+
+// The register map of one unit.
+struct UnitState {
+    static constexpr int kInputRegs = 6;    // RA0..RA3, (4 unused), temperature channel 5
+    static constexpr int kHolding = 16;     // directions: port A pins 0..5 at 0..5, port B pins at 8..15
+    static constexpr int kCoils = 22;       // port B outputs 0..7, port A outputs 16..21
+    static constexpr int kDiscrete = 8;     // levels at port B pins
+
+    uint16_t input[kInputRegs] = {};
+    uint16_t base[kInputRegs] = {};
+    bool pinned[kInputRegs] = {};           // set by `ain`; stops drifting
+    uint16_t holding[kHolding] = {};
+    uint8_t coil[kCoils] = {};
+    uint8_t inputLevel[kDiscrete] = {};     // level applied to an input pin (`din`)
+
+    void reset(int unitIndex);
+    bool discrete(int pin) const;
+    void drift(std::mt19937& rng);
+};
+
+// Builds the reply PDU for one request PDU (function code first).
+std::string handlePdu(UnitState& unit, const std::string& pdu);
+std::string exceptionPdu(uint8_t function, uint8_t code);
+
+enum class Mode { Normal, Down, Mute, Exception };
+
+struct Unit {
+    std::string ip;
+    int listenFd = -1;
+    Mode mode = Mode::Normal;
+    int slowMs = 0;
+    UnitState state;
+};
+
+struct Conn {
+    int fd = -1;
+    int unit = -1;
+    std::string in;
+    std::string out;
+    struct Pending {
+        Clock::time_point due;
+        std::string bytes;
+    };
+    std::deque<Pending> pending;
+};
+
+class Server {
+public:
+    // Binds every unit; port 0 picks one free port shared by all units.
+    bool start(int units, const std::string& first, int port, std::string& error);
+    int port() const { return port_; }
+    const std::vector<Unit>& units() const { return units_; }
+    // Runs until quit or a signal; controlFd is read for control lines.
+    int run(int controlFd, int stopFd);
+    std::string control(const std::string& line, bool& quit);
+
+private:
+    bool listenUnit(Unit& u, int port, std::string& error);
+    void closeUnit(int unitIndex);
+    void accept(int unitIndex);
+    void readConn(Conn& c);
+    void flushConn(Conn& c);
+    void closeConn(Conn& c);
+    void serviceDue(Clock::time_point now);
+
+    std::vector<Unit> units_;
+    std::vector<std::unique_ptr<Conn>> conns_;
+    int port_ = 0;
+    std::mt19937 rng_{std::random_device{}()};
+};
+
+} // namespace unitsim

@@ -1,0 +1,88 @@
+// talveron-unitsim: simulated I/O units on loopback addresses for tests, demos and installers.
+#include "UnitSim.h"
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+int stopPipe[2] = {-1, -1};
+
+void onSignal(int)
+{
+    const char b = 1;
+    (void)!write(stopPipe[1], &b, 1);
+}
+
+int usage(const char* why)
+{
+    std::fprintf(stderr,
+                 "talveron-unitsim: %s\n"
+                 "usage: talveron-unitsim [--units N] [--first IP] [--port PORT]\n"
+                 "  N units (1..250, default 1) on consecutive addresses from IP (default 127.0.0.11),\n"
+                 "  all on PORT (default 1502; 0 picks a free one below 32768)\n",
+                 why);
+    return 2;
+}
+
+bool number(const char* text, long lo, long hi, long& out)
+{
+    char* end = nullptr;
+    const long v = std::strtol(text, &end, 10);
+    if (!*text || *end || v < lo || v > hi)
+        return false;
+    out = v;
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    long units = 1, port = 1502;
+    std::string first = "127.0.0.11";
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (i + 1 >= argc)
+            return usage(("missing value after " + a).c_str());
+        const char* v = argv[++i];
+        if (a == "--units") {
+            if (!number(v, 1, 250, units))
+                return usage("--units takes 1..250");
+        } else if (a == "--first") {
+            first = v;
+        } else if (a == "--port") {
+            if (!number(v, 0, 65535, port))
+                return usage("--port takes 0..65535");
+        } else {
+            return usage(("unknown option " + a).c_str());
+        }
+    }
+
+    if (pipe2(stopPipe, O_CLOEXEC | O_NONBLOCK) == -1)
+        return 1;
+    struct sigaction sa{};
+    sa.sa_handler = onSignal;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGINT, &sa, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    unitsim::Server server;
+    std::string error;
+    if (!server.start(static_cast<int>(units), first, static_cast<int>(port), error)) {
+        std::fprintf(stderr, "talveron-unitsim: cannot listen: %s\n", error.c_str());
+        return 1;
+    }
+    std::string ready;
+    for (const auto& u : server.units())
+        ready += "ready " + u.ip + ":" + std::to_string(server.port()) + "\n";
+    (void)!write(STDOUT_FILENO, ready.data(), ready.size());
+
+    return server.run(STDIN_FILENO, stopPipe[0]);
+}
