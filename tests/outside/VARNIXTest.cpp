@@ -1,0 +1,323 @@
+#include "VARNIX.h"
+#include "UnitSimProcess.h"
+
+#include <gtest/gtest.h>
+#include <modbus.h>
+
+#include <chrono>
+#include <thread>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double secondsSince(Clock::time_point t0)
+{
+    return std::chrono::duration<double>(Clock::now() - t0).count();
+}
+
+void aim(VARNIX& link, const UnitSimProcess& sim, int unit, int32_t timeOut = 2)
+{
+    link.setIP(QString::fromStdString(sim.ip(unit)));
+    link.setLcdPort(0);
+    link.setParallelPort(sim.port());
+    link.setSerialPort(0);
+    link.setBaudRate("9600");
+    link.setTimeOut(timeOut);
+}
+
+class VARNIXTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { sim_ = new UnitSimProcess(2); }
+    static void TearDownTestSuite()
+    {
+        delete sim_;
+        sim_ = nullptr;
+    }
+    void SetUp() override
+    {
+        ASSERT_TRUE(sim_->running()) << sim_->error();
+        for (int u = 0; u < 2; ++u)
+            ASSERT_TRUE(sim_->ok("fault " + std::to_string(u) + " up"));
+    }
+    UnitSimProcess& sim() { return *sim_; }
+
+    static UnitSimProcess* sim_;
+};
+
+UnitSimProcess* VARNIXTest::sim_ = nullptr;
+
+TEST_F(VARNIXTest, ReadsAnalogueChannelsAndTemperature)
+{
+    ASSERT_TRUE(sim().ok("ain 0 0 0"));
+    ASSERT_TRUE(sim().ok("ain 0 1 1023"));
+    ASSERT_TRUE(sim().ok("ain 0 2 300"));
+    ASSERT_TRUE(sim().ok("ain 0 3 40000"));  // beyond int16: the raw register, reinterpreted
+    ASSERT_TRUE(sim().ok("ain 0 5 51"));
+    VARNIX link;
+    aim(link, sim(), 0);
+    EXPECT_EQ(link.GetAnalog(5, 0), 0);
+    EXPECT_EQ(link.GetAnalog(5, 1), 1023);
+    EXPECT_EQ(link.GetAnalog(5, 2), 300);
+    EXPECT_EQ(link.GetAnalog(5, 3), static_cast<int16_t>(40000));
+    EXPECT_EQ(link.GetAnalog(5, 5), 51);
+}
+
+TEST_F(VARNIXTest, UntouchedTemperatureIsRoomTemperature)
+{
+    VARNIX link;
+    aim(link, sim(), 1);
+    const double degrees = link.GetAnalog(5, 5) / 2.024;
+    EXPECT_GE(degrees, 15.0);
+    EXPECT_LE(degrees, 30.0);
+}
+
+TEST_F(VARNIXTest, DirectionsRoundTripAndPortAInputReadsTwo)
+{
+    VARNIX link;
+    aim(link, sim(), 0);
+    for (int16_t p : {0, 1, 2, 3, 5}) {
+        link.SetDirp(5, p, 1);
+        EXPECT_EQ(link.GetDirp(5, p), 2) << "port A pin " << p;
+    }
+    link.SetDirp(5, 2, 0);
+    EXPECT_EQ(link.GetDirp(5, 2), 0);
+    link.SetDirp(5, 2, 1);
+    for (int16_t p = 0; p < 8; ++p) {
+        const int d = p % 2;
+        link.SetDirp(6, p, d);
+        EXPECT_EQ(link.GetDirp(6, p), d) << "port B pin " << p;
+    }
+    for (int16_t p = 0; p < 8; ++p)
+        link.SetDirp(6, p, 1);
+}
+
+TEST_F(VARNIXTest, OutputPinsShowTheirCoilAndInputPinsTheirLevel)
+{
+    VARNIX link;
+    aim(link, sim(), 0);
+    link.SetDirp(6, 3, 0);
+    link.SetDirp(6, 4, 1);
+    ASSERT_TRUE(sim().ok("din 0 4 1"));
+    ASSERT_TRUE(sim().ok("din 0 3 1"));  // ignored while pin 3 is an output
+
+    link.SetPin(6, 3, 1);
+    EXPECT_EQ(link.GetPin(6, 3), 1);
+    link.SetPin(6, 3, 0);
+    EXPECT_EQ(link.GetPin(6, 3), 0);  // the write drops the earlier copy of the port
+    link.SetPin(6, 4, 0);             // a coil behind an input pin does not change its level
+    EXPECT_EQ(link.GetPin(6, 4), 1);
+    link.SetPin(6, 3, 7);  // any non-zero level is high
+    EXPECT_EQ(link.GetPin(6, 3), 1);
+    link.SetDirp(6, 3, 1);
+    EXPECT_EQ(link.GetPin(6, 3), 1);  // input again: the applied level
+    link.SetPin(6, 3, 0);
+    link.SetDirp(6, 3, 1);
+}
+
+TEST_F(VARNIXTest, PortAOutputsAreCoilsFromSixteen)
+{
+    VARNIX link;
+    aim(link, sim(), 1);
+    link.SetPin(5, 2, 1);
+    link.SetPin(5, 5, 1);
+
+    modbus_t* ctx = modbus_new_tcp(sim().ip(1).c_str(), sim().port());
+    ASSERT_NE(ctx, nullptr);
+    ASSERT_EQ(modbus_connect(ctx), 0);
+    uint8_t coils[6] = {};
+    ASSERT_EQ(modbus_read_bits(ctx, 16, 6, coils), 6);
+    EXPECT_EQ(coils[0], 0);
+    EXPECT_EQ(coils[2], 1);
+    EXPECT_EQ(coils[5], 1);
+    modbus_close(ctx);
+    modbus_free(ctx);
+    link.SetPin(5, 2, 0);
+    link.SetPin(5, 5, 0);
+}
+
+TEST(VARNIXArguments, BadPortsPinsAndAddressesRaise)
+{
+    VARNIX link;
+    link.setIP("127.0.0.1");
+    link.setParallelPort(1);
+    link.setTimeOut(1);
+    EXPECT_THROW(link.GetAnalog(5, 4), DeviceLinkError);
+    EXPECT_THROW(link.GetAnalog(5, 6), DeviceLinkError);
+    EXPECT_THROW(link.GetAnalog(6, 0), DeviceLinkError);
+    EXPECT_THROW(link.GetPin(5, 0), DeviceLinkError);
+    EXPECT_THROW(link.GetPin(6, 8), DeviceLinkError);
+    EXPECT_THROW(link.GetPin(6, -1), DeviceLinkError);
+    EXPECT_THROW(link.SetPin(4, 0, 1), DeviceLinkError);
+    EXPECT_THROW(link.SetPin(5, 6, 1), DeviceLinkError);
+    EXPECT_THROW(link.GetDirp(5, 6), DeviceLinkError);
+    EXPECT_THROW(link.GetDirp(6, 8), DeviceLinkError);
+    EXPECT_THROW(link.SetDirp(7, 0, 1), DeviceLinkError);
+    EXPECT_THROW(link.SetDirp(6, 0, 2), DeviceLinkError);
+    EXPECT_THROW(link.SetDirp(6, 0, -1), DeviceLinkError);
+    EXPECT_FALSE(link.isConnected());
+
+    for (const char* ip : {"", "unit7", "300.1.1.1", "127.0.0.1.5"}) {
+        link.setIP(ip);
+        EXPECT_THROW(link.GetPin(6, 0), DeviceLinkError) << ip;
+    }
+    link.setIP("127.0.0.1");
+    for (int16_t port : {0, -5}) {
+        link.setParallelPort(port);
+        EXPECT_THROW(link.GetPin(6, 0), DeviceLinkError) << port;
+    }
+}
+
+TEST(VARNIXProperties, KeepWhatWasWritten)
+{
+    VARNIX link;
+    link.setIP("192.168.1.20");
+    link.setLcdPort(3);
+    link.setParallelPort(502);
+    link.setSerialPort(4);
+    link.setBaudRate("19200");
+    link.setTimeOut(7);
+    EXPECT_EQ(link.IP(), "192.168.1.20");
+    EXPECT_EQ(link.LcdPort(), 3);
+    EXPECT_EQ(link.ParallelPort(), 502);
+    EXPECT_EQ(link.SerialPort(), 4);
+    EXPECT_EQ(link.BaudRate(), "19200");
+    EXPECT_EQ(link.TimeOut(), 7);
+}
+
+TEST_F(VARNIXTest, DownUnitRaisesQuicklyAndRecovers)
+{
+    VARNIX link;
+    aim(link, sim(), 0);
+    EXPECT_NO_THROW(link.GetDirp(5, 5));
+    ASSERT_TRUE(sim().ok("fault 0 down"));
+    const auto t0 = Clock::now();
+    EXPECT_THROW(link.GetDirp(5, 5), DeviceLinkError);  // the open connection was closed by the unit
+    EXPECT_THROW(link.GetDirp(5, 5), DeviceLinkError);  // and a new one is refused
+    EXPECT_LT(secondsSince(t0), 1.0);
+    EXPECT_FALSE(link.isConnected());
+    ASSERT_TRUE(sim().ok("fault 0 up"));
+    EXPECT_EQ(link.GetDirp(5, 5), 2);
+}
+
+TEST_F(VARNIXTest, MuteUnitRaisesWithinTimeOut)
+{
+    ASSERT_TRUE(sim().ok("fault 1 mute"));
+    VARNIX link;
+    aim(link, sim(), 1, 1);
+    auto t0 = Clock::now();
+    EXPECT_THROW(link.GetAnalog(5, 0), DeviceLinkError);
+    double took = secondsSince(t0);
+    EXPECT_GE(took, 0.9);
+    EXPECT_LT(took, 1.6);
+
+    // TimeOut 0 is the probe's short wait.
+    aim(link, sim(), 1, 0);
+    t0 = Clock::now();
+    EXPECT_THROW(link.GetDirp(5, 5), DeviceLinkError);
+    took = secondsSince(t0);
+    EXPECT_GE(took, VARNIX::kZeroTimeOutMs / 1000.0 - 0.1);
+    EXPECT_LT(took, VARNIX::kZeroTimeOutMs / 1000.0 + 0.6);
+}
+
+TEST_F(VARNIXTest, ExceptionRepliesRaise)
+{
+    ASSERT_TRUE(sim().ok("fault 0 exception"));
+    VARNIX link;
+    aim(link, sim(), 0);
+    EXPECT_THROW(link.GetAnalog(5, 1), DeviceLinkError);
+    EXPECT_THROW(link.GetPin(6, 1), DeviceLinkError);
+    EXPECT_THROW(link.GetDirp(6, 1), DeviceLinkError);
+    EXPECT_THROW(link.SetDirp(6, 1, 1), DeviceLinkError);
+    EXPECT_THROW(link.SetPin(6, 1, 0), DeviceLinkError);
+    ASSERT_TRUE(sim().ok("fault 0 up"));
+    EXPECT_EQ(link.GetDirp(6, 1), 1);
+}
+
+// A reply that comes after its time-out must not answer the next request.
+TEST_F(VARNIXTest, LateReplyIsNotTakenForALaterAnswer)
+{
+    ASSERT_TRUE(sim().ok("ain 0 0 111"));
+    ASSERT_TRUE(sim().ok("ain 0 1 222"));
+    ASSERT_TRUE(sim().ok("fault 0 slow 1400"));
+    VARNIX link;
+    aim(link, sim(), 0, 1);
+    EXPECT_THROW(link.GetAnalog(5, 0), DeviceLinkError);
+    EXPECT_THROW(link.GetDirp(6, 2), DeviceLinkError);
+
+    ASSERT_TRUE(sim().ok("ain 0 0 333"));
+    ASSERT_TRUE(sim().ok("ain 0 1 444"));
+    ASSERT_TRUE(sim().ok("fault 0 up"));
+    // Let the late replies arrive where a kept connection would find them.
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    aim(link, sim(), 0, 1);
+    EXPECT_EQ(link.GetAnalog(5, 0), 333);
+    EXPECT_EQ(link.GetAnalog(5, 1), 444);
+    EXPECT_EQ(link.GetDirp(6, 2), 1);
+}
+
+TEST_F(VARNIXTest, SlowUnitWithinTimeOutAnswers)
+{
+    ASSERT_TRUE(sim().ok("ain 1 2 77"));
+    ASSERT_TRUE(sim().ok("fault 1 slow 300"));
+    VARNIX link;
+    aim(link, sim(), 1, 1);
+    EXPECT_EQ(link.GetAnalog(5, 2), 77);
+}
+
+TEST_F(VARNIXTest, KeepsConnectionForOneUnitAndReconnectsOnReAim)
+{
+    ASSERT_TRUE(sim().ok("ain 0 0 10"));
+    ASSERT_TRUE(sim().ok("ain 1 0 20"));
+    VARNIX link;
+    for (int poll = 0; poll < 3; ++poll) {
+        aim(link, sim(), 0);
+        EXPECT_EQ(link.GetAnalog(5, 0), 10);
+        link.GetPin(6, 0);
+    }
+    EXPECT_EQ(link.connectCount(), 1);
+
+    aim(link, sim(), 1);
+    EXPECT_EQ(link.GetAnalog(5, 0), 20);
+    aim(link, sim(), 0);
+    EXPECT_EQ(link.GetAnalog(5, 0), 10);
+    EXPECT_EQ(link.connectCount(), 3);
+}
+
+TEST_F(VARNIXTest, NoReadingOutlivesItsPoll)
+{
+    ASSERT_TRUE(sim().ok("ain 1 3 500"));
+    ASSERT_TRUE(sim().ok("din 1 6 0"));
+    VARNIX link;
+    aim(link, sim(), 1);
+    EXPECT_EQ(link.GetAnalog(5, 3), 500);
+    EXPECT_EQ(link.GetPin(6, 6), 0);
+    ASSERT_TRUE(sim().ok("ain 1 3 501"));
+    ASSERT_TRUE(sim().ok("din 1 6 1"));
+
+    // The next poll writes the properties first.
+    aim(link, sim(), 1);
+    EXPECT_EQ(link.GetAnalog(5, 3), 501);
+    EXPECT_EQ(link.GetPin(6, 6), 1);
+
+    // A caller that does not write them still gets fresh values once the copy has aged.
+    ASSERT_TRUE(sim().ok("ain 1 3 502"));
+    ASSERT_TRUE(sim().ok("din 1 6 0"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(VARNIX::kSnapshotAgeMs + 50));
+    EXPECT_EQ(link.GetAnalog(5, 3), 502);
+    EXPECT_EQ(link.GetPin(6, 6), 0);
+}
+
+TEST_F(VARNIXTest, TwoLinksOnOneUnitAtOnce)
+{
+    ASSERT_TRUE(sim().ok("ain 0 2 901"));
+    VARNIX a, b;
+    aim(a, sim(), 0);
+    aim(b, sim(), 0);
+    EXPECT_EQ(a.GetAnalog(5, 2), 901);
+    EXPECT_EQ(b.GetAnalog(5, 2), 901);
+    EXPECT_TRUE(a.isConnected());
+    EXPECT_TRUE(b.isConnected());
+}
+
+} // namespace
