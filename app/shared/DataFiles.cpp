@@ -1,0 +1,77 @@
+// The per-unit data logs, the age test of relayed data and the small file utilities.
+
+#include "MontComm1.h"
+
+#include "Clock.h"
+#include "Conversions.h"
+#include "DateText.h"
+#include "TextFile.h"
+
+#include <QDir>
+#include <QFile>
+#include <filesystem>
+
+QString MontComm1::DataLogName(int unit)
+{
+    return QStringLiteral("DataFile") + QStringLiteral("%1").arg(unit, 3, 10, QLatin1Char('0')) + QStringLiteral(".csv");
+}
+
+void MontComm1::WriteDataLog(int unit)
+{
+    if (unit < 0 || unit >= UnitSlots)
+        return;
+    const UnitState& s = UnitValues[unit];
+    QString line = DateText::dataLog(m_clock.now()) + u',';
+    for (int item = 0; item <= 3; ++item)
+        line += Conv::Str(s[item]) + u',';
+    for (int item = ItemRB0; item <= 13; ++item)
+        line += Conv::Str(s[item]) + u',';
+    line += Conv::Str(Conv::RoundHalfEven(s[ItemTemperature] / 2.024));
+    line += QStringLiteral("\r\n");
+    TextFile::append(path(DataLogName(unit)), line); // a log error never stops the caller
+}
+
+bool MontComm1::IsDataFresh(const QString& relayText) const
+{
+    const qsizetype lf = relayText.indexOf(u'\n');
+    if (lf < 0)
+        return false;
+    const QString data = relayText.mid(lf + 1);
+    const qsizetype c1 = data.indexOf(u',');
+    if (c1 < 0)
+        return false;
+    const qsizetype c2 = data.indexOf(u',', c1 + 1);
+    const QString timeField = c2 < 0 ? data.mid(c1 + 1) : data.mid(c1 + 1, c2 - c1 - 1);
+    const auto stamp = DateText::parseDateAndTime(data.left(c1), timeField.trimmed());
+    if (!stamp)
+        return false;
+    const qint64 ageSeconds = stamp->secsTo(m_clock.now());
+    return ageSeconds <= qint64(InternetSettings.TimeOut) * 60; // a stamp in the future counts as fresh
+}
+
+bool MontComm1::FileExists(const QString& filePath) const
+{
+    QFile f(QDir(m_workDir).filePath(filePath));
+    return f.open(QIODevice::ReadOnly);
+}
+
+void MontComm1::DeleteLocalFile(const QString& filePath) const
+{
+    std::error_code ec;
+    std::filesystem::remove(QDir(m_workDir).filePath(filePath).toStdString(), ec); // errors are ignored
+}
+
+bool MontComm1::CreateRelayFile(const QString& fileName)
+{
+    const QString local = path(fileName);
+    if (!TextFile::writeWholeBytes(local, QByteArrayLiteral("\r\n")))
+        return true;
+    if (InternetSettings.SendFordername.isEmpty())
+        return false;
+    QString folder = InternetSettings.SendFordername;
+    folder.replace(u'\\', u'/');
+    std::error_code ec;
+    std::filesystem::copy_file(local.toStdString(), QDir(QDir(m_workDir).filePath(folder)).filePath(fileName).toStdString(),
+                               std::filesystem::copy_options::overwrite_existing, ec);
+    return bool(ec);
+}

@@ -1,0 +1,150 @@
+#pragma once
+// The program-wide data every window shares: the device table and cycle settings
+// (sysinf001.csv), the Internet settings (InetInf.ini), the unit states and the
+// data files. The program has one; tests make as many as they like, each on its
+// own working directory.
+
+#include <QString>
+#include <array>
+#include <cstdint>
+#include <vector>
+
+class Clock;
+class DeviceLink;
+class MessageBoxService;
+
+// Columns of a DeviceRecord, in file order.
+enum DeviceColumn : int {
+    ColName = 0,
+    ColIP = 1,
+    ColLCD = 2,
+    ColIO = 3,
+    ColRS = 4,
+    ColBPS = 5,
+    ColRA0 = 6,  // RA0..RA3 are 6..9
+    ColRB0 = 10, // RB0..RB7 are 10..17
+    ColControl = 18,
+    ColArm = 19,
+};
+
+struct MonitorSettings {
+    int16_t MoniterCycl = 0;
+    QString MoniterCyclType;
+    int16_t TimeOut = 0;
+    QString TimeOutCyclType;
+    int16_t ReloadCycl = 0;
+    int16_t ReloadSize = 0;
+};
+
+struct InternetSettings {
+    int16_t Mode = 2;
+    int16_t Mode2 = 1;
+    QString FTP;
+    QString ID;
+    QString PassWord;
+    QString RemoteDir;
+    QString URL;
+    std::array<QString, 100> FileName;
+    int16_t TimeOut = 3;
+    int16_t NotReadSize = 5;
+    QString ProxyServerName;
+    QString ProxyPortNo;
+    QString SMTPServerName;
+    QString SendMailName;
+    QString MailHeader;
+    QString MailBody;
+    QString DialUpName;
+    QString DialUpUser;
+    QString DialUpPass;
+    QString SendFordername;
+    std::array<QString, 5> Camera;
+};
+
+// How this station relays, read from Mode and SendFordername.
+enum class CommModeKind { InternetUpload, InternetDownload, LanDownload, LanUpload, PlainLan };
+
+// Items of a UnitState.
+enum UnitItem : int { ItemTemperature = 5, ItemRB0 = 6, ItemFailureCount = 14, ItemAlarmFlag = 15 };
+
+using UnitState = std::array<int16_t, 16>;
+
+class MontComm1 {
+public:
+    static constexpr int TableRows = 111;
+    static constexpr int TableColumns = 21;
+    static constexpr int UnitSlots = 100;
+
+    MontComm1(QString workDir, MessageBoxService& messages, const Clock& clock);
+
+    // Paths resolve against the working directory.
+    QString path(const QString& fileName) const;
+    const QString& workDir() const { return m_workDir; }
+    MessageBoxService& messages() { return m_messages; }
+    const Clock& clock() const { return m_clock; }
+
+    // --- device table and system information file ---
+    QString SysInfDir;
+    QString SysInfName = QStringLiteral("sysinf001.csv");
+    int16_t DeviceCount = 0;
+    int16_t MaxDevices = 100;
+    bool SysInfValid = false;
+    std::array<std::array<QString, TableColumns>, TableRows> DeviceTable;
+    struct MonitorSettings MonitorSettings;
+
+    // DeviceCount held within 0..MaxDevices, for every loop over the table.
+    int unitCount() const;
+    QString& cell(int row, int column) { return DeviceTable[row][column]; }
+    const QString& cell(int row, int column) const { return DeviceTable[row][column]; }
+
+    bool LoadSysInf();
+    bool SaveSysInf();
+    static QString GetSysInfField(const QString& key, const QString& line);
+    int16_t GetPinType(int unit, int port, int pin) const;
+    QString GetArmField(int unit, int part) const;
+    bool OpenUnitLink(DeviceLink& link, int unit);
+    bool ProbeUnitLink(DeviceLink& link, int unit);
+
+    // --- Internet settings file ---
+    struct InternetSettings InternetSettings;
+    bool InetInfValid = false;
+    bool LoadInetInf();
+    bool SaveInetInf();
+    CommModeKind CommMode() const;
+    static QString ScramblePass(const QString& direction, const QString& text);
+    static constexpr int PassShift = 23;
+    // The unit's relay file name when it is 1 to 8 ASCII letters and digits, else empty:
+    // a hand-edited name is never used to build a path.
+    QString RelayFileName(int unit) const;
+    static bool IsRelayFileNameValid(const QString& name);
+
+    // --- unit states and shared variables of the windows ---
+    std::array<UnitState, UnitSlots> UnitValues{};
+    int16_t& unitItem(int item, int unit) { return UnitValues[unit][item]; }
+    int16_t unitItem(int item, int unit) const { return UnitValues[unit][item]; }
+    int CurUnit = -1;
+    DeviceLink* CurLink = nullptr;
+    int16_t DetailOpenFlag = 0;
+    std::array<QString, 4> CycleStart;
+    std::array<QString, 4> CycleDue;
+
+    // --- data files ---
+    void WriteDataLog(int unit);
+    bool IsDataFresh(const QString& relayText) const;
+    bool FileExists(const QString& path) const;
+    void DeleteLocalFile(const QString& path) const;
+    bool CreateRelayFile(const QString& fileName);
+    static QString DataLogName(int unit);
+
+    // Upload state shared with the FTP control's owner.
+    int16_t UploadFileNo = 0;
+    int32_t RemoteFileSize = 0;
+    bool FtpTimedOut = false;
+
+private:
+    bool loadSysInfChecked();
+    bool loadInetInfLines();
+
+    QString m_workDir;
+    MessageBoxService& m_messages;
+    const Clock& m_clock;
+};

@@ -1,0 +1,312 @@
+// The device table, the cycle settings and the file sysinf001.csv that stores them.
+
+#include "MontComm1.h"
+
+#include "Conversions.h"
+#include "DeviceLink.h"
+#include "MessageBox.h"
+#include "TextFile.h"
+
+#include <QDir>
+#include <algorithm>
+#include <optional>
+
+namespace {
+
+const QString HeaderRow = QStringLiteral(
+    "名称,ＩＰ,LCDPort,I/Oport,RS232C,BPS,RA0,RA1,RA2,RA3,RB0,RB1,RB2,RB3,RB4,RB5,RB6,RB7,Control,Arm");
+const QString CrLf = QStringLiteral("\r\n");
+
+const std::array<QString, 20> ColumnKeys = {
+    QStringLiteral("Name"), QStringLiteral("IP"),  QStringLiteral("LCD"), QStringLiteral("IO"),
+    QStringLiteral("RS"),   QStringLiteral("BPS"), QStringLiteral("RA0"), QStringLiteral("RA1"),
+    QStringLiteral("RA2"),  QStringLiteral("RA3"), QStringLiteral("RB0"), QStringLiteral("RB1"),
+    QStringLiteral("RB2"),  QStringLiteral("RB3"), QStringLiteral("RB4"), QStringLiteral("RB5"),
+    QStringLiteral("RB6"),  QStringLiteral("RB7"), QStringLiteral("Control"), QStringLiteral("Arm")};
+
+// The loader ends without a message on a missing line or a number beyond int16.
+struct SilentLoadError {};
+
+// The text after key up to the next ",", starting the search for "," at from.
+QString valueAfter(const QString& line, const QString& key)
+{
+    const qsizetype k = line.indexOf(key);
+    if (k < 0)
+        return QString();
+    const qsizetype start = k + key.size();
+    const qsizetype comma = line.indexOf(u',', start);
+    return comma < 0 ? line.mid(start) : line.mid(start, comma - start);
+}
+
+int16_t toInt16OrThrow(double v)
+{
+    const auto r = Conv::CInt16(v);
+    if (!r)
+        throw SilentLoadError{};
+    return *r;
+}
+
+// Field n of a record line: between the n-th and (n+1)-th comma; field 19 runs to the end.
+QString recordField(const QString& line, int n)
+{
+    qsizetype start = 0;
+    for (int i = 0; i < n; ++i) {
+        const qsizetype comma = line.indexOf(u',', start);
+        if (comma < 0)
+            return QString(); // a short line has no such field
+        start = comma + 1;
+    }
+    if (n == 19)
+        return line.mid(start);
+    const qsizetype end = line.indexOf(u',', start);
+    return end < 0 ? line.mid(start) : line.mid(start, end - start);
+}
+
+} // namespace
+
+MontComm1::MontComm1(QString workDir, MessageBoxService& messages, const Clock& clock)
+    : m_workDir(std::move(workDir)), m_messages(messages), m_clock(clock)
+{
+}
+
+QString MontComm1::path(const QString& fileName) const
+{
+    return QDir(m_workDir).filePath(fileName);
+}
+
+int MontComm1::unitCount() const
+{
+    return std::clamp<int>(DeviceCount, 0, std::clamp<int>(MaxDevices, 0, UnitSlots));
+}
+
+QString MontComm1::GetSysInfField(const QString& key, const QString& line)
+{
+    const auto it = std::find(ColumnKeys.begin(), ColumnKeys.end(), key);
+    if (it == ColumnKeys.end())
+        return QString();
+    const int col = int(it - ColumnKeys.begin());
+    const QString field = recordField(line, col);
+    if (col == ColName || col == ColIP)
+        return field;
+    if (col >= ColLCD && col <= ColBPS)
+        return Conv::PlainNumber(Conv::Val(field.trimmed()));
+    return field.trimmed();
+}
+
+bool MontComm1::LoadSysInf()
+{
+    bool ok = false;
+    try {
+        ok = loadSysInfChecked();
+    } catch (const SilentLoadError&) {
+        ok = false;
+    }
+    SysInfValid = ok;
+    return ok;
+}
+
+bool MontComm1::loadSysInfChecked()
+{
+    SysInfDir.clear();
+    SysInfName = QStringLiteral("sysinf001.csv");
+    MaxDevices = 100;
+    const auto lines = TextFile::readLines(path(SysInfDir + SysInfName));
+    if (!lines)
+        return false;
+    auto line = [&](int i) -> const QString& {
+        if (i >= lines->size())
+            throw SilentLoadError{};
+        return (*lines)[i];
+    };
+    auto fail = [&](const QString& message) {
+        m_messages.show(message, MessageBoxService::applicationTitle(), MessageBoxService::Icon::None,
+                        MessageBoxService::Buttons::Ok);
+        return false;
+    };
+
+    const QString& first = line(0);
+    if (!first.startsWith(SysInfName))
+        return fail(QStringLiteral("SysInfo File Type Error"));
+    DeviceCount = toInt16OrThrow(Conv::Val(valueAfter(first, QStringLiteral("Rec=")).trimmed()));
+    if (DeviceCount < 1 || DeviceCount > MaxDevices)
+        return fail(QStringLiteral("レコードサイズ設定異常"));
+
+    const QString& second = line(1);
+    {
+        // MoniterCycl ends at the first "," of the line, so its key must come first.
+        const qsizetype k = second.indexOf(QStringLiteral("MoniterCycl="));
+        const qsizetype comma = second.indexOf(u',');
+        QString text;
+        if (k >= 0) {
+            const qsizetype start = k + 12;
+            text = comma >= start ? second.mid(start, comma - start) : (comma < 0 ? second.mid(start) : QString());
+        }
+        MonitorSettings.MoniterCycl = toInt16OrThrow(Conv::Val(text.trimmed()));
+    }
+    auto letterAfter = [&](const QString& key) {
+        const qsizetype k = second.indexOf(key);
+        return k < 0 ? QString() : second.mid(k + key.size(), 1).trimmed();
+    };
+    auto numberAfter = [&](const QString& key) {
+        return toInt16OrThrow(Conv::Val(valueAfter(second, key).trimmed()));
+    };
+    if (MonitorSettings.MoniterCycl < 1)
+        return fail(QStringLiteral("モニタ周期設定異常"));
+    MonitorSettings.MoniterCyclType = letterAfter(QStringLiteral("MoniterCyclType="));
+    MonitorSettings.TimeOut = numberAfter(QStringLiteral("TimeOut="));
+    if (MonitorSettings.TimeOut < 1)
+        return fail(QStringLiteral("タイムアウト設定異常"));
+    MonitorSettings.TimeOutCyclType = letterAfter(QStringLiteral("TimeOutCyclType="));
+    MonitorSettings.ReloadCycl = numberAfter(QStringLiteral("ReloadCycl="));
+    if (MonitorSettings.ReloadCycl < 1)
+        return fail(QStringLiteral("リトライ周期設定異常"));
+    MonitorSettings.ReloadSize = numberAfter(QStringLiteral("ReloadSize="));
+    if (MonitorSettings.ReloadSize < 1)
+        return fail(QStringLiteral("リトライ回数設定異常"));
+
+    line(2); // the header row must be there; its text is not checked
+    // Read every record before touching the table, so a missing line leaves it whole.
+    std::vector<std::array<QString, 20>> rows(DeviceCount);
+    for (int r = 0; r < DeviceCount; ++r) {
+        const QString& record = line(3 + r);
+        for (int c = 0; c < 20; ++c)
+            rows[r][c] = GetSysInfField(ColumnKeys[c], record);
+    }
+    for (int r = 0; r < TableRows; ++r) {
+        for (int c = 0; c < TableColumns; ++c)
+            DeviceTable[r][c] = (r < DeviceCount && c < 20) ? rows[r][c] : QString();
+    }
+    return true;
+}
+
+bool MontComm1::SaveSysInf()
+{
+    const int count = unitCount();
+    QString text = SysInfName + QStringLiteral(",Rec=") + Conv::Str(count) + QStringLiteral(",,,,,,,,,,,,,,,,,,") + CrLf;
+    text += QStringLiteral("MoniterCycl=") + Conv::Str(MonitorSettings.MoniterCycl) + u',' +
+            QStringLiteral("MoniterCyclType=") + MonitorSettings.MoniterCyclType + u',' +
+            QStringLiteral("TimeOut=") + Conv::Str(MonitorSettings.TimeOut) + u',' +
+            QStringLiteral("TimeOutCyclType=") + MonitorSettings.TimeOutCyclType + u',' +
+            QStringLiteral("ReloadCycl=") + Conv::Str(MonitorSettings.ReloadCycl) + u',' +
+            QStringLiteral("ReloadSize=") + Conv::Str(MonitorSettings.ReloadSize) + u',' +
+            QStringLiteral(",,,,,,,,,,,,,,") + CrLf;
+    text += HeaderRow + CrLf;
+    for (int r = 0; r < count; ++r) {
+        QStringList fields;
+        for (int c = 0; c < 20; ++c) {
+            QString v = DeviceTable[r][c];
+            if (c >= ColRA0 && c < ColRB0)
+                v = v == QStringLiteral("Ain") ? v : QStringLiteral("non");
+            else if (c >= ColRB0 && c < ColControl)
+                v = (v == QStringLiteral("Din") || v == QStringLiteral("Dout")) ? v : QStringLiteral("non");
+            fields.append(v);
+        }
+        text += fields.join(u',') + CrLf;
+    }
+    text += CrLf;
+    if (!TextFile::writeWhole(path(SysInfDir + SysInfName), text)) {
+        m_messages.show(QStringLiteral("システムファイル書き込みエラー"), MessageBoxService::applicationTitle(),
+                        MessageBoxService::Icon::None, MessageBoxService::Buttons::Ok);
+        return false;
+    }
+    return true;
+}
+
+int16_t MontComm1::GetPinType(int unit, int port, int pin) const
+{
+    if (!SysInfValid || unit < 0 || unit >= unitCount())
+        return -1;
+    if (port == 5 && pin >= 0 && pin <= 3)
+        return DeviceTable[unit][ColRA0 + pin] == QStringLiteral("Ain") ? 2 : -1;
+    if (port == 6 && pin >= 0 && pin <= 7) {
+        const QString& v = DeviceTable[unit][ColRB0 + pin];
+        return v == QStringLiteral("Din") ? 1 : v == QStringLiteral("Dout") ? 0 : -1;
+    }
+    return -1;
+}
+
+QString MontComm1::GetArmField(int unit, int part) const
+{
+    if (unit < 0 || unit >= unitCount() || part < 0 || part > 2)
+        return QStringLiteral("non");
+    const QString& arm = DeviceTable[unit][ColArm];
+    if (arm == QStringLiteral("non"))
+        return arm;
+    const qsizetype first = arm.indexOf(u':');
+    const qsizetype second = first < 0 ? -1 : arm.indexOf(u':', first + 1);
+    switch (part) {
+    case 0: return (first < 0 ? arm : arm.left(first)).trimmed();
+    case 1: return first < 0 ? QString() : (second < 0 ? arm.mid(first + 1) : arm.mid(first + 1, second - first - 1)).trimmed();
+    default: return second < 0 ? QString() : arm.mid(second + 1).trimmed();
+    }
+}
+
+namespace {
+
+// Writes the unit's address properties in their fixed order; false on a value beyond int16.
+bool aimLink(DeviceLink& link, const std::array<QString, MontComm1::TableColumns>& row, int32_t timeOut)
+{
+    const auto lcd = Conv::CInt16(Conv::Val(row[ColLCD]));
+    const auto io = Conv::CInt16(Conv::Val(row[ColIO]));
+    const auto rs = Conv::CInt16(Conv::Val(row[ColRS]));
+    if (!lcd || !io || !rs)
+        return false;
+    link.setIP(row[ColIP]);
+    link.setLcdPort(*lcd);
+    link.setParallelPort(*io);
+    link.setSerialPort(*rs);
+    link.setBaudRate(row[ColBPS]);
+    link.setTimeOut(timeOut);
+    return true;
+}
+
+} // namespace
+
+bool MontComm1::OpenUnitLink(DeviceLink& link, int unit)
+{
+    if (unit < 0 || unit >= unitCount() || !SysInfValid)
+        return true;
+    const auto& row = DeviceTable[unit];
+    try {
+        if (!aimLink(link, row, MonitorSettings.TimeOut))
+            return false;
+        for (int pin = 0; pin < 4; ++pin) {
+            if (row[ColRA0 + pin] != QStringLiteral("Ain"))
+                continue;
+            link.SetDirp(5, int16_t(pin), 1);
+            if (link.GetDirp(5, int16_t(pin)) != 2)
+                return false;
+        }
+        link.SetDirp(5, 5, 1);
+        for (int pin = 0; pin < 8; ++pin) {
+            const QString& type = row[ColRB0 + pin];
+            int32_t dir = -1;
+            if (type == QStringLiteral("Din"))
+                dir = 1;
+            else if (type == QStringLiteral("Dout"))
+                dir = 0;
+            else
+                continue;
+            link.SetDirp(6, int16_t(pin), dir);
+            if (link.GetDirp(6, int16_t(pin)) != dir)
+                return false;
+        }
+        return true;
+    } catch (const DeviceLinkError&) {
+        return false;
+    }
+}
+
+bool MontComm1::ProbeUnitLink(DeviceLink& link, int unit)
+{
+    if (unit < 0 || unit >= unitCount())
+        return false;
+    try {
+        if (!aimLink(link, DeviceTable[unit], 0))
+            return false;
+        link.GetDirp(5, 5);
+        return true;
+    } catch (const DeviceLinkError&) {
+        return false;
+    }
+}

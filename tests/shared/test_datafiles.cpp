@@ -1,0 +1,76 @@
+#include "Station.h"
+
+#include <QDir>
+#include <gtest/gtest.h>
+
+TEST(DataLog, AppendsOneExactLinePerCall)
+{
+    Station st;
+    auto& c = st.comm;
+    for (int i = 0; i < 14; ++i)
+        c.unitItem(i, 3) = 0;
+    c.unitItem(ItemTemperature, 3) = 2024;
+    c.WriteDataLog(3);
+    const QByteArray line = "2026/12/08 10:20:30, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1000\r\n";
+    EXPECT_EQ(st.readBytes("DataFile003.csv"), line);
+    st.clock.advance(1);
+    c.unitItem(0, 3) = -5;
+    c.unitItem(13, 3) = 1;
+    c.unitItem(ItemTemperature, 3) = 51; // 25.2 degrees
+    c.WriteDataLog(3);
+    EXPECT_EQ(st.readBytes("DataFile003.csv"),
+              line + "2026/12/08 10:20:31,-5, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 25\r\n");
+    c.unitItem(ItemTemperature, 12) = -3036; // -1500 exactly
+    c.WriteDataLog(12);
+    EXPECT_TRUE(st.readBytes("DataFile012.csv").endsWith(",-1500\r\n"));
+    c.WriteDataLog(100); // outside the slots: nothing, no crash
+    EXPECT_FALSE(QFileInfo::exists(st.path("DataFile100.csv")));
+}
+
+TEST(DataLog, HalvesRoundToEven)
+{
+    Station st;
+    st.comm.unitItem(ItemTemperature, 0) = 5; // 2.47
+    st.comm.WriteDataLog(0);
+    st.comm.unitItem(ItemTemperature, 0) = 253; // 125.0
+    st.comm.WriteDataLog(0);
+    const auto lines = st.readBytes("DataFile000.csv").split('\n');
+    EXPECT_TRUE(lines[0].endsWith(", 2\r"));
+    EXPECT_TRUE(lines[1].endsWith(", 125\r"));
+}
+
+TEST(IsDataFresh, ComparesTheStampWithTheAgeLimit)
+{
+    Station st;
+    st.comm.InternetSettings.TimeOut = 3;
+    auto relay = [](const QString& date, const QString& time) {
+        return QStringLiteral("unit1.txt,Ain,non\r\n") + date + u',' + time + QStringLiteral(",1,2,3\r\n");
+    };
+    EXPECT_FALSE(st.comm.IsDataFresh(relay("26/12/08", "10:15:30"))); // five minutes old
+    EXPECT_TRUE(st.comm.IsDataFresh(relay("26/12/08", "10:19:30")));  // one minute old
+    EXPECT_TRUE(st.comm.IsDataFresh(relay("26/12/08", "10:17:30")));  // exactly the limit
+    EXPECT_TRUE(st.comm.IsDataFresh(relay("26/12/09", "00:00:00")));  // in the future
+    EXPECT_FALSE(st.comm.IsDataFresh(relay("garbage", "10:19:30")));
+    EXPECT_FALSE(st.comm.IsDataFresh("no line feed"));
+}
+
+TEST(FileUtilities, ExistsDeleteAndFlagFiles)
+{
+    Station st;
+    EXPECT_FALSE(st.comm.FileExists("flag1.txt"));
+    EXPECT_FALSE(st.comm.CreateRelayFile("flag1.txt"));
+    EXPECT_EQ(st.readBytes("flag1.txt"), "\r\n");
+    EXPECT_TRUE(st.comm.FileExists("flag1.txt"));
+    st.comm.DeleteLocalFile("flag1.txt");
+    EXPECT_FALSE(st.comm.FileExists("flag1.txt"));
+    st.comm.DeleteLocalFile("flag1.txt"); // a second delete is silently ignored
+
+    QDir(st.dir.path()).mkdir("share");
+    st.comm.InternetSettings.SendFordername = "share";
+    EXPECT_FALSE(st.comm.CreateRelayFile("flag2.txt"));
+    EXPECT_EQ(st.readBytes("share/flag2.txt"), "\r\n");
+
+    st.comm.InternetSettings.SendFordername = "host\\missing";
+    EXPECT_TRUE(st.comm.CreateRelayFile("flag3.txt"));
+    EXPECT_EQ(st.readBytes("flag3.txt"), "\r\n"); // the local file is written all the same
+}

@@ -1,0 +1,209 @@
+#include "Station.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+void fill(MontComm1& c, int units)
+{
+    c.DeviceCount = int16_t(units);
+    auto& s = c.InternetSettings;
+    s.Mode = 0;
+    s.Mode2 = 0;
+    s.FTP = "ftp.example ";
+    s.ID = "user";
+    s.PassWord = "p=ss word~";
+    s.RemoteDir = "/relay";
+    s.URL = "http://127.0.0.1/relay";
+    for (int i = 0; i < units; ++i)
+        s.FileName[i] = QStringLiteral("unit%1").arg(i + 1);
+    s.TimeOut = 4;
+    s.NotReadSize = 6;
+    s.ProxyServerName = "  proxy  ";
+    s.ProxyPortNo = "8080";
+    s.SMTPServerName = "mail";
+    s.SendMailName = "station@example";
+    s.MailHeader = "警報";
+    s.MailBody = "よろしく";
+    s.DialUpName = "dial";
+    s.DialUpUser = "du";
+    s.DialUpPass = "secret";
+    s.SendFordername = "";
+    s.Camera = {"cam1", "", "cam3", "", ""};
+}
+} // namespace
+
+TEST(InetInf, SavesExactBytes)
+{
+    Station st;
+    fill(st.comm, 2);
+    ASSERT_TRUE(st.comm.SaveInetInf());
+    const QByteArray text = st.readBytes("InetInf.ini");
+    EXPECT_TRUE(text.startsWith("Mode=0\r\nMode2=0\r\nFTP=ftp.example \r\nID=user\r\nPassWord="));
+    EXPECT_TRUE(text.contains("\r\nRemoteDir=/relay\r\nURL=http://127.0.0.1/relay\r\nFileName1=unit1\r\nFileName2=unit2\r\n"
+                              "TimeOut=4\r\nNotReadSize=6\r\nProxyServerName=proxy\r\n"));
+    EXPECT_TRUE(text.contains("\r\nMailHeader=\x8c\x78\x95\xf1\r\n"));
+    EXPECT_TRUE(text.endsWith("SendFordername=\r\nCamera1=cam1\r\nCamera2=\r\nCamera3=cam3\r\nCamera4=\r\n\r\n"));
+    EXPECT_FALSE(text.contains("p=ss word~")); // the password is shifted in the file
+    EXPECT_FALSE(text.contains("secret"));
+    EXPECT_EQ(st.comm.InternetSettings.PassWord, "p=ss word~"); // and plain in memory
+}
+
+TEST(InetInf, RoundTrips)
+{
+    Station st;
+    fill(st.comm, 3);
+    ASSERT_TRUE(st.comm.SaveInetInf());
+    Station other;
+    other.comm.DeviceCount = 3;
+    other.writeBytes("InetInf.ini", st.readBytes("InetInf.ini"));
+    ASSERT_TRUE(other.comm.LoadInetInf());
+    const auto& a = st.comm.InternetSettings;
+    const auto& b = other.comm.InternetSettings;
+    EXPECT_EQ(b.Mode, 0);
+    EXPECT_EQ(b.FTP, "ftp.example "); // written as typed
+    EXPECT_EQ(b.PassWord, a.PassWord);
+    EXPECT_EQ(b.DialUpPass, a.DialUpPass);
+    EXPECT_EQ(b.FileName[2], "unit3");
+    EXPECT_EQ(b.ProxyServerName, "proxy"); // written trimmed
+    EXPECT_EQ(b.MailBody, a.MailBody);
+    EXPECT_EQ(b.Camera[2], "cam3");
+    EXPECT_EQ(b.TimeOut, 4);
+}
+
+TEST(InetInf, MissingOrBrokenFileGivesTheDefaults)
+{
+    Station st;
+    st.comm.DeviceCount = 1;
+    st.comm.InternetSettings.FTP = "old";
+    st.comm.InternetSettings.SMTPServerName = "kept";
+    EXPECT_FALSE(st.comm.LoadInetInf());
+    EXPECT_EQ(st.comm.InternetSettings.Mode, 2);
+    EXPECT_EQ(st.comm.InternetSettings.Mode2, 1);
+    EXPECT_EQ(st.comm.InternetSettings.TimeOut, 3);
+    EXPECT_EQ(st.comm.InternetSettings.NotReadSize, 5);
+    EXPECT_EQ(st.comm.InternetSettings.FTP, "");
+    EXPECT_EQ(st.comm.InternetSettings.SMTPServerName, "kept");
+
+    // Three file names read by a station with five units: a number line receives text.
+    Station writer;
+    fill(writer.comm, 3);
+    ASSERT_TRUE(writer.comm.SaveInetInf());
+    Station reader;
+    reader.comm.DeviceCount = 5;
+    reader.writeBytes("InetInf.ini", writer.readBytes("InetInf.ini"));
+    EXPECT_FALSE(reader.comm.LoadInetInf());
+    EXPECT_EQ(reader.comm.InternetSettings.Mode, 2);
+    EXPECT_EQ(reader.comm.InternetSettings.FileName[3], "");
+    EXPECT_EQ(reader.comm.InternetSettings.ProxyServerName, ""); // never reached, so kept (empty)
+    EXPECT_TRUE(reader.messages.shown.empty());
+
+    Station mode;
+    mode.writeBytes("InetInf.ini", "Mode=x\r\n");
+    EXPECT_FALSE(mode.comm.LoadInetInf());
+}
+
+TEST(InetInf, ReadingIsPositional)
+{
+    Station st;
+    fill(st.comm, 1);
+    ASSERT_TRUE(st.comm.SaveInetInf());
+    QByteArray text = st.readBytes("InetInf.ini");
+    text.replace("RemoteDir=", "RemoteDri=");
+    text.replace("URL=http", "URL=a=b");
+    Station other;
+    other.comm.DeviceCount = 1;
+    other.writeBytes("InetInf.ini", text);
+    ASSERT_TRUE(other.comm.LoadInetInf());
+    EXPECT_EQ(other.comm.InternetSettings.RemoteDir, "/relay");
+    EXPECT_EQ(other.comm.InternetSettings.URL, "a=b://127.0.0.1/relay");
+}
+
+TEST(InetInf, LineBreaksNeverReachTheFile)
+{
+    Station st;
+    fill(st.comm, 1);
+    st.comm.InternetSettings.MailBody = "line one\r\nline two\nthree";
+    st.comm.InternetSettings.FTP = "a\rb";
+    ASSERT_TRUE(st.comm.SaveInetInf());
+    Station other;
+    other.comm.DeviceCount = 1;
+    other.writeBytes("InetInf.ini", st.readBytes("InetInf.ini"));
+    ASSERT_TRUE(other.comm.LoadInetInf());
+    EXPECT_EQ(other.comm.InternetSettings.MailBody, "line one line two three");
+    EXPECT_EQ(other.comm.InternetSettings.FTP, "a b");
+    EXPECT_EQ(other.comm.InternetSettings.Camera[0], "cam1");
+}
+
+TEST(InetInf, FailedSaveShowsItsMessage)
+{
+    Station st;
+    MontComm1 elsewhere(st.path("gone"), st.messages, st.clock);
+    EXPECT_FALSE(elsewhere.SaveInetInf());
+    ASSERT_EQ(st.messages.shown.size(), 1u);
+    EXPECT_EQ(st.messages.shown[0].text, QStringLiteral("設定ファイル書き込みエラー"));
+    EXPECT_EQ(st.messages.shown[0].buttons, MessageBoxService::Buttons::Ok);
+}
+
+TEST(ScramblePass, ResetUndoesSetOverEveryPrintableCharacter)
+{
+    QString all;
+    for (int c = 32; c <= 126; ++c)
+        all += QChar(c);
+    const QString shifted = MontComm1::ScramblePass("SET", all);
+    EXPECT_NE(shifted, all);
+    EXPECT_EQ(MontComm1::ScramblePass("RESET", shifted), all);
+    for (QChar c : shifted)
+        EXPECT_TRUE(c.unicode() >= 32 && c.unicode() <= 126);
+    // every printable character moves, and the shift is a permutation of the range
+    EXPECT_EQ(QSet<QChar>(shifted.begin(), shifted.end()).size(), 95);
+    for (int i = 0; i < all.size(); ++i)
+        EXPECT_NE(shifted[i], all[i]);
+}
+
+TEST(ScramblePass, LeavesOtherCharactersAndKnowsItsWords)
+{
+    const QString text = QStringLiteral("日本語ｱ\tpass");
+    const QString shifted = MontComm1::ScramblePass("set", text);
+    EXPECT_EQ(shifted.left(5), text.left(5));
+    EXPECT_NE(shifted.mid(5), text.mid(5));
+    EXPECT_EQ(MontComm1::ScramblePass("Reset", shifted), text);
+    EXPECT_EQ(MontComm1::ScramblePass("other", text), QString());
+    // wrap-around at both ends of the range
+    EXPECT_EQ(MontComm1::ScramblePass("SET", " "), QString(QChar(127 - MontComm1::PassShift)));
+    EXPECT_EQ(MontComm1::ScramblePass("RESET", "~"), QString(QChar(31 + MontComm1::PassShift)));
+}
+
+TEST(InetInf, CommModeFollowsModeAndSendFolder)
+{
+    Station st;
+    auto& s = st.comm.InternetSettings;
+    s.Mode = 0;
+    EXPECT_EQ(st.comm.CommMode(), CommModeKind::InternetUpload);
+    s.Mode = 1;
+    EXPECT_EQ(st.comm.CommMode(), CommModeKind::InternetDownload);
+    s.Mode = 2;
+    EXPECT_EQ(st.comm.CommMode(), CommModeKind::LanDownload);
+    s.Mode = 3;
+    EXPECT_EQ(st.comm.CommMode(), CommModeKind::PlainLan);
+    s.SendFordername = "host\\share";
+    EXPECT_EQ(st.comm.CommMode(), CommModeKind::LanUpload);
+}
+
+TEST(InetInf, HandEditedRelayNamesNeverBuildAPath)
+{
+    Station st;
+    st.comm.DeviceCount = 5;
+    QByteArray text = "Mode=1\r\nMode2=0\r\nFTP=\r\nID=\r\nPassWord=\r\nRemoteDir=\r\nURL=\r\n"
+                      "FileName1=ok12345\r\nFileName2=../etc\r\nFileName3=toolong123\r\nFileName4=\x83\x7c\r\nFileName5=a b\r\n"
+                      "TimeOut=3\r\nNotReadSize=5\r\n";
+    for (int i = 0; i < 14; ++i)
+        text += "x=\r\n";
+    st.writeBytes("InetInf.ini", text);
+    ASSERT_TRUE(st.comm.LoadInetInf());
+    EXPECT_EQ(st.comm.RelayFileName(0), "ok12345");
+    EXPECT_EQ(st.comm.InternetSettings.FileName[1], "../etc"); // kept as read, so a save does not lose it
+    for (int i = 1; i < 5; ++i)
+        EXPECT_EQ(st.comm.RelayFileName(i), QString()) << i;
+    EXPECT_EQ(st.comm.RelayFileName(-1), QString());
+    EXPECT_EQ(st.comm.RelayFileName(100), QString());
+}

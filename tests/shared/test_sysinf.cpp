@@ -1,0 +1,253 @@
+#include "Station.h"
+
+#include "TextFile.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const QByteArray Header = "\x96\xbc\x8f\xcc,\x82\x68\x82\x6f,LCDPort,I/Oport,RS232C,BPS,RA0,RA1,RA2,RA3,RB0,RB1,RB2,RB3,"
+                          "RB4,RB5,RB6,RB7,Control,Arm";
+
+QByteArray record(const QByteArray& name, const QByteArray& arm = "non")
+{
+    return name + ",127.0.0.11,0,1502,0,9600,Ain,non,Ain,non,Din,Dout,non,non,non,non,non,non,On," + arm;
+}
+
+QByteArray sysinf(int count, const QByteArray& settings, const QList<QByteArray>& records)
+{
+    QByteArray text = "sysinf001.csv,Rec= " + QByteArray::number(count) + ",,,,,,,,,,,,,,,,,,\r\n" + settings +
+                      ",,,,,,,,,,,,,,\r\n" + Header + "\r\n";
+    for (const auto& r : records)
+        text += r + "\r\n";
+    return text + "\r\n";
+}
+
+const QByteArray Settings =
+    "MoniterCycl= 5,MoniterCyclType=s,TimeOut= 2,TimeOutCyclType=s,ReloadCycl= 3,ReloadSize= 3,";
+
+} // namespace
+
+TEST(SysInf, SavesExactBytes)
+{
+    Station st;
+    auto& c = st.comm;
+    c.DeviceCount = 1;
+    c.MonitorSettings = {5, "s", 2, "s", 3, 3};
+    const QStringList row = QString::fromUtf8(record("ポンプ１")).split(u',');
+    for (int i = 0; i < 20; ++i)
+        c.DeviceTable[0][i] = row[i];
+    ASSERT_TRUE(c.SaveSysInf());
+    const QByteArray expected = sysinf(1, Settings, {record("\x83\x7c\x83\x93\x83\x76\x82\x50")});
+    EXPECT_EQ(st.readBytes("sysinf001.csv"), expected);
+    // twenty fields on line 1, twenty-one on line 2
+    const auto lines = st.readBytes("sysinf001.csv").split('\n');
+    EXPECT_EQ(lines[0].count(','), 19);
+    EXPECT_EQ(lines[1].count(','), 20);
+    EXPECT_TRUE(st.messages.shown.empty());
+}
+
+TEST(SysInf, RoundTripsTableAndSettings)
+{
+    Station st;
+    auto& c = st.comm;
+    c.DeviceCount = 3;
+    c.MonitorSettings = {7, "n", 12, "s", 10, 4};
+    for (int r = 0; r < 3; ++r) {
+        const QStringList row = QString::fromUtf8(record(" 名前" + QByteArray::number(r), "Din: 3:Low")).split(u',');
+        for (int i = 0; i < 20; ++i)
+            c.DeviceTable[r][i] = row[i];
+    }
+    const auto table = c.DeviceTable;
+    ASSERT_TRUE(c.SaveSysInf());
+    Station other;
+    other.writeBytes("sysinf001.csv", st.readBytes("sysinf001.csv"));
+    ASSERT_TRUE(other.comm.LoadSysInf());
+    EXPECT_TRUE(other.comm.SysInfValid);
+    EXPECT_EQ(other.comm.DeviceCount, 3);
+    EXPECT_EQ(other.comm.MonitorSettings.MoniterCycl, 7);
+    EXPECT_EQ(other.comm.MonitorSettings.MoniterCyclType, "n");
+    EXPECT_EQ(other.comm.MonitorSettings.TimeOut, 12);
+    EXPECT_EQ(other.comm.MonitorSettings.ReloadSize, 4);
+    EXPECT_EQ(other.comm.DeviceTable, table);
+    EXPECT_EQ(other.comm.GetArmField(1, 0), "Din");
+    EXPECT_EQ(other.comm.GetArmField(1, 1), "3");
+    EXPECT_EQ(other.comm.GetArmField(1, 2), "Low");
+}
+
+TEST(SysInf, SaveNormalisesPinCells)
+{
+    Station st;
+    auto& c = st.comm;
+    c.DeviceCount = 1;
+    c.MonitorSettings = {5, "s", 2, "s", 3, 3};
+    for (int i = 0; i < 20; ++i)
+        c.DeviceTable[0][i] = "x";
+    c.DeviceTable[0][ColRA0 + 2] = "Din";
+    c.DeviceTable[0][ColRB0 + 4] = "";
+    c.DeviceTable[0][ColRB0 + 1] = "Dout";
+    ASSERT_TRUE(c.SaveSysInf());
+    const QList<QByteArray> fields = st.readBytes("sysinf001.csv").split('\n')[3].trimmed().split(',');
+    EXPECT_EQ(fields[ColRA0 + 2], "non");
+    EXPECT_EQ(fields[ColRB0 + 4], "non");
+    EXPECT_EQ(fields[ColRB0 + 1], "Dout");
+    EXPECT_EQ(fields[ColName], "x");
+}
+
+TEST(SysInf, LoadNormalisesFields)
+{
+    Station st;
+    st.writeBytes("sysinf001.csv",
+                  sysinf(3, "MoniterCycl=  7 ,MoniterCyclType= s,TimeOut= 2,TimeOutCyclType=s,ReloadCycl= 3,ReloadSize= 3,",
+                         {" lead,127.0.0.11,,0015, 2.5 , 9600 ,Ain ,non,non,non,Din,Dout,non,non,non,non,non,non,On,Din: 3:Low",
+                          record("b"), "short,1.2.3.4"}));
+    ASSERT_TRUE(st.comm.LoadSysInf());
+    const auto& c = st.comm;
+    EXPECT_EQ(c.MonitorSettings.MoniterCycl, 7);
+    EXPECT_EQ(c.MonitorSettings.MoniterCyclType, "");  // the single character after the key is a space
+    EXPECT_EQ(c.DeviceTable[0][ColName], " lead");
+    EXPECT_EQ(c.DeviceTable[0][ColLCD], "0");
+    EXPECT_EQ(c.DeviceTable[0][ColIO], "15");
+    EXPECT_EQ(c.DeviceTable[0][ColRS], "2.5");
+    EXPECT_EQ(c.DeviceTable[0][ColBPS], "9600");
+    EXPECT_EQ(c.DeviceTable[0][ColRA0], "Ain");
+    EXPECT_EQ(c.GetPinType(0, 5, 0), 2);
+    EXPECT_EQ(c.GetPinType(0, 5, 1), -1);
+    EXPECT_EQ(c.GetPinType(0, 6, 0), 1);
+    EXPECT_EQ(c.GetPinType(0, 6, 1), 0);
+    EXPECT_EQ(c.GetPinType(0, 6, 2), -1);
+    EXPECT_EQ(c.GetPinType(0, 7, 1), -1);
+    EXPECT_EQ(c.GetPinType(3, 6, 0), -1);
+    // a line with too few fields yields empty cells, never a read past the line
+    EXPECT_EQ(c.DeviceTable[2][ColIP], "1.2.3.4");
+    EXPECT_EQ(c.DeviceTable[2][ColIO], "0");
+    EXPECT_EQ(c.DeviceTable[2][ColArm], "");
+    for (int r = 3; r < 100; ++r)
+        for (int col = 0; col < 20; ++col)
+            ASSERT_TRUE(c.DeviceTable[r][col].isEmpty());
+}
+
+TEST(SysInf, ArmKeepsFurtherCommasAndSplitsOnColons)
+{
+    Station st;
+    st.writeBytes("sysinf001.csv", sysinf(1, Settings, {record("a", "Ain: 2:High,extra")}));
+    ASSERT_TRUE(st.comm.LoadSysInf());
+    EXPECT_EQ(st.comm.DeviceTable[0][ColArm], "Ain: 2:High,extra");
+    EXPECT_EQ(st.comm.GetArmField(0, 2), "High,extra");
+    EXPECT_EQ(st.comm.GetArmField(0, 3), "non");
+    EXPECT_EQ(st.comm.GetArmField(1, 0), "non");
+    st.comm.DeviceTable[0][ColArm] = "non";
+    EXPECT_EQ(st.comm.GetArmField(0, 1), "non");
+}
+
+TEST(SysInf, EachCheckShowsItsMessage)
+{
+    struct Case {
+        QByteArray file;
+        QString message;
+    };
+    const QByteArray ok = Settings;
+    const std::vector<Case> cases = {
+        {"SYSINF001.csv,Rec= 1" + sysinf(1, ok, {record("a")}).mid(20), "SysInfo File Type Error"},
+        {sysinf(0, ok, {}), "レコードサイズ設定異常"},
+        {sysinf(101, ok, {}), "レコードサイズ設定異常"},
+        {sysinf(1, "MoniterCycl= 0,MoniterCyclType=s,TimeOut= 2,TimeOutCyclType=s,ReloadCycl= 3,ReloadSize= 3,", {record("a")}),
+         "モニタ周期設定異常"},
+        {sysinf(1, "MoniterCycl= 5,MoniterCyclType=s,TimeOut= 0,TimeOutCyclType=s,ReloadCycl= 3,ReloadSize= 3,", {record("a")}),
+         "タイムアウト設定異常"},
+        {sysinf(1, "MoniterCycl= 5,MoniterCyclType=s,TimeOut= 2,TimeOutCyclType=s,ReloadCycl= -1,ReloadSize= 3,", {record("a")}),
+         "リトライ周期設定異常"},
+        {sysinf(1, "MoniterCycl= 5,MoniterCyclType=s,TimeOut= 2,TimeOutCyclType=s,ReloadCycl= 3,ReloadSize= 0,", {record("a")}),
+         "リトライ回数設定異常"},
+    };
+    for (const auto& c : cases) {
+        Station st;
+        st.writeBytes("sysinf001.csv", c.file);
+        EXPECT_FALSE(st.comm.LoadSysInf()) << c.message.toStdString();
+        EXPECT_FALSE(st.comm.SysInfValid);
+        ASSERT_EQ(st.messages.shown.size(), 1u) << c.message.toStdString();
+        EXPECT_EQ(st.messages.shown[0].text, c.message);
+        EXPECT_EQ(st.messages.shown[0].icon, MessageBoxService::Icon::None);
+        EXPECT_EQ(st.messages.shown[0].buttons, MessageBoxService::Buttons::Ok);
+    }
+}
+
+TEST(SysInf, ValuesBeforeTheFailingCheckAreKept)
+{
+    Station st;
+    st.writeBytes("sysinf001.csv",
+                  sysinf(2, "MoniterCycl= 9,MoniterCyclType=n,TimeOut= 0,TimeOutCyclType=s,ReloadCycl= 3,ReloadSize= 3,", {}));
+    st.comm.DeviceTable[0][ColName] = "kept";
+    EXPECT_FALSE(st.comm.LoadSysInf());
+    EXPECT_EQ(st.comm.MonitorSettings.MoniterCycl, 9);
+    EXPECT_EQ(st.comm.MonitorSettings.MoniterCyclType, "n");
+    EXPECT_EQ(st.comm.DeviceCount, 2);
+    EXPECT_EQ(st.comm.DeviceTable[0][ColName], "kept");
+}
+
+TEST(SysInf, OtherFailuresAreSilent)
+{
+    const std::vector<QByteArray> files = {
+        QByteArray(),                                           // empty file
+        "sysinf001.csv,Rec= 2,\r\n",                            // no settings line
+        sysinf(3, Settings, {record("a"), record("b")}).chopped(2), // a record missing (the final empty line would count)
+        sysinf(40000, Settings, {}),                            // count beyond int16
+        sysinf(1, "MoniterCycl= 99999,MoniterCyclType=s,TimeOut= 2,", {record("a")}),
+        "sysinf001.csv,Rec= 1,\r\n" + Settings + "\r\n\x96\xbc\xff\xff\r\n", // not CP932
+    };
+    for (const auto& f : files) {
+        Station st;
+        st.comm.SysInfValid = true;
+        st.writeBytes("sysinf001.csv", f);
+        EXPECT_FALSE(st.comm.LoadSysInf()) << f.left(40).toStdString();
+        EXPECT_FALSE(st.comm.SysInfValid);
+        EXPECT_TRUE(st.messages.shown.empty()) << f.left(40).toStdString();
+    }
+    Station missing;
+    EXPECT_FALSE(missing.comm.LoadSysInf());
+    EXPECT_TRUE(missing.messages.shown.empty());
+}
+
+TEST(SysInf, RejectedCountNeverDrivesALoopPastTheTable)
+{
+    Station st;
+    st.writeBytes("sysinf001.csv", sysinf(30000, Settings, {}));
+    EXPECT_FALSE(st.comm.LoadSysInf());
+    EXPECT_EQ(st.comm.DeviceCount, 30000);
+    EXPECT_EQ(st.comm.unitCount(), 100);
+    EXPECT_EQ(st.comm.GetPinType(150, 6, 0), -1);
+    EXPECT_EQ(st.comm.GetArmField(150, 0), "non");
+    st.comm.DeviceCount = -4;
+    EXPECT_EQ(st.comm.unitCount(), 0);
+    EXPECT_TRUE(st.comm.SaveSysInf());
+}
+
+TEST(SysInf, ALoadOfOneHundredUnitsWorks)
+{
+    Station st;
+    QList<QByteArray> rows;
+    for (int i = 0; i < 100; ++i)
+        rows << record("u" + QByteArray::number(i));
+    st.writeBytes("sysinf001.csv", sysinf(100, Settings, rows));
+    ASSERT_TRUE(st.comm.LoadSysInf());
+    EXPECT_EQ(st.comm.DeviceTable[99][ColName], "u99");
+    EXPECT_TRUE(st.comm.DeviceTable[100][ColName].isEmpty());
+}
+
+TEST(SysInf, FailedSaveShowsItsMessageAndKeepsTheOldFile)
+{
+    Station st;
+    st.writeBytes("sysinf001.csv", sysinf(1, Settings, {record("a")}));
+    ASSERT_TRUE(st.comm.LoadSysInf());
+    const QByteArray before = st.readBytes("sysinf001.csv");
+    st.comm.DeviceTable[0][ColName] = "changed";
+    // The file's directory vanishing stands in for any failure to write.
+    MontComm1 elsewhere(st.path("gone"), st.messages, st.clock);
+    elsewhere.DeviceCount = 1;
+    elsewhere.MonitorSettings = st.comm.MonitorSettings;
+    EXPECT_FALSE(elsewhere.SaveSysInf());
+    ASSERT_EQ(st.messages.shown.size(), 1u);
+    EXPECT_EQ(st.messages.shown[0].text, QStringLiteral("システムファイル書き込みエラー"));
+    EXPECT_EQ(st.readBytes("sysinf001.csv"), before);
+    EXPECT_EQ(elsewhere.DeviceCount, 1);
+}

@@ -1,0 +1,37 @@
+#pragma once
+// One station's shared data on its own temporary working directory.
+
+#include "Clock.h"
+#include "MessageBox.h"
+#include "MontComm1.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+
+struct Station {
+    QTemporaryDir dir;
+    ScriptedMessageBox messages;
+    SetClock clock{QDateTime(QDate(2026, 12, 8), QTime(10, 20, 30))};
+    MontComm1 comm{dir.path(), messages, clock};
+
+    QString path(const QString& name) const { return dir.filePath(name); }
+    void writeBytes(const QString& name, const QByteArray& bytes) const
+    {
+        QFile f(path(name));
+        f.open(QIODevice::WriteOnly | QIODevice::Truncate);
+        f.write(bytes);
+    }
+    QByteArray readBytes(const QString& name) const
+    {
+        QFile f(path(name));
+        f.open(QIODevice::ReadOnly);
+        return f.readAll();
+    }
+    QStringList messageTexts() const
+    {
+        QStringList out;
+        for (const auto& m : messages.shown)
+            out << m.text;
+        return out;
+    }
+};
