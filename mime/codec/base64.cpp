@@ -1,0 +1,122 @@
+#include "base64_kernels.h"
+#include "codec_output.h"
+#include "mime_codec.h"
+
+#include <atomic>
+#include <cstring>
+
+namespace talveron::mime {
+namespace detail {
+
+void EncodePlain(const std::uint8_t* in, std::size_t n, char* out) {
+    std::size_t i = 0;
+    for (; i + 3 <= n; i += 3) {
+        const unsigned b0 = in[i], b1 = in[i + 1], b2 = in[i + 2];
+        *out++ = kAlphabet[b0 >> 2];
+        *out++ = kAlphabet[((b0 & 3) << 4) | (b1 >> 4)];
+        *out++ = kAlphabet[((b1 & 15) << 2) | (b2 >> 6)];
+        *out++ = kAlphabet[b2 & 63];
+    }
+    if (n - i == 1) {
+        const unsigned b0 = in[i];
+        *out++ = kAlphabet[b0 >> 2];
+        *out++ = kAlphabet[(b0 & 3) << 4];
+        *out++ = '=';
+        *out++ = '=';
+    } else if (n - i == 2) {
+        const unsigned b0 = in[i], b1 = in[i + 1];
+        *out++ = kAlphabet[b0 >> 2];
+        *out++ = kAlphabet[((b0 & 3) << 4) | (b1 >> 4)];
+        *out++ = kAlphabet[(b1 & 15) << 2];
+        *out++ = '=';
+    }
+}
+
+std::size_t DecodePlain(const std::uint8_t* in, std::size_t n, std::uint8_t* out) {
+    std::uint8_t* const start = out;
+    std::uint8_t group[4];
+    unsigned have = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::uint8_t v = kDecode.value[in[i]];
+        if (v == kSkip) continue;
+        group[have++] = v;
+        if (have == 4) {
+            out += DecodeGroup(group, out);
+            have = 0;
+        }
+    }
+    // A final group of one to three characters is ignored.
+    return static_cast<std::size_t>(out - start);
+}
+
+}  // namespace detail
+
+namespace {
+
+struct Kernels {
+    detail::EncodeKernel encode;
+    detail::DecodeKernel decode;
+};
+
+Kernels Choose(Kernel kernel) {
+#if defined(TALVERON_MIME_HAVE_AVX2)
+    if (kernel != Kernel::Plain && CpuHasAvx2()) return {detail::EncodeAvx2, detail::DecodeAvx2};
+#else
+    (void)kernel;
+#endif
+    return {detail::EncodePlain, detail::DecodePlain};
+}
+
+std::atomic<detail::EncodeKernel> g_encode{nullptr};
+std::atomic<detail::DecodeKernel> g_decode{nullptr};
+
+void EnsureChosen() {
+    if (g_encode.load(std::memory_order_acquire) == nullptr) SetBase64Kernel(Kernel::Auto);
+}
+
+}  // namespace
+
+bool CpuHasAvx2() {
+#if defined(__x86_64__) || defined(__i386__)
+    return __builtin_cpu_supports("avx2");
+#else
+    return false;
+#endif
+}
+
+void SetBase64Kernel(Kernel kernel) {
+    const Kernels k = Choose(kernel);
+    g_decode.store(k.decode, std::memory_order_relaxed);
+    g_encode.store(k.encode, std::memory_order_release);
+}
+
+Kernel ActiveBase64Kernel() {
+    EnsureChosen();
+#if defined(TALVERON_MIME_HAVE_AVX2)
+    if (g_encode.load() == detail::EncodeAvx2) return Kernel::Avx2;
+#endif
+    return Kernel::Plain;
+}
+
+bool HasZeroByte(std::string_view text) { return std::memchr(text.data(), 0, text.size()) != nullptr; }
+
+Status Base64Encode(std::string_view source, Output& out) {
+    const std::size_t length = Base64Length(source.size());
+    if (!Allocate(out, length)) return Status::OutOfMemory;
+    EnsureChosen();
+    g_encode.load(std::memory_order_acquire)(reinterpret_cast<const std::uint8_t*>(source.data()), source.size(),
+                                             out.data);
+    out.length = length;
+    return Status::Ok;
+}
+
+Status Base64Decode(std::string_view source, Output& out) {
+    if (HasZeroByte(source)) return Status::InvalidValue;
+    if (!Allocate(out, (source.size() + 3) / 4 * 3)) return Status::OutOfMemory;
+    EnsureChosen();
+    out.length = g_decode.load(std::memory_order_acquire)(reinterpret_cast<const std::uint8_t*>(source.data()),
+                                                          source.size(), reinterpret_cast<std::uint8_t*>(out.data));
+    return Status::Ok;
+}
+
+}  // namespace talveron::mime

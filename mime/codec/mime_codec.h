@@ -1,0 +1,67 @@
+// Pure byte-string conversions of the mime component. No Qt, no automation types:
+// the control wraps these, and anything else may call them directly.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace talveron::mime {
+
+enum class Status {
+    Ok,
+    InvalidValue,  // the input is rejected (automation error 29904 at the control)
+    OutOfMemory,   // the result could not be allocated (automation error 7)
+};
+
+// Where a conversion puts its result. Every conversion calls `allocate` exactly once with
+// the capacity it needs, writes at most that many bytes and sets `length`; the caller trims.
+struct Output {
+    using Allocate = char* (*)(void* context, std::size_t capacity);
+    Allocate allocate = nullptr;
+    void* context = nullptr;
+    char* data = nullptr;
+    std::size_t length = 0;
+};
+
+// Length of the Base64 text of n bytes: 0, or 4 * ceil(n / 3).
+constexpr std::size_t Base64Length(std::size_t n) { return (n + 2) / 3 * 4; }
+
+bool HasZeroByte(std::string_view text);
+
+Status Base64Encode(std::string_view source, Output& out);
+Status Base64Decode(std::string_view source, Output& out);
+Status QuotedPrintableEncode(std::string_view source, Output& out);
+Status QuotedPrintableDecode(std::string_view source, Output& out);
+Status MimeHeaderEncode(std::string_view source, Output& out);
+Status MimeHeaderDecode(std::string_view source, Output& out);
+Status UuEncodeBegin(std::string_view fileName, std::string_view permission, Output& out);
+Status UuEncodeByte(std::string_view source, Output& out);
+Status UuEncodeLine(std::string_view source, Output& out);
+Status UuEncodeEnd(Output& out);
+Status UuDecodeBegin(std::string_view source, Output& out);
+Status UuDecodeLine(std::string_view source, Output& out);
+
+// The same conversions into a std::string (one allocation, then trimmed in place).
+// On failure `result` is left as it was.
+Status Base64Encode(std::string_view source, std::string& result);
+Status Base64Decode(std::string_view source, std::string& result);
+Status QuotedPrintableEncode(std::string_view source, std::string& result);
+Status QuotedPrintableDecode(std::string_view source, std::string& result);
+Status MimeHeaderEncode(std::string_view source, std::string& result);
+Status MimeHeaderDecode(std::string_view source, std::string& result);
+Status UuEncodeBegin(std::string_view fileName, std::string_view permission, std::string& result);
+Status UuEncodeByte(std::string_view source, std::string& result);
+Status UuEncodeLine(std::string_view source, std::string& result);
+Status UuEncodeEnd(std::string& result);
+Status UuDecodeBegin(std::string_view source, std::string& result);
+Status UuDecodeLine(std::string_view source, std::string& result);
+
+// Which Base64 kernels run. Auto picks AVX2 when the processor has it; Plain forces the
+// portable path (tests compare both; both give identical bytes).
+enum class Kernel { Auto, Plain, Avx2 };
+void SetBase64Kernel(Kernel kernel);
+Kernel ActiveBase64Kernel();
+bool CpuHasAvx2();
+
+}  // namespace talveron::mime

@@ -1,0 +1,140 @@
+// mimetool MEMBER [ARGS]: calls one member of the Mime control through its dispatch
+// interface. Source comes from standard input, the result goes to standard output as raw
+// bytes; UuEncodeBegin takes FILE and PERM as arguments.
+#include "mime.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+namespace {
+
+constexpr int kFailure = 2;
+
+int Error(std::int32_t code, const char* description) {
+    std::fprintf(stderr, "error %d: %s\n", code, description);
+    return kFailure;
+}
+
+bool WriteAll(int fd, const char* data, std::size_t length) {
+    while (length > 0) {
+        const ssize_t n = write(fd, data, length);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        data += n;
+        length -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// All of standard input as one string. A regular file is read straight into a string of
+// its size; anything else is gathered first.
+bool ReadSome(std::string& into) {
+    char chunk[1 << 16];
+    for (;;) {
+        const ssize_t n = read(STDIN_FILENO, chunk, sizeof chunk);
+        if (n == 0) return true;
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        into.append(chunk, static_cast<std::size_t>(n));
+    }
+}
+
+// A regular file is read straight into a string of its size (no copy); a pipe, or a file
+// that changed size while being read, is gathered first.
+MimeBStr ReadInput() {
+    struct stat st {};
+    std::string gathered;
+    if (fstat(STDIN_FILENO, &st) == 0 && S_ISREG(st.st_mode)) {
+        const off_t at = lseek(STDIN_FILENO, 0, SEEK_CUR);
+        const auto size = static_cast<std::size_t>(st.st_size > at && at >= 0 ? st.st_size - at : 0);
+        MimeBStr s = MimeStrAlloc(nullptr, size);
+        if (s == nullptr) return nullptr;
+        std::size_t got = 0;
+        while (got < size) {
+            const ssize_t n = read(STDIN_FILENO, s + got, size - got);
+            if (n == 0) break;
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                MimeStrFree(s);
+                return nullptr;
+            }
+            got += static_cast<std::size_t>(n);
+        }
+        std::string rest;
+        if (got == size && ReadSome(rest) && rest.empty()) return s;
+        gathered.assign(s, got);
+        gathered += rest;
+        MimeStrFree(s);
+    }
+    if (!ReadSome(gathered)) return nullptr;
+    return MimeStrAlloc(gathered.data(), gathered.size());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: mimetool MEMBER [ARGS]   (Source is read from standard input)\n");
+        return kFailure;
+    }
+    MimeDispatch* mime = MimeCreate();
+    if (mime == nullptr) return Error(7, "Out of memory");
+    std::int32_t dispid = 0;
+    if (MimeGetIDOfName(mime, argv[1], &dispid) != MIME_S_OK)
+        return Error(438, "Object doesn't support this property or method");
+
+    const MimeMemberInfo* info = nullptr;
+    for (std::uint32_t k = 0; k < MimeMemberCount(); ++k)
+        if (MimeMemberAt(k)->dispid == dispid) info = MimeMemberAt(k);
+
+    // Arguments: a Source parameter reads standard input; others come from the command line.
+    MimeBStr strings[8] = {};
+    MimeVariant args[8] = {};
+    std::uint32_t count = 0;
+    const bool takesSource = info->param_count == 1 && std::strcmp(info->param_names[0], "Source") == 0;
+    if (takesSource) {
+        strings[count] = ReadInput();
+        if (strings[count] == nullptr) return Error(7, "Out of memory");
+        ++count;
+    }
+    for (int a = 2; a < argc && count < 8; ++a) {
+        strings[count] = MimeStrAlloc(argv[a], std::strlen(argv[a]));
+        ++count;
+    }
+    for (std::uint32_t k = 0; k < count; ++k) {
+        args[k].type = MIME_VT_BSTR | MIME_VT_BYREF;
+        args[k].value.pbstr = &strings[k];
+    }
+
+    const std::uint16_t flags =
+        info->kind == MIME_MEMBER_PROPERTY_READONLY ? MIME_DISPATCH_PROPERTYGET : MIME_DISPATCH_METHOD;
+    MimeVariant result{};
+    MimeExcepInfo excep{};
+    const MimeResult r = MimeInvoke(mime, dispid, flags, args, count, &result, &excep);
+    if (r != MIME_S_OK) return Error(excep.code, excep.description ? excep.description : "failure");
+
+    bool ok = true;
+    if (result.type == MIME_VT_I2) {
+        char text[16];
+        const int n = std::snprintf(text, sizeof text, "%d\n", result.value.i2);
+        ok = WriteAll(STDOUT_FILENO, text, static_cast<std::size_t>(n));
+    } else if (result.type == MIME_VT_BSTR && result.value.bstr != nullptr) {
+        ok = WriteAll(STDOUT_FILENO, result.value.bstr, MimeStrLen(result.value.bstr));
+        if (ok && info->kind == MIME_MEMBER_PROPERTY_READONLY) ok = WriteAll(STDOUT_FILENO, "\n", 1);
+    }
+    if (!ok) {
+        std::fprintf(stderr, "mimetool: cannot write standard output: %s\n", std::strerror(errno));
+        return 1;
+    }
+    // The process ends here; the strings and the object go with it.
+    return 0;
+}
