@@ -7,7 +7,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <poll.h>
+#include <sys/epoll.h>
 #include <sstream>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -27,6 +27,11 @@ constexpr int kDriftAnalog = 8;
 constexpr int kDriftTemp = 4;           // about two degrees either way
 constexpr auto kDriftPeriod = std::chrono::milliseconds(1000);
 constexpr size_t kMaxInput = 64 * 1024;  // a client flooding a mute unit is cut off
+
+// epoll tags: connections carry their Conn address, everything else a marker.
+constexpr uint64_t kTagStop = uint64_t(1) << 62;
+constexpr uint64_t kTagControl = kTagStop + 1;
+constexpr uint64_t kTagListener = uint64_t(1) << 61;  // + unit index
 
 uint16_t be16(const std::string& s, size_t at)
 {
@@ -204,11 +209,25 @@ bool Server::listenUnit(Unit& u, int port, std::string& error)
         return false;
     }
     u.listenFd = fd;
+    watch(fd, kTagListener + static_cast<uint64_t>(&u - units_.data()), EPOLLIN, EPOLL_CTL_ADD);
     return true;
+}
+
+void Server::watch(int fd, uint64_t tag, uint32_t events, int op)
+{
+    epoll_event ev{};
+    ev.events = events;
+    ev.data.u64 = tag;
+    epoll_ctl(epfd_, op, fd, &ev);
 }
 
 bool Server::start(int units, const std::string& first, int port, std::string& error)
 {
+    epfd_ = epoll_create1(EPOLL_CLOEXEC);
+    if (epfd_ == -1) {
+        error = std::string("epoll: ") + std::strerror(errno);
+        return false;
+    }
     in_addr a{};
     if (inet_pton(AF_INET, first.c_str(), &a) != 1) {
         error = "bad address " + first;
@@ -257,6 +276,7 @@ void Server::closeUnit(int unitIndex)
 void Server::closeConn(Conn& c)
 {
     if (c.fd != -1) {
+        epoll_ctl(epfd_, EPOLL_CTL_DEL, c.fd, nullptr);
         close(c.fd);
         c.fd = -1;
     }
@@ -275,6 +295,7 @@ void Server::accept(int unitIndex)
         auto c = std::make_unique<Conn>();
         c->fd = fd;
         c->unit = unitIndex;
+        watch(fd, reinterpret_cast<uintptr_t>(c.get()), EPOLLIN, EPOLL_CTL_ADD);
         conns_.push_back(std::move(c));
     }
 }
@@ -347,6 +368,10 @@ void Server::flushConn(Conn& c)
         } else {
             closeConn(c);
         }
+    }
+    if (c.fd != -1 && c.out.empty() == c.watchingOut) {
+        c.watchingOut = !c.out.empty();
+        watch(c.fd, reinterpret_cast<uintptr_t>(&c), c.watchingOut ? EPOLLIN | EPOLLOUT : EPOLLIN, EPOLL_CTL_MOD);
     }
 }
 
@@ -450,58 +475,38 @@ std::string Server::control(const std::string& line, bool& quit)
 int Server::run(int controlFd, int stopFd)
 {
     std::string pendingLine;
-    bool controlOpen = true;
     auto nextDrift = Clock::now() + kDriftPeriod;
+    watch(stopFd, kTagStop, EPOLLIN, EPOLL_CTL_ADD);
+    watch(controlFd, kTagControl, EPOLLIN, EPOLL_CTL_ADD);
+    epoll_event events[64];
 
     for (;;) {
-        // Drop closed connections before building the poll set.
         std::erase_if(conns_, [](const std::unique_ptr<Conn>& c) { return c->fd == -1; });
-
-        std::vector<pollfd> fds;
-        std::vector<int> owner;  // >= 0: unit index of a listener; -1 control; -2 stop; -3 - i: conn i
-        fds.push_back({stopFd, POLLIN, 0});
-        owner.push_back(-2);
-        if (controlOpen) {
-            fds.push_back({controlFd, POLLIN, 0});
-            owner.push_back(-1);
-        }
-        for (size_t i = 0; i < units_.size(); ++i)
-            if (units_[i].listenFd != -1) {
-                fds.push_back({units_[i].listenFd, POLLIN, 0});
-                owner.push_back(static_cast<int>(i));
-            }
         auto wake = nextDrift;
-        for (size_t i = 0; i < conns_.size(); ++i) {
-            short ev = POLLIN;
-            if (!conns_[i]->out.empty())
-                ev |= POLLOUT;
-            fds.push_back({conns_[i]->fd, ev, 0});
-            owner.push_back(-3 - static_cast<int>(i));
-            if (!conns_[i]->pending.empty() && conns_[i]->pending.front().due < wake)
-                wake = conns_[i]->pending.front().due;
-        }
+        for (const auto& c : conns_)
+            if (!c->pending.empty() && c->pending.front().due < wake)
+                wake = c->pending.front().due;
         const auto now = Clock::now();
         const int timeout =
             wake <= now ? 0
                         : static_cast<int>(
                               std::chrono::duration_cast<std::chrono::milliseconds>(wake - now).count() + 1);
 
-        const int n = poll(fds.data(), fds.size(), timeout);
+        const int n = epoll_wait(epfd_, events, 64, timeout);
         if (n == -1 && errno != EINTR)
             return 1;
 
-        for (size_t k = 0; n > 0 && k < fds.size(); ++k) {
-            if (!fds[k].revents)
-                continue;
-            const int o = owner[k];
-            if (o == -2)
+        for (int k = 0; k < n; ++k) {
+            const uint64_t tag = events[k].data.u64;
+            if (tag == kTagStop)
                 return 0;
-            if (o == -1) {
+            if (tag == kTagControl) {
                 char buf[1024];
                 const ssize_t r = read(controlFd, buf, sizeof buf);
                 if (r <= 0) {
+                    // Tests may close standard input; the units keep serving.
                     if (r == 0 || errno != EINTR)
-                        controlOpen = false;  // tests may close stdin; keep serving
+                        epoll_ctl(epfd_, EPOLL_CTL_DEL, controlFd, nullptr);
                     continue;
                 }
                 pendingLine.append(buf, static_cast<size_t>(r));
@@ -517,16 +522,17 @@ int Server::run(int controlFd, int stopFd)
                     if (quit)
                         return 0;
                 }
-            } else if (o >= 0) {
-                if (units_[o].listenFd != -1)
-                    accept(o);
+            } else if (tag >= kTagListener && tag < kTagListener + units_.size()) {
+                const int u = static_cast<int>(tag - kTagListener);
+                if (units_[u].listenFd != -1)
+                    accept(u);
             } else {
-                Conn& c = *conns_[static_cast<size_t>(-3 - o)];
+                Conn& c = *reinterpret_cast<Conn*>(static_cast<uintptr_t>(tag));
                 if (c.fd == -1)
-                    continue;
-                if (fds[k].revents & (POLLIN | POLLHUP | POLLERR))
+                    continue;  // closed earlier in this batch
+                if (events[k].events & (EPOLLIN | EPOLLHUP | EPOLLERR))
                     readConn(c);
-                if (c.fd != -1 && (fds[k].revents & POLLOUT))
+                if (c.fd != -1 && (events[k].events & EPOLLOUT))
                     flushConn(c);
             }
         }

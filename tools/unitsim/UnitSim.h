@@ -1,5 +1,5 @@
 #pragma once
-// Simulated I/O units speaking Modbus TCP, all served by one poll() loop.
+// Simulated I/O units speaking Modbus TCP, all served by one epoll loop.
 
 #include <chrono>
 #include <cstdint>
@@ -51,6 +51,7 @@ struct Conn {
     int unit = -1;
     std::string in;
     std::string out;
+    bool watchingOut = false;  // EPOLLOUT is wanted only while output is queued
     struct Pending {
         Clock::time_point due;
         std::string bytes;
@@ -77,6 +78,9 @@ private:
     void closeConn(Conn& c);
     void serviceDue(Clock::time_point now);
 
+    void watch(int fd, uint64_t tag, uint32_t events, int op);
+
+    int epfd_ = -1;
     std::vector<Unit> units_;
     std::vector<std::unique_ptr<Conn>> conns_;
     int port_ = 0;
