@@ -209,7 +209,7 @@ TEST_F(VARNIXTest, MuteUnitRaisesWithinTimeOut)
     EXPECT_THROW(link.GetAnalog(5, 0), DeviceLinkError);
     double took = secondsSince(t0);
     EXPECT_GE(took, 0.9);
-    EXPECT_LT(took, 1.6);
+    EXPECT_LT(took, 2.0);
 
     // TimeOut 0 is the probe's short wait.
     aim(link, sim(), 1, 0);
@@ -217,7 +217,7 @@ TEST_F(VARNIXTest, MuteUnitRaisesWithinTimeOut)
     EXPECT_THROW(link.GetDirp(5, 5), DeviceLinkError);
     took = secondsSince(t0);
     EXPECT_GE(took, VARNIX::kZeroTimeOutMs / 1000.0 - 0.1);
-    EXPECT_LT(took, VARNIX::kZeroTimeOutMs / 1000.0 + 0.6);
+    EXPECT_LT(took, VARNIX::kZeroTimeOutMs / 1000.0 + 1.0);
 }
 
 TEST_F(VARNIXTest, ExceptionRepliesRaise)
