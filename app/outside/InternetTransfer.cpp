@@ -1,0 +1,65 @@
+#include "InternetTransfer.h"
+
+#include "TextFile.h"
+
+#include <curl/curl.h>
+#include <memory>
+#include <mutex>
+
+namespace {
+
+size_t collect(char* data, size_t size, size_t count, void* user)
+{
+    auto* out = static_cast<QByteArray*>(user);
+    constexpr qsizetype Limit = 16 * 1024 * 1024; // a relay file is tiny; refuse a runaway document
+    if (out->size() + qsizetype(size * count) > Limit)
+        return 0;
+    out->append(data, qsizetype(size * count));
+    return size * count;
+}
+
+} // namespace
+
+QString InetTransfer::OpenURL(const QString& url)
+{
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+
+    std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> curl(curl_easy_init(), curl_easy_cleanup);
+    if (!curl)
+        throw TransferError("cannot start a transfer");
+    QByteArray body;
+    const QByteArray address = url.toUtf8();
+    const QByteArray proxy = Proxy.toUtf8();
+    CURL* h = curl.get();
+    curl_easy_setopt(h, CURLOPT_URL, address.constData());
+    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, collect);
+    curl_easy_setopt(h, CURLOPT_WRITEDATA, &body);
+    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, ConnectTimeOutMs);
+    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, RequestTimeOutMs);
+    curl_easy_setopt(h, CURLOPT_FAILONERROR, 1L);
+    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(h, CURLOPT_MAXREDIRS, 5L);
+    // Relay data must be current: ask every cache on the way for a fresh copy.
+    curl_slist* headers = curl_slist_append(nullptr, "Cache-Control: no-cache");
+    headers = curl_slist_append(headers, "Pragma: no-cache");
+    curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers);
+    if (AccessType == NamedProxy && !Proxy.isEmpty()) {
+        curl_easy_setopt(h, CURLOPT_PROXY, proxy.constData());
+        bool ok = false;
+        const long port = ProxyPort.trimmed().toLong(&ok);
+        if (ok && port > 0 && port < 65536)
+            curl_easy_setopt(h, CURLOPT_PROXYPORT, port);
+    } else {
+        curl_easy_setopt(h, CURLOPT_PROXY, ""); // connect directly, whatever the environment says
+    }
+    const CURLcode rc = curl_easy_perform(h);
+    curl_slist_free_all(headers);
+    if (rc != CURLE_OK)
+        throw TransferError(curl_easy_strerror(rc));
+    const auto text = TextFile::decode(body);
+    if (!text)
+        throw TransferError("the document is not text");
+    return *text;
+}

@@ -1,0 +1,32 @@
+#pragma once
+// The Internet transfer control: one synchronous fetch of a URL, the whole document as text.
+// A failed fetch (no server, an HTTP error status, a time-out, bytes that are not text)
+// throws TransferError; call sites treat it as a missing file.
+
+#include <QString>
+#include <stdexcept>
+
+class TransferError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+class InternetTransfer {
+public:
+    enum AccessType { Default = 0, Direct = 1, NamedProxy = 2 };
+    virtual ~InternetTransfer() = default;
+
+    QString Proxy;           // proxy host, used when AccessType is NamedProxy
+    QString ProxyPort;       // proxy port; empty = the scheme's usual proxy port
+    int AccessType = Default;
+
+    virtual QString OpenURL(const QString& url) = 0;
+};
+
+// libcurl behind the control. A fetch never takes longer than RequestTimeOutMs.
+class InetTransfer : public InternetTransfer {
+public:
+    static constexpr long ConnectTimeOutMs = 3000;
+    static constexpr long RequestTimeOutMs = 5000;
+    QString OpenURL(const QString& url) override;
+};
