@@ -1,0 +1,30 @@
+// talveron: the monitoring station. It takes no command line; its files are in the
+// current directory.
+
+#include "Clock.h"
+#include "InternetTransfer.h"
+#include "MontAll.h"
+#include "MontComm1.h"
+#include "QtMessageBox.h"
+#include "VARNIX.h"
+
+#include <QApplication>
+#include <QDir>
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Talveron"));
+    QtMessageBox messages;
+    SystemClock clock;
+    MontComm1 comm(QDir::currentPath(), messages, clock);
+    VARNIX varnix1, varnix2;
+    InetTransfer dldComp1, dldComp2;
+    WindowOpener opener;
+    MontAll window(comm, varnix1, varnix2, dldComp1, dldComp2, opener);
+    messages.setParent(&window);
+    if (!window.Load())
+        return 0;
+    window.show();
+    return app.exec();
+}

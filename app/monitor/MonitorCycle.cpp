@@ -1,0 +1,553 @@
+#include "MonitorCycle.h"
+
+#include "Clock.h"
+#include "Conversions.h"
+#include "DateText.h"
+#include "DeviceLink.h"
+#include "EventPump.h"
+#include "InternetTransfer.h"
+#include "MessageBox.h"
+#include "TextFile.h"
+
+#include <algorithm>
+
+namespace {
+const QString On = QStringLiteral("On");
+}
+
+MonitorCycle::MonitorCycle(MontComm1& comm, MonitorView& view, DeviceLink& link1, DeviceLink& link2,
+                           InternetTransfer& transfer1, InternetTransfer& transfer2, QObject* parent)
+    : QObject(parent), m_comm(comm), m_view(view), m_link1(link1), m_link2(link2), m_transfer1(transfer1),
+      m_transfer2(transfer2)
+{
+    Timer1.setInterval(1000);
+    BeepTimer.setInterval(960);
+    connect(&Timer1, &QTimer::timeout, this, &MonitorCycle::MonitorTick);
+    connect(&Timer2, &QTimer::timeout, this, &MonitorCycle::RetryPass);
+    connect(&BeepTimer, &QTimer::timeout, this, &MonitorCycle::BeepTick);
+    ResetUnitStates();
+}
+
+QString MonitorCycle::CycleText() const
+{
+    const auto& m = m_comm.MonitorSettings;
+    QString unit;
+    if (m.MoniterCyclType == QStringLiteral("h"))
+        unit = QStringLiteral(" 時間");
+    else if (m.MoniterCyclType == QStringLiteral("n"))
+        unit = QStringLiteral(" 分");
+    else if (m.MoniterCyclType == QStringLiteral("s"))
+        unit = QStringLiteral(" 秒");
+    return QStringLiteral(" モニタ周期：") + Conv::Str(m.MoniterCycl) + unit;
+}
+
+int32_t MonitorCycle::TimeOutSeconds() const
+{
+    // 32-bit arithmetic: 32767 hours still fits, where 16 bits overflowed at 10 hours.
+    const auto& m = m_comm.MonitorSettings;
+    int32_t factor = 1;
+    if (m.TimeOutCyclType == QStringLiteral("h"))
+        factor = 3600;
+    else if (m.TimeOutCyclType == QStringLiteral("n"))
+        factor = 60;
+    return int32_t(m.TimeOut) * factor;
+}
+
+void MonitorCycle::Activate()
+{
+    m_comm.LoadSysInf();
+    // ReloadCycl is at most 32767, so the product fits an int; a value below 1 never gets here.
+    Timer2.setInterval(std::max<int>(1, m_comm.MonitorSettings.ReloadCycl) * 1000);
+    m_comm.InetInfValid = m_comm.LoadInetInf();
+    HeaderListValid = BuildExpectedHeaders();
+    if (lanMode()) {
+        m_view.setPortSettingEnabled(true);
+        m_view.setPanel(2, QStringLiteral("  通信モード ： ＬＡＮ"));
+        SetModeControls(true);
+    } else {
+        m_view.setPortSettingEnabled(false);
+        m_view.setPanel(2, QStringLiteral("  通信モード ： ダウンロード"));
+        SetModeControls(false);
+    }
+    if (m_comm.SysInfValid) {
+        m_view.setPanel(1, CycleText());
+        RedrawRows();
+    } else {
+        m_view.setPanel(1, QStringLiteral(" システム情報ファイルに異常が認められます・・・"));
+    }
+}
+
+void MonitorCycle::ResetUnitStates()
+{
+    for (auto& s : m_comm.UnitValues) {
+        std::fill(s.begin(), s.begin() + 14, int16_t(0));
+        s[ItemFailureCount] = -1;
+        s[ItemAlarmFlag] = 0;
+    }
+    RetryCursor = 0;
+}
+
+bool MonitorCycle::onPageShown(int unit) const
+{
+    return unit >= PageOffset && unit < PageOffset + RowsPerPage && unit < m_comm.unitCount();
+}
+
+void MonitorCycle::RedrawRows()
+{
+    const int count = m_comm.unitCount();
+    for (int r = 0; r < RowsPerPage; ++r) {
+        const int u = PageOffset + r;
+        m_view.setRowBackground(r, WindowBackground);
+        if (u < count) {
+            m_view.setRowName(r, m_comm.cell(u, ColName));
+            if (m_comm.cell(u, ColControl) == On) {
+                if (running() && m_comm.unitItem(ItemFailureCount, u) > m_comm.MonitorSettings.ReloadSize) {
+                    m_view.setRowLamp(r, Lamp::GivenUp);
+                    m_view.setRowBackground(r, AlarmBackground);
+                } else {
+                    m_view.setRowLamp(r, Lamp::Off);
+                }
+            } else {
+                m_view.setRowLamp(r, Lamp::None);
+            }
+        } else {
+            m_view.setRowName(r, QString());
+            m_view.setRowLamp(r, Lamp::None);
+        }
+    }
+    m_view.setPanel(3, QString());
+}
+
+// --- polling ---
+
+void MonitorCycle::showGoodPoll(int unit)
+{
+    if (!onPageShown(unit))
+        return;
+    const int row = unit % RowsPerPage;
+    m_view.setRowLamp(row, Lamp::On);
+    const bool alarm = m_comm.cell(unit, ColArm) != QStringLiteral("non") && m_comm.unitItem(ItemAlarmFlag, unit) != 0;
+    m_view.setRowBackground(row, alarm ? AlarmBackground : WindowBackground);
+}
+
+void MonitorCycle::pollFailed(int unit, bool lan)
+{
+    int16_t& failures = m_comm.unitItem(ItemFailureCount, unit);
+    failures = int16_t(std::min<int>(failures + 1, INT16_MAX));
+    if (failures <= m_comm.MonitorSettings.ReloadSize)
+        return;
+    if (onPageShown(unit)) {
+        m_view.setRowLamp(unit % RowsPerPage, Lamp::GivenUp);
+        m_view.setRowBackground(unit % RowsPerPage, AlarmBackground);
+    }
+    // Mail once per failure episode, for every unit, not only those on the page shown.
+    if (lan && failures == m_comm.MonitorSettings.ReloadSize + 1) {
+        m_comm.SendAlarmMail(m_comm.cell(unit, ColName));
+        if (m_comm.HasCameraFolder())
+            m_comm.PostAbnormalMark();
+    }
+}
+
+bool MonitorCycle::PollUnit(DeviceLink& link, int unit, int32_t timeOutSeconds)
+{
+    if (unit < 0 || unit >= m_comm.unitCount())
+        return false;
+    auto& row = m_comm.DeviceTable[unit];
+    try {
+        const auto lcd = Conv::CInt16(Conv::Val(row[ColLCD]));
+        const auto io = Conv::CInt16(Conv::Val(row[ColIO]));
+        const auto rs = Conv::CInt16(Conv::Val(row[ColRS]));
+        if (!lcd || !io || !rs)
+            throw DeviceLinkError("port number out of range");
+        link.setIP(row[ColIP]);
+        link.setLcdPort(*lcd);
+        link.setParallelPort(*io);
+        link.setSerialPort(*rs);
+        link.setBaudRate(row[ColBPS]);
+        link.setTimeOut(timeOutSeconds);
+        for (int c = 0; c < 4; ++c)
+            if (row[ColRA0 + c] == QStringLiteral("Ain"))
+                m_comm.unitItem(c, unit) = link.GetAnalog(5, int16_t(c));
+        m_comm.unitItem(ItemTemperature, unit) = link.GetAnalog(5, 5);
+        for (int p = 0; p < 8; ++p) {
+            const QString& type = row[ColRB0 + p];
+            if (type == QStringLiteral("Din") || type == QStringLiteral("Dout")) {
+                const int32_t level = link.GetPin(6, int16_t(p));
+                m_comm.unitItem(ItemRB0 + p, unit) = int16_t(std::clamp<int32_t>(level, INT16_MIN, INT16_MAX));
+            }
+        }
+        m_comm.unitItem(ItemFailureCount, unit) = -1;
+        EvaluateAlarm(unit);
+    } catch (const std::exception&) {
+        pollFailed(unit, true);
+        return false;
+    }
+    showGoodPoll(unit);
+    return true;
+}
+
+bool MonitorCycle::BuildExpectedHeaders()
+{
+    const auto lines = TextFile::readLines(m_comm.path(m_comm.SysInfDir + m_comm.SysInfName));
+    if (!lines)
+        return false;
+    const int count = m_comm.unitCount();
+    if (lines->size() < 3 + count)
+        return false;
+    for (int u = 0; u < count; ++u) {
+        const QStringList fields = (*lines)[3 + u].split(u',');
+        if (fields.size() < 18)
+            return false;
+        ExpectedHeader[u] = m_comm.RelayFileName(u) + QStringLiteral(".txt,") + fields.mid(6, 12).join(u',');
+    }
+    return true;
+}
+
+bool MonitorCycle::CheckRelayHeader(const QString& text, int unit) const
+{
+    if (unit < 0 || unit >= m_comm.unitCount())
+        return false;
+    return text.startsWith(m_comm.RelayFileName(unit) + QStringLiteral(".txt")) && text.startsWith(ExpectedHeader[unit]);
+}
+
+bool MonitorCycle::ReadRelayUnit(InternetTransfer& transfer, int unit)
+{
+    if (unit < 0 || unit >= m_comm.unitCount())
+        return false;
+    const QString name = m_comm.RelayFileName(unit); // empty for a name that is not 1..8 letters and digits
+    if (name.isEmpty()) {
+        m_comm.unitItem(ItemFailureCount, unit) = int16_t(m_comm.MonitorSettings.ReloadSize + 1);
+        if (onPageShown(unit)) {
+            m_view.setRowLamp(unit % RowsPerPage, Lamp::GivenUp);
+            m_view.setRowBackground(unit % RowsPerPage, AlarmBackground);
+        }
+        return false;
+    }
+    const auto& s = m_comm.InternetSettings;
+    try {
+        if (!s.ProxyServerName.isEmpty()) {
+            transfer.Proxy = s.ProxyServerName;
+            transfer.ProxyPort = s.ProxyPortNo;
+            transfer.AccessType = InternetTransfer::NamedProxy;
+        }
+        const QString text = transfer.OpenURL(s.URL + u'/' + name + QStringLiteral(".txt"));
+        if (!CheckRelayHeader(text, unit))
+            throw TransferError("relay header differs");
+        const qsizetype lf = text.indexOf(u'\n');
+        if (lf < 0)
+            throw TransferError("no data line");
+        const QString data = text.mid(lf + 1);
+        // Fields 1..14 end at a comma; field 15 runs to the end of the text.
+        QStringList fields;
+        qsizetype start = 0;
+        for (int f = 0; f < 14; ++f) {
+            const qsizetype comma = data.indexOf(u',', start);
+            if (comma < 0)
+                throw TransferError("short data line");
+            fields << data.mid(start, comma - start);
+            start = comma + 1;
+        }
+        fields << data.mid(start);
+        auto toInt16 = [](const QString& field) {
+            const auto v = Conv::StrictNumber(field);
+            const auto n = v ? Conv::CInt16(*v) : std::nullopt;
+            if (!n)
+                throw TransferError("field is not a number");
+            return *n;
+        };
+        // Convert everything first, so a bad field leaves the unit's values as they were.
+        std::array<std::optional<int16_t>, 14> items;
+        for (int c = 0; c < 4; ++c)
+            if (m_comm.cell(unit, ColRA0 + c) == QStringLiteral("Ain"))
+                items[c] = toInt16(fields[2 + c]);
+        // The relay carries whole degrees; keep the raw equivalent so the log and dialogs
+        // convert the same way in both modes.
+        const auto raw = Conv::CInt16(toInt16(fields[6]) * 2.024);
+        if (!raw)
+            throw TransferError("temperature out of range");
+        items[ItemTemperature] = *raw;
+        for (int p = 0; p < 8; ++p)
+            items[ItemRB0 + p] = toInt16(fields[7 + p]);
+        if (!m_comm.IsDataFresh(text))
+            throw TransferError("stale relay data");
+        for (int i = 0; i < 14; ++i)
+            if (items[i])
+                m_comm.unitItem(i, unit) = *items[i];
+        m_comm.unitItem(ItemFailureCount, unit) = -1;
+        EvaluateAlarm(unit);
+    } catch (const std::exception&) {
+        pollFailed(unit, false);
+        return false;
+    }
+    showGoodPoll(unit);
+    return true;
+}
+
+// --- alarms ---
+
+void MonitorCycle::EvaluateAlarm(int unit)
+{
+    const QString kind = m_comm.GetArmField(unit, 0);
+    int base;
+    if (kind == QStringLiteral("Ain"))
+        base = 0;
+    else if (kind == QStringLiteral("Din"))
+        base = ItemRB0;
+    else
+        return;
+    const auto pin = Conv::StrictNumber(m_comm.GetArmField(unit, 1));
+    const auto p = pin ? Conv::CInt16(*pin) : std::nullopt;
+    const int limit = base == 0 ? 3 : 7;
+    if (!p || *p < 0 || *p > limit)
+        throw DeviceLinkError("alarm pin is not a pin"); // counts the poll as failed
+    const int16_t v = m_comm.unitItem(base + *p, unit);
+    const bool holds = m_comm.GetArmField(unit, 2) == QStringLiteral("High") ? v == 1 : v == 0;
+    const int16_t flag = m_comm.unitItem(ItemAlarmFlag, unit);
+    if (holds && flag == 0)
+        SetUnitAlarm(-1, unit);
+    else if (!holds && flag != 0)
+        SetUnitAlarm(0, unit);
+}
+
+void MonitorCycle::SetUnitAlarm(int state, int unit)
+{
+    if (unit >= 0 && unit < MontComm1::UnitSlots) {
+        m_comm.unitItem(ItemAlarmFlag, unit) = state == -1 ? 1 : 0;
+    } else if (unit == -1 && state == 0) {
+        for (auto& s : m_comm.UnitValues)
+            s[ItemAlarmFlag] = 0;
+    }
+    QString text;
+    int raised = 0;
+    for (int i = 0; i < MontComm1::UnitSlots; ++i) {
+        const int16_t flag = m_comm.unitItem(ItemAlarmFlag, i);
+        if (flag == 0)
+            continue;
+        text += (text.isEmpty() ? QStringLiteral(" アラーム検出：") : QStringLiteral("，")) + m_comm.cell(i, ColName);
+        if (flag == 1)
+            ++raised;
+    }
+    m_view.setPanel(1, text.isEmpty() ? CycleText() : text);
+    if (raised > 0) {
+        if (!BeepTimer.isActive())
+            BeepTimer.start();
+        m_view.setBeepResetVisible(true);
+        // A raise always mails; a clear never does, even while another alarm stands.
+        if (state == -1 && unit >= 0 && unit < MontComm1::UnitSlots) {
+            m_comm.SendAlarmMail(m_comm.cell(unit, ColName));
+            if (m_comm.HasCameraFolder())
+                m_comm.PostAbnormalMark();
+        }
+    } else {
+        BeepTimer.stop();
+        m_view.setBeepResetVisible(false);
+    }
+}
+
+void MonitorCycle::BeepTick()
+{
+    m_view.beep();
+}
+
+void MonitorCycle::BeepResetClick()
+{
+    for (auto& s : m_comm.UnitValues)
+        if (s[ItemAlarmFlag] == 1)
+            s[ItemAlarmFlag] = 2;
+    SetUnitAlarm(-1, -1);
+}
+
+// --- the two timers ---
+
+int MonitorCycle::NextRetryUnit()
+{
+    const int count = m_comm.unitCount();
+    for (int i = std::max<int>(0, RetryCursor); i < count; ++i) {
+        const int16_t failures = m_comm.unitItem(ItemFailureCount, i);
+        if (m_comm.cell(i, ColControl) == On && failures >= 0 && failures <= m_comm.MonitorSettings.ReloadSize) {
+            RetryCursor = int16_t(RetryCursor + 1 >= count ? 0 : RetryCursor + 1);
+            return i;
+        }
+    }
+    RetryCursor = 0;
+    return -1;
+}
+
+bool MonitorCycle::dueNow() const
+{
+    const auto& m = m_comm.MonitorSettings;
+    const int L = DateText::duePrefixLength(m.MoniterCyclType);
+    const QString now = DateText::general(m_comm.clock().now());
+    const QString& due = m_comm.CycleDue[0];
+    if (due.left(L) == now.left(L))
+        return true;
+    // A due time that went by unmatched (a late tick, a sleep, a clock set forward) is due now.
+    const auto dueTime = DateText::parseGeneral(due);
+    if (!dueTime)
+        return true; // an unreadable due time would never match again
+    if (due.left(L) < now.left(L) && *dueTime < m_comm.clock().now())
+        return true;
+    // A clock set back would leave the due time far ahead: more than a cycle away is due now.
+    const QDateTime limit = DateText::addCycle(m_comm.clock().now(), m.MoniterCycl, m.MoniterCyclType).addSecs(1);
+    return *dueTime > limit;
+}
+
+void MonitorCycle::advanceDue()
+{
+    const auto& m = m_comm.MonitorSettings;
+    const int L = DateText::duePrefixLength(m.MoniterCyclType);
+    const QDateTime now = m_comm.clock().now();
+    auto due = DateText::parseGeneral(m_comm.CycleDue[0]);
+    if (!due)
+        due = now;
+    // One cycle on, and further until the due time lies after now at the cycle's precision;
+    // jump straight over a long gap instead of stepping through it.
+    const qint64 step = std::max<qint64>(1, due->secsTo(DateText::addCycle(*due, m.MoniterCycl, m.MoniterCyclType)));
+    QDateTime next = DateText::addCycle(*due, m.MoniterCycl, m.MoniterCyclType);
+    if (next < now)
+        next = next.addSecs((next.secsTo(now) / step) * step);
+    while (DateText::general(next).left(L) <= DateText::general(now).left(L))
+        next = next.addSecs(step);
+    m_comm.CycleDue[0] = DateText::general(next);
+}
+
+void MonitorCycle::MonitorTick()
+{
+    ReentryGuard guard(m_tickBusy);
+    if (!guard.entered() || m_shutdown)
+        return;
+    const QString remembered = m_view.panel(3);
+    m_view.setPanel(3, QStringLiteral("ＩＯモニタ"));
+    // One shared due time: when it has come, every healthy monitored unit is polled in this
+    // tick, and the due time moves on once afterwards, so no unit waits for another.
+    const bool due = dueNow();
+    const int count = m_comm.unitCount();
+    for (int i = 0; i < count && i < m_comm.unitCount(); ++i) {
+        if (due && m_comm.cell(i, ColControl) == On && m_comm.unitItem(ItemFailureCount, i) == -1) {
+            if (lanMode())
+                PollUnit(m_link1, i, TimeOutSeconds());
+            else
+                ReadRelayUnit(m_transfer1, i);
+            EventPump::run();
+            // Monitoring was stopped (or the program is ending) while events ran.
+            if (!running() || m_shutdown)
+                break;
+        }
+        m_comm.WriteDataLog(i);
+    }
+    if (due && running())
+        advanceDue();
+    m_view.setPanel(3, remembered);
+}
+
+void MonitorCycle::RetryPass()
+{
+    ReentryGuard guard(m_retryBusy);
+    if (!guard.entered() || m_shutdown)
+        return;
+    const QString remembered = m_view.panel(3);
+    m_view.setPanel(3, QStringLiteral("リトライ"));
+    for (;;) {
+        const int u = NextRetryUnit();
+        if (u < 0 || u >= m_comm.unitCount())
+            break;
+        const bool ok = lanMode() ? PollUnit(m_link2, u, TimeOutSeconds()) : ReadRelayUnit(m_transfer2, u);
+        if (!ok || m_shutdown)
+            break;
+    }
+    m_view.setPanel(3, remembered);
+}
+
+// --- buttons ---
+
+void MonitorCycle::StartStop()
+{
+    if (running()) {
+        m_view.setStartCaption(QStringLiteral("開始"));
+        Timer1.stop();
+        Timer2.stop();
+        SetUnitAlarm(0, -1);
+        ResetUnitStates();
+        RedrawRows();
+        return;
+    }
+    if (m_comm.unitCount() <= 0 || m_comm.DeviceCount <= 0)
+        return;
+    if (!(lanMode() || (m_comm.InetInfValid && HeaderListValid))) {
+        m_comm.messages().show(QStringLiteral("設定リストが作成できませんでした"), QStringLiteral("ファイルオープンエラー"),
+                               MessageBoxService::Icon::Exclamation, MessageBoxService::Buttons::Ok);
+        return;
+    }
+    m_view.setStartCaption(QStringLiteral("停止"));
+    Timer1.setInterval(1000);
+    Timer1.start();
+    const QDateTime now = m_comm.clock().now();
+    m_comm.CycleStart[0] = DateText::general(now);
+    const auto& m = m_comm.MonitorSettings;
+    m_comm.CycleDue[0] = DateText::general(DateText::addCycle(now, m.MoniterCycl, m.MoniterCyclType));
+    Timer2.start();
+    MonitorTick();
+}
+
+void MonitorCycle::Page(int index)
+{
+    if (index == 1) {
+        if (PageOffset + RowsPerPage < m_comm.unitCount())
+            PageOffset = int16_t(PageOffset + RowsPerPage);
+    } else {
+        PageOffset = int16_t(std::max(0, PageOffset - RowsPerPage));
+    }
+    RedrawRows();
+    if (running())
+        MonitorTick();
+}
+
+bool MonitorCycle::StopForWindow(bool redraw)
+{
+    if (running()) {
+        const auto answer = m_comm.messages().show(QStringLiteral("モニタを停止します．よろしいですか？"), QStringLiteral("停止確認"),
+                                                   MessageBoxService::Icon::Question, MessageBoxService::Buttons::YesNo);
+        if (answer != MessageBoxService::Answer::Yes)
+            return false;
+    }
+    m_view.setStartCaption(QStringLiteral("開始"));
+    Timer1.stop();
+    Timer2.stop();
+    SetUnitAlarm(0, -1);
+    ResetUnitStates();
+    if (redraw)
+        RedrawRows();
+    return true;
+}
+
+MonitorCycle::Paused MonitorCycle::PauseForDialog()
+{
+    Paused was{Timer1.isActive(), Timer2.isActive()};
+    Timer1.stop();
+    Timer2.stop();
+    SetUnitAlarm(0, -1);
+    return was;
+}
+
+void MonitorCycle::ResumeAfterDialog(const Paused& was)
+{
+    if (m_shutdown)
+        return;
+    if (was.timer1) {
+        Timer1.start();
+        EventPump::run();
+        MonitorTick();
+    }
+    if (was.timer2)
+        Timer2.start();
+    else
+        Timer2.stop();
+}
+
+void MonitorCycle::Shutdown()
+{
+    m_shutdown = true;
+    Timer1.stop();
+    Timer2.stop();
+    BeepTimer.stop();
+}

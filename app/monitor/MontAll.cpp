@@ -1,0 +1,299 @@
+#include "MontAll.h"
+
+#include "DeviceLink.h"
+#include "EventPump.h"
+#include "Lamps.h"
+#include "MessageBox.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QGridLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QScreen>
+#include <QStatusBar>
+#include <QStyle>
+#include <QVBoxLayout>
+
+namespace {
+
+QColor fromBgr(uint32_t colour, const QPalette& palette)
+{
+    if (colour & 0x80000000u) // a system colour: the window background
+        return palette.color(QPalette::Base);
+    return QColor(colour & 0xFF, (colour >> 8) & 0xFF, (colour >> 16) & 0xFF);
+}
+
+const QString Caption = QStringLiteral("Talveron");
+
+} // namespace
+
+MontAll::MontAll(MontComm1& comm, DeviceLink& varnix1, DeviceLink& varnix2, InternetTransfer& dldComp1,
+                 InternetTransfer& dldComp2, WindowOpener& opener, QWidget* parent)
+    : QWidget(parent), m_comm(comm), m_varnix1(varnix1), m_opener(opener)
+{
+    setObjectName(QStringLiteral("MontAll"));
+    setWindowTitle(Caption);
+    m_cycle = std::make_unique<MonitorCycle>(comm, *this, varnix1, varnix2, dldComp1, dldComp2);
+    m_cycle->Timer1.setObjectName(QStringLiteral("Timer1"));
+    m_cycle->Timer2.setObjectName(QStringLiteral("Timer2"));
+    m_cycle->BeepTimer.setObjectName(QStringLiteral("BeepTimer"));
+    m_icons[int(Lamp::Off)] = Lamps::load(comm.workDir(), Lamps::Off);
+    m_icons[int(Lamp::On)] = Lamps::load(comm.workDir(), Lamps::On);
+    m_icons[int(Lamp::GivenUp)] = Lamps::load(comm.workDir(), Lamps::GivenUp);
+    m_backgrounds.fill(WindowBackground);
+    buildControls();
+}
+
+MontAll::~MontAll()
+{
+    m_cycle->Shutdown();
+}
+
+void MontAll::buildControls()
+{
+    auto* top = new QVBoxLayout(this);
+    auto* title = new QLabel(Caption, this);
+    title->setObjectName(QStringLiteral("Label15"));
+    QFont big = title->font();
+    big.setPointSize(big.pointSize() + 8);
+    big.setBold(true);
+    title->setFont(big);
+    top->addWidget(title);
+
+    auto* grid = new QGridLayout;
+    for (int col = 0; col < 3; ++col) {
+        auto* nameHead = new QLabel(QStringLiteral("　　名称　　"), this);
+        nameHead->setObjectName(QStringLiteral("Label%1").arg(col + 1));
+        auto* stateHead = new QLabel(QStringLiteral("状態"), this);
+        stateHead->setObjectName(QStringLiteral("Label%1").arg(col + 4));
+        grid->addWidget(nameHead, 0, col * 2);
+        grid->addWidget(stateHead, 0, col * 2 + 1);
+    }
+    for (int r = 0; r < 30; ++r) {
+        auto* name = new QLineEdit(this);
+        name->setObjectName(QStringLiteral("DevName_%1").arg(r));
+        name->setReadOnly(true);
+        name->setFocusPolicy(Qt::NoFocus); // out of the tab order
+        name->setMinimumWidth(150);
+        name->setAutoFillBackground(true);
+        name->installEventFilter(this);
+        DevName[r] = name;
+        auto* lamp = new QLabel(this);
+        lamp->setObjectName(QStringLiteral("Picture1_%1").arg(r));
+        lamp->setFixedSize(24, 24);
+        lamp->setFocusPolicy(Qt::NoFocus);
+        lamp->installEventFilter(this);
+        Picture1[r] = lamp;
+        grid->addWidget(name, 1 + r % 10, (r / 10) * 2);
+        grid->addWidget(lamp, 1 + r % 10, (r / 10) * 2 + 1);
+    }
+    top->addLayout(grid);
+
+    auto* buttons = new QGridLayout;
+    auto makeButton = [&](const QString& name, const QString& text) {
+        auto* b = new QPushButton(text, this);
+        b->setObjectName(name);
+        return b;
+    };
+    Command1[0] = makeButton(QStringLiteral("Command1_0"), QString());
+    Command1[0]->setIcon(style()->standardIcon(QStyle::SP_ArrowLeft));
+    Command1[1] = makeButton(QStringLiteral("Command1_1"), QString());
+    Command1[1]->setIcon(style()->standardIcon(QStyle::SP_ArrowRight));
+    Command2[0] = makeButton(QStringLiteral("Command2_0"), QStringLiteral("開始"));
+    Command2[1] = makeButton(QStringLiteral("Command2_1"), QStringLiteral("ポート設定"));
+    Command2[2] = makeButton(QStringLiteral("Command2_2"), QStringLiteral("詳細モニタ"));
+    editcmd = makeButton(QStringLiteral("editcmd"), QStringLiteral("システム設定"));
+    ArmSet = makeButton(QStringLiteral("ArmSet"), QStringLiteral("アラーム設定"));
+    ComEditCmd = makeButton(QStringLiteral("ComEditCmd"), QStringLiteral("通信設定"));
+    BeepReset = makeButton(QStringLiteral("BeepReset"), QStringLiteral("アラーム音解除"));
+    EndCmd = makeButton(QStringLiteral("EndCmd"), QStringLiteral("終了"));
+    BeepReset->setVisible(false);
+    buttons->addWidget(Command1[0], 0, 0);
+    buttons->addWidget(Command1[1], 0, 1);
+    buttons->addWidget(Command2[0], 0, 2);
+    buttons->addWidget(Command2[1], 0, 3);
+    buttons->addWidget(Command2[2], 0, 4);
+    buttons->addWidget(BeepReset, 0, 5);
+    buttons->addWidget(editcmd, 1, 2);
+    buttons->addWidget(ArmSet, 1, 3);
+    buttons->addWidget(ComEditCmd, 1, 4);
+    buttons->addWidget(EndCmd, 1, 5);
+    top->addLayout(buttons);
+
+    StatusBar1 = new QStatusBar(this);
+    StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
+    StatusBar1->setSizeGripEnabled(false);
+    for (int i = 0; i < 3; ++i) {
+        Panels[i] = new QLabel(StatusBar1);
+        Panels[i]->setObjectName(QStringLiteral("Panel%1").arg(i + 1));
+        StatusBar1->addWidget(Panels[i], i == 0 ? 3 : 1);
+    }
+    top->addWidget(StatusBar1);
+
+    connect(Command1[0], &QPushButton::clicked, this, [this] { m_cycle->Page(0); });
+    connect(Command1[1], &QPushButton::clicked, this, [this] { m_cycle->Page(1); });
+    connect(Command2[0], &QPushButton::clicked, this, [this] { m_cycle->StartStop(); });
+    connect(Command2[1], &QPushButton::clicked, this, [this] { openSettingsWindow(StationWindow::Dialog4, true); });
+    connect(Command2[2], &QPushButton::clicked, this, [this] { openSettingsWindow(StationWindow::MontMain, true); });
+    connect(editcmd, &QPushButton::clicked, this, [this] { openSettingsWindow(StationWindow::SysEdit, false); });
+    connect(ArmSet, &QPushButton::clicked, this, [this] { openSettingsWindow(StationWindow::ArmEdit, false); });
+    connect(ComEditCmd, &QPushButton::clicked, this, [this] { openSettingsWindow(StationWindow::ComEdit2, false); });
+    connect(BeepReset, &QPushButton::clicked, this, [this] { m_cycle->BeepResetClick(); });
+    connect(EndCmd, &QPushButton::clicked, this, &MontAll::quit);
+}
+
+bool MontAll::Load()
+{
+    setWindowTitle(windowTitle() + QStringLiteral("  Ver2.1"));
+    m_lock = std::make_unique<InstanceLock>(m_comm.workDir());
+    if (!m_lock->acquire()) {
+        m_comm.messages().show(QStringLiteral("　複数の起動は認めません！　"), MessageBoxService::applicationTitle(),
+                               MessageBoxService::Icon::Exclamation, MessageBoxService::Buttons::Ok);
+        return false;
+    }
+    adjustSize();
+    setFixedSize(sizeHint()); // the design size: not resizable, minimising allowed
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+    m_cycle->PageOffset = 0;
+    m_cycle->ResetUnitStates();
+    return true;
+}
+
+void MontAll::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (!m_shownOnce) {
+        m_shownOnce = true;
+        m_cycle->Activate();
+    }
+}
+
+void MontAll::closeEvent(QCloseEvent* event)
+{
+    // Closing the window in any way ends the program at once.
+    m_closing = true;
+    m_cycle->Shutdown();
+    event->accept();
+    QCoreApplication::quit();
+}
+
+void MontAll::quit()
+{
+    m_cycle->Shutdown();
+    close();
+}
+
+bool MontAll::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::MouseButtonRelease && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+        for (int r = 0; r < 30; ++r) {
+            if (watched == Picture1[r]) {
+                openUnitDialog(StationWindow::Dialog1, r);
+                return true;
+            }
+            if (watched == DevName[r]) {
+                openUnitDialog(StationWindow::Dialog2, r);
+                return true;
+            }
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void MontAll::showModal(StationWindow which)
+{
+    m_opener.open(which, this);
+    if (m_closing)
+        return;
+    m_cycle->Activate(); // the return from a modal window is an activation
+}
+
+void MontAll::openSettingsWindow(StationWindow which, bool redraw)
+{
+    if (!m_cycle->StopForWindow(redraw))
+        return;
+    if (which == StationWindow::Dialog4)
+        m_comm.CurLink = &m_varnix1;
+    showModal(which);
+    if (which == StationWindow::Dialog4)
+        m_comm.CurLink = nullptr;
+}
+
+void MontAll::openUnitDialog(StationWindow which, int row)
+{
+    const int u = m_cycle->PageOffset + row;
+    if (u >= m_comm.unitCount())
+        return;
+    if (which == StationWindow::Dialog2 && m_comm.cell(u, ColControl) != QStringLiteral("On"))
+        return;
+    const bool wasRunning = m_cycle->running();
+    const auto paused = m_cycle->PauseForDialog();
+    m_comm.CurUnit = u;
+    if (which == StationWindow::Dialog2)
+        m_comm.DetailOpenFlag = (m_comm.unitItem(ItemFailureCount, u) == -1 && wasRunning) ? 1 : 0;
+    m_comm.CurLink = &m_varnix1;
+    showModal(which);
+    m_comm.CurLink = nullptr;
+    if (m_closing)
+        return;
+    m_cycle->ResumeAfterDialog(paused);
+}
+
+// --- MonitorView ---
+
+void MontAll::setRowName(int row, const QString& name)
+{
+    DevName[row]->setText(name);
+}
+
+void MontAll::setRowBackground(int row, uint32_t colour)
+{
+    m_backgrounds[row] = colour;
+    QPalette p = DevName[row]->palette();
+    p.setColor(QPalette::Base, fromBgr(colour, palette()));
+    DevName[row]->setPalette(p);
+}
+
+void MontAll::setRowLamp(int row, Lamp lamp)
+{
+    m_lamps[row] = lamp;
+    if (lamp == Lamp::None)
+        Picture1[row]->clear();
+    else
+        Picture1[row]->setPixmap(m_icons[int(lamp)].pixmap(24, 24));
+}
+
+void MontAll::setPanel(int panel, const QString& text)
+{
+    if (panel >= 1 && panel <= 3)
+        Panels[panel - 1]->setText(text);
+}
+
+QString MontAll::panel(int panel) const
+{
+    return panel >= 1 && panel <= 3 ? Panels[panel - 1]->text() : QString();
+}
+
+void MontAll::setBeepResetVisible(bool visible)
+{
+    BeepReset->setVisible(visible);
+}
+
+void MontAll::setStartCaption(const QString& caption)
+{
+    Command2[0]->setText(caption);
+}
+
+void MontAll::setPortSettingEnabled(bool enabled)
+{
+    Command2[1]->setEnabled(enabled);
+}
+
+void MontAll::beep()
+{
+    QApplication::beep();
+}

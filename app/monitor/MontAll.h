@@ -1,0 +1,78 @@
+#pragma once
+// The start-up window: all registered units, thirty to a page, with their lamps.
+
+#include "InstanceLock.h"
+#include "MonitorCycle.h"
+#include "WindowOpener.h"
+
+#include <QIcon>
+#include <QWidget>
+#include <array>
+#include <memory>
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QStatusBar;
+
+class MontAll : public QWidget, public MonitorView {
+    Q_OBJECT
+public:
+    MontAll(MontComm1& comm, DeviceLink& varnix1, DeviceLink& varnix2, InternetTransfer& dldComp1,
+            InternetTransfer& dldComp2, WindowOpener& opener, QWidget* parent = nullptr);
+    ~MontAll() override;
+
+    // The window's load: false when another station runs in this directory (the program ends).
+    bool Load();
+    MonitorCycle& cycle() { return *m_cycle; }
+
+    // MonitorView
+    void setRowName(int row, const QString& name) override;
+    void setRowBackground(int row, uint32_t colour) override;
+    void setRowLamp(int row, Lamp lamp) override;
+    void setPanel(int panel, const QString& text) override;
+    QString panel(int panel) const override;
+    void setBeepResetVisible(bool visible) override;
+    void setStartCaption(const QString& caption) override;
+    void setPortSettingEnabled(bool enabled) override;
+    void beep() override;
+
+    // What a row shows, for tests and the accessibility of the lamps.
+    Lamp rowLamp(int row) const { return m_lamps[row]; }
+    uint32_t rowBackground(int row) const { return m_backgrounds[row]; }
+
+    std::array<QLineEdit*, 30> DevName{};
+    std::array<QLabel*, 30> Picture1{};
+    std::array<QPushButton*, 2> Command1{};
+    std::array<QPushButton*, 3> Command2{};
+    QPushButton* editcmd = nullptr;
+    QPushButton* ArmSet = nullptr;
+    QPushButton* ComEditCmd = nullptr;
+    QPushButton* BeepReset = nullptr;
+    QPushButton* EndCmd = nullptr;
+    QStatusBar* StatusBar1 = nullptr;
+    std::array<QLabel*, 3> Panels{};
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void buildControls();
+    void openSettingsWindow(StationWindow which, bool redraw);
+    void openUnitDialog(StationWindow which, int row);
+    void showModal(StationWindow which);
+    void quit();
+
+    MontComm1& m_comm;
+    DeviceLink& m_varnix1;
+    WindowOpener& m_opener;
+    std::unique_ptr<MonitorCycle> m_cycle;
+    std::unique_ptr<InstanceLock> m_lock;
+    std::array<Lamp, 30> m_lamps{};
+    std::array<uint32_t, 30> m_backgrounds{};
+    std::array<QIcon, 4> m_icons;
+    bool m_shownOnce = false;
+    bool m_closing = false;
+};

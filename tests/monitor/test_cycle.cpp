@@ -1,0 +1,206 @@
+// The monitor cycle's rules with scripted links and a clock the test sets.
+
+#include "DateText.h"
+#include "FakeLink.h"
+#include "Rig.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+QList<UnitRow> units(int n)
+{
+    QList<UnitRow> rows;
+    for (int i = 0; i < n; ++i) {
+        UnitRow r;
+        r.name = QStringLiteral("u%1").arg(i);
+        r.ip = QStringLiteral("10.0.0.%1").arg(i);
+        rows << r;
+    }
+    return rows;
+}
+
+// How many polls each unit got, read off the link's log (one temperature read per poll).
+std::map<QString, int> pollsPerUnit(FakeLink& link)
+{
+    std::map<QString, int> polls;
+    QString ip;
+    for (const QString& e : link.log) {
+        if (e.startsWith("IP="))
+            ip = e.mid(3);
+        else if (e == "GetAnalog(5,5)")
+            ++polls[ip];
+    }
+    link.log.clear();
+    return polls;
+}
+
+} // namespace
+
+TEST(MonitorCycle, EveryHealthyUnitIsPolledOncePerCycle)
+{
+    Rig<FakeLink> rig;
+    rig.files(units(100));
+    rig.open();
+    rig.start();
+    EXPECT_TRUE(pollsPerUnit(rig.link1).empty()); // due one cycle after the start
+    for (int cycle = 0; cycle < 5; ++cycle) {
+        rig.tick();
+        const auto polls = pollsPerUnit(rig.link1);
+        ASSERT_EQ(polls.size(), 100u) << cycle;
+        for (const auto& [ip, n] : polls)
+            EXPECT_EQ(n, 1) << ip.toStdString();
+        rig.tick(0); // a second tick within the same second polls nobody
+        EXPECT_TRUE(pollsPerUnit(rig.link1).empty());
+    }
+}
+
+TEST(MonitorCycle, MinuteCyclesPollOncePerMinute)
+{
+    Rig<FakeLink> rig;
+    rig.files(units(3));
+    TextFile::writeWhole(rig.st.path("sysinf001.csv"), sysInfText(units(3), 2, "n"));
+    rig.open();
+    rig.start();
+    rig.tick(60);
+    EXPECT_TRUE(pollsPerUnit(rig.link1).empty());
+    rig.tick(60);
+    EXPECT_EQ(pollsPerUnit(rig.link1).size(), 3u);
+    for (int s = 0; s < 59; ++s)
+        rig.tick();
+    EXPECT_TRUE(pollsPerUnit(rig.link1).empty());
+}
+
+TEST(MonitorCycle, APassedDueTimeRunsAndMovesPastNow)
+{
+    Rig<FakeLink> rig;
+    rig.files(units(4));
+    rig.open();
+    rig.start();
+    rig.tick(3600); // the machine slept for an hour
+    EXPECT_EQ(pollsPerUnit(rig.link1).size(), 4u);
+    const auto due = DateText::parseGeneral(rig.st.comm.CycleDue[0]);
+    ASSERT_TRUE(due);
+    EXPECT_GT(*due, rig.st.clock.now());
+    rig.tick();
+    EXPECT_EQ(pollsPerUnit(rig.link1).size(), 4u);
+
+    // a clock set back a day does not stop monitoring either
+    rig.st.clock.advance(-86400);
+    rig.tick();
+    EXPECT_EQ(pollsPerUnit(rig.link1).size(), 4u);
+    rig.tick();
+    EXPECT_EQ(pollsPerUnit(rig.link1).size(), 4u);
+}
+
+TEST(MonitorCycle, LargeRetryCyclesAndTimeOutsDoNotOverflow)
+{
+    Rig<FakeLink> rig;
+    TextFile::writeWhole(rig.st.path("sysinf001.csv"), sysInfText(units(1), 1, "s", 12, "h", 100, 3));
+    TextFile::writeWhole(rig.st.path("InetInf.ini"), inetInfText(1, {"a"}));
+    rig.open();
+    EXPECT_EQ(rig.cycle().Timer2.interval(), 100000);
+    EXPECT_EQ(rig.cycle().TimeOutSeconds(), 12 * 3600);
+    rig.start();
+    rig.tick();
+    EXPECT_TRUE(rig.link1.log.contains("TimeOut=43200"));
+
+    TextFile::writeWhole(rig.st.path("sysinf001.csv"), sysInfText(units(1), 1, "s", 32767, "h", 32767, 3));
+    rig.cycle().Activate();
+    EXPECT_EQ(rig.cycle().Timer2.interval(), 32767000);
+    EXPECT_EQ(rig.cycle().TimeOutSeconds(), 32767 * 3600);
+}
+
+TEST(MonitorCycle, NextRetryUnitMovesItsCursorByOne)
+{
+    Rig<FakeLink> rig;
+    auto rows = units(5);
+    rows[3].control = "Off";
+    rig.files(rows);
+    rig.open();
+    auto& c = rig.st.comm;
+    c.unitItem(ItemFailureCount, 2) = 0;
+    c.unitItem(ItemFailureCount, 3) = 0; // not monitored
+    c.unitItem(ItemFailureCount, 4) = 4; // beyond ReloadSize 3
+    EXPECT_EQ(rig.cycle().NextRetryUnit(), 2);
+    EXPECT_EQ(rig.cycle().RetryCursor, 1);
+    EXPECT_EQ(rig.cycle().NextRetryUnit(), 2);
+    EXPECT_EQ(rig.cycle().RetryCursor, 2);
+    EXPECT_EQ(rig.cycle().NextRetryUnit(), 2);
+    EXPECT_EQ(rig.cycle().NextRetryUnit(), -1);
+    EXPECT_EQ(rig.cycle().RetryCursor, 0);
+}
+
+TEST(MonitorCycle, RetryPassStopsAtTheFirstFailure)
+{
+    Rig<FakeLink> rig;
+    rig.files(units(4));
+    rig.open();
+    auto& c = rig.st.comm;
+    for (int u : {0, 1, 2})
+        c.unitItem(ItemFailureCount, u) = 0;
+    rig.link2.failing = {"GetAnalog(5,5)"};
+    rig.cycle().RetryPass();
+    EXPECT_EQ(c.unitItem(ItemFailureCount, 0), 1);
+    EXPECT_EQ(c.unitItem(ItemFailureCount, 1), 0);
+    rig.link2.failing.clear();
+    rig.cycle().RetryCursor = 0;
+    rig.cycle().RetryPass();
+    for (int u : {0, 1, 2})
+        EXPECT_EQ(c.unitItem(ItemFailureCount, u), -1) << u;
+    EXPECT_TRUE(rig.link1.log.isEmpty()); // the pass has its own link
+}
+
+TEST(MonitorCycle, AFailedPinReadKeepsWhatWasRead)
+{
+    Rig<FakeLink> rig;
+    auto rows = units(1);
+    rows[0].pins = "Ain,Ain,non,non,Din,Din,Din,Din,Dout,Dout,Din,non";
+    rows[0].arm = "Ain: 0:High";
+    rig.files(rows);
+    rig.open();
+    rig.link1.analog = {{0, 1}, {1, 2}, {5, 50}};
+    rig.link1.pins = {{0, 1}, {4, 1}, {6, 1}};
+    rig.link1.failing = {"GetPin(6,5)"};
+    EXPECT_FALSE(rig.cycle().PollUnit(rig.link1, 0, 1));
+    auto& c = rig.st.comm;
+    EXPECT_EQ(c.unitItem(0, 0), 1);
+    EXPECT_EQ(c.unitItem(ItemTemperature, 0), 50);
+    EXPECT_EQ(c.unitItem(ItemRB0 + 4, 0), 1);
+    EXPECT_EQ(c.unitItem(ItemRB0 + 6, 0), 0);
+    EXPECT_EQ(c.unitItem(ItemFailureCount, 0), 0);
+    EXPECT_EQ(c.unitItem(ItemAlarmFlag, 0), 0); // no evaluation after a failed poll
+}
+
+TEST(MonitorCycle, AlarmOnAnalogueHighMeansExactlyOne)
+{
+    Rig<FakeLink> rig;
+    auto rows = units(1);
+    rows[0].arm = "Ain: 1:High";
+    rig.files(rows);
+    rig.open();
+    rig.link1.analog = {{1, 2}};
+    EXPECT_TRUE(rig.cycle().PollUnit(rig.link1, 0, 1));
+    EXPECT_EQ(rig.st.comm.unitItem(ItemAlarmFlag, 0), 0);
+    rig.link1.analog = {{1, 1}};
+    EXPECT_TRUE(rig.cycle().PollUnit(rig.link1, 0, 1));
+    EXPECT_EQ(rig.st.comm.unitItem(ItemAlarmFlag, 0), 1);
+
+    rig.st.comm.DeviceTable[0][ColArm] = "Din: x:Low"; // a pin that is not a number fails the poll
+    EXPECT_FALSE(rig.cycle().PollUnit(rig.link1, 0, 1));
+    EXPECT_EQ(rig.st.comm.unitItem(ItemFailureCount, 0), 0);
+}
+
+TEST(MonitorCycle, GivenUpUnitsOffThePageAreMailedToo)
+{
+    Rig<FakeLink> rig;
+    rig.files(units(40), 1, {}, {}, 1);
+    MontAll& w = rig.open();
+    rig.link1.down = rig.link2.down = true;
+    // unit 35 is on the second page; the first page is shown
+    EXPECT_FALSE(rig.cycle().PollUnit(rig.link1, 35, 1));
+    EXPECT_FALSE(rig.cycle().PollUnit(rig.link2, 35, 1));
+    EXPECT_FALSE(rig.cycle().PollUnit(rig.link2, 35, 1));
+    EXPECT_EQ(rig.st.comm.NoticeLog, std::vector<QString>({"mail:u35"}));
+    EXPECT_EQ(w.rowLamp(5), Lamp::Off); // row 5 shows unit 5, untouched
+}

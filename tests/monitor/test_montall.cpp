@@ -1,0 +1,306 @@
+// The main window driven by its control names against simulated units.
+
+#include "Rig.h"
+#include "UnitSimProcess.h"
+
+#include <QCoreApplication>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QStatusBar>
+#include <gtest/gtest.h>
+
+namespace {
+
+QList<UnitRow> simRows(const UnitSimProcess& sim, int n, const QString& arm0 = "non")
+{
+    QList<UnitRow> rows;
+    for (int i = 0; i < n; ++i) {
+        UnitRow r;
+        r.name = QStringLiteral("機械%1").arg(i);
+        r.ip = QString::fromStdString(sim.ip(i));
+        r.port = sim.port();
+        if (i == 0)
+            r.arm = arm0;
+        rows << r;
+    }
+    return rows;
+}
+
+QString panel(MontAll& w, int i)
+{
+    return w.findChild<QLabel*>(QStringLiteral("Panel%1").arg(i))->text();
+}
+
+} // namespace
+
+TEST(MontAll, LoadsAndShowsTheUnits)
+{
+    UnitSimProcess sim(2);
+    ASSERT_TRUE(sim.running()) << sim.error();
+    Rig<> rig;
+    auto rows = simRows(sim, 2);
+    rows[1].control = "Off";
+    rig.files(rows);
+    MontAll& w = rig.open();
+    EXPECT_EQ(w.windowTitle(), QStringLiteral("Talveron  Ver2.1"));
+    EXPECT_EQ(rig.name(0), QStringLiteral("機械0"));
+    EXPECT_EQ(w.rowLamp(0), Lamp::Off);
+    EXPECT_EQ(w.rowLamp(1), Lamp::None); // not monitored: no picture
+    EXPECT_EQ(w.rowLamp(2), Lamp::None);
+    EXPECT_EQ(panel(w, 1), QStringLiteral(" モニタ周期： 1 秒"));
+    EXPECT_EQ(panel(w, 2), QStringLiteral("  通信モード ： ＬＡＮ"));
+    EXPECT_EQ(rig.button("Command2_0")->text(), QStringLiteral("開始"));
+    EXPECT_FALSE(rig.button("BeepReset")->isVisible());
+}
+
+TEST(MontAll, StartPollsStopResets)
+{
+    UnitSimProcess sim(2);
+    ASSERT_TRUE(sim.running()) << sim.error();
+    Rig<> rig;
+    auto rows = simRows(sim, 2);
+    rows[1].control = "Off";
+    rig.files(rows);
+    MontAll& w = rig.open();
+    ASSERT_TRUE(sim.ok("ain 0 0 321"));
+    rig.start();
+    EXPECT_EQ(rig.button("Command2_0")->text(), QStringLiteral("停止"));
+    EXPECT_TRUE(rig.cycle().Timer1.isActive());
+    EXPECT_TRUE(rig.cycle().Timer2.isActive());
+    EXPECT_EQ(rig.cycle().Timer2.interval(), 1000);
+    EXPECT_EQ(w.rowLamp(0), Lamp::Off); // the first poll is one cycle after the start
+    rig.tick();
+    EXPECT_EQ(w.rowLamp(0), Lamp::On);
+    EXPECT_EQ(rig.st.comm.unitItem(0, 0), 321);
+    EXPECT_EQ(rig.st.comm.unitItem(0, 1), 0);  // the unmonitored unit is never polled
+    EXPECT_EQ(w.rowLamp(1), Lamp::None);
+    // both units got a data log line for the start tick and this one
+    EXPECT_EQ(rig.st.readBytes("DataFile000.csv").count('\n'), 2);
+    EXPECT_EQ(rig.st.readBytes("DataFile001.csv").count('\n'), 2);
+
+    rig.start(); // stop
+    EXPECT_EQ(rig.button("Command2_0")->text(), QStringLiteral("開始"));
+    EXPECT_FALSE(rig.cycle().Timer1.isActive());
+    EXPECT_FALSE(rig.cycle().Timer2.isActive());
+    EXPECT_EQ(w.rowLamp(0), Lamp::Off);
+    EXPECT_EQ(rig.st.comm.unitItem(0, 0), 0);
+}
+
+TEST(MontAll, NoUnitsMeansNoStart)
+{
+    Rig<> rig;
+    rig.open(); // no files at all
+    EXPECT_EQ(panel(*rig.window, 1), QStringLiteral(" システム情報ファイルに異常が認められます・・・"));
+    rig.start();
+    EXPECT_FALSE(rig.cycle().Timer1.isActive());
+    EXPECT_TRUE(rig.st.messages.shown.empty());
+    for (int r = 0; r < 30; ++r)
+        EXPECT_EQ(rig.name(r), QString());
+}
+
+TEST(MontAll, PagingWithThirtyOneUnits)
+{
+    Rig<> rig;
+    QList<UnitRow> rows;
+    for (int i = 0; i < 31; ++i)
+        rows << UnitRow{QStringLiteral("u%1").arg(i)};
+    rig.files(rows);
+    MontAll& w = rig.open();
+    EXPECT_EQ(rig.name(29), "u29");
+    rig.button("Command1_1")->click();
+    EXPECT_EQ(rig.cycle().PageOffset, 30);
+    EXPECT_EQ(rig.name(0), "u30");
+    EXPECT_EQ(w.rowLamp(0), Lamp::Off);
+    for (int r = 1; r < 30; ++r) {
+        EXPECT_EQ(rig.name(r), QString());
+        EXPECT_EQ(w.rowLamp(r), Lamp::None);
+    }
+    rig.button("Command1_1")->click();
+    EXPECT_EQ(rig.cycle().PageOffset, 30);
+    rig.button("Command1_0")->click();
+    rig.button("Command1_0")->click();
+    EXPECT_EQ(rig.cycle().PageOffset, 0);
+    EXPECT_EQ(rig.name(0), "u0");
+}
+
+TEST(MontAll, AUnitThatStopsAnsweringIsGivenUpAfterItsRetries)
+{
+    UnitSimProcess sim(2);
+    ASSERT_TRUE(sim.running()) << sim.error();
+    Rig<> rig;
+    rig.files(simRows(sim, 2)); // ReloadSize 3
+    MontAll& w = rig.open();
+    rig.start();
+    rig.tick();
+    ASSERT_EQ(w.rowLamp(1), Lamp::On);
+    ASSERT_TRUE(sim.ok("fault 1 down"));
+    rig.tick(); // the tick's poll fails: handed to the retry pass
+    EXPECT_EQ(rig.st.comm.unitItem(ItemFailureCount, 1), 0);
+    EXPECT_EQ(w.rowLamp(1), Lamp::On);
+    for (int retry = 1; retry <= 4; ++retry) {
+        EXPECT_NE(w.rowLamp(1), Lamp::GivenUp) << retry;
+        rig.cycle().RetryPass();
+        EXPECT_EQ(rig.st.comm.unitItem(ItemFailureCount, 1), retry);
+    }
+    EXPECT_EQ(w.rowLamp(1), Lamp::GivenUp);
+    EXPECT_EQ(w.rowBackground(1), AlarmBackground);
+    EXPECT_EQ(rig.st.comm.NoticeLog, std::vector<QString>({"mail:機械1"}));
+    // given up: neither timer polls it again, even when it answers once more
+    ASSERT_TRUE(sim.ok("fault 1 up"));
+    rig.cycle().RetryPass();
+    rig.tick();
+    EXPECT_EQ(w.rowLamp(1), Lamp::GivenUp);
+    EXPECT_EQ(rig.mails(), 1);
+    EXPECT_EQ(w.rowLamp(0), Lamp::On);
+}
+
+TEST(MontAll, AlarmRaiseAcknowledgeClearAndRaiseAgain)
+{
+    UnitSimProcess sim(2);
+    ASSERT_TRUE(sim.running()) << sim.error();
+    Rig<> rig;
+    auto rows = simRows(sim, 2, "Din: 2:High");
+    rows[1].arm = "Din: 3:Low";
+    rig.files(rows, 1, {}, {}, 3, "cam1");
+    MontAll& w = rig.open();
+    ASSERT_TRUE(sim.ok("din 1 3 1"));
+    rig.start();
+    rig.tick();
+    EXPECT_FALSE(rig.cycle().BeepTimer.isActive());
+    EXPECT_EQ(w.rowBackground(0), WindowBackground);
+
+    ASSERT_TRUE(sim.ok("din 0 2 1"));
+    rig.tick();
+    EXPECT_EQ(panel(w, 1), QStringLiteral(" アラーム検出：機械0"));
+    EXPECT_TRUE(rig.cycle().BeepTimer.isActive());
+    EXPECT_EQ(rig.cycle().BeepTimer.interval(), 960);
+    EXPECT_TRUE(rig.button("BeepReset")->isVisible());
+    EXPECT_EQ(w.rowBackground(0), AlarmBackground);
+    EXPECT_EQ(rig.st.comm.NoticeLog, std::vector<QString>({"mail:機械0", "mark"}));
+
+    rig.tick(); // a standing alarm is raised once
+    EXPECT_EQ(rig.mails(), 1);
+
+    rig.button("BeepReset")->click();
+    EXPECT_EQ(rig.st.comm.unitItem(ItemAlarmFlag, 0), 2);
+    EXPECT_FALSE(rig.cycle().BeepTimer.isActive());
+    EXPECT_FALSE(rig.button("BeepReset")->isVisible());
+    EXPECT_EQ(panel(w, 1), QStringLiteral(" アラーム検出：機械0"));
+
+    ASSERT_TRUE(sim.ok("din 1 3 0")); // the second unit's alarm joins
+    rig.tick();
+    EXPECT_EQ(panel(w, 1), QStringLiteral(" アラーム検出：機械0，機械1"));
+    EXPECT_TRUE(rig.cycle().BeepTimer.isActive());
+    EXPECT_EQ(rig.mails(), 2);
+
+    ASSERT_TRUE(sim.ok("din 0 2 0")); // the acknowledged one clears: no mail for a clear
+    rig.tick();
+    EXPECT_EQ(rig.st.comm.unitItem(ItemAlarmFlag, 0), 0);
+    EXPECT_EQ(panel(w, 1), QStringLiteral(" アラーム検出：機械1"));
+    EXPECT_EQ(w.rowBackground(0), WindowBackground);
+    EXPECT_EQ(rig.mails(), 2);
+
+    ASSERT_TRUE(sim.ok("din 0 2 1")); // and raises again
+    rig.tick();
+    EXPECT_EQ(rig.st.comm.unitItem(ItemAlarmFlag, 0), 1);
+    EXPECT_EQ(rig.mails(), 3);
+
+    rig.start(); // stopping clears every alarm
+    EXPECT_EQ(panel(w, 1), QStringLiteral(" モニタ周期： 1 秒"));
+    EXPECT_FALSE(rig.cycle().BeepTimer.isActive());
+    EXPECT_FALSE(rig.button("BeepReset")->isVisible());
+}
+
+TEST(MontAll, DataLogLineByteForByte)
+{
+    UnitSimProcess sim(1);
+    ASSERT_TRUE(sim.running()) << sim.error();
+    Rig<> rig;
+    rig.files(simRows(sim, 1));
+    rig.open();
+    ASSERT_TRUE(sim.ok("ain 0 0 512"));
+    ASSERT_TRUE(sim.ok("ain 0 1 7"));
+    ASSERT_TRUE(sim.ok("ain 0 5 51"));
+    for (const char* line : {"din 0 0 0", "din 0 1 1", "din 0 2 0", "din 0 3 0"})
+        ASSERT_TRUE(sim.ok(line));
+    rig.start();
+    rig.st.comm.DeleteLocalFile("DataFile000.csv");
+    rig.tick();
+    // RB4..RB7 are "non" and RB0..RB3 inputs; RB4/RB5 outputs with coils low
+    EXPECT_EQ(rig.st.readBytes("DataFile000.csv").toStdString(),
+              std::string("2026/12/08 10:20:31, 512, 7, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 25\r\n"));
+}
+
+TEST(MontAll, SecondInstanceInTheSameDirectoryIsRefused)
+{
+    Rig<> rig;
+    rig.files({UnitRow{"a"}});
+    rig.open();
+    FakeTransfer t1, t2;
+    VARNIX l1, l2;
+    MontAll second(rig.st.comm, l1, l2, t1, t2, rig.opener);
+    EXPECT_FALSE(second.Load());
+    ASSERT_EQ(rig.st.messages.shown.size(), 1u);
+    EXPECT_EQ(rig.st.messages.shown[0].text, QStringLiteral("　複数の起動は認めません！　"));
+    EXPECT_EQ(rig.st.messages.shown[0].icon, MessageBoxService::Icon::Exclamation);
+}
+
+TEST(MontAll, SettingsWindowsAskBeforeStopping)
+{
+    UnitSimProcess sim(1);
+    ASSERT_TRUE(sim.running()) << sim.error();
+    Rig<> rig;
+    rig.files(simRows(sim, 1));
+    int opened = 0;
+    rig.opener.add(StationWindow::SysEdit, [&](QWidget*) { ++opened; });
+    rig.open();
+    rig.start();
+    rig.st.messages.answers = {MessageBoxService::Answer::No};
+    rig.button("editcmd")->click();
+    EXPECT_EQ(opened, 0);
+    EXPECT_TRUE(rig.cycle().Timer1.isActive());
+    ASSERT_EQ(rig.st.messages.shown.size(), 1u);
+    EXPECT_EQ(rig.st.messages.shown[0].text, QStringLiteral("モニタを停止します．よろしいですか？"));
+    EXPECT_EQ(rig.st.messages.shown[0].title, QStringLiteral("停止確認"));
+    EXPECT_EQ(rig.st.messages.shown[0].buttons, MessageBoxService::Buttons::YesNo);
+
+    rig.st.messages.answers = {MessageBoxService::Answer::Yes};
+    rig.button("editcmd")->click();
+    EXPECT_EQ(opened, 1);
+    EXPECT_FALSE(rig.cycle().Timer1.isActive());
+    EXPECT_EQ(rig.button("Command2_0")->text(), QStringLiteral("開始"));
+
+    // a window not built yet: the question, then nothing
+    rig.start();
+    rig.button("ArmSet")->click();
+    EXPECT_FALSE(rig.cycle().Timer1.isActive());
+    EXPECT_EQ(rig.st.messages.shown.size(), 3u);
+}
+
+TEST(MontAll, UnitDialogsPauseAndRestoreTheTimers)
+{
+    UnitSimProcess sim(1);
+    ASSERT_TRUE(sim.running()) << sim.error();
+    Rig<> rig;
+    rig.files(simRows(sim, 1));
+    bool timersDuring = true;
+    int unit = -1;
+    DeviceLink* link = nullptr;
+    rig.opener.add(StationWindow::Dialog1, [&](QWidget*) {
+        timersDuring = rig.cycle().Timer1.isActive() || rig.cycle().Timer2.isActive();
+        unit = rig.st.comm.CurUnit;
+        link = rig.st.comm.CurLink;
+    });
+    MontAll& w = rig.open();
+    rig.start();
+    rig.cycle().Timer2.stop(); // restored as it was, not just switched on
+
+    QMouseEvent press(QEvent::MouseButtonRelease, QPointF(2, 2), QPointF(2, 2), Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(w.Picture1[0], &press);
+    EXPECT_FALSE(timersDuring);
+    EXPECT_EQ(unit, 0);
+    EXPECT_EQ(link, &rig.link1);
+    EXPECT_EQ(rig.st.comm.CurLink, nullptr);
+    EXPECT_TRUE(rig.cycle().Timer1.isActive());
+    EXPECT_FALSE(rig.cycle().Timer2.isActive());
+}
