@@ -1,0 +1,57 @@
+// OpenUnitLink and ProbeUnitLink against simulated units.
+
+#include "Station.h"
+#include "UnitSimProcess.h"
+#include "VARNIX.h"
+
+#include <QElapsedTimer>
+#include <gtest/gtest.h>
+
+namespace {
+void aimAt(MontComm1& c, const UnitSimProcess& sim, int unit)
+{
+    c.DeviceCount = 1;
+    c.SysInfValid = true;
+    c.MonitorSettings.TimeOut = 1;
+    const QStringList row = {"u", QString::fromStdString(sim.ip(unit)), "0", QString::number(sim.port()), "0", "9600",
+                             "Ain", "non", "Ain", "Ain", "Din", "Dout", "non", "Din", "Dout", "non", "non", "non", "On", "non"};
+    for (int i = 0; i < 20; ++i)
+        c.DeviceTable[0][i] = row[i];
+}
+} // namespace
+
+TEST(UnitLinkOnSimulator, OpensAndProbesAHealthyUnit)
+{
+    UnitSimProcess sim(1);
+    ASSERT_TRUE(sim.running()) << sim.error();
+    Station st;
+    aimAt(st.comm, sim, 0);
+    VARNIX link;
+    EXPECT_TRUE(st.comm.OpenUnitLink(link, 0));
+    EXPECT_EQ(link.GetDirp(6, 1), 0);
+    EXPECT_EQ(link.GetDirp(6, 3), 1);
+    EXPECT_EQ(link.GetDirp(5, 2), 2);
+    EXPECT_TRUE(st.comm.ProbeUnitLink(link, 0));
+    EXPECT_EQ(link.TimeOut(), 0);
+}
+
+TEST(UnitLinkOnSimulator, FailsOnADownMuteOrFaultyUnit)
+{
+    UnitSimProcess sim(3);
+    ASSERT_TRUE(sim.running()) << sim.error();
+    ASSERT_TRUE(sim.ok("fault 0 down"));
+    ASSERT_TRUE(sim.ok("fault 1 mute"));
+    ASSERT_TRUE(sim.ok("fault 2 exception"));
+    for (int u = 0; u < 3; ++u) {
+        Station st;
+        aimAt(st.comm, sim, u);
+        VARNIX link;
+        QElapsedTimer clock;
+        clock.start();
+        EXPECT_FALSE(st.comm.OpenUnitLink(link, 0)) << u;
+        EXPECT_LT(clock.elapsed(), 1800) << u; // within TimeOut (1 s), with a margin
+        clock.restart();
+        EXPECT_FALSE(st.comm.ProbeUnitLink(link, 0)) << u;
+        EXPECT_LT(clock.elapsed(), 1800) << u;
+    }
+}
