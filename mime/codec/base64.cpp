@@ -49,6 +49,12 @@ std::size_t DecodePlain(const std::uint8_t* in, std::size_t n, std::uint8_t* out
     return static_cast<std::size_t>(out - start);
 }
 
+std::size_t CountPlain(const std::uint8_t* in, std::size_t n) {
+    std::size_t count = 0;
+    for (std::size_t i = 0; i < n; ++i) count += kDecode.value[in[i]] != kSkip;
+    return count;
+}
+
 }  // namespace detail
 
 namespace {
@@ -56,19 +62,21 @@ namespace {
 struct Kernels {
     detail::EncodeKernel encode;
     detail::DecodeKernel decode;
+    detail::CountKernel count;
 };
 
 Kernels Choose(Kernel kernel) {
 #if defined(TALVERON_MIME_HAVE_AVX2)
-    if (kernel != Kernel::Plain && CpuHasAvx2()) return {detail::EncodeAvx2, detail::DecodeAvx2};
+    if (kernel != Kernel::Plain && CpuHasAvx2()) return {detail::EncodeAvx2, detail::DecodeAvx2, detail::CountAvx2};
 #else
     (void)kernel;
 #endif
-    return {detail::EncodePlain, detail::DecodePlain};
+    return {detail::EncodePlain, detail::DecodePlain, detail::CountPlain};
 }
 
 std::atomic<detail::EncodeKernel> g_encode{nullptr};
 std::atomic<detail::DecodeKernel> g_decode{nullptr};
+std::atomic<detail::CountKernel> g_count{nullptr};
 
 void EnsureChosen() {
     if (g_encode.load(std::memory_order_acquire) == nullptr) SetBase64Kernel(Kernel::Auto);
@@ -87,6 +95,7 @@ bool CpuHasAvx2() {
 void SetBase64Kernel(Kernel kernel) {
     const Kernels k = Choose(kernel);
     g_decode.store(k.decode, std::memory_order_relaxed);
+    g_count.store(k.count, std::memory_order_relaxed);
     g_encode.store(k.encode, std::memory_order_release);
 }
 
@@ -117,6 +126,18 @@ Status Base64Decode(std::string_view source, Output& out) {
     out.length = g_decode.load(std::memory_order_acquire)(reinterpret_cast<const std::uint8_t*>(source.data()),
                                                           source.size(), reinterpret_cast<std::uint8_t*>(out.data));
     return Status::Ok;
+}
+
+std::size_t Base64WholeGroupsPrefix(std::string_view text) {
+    EnsureChosen();
+    const auto* in = reinterpret_cast<const std::uint8_t*>(text.data());
+    std::size_t left = g_count.load(std::memory_order_acquire)(in, text.size()) % 4;
+    std::size_t cut = text.size();
+    while (left > 0) {
+        --cut;
+        if (detail::kDecode.value[in[cut]] != detail::kSkip) --left;
+    }
+    return cut;
 }
 
 }  // namespace talveron::mime

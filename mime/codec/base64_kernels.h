@@ -15,7 +15,12 @@ using DecodeKernel = std::size_t (*)(const std::uint8_t* in, std::size_t n, std:
 void EncodePlain(const std::uint8_t* in, std::size_t n, char* out);
 std::size_t DecodePlain(const std::uint8_t* in, std::size_t n, std::uint8_t* out);
 
+// Number of kept characters (alphabet and "=") in n bytes.
+using CountKernel = std::size_t (*)(const std::uint8_t* in, std::size_t n);
+std::size_t CountPlain(const std::uint8_t* in, std::size_t n);
+
 #if defined(TALVERON_MIME_HAVE_AVX2)
+std::size_t CountAvx2(const std::uint8_t* in, std::size_t n);
 void EncodeAvx2(const std::uint8_t* in, std::size_t n, char* out);
 std::size_t DecodeAvx2(const std::uint8_t* in, std::size_t n, std::uint8_t* out);
 #endif

@@ -42,6 +42,11 @@ Status UuEncodeEnd(Output& out);
 Status UuDecodeBegin(std::string_view source, Output& out);
 Status UuDecodeLine(std::string_view source, Output& out);
 
+// Length of the longest prefix of `text` whose kept characters (alphabet and "=") make whole
+// groups of four: decoding text piece by piece, cut at such prefixes, gives what decoding it
+// whole gives.
+std::size_t Base64WholeGroupsPrefix(std::string_view text);
+
 // The same conversions into a std::string (one allocation, then trimmed in place).
 // On failure `result` is left as it was.
 Status Base64Encode(std::string_view source, std::string& result);

@@ -317,6 +317,10 @@ using namespace talveron::mime;
 
 extern "C" {
 
+size_t MimeBase64WholeGroupsPrefix(const char* text, size_t length) {
+    return text == nullptr ? 0 : Base64WholeGroupsPrefix(std::string_view(text, length));
+}
+
 uint32_t MimeMemberCount(void) { return kMemberCount; }
 
 const MimeMemberInfo* MimeMemberAt(uint32_t index) { return index < kMemberCount ? &kMembers[index] : nullptr; }

@@ -50,6 +50,8 @@ std::string B64(std::string_view s) {
     return out;
 }
 
+const char* detail_alphabet() { return "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/"; }
+
 }  // namespace
 
 TEST(Base64, EncodesGroupsWithPaddingOnOneLine) {
@@ -333,4 +335,29 @@ TEST(Uu, LinesRoundTrip) {
         const std::string line = Conv(UuEncodeByte, piece) + Conv(UuEncodeLine, piece);
         ASSERT_EQ(Conv(UuDecodeLine, line), piece) << n;
     }
+}
+
+TEST(Base64, DecodingPiecesCutAtWholeGroupsEqualsDecodingWhole) {
+    std::mt19937 rng(11);
+    std::string text;
+    for (int i = 0; i < 200000; ++i) {
+        const unsigned r = rng() % 40;
+        text += r == 0 ? '=' : r == 1 ? '\n' : r == 2 ? '\x80' : detail_alphabet()[rng() % 64];
+    }
+    for (Kernel k : {Kernel::Plain, Kernel::Avx2}) {
+        SetBase64Kernel(k);
+        std::string whole, pieces;
+        ASSERT_EQ(Base64Decode(text, whole), Status::Ok);
+        std::string_view rest = text;
+        while (!rest.empty()) {
+            std::string_view piece = rest.substr(0, 1 + rng() % 5000);
+            const std::size_t cut = piece.size() == rest.size() ? piece.size() : Base64WholeGroupsPrefix(piece);
+            std::string part;
+            Base64Decode(rest.substr(0, cut), part);
+            pieces += part;
+            rest.remove_prefix(cut);
+        }
+        EXPECT_EQ(pieces, whole);
+    }
+    SetBase64Kernel(Kernel::Auto);
 }

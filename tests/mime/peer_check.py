@@ -223,6 +223,21 @@ class Mimetool(unittest.TestCase):
             f.seek(0)
             out = subprocess.run([TOOL, "Base64Decode"], stdin=f, capture_output=True, check=True).stdout
         self.assertEqual(out, data)
+        # Large files are fed to the member in pieces; padding and foreign bytes anywhere
+        # must give what one call gives.
+        noisy = bytearray(base64.encodebytes(data))
+        for k in range(0, len(noisy), 997):
+            noisy[k] = rng.choice(b"=\x80 -")
+        with tempfile.TemporaryFile() as f:
+            f.write(noisy)
+            f.seek(0)
+            out = subprocess.run([TOOL, "Base64Decode"], stdin=f, capture_output=True, check=True).stdout
+        self.assertEqual(out, call("Base64Decode", bytes(noisy)))
+        with tempfile.TemporaryFile() as f:
+            f.write(bytes(noisy) + b"\0")
+            f.seek(0)
+            bad = subprocess.run([TOOL, "Base64Decode"], stdin=f, capture_output=True)
+        self.assertEqual((bad.returncode, bad.stdout), (2, b""))
 
 
 if __name__ == "__main__":

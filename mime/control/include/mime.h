@@ -204,6 +204,11 @@ MIME_EXPORT MimeResult MimeGetIDOfName(MimeDispatch* object, const char* name, i
 MIME_EXPORT MimeResult MimeInvoke(MimeDispatch* object, int32_t dispid, uint16_t flags, const MimeVariant* args,
                                   uint32_t count, MimeVariant* result, MimeExcepInfo* excep);
 
+/* For feeding Base64Decode piece by piece: the length of the longest prefix of text[0..length)
+ * whose kept characters (alphabet and "=") make whole groups of four. Decoding each such
+ * prefix in turn, the rest carried into the next piece, gives the same bytes as one call. */
+MIME_EXPORT size_t MimeBase64WholeGroupsPrefix(const char* text, size_t length);
+
 #ifdef __cplusplus
 }
 #endif

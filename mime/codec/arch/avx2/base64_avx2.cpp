@@ -113,6 +113,18 @@ std::uint8_t* DecodeKept(const std::uint8_t* kept, std::size_t n, std::uint8_t* 
 
 }  // namespace
 
+std::size_t CountAvx2(const std::uint8_t* in, std::size_t n) {
+    std::size_t count = 0, i = 0;
+    const __m256i pad = _mm256_set1_epi8('=');
+    for (; i + 32 <= n; i += 32) {
+        const __m256i s = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + i));
+        __m256i values;
+        const __m256i ok = _mm256_or_si256(AlphabetMask(s, values), _mm256_cmpeq_epi8(s, pad));
+        count += static_cast<std::size_t>(__builtin_popcount(static_cast<unsigned>(_mm256_movemask_epi8(ok))));
+    }
+    return count + CountPlain(in + i, n - i);
+}
+
 void EncodeAvx2(const std::uint8_t* in, std::size_t n, char* out) {
     std::size_t i = 0;
     // Each step reads 28 bytes (two 16-byte loads 12 apart) and uses 24.
