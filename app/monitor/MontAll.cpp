@@ -43,8 +43,13 @@ MontAll::MontAll(MontComm1& comm, DeviceLink& varnix1, DeviceLink& varnix2, Inte
     m_icons[int(Lamp::Off)] = Lamps::load(comm.workDir(), Lamps::Off);
     m_icons[int(Lamp::On)] = Lamps::load(comm.workDir(), Lamps::On);
     m_icons[int(Lamp::GivenUp)] = Lamps::load(comm.workDir(), Lamps::GivenUp);
+    for (int i = 1; i < 4; ++i)
+        m_pixmaps[i] = m_icons[i].pixmap(24, 24);
     m_backgrounds.fill(WindowBackground);
     buildControls();
+    for (int r = 0; r < 30; ++r)
+        Picture1[r]->clear();
+    m_lampsDrawn = true; // every row now shows its (empty) lamp
 }
 
 MontAll::~MontAll()
@@ -252,6 +257,8 @@ void MontAll::setRowName(int row, const QString& name)
 
 void MontAll::setRowBackground(int row, uint32_t colour)
 {
+    if (m_backgrounds[row] == colour && DevName[row]->palette().color(QPalette::Base) == fromBgr(colour, palette()))
+        return;
     m_backgrounds[row] = colour;
     QPalette p = DevName[row]->palette();
     p.setColor(QPalette::Base, fromBgr(colour, palette()));
@@ -260,11 +267,13 @@ void MontAll::setRowBackground(int row, uint32_t colour)
 
 void MontAll::setRowLamp(int row, Lamp lamp)
 {
+    if (m_lamps[row] == lamp && m_lampsDrawn)
+        return;
     m_lamps[row] = lamp;
     if (lamp == Lamp::None)
         Picture1[row]->clear();
     else
-        Picture1[row]->setPixmap(m_icons[int(lamp)].pixmap(24, 24));
+        Picture1[row]->setPixmap(m_pixmaps[int(lamp)]);
 }
 
 void MontAll::setPanel(int panel, const QString& text)

@@ -6,6 +6,7 @@
 #include "WindowOpener.h"
 
 #include <QIcon>
+#include <QPixmap>
 #include <QWidget>
 #include <array>
 #include <memory>
@@ -73,6 +74,8 @@ private:
     std::array<Lamp, 30> m_lamps{};
     std::array<uint32_t, 30> m_backgrounds{};
     std::array<QIcon, 4> m_icons;
+    std::array<QPixmap, 4> m_pixmaps;
+    bool m_lampsDrawn = false;
     bool m_shownOnce = false;
     bool m_closing = false;
 };

@@ -23,7 +23,14 @@ bool isAnalogChannel(int channel) { return (channel >= 0 && channel <= 3) || cha
 
 VARNIX::VARNIX() = default;
 
-VARNIX::~VARNIX() { disconnect(); }
+VARNIX::~VARNIX()
+{
+    disconnect();
+    for (auto& [key, p] : parked_) {
+        modbus_close(p.ctx);
+        modbus_free(p.ctx);
+    }
+}
 
 void VARNIX::setIP(const QString& ip)
 {
@@ -97,6 +104,28 @@ void VARNIX::disconnect()
     dropSnapshots();
 }
 
+void VARNIX::park()
+{
+    // Only a connection whose last exchange went well is kept: nothing can be in flight on it.
+    parked_[connectedIp_ + ":" + std::to_string(connectedPort_)] = {ctx_, portABlockRefused_, lastUsed_};
+    ctx_ = nullptr;
+    portABlockRefused_ = false;
+}
+
+void VARNIX::closeIdle()
+{
+    const auto limit = Clock::now() - std::chrono::milliseconds(kIdleCloseMs);
+    for (auto it = parked_.begin(); it != parked_.end();) {
+        if (it->second.lastUsed < limit) {
+            modbus_close(it->second.ctx);
+            modbus_free(it->second.ctx);
+            it = parked_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
 void VARNIX::fail(const std::string& what, int err)
 {
     // Whatever went wrong, the stream may now hold a reply nobody waits for.
@@ -115,7 +144,21 @@ void VARNIX::ensureConnected()
     const std::string ip = ip_.trimmed().toStdString();
     const int port = parallelPort_;
     if (ctx_ && (ip != connectedIp_ || port != connectedPort_))
-        disconnect();
+        park();
+    if (!ctx_) {
+        closeIdle();
+        const auto it = parked_.find(ip + ":" + std::to_string(port));
+        if (it != parked_.end()) {
+            ctx_ = it->second.ctx;
+            portABlockRefused_ = it->second.portABlockRefused;
+            connectedIp_ = ip;
+            connectedPort_ = port;
+            parked_.erase(it);
+        }
+    }
+    if (ctx_ && Clock::now() - lastUsed_ > std::chrono::milliseconds(kIdleCloseMs))
+        disconnect(); // the unit may have dropped a connection idle this long
+    lastUsed_ = Clock::now();
 
     const int ms = timeoutMs();
     const uint32_t sec = static_cast<uint32_t>(ms / 1000);

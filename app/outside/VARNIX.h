@@ -5,10 +5,13 @@
 // TimeOut 0 (and anything below it), which the probe uses, means a short wait of
 // kZeroTimeOutMs milliseconds, so a probe of a missing unit never blocks the window for long.
 //
-// Connection: kept open while the link stays aimed at the same IP and ParallelPort;
-// a changed IP or ParallelPort, or any failed exchange, closes it and the next
-// operation connects afresh. Closing after a time-out is what keeps a late reply
-// from being read as the answer to the next request.
+// Connection: one per unit the link is aimed at, kept open between exchanges, so a
+// link re-aimed at unit after unit (the main window polls every unit through one)
+// does not open and close a TCP connection per unit and cycle. A connection left idle
+// for kIdleCloseMs is closed, so slow cycles hold no sockets on the units. Any failed
+// exchange closes that unit's connection and the next operation connects afresh.
+// Closing after a time-out is what keeps a late reply from being read as the answer
+// to the next request.
 //
 // Read snapshot: the first GetAnalog of a poll reads input registers 0..5 in one
 // request and the first GetPin(6, ..) reads discrete inputs 0..7 in one; later reads
@@ -20,6 +23,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 
@@ -30,6 +34,7 @@ public:
     static constexpr int kZeroTimeOutMs = 1000;
     static constexpr int kSnapshotAgeMs = 200;
     static constexpr int kUnitId = 1;
+    static constexpr int kIdleCloseMs = 5000;
 
     VARNIX();
     ~VARNIX() override;
@@ -58,8 +63,9 @@ public:
 
     // Whether a connection is open now (for tests and the benchmark).
     bool isConnected() const { return ctx_ != nullptr; }
-    // How many connections this link has opened so far.
+    // How many connections this link has opened so far, and holds now.
     int connectCount() const { return connects_; }
+    int openConnections() const { return int(parked_.size()) + (ctx_ ? 1 : 0); }
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -75,6 +81,8 @@ private:
 
     void ensureConnected();
     void disconnect();
+    void park();
+    void closeIdle();
     void dropSnapshots();
     [[noreturn]] void fail(const std::string& what, int err);
     [[noreturn]] void badArgument(const std::string& what);
@@ -96,6 +104,14 @@ private:
     // A unit that refuses the whole-port read (exception) is read register by register
     // for as long as the connection lasts.
     bool portABlockRefused_ = false;
+    // Connections to the other units this link was aimed at, by "ip:port".
+    struct Parked {
+        _modbus* ctx;
+        bool portABlockRefused;
+        Clock::time_point lastUsed;
+    };
+    std::map<std::string, Parked> parked_;
+    Clock::time_point lastUsed_{};
     std::optional<PortASnapshot> portA_;
     std::optional<PortBSnapshot> portB_;
 };

@@ -64,8 +64,21 @@ std::optional<QByteArray> convert(const char* to, const char* from, const QByteA
 
 namespace TextFile {
 
+namespace {
+bool isAscii(const char* p, qsizetype n)
+{
+    for (qsizetype i = 0; i < n; ++i)
+        if (static_cast<unsigned char>(p[i]) >= 0x80)
+            return false;
+    return true;
+}
+} // namespace
+
 std::optional<QString> decode(const QByteArray& bytes)
 {
+    // ASCII is the same in CP932: most lines (data logs, relay files) need no conversion.
+    if (isAscii(bytes.constData(), bytes.size()))
+        return QString::fromLatin1(bytes);
     auto utf8 = convert("UTF-8", "CP932", bytes, true, 1);
     if (!utf8)
         return std::nullopt;
@@ -74,6 +87,11 @@ std::optional<QString> decode(const QByteArray& bytes)
 
 QByteArray encode(const QString& text)
 {
+    bool ascii = true;
+    for (QChar c : text)
+        ascii = ascii && c.unicode() < 0x80;
+    if (ascii)
+        return text.toLatin1();
     // UTF-16 units in, so a skipped unit is two bytes; surrogate pairs give two '?'.
     const QByteArray utf16(reinterpret_cast<const char*>(text.utf16()), text.size() * 2);
     auto out = convert("CP932", "UTF-16LE", utf16, false, 2);
@@ -166,13 +184,14 @@ bool writeWhole(const QString& path, const QString& text, QString* error)
 
 bool append(const QString& path, const QString& text)
 {
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
-        return false;
     const QByteArray bytes = encode(text);
-    const bool ok = f.write(bytes) == bytes.size();
-    f.close();
-    return ok && f.error() == QFileDevice::NoError;
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return false;
+    // One write call, so a line is never interleaved with another writer's.
+    const ssize_t n = ::write(fd, bytes.constData(), size_t(bytes.size()));
+    const bool closed = ::close(fd) == 0;
+    return n == bytes.size() && closed;
 }
 
 } // namespace TextFile

@@ -265,7 +265,7 @@ TEST_F(VARNIXTest, SlowUnitWithinTimeOutAnswers)
     EXPECT_EQ(link.GetAnalog(5, 2), 77);
 }
 
-TEST_F(VARNIXTest, KeepsConnectionForOneUnitAndReconnectsOnReAim)
+TEST_F(VARNIXTest, KeepsOneConnectionPerUnitAcrossReAims)
 {
     ASSERT_TRUE(sim().ok("ain 0 0 10"));
     ASSERT_TRUE(sim().ok("ain 1 0 20"));
@@ -281,6 +281,19 @@ TEST_F(VARNIXTest, KeepsConnectionForOneUnitAndReconnectsOnReAim)
     EXPECT_EQ(link.GetAnalog(5, 0), 20);
     aim(link, sim(), 0);
     EXPECT_EQ(link.GetAnalog(5, 0), 10);
+    aim(link, sim(), 1);
+    EXPECT_EQ(link.GetAnalog(5, 0), 20);
+    EXPECT_EQ(link.connectCount(), 2);
+    EXPECT_EQ(link.openConnections(), 2);
+
+    // a failure closes only that unit's connection
+    ASSERT_TRUE(sim().ok("fault 1 exception"));
+    aim(link, sim(), 1);
+    EXPECT_THROW(link.GetAnalog(5, 0), DeviceLinkError);
+    EXPECT_EQ(link.openConnections(), 1);
+    ASSERT_TRUE(sim().ok("fault 1 up"));
+    aim(link, sim(), 1);
+    EXPECT_EQ(link.GetAnalog(5, 0), 20);
     EXPECT_EQ(link.connectCount(), 3);
 }
 
