@@ -135,6 +135,14 @@ public:
     bool CreateRelayFile(const QString& fileName);
     static QString DataLogName(int unit);
 
+    // Alarm mail and abnormality notice. For now they only record each call, in the
+    // order made; the mail and FTP transfer are still to come.
+    void SendAlarmMail(const QString& alarmText);
+    int16_t PostAbnormalMark();
+    // True when at least one of Camera1..Camera4 is set.
+    bool HasCameraFolder() const;
+    std::vector<QString> NoticeLog; // "mail:<text>" and "mark" entries
+
     // Upload state shared with the FTP control's owner.
     int16_t UploadFileNo = 0;
     int32_t RemoteFileSize = 0;
