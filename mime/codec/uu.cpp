@@ -11,7 +11,7 @@ unsigned UuValue(unsigned char c) { return (c - 32u) & 63u; }
 
 Status Fixed(std::string_view text, Output& out) {
     if (!Allocate(out, text.size())) return Status::OutOfMemory;
-    std::memcpy(out.data, text.data(), text.size());
+    if (!text.empty()) std::memcpy(out.data, text.data(), text.size());
     out.length = text.size();
     return Status::Ok;
 }
@@ -29,10 +29,10 @@ Status UuEncodeBegin(std::string_view fileName, std::string_view permission, Out
     char* w = out.data;
     std::memcpy(w, "begin ", 6);
     w += 6;
-    std::memcpy(w, permission.data(), permission.size());
+    if (!permission.empty()) std::memcpy(w, permission.data(), permission.size());
     w += permission.size();
     *w++ = ' ';
-    std::memcpy(w, name.data(), name.size());
+    if (!name.empty()) std::memcpy(w, name.data(), name.size());
     out.length = length;
     return Status::Ok;
 }
