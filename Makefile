@@ -22,6 +22,7 @@ bench: build
 	@scripts/bench $(BUILD)
 
 demo: build
+	@scripts/bootstrap demo
 	@scripts/demo $(BUILD)
 
 fuzz: bootstrap

@@ -152,19 +152,10 @@ bool MonitorCycle::PollUnit(DeviceLink& link, int unit, int32_t timeOutSeconds)
 {
     if (unit < 0 || unit >= m_comm.unitCount())
         return false;
-    auto& row = m_comm.DeviceTable[unit];
+    const auto& row = m_comm.DeviceTable[unit];
     try {
-        const auto lcd = Conv::CInt16(Conv::Val(row[ColLCD]));
-        const auto io = Conv::CInt16(Conv::Val(row[ColIO]));
-        const auto rs = Conv::CInt16(Conv::Val(row[ColRS]));
-        if (!lcd || !io || !rs)
+        if (!m_comm.AimUnitLink(link, unit, timeOutSeconds))
             throw DeviceLinkError("port number out of range");
-        link.setIP(row[ColIP]);
-        link.setLcdPort(*lcd);
-        link.setParallelPort(*io);
-        link.setSerialPort(*rs);
-        link.setBaudRate(row[ColBPS]);
-        link.setTimeOut(timeOutSeconds);
         for (int c = 0; c < 4; ++c)
             if (row[ColRA0 + c] == QStringLiteral("Ain"))
                 m_comm.unitItem(c, unit) = link.GetAnalog(5, int16_t(c));

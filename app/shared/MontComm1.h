@@ -102,6 +102,9 @@ public:
     int16_t GetPinType(int unit, int port, int pin) const;
     QString GetArmField(int unit, int part) const;
     bool OpenUnitLink(DeviceLink& link, int unit);
+    // Writes the unit's address properties in their fixed order; false for a unit outside
+    // the table or a port number beyond int16 (the link is then left as it was).
+    bool AimUnitLink(DeviceLink& link, int unit, int32_t timeOut) const;
     bool ProbeUnitLink(DeviceLink& link, int unit);
 
     // --- Internet settings file ---

@@ -241,11 +241,11 @@ QString MontComm1::GetArmField(int unit, int part) const
     }
 }
 
-namespace {
-
-// Writes the unit's address properties in their fixed order; false on a value beyond int16.
-bool aimLink(DeviceLink& link, const std::array<QString, MontComm1::TableColumns>& row, int32_t timeOut)
+bool MontComm1::AimUnitLink(DeviceLink& link, int unit, int32_t timeOut) const
 {
+    if (unit < 0 || unit >= unitCount())
+        return false;
+    const auto& row = DeviceTable[unit];
     const auto lcd = Conv::CInt16(Conv::Val(row[ColLCD]));
     const auto io = Conv::CInt16(Conv::Val(row[ColIO]));
     const auto rs = Conv::CInt16(Conv::Val(row[ColRS]));
@@ -260,15 +260,13 @@ bool aimLink(DeviceLink& link, const std::array<QString, MontComm1::TableColumns
     return true;
 }
 
-} // namespace
-
 bool MontComm1::OpenUnitLink(DeviceLink& link, int unit)
 {
     if (unit < 0 || unit >= unitCount() || !SysInfValid)
         return true;
     const auto& row = DeviceTable[unit];
     try {
-        if (!aimLink(link, row, MonitorSettings.TimeOut))
+        if (!AimUnitLink(link, unit, MonitorSettings.TimeOut))
             return false;
         for (int pin = 0; pin < 4; ++pin) {
             if (row[ColRA0 + pin] != QStringLiteral("Ain"))
@@ -302,7 +300,7 @@ bool MontComm1::ProbeUnitLink(DeviceLink& link, int unit)
     if (unit < 0 || unit >= unitCount())
         return false;
     try {
-        if (!aimLink(link, DeviceTable[unit], 0))
+        if (!AimUnitLink(link, unit, 0))
             return false;
         link.GetDirp(5, 5);
         return true;
