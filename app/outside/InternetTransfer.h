@@ -26,7 +26,7 @@ public:
 // libcurl behind the control. A fetch never takes longer than RequestTimeOutMs.
 class InetTransfer : public InternetTransfer {
 public:
-    static constexpr long ConnectTimeOutMs = 3000;
-    static constexpr long RequestTimeOutMs = 5000;
+    long ConnectTimeOutMs = 3000;
+    long RequestTimeOutMs = 5000;
     QString OpenURL(const QString& url) override;
 };

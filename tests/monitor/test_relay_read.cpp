@@ -5,8 +5,11 @@
 #include "HttpServer.h"
 #include "InternetTransfer.h"
 #include "Rig.h"
+#include "TinyProxy.h"
 
+#include <QElapsedTimer>
 #include <QLabel>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -144,4 +147,33 @@ TEST(InetTransfer, ThroughANamedProxy)
     t.ProxyPort = "1";
     t.AccessType = InternetTransfer::NamedProxy;
     EXPECT_THROW(t.OpenURL(http.url() + "/a.txt"), TransferError);
+}
+
+TEST(ReadRelayUnit, GoesThroughTheNamedProxy)
+{
+    RelayRig rig;
+    TinyProxy proxy;
+    ASSERT_TRUE(rig.http.ready());
+    ASSERT_TRUE(proxy.ready());
+    rig.open();
+    rig.st.comm.InternetSettings.ProxyServerName = "127.0.0.1";
+    rig.st.comm.InternetSettings.ProxyPortNo = QString::number(proxy.port());
+    rig.serve("R0", relay("R0", rig.st.clock.now(), "11,22,33,44,25,1,0,1,0,1,0,0,1"));
+    ASSERT_TRUE(rig.cycle().ReadRelayUnit(rig.transfer1, 0));
+    EXPECT_EQ(rig.transfer1.AccessType, InternetTransfer::NamedProxy);
+    for (int i = 0; i < 10 && !proxy.log().contains("R0.txt"); ++i)
+        QThread::msleep(50);
+    EXPECT_TRUE(proxy.log().contains(rig.http.url() + "/R0.txt")) << proxy.log().toStdString();
+}
+
+TEST(InetTransfer, AServerThatNeverAnswersDoesNotHangTheFetch)
+{
+    QTcpServer silent; // the kernel accepts the connection; nobody ever answers
+    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost, 0));
+    InetTransfer t;
+    t.RequestTimeOutMs = 500;
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_THROW(t.OpenURL(QStringLiteral("http://127.0.0.1:%1/R0.txt").arg(silent.serverPort())), TransferError);
+    EXPECT_LT(clock.elapsed(), 3000);
 }
