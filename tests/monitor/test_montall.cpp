@@ -63,11 +63,11 @@ TEST(MontAll, StartPollsStopResets)
     rig.files(rows);
     MontAll& w = rig.open();
     ASSERT_TRUE(sim.ok("ain 0 0 321"));
+    EXPECT_EQ(rig.cycle().Timer2.interval(), 1000); // ReloadCycl seconds
     rig.start();
     EXPECT_EQ(rig.button("Command2_0")->text(), QStringLiteral("停止"));
     EXPECT_TRUE(rig.cycle().Timer1.isActive());
     EXPECT_TRUE(rig.cycle().Timer2.isActive());
-    EXPECT_EQ(rig.cycle().Timer2.interval(), 1000);
     EXPECT_EQ(w.rowLamp(0), Lamp::Off); // the first poll is one cycle after the start
     rig.tick();
     EXPECT_EQ(w.rowLamp(0), Lamp::On);
