@@ -3,6 +3,7 @@
 #include <modbus.h>
 
 #include <arpa/inet.h>
+#include <sys/socket.h>
 #include <cerrno>
 
 namespace {
@@ -16,6 +17,17 @@ constexpr int kPortADirBase = 0;
 constexpr int kPortBDirBase = 8;
 constexpr int kPortACoilBase = 16;
 constexpr int kPortBCoilBase = 0;
+
+// A kept connection is fit for the next request only when the unit has not closed it and
+// nothing is waiting to be read: a byte there would be a reply to no request of ours.
+bool idleAndOpen(int fd)
+{
+    if (fd < 0)
+        return false;
+    char byte;
+    const ssize_t n = ::recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+    return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+}
 
 bool isAnalogChannel(int channel) { return (channel >= 0 && channel <= 3) || channel == 5; }
 
@@ -158,6 +170,8 @@ void VARNIX::ensureConnected()
     }
     if (ctx_ && Clock::now() - lastUsed_ > std::chrono::milliseconds(kIdleCloseMs))
         disconnect(); // the unit may have dropped a connection idle this long
+    if (ctx_ && !idleAndOpen(modbus_get_socket(ctx_)))
+        disconnect(); // closed by the unit, or holding bytes nobody asked for
     lastUsed_ = Clock::now();
 
     const int ms = timeoutMs();

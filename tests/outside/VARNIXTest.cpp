@@ -295,6 +295,13 @@ TEST_F(VARNIXTest, KeepsOneConnectionPerUnitAcrossReAims)
     aim(link, sim(), 1);
     EXPECT_EQ(link.GetAnalog(5, 0), 20);
     EXPECT_EQ(link.connectCount(), 3);
+
+    // a unit that restarted closed the kept connection: the next poll reconnects at once
+    ASSERT_TRUE(sim().ok("fault 0 down"));
+    ASSERT_TRUE(sim().ok("fault 0 up"));
+    aim(link, sim(), 0);
+    EXPECT_EQ(link.GetAnalog(5, 0), 10);
+    EXPECT_EQ(link.connectCount(), 4);
 }
 
 TEST_F(VARNIXTest, NoReadingOutlivesItsPoll)
