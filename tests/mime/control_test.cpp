@@ -51,7 +51,9 @@ protected:
         const MimeResult r = MimeInvoke(mime, id, flags, args, n, &result, &excep);
         for (uint32_t k = 0; k < n; ++k) {  // arguments are left unchanged
             EXPECT_EQ(strings[k], before[k]);
-            if (strings[k]) EXPECT_EQ(Bytes(strings[k]), contents[k]);
+            if (strings[k]) {
+                EXPECT_EQ(Bytes(strings[k]), contents[k]);
+            }
             MimeStrFree(strings[k]);
         }
         return r;
