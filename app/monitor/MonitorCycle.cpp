@@ -220,6 +220,8 @@ bool MonitorCycle::ReadRelayUnit(InternetTransfer& transfer, int unit)
             transfer.Proxy = s.ProxyServerName;
             transfer.ProxyPort = s.ProxyPortNo;
             transfer.AccessType = InternetTransfer::NamedProxy;
+        } else {
+            transfer.AccessType = InternetTransfer::Default; // a proxy taken out of the settings is not used again
         }
         const QString text = transfer.OpenURL(s.URL + u'/' + name + QStringLiteral(".txt"));
         if (!CheckRelayHeader(text, unit))

@@ -164,6 +164,10 @@ TEST(ReadRelayUnit, GoesThroughTheNamedProxy)
     for (int i = 0; i < 10 && !proxy.log().contains("R0.txt"); ++i)
         QThread::msleep(50);
     EXPECT_TRUE(proxy.log().contains(rig.http.url() + "/R0.txt")) << proxy.log().toStdString();
+
+    rig.st.comm.InternetSettings.ProxyServerName.clear(); // the operator removed the proxy
+    ASSERT_TRUE(rig.cycle().ReadRelayUnit(rig.transfer1, 0));
+    EXPECT_NE(rig.transfer1.AccessType, InternetTransfer::NamedProxy);
 }
 
 TEST(InetTransfer, AServerThatNeverAnswersDoesNotHangTheFetch)
