@@ -304,3 +304,29 @@ TEST(MontAll, UnitDialogsPauseAndRestoreTheTimers)
     EXPECT_TRUE(rig.cycle().Timer1.isActive());
     EXPECT_FALSE(rig.cycle().Timer2.isActive());
 }
+
+TEST(MontAll, NameClickOpensTheDetailDialogOnlyForMonitoredUnits)
+{
+    Rig<> rig;
+    auto rows = QList<UnitRow>{UnitRow{"a"}, UnitRow{"b"}};
+    rows[1].control = "Off";
+    rig.files(rows);
+    int opened = 0;
+    int16_t flag = -1;
+    rig.opener.add(StationWindow::Dialog2, [&](QWidget*) {
+        ++opened;
+        flag = rig.st.comm.DetailOpenFlag;
+    });
+    MontAll& w = rig.open();
+    auto click = [&](QWidget* target) {
+        QMouseEvent release(QEvent::MouseButtonRelease, QPointF(2, 2), QPointF(2, 2), Qt::LeftButton, Qt::LeftButton,
+                            Qt::NoModifier);
+        QCoreApplication::sendEvent(target, &release);
+    };
+    click(w.DevName[1]); // not monitored
+    click(w.DevName[2]); // no unit
+    EXPECT_EQ(opened, 0);
+    click(w.DevName[0]);
+    EXPECT_EQ(opened, 1);
+    EXPECT_EQ(flag, 0); // monitoring was not running
+}

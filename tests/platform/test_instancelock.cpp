@@ -1,7 +1,10 @@
 #include "InstanceLock.h"
 #include "Lamps.h"
 
+#include <QDir>
+#include <QFile>
 #include <QGuiApplication>
+#include <QSysInfo>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -14,6 +17,17 @@ TEST(InstanceLock, SecondStationInTheSameDirectoryIsRefused)
     EXPECT_FALSE(second.acquire());
     InstanceLock elsewhere(b.path());
     EXPECT_TRUE(elsewhere.acquire());
+}
+
+TEST(InstanceLock, ALockLeftByAStationThatDiedDoesNotBlock)
+{
+    QTemporaryDir dir;
+    QFile stale(QDir(dir.path()).filePath(".talveron.lock"));
+    ASSERT_TRUE(stale.open(QIODevice::WriteOnly));
+    stale.write(QByteArray::number(qint64(0x7ffffff0)) + "\ntalveron\n" + QSysInfo::machineHostName().toUtf8() + "\n");
+    stale.close();
+    InstanceLock lock(dir.path());
+    EXPECT_TRUE(lock.acquire());
 }
 
 TEST(Lamps, FallBackToBuiltInCopies)
