@@ -33,6 +33,11 @@ std::string Directory(const std::string& path) {
     return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
 }
 
+// Set client site first, invisible at run time, cannot link inside, inside-out, activate
+// when visible, recompose on resize: 0x20591, written in decimal as hosts read it.
+constexpr unsigned kMiscStatus = 0x20000 | 0x400 | 0x100 | 0x80 | 0x10 | 0x1;
+static_assert(kMiscStatus == 0x20591);
+
 using Entries = std::vector<std::pair<std::string, std::string>>;
 
 const std::string kLib = "TypeLib\\" + GuidText(LIBID_MIMELib) + "\\1.4";
@@ -68,7 +73,7 @@ Entries ClassEntries(const std::string& library) {
         {kControl + "\\TypeLib", GuidText(LIBID_MIMELib)},
         {kControl + "\\Version", "1.4"},
         {kControl + "\\MiscStatus", "0"},
-        {kControl + "\\MiscStatus\\1", "131473"},  // 0x20591
+        {kControl + "\\MiscStatus\\1", std::to_string(kMiscStatus)},
         {"MIME.MimeCtrl.1", "Mime Control"},
         {"MIME.MimeCtrl.1\\CLSID", GuidText(CLSID_Mime)},
         {kPage, "Mime Property Page"},

@@ -303,7 +303,7 @@ TEST_F(Registration, RegisterWritesAndUnregisterRemovesOnlyOurEntries) {
     for (const std::string& line :
          {"MIME.MimeCtrl.1\\CLSID = {179465CA-775A-4E50-8B33-C88945CDB888}"s, "MIME.MimeCtrl.1 = Mime Control"s,
           "MIME.MimePropPage.1 = Mime Property Page"s, control + " = Mime Control",
-          control + "\\InprocServer\\ThreadingModel = Apartment", control + "\\MiscStatus\\1 = 131473",
+          control + "\\InprocServer\\ThreadingModel = Apartment", control + "\\MiscStatus\\1 = 132497",
           control + "\\Version = 1.4", "TypeLib\\{D9410802-826A-4323-B7DA-31AF2BC893DB}\\1.4 = MIMELib"s,
           "Other\\Thing = kept"s})
         EXPECT_NE(text.find(line + "\n"), std::string::npos) << line;
