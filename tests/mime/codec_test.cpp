@@ -191,6 +191,7 @@ TEST(QuotedPrintable, Decodes) {
     EXPECT_EQ(Conv(QuotedPrintableDecode, "ab="), "ab=");
     EXPECT_EQ(Conv(QuotedPrintableDecode, "=41\0=42"s), "A");   // a zero byte ends the text
     EXPECT_EQ(Conv(QuotedPrintableDecode, "=\r=41"), "A");
+    EXPECT_EQ(Conv(QuotedPrintableDecode, "=4=41"), "=4=41");  // the third byte of a bad escape is not looked at again
 }
 
 TEST(QuotedPrintable, RoundTripsAllBytesButZero) {
