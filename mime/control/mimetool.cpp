@@ -12,7 +12,10 @@
 #include <cstdio>
 #include <algorithm>
 #include <cstring>
+#include <future>
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -89,10 +92,137 @@ MimeResult CallOne(MimeDispatch* mime, std::int32_t dispid, MimeBStr source, Mim
     return MimeInvoke(mime, dispid, MIME_DISPATCH_METHOD, &arg, 1, &result, &excep);
 }
 
+// Decoding pieces are 128 KiB: a piece, its copy and its result stay in the second-level cache.
+constexpr std::size_t kDecodePiece = 1 << 17;
+
+// One member call on data[0, length); the result string goes to the caller (null on failure,
+// after the error is printed).
+MimeBStr CallPiece(MimeDispatch* mime, std::int32_t dispid, const char* data, std::size_t length) {
+    MimeBStr source = MimeStrAlloc(data, length);
+    if (source == nullptr) {
+        Error(7, "Out of memory");
+        return nullptr;
+    }
+    MimeVariant result{};
+    MimeExcepInfo excep{};
+    const MimeResult r = CallOne(mime, dispid, source, result, excep);
+    MimeStrFree(source);
+    if (r != MIME_S_OK) {
+        Error(excep.code, excep.description ? excep.description : "failure");
+        return nullptr;
+    }
+    return result.value.bstr;
+}
+
+// Writes and frees one result; false (with the message printed) when standard output fails.
+bool WriteResult(MimeBStr result) {
+    const bool ok = WriteAll(STDOUT_FILENO, result, MimeStrLen(result));
+    const int saved = errno;
+    MimeStrFree(result);
+    if (!ok) std::fprintf(stderr, "mimetool: cannot write standard output: %s\n", std::strerror(saved));
+    return ok;
+}
+
+// Where the next decoding piece of data[at, size) ends: at whole groups of four kept
+// characters, or the rest when fewer than four are kept in a whole piece.
+std::size_t DecodePieceLength(const char* data, std::size_t at, std::size_t size) {
+    const std::size_t piece = std::min(size - at, kDecodePiece);
+    if (at + piece == size) return piece;
+    const std::size_t cut = MimeBase64WholeGroupsPrefix(data + at, piece);
+    return cut > 0 ? cut : size - at;
+}
+
+// Decoding on two cores. The first half is cut into pieces of whole groups up to just before
+// the middle; where it stops, the second half starts, so the halves decode on their own and
+// together give the bytes of one call. While this thread cuts the first half (and checks it
+// for zero bytes piece by piece, in cache), the other checks the second half; only when
+// neither holds a zero byte does anything get written. Then this thread decodes and writes
+// the first half while the other decodes the second and keeps its results until then.
+// Returns -1, with nothing written, for a zero byte or an input the cut does not suit.
+int DecodeTwoThreads(MimeDispatch* mime, const char* data, std::size_t size) {
+    const std::size_t middle = size / 2;
+    std::promise<std::size_t> start;  // where the second half starts; size: give up
+    // The second half's result, held until the first is written: fresh memory, so in huge
+    // pages where the system allows, which saves most of the page faults.
+    const std::size_t heldCapacity = ((size - middle + 3) / 4 * 3 + kDecodePiece + (2 << 20) - 1) & ~std::size_t{(2 << 20) - 1};
+    void* heldMap = mmap(nullptr, heldCapacity, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (heldMap == MAP_FAILED) return -1;
+    madvise(heldMap, heldCapacity, MADV_HUGEPAGE);
+    char* held = static_cast<char*>(heldMap);
+    std::size_t heldLength = 0;
+    bool heldOk = true;
+    std::packaged_task<bool()> secondZero([data, size, middle] { return std::memchr(data + middle, 0, size - middle) != nullptr; });
+    std::future<bool> zeroFound = secondZero.get_future();
+    std::thread other([&, startAt = start.get_future()]() mutable {
+        secondZero();
+        std::size_t at = startAt.get();
+        MimeDispatch* own = MimeCreate();  // an object of its own for this thread's calls
+        if (own == nullptr && at < size) {
+            heldOk = false;
+            Error(7, "Out of memory");
+            return;
+        }
+        while (at < size) {
+            const std::size_t piece = DecodePieceLength(data, at, size);
+            MimeBStr result = CallPiece(own, MIME_DISPID_BASE64DECODE, data + at, piece);
+            if (result == nullptr) {
+                heldOk = false;
+                break;
+            }
+            const std::size_t n = MimeStrLen(result);
+            std::memcpy(held + heldLength, result, n);
+            heldLength += n;
+            MimeStrFree(result);
+            at += piece;
+        }
+        if (own != nullptr) MimeRelease(own);
+    });
+    std::vector<std::size_t> pieces;
+    bool suited = true;
+    std::size_t at = 0;
+    while (at < middle) {
+        const std::size_t piece = std::min(middle - at, kDecodePiece);
+        const std::size_t cut = MimeBase64WholeGroupsPrefix(data + at, piece);
+        if (std::memchr(data + at, 0, piece) != nullptr || (cut == 0 && at + piece < middle)) {
+            suited = false;
+            break;
+        }
+        if (cut > 0) pieces.push_back(cut);
+        const bool last = at + piece == middle;
+        at += cut;
+        if (last) break;
+    }
+    if (!suited || zeroFound.get()) {
+        start.set_value(size);
+        other.join();
+        munmap(heldMap, heldCapacity);
+        return -1;
+    }
+    start.set_value(at);
+    int status = 0;
+    at = 0;
+    for (const std::size_t piece : pieces) {
+        MimeBStr result = CallPiece(mime, MIME_DISPID_BASE64DECODE, data + at, piece);
+        if (result == nullptr) status = kFailure;
+        else if (!WriteResult(result)) status = 1;
+        if (status != 0) break;
+        at += piece;
+    }
+    other.join();
+    if (status == 0 && !heldOk) status = kFailure;
+    if (status == 0 && !WriteAll(STDOUT_FILENO, held, heldLength)) {
+        std::fprintf(stderr, "mimetool: cannot write standard output: %s\n", std::strerror(errno));
+        status = 1;
+    }
+    munmap(heldMap, heldCapacity);
+    return status;
+}
+
 // Base64 of a large regular file goes through the member piece by piece, so the buffers stay
 // in cache: encoding in multiples of three bytes, decoding at whole groups of four kept
-// characters. Both give exactly what one call on the whole input gives. Returns -1 when the
-// input is not suited (then the caller makes one call as usual).
+// characters (on two threads when there are two cores). Both give exactly what one call on
+// the whole input gives. Returns -1 when the input is not suited (then the caller makes one
+// call as usual).
 int StreamBase64(MimeDispatch* mime, std::int32_t dispid) {
     struct stat st {};
     if (fstat(STDIN_FILENO, &st) != 0 || !S_ISREG(st.st_mode) || lseek(STDIN_FILENO, 0, SEEK_CUR) != 0) return -1;
@@ -102,34 +232,25 @@ int StreamBase64(MimeDispatch* mime, std::int32_t dispid) {
     if (map == MAP_FAILED) return -1;
     const char* data = static_cast<const char*>(map);
     const bool decode = dispid == MIME_DISPID_BASE64DECODE;
+    if (decode && std::thread::hardware_concurrency() >= 2) {
+        const int done = DecodeTwoThreads(mime, data, size);
+        if (done >= 0 || std::memchr(data, 0, size) != nullptr) {
+            munmap(map, size);
+            return done;
+        }
+    }
     // A zero byte makes the whole call fail; let the single call report it, with no output.
     if (decode && std::memchr(data, 0, size) != nullptr) {
         munmap(map, size);
         return -1;
     }
     constexpr std::size_t kEncodePiece = 3 * (256 << 10);
-    // Source, its copy and the result of one piece stay within the 512 KiB second-level cache.
-    constexpr std::size_t kDecodePiece = 1 << 17;
     std::size_t at = 0;
     while (at < size) {
-        std::size_t piece = std::min(size - at, decode ? kDecodePiece : kEncodePiece);
-        if (decode && at + piece < size) {
-            const std::size_t cut = MimeBase64WholeGroupsPrefix(data + at, piece);
-            piece = cut > 0 ? cut : size - at;  // fewer than four kept characters: take the rest
-        }
-        MimeBStr source = MimeStrAlloc(data + at, piece);
-        if (source == nullptr) return Error(7, "Out of memory");
-        MimeVariant result{};
-        MimeExcepInfo excep{};
-        const MimeResult r = CallOne(mime, dispid, source, result, excep);
-        MimeStrFree(source);
-        if (r != MIME_S_OK) return Error(excep.code, excep.description ? excep.description : "failure");
-        const bool ok = WriteAll(STDOUT_FILENO, result.value.bstr, MimeStrLen(result.value.bstr));
-        MimeVariantClear(&result);
-        if (!ok) {
-            std::fprintf(stderr, "mimetool: cannot write standard output: %s\n", std::strerror(errno));
-            return 1;
-        }
+        const std::size_t piece = decode ? DecodePieceLength(data, at, size) : std::min(size - at, kEncodePiece);
+        MimeBStr result = CallPiece(mime, dispid, data + at, piece);
+        if (result == nullptr) return kFailure;
+        if (!WriteResult(result)) return 1;
         at += piece;
     }
     munmap(map, size);

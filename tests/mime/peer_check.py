@@ -239,6 +239,29 @@ class Mimetool(unittest.TestCase):
             bad = subprocess.run([TOOL, "Base64Decode"], stdin=f, capture_output=True)
         self.assertEqual((bad.returncode, bad.stdout), (2, b""))
 
+    def test_two_thread_decode_matches_one_call(self):
+        # Large files decode in two halves on two threads; the cut near the middle must give
+        # what one call gives whatever surrounds it, and a late zero byte still means no output.
+        data = rng.randbytes(6 << 20)
+        wrapped = base64.encodebytes(data).replace(b"\n", b"\r\n")
+        noisy = bytearray(wrapped)
+        for k in range(0, len(noisy), 613):
+            noisy[k] = rng.choice(b"=\x80\xff -*\r\n")
+        middle = len(noisy) // 2
+        noisy[middle - 3:middle + 3] = b"=\x80A=\nB"   # padding and foreign bytes across the middle
+        for text in (wrapped, bytes(noisy), bytes(noisy[:middle]) + b"\x01" * 200000 + bytes(noisy[middle:]),
+                     b"QQ==" * (1 << 19) + b"=A", bytes(noisy[:-5]) + b"YQ"):
+            with tempfile.TemporaryFile() as f:
+                f.write(text)
+                f.seek(0)
+                out = subprocess.run([TOOL, "Base64Decode"], stdin=f, capture_output=True, check=True).stdout
+            self.assertEqual(out, call("Base64Decode", text))
+        with tempfile.TemporaryFile() as f:
+            f.write(bytes(noisy[:-10]) + b"\0" + bytes(noisy[-9:]))
+            f.seek(0)
+            bad = subprocess.run([TOOL, "Base64Decode"], stdin=f, capture_output=True)
+        self.assertEqual((bad.returncode, bad.stdout), (2, b""))
+
 
 if __name__ == "__main__":
     unittest.main(verbosity=1)
