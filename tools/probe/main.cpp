@@ -1,5 +1,6 @@
 // talveron-probe: reads one unit through the device link, for installers checking a unit
 // before they register it.
+#include "ArgNumber.h"
 #include "VARNIX.h"
 
 #include <cmath>
@@ -19,16 +20,6 @@ int usage(const std::string& why)
     return 2;
 }
 
-bool number(const char* text, long lo, long hi, long& out)
-{
-    char* end = nullptr;
-    const long v = std::strtol(text, &end, 10);
-    if (!*text || *end || v < lo || v > hi)
-        return false;
-    out = v;
-    return true;
-}
-
 void line(std::string& out, const std::string& name, long value)
 {
     out += name + " " + std::to_string(value) + "\n";
@@ -41,9 +32,9 @@ int main(int argc, char** argv)
     if (argc < 3 || argc > 4)
         return usage("expected IP and PORT");
     long port = 0, timeOut = 0;
-    if (!number(argv[2], 1, 32767, port))
+    if (!argNumber(argv[2], 1, 32767, port))
         return usage(std::string("bad port ") + argv[2]);
-    if (argc == 4 && !number(argv[3], 0, 86400, timeOut))
+    if (argc == 4 && !argNumber(argv[3], 0, 86400, timeOut))
         return usage(std::string("bad time-out ") + argv[3]);
 
     VARNIX link;

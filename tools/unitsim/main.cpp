@@ -1,4 +1,5 @@
 // talveron-unitsim: simulated I/O units on loopback addresses for tests, demos and installers.
+#include "ArgNumber.h"
 #include "UnitSim.h"
 
 #include <csignal>
@@ -30,16 +31,6 @@ int usage(const char* why)
     return 2;
 }
 
-bool number(const char* text, long lo, long hi, long& out)
-{
-    char* end = nullptr;
-    const long v = std::strtol(text, &end, 10);
-    if (!*text || *end || v < lo || v > hi)
-        return false;
-    out = v;
-    return true;
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -52,12 +43,12 @@ int main(int argc, char** argv)
             return usage(("missing value after " + a).c_str());
         const char* v = argv[++i];
         if (a == "--units") {
-            if (!number(v, 1, 250, units))
+            if (!argNumber(v, 1, 250, units))
                 return usage("--units takes 1..250");
         } else if (a == "--first") {
             first = v;
         } else if (a == "--port") {
-            if (!number(v, 0, 65535, port))
+            if (!argNumber(v, 0, 65535, port))
                 return usage("--port takes 0..65535");
         } else {
             return usage(("unknown option " + a).c_str());
