@@ -33,7 +33,7 @@ QString panel(MontAll& w, int i)
 
 } // namespace
 
-TEST(MontAll, LoadsAndShowsTheUnits)
+TEST(MontAll, LoadsShowsStartsPollsAndStops)
 {
     UnitSimProcess sim(2);
     ASSERT_TRUE(sim.running()) << sim.error();
@@ -51,17 +51,7 @@ TEST(MontAll, LoadsAndShowsTheUnits)
     EXPECT_EQ(panel(w, 2), QStringLiteral("  通信モード ： ＬＡＮ"));
     EXPECT_EQ(rig.button("Command2_0")->text(), QStringLiteral("開始"));
     EXPECT_FALSE(rig.button("BeepReset")->isVisible());
-}
 
-TEST(MontAll, StartPollsStopResets)
-{
-    UnitSimProcess sim(2);
-    ASSERT_TRUE(sim.running()) << sim.error();
-    Rig<> rig;
-    auto rows = simRows(sim, 2);
-    rows[1].control = "Off";
-    rig.files(rows);
-    MontAll& w = rig.open();
     ASSERT_TRUE(sim.ok("ain 0 0 321"));
     EXPECT_EQ(rig.cycle().Timer2.interval(), 1000); // ReloadCycl seconds
     rig.start();
