@@ -5,6 +5,7 @@
 #include "InternetTransfer.h"
 #include "MontAll.h"
 #include "MontComm1.h"
+#include "PollEngine.h"
 #include "QtMessageBox.h"
 #include "VARNIX.h"
 
@@ -18,10 +19,10 @@ int main(int argc, char** argv)
     QtMessageBox messages;
     SystemClock clock;
     MontComm1 comm(QDir::currentPath(), messages, clock);
-    VARNIX varnix1, varnix2;
-    InetTransfer dldComp1, dldComp2;
+    VARNIX varnix1;
+    PollEngine engine([] { return std::make_unique<VARNIX>(); }, [] { return std::make_unique<InetTransfer>(); });
     WindowOpener opener;
-    MontAll window(comm, varnix1, varnix2, dldComp1, dldComp2, opener);
+    MontAll window(comm, engine, varnix1, opener);
     messages.setParent(&window);
     if (!window.Load())
         return 0;

@@ -7,6 +7,7 @@
 #include "EventPump.h"
 #include "InternetTransfer.h"
 #include "MessageBox.h"
+#include "PollEngine.h"
 #include "TextFile.h"
 
 #include <algorithm>
@@ -15,10 +16,8 @@ namespace {
 const QString On = QStringLiteral("On");
 }
 
-MonitorCycle::MonitorCycle(MontComm1& comm, MonitorView& view, DeviceLink& link1, DeviceLink& link2,
-                           InternetTransfer& transfer1, InternetTransfer& transfer2, QObject* parent)
-    : QObject(parent), m_comm(comm), m_view(view), m_link1(link1), m_link2(link2), m_transfer1(transfer1),
-      m_transfer2(transfer2)
+MonitorCycle::MonitorCycle(MontComm1& comm, MonitorView& view, PollEngine& engine, QObject* parent)
+    : QObject(parent), m_comm(comm), m_view(view), m_engine(engine)
 {
     Timer1.setInterval(1000);
     BeepTimer.setInterval(960);
@@ -141,40 +140,139 @@ void MonitorCycle::pollFailed(int unit, bool lan)
         m_view.setRowBackground(unit % RowsPerPage, AlarmBackground);
     }
     // Mail once per failure episode, for every unit, not only those on the page shown.
-    if (lan && failures == m_comm.MonitorSettings.ReloadSize + 1) {
+    if (lan && failures == m_comm.MonitorSettings.ReloadSize + 1)
+        notifyAlarm(unit);
+}
+
+void MonitorCycle::notifyAlarm(int unit)
+{
+    // The mail and the mark report their own failures; neither may change what a poll found.
+    try {
         m_comm.SendAlarmMail(m_comm.cell(unit, ColName));
         if (m_comm.HasCameraFolder())
             m_comm.PostAbnormalMark();
+    } catch (const std::exception&) {
     }
 }
 
-bool MonitorCycle::PollUnit(DeviceLink& link, int unit, int32_t timeOutSeconds)
+UnitReading ReadUnit(DeviceLink& link, const DeviceRecord& row, int32_t timeOutSeconds)
+{
+    UnitReading r;
+    try {
+        if (!MontComm1::AimUnitLink(link, row, timeOutSeconds))
+            return r;
+        for (int c = 0; c < 4; ++c)
+            if (row[ColRA0 + c] == QStringLiteral("Ain"))
+                r.items[c] = link.GetAnalog(5, int16_t(c));
+        r.items[ItemTemperature] = link.GetAnalog(5, 5);
+        for (int p = 0; p < 8; ++p) {
+            const QString& type = row[ColRB0 + p];
+            if (type == QStringLiteral("Din") || type == QStringLiteral("Dout"))
+                r.items[ItemRB0 + p] = int16_t(std::clamp<int32_t>(link.GetPin(6, int16_t(p)), INT16_MIN, INT16_MAX));
+        }
+        r.ok = true;
+    } catch (const std::exception&) {
+        r.ok = false;
+    }
+    return r;
+}
+
+MonitorCycle::Started MonitorCycle::PollUnit(int unit, int32_t timeOutSeconds, Pass pass)
+{
+    if (unit < 0 || unit >= m_comm.unitCount())
+        return Started::FailedAtOnce;
+    if (m_inFlight[unit])
+        return Started::Busy;
+    const DeviceRecord row = m_comm.DeviceTable[unit];
+    const uint64_t generation = m_generation;
+    pollStarted(unit, pass);
+    m_engine.submit<UnitReading>(
+        MontComm1::UnitKey(row), this,
+        [row, timeOutSeconds](PollEngine::Tools& tools) { return ReadUnit(tools.link, row, timeOutSeconds); },
+        [this, unit, pass, generation](UnitReading reading) {
+            const bool current = pollEnded(unit, pass, generation);
+            const bool ok = current && ApplyReading(unit, reading);
+            if (pass == Pass::Retry && current)
+                ok ? retryNext() : retryEnded();
+            showActivity();
+        });
+    return Started::Yes;
+}
+
+bool MonitorCycle::ApplyReading(int unit, const UnitReading& reading)
 {
     if (unit < 0 || unit >= m_comm.unitCount())
         return false;
-    const auto& row = m_comm.DeviceTable[unit];
-    try {
-        if (!m_comm.AimUnitLink(link, unit, timeOutSeconds))
-            throw DeviceLinkError("port number out of range");
-        for (int c = 0; c < 4; ++c)
-            if (row[ColRA0 + c] == QStringLiteral("Ain"))
-                m_comm.unitItem(c, unit) = link.GetAnalog(5, int16_t(c));
-        m_comm.unitItem(ItemTemperature, unit) = link.GetAnalog(5, 5);
-        for (int p = 0; p < 8; ++p) {
-            const QString& type = row[ColRB0 + p];
-            if (type == QStringLiteral("Din") || type == QStringLiteral("Dout")) {
-                const int32_t level = link.GetPin(6, int16_t(p));
-                m_comm.unitItem(ItemRB0 + p, unit) = int16_t(std::clamp<int32_t>(level, INT16_MIN, INT16_MAX));
-            }
-        }
-        m_comm.unitItem(ItemFailureCount, unit) = -1;
-        EvaluateAlarm(unit);
-    } catch (const std::exception&) {
+    // Values read before a failure stay stored.
+    for (int i = 0; i < int(reading.items.size()); ++i)
+        if (reading.items[i])
+            m_comm.unitItem(i, unit) = *reading.items[i];
+    if (!reading.ok) {
+        pollFailed(unit, true);
+        return false;
+    }
+    m_comm.unitItem(ItemFailureCount, unit) = -1;
+    if (!EvaluateAlarm(unit)) {
         pollFailed(unit, true);
         return false;
     }
     showGoodPoll(unit);
     return true;
+}
+
+void MonitorCycle::pollStarted(int unit, Pass pass)
+{
+    m_inFlight[unit] = true;
+    if (pass == Pass::Tick)
+        ++m_tickOut;
+    showActivity();
+}
+
+bool MonitorCycle::pollEnded(int unit, Pass pass, uint64_t generation)
+{
+    m_inFlight[unit] = false;
+    if (generation != m_generation || m_shutdown)
+        return false;
+    if (pass == Pass::Tick)
+        --m_tickOut;
+    return true;
+}
+
+int MonitorCycle::exchangesOut() const
+{
+    int n = 0;
+    for (bool b : m_inFlight)
+        n += b;
+    return n;
+}
+
+void MonitorCycle::invalidate()
+{
+    ++m_generation;
+    m_tickOut = 0;
+    m_retryRunning = false;
+    if (m_activityShown) {
+        m_activityShown = false;
+        m_view.setPanel(3, m_panelBeforeActivity);
+    }
+}
+
+// Panel 3 says what is out: a retry pass, else a tick's polls; the text before comes back after.
+void MonitorCycle::showActivity()
+{
+    const bool busy = m_retryRunning || m_tickOut > 0;
+    if (busy && !m_activityShown) {
+        m_panelBeforeActivity = m_view.panel(3);
+        m_activityShown = true;
+    }
+    if (m_retryRunning)
+        m_view.setPanel(3, QStringLiteral("リトライ"));
+    else if (m_tickOut > 0)
+        m_view.setPanel(3, QStringLiteral("ＩＯモニタ"));
+    else if (m_activityShown) {
+        m_activityShown = false;
+        m_view.setPanel(3, m_panelBeforeActivity);
+    }
 }
 
 bool MonitorCycle::BuildExpectedHeaders()
@@ -201,10 +299,12 @@ bool MonitorCycle::CheckRelayHeader(const QString& text, int unit) const
     return text.startsWith(m_comm.RelayFileName(unit) + QStringLiteral(".txt")) && text.startsWith(ExpectedHeader[unit]);
 }
 
-bool MonitorCycle::ReadRelayUnit(InternetTransfer& transfer, int unit)
+MonitorCycle::Started MonitorCycle::ReadRelayUnit(int unit, Pass pass)
 {
     if (unit < 0 || unit >= m_comm.unitCount())
-        return false;
+        return Started::FailedAtOnce;
+    if (m_inFlight[unit])
+        return Started::Busy;
     const QString name = m_comm.RelayFileName(unit); // empty for a name that is not 1..8 letters and digits
     if (name.isEmpty()) {
         m_comm.unitItem(ItemFailureCount, unit) = int16_t(m_comm.MonitorSettings.ReloadSize + 1);
@@ -212,18 +312,50 @@ bool MonitorCycle::ReadRelayUnit(InternetTransfer& transfer, int unit)
             m_view.setRowLamp(unit % RowsPerPage, Lamp::GivenUp);
             m_view.setRowBackground(unit % RowsPerPage, AlarmBackground);
         }
-        return false;
+        return Started::FailedAtOnce;
     }
     const auto& s = m_comm.InternetSettings;
+    const QString url = s.URL + u'/' + name + QStringLiteral(".txt");
+    const QString proxy = s.ProxyServerName, proxyPort = s.ProxyPortNo;
+    const uint64_t generation = m_generation;
+    pollStarted(unit, pass);
+    m_engine.submit<RelayFetch>(
+        url, this,
+        [url, proxy, proxyPort](PollEngine::Tools& tools) {
+            InternetTransfer& transfer = tools.transfer;
+            if (!proxy.isEmpty()) {
+                transfer.Proxy = proxy;
+                transfer.ProxyPort = proxyPort;
+                transfer.AccessType = InternetTransfer::NamedProxy;
+            } else {
+                transfer.AccessType = InternetTransfer::Default; // a proxy taken out of the settings is not used again
+            }
+            RelayFetch fetch;
+            try {
+                fetch.text = transfer.OpenURL(url);
+                fetch.ok = true;
+            } catch (const std::exception&) {
+            }
+            return fetch;
+        },
+        [this, unit, pass, generation](RelayFetch fetch) {
+            const bool current = pollEnded(unit, pass, generation);
+            const bool ok = current && ApplyRelayFetch(unit, fetch);
+            if (pass == Pass::Retry && current)
+                ok ? retryNext() : retryEnded();
+            showActivity();
+        });
+    return Started::Yes;
+}
+
+bool MonitorCycle::ApplyRelayFetch(int unit, const RelayFetch& fetch)
+{
+    if (unit < 0 || unit >= m_comm.unitCount())
+        return false;
+    const QString& text = fetch.text;
     try {
-        if (!s.ProxyServerName.isEmpty()) {
-            transfer.Proxy = s.ProxyServerName;
-            transfer.ProxyPort = s.ProxyPortNo;
-            transfer.AccessType = InternetTransfer::NamedProxy;
-        } else {
-            transfer.AccessType = InternetTransfer::Default; // a proxy taken out of the settings is not used again
-        }
-        const QString text = transfer.OpenURL(s.URL + u'/' + name + QStringLiteral(".txt"));
+        if (!fetch.ok)
+            throw TransferError("no relay file");
         if (!CheckRelayHeader(text, unit))
             throw TransferError("relay header differs");
         const qsizetype lf = text.indexOf(u'\n');
@@ -261,14 +393,18 @@ bool MonitorCycle::ReadRelayUnit(InternetTransfer& transfer, int unit)
         items[ItemTemperature] = *raw;
         for (int p = 0; p < 8; ++p)
             items[ItemRB0 + p] = toInt16(fields[7 + p]);
-        if (!m_comm.IsDataFresh(text))
-            throw TransferError("stale relay data");
+        // Stale data is stored too; it only counts as a failed read.
         for (int i = 0; i < 14; ++i)
             if (items[i])
                 m_comm.unitItem(i, unit) = *items[i];
-        m_comm.unitItem(ItemFailureCount, unit) = -1;
-        EvaluateAlarm(unit);
+        if (!m_comm.IsDataFresh(text))
+            throw TransferError("stale relay data");
     } catch (const std::exception&) {
+        pollFailed(unit, false);
+        return false;
+    }
+    m_comm.unitItem(ItemFailureCount, unit) = -1;
+    if (!EvaluateAlarm(unit)) {
         pollFailed(unit, false);
         return false;
     }
@@ -278,7 +414,7 @@ bool MonitorCycle::ReadRelayUnit(InternetTransfer& transfer, int unit)
 
 // --- alarms ---
 
-void MonitorCycle::EvaluateAlarm(int unit)
+bool MonitorCycle::EvaluateAlarm(int unit)
 {
     const QString kind = m_comm.GetArmField(unit, 0);
     int base;
@@ -287,12 +423,12 @@ void MonitorCycle::EvaluateAlarm(int unit)
     else if (kind == QStringLiteral("Din"))
         base = ItemRB0;
     else
-        return;
+        return true;
     const auto pin = Conv::StrictNumber(m_comm.GetArmField(unit, 1));
     const auto p = pin ? Conv::CInt16(*pin) : std::nullopt;
     const int limit = base == 0 ? 3 : 7;
     if (!p || *p < 0 || *p > limit)
-        throw DeviceLinkError("alarm pin is not a pin"); // counts the poll as failed
+        return false;
     const int16_t v = m_comm.unitItem(base + *p, unit);
     const bool holds = m_comm.GetArmField(unit, 2) == QStringLiteral("High") ? v == 1 : v == 0;
     const int16_t flag = m_comm.unitItem(ItemAlarmFlag, unit);
@@ -300,6 +436,7 @@ void MonitorCycle::EvaluateAlarm(int unit)
         SetUnitAlarm(-1, unit);
     else if (!holds && flag != 0)
         SetUnitAlarm(0, unit);
+    return true;
 }
 
 void MonitorCycle::SetUnitAlarm(int state, int unit)
@@ -326,11 +463,8 @@ void MonitorCycle::SetUnitAlarm(int state, int unit)
             BeepTimer.start();
         m_view.setBeepResetVisible(true);
         // A raise always mails; a clear never does, even while another alarm stands.
-        if (state == -1 && unit >= 0 && unit < MontComm1::UnitSlots) {
-            m_comm.SendAlarmMail(m_comm.cell(unit, ColName));
-            if (m_comm.HasCameraFolder())
-                m_comm.PostAbnormalMark();
-        }
+        if (state == -1 && unit >= 0 && unit < MontComm1::UnitSlots)
+            notifyAlarm(unit);
     } else {
         BeepTimer.stop();
         m_view.setBeepResetVisible(false);
@@ -380,9 +514,11 @@ bool MonitorCycle::dueNow() const
         return true; // an unreadable due time would never match again
     if (due.left(L) < now.left(L) && *dueTime < m_comm.clock().now())
         return true;
-    // A clock set back would leave the due time far ahead: more than a cycle away is due now.
-    const QDateTime limit = DateText::addCycle(m_comm.clock().now(), m.MoniterCycl, m.MoniterCyclType).addSecs(1);
-    return *dueTime > limit;
+    // A clock set back would leave the due time far ahead: more than a cycle away, at the
+    // cycle's precision, is due now. (The prefix test fires early within the due minute or
+    // hour, so the due time may lie up to a whole cycle ahead at the finer precision.)
+    const QDateTime limit = DateText::addCycle(m_comm.clock().now(), m.MoniterCycl, m.MoniterCyclType);
+    return due.left(L) > DateText::general(limit).left(L);
 }
 
 void MonitorCycle::advanceDue()
@@ -409,46 +545,50 @@ void MonitorCycle::MonitorTick()
     ReentryGuard guard(m_tickBusy);
     if (!guard.entered() || m_shutdown)
         return;
-    const QString remembered = m_view.panel(3);
-    m_view.setPanel(3, QStringLiteral("ＩＯモニタ"));
-    // One shared due time: when it has come, every healthy monitored unit is polled in this
-    // tick, and the due time moves on once afterwards, so no unit waits for another.
+    // One shared due time: when it has come, every healthy monitored unit is sent its poll in
+    // this tick and the due time moves on once. The tick never waits for an answer: each unit's
+    // log line holds what the unit had at this moment.
     const bool due = dueNow();
     const int count = m_comm.unitCount();
-    for (int i = 0; i < count && i < m_comm.unitCount(); ++i) {
+    for (int i = 0; i < count; ++i) {
         if (due && m_comm.cell(i, ColControl) == On && m_comm.unitItem(ItemFailureCount, i) == -1) {
             if (lanMode())
-                PollUnit(m_link1, i, TimeOutSeconds());
+                PollUnit(i, TimeOutSeconds(), Pass::Tick);
             else
-                ReadRelayUnit(m_transfer1, i);
-            EventPump::run();
-            // Monitoring was stopped (or the program is ending) while events ran.
-            if (!running() || m_shutdown)
-                break;
+                ReadRelayUnit(i, Pass::Tick);
         }
         m_comm.WriteDataLog(i);
     }
     if (due && running())
         advanceDue();
-    m_view.setPanel(3, remembered);
 }
 
 void MonitorCycle::RetryPass()
 {
-    ReentryGuard guard(m_retryBusy);
-    if (!guard.entered() || m_shutdown)
+    if (m_retryRunning || m_shutdown)
         return;
-    const QString remembered = m_view.panel(3);
-    m_view.setPanel(3, QStringLiteral("リトライ"));
-    for (;;) {
-        const int u = NextRetryUnit();
-        if (u < 0 || u >= m_comm.unitCount())
-            break;
-        const bool ok = lanMode() ? PollUnit(m_link2, u, TimeOutSeconds()) : ReadRelayUnit(m_transfer2, u);
-        if (!ok || m_shutdown)
-            break;
+    m_retryRunning = true;
+    showActivity();
+    retryNext();
+}
+
+// A pass asks one unit at a time and goes on only after a good answer.
+void MonitorCycle::retryNext()
+{
+    const int u = NextRetryUnit();
+    if (u < 0 || u >= m_comm.unitCount()) {
+        retryEnded();
+        return;
     }
-    m_view.setPanel(3, remembered);
+    const Started started = lanMode() ? PollUnit(u, TimeOutSeconds(), Pass::Retry) : ReadRelayUnit(u, Pass::Retry);
+    if (started != Started::Yes)
+        retryEnded();
+}
+
+void MonitorCycle::retryEnded()
+{
+    m_retryRunning = false;
+    showActivity();
 }
 
 // --- buttons ---
@@ -459,6 +599,7 @@ void MonitorCycle::StartStop()
         m_view.setStartCaption(QStringLiteral("開始"));
         Timer1.stop();
         Timer2.stop();
+        invalidate();
         SetUnitAlarm(0, -1);
         ResetUnitStates();
         RedrawRows();
@@ -506,6 +647,7 @@ bool MonitorCycle::StopForWindow(bool redraw)
     m_view.setStartCaption(QStringLiteral("開始"));
     Timer1.stop();
     Timer2.stop();
+    invalidate();
     SetUnitAlarm(0, -1);
     ResetUnitStates();
     if (redraw)
@@ -518,6 +660,7 @@ MonitorCycle::Paused MonitorCycle::PauseForDialog()
     Paused was{Timer1.isActive(), Timer2.isActive()};
     Timer1.stop();
     Timer2.stop();
+    invalidate();
     SetUnitAlarm(0, -1);
     return was;
 }
@@ -540,6 +683,7 @@ void MonitorCycle::ResumeAfterDialog(const Paused& was)
 void MonitorCycle::Shutdown()
 {
     m_shutdown = true;
+    invalidate();
     Timer1.stop();
     Timer2.stop();
     BeepTimer.stop();

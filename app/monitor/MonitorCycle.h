@@ -9,9 +9,25 @@
 #include <QTimer>
 #include <array>
 #include <cstdint>
+#include <optional>
 
 class DeviceLink;
-class InternetTransfer;
+class PollEngine;
+
+// What one poll read from a unit, taken on a poll engine's lane: the items read before any
+// failure, and whether the whole poll went through.
+struct UnitReading {
+    std::array<std::optional<int16_t>, 14> items;
+    bool ok = false;
+};
+// Reads a unit the way a poll does, on the link given (any thread: it touches only its arguments).
+UnitReading ReadUnit(DeviceLink& link, const DeviceRecord& row, int32_t timeOutSeconds);
+
+// One relay fetch: the document, or why there is none.
+struct RelayFetch {
+    QString text;
+    bool ok = false;
+};
 
 // Colours as blue-green-red values.
 constexpr uint32_t WindowBackground = 0x80000005;
@@ -38,8 +54,11 @@ class MonitorCycle : public QObject {
 public:
     static constexpr int RowsPerPage = 30;
 
-    MonitorCycle(MontComm1& comm, MonitorView& view, DeviceLink& link1, DeviceLink& link2,
-                 InternetTransfer& transfer1, InternetTransfer& transfer2, QObject* parent = nullptr);
+    // Which timer a poll belongs to: a retry pass goes on with its next unit after a good poll.
+    enum class Pass { Tick, Retry };
+    enum class Started { Yes, FailedAtOnce, Busy };
+
+    MonitorCycle(MontComm1& comm, MonitorView& view, PollEngine& engine, QObject* parent = nullptr);
 
     // Window state.
     int16_t PageOffset = 0;
@@ -62,12 +81,17 @@ public:
     void RedrawRows();
     void SetModeControls(bool lan) { ModeControlsLan = lan; }
 
-    bool PollUnit(DeviceLink& link, int unit, int32_t timeOutSeconds);
-    bool ReadRelayUnit(InternetTransfer& transfer, int unit);
+    // A poll runs on the engine; its result is applied on this thread when it arrives, unless
+    // monitoring stopped or paused in the meantime. A unit already being asked is not asked again.
+    Started PollUnit(int unit, int32_t timeOutSeconds, Pass pass);
+    Started ReadRelayUnit(int unit, Pass pass);
+    bool ApplyReading(int unit, const UnitReading& reading);
+    bool ApplyRelayFetch(int unit, const RelayFetch& fetch);
     bool BuildExpectedHeaders();
     bool CheckRelayHeader(const QString& text, int unit) const;
 
-    void EvaluateAlarm(int unit);
+    // False when the unit's alarm setting names no pin: the poll then counts as failed.
+    bool EvaluateAlarm(int unit);
     void SetUnitAlarm(int state, int unit);
     int NextRetryUnit();
 
@@ -90,6 +114,11 @@ public:
     // The program is ending: no handler may start another poll.
     void Shutdown();
 
+    // Polls sent and not yet answered, and whether a retry pass is under way.
+    int exchangesOut() const;
+    bool retryRunning() const { return m_retryRunning; }
+    bool inFlight(int unit) const { return m_inFlight[unit]; }
+
     // The device time-out in seconds, computed without 16-bit overflow.
     int32_t TimeOutSeconds() const;
     QString CycleText() const;
@@ -98,16 +127,26 @@ public:
 private:
     void pollFailed(int unit, bool lan);
     void showGoodPoll(int unit);
+    void notifyAlarm(int unit);
     bool dueNow() const;
     void advanceDue();
+    // Results of polls sent before this call change nothing any more.
+    void invalidate();
+    void pollStarted(int unit, Pass pass);
+    bool pollEnded(int unit, Pass pass, uint64_t generation);
+    void retryNext();
+    void retryEnded();
+    void showActivity();
 
     MontComm1& m_comm;
     MonitorView& m_view;
-    DeviceLink& m_link1;
-    DeviceLink& m_link2;
-    InternetTransfer& m_transfer1;
-    InternetTransfer& m_transfer2;
+    PollEngine& m_engine;
     bool m_tickBusy = false;
-    bool m_retryBusy = false;
     bool m_shutdown = false;
+    uint64_t m_generation = 0;
+    std::array<bool, MontComm1::UnitSlots> m_inFlight{};
+    int m_tickOut = 0;
+    bool m_retryRunning = false;
+    bool m_activityShown = false;
+    QString m_panelBeforeActivity;
 };

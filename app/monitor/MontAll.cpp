@@ -30,13 +30,12 @@ const QString Caption = QStringLiteral("Talveron");
 
 } // namespace
 
-MontAll::MontAll(MontComm1& comm, DeviceLink& varnix1, DeviceLink& varnix2, InternetTransfer& dldComp1,
-                 InternetTransfer& dldComp2, WindowOpener& opener, QWidget* parent)
+MontAll::MontAll(MontComm1& comm, PollEngine& engine, DeviceLink& varnix1, WindowOpener& opener, QWidget* parent)
     : QWidget(parent), m_comm(comm), m_varnix1(varnix1), m_opener(opener)
 {
     setObjectName(QStringLiteral("MontAll"));
     setWindowTitle(Caption);
-    m_cycle = std::make_unique<MonitorCycle>(comm, *this, varnix1, varnix2, dldComp1, dldComp2);
+    m_cycle = std::make_unique<MonitorCycle>(comm, *this, engine);
     m_cycle->Timer1.setObjectName(QStringLiteral("Timer1"));
     m_cycle->Timer2.setObjectName(QStringLiteral("Timer2"));
     m_cycle->BeepTimer.setObjectName(QStringLiteral("BeepTimer"));

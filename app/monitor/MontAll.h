@@ -19,8 +19,9 @@ class QStatusBar;
 class MontAll : public QWidget, public MonitorView {
     Q_OBJECT
 public:
-    MontAll(MontComm1& comm, DeviceLink& varnix1, DeviceLink& varnix2, InternetTransfer& dldComp1,
-            InternetTransfer& dldComp2, WindowOpener& opener, QWidget* parent = nullptr);
+    // Polls go through the engine; varnix1 is the link handed to the per-unit dialogs.
+    MontAll(MontComm1& comm, PollEngine& engine, DeviceLink& varnix1, WindowOpener& opener,
+            QWidget* parent = nullptr);
     ~MontAll() override;
 
     // The window's load: false when another station runs in this directory (the program ends).

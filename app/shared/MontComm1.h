@@ -68,10 +68,13 @@ enum UnitItem : int { ItemTemperature = 5, ItemRB0 = 6, ItemFailureCount = 14, I
 
 using UnitState = std::array<int16_t, 16>;
 
+// One unit's row of the device table: its cells in the order of DeviceColumn (and one spare).
+using DeviceRecord = std::array<QString, 21>;
+
 class MontComm1 {
 public:
     static constexpr int TableRows = 111;
-    static constexpr int TableColumns = 21;
+    static constexpr int TableColumns = int(std::tuple_size_v<DeviceRecord>);
     static constexpr int UnitSlots = 100;
 
     MontComm1(QString workDir, MessageBoxService& messages, const Clock& clock);
@@ -88,7 +91,7 @@ public:
     int16_t DeviceCount = 0;
     int16_t MaxDevices = 100;
     bool SysInfValid = false;
-    std::array<std::array<QString, TableColumns>, TableRows> DeviceTable;
+    std::array<DeviceRecord, TableRows> DeviceTable;
     struct MonitorSettings MonitorSettings;
 
     // DeviceCount held within 0..MaxDevices, for every loop over the table.
@@ -105,6 +108,9 @@ public:
     // Writes the unit's address properties in their fixed order; false for a unit outside
     // the table or a port number beyond int16 (the link is then left as it was).
     bool AimUnitLink(DeviceLink& link, int unit, int32_t timeOut) const;
+    static bool AimUnitLink(DeviceLink& link, const DeviceRecord& row, int32_t timeOut);
+    // The key a poll engine keeps the unit's connection under.
+    static QString UnitKey(const DeviceRecord& row);
     bool ProbeUnitLink(DeviceLink& link, int unit);
 
     // --- Internet settings file ---

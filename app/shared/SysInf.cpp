@@ -245,7 +245,11 @@ bool MontComm1::AimUnitLink(DeviceLink& link, int unit, int32_t timeOut) const
 {
     if (unit < 0 || unit >= unitCount())
         return false;
-    const auto& row = DeviceTable[unit];
+    return AimUnitLink(link, DeviceTable[unit], timeOut);
+}
+
+bool MontComm1::AimUnitLink(DeviceLink& link, const DeviceRecord& row, int32_t timeOut)
+{
     const auto lcd = Conv::CInt16(Conv::Val(row[ColLCD]));
     const auto io = Conv::CInt16(Conv::Val(row[ColIO]));
     const auto rs = Conv::CInt16(Conv::Val(row[ColRS]));
@@ -258,6 +262,11 @@ bool MontComm1::AimUnitLink(DeviceLink& link, int unit, int32_t timeOut) const
     link.setBaudRate(row[ColBPS]);
     link.setTimeOut(timeOut);
     return true;
+}
+
+QString MontComm1::UnitKey(const DeviceRecord& row)
+{
+    return row[ColIP] + u':' + row[ColIO];
 }
 
 bool MontComm1::OpenUnitLink(DeviceLink& link, int unit)

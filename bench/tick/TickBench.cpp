@@ -4,6 +4,7 @@
 
 #include "FakeTransfer.h"
 #include "MontAll.h"
+#include "PollEngine.h"
 #include "Station.h"
 #include "SysInfWriter.h"
 #include "UnitSimProcess.h"
@@ -61,10 +62,10 @@ int main(int argc, char** argv)
     }
     TextFile::writeWhole(st.path("sysinf001.csv"), sysInfText(rows));
     TextFile::writeWhole(st.path("InetInf.ini"), inetInfText(1, {}));
-    VARNIX link1, link2;
-    FakeTransfer t1, t2;
+    VARNIX link1;
+    PollEngine engine([] { return std::make_unique<VARNIX>(); }, [] { return std::make_unique<FakeTransfer>(); });
     WindowOpener opener;
-    MontAll window(st.comm, link1, link2, t1, t2, opener);
+    MontAll window(st.comm, engine, link1, opener);
     window.Load();
     window.show();
     MonitorCycle& cycle = window.cycle();
@@ -80,6 +81,8 @@ int main(int argc, char** argv)
         cycle.Timer1.start();
         t.start();
         cycle.MonitorTick();
+        while (cycle.exchangesOut() > 0)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
         tickMs.push_back(t.nsecsElapsed() / 1e6);
         cycle.Timer1.stop();
         for (int u = 0; u < units; ++u)

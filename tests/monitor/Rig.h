@@ -1,21 +1,43 @@
 #pragma once
 // A main window on its own working directory, with the links and transfers it is given.
 
+#include "FakeLink.h"
 #include "FakeTransfer.h"
+#include "Forwarding.h"
 #include "MontAll.h"
+#include "PollEngine.h"
 #include "Station.h"
 #include "SysInfWriter.h"
 #include "VARNIX.h"
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPushButton>
 #include <memory>
+#include <mutex>
+#include <type_traits>
+
+// A scripted link serves every unit on one lane, so its log keeps each poll's calls together;
+// real links get a lane and a connection per unit, as in the program.
+template <class Link>
+std::unique_ptr<PollEngine> makeEngine(Link& link, InternetTransfer& transfer, std::mutex& mutex)
+{
+    auto transfers = [&transfer, &mutex] { return std::make_unique<ForwardingTransfer>(transfer, mutex); };
+    if constexpr (std::is_same_v<Link, VARNIX>)
+        return std::make_unique<PollEngine>([] { return std::make_unique<VARNIX>(); }, transfers);
+    else
+        return std::make_unique<PollEngine>([&link, &mutex] { return std::make_unique<ForwardingLink>(link, mutex); },
+                                            transfers, 1);
+}
 
 template <class Link = VARNIX, class Transfer = FakeTransfer>
 struct Rig {
     Station st;
-    Link link1, link2;
-    Transfer transfer1, transfer2;
+    Link link1;
+    Transfer transfer1;
+    std::mutex fakeMutex;
+    std::unique_ptr<PollEngine> engine = makeEngine(link1, transfer1, fakeMutex);
     WindowOpener opener;
     std::unique_ptr<MontAll> window;
 
@@ -30,7 +52,7 @@ struct Rig {
     }
     MontAll& open()
     {
-        window = std::make_unique<MontAll>(st.comm, link1, link2, transfer1, transfer2, opener);
+        window = std::make_unique<MontAll>(st.comm, *engine, link1, opener);
         if (window->Load())
             window->show();
         return *window;
@@ -46,11 +68,38 @@ struct Rig {
         cycle().Timer1.setInterval(24 * 3600 * 1000);
         cycle().Timer2.setInterval(24 * 3600 * 1000);
     }
-    // One second on, then one tick.
+    // Lets every answer out come in (a few seconds at most).
+    void settle()
+    {
+        QElapsedTimer t;
+        t.start();
+        while ((cycle().exchangesOut() > 0 || cycle().retryRunning()) && t.elapsed() < 10000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    // One second on, then one tick and its answers.
     void tick(int seconds = 1)
     {
         st.clock.advance(seconds);
         cycle().MonitorTick();
+        settle();
+    }
+    void retry()
+    {
+        cycle().RetryPass();
+        settle();
+    }
+    // One poll of a unit, answered; true when it was good.
+    bool poll(int unit, int32_t timeOut = 1)
+    {
+        cycle().PollUnit(unit, timeOut, MonitorCycle::Pass::Tick);
+        settle();
+        return st.comm.unitItem(ItemFailureCount, unit) == -1;
+    }
+    bool readRelay(int unit)
+    {
+        cycle().ReadRelayUnit(unit, MonitorCycle::Pass::Tick);
+        settle();
+        return st.comm.unitItem(ItemFailureCount, unit) == -1;
     }
     int mails() const
     {

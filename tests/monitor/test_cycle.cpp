@@ -139,16 +139,15 @@ TEST(MonitorCycle, RetryPassStopsAtTheFirstFailure)
     auto& c = rig.st.comm;
     for (int u : {0, 1, 2})
         c.unitItem(ItemFailureCount, u) = 0;
-    rig.link2.failing = {"GetAnalog(5,5)"};
-    rig.cycle().RetryPass();
+    rig.link1.failing = {"GetAnalog(5,5)"};
+    rig.retry();
     EXPECT_EQ(c.unitItem(ItemFailureCount, 0), 1);
     EXPECT_EQ(c.unitItem(ItemFailureCount, 1), 0);
-    rig.link2.failing.clear();
+    rig.link1.failing.clear();
     rig.cycle().RetryCursor = 0;
-    rig.cycle().RetryPass();
+    rig.retry();
     for (int u : {0, 1, 2})
         EXPECT_EQ(c.unitItem(ItemFailureCount, u), -1) << u;
-    EXPECT_TRUE(rig.link1.log.isEmpty()); // the pass has its own link
 }
 
 TEST(MonitorCycle, AFailedPinReadKeepsWhatWasRead)
@@ -162,7 +161,7 @@ TEST(MonitorCycle, AFailedPinReadKeepsWhatWasRead)
     rig.link1.analog = {{0, 1}, {1, 2}, {5, 50}};
     rig.link1.pins = {{0, 1}, {4, 1}, {6, 1}};
     rig.link1.failing = {"GetPin(6,5)"};
-    EXPECT_FALSE(rig.cycle().PollUnit(rig.link1, 0, 1));
+    EXPECT_FALSE(rig.poll(0));
     auto& c = rig.st.comm;
     EXPECT_EQ(c.unitItem(0, 0), 1);
     EXPECT_EQ(c.unitItem(ItemTemperature, 0), 50);
@@ -180,14 +179,14 @@ TEST(MonitorCycle, AlarmOnAnalogueHighMeansExactlyOne)
     rig.files(rows);
     rig.open();
     rig.link1.analog = {{1, 2}};
-    EXPECT_TRUE(rig.cycle().PollUnit(rig.link1, 0, 1));
+    EXPECT_TRUE(rig.poll(0));
     EXPECT_EQ(rig.st.comm.unitItem(ItemAlarmFlag, 0), 0);
     rig.link1.analog = {{1, 1}};
-    EXPECT_TRUE(rig.cycle().PollUnit(rig.link1, 0, 1));
+    EXPECT_TRUE(rig.poll(0));
     EXPECT_EQ(rig.st.comm.unitItem(ItemAlarmFlag, 0), 1);
 
     rig.st.comm.DeviceTable[0][ColArm] = "Din: x:Low"; // a pin that is not a number fails the poll
-    EXPECT_FALSE(rig.cycle().PollUnit(rig.link1, 0, 1));
+    EXPECT_FALSE(rig.poll(0));
     EXPECT_EQ(rig.st.comm.unitItem(ItemFailureCount, 0), 0);
 }
 
@@ -196,11 +195,11 @@ TEST(MonitorCycle, GivenUpUnitsOffThePageAreMailedToo)
     Rig<FakeLink> rig;
     rig.files(units(40), 1, {}, {}, 1);
     MontAll& w = rig.open();
-    rig.link1.down = rig.link2.down = true;
+    rig.link1.down = true;
     // unit 35 is on the second page; the first page is shown
-    EXPECT_FALSE(rig.cycle().PollUnit(rig.link1, 35, 1));
-    EXPECT_FALSE(rig.cycle().PollUnit(rig.link2, 35, 1));
-    EXPECT_FALSE(rig.cycle().PollUnit(rig.link2, 35, 1));
+    EXPECT_FALSE(rig.poll(35));
+    EXPECT_FALSE(rig.poll(35));
+    EXPECT_FALSE(rig.poll(35));
     EXPECT_EQ(rig.st.comm.NoticeLog, std::vector<QString>({"mail:u35"}));
     EXPECT_EQ(w.rowLamp(5), Lamp::Off); // row 5 shows unit 5, untouched
 }

@@ -129,7 +129,7 @@ TEST(MontAll, AUnitThatStopsAnsweringIsGivenUpAfterItsRetries)
     EXPECT_EQ(w.rowLamp(1), Lamp::On);
     for (int retry = 1; retry <= 4; ++retry) {
         EXPECT_NE(w.rowLamp(1), Lamp::GivenUp) << retry;
-        rig.cycle().RetryPass();
+        rig.retry();
         EXPECT_EQ(rig.st.comm.unitItem(ItemFailureCount, 1), retry);
     }
     EXPECT_EQ(w.rowLamp(1), Lamp::GivenUp);
@@ -137,7 +137,7 @@ TEST(MontAll, AUnitThatStopsAnsweringIsGivenUpAfterItsRetries)
     EXPECT_EQ(rig.st.comm.NoticeLog, std::vector<QString>({"mail:機械1"}));
     // given up: neither timer polls it again, even when it answers once more
     ASSERT_TRUE(sim.ok("fault 1 up"));
-    rig.cycle().RetryPass();
+    rig.retry();
     rig.tick();
     EXPECT_EQ(w.rowLamp(1), Lamp::GivenUp);
     EXPECT_EQ(rig.mails(), 1);
@@ -210,15 +210,17 @@ TEST(MontAll, DataLogLineByteForByte)
     rig.open();
     ASSERT_TRUE(sim.ok("ain 0 0 512"));
     ASSERT_TRUE(sim.ok("ain 0 1 7"));
-    ASSERT_TRUE(sim.ok("ain 0 5 51"));
+    ASSERT_TRUE(sim.ok("ain 0 5 52")); // 25.69 degrees: rounded, not cut
     for (const char* line : {"din 0 0 0", "din 0 1 1", "din 0 2 0", "din 0 3 0"})
         ASSERT_TRUE(sim.ok(line));
     rig.start();
-    rig.st.comm.DeleteLocalFile("DataFile000.csv");
     rig.tick();
+    rig.st.comm.DeleteLocalFile("DataFile000.csv");
+    // a tick logs what the unit held when it ran: the poll of the tick before
+    rig.tick(0);
     // RB4..RB7 are "non" and RB0..RB3 inputs; RB4/RB5 outputs with coils low
     EXPECT_EQ(rig.st.readBytes("DataFile000.csv").toStdString(),
-              std::string("2026/12/08 10:20:31, 512, 7, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 25\r\n"));
+              std::string("2026/12/08 10:20:31, 512, 7, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 26\r\n"));
 }
 
 TEST(MontAll, SecondInstanceInTheSameDirectoryIsRefused)
@@ -226,9 +228,8 @@ TEST(MontAll, SecondInstanceInTheSameDirectoryIsRefused)
     Rig<> rig;
     rig.files({UnitRow{"a"}});
     rig.open();
-    FakeTransfer t1, t2;
-    VARNIX l1, l2;
-    MontAll second(rig.st.comm, l1, l2, t1, t2, rig.opener);
+    VARNIX l1;
+    MontAll second(rig.st.comm, *rig.engine, l1, rig.opener);
     EXPECT_FALSE(second.Load());
     ASSERT_EQ(rig.st.messages.shown.size(), 1u);
     EXPECT_EQ(rig.st.messages.shown[0].text, QStringLiteral("　複数の起動は認めません！　"));

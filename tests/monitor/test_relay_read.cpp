@@ -57,7 +57,7 @@ TEST(ReadRelayUnit, StoresTheRelayedValues)
     EXPECT_FALSE(rig.button("Command2_1")->isEnabled());
     EXPECT_TRUE(rig.cycle().HeaderListValid);
     rig.serve("R0", relay("R0", rig.st.clock.now(), "11,22,33,44,25,1,0,1,0,1,0,0,1"));
-    ASSERT_TRUE(rig.cycle().ReadRelayUnit(rig.transfer1, 0));
+    ASSERT_TRUE(rig.readRelay(0));
     auto& c = rig.st.comm;
     EXPECT_EQ(c.unitItem(0, 0), 0);  // RA0 is not "Ain": its field is passed over
     EXPECT_EQ(c.unitItem(1, 0), 22); // RA1 takes field 4
@@ -85,7 +85,6 @@ TEST(ReadRelayUnit, BadRelayFilesCountAsFailures)
     const std::vector<Case> cases = {
         {"one pin type differs", relay("R0", now, good, QString(Pins).replace("Dout,Dout", "Dout,Din"))},
         {"another file's header", relay("R9", now, good)},
-        {"stale data", relay("R0", now.addSecs(-5 * 60), good)},
         {"a field that is not a number", relay("R0", now, "11,22,33,44,25,1,0,x,0,1,0,0,1")},
         {"a short data line", relay("R0", now, "11,22,33")},
         {"no data line", QStringLiteral("R0.txt,") + Pins},
@@ -93,12 +92,18 @@ TEST(ReadRelayUnit, BadRelayFilesCountAsFailures)
     int expected = -1;
     for (const auto& cs : cases) {
         rig.serve("R0", cs.text);
-        EXPECT_FALSE(rig.cycle().ReadRelayUnit(rig.transfer1, 0)) << cs.what;
+        EXPECT_FALSE(rig.readRelay(0)) << cs.what;
         EXPECT_EQ(c.unitItem(ItemFailureCount, 0), ++expected) << cs.what;
         EXPECT_EQ(c.unitItem(1, 0), 0) << cs.what; // nothing half-stored
     }
+    // stale data is stored, and still counts as a failed read
+    rig.serve("R0", relay("R0", now.addSecs(-5 * 60), good));
+    EXPECT_FALSE(rig.readRelay(0));
+    EXPECT_EQ(c.unitItem(ItemFailureCount, 0), ++expected);
+    EXPECT_EQ(c.unitItem(1, 0), 22);
+    EXPECT_EQ(c.unitItem(ItemRB0 + 7, 0), 1);
     QFile::remove(QDir(rig.served.path()).filePath("R0.txt"));
-    EXPECT_FALSE(rig.cycle().ReadRelayUnit(rig.transfer1, 0)); // missing file: HTTP 404
+    EXPECT_FALSE(rig.readRelay(0)); // missing file: HTTP 404
     EXPECT_TRUE(c.NoticeLog.empty()); // no mail in download mode
     EXPECT_EQ(rig.window->rowLamp(0), Lamp::GivenUp);
 }
@@ -109,7 +114,7 @@ TEST(ReadRelayUnit, AUnitWithoutAUsableNameIsGivenUpAtOnce)
     TextFile::writeWhole(rig.st.path("InetInf.ini"), inetInfText(0, {"", "../x"}, rig.http.url()));
     MontAll& w = rig.open();
     for (int u = 0; u < 2; ++u) {
-        EXPECT_FALSE(rig.cycle().ReadRelayUnit(rig.transfer1, u));
+        EXPECT_FALSE(rig.readRelay(u));
         EXPECT_EQ(rig.st.comm.unitItem(ItemFailureCount, u), 4);
         EXPECT_EQ(w.rowLamp(u), Lamp::GivenUp);
     }
@@ -159,14 +164,14 @@ TEST(ReadRelayUnit, GoesThroughTheNamedProxy)
     rig.st.comm.InternetSettings.ProxyServerName = "127.0.0.1";
     rig.st.comm.InternetSettings.ProxyPortNo = QString::number(proxy.port());
     rig.serve("R0", relay("R0", rig.st.clock.now(), "11,22,33,44,25,1,0,1,0,1,0,0,1"));
-    ASSERT_TRUE(rig.cycle().ReadRelayUnit(rig.transfer1, 0));
+    ASSERT_TRUE(rig.readRelay(0));
     EXPECT_EQ(rig.transfer1.AccessType, InternetTransfer::NamedProxy);
     for (int i = 0; i < 10 && !proxy.log().contains("R0.txt"); ++i)
         QThread::msleep(50);
     EXPECT_TRUE(proxy.log().contains(rig.http.url() + "/R0.txt")) << proxy.log().toStdString();
 
     rig.st.comm.InternetSettings.ProxyServerName.clear(); // the operator removed the proxy
-    ASSERT_TRUE(rig.cycle().ReadRelayUnit(rig.transfer1, 0));
+    ASSERT_TRUE(rig.readRelay(0));
     EXPECT_NE(rig.transfer1.AccessType, InternetTransfer::NamedProxy);
 }
 

@@ -1,0 +1,165 @@
+#include "PollEngine.h"
+
+#include <QCoreApplication>
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+struct Job {
+    std::function<void(PollEngine::Tools&)> work;
+    std::function<void()> deliver;
+};
+
+} // namespace
+
+// Lanes post their results through the gate; the engine closes it first thing when it goes,
+// so a lane that finishes later never posts to an engine that is no longer there.
+struct PollEngine::Gate {
+    std::mutex mutex;
+    PollEngine* engine = nullptr;
+
+    void post(std::function<void()> deliver)
+    {
+        std::lock_guard lock(mutex);
+        if (engine)
+            QMetaObject::invokeMethod(engine, std::move(deliver), Qt::QueuedConnection);
+    }
+    bool open()
+    {
+        std::lock_guard lock(mutex);
+        return engine != nullptr;
+    }
+    void close()
+    {
+        std::lock_guard lock(mutex);
+        engine = nullptr;
+    }
+};
+
+struct PollEngine::Lane {
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::deque<Job> jobs;
+    bool stop = false;
+    std::atomic<bool> finished{false};
+    std::thread thread;
+};
+
+namespace {
+
+void runLane(std::shared_ptr<PollEngine::Lane> lane, std::shared_ptr<PollEngine::Gate> gate,
+             PollEngine::LinkFactory links, PollEngine::TransferFactory transfers)
+{
+    std::unique_ptr<DeviceLink> link;
+    std::unique_ptr<InternetTransfer> transfer;
+    for (;;) {
+        std::unique_lock lock(lane->mutex);
+        const bool woken = lane->wake.wait_for(lock, std::chrono::milliseconds(PollEngine::IdleCloseMs),
+                                               [&] { return lane->stop || !lane->jobs.empty(); });
+        if (!woken) {
+            lock.unlock();
+            link.reset(); // idle: the units get their sockets back
+            continue;
+        }
+        if (lane->stop)
+            break;
+        Job job = std::move(lane->jobs.front());
+        lane->jobs.pop_front();
+        lock.unlock();
+        try {
+            if (!link)
+                link = links();
+            if (!transfer)
+                transfer = transfers();
+            PollEngine::Tools tools{*link, *transfer};
+            job.work(tools);
+        } catch (...) {
+            // Work reports its own failures in its result; nothing may end the lane.
+        }
+        gate->post(std::move(job.deliver));
+    }
+    link.reset();
+    transfer.reset();
+    lane->finished = true;
+}
+
+} // namespace
+
+PollEngine::PollEngine(LinkFactory links, TransferFactory transfers, int maxLanes, QObject* parent)
+    : QObject(parent), m_links(std::move(links)), m_maxLanes(std::clamp(maxLanes, 1, int(MaxLanes))), m_transfers(std::move(transfers)), m_gate(std::make_shared<Gate>())
+{
+    m_gate->engine = this;
+}
+
+PollEngine::~PollEngine()
+{
+    m_gate->close();
+    for (auto& lane : m_lanes) {
+        std::lock_guard lock(lane->mutex);
+        lane->stop = true;
+        lane->jobs.clear();
+        lane->wake.notify_one();
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(StopWaitMs);
+    for (auto& lane : m_lanes) {
+        while (!lane->finished && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        if (lane->finished)
+            lane->thread.join();
+        else
+            lane->thread.detach(); // stuck on a unit's long time-out; it ends on its own
+    }
+}
+
+PollEngine::Lane& PollEngine::laneFor(const QString& key)
+{
+    const auto it = m_laneOfKey.find(key);
+    if (it != m_laneOfKey.end())
+        return *m_lanes[it->second];
+    int index;
+    if (int(m_lanes.size()) < m_maxLanes) {
+        auto lane = std::make_shared<Lane>();
+        lane->thread = std::thread(runLane, lane, m_gate, m_links, m_transfers);
+        m_lanes.push_back(lane);
+        index = int(m_lanes.size()) - 1;
+    } else {
+        index = int(m_laneOfKey.size() % m_maxLanes);
+    }
+    m_laneOfKey.emplace(key, index);
+    return *m_lanes[index];
+}
+
+void PollEngine::enqueue(const QString& key, std::function<void(Tools&)> work, std::function<void()> deliver)
+{
+    Lane& lane = laneFor(key);
+    ++m_pending;
+    auto counted = [this, deliver = std::move(deliver)] {
+        --m_pending;
+        deliver();
+    };
+    std::lock_guard lock(lane.mutex);
+    lane.jobs.push_back(Job{std::move(work), std::move(counted)});
+    lane.wake.notify_one();
+}
+
+void PollEngine::waitFor(const bool& finished)
+{
+    while (!finished && m_gate->open())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+}
+
+int PollEngine::pending() const
+{
+    return m_pending;
+}
+
+int PollEngine::laneCount() const
+{
+    return int(m_lanes.size());
+}

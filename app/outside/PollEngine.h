@@ -1,0 +1,99 @@
+#pragma once
+// Runs unit exchanges and relay fetches off the UI thread, many units at once.
+//
+// Work is queued on a lane chosen by a key (a unit's "ip:port", or a relay file's URL). Each lane
+// is one worker thread that owns its own device link and transfer control, so a unit's
+// connection is only ever used by one thread, and the requests for one key run in the order
+// they were given. A new key gets a lane of its own until MaxLanes exist; after that keys share
+// lanes. A lane left idle for IdleCloseMs drops its link, closing its connections.
+//
+// Results come back on the thread that owns the engine (the UI thread) as queued events, and
+// only while the context object given with the work still exists.
+//
+// Destroying the engine drops queued work and waits at most about StopWaitMs for the lanes:
+// a lane still inside a long exchange is left to end by itself and never reports.
+
+#include "DeviceLink.h"
+#include "InternetTransfer.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <functional>
+#include <map>
+#include <memory>
+#include <vector>
+
+class PollEngine : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int MaxLanes = 128;
+    static constexpr int IdleCloseMs = 5000;
+    static constexpr int StopWaitMs = 1000;
+
+    using LinkFactory = std::function<std::unique_ptr<DeviceLink>()>;
+    using TransferFactory = std::function<std::unique_ptr<InternetTransfer>()>;
+
+    // What a lane lends the work it runs.
+    struct Tools {
+        DeviceLink& link;
+        InternetTransfer& transfer;
+    };
+
+    // maxLanes below MaxLanes serialises more keys on fewer threads (1: everything in order).
+    PollEngine(LinkFactory links, TransferFactory transfers, int maxLanes = MaxLanes, QObject* parent = nullptr);
+    ~PollEngine() override;
+    PollEngine(const PollEngine&) = delete;
+    PollEngine& operator=(const PollEngine&) = delete;
+
+    // Runs work(tools) on the key's lane; done(result) follows on this engine's thread while
+    // context lives. Work must not touch anything the UI thread owns: give it copies.
+    template <class Result>
+    void submit(const QString& key, QObject* context, std::function<Result(Tools&)> work,
+                std::function<void(Result)> done)
+    {
+        auto result = std::make_shared<Result>();
+        QPointer<QObject> guard(context);
+        enqueue(
+            key, [work = std::move(work), result](Tools& tools) { *result = work(tools); },
+            [guard, result, done = std::move(done)] {
+                if (guard)
+                    done(std::move(*result));
+            });
+    }
+
+    // Runs work on the key's lane and waits for it in a local event loop, so the window keeps
+    // painting and its timers keep running while a dialog waits for a unit.
+    template <class Result>
+    Result runAndWait(const QString& key, std::function<Result(Tools&)> work)
+    {
+        auto result = std::make_shared<Result>();
+        bool finished = false;
+        enqueue(
+            key, [work = std::move(work), result](Tools& tools) { *result = work(tools); },
+            [&finished] { finished = true; });
+        waitFor(finished);
+        return std::move(*result);
+    }
+
+    // Exchanges queued or running, over all lanes.
+    int pending() const;
+    // Threads started so far (for tests and the benchmark).
+    int laneCount() const;
+
+    struct Lane;
+    struct Gate;
+
+private:
+    void enqueue(const QString& key, std::function<void(Tools&)> work, std::function<void()> deliver);
+    void waitFor(const bool& finished);
+    Lane& laneFor(const QString& key);
+
+    LinkFactory m_links;
+    int m_maxLanes;
+    TransferFactory m_transfers;
+    std::vector<std::shared_ptr<Lane>> m_lanes;
+    std::map<QString, int> m_laneOfKey;
+    std::shared_ptr<Gate> m_gate;
+    int m_pending = 0;
+};
