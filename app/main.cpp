@@ -2,6 +2,7 @@
 // current directory.
 
 #include "Clock.h"
+#include "DialUpBackend.h"
 #include "InternetTransfer.h"
 #include "MontAll.h"
 #include "MontComm1.h"
@@ -18,6 +19,8 @@ int main(int argc, char** argv)
     QtMessageBox messages;
     SystemClock clock;
     MontComm1 comm(QDir::currentPath(), messages, clock);
+    NmcliDialUp dialUp;
+    comm.RasBackend = &dialUp;
     VARNIX varnix1, varnix2;
     InetTransfer dldComp1, dldComp2;
     WindowOpener opener;
