@@ -16,6 +16,7 @@ void VBRas32::pause()
     // The pause lets events run: the window stays alive while the line settles.
     QTimer t;
     t.setSingleShot(true);
+    t.setTimerType(Qt::PreciseTimer);
     bool over = false;
     QObject::connect(&t, &QTimer::timeout, [&] { over = true; });
     t.start(PauseMs);
