@@ -1,8 +1,10 @@
 #pragma once
 // A main window on its own working directory, with the links and transfers it is given.
 
+#include "FakeSmtp.h"
 #include "FakeTransfer.h"
 #include "MontAll.h"
+#include "PyServer.h"
 #include "Station.h"
 #include "SysInfWriter.h"
 #include "VARNIX.h"
@@ -17,6 +19,7 @@ struct Rig {
     Link link1, link2;
     Transfer transfer1, transfer2;
     WindowOpener opener;
+    FakeSmtp smtp; // stands in for the window's smtp1
     std::unique_ptr<MontAll> window;
 
     void files(const QList<UnitRow>& rows, int mode2 = 1, const QStringList& names = {}, const QString& url = {},
@@ -27,12 +30,18 @@ struct Rig {
         while (n.size() < rows.size())
             n << QStringLiteral("u%1").arg(n.size());
         TextFile::writeWhole(st.path("InetInf.ini"), inetInfText(mode2, n, url, camera));
+        // One address, so every alarm mail reaches the fake control once; made once per run.
+        static QTemporaryDir bookDir;
+        static const bool made = MakeMailXls(bookDir.filePath("mail.xls"), {"op@example.jp|op"});
+        if (made)
+            QFile::copy(bookDir.filePath("mail.xls"), st.path("mail.xls"));
     }
     MontAll& open()
     {
         window = std::make_unique<MontAll>(st.comm, link1, link2, transfer1, transfer2, opener);
         if (window->Load())
             window->show();
+        st.comm.smtp1 = &smtp;
         return *window;
     }
     MonitorCycle& cycle() { return window->cycle(); }
@@ -52,11 +61,13 @@ struct Rig {
         st.clock.advance(seconds);
         cycle().MonitorTick();
     }
-    int mails() const
+    int mails() const { return int(smtp.sent.size()); }
+    // The alarm text of every mail sent, in order.
+    QStringList alarmTexts() const
     {
-        int n = 0;
-        for (const auto& e : st.comm.NoticeLog)
-            n += e.startsWith("mail:");
-        return n;
+        QStringList out;
+        for (const auto& m : smtp.sent)
+            out << m.text.split(QStringLiteral("\r\n")).value(6);
+        return out;
     }
 };

@@ -201,6 +201,6 @@ TEST(MonitorCycle, GivenUpUnitsOffThePageAreMailedToo)
     EXPECT_FALSE(rig.cycle().PollUnit(rig.link1, 35, 1));
     EXPECT_FALSE(rig.cycle().PollUnit(rig.link2, 35, 1));
     EXPECT_FALSE(rig.cycle().PollUnit(rig.link2, 35, 1));
-    EXPECT_EQ(rig.st.comm.NoticeLog, std::vector<QString>({"mail:u35"}));
+    EXPECT_EQ(rig.alarmTexts(), QStringList({"u35"}));
     EXPECT_EQ(w.rowLamp(5), Lamp::Off); // row 5 shows unit 5, untouched
 }
