@@ -164,8 +164,9 @@ QString SmtpControl::SmtpSend(const QString& server, const QString& sender, cons
     auto job = std::make_shared<Send>();
     job->payload = Mail::buildMessage(text, QDateTime::currentDateTime());
     const long timeOut = TimeOutMs;
+    const QByteArray caFile = CaFile.toLocal8Bit();
     QPointer<QObject> self(this);
-    std::thread worker([job, target, from, to, timeOut, self] {
+    std::thread worker([job, target, from, to, timeOut, caFile, self] {
         CURL* h = curl_easy_init();
         CURLcode rc = CURLE_FAILED_INIT;
         char errorText[CURL_ERROR_SIZE] = {};
@@ -184,6 +185,8 @@ QString SmtpControl::SmtpSend(const QString& server, const QString& sender, cons
             curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, progress);
             curl_easy_setopt(h, CURLOPT_XFERINFODATA, job.get());
             curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorText);
+            if (!caFile.isEmpty())
+                curl_easy_setopt(h, CURLOPT_CAINFO, caFile.constData());
             if (target.requireTls)
                 curl_easy_setopt(h, CURLOPT_USE_SSL, long(CURLUSESSL_ALL));
             rc = curl_easy_perform(h);

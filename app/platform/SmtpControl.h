@@ -22,6 +22,7 @@ class SmtpControl : public QObject, public SmtpClient {
 public:
     using QObject::QObject;
     long TimeOutMs = 60000;
+    QString CaFile; // certificates to trust besides the system's; only tests set it
     QString SmtpSend(const QString& server, const QString& sender, const QString& recipient,
                      const QString& text) override;
 };

@@ -256,3 +256,35 @@ TEST(AbnormalityNotice, WithoutTheMainWindowsControlsNothingIsSent)
     st.comm.InternetSettings.Camera[0] = QStringLiteral("cam1");
     EXPECT_EQ(st.comm.PostAbnormalMark(), 1);
 }
+
+TEST(MailServer, WrittenWithASchemeTheMailGoesOverTls)
+{
+    QTemporaryDir certs;
+    QProcess openssl;
+    openssl.start("openssl", {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1", "-subj", "/CN=127.0.0.1", "-addext",
+                              "subjectAltName=IP:127.0.0.1", "-keyout", certs.filePath("key.pem"), "-out", certs.filePath("cert.pem")});
+    ASSERT_TRUE(openssl.waitForFinished(30000) && openssl.exitCode() == 0);
+    const QString cert = certs.filePath("cert.pem"), key = certs.filePath("key.pem");
+    SmtpControl smtp;
+    smtp.CaFile = cert;
+    const QString text = QStringLiteral("To:A<a@example.jp>\r\nSubject:S\r\nFrom:s@example.jp\r\n\r\nbody");
+
+    SmtpServer starttls({"--starttls", cert, key});
+    ASSERT_TRUE(starttls.ready());
+    EXPECT_EQ(smtp.SmtpSend("smtp://" + starttls.address(), "s@example.jp", "a@example.jp", text), QString());
+    EXPECT_FALSE(smtp.SmtpSend(starttls.address(), "s@example.jp", "a@example.jp", text).isEmpty()); // plain is refused there
+    EXPECT_EQ(starttls.count(), 1);
+
+    SmtpServer implicit({"--implicit", cert, key});
+    ASSERT_TRUE(implicit.ready());
+    EXPECT_EQ(smtp.SmtpSend("smtps://" + implicit.address(), "s@example.jp", "a@example.jp", text), QString());
+    EXPECT_EQ(implicit.count(), 1);
+
+    SmtpServer plain;
+    ASSERT_TRUE(plain.ready());
+    // asked for TLS, the mail is not sent in the clear
+    EXPECT_FALSE(smtp.SmtpSend("smtp://" + plain.address(), "s@example.jp", "a@example.jp", text).isEmpty());
+    EXPECT_EQ(plain.count(), 0);
+    EXPECT_EQ(smtp.SmtpSend(plain.address(), "s@example.jp", "a@example.jp", text), QString());
+    EXPECT_EQ(plain.count(), 1);
+}
