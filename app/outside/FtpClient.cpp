@@ -212,7 +212,7 @@ FtpClient::Result FtpClient::perform(uint64_t seq, const QString& command, const
     curl_easy_setopt(h, CURLOPT_READDATA, &ctx);
     curl_easy_setopt(h, CURLOPT_UPLOAD, upload ? 1L : 0L);
     curl_easy_setopt(h, CURLOPT_NOBODY, noBody ? 1L : 0L);
-    curl_easy_setopt(h, CURLOPT_TRANSFERTEXT, Filetype.trimmed().toUpper() == QLatin1String("A") ? 1L : 0L);
+    curl_easy_setopt(h, CURLOPT_TRANSFERTEXT, upload && m_textMode ? 1L : 0L);
     const CURLcode rc = curl_easy_perform(h);
     if (command == QLatin1String("SIZE")) {
         if (rc == CURLE_OK && ctx.sizeCode == 213) {
@@ -310,6 +310,7 @@ void FtpClient::PutFile(const QString& localFileName)
     if (!path.isEmpty() && !path.endsWith(u'/'))
         path += u'/';
     QByteArray url = urlFor(path + name, false);
+    m_textMode = Filetype.trimmed().toUpper() == QLatin1String("A");
     submit([this, url](uint64_t seq) { return perform(seq, QStringLiteral("STOR"), url, true, false); }, true);
 }
 

@@ -7,6 +7,7 @@
 #include <QByteArray>
 #include <QObject>
 #include <QString>
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -80,6 +81,7 @@ private:
     QByteArray m_user;
     QByteArray m_password;
     QString m_dir;
+    std::atomic<bool> m_textMode{false}; // Filetype "A" when the transfer was asked for
 
     // Worker state.
     std::thread m_thread;
