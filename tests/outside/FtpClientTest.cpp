@@ -3,15 +3,21 @@
 #include "FtpClient.h"
 #include "FtpServer.h"
 
+#include "EventPump.h"
+
 #include <QCoreApplication>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 namespace {
 
 void waitIdle(FtpClient& ftp)
 {
-    for (int i = 0; i < 1000 && !ftp.IsIdle(); ++i)
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
+    QTimer limit;
+    bool late = false;
+    QObject::connect(&limit, &QTimer::timeout, [&] { late = true; });
+    limit.start(20000);
+    EventPump::waitUntil([&] { return ftp.IsIdle() || late; });
 }
 
 } // namespace
