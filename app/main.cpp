@@ -2,6 +2,7 @@
 // current directory.
 
 #include "Clock.h"
+#include "DialUpBackend.h"
 #include "InternetTransfer.h"
 #include "MontAll.h"
 #include "MontComm1.h"
@@ -19,6 +20,8 @@ int main(int argc, char** argv)
     QtMessageBox messages;
     SystemClock clock;
     MontComm1 comm(QDir::currentPath(), messages, clock);
+    NmcliDialUp dialUp;
+    comm.RasBackend = &dialUp;
     VARNIX varnix1;
     PollEngine engine([] { return std::make_unique<VARNIX>(); }, [] { return std::make_unique<InetTransfer>(); });
     WindowOpener opener;

@@ -1,5 +1,6 @@
 #include "MontAll.h"
 
+#include "FtpUpload.h"
 #include "DeviceLink.h"
 #include "EventPump.h"
 #include "Lamps.h"
@@ -39,6 +40,11 @@ MontAll::MontAll(MontComm1& comm, PollEngine& engine, DeviceLink& varnix1, Windo
     m_cycle->Timer1.setObjectName(QStringLiteral("Timer1"));
     m_cycle->Timer2.setObjectName(QStringLiteral("Timer2"));
     m_cycle->BeepTimer.setObjectName(QStringLiteral("BeepTimer"));
+    // The alarm mail and the abnormality notice go out through this window's controls.
+    timFtp.setObjectName(QStringLiteral("timFtp"));
+    ConnectFtpEvents(comm, ftp1, timFtp);
+    comm.smtp1 = &smtp1;
+    comm.SetMainFtp(&ftp1, &timFtp);
     m_icons[int(Lamp::Off)] = Lamps::load(comm.workDir(), Lamps::Off);
     m_icons[int(Lamp::On)] = Lamps::load(comm.workDir(), Lamps::On);
     m_icons[int(Lamp::GivenUp)] = Lamps::load(comm.workDir(), Lamps::GivenUp);
@@ -54,6 +60,9 @@ MontAll::MontAll(MontComm1& comm, PollEngine& engine, DeviceLink& varnix1, Windo
 MontAll::~MontAll()
 {
     m_cycle->Shutdown();
+    if (m_comm.smtp1 == &smtp1)
+        m_comm.smtp1 = nullptr;
+    m_comm.SetMainFtp(nullptr, nullptr);
 }
 
 void MontAll::buildControls()

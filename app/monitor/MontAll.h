@@ -1,12 +1,15 @@
 #pragma once
 // The start-up window: all registered units, thirty to a page, with their lamps.
 
+#include "FtpClient.h"
 #include "InstanceLock.h"
 #include "MonitorCycle.h"
+#include "SmtpControl.h"
 #include "WindowOpener.h"
 
 #include <QIcon>
 #include <QPixmap>
+#include <QTimer>
 #include <QWidget>
 #include <array>
 #include <memory>
@@ -54,6 +57,9 @@ public:
     QPushButton* EndCmd = nullptr;
     QStatusBar* StatusBar1 = nullptr;
     std::array<QLabel*, 3> Panels{};
+    SmtpControl smtp1;
+    FtpClient ftp1;
+    QTimer timFtp; // the watchdog of ftp1's uploads
 
 protected:
     void showEvent(QShowEvent* event) override;

@@ -24,3 +24,18 @@ private:
     bool& m_busy;
     bool m_entered;
 };
+
+namespace EventPump {
+// Lets events run until done() holds. Sleeps between events instead of spinning; done() must
+// become true through an event (a queued reply, a timer), so give it a timer when nothing else
+// will. Works inside any nested loop, and still runs after the application was told to quit.
+template <class Done>
+void waitUntil(Done done)
+{
+    while (!done()) {
+        if (!QCoreApplication::instance())
+            return;
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    }
+}
+} // namespace EventPump

@@ -76,17 +76,6 @@ bool MontComm1::CreateRelayFile(const QString& fileName)
     return bool(ec);
 }
 
-void MontComm1::SendAlarmMail(const QString& alarmText)
-{
-    NoticeLog.push_back(QStringLiteral("mail:") + alarmText); // recorded only, until alarm mail is built
-}
-
-int16_t MontComm1::PostAbnormalMark()
-{
-    NoticeLog.push_back(QStringLiteral("mark")); // recorded only, until the FTP notice is built
-    return 0;
-}
-
 bool MontComm1::HasCameraFolder() const
 {
     for (int i = 0; i < 4; ++i)

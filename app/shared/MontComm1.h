@@ -4,14 +4,24 @@
 // data files. The program has one; tests make as many as they like, each on its
 // own working directory.
 
+#include "AddressBook.h"
+#include "VBRas32.h"
+
+#include <QFile>
 #include <QString>
 #include <array>
 #include <cstdint>
+#include <deque>
+#include <memory>
 #include <vector>
 
 class Clock;
 class DeviceLink;
+class DialUpBackend;
+class FtpClient;
 class MessageBoxService;
+class QTimer;
+class SmtpClient;
 
 // Columns of a DeviceRecord, in file order.
 enum DeviceColumn : int {
@@ -144,18 +154,44 @@ public:
     bool CreateRelayFile(const QString& fileName);
     static QString DataLogName(int unit);
 
-    // Alarm mail and abnormality notice. For now they only record each call, in the
-    // order made; the mail and FTP transfer are still to come.
+    // --- alarm mail (mail.xls through smtp1, dialling first when DialUpName is set) ---
+    // Never throws and never changes a unit's state; an alarm raised while a mail run is
+    // under way is mailed by that run once it has finished the current text.
     void SendAlarmMail(const QString& alarmText);
+    void MailAllAddresses(const QString& alarmText);
+    SmtpClient* smtp1 = nullptr; // the SMTP control hosted by the main window
+
+    // --- abnormality notice: IjyouFile.txt into every Camera folder ---
+    // With the main window's FTP control and watchdog when called without them.
     int16_t PostAbnormalMark();
+    int16_t PostAbnormalMark(FtpClient& ftp, QTimer& timer);
+    void SetMainFtp(FtpClient* ftp, QTimer* timFtp) { m_mainFtp = ftp; m_mainTimFtp = timFtp; }
     // True when at least one of Camera1..Camera4 is set.
     bool HasCameraFolder() const;
-    std::vector<QString> NoticeLog; // "mail:<text>" and "mark" entries
+
+    // --- dial-up ---
+    int32_t DialUpOpen(const QString& entry, const QString& user, const QString& password);
+    void DialUpClose();
+    std::unique_ptr<VBRas32> RasLink;
+    DialUpBackend* RasBackend = nullptr; // NetworkManager in the program, a fake in tests
+
+    // --- one file to the FTP server: 0 sent and verified, 1 no connection or login,
+    // 2 a step did not finish within its watchdog period (or the remote directory failed),
+    // 3 sending failed, 4 the server's size differs, -1 another upload is running.
+    int16_t FtpUploadFile(FtpClient& ftp, QTimer& timer, const QString& fileName);
+    void CloseUploadFile();
+    int FtpStepTimeOutMs = 30000; // the watchdog period; only tests shorten it
 
     // Upload state shared with the FTP control's owner.
     int16_t UploadFileNo = 0;
+    std::unique_ptr<QFile> UploadFile; // the file UploadFileNo stands for
     int32_t RemoteFileSize = 0;
     bool FtpTimedOut = false;
+    int16_t FtpEventCode = 0;
+    int16_t FtpState = 0;
+    QString FtpEventText;
+
+    ~MontComm1();
 
 private:
     bool loadSysInfChecked();
@@ -164,4 +200,10 @@ private:
     QString m_workDir;
     MessageBoxService& m_messages;
     const Clock& m_clock;
+    bool m_uploadBusy = false;
+    bool m_mailBusy = false;
+    std::deque<QString> m_pendingMail;
+    std::vector<AddressRow> m_mailList; // MailList: the rows of the book during one SendAlarmMail
+    FtpClient* m_mainFtp = nullptr;
+    QTimer* m_mainTimFtp = nullptr;
 };

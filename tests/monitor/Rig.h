@@ -2,10 +2,12 @@
 // A main window on its own working directory, with the links and transfers it is given.
 
 #include "FakeLink.h"
+#include "FakeSmtp.h"
 #include "FakeTransfer.h"
 #include "Forwarding.h"
 #include "MontAll.h"
 #include "PollEngine.h"
+#include "PyServer.h"
 #include "Station.h"
 #include "SysInfWriter.h"
 #include "VARNIX.h"
@@ -39,6 +41,7 @@ struct Rig {
     std::mutex fakeMutex;
     std::unique_ptr<PollEngine> engine = makeEngine(link1, transfer1, fakeMutex);
     WindowOpener opener;
+    FakeSmtp smtp; // stands in for the window's smtp1
     std::unique_ptr<MontAll> window;
 
     void files(const QList<UnitRow>& rows, int mode2 = 1, const QStringList& names = {}, const QString& url = {},
@@ -49,12 +52,18 @@ struct Rig {
         while (n.size() < rows.size())
             n << QStringLiteral("u%1").arg(n.size());
         TextFile::writeWhole(st.path("InetInf.ini"), inetInfText(mode2, n, url, camera));
+        // One address, so every alarm mail reaches the fake control once; made once per run.
+        static QTemporaryDir bookDir;
+        static const bool made = MakeMailXls(bookDir.filePath("mail.xls"), {"op@example.jp|op"});
+        if (made)
+            QFile::copy(bookDir.filePath("mail.xls"), st.path("mail.xls"));
     }
     MontAll& open()
     {
         window = std::make_unique<MontAll>(st.comm, *engine, link1, opener);
         if (window->Load())
             window->show();
+        st.comm.smtp1 = &smtp;
         return *window;
     }
     MonitorCycle& cycle() { return window->cycle(); }
@@ -101,11 +110,13 @@ struct Rig {
         settle();
         return st.comm.unitItem(ItemFailureCount, unit) == -1;
     }
-    int mails() const
+    int mails() const { return int(smtp.sent.size()); }
+    // The alarm text of every mail sent, in order.
+    QStringList alarmTexts() const
     {
-        int n = 0;
-        for (const auto& e : st.comm.NoticeLog)
-            n += e.startsWith("mail:");
-        return n;
+        QStringList out;
+        for (const auto& m : smtp.sent)
+            out << m.text.split(QStringLiteral("\r\n")).value(6);
+        return out;
     }
 };

@@ -200,6 +200,23 @@ TEST(MonitorCycle, GivenUpUnitsOffThePageAreMailedToo)
     EXPECT_FALSE(rig.poll(35));
     EXPECT_FALSE(rig.poll(35));
     EXPECT_FALSE(rig.poll(35));
-    EXPECT_EQ(rig.st.comm.NoticeLog, std::vector<QString>({"mail:u35"}));
+    EXPECT_EQ(rig.alarmTexts(), QStringList({"u35"}));
     EXPECT_EQ(w.rowLamp(5), Lamp::Off); // row 5 shows unit 5, untouched
+}
+
+TEST(MonitorCycle, AFailedAlarmMailOrNoticeLeavesThePollAndTheAlarmAsTheyAre)
+{
+    Rig<FakeLink> rig;
+    auto rows = units(1);
+    rows[0].arm = "Din: 2:High";
+    rig.files(rows, 1, {}, {}, 3, "cam1"); // no FTP server: the notice fails too
+    rig.open();
+    rig.smtp.failAt = 0;
+    rig.link1.pins = {{2, 1}};
+    EXPECT_TRUE(rig.poll(0));
+    EXPECT_EQ(rig.st.comm.unitItem(ItemFailureCount, 0), -1);
+    EXPECT_EQ(rig.st.comm.unitItem(ItemAlarmFlag, 0), 1);
+    EXPECT_TRUE(rig.cycle().BeepTimer.isActive());
+    ASSERT_EQ(rig.st.messages.shown.size(), 1u); // the mail's own message, once
+    EXPECT_EQ(rig.st.messages.shown[0].text, QStringLiteral("550 refused"));
 }

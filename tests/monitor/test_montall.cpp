@@ -134,7 +134,7 @@ TEST(MontAll, AUnitThatStopsAnsweringIsGivenUpAfterItsRetries)
     }
     EXPECT_EQ(w.rowLamp(1), Lamp::GivenUp);
     EXPECT_EQ(w.rowBackground(1), AlarmBackground);
-    EXPECT_EQ(rig.st.comm.NoticeLog, std::vector<QString>({"mail:機械1"}));
+    EXPECT_EQ(rig.alarmTexts(), QStringList({"機械1"}));
     // given up: neither timer polls it again, even when it answers once more
     ASSERT_TRUE(sim.ok("fault 1 up"));
     rig.retry();
@@ -166,7 +166,8 @@ TEST(MontAll, AlarmRaiseAcknowledgeClearAndRaiseAgain)
     EXPECT_EQ(rig.cycle().BeepTimer.interval(), 960);
     EXPECT_TRUE(rig.button("BeepReset")->isVisible());
     EXPECT_EQ(w.rowBackground(0), AlarmBackground);
-    EXPECT_EQ(rig.st.comm.NoticeLog, std::vector<QString>({"mail:機械0", "mark"}));
+    EXPECT_EQ(rig.alarmTexts(), QStringList({"機械0"}));
+    EXPECT_EQ(rig.st.readBytes("IjyouFile.txt"), QByteArray("!!\r\n")); // the mark was posted after the mail
 
     rig.tick(); // a standing alarm is raised once
     EXPECT_EQ(rig.mails(), 1);

@@ -1,0 +1,103 @@
+#pragma once
+// The FTP client control (ftp1): one FTP session driven step by step. Each step (Connect, Cd,
+// PutFile, Size, DisConnect) runs on the control's own worker thread over libcurl; its events
+// arrive on the owner's thread, and IsIdle turns true only after the step's events were sent,
+// so a caller that lets events run until idle sees every reply first.
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+class FtpClient : public QObject {
+    Q_OBJECT
+public:
+    explicit FtpClient(int index = 0, QObject* parent = nullptr);
+    ~FtpClient() override;
+
+    bool TransErrorEvent = false;
+    QString Port;       // used when the host carries no port of its own
+    QString PreCommand; // a command sent right after login when not empty
+    QString Filetype = QStringLiteral("I");
+
+    // Host is "name", "name:port", "ftps://name[:port]" (TLS from the start) or
+    // "ftp://name[:port]" (plain connection that must switch to TLS).
+    void Connect(const QString& host, const QString& user, const QString& password);
+    void Cd(const QString& directory);
+    void PutFile(const QString& localFileName);
+    void Size(const QString& fileName);
+    bool IsIdle() const { return m_pending == 0; }
+    void Abend();
+    void DisConnect();
+    void ResetTransfer();
+    int index() const { return m_index; }
+
+signals:
+    // code 0: the command succeeded; otherwise the server's reply code, or a negative
+    // libcurl code when no reply came.
+    void CommandReply(int index, int16_t code, const QString& command, const QString& reply);
+    void StateReset(int index);
+    // Hand back the next bytes of the file being sent; nothing at its end.
+    void DataRequest(int index, QByteArray& data);
+    void TransferEnd(int index);
+
+private:
+    struct Step {
+        uint64_t seq = 0;
+        std::function<void(Step&)> run;
+    };
+    struct Result {
+        int16_t code = 0;
+        QString command;
+        QString reply;
+    };
+    void submit(std::function<Result(uint64_t)> work, bool isTransfer);
+    void workerLoop();
+    Result perform(uint64_t seq, const QString& command, const QByteArray& url, bool upload, bool noBody);
+    bool aborted(uint64_t seq) const;
+    QByteArray urlFor(const QString& path, bool directory) const;
+    void stepDone(const Result& r, bool isTransfer);
+    QByteArray takeData(uint64_t seq, size_t max); // worker side of DataRequest
+    void answerData();                              // owner side of DataRequest
+    void closeHandle();
+
+    friend size_t ftpRead(char*, size_t, size_t, void*);
+    friend int ftpProgress(void*, int64_t, int64_t, int64_t, int64_t);
+    friend int ftpDebug(void*, int, char*, size_t, void*);
+
+    int m_index;
+    int m_pending = 0; // steps submitted and not yet reported, owner's thread only
+
+    // Session settings, copied for the worker when a step is submitted.
+    QString m_scheme;
+    QString m_host;
+    int m_port = 21;
+    QByteArray m_user;
+    QByteArray m_password;
+    QString m_dir;
+    std::atomic<bool> m_textMode{false}; // Filetype "A" when the transfer was asked for
+
+    // Worker state.
+    std::thread m_thread;
+    mutable std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::deque<Step> m_queue;
+    bool m_stop = false;
+    uint64_t m_nextSeq = 1;
+    uint64_t m_abortUpTo = 0;
+    void* m_curl = nullptr; // worker thread only
+    // Reply lines seen by the current step (worker thread only).
+    QString m_lastReply;
+    int m_lastCode = 0;
+    // DataRequest hand-over.
+    bool m_dataWanted = false;
+    bool m_dataReady = false;
+    QByteArray m_data;
+    QByteArray m_leftover;
+};

@@ -1,0 +1,206 @@
+#include "SmtpControl.h"
+
+#include "EventPump.h"
+
+#include <QLocale>
+#include <QMetaObject>
+#include <QPointer>
+#include <QStringList>
+#include <atomic>
+#include <curl/curl.h>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+namespace Mail {
+
+ServerUrl serverUrl(const QString& server)
+{
+    QString s = server.trimmed();
+    ServerUrl out;
+    QString scheme = QStringLiteral("smtp");
+    int port = 25;
+    if (s.startsWith(QLatin1String("smtps://"), Qt::CaseInsensitive)) {
+        scheme = QStringLiteral("smtps");
+        port = 465;
+        s = s.mid(8);
+    } else if (s.startsWith(QLatin1String("smtp://"), Qt::CaseInsensitive)) {
+        out.requireTls = true; // written with a scheme: STARTTLS or nothing
+        s = s.mid(7);
+    }
+    while (s.endsWith(u'/'))
+        s.chop(1);
+    const qsizetype colon = s.lastIndexOf(u':');
+    if (colon > 0 && s.indexOf(u':') == colon) {
+        bool ok = false;
+        const int p = s.mid(colon + 1).toInt(&ok);
+        if (ok && p > 0 && p < 65536) {
+            port = p;
+            s = s.left(colon);
+        }
+    }
+    out.url = scheme.toLatin1() + "://" + s.toUtf8() + ':' + QByteArray::number(port);
+    return out;
+}
+
+QString envelopeAddress(const QString& text)
+{
+    const qsizetype lt = text.lastIndexOf(u'<');
+    const qsizetype gt = text.lastIndexOf(u'>');
+    if (lt >= 0 && gt > lt)
+        return text.mid(lt + 1, gt - lt - 1).trimmed();
+    return text.trimmed();
+}
+
+static bool isAscii(const QString& s)
+{
+    for (QChar c : s)
+        if (c.unicode() > 0x7e || (c.unicode() < 0x20 && c != u'\t'))
+            return false;
+    return true;
+}
+
+QByteArray encodedWord(const QString& text)
+{
+    // Words of at most 45 UTF-8 bytes, cut between characters, each within 75 characters.
+    QByteArray out;
+    QByteArray chunk;
+    auto flush = [&] {
+        if (chunk.isEmpty())
+            return;
+        if (!out.isEmpty())
+            out += "\r\n ";
+        out += "=?UTF-8?B?" + chunk.toBase64() + "?=";
+        chunk.clear();
+    };
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        QString ch(text[i]);
+        if (text[i].isHighSurrogate() && i + 1 < text.size())
+            ch += text[++i];
+        const QByteArray bytes = ch.toUtf8();
+        if (chunk.size() + bytes.size() > 45)
+            flush();
+        chunk += bytes;
+    }
+    flush();
+    return out;
+}
+
+QByteArray buildMessage(const QString& text, const QDateTime& date)
+{
+    const qsizetype split = text.indexOf(QStringLiteral("\r\n\r\n"));
+    const QString head = split < 0 ? text : text.left(split);
+    const QString body = split < 0 ? QString() : text.mid(split + 4);
+    QByteArray out;
+    for (const QString& line : head.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts)) {
+        const qsizetype colon = line.indexOf(u':');
+        if (colon <= 0) {
+            continue; // not a header line
+        }
+        const QString name = line.left(colon);
+        const QString value = line.mid(colon + 1);
+        out += name.toUtf8() + ':';
+        if (isAscii(value)) {
+            out += value.toUtf8();
+        } else if (value.endsWith(u'>') && value.lastIndexOf(u'<') >= 0) {
+            // A display name before an address: only the name is encoded.
+            const qsizetype lt = value.lastIndexOf(u'<');
+            const QString display = value.left(lt);
+            out += (isAscii(display) ? display.toUtf8() : encodedWord(display)) + value.mid(lt).toUtf8();
+        } else {
+            out += encodedWord(value);
+        }
+        out += "\r\n";
+    }
+    out += "Date: " + QLocale::c().toString(date, QStringLiteral("ddd, dd MMM yyyy HH:mm:ss ")).toLatin1();
+    const int offset = date.offsetFromUtc() / 60;
+    out += (offset < 0 ? "-" : "+") + QByteArray::number(100 * (qAbs(offset) / 60) + qAbs(offset) % 60).rightJustified(4, '0') + "\r\n";
+    out += "MIME-Version: 1.0\r\n";
+    out += "Content-Type: text/plain; charset=UTF-8\r\n";
+    out += "Content-Transfer-Encoding: base64\r\n\r\n";
+    const QByteArray encoded = body.toUtf8().toBase64();
+    for (qsizetype i = 0; i < encoded.size(); i += 76)
+        out += encoded.mid(i, 76) + "\r\n";
+    return out;
+}
+
+} // namespace Mail
+
+namespace {
+
+struct Send {
+    QByteArray payload;
+    qsizetype sent = 0;
+    std::atomic<bool> abort{false};
+    std::atomic<bool> done{false};
+    QString error;
+};
+
+size_t readPayload(char* buffer, size_t size, size_t count, void* user)
+{
+    auto* s = static_cast<Send*>(user);
+    const qsizetype n = std::min<qsizetype>(qsizetype(size * count), s->payload.size() - s->sent);
+    memcpy(buffer, s->payload.constData() + s->sent, size_t(n));
+    s->sent += n;
+    return size_t(n);
+}
+
+int progress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
+{
+    return static_cast<Send*>(user)->abort ? 1 : 0;
+}
+
+} // namespace
+
+QString SmtpControl::SmtpSend(const QString& server, const QString& sender, const QString& recipient, const QString& text)
+{
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+    if (server.trimmed().isEmpty())
+        return QStringLiteral("SMTPサーバーが設定されていません");
+    const auto target = Mail::serverUrl(server);
+    const QByteArray from = '<' + Mail::envelopeAddress(sender).toUtf8() + '>';
+    const QByteArray to = '<' + Mail::envelopeAddress(recipient).toUtf8() + '>';
+    auto job = std::make_shared<Send>();
+    job->payload = Mail::buildMessage(text, QDateTime::currentDateTime());
+    const long timeOut = TimeOutMs;
+    const QByteArray caFile = CaFile.toLocal8Bit();
+    QPointer<QObject> self(this);
+    std::thread worker([job, target, from, to, timeOut, caFile, self] {
+        CURL* h = curl_easy_init();
+        CURLcode rc = CURLE_FAILED_INIT;
+        char errorText[CURL_ERROR_SIZE] = {};
+        if (h) {
+            curl_slist* rcpt = curl_slist_append(nullptr, to.constData());
+            curl_easy_setopt(h, CURLOPT_URL, target.url.constData());
+            curl_easy_setopt(h, CURLOPT_MAIL_FROM, from.constData());
+            curl_easy_setopt(h, CURLOPT_MAIL_RCPT, rcpt);
+            curl_easy_setopt(h, CURLOPT_UPLOAD, 1L);
+            curl_easy_setopt(h, CURLOPT_READFUNCTION, readPayload);
+            curl_easy_setopt(h, CURLOPT_READDATA, job.get());
+            curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+            curl_easy_setopt(h, CURLOPT_PROXY, "");
+            curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, timeOut);
+            curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
+            curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, progress);
+            curl_easy_setopt(h, CURLOPT_XFERINFODATA, job.get());
+            curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorText);
+            if (!caFile.isEmpty())
+                curl_easy_setopt(h, CURLOPT_CAINFO, caFile.constData());
+            if (target.requireTls)
+                curl_easy_setopt(h, CURLOPT_USE_SSL, long(CURLUSESSL_ALL));
+            rc = curl_easy_perform(h);
+            curl_slist_free_all(rcpt);
+            curl_easy_cleanup(h);
+        }
+        if (rc != CURLE_OK)
+            job->error = QString::fromUtf8(errorText[0] ? errorText : curl_easy_strerror(rc));
+        job->done = true;
+        if (self)
+            QMetaObject::invokeMethod(self.data(), [] {}, Qt::QueuedConnection); // wakes the wait
+    });
+    // The wake-up is posted after done is set, so the wait below always sees it.
+    EventPump::waitUntil([&] { return job->done.load(); });
+    worker.join();
+    return job->error;
+}

@@ -1,0 +1,43 @@
+#pragma once
+// The SMTP control (smtp1): one mail to one recipient over libcurl. The transfer runs on a
+// worker thread; SmtpSend lets events run until it has finished, so the window stays alive.
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QObject>
+#include <QString>
+
+class SmtpClient {
+public:
+    virtual ~SmtpClient() = default;
+    // server: "host" (port 25), "host:port", "smtps://host[:port]" (TLS from the start) or
+    // "smtp://host[:port]" (STARTTLS required). text: header lines, an empty line, the body,
+    // lines ended by CR LF. Returns empty text when the server took the mail, else what failed.
+    virtual QString SmtpSend(const QString& server, const QString& sender, const QString& recipient,
+                             const QString& text) = 0;
+};
+
+class SmtpControl : public QObject, public SmtpClient {
+    Q_OBJECT
+public:
+    using QObject::QObject;
+    long TimeOutMs = 60000;
+    QString CaFile; // certificates to trust besides the system's; only tests set it
+    QString SmtpSend(const QString& server, const QString& sender, const QString& recipient,
+                     const QString& text) override;
+};
+
+namespace Mail {
+// The URL libcurl is given for a server setting, and whether TLS is required on it.
+struct ServerUrl {
+    QByteArray url;
+    bool requireTls = false;
+};
+ServerUrl serverUrl(const QString& server);
+// The bare address of "Name <address>" or of a bare address.
+QString envelopeAddress(const QString& text);
+// The mail as it goes on the wire: the header lines with encoded words where they are not
+// ASCII, MIME headers, and the body in UTF-8 Base64.
+QByteArray buildMessage(const QString& text, const QDateTime& date);
+QByteArray encodedWord(const QString& text);
+} // namespace Mail

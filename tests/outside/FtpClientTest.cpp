@@ -1,0 +1,60 @@
+// The FTP control's events against pyftpdlib: their order, the data blocks, idle.
+
+#include "FtpClient.h"
+#include "FtpServer.h"
+
+#include "EventPump.h"
+
+#include <QCoreApplication>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+namespace {
+
+void waitIdle(FtpClient& ftp)
+{
+    QTimer limit;
+    bool late = false;
+    QObject::connect(&limit, &QTimer::timeout, [&] { late = true; });
+    limit.start(20000);
+    EventPump::waitUntil([&] { return ftp.IsIdle() || late; });
+}
+
+} // namespace
+
+TEST(FtpClient, EventsArriveBeforeIdleAndInOrder)
+{
+    FtpServer server;
+    ASSERT_TRUE(server.ready());
+    FtpClient ftp(3);
+    QStringList events;
+    QList<QByteArray> blocks{QByteArray(8192, 'a'), QByteArray(100, 'b')};
+    QObject::connect(&ftp, &FtpClient::CommandReply, [&](int index, int16_t code, const QString& command, const QString& reply) {
+        events << QStringLiteral("%1 %2 %3").arg(index).arg(command).arg(code) + (command == "SIZE" ? " " + reply : QString());
+    });
+    QObject::connect(&ftp, &FtpClient::DataRequest, [&](int, QByteArray& data) {
+        events << "data";
+        if (!blocks.isEmpty())
+            data = blocks.takeFirst();
+    });
+    QObject::connect(&ftp, &FtpClient::TransferEnd, [&](int) { events << "end"; });
+    QObject::connect(&ftp, &FtpClient::StateReset, [&](int) { events << "reset"; });
+
+    ftp.Port = QString::number(server.port());
+    ftp.Connect(" 127.0.0.1 ", "ftpuser", "secret");
+    EXPECT_FALSE(ftp.IsIdle());
+    waitIdle(ftp);
+    ftp.PutFile("/some/local/dir/B.bin"); // sent under its bare name
+    waitIdle(ftp);
+    ftp.Size("B.bin");
+    waitIdle(ftp);
+    ftp.Size("none.bin");
+    waitIdle(ftp);
+    ftp.DisConnect();
+    waitIdle(ftp);
+    EXPECT_EQ(events, QStringList({"3 USER 0", "data", "data", "data", "end", "3 STOR 0", "3 SIZE 0 8292", "3 SIZE 550 " +
+                                       events.value(7).section(' ', 3), "reset"}));
+    EXPECT_EQ(server.file("B.bin"), QByteArray(8192, 'a') + QByteArray(100, 'b'));
+    EXPECT_EQ(server.count("USER"), 1); // the steps share one session
+    EXPECT_FALSE(server.log().join('\n').contains("secret"));
+}

@@ -1,0 +1,290 @@
+// Alarm mail from mail.xls to aiosmtpd on loopback, and the abnormality notice on pyftpdlib.
+
+#include "FakeDialUp.h"
+#include "FakeSmtp.h"
+#include "FtpClient.h"
+#include "FtpServer.h"
+#include "FtpUpload.h"
+#include "SmtpControl.h"
+#include "SmtpServer.h"
+#include "Station.h"
+
+#include <QJsonArray>
+#include <QTcpServer>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+namespace {
+
+void mailSettings(MontComm1& c, const QString& server)
+{
+    auto& s = c.InternetSettings;
+    s.SMTPServerName = server;
+    s.SendMailName = QStringLiteral("station@example.jp");
+    s.MailHeader = QStringLiteral("警報通知");
+    s.MailBody = QStringLiteral("至急確認してください。\r\n監視局");
+}
+
+} // namespace
+
+TEST(AlarmMail, EveryAddressOfTheBookGetsTheTextLineForLine)
+{
+    SmtpServer server;
+    ASSERT_TRUE(server.ready());
+    Station st;
+    SmtpControl smtp;
+    st.comm.smtp1 = &smtp;
+    mailSettings(st.comm, server.address());
+    ASSERT_TRUE(MakeMailXls(st.path("mail.xls"), {"a@example.jp|山田", "|空行", "c@example.jp|"}));
+    st.comm.SendAlarmMail(QStringLiteral("機械7"));
+    EXPECT_TRUE(st.messages.shown.empty());
+    ASSERT_EQ(server.count(), 2); // the row with no address is skipped
+    EXPECT_EQ(server.envelope(1), QStringList({"station@example.jp", "a@example.jp"}));
+    EXPECT_EQ(server.envelope(2), QStringList({"station@example.jp", "c@example.jp"}));
+    const QJsonObject first = server.parsed(1);
+    EXPECT_EQ(first["subject"].toString(), QStringLiteral("警報通知"));
+    EXPECT_EQ(first["to"].toString(), QStringLiteral("山田 <a@example.jp>"));
+    EXPECT_EQ(first["from"].toString(), QStringLiteral("station@example.jp"));
+    EXPECT_EQ(first["content_type"].toString(), QStringLiteral("text/plain"));
+    EXPECT_EQ(first["body"].toString().replace("\r\n", "\n"),
+              QStringLiteral("山田様へ\n\n機械7\n至急確認してください。\n監視局"));
+    // an empty name: empty in the To: line and in the salutation
+    EXPECT_EQ(server.parsed(2)["body"].toString().replace("\r\n", "\n"),
+              QStringLiteral("様へ\n\n機械7\n至急確認してください。\n監視局"));
+    EXPECT_TRUE(server.raw(2).startsWith("To:<c@example.jp>\r\nSubject:=?UTF-8?B?"));
+}
+
+TEST(AlarmMail, TheTextHandedToTheControl)
+{
+    Station st;
+    FakeSmtp smtp;
+    st.comm.smtp1 = &smtp;
+    mailSettings(st.comm, QStringLiteral("mail.example.jp"));
+    ASSERT_TRUE(MakeMailXls(st.path("mail.xls"), {"a@example.jp|N"}));
+    st.comm.SendAlarmMail(QStringLiteral("T"));
+    ASSERT_EQ(smtp.sent.size(), 1u);
+    EXPECT_EQ(smtp.sent[0].server, QStringLiteral("mail.example.jp"));
+    EXPECT_EQ(smtp.sent[0].text, QStringLiteral("To:N<a@example.jp>\r\nSubject:警報通知\r\nFrom:station@example.jp\r\n\r\n"
+                                                "N様へ\r\n\r\nT\r\n至急確認してください。\r\n監視局"));
+}
+
+TEST(AlarmMail, LineBreaksCannotAddHeaders)
+{
+    Station st;
+    FakeSmtp smtp;
+    st.comm.smtp1 = &smtp;
+    mailSettings(st.comm, QStringLiteral("mail.example.jp"));
+    st.comm.InternetSettings.MailHeader = QStringLiteral("警報\r\nBcc: x@evil.example");
+    st.comm.InternetSettings.SendMailName = QStringLiteral("station@example.jp\nBcc: y@evil.example");
+    ASSERT_TRUE(MakeMailXls(st.path("mail.xls"), {"a@example.jp\r\nBcc: z@evil.example|N\nBcc: w@evil.example"}));
+    st.comm.SendAlarmMail(QStringLiteral("T"));
+    ASSERT_EQ(smtp.sent.size(), 1u);
+    const QString head = smtp.sent[0].text.section(QStringLiteral("\r\n\r\n"), 0, 0);
+    EXPECT_EQ(head.split(QStringLiteral("\r\n")).size(), 3) << head.toStdString();
+    EXPECT_FALSE(head.contains(QStringLiteral("\nBcc")));
+    EXPECT_FALSE(smtp.sent[0].recipient.contains(u'\n'));
+    EXPECT_FALSE(smtp.sent[0].sender.contains(u'\n'));
+    // and on the wire the builder keeps one header per line
+    const QByteArray wire = Mail::buildMessage(smtp.sent[0].text, QDateTime::currentDateTime());
+    EXPECT_FALSE(wire.contains("\nBcc"));
+}
+
+TEST(AlarmMail, ABadBookShowsWhyAndSendsNothing)
+{
+    struct Case {
+        const char* what;
+        std::function<void(Station&)> make;
+        QString expected;
+    };
+    const std::vector<Case> cases = {
+        {"missing", [](Station&) {}, QStringLiteral("見つかりません")},
+        {"empty", [](Station& st) { st.writeBytes("mail.xls", ""); }, QStringLiteral("読めません")},
+        {"not a workbook", [](Station& st) { st.writeBytes("mail.xls", "address,name\r\na@b,c\r\n"); }, QStringLiteral("読めません")},
+        {"truncated",
+         [](Station& st) {
+             MakeMailXls(st.path("mail.xls"), {"a@example.jp|N"});
+             st.writeBytes("mail.xls", st.readBytes("mail.xls").left(700));
+         },
+         QStringLiteral("読めません")},
+        {"no sheet mailadd", [](Station& st) { MakeMailXls(st.path("mail.xls"), {"a@example.jp|N"}, "Sheet1"); },
+         QStringLiteral("シート mailadd")},
+        {"no column name", [](Station& st) { MakeMailXls(st.path("mail.xls"), {"a@example.jp|N"}, "mailadd", "address,who"); },
+         QStringLiteral("列 address と name")},
+    };
+    for (const auto& cs : cases) {
+        Station st;
+        FakeSmtp smtp;
+        FakeDialUp dial;
+        st.comm.smtp1 = &smtp;
+        st.comm.RasBackend = &dial;
+        mailSettings(st.comm, QStringLiteral("mail.example.jp"));
+        st.comm.InternetSettings.DialUpName = QStringLiteral("isp");
+        cs.make(st);
+        st.comm.SendAlarmMail(QStringLiteral("T"));
+        EXPECT_TRUE(smtp.sent.empty()) << cs.what;
+        ASSERT_EQ(st.messages.shown.size(), 1u) << cs.what;
+        EXPECT_TRUE(st.messages.shown[0].text.contains(cs.expected)) << cs.what << " " << st.messages.shown[0].text.toStdString();
+        EXPECT_EQ(st.messages.shown[0].buttons, MessageBoxService::Buttons::Ok);
+        EXPECT_TRUE(dial.calls.isEmpty()) << cs.what; // the book is read before dialling
+    }
+}
+
+TEST(AlarmMail, ARefusedRecipientStopsTheLoopAndTheDialUpIsHungUp)
+{
+    SmtpServer server({QStringLiteral("--reject"), QStringLiteral("b@example.jp")});
+    ASSERT_TRUE(server.ready());
+    Station st;
+    SmtpControl smtp;
+    FakeDialUp dial;
+    st.comm.smtp1 = &smtp;
+    st.comm.RasBackend = &dial;
+    mailSettings(st.comm, server.address());
+    auto& s = st.comm.InternetSettings;
+    s.DialUpName = QStringLiteral("isp");
+    s.DialUpUser = QStringLiteral("user1");
+    ASSERT_TRUE(MakeMailXls(st.path("mail.xls"), {"a@example.jp|A", "b@example.jp|B", "c@example.jp|C"}));
+    st.comm.SendAlarmMail(QStringLiteral("T"));
+    EXPECT_EQ(server.count(), 1); // a only; c gets nothing after b failed
+    ASSERT_EQ(st.messages.shown.size(), 1u);
+    EXPECT_TRUE(st.messages.shown[0].text.contains(QStringLiteral("550"))) << st.messages.shown[0].text.toStdString();
+    EXPECT_EQ(dial.calls, QStringList({"dial isp user1", "hangup 40"}));
+    EXPECT_FALSE(st.comm.RasLink);
+}
+
+TEST(AlarmMail, AServerThatIsDownIsReported)
+{
+    Station st;
+    SmtpControl smtp;
+    st.comm.smtp1 = &smtp;
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    const QString closed = QStringLiteral("127.0.0.1:%1").arg(probe.serverPort());
+    probe.close();
+    mailSettings(st.comm, closed);
+    ASSERT_TRUE(MakeMailXls(st.path("mail.xls"), {"a@example.jp|A", "b@example.jp|B"}));
+    st.comm.SendAlarmMail(QStringLiteral("T"));
+    EXPECT_EQ(st.messages.shown.size(), 1u); // one message, not one per row
+}
+
+TEST(AlarmMail, AnAlarmRaisedDuringAMailIsMailedAfterIt)
+{
+    Station st;
+    struct Nesting : FakeSmtp {
+        MontComm1* comm = nullptr;
+        QString SmtpSend(const QString& a, const QString& b, const QString& c, const QString& d) override
+        {
+            if (sent.empty())
+                comm->SendAlarmMail(QStringLiteral("second"));
+            return FakeSmtp::SmtpSend(a, b, c, d);
+        }
+    } smtp;
+    smtp.comm = &st.comm;
+    st.comm.smtp1 = &smtp;
+    mailSettings(st.comm, QStringLiteral("mail.example.jp"));
+    ASSERT_TRUE(MakeMailXls(st.path("mail.xls"), {"a@example.jp|A"}));
+    st.comm.SendAlarmMail(QStringLiteral("first"));
+    ASSERT_EQ(smtp.sent.size(), 2u);
+    EXPECT_TRUE(smtp.sent[0].text.contains(QStringLiteral("\r\nfirst\r\n")));
+    EXPECT_TRUE(smtp.sent[1].text.contains(QStringLiteral("\r\nsecond\r\n")));
+}
+
+TEST(MailServer, SchemesOptIntoTls)
+{
+    EXPECT_EQ(Mail::serverUrl("mail.example.jp").url, QByteArray("smtp://mail.example.jp:25"));
+    EXPECT_FALSE(Mail::serverUrl("mail.example.jp").requireTls);
+    EXPECT_EQ(Mail::serverUrl(" mail.example.jp:2525 ").url, QByteArray("smtp://mail.example.jp:2525"));
+    EXPECT_EQ(Mail::serverUrl("smtps://mail.example.jp").url, QByteArray("smtps://mail.example.jp:465"));
+    EXPECT_EQ(Mail::serverUrl("smtp://mail.example.jp:587").url, QByteArray("smtp://mail.example.jp:587"));
+    EXPECT_TRUE(Mail::serverUrl("smtp://mail.example.jp:587").requireTls);
+    EXPECT_EQ(Mail::envelopeAddress("監視局 <station@example.jp>"), QStringLiteral("station@example.jp"));
+}
+
+// --- the abnormality notice ---
+
+namespace {
+
+struct Notice {
+    Station st;
+    FtpClient ftp;
+    QTimer timFtp;
+    Notice(const FtpServer& server)
+    {
+        ConnectFtpEvents(st.comm, ftp, timFtp);
+        auto& s = st.comm.InternetSettings;
+        s.FTP = QStringLiteral("127.0.0.1:%1").arg(server.port());
+        s.ID = QStringLiteral("ftpuser");
+        s.PassWord = QStringLiteral("secret");
+        s.RemoteDir = QStringLiteral("relay");
+    }
+};
+
+} // namespace
+
+TEST(AbnormalityNotice, OnlyCamera3IsMarked)
+{
+    FtpServer server;
+    ASSERT_TRUE(server.ready());
+    QDir(server.root()).mkdir("cam3");
+    Notice n(server);
+    n.st.comm.InternetSettings.Camera[2] = QStringLiteral("cam3");
+    EXPECT_EQ(n.st.comm.PostAbnormalMark(n.ftp, n.timFtp), 0);
+    EXPECT_EQ(server.count("STOR"), 1);
+    EXPECT_EQ(server.file("cam3/IjyouFile.txt"), QByteArray("!!\r\n"));
+    EXPECT_EQ(n.st.readBytes("IjyouFile.txt"), QByteArray("!!\r\n"));
+    EXPECT_EQ(n.st.comm.InternetSettings.RemoteDir, QStringLiteral("relay"));
+}
+
+TEST(AbnormalityNotice, OnlyTheLastUploadDecides)
+{
+    FtpServer server;
+    ASSERT_TRUE(server.ready());
+    QDir(server.root()).mkdir("good");
+    Notice n(server);
+    auto& cam = n.st.comm.InternetSettings.Camera;
+    cam[0] = QStringLiteral("missing");
+    cam[1] = QStringLiteral("good");
+    EXPECT_EQ(n.st.comm.PostAbnormalMark(n.ftp, n.timFtp), 0); // the first failing does not stop the second
+    EXPECT_EQ(server.file("good/IjyouFile.txt"), QByteArray("!!\r\n"));
+    std::swap(cam[0], cam[1]);
+    EXPECT_EQ(n.st.comm.PostAbnormalMark(n.ftp, n.timFtp), 1);
+    EXPECT_EQ(n.st.comm.InternetSettings.RemoteDir, QStringLiteral("relay"));
+}
+
+TEST(AbnormalityNotice, WithoutTheMainWindowsControlsNothingIsSent)
+{
+    Station st;
+    st.comm.InternetSettings.Camera[0] = QStringLiteral("cam1");
+    EXPECT_EQ(st.comm.PostAbnormalMark(), 1);
+}
+
+TEST(MailServer, WrittenWithASchemeTheMailGoesOverTls)
+{
+    QTemporaryDir certs;
+    QProcess openssl;
+    openssl.start("openssl", {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1", "-subj", "/CN=127.0.0.1", "-addext",
+                              "subjectAltName=IP:127.0.0.1", "-keyout", certs.filePath("key.pem"), "-out", certs.filePath("cert.pem")});
+    ASSERT_TRUE(openssl.waitForFinished(30000) && openssl.exitCode() == 0);
+    const QString cert = certs.filePath("cert.pem"), key = certs.filePath("key.pem");
+    SmtpControl smtp;
+    smtp.CaFile = cert;
+    const QString text = QStringLiteral("To:A<a@example.jp>\r\nSubject:S\r\nFrom:s@example.jp\r\n\r\nbody");
+
+    SmtpServer starttls({"--starttls", cert, key});
+    ASSERT_TRUE(starttls.ready());
+    EXPECT_EQ(smtp.SmtpSend("smtp://" + starttls.address(), "s@example.jp", "a@example.jp", text), QString());
+    EXPECT_FALSE(smtp.SmtpSend(starttls.address(), "s@example.jp", "a@example.jp", text).isEmpty()); // plain is refused there
+    EXPECT_EQ(starttls.count(), 1);
+
+    SmtpServer implicit({"--implicit", cert, key});
+    ASSERT_TRUE(implicit.ready());
+    EXPECT_EQ(smtp.SmtpSend("smtps://" + implicit.address(), "s@example.jp", "a@example.jp", text), QString());
+    EXPECT_EQ(implicit.count(), 1);
+
+    SmtpServer plain;
+    ASSERT_TRUE(plain.ready());
+    // asked for TLS, the mail is not sent in the clear
+    EXPECT_FALSE(smtp.SmtpSend("smtp://" + plain.address(), "s@example.jp", "a@example.jp", text).isEmpty());
+    EXPECT_EQ(plain.count(), 0);
+    EXPECT_EQ(smtp.SmtpSend(plain.address(), "s@example.jp", "a@example.jp", text), QString());
+    EXPECT_EQ(plain.count(), 1);
+}

@@ -1,0 +1,187 @@
+// FtpUploadFile against pyftpdlib on loopback, through the handlers every owner connects.
+
+#include "FtpClient.h"
+#include "FtpServer.h"
+#include "FtpUpload.h"
+#include "Station.h"
+
+#include <QElapsedTimer>
+#include <QTcpServer>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+namespace {
+
+struct Uploader {
+    Station st;
+    FtpClient ftp;
+    QTimer timFtp;
+    int dataRequests = 0;
+    Uploader()
+    {
+        ConnectFtpEvents(st.comm, ftp, timFtp);
+        QObject::connect(&ftp, &FtpClient::DataRequest, [this](int, QByteArray&) { ++dataRequests; });
+    }
+    void aim(const FtpServer& server, const QString& remoteDir = {})
+    {
+        auto& s = st.comm.InternetSettings;
+        s.FTP = QStringLiteral("127.0.0.1");
+        s.ProxyPortNo = QString::number(server.port());
+        s.ID = QStringLiteral("ftpuser");
+        s.PassWord = QStringLiteral("secret");
+        s.RemoteDir = remoteDir;
+    }
+    int16_t upload(const QString& name) { return st.comm.FtpUploadFile(ftp, timFtp, name); }
+};
+
+QByteArray pattern(int size)
+{
+    QByteArray b(size, '\0');
+    for (int i = 0; i < size; ++i)
+        b[i] = char((i * 7 + i / 251) & 0xff); // every byte value, CR and LF included
+    return b;
+}
+
+} // namespace
+
+TEST(FtpUploadFile, SmallAndLargeFilesLandByteForByteInTheRemoteDirectory)
+{
+    FtpServer server;
+    ASSERT_TRUE(server.ready());
+    QDir(server.root()).mkdir("relay");
+    Uploader u;
+    u.aim(server, QStringLiteral(" relay "));
+    for (int size : {200, 8192, 20000}) {
+        const QString name = QStringLiteral("F%1.txt").arg(size);
+        u.st.writeBytes(name, pattern(size));
+        u.dataRequests = 0;
+        EXPECT_EQ(u.upload(name), 0) << size;
+        EXPECT_EQ(server.file("relay/" + name), pattern(size)) << size;
+        EXPECT_EQ(u.st.comm.RemoteFileSize, size);
+        // blocks of 8192 bytes, then the request that finds the end
+        EXPECT_EQ(u.dataRequests, (size + 8191) / 8192 + 1) << size;
+        EXPECT_EQ(u.st.comm.UploadFileNo, 0);
+    }
+    EXPECT_EQ(server.count("USER"), 3); // one connection per file
+}
+
+TEST(FtpUploadFile, AnEmptyRemoteDirSendsToTheLoginDirectory)
+{
+    FtpServer server;
+    ASSERT_TRUE(server.ready());
+    Uploader u;
+    u.aim(server);
+    u.st.writeBytes("A.txt", "x\r\n");
+    EXPECT_EQ(u.upload("A.txt"), 0);
+    EXPECT_EQ(server.file("A.txt"), QByteArray("x\r\n"));
+    EXPECT_EQ(server.count("CWD"), 0);
+}
+
+TEST(FtpUploadFile, FailuresAreReportedAtOnceWithTheirCodes)
+{
+    FtpServer server;
+    ASSERT_TRUE(server.ready());
+    Uploader u;
+    u.st.writeBytes("A.txt", "abc");
+    QElapsedTimer clock;
+    clock.start();
+
+    u.aim(server, QStringLiteral("missing"));
+    EXPECT_EQ(u.upload("A.txt"), 2); // リモートディレクトリエラー
+    EXPECT_FALSE(QFile::exists(server.root("missing/A.txt")));
+
+    u.aim(server);
+    u.st.comm.InternetSettings.PassWord = QStringLiteral("wrong");
+    EXPECT_EQ(u.upload("A.txt"), 1);
+    EXPECT_EQ(server.count("STOR"), 0);
+
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    const quint16 closed = probe.serverPort();
+    probe.close();
+    u.aim(server);
+    u.st.comm.InternetSettings.ProxyPortNo = QString::number(closed);
+    EXPECT_EQ(u.upload("A.txt"), 1); // refused
+
+    u.aim(server);
+    EXPECT_EQ(u.upload("NotThere.txt"), 3);
+    EXPECT_LT(clock.elapsed(), 10000); // none of them waited for the watchdog
+
+    EXPECT_EQ(FtpErrorText(1, {}), QStringLiteral("FTPサーバーコネクトタイムアウト"));
+    EXPECT_EQ(FtpErrorText(3, "A.txt"), QStringLiteral("ファイル送信エラーA.txt"));
+    EXPECT_EQ(FtpErrorText(-1, {}), QStringLiteral("その他のエラー"));
+}
+
+TEST(FtpUploadFile, ARefusedSizeIsASizeErrorEvenWhenTheOldSizeWouldMatch)
+{
+    FtpServer server(QStringLiteral("ftpuser"), {QStringLiteral("--no-size")});
+    ASSERT_TRUE(server.ready());
+    Uploader u;
+    u.aim(server);
+    u.st.writeBytes("A.txt", "abc");
+    u.st.comm.RemoteFileSize = 3; // what an earlier upload of the same length left behind
+    EXPECT_EQ(u.upload("A.txt"), 4);
+    EXPECT_EQ(server.file("A.txt"), QByteArray("abc"));
+}
+
+TEST(FtpUploadFile, AServerThatNeverAnswersEndsWithTwoAndTheControlRecovers)
+{
+    QTcpServer silent; // accepts the connection and never greets
+    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost, 0));
+    FtpServer server;
+    ASSERT_TRUE(server.ready());
+    Uploader u;
+    u.st.comm.FtpStepTimeOutMs = 1500;
+    u.aim(server);
+    u.st.comm.InternetSettings.ProxyPortNo = QString::number(silent.serverPort());
+    u.st.writeBytes("A.txt", "abc");
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_EQ(u.upload("A.txt"), 2);
+    EXPECT_GE(clock.elapsed(), 1400);
+    EXPECT_LT(clock.elapsed(), 5000);
+    EXPECT_EQ(u.st.comm.FtpEventText, QStringLiteral("タイムアウト"));
+    EXPECT_FALSE(u.timFtp.isActive());
+    u.ftp.ResetTransfer();
+    // the same control then sends to a working server
+    u.aim(server);
+    EXPECT_EQ(u.upload("A.txt"), 0);
+    EXPECT_EQ(server.file("A.txt"), QByteArray("abc"));
+}
+
+TEST(FtpUploadFile, ThroughANamedProxyTheLoginIsIdAtTheFtpHost)
+{
+    // A gateway that takes "user@host" logins; the stand-in is pyftpdlib with that user.
+    FtpServer gateway(QStringLiteral("ftpuser@ftp.example.jp"));
+    ASSERT_TRUE(gateway.ready());
+    Uploader u;
+    auto& s = u.st.comm.InternetSettings;
+    s.FTP = QStringLiteral("ftp.example.jp");
+    s.ID = QStringLiteral("ftpuser");
+    s.PassWord = QStringLiteral("secret");
+    s.ProxyServerName = QStringLiteral("127.0.0.1");
+    s.ProxyPortNo = QString::number(gateway.port());
+    u.st.writeBytes("A.txt", "abc");
+    EXPECT_EQ(u.upload("A.txt"), 0);
+    EXPECT_EQ(gateway.file("A.txt"), QByteArray("abc"));
+    EXPECT_TRUE(gateway.log().contains("USER ftpuser@ftp.example.jp"));
+}
+
+TEST(FtpUploadFile, ASecondUploadFromInsideTheFirstOnesWaitIsRefused)
+{
+    FtpServer server;
+    ASSERT_TRUE(server.ready());
+    Uploader u;
+    u.aim(server);
+    u.st.writeBytes("A.txt", "abc");
+    FtpClient other;
+    QTimer otherTimer;
+    ConnectFtpEvents(u.st.comm, other, otherTimer);
+    int16_t inner = 99;
+    QObject::connect(&u.ftp, &FtpClient::CommandReply, [&](int, int16_t, const QString& command, const QString&) {
+        if (command == QLatin1String("USER") && inner == 99)
+            inner = u.st.comm.FtpUploadFile(other, otherTimer, "A.txt");
+    });
+    EXPECT_EQ(u.upload("A.txt"), 0);
+    EXPECT_EQ(inner, -1);
+}

@@ -1,0 +1,33 @@
+#!/usr/bin/python3
+"""pyftpdlib on a free loopback port; prints the port, then serves until killed.
+
+usage: ftp_server.py ROOT USER PASSWORD [--no-size] [--log FILE]
+--no-size: the server answers SIZE with 502, as some servers do.
+--log: every command received (passwords masked) goes to FILE, one a line.
+"""
+import logging, sys
+from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.servers import FTPServer
+
+root, user, password = sys.argv[1:4]
+args = sys.argv[4:]
+log = open(args[args.index('--log') + 1], 'a', buffering=1) if '--log' in args else None
+
+class Handler(FTPHandler):
+    auth_failed_timeout = 0
+    def pre_process_command(self, line, cmd, arg):
+        if log:
+            log.write(('PASS ****' if cmd == 'PASS' else line) + '\n')
+        if cmd == 'SIZE' and '--no-size' in args:
+            self.respond('502 Command not implemented.')
+            return
+        return super().pre_process_command(line, cmd, arg)
+
+logging.disable(logging.CRITICAL)
+auth = DummyAuthorizer()
+auth.add_user(user, password, root, perm='elradfmwMT')
+Handler.authorizer = auth
+server = FTPServer(('127.0.0.1', 0), Handler)
+print(server.socket.getsockname()[1], flush=True)
+server.serve_forever()

@@ -1,0 +1,18 @@
+#!/usr/bin/python3
+"""Writes an address book workbook with xlwt.
+
+usage: make_mail_xls.py OUT SHEET HEADER1,HEADER2 [ROW...]
+Each ROW is "address|name"; an empty field leaves the cell empty.
+"""
+import sys, xlwt
+
+out, sheet, header = sys.argv[1:4]
+book = xlwt.Workbook(encoding='utf-8')
+ws = book.add_sheet(sheet)
+for c, title in enumerate(header.split(',')):
+    ws.write(0, c, title)
+for r, row in enumerate(sys.argv[4:], start=1):
+    for c, value in enumerate(row.split('|')):
+        if value:
+            ws.write(r, c, value)
+book.save(out)
