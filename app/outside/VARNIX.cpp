@@ -333,13 +333,17 @@ VARNIX::Attempt VARNIX::attempt(const std::string& adu, std::string& reply, Time
     size_t want = 7;
     TimePoint until = deadline;
     while (in.size() < want) {
-        if (!waitFor(fd_, POLLIN, clock_, until))
-            fail(what, in.empty() || until == deadline ? "no answer within the time-out"
-                                                       : "reply broke off");
+        // The socket does not block: read what is there, and wait only when nothing is.
         char buf[260];
         const ssize_t n = ::recv(fd_, buf, std::min(sizeof buf, want - in.size()), 0);
-        if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK))
+        if (n < 0 && errno == EINTR)
             continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            if (!waitFor(fd_, POLLIN, clock_, until))
+                fail(what, in.empty() || until == deadline ? "no answer within the time-out"
+                                                           : "reply broke off");
+            continue;
+        }
         if (n <= 0) {
             if (in.empty()) {
                 err = n < 0 ? errno : 0;
