@@ -340,8 +340,9 @@ VARNIX::Attempt VARNIX::attempt(const std::string& adu, std::string& reply, Time
             continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
             if (!waitFor(fd_, POLLIN, clock_, until))
-                fail(what, in.empty() || until == deadline ? "no answer within the time-out"
-                                                           : "reply broke off");
+                fail(what, in.empty()           ? "no answer within the time-out"
+                           : until == deadline ? "reply not complete within the time-out"
+                                               : "reply broke off");
             continue;
         }
         if (n <= 0) {
