@@ -163,7 +163,9 @@ bool MontAll::Load()
     setWindowTitle(windowTitle() + QStringLiteral("  Ver2.1"));
     m_lock = std::make_unique<InstanceLock>(m_comm.workDir());
     if (!m_lock->acquire()) {
-        m_comm.messages().show(QStringLiteral("　複数の起動は認めません！　"), MessageBoxService::applicationTitle(),
+        // A station that really holds the lock gets the refusal; any other failure says what went wrong.
+        m_comm.messages().show(m_lock->failure().isEmpty() ? QStringLiteral("　複数の起動は認めません！　") : m_lock->failure(),
+                               MessageBoxService::applicationTitle(),
                                MessageBoxService::Icon::Exclamation, MessageBoxService::Buttons::Ok);
         return false;
     }

@@ -28,11 +28,22 @@ QString InetTransfer::OpenURL(const QString& url)
     std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> curl(curl_easy_init(), curl_easy_cleanup);
     if (!curl)
         throw TransferError("cannot start a transfer");
+    // Relay files come from web servers; file:, ftp: and the rest would reach local files or
+    // other services. An address without a scheme is left to libcurl, which takes it as
+    // http; the protocol list below refuses whatever else it might guess.
+    const QString trimmed = url.trimmed();
+    const qsizetype sep = trimmed.indexOf(QLatin1String("://"));
+    const QString scheme = sep > 0 ? trimmed.left(sep).toLower() : QString();
+    if ((sep > 0 && scheme != QLatin1String("http") && scheme != QLatin1String("https")) ||
+        trimmed.startsWith(QLatin1String("file:"), Qt::CaseInsensitive))
+        throw TransferError("only http and https addresses are fetched");
     QByteArray body;
     const QByteArray address = url.toUtf8();
     const QByteArray proxy = Proxy.toUtf8();
     CURL* h = curl.get();
     curl_easy_setopt(h, CURLOPT_URL, address.constData());
+    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, collect);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &body);
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);

@@ -3,8 +3,15 @@
 #include <modbus.h>
 
 #include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/socket.h>
+#include <unistd.h>
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 
 namespace {
 
@@ -31,17 +38,95 @@ bool idleAndOpen(int fd)
 
 bool isAnalogChannel(int channel) { return (channel >= 0 && channel <= 3) || channel == 5; }
 
+constexpr uint8_t kReadDiscrete = 0x02;
+constexpr uint8_t kReadHolding = 0x03;
+constexpr uint8_t kReadInput = 0x04;
+constexpr uint8_t kWriteCoil = 0x05;
+constexpr uint8_t kWriteRegister = 0x06;
+constexpr uint8_t kIllegalAddress = 0x02;
+
+void put16(std::string& s, uint16_t v)
+{
+    s.push_back(static_cast<char>(v >> 8));
+    s.push_back(static_cast<char>(v & 0xFF));
+}
+
+uint16_t be16(const std::string& s, size_t at)
+{
+    return static_cast<uint16_t>((static_cast<uint8_t>(s[at]) << 8) | static_cast<uint8_t>(s[at + 1]));
+}
+
+std::string request(uint8_t function, uint16_t addr, uint16_t arg)
+{
+    std::string pdu(1, static_cast<char>(function));
+    put16(pdu, addr);
+    put16(pdu, arg);
+    return pdu;
+}
+
+// Waits for fd until the deadline; false on time-out. The wait is measured by the link's
+// clock, so a test clock that jumps past the deadline ends it at once.
+bool waitFor(int fd, short events, const MonotonicClock& clock, MonotonicClock::time_point until)
+{
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - clock.now()).count();
+        if (left <= 0)
+            return false;
+        pollfd p{fd, events, 0};
+        const int n = ::poll(&p, 1, int(std::min<long long>(left, 60000)));
+        if (n > 0)
+            return true;
+        if (n < 0 && errno != EINTR)
+            return true; // let the following call report the error
+    }
+}
+
+bool isException(const std::string& reply, uint8_t function)
+{
+    return static_cast<uint8_t>(reply[0]) == (function | 0x80);
+}
+
+std::string exceptionText(const std::string& reply)
+{
+    return std::string("unit answered exception ") + std::to_string(static_cast<uint8_t>(reply[1])) + " (" +
+           modbus_strerror(MODBUS_ENOBASE + static_cast<uint8_t>(reply[1])) + ")";
+}
+
+// A reply is in step with the request and of the length its function needs; the exception
+// form is accepted here and left to the caller.
+bool replyFits(const std::string& req, const std::string& reply)
+{
+    const uint8_t fc = static_cast<uint8_t>(req[0]);
+    if (reply.empty())
+        return false;
+    if (isException(reply, fc))
+        return reply.size() == 2;
+    if (static_cast<uint8_t>(reply[0]) != fc)
+        return false;
+    const uint16_t qty = be16(req, 3);
+    switch (fc) {
+    case kReadDiscrete:
+        return reply.size() >= 2 && static_cast<uint8_t>(reply[1]) == (qty + 7) / 8 && reply.size() == 2u + (qty + 7) / 8;
+    case kReadHolding:
+    case kReadInput:
+        return reply.size() >= 2 && static_cast<uint8_t>(reply[1]) == qty * 2 && reply.size() == 2u + qty * 2;
+    default: // the writes echo their request
+        return reply == req;
+    }
+}
+
 } // namespace
 
-VARNIX::VARNIX() = default;
+VARNIX::VARNIX(const MonotonicClock& clock)
+    : clock_(clock)
+{
+}
 
 VARNIX::~VARNIX()
 {
     disconnect();
-    for (auto& [key, p] : parked_) {
-        modbus_close(p.ctx);
-        modbus_free(p.ctx);
-    }
+    for (auto& [key, p] : parked_)
+        ::close(p.fd);
 }
 
 void VARNIX::setIP(const QString& ip)
@@ -94,9 +179,9 @@ std::string VARNIX::target() const
     return ip_.toStdString() + ":" + std::to_string(parallelPort_);
 }
 
-bool VARNIX::fresh(Clock::time_point taken) const
+bool VARNIX::fresh(TimePoint taken) const
 {
-    return Clock::now() - taken < std::chrono::milliseconds(kSnapshotAgeMs);
+    return clock_.now() - taken < std::chrono::milliseconds(kSnapshotAgeMs);
 }
 
 void VARNIX::dropSnapshots()
@@ -107,10 +192,9 @@ void VARNIX::dropSnapshots()
 
 void VARNIX::disconnect()
 {
-    if (ctx_) {
-        modbus_close(ctx_);
-        modbus_free(ctx_);
-        ctx_ = nullptr;
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
     }
     portABlockRefused_ = false;
     dropSnapshots();
@@ -119,18 +203,17 @@ void VARNIX::disconnect()
 void VARNIX::park()
 {
     // Only a connection whose last exchange went well is kept: nothing can be in flight on it.
-    parked_[connectedIp_ + ":" + std::to_string(connectedPort_)] = {ctx_, portABlockRefused_, lastUsed_};
-    ctx_ = nullptr;
+    parked_[connectedIp_ + ":" + std::to_string(connectedPort_)] = {fd_, portABlockRefused_, lastUsed_};
+    fd_ = -1;
     portABlockRefused_ = false;
 }
 
 void VARNIX::closeIdle()
 {
-    const auto limit = Clock::now() - std::chrono::milliseconds(kIdleCloseMs);
+    const auto limit = clock_.now() - std::chrono::milliseconds(kIdleCloseMs);
     for (auto it = parked_.begin(); it != parked_.end();) {
         if (it->second.lastUsed < limit) {
-            modbus_close(it->second.ctx);
-            modbus_free(it->second.ctx);
+            ::close(it->second.fd);
             it = parked_.erase(it);
         } else {
             ++it;
@@ -138,11 +221,11 @@ void VARNIX::closeIdle()
     }
 }
 
-void VARNIX::fail(const std::string& what, int err)
+void VARNIX::fail(const std::string& what, const std::string& why)
 {
     // Whatever went wrong, the stream may now hold a reply nobody waits for.
     disconnect();
-    throw DeviceLinkError(target() + ": " + what + ": " + modbus_strerror(err));
+    throw DeviceLinkError(target() + ": " + what + ": " + why);
 }
 
 void VARNIX::badArgument(const std::string& what)
@@ -151,61 +234,169 @@ void VARNIX::badArgument(const std::string& what)
     throw DeviceLinkError(target() + ": " + what);
 }
 
-void VARNIX::ensureConnected()
+bool VARNIX::ensureConnected(TimePoint deadline)
 {
     const std::string ip = ip_.trimmed().toStdString();
     const int port = parallelPort_;
-    if (ctx_ && (ip != connectedIp_ || port != connectedPort_))
+    if (fd_ >= 0 && (ip != connectedIp_ || port != connectedPort_))
         park();
-    if (!ctx_) {
+    if (fd_ < 0) {
         closeIdle();
         const auto it = parked_.find(ip + ":" + std::to_string(port));
         if (it != parked_.end()) {
-            ctx_ = it->second.ctx;
+            fd_ = it->second.fd;
             portABlockRefused_ = it->second.portABlockRefused;
+            lastUsed_ = it->second.lastUsed;
             connectedIp_ = ip;
             connectedPort_ = port;
             parked_.erase(it);
         }
     }
-    if (ctx_ && Clock::now() - lastUsed_ > std::chrono::milliseconds(kIdleCloseMs))
+    if (fd_ >= 0 && clock_.now() - lastUsed_ > std::chrono::milliseconds(kIdleCloseMs))
         disconnect(); // the unit may have dropped a connection idle this long
-    if (ctx_ && !idleAndOpen(modbus_get_socket(ctx_)))
+    if (fd_ >= 0 && !idleAndOpen(fd_))
         disconnect(); // closed by the unit, or holding bytes nobody asked for
-    lastUsed_ = Clock::now();
+    lastUsed_ = clock_.now();
+    if (fd_ >= 0)
+        return true;
+    connectFresh(deadline);
+    return false;
+}
 
-    const int ms = timeoutMs();
-    const uint32_t sec = static_cast<uint32_t>(ms / 1000);
-    const uint32_t usec = static_cast<uint32_t>(ms % 1000) * 1000;
-    if (ctx_) {
-        modbus_set_response_timeout(ctx_, sec, usec);
-        return;
-    }
-
+void VARNIX::connectFresh(TimePoint deadline)
+{
+    const std::string ip = ip_.trimmed().toStdString();
+    const int port = parallelPort_;
     in_addr addr{};
     if (ip.empty() || inet_pton(AF_INET, ip.c_str(), &addr) != 1)
         badArgument("not a dotted IPv4 address");
     if (port <= 0)
         badArgument("bad TCP port " + std::to_string(port));
 
-    modbus_t* ctx = modbus_new_tcp(ip.c_str(), port);
-    if (!ctx)
-        badArgument(std::string("cannot create link: ") + modbus_strerror(errno));
-    modbus_set_slave(ctx, kUnitId);
-    // libmodbus bounds the TCP connect by the response time-out as well.
-    modbus_set_response_timeout(ctx, sec, usec);
-    modbus_set_byte_timeout(ctx, 0, 500000);
-    modbus_set_error_recovery(ctx, MODBUS_ERROR_RECOVERY_NONE);
-    if (modbus_connect(ctx) == -1) {
-        const int err = errno;
-        modbus_free(ctx);
-        fail("connect", err);
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        fail("connect", std::strerror(errno));
+    const int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(static_cast<uint16_t>(port));
+    sa.sin_addr = addr;
+    int err = 0;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
+        err = errno;
+        if (err == EINPROGRESS || err == EINTR) {
+            if (!waitFor(fd, POLLOUT, clock_, deadline)) {
+                err = ETIMEDOUT;
+            } else {
+                socklen_t len = sizeof err;
+                if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0)
+                    err = errno;
+            }
+        }
     }
-    ctx_ = ctx;
+    if (err != 0) {
+        ::close(fd);
+        fail("connect", err == ETIMEDOUT ? "no answer within the time-out" : std::strerror(err));
+    }
+    fd_ = fd;
     connectedIp_ = ip;
     connectedPort_ = port;
     portABlockRefused_ = false;
     ++connects_;
+}
+
+VARNIX::Attempt VARNIX::attempt(const std::string& adu, std::string& reply, TimePoint deadline,
+                                const std::string& what, int& err)
+{
+    err = 0;
+    size_t sent = 0;
+    while (sent < adu.size()) {
+        const ssize_t n = ::send(fd_, adu.data() + sent, adu.size() - sent, MSG_NOSIGNAL);
+        if (n > 0) {
+            sent += size_t(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            if (!waitFor(fd_, POLLOUT, clock_, deadline))
+                fail(what, "no answer within the time-out");
+            continue;
+        }
+        err = n < 0 ? errno : 0;
+        return Attempt::FailedBeforeReply;
+    }
+
+    // The whole reply must arrive by the deadline, and each byte within the gap of the last.
+    std::string in;
+    size_t want = 7;
+    TimePoint until = deadline;
+    while (in.size() < want) {
+        // The socket does not block: read what is there, and wait only when nothing is.
+        char buf[260];
+        const ssize_t n = ::recv(fd_, buf, std::min(sizeof buf, want - in.size()), 0);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            if (!waitFor(fd_, POLLIN, clock_, until))
+                fail(what, in.empty()           ? "no answer within the time-out"
+                           : until == deadline ? "reply not complete within the time-out"
+                                               : "reply broke off");
+            continue;
+        }
+        if (n <= 0) {
+            if (in.empty()) {
+                err = n < 0 ? errno : 0;
+                return Attempt::FailedBeforeReply;
+            }
+            fail(what, n == 0 ? "connection closed by the unit" : std::strerror(errno));
+        }
+        in.append(buf, size_t(n));
+        until = std::min(deadline, clock_.now() + std::chrono::milliseconds(kByteGapMs));
+        if (want == 7 && in.size() == 7) {
+            if (be16(in, 0) != be16(adu, 0))
+                fail(what, "reply to another request (transaction id)");
+            if (be16(in, 2) != 0)
+                fail(what, "not a Modbus reply (protocol id " + std::to_string(be16(in, 2)) + ")");
+            const uint16_t len = be16(in, 4);
+            if (len < 2 || len > 254)
+                fail(what, "bad reply length " + std::to_string(len));
+            if (static_cast<uint8_t>(in[6]) != kUnitId)
+                fail(what, "reply from unit id " + std::to_string(static_cast<uint8_t>(in[6])));
+            want = 6u + len;
+        }
+    }
+    reply = in.substr(7);
+    return Attempt::Done;
+}
+
+std::string VARNIX::exchange(const std::string& pdu, const std::string& what)
+{
+    const TimePoint deadline = clock_.now() + std::chrono::milliseconds(timeoutMs());
+    const bool reused = ensureConnected(deadline);
+    std::string adu;
+    put16(adu, ++transaction_);
+    put16(adu, 0);
+    put16(adu, static_cast<uint16_t>(pdu.size() + 1));
+    adu.push_back(static_cast<char>(kUnitId));
+    adu += pdu;
+
+    std::string reply;
+    int err = 0;
+    Attempt a = attempt(adu, reply, deadline, what, err);
+    if (a == Attempt::FailedBeforeReply && reused) {
+        // The unit closed the kept connection, perhaps while we looked: one fresh try.
+        disconnect();
+        connectFresh(deadline);
+        a = attempt(adu, reply, deadline, what, err);
+    }
+    if (a == Attempt::FailedBeforeReply)
+        fail(what, err != 0 ? std::strerror(err) : "connection closed by the unit");
+    if (!replyFits(pdu, reply))
+        fail(what, "reply does not fit the request");
+    lastUsed_ = clock_.now();
+    return reply;
 }
 
 int16_t VARNIX::GetDirp(int32_t port, int16_t pin)
@@ -218,10 +409,10 @@ int16_t VARNIX::GetDirp(int32_t port, int16_t pin)
     else
         badArgument("no direction at port " + std::to_string(port) + " pin " + std::to_string(pin));
 
-    ensureConnected();
-    uint16_t value = 0;
-    if (modbus_read_registers(ctx_, addr, 1, &value) != 1)
-        fail("read direction", errno);
+    const std::string reply = exchange(request(kReadHolding, uint16_t(addr), 1), "read direction");
+    if (isException(reply, kReadHolding))
+        fail("read direction", exceptionText(reply));
+    uint16_t value = be16(reply, 2);
     // A port-A pin configured as input is an analogue input; some units report it as 1.
     if (port == kPortA && value == 1)
         value = 2;
@@ -244,9 +435,10 @@ void VARNIX::SetDirp(int32_t port, int16_t pin, int32_t direction)
     if (direction != 0 && direction != 1)
         badArgument("bad direction " + std::to_string(direction));
 
-    ensureConnected();
-    if (modbus_write_register(ctx_, addr, static_cast<uint16_t>(direction)) != 1)
-        fail("write direction", errno);
+    const std::string reply =
+        exchange(request(kWriteRegister, uint16_t(addr), uint16_t(direction)), "write direction");
+    if (isException(reply, kWriteRegister))
+        fail("write direction", exceptionText(reply));
 }
 
 int16_t VARNIX::GetAnalog(int32_t port, int16_t channel)
@@ -259,24 +451,27 @@ int16_t VARNIX::GetAnalog(int32_t port, int16_t channel)
         return static_cast<int16_t>(portA_->regs[channel]);
     portA_.reset();
 
-    ensureConnected();
-    if (!portABlockRefused_) {
-        PortASnapshot snap{};
-        if (modbus_read_input_registers(ctx_, 0, kPortAPins, snap.regs) == kPortAPins) {
-            snap.taken = Clock::now();
+    if (!portABlockRefused_ || !isConnected() || ip_.trimmed().toStdString() != connectedIp_ ||
+        parallelPort_ != connectedPort_) {
+        const std::string reply = exchange(request(kReadInput, 0, kPortAPins), "read analogue inputs");
+        if (!isException(reply, kReadInput)) {
+            PortASnapshot snap{};
+            for (int i = 0; i < kPortAPins; ++i)
+                snap.regs[i] = be16(reply, 2 + 2 * size_t(i));
+            snap.taken = clock_.now();
             portA_ = snap;
             return static_cast<int16_t>(snap.regs[channel]);
         }
         // A unit without register 4 may refuse the block; that reply is still in step
         // with the request, so the connection stays and we read one register instead.
-        if (errno != EMBXILADD)
-            fail("read analogue inputs", errno);
+        if (static_cast<uint8_t>(reply[1]) != kIllegalAddress)
+            fail("read analogue inputs", exceptionText(reply));
         portABlockRefused_ = true;
     }
-    uint16_t value = 0;
-    if (modbus_read_input_registers(ctx_, channel, 1, &value) != 1)
-        fail("read analogue input", errno);
-    return static_cast<int16_t>(value);
+    const std::string reply = exchange(request(kReadInput, uint16_t(channel), 1), "read analogue input");
+    if (isException(reply, kReadInput))
+        fail("read analogue input", exceptionText(reply));
+    return static_cast<int16_t>(be16(reply, 2));
 }
 
 int32_t VARNIX::GetPin(int32_t port, int16_t pin)
@@ -288,11 +483,13 @@ int32_t VARNIX::GetPin(int32_t port, int16_t pin)
         return portB_->bits[pin] ? 1 : 0;
     portB_.reset();
 
-    ensureConnected();
+    const std::string reply = exchange(request(kReadDiscrete, 0, kPortBPins), "read pin levels");
+    if (isException(reply, kReadDiscrete))
+        fail("read pin levels", exceptionText(reply));
     PortBSnapshot snap{};
-    if (modbus_read_input_bits(ctx_, 0, kPortBPins, snap.bits) != kPortBPins)
-        fail("read pin levels", errno);
-    snap.taken = Clock::now();
+    for (int i = 0; i < kPortBPins; ++i)
+        snap.bits[i] = (static_cast<uint8_t>(reply[2]) >> i) & 1;
+    snap.taken = clock_.now();
     portB_ = snap;
     return snap.bits[pin] ? 1 : 0;
 }
@@ -308,7 +505,8 @@ void VARNIX::SetPin(int32_t port, int16_t pin, int32_t level)
     else
         badArgument("no output at port " + std::to_string(port) + " pin " + std::to_string(pin));
 
-    ensureConnected();
-    if (modbus_write_bit(ctx_, addr, level != 0 ? 1 : 0) != 1)
-        fail("write output", errno);
+    const std::string reply =
+        exchange(request(kWriteCoil, uint16_t(addr), level != 0 ? 0xFF00 : 0x0000), "write output");
+    if (isException(reply, kWriteCoil))
+        fail("write output", exceptionText(reply));
 }

@@ -1,15 +1,24 @@
 #pragma once
 // Device link to one I/O unit over Modbus TCP (unit id 1, TCP port = ParallelPort).
 //
-// Time-out: TimeOut is in seconds and bounds the connect and every response.
+// Time-out: TimeOut is in seconds and bounds a whole exchange from its request: the
+// connect (when one is needed), sending and the complete reply, however slowly the unit
+// trickles it. After the first reply byte the rest must also follow within kByteGapMs.
 // TimeOut 0 (and anything below it), which the probe uses, means a short wait of
 // kZeroTimeOutMs milliseconds, so a probe of a missing unit never blocks the window for long.
+//
+// Replies are checked against the request: transaction id, protocol id 0, unit id 1,
+// an MBAP length that matches the PDU, and the PDU's own byte count. Anything else is a
+// failed exchange.
 //
 // Connection: one per unit the link is aimed at, kept open between exchanges, so a
 // link re-aimed at unit after unit (the main window polls every unit through one)
 // does not open and close a TCP connection per unit and cycle. A connection left idle
 // for kIdleCloseMs is closed, so slow cycles hold no sockets on the units. Any failed
 // exchange closes that unit's connection and the next operation connects afresh.
+// A kept connection that fails before any byte of the reply (a unit that closes after
+// each answer) is replaced by a fresh one and the request sent once more, within the
+// same time-out: every request of the map is safe to repeat.
 // Closing after a time-out is what keeps a late reply from being read as the answer
 // to the next request.
 //
@@ -20,6 +29,7 @@
 // error, and once it is older than kSnapshotAgeMs, so a value never outlives its poll.
 
 #include "DeviceLink.h"
+#include "MonotonicClock.h"
 
 #include <chrono>
 #include <cstdint>
@@ -27,16 +37,16 @@
 #include <optional>
 #include <string>
 
-struct _modbus;
-
 class VARNIX : public DeviceLink {
 public:
     static constexpr int kZeroTimeOutMs = 1000;
     static constexpr int kSnapshotAgeMs = 200;
     static constexpr int kUnitId = 1;
     static constexpr int kIdleCloseMs = 5000;
+    static constexpr int kByteGapMs = 500;
 
-    VARNIX();
+    // The clock must outlive the link; tests pass one they move by hand.
+    explicit VARNIX(const MonotonicClock& clock = SteadyClock::instance());
     ~VARNIX() override;
     VARNIX(const VARNIX&) = delete;
     VARNIX& operator=(const VARNIX&) = delete;
@@ -62,33 +72,42 @@ public:
     void SetPin(int32_t port, int16_t pin, int32_t level) override;
 
     // Whether a connection is open now (for tests and the benchmark).
-    bool isConnected() const { return ctx_ != nullptr; }
+    bool isConnected() const { return fd_ >= 0; }
     // How many connections this link has opened so far, and holds now.
     int connectCount() const { return connects_; }
-    int openConnections() const { return int(parked_.size()) + (ctx_ ? 1 : 0); }
+    int openConnections() const { return int(parked_.size()) + (fd_ >= 0 ? 1 : 0); }
 
 private:
-    using Clock = std::chrono::steady_clock;
+    using TimePoint = MonotonicClock::time_point;
 
     struct PortASnapshot {
         uint16_t regs[6];
-        Clock::time_point taken;
+        TimePoint taken;
     };
     struct PortBSnapshot {
         uint8_t bits[8];
-        Clock::time_point taken;
+        TimePoint taken;
     };
 
-    void ensureConnected();
+    // Sends one request PDU and returns the reply PDU (function code first), or throws.
+    std::string exchange(const std::string& pdu, const std::string& what);
+    // True when the connection was kept from an earlier exchange.
+    bool ensureConnected(TimePoint deadline);
+    void connectFresh(TimePoint deadline);
+    enum class Attempt { Done, FailedBeforeReply };
+    // One send and receive on the current connection; err holds the cause of a failure
+    // before any reply byte, which the caller may retry.
+    Attempt attempt(const std::string& adu, std::string& reply, TimePoint deadline, const std::string& what,
+                    int& err);
     void disconnect();
     void park();
     void closeIdle();
     void dropSnapshots();
-    [[noreturn]] void fail(const std::string& what, int err);
+    [[noreturn]] void fail(const std::string& what, const std::string& why);
     [[noreturn]] void badArgument(const std::string& what);
     int timeoutMs() const;
     std::string target() const;
-    bool fresh(Clock::time_point taken) const;
+    bool fresh(TimePoint taken) const;
 
     QString ip_;
     int16_t lcdPort_ = 0;
@@ -97,7 +116,9 @@ private:
     QString baudRate_;
     int32_t timeOut_ = 0;
 
-    _modbus* ctx_ = nullptr;
+    const MonotonicClock& clock_;
+    int fd_ = -1;
+    uint16_t transaction_ = 0;
     std::string connectedIp_;
     int connectedPort_ = 0;
     int connects_ = 0;
@@ -106,12 +127,12 @@ private:
     bool portABlockRefused_ = false;
     // Connections to the other units this link was aimed at, by "ip:port".
     struct Parked {
-        _modbus* ctx;
+        int fd;
         bool portABlockRefused;
-        Clock::time_point lastUsed;
+        TimePoint lastUsed;
     };
     std::map<std::string, Parked> parked_;
-    Clock::time_point lastUsed_{};
+    TimePoint lastUsed_{};
     std::optional<PortASnapshot> portA_;
     std::optional<PortBSnapshot> portB_;
 };

@@ -4,6 +4,7 @@
 #include <QFileInfo>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -65,6 +66,13 @@ std::optional<QByteArray> convert(const char* to, const char* from, const QByteA
 namespace TextFile {
 
 namespace {
+// Past a file-size limit the kernel would kill the station; a failed write is what we want.
+// Set before every write (one cheap call), so no later change of the disposition undoes it.
+void ignoreFileSizeSignal()
+{
+    std::signal(SIGXFSZ, SIG_IGN);
+}
+
 bool isAscii(const char* p, qsizetype n)
 {
     for (qsizetype i = 0; i < n; ++i)
@@ -98,15 +106,52 @@ QByteArray encode(const QString& text)
     return out ? *out : QByteArray();
 }
 
+std::optional<QByteArray> readBytes(const QString& path)
+{
+    // Only a regular file of sane size: a FIFO would block for ever, a device or a huge
+    // file would eat the memory.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return std::nullopt;
+    struct stat st{};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxReadBytes) {
+        ::close(fd);
+        return std::nullopt;
+    }
+    QByteArray bytes;
+    bytes.resize(qsizetype(st.st_size) + 1);
+    qsizetype got = 0;
+    for (;;) {
+        // One byte more than the cap tells a file that grew past it.
+        if (got == bytes.size()) {
+            if (got > kMaxReadBytes)
+                break;
+            bytes.resize(std::min<qsizetype>(got * 2 + 1, kMaxReadBytes + 1));
+        }
+        const ssize_t n = ::read(fd, bytes.data() + got, size_t(bytes.size() - got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            ::close(fd);
+            return std::nullopt;
+        }
+        if (n == 0)
+            break;
+        got += n;
+    }
+    ::close(fd);
+    if (got > kMaxReadBytes)
+        return std::nullopt;
+    bytes.resize(got);
+    return bytes;
+}
+
 std::optional<QString> readAll(const QString& path)
 {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
+    const auto bytes = readBytes(path);
+    if (!bytes)
         return std::nullopt;
-    const QByteArray bytes = f.readAll();
-    if (f.error() != QFileDevice::NoError)
-        return std::nullopt;
-    return decode(bytes);
+    return decode(*bytes);
 }
 
 std::optional<QStringList> readLines(const QString& path)
@@ -133,6 +178,7 @@ std::optional<QStringList> readLines(const QString& path)
 bool writeWholeBytes(const QString& path, const QByteArray& bytes, QString* error)
 {
     // Our own temporary-write-rename: QSaveFile was seen to report success after a short write.
+    ignoreFileSizeSignal();
     auto fail = [&](const char* what) {
         if (error)
             *error = QString::fromLatin1(what) + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(errno));
@@ -184,14 +230,38 @@ bool writeWhole(const QString& path, const QString& text, QString* error)
 
 bool append(const QString& path, const QString& text)
 {
+    ignoreFileSizeSignal();
     const QByteArray bytes = encode(text);
     const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0)
         return false;
-    // One write call, so a line is never interleaved with another writer's.
-    const ssize_t n = ::write(fd, bytes.constData(), size_t(bytes.size()));
+    struct stat st{};
+    if (::fstat(fd, &st) != 0) {
+        ::close(fd);
+        return false;
+    }
+    // Usually one write call, so a line is never interleaved with another writer's.
+    const char* p = bytes.constData();
+    qsizetype left = bytes.size();
+    bool whole = true;
+    while (left > 0) {
+        const ssize_t n = ::write(fd, p, size_t(left));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            whole = false;
+            break;
+        }
+        p += n;
+        left -= n;
+    }
+    if (!whole) {
+        // A full disk or a size limit took part of the line: take it back, so the next line
+        // does not start glued to a broken one.
+        (void)::ftruncate(fd, st.st_size);
+    }
     const bool closed = ::close(fd) == 0;
-    return n == bytes.size() && closed;
+    return whole && closed;
 }
 
 } // namespace TextFile

@@ -14,6 +14,13 @@ std::optional<QString> decode(const QByteArray& bytes);
 // Text to CP932 bytes; a character CP932 cannot hold becomes "?".
 QByteArray encode(const QString& text);
 
+// No file the station reads is near this size; a bigger one is refused, not loaded.
+inline constexpr qsizetype kMaxReadBytes = 16 * 1024 * 1024;
+
+// The bytes of a regular file of at most kMaxReadBytes; nothing for anything else
+// (missing, unreadable, a folder, a FIFO, a device, too big).
+std::optional<QByteArray> readBytes(const QString& path);
+
 // Reads the whole file and splits it into lines (CR LF, a lone CR or a lone LF end a line).
 // Nothing when the file cannot be read or is not CP932 text.
 std::optional<QStringList> readLines(const QString& path);
@@ -21,11 +28,13 @@ std::optional<QStringList> readLines(const QString& path);
 std::optional<QString> readAll(const QString& path);
 
 // Replaces the file whole and safely: a temporary file in the same directory,
-// flushed to disk, then renamed over the old one. The old file stays on failure.
+// flushed to disk, then renamed over the old one. On failure the old file stays and the
+// temporary file is gone.
 bool writeWhole(const QString& path, const QString& text, QString* error = nullptr);
 bool writeWholeBytes(const QString& path, const QByteArray& bytes, QString* error = nullptr);
 
-// Appends text to the file, creating it when missing.
+// Appends text to the file, creating it when missing: all of it or, on a failed write
+// (full disk, size limit), none of it.
 bool append(const QString& path, const QString& text);
 
 } // namespace TextFile

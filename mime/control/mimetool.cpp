@@ -55,8 +55,10 @@ bool ReadSome(std::string& into) {
 }
 
 // A regular file is read straight into a string of its size (no copy); a pipe, or a file
-// that changed size while being read, is gathered first.
-MimeBStr ReadInput() {
+// that changed size while being read, is gathered first. On failure readError holds the
+// errno of a failed read, or 0 when memory ran out.
+MimeBStr ReadInput(int& readError) {
+    readError = 0;
     struct stat st {};
     std::string gathered;
     if (fstat(STDIN_FILENO, &st) == 0 && S_ISREG(st.st_mode)) {
@@ -70,18 +72,28 @@ MimeBStr ReadInput() {
             if (n == 0) break;
             if (n < 0) {
                 if (errno == EINTR) continue;
+                readError = errno;
                 MimeStrFree(s);
                 return nullptr;
             }
             got += static_cast<std::size_t>(n);
         }
         std::string rest;
-        if (got == size && ReadSome(rest) && rest.empty()) return s;
+        const bool restRead = ReadSome(rest);
+        if (!restRead) {
+            readError = errno;
+            MimeStrFree(s);
+            return nullptr;
+        }
+        if (got == size && rest.empty()) return s;
         gathered.assign(s, got);
         gathered += rest;
         MimeStrFree(s);
     }
-    if (!ReadSome(gathered)) return nullptr;
+    if (!ReadSome(gathered)) {
+        readError = errno != 0 ? errno : EIO;
+        return nullptr;
+    }
     return MimeStrAlloc(gathered.data(), gathered.size());
 }
 
@@ -289,7 +301,14 @@ int main(int argc, char** argv) {
     std::uint32_t count = 0;
     const bool takesSource = info->param_count == 1 && std::strcmp(info->param_names[0], "Source") == 0;
     if (takesSource) {
-        strings[count] = ReadInput();
+        // With arguments besides Source the call cannot succeed: leave standard input alone
+        // and let the member report the argument count.
+        int readError = 0;
+        strings[count] = argc > 2 ? MimeStrAlloc("", 0) : ReadInput(readError);
+        if (strings[count] == nullptr && readError != 0) {
+            std::fprintf(stderr, "mimetool: cannot read standard input: %s\n", std::strerror(readError));
+            return 1;
+        }
         if (strings[count] == nullptr) return Error(7, "Out of memory");
         ++count;
     }

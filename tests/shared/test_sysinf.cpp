@@ -4,6 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
 namespace {
 
 const QByteArray Header = "\x96\xbc\x8f\xcc,\x82\x68\x82\x6f,LCDPort,I/Oport,RS232C,BPS,RA0,RA1,RA2,RA3,RB0,RB1,RB2,RB3,"
@@ -250,4 +257,39 @@ TEST(SysInf, FailedSaveShowsItsMessageAndKeepsTheOldFile)
     EXPECT_EQ(st.messages.shown[0].text, QStringLiteral("システムファイル書き込みエラー"));
     EXPECT_EQ(st.readBytes("sysinf001.csv"), before);
     EXPECT_EQ(elsewhere.DeviceCount, 1);
+}
+
+TEST(SysInf, OnlyARegularFileOfSaneSizeIsLoaded)
+{
+    // Well-formed but past any real size: the arm cell of one record takes the bulk.
+    Station big;
+    big.writeBytes("sysinf001.csv", sysinf(1, Settings, {record("a", "non" + QByteArray(17 * 1024 * 1024, ','))}));
+    EXPECT_FALSE(big.comm.LoadSysInf());
+    EXPECT_TRUE(big.messages.shown.empty());
+
+    Station zero;
+    ASSERT_TRUE(QFile::link(QStringLiteral("/dev/zero"), zero.path("sysinf001.csv")));
+    EXPECT_FALSE(zero.comm.LoadSysInf());
+
+    // A FIFO with no writer: the load fails at once instead of waiting for one. A watchdog
+    // thread feeds it an end, so a reader that blocks is a failed test, not a hung one.
+    Station fifo;
+    const QByteArray fifoPath = QFile::encodeName(fifo.path("sysinf001.csv"));
+    ASSERT_EQ(mkfifo(fifoPath.constData(), 0644), 0);
+    std::atomic<bool> done{false};
+    std::thread watchdog([&] {
+        for (int i = 0; i < 50 && !done; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        if (!done) {
+            const int fd = ::open(fifoPath.constData(), O_WRONLY | O_NONBLOCK);
+            if (fd >= 0)
+                ::close(fd);
+        }
+    });
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_FALSE(fifo.comm.LoadSysInf());
+    done = true;
+    watchdog.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(2));
+    EXPECT_TRUE(fifo.messages.shown.empty());
 }

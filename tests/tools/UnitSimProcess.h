@@ -25,6 +25,7 @@ public:
     int16_t port() const { return port_; }
     int units() const { return units_; }
     std::string ip(int unit) const;
+    pid_t pid() const { return pid_; }
 
     // Sends one control line and returns the answer line ("ok" or "error: ..."),
     // or an empty text when none came within timeoutMs.

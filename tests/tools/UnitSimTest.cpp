@@ -6,11 +6,17 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <chrono>
+#include <fcntl.h>
+#include <fstream>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -61,7 +67,7 @@ std::string rawRead(int fd, size_t want, int ms)
         if (poll(&p, 1, ms) <= 0)
             break;
         char buf[256];
-        const ssize_t n = recv(fd, buf, sizeof buf, 0);
+        const ssize_t n = read(fd, buf, sizeof buf);
         if (n <= 0)
             break;
         got.append(buf, static_cast<size_t>(n));
@@ -100,13 +106,14 @@ UnitSimProcess* UnitSimTest::sim_ = nullptr;
 TEST_F(UnitSimTest, ControlLinesAreCheckedOneByOne)
 {
     for (const char* good : {"ain 0 0 0", "ain 2 5 65535", "ain 1 3 -1", "din 1 7 1", "din 0 0 0",
-                             "fault 2 slow 0", "fault 2 mute", "fault 2 exception", "fault 2 down",
+                             "fault 2 slow 0", "fault 2 mute", "fault 2 trickle 5", "fault 2 closeeach", "fault 2 wrongunit", "fault 2 exception", "fault 2 down",
                              "fault 2 up", "  ain 0 1 5  "})
         EXPECT_EQ(sim().send(good), "ok") << good;
     for (const char* bad : {"", "ain", "ain 3 0 1", "ain -1 0 1", "ain 0 4 1", "ain 0 6 1",
                             "ain 0 0 65536", "ain 0 0 x", "ain 0 0", "din 0 8 1", "din 0 0 2",
                             "din 0 0", "fault 0", "fault 0 sideways", "fault 0 slow", "fault 0 slow -3",
-                            "fault 0 up now", "quit now", "jump 0 1 2"})
+                            "fault 0 up now", "quit now", "jump 0 1 2", "fault 0 trickle",
+                            "fault 0 trickle -1", "fault 0 closeeach 1"})
         EXPECT_EQ(sim().send(bad).rfind("error: ", 0), 0u) << '"' << bad << '"';
 }
 
@@ -238,6 +245,186 @@ TEST_F(UnitSimTest, FaultsAsAClientSeesThem)
         uint16_t v;
         EXPECT_EQ(modbus_read_registers(*c, 0, 1, &v), 1);
     }
+}
+
+TEST_F(UnitSimTest, TrickleCloseEachAndWrongUnitAsAClientSeesThem)
+{
+    const std::string req = bytes({0, 7, 0, 0, 0, 6, 1, 3, 0, 0, 0, 1});
+    ASSERT_TRUE(sim().ok("fault 1 trickle 40"));
+    {
+        const int fd = rawConnect(sim(), 1);
+        ASSERT_NE(fd, -1);
+        const auto t0 = std::chrono::steady_clock::now();
+        send(fd, req.data(), req.size(), 0);
+        EXPECT_EQ(rawRead(fd, 1, 1000).size(), 1u) << "the first byte comes alone";
+        EXPECT_EQ(rawRead(fd, 10, 1000).size(), 10u);
+        EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(10 * 40 - 20));
+        close(fd);
+    }
+    ASSERT_TRUE(sim().ok("fault 1 closeeach"));
+    {
+        const int fd = rawConnect(sim(), 1);
+        ASSERT_NE(fd, -1);
+        const std::string two = req + req;
+        send(fd, two.data(), two.size(), 0);
+        EXPECT_EQ(rawRead(fd, 100, 1000).size(), 11u) << "one answer, then the unit closes";
+        close(fd);
+    }
+    ASSERT_TRUE(sim().ok("fault 1 wrongunit"));
+    {
+        const int fd = rawConnect(sim(), 1);
+        ASSERT_NE(fd, -1);
+        send(fd, req.data(), req.size(), 0);
+        const std::string reply = rawRead(fd, 11, 1000);
+        ASSERT_EQ(reply.size(), 11u);
+        EXPECT_EQ(reply[6], 5);
+        close(fd);
+    }
+}
+
+TEST_F(UnitSimTest, AnswersWhatWasReceivedBeforeAHalfCloseOrGarbage)
+{
+    const std::string req = bytes({0, 8, 0, 0, 0, 6, 1, 3, 0, 0, 0, 1});
+    {
+        const int fd = rawConnect(sim(), 0);
+        ASSERT_NE(fd, -1);
+        send(fd, req.data(), req.size(), 0);
+        shutdown(fd, SHUT_WR);
+        EXPECT_EQ(rawRead(fd, 100, 1000).size(), 11u);
+        close(fd);
+    }
+    {
+        const int fd = rawConnect(sim(), 0);
+        ASSERT_NE(fd, -1);
+        const std::string withGarbage = req + std::string(20, '\xEE');
+        send(fd, withGarbage.data(), withGarbage.size(), 0);
+        EXPECT_EQ(rawRead(fd, 100, 1000).size(), 11u) << "the good frame is answered, then the unit closes";
+        close(fd);
+    }
+    // A slow unit holds its reply past the client's half-close and still sends it.
+    ASSERT_TRUE(sim().ok("fault 0 slow 200"));
+    {
+        const int fd = rawConnect(sim(), 0);
+        ASSERT_NE(fd, -1);
+        send(fd, req.data(), req.size(), 0);
+        shutdown(fd, SHUT_WR);
+        EXPECT_EQ(rawRead(fd, 100, 1500).size(), 11u);
+        close(fd);
+    }
+}
+
+long residentKiB(pid_t pid)
+{
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmRSS:", 0) == 0)
+            return std::stol(line.substr(6));
+    return -1;
+}
+
+// Sends read requests without reading a reply for up to ms, as far as the socket takes them.
+size_t floodWithoutReading(int fd, int ms)
+{
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+    std::string burst;
+    for (int i = 0; i < 100; ++i)
+        burst += bytes({0, 1, 0, 0, 0, 6, 1, 3, 0, 0, 0, 16});
+    size_t sent = 0;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (std::chrono::steady_clock::now() < end && sent < 100u * 1024 * 1024) {
+        const ssize_t n = send(fd, burst.data(), burst.size(), MSG_NOSIGNAL);
+        if (n > 0)
+            sent += size_t(n);
+        usleep(n > 0 ? 200 : 10 * 1000);
+    }
+    return sent;
+}
+
+TEST(UnitSimBounds, ClientsThatDoNotReadAndSlowUnitsHoldLittleMemory)
+{
+    UnitSimProcess sim(2, "127.0.0.41");
+    ASSERT_TRUE(sim.running()) << sim.error();
+    ASSERT_TRUE(sim.ok("fault 1 slow 60000"));
+    const long before = residentKiB(sim.pid());
+    const int a = rawConnect(sim, 0), b = rawConnect(sim, 1);
+    ASSERT_TRUE(a != -1 && b != -1);
+    floodWithoutReading(a, 1500);
+    floodWithoutReading(b, 1500);
+    const long after = residentKiB(sim.pid());
+    EXPECT_LT(after - before, 8 * 1024) << before << " KiB before, " << after << " KiB after";
+    close(a);
+    close(b);
+    // A control line without its end is refused, not collected.
+    EXPECT_EQ(sim.send(std::string(100000, 'a')).substr(0, 40), "error: line too long");
+    EXPECT_EQ(sim.send("ain 0 0 1"), "ok");
+}
+
+double cpuSeconds(pid_t pid)
+{
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string all((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    std::istringstream fields(all.substr(all.rfind(')') + 2));
+    std::string f;
+    long ticks = 0;
+    for (int i = 3; i <= 15 && fields >> f; ++i)
+        if (i == 14 || i == 15)
+            ticks += std::stol(f);
+    return double(ticks) / double(sysconf(_SC_CLK_TCK));
+}
+
+TEST(UnitSimBounds, RestsAtTheDescriptorLimitAndServesAgainAfter)
+{
+    // The simulator inherits a low descriptor limit; ours comes back at once.
+    rlimit old{};
+    getrlimit(RLIMIT_NOFILE, &old);
+    rlimit low = old;
+    low.rlim_cur = 24;
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+    UnitSimProcess sim(1, "127.0.0.45");
+    setrlimit(RLIMIT_NOFILE, &old);
+    ASSERT_TRUE(sim.running()) << sim.error();
+
+    std::vector<int> clients;
+    for (int i = 0; i < 40; ++i)
+        clients.push_back(rawConnect(sim, 0));
+    usleep(200 * 1000);
+    const double cpu0 = cpuSeconds(sim.pid());
+    usleep(1000 * 1000);
+    const double busy = cpuSeconds(sim.pid()) - cpu0;
+    EXPECT_LT(busy, 0.3) << "seconds of CPU in one second at the descriptor limit";
+    for (int fd : clients)
+        if (fd != -1)
+            close(fd);
+    usleep(300 * 1000);
+    Client c(sim, 0);
+    ASSERT_TRUE(c.connected());
+    uint16_t v;
+    EXPECT_EQ(modbus_read_registers(*c, 0, 1, &v), 1);
+}
+
+TEST(UnitSimBounds, AddressesPastTheLastAreRefused)
+{
+    int err[2];
+    ASSERT_EQ(pipe(err), 0);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int null = open("/dev/null", O_WRONLY);
+        dup2(null, STDOUT_FILENO);
+        dup2(err[1], STDERR_FILENO);
+        const std::string path = UnitSimProcess::binaryPath();
+        execl(path.c_str(), path.c_str(), "--first", "255.255.255.254", "--units", "3", "--port", "0",
+              static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    ASSERT_GT(pid, 0);
+    close(err[1]);
+    // Without the check the third unit wraps to 0.0.0.0.
+    const std::string message = rawRead(err[0], 1000, 5000);
+    close(err[0]);
+    kill(pid, SIGKILL);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_NE(message.find("past 255.255.255.255"), std::string::npos) << message;
 }
 
 TEST_F(UnitSimTest, AnaloguesDriftSlowlyNearTheirLevel)

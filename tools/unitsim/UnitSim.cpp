@@ -27,6 +27,11 @@ constexpr int kDriftAnalog = 8;
 constexpr int kDriftTemp = 4;           // about two degrees either way
 constexpr auto kDriftPeriod = std::chrono::milliseconds(1000);
 constexpr size_t kMaxInput = 64 * 1024;  // a client flooding a mute unit is cut off
+// Replies queued for a client that does not read them: past this, its requests wait in the
+// kernel until it reads, so memory stays bounded whatever the client does.
+constexpr size_t kMaxQueued = 64 * 1024;
+constexpr size_t kMaxControlLine = 4096;
+constexpr auto kAcceptRest = std::chrono::milliseconds(100);
 
 // epoll tags: connections carry their Conn address, everything else a marker.
 constexpr uint64_t kTagStop = uint64_t(1) << 62;
@@ -233,8 +238,12 @@ bool Server::start(int units, const std::string& first, int port, std::string& e
         error = "bad address " + first;
         return false;
     }
-    units_.assign(static_cast<size_t>(units), Unit{});
     const uint32_t host = ntohl(a.s_addr);
+    if (units < 1 || uint64_t(host) + uint64_t(units) - 1 > 0xFFFFFFFFu) {
+        error = std::to_string(units) + " units from " + first + " run past 255.255.255.255";
+        return false;
+    }
+    units_.assign(static_cast<size_t>(units), Unit{});
     for (int i = 0; i < units; ++i) {
         in_addr ai{};
         ai.s_addr = htonl(host + static_cast<uint32_t>(i));
@@ -281,6 +290,9 @@ void Server::closeConn(Conn& c)
         c.fd = -1;
     }
     c.pending.clear();
+    c.pendingBytes = 0;
+    c.out.clear();
+    c.in.clear();
 }
 
 void Server::accept(int unitIndex)
@@ -288,8 +300,12 @@ void Server::accept(int unitIndex)
     Unit& u = units_[unitIndex];
     for (;;) {
         const int fd = accept4(u.listenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-        if (fd == -1)
+        if (fd == -1) {
+            // Out of descriptors or memory the listener stays readable: rest instead of spinning.
+            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM)
+                restAccepting(unitIndex);
             return;
+        }
         const int one = 1;
         setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         auto c = std::make_unique<Conn>();
@@ -300,18 +316,78 @@ void Server::accept(int unitIndex)
     }
 }
 
+void Server::restAccepting(int unitIndex)
+{
+    Unit& u = units_[unitIndex];
+    epoll_ctl(epfd_, EPOLL_CTL_DEL, u.listenFd, nullptr);
+    u.acceptResting = true;
+    u.acceptRestUntil = Clock::now() + kAcceptRest;
+}
+
+void Server::resumeAccepting(Clock::time_point now)
+{
+    for (auto& u : units_) {
+        if (!u.acceptResting || u.acceptRestUntil > now)
+            continue;
+        u.acceptResting = false;
+        if (u.listenFd != -1)
+            watch(u.listenFd, kTagListener + static_cast<uint64_t>(&u - units_.data()), EPOLLIN, EPOLL_CTL_ADD);
+    }
+}
+
+void Server::updateWatch(Conn& c)
+{
+    if (c.fd == -1)
+        return;
+    if (c.closing && c.out.empty() && c.pending.empty()) {
+        closeConn(c);
+        return;
+    }
+    uint32_t events = 0;
+    if (!c.closing && c.out.size() + c.pendingBytes < kMaxQueued)
+        events |= EPOLLIN;
+    if (!c.out.empty())
+        events |= EPOLLOUT;
+    if (events != c.watched) {
+        c.watched = events;
+        watch(c.fd, reinterpret_cast<uintptr_t>(&c), events, EPOLL_CTL_MOD);
+    }
+}
+
+void Server::queueReply(Conn& c, const Unit& u, std::string adu)
+{
+    if (u.trickleMs > 0) {
+        auto due = Clock::now() + std::chrono::milliseconds(u.slowMs);
+        if (!c.pending.empty() && c.pending.back().due > due)
+            due = c.pending.back().due + std::chrono::milliseconds(u.trickleMs);
+        for (char b : adu) {
+            c.pending.push_back({due, std::string(1, b)});
+            due += std::chrono::milliseconds(u.trickleMs);
+        }
+        c.pendingBytes += adu.size();
+    } else if (u.slowMs > 0 || !c.pending.empty()) {
+        c.pendingBytes += adu.size();
+        c.pending.push_back({Clock::now() + std::chrono::milliseconds(u.slowMs), std::move(adu)});
+    } else {
+        c.out += adu;
+    }
+}
+
 void Server::readConn(Conn& c)
 {
     char buf[4096];
-    for (;;) {
+    while (!c.closing && c.out.size() + c.pendingBytes < kMaxQueued) {
         const ssize_t n = recv(c.fd, buf, sizeof buf, 0);
-        if (n == 0 || (n == -1 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
-            closeConn(c);
-            return;
-        }
-        if (n == -1) {
-            if (errno == EINTR)
-                continue;
+        if (n == -1 && errno == EINTR)
+            continue;
+        if (n == -1 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            break;
+        if (n <= 0) {
+            if (n == -1) {
+                closeConn(c);  // reset: nobody is left to answer
+                return;
+            }
+            c.closing = true;  // half-closed: answer what came, then close
             break;
         }
         c.in.append(buf, static_cast<size_t>(n));
@@ -319,21 +395,26 @@ void Server::readConn(Conn& c)
             closeConn(c);
             return;
         }
+        if (c.in.size() >= 7 + 254)
+            break;  // enough for a frame; the rest waits for its turn
     }
 
     Unit& u = units_[c.unit];
     // MBAP header: transaction id, protocol id 0, length of unit id + PDU, unit id.
-    while (c.in.size() >= 7) {
+    while (c.in.size() >= 7 && c.out.size() + c.pendingBytes < kMaxQueued) {
         const uint16_t tid = be16(c.in, 0);
         const uint16_t proto = be16(c.in, 2);
         const uint16_t len = be16(c.in, 4);
         if (proto != 0 || len < 2 || len > 254) {
-            closeConn(c);  // not Modbus TCP; there is no way to find the next frame
-            return;
+            // Not Modbus TCP; there is no way to find the next frame. Frames before it
+            // are still answered.
+            c.in.clear();
+            c.closing = true;
+            break;
         }
         if (c.in.size() < 6u + len)
             break;
-        const char unitId = c.in[6];
+        const uint8_t unitId = static_cast<uint8_t>(c.in[6]);
         const std::string pdu = c.in.substr(7, len - 1u);
         c.in.erase(0, 6u + len);
         if (u.mode == Mode::Mute)
@@ -345,13 +426,17 @@ void Server::readConn(Conn& c)
         put16(adu, tid);
         put16(adu, 0);
         put16(adu, static_cast<uint16_t>(reply.size() + 1));
-        adu.push_back(unitId);
+        adu.push_back(static_cast<char>(u.wrongUnit ? (unitId == 5 ? 0 : 5) : unitId));
         adu += reply;
-        if (u.slowMs > 0 || !c.pending.empty())
-            c.pending.push_back({Clock::now() + std::chrono::milliseconds(u.slowMs), adu});
-        else
-            c.out += adu;
+        queueReply(c, u, std::move(adu));
+        if (u.closeEach) {
+            c.in.clear();
+            c.closing = true;
+            break;
+        }
     }
+    if (c.closing)
+        c.in.clear();
     flushConn(c);
 }
 
@@ -369,10 +454,7 @@ void Server::flushConn(Conn& c)
             closeConn(c);
         }
     }
-    if (c.fd != -1 && c.out.empty() == c.watchingOut) {
-        c.watchingOut = !c.out.empty();
-        watch(c.fd, reinterpret_cast<uintptr_t>(&c), c.watchingOut ? EPOLLIN | EPOLLOUT : EPOLLIN, EPOLL_CTL_MOD);
-    }
+    updateWatch(c);
 }
 
 void Server::serviceDue(Clock::time_point now)
@@ -381,11 +463,16 @@ void Server::serviceDue(Clock::time_point now)
         bool moved = false;
         while (c->fd != -1 && !c->pending.empty() && c->pending.front().due <= now) {
             c->out += c->pending.front().bytes;
+            c->pendingBytes -= c->pending.front().bytes.size();
             c->pending.pop_front();
             moved = true;
         }
-        if (moved)
+        if (moved) {
             flushConn(*c);
+            // Room again: requests held back while the queue was full are read now.
+            if (c->fd != -1 && !c->in.empty())
+                readConn(*c);
+        }
     }
 }
 
@@ -436,11 +523,12 @@ std::string Server::control(const std::string& line, bool& quit)
     if (w[0] == "fault") {
         const std::string& m = w[2];
         long ms = 0;
-        if (m == "slow") {
+        if (m == "slow" || m == "trickle") {
             if (w.size() != 4 || !parseInt(w[3], ms) || ms < 0 || ms > 600000)
-                return "error: expected fault U slow MS (0..600000)";
-        } else if (w.size() != 3 || (m != "down" && m != "mute" && m != "exception" && m != "up")) {
-            return "error: expected fault U down|mute|exception|up or fault U slow MS";
+                return "error: expected fault U " + m + " MS (0..600000)";
+        } else if (w.size() != 3 || (m != "down" && m != "mute" && m != "exception" && m != "up" &&
+                                     m != "closeeach" && m != "wrongunit")) {
+            return "error: expected fault U down|mute|exception|closeeach|wrongunit|up or fault U slow|trickle MS";
         }
         if (m == "down") {
             closeUnit(static_cast<int>(unit));
@@ -452,20 +540,30 @@ std::string Server::control(const std::string& line, bool& quit)
             if (!listenUnit(u, port_, err))
                 return "error: cannot listen again: " + err;
         }
+        // Each fault line replaces the unit's earlier behaviour.
+        u.mode = Mode::Normal;
+        u.slowMs = 0;
+        u.trickleMs = 0;
+        u.closeEach = false;
+        u.wrongUnit = false;
         if (m == "mute") {
             u.mode = Mode::Mute;
             // A mute unit answers nothing, not even what it was about to send.
             for (auto& c : conns_)
-                if (c->unit == unit)
+                if (c->unit == unit) {
                     c->pending.clear();
+                    c->pendingBytes = 0;
+                }
         } else if (m == "exception") {
             u.mode = Mode::Exception;
         } else if (m == "slow") {
-            u.mode = Mode::Normal;
             u.slowMs = static_cast<int>(ms);
-        } else {
-            u.mode = Mode::Normal;
-            u.slowMs = 0;
+        } else if (m == "trickle") {
+            u.trickleMs = static_cast<int>(ms);
+        } else if (m == "closeeach") {
+            u.closeEach = true;
+        } else if (m == "wrongunit") {
+            u.wrongUnit = true;
         }
         return "ok";
     }
@@ -475,6 +573,7 @@ std::string Server::control(const std::string& line, bool& quit)
 int Server::run(int controlFd, int stopFd)
 {
     std::string pendingLine;
+    bool skippingLine = false;
     auto nextDrift = Clock::now() + kDriftPeriod;
     watch(stopFd, kTagStop, EPOLLIN, EPOLL_CTL_ADD);
     watch(controlFd, kTagControl, EPOLLIN, EPOLL_CTL_ADD);
@@ -486,6 +585,9 @@ int Server::run(int controlFd, int stopFd)
         for (const auto& c : conns_)
             if (!c->pending.empty() && c->pending.front().due < wake)
                 wake = c->pending.front().due;
+        for (const auto& u : units_)
+            if (u.acceptResting && u.acceptRestUntil < wake)
+                wake = u.acceptRestUntil;
         const auto now = Clock::now();
         const int timeout =
             wake <= now ? 0
@@ -510,10 +612,24 @@ int Server::run(int controlFd, int stopFd)
                     continue;
                 }
                 pendingLine.append(buf, static_cast<size_t>(r));
+                if (pendingLine.find('\n') == std::string::npos && pendingLine.size() > kMaxControlLine) {
+                    // No command is this long: say so once and drop the rest of the line.
+                    if (!skippingLine) {
+                        const std::string answer = "error: line too long\n";
+                        (void)!write(STDOUT_FILENO, answer.data(), answer.size());
+                    }
+                    skippingLine = true;
+                    pendingLine.clear();
+                    continue;
+                }
                 size_t nl;
                 while ((nl = pendingLine.find('\n')) != std::string::npos) {
                     std::string line = pendingLine.substr(0, nl);
                     pendingLine.erase(0, nl + 1);
+                    if (skippingLine) {
+                        skippingLine = false;  // the tail of a line already refused
+                        continue;
+                    }
                     if (!line.empty() && line.back() == '\r')
                         line.pop_back();
                     bool quit = false;
@@ -530,8 +646,10 @@ int Server::run(int controlFd, int stopFd)
                 Conn& c = *reinterpret_cast<Conn*>(static_cast<uintptr_t>(tag));
                 if (c.fd == -1)
                     continue;  // closed earlier in this batch
-                if (events[k].events & (EPOLLIN | EPOLLHUP | EPOLLERR))
+                if (events[k].events & EPOLLIN)
                     readConn(c);
+                else if (events[k].events & (EPOLLHUP | EPOLLERR))
+                    closeConn(c);  // gone both ways while nothing was to be read
                 if (c.fd != -1 && (events[k].events & EPOLLOUT))
                     flushConn(c);
             }
@@ -539,6 +657,7 @@ int Server::run(int controlFd, int stopFd)
 
         const auto after = Clock::now();
         serviceDue(after);
+        resumeAccepting(after);
         if (after >= nextDrift) {
             for (auto& u : units_)
                 u.state.drift(rng_);

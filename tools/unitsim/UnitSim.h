@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <sys/epoll.h>
 #include <memory>
 #include <random>
 #include <string>
@@ -43,6 +44,12 @@ struct Unit {
     int listenFd = -1;
     Mode mode = Mode::Normal;
     int slowMs = 0;
+    int trickleMs = 0;       // replies go out one byte every trickleMs
+    bool closeEach = false;  // close the connection after each reply
+    bool wrongUnit = false;  // replies carry another unit id than the request
+    // Accepting failed for want of descriptors: the listener rests until then.
+    Clock::time_point acceptRestUntil{};
+    bool acceptResting = false;
     UnitState state;
 };
 
@@ -51,7 +58,11 @@ struct Conn {
     int unit = -1;
     std::string in;
     std::string out;
-    bool watchingOut = false;  // EPOLLOUT is wanted only while output is queued
+    uint32_t watched = EPOLLIN;  // what epoll is told to report now
+    // No more requests are read: the client half-closed, sent garbage, or the unit closes
+    // after each reply. What was received is still answered, then the connection closes.
+    bool closing = false;
+    size_t pendingBytes = 0;
     struct Pending {
         Clock::time_point due;
         std::string bytes;
@@ -77,6 +88,10 @@ private:
     void flushConn(Conn& c);
     void closeConn(Conn& c);
     void serviceDue(Clock::time_point now);
+    void queueReply(Conn& c, const Unit& u, std::string adu);
+    void updateWatch(Conn& c);
+    void restAccepting(int unitIndex);
+    void resumeAccepting(Clock::time_point now);
 
     void watch(int fd, uint64_t tag, uint32_t events, int op);
 

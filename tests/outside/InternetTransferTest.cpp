@@ -1,0 +1,41 @@
+// Relay fetches reach web servers only.
+#include "InternetTransfer.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+TEST(InetTransfer, OnlyHttpAndHttpsAreFetched)
+{
+    QTemporaryDir dir;
+    const QString path = QDir(dir.path()).filePath("relay.csv");
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("local secret\r\n");
+    f.close();
+
+    InetTransfer t;
+    t.ConnectTimeOutMs = 500;
+    t.RequestTimeOutMs = 1000;
+    for (const QString& url : {QStringLiteral("file://") + path, QStringLiteral("FILE://") + path,
+                               QStringLiteral(" file://") + path, QStringLiteral("ftp://127.0.0.1:1/x"),
+                               QStringLiteral("dict://127.0.0.1:1/x"), QStringLiteral("file:") + path}) {
+        try {
+            const QString text = t.OpenURL(url);
+            ADD_FAILURE() << url.toStdString() << " gave " << text.toStdString();
+        } catch (const TransferError& e) {
+            EXPECT_STREQ(e.what(), "only http and https addresses are fetched") << url.toStdString();
+        }
+    }
+    // An http address still goes out (and finds no server here); so does one without a
+    // scheme, as http, but a guess of another protocol is refused.
+    for (const char* url : {"http://127.0.0.1:1/relay.csv", "127.0.0.1:1/relay.csv", "ftp.invalid/relay.csv"}) {
+        try {
+            t.OpenURL(QString::fromLatin1(url));
+            ADD_FAILURE() << url;
+        } catch (const TransferError& e) {
+            EXPECT_STRNE(e.what(), "only http and https addresses are fetched") << url;
+        }
+    }
+}
