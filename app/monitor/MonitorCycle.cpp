@@ -491,7 +491,8 @@ int MonitorCycle::NextRetryUnit()
     const int count = m_comm.unitCount();
     for (int i = std::max<int>(0, RetryCursor); i < count; ++i) {
         const int16_t failures = m_comm.unitItem(ItemFailureCount, i);
-        if (m_comm.cell(i, ColControl) == On && failures >= 0 && failures <= m_comm.MonitorSettings.ReloadSize) {
+        if (m_comm.HoldsUnit(i) && m_comm.cell(i, ColControl) == On && failures >= 0 &&
+            failures <= m_comm.MonitorSettings.ReloadSize) {
             RetryCursor = int16_t(RetryCursor + 1 >= count ? 0 : RetryCursor + 1);
             return i;
         }
@@ -551,6 +552,8 @@ void MonitorCycle::MonitorTick()
     const bool due = dueNow();
     const int count = m_comm.unitCount();
     for (int i = 0; i < count; ++i) {
+        if (!m_comm.HoldsUnit(i))
+            continue;
         if (due && m_comm.cell(i, ColControl) == On && m_comm.unitItem(ItemFailureCount, i) == -1) {
             if (lanMode())
                 PollUnit(i, TimeOutSeconds(), Pass::Tick);

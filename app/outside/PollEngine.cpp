@@ -19,16 +19,33 @@ struct Job {
 } // namespace
 
 // Lanes post their results through the gate; the engine closes it first thing when it goes,
-// so a lane that finishes later never posts to an engine that is no longer there.
+// so a lane that finishes later never posts to an engine that is no longer there. Results that
+// arrive together are handed over in one event, so a tick of many units wakes the UI thread a
+// few times, not once per unit.
 struct PollEngine::Gate {
     std::mutex mutex;
     PollEngine* engine = nullptr;
+    std::vector<std::function<void()>> ready;
 
     void post(std::function<void()> deliver)
     {
         std::lock_guard lock(mutex);
-        if (engine)
-            QMetaObject::invokeMethod(engine, std::move(deliver), Qt::QueuedConnection);
+        if (!engine)
+            return;
+        ready.push_back(std::move(deliver));
+        if (ready.size() == 1)
+            QMetaObject::invokeMethod(engine, [this] { drain(); }, Qt::QueuedConnection);
+    }
+    // On the engine's thread: every result in, in the order the lanes posted them.
+    void drain()
+    {
+        std::vector<std::function<void()>> batch;
+        {
+            std::lock_guard lock(mutex);
+            batch.swap(ready);
+        }
+        for (auto& deliver : batch)
+            deliver();
     }
     bool open()
     {
@@ -39,6 +56,7 @@ struct PollEngine::Gate {
     {
         std::lock_guard lock(mutex);
         engine = nullptr;
+        ready.clear();
     }
 };
 

@@ -106,6 +106,8 @@ public:
 
     // DeviceCount held within 0..MaxDevices, for every loop over the table.
     int unitCount() const;
+    // A row with an empty address holds no unit: it is never polled, logged or mailed.
+    bool HoldsUnit(int row) const;
     QString& cell(int row, int column) { return DeviceTable[row][column]; }
     const QString& cell(int row, int column) const { return DeviceTable[row][column]; }
 

@@ -264,6 +264,11 @@ bool MontComm1::AimUnitLink(DeviceLink& link, const DeviceRecord& row, int32_t t
     return true;
 }
 
+bool MontComm1::HoldsUnit(int row) const
+{
+    return row >= 0 && row < unitCount() && !DeviceTable[row][ColIP].trimmed().isEmpty();
+}
+
 QString MontComm1::UnitKey(const DeviceRecord& row)
 {
     return row[ColIP] + u':' + row[ColIO];
