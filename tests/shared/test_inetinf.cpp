@@ -38,11 +38,18 @@ TEST(InetInf, SavesExactBytes)
     fill(st.comm, 2);
     ASSERT_TRUE(st.comm.SaveInetInf());
     const QByteArray text = st.readBytes("InetInf.ini");
-    EXPECT_TRUE(text.startsWith("Mode=0\r\nMode2=0\r\nFTP=ftp.example \r\nID=user\r\nPassWord="));
-    EXPECT_TRUE(text.contains("\r\nRemoteDir=/relay\r\nURL=http://127.0.0.1/relay\r\nFileName1=unit1\r\nFileName2=unit2\r\n"
-                              "TimeOut=4\r\nNotReadSize=6\r\nProxyServerName=proxy\r\n"));
-    EXPECT_TRUE(text.contains("\r\nMailHeader=\x8c\x78\x95\xf1\r\n"));
-    EXPECT_TRUE(text.endsWith("SendFordername=\r\nCamera1=cam1\r\nCamera2=\r\nCamera3=cam3\r\nCamera4=\r\n\r\n"));
+    const QByteArray pass = MontComm1::ScramblePass("SET", "p=ss word~").toLatin1();
+    const QByteArray dialPass = MontComm1::ScramblePass("SET", "secret").toLatin1();
+    // every line, in its place
+    EXPECT_EQ(text.toStdString(), ("Mode=0\r\nMode2=0\r\nFTP=ftp.example \r\nID=user\r\nPassWord=" + pass +
+                                   "\r\nRemoteDir=/relay\r\nURL=http://127.0.0.1/relay\r\nFileName1=unit1\r\n"
+                                   "FileName2=unit2\r\nTimeOut=4\r\nNotReadSize=6\r\nProxyServerName=proxy\r\n"
+                                   "ProxyPortNo=8080\r\nSMTPServerName=mail\r\nSendMailName=station@example\r\n"
+                                   "MailHeader=\x8c\x78\x95\xf1\r\nMailBody=\x82\xe6\x82\xeb\x82\xb5\x82\xad\r\n"
+                                   "DialUpName=dial\r\nDialUpUser=du\r\nDialUpPass=" +
+                                   dialPass +
+                                   "\r\nSendFordername=\r\nCamera1=cam1\r\nCamera2=\r\nCamera3=cam3\r\nCamera4=\r\n\r\n")
+                                      .toStdString());
     EXPECT_FALSE(text.contains("p=ss word~")); // the password is shifted in the file
     EXPECT_FALSE(text.contains("secret"));
     EXPECT_EQ(st.comm.InternetSettings.PassWord, "p=ss word~"); // and plain in memory
@@ -68,6 +75,13 @@ TEST(InetInf, RoundTrips)
     EXPECT_EQ(b.MailBody, a.MailBody);
     EXPECT_EQ(b.Camera[2], "cam3");
     EXPECT_EQ(b.TimeOut, 4);
+    EXPECT_EQ(b.SMTPServerName, "mail");
+    EXPECT_EQ(b.SendMailName, "station@example");
+    EXPECT_EQ(b.MailHeader, a.MailHeader);
+    EXPECT_EQ(b.DialUpName, "dial");
+    EXPECT_EQ(b.DialUpUser, "du");
+    EXPECT_EQ(b.ProxyPortNo, "8080");
+    EXPECT_EQ(b.NotReadSize, 6);
 }
 
 TEST(InetInf, MissingOrBrokenFileGivesTheDefaults)

@@ -1,0 +1,261 @@
+// Polls off the UI thread: a tick never waits, stopping makes late answers harmless, and the
+// window's behaviour around ticks stays as before.
+
+#include "DateText.h"
+#include "FakeLink.h"
+#include "Rig.h"
+#include "UnitSimProcess.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QMouseEvent>
+#include <gtest/gtest.h>
+
+namespace {
+
+QList<UnitRow> simRows(const UnitSimProcess& sim, int n)
+{
+    QList<UnitRow> rows;
+    for (int i = 0; i < n; ++i) {
+        UnitRow r;
+        r.name = QStringLiteral("u%1").arg(i);
+        r.ip = QString::fromStdString(sim.ip(i));
+        r.port = sim.port();
+        rows << r;
+    }
+    return rows;
+}
+
+QList<UnitRow> fakeRows(int n)
+{
+    QList<UnitRow> rows;
+    for (int i = 0; i < n; ++i) {
+        UnitRow r;
+        r.name = QStringLiteral("u%1").arg(i);
+        r.ip = QStringLiteral("10.0.0.%1").arg(i);
+        rows << r;
+    }
+    return rows;
+}
+
+int temperatureReads(FakeLink& link)
+{
+    const int n = int(link.log.count("GetAnalog(5,5)"));
+    link.log.clear();
+    return n;
+}
+
+void pumpFor(int ms)
+{
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < ms)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+}
+
+void click(QWidget* target)
+{
+    QMouseEvent release(QEvent::MouseButtonRelease, QPointF(2, 2), QPointF(2, 2), Qt::LeftButton, Qt::LeftButton,
+                        Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &release);
+}
+
+} // namespace
+
+TEST(Polling, MinuteAndHourCyclesPollOncePerCycleOverTwoHours)
+{
+    for (const auto& [cycle, type, expected] : {std::tuple{2, "n", 60}, std::tuple{1, "h", 2}}) {
+        Rig<FakeLink> rig;
+        rig.files(fakeRows(1));
+        TextFile::writeWhole(rig.st.path("sysinf001.csv"), sysInfText(fakeRows(1), cycle, type));
+        rig.open();
+        rig.start();
+        int polls = 0;
+        for (int s = 0; s < 2 * 3600; ++s) {
+            rig.tick();
+            polls += temperatureReads(rig.link1);
+        }
+        EXPECT_EQ(polls, expected) << cycle << type;
+        const auto due = DateText::parseGeneral(rig.st.comm.CycleDue[0]);
+        ASSERT_TRUE(due);
+        EXPECT_LE(rig.st.clock.now().secsTo(*due), 3600 + 59 * 60) << "due time runs away";
+    }
+}
+
+TEST(Polling, ATickReturnsAtOnceAndLogsWhatEachUnitHolds)
+{
+    UnitSimProcess sim(2);
+    ASSERT_TRUE(sim.running()) << sim.error();
+    ASSERT_TRUE(sim.ok("fault 1 slow 400"));
+    Rig<> rig;
+    rig.files(simRows(sim, 2));
+    MontAll& w = rig.open();
+    rig.start();
+    rig.st.clock.advance(1);
+    QElapsedTimer t;
+    t.start();
+    rig.cycle().MonitorTick();
+    EXPECT_LT(t.elapsed(), 150); // the slow unit's 400 ms are not the window's
+    EXPECT_TRUE(rig.cycle().inFlight(1));
+    EXPECT_EQ(w.Panels[2]->text(), QStringLiteral("ＩＯモニタ"));
+    // both units got their log line at once
+    EXPECT_EQ(rig.st.readBytes("DataFile001.csv").count('\n'), 2);
+    rig.settle();
+    EXPECT_EQ(w.rowLamp(1), Lamp::On);
+    EXPECT_EQ(w.Panels[2]->text(), QString()); // the text before the tick is back
+}
+
+TEST(Polling, AUnitThatNeverAnswersCostsOnlyItselfAndIsNotAskedTwice)
+{
+    UnitSimProcess sim(3);
+    ASSERT_TRUE(sim.running()) << sim.error();
+    ASSERT_TRUE(sim.ok("fault 2 mute"));
+    Rig<> rig;
+    rig.files(simRows(sim, 3)); // TimeOut 1 s
+    MontAll& w = rig.open();
+    rig.start();
+    rig.st.clock.advance(1);
+    rig.cycle().MonitorTick();
+    QElapsedTimer t;
+    t.start();
+    while ((rig.cycle().inFlight(0) || rig.cycle().inFlight(1)) && t.elapsed() < 900)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    EXPECT_LT(t.elapsed(), 500);
+    EXPECT_EQ(w.rowLamp(0), Lamp::On);
+    EXPECT_EQ(w.rowLamp(1), Lamp::On);
+    ASSERT_TRUE(rig.cycle().inFlight(2));
+    rig.st.clock.advance(1);
+    rig.cycle().MonitorTick(); // due again while its poll is still out
+    rig.settle();
+    EXPECT_EQ(rig.st.comm.unitItem(ItemFailureCount, 2), 0); // one failure, not two
+    EXPECT_EQ(rig.st.comm.unitItem(ItemFailureCount, 0), -1);
+    EXPECT_EQ(rig.st.readBytes("DataFile000.csv").count('\n'), 3);
+}
+
+TEST(Polling, AnswersThatArriveAfterAStopOrAPauseChangeNothing)
+{
+    UnitSimProcess sim(1);
+    ASSERT_TRUE(sim.running()) << sim.error();
+    ASSERT_TRUE(sim.ok("ain 0 0 321"));
+    ASSERT_TRUE(sim.ok("fault 0 slow 150")); // two requests: 300 ms
+    Rig<> rig;
+    rig.files(simRows(sim, 1));
+    MontAll& w = rig.open();
+
+    rig.start();
+    rig.st.clock.advance(1);
+    rig.cycle().MonitorTick();
+    rig.start(); // "停止" while the poll is out
+    pumpFor(500);
+    EXPECT_EQ(rig.st.comm.unitItem(0, 0), 0);
+    EXPECT_EQ(w.rowLamp(0), Lamp::Off);
+    EXPECT_EQ(rig.cycle().exchangesOut(), 0);
+
+    rig.start();
+    rig.st.clock.advance(1);
+    rig.cycle().MonitorTick();
+    const auto paused = rig.cycle().PauseForDialog(); // a per-unit dialog opens
+    pumpFor(500);
+    EXPECT_EQ(rig.st.comm.unitItem(0, 0), 0);
+    EXPECT_EQ(w.rowLamp(0), Lamp::Off);
+    rig.st.clock.advance(1);
+    rig.cycle().ResumeAfterDialog(paused); // runs a tick at once
+    rig.settle();
+    EXPECT_EQ(rig.st.comm.unitItem(0, 0), 321);
+    EXPECT_EQ(w.rowLamp(0), Lamp::On);
+}
+
+TEST(Polling, PanelThreeReadsRetryWhileAPassRuns)
+{
+    UnitSimProcess sim(1);
+    ASSERT_TRUE(sim.running()) << sim.error();
+    ASSERT_TRUE(sim.ok("fault 0 slow 200"));
+    Rig<> rig;
+    rig.files(simRows(sim, 1));
+    MontAll& w = rig.open();
+    rig.start();
+    w.setPanel(3, QStringLiteral("前"));
+    rig.st.comm.unitItem(ItemFailureCount, 0) = 0;
+    rig.cycle().RetryPass();
+    EXPECT_EQ(w.Panels[2]->text(), QStringLiteral("リトライ"));
+    rig.cycle().RetryPass(); // a second pass while one runs starts nothing
+    EXPECT_EQ(rig.cycle().exchangesOut(), 1);
+    rig.settle();
+    EXPECT_EQ(w.Panels[2]->text(), QStringLiteral("前"));
+    EXPECT_EQ(rig.st.comm.unitItem(ItemFailureCount, 0), -1);
+}
+
+TEST(Polling, RowsWithoutAnAddressAreNeverPolledLoggedOrMailed)
+{
+    Rig<FakeLink> rig;
+    auto rows = fakeRows(3);
+    rows[1].ip = QString();
+    rig.files(rows, 1, {}, {}, 1);
+    rig.open();
+    rig.link1.down = true;
+    rig.start();
+    for (int i = 0; i < 6; ++i) {
+        rig.tick();
+        rig.retry();
+    }
+    EXPECT_FALSE(QFile::exists(rig.st.path("DataFile001.csv")));
+    EXPECT_TRUE(QFile::exists(rig.st.path("DataFile002.csv")));
+    EXPECT_FALSE(rig.link1.log.contains("IP="));
+    EXPECT_EQ(rig.alarmTexts(), QStringList({"u2", "u0"})); // in the order the retries gave them up
+}
+
+TEST(Polling, RedrawShowsGivenUpUnitsAndPagingWhileRunningRunsATick)
+{
+    Rig<FakeLink> rig;
+    rig.files(fakeRows(31), 1, {}, {}, 1);
+    MontAll& w = rig.open();
+    rig.start();
+    rig.st.comm.unitItem(ItemFailureCount, 3) = 2; // beyond ReloadSize 1: given up
+    rig.button("Command1_1")->click();
+    rig.settle();
+    rig.st.clock.advance(1);
+    rig.link1.log.clear();
+    rig.button("Command1_0")->click(); // back to the first page: a redraw, then a tick
+    rig.settle();
+    EXPECT_EQ(w.rowLamp(3), Lamp::GivenUp);
+    EXPECT_EQ(w.rowBackground(3), AlarmBackground);
+    EXPECT_EQ(w.rowLamp(4), Lamp::On);
+    EXPECT_EQ(temperatureReads(rig.link1), 30); // every healthy unit, off the page too
+}
+
+TEST(Polling, ModalWindowsReloadOnReturnAndClearTheAlarmFlags)
+{
+    Rig<FakeLink> rig;
+    auto rows = fakeRows(1);
+    rows[0].arm = "Din: 2:High";
+    rig.files(rows);
+    int16_t flagInDialog = -1;
+    bool beepingInDialog = true;
+    rig.opener.add(StationWindow::Dialog1, [&](QWidget*) {
+        flagInDialog = rig.st.comm.unitItem(ItemAlarmFlag, 0);
+        beepingInDialog = rig.cycle().BeepTimer.isActive();
+    });
+    rig.opener.add(StationWindow::SysEdit, [&](QWidget*) {
+        flagInDialog = rig.st.comm.unitItem(ItemAlarmFlag, 0);
+        auto renamed = rows;
+        renamed[0].name = QStringLiteral("改名");
+        TextFile::writeWhole(rig.st.path("sysinf001.csv"), sysInfText(renamed));
+    });
+    MontAll& w = rig.open();
+    rig.link1.pins = {{2, 1}};
+    rig.start();
+    rig.tick();
+    ASSERT_EQ(rig.st.comm.unitItem(ItemAlarmFlag, 0), 1);
+    click(w.Picture1[0]);
+    EXPECT_EQ(flagInDialog, 0);
+    EXPECT_FALSE(beepingInDialog);
+    EXPECT_EQ(rig.st.comm.unitItem(ItemAlarmFlag, 0), 0);
+    rig.tick(); // the next poll raises it again
+    ASSERT_EQ(rig.st.comm.unitItem(ItemAlarmFlag, 0), 1);
+
+    flagInDialog = -1;
+    rig.button("editcmd")->click(); // Yes to the stop question
+    EXPECT_EQ(flagInDialog, 0);
+    EXPECT_EQ(rig.name(0), QStringLiteral("改名")); // the activation after it reloaded the file
+}

@@ -1,0 +1,168 @@
+// The poll engine: off-thread work, per-key order, no unit holding up another, bounded ending.
+
+#include "FakeLink.h"
+#include "FakeTransfer.h"
+#include "PollEngine.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QThread>
+#include <QTimer>
+#include <atomic>
+#include <chrono>
+#include <gtest/gtest.h>
+#include <thread>
+
+namespace {
+
+PollEngine::LinkFactory fakeLinks()
+{
+    return [] { return std::make_unique<FakeLink>(); };
+}
+PollEngine::TransferFactory fakeTransfers()
+{
+    return [] { return std::make_unique<FakeTransfer>(); };
+}
+
+void pumpUntil(const std::function<bool()>& done, int limitMs = 5000)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!done() && t.elapsed() < limitMs)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+}
+
+using Work = std::function<int(PollEngine::Tools&)>;
+
+Work sleepThen(int ms, int value)
+{
+    return [ms, value](PollEngine::Tools&) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+        return value;
+    };
+}
+
+} // namespace
+
+TEST(PollEngine, WorkRunsOffThisThreadAndAnswersOnIt)
+{
+    PollEngine engine(fakeLinks(), fakeTransfers());
+    QObject context;
+    std::atomic<QThread*> ranOn{nullptr};
+    QThread* answeredOn = nullptr;
+    int value = 0;
+    engine.submit<int>(
+        "a", &context,
+        [&](PollEngine::Tools& tools) {
+            ranOn = QThread::currentThread();
+            tools.link.setIP("10.0.0.1"); // each lane has its own link
+            return 42;
+        },
+        [&](int v) {
+            answeredOn = QThread::currentThread();
+            value = v;
+        });
+    EXPECT_EQ(engine.pending(), 1);
+    pumpUntil([&] { return value != 0; });
+    EXPECT_EQ(value, 42);
+    EXPECT_NE(ranOn.load(), QThread::currentThread());
+    EXPECT_EQ(answeredOn, QThread::currentThread());
+    EXPECT_EQ(engine.pending(), 0);
+}
+
+TEST(PollEngine, OneKeyRunsInOrderWhileASlowKeyHoldsUpNoOther)
+{
+    PollEngine engine(fakeLinks(), fakeTransfers());
+    QObject context;
+    std::vector<int> answers;
+    auto record = [&](int v) { answers.push_back(v); };
+    engine.submit<int>("slow", &context, sleepThen(400, 99), record);
+    for (int i = 1; i <= 5; ++i)
+        engine.submit<int>("quick", &context, sleepThen(5 - i, i), record);
+    QElapsedTimer t;
+    t.start();
+    pumpUntil([&] { return answers.size() >= 5; });
+    EXPECT_LT(t.elapsed(), 300); // the quick key did not wait for the slow one
+    EXPECT_EQ(answers, std::vector<int>({1, 2, 3, 4, 5}));
+    pumpUntil([&] { return answers.size() == 6; });
+    EXPECT_EQ(answers.back(), 99);
+}
+
+TEST(PollEngine, ManyKeysRunAtOnce)
+{
+    PollEngine engine(fakeLinks(), fakeTransfers());
+    QObject context;
+    int answered = 0;
+    QElapsedTimer t;
+    t.start();
+    for (int k = 0; k < 100; ++k)
+        engine.submit<int>(QString::number(k), &context, sleepThen(100, k), [&](int) { ++answered; });
+    pumpUntil([&] { return answered == 100; });
+    EXPECT_EQ(answered, 100);
+    EXPECT_LT(t.elapsed(), 1000); // 100 x 100 ms one after another would take 10 s
+    EXPECT_EQ(engine.laneCount(), 100);
+}
+
+TEST(PollEngine, ALaneLimitSharesLanesAndKeepsEveryKeyWorking)
+{
+    PollEngine engine(fakeLinks(), fakeTransfers(), 2);
+    QObject context;
+    int answered = 0;
+    for (int k = 0; k < 10; ++k)
+        engine.submit<int>(QString::number(k), &context, sleepThen(1, k), [&](int) { ++answered; });
+    pumpUntil([&] { return answered == 10; });
+    EXPECT_EQ(answered, 10);
+    EXPECT_EQ(engine.laneCount(), 2);
+}
+
+TEST(PollEngine, NoAnswerReachesAContextThatIsGone)
+{
+    PollEngine engine(fakeLinks(), fakeTransfers());
+    bool answered = false;
+    {
+        QObject context;
+        engine.submit<int>("a", &context, sleepThen(50, 1), [&](int) { answered = true; });
+    }
+    pumpUntil([&] { return engine.pending() == 0; }, 500);
+    EXPECT_FALSE(answered);
+}
+
+TEST(PollEngine, WorkThatThrowsStillAnswersAndTheLaneGoesOn)
+{
+    PollEngine engine(fakeLinks(), fakeTransfers());
+    QObject context;
+    int answers = 0;
+    engine.submit<int>("a", &context, [](PollEngine::Tools&) -> int { throw DeviceLinkError("boom"); },
+                       [&](int) { ++answers; });
+    engine.submit<int>("a", &context, sleepThen(0, 2), [&](int) { ++answers; });
+    pumpUntil([&] { return answers == 2; });
+    EXPECT_EQ(answers, 2);
+}
+
+TEST(PollEngine, EndingDoesNotWaitForAStuckExchange)
+{
+    QElapsedTimer t;
+    {
+        auto engine = std::make_unique<PollEngine>(fakeLinks(), fakeTransfers());
+        QObject context;
+        engine->submit<int>("stuck", &context, sleepThen(3000, 1), [](int) {});
+        engine->submit<int>("idle", &context, sleepThen(0, 1), [](int) {});
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        t.start();
+        engine.reset();
+    }
+    EXPECT_LT(t.elapsed(), PollEngine::StopWaitMs + 400);
+}
+
+TEST(PollEngine, RunAndWaitKeepsEventsRunning)
+{
+    PollEngine engine(fakeLinks(), fakeTransfers());
+    int fired = 0;
+    QTimer timer;
+    timer.setInterval(10);
+    QObject::connect(&timer, &QTimer::timeout, [&] { ++fired; });
+    timer.start();
+    const int v = engine.runAndWait<int>("a", sleepThen(200, 7));
+    EXPECT_EQ(v, 7);
+    EXPECT_GE(fired, 5); // the timer kept firing while the caller waited
+}
