@@ -3,6 +3,7 @@
 
 #include "DateText.h"
 #include "FakeLink.h"
+#include "RecordingView.h"
 #include "Rig.h"
 #include "UnitSimProcess.h"
 
@@ -258,4 +259,34 @@ TEST(Polling, ModalWindowsReloadOnReturnAndClearTheAlarmFlags)
     rig.button("editcmd")->click(); // Yes to the stop question
     EXPECT_EQ(flagInDialog, 0);
     EXPECT_EQ(rig.name(0), QStringLiteral("改名")); // the activation after it reloaded the file
+}
+
+TEST(Polling, TheMonitoringRunsWithoutAWindow)
+{
+    Station st;
+    TextFile::writeWhole(st.path("sysinf001.csv"), sysInfText(fakeRows(2)));
+    TextFile::writeWhole(st.path("InetInf.ini"), inetInfText(1, {"a", "b"}));
+    FakeLink link;
+    std::mutex mutex;
+    FakeTransfer transfer;
+    auto engine = makeEngine(link, transfer, mutex);
+    RecordingView view;
+    MonitorCycle cycle(st.comm, view, *engine);
+    cycle.Activate();
+    EXPECT_EQ(view.panels[1], QStringLiteral("  通信モード ： ＬＡＮ"));
+    EXPECT_EQ(view.names[1], QStringLiteral("u1"));
+    cycle.StartStop();
+    EXPECT_EQ(view.startCaption, QStringLiteral("停止"));
+    link.analog = {{0, 77}};
+    st.clock.advance(1);
+    cycle.MonitorTick();
+    QElapsedTimer t;
+    t.start();
+    while (cycle.exchangesOut() > 0 && t.elapsed() < 5000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    EXPECT_EQ(view.lamps[0], Lamp::On);
+    EXPECT_EQ(view.lamps[1], Lamp::On);
+    EXPECT_EQ(st.comm.unitItem(0, 1), 77);
+    EXPECT_EQ(view.panels[2], QString());
+    cycle.Shutdown();
 }

@@ -1,0 +1,28 @@
+#pragma once
+// A main window without widgets: remembers what the monitoring told it to show.
+
+#include "MonitorCycle.h"
+
+#include <array>
+
+class RecordingView : public MonitorView {
+public:
+    void setRowName(int row, const QString& name) override { names[row] = name; }
+    void setRowBackground(int row, uint32_t colour) override { backgrounds[row] = colour; }
+    void setRowLamp(int row, Lamp lamp) override { lamps[row] = lamp; }
+    void setPanel(int panel, const QString& text) override { panels[panel - 1] = text; }
+    QString panel(int panel) const override { return panels[panel - 1]; }
+    void setBeepResetVisible(bool visible) override { beepResetVisible = visible; }
+    void setStartCaption(const QString& caption) override { startCaption = caption; }
+    void setPortSettingEnabled(bool enabled) override { portSettingEnabled = enabled; }
+    void beep() override { ++beeps; }
+
+    std::array<QString, MonitorCycle::RowsPerPage> names;
+    std::array<uint32_t, MonitorCycle::RowsPerPage> backgrounds{};
+    std::array<Lamp, MonitorCycle::RowsPerPage> lamps{};
+    std::array<QString, 3> panels;
+    bool beepResetVisible = false;
+    QString startCaption;
+    bool portSettingEnabled = false;
+    int beeps = 0;
+};
