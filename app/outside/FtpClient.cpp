@@ -119,8 +119,12 @@ void FtpClient::workerLoop()
 
 void FtpClient::closeHandle()
 {
-    if (m_curl)
-        curl_easy_cleanup(static_cast<CURL*>(m_curl)); // sends QUIT on a live session
+    if (m_curl) {
+        // Closing sends QUIT on a live session; a station that is ending waits a second for it at most.
+        if (m_stop)
+            curl_easy_setopt(static_cast<CURL*>(m_curl), CURLOPT_SERVER_RESPONSE_TIMEOUT, 1L);
+        curl_easy_cleanup(static_cast<CURL*>(m_curl));
+    }
     m_curl = nullptr;
 }
 

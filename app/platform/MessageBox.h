@@ -14,7 +14,7 @@ public:
     virtual ~MessageBoxService() = default;
     virtual Answer show(const QString& text, const QString& title, Icon icon, Buttons buttons) = 0;
 
-    // The title of boxes that the description leaves to the application.
+    // The title of boxes that have no title of their own.
     static QString applicationTitle() { return QStringLiteral("Talveron"); }
 };
 
