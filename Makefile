@@ -2,7 +2,9 @@
 BUILD ?= build
 JOBS ?= 2
 
-.PHONY: all bootstrap configure build test bench demo fuzz clean
+SANITIZE_BUILD ?= build-sanitize
+
+.PHONY: all bootstrap configure build test test-sanitize bench demo fuzz clean
 
 all: build
 
@@ -18,6 +20,13 @@ build: configure
 test: build
 	@ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS) --timeout 300
 
+# The same tests built with AddressSanitizer and UndefinedBehaviorSanitizer; any report fails.
+test-sanitize: bootstrap
+	@cmake -S . -B $(SANITIZE_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTALVERON_SANITIZE=ON >/dev/null
+	@cmake --build $(SANITIZE_BUILD) -j $(JOBS)
+	@ASAN_OPTIONS=detect_leaks=0:halt_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+	  ctest --test-dir $(SANITIZE_BUILD) --output-on-failure -j $(JOBS) --timeout 300
+
 bench: build
 	@scripts/bench $(BUILD)
 
@@ -29,4 +38,4 @@ fuzz: bootstrap
 	@scripts/fuzz
 
 clean:
-	rm -rf $(BUILD) build-fuzz
+	rm -rf $(BUILD) $(SANITIZE_BUILD) build-fuzz
