@@ -28,7 +28,7 @@ int main(int argc, char** argv)
     MontAll window(comm, engine, varnix1, opener);
     messages.setParent(&window);
     if (!window.Load())
-        return 0;
+        return 1; // refused: another station runs in this folder, or its lock could not be taken
     window.show();
     return app.exec();
 }
