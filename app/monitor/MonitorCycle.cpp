@@ -9,12 +9,9 @@
 #include "MessageBox.h"
 #include "PollEngine.h"
 #include "TextFile.h"
+#include "TableWords.h"
 
 #include <algorithm>
-
-namespace {
-const QString On = QStringLiteral("On");
-}
 
 MonitorCycle::MonitorCycle(MontComm1& comm, MonitorView& view, PollEngine& engine, QObject* parent)
     : QObject(parent), m_comm(comm), m_view(view), m_engine(engine)
@@ -99,7 +96,7 @@ void MonitorCycle::RedrawRows()
         m_view.setRowBackground(r, WindowBackground);
         if (u < count) {
             m_view.setRowName(r, m_comm.cell(u, ColName));
-            if (m_comm.cell(u, ColControl) == On) {
+            if (m_comm.cell(u, ColControl) == TableWord::On) {
                 if (running() && m_comm.unitItem(ItemFailureCount, u) > m_comm.MonitorSettings.ReloadSize) {
                     m_view.setRowLamp(r, Lamp::GivenUp);
                     m_view.setRowBackground(r, AlarmBackground);
@@ -125,7 +122,7 @@ void MonitorCycle::showGoodPoll(int unit)
         return;
     const int row = unit % RowsPerPage;
     m_view.setRowLamp(row, Lamp::On);
-    const bool alarm = m_comm.cell(unit, ColArm) != QStringLiteral("non") && m_comm.unitItem(ItemAlarmFlag, unit) != 0;
+    const bool alarm = m_comm.cell(unit, ColArm) != TableWord::Non && m_comm.unitItem(ItemAlarmFlag, unit) != 0;
     m_view.setRowBackground(row, alarm ? AlarmBackground : WindowBackground);
 }
 
@@ -161,14 +158,14 @@ UnitReading ReadUnit(DeviceLink& link, const DeviceRecord& row, int32_t timeOutS
     try {
         if (!MontComm1::AimUnitLink(link, row, timeOutSeconds))
             return r;
-        for (int c = 0; c < 4; ++c)
-            if (row[ColRA0 + c] == QStringLiteral("Ain"))
-                r.items[c] = link.GetAnalog(5, int16_t(c));
-        r.items[ItemTemperature] = link.GetAnalog(5, 5);
-        for (int p = 0; p < 8; ++p) {
+        for (int c = 0; c < UnitMap::AnalogChannels; ++c)
+            if (row[ColRA0 + c] == TableWord::Ain)
+                r.items[c] = link.GetAnalog(UnitMap::PortA, int16_t(c));
+        r.items[ItemTemperature] = link.GetAnalog(UnitMap::PortA, UnitMap::TemperatureChannel);
+        for (int p = 0; p < UnitMap::PortBPins; ++p) {
             const QString& type = row[ColRB0 + p];
-            if (type == QStringLiteral("Din") || type == QStringLiteral("Dout"))
-                r.items[ItemRB0 + p] = int16_t(std::clamp<int32_t>(link.GetPin(6, int16_t(p)), INT16_MIN, INT16_MAX));
+            if (type == TableWord::Din || type == TableWord::Dout)
+                r.items[ItemRB0 + p] = int16_t(std::clamp<int32_t>(link.GetPin(UnitMap::PortB, int16_t(p)), INT16_MIN, INT16_MAX));
         }
         r.ok = true;
     } catch (const std::exception&) {
@@ -382,16 +379,16 @@ bool MonitorCycle::ApplyRelayFetch(int unit, const RelayFetch& fetch)
         };
         // Convert everything first, so a bad field leaves the unit's values as they were.
         std::array<std::optional<int16_t>, 14> items;
-        for (int c = 0; c < 4; ++c)
-            if (m_comm.cell(unit, ColRA0 + c) == QStringLiteral("Ain"))
+        for (int c = 0; c < UnitMap::AnalogChannels; ++c)
+            if (m_comm.cell(unit, ColRA0 + c) == TableWord::Ain)
                 items[c] = toInt16(fields[2 + c]);
         // The relay carries whole degrees; keep the raw equivalent so the log and dialogs
         // convert the same way in both modes.
-        const auto raw = Conv::CInt16(toInt16(fields[6]) * 2.024);
+        const auto raw = Conv::CInt16(toInt16(fields[6]) * UnitMap::DegreeFactor);
         if (!raw)
             throw TransferError("temperature out of range");
         items[ItemTemperature] = *raw;
-        for (int p = 0; p < 8; ++p)
+        for (int p = 0; p < UnitMap::PortBPins; ++p)
             items[ItemRB0 + p] = toInt16(fields[7 + p]);
         // Stale data is stored too; it only counts as a failed read.
         for (int i = 0; i < 14; ++i)
@@ -418,9 +415,9 @@ bool MonitorCycle::EvaluateAlarm(int unit)
 {
     const QString kind = m_comm.GetArmField(unit, 0);
     int base;
-    if (kind == QStringLiteral("Ain"))
+    if (kind == TableWord::Ain)
         base = 0;
-    else if (kind == QStringLiteral("Din"))
+    else if (kind == TableWord::Din)
         base = ItemRB0;
     else
         return true;
@@ -430,7 +427,7 @@ bool MonitorCycle::EvaluateAlarm(int unit)
     if (!p || *p < 0 || *p > limit)
         return false;
     const int16_t v = m_comm.unitItem(base + *p, unit);
-    const bool holds = m_comm.GetArmField(unit, 2) == QStringLiteral("High") ? v == 1 : v == 0;
+    const bool holds = m_comm.GetArmField(unit, 2) == TableWord::High ? v == 1 : v == 0;
     const int16_t flag = m_comm.unitItem(ItemAlarmFlag, unit);
     if (holds && flag == 0)
         SetUnitAlarm(-1, unit);
@@ -491,7 +488,7 @@ int MonitorCycle::NextRetryUnit()
     const int count = m_comm.unitCount();
     for (int i = std::max<int>(0, RetryCursor); i < count; ++i) {
         const int16_t failures = m_comm.unitItem(ItemFailureCount, i);
-        if (m_comm.HoldsUnit(i) && m_comm.cell(i, ColControl) == On && failures >= 0 &&
+        if (m_comm.HoldsUnit(i) && m_comm.cell(i, ColControl) == TableWord::On && failures >= 0 &&
             failures <= m_comm.MonitorSettings.ReloadSize) {
             RetryCursor = int16_t(RetryCursor + 1 >= count ? 0 : RetryCursor + 1);
             return i;
@@ -554,7 +551,7 @@ void MonitorCycle::MonitorTick()
     for (int i = 0; i < count; ++i) {
         if (!m_comm.HoldsUnit(i))
             continue;
-        if (due && m_comm.cell(i, ColControl) == On && m_comm.unitItem(ItemFailureCount, i) == -1) {
+        if (due && m_comm.cell(i, ColControl) == TableWord::On && m_comm.unitItem(ItemFailureCount, i) == -1) {
             if (lanMode())
                 PollUnit(i, TimeOutSeconds(), Pass::Tick);
             else

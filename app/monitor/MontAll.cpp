@@ -2,6 +2,7 @@
 
 #include "FtpUpload.h"
 #include "DeviceLink.h"
+#include "TableWords.h"
 #include "EventPump.h"
 #include "Lamps.h"
 #include "MessageBox.h"
@@ -243,7 +244,7 @@ void MontAll::openUnitDialog(StationWindow which, int row)
     const int u = m_cycle->PageOffset + row;
     if (u >= m_comm.unitCount())
         return;
-    if (which == StationWindow::Dialog2 && m_comm.cell(u, ColControl) != QStringLiteral("On"))
+    if (which == StationWindow::Dialog2 && m_comm.cell(u, ColControl) != TableWord::On)
         return;
     const bool wasRunning = m_cycle->running();
     const auto paused = m_cycle->PauseForDialog();

@@ -7,6 +7,16 @@
 #include <cstdint>
 #include <stdexcept>
 
+// The unit map the station and the link share: ports, channels and pins as the link numbers them.
+namespace UnitMap {
+constexpr int32_t PortA = 5; // RA0..RA3 and the temperature channel
+constexpr int32_t PortB = 6; // RB0..RB7
+constexpr int16_t AnalogChannels = 4;
+constexpr int16_t TemperatureChannel = 5;
+constexpr int16_t PortBPins = 8;
+constexpr double DegreeFactor = 2.024; // raw temperature reading per degree Celsius
+} // namespace UnitMap
+
 class DeviceLinkError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;

@@ -15,11 +15,11 @@
 
 namespace {
 
-constexpr int kPortA = 5;
-constexpr int kPortB = 6;
+constexpr int kPortA = UnitMap::PortA;
+constexpr int kPortB = UnitMap::PortB;
 // Port A: RA0..RA3 and the temperature channel 5; pin 4 carries only a direction.
 constexpr int kPortAPins = 6;
-constexpr int kPortBPins = 8;
+constexpr int kPortBPins = UnitMap::PortBPins;
 constexpr int kPortADirBase = 0;
 constexpr int kPortBDirBase = 8;
 constexpr int kPortACoilBase = 16;

@@ -6,6 +6,8 @@
 #include "Conversions.h"
 #include "DateText.h"
 #include "TextFile.h"
+#include "DeviceLink.h"
+#include "TableWords.h"
 
 #include <QDir>
 #include <QFile>
@@ -26,7 +28,7 @@ void MontComm1::WriteDataLog(int unit)
         line += Conv::Str(s[item]) + u',';
     for (int item = ItemRB0; item <= 13; ++item)
         line += Conv::Str(s[item]) + u',';
-    line += Conv::Str(Conv::RoundHalfEven(s[ItemTemperature] / 2.024));
+    line += Conv::Str(Conv::RoundHalfEven(s[ItemTemperature] / UnitMap::DegreeFactor));
     line += QStringLiteral("\r\n");
     TextFile::append(path(DataLogName(unit)), line); // a log error never stops the caller
 }

@@ -6,6 +6,7 @@
 #include "DeviceLink.h"
 #include "MessageBox.h"
 #include "TextFile.h"
+#include "TableWords.h"
 
 #include <QDir>
 #include <algorithm>
@@ -196,9 +197,9 @@ bool MontComm1::SaveSysInf()
         for (int c = 0; c < 20; ++c) {
             QString v = DeviceTable[r][c];
             if (c >= ColRA0 && c < ColRB0)
-                v = v == QStringLiteral("Ain") ? v : QStringLiteral("non");
+                v = v == TableWord::Ain ? v : TableWord::Non;
             else if (c >= ColRB0 && c < ColControl)
-                v = (v == QStringLiteral("Din") || v == QStringLiteral("Dout")) ? v : QStringLiteral("non");
+                v = (v == TableWord::Din || v == TableWord::Dout) ? v : TableWord::Non;
             fields.append(v);
         }
         text += fields.join(u',') + CrLf;
@@ -217,10 +218,10 @@ int16_t MontComm1::GetPinType(int unit, int port, int pin) const
     if (!SysInfValid || unit < 0 || unit >= unitCount())
         return -1;
     if (port == 5 && pin >= 0 && pin <= 3)
-        return DeviceTable[unit][ColRA0 + pin] == QStringLiteral("Ain") ? 2 : -1;
+        return DeviceTable[unit][ColRA0 + pin] == TableWord::Ain ? 2 : -1;
     if (port == 6 && pin >= 0 && pin <= 7) {
         const QString& v = DeviceTable[unit][ColRB0 + pin];
-        return v == QStringLiteral("Din") ? 1 : v == QStringLiteral("Dout") ? 0 : -1;
+        return v == TableWord::Din ? 1 : v == TableWord::Dout ? 0 : -1;
     }
     return -1;
 }
@@ -228,9 +229,9 @@ int16_t MontComm1::GetPinType(int unit, int port, int pin) const
 QString MontComm1::GetArmField(int unit, int part) const
 {
     if (unit < 0 || unit >= unitCount() || part < 0 || part > 2)
-        return QStringLiteral("non");
+        return TableWord::Non;
     const QString& arm = DeviceTable[unit][ColArm];
-    if (arm == QStringLiteral("non"))
+    if (arm == TableWord::Non)
         return arm;
     const qsizetype first = arm.indexOf(u':');
     const qsizetype second = first < 0 ? -1 : arm.indexOf(u':', first + 1);
@@ -282,25 +283,25 @@ bool MontComm1::OpenUnitLink(DeviceLink& link, int unit)
     try {
         if (!AimUnitLink(link, unit, MonitorSettings.TimeOut))
             return false;
-        for (int pin = 0; pin < 4; ++pin) {
-            if (row[ColRA0 + pin] != QStringLiteral("Ain"))
+        for (int pin = 0; pin < UnitMap::AnalogChannels; ++pin) {
+            if (row[ColRA0 + pin] != TableWord::Ain)
                 continue;
-            link.SetDirp(5, int16_t(pin), 1);
-            if (link.GetDirp(5, int16_t(pin)) != 2)
+            link.SetDirp(UnitMap::PortA, int16_t(pin), 1);
+            if (link.GetDirp(UnitMap::PortA, int16_t(pin)) != 2)
                 return false;
         }
-        link.SetDirp(5, 5, 1);
+        link.SetDirp(UnitMap::PortA, UnitMap::TemperatureChannel, 1);
         for (int pin = 0; pin < 8; ++pin) {
             const QString& type = row[ColRB0 + pin];
             int32_t dir = -1;
-            if (type == QStringLiteral("Din"))
+            if (type == TableWord::Din)
                 dir = 1;
-            else if (type == QStringLiteral("Dout"))
+            else if (type == TableWord::Dout)
                 dir = 0;
             else
                 continue;
-            link.SetDirp(6, int16_t(pin), dir);
-            if (link.GetDirp(6, int16_t(pin)) != dir)
+            link.SetDirp(UnitMap::PortB, int16_t(pin), dir);
+            if (link.GetDirp(UnitMap::PortB, int16_t(pin)) != dir)
                 return false;
         }
         return true;
@@ -316,7 +317,7 @@ bool MontComm1::ProbeUnitLink(DeviceLink& link, int unit)
     try {
         if (!AimUnitLink(link, unit, 0))
             return false;
-        link.GetDirp(5, 5);
+        link.GetDirp(UnitMap::PortA, UnitMap::TemperatureChannel);
         return true;
     } catch (const DeviceLinkError&) {
         return false;

@@ -49,17 +49,17 @@ int main(int argc, char** argv)
     std::string out;
     try {
         for (int16_t p = 0; p <= 5; ++p)
-            line(out, "DIRA" + std::to_string(p), link.GetDirp(5, p));
+            line(out, "DIRA" + std::to_string(p), link.GetDirp(UnitMap::PortA, p));
         for (int16_t p = 0; p <= 7; ++p)
-            line(out, "DIRB" + std::to_string(p), link.GetDirp(6, p));
+            line(out, "DIRB" + std::to_string(p), link.GetDirp(UnitMap::PortB, p));
         for (int16_t c = 0; c <= 3; ++c)
-            line(out, "RA" + std::to_string(c), link.GetAnalog(5, c));
-        const int16_t raw = link.GetAnalog(5, 5);
+            line(out, "RA" + std::to_string(c), link.GetAnalog(UnitMap::PortA, c));
+        const int16_t raw = link.GetAnalog(UnitMap::PortA, UnitMap::TemperatureChannel);
         // Halves to even, as the data log rounds.
-        const long degrees = std::lrint(raw / 2.024);
+        const long degrees = std::lrint(raw / UnitMap::DegreeFactor);
         out += "TEMP " + std::to_string(raw) + " " + std::to_string(degrees) + "\n";
         for (int16_t p = 0; p <= 7; ++p)
-            line(out, "RB" + std::to_string(p), link.GetPin(6, p) != 0 ? 1 : 0);
+            line(out, "RB" + std::to_string(p), link.GetPin(UnitMap::PortB, p) != 0 ? 1 : 0);
     } catch (const DeviceLinkError& e) {
         std::fprintf(stderr, "talveron-probe: the unit at %s port %ld does not answer (%s)\n", argv[1], port,
                      e.what());
