@@ -78,7 +78,7 @@ void MonitorCycle::ResetUnitStates()
     for (auto& s : m_comm.UnitValues) {
         std::fill(s.begin(), s.begin() + 14, int16_t(0));
         s[ItemFailureCount] = -1;
-        s[ItemAlarmFlag] = 0;
+        s[ItemAlarmFlag] = AlarmClear;
     }
     RetryCursor = 0;
 }
@@ -93,13 +93,13 @@ void MonitorCycle::RedrawRows()
     const int count = m_comm.unitCount();
     for (int r = 0; r < RowsPerPage; ++r) {
         const int u = PageOffset + r;
-        m_view.setRowBackground(r, WindowBackground);
+        m_view.setRowTone(r, RowTone::Normal);
         if (u < count) {
             m_view.setRowName(r, m_comm.cell(u, ColName));
             if (m_comm.cell(u, ColControl) == TableWord::On) {
                 if (running() && m_comm.unitItem(ItemFailureCount, u) > m_comm.MonitorSettings.ReloadSize) {
                     m_view.setRowLamp(r, Lamp::GivenUp);
-                    m_view.setRowBackground(r, AlarmBackground);
+                    m_view.setRowTone(r, RowTone::Alert);
                 } else {
                     m_view.setRowLamp(r, Lamp::Off);
                 }
@@ -122,8 +122,8 @@ void MonitorCycle::showGoodPoll(int unit)
         return;
     const int row = unit % RowsPerPage;
     m_view.setRowLamp(row, Lamp::On);
-    const bool alarm = m_comm.cell(unit, ColArm) != TableWord::Non && m_comm.unitItem(ItemAlarmFlag, unit) != 0;
-    m_view.setRowBackground(row, alarm ? AlarmBackground : WindowBackground);
+    const bool alarm = m_comm.cell(unit, ColArm) != TableWord::Non && m_comm.unitItem(ItemAlarmFlag, unit) != AlarmClear;
+    m_view.setRowTone(row, alarm ? RowTone::Alert : RowTone::Normal);
 }
 
 void MonitorCycle::pollFailed(int unit, bool lan)
@@ -134,7 +134,7 @@ void MonitorCycle::pollFailed(int unit, bool lan)
         return;
     if (onPageShown(unit)) {
         m_view.setRowLamp(unit % RowsPerPage, Lamp::GivenUp);
-        m_view.setRowBackground(unit % RowsPerPage, AlarmBackground);
+        m_view.setRowTone(unit % RowsPerPage, RowTone::Alert);
     }
     // Mail once per failure episode, for every unit, not only those on the page shown.
     if (lan && failures == m_comm.MonitorSettings.ReloadSize + 1)
@@ -307,7 +307,7 @@ MonitorCycle::Started MonitorCycle::ReadRelayUnit(int unit, Pass pass)
         m_comm.unitItem(ItemFailureCount, unit) = int16_t(m_comm.MonitorSettings.ReloadSize + 1);
         if (onPageShown(unit)) {
             m_view.setRowLamp(unit % RowsPerPage, Lamp::GivenUp);
-            m_view.setRowBackground(unit % RowsPerPage, AlarmBackground);
+            m_view.setRowTone(unit % RowsPerPage, RowTone::Alert);
         }
         return Started::FailedAtOnce;
     }
@@ -413,45 +413,50 @@ bool MonitorCycle::ApplyRelayFetch(int unit, const RelayFetch& fetch)
 
 bool MonitorCycle::EvaluateAlarm(int unit)
 {
-    const QString kind = m_comm.GetArmField(unit, 0);
-    int base;
-    if (kind == TableWord::Ain)
-        base = 0;
-    else if (kind == TableWord::Din)
-        base = ItemRB0;
-    else
+    const AlarmRule rule = m_comm.ArmRule(unit);
+    if (rule.kind == AlarmRule::Kind::None)
         return true;
-    const auto pin = Conv::StrictNumber(m_comm.GetArmField(unit, 1));
-    const auto p = pin ? Conv::CInt16(*pin) : std::nullopt;
-    const int limit = base == 0 ? 3 : 7;
-    if (!p || *p < 0 || *p > limit)
+    if (rule.pin < 0)
         return false;
-    const int16_t v = m_comm.unitItem(base + *p, unit);
-    const bool holds = m_comm.GetArmField(unit, 2) == TableWord::High ? v == 1 : v == 0;
+    const int16_t v = m_comm.unitItem(rule.item(), unit);
+    const bool holds = rule.high ? v == 1 : v == 0;
     const int16_t flag = m_comm.unitItem(ItemAlarmFlag, unit);
-    if (holds && flag == 0)
-        SetUnitAlarm(-1, unit);
-    else if (!holds && flag != 0)
-        SetUnitAlarm(0, unit);
+    if (holds && flag == AlarmClear)
+        SetUnitAlarm(AlarmChange::Raise, unit);
+    else if (!holds && flag != AlarmClear)
+        SetUnitAlarm(AlarmChange::Clear, unit);
     return true;
 }
 
-void MonitorCycle::SetUnitAlarm(int state, int unit)
+void MonitorCycle::SetUnitAlarm(AlarmChange change, int unit)
 {
-    if (unit >= 0 && unit < MontComm1::UnitSlots) {
-        m_comm.unitItem(ItemAlarmFlag, unit) = state == -1 ? 1 : 0;
-    } else if (unit == -1 && state == 0) {
-        for (auto& s : m_comm.UnitValues)
-            s[ItemAlarmFlag] = 0;
-    }
+    if (unit < 0 || unit >= MontComm1::UnitSlots)
+        return;
+    m_comm.unitItem(ItemAlarmFlag, unit) = change == AlarmChange::Raise ? AlarmRaised : AlarmClear;
+    showAlarms();
+    // A raise always mails; a clear never does, even while another alarm stands.
+    if (change == AlarmChange::Raise)
+        notifyAlarm(unit);
+}
+
+void MonitorCycle::ClearAllAlarms()
+{
+    for (auto& s : m_comm.UnitValues)
+        s[ItemAlarmFlag] = AlarmClear;
+    showAlarms();
+}
+
+// The alarm text, the beeper and its button follow the flags of every unit.
+void MonitorCycle::showAlarms()
+{
     QString text;
     int raised = 0;
     for (int i = 0; i < MontComm1::UnitSlots; ++i) {
         const int16_t flag = m_comm.unitItem(ItemAlarmFlag, i);
-        if (flag == 0)
+        if (flag == AlarmClear)
             continue;
         text += (text.isEmpty() ? QStringLiteral(" アラーム検出：") : QStringLiteral("，")) + m_comm.cell(i, ColName);
-        if (flag == 1)
+        if (flag == AlarmRaised)
             ++raised;
     }
     m_view.setPanel(1, text.isEmpty() ? CycleText() : text);
@@ -459,9 +464,6 @@ void MonitorCycle::SetUnitAlarm(int state, int unit)
         if (!BeepTimer.isActive())
             BeepTimer.start();
         m_view.setBeepResetVisible(true);
-        // A raise always mails; a clear never does, even while another alarm stands.
-        if (state == -1 && unit >= 0 && unit < MontComm1::UnitSlots)
-            notifyAlarm(unit);
     } else {
         BeepTimer.stop();
         m_view.setBeepResetVisible(false);
@@ -476,9 +478,9 @@ void MonitorCycle::BeepTick()
 void MonitorCycle::BeepResetClick()
 {
     for (auto& s : m_comm.UnitValues)
-        if (s[ItemAlarmFlag] == 1)
-            s[ItemAlarmFlag] = 2;
-    SetUnitAlarm(-1, -1);
+        if (s[ItemAlarmFlag] == AlarmRaised)
+            s[ItemAlarmFlag] = AlarmAcknowledged;
+    showAlarms();
 }
 
 // --- the two timers ---
@@ -600,7 +602,7 @@ void MonitorCycle::StartStop()
         Timer1.stop();
         Timer2.stop();
         invalidate();
-        SetUnitAlarm(0, -1);
+        ClearAllAlarms();
         ResetUnitStates();
         RedrawRows();
         return;
@@ -648,7 +650,7 @@ bool MonitorCycle::StopForWindow(bool redraw)
     Timer1.stop();
     Timer2.stop();
     invalidate();
-    SetUnitAlarm(0, -1);
+    ClearAllAlarms();
     ResetUnitStates();
     if (redraw)
         RedrawRows();
@@ -661,7 +663,7 @@ MonitorCycle::Paused MonitorCycle::PauseForDialog()
     Timer1.stop();
     Timer2.stop();
     invalidate();
-    SetUnitAlarm(0, -1);
+    ClearAllAlarms();
     return was;
 }
 

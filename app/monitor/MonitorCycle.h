@@ -29,17 +29,15 @@ struct RelayFetch {
     bool ok = false;
 };
 
-// Colours as blue-green-red values.
-constexpr uint32_t WindowBackground = 0x80000005;
-constexpr uint32_t AlarmBackground = 0x8080FF;
-
 enum class Lamp { None, Off, On, GivenUp };
+// A row's name background: the window's own, or the light red of an error or alarm.
+enum class RowTone { Normal, Alert };
 
 class MonitorView {
 public:
     virtual ~MonitorView() = default;
     virtual void setRowName(int row, const QString& name) = 0;
-    virtual void setRowBackground(int row, uint32_t colour) = 0;
+    virtual void setRowTone(int row, RowTone tone) = 0;
     virtual void setRowLamp(int row, Lamp lamp) = 0;
     virtual void setPanel(int panel, const QString& text) = 0; // panels 1..3
     virtual QString panel(int panel) const = 0;
@@ -92,7 +90,9 @@ public:
 
     // False when the unit's alarm setting names no pin: the poll then counts as failed.
     bool EvaluateAlarm(int unit);
-    void SetUnitAlarm(int state, int unit);
+    enum class AlarmChange { Raise, Clear };
+    void SetUnitAlarm(AlarmChange change, int unit);
+    void ClearAllAlarms();
     int NextRetryUnit();
 
     // Buttons and timers.
@@ -128,6 +128,7 @@ private:
     void pollFailed(int unit, bool lan);
     void showGoodPoll(int unit);
     void notifyAlarm(int unit);
+    void showAlarms();
     bool dueNow() const;
     void advanceDue();
     // Results of polls sent before this call change nothing any more.

@@ -21,11 +21,10 @@
 
 namespace {
 
-QColor fromBgr(uint32_t colour, const QPalette& palette)
+// An alert row is light red (0x8080FF as blue-green-red); a normal one has the window's own base.
+QColor toneColour(RowTone tone, const QPalette& palette)
 {
-    if (colour & 0x80000000u) // a system colour: the window background
-        return palette.color(QPalette::Base);
-    return QColor(colour & 0xFF, (colour >> 8) & 0xFF, (colour >> 16) & 0xFF);
+    return tone == RowTone::Alert ? QColor(0xFF, 0x80, 0x80) : palette.color(QPalette::Base);
 }
 
 const QString Caption = QStringLiteral("Talveron");
@@ -51,7 +50,7 @@ MontAll::MontAll(MontComm1& comm, PollEngine& engine, DeviceLink& varnix1, Windo
     m_icons[int(Lamp::GivenUp)] = Lamps::load(comm.workDir(), Lamps::GivenUp);
     for (int i = 1; i < 4; ++i)
         m_pixmaps[i] = m_icons[i].pixmap(24, 24);
-    m_backgrounds.fill(WindowBackground);
+    m_tones.fill(RowTone::Normal);
     buildControls();
     for (int r = 0; r < 30; ++r)
         Picture1[r]->clear();
@@ -266,13 +265,14 @@ void MontAll::setRowName(int row, const QString& name)
     DevName[row]->setText(name);
 }
 
-void MontAll::setRowBackground(int row, uint32_t colour)
+void MontAll::setRowTone(int row, RowTone tone)
 {
-    if (m_backgrounds[row] == colour && DevName[row]->palette().color(QPalette::Base) == fromBgr(colour, palette()))
+    const QColor colour = toneColour(tone, palette());
+    if (m_tones[row] == tone && DevName[row]->palette().color(QPalette::Base) == colour)
         return;
-    m_backgrounds[row] = colour;
+    m_tones[row] = tone;
     QPalette p = DevName[row]->palette();
-    p.setColor(QPalette::Base, fromBgr(colour, palette()));
+    p.setColor(QPalette::Base, colour);
     DevName[row]->setPalette(p);
 }
 

@@ -33,7 +33,7 @@ public:
 
     // MonitorView
     void setRowName(int row, const QString& name) override;
-    void setRowBackground(int row, uint32_t colour) override;
+    void setRowTone(int row, RowTone tone) override;
     void setRowLamp(int row, Lamp lamp) override;
     void setPanel(int panel, const QString& text) override;
     QString panel(int panel) const override;
@@ -44,7 +44,7 @@ public:
 
     // What a row shows, for tests and the accessibility of the lamps.
     Lamp rowLamp(int row) const { return m_lamps[row]; }
-    uint32_t rowBackground(int row) const { return m_backgrounds[row]; }
+    RowTone rowTone(int row) const { return m_tones[row]; }
 
     std::array<QLineEdit*, 30> DevName{};
     std::array<QLabel*, 30> Picture1{};
@@ -79,7 +79,7 @@ private:
     std::unique_ptr<MonitorCycle> m_cycle;
     std::unique_ptr<InstanceLock> m_lock;
     std::array<Lamp, 30> m_lamps{};
-    std::array<uint32_t, 30> m_backgrounds{};
+    std::array<RowTone, 30> m_tones{};
     std::array<QIcon, 4> m_icons;
     std::array<QPixmap, 4> m_pixmaps;
     bool m_lampsDrawn = false;

@@ -78,6 +78,19 @@ enum UnitItem : int { ItemTemperature = 5, ItemRB0 = 6, ItemFailureCount = 14, I
 
 using UnitState = std::array<int16_t, 16>;
 
+// Values of a unit's AlarmFlag item.
+enum AlarmFlagState : int16_t { AlarmClear = 0, AlarmRaised = 1, AlarmAcknowledged = 2 };
+
+// A unit's alarm setting ("Din: 3:High"), read from its Arm cell.
+struct AlarmRule {
+    enum class Kind { None, Analog, Digital };
+    Kind kind = Kind::None;
+    int pin = -1;      // -1 when the pin part names no pin of that kind
+    bool high = false; // holds at level 1 when true, at level 0 otherwise
+    // The UnitState item the rule watches.
+    int item() const { return (kind == Kind::Digital ? ItemRB0 : 0) + pin; }
+};
+
 // One unit's row of the device table: its cells in the order of DeviceColumn (and one spare).
 using DeviceRecord = std::array<QString, 21>;
 
@@ -116,6 +129,7 @@ public:
     static QString GetSysInfField(const QString& key, const QString& line);
     int16_t GetPinType(int unit, int port, int pin) const;
     QString GetArmField(int unit, int part) const;
+    AlarmRule ArmRule(int unit) const;
     bool OpenUnitLink(DeviceLink& link, int unit);
     // Writes the unit's address properties in their fixed order; false for a unit outside
     // the table or a port number beyond int16 (the link is then left as it was).

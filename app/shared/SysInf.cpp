@@ -242,6 +242,25 @@ QString MontComm1::GetArmField(int unit, int part) const
     }
 }
 
+AlarmRule MontComm1::ArmRule(int unit) const
+{
+    AlarmRule rule;
+    const QString kind = GetArmField(unit, 0);
+    if (kind == TableWord::Ain)
+        rule.kind = AlarmRule::Kind::Analog;
+    else if (kind == TableWord::Din)
+        rule.kind = AlarmRule::Kind::Digital;
+    else
+        return rule;
+    const auto number = Conv::StrictNumber(GetArmField(unit, 1));
+    const auto pin = number ? Conv::CInt16(*number) : std::nullopt;
+    const int pins = rule.kind == AlarmRule::Kind::Analog ? UnitMap::AnalogChannels : UnitMap::PortBPins;
+    if (pin && *pin >= 0 && *pin < pins)
+        rule.pin = *pin;
+    rule.high = GetArmField(unit, 2) == TableWord::High;
+    return rule;
+}
+
 bool MontComm1::AimUnitLink(DeviceLink& link, int unit, int32_t timeOut) const
 {
     if (unit < 0 || unit >= unitCount())

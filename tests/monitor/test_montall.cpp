@@ -133,7 +133,7 @@ TEST(MontAll, AUnitThatStopsAnsweringIsGivenUpAfterItsRetries)
         EXPECT_EQ(rig.st.comm.unitItem(ItemFailureCount, 1), retry);
     }
     EXPECT_EQ(w.rowLamp(1), Lamp::GivenUp);
-    EXPECT_EQ(w.rowBackground(1), AlarmBackground);
+    EXPECT_EQ(w.rowTone(1), RowTone::Alert);
     EXPECT_EQ(rig.alarmTexts(), QStringList({"機械1"}));
     // given up: neither timer polls it again, even when it answers once more
     ASSERT_TRUE(sim.ok("fault 1 up"));
@@ -157,7 +157,7 @@ TEST(MontAll, AlarmRaiseAcknowledgeClearAndRaiseAgain)
     rig.start();
     rig.tick();
     EXPECT_FALSE(rig.cycle().BeepTimer.isActive());
-    EXPECT_EQ(w.rowBackground(0), WindowBackground);
+    EXPECT_EQ(w.rowTone(0), RowTone::Normal);
 
     ASSERT_TRUE(sim.ok("din 0 2 1"));
     rig.tick();
@@ -165,7 +165,7 @@ TEST(MontAll, AlarmRaiseAcknowledgeClearAndRaiseAgain)
     EXPECT_TRUE(rig.cycle().BeepTimer.isActive());
     EXPECT_EQ(rig.cycle().BeepTimer.interval(), 960);
     EXPECT_TRUE(rig.button("BeepReset")->isVisible());
-    EXPECT_EQ(w.rowBackground(0), AlarmBackground);
+    EXPECT_EQ(w.rowTone(0), RowTone::Alert);
     EXPECT_EQ(rig.alarmTexts(), QStringList({"機械0"}));
     EXPECT_EQ(rig.st.readBytes("IjyouFile.txt"), QByteArray("!!\r\n")); // the mark was posted after the mail
 
@@ -188,7 +188,7 @@ TEST(MontAll, AlarmRaiseAcknowledgeClearAndRaiseAgain)
     rig.tick();
     EXPECT_EQ(rig.st.comm.unitItem(ItemAlarmFlag, 0), 0);
     EXPECT_EQ(panel(w, 1), QStringLiteral(" アラーム検出：機械1"));
-    EXPECT_EQ(w.rowBackground(0), WindowBackground);
+    EXPECT_EQ(w.rowTone(0), RowTone::Normal);
     EXPECT_EQ(rig.mails(), 2);
 
     ASSERT_TRUE(sim.ok("din 0 2 1")); // and raises again

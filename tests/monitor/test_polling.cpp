@@ -220,7 +220,7 @@ TEST(Polling, RedrawShowsGivenUpUnitsAndPagingWhileRunningRunsATick)
     rig.button("Command1_0")->click(); // back to the first page: a redraw, then a tick
     rig.settle();
     EXPECT_EQ(w.rowLamp(3), Lamp::GivenUp);
-    EXPECT_EQ(w.rowBackground(3), AlarmBackground);
+    EXPECT_EQ(w.rowTone(3), RowTone::Alert);
     EXPECT_EQ(w.rowLamp(4), Lamp::On);
     EXPECT_EQ(temperatureReads(rig.link1), 30); // every healthy unit, off the page too
 }

@@ -293,3 +293,31 @@ TEST(SysInf, OnlyARegularFileOfSaneSizeIsLoaded)
     EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(2));
     EXPECT_TRUE(fifo.messages.shown.empty());
 }
+
+TEST(ArmRule, ReadsKindPinAndLevelAndRefusesPinsOfAnotherKind)
+{
+    Station st;
+    struct Case {
+        const char* arm;
+        AlarmRule::Kind kind;
+        int pin;
+        bool high;
+    };
+    const Case cases[] = {
+        {"non", AlarmRule::Kind::None, -1, false},       {"Ain: 2:High", AlarmRule::Kind::Analog, 2, true},
+        {"Din: 7:Low", AlarmRule::Kind::Digital, 7, false}, {"Ain: 4:High", AlarmRule::Kind::Analog, -1, true},
+        {"Din: 8:High", AlarmRule::Kind::Digital, -1, true}, {"Din: x:High", AlarmRule::Kind::Digital, -1, true},
+        {"Din:-1:Low", AlarmRule::Kind::Digital, -1, false}, {"Dout: 1:High", AlarmRule::Kind::None, -1, false},
+    };
+    st.comm.DeviceCount = 1;
+    for (const auto& c : cases) {
+        st.comm.DeviceTable[0][ColArm] = QString::fromUtf8(c.arm);
+        const AlarmRule r = st.comm.ArmRule(0);
+        EXPECT_EQ(r.kind, c.kind) << c.arm;
+        EXPECT_EQ(r.pin, c.pin) << c.arm;
+        if (c.kind != AlarmRule::Kind::None)
+            EXPECT_EQ(r.high, c.high) << c.arm;
+    }
+    st.comm.DeviceTable[0][ColArm] = "Din: 3:High";
+    EXPECT_EQ(st.comm.ArmRule(0).item(), ItemRB0 + 3);
+}

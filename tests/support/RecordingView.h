@@ -8,7 +8,7 @@
 class RecordingView : public MonitorView {
 public:
     void setRowName(int row, const QString& name) override { names[row] = name; }
-    void setRowBackground(int row, uint32_t colour) override { backgrounds[row] = colour; }
+    void setRowTone(int row, RowTone tone) override { tones[row] = tone; }
     void setRowLamp(int row, Lamp lamp) override { lamps[row] = lamp; }
     void setPanel(int panel, const QString& text) override { panels[panel - 1] = text; }
     QString panel(int panel) const override { return panels[panel - 1]; }
@@ -18,7 +18,7 @@ public:
     void beep() override { ++beeps; }
 
     std::array<QString, MonitorCycle::RowsPerPage> names;
-    std::array<uint32_t, MonitorCycle::RowsPerPage> backgrounds{};
+    std::array<RowTone, MonitorCycle::RowsPerPage> tones{};
     std::array<Lamp, MonitorCycle::RowsPerPage> lamps{};
     std::array<QString, 3> panels;
     bool beepResetVisible = false;
