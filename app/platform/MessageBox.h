@@ -2,8 +2,6 @@
 // Every message box goes through this service, so tests can answer them.
 
 #include <QString>
-#include <deque>
-#include <vector>
 
 class MessageBoxService {
 public:
@@ -16,29 +14,4 @@ public:
 
     // The title of boxes that have no title of their own.
     static QString applicationTitle() { return QStringLiteral("Talveron"); }
-};
-
-// Records every box and answers from a queue (OK or Yes when the queue is empty).
-class ScriptedMessageBox : public MessageBoxService {
-public:
-    struct Shown {
-        QString text;
-        QString title;
-        Icon icon;
-        Buttons buttons;
-    };
-
-    Answer show(const QString& text, const QString& title, Icon icon, Buttons buttons) override
-    {
-        shown.push_back({text, title, icon, buttons});
-        if (!answers.empty()) {
-            Answer a = answers.front();
-            answers.pop_front();
-            return a;
-        }
-        return buttons == Buttons::YesNo ? Answer::Yes : Answer::Ok;
-    }
-
-    std::vector<Shown> shown;
-    std::deque<Answer> answers;
 };

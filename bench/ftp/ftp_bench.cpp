@@ -4,7 +4,8 @@
 #include "Clock.h"
 #include "FtpClient.h"
 #include "FtpUpload.h"
-#include "MessageBox.h"
+#include "ScriptedMessageBox.h"
+#include "SetClock.h"
 #include "MontComm1.h"
 
 #include <QCoreApplication>

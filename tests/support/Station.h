@@ -1,9 +1,9 @@
 #pragma once
 // One station's shared data on its own temporary working directory.
 
-#include "Clock.h"
-#include "MessageBox.h"
 #include "MontComm1.h"
+#include "ScriptedMessageBox.h"
+#include "SetClock.h"
 
 #include <QFile>
 #include <QTemporaryDir>
