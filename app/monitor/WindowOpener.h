@@ -12,7 +12,7 @@ enum class StationWindow { SysEdit, ArmEdit, ComEdit2, Dialog4, MontMain, Dialog
 class WindowOpener {
 public:
     using Show = std::function<void(QWidget* parent)>;
-    // A window that is not registered yet opens nothing.
+    // A window that is not registered opens nothing.
     void add(StationWindow which, Show show) { m_windows[which] = std::move(show); }
     void open(StationWindow which, QWidget* parent) const
     {

@@ -262,7 +262,7 @@ TEST(MontAll, SettingsWindowsAskBeforeStopping)
     EXPECT_FALSE(rig.cycle().Timer1.isActive());
     EXPECT_EQ(rig.button("Command2_0")->text(), QStringLiteral("開始"));
 
-    // a window not built yet: the question, then nothing
+    // a window that is not registered: the question, then nothing
     rig.start();
     rig.button("ArmSet")->click();
     EXPECT_FALSE(rig.cycle().Timer1.isActive());
