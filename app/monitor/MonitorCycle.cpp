@@ -187,11 +187,7 @@ MonitorCycle::Started MonitorCycle::PollUnit(int unit, int32_t timeOutSeconds, P
         MontComm1::UnitKey(row), this,
         [row, timeOutSeconds](PollEngine::Tools& tools) { return ReadUnit(tools.link, row, timeOutSeconds); },
         [this, unit, pass, generation](UnitReading reading) {
-            const bool current = pollEnded(unit, pass, generation);
-            const bool ok = current && ApplyReading(unit, reading);
-            if (pass == Pass::Retry && current)
-                ok ? retryNext() : retryEnded();
-            showActivity();
+            pollEnded(unit, pass, generation, [&] { return ApplyReading(unit, reading); });
         });
     return Started::Yes;
 }
@@ -225,14 +221,18 @@ void MonitorCycle::pollStarted(int unit, Pass pass)
     showActivity();
 }
 
-bool MonitorCycle::pollEnded(int unit, Pass pass, uint64_t generation)
+// An answer counts only for the monitoring that sent it; a retry pass goes on after a good one.
+void MonitorCycle::pollEnded(int unit, Pass pass, uint64_t generation, const std::function<bool()>& apply)
 {
     m_inFlight[unit] = false;
     if (generation != m_generation || m_shutdown)
-        return false;
+        return;
     if (pass == Pass::Tick)
         --m_tickOut;
-    return true;
+    const bool ok = apply();
+    if (pass == Pass::Retry)
+        ok ? retryNext() : retryEnded();
+    showActivity();
 }
 
 int MonitorCycle::exchangesOut() const
@@ -336,11 +336,7 @@ MonitorCycle::Started MonitorCycle::ReadRelayUnit(int unit, Pass pass)
             return fetch;
         },
         [this, unit, pass, generation](RelayFetch fetch) {
-            const bool current = pollEnded(unit, pass, generation);
-            const bool ok = current && ApplyRelayFetch(unit, fetch);
-            if (pass == Pass::Retry && current)
-                ok ? retryNext() : retryEnded();
-            showActivity();
+            pollEnded(unit, pass, generation, [&] { return ApplyRelayFetch(unit, fetch); });
         });
     return Started::Yes;
 }

@@ -9,6 +9,7 @@
 #include <QTimer>
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 
 class DeviceLink;
@@ -134,7 +135,7 @@ private:
     // Results of polls sent before this call change nothing any more.
     void invalidate();
     void pollStarted(int unit, Pass pass);
-    bool pollEnded(int unit, Pass pass, uint64_t generation);
+    void pollEnded(int unit, Pass pass, uint64_t generation, const std::function<bool()>& apply);
     void retryNext();
     void retryEnded();
     void showActivity();

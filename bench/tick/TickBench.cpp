@@ -42,15 +42,9 @@ long residentKb()
 
 QList<UnitRow> simRows(const UnitSimProcess& sim)
 {
-    QList<UnitRow> rows;
-    for (int u = 0; u < Units; ++u) {
-        UnitRow r;
-        r.name = QStringLiteral("unit%1").arg(u);
-        r.ip = QString::fromStdString(sim.ip(u));
-        r.port = sim.port();
+    QList<UnitRow> rows = simulatedRows(sim, Units, QStringLiteral("unit"));
+    for (UnitRow& r : rows)
         r.pins = QStringLiteral("Ain,Ain,Ain,Ain,Din,Din,Din,Din,Dout,Dout,Dout,Dout");
-        rows << r;
-    }
     return rows;
 }
 

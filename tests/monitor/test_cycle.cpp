@@ -10,14 +10,7 @@ namespace {
 
 QList<UnitRow> units(int n)
 {
-    QList<UnitRow> rows;
-    for (int i = 0; i < n; ++i) {
-        UnitRow r;
-        r.name = QStringLiteral("u%1").arg(i);
-        r.ip = QStringLiteral("10.0.0.%1").arg(i);
-        rows << r;
-    }
-    return rows;
+    return numberedRows(n);
 }
 
 // How many polls each unit got, read off the link's log (one temperature read per poll).

@@ -13,16 +13,9 @@ namespace {
 
 QList<UnitRow> simRows(const UnitSimProcess& sim, int n, const QString& arm0 = "non")
 {
-    QList<UnitRow> rows;
-    for (int i = 0; i < n; ++i) {
-        UnitRow r;
-        r.name = QStringLiteral("機械%1").arg(i);
-        r.ip = QString::fromStdString(sim.ip(i));
-        r.port = sim.port();
-        if (i == 0)
-            r.arm = arm0;
-        rows << r;
-    }
+    QList<UnitRow> rows = simulatedRows(sim, n, QStringLiteral("機械"));
+    if (n > 0)
+        rows[0].arm = arm0;
     return rows;
 }
 

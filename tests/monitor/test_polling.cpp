@@ -15,31 +15,6 @@
 
 namespace {
 
-QList<UnitRow> simRows(const UnitSimProcess& sim, int n)
-{
-    QList<UnitRow> rows;
-    for (int i = 0; i < n; ++i) {
-        UnitRow r;
-        r.name = QStringLiteral("u%1").arg(i);
-        r.ip = QString::fromStdString(sim.ip(i));
-        r.port = sim.port();
-        rows << r;
-    }
-    return rows;
-}
-
-QList<UnitRow> fakeRows(int n)
-{
-    QList<UnitRow> rows;
-    for (int i = 0; i < n; ++i) {
-        UnitRow r;
-        r.name = QStringLiteral("u%1").arg(i);
-        r.ip = QStringLiteral("10.0.0.%1").arg(i);
-        rows << r;
-    }
-    return rows;
-}
-
 int temperatureReads(FakeLink& link)
 {
     const int n = int(link.log.count("GetAnalog(5,5)"));
@@ -68,8 +43,8 @@ TEST(Polling, MinuteAndHourCyclesPollOncePerCycleOverTwoHours)
 {
     for (const auto& [cycle, type, expected] : {std::tuple{2, "n", 60}, std::tuple{1, "h", 2}}) {
         Rig<FakeLink> rig;
-        rig.files(fakeRows(1));
-        TextFile::writeWhole(rig.st.path("sysinf001.csv"), sysInfText(fakeRows(1), cycle, type));
+        rig.files(numberedRows(1));
+        TextFile::writeWhole(rig.st.path("sysinf001.csv"), sysInfText(numberedRows(1), cycle, type));
         rig.open();
         rig.start();
         int polls = 0;
@@ -90,7 +65,7 @@ TEST(Polling, ATickReturnsAtOnceAndLogsWhatEachUnitHolds)
     ASSERT_TRUE(sim.running()) << sim.error();
     ASSERT_TRUE(sim.ok("fault 1 slow 400"));
     Rig<> rig;
-    rig.files(simRows(sim, 2));
+    rig.files(simulatedRows(sim, 2));
     MontAll& w = rig.open();
     rig.start();
     rig.st.clock.advance(1);
@@ -113,7 +88,7 @@ TEST(Polling, AUnitThatNeverAnswersCostsOnlyItselfAndIsNotAskedTwice)
     ASSERT_TRUE(sim.running()) << sim.error();
     ASSERT_TRUE(sim.ok("fault 2 mute"));
     Rig<> rig;
-    rig.files(simRows(sim, 3)); // TimeOut 1 s
+    rig.files(simulatedRows(sim, 3)); // TimeOut 1 s
     MontAll& w = rig.open();
     rig.start();
     rig.st.clock.advance(1);
@@ -141,7 +116,7 @@ TEST(Polling, AnswersThatArriveAfterAStopOrAPauseChangeNothing)
     ASSERT_TRUE(sim.ok("ain 0 0 321"));
     ASSERT_TRUE(sim.ok("fault 0 slow 150")); // two requests: 300 ms
     Rig<> rig;
-    rig.files(simRows(sim, 1));
+    rig.files(simulatedRows(sim, 1));
     MontAll& w = rig.open();
 
     rig.start();
@@ -173,7 +148,7 @@ TEST(Polling, PanelThreeReadsRetryWhileAPassRuns)
     ASSERT_TRUE(sim.running()) << sim.error();
     ASSERT_TRUE(sim.ok("fault 0 slow 200"));
     Rig<> rig;
-    rig.files(simRows(sim, 1));
+    rig.files(simulatedRows(sim, 1));
     MontAll& w = rig.open();
     rig.start();
     w.setPanel(3, QStringLiteral("前"));
@@ -190,7 +165,7 @@ TEST(Polling, PanelThreeReadsRetryWhileAPassRuns)
 TEST(Polling, RowsWithoutAnAddressAreNeverPolledLoggedOrMailed)
 {
     Rig<FakeLink> rig;
-    auto rows = fakeRows(3);
+    auto rows = numberedRows(3);
     rows[1].ip = QString();
     rig.files(rows, 1, {}, {}, 1);
     rig.open();
@@ -209,7 +184,7 @@ TEST(Polling, RowsWithoutAnAddressAreNeverPolledLoggedOrMailed)
 TEST(Polling, RedrawShowsGivenUpUnitsAndPagingWhileRunningRunsATick)
 {
     Rig<FakeLink> rig;
-    rig.files(fakeRows(31), 1, {}, {}, 1);
+    rig.files(numberedRows(31), 1, {}, {}, 1);
     MontAll& w = rig.open();
     rig.start();
     rig.st.comm.unitItem(ItemFailureCount, 3) = 2; // beyond ReloadSize 1: given up
@@ -228,7 +203,7 @@ TEST(Polling, RedrawShowsGivenUpUnitsAndPagingWhileRunningRunsATick)
 TEST(Polling, ModalWindowsReloadOnReturnAndClearTheAlarmFlags)
 {
     Rig<FakeLink> rig;
-    auto rows = fakeRows(1);
+    auto rows = numberedRows(1);
     rows[0].arm = "Din: 2:High";
     rig.files(rows);
     int16_t flagInDialog = -1;
@@ -264,7 +239,7 @@ TEST(Polling, ModalWindowsReloadOnReturnAndClearTheAlarmFlags)
 TEST(Polling, TheMonitoringRunsWithoutAWindow)
 {
     Station st;
-    TextFile::writeWhole(st.path("sysinf001.csv"), sysInfText(fakeRows(2)));
+    TextFile::writeWhole(st.path("sysinf001.csv"), sysInfText(numberedRows(2)));
     TextFile::writeWhole(st.path("InetInf.ini"), inetInfText(1, {"a", "b"}));
     FakeLink link;
     std::mutex mutex;

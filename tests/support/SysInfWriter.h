@@ -44,3 +44,31 @@ inline QString inetInfText(int mode2, const QStringList& fileNames, const QStrin
       << QStringLiteral("Camera1=") + camera1 << "Camera2=" << "Camera3=" << "Camera4=";
     return l.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n\r\n");
 }
+
+// n units named u0, u1, ... at addresses 10.0.0.0, 10.0.0.1, ... (for scripted links).
+inline QList<UnitRow> numberedRows(int n)
+{
+    QList<UnitRow> rows;
+    for (int i = 0; i < n; ++i) {
+        UnitRow r;
+        r.name = QStringLiteral("u%1").arg(i);
+        r.ip = QStringLiteral("10.0.0.%1").arg(i);
+        rows << r;
+    }
+    return rows;
+}
+
+// n units of a unit simulator, named prefix + index.
+template <class Sim>
+QList<UnitRow> simulatedRows(const Sim& sim, int n, const QString& prefix = QStringLiteral("u"))
+{
+    QList<UnitRow> rows;
+    for (int i = 0; i < n; ++i) {
+        UnitRow r;
+        r.name = prefix + QString::number(i);
+        r.ip = QString::fromStdString(sim.ip(i));
+        r.port = sim.port();
+        rows << r;
+    }
+    return rows;
+}
