@@ -8,6 +8,7 @@
 #include "MontComm1.h"
 #include "PollEngine.h"
 #include "QtMessageBox.h"
+#include "SysEdit.h"
 #include "VARNIX.h"
 
 #include <QApplication>
@@ -26,6 +27,11 @@ int main(int argc, char** argv)
     PollEngine engine([] { return std::make_unique<VARNIX>(); }, [] { return std::make_unique<InetTransfer>(); });
     WindowOpener opener;
     MontAll window(comm, engine, varnix1, opener);
+    opener.add(StationWindow::SysEdit, [&](QWidget* parent) {
+        SysEdit w(comm, parent);
+        w.SetTimeOutGroupEnabled(window.cycle().ModeControlsLan);
+        w.exec();
+    });
     messages.setParent(&window);
     if (!window.Load())
         return 0;
