@@ -2,6 +2,7 @@
 // current directory.
 
 #include "Clock.h"
+#include "ComEdit2.h"
 #include "DialUpBackend.h"
 #include "InternetTransfer.h"
 #include "MontAll.h"
@@ -30,6 +31,10 @@ int main(int argc, char** argv)
     opener.add(StationWindow::SysEdit, [&](QWidget* parent) {
         SysEdit w(comm, parent);
         w.SetTimeOutGroupEnabled(window.cycle().ModeControlsLan);
+        w.exec();
+    });
+    opener.add(StationWindow::ComEdit2, [&](QWidget* parent) {
+        ComEdit2 w(comm, parent);
         w.exec();
     });
     messages.setParent(&window);
