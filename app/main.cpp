@@ -2,12 +2,14 @@
 // current directory.
 
 #include "Clock.h"
+#include "ComEdit2.h"
 #include "DialUpBackend.h"
 #include "InternetTransfer.h"
 #include "MontAll.h"
 #include "MontComm1.h"
 #include "PollEngine.h"
 #include "QtMessageBox.h"
+#include "SysEdit.h"
 #include "VARNIX.h"
 
 #include <QApplication>
@@ -26,6 +28,15 @@ int main(int argc, char** argv)
     PollEngine engine([] { return std::make_unique<VARNIX>(); }, [] { return std::make_unique<InetTransfer>(); });
     WindowOpener opener;
     MontAll window(comm, engine, varnix1, opener);
+    opener.add(StationWindow::SysEdit, [&](QWidget* parent) {
+        SysEdit w(comm, parent);
+        w.SetTimeOutGroupEnabled(window.cycle().ModeControlsLan);
+        w.exec();
+    });
+    opener.add(StationWindow::ComEdit2, [&](QWidget* parent) {
+        ComEdit2 w(comm, parent);
+        w.exec();
+    });
     messages.setParent(&window);
     if (!window.Load())
         return 1; // refused: another station runs in this folder, or its lock could not be taken

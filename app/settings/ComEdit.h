@@ -1,0 +1,43 @@
+#pragma once
+// The communication mode window of the detail monitor: Internet or LAN, upload or download,
+// and the folder a LAN upload writes to.
+
+#include "MontComm1.h"
+
+#include <QDialog>
+#include <array>
+#include <functional>
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+
+class ComEdit : public QDialog {
+    Q_OBJECT
+public:
+    explicit ComEdit(MontComm1& comm, QWidget* parent = nullptr);
+
+    // How "インターネット設定" shows the Internet settings window (modally, over this one).
+    std::function<void(QWidget* parent)> showInetSettings;
+
+    int choiceIndex() const { return m_choice; }
+
+    std::array<QRadioButton*, 2> ModeOpt{};
+    QComboBox* ModeCombo = nullptr;
+    QLabel* lblFname = nullptr;
+    QLineEdit* txtFname = nullptr;
+    QPushButton* InetCmd = nullptr;
+    QPushButton* EndCmd = nullptr;
+
+private:
+    void buildControls();
+    void modeOptClick(int index);
+    void modeComboClick();
+    void setFolderEnabled(bool enabled);
+    void StoreCommMode();
+
+    MontComm1& m_comm;
+    int16_t m_choice = 0;
+};

@@ -1,0 +1,71 @@
+#include "ComEdit2.h"
+
+#include "FixedWindow.h"
+
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QVBoxLayout>
+
+ComEdit2::ComEdit2(MontComm1& comm, QWidget* parent) : QDialog(parent), m_comm(comm)
+{
+    setObjectName(QStringLiteral("ComEdit2"));
+    setWindowTitle(QStringLiteral("通信設定"));
+    setModal(true);
+
+    auto* top = new QVBoxLayout(this);
+    auto* frame = new QGroupBox(QStringLiteral("通信モード選択"), this);
+    frame->setObjectName(QStringLiteral("Frame1"));
+    frame->setAccessibleName(frame->title());
+    auto* column = new QVBoxLayout(frame);
+    ModeOpt[0] = new QRadioButton(QStringLiteral("インターネット(ダウンロード)"), frame);
+    ModeOpt[1] = new QRadioButton(QStringLiteral("ＬＡＮ"), frame);
+    for (int i = 0; i < 2; ++i) {
+        ModeOpt[i]->setObjectName(QStringLiteral("ModeOpt_%1").arg(i));
+        column->addWidget(ModeOpt[i]);
+        connect(ModeOpt[i], &QRadioButton::clicked, this, [this, i] { modeOptClick(i); });
+    }
+    top->addWidget(frame);
+    auto* buttons = new QHBoxLayout;
+    InetCmd = new QPushButton(QStringLiteral("インターネット設定"), this);
+    InetCmd->setObjectName(QStringLiteral("InetCmd"));
+    EndCmd = new QPushButton(QStringLiteral("終了"), this);
+    EndCmd->setObjectName(QStringLiteral("EndCmd"));
+    InetCmd->setAutoDefault(false);
+    EndCmd->setAutoDefault(false);
+    buttons->addWidget(InetCmd);
+    buttons->addStretch();
+    buttons->addWidget(EndCmd);
+    top->addLayout(buttons);
+    connect(EndCmd, &QPushButton::clicked, this, [this] {
+        StoreCommMode();
+        accept();
+    });
+    connect(InetCmd, &QPushButton::clicked, this, [this] {
+        if (showInetSettings)
+            showInetSettings(this);
+    });
+    FixAndCentre(*this);
+
+    m_choice = m_comm.InternetSettings.Mode2;
+    // A stored value that is neither option sets none; "終了" then keeps it.
+    if (m_choice == 0 || m_choice == 1) {
+        ModeOpt[m_choice]->setChecked(true);
+        modeOptClick(m_choice);
+    }
+}
+
+void ComEdit2::modeOptClick(int index)
+{
+    m_choice = int16_t(index);
+    InetCmd->setEnabled(index == 0);
+}
+
+void ComEdit2::StoreCommMode()
+{
+    if (m_choice == m_comm.InternetSettings.Mode2)
+        return;
+    m_comm.InternetSettings.Mode2 = m_choice;
+    m_comm.SaveInetInf();
+}

@@ -1,0 +1,169 @@
+// The two communication mode windows driven by their control names.
+
+#include "ComEdit.h"
+#include "ComEdit2.h"
+#include "Station.h"
+#include "SysInfWriter.h"
+#include "WindowDriver.h"
+
+#include <QComboBox>
+#include <QFile>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <gtest/gtest.h>
+
+namespace {
+
+struct CommRig {
+    Station st;
+    explicit CommRig(int mode, const QString& folder = QString(), int mode2 = 1)
+    {
+        st.comm.InternetSettings.Mode = int16_t(mode);
+        st.comm.InternetSettings.Mode2 = int16_t(mode2);
+        st.comm.InternetSettings.SendFordername = folder;
+    }
+    bool written() const { return QFile::exists(st.path("InetInf.ini")); }
+};
+
+} // namespace
+
+TEST(ComEdit, LoadsEachModeAndStoresItBack)
+{
+    struct Case {
+        int mode;
+        int item;
+        int option;
+        bool folderEnabled;
+        QString shownFolder;
+    };
+    for (const Case& c : {Case{0, 0, 0, false, ""}, Case{1, 1, 0, false, ""}, Case{2, 1, 1, true, ""},
+                          Case{3, 0, 1, true, "peer\\share"}}) {
+        CommRig rig(c.mode, "peer\\share");
+        ComEdit w(rig.st.comm);
+        SCOPED_TRACE(c.mode);
+        EXPECT_EQ(w.windowTitle(), QStringLiteral("通信設定"));
+        EXPECT_EQ(w.ModeCombo->currentIndex(), c.item);
+        EXPECT_TRUE(w.ModeOpt[c.option]->isChecked());
+        EXPECT_EQ(w.txtFname->isEnabled(), c.folderEnabled);
+        EXPECT_EQ(w.lblFname->isEnabled(), c.folderEnabled);
+        EXPECT_EQ(w.InetCmd->isEnabled(), c.option == 0);
+        EXPECT_EQ(w.txtFname->text(), c.shownFolder);
+        EXPECT_EQ(w.choiceIndex(), c.item);
+        // the LAN option's handler leaves the working mode at 2 until "終了"
+        EXPECT_EQ(rig.st.comm.InternetSettings.Mode, c.option == 1 ? 2 : c.mode);
+        click(w, "EndCmd");
+        EXPECT_EQ(rig.st.comm.InternetSettings.Mode, c.mode);
+        EXPECT_EQ(w.result(), QDialog::Accepted);
+        ASSERT_TRUE(rig.written()); // always written, changed or not
+        EXPECT_TRUE(rig.st.comm.LoadInetInf());
+        EXPECT_EQ(rig.st.comm.InternetSettings.Mode, c.mode);
+    }
+}
+
+TEST(ComEdit, LanWithUploadStoresModeThreeAndTheFolder)
+{
+    CommRig rig(0, "old");
+    ComEdit w(rig.st.comm);
+    click(w, "ModeOpt_1");
+    EXPECT_TRUE(w.txtFname->isEnabled());
+    EXPECT_FALSE(w.InetCmd->isEnabled());
+    EXPECT_EQ(rig.st.comm.InternetSettings.Mode, 2);
+    type(w, "txtFname", "pc1\\data");
+    click(w, "EndCmd");
+    EXPECT_EQ(rig.st.comm.InternetSettings.Mode, 3);
+    EXPECT_EQ(rig.st.comm.InternetSettings.SendFordername, QStringLiteral("pc1\\data"));
+    EXPECT_EQ(rig.st.comm.CommMode(), CommModeKind::LanUpload);
+}
+
+TEST(ComEdit, ModeTwoEmptiesTheFolderAndDownloadOverTheInternetIsModeOne)
+{
+    CommRig rig(2, "kept");
+    {
+        ComEdit w(rig.st.comm);
+        click(w, "EndCmd");
+    }
+    EXPECT_TRUE(rig.st.comm.InternetSettings.SendFordername.isEmpty());
+    EXPECT_EQ(rig.st.comm.InternetSettings.Mode, 2);
+
+    ComEdit w(rig.st.comm);
+    click(w, "ModeOpt_0");
+    EXPECT_EQ(rig.st.comm.InternetSettings.Mode, 1); // the combo item then current
+    w.ModeCombo->setCurrentIndex(0);
+    emit w.ModeCombo->activated(0);
+    EXPECT_EQ(w.choiceIndex(), 0);
+    bool opened = false;
+    w.showInetSettings = [&](QWidget*) {
+        opened = true;
+        EXPECT_EQ(rig.st.comm.InternetSettings.Mode, 0); // stored before the window opens
+    };
+    click(w, "InetCmd");
+    EXPECT_TRUE(opened);
+    EXPECT_TRUE(rig.written());
+}
+
+TEST(ComEdit, ModeOutsideTheTableSetsNothingAndEndsAsModeThree)
+{
+    for (int mode : {-1, 4, 99}) {
+        CommRig rig(mode);
+        ComEdit w(rig.st.comm);
+        EXPECT_FALSE(w.ModeOpt[0]->isChecked());
+        EXPECT_FALSE(w.ModeOpt[1]->isChecked());
+        EXPECT_EQ(w.ModeCombo->currentIndex(), 0); // Qt shows the first item; no handler ran
+        EXPECT_EQ(w.choiceIndex(), 0);
+        click(w, "EndCmd");
+        EXPECT_EQ(rig.st.comm.InternetSettings.Mode, 3);
+    }
+}
+
+TEST(ComEdit2, WritesOnlyWhenTheChoiceChanged)
+{
+    CommRig rig(2, "", 1);
+    {
+        ComEdit2 w(rig.st.comm);
+        EXPECT_TRUE(w.ModeOpt[1]->isChecked());
+        EXPECT_FALSE(w.InetCmd->isEnabled());
+        click(w, "EndCmd");
+        EXPECT_EQ(w.result(), QDialog::Accepted);
+    }
+    EXPECT_FALSE(rig.written());
+
+    ComEdit2 w(rig.st.comm);
+    click(w, "ModeOpt_0");
+    EXPECT_TRUE(w.InetCmd->isEnabled());
+    int opened = 0;
+    w.showInetSettings = [&](QWidget*) { ++opened; };
+    click(w, "InetCmd");
+    EXPECT_EQ(opened, 1);
+    EXPECT_FALSE(rig.written()); // nothing stored before the Internet settings
+    EXPECT_EQ(rig.st.comm.InternetSettings.Mode2, 1);
+    click(w, "EndCmd");
+    EXPECT_EQ(rig.st.comm.InternetSettings.Mode2, 0);
+    ASSERT_TRUE(rig.written());
+    rig.st.comm.InternetSettings.Mode2 = 5;
+    EXPECT_TRUE(rig.st.comm.LoadInetInf());
+    EXPECT_EQ(rig.st.comm.InternetSettings.Mode2, 0);
+}
+
+TEST(ComEdit2, ClosingByTheCloseBoxChangesNothing)
+{
+    CommRig rig(2, "", 0);
+    ComEdit2 w(rig.st.comm);
+    w.show();
+    click(w, "ModeOpt_1");
+    w.close();
+    EXPECT_EQ(rig.st.comm.InternetSettings.Mode2, 0);
+    EXPECT_FALSE(rig.written());
+}
+
+TEST(ComEdit, Screenshots)
+{
+    CommRig rig(3, "pc1\\data");
+    ComEdit w(rig.st.comm);
+    ComEdit2 w2(rig.st.comm);
+    EXPECT_EQ(w.txtFname->accessibleName(), w.lblFname->text());
+    EXPECT_FALSE(w.ModeCombo->accessibleName().isEmpty());
+    EXPECT_GE(w.width(), w.minimumSizeHint().width());
+    snap(w, QStringLiteral("ComEdit"));
+    snap(w2, QStringLiteral("ComEdit2"));
+}
