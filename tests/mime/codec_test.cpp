@@ -263,9 +263,27 @@ TEST(MimeHeader, Decodes) {
     EXPECT_EQ(Conv(MimeHeaderDecode, "=?ISO-2022-JP?B?"), "=?ISO-2022-JP?B?");
     EXPECT_EQ(Conv(MimeHeaderDecode, "=?cs\r?B?YWJj?="), "=?cs\r?B?YWJj?=");
     EXPECT_EQ(Conv(MimeHeaderDecode, "=?cs?BX?YWJj?="), "=?cs?BX?YWJj?=");
-    EXPECT_EQ(Conv(MimeHeaderDecode, "=?cs?Q?a=41_b?= c"), "aA_b c");
     EXPECT_EQ(Conv(MimeHeaderDecode, "=?cs?Q?a=41 no end"), "=?cs?Q?a=41 no end");
     EXPECT_EQ(Fails(MimeHeaderDecode, "=?\0"s), Status::InvalidValue);
+}
+
+TEST(MimeHeader, DecodesLettersInEitherCase) {
+    const std::string run = kIn + Kanji(4) + kOut;
+    EXPECT_EQ(Conv(MimeHeaderDecode, "Subject: =?iso-2022-jp?b?" + B64(run) + "?="), "Subject: " + run);
+    EXPECT_EQ(Conv(MimeHeaderDecode, "=?utf-8?b?YWJj?=\r\n =?UTF-8?B?ZGVm?="), "abc\r\n def");
+    EXPECT_EQ(Conv(MimeHeaderDecode, "=?iso-8859-1?q?caf=E9?= =?ISO-8859-1?Q?caf=e9?="), "caf\xE9 caf\xE9");
+}
+
+TEST(MimeHeader, QWordsFollowRfc2047) {
+    // "_" is a space, but an escaped underscore stays one.
+    EXPECT_EQ(Conv(MimeHeaderDecode, "=?cs?Q?a=41_b=5F?= c"), "aA b_ c");
+    // A "=" without two hex digits is copied and the next byte read afresh.
+    EXPECT_EQ(Conv(MimeHeaderDecode, "=?cs?q?==41=G1=4?="), "=A=G1=4");
+    // The word ends at the first "?=", even right after an escape.
+    EXPECT_EQ(Conv(MimeHeaderDecode, "=?cs?q?=3F?=?= x"), "?" "?= x");
+    // Other letters keep the quoted-printable rules: no underscore rule.
+    EXPECT_EQ(Conv(MimeHeaderDecode, "=?cs?X?a_=41?=b"), "a_Ab");
+    EXPECT_EQ(Conv(MimeHeaderDecode, "=?cs?q?a_b\r\n?="), "=?cs?q?a_b\r\n?=");
 }
 
 TEST(MimeHeader, DecodeOfAWordWithoutItsCloseLosesNothing) {
