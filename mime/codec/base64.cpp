@@ -38,7 +38,10 @@ std::size_t DecodePlain(const std::uint8_t* in, std::size_t n, std::uint8_t* out
     unsigned have = 0;
     for (std::size_t i = 0; i < n; ++i) {
         const std::uint8_t v = kDecode.value[in[i]];
-        if (v == kSkip) continue;
+        if (v == kSkip) {
+            if (in[i] == 0) return kZeroByte;
+            continue;
+        }
         group[have++] = v;
         if (have == 4) {
             out += DecodeGroup(group, out);
@@ -120,11 +123,18 @@ Status Base64Encode(std::string_view source, Output& out) {
 }
 
 Status Base64Decode(std::string_view source, Output& out) {
-    if (HasZeroByte(source)) return Status::InvalidValue;
+    // The kernels look for zero bytes themselves, among the bytes they skip: a separate pass
+    // over the text cost about a third of the time on clean input. The result is allocated
+    // before the text is known to be good; callers free it on any failure.
     if (!Allocate(out, (source.size() + 3) / 4 * 3)) return Status::OutOfMemory;
     EnsureChosen();
-    out.length = g_decode.load(std::memory_order_acquire)(reinterpret_cast<const std::uint8_t*>(source.data()),
-                                                          source.size(), reinterpret_cast<std::uint8_t*>(out.data));
+    const std::size_t written = g_decode.load(std::memory_order_acquire)(
+        reinterpret_cast<const std::uint8_t*>(source.data()), source.size(), reinterpret_cast<std::uint8_t*>(out.data));
+    if (written == detail::kZeroByte) {
+        out.length = 0;
+        return Status::InvalidValue;
+    }
+    out.length = written;
     return Status::Ok;
 }
 

@@ -184,6 +184,8 @@ std::size_t DecodeAvx2(const std::uint8_t* in, std::size_t n, std::uint8_t* out)
             _mm256_storeu_si256(reinterpret_cast<__m256i*>(stage + staged), s);
             staged += 32;
         } else {
+            // A block of only alphabet characters cannot hold a zero byte; others are checked.
+            if (_mm256_movemask_epi8(_mm256_cmpeq_epi8(s, _mm256_setzero_si256())) != 0) return kZeroByte;
             for (unsigned part = 0; part < 4; ++part) {
                 const unsigned m = (mask >> (8 * part)) & 0xFF;
                 const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(in + i + 8 * part));
@@ -200,8 +202,10 @@ std::size_t DecodeAvx2(const std::uint8_t* in, std::size_t n, std::uint8_t* out)
         }
     }
     for (; i < n; ++i) {
-        const std::uint8_t v = kDecode.value[in[i]];
-        if (v != kSkip) stage[staged++] = in[i];
+        if (kDecode.value[in[i]] != kSkip)
+            stage[staged++] = in[i];
+        else if (in[i] == 0)
+            return kZeroByte;
     }
     // A final group of one to three characters is ignored.
     out = DecodeKept(stage, staged & ~std::size_t{3}, out);
