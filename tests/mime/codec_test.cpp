@@ -137,6 +137,51 @@ TEST_P(Base64Kernels, DecodeAgreesWithPlainOnNoisyMegabytes) {
     }
 }
 
+// Text as mail writes it, 76 characters a line: the AVX2 kernel takes such lines whole.
+std::string WrapAt76(const std::string& text, const std::string& lineEnd) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); i += 76) out.append(text, i, 76).append(lineEnd);
+    return out;
+}
+
+TEST_P(Base64Kernels, WrappedLinesAgreeWithPlainWhateverByteBreaksThem) {
+    if (GetParam() == Kernel::Avx2 && !CpuHasAvx2()) GTEST_SKIP() << "no AVX2";
+    for (const std::string lineEnd : {"\r\n", "\n"}) {
+        const std::string wrapped = WrapAt76(B64(RandomBytes(57 * 6 + 4, 5)), lineEnd);
+        for (std::size_t pos = 0; pos < 3 * (76 + lineEnd.size()); ++pos) {
+            for (int b = 0; b < 256; ++b) {
+                std::string text = wrapped;
+                text[pos] = static_cast<char>(b);
+                if (b == 0) {
+                    ASSERT_EQ(Fails(Base64Decode, text), Status::InvalidValue) << "zero at " << pos;
+                    continue;
+                }
+                std::string expected;
+                SetBase64Kernel(Kernel::Plain);
+                Base64Decode(text, expected);
+                SetBase64Kernel(GetParam());
+                ASSERT_EQ(Conv(Base64Decode, text), expected) << "byte " << b << " at " << pos;
+            }
+        }
+        // Every length, so the last lines fall on each side of where the fast path stops.
+        const std::string data = RandomBytes(57 * 8, 6);
+        for (std::size_t n = 0; n <= data.size(); ++n)
+            ASSERT_EQ(Conv(Base64Decode, WrapAt76(B64(data.substr(0, n)), lineEnd)), data.substr(0, n)) << n;
+    }
+}
+
+TEST_P(Base64Kernels, ZeroByteAnywhereFailsTheDecode) {
+    if (GetParam() == Kernel::Avx2 && !CpuHasAvx2()) GTEST_SKIP() << "no AVX2";
+    const std::string clean = B64(RandomBytes(3000, 7));
+    for (std::size_t pos = 0; pos < clean.size(); pos += 7) {
+        std::string text = clean;
+        text[pos] = '\0';
+        ASSERT_EQ(Fails(Base64Decode, text), Status::InvalidValue) << pos;
+        text.insert(pos, "\r\n=");  // also among foreign bytes and after a pad
+        ASSERT_EQ(Fails(Base64Decode, text), Status::InvalidValue) << pos;
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Kernel, Base64Kernels, ::testing::Values(Kernel::Plain, Kernel::Avx2));
 
 TEST(QuotedPrintable, EncodesLiteralsAndEscapes) {

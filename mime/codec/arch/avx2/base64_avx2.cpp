@@ -149,18 +149,63 @@ std::size_t DecodeAvx2(const std::uint8_t* in, std::size_t n, std::uint8_t* out)
     const __m256i pad = _mm256_set1_epi8('=');
 
     // Clean text goes straight through; the first block with a pad or a foreign byte ends
-    // this loop and the rest is compacted first. Two blocks a step, each stored as 32 bytes
-    // whose last 8 the next store overwrites: with 64 characters still to come the output
-    // has room for them.
-    for (; i + 96 <= n; i += 64) {
-        const __m256i s0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + i));
-        const __m256i s1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + i + 32));
-        __m256i v0, v1;
-        const __m256i ok = _mm256_and_si256(AlphabetMask(s0, v0), AlphabetMask(s1, v1));
-        if (static_cast<unsigned>(_mm256_movemask_epi8(ok)) != 0xFFFFFFFFu) break;
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), DecodeValues(v0));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 24), DecodeValues(v1));
-        out += 48;
+    // this loop. Two blocks a step, each stored as 32 bytes whose last 8 the next store
+    // overwrites: with 64 characters still to come the output has room for them.
+    for (;;) {
+        // Lines of 76 characters ending in CR LF or LF, as mail writes Base64: three blocks
+        // from the line start, at 0, 32 and 44 (whole groups), the third's output stored over
+        // the second's where they meet.
+        while (i + 160 <= n) {
+            const std::size_t end = in[i + 76] == '\n' ? 77 : (in[i + 76] == '\r' && in[i + 77] == '\n') ? 78 : 0;
+            if (end == 0) break;
+            const __m256i s0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + i));
+            const __m256i s1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + i + 32));
+            const __m256i s2 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + i + 44));
+            __m256i v0, v1, v2;
+            const __m256i ok =
+                _mm256_and_si256(_mm256_and_si256(AlphabetMask(s0, v0), AlphabetMask(s1, v1)), AlphabetMask(s2, v2));
+            if (static_cast<unsigned>(_mm256_movemask_epi8(ok)) != 0xFFFFFFFFu) break;
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), DecodeValues(v0));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 24), DecodeValues(v1));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 33), DecodeValues(v2));
+            out += 57;
+            i += end;
+        }
+        for (; i + 96 <= n; i += 64) {
+            const __m256i s0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + i));
+            const __m256i s1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + i + 32));
+            __m256i v0, v1;
+            const __m256i ok = _mm256_and_si256(AlphabetMask(s0, v0), AlphabetMask(s1, v1));
+            if (static_cast<unsigned>(_mm256_movemask_epi8(ok)) != 0xFFFFFFFFu) break;
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), DecodeValues(v0));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 24), DecodeValues(v1));
+            out += 48;
+        }
+        if (i + 96 > n) break;
+        // Line breaks: where the first foreign byte of a block ends a whole number of groups,
+        // the characters before it are decoded in place and the foreign bytes stepped over,
+        // so wrapped text stays on this path. Anything else (a pad, a break inside a group)
+        // leaves for the general path below.
+        const __m256i s = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + i));
+        __m256i values;
+        const auto mask = static_cast<std::uint32_t>(_mm256_movemask_epi8(AlphabetMask(s, values)));
+        if (mask == 0xFFFFFFFFu) {
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), DecodeValues(values));
+            out += 24;
+            i += 32;
+            continue;
+        }
+        const unsigned clean = static_cast<unsigned>(__builtin_ctz(~mask));
+        if (clean % 4 != 0) break;
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), DecodeValues(values));
+        out += clean / 4 * 3;
+        i += clean;
+        const std::size_t from = i;
+        while (i < n && kDecode.value[in[i]] == kSkip) {
+            if (in[i] == 0) return kZeroByte;
+            ++i;
+        }
+        if (i == from) break;  // a pad
     }
     for (; i + 32 <= n; i += 32) {
         const __m256i s = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + i));
