@@ -1,5 +1,6 @@
 #include "base64_kernels.h"
 #include "codec_output.h"
+#include "quoted_printable_kernels.h"
 #include "mime_codec.h"
 
 #include <atomic>
@@ -66,20 +67,23 @@ struct Kernels {
     detail::EncodeKernel encode;
     detail::DecodeKernel decode;
     detail::CountKernel count;
+    detail::QpBlocksKernel qpBlocks;
 };
 
 Kernels Choose(Kernel kernel) {
 #if defined(TALVERON_MIME_HAVE_AVX2)
-    if (kernel != Kernel::Plain && CpuHasAvx2()) return {detail::EncodeAvx2, detail::DecodeAvx2, detail::CountAvx2};
+    if (kernel != Kernel::Plain && CpuHasAvx2())
+        return {detail::EncodeAvx2, detail::DecodeAvx2, detail::CountAvx2, detail::QpDecodeBlocksAvx2};
 #else
     (void)kernel;
 #endif
-    return {detail::EncodePlain, detail::DecodePlain, detail::CountPlain};
+    return {detail::EncodePlain, detail::DecodePlain, detail::CountPlain, nullptr};
 }
 
 std::atomic<detail::EncodeKernel> g_encode{nullptr};
 std::atomic<detail::DecodeKernel> g_decode{nullptr};
 std::atomic<detail::CountKernel> g_count{nullptr};
+std::atomic<detail::QpBlocksKernel> g_qpBlocks{nullptr};
 
 void EnsureChosen() {
     if (g_encode.load(std::memory_order_acquire) == nullptr) SetBase64Kernel(Kernel::Auto);
@@ -99,6 +103,7 @@ void SetBase64Kernel(Kernel kernel) {
     const Kernels k = Choose(kernel);
     g_decode.store(k.decode, std::memory_order_relaxed);
     g_count.store(k.count, std::memory_order_relaxed);
+    g_qpBlocks.store(k.qpBlocks, std::memory_order_relaxed);
     g_encode.store(k.encode, std::memory_order_release);
 }
 
@@ -109,6 +114,13 @@ Kernel ActiveBase64Kernel() {
 #endif
     return Kernel::Plain;
 }
+
+namespace detail {
+QpBlocksKernel ActiveQpBlocks() {
+    EnsureChosen();
+    return g_qpBlocks.load(std::memory_order_relaxed);
+}
+}  // namespace detail
 
 bool HasZeroByte(std::string_view text) { return std::memchr(text.data(), 0, text.size()) != nullptr; }
 

@@ -184,6 +184,86 @@ TEST_P(Base64Kernels, ZeroByteAnywhereFailsTheDecode) {
 
 INSTANTIATE_TEST_SUITE_P(Kernel, Base64Kernels, ::testing::Values(Kernel::Plain, Kernel::Avx2));
 
+// The rules one byte at a time, to check the table-driven encoder and the block decoder by.
+std::string QpEncodeByTheRules(const std::string& in) {
+    std::size_t tail = in.size();
+    while (tail > 0 && (in[tail - 1] == ' ' || in[tail - 1] == '\t')) --tail;
+    std::string out;
+    std::size_t counter = 0;
+    for (std::size_t i = 0; i < in.size(); ++i) {
+        const auto c = static_cast<unsigned char>(in[i]);
+        const bool literal = c == '\r' || c == '\n' || (c >= 0x21 && c <= 0x7E && c != '=') ||
+                             ((c == ' ' || c == '\t') && i < tail);
+        if (literal) {
+            out += static_cast<char>(c);
+            counter += 1;
+        } else {
+            out += '=';
+            out += "0123456789ABCDEF"[c >> 4];
+            out += "0123456789ABCDEF"[c & 15];
+            counter += 3;
+        }
+        if (counter >= 75 && i + 1 < in.size()) {
+            out += "=\r\n";
+            counter = 0;
+        }
+    }
+    return out;
+}
+
+// Text drawn from the bytes that matter to both conversions.
+std::string QpishText(std::mt19937& rng, std::size_t n) {
+    static const std::string pool = "=====0123456789ABCDEFabcdef\r\n \t_xyZ?\x80\xff\x88\x3d\x01";
+    std::string s;
+    for (std::size_t i = 0; i < n; ++i) s += pool[rng() % pool.size()];
+    return s;
+}
+
+TEST(QuotedPrintable, EncodeFollowsTheRulesByteForByte) {
+    std::mt19937 rng(11);
+    for (std::size_t n = 0; n < 400; ++n) {
+        std::string in = QpishText(rng, n);
+        for (char& c : in)
+            if (c == '\0') c = 1;
+        ASSERT_EQ(Conv(QuotedPrintableEncode, in), QpEncodeByTheRules(in)) << n;
+    }
+    const std::string japanese = RandomBytes(100000, 12);
+    std::string noZero = japanese;
+    for (char& c : noZero)
+        if (c == '\0') c = ' ';
+    EXPECT_EQ(Conv(QuotedPrintableEncode, noZero + "  \t"), QpEncodeByTheRules(noZero + "  \t"));
+}
+
+TEST_P(Base64Kernels, QuotedPrintableDecodeAgreesWithPlain) {
+    // The kernel choice also picks quoted-printable decoding's block kernel.
+    if (GetParam() == Kernel::Avx2 && !CpuHasAvx2()) GTEST_SKIP() << "no AVX2";
+    std::mt19937 rng(13);
+    auto check = [&](const std::string& text) {
+        std::string expected;
+        SetBase64Kernel(Kernel::Plain);
+        QuotedPrintableDecode(text, expected);
+        SetBase64Kernel(GetParam());
+        ASSERT_EQ(Conv(QuotedPrintableDecode, text), expected) << text.size();
+    };
+    for (std::size_t n = 0; n < 300; ++n) check(QpishText(rng, n));
+    // Encoded text (escapes, soft breaks, plain runs) with one byte changed anywhere.
+    std::string middle = RandomBytes(60, 14);
+    for (char& c : middle)
+        if (c == '\0') c = 1;
+    const std::string encoded = Conv(QuotedPrintableEncode, "plain words " + middle + " and more");
+    for (std::size_t pos = 0; pos < encoded.size(); ++pos)
+        for (const char b : {'=', '\r', '\n', 'G', 'f', '0', '\x80'}) {
+            std::string text = encoded;
+            text[pos] = b;
+            check(text);
+        }
+    const std::string big = RandomBytes(1 << 20, 15);
+    std::string noZero = big;
+    for (char& c : noZero)
+        if (c == '\0') c = 1;
+    ASSERT_EQ(Conv(QuotedPrintableDecode, Conv(QuotedPrintableEncode, noZero)), noZero);
+}
+
 TEST(QuotedPrintable, EncodesLiteralsAndEscapes) {
     EXPECT_EQ(Conv(QuotedPrintableEncode, "a=b"), "a=3Db");
     EXPECT_EQ(Conv(QuotedPrintableEncode, "a \r\nb"), "a \r\nb");

@@ -1,6 +1,7 @@
 // AVX2 Base64 kernels. Built with -mavx2 and called only when the processor has AVX2;
 // they give byte for byte what the plain kernels give.
 #include "../../base64_kernels.h"
+#include "compact.h"
 
 #include <immintrin.h>
 
@@ -71,22 +72,6 @@ inline void DecodePack(__m256i values, std::uint8_t* out) {
     _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 16), _mm256_extracti128_si256(packed, 1));
 }
 
-// Shuffle patterns that move the bytes whose mask bit is set to the front of 8 bytes.
-struct CompactTable {
-    std::uint64_t pattern[256];
-    std::uint8_t count[256];
-    constexpr CompactTable() : pattern(), count() {
-        for (unsigned m = 0; m < 256; ++m) {
-            std::uint64_t p = 0;
-            unsigned k = 0;
-            for (unsigned bit = 0; bit < 8; ++bit)
-                if (m & (1u << bit)) p |= static_cast<std::uint64_t>(bit) << (8 * k++);
-            pattern[m] = p;
-            count[m] = static_cast<std::uint8_t>(k);
-        }
-    }
-};
-constexpr CompactTable kCompact{};
 
 // Decodes `n` kept characters (alphabet and "="), n a multiple of 4, in 32-character blocks;
 // blocks holding a pad take the group-by-group path.
