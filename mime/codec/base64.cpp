@@ -1,5 +1,6 @@
 #include "base64_kernels.h"
 #include "codec_output.h"
+#include "quoted_printable_kernels.h"
 #include "mime_codec.h"
 
 #include <atomic>
@@ -38,7 +39,10 @@ std::size_t DecodePlain(const std::uint8_t* in, std::size_t n, std::uint8_t* out
     unsigned have = 0;
     for (std::size_t i = 0; i < n; ++i) {
         const std::uint8_t v = kDecode.value[in[i]];
-        if (v == kSkip) continue;
+        if (v == kSkip) {
+            if (in[i] == 0) return kZeroByte;
+            continue;
+        }
         group[have++] = v;
         if (have == 4) {
             out += DecodeGroup(group, out);
@@ -63,20 +67,23 @@ struct Kernels {
     detail::EncodeKernel encode;
     detail::DecodeKernel decode;
     detail::CountKernel count;
+    detail::QpBlocksKernel qpBlocks;
 };
 
 Kernels Choose(Kernel kernel) {
 #if defined(TALVERON_MIME_HAVE_AVX2)
-    if (kernel != Kernel::Plain && CpuHasAvx2()) return {detail::EncodeAvx2, detail::DecodeAvx2, detail::CountAvx2};
+    if (kernel != Kernel::Plain && CpuHasAvx2())
+        return {detail::EncodeAvx2, detail::DecodeAvx2, detail::CountAvx2, detail::QpDecodeBlocksAvx2};
 #else
     (void)kernel;
 #endif
-    return {detail::EncodePlain, detail::DecodePlain, detail::CountPlain};
+    return {detail::EncodePlain, detail::DecodePlain, detail::CountPlain, nullptr};
 }
 
 std::atomic<detail::EncodeKernel> g_encode{nullptr};
 std::atomic<detail::DecodeKernel> g_decode{nullptr};
 std::atomic<detail::CountKernel> g_count{nullptr};
+std::atomic<detail::QpBlocksKernel> g_qpBlocks{nullptr};
 
 void EnsureChosen() {
     if (g_encode.load(std::memory_order_acquire) == nullptr) SetBase64Kernel(Kernel::Auto);
@@ -96,6 +103,7 @@ void SetBase64Kernel(Kernel kernel) {
     const Kernels k = Choose(kernel);
     g_decode.store(k.decode, std::memory_order_relaxed);
     g_count.store(k.count, std::memory_order_relaxed);
+    g_qpBlocks.store(k.qpBlocks, std::memory_order_relaxed);
     g_encode.store(k.encode, std::memory_order_release);
 }
 
@@ -106,6 +114,13 @@ Kernel ActiveBase64Kernel() {
 #endif
     return Kernel::Plain;
 }
+
+namespace detail {
+QpBlocksKernel ActiveQpBlocks() {
+    EnsureChosen();
+    return g_qpBlocks.load(std::memory_order_relaxed);
+}
+}  // namespace detail
 
 bool HasZeroByte(std::string_view text) { return std::memchr(text.data(), 0, text.size()) != nullptr; }
 
@@ -120,11 +135,18 @@ Status Base64Encode(std::string_view source, Output& out) {
 }
 
 Status Base64Decode(std::string_view source, Output& out) {
-    if (HasZeroByte(source)) return Status::InvalidValue;
+    // The kernels look for zero bytes themselves, among the bytes they skip: a separate pass
+    // over the text cost about a third of the time on clean input. The result is allocated
+    // before the text is known to be good; callers free it on any failure.
     if (!Allocate(out, (source.size() + 3) / 4 * 3)) return Status::OutOfMemory;
     EnsureChosen();
-    out.length = g_decode.load(std::memory_order_acquire)(reinterpret_cast<const std::uint8_t*>(source.data()),
-                                                          source.size(), reinterpret_cast<std::uint8_t*>(out.data));
+    const std::size_t written = g_decode.load(std::memory_order_acquire)(
+        reinterpret_cast<const std::uint8_t*>(source.data()), source.size(), reinterpret_cast<std::uint8_t*>(out.data));
+    if (written == detail::kZeroByte) {
+        out.length = 0;
+        return Status::InvalidValue;
+    }
+    out.length = written;
     return Status::Ok;
 }
 

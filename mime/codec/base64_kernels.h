@@ -8,8 +8,10 @@ namespace talveron::mime::detail {
 
 // Encode n bytes into Base64Length(n) characters (with padding).
 using EncodeKernel = void (*)(const std::uint8_t* in, std::size_t n, char* out);
-// Decode n bytes of text; skips bytes outside the alphabet, returns the bytes written.
+// Decode n bytes of text; skips bytes outside the alphabet, returns the bytes written, or
+// kZeroByte when the text holds a zero byte (what was written then means nothing).
 // `out` holds at least 3 * ceil(n / 4) bytes.
+inline constexpr std::size_t kZeroByte = static_cast<std::size_t>(-1);
 using DecodeKernel = std::size_t (*)(const std::uint8_t* in, std::size_t n, std::uint8_t* out);
 
 void EncodePlain(const std::uint8_t* in, std::size_t n, char* out);

@@ -135,6 +135,32 @@ void EncodeHeader(const unsigned char* in, std::size_t n, Sink& sink) {
 
 bool IsBase64Text(unsigned char c) { return detail::kDecode.value[c] != detail::kSkip; }
 
+int HexDigit(unsigned char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+// RFC 2047 "Q" text: "_" is a space, "=" and two hex digits a byte; anything else, a "=" not
+// followed by two hex digits included, is copied and the scan moves on by one byte.
+unsigned char* DecodeQWord(const unsigned char* p, const unsigned char* end, unsigned char* w) {
+    while (p < end) {
+        const unsigned char c = *p;
+        if (c == '_') {
+            *w++ = ' ';
+        } else if (c == '=' && end - p >= 3 && HexDigit(p[1]) >= 0 && HexDigit(p[2]) >= 0) {
+            *w++ = static_cast<unsigned char>(HexDigit(p[1]) * 16 + HexDigit(p[2]));
+            p += 3;
+            continue;
+        } else {
+            *w++ = c;
+        }
+        ++p;
+    }
+    return w;
+}
+
 }  // namespace
 
 Status MimeHeaderEncode(std::string_view source, Output& out) {
@@ -186,7 +212,8 @@ Status MimeHeaderDecode(std::string_view source, Output& out) {
             continue;
         }
         const std::size_t text = e + 2;
-        if (in[e] == 'B') {
+        // Mail programs write the letter in either case (RFC 2047 makes it case-insensitive).
+        if (in[e] == 'B' || in[e] == 'b') {
             std::size_t q = text;
             while (q < lineEnd && IsBase64Text(in[q])) ++q;
             w += detail::DecodePlain(in + text, q - text, w);
@@ -195,7 +222,7 @@ Status MimeHeaderDecode(std::string_view source, Output& out) {
             i = q;
             continue;
         }
-        // Other letters (such as Q): the text up to "?=" on this line, by the quoted-printable rules.
+        // "Q" words and other letters: the text up to the first "?=" on this line.
         std::size_t close = text;
         while (close + 1 < lineEnd && !(in[close] == '?' && in[close + 1] == '=')) ++close;
         if (close + 1 >= lineEnd) {
@@ -203,9 +230,13 @@ Status MimeHeaderDecode(std::string_view source, Output& out) {
             i = lineEnd;
             continue;
         }
-        Output word{[](void* ctx, std::size_t) { return static_cast<char*>(ctx); }, w, nullptr, 0};
-        QuotedPrintableDecode(source.substr(text, close - text), word);
-        w += word.length;
+        if (in[e] == 'Q' || in[e] == 'q') {
+            w = DecodeQWord(in + text, in + close, w);
+        } else {
+            Output word{[](void* ctx, std::size_t) { return static_cast<char*>(ctx); }, w, nullptr, 0};
+            QuotedPrintableDecode(source.substr(text, close - text), word);
+            w += word.length;
+        }
         i = close + 2;
     }
     out.length = static_cast<std::size_t>(w - reinterpret_cast<unsigned char*>(out.data));

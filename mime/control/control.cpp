@@ -160,7 +160,7 @@ MimeResult RunConversion(std::int32_t dispid, const Argument* args, MimeVariant&
     default: return MIME_E_MEMBERNOTFOUND;
     }
     if (status != Status::Ok) {
-        // Rejections happen before the allocation, so there is nothing else to undo.
+        // A rejection may come after the allocation (Base64Decode finds zero bytes while decoding).
         MimeStrFree(out.data);
         return FromStatus(status, excep);
     }
