@@ -122,7 +122,8 @@ QpBlocksKernel ActiveQpBlocks() {
 }
 }  // namespace detail
 
-bool HasZeroByte(std::string_view text) { return std::memchr(text.data(), 0, text.size()) != nullptr; }
+// An empty view may have no data pointer at all, and memchr must not be given a null one.
+bool HasZeroByte(std::string_view text) { return !text.empty() && std::memchr(text.data(), 0, text.size()) != nullptr; }
 
 Status Base64Encode(std::string_view source, Output& out) {
     const std::size_t length = Base64Length(source.size());

@@ -123,7 +123,7 @@ Status QuotedPrintableEncode(std::string_view source, Output& out) {
 
 Status QuotedPrintableDecode(std::string_view source, Output& out) {
     // The text ends at its first zero byte.
-    if (const void* zero = std::memchr(source.data(), 0, source.size()))
+    if (const void* zero = source.empty() ? nullptr : std::memchr(source.data(), 0, source.size()))
         source = source.substr(0, static_cast<std::size_t>(static_cast<const char*>(zero) - source.data()));
     const std::size_t n = source.size();
     if (!Allocate(out, n)) return Status::OutOfMemory;
@@ -178,7 +178,7 @@ Status QuotedPrintableDecode(std::string_view source, Output& out) {
         i += escape ? 3 : 1;
     }
     // At most two bytes are left, and a "=" among them has fewer than two after it: copied.
-    std::memcpy(w, in + i, n - i);
+    if (i < n) std::memcpy(w, in + i, n - i);
     w += n - i;
     out.length = static_cast<std::size_t>(w - out.data);
     return Status::Ok;
