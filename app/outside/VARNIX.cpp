@@ -118,103 +118,103 @@ bool replyFits(const std::string& req, const std::string& reply)
 } // namespace
 
 VARNIX::VARNIX(const MonotonicClock& clock)
-    : clock_(clock)
+    : m_clock(clock)
 {
 }
 
 VARNIX::~VARNIX()
 {
     disconnect();
-    for (auto& [key, p] : parked_)
+    for (auto& [key, p] : m_parked)
         ::close(p.fd);
 }
 
 void VARNIX::setIP(const QString& ip)
 {
-    ip_ = ip;
+    m_ip = ip;
     dropSnapshots();
 }
 
 void VARNIX::setLcdPort(int16_t port)
 {
-    lcdPort_ = port;
+    m_lcdPort = port;
     dropSnapshots();
 }
 
 void VARNIX::setParallelPort(int16_t port)
 {
-    parallelPort_ = port;
+    m_parallelPort = port;
     dropSnapshots();
 }
 
 void VARNIX::setSerialPort(int16_t port)
 {
-    serialPort_ = port;
+    m_serialPort = port;
     dropSnapshots();
 }
 
 void VARNIX::setBaudRate(const QString& bps)
 {
-    baudRate_ = bps;
+    m_baudRate = bps;
     dropSnapshots();
 }
 
 void VARNIX::setTimeOut(int32_t seconds)
 {
-    timeOut_ = seconds;
+    m_timeOut = seconds;
     dropSnapshots();
 }
 
 int VARNIX::timeoutMs() const
 {
-    if (timeOut_ <= 0)
+    if (m_timeOut <= 0)
         return kZeroTimeOutMs;
     // Keep the product inside int; no unit wait needs more than a day.
-    const int32_t capped = timeOut_ > 86400 ? 86400 : timeOut_;
+    const int32_t capped = m_timeOut > 86400 ? 86400 : m_timeOut;
     return capped * 1000;
 }
 
 std::string VARNIX::target() const
 {
-    return ip_.toStdString() + ":" + std::to_string(parallelPort_);
+    return m_ip.toStdString() + ":" + std::to_string(m_parallelPort);
 }
 
 bool VARNIX::fresh(TimePoint taken) const
 {
-    return clock_.now() - taken < std::chrono::milliseconds(kSnapshotAgeMs);
+    return m_clock.now() - taken < std::chrono::milliseconds(kSnapshotAgeMs);
 }
 
 void VARNIX::dropSnapshots()
 {
-    portA_.reset();
-    portB_.reset();
+    m_portA.reset();
+    m_portB.reset();
 }
 
 void VARNIX::disconnect()
 {
-    if (fd_ >= 0) {
-        ::close(fd_);
-        fd_ = -1;
+    if (m_fd >= 0) {
+        ::close(m_fd);
+        m_fd = -1;
     }
-    portABlockRefused_ = false;
+    m_portABlockRefused = false;
     dropSnapshots();
 }
 
 void VARNIX::park()
 {
     // Only a connection whose last exchange went well is kept: nothing can be in flight on it.
-    parked_[connectedIp_ + ":" + std::to_string(connectedPort_)] = {fd_, portABlockRefused_, lastUsed_};
-    fd_ = -1;
-    portABlockRefused_ = false;
+    m_parked[m_connectedIp + ":" + std::to_string(m_connectedPort)] = {m_fd, m_portABlockRefused, m_lastUsed};
+    m_fd = -1;
+    m_portABlockRefused = false;
 }
 
 void VARNIX::closeIdle()
 {
-    const auto limit = clock_.now() - std::chrono::milliseconds(kIdleCloseMs);
-    for (auto it = parked_.begin(); it != parked_.end();) {
+    const auto limit = m_clock.now() - std::chrono::milliseconds(kIdleCloseMs);
+    for (auto it = m_parked.begin(); it != m_parked.end();) {
         if (it->second.lastUsed < limit) {
             ::close(it->second.fd);
-            it = parked_.erase(it);
+            it = m_parked.erase(it);
         } else {
             ++it;
         }
@@ -236,28 +236,28 @@ void VARNIX::badArgument(const std::string& what)
 
 bool VARNIX::ensureConnected(TimePoint deadline)
 {
-    const std::string ip = ip_.trimmed().toStdString();
-    const int port = parallelPort_;
-    if (fd_ >= 0 && (ip != connectedIp_ || port != connectedPort_))
+    const std::string ip = m_ip.trimmed().toStdString();
+    const int port = m_parallelPort;
+    if (m_fd >= 0 && (ip != m_connectedIp || port != m_connectedPort))
         park();
-    if (fd_ < 0) {
+    if (m_fd < 0) {
         closeIdle();
-        const auto it = parked_.find(ip + ":" + std::to_string(port));
-        if (it != parked_.end()) {
-            fd_ = it->second.fd;
-            portABlockRefused_ = it->second.portABlockRefused;
-            lastUsed_ = it->second.lastUsed;
-            connectedIp_ = ip;
-            connectedPort_ = port;
-            parked_.erase(it);
+        const auto it = m_parked.find(ip + ":" + std::to_string(port));
+        if (it != m_parked.end()) {
+            m_fd = it->second.fd;
+            m_portABlockRefused = it->second.portABlockRefused;
+            m_lastUsed = it->second.lastUsed;
+            m_connectedIp = ip;
+            m_connectedPort = port;
+            m_parked.erase(it);
         }
     }
-    if (fd_ >= 0 && clock_.now() - lastUsed_ > std::chrono::milliseconds(kIdleCloseMs))
+    if (m_fd >= 0 && m_clock.now() - m_lastUsed > std::chrono::milliseconds(kIdleCloseMs))
         disconnect(); // the unit may have dropped a connection idle this long
-    if (fd_ >= 0 && !idleAndOpen(fd_))
+    if (m_fd >= 0 && !idleAndOpen(m_fd))
         disconnect(); // closed by the unit, or holding bytes nobody asked for
-    lastUsed_ = clock_.now();
-    if (fd_ >= 0)
+    m_lastUsed = m_clock.now();
+    if (m_fd >= 0)
         return true;
     connectFresh(deadline);
     return false;
@@ -265,8 +265,8 @@ bool VARNIX::ensureConnected(TimePoint deadline)
 
 void VARNIX::connectFresh(TimePoint deadline)
 {
-    const std::string ip = ip_.trimmed().toStdString();
-    const int port = parallelPort_;
+    const std::string ip = m_ip.trimmed().toStdString();
+    const int port = m_parallelPort;
     in_addr addr{};
     if (ip.empty() || inet_pton(AF_INET, ip.c_str(), &addr) != 1)
         badArgument("not a dotted IPv4 address");
@@ -286,7 +286,7 @@ void VARNIX::connectFresh(TimePoint deadline)
     if (::connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
         err = errno;
         if (err == EINPROGRESS || err == EINTR) {
-            if (!waitFor(fd, POLLOUT, clock_, deadline)) {
+            if (!waitFor(fd, POLLOUT, m_clock, deadline)) {
                 err = ETIMEDOUT;
             } else {
                 socklen_t len = sizeof err;
@@ -299,11 +299,11 @@ void VARNIX::connectFresh(TimePoint deadline)
         ::close(fd);
         fail("connect", err == ETIMEDOUT ? "no answer within the time-out" : std::strerror(err));
     }
-    fd_ = fd;
-    connectedIp_ = ip;
-    connectedPort_ = port;
-    portABlockRefused_ = false;
-    ++connects_;
+    m_fd = fd;
+    m_connectedIp = ip;
+    m_connectedPort = port;
+    m_portABlockRefused = false;
+    ++m_connects;
 }
 
 VARNIX::Attempt VARNIX::attempt(const std::string& adu, std::string& reply, TimePoint deadline,
@@ -312,7 +312,7 @@ VARNIX::Attempt VARNIX::attempt(const std::string& adu, std::string& reply, Time
     err = 0;
     size_t sent = 0;
     while (sent < adu.size()) {
-        const ssize_t n = ::send(fd_, adu.data() + sent, adu.size() - sent, MSG_NOSIGNAL);
+        const ssize_t n = ::send(m_fd, adu.data() + sent, adu.size() - sent, MSG_NOSIGNAL);
         if (n > 0) {
             sent += size_t(n);
             continue;
@@ -320,7 +320,7 @@ VARNIX::Attempt VARNIX::attempt(const std::string& adu, std::string& reply, Time
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            if (!waitFor(fd_, POLLOUT, clock_, deadline))
+            if (!waitFor(m_fd, POLLOUT, m_clock, deadline))
                 fail(what, "no answer within the time-out");
             continue;
         }
@@ -335,11 +335,11 @@ VARNIX::Attempt VARNIX::attempt(const std::string& adu, std::string& reply, Time
     while (in.size() < want) {
         // The socket does not block: read what is there, and wait only when nothing is.
         char buf[260];
-        const ssize_t n = ::recv(fd_, buf, std::min(sizeof buf, want - in.size()), 0);
+        const ssize_t n = ::recv(m_fd, buf, std::min(sizeof buf, want - in.size()), 0);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            if (!waitFor(fd_, POLLIN, clock_, until))
+            if (!waitFor(m_fd, POLLIN, m_clock, until))
                 fail(what, in.empty()           ? "no answer within the time-out"
                            : until == deadline ? "reply not complete within the time-out"
                                                : "reply broke off");
@@ -353,7 +353,7 @@ VARNIX::Attempt VARNIX::attempt(const std::string& adu, std::string& reply, Time
             fail(what, n == 0 ? "connection closed by the unit" : std::strerror(errno));
         }
         in.append(buf, size_t(n));
-        until = std::min(deadline, clock_.now() + std::chrono::milliseconds(kByteGapMs));
+        until = std::min(deadline, m_clock.now() + std::chrono::milliseconds(kByteGapMs));
         if (want == 7 && in.size() == 7) {
             if (be16(in, 0) != be16(adu, 0))
                 fail(what, "reply to another request (transaction id)");
@@ -373,10 +373,10 @@ VARNIX::Attempt VARNIX::attempt(const std::string& adu, std::string& reply, Time
 
 std::string VARNIX::exchange(const std::string& pdu, const std::string& what)
 {
-    const TimePoint deadline = clock_.now() + std::chrono::milliseconds(timeoutMs());
+    const TimePoint deadline = m_clock.now() + std::chrono::milliseconds(timeoutMs());
     const bool reused = ensureConnected(deadline);
     std::string adu;
-    put16(adu, ++transaction_);
+    put16(adu, ++m_transaction);
     put16(adu, 0);
     put16(adu, static_cast<uint16_t>(pdu.size() + 1));
     adu.push_back(static_cast<char>(kUnitId));
@@ -395,7 +395,7 @@ std::string VARNIX::exchange(const std::string& pdu, const std::string& what)
         fail(what, err != 0 ? std::strerror(err) : "connection closed by the unit");
     if (!replyFits(pdu, reply))
         fail(what, "reply does not fit the request");
-    lastUsed_ = clock_.now();
+    m_lastUsed = m_clock.now();
     return reply;
 }
 
@@ -447,26 +447,26 @@ int16_t VARNIX::GetAnalog(int32_t port, int16_t channel)
         badArgument("no analogue channel at port " + std::to_string(port) + " channel " +
                     std::to_string(channel));
 
-    if (portA_ && fresh(portA_->taken))
-        return static_cast<int16_t>(portA_->regs[channel]);
-    portA_.reset();
+    if (m_portA && fresh(m_portA->taken))
+        return static_cast<int16_t>(m_portA->regs[channel]);
+    m_portA.reset();
 
-    if (!portABlockRefused_ || !isConnected() || ip_.trimmed().toStdString() != connectedIp_ ||
-        parallelPort_ != connectedPort_) {
+    if (!m_portABlockRefused || !isConnected() || m_ip.trimmed().toStdString() != m_connectedIp ||
+        m_parallelPort != m_connectedPort) {
         const std::string reply = exchange(request(kReadInput, 0, kPortAPins), "read analogue inputs");
         if (!isException(reply, kReadInput)) {
             PortASnapshot snap{};
             for (int i = 0; i < kPortAPins; ++i)
                 snap.regs[i] = be16(reply, 2 + 2 * size_t(i));
-            snap.taken = clock_.now();
-            portA_ = snap;
+            snap.taken = m_clock.now();
+            m_portA = snap;
             return static_cast<int16_t>(snap.regs[channel]);
         }
         // A unit without register 4 may refuse the block; that reply is still in step
         // with the request, so the connection stays and we read one register instead.
         if (static_cast<uint8_t>(reply[1]) != kIllegalAddress)
             fail("read analogue inputs", exceptionText(reply));
-        portABlockRefused_ = true;
+        m_portABlockRefused = true;
     }
     const std::string reply = exchange(request(kReadInput, uint16_t(channel), 1), "read analogue input");
     if (isException(reply, kReadInput))
@@ -479,9 +479,9 @@ int32_t VARNIX::GetPin(int32_t port, int16_t pin)
     if (port != kPortB || pin < 0 || pin >= kPortBPins)
         badArgument("no pin level at port " + std::to_string(port) + " pin " + std::to_string(pin));
 
-    if (portB_ && fresh(portB_->taken))
-        return portB_->bits[pin] ? 1 : 0;
-    portB_.reset();
+    if (m_portB && fresh(m_portB->taken))
+        return m_portB->bits[pin] ? 1 : 0;
+    m_portB.reset();
 
     const std::string reply = exchange(request(kReadDiscrete, 0, kPortBPins), "read pin levels");
     if (isException(reply, kReadDiscrete))
@@ -489,8 +489,8 @@ int32_t VARNIX::GetPin(int32_t port, int16_t pin)
     PortBSnapshot snap{};
     for (int i = 0; i < kPortBPins; ++i)
         snap.bits[i] = (static_cast<uint8_t>(reply[2]) >> i) & 1;
-    snap.taken = clock_.now();
-    portB_ = snap;
+    snap.taken = m_clock.now();
+    m_portB = snap;
     return snap.bits[pin] ? 1 : 0;
 }
 

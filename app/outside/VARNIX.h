@@ -58,12 +58,12 @@ public:
     void setBaudRate(const QString& bps) override;
     void setTimeOut(int32_t seconds) override;
 
-    QString IP() const override { return ip_; }
-    int16_t LcdPort() const override { return lcdPort_; }
-    int16_t ParallelPort() const override { return parallelPort_; }
-    int16_t SerialPort() const override { return serialPort_; }
-    QString BaudRate() const override { return baudRate_; }
-    int32_t TimeOut() const override { return timeOut_; }
+    QString IP() const override { return m_ip; }
+    int16_t LcdPort() const override { return m_lcdPort; }
+    int16_t ParallelPort() const override { return m_parallelPort; }
+    int16_t SerialPort() const override { return m_serialPort; }
+    QString BaudRate() const override { return m_baudRate; }
+    int32_t TimeOut() const override { return m_timeOut; }
 
     int16_t GetDirp(int32_t port, int16_t pin) override;
     void SetDirp(int32_t port, int16_t pin, int32_t direction) override;
@@ -72,10 +72,10 @@ public:
     void SetPin(int32_t port, int16_t pin, int32_t level) override;
 
     // Whether a connection is open now (for tests and the benchmark).
-    bool isConnected() const { return fd_ >= 0; }
+    bool isConnected() const { return m_fd >= 0; }
     // How many connections this link has opened so far, and holds now.
-    int connectCount() const { return connects_; }
-    int openConnections() const { return int(parked_.size()) + (fd_ >= 0 ? 1 : 0); }
+    int connectCount() const { return m_connects; }
+    int openConnections() const { return int(m_parked.size()) + (m_fd >= 0 ? 1 : 0); }
 
 private:
     using TimePoint = MonotonicClock::time_point;
@@ -109,30 +109,30 @@ private:
     std::string target() const;
     bool fresh(TimePoint taken) const;
 
-    QString ip_;
-    int16_t lcdPort_ = 0;
-    int16_t parallelPort_ = 0;
-    int16_t serialPort_ = 0;
-    QString baudRate_;
-    int32_t timeOut_ = 0;
+    QString m_ip;
+    int16_t m_lcdPort = 0;
+    int16_t m_parallelPort = 0;
+    int16_t m_serialPort = 0;
+    QString m_baudRate;
+    int32_t m_timeOut = 0;
 
-    const MonotonicClock& clock_;
-    int fd_ = -1;
-    uint16_t transaction_ = 0;
-    std::string connectedIp_;
-    int connectedPort_ = 0;
-    int connects_ = 0;
+    const MonotonicClock& m_clock;
+    int m_fd = -1;
+    uint16_t m_transaction = 0;
+    std::string m_connectedIp;
+    int m_connectedPort = 0;
+    int m_connects = 0;
     // A unit that refuses the whole-port read (exception) is read register by register
     // for as long as the connection lasts.
-    bool portABlockRefused_ = false;
+    bool m_portABlockRefused = false;
     // Connections to the other units this link was aimed at, by "ip:port".
     struct Parked {
         int fd;
         bool portABlockRefused;
         TimePoint lastUsed;
     };
-    std::map<std::string, Parked> parked_;
-    TimePoint lastUsed_{};
-    std::optional<PortASnapshot> portA_;
-    std::optional<PortBSnapshot> portB_;
+    std::map<std::string, Parked> m_parked;
+    TimePoint m_lastUsed{};
+    std::optional<PortASnapshot> m_portA;
+    std::optional<PortBSnapshot> m_portB;
 };

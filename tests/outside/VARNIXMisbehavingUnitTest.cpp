@@ -35,9 +35,9 @@ public:
     using Script = std::function<std::string(const std::string& request, int nthOnConnection)>;
 
     explicit ScriptedUnit(Script script, int backlog = 8)
-        : script_(std::move(script))
+        : m_script(std::move(script))
     {
-        for (int candidate = 21000 + (getpid() * 13) % 9000; candidate < 32768 && fd_ < 0; candidate += 11) {
+        for (int candidate = 21000 + (getpid() * 13) % 9000; candidate < 32768 && m_fd < 0; candidate += 11) {
             const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
             const int one = 1;
             ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
@@ -46,23 +46,23 @@ public:
             sa.sin_port = htons(uint16_t(candidate));
             sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
             if (::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0 && ::listen(fd, backlog) == 0) {
-                fd_ = fd;
+                m_fd = fd;
                 port = candidate;
             } else {
                 ::close(fd);
             }
         }
-        if (script_)
-            thread_ = std::thread([this] { serve(); });
+        if (m_script)
+            m_thread = std::thread([this] { serve(); });
     }
     ~ScriptedUnit()
     {
-        stop_ = true;
-        if (thread_.joinable())
-            thread_.join();
-        ::close(fd_);
+        m_stop = true;
+        if (m_thread.joinable())
+            m_thread.join();
+        ::close(m_fd);
     }
-    int connections() const { return connections_; }
+    int connections() const { return m_connections; }
 
     int port = 0;
 
@@ -74,17 +74,17 @@ private:
     }
     void serve()
     {
-        while (!stop_) {
-            if (!readable(fd_, 50))
+        while (!m_stop) {
+            if (!readable(m_fd, 50))
                 continue;
-            const int c = ::accept(fd_, nullptr, nullptr);
+            const int c = ::accept(m_fd, nullptr, nullptr);
             if (c < 0)
                 continue;
-            ++connections_;
+            ++m_connections;
             std::string in;
             int nth = 0;
             bool open = true;
-            while (open && !stop_) {
+            while (open && !m_stop) {
                 if (!readable(c, 50))
                     continue;
                 char buf[512];
@@ -93,7 +93,7 @@ private:
                     break;
                 in.append(buf, size_t(n));
                 while (in.size() >= 12) {
-                    const std::string reply = script_(in.substr(0, 12), nth++);
+                    const std::string reply = m_script(in.substr(0, 12), nth++);
                     in.erase(0, 12);
                     if (reply.empty()) {
                         open = false;
@@ -106,11 +106,11 @@ private:
         }
     }
 
-    Script script_;
-    int fd_ = -1;
-    std::atomic<bool> stop_{false};
-    std::atomic<int> connections_{0};
-    std::thread thread_;
+    Script m_script;
+    int m_fd = -1;
+    std::atomic<bool> m_stop{false};
+    std::atomic<int> m_connections{0};
+    std::thread m_thread;
 };
 
 std::string bytes(std::initializer_list<int> b)
@@ -142,20 +142,20 @@ class SteppingClock : public MonotonicClock {
 public:
     time_point now() const override
     {
-        std::lock_guard<std::mutex> lock(m_);
-        t_ += step;
-        return t_;
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_t += step;
+        return m_t;
     }
     void advance(std::chrono::milliseconds d)
     {
-        std::lock_guard<std::mutex> lock(m_);
-        t_ += d;
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_t += d;
     }
     std::chrono::milliseconds step{0};
 
 private:
-    mutable std::mutex m_;
-    mutable time_point t_ = std::chrono::steady_clock::now();
+    mutable std::mutex m_mutex;
+    mutable time_point m_t = std::chrono::steady_clock::now();
 };
 
 TEST(VARNIXMisbehavingUnit, TricklingReplyEndsWithinTheTimeOut)

@@ -28,24 +28,24 @@ void aim(VARNIX& link, const UnitSimProcess& sim, int unit, int32_t timeOut = 2)
 
 class VARNIXTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { sim_ = new UnitSimProcess(2); }
+    static void SetUpTestSuite() { m_sim = new UnitSimProcess(2); }
     static void TearDownTestSuite()
     {
-        delete sim_;
-        sim_ = nullptr;
+        delete m_sim;
+        m_sim = nullptr;
     }
     void SetUp() override
     {
-        ASSERT_TRUE(sim_->running()) << sim_->error();
+        ASSERT_TRUE(m_sim->running()) << m_sim->error();
         for (int u = 0; u < 2; ++u)
-            ASSERT_TRUE(sim_->ok("fault " + std::to_string(u) + " up"));
+            ASSERT_TRUE(m_sim->ok("fault " + std::to_string(u) + " up"));
     }
-    UnitSimProcess& sim() { return *sim_; }
+    UnitSimProcess& sim() { return *m_sim; }
 
-    static UnitSimProcess* sim_;
+    static UnitSimProcess* m_sim;
 };
 
-UnitSimProcess* VARNIXTest::sim_ = nullptr;
+UnitSimProcess* VARNIXTest::m_sim = nullptr;
 
 TEST_F(VARNIXTest, ReadsAnalogueChannelsAndTemperature)
 {

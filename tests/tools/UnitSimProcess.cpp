@@ -15,12 +15,12 @@
 
 std::string UnitSimProcess::binaryPath() { return TALVERON_UNITSIM_PATH; }
 
-UnitSimProcess::UnitSimProcess(int units, const std::string& first) : units_(units), first_(first)
+UnitSimProcess::UnitSimProcess(int units, const std::string& first) : m_units(units), m_first(first)
 {
     std::signal(SIGPIPE, SIG_IGN);
     int in[2], out[2];
     if (pipe2(in, O_CLOEXEC) == -1 || pipe2(out, O_CLOEXEC) == -1) {
-        error_ = std::string("pipe: ") + std::strerror(errno);
+        m_error = std::string("pipe: ") + std::strerror(errno);
         return;
     }
     const std::string path = binaryPath();
@@ -28,8 +28,8 @@ UnitSimProcess::UnitSimProcess(int units, const std::string& first) : units_(uni
     std::vector<const char*> argv = {path.c_str(), "--units", n.c_str(), "--first", first.c_str(),
                                      "--port", "0", nullptr};
     const pid_t parent = getpid();
-    pid_ = fork();
-    if (pid_ == 0) {
+    m_pid = fork();
+    if (m_pid == 0) {
         // Dies with the test even when the test is killed.
         prctl(PR_SET_PDEATHSIG, SIGKILL);
         if (getppid() != parent)
@@ -41,27 +41,27 @@ UnitSimProcess::UnitSimProcess(int units, const std::string& first) : units_(uni
     }
     close(in[0]);
     close(out[1]);
-    toChild_ = in[1];
-    fromChild_ = out[0];
-    if (pid_ < 0) {
-        error_ = std::string("fork: ") + std::strerror(errno);
+    m_toChild = in[1];
+    m_fromChild = out[0];
+    if (m_pid < 0) {
+        m_error = std::string("fork: ") + std::strerror(errno);
         return;
     }
 
     for (int i = 0; i < units; ++i) {
         std::string line;
         if (!readLine(line, 10000)) {
-            error_ = "simulator " + path + " gave no ready line for unit " + std::to_string(i);
+            m_error = "simulator " + path + " gave no ready line for unit " + std::to_string(i);
             return;
         }
         const auto colon = line.rfind(':');
         if (line.rfind("ready ", 0) != 0 || colon == std::string::npos) {
-            error_ = "unexpected line from simulator: " + line;
+            m_error = "unexpected line from simulator: " + line;
             return;
         }
-        port_ = static_cast<int16_t>(std::stoi(line.substr(colon + 1)));
+        m_port = static_cast<int16_t>(std::stoi(line.substr(colon + 1)));
     }
-    ready_ = true;
+    m_ready = true;
 }
 
 UnitSimProcess::~UnitSimProcess()
@@ -72,7 +72,7 @@ UnitSimProcess::~UnitSimProcess()
 std::string UnitSimProcess::ip(int unit) const
 {
     in_addr a{};
-    inet_pton(AF_INET, first_.c_str(), &a);
+    inet_pton(AF_INET, m_first.c_str(), &a);
     a.s_addr = htonl(ntohl(a.s_addr) + static_cast<uint32_t>(unit));
     char text[INET_ADDRSTRLEN];
     inet_ntop(AF_INET, &a, text, sizeof text);
@@ -83,37 +83,37 @@ bool UnitSimProcess::readLine(std::string& line, int timeoutMs)
 {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
-        const auto nl = buffer_.find('\n');
+        const auto nl = m_buffer.find('\n');
         if (nl != std::string::npos) {
-            line = buffer_.substr(0, nl);
-            buffer_.erase(0, nl + 1);
+            line = m_buffer.substr(0, nl);
+            m_buffer.erase(0, nl + 1);
             return true;
         }
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                               deadline - std::chrono::steady_clock::now())
                               .count();
-        if (left <= 0 || fromChild_ == -1)
+        if (left <= 0 || m_fromChild == -1)
             return false;
-        pollfd p{fromChild_, POLLIN, 0};
+        pollfd p{m_fromChild, POLLIN, 0};
         const int r = poll(&p, 1, static_cast<int>(left));
         if (r == -1 && errno == EINTR)
             continue;
         if (r <= 0)
             return false;
         char buf[512];
-        const ssize_t n = read(fromChild_, buf, sizeof buf);
+        const ssize_t n = read(m_fromChild, buf, sizeof buf);
         if (n <= 0)
             return false;
-        buffer_.append(buf, static_cast<size_t>(n));
+        m_buffer.append(buf, static_cast<size_t>(n));
     }
 }
 
 std::string UnitSimProcess::send(const std::string& line, int timeoutMs)
 {
-    if (toChild_ == -1)
+    if (m_toChild == -1)
         return {};
     const std::string text = line + "\n";
-    if (write(toChild_, text.data(), text.size()) != static_cast<ssize_t>(text.size()))
+    if (write(m_toChild, text.data(), text.size()) != static_cast<ssize_t>(text.size()))
         return {};
     std::string answer;
     return readLine(answer, timeoutMs) ? answer : std::string();
@@ -121,46 +121,46 @@ std::string UnitSimProcess::send(const std::string& line, int timeoutMs)
 
 void UnitSimProcess::stop()
 {
-    if (pid_ > 0) {
-        if (toChild_ != -1)
-            (void)!write(toChild_, "quit\n", 5);
+    if (m_pid > 0) {
+        if (m_toChild != -1)
+            (void)!write(m_toChild, "quit\n", 5);
         bool gone = false;
         for (int i = 0; i < 100 && !gone; ++i) {
-            gone = waitpid(pid_, nullptr, WNOHANG) == pid_;
+            gone = waitpid(m_pid, nullptr, WNOHANG) == m_pid;
             if (!gone)
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
         if (!gone) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
+            kill(m_pid, SIGKILL);
+            waitpid(m_pid, nullptr, 0);
         }
-        pid_ = -1;
+        m_pid = -1;
     }
-    if (toChild_ != -1)
-        close(toChild_);
-    if (fromChild_ != -1)
-        close(fromChild_);
-    toChild_ = fromChild_ = -1;
-    ready_ = false;
+    if (m_toChild != -1)
+        close(m_toChild);
+    if (m_fromChild != -1)
+        close(m_fromChild);
+    m_toChild = m_fromChild = -1;
+    m_ready = false;
 }
 
 void UnitSimProcess::closeInput()
 {
-    if (toChild_ != -1)
-        close(toChild_);
-    toChild_ = -1;
+    if (m_toChild != -1)
+        close(m_toChild);
+    m_toChild = -1;
 }
 
 int UnitSimProcess::terminate(int timeoutMs)
 {
-    if (pid_ <= 0)
+    if (m_pid <= 0)
         return -1;
-    kill(pid_, SIGTERM);
+    kill(m_pid, SIGTERM);
     for (int waited = 0; waited < timeoutMs; waited += 10) {
         int status = 0;
-        if (waitpid(pid_, &status, WNOHANG) == pid_) {
-            pid_ = -1;
-            ready_ = false;
+        if (waitpid(m_pid, &status, WNOHANG) == m_pid) {
+            m_pid = -1;
+            m_ready = false;
             return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));

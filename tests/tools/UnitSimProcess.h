@@ -20,12 +20,12 @@ public:
     UnitSimProcess(const UnitSimProcess&) = delete;
     UnitSimProcess& operator=(const UnitSimProcess&) = delete;
 
-    bool running() const { return pid_ > 0 && ready_; }
-    const std::string& error() const { return error_; }
-    int16_t port() const { return port_; }
-    int units() const { return units_; }
+    bool running() const { return m_pid > 0 && m_ready; }
+    const std::string& error() const { return m_error; }
+    int16_t port() const { return m_port; }
+    int units() const { return m_units; }
     std::string ip(int unit) const;
-    pid_t pid() const { return pid_; }
+    pid_t pid() const { return m_pid; }
 
     // Sends one control line and returns the answer line ("ok" or "error: ..."),
     // or an empty text when none came within timeoutMs.
@@ -44,13 +44,13 @@ public:
 private:
     bool readLine(std::string& line, int timeoutMs);
 
-    pid_t pid_ = -1;
-    int toChild_ = -1;
-    int fromChild_ = -1;
-    bool ready_ = false;
-    int units_ = 0;
-    int16_t port_ = 0;
-    std::string first_;
-    std::string buffer_;
-    std::string error_;
+    pid_t m_pid = -1;
+    int m_toChild = -1;
+    int m_fromChild = -1;
+    bool m_ready = false;
+    int m_units = 0;
+    int16_t m_port = 0;
+    std::string m_first;
+    std::string m_buffer;
+    std::string m_error;
 };

@@ -25,23 +25,23 @@ namespace {
 class Client {
 public:
     Client(const UnitSimProcess& sim, int unit)
-        : ctx_(modbus_new_tcp(sim.ip(unit).c_str(), sim.port()))
+        : m_ctx(modbus_new_tcp(sim.ip(unit).c_str(), sim.port()))
     {
-        modbus_set_slave(ctx_, 1);
-        modbus_set_response_timeout(ctx_, 1, 0);
-        connected_ = modbus_connect(ctx_) == 0;
+        modbus_set_slave(m_ctx, 1);
+        modbus_set_response_timeout(m_ctx, 1, 0);
+        m_connected = modbus_connect(m_ctx) == 0;
     }
     ~Client()
     {
-        modbus_close(ctx_);
-        modbus_free(ctx_);
+        modbus_close(m_ctx);
+        modbus_free(m_ctx);
     }
-    bool connected() const { return connected_; }
-    modbus_t* operator*() { return ctx_; }
+    bool connected() const { return m_connected; }
+    modbus_t* operator*() { return m_ctx; }
 
 private:
-    modbus_t* ctx_;
-    bool connected_ = false;
+    modbus_t* m_ctx;
+    bool m_connected = false;
 };
 
 int rawConnect(const UnitSimProcess& sim, int unit)
@@ -85,23 +85,23 @@ std::string bytes(std::initializer_list<int> b)
 
 class UnitSimTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { sim_ = new UnitSimProcess(3); }
+    static void SetUpTestSuite() { m_sim = new UnitSimProcess(3); }
     static void TearDownTestSuite()
     {
-        delete sim_;
-        sim_ = nullptr;
+        delete m_sim;
+        m_sim = nullptr;
     }
     void SetUp() override
     {
-        ASSERT_TRUE(sim_->running()) << sim_->error();
+        ASSERT_TRUE(m_sim->running()) << m_sim->error();
         for (int u = 0; u < 3; ++u)
-            ASSERT_TRUE(sim_->ok("fault " + std::to_string(u) + " up"));
+            ASSERT_TRUE(m_sim->ok("fault " + std::to_string(u) + " up"));
     }
-    UnitSimProcess& sim() { return *sim_; }
-    static UnitSimProcess* sim_;
+    UnitSimProcess& sim() { return *m_sim; }
+    static UnitSimProcess* m_sim;
 };
 
-UnitSimProcess* UnitSimTest::sim_ = nullptr;
+UnitSimProcess* UnitSimTest::m_sim = nullptr;
 
 TEST_F(UnitSimTest, ControlLinesAreCheckedOneByOne)
 {

@@ -214,7 +214,7 @@ bool Server::listenUnit(Unit& u, int port, std::string& error)
         return false;
     }
     u.listenFd = fd;
-    watch(fd, kTagListener + static_cast<uint64_t>(&u - units_.data()), EPOLLIN, EPOLL_CTL_ADD);
+    watch(fd, kTagListener + static_cast<uint64_t>(&u - m_units.data()), EPOLLIN, EPOLL_CTL_ADD);
     return true;
 }
 
@@ -223,13 +223,13 @@ void Server::watch(int fd, uint64_t tag, uint32_t events, int op)
     epoll_event ev{};
     ev.events = events;
     ev.data.u64 = tag;
-    epoll_ctl(epfd_, op, fd, &ev);
+    epoll_ctl(m_epfd, op, fd, &ev);
 }
 
 bool Server::start(int units, const std::string& first, int port, std::string& error)
 {
-    epfd_ = epoll_create1(EPOLL_CLOEXEC);
-    if (epfd_ == -1) {
+    m_epfd = epoll_create1(EPOLL_CLOEXEC);
+    if (m_epfd == -1) {
         error = std::string("epoll: ") + std::strerror(errno);
         return false;
     }
@@ -243,14 +243,14 @@ bool Server::start(int units, const std::string& first, int port, std::string& e
         error = std::to_string(units) + " units from " + first + " run past 255.255.255.255";
         return false;
     }
-    units_.assign(static_cast<size_t>(units), Unit{});
+    m_units.assign(static_cast<size_t>(units), Unit{});
     for (int i = 0; i < units; ++i) {
         in_addr ai{};
         ai.s_addr = htonl(host + static_cast<uint32_t>(i));
         char text[INET_ADDRSTRLEN];
         inet_ntop(AF_INET, &ai, text, sizeof text);
-        units_[i].ip = text;
-        units_[i].state.reset(i);
+        m_units[i].ip = text;
+        m_units[i].state.reset(i);
     }
 
     // Port 0 means any free port below 32768: the device table keeps ports as int16, and
@@ -258,10 +258,10 @@ bool Server::start(int units, const std::string& first, int port, std::string& e
     // must get the same port; if one address has it taken, try another.
     std::uniform_int_distribution<int> pick(20000, 32767);
     for (int attempt = 0; attempt < (port == 0 ? 200 : 1); ++attempt) {
-        port_ = port == 0 ? pick(rng_) : port;
+        m_port = port == 0 ? pick(m_rng) : port;
         bool all = true;
         for (int i = 0; i < units && all; ++i)
-            all = listenUnit(units_[i], port_, error);
+            all = listenUnit(m_units[i], m_port, error);
         if (all)
             return true;
         for (int i = 0; i < units; ++i)
@@ -272,12 +272,12 @@ bool Server::start(int units, const std::string& first, int port, std::string& e
 
 void Server::closeUnit(int unitIndex)
 {
-    Unit& u = units_[unitIndex];
+    Unit& u = m_units[unitIndex];
     if (u.listenFd != -1) {
         close(u.listenFd);
         u.listenFd = -1;
     }
-    for (auto& c : conns_)
+    for (auto& c : m_conns)
         if (c->unit == unitIndex)
             closeConn(*c);
 }
@@ -285,7 +285,7 @@ void Server::closeUnit(int unitIndex)
 void Server::closeConn(Conn& c)
 {
     if (c.fd != -1) {
-        epoll_ctl(epfd_, EPOLL_CTL_DEL, c.fd, nullptr);
+        epoll_ctl(m_epfd, EPOLL_CTL_DEL, c.fd, nullptr);
         close(c.fd);
         c.fd = -1;
     }
@@ -297,7 +297,7 @@ void Server::closeConn(Conn& c)
 
 void Server::accept(int unitIndex)
 {
-    Unit& u = units_[unitIndex];
+    Unit& u = m_units[unitIndex];
     for (;;) {
         const int fd = accept4(u.listenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd == -1) {
@@ -312,26 +312,26 @@ void Server::accept(int unitIndex)
         c->fd = fd;
         c->unit = unitIndex;
         watch(fd, reinterpret_cast<uintptr_t>(c.get()), EPOLLIN, EPOLL_CTL_ADD);
-        conns_.push_back(std::move(c));
+        m_conns.push_back(std::move(c));
     }
 }
 
 void Server::restAccepting(int unitIndex)
 {
-    Unit& u = units_[unitIndex];
-    epoll_ctl(epfd_, EPOLL_CTL_DEL, u.listenFd, nullptr);
+    Unit& u = m_units[unitIndex];
+    epoll_ctl(m_epfd, EPOLL_CTL_DEL, u.listenFd, nullptr);
     u.acceptResting = true;
     u.acceptRestUntil = Clock::now() + kAcceptRest;
 }
 
 void Server::resumeAccepting(Clock::time_point now)
 {
-    for (auto& u : units_) {
+    for (auto& u : m_units) {
         if (!u.acceptResting || u.acceptRestUntil > now)
             continue;
         u.acceptResting = false;
         if (u.listenFd != -1)
-            watch(u.listenFd, kTagListener + static_cast<uint64_t>(&u - units_.data()), EPOLLIN, EPOLL_CTL_ADD);
+            watch(u.listenFd, kTagListener + static_cast<uint64_t>(&u - m_units.data()), EPOLLIN, EPOLL_CTL_ADD);
     }
 }
 
@@ -399,7 +399,7 @@ void Server::readConn(Conn& c)
             break;  // enough for a frame; the rest waits for its turn
     }
 
-    Unit& u = units_[c.unit];
+    Unit& u = m_units[c.unit];
     // MBAP header: transaction id, protocol id 0, length of unit id + PDU, unit id.
     while (c.in.size() >= 7 && c.out.size() + c.pendingBytes < kMaxQueued) {
         const uint16_t tid = be16(c.in, 0);
@@ -459,7 +459,7 @@ void Server::flushConn(Conn& c)
 
 void Server::serviceDue(Clock::time_point now)
 {
-    for (auto& c : conns_) {
+    for (auto& c : m_conns) {
         bool moved = false;
         while (c->fd != -1 && !c->pending.empty() && c->pending.front().due <= now) {
             c->out += c->pending.front().bytes;
@@ -493,9 +493,9 @@ std::string Server::control(const std::string& line, bool& quit)
     long unit = 0;
     if (w.size() < 3 || !parseInt(w[1], unit))
         return "error: expected ain U CH VALUE, din U PIN 0|1, fault U MODE or quit";
-    if (unit < 0 || unit >= static_cast<long>(units_.size()))
+    if (unit < 0 || unit >= static_cast<long>(m_units.size()))
         return "error: no unit " + w[1];
-    Unit& u = units_[static_cast<size_t>(unit)];
+    Unit& u = m_units[static_cast<size_t>(unit)];
 
     if (w[0] == "ain") {
         long ch = 0, value = 0;
@@ -537,7 +537,7 @@ std::string Server::control(const std::string& line, bool& quit)
         }
         if (u.listenFd == -1) {
             std::string err;
-            if (!listenUnit(u, port_, err))
+            if (!listenUnit(u, m_port, err))
                 return "error: cannot listen again: " + err;
         }
         // Each fault line replaces the unit's earlier behaviour.
@@ -549,7 +549,7 @@ std::string Server::control(const std::string& line, bool& quit)
         if (m == "mute") {
             u.mode = Mode::Mute;
             // A mute unit answers nothing, not even what it was about to send.
-            for (auto& c : conns_)
+            for (auto& c : m_conns)
                 if (c->unit == unit) {
                     c->pending.clear();
                     c->pendingBytes = 0;
@@ -580,12 +580,12 @@ int Server::run(int controlFd, int stopFd)
     epoll_event events[64];
 
     for (;;) {
-        std::erase_if(conns_, [](const std::unique_ptr<Conn>& c) { return c->fd == -1; });
+        std::erase_if(m_conns, [](const std::unique_ptr<Conn>& c) { return c->fd == -1; });
         auto wake = nextDrift;
-        for (const auto& c : conns_)
+        for (const auto& c : m_conns)
             if (!c->pending.empty() && c->pending.front().due < wake)
                 wake = c->pending.front().due;
-        for (const auto& u : units_)
+        for (const auto& u : m_units)
             if (u.acceptResting && u.acceptRestUntil < wake)
                 wake = u.acceptRestUntil;
         const auto now = Clock::now();
@@ -594,7 +594,7 @@ int Server::run(int controlFd, int stopFd)
                         : static_cast<int>(
                               std::chrono::duration_cast<std::chrono::milliseconds>(wake - now).count() + 1);
 
-        const int n = epoll_wait(epfd_, events, 64, timeout);
+        const int n = epoll_wait(m_epfd, events, 64, timeout);
         if (n == -1 && errno != EINTR)
             return 1;
 
@@ -608,7 +608,7 @@ int Server::run(int controlFd, int stopFd)
                 if (r <= 0) {
                     // Tests may close standard input; the units keep serving.
                     if (r == 0 || errno != EINTR)
-                        epoll_ctl(epfd_, EPOLL_CTL_DEL, controlFd, nullptr);
+                        epoll_ctl(m_epfd, EPOLL_CTL_DEL, controlFd, nullptr);
                     continue;
                 }
                 pendingLine.append(buf, static_cast<size_t>(r));
@@ -638,9 +638,9 @@ int Server::run(int controlFd, int stopFd)
                     if (quit)
                         return 0;
                 }
-            } else if (tag >= kTagListener && tag < kTagListener + units_.size()) {
+            } else if (tag >= kTagListener && tag < kTagListener + m_units.size()) {
                 const int u = static_cast<int>(tag - kTagListener);
-                if (units_[u].listenFd != -1)
+                if (m_units[u].listenFd != -1)
                     accept(u);
             } else {
                 Conn& c = *reinterpret_cast<Conn*>(static_cast<uintptr_t>(tag));
@@ -659,8 +659,8 @@ int Server::run(int controlFd, int stopFd)
         serviceDue(after);
         resumeAccepting(after);
         if (after >= nextDrift) {
-            for (auto& u : units_)
-                u.state.drift(rng_);
+            for (auto& u : m_units)
+                u.state.drift(m_rng);
             nextDrift = after + kDriftPeriod;
         }
     }

@@ -74,8 +74,8 @@ class Server {
 public:
     // Binds every unit; port 0 picks one free port shared by all units.
     bool start(int units, const std::string& first, int port, std::string& error);
-    int port() const { return port_; }
-    const std::vector<Unit>& units() const { return units_; }
+    int port() const { return m_port; }
+    const std::vector<Unit>& units() const { return m_units; }
     // Runs until quit or a signal; controlFd is read for control lines.
     int run(int controlFd, int stopFd);
     std::string control(const std::string& line, bool& quit);
@@ -95,11 +95,11 @@ private:
 
     void watch(int fd, uint64_t tag, uint32_t events, int op);
 
-    int epfd_ = -1;
-    std::vector<Unit> units_;
-    std::vector<std::unique_ptr<Conn>> conns_;
-    int port_ = 0;
-    std::mt19937 rng_{std::random_device{}()};
+    int m_epfd = -1;
+    std::vector<Unit> m_units;
+    std::vector<std::unique_ptr<Conn>> m_conns;
+    int m_port = 0;
+    std::mt19937 m_rng{std::random_device{}()};
 };
 
 } // namespace unitsim
