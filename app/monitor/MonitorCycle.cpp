@@ -132,13 +132,18 @@ void MonitorCycle::pollFailed(int unit, bool lan)
     failures = int16_t(std::min<int>(failures + 1, INT16_MAX));
     if (failures <= m_comm.MonitorSettings.ReloadSize)
         return;
-    if (onPageShown(unit)) {
-        m_view.setRowLamp(unit % RowsPerPage, Lamp::GivenUp);
-        m_view.setRowTone(unit % RowsPerPage, RowTone::Alert);
-    }
+    showGivenUp(unit);
     // Mail once per failure episode, for every unit, not only those on the page shown.
     if (lan && failures == m_comm.MonitorSettings.ReloadSize + 1)
         notifyAlarm(unit);
+}
+
+void MonitorCycle::showGivenUp(int unit)
+{
+    if (!onPageShown(unit))
+        return;
+    m_view.setRowLamp(unit % RowsPerPage, Lamp::GivenUp);
+    m_view.setRowTone(unit % RowsPerPage, RowTone::Alert);
 }
 
 void MonitorCycle::notifyAlarm(int unit)
@@ -305,10 +310,7 @@ MonitorCycle::Started MonitorCycle::ReadRelayUnit(int unit, Pass pass)
     const QString name = m_comm.RelayFileName(unit); // empty for a name that is not 1..8 letters and digits
     if (name.isEmpty()) {
         m_comm.unitItem(ItemFailureCount, unit) = int16_t(m_comm.MonitorSettings.ReloadSize + 1);
-        if (onPageShown(unit)) {
-            m_view.setRowLamp(unit % RowsPerPage, Lamp::GivenUp);
-            m_view.setRowTone(unit % RowsPerPage, RowTone::Alert);
-        }
+        showGivenUp(unit);
         return Started::FailedAtOnce;
     }
     const auto& s = m_comm.InternetSettings;
@@ -367,8 +369,7 @@ bool MonitorCycle::ApplyRelayFetch(int unit, const RelayFetch& fetch)
         }
         fields << data.mid(start);
         auto toInt16 = [](const QString& field) {
-            const auto v = Conv::StrictNumber(field);
-            const auto n = v ? Conv::CInt16(*v) : std::nullopt;
+            const auto n = Conv::StrictInt16(field);
             if (!n)
                 throw TransferError("field is not a number");
             return *n;
@@ -594,12 +595,7 @@ void MonitorCycle::retryEnded()
 void MonitorCycle::StartStop()
 {
     if (running()) {
-        m_view.setStartCaption(QStringLiteral("開始"));
-        Timer1.stop();
-        Timer2.stop();
-        invalidate();
-        ClearAllAlarms();
-        ResetUnitStates();
+        stopMonitoring();
         RedrawRows();
         return;
     }
@@ -642,15 +638,21 @@ bool MonitorCycle::StopForWindow(bool redraw)
         if (answer != MessageBoxService::Answer::Yes)
             return false;
     }
+    stopMonitoring();
+    if (redraw)
+        RedrawRows();
+    return true;
+}
+
+// Every way into the stopped state: timers off, answers still out ignored, alarms and states cleared.
+void MonitorCycle::stopMonitoring()
+{
     m_view.setStartCaption(QStringLiteral("開始"));
     Timer1.stop();
     Timer2.stop();
     invalidate();
     ClearAllAlarms();
     ResetUnitStates();
-    if (redraw)
-        RedrawRows();
-    return true;
 }
 
 MonitorCycle::Paused MonitorCycle::PauseForDialog()

@@ -128,7 +128,9 @@ public:
 private:
     void pollFailed(int unit, bool lan);
     void showGoodPoll(int unit);
+    void showGivenUp(int unit);
     void notifyAlarm(int unit);
+    void stopMonitoring();
     void showAlarms();
     bool dueNow() const;
     void advanceDue();

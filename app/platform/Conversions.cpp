@@ -122,4 +122,10 @@ QString Str(double value)
     return value >= 0 ? QStringLiteral(" ") + digits : digits;
 }
 
+std::optional<int16_t> StrictInt16(const QString& text)
+{
+    const auto v = StrictNumber(text);
+    return v ? CInt16(*v) : std::nullopt;
+}
+
 } // namespace Conv

@@ -16,6 +16,8 @@ std::optional<double> StrictNumber(const QString& text);
 
 // Nearest int16, halves to the even neighbour; nothing when out of range.
 std::optional<int16_t> CInt16(double value);
+// A whole text that is a number within the int16 range after rounding, else nothing.
+std::optional<int16_t> StrictInt16(const QString& text);
 // Same for the 32-bit range.
 std::optional<int32_t> CInt32(double value);
 

@@ -125,8 +125,7 @@ bool MontComm1::loadInetInfLines()
             return eq < 0 ? line : line.mid(eq + 1);
         };
         auto number = [&]() -> int16_t {
-            const auto v = Conv::StrictNumber(value());
-            const auto n = v ? Conv::CInt16(*v) : std::nullopt;
+            const auto n = Conv::StrictInt16(value());
             if (!n)
                 throw LoadError{};
             return *n;

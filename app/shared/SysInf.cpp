@@ -252,8 +252,7 @@ AlarmRule MontComm1::ArmRule(int unit) const
         rule.kind = AlarmRule::Kind::Digital;
     else
         return rule;
-    const auto number = Conv::StrictNumber(GetArmField(unit, 1));
-    const auto pin = number ? Conv::CInt16(*number) : std::nullopt;
+    const auto pin = Conv::StrictInt16(GetArmField(unit, 1));
     const int pins = rule.kind == AlarmRule::Kind::Analog ? UnitMap::AnalogChannels : UnitMap::PortBPins;
     if (pin && *pin >= 0 && *pin < pins)
         rule.pin = *pin;
