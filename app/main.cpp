@@ -25,7 +25,7 @@ int main(int argc, char** argv)
     NmcliDialUp dialUp;
     comm.RasBackend = &dialUp;
     VARNIX varnix1;
-    PollEngine engine([] { return std::make_unique<VARNIX>(); }, [] { return std::make_unique<InetTransfer>(); });
+    PollEngine engine([] { return std::make_unique<VARNIX>(); }, [] { return std::make_unique<CurlTransfer>(); });
     WindowOpener opener;
     MontAll window(comm, engine, varnix1, opener);
     opener.add(StationWindow::SysEdit, [&](QWidget* parent) {

@@ -20,7 +20,7 @@ size_t collect(char* data, size_t size, size_t count, void* user)
 
 } // namespace
 
-QString InetTransfer::OpenURL(const QString& url)
+QString CurlTransfer::OpenURL(const QString& url)
 {
     static std::once_flag once;
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });

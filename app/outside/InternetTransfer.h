@@ -13,7 +13,7 @@ public:
 
 class InternetTransfer {
 public:
-    enum AccessType { Default = 0, Direct = 1, NamedProxy = 2 };
+    enum Access { Default = 0, Direct = 1, NamedProxy = 2 }; // values of AccessType
     virtual ~InternetTransfer() = default;
 
     QString Proxy;           // proxy host, used when AccessType is NamedProxy
@@ -24,7 +24,7 @@ public:
 };
 
 // libcurl behind the control. A fetch never takes longer than RequestTimeOutMs.
-class InetTransfer : public InternetTransfer {
+class CurlTransfer : public InternetTransfer {
 public:
     long ConnectTimeOutMs = 3000;
     long RequestTimeOutMs = 5000;

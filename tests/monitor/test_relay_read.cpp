@@ -23,7 +23,7 @@ QString relay(const QString& name, const QDateTime& when, const QString& values,
            u',' + values + QStringLiteral("\r\n");
 }
 
-struct RelayRig : Rig<FakeLink, InetTransfer> {
+struct RelayRig : Rig<FakeLink, CurlTransfer> {
     QTemporaryDir served;
     HttpServer http{served.path()};
 
@@ -139,14 +139,14 @@ TEST(ReadRelayUnit, StartNeedsTheSettingsInDownloadMode)
     EXPECT_EQ(rig.st.messages.shown[0].title, QStringLiteral("ファイルオープンエラー"));
 }
 
-TEST(InetTransfer, ThroughANamedProxy)
+TEST(CurlTransfer, ThroughANamedProxy)
 {
     // A proxy that is not there: the fetch fails (and quickly) instead of going direct.
     QTemporaryDir served;
     HttpServer http(served.path());
     ASSERT_TRUE(http.ready());
     TextFile::writeWhole(QDir(served.path()).filePath("a.txt"), QStringLiteral("漢字\r\n"));
-    InetTransfer t;
+    CurlTransfer t;
     EXPECT_EQ(t.OpenURL(http.url() + "/a.txt"), QStringLiteral("漢字\r\n"));
     t.Proxy = "127.0.0.1";
     t.ProxyPort = "1";
@@ -175,11 +175,11 @@ TEST(ReadRelayUnit, GoesThroughTheNamedProxy)
     EXPECT_NE(rig.transfer1.AccessType, InternetTransfer::NamedProxy);
 }
 
-TEST(InetTransfer, AServerThatNeverAnswersDoesNotHangTheFetch)
+TEST(CurlTransfer, AServerThatNeverAnswersDoesNotHangTheFetch)
 {
     QTcpServer silent; // the kernel accepts the connection; nobody ever answers
     ASSERT_TRUE(silent.listen(QHostAddress::LocalHost, 0));
-    InetTransfer t;
+    CurlTransfer t;
     t.RequestTimeOutMs = 500;
     QElapsedTimer clock;
     clock.start();

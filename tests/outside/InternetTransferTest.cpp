@@ -6,7 +6,7 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-TEST(InetTransfer, OnlyHttpAndHttpsAreFetched)
+TEST(CurlTransfer, OnlyHttpAndHttpsAreFetched)
 {
     QTemporaryDir dir;
     const QString path = QDir(dir.path()).filePath("relay.csv");
@@ -15,7 +15,7 @@ TEST(InetTransfer, OnlyHttpAndHttpsAreFetched)
     f.write("local secret\r\n");
     f.close();
 
-    InetTransfer t;
+    CurlTransfer t;
     t.ConnectTimeOutMs = 500;
     t.RequestTimeOutMs = 1000;
     for (const QString& url : {QStringLiteral("file://") + path, QStringLiteral("FILE://") + path,
