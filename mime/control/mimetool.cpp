@@ -242,20 +242,20 @@ int StreamBase64(MimeDispatch* mime, std::int32_t dispid) {
     if (size < (std::size_t{1} << 20)) return -1;
     void* map = mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, STDIN_FILENO, 0);
     if (map == MAP_FAILED) return -1;
+    // Unmapped on every way out.
+    struct Unmap {
+        void* map;
+        std::size_t size;
+        ~Unmap() { munmap(map, size); }
+    } unmap{map, size};
     const char* data = static_cast<const char*>(map);
     const bool decode = dispid == MIME_DISPID_BASE64DECODE;
     if (decode && std::thread::hardware_concurrency() >= 2) {
         const int done = DecodeTwoThreads(mime, data, size);
-        if (done >= 0 || std::memchr(data, 0, size) != nullptr) {
-            munmap(map, size);
-            return done;
-        }
+        if (done >= 0 || std::memchr(data, 0, size) != nullptr) return done;
     }
     // A zero byte makes the whole call fail; let the single call report it, with no output.
-    if (decode && std::memchr(data, 0, size) != nullptr) {
-        munmap(map, size);
-        return -1;
-    }
+    if (decode && std::memchr(data, 0, size) != nullptr) return -1;
     constexpr std::size_t kEncodePiece = 3 * (256 << 10);
     std::size_t at = 0;
     while (at < size) {
@@ -265,7 +265,6 @@ int StreamBase64(MimeDispatch* mime, std::int32_t dispid) {
         if (!WriteResult(result)) return 1;
         at += piece;
     }
-    munmap(map, size);
     return 0;
 }
 
