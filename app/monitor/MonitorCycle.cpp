@@ -279,18 +279,11 @@ void MonitorCycle::showActivity()
 
 bool MonitorCycle::BuildExpectedHeaders()
 {
-    const auto lines = TextFile::readLines(m_comm.path(m_comm.SysInfDir + m_comm.SysInfName));
-    if (!lines)
+    // From the table just loaded, so the header matches the cells as the station reads them.
+    if (!m_comm.SysInfValid)
         return false;
-    const int count = m_comm.unitCount();
-    if (lines->size() < 3 + count)
-        return false;
-    for (int u = 0; u < count; ++u) {
-        const QStringList fields = (*lines)[3 + u].split(u',');
-        if (fields.size() < 18)
-            return false;
-        ExpectedHeader[u] = m_comm.RelayFileName(u) + QStringLiteral(".txt,") + fields.mid(6, 12).join(u',');
-    }
+    for (int u = 0; u < m_comm.unitCount(); ++u)
+        ExpectedHeader[u] = m_comm.RelayFileName(u) + QStringLiteral(".txt,") + m_comm.PinTypesText(u);
     return true;
 }
 

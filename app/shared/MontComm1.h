@@ -130,6 +130,8 @@ public:
     int16_t GetPinType(int unit, int port, int pin) const;
     QString GetArmField(int unit, int part) const;
     AlarmRule ArmRule(int unit) const;
+    // The unit's twelve pin types RA0..RA3, RB0..RB7, joined by ",": the relay files carry them.
+    QString PinTypesText(int unit) const;
     bool OpenUnitLink(DeviceLink& link, int unit);
     // Writes the unit's address properties in their fixed order; false for a unit outside
     // the table or a port number beyond int16 (the link is then left as it was).

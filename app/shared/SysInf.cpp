@@ -242,6 +242,14 @@ QString MontComm1::GetArmField(int unit, int part) const
     }
 }
 
+QString MontComm1::PinTypesText(int unit) const
+{
+    QStringList types;
+    for (int c = ColRA0; c < ColRB0 + UnitMap::PortBPins; ++c)
+        types << DeviceTable[unit][c];
+    return types.join(u',');
+}
+
 AlarmRule MontComm1::ArmRule(int unit) const
 {
     AlarmRule rule;
