@@ -2,6 +2,7 @@
 // current directory.
 
 #include "Clock.h"
+#include "InetEdit.h"
 #include "ComEdit2.h"
 #include "DialUpBackend.h"
 #include "InternetTransfer.h"
@@ -35,6 +36,10 @@ int main(int argc, char** argv)
     });
     opener.add(StationWindow::ComEdit2, [&](QWidget* parent) {
         ComEdit2 w(comm, parent);
+        w.showInetSettings = [&](QWidget* over) {
+            InetEdit inet(comm, over);
+            inet.exec();
+        };
         w.exec();
     });
     messages.setParent(&window);
