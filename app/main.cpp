@@ -3,6 +3,7 @@
 
 #include "Clock.h"
 #include "InetEdit.h"
+#include "MailSetform.h"
 #include "ComEdit2.h"
 #include "DialUpBackend.h"
 #include "InternetTransfer.h"
@@ -31,6 +32,10 @@ int main(int argc, char** argv)
     MontAll window(comm, engine, varnix1, opener);
     opener.add(StationWindow::SysEdit, [&](QWidget* parent) {
         SysEdit w(comm, parent);
+        w.showMailSettings = [&](QWidget* over) {
+            MailSetform mail(comm, over);
+            mail.exec();
+        };
         w.SetTimeOutGroupEnabled(window.cycle().ModeControlsLan);
         w.exec();
     });
