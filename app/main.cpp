@@ -1,6 +1,7 @@
 // talveron: the monitoring station. It takes no command line; its files are in the
 // current directory.
 
+#include "ArmEdit.h"
 #include "Clock.h"
 #include "InetEdit.h"
 #include "MailSetform.h"
@@ -37,6 +38,10 @@ int main(int argc, char** argv)
             mail.exec();
         };
         w.SetTimeOutGroupEnabled(window.cycle().ModeControlsLan);
+        w.exec();
+    });
+    opener.add(StationWindow::ArmEdit, [&](QWidget* parent) {
+        ArmEdit w(comm, parent);
         w.exec();
     });
     opener.add(StationWindow::ComEdit2, [&](QWidget* parent) {
