@@ -3,6 +3,7 @@
 
 #include "ArmEdit.h"
 #include "Clock.h"
+#include "Dialog1.h"
 #include "InetEdit.h"
 #include "MailSetform.h"
 #include "ComEdit2.h"
@@ -42,6 +43,10 @@ int main(int argc, char** argv)
     });
     opener.add(StationWindow::ArmEdit, [&](QWidget* parent) {
         ArmEdit w(comm, parent);
+        w.exec();
+    });
+    opener.add(StationWindow::Dialog1, [&](QWidget* parent) {
+        Dialog1 w(comm, parent);
         w.exec();
     });
     opener.add(StationWindow::ComEdit2, [&](QWidget* parent) {
