@@ -4,6 +4,7 @@
 #include "ArmEdit.h"
 #include "Clock.h"
 #include "Dialog1.h"
+#include "Dialog4.h"
 #include "InetEdit.h"
 #include "MailSetform.h"
 #include "ComEdit2.h"
@@ -47,6 +48,10 @@ int main(int argc, char** argv)
     });
     opener.add(StationWindow::Dialog1, [&](QWidget* parent) {
         Dialog1 w(comm, parent);
+        w.exec();
+    });
+    opener.add(StationWindow::Dialog4, [&](QWidget* parent) {
+        Dialog4 w(comm, parent);
         w.exec();
     });
     opener.add(StationWindow::ComEdit2, [&](QWidget* parent) {

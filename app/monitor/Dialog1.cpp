@@ -1,9 +1,9 @@
 #include "Dialog1.h"
 
 #include "DeviceLink.h"
-#include "EventPump.h"
 #include "FixedWindow.h"
 #include "MessageBox.h"
+#include "RunWaiting.h"
 
 #include <QCloseEvent>
 #include <QGridLayout>
@@ -14,8 +14,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QVBoxLayout>
-#include <atomic>
-#include <thread>
 
 Dialog1::Dialog1(MontComm1& comm, QWidget* parent) : QDialog(parent), m_comm(comm)
 {
@@ -172,16 +170,8 @@ void Dialog1::okClick()
     OKButton->setEnabled(false);
     CancelButton->setEnabled(false);
     m_sending = true;
-    std::atomic<bool> done{false};
-    bool ok = false;
     DeviceLink* link = m_comm.CurLink;
-    std::thread worker([&] {
-        ok = m_comm.OpenUnitLink(*link, u);
-        done = true;
-        QMetaObject::invokeMethod(QCoreApplication::instance(), [] {}, Qt::QueuedConnection); // wake the wait
-    });
-    EventPump::waitUntil([&] { return done.load(); });
-    worker.join();
+    const bool ok = RunWaiting([&] { return m_comm.OpenUnitLink(*link, u); });
     m_sending = false;
     OKButton->setEnabled(true);
     CancelButton->setEnabled(true);
