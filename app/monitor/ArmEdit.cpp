@@ -143,12 +143,8 @@ void ArmEdit::buildControls()
                         QStringLiteral("Slider2"));
 
     auto* buttons = new QHBoxLayout;
-    Command1 = new QPushButton(QStringLiteral("設定"), this);
-    Command1->setObjectName(QStringLiteral("Command1"));
-    Command2 = new QPushButton(QStringLiteral("終了"), this);
-    Command2->setObjectName(QStringLiteral("Command2"));
-    Command1->setAutoDefault(false);
-    Command2->setAutoDefault(false);
+    Command1 = FormButton(this, QStringLiteral("Command1"), QStringLiteral("設定"));
+    Command2 = FormButton(this, QStringLiteral("Command2"), QStringLiteral("終了"));
     buttons->addStretch();
     buttons->addWidget(Command1);
     buttons->addWidget(Command2);
@@ -222,9 +218,7 @@ void ArmEdit::optionClick()
 
 bool ArmEdit::ask()
 {
-    return m_comm.messages().show(QStringLiteral("変更してもよろしいですか？"), QStringLiteral("確認"),
-                                  MessageBoxService::Icon::Question,
-                                  MessageBoxService::Buttons::OkCancel) == MessageBoxService::Answer::Ok;
+    return AskOkCancel(m_comm.messages(), QStringLiteral("変更してもよろしいですか？"), QStringLiteral("確認"));
 }
 
 void ArmEdit::setClick()

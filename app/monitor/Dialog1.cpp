@@ -123,12 +123,8 @@ void Dialog1::buildControls()
     top->addWidget(pins);
 
     auto* buttons = new QHBoxLayout;
-    OKButton = new QPushButton(QStringLiteral("設定"), this);
-    OKButton->setObjectName(QStringLiteral("OKButton"));
-    CancelButton = new QPushButton(QStringLiteral("終了"), this);
-    CancelButton->setObjectName(QStringLiteral("CancelButton"));
-    OKButton->setAutoDefault(false);
-    CancelButton->setAutoDefault(false);
+    OKButton = FormButton(this, QStringLiteral("OKButton"), QStringLiteral("設定"));
+    CancelButton = FormButton(this, QStringLiteral("CancelButton"), QStringLiteral("終了"));
     buttons->addStretch();
     buttons->addWidget(OKButton);
     buttons->addWidget(CancelButton);

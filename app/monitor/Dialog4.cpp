@@ -49,12 +49,8 @@ Dialog4::Dialog4(MontComm1& comm, QWidget* parent) : QDialog(parent), m_comm(com
     ProgressBar1->setVisible(false);
     top->addWidget(ProgressBar1);
     auto* buttons = new QHBoxLayout;
-    OKButton = new QPushButton(QStringLiteral("開始"), this);
-    OKButton->setObjectName(QStringLiteral("OKButton"));
-    CancelButton = new QPushButton(QStringLiteral("終了"), this);
-    CancelButton->setObjectName(QStringLiteral("CancelButton"));
-    OKButton->setAutoDefault(false);
-    CancelButton->setAutoDefault(false);
+    OKButton = FormButton(this, QStringLiteral("OKButton"), QStringLiteral("開始"));
+    CancelButton = FormButton(this, QStringLiteral("CancelButton"), QStringLiteral("終了"));
     buttons->addStretch();
     buttons->addWidget(OKButton);
     buttons->addWidget(CancelButton);

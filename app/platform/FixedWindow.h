@@ -12,3 +12,14 @@ inline void FixAndCentre(QWidget& w)
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         w.move(screen->availableGeometry().center() - w.rect().center());
 }
+
+#include <QPushButton>
+
+// A window button: named for tests, and never the default, so Enter in a box presses nothing.
+inline QPushButton* FormButton(QWidget* parent, const QString& name, const QString& text)
+{
+    auto* b = new QPushButton(text, parent);
+    b->setObjectName(name);
+    b->setAutoDefault(false);
+    return b;
+}

@@ -42,3 +42,10 @@ public:
     std::vector<Shown> shown;
     std::deque<Answer> answers;
 };
+
+// A question with OK and Cancel: true when the operator chose OK.
+inline bool AskOkCancel(MessageBoxService& messages, const QString& text, const QString& title)
+{
+    return messages.show(text, title, MessageBoxService::Icon::Question, MessageBoxService::Buttons::OkCancel) ==
+           MessageBoxService::Answer::Ok;
+}

@@ -171,9 +171,7 @@ void SysEdit::buildControls()
 
     auto* buttons = new QHBoxLayout;
     auto button = [&](const QString& name, const QString& text) {
-        auto* b = new QPushButton(text, this);
-        b->setObjectName(name);
-        b->setAutoDefault(false);
+        auto* b = FormButton(this, name, text);
         buttons->addWidget(b);
         return b;
     };
@@ -293,8 +291,7 @@ void SysEdit::warn(const QString& text, const QString& title)
 
 bool SysEdit::ask(const QString& text, const QString& title)
 {
-    return m_comm.messages().show(text, title, MessageBoxService::Icon::Question, MessageBoxService::Buttons::OkCancel) ==
-           MessageBoxService::Answer::Ok;
+    return AskOkCancel(m_comm.messages(), text, title);
 }
 
 bool SysEdit::ValidateEntry(EntryMode mode)

@@ -151,12 +151,8 @@ void InetEdit::buildControls()
     downGrid->addWidget(timeFrame, 2, 0, 1, 2);
 
     auto* buttons = new QHBoxLayout;
-    SetCmd = new QPushButton(QStringLiteral("設定保存"), this);
-    SetCmd->setObjectName(QStringLiteral("SetCmd"));
-    EndCmd = new QPushButton(QStringLiteral("終了"), this);
-    EndCmd->setObjectName(QStringLiteral("EndCmd"));
-    SetCmd->setAutoDefault(false);
-    EndCmd->setAutoDefault(false);
+    SetCmd = FormButton(this, QStringLiteral("SetCmd"), QStringLiteral("設定保存"));
+    EndCmd = FormButton(this, QStringLiteral("EndCmd"), QStringLiteral("終了"));
     buttons->addStretch();
     buttons->addWidget(SetCmd);
     buttons->addWidget(EndCmd);
@@ -229,9 +225,7 @@ bool InetEdit::StoreInetSettings()
         return true;
     if (!CheckFileNames())
         return false;
-    if (m_comm.messages().show(QStringLiteral("変更してもよろしいですか？"), QStringLiteral("確認"),
-                               MessageBoxService::Icon::Question,
-                               MessageBoxService::Buttons::OkCancel) != MessageBoxService::Answer::Ok)
+    if (!AskOkCancel(m_comm.messages(), QStringLiteral("変更してもよろしいですか？"), QStringLiteral("確認")))
         return false;
     using InetEditRules::TrimSpaces;
     auto& s = m_comm.InternetSettings;
@@ -257,9 +251,7 @@ bool InetEdit::StoreInetSettings()
 void InetEdit::endClick()
 {
     if (!StoreInetSettings() &&
-        m_comm.messages().show(QStringLiteral("終了してもよろしいですか？"), QStringLiteral("確認"),
-                               MessageBoxService::Icon::Question,
-                               MessageBoxService::Buttons::OkCancel) != MessageBoxService::Answer::Ok)
+        !AskOkCancel(m_comm.messages(), QStringLiteral("終了してもよろしいですか？"), QStringLiteral("確認")))
         return;
     accept();
 }

@@ -38,12 +38,8 @@ MailSetform::MailSetform(MontComm1& comm, QWidget* parent) : QDialog(parent), m_
     Honbun = row(QStringLiteral("Honbun"), QStringLiteral("送信メッセージ"), 3);
     top->addWidget(frame);
     auto* buttons = new QHBoxLayout;
-    SetCmd = new QPushButton(QStringLiteral("設定保存"), this);
-    SetCmd->setObjectName(QStringLiteral("SetCmd"));
-    EndCmd = new QPushButton(QStringLiteral("終了"), this);
-    EndCmd->setObjectName(QStringLiteral("EndCmd"));
-    SetCmd->setAutoDefault(false);
-    EndCmd->setAutoDefault(false);
+    SetCmd = FormButton(this, QStringLiteral("SetCmd"), QStringLiteral("設定保存"));
+    EndCmd = FormButton(this, QStringLiteral("EndCmd"), QStringLiteral("終了"));
     buttons->addStretch();
     buttons->addWidget(SetCmd);
     buttons->addWidget(EndCmd);
@@ -61,9 +57,7 @@ MailSetform::MailSetform(MontComm1& comm, QWidget* parent) : QDialog(parent), m_
 
 void MailSetform::setClick()
 {
-    if (m_comm.messages().show(QStringLiteral("変更してもよろしいですか？"), QStringLiteral("確認"),
-                               MessageBoxService::Icon::Question,
-                               MessageBoxService::Buttons::OkCancel) == MessageBoxService::Answer::Ok) {
+    if (AskOkCancel(m_comm.messages(), QStringLiteral("変更してもよろしいですか？"), QStringLiteral("確認"))) {
         using InetEditRules::TrimSpaces;
         auto& s = m_comm.InternetSettings;
         s.SMTPServerName = TrimSpaces(SMTPName->text());
