@@ -122,7 +122,7 @@ void ArmEdit::buildControls()
         box = new QLineEdit(f);
         box->setObjectName(boxName);
         box->setReadOnly(true); // the slider sets it
-        box->setFixedWidth(70);
+        box->setFixedWidth(DigitsWidth(*box, 6));
         box->setAccessibleName(caption);
         slider = new QSlider(Qt::Horizontal, f);
         slider->setObjectName(sliderName);

@@ -27,7 +27,7 @@ Dialog4::Dialog4(MontComm1& comm, QWidget* parent) : QDialog(parent), m_comm(com
         e->setObjectName(name);
         e->setReadOnly(true);
         e->setAlignment(Qt::AlignRight);
-        e->setFixedWidth(60);
+        e->setFixedWidth(DigitsWidth(*e, 4));
         e->setAccessibleName(label);
         l->setBuddy(e);
         grid->addWidget(l, row, 0);

@@ -23,3 +23,9 @@ inline QPushButton* FormButton(QWidget* parent, const QString& name, const QStri
     b->setAutoDefault(false);
     return b;
 }
+
+// A width that holds the given number of digits in the widget's font, so boxes grow with scaling.
+inline int DigitsWidth(const QWidget& w, int digits)
+{
+    return w.fontMetrics().horizontalAdvance(QString(digits, u'0')) + 16;
+}

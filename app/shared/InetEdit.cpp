@@ -136,7 +136,7 @@ void InetEdit::buildControls()
     TimeComm->setObjectName(QStringLiteral("TimeComm"));
     TimeComm->setAccessibleName(timeFrame->title());
     TimeComm->setReadOnly(true); // the slider sets it
-    TimeComm->setFixedWidth(70);
+    TimeComm->setFixedWidth(DigitsWidth(*TimeComm, 7));
     Slider1 = new QSlider(Qt::Horizontal, timeFrame);
     Slider1->setObjectName(QStringLiteral("Slider1"));
     Slider1->setAccessibleName(timeFrame->title());
