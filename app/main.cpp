@@ -1,7 +1,12 @@
 // talveron: the monitoring station. It takes no command line; its files are in the
 // current directory.
 
+#include "ArmEdit.h"
 #include "Clock.h"
+#include "Dialog1.h"
+#include "Dialog4.h"
+#include "InetEdit.h"
+#include "MailSetform.h"
 #include "ComEdit2.h"
 #include "DialUpBackend.h"
 #include "InternetTransfer.h"
@@ -30,11 +35,31 @@ int main(int argc, char** argv)
     MontAll window(comm, engine, varnix1, opener);
     opener.add(StationWindow::SysEdit, [&](QWidget* parent) {
         SysEdit w(comm, parent);
+        w.showMailSettings = [&](QWidget* over) {
+            MailSetform mail(comm, over);
+            mail.exec();
+        };
         w.SetTimeOutGroupEnabled(window.cycle().ModeControlsLan);
+        w.exec();
+    });
+    opener.add(StationWindow::ArmEdit, [&](QWidget* parent) {
+        ArmEdit w(comm, parent);
+        w.exec();
+    });
+    opener.add(StationWindow::Dialog1, [&](QWidget* parent) {
+        Dialog1 w(comm, parent);
+        w.exec();
+    });
+    opener.add(StationWindow::Dialog4, [&](QWidget* parent) {
+        Dialog4 w(comm, parent);
         w.exec();
     });
     opener.add(StationWindow::ComEdit2, [&](QWidget* parent) {
         ComEdit2 w(comm, parent);
+        w.showInetSettings = [&](QWidget* over) {
+            InetEdit inet(comm, over);
+            inet.exec();
+        };
         w.exec();
     });
     messages.setParent(&window);

@@ -15,3 +15,10 @@ public:
     // The title of boxes that have no title of their own.
     static QString applicationTitle() { return QStringLiteral("Talveron"); }
 };
+
+// A question with OK and Cancel: true when the operator chose OK.
+inline bool AskOkCancel(MessageBoxService& messages, const QString& text, const QString& title)
+{
+    return messages.show(text, title, MessageBoxService::Icon::Question, MessageBoxService::Buttons::OkCancel) ==
+           MessageBoxService::Answer::Ok;
+}

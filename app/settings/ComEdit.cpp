@@ -78,12 +78,8 @@ void ComEdit::buildControls()
     top->addWidget(txtFname);
 
     auto* buttons = new QHBoxLayout;
-    InetCmd = new QPushButton(QStringLiteral("インターネット設定"), this);
-    InetCmd->setObjectName(QStringLiteral("InetCmd"));
-    EndCmd = new QPushButton(QStringLiteral("終了"), this);
-    EndCmd->setObjectName(QStringLiteral("EndCmd"));
-    InetCmd->setAutoDefault(false);
-    EndCmd->setAutoDefault(false);
+    InetCmd = FormButton(this, QStringLiteral("InetCmd"), QStringLiteral("インターネット設定"));
+    EndCmd = FormButton(this, QStringLiteral("EndCmd"), QStringLiteral("終了"));
     buttons->addWidget(InetCmd);
     buttons->addStretch();
     buttons->addWidget(EndCmd);

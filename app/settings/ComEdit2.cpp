@@ -28,12 +28,8 @@ ComEdit2::ComEdit2(MontComm1& comm, QWidget* parent) : QDialog(parent), m_comm(c
     }
     top->addWidget(frame);
     auto* buttons = new QHBoxLayout;
-    InetCmd = new QPushButton(QStringLiteral("インターネット設定"), this);
-    InetCmd->setObjectName(QStringLiteral("InetCmd"));
-    EndCmd = new QPushButton(QStringLiteral("終了"), this);
-    EndCmd->setObjectName(QStringLiteral("EndCmd"));
-    InetCmd->setAutoDefault(false);
-    EndCmd->setAutoDefault(false);
+    InetCmd = FormButton(this, QStringLiteral("InetCmd"), QStringLiteral("インターネット設定"));
+    EndCmd = FormButton(this, QStringLiteral("EndCmd"), QStringLiteral("終了"));
     buttons->addWidget(InetCmd);
     buttons->addStretch();
     buttons->addWidget(EndCmd);

@@ -15,12 +15,12 @@
 
 namespace {
 
-QLineEdit* lineEdit(QWidget* parent, const QString& name, const QString& accessible, int width)
+QLineEdit* lineEdit(QWidget* parent, const QString& name, const QString& accessible, int digits)
 {
     auto* e = new QLineEdit(parent);
     e->setObjectName(name);
     e->setAccessibleName(accessible);
-    e->setFixedWidth(width);
+    e->setFixedWidth(DigitsWidth(*e, digits));
     return e;
 }
 
@@ -78,7 +78,7 @@ void SysEdit::buildControls()
 
     label(QStringLiteral("IPｱﾄﾞﾚｽ"), 1);
     for (int i = 0; i < 4; ++i) {
-        IPtext[i] = lineEdit(info, QStringLiteral("IPtext_%1").arg(i), QStringLiteral("IPｱﾄﾞﾚｽ %1").arg(i + 1), 48);
+        IPtext[i] = lineEdit(info, QStringLiteral("IPtext_%1").arg(i), QStringLiteral("IPｱﾄﾞﾚｽ %1").arg(i + 1), 3);
         IPtext[i]->setMaxLength(3);
         IPtext[i]->setAlignment(Qt::AlignRight);
         grid->addWidget(IPtext[i], 1, 1 + i * 2);
@@ -86,13 +86,13 @@ void SysEdit::buildControls()
             grid->addWidget(new QLabel(QStringLiteral("."), info), 1, 2 + i * 2);
     }
     auto* lcdLabel = label(QStringLiteral("LCDﾎﾟｰﾄ番号"), 2);
-    LCDtext = lineEdit(info, QStringLiteral("LCDtext_0"), lcdLabel->text(), 80);
+    LCDtext = lineEdit(info, QStringLiteral("LCDtext_0"), lcdLabel->text(), 6);
     grid->addWidget(LCDtext, 2, 1, 1, 3);
     auto* ioLabel = label(QStringLiteral("ﾊﾟﾗﾚﾙﾎﾟｰﾄ番号"), 3);
-    IOtext = lineEdit(info, QStringLiteral("IOtext_1"), ioLabel->text(), 80);
+    IOtext = lineEdit(info, QStringLiteral("IOtext_1"), ioLabel->text(), 6);
     grid->addWidget(IOtext, 3, 1, 1, 3);
     auto* rsLabel = label(QStringLiteral("ｼﾘｱﾙﾎﾟｰﾄ番号"), 4);
-    RStext = lineEdit(info, QStringLiteral("RStext_2"), rsLabel->text(), 80);
+    RStext = lineEdit(info, QStringLiteral("RStext_2"), rsLabel->text(), 6);
     grid->addWidget(RStext, 4, 1, 1, 3);
     auto* bpsLabel = label(QStringLiteral("ﾎﾞｰﾚｰﾄ設定"), 5);
     BPScombo = new QComboBox(info);
@@ -123,7 +123,7 @@ void SysEdit::buildControls()
         frame->setObjectName(name);
         frame->setAccessibleName(caption);
         auto* row = new QHBoxLayout(frame);
-        box = lineEdit(frame, boxName, caption, 50);
+        box = lineEdit(frame, boxName, caption, 4);
         row->addWidget(box);
         const QStringList units = {QStringLiteral("時"), QStringLiteral("分"), QStringLiteral("秒")};
         for (int k = 0; k < 3; ++k) {
@@ -171,9 +171,7 @@ void SysEdit::buildControls()
 
     auto* buttons = new QHBoxLayout;
     auto button = [&](const QString& name, const QString& text) {
-        auto* b = new QPushButton(text, this);
-        b->setObjectName(name);
-        b->setAutoDefault(false);
+        auto* b = FormButton(this, name, text);
         buttons->addWidget(b);
         return b;
     };
@@ -293,8 +291,7 @@ void SysEdit::warn(const QString& text, const QString& title)
 
 bool SysEdit::ask(const QString& text, const QString& title)
 {
-    return m_comm.messages().show(text, title, MessageBoxService::Icon::Question, MessageBoxService::Buttons::OkCancel) ==
-           MessageBoxService::Answer::Ok;
+    return AskOkCancel(m_comm.messages(), text, title);
 }
 
 bool SysEdit::ValidateEntry(EntryMode mode)

@@ -1,0 +1,186 @@
+#include "Dialog1.h"
+
+#include "DeviceLink.h"
+#include "FixedWindow.h"
+#include "MessageBox.h"
+#include "RunWaiting.h"
+
+#include <QCloseEvent>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QVBoxLayout>
+
+Dialog1::Dialog1(MontComm1& comm, QWidget* parent) : QDialog(parent), m_comm(comm)
+{
+    setObjectName(QStringLiteral("Dialog1"));
+    setWindowTitle(QStringLiteral("IOPort設定"));
+    setModal(true);
+    buildControls();
+    FixAndCentre(*this);
+    const int u = m_comm.CurUnit;
+    if (u < 0 || u >= m_comm.unitCount())
+        return;
+    showUnit();
+    for (int k = 0; k < 4; ++k)
+        Option1[2 * k + (m_comm.cell(u, ColRA0 + k) == QStringLiteral("Ain") ? 1 : 0)]->setChecked(true);
+    for (int k = 0; k < 8; ++k) {
+        const QString& t = m_comm.cell(u, ColRB0 + k);
+        Option2[3 * k + (t == QStringLiteral("Din") ? 1 : t == QStringLiteral("Dout") ? 2 : 0)]->setChecked(true);
+    }
+    Option3[m_comm.cell(u, ColControl) == QStringLiteral("On") ? 0 : 1]->setChecked(true);
+}
+
+void Dialog1::buildControls()
+{
+    auto* top = new QVBoxLayout(this);
+    auto* unit = new QGridLayout;
+    auto shown = [&](const QString& name, const QString& label, int row) {
+        auto* l = new QLabel(label, this);
+        auto* e = new QLineEdit(this);
+        e->setObjectName(name);
+        e->setReadOnly(true);
+        e->setAccessibleName(label);
+        e->setMinimumWidth(200);
+        l->setBuddy(e);
+        unit->addWidget(l, row, 0);
+        unit->addWidget(e, row, 1);
+        return e;
+    };
+    Nametext = shown(QStringLiteral("Nametext"), QStringLiteral("名称"), 0);
+    IPtext = shown(QStringLiteral("IPtext"), QStringLiteral("IPｱﾄﾞﾚｽ"), 1);
+    auto* monitor = new QGroupBox(QStringLiteral("モニタ設定"), this);
+    monitor->setObjectName(QStringLiteral("Frame1"));
+    monitor->setAccessibleName(monitor->title());
+    auto* monitorRow = new QHBoxLayout(monitor);
+    Option3[0] = new QRadioButton(QStringLiteral("有効"), monitor);
+    Option3[1] = new QRadioButton(QStringLiteral("無効"), monitor);
+    for (int i = 0; i < 2; ++i) {
+        Option3[i]->setObjectName(QStringLiteral("Option3_%1").arg(i));
+        monitorRow->addWidget(Option3[i]);
+    }
+    auto* upper = new QHBoxLayout;
+    upper->addLayout(unit);
+    upper->addWidget(monitor);
+    top->addLayout(upper);
+
+    auto* pins = new QGroupBox(QStringLiteral("入出力タイプ設定"), this);
+    pins->setObjectName(QStringLiteral("Frame2"));
+    auto* row = new QHBoxLayout(pins);
+    const QStringList rows = {QStringLiteral("non"), QStringLiteral("AnalogIn"), QStringLiteral("DigtalIn"),
+                              QStringLiteral("DigtalOut")};
+    // Every column has a head and four slots of one height, so the row labels line up with the options.
+    const int slot = QRadioButton(QStringLiteral("X")).sizeHint().height() + 6;
+    auto slotted = [&](QWidget* column, const QString& head) {
+        auto* v = new QVBoxLayout(column);
+        v->setContentsMargins(4, 0, 4, 0);
+        v->setSpacing(0);
+        auto* h = new QLabel(head, column);
+        h->setAlignment(Qt::AlignHCenter);
+        h->setFixedHeight(slot);
+        v->addWidget(h);
+        return v;
+    };
+    auto* labels = new QWidget(pins);
+    auto* lv = slotted(labels, QString());
+    for (const QString& r : rows) {
+        auto* l = new QLabel(r, labels);
+        l->setFixedHeight(slot);
+        lv->addWidget(l);
+    }
+    row->addWidget(labels);
+    // One column per pin, each its own widget so that its options exclude only each other.
+    auto column = [&](const QString& pin, const QList<int>& used, auto& options, const QString& prefix, int first) {
+        auto* holder = new QWidget(pins);
+        holder->setObjectName(pin);
+        holder->setAccessibleName(pin);
+        auto* v = slotted(holder, pin);
+        int j = 0;
+        for (int r = 0; r < 4; ++r) {
+            if (!used.contains(r)) {
+                v->addSpacing(slot);
+                continue;
+            }
+            auto* b = new QRadioButton(holder);
+            b->setObjectName(QStringLiteral("%1_%2").arg(prefix).arg(first + j));
+            b->setAccessibleName(pin + u' ' + rows[r]);
+            b->setFixedHeight(slot);
+            options[first + j] = b;
+            v->addWidget(b, 0, Qt::AlignHCenter);
+            ++j;
+        }
+        row->addWidget(holder);
+    };
+    for (int k = 0; k < 4; ++k)
+        column(QStringLiteral("RA%1").arg(k), {0, 1}, Option1, QStringLiteral("Option1"), 2 * k);
+    row->addSpacing(16);
+    for (int k = 0; k < 8; ++k)
+        column(QStringLiteral("RB%1").arg(k), {0, 2, 3}, Option2, QStringLiteral("Option2"), 3 * k);
+    top->addWidget(pins);
+
+    auto* buttons = new QHBoxLayout;
+    OKButton = FormButton(this, QStringLiteral("OKButton"), QStringLiteral("設定"));
+    CancelButton = FormButton(this, QStringLiteral("CancelButton"), QStringLiteral("終了"));
+    buttons->addStretch();
+    buttons->addWidget(OKButton);
+    buttons->addWidget(CancelButton);
+    top->addLayout(buttons);
+    connect(OKButton, &QPushButton::clicked, this, &Dialog1::okClick);
+    connect(CancelButton, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+void Dialog1::showUnit()
+{
+    const int u = m_comm.CurUnit;
+    if (u < 0 || u >= m_comm.unitCount())
+        return;
+    Nametext->setText(m_comm.cell(u, ColName));
+    IPtext->setText(m_comm.cell(u, ColIP));
+}
+
+void Dialog1::okClick()
+{
+    const int u = m_comm.CurUnit;
+    if (u < 0 || u >= m_comm.unitCount() || m_sending)
+        return;
+    showUnit();
+    for (int k = 0; k < 4; ++k)
+        m_comm.cell(u, ColRA0 + k) = Option1[2 * k + 1]->isChecked() ? QStringLiteral("Ain") : QStringLiteral("non");
+    for (int k = 0; k < 8; ++k)
+        m_comm.cell(u, ColRB0 + k) = Option2[3 * k + 1]->isChecked()   ? QStringLiteral("Din")
+                                     : Option2[3 * k + 2]->isChecked() ? QStringLiteral("Dout")
+                                                                       : QStringLiteral("non");
+    m_comm.cell(u, ColControl) = Option3[0]->isChecked() ? QStringLiteral("On") : QStringLiteral("Off");
+    m_comm.SaveSysInf();
+    if (m_comm.InternetSettings.Mode2 != 1 || !m_comm.CurLink)
+        return;
+
+    // The exchange runs off the UI thread; the dialog waits with its buttons off, so it
+    // cannot close under the exchange.
+    const QString caption = OKButton->text();
+    OKButton->setText(QStringLiteral("通信中"));
+    OKButton->setEnabled(false);
+    CancelButton->setEnabled(false);
+    m_sending = true;
+    DeviceLink* link = m_comm.CurLink;
+    const bool ok = RunWaiting([&] { return m_comm.OpenUnitLink(*link, u); });
+    m_sending = false;
+    OKButton->setEnabled(true);
+    CancelButton->setEnabled(true);
+    if (!ok)
+        m_comm.messages().show(QStringLiteral("通信エラーが発生しました．"), QStringLiteral("確認"),
+                               MessageBoxService::Icon::Exclamation, MessageBoxService::Buttons::Ok);
+    OKButton->setText(caption);
+}
+
+void Dialog1::closeEvent(QCloseEvent* event)
+{
+    if (m_sending)
+        event->ignore();
+    else
+        QDialog::closeEvent(event);
+}

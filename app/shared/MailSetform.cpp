@@ -1,0 +1,70 @@
+#include "MailSetform.h"
+
+#include "FixedWindow.h"
+#include "InetEditRules.h"
+#include "MessageBox.h"
+
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+MailSetform::MailSetform(MontComm1& comm, QWidget* parent) : QDialog(parent), m_comm(comm)
+{
+    setObjectName(QStringLiteral("MailSetform"));
+    setWindowTitle(QStringLiteral("メール設定"));
+    setModal(true);
+    auto* top = new QVBoxLayout(this);
+    auto* frame = new QGroupBox(QStringLiteral("送信メール設定"), this);
+    frame->setObjectName(QStringLiteral("MailSET"));
+    auto* grid = new QGridLayout(frame);
+    auto row = [&](const QString& name, const QString& label, int r) {
+        auto* l = new QLabel(label, frame);
+        auto* e = new QLineEdit(frame);
+        e->setObjectName(name);
+        e->setAccessibleName(label);
+        e->setMinimumWidth(320);
+        l->setBuddy(e);
+        grid->addWidget(l, r, 0);
+        grid->addWidget(e, r, 1);
+        return e;
+    };
+    SMTPName = row(QStringLiteral("SMTPName"), QStringLiteral("SMTPサーバ名"), 0);
+    SendName = row(QStringLiteral("SendName"), QStringLiteral("送信者アドレス"), 1);
+    Mailheader = row(QStringLiteral("Mailheader"), QStringLiteral("表題"), 2);
+    Honbun = row(QStringLiteral("Honbun"), QStringLiteral("送信メッセージ"), 3);
+    top->addWidget(frame);
+    auto* buttons = new QHBoxLayout;
+    SetCmd = FormButton(this, QStringLiteral("SetCmd"), QStringLiteral("設定保存"));
+    EndCmd = FormButton(this, QStringLiteral("EndCmd"), QStringLiteral("終了"));
+    buttons->addStretch();
+    buttons->addWidget(SetCmd);
+    buttons->addWidget(EndCmd);
+    top->addLayout(buttons);
+    connect(SetCmd, &QPushButton::clicked, this, &MailSetform::setClick);
+    connect(EndCmd, &QPushButton::clicked, this, &QDialog::reject);
+    FixAndCentre(*this);
+
+    const auto& s = m_comm.InternetSettings;
+    SMTPName->setText(s.SMTPServerName);
+    SendName->setText(s.SendMailName);
+    Mailheader->setText(s.MailHeader);
+    Honbun->setText(s.MailBody);
+}
+
+void MailSetform::setClick()
+{
+    if (AskOkCancel(m_comm.messages(), QStringLiteral("変更してもよろしいですか？"), QStringLiteral("確認"))) {
+        using InetEditRules::TrimSpaces;
+        auto& s = m_comm.InternetSettings;
+        s.SMTPServerName = TrimSpaces(SMTPName->text());
+        s.SendMailName = TrimSpaces(SendName->text());
+        s.MailHeader = TrimSpaces(Mailheader->text());
+        s.MailBody = TrimSpaces(Honbun->text());
+        m_comm.SaveInetInf();
+    }
+    accept();
+}
