@@ -80,9 +80,7 @@ void ArmEdit::buildControls()
     grid->addWidget(nameLabel, 0, 0);
     grid->addWidget(DevName, 0, 1);
 
-    auto* frame7 = new QGroupBox(QStringLiteral("アラーム設定"), Frame2);
-    frame7->setObjectName(QStringLiteral("Frame7"));
-    frame7->setAccessibleName(frame7->title());
+    auto* frame7 = FormFrame(Frame2, QStringLiteral("Frame7"), QStringLiteral("アラーム設定"));
     auto* optionRow = new QHBoxLayout(frame7);
     Option3[0] = new QRadioButton(QStringLiteral("有効"), frame7);
     Option3[1] = new QRadioButton(QStringLiteral("無効"), frame7);

@@ -53,9 +53,7 @@ void Dialog1::buildControls()
     };
     Nametext = shown(QStringLiteral("Nametext"), QStringLiteral("名称"), 0);
     IPtext = shown(QStringLiteral("IPtext"), QStringLiteral("IPｱﾄﾞﾚｽ"), 1);
-    auto* monitor = new QGroupBox(QStringLiteral("モニタ設定"), this);
-    monitor->setObjectName(QStringLiteral("Frame1"));
-    monitor->setAccessibleName(monitor->title());
+    auto* monitor = FormFrame(this, QStringLiteral("Frame1"), QStringLiteral("モニタ設定"));
     auto* monitorRow = new QHBoxLayout(monitor);
     Option3[0] = new QRadioButton(QStringLiteral("有効"), monitor);
     Option3[1] = new QRadioButton(QStringLiteral("無効"), monitor);

@@ -24,6 +24,17 @@ inline QPushButton* FormButton(QWidget* parent, const QString& name, const QStri
     return b;
 }
 
+#include <QGroupBox>
+
+// A frame of related controls, named for tests; screen readers announce its caption.
+inline QGroupBox* FormFrame(QWidget* parent, const QString& name, const QString& caption)
+{
+    auto* f = new QGroupBox(caption, parent);
+    f->setObjectName(name);
+    f->setAccessibleName(caption);
+    return f;
+}
+
 // A width that holds the given number of digits in the widget's font, so boxes grow with scaling.
 inline int DigitsWidth(const QWidget& w, int digits)
 {

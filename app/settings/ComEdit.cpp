@@ -45,9 +45,7 @@ ComEdit::ComEdit(MontComm1& comm, QWidget* parent) : QDialog(parent), m_comm(com
 void ComEdit::buildControls()
 {
     auto* top = new QVBoxLayout(this);
-    auto* frame = new QGroupBox(QStringLiteral("通信モード選択"), this);
-    frame->setObjectName(QStringLiteral("Frame1"));
-    frame->setAccessibleName(frame->title());
+    auto* frame = FormFrame(this, QStringLiteral("Frame1"), QStringLiteral("通信モード選択"));
     auto* row = new QHBoxLayout(frame);
     ModeOpt[0] = new QRadioButton(QStringLiteral("インターネット"), frame);
     ModeOpt[1] = new QRadioButton(QStringLiteral("ＬＡＮ"), frame);

@@ -15,9 +15,7 @@ ComEdit2::ComEdit2(MontComm1& comm, QWidget* parent) : QDialog(parent), m_comm(c
     setModal(true);
 
     auto* top = new QVBoxLayout(this);
-    auto* frame = new QGroupBox(QStringLiteral("通信モード選択"), this);
-    frame->setObjectName(QStringLiteral("Frame1"));
-    frame->setAccessibleName(frame->title());
+    auto* frame = FormFrame(this, QStringLiteral("Frame1"), QStringLiteral("通信モード選択"));
     auto* column = new QVBoxLayout(frame);
     ModeOpt[0] = new QRadioButton(QStringLiteral("インターネット(ダウンロード)"), frame);
     ModeOpt[1] = new QRadioButton(QStringLiteral("ＬＡＮ"), frame);

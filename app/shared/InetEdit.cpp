@@ -33,12 +33,6 @@ QLineEdit* addRow(QGridLayout* grid, QWidget* parent, const QString& name, const
     return e;
 }
 
-QGroupBox* frame(QWidget* parent, const QString& name, const QString& caption)
-{
-    auto* f = new QGroupBox(caption, parent);
-    f->setObjectName(name);
-    return f;
-}
 
 } // namespace
 
@@ -85,7 +79,7 @@ void InetEdit::buildControls()
 {
     auto* top = new QGridLayout(this);
 
-    Frame1 = frame(this, QStringLiteral("Frame1"), QStringLiteral("ダイアルアップ設定"));
+    Frame1 = FormFrame(this, QStringLiteral("Frame1"), QStringLiteral("ダイアルアップ設定"));
     auto* dial = new QGridLayout(Frame1);
     frmDialUpName = addRow(dial, Frame1, QStringLiteral("frmDialUpName"), QStringLiteral("ダイアルアップ名"), 0, &lbldname);
     frmDialUpUser = addRow(dial, Frame1, QStringLiteral("frmDialUpUser"), QStringLiteral("ユーザー名"), 1, &lbldusr);
@@ -95,12 +89,12 @@ void InetEdit::buildControls()
     lbldpwd->setObjectName(QStringLiteral("lbldpwd"));
     frmDialUpPass->setEchoMode(QLineEdit::Password);
 
-    auto* proxy = frame(this, QStringLiteral("ProxySet"), QStringLiteral("Proxyサーバー設定"));
+    auto* proxy = FormFrame(this, QStringLiteral("ProxySet"), QStringLiteral("Proxyサーバー設定"));
     auto* proxyGrid = new QGridLayout(proxy);
     ProxyName = addRow(proxyGrid, proxy, QStringLiteral("ProxyName"), QStringLiteral("Proxyサーバー名"), 0);
     ProxyPNo = addRow(proxyGrid, proxy, QStringLiteral("ProxyPNo"), QStringLiteral("ポート番号"), 1);
 
-    auto* param = frame(this, QStringLiteral("ParamFrame"), QStringLiteral("パラメータファイル設定"));
+    auto* param = FormFrame(this, QStringLiteral("ParamFrame"), QStringLiteral("パラメータファイル設定"));
     auto* paramGrid = new QGridLayout(param);
     auto* nameLabel = new QLabel(QStringLiteral("名称"), param);
     DevName = new QComboBox(param);
@@ -112,7 +106,7 @@ void InetEdit::buildControls()
     paramGrid->addWidget(DevName, 0, 1);
     FNameText = addRow(paramGrid, param, QStringLiteral("FNameText"), QStringLiteral("ファイル名"), 1);
 
-    auto* upload = frame(this, QStringLiteral("UpLdFrame"), QStringLiteral("アップロード設定"));
+    auto* upload = FormFrame(this, QStringLiteral("UpLdFrame"), QStringLiteral("アップロード設定"));
     auto* upGrid = new QGridLayout(upload);
     ftpText = addRow(upGrid, upload, QStringLiteral("ftpText"), QStringLiteral("FTP"), 0);
     IdText = addRow(upGrid, upload, QStringLiteral("IdText"), QStringLiteral("ID"), 1);
@@ -126,11 +120,11 @@ void InetEdit::buildControls()
         camname[k] = addRow(upGrid, upload, QStringLiteral("camname_%1").arg(k), cameras[k], 5 + k);
     upGrid->setRowStretch(9, 1);
 
-    auto* download = frame(this, QStringLiteral("DldFrame"), QStringLiteral("ダウンロードﾞ設定"));
+    auto* download = FormFrame(this, QStringLiteral("DldFrame"), QStringLiteral("ダウンロードﾞ設定"));
     auto* downGrid = new QGridLayout(download);
     URLText = addRow(downGrid, download, QStringLiteral("URLText"), QStringLiteral("URL"), 0);
     downGrid->addWidget(new QLabel(QStringLiteral("（最後の\"/\"は入力しない）"), download), 1, 1);
-    auto* timeFrame = frame(download, QStringLiteral("TimeOutFrm"), QStringLiteral("ﾀｲﾑｱｳﾄ設定"));
+    auto* timeFrame = FormFrame(download, QStringLiteral("TimeOutFrm"), QStringLiteral("ﾀｲﾑｱｳﾄ設定"));
     auto* timeRow = new QHBoxLayout(timeFrame);
     TimeComm = new QLineEdit(timeFrame);
     TimeComm->setObjectName(QStringLiteral("TimeComm"));
