@@ -7,11 +7,13 @@
 #include "Dialog4.h"
 #include "InetEdit.h"
 #include "MailSetform.h"
+#include "ComEdit.h"
 #include "ComEdit2.h"
 #include "DialUpBackend.h"
 #include "InternetTransfer.h"
 #include "MontAll.h"
 #include "MontComm1.h"
+#include "MontMain.h"
 #include "PollEngine.h"
 #include "QtMessageBox.h"
 #include "SysEdit.h"
@@ -39,7 +41,11 @@ int main(int argc, char** argv)
             MailSetform mail(comm, over);
             mail.exec();
         };
-        w.SetTimeOutGroupEnabled(window.cycle().ModeControlsLan);
+        // Opened from the detail monitor, the time-out group follows that window's mode.
+        if (auto* detail = qobject_cast<MontMain*>(parent))
+            w.SetTimeOutGroupEnabled(detail->monitor().addressFieldsEnabled);
+        else
+            w.SetTimeOutGroupEnabled(window.cycle().ModeControlsLan);
         w.exec();
     });
     opener.add(StationWindow::ArmEdit, [&](QWidget* parent) {
@@ -60,6 +66,18 @@ int main(int argc, char** argv)
             InetEdit inet(comm, over);
             inet.exec();
         };
+        w.exec();
+    });
+    opener.add(StationWindow::ComEdit, [&](QWidget* parent) {
+        ComEdit w(comm, parent);
+        w.showInetSettings = [&](QWidget* over) {
+            InetEdit inet(comm, over);
+            inet.exec();
+        };
+        w.exec();
+    });
+    opener.add(StationWindow::MontMain, [&](QWidget* parent) {
+        MontMain w(comm, engine, opener, parent);
         w.exec();
     });
     messages.setParent(&window);

@@ -2,6 +2,7 @@
 
 #include "Clock.h"
 #include "Conversions.h"
+#include "CycleDue.h"
 #include "DateText.h"
 #include "DeviceLink.h"
 #include "EventPump.h"
@@ -492,42 +493,12 @@ int MonitorCycle::NextRetryUnit()
 
 bool MonitorCycle::dueNow() const
 {
-    const auto& m = m_comm.MonitorSettings;
-    const int L = DateText::duePrefixLength(m.MoniterCyclType);
-    const QString now = DateText::general(m_comm.clock().now());
-    const QString& due = m_comm.CycleDue[0];
-    if (due.left(L) == now.left(L))
-        return true;
-    // A due time that went by unmatched (a late tick, a sleep, a clock set forward) is due now.
-    const auto dueTime = DateText::parseGeneral(due);
-    if (!dueTime)
-        return true; // an unreadable due time would never match again
-    if (due.left(L) < now.left(L) && *dueTime < m_comm.clock().now())
-        return true;
-    // A clock set back would leave the due time far ahead: more than a cycle away, at the
-    // cycle's precision, is due now. (The prefix test fires early within the due minute or
-    // hour, so the due time may lie up to a whole cycle ahead at the finer precision.)
-    const QDateTime limit = DateText::addCycle(m_comm.clock().now(), m.MoniterCycl, m.MoniterCyclType);
-    return due.left(L) > DateText::general(limit).left(L);
+    return IsCycleDue(m_comm.CycleDue[0], m_comm.clock().now(), m_comm.MonitorSettings);
 }
 
 void MonitorCycle::advanceDue()
 {
-    const auto& m = m_comm.MonitorSettings;
-    const int L = DateText::duePrefixLength(m.MoniterCyclType);
-    const QDateTime now = m_comm.clock().now();
-    auto due = DateText::parseGeneral(m_comm.CycleDue[0]);
-    if (!due)
-        due = now;
-    // One cycle on, and further until the due time lies after now at the cycle's precision;
-    // jump straight over a long gap instead of stepping through it.
-    const qint64 step = std::max<qint64>(1, due->secsTo(DateText::addCycle(*due, m.MoniterCycl, m.MoniterCyclType)));
-    QDateTime next = DateText::addCycle(*due, m.MoniterCycl, m.MoniterCyclType);
-    if (next < now)
-        next = next.addSecs((next.secsTo(now) / step) * step);
-    while (DateText::general(next).left(L) <= DateText::general(now).left(L))
-        next = next.addSecs(step);
-    m_comm.CycleDue[0] = DateText::general(next);
+    m_comm.CycleDue[0] = NextCycleDue(m_comm.CycleDue[0], m_comm.clock().now(), m_comm.MonitorSettings);
 }
 
 void MonitorCycle::MonitorTick()

@@ -7,7 +7,7 @@
 
 class QWidget;
 
-enum class StationWindow { SysEdit, ArmEdit, ComEdit2, Dialog4, MontMain, Dialog1, Dialog2 };
+enum class StationWindow { SysEdit, ArmEdit, ComEdit, ComEdit2, Dialog4, MontMain, Dialog1, Dialog2 };
 
 class WindowOpener {
 public:

@@ -65,17 +65,23 @@ void MontComm1::DeleteLocalFile(const QString& filePath) const
 
 bool MontComm1::CreateRelayFile(const QString& fileName)
 {
-    const QString local = path(fileName);
-    if (!TextFile::writeWholeBytes(local, QByteArrayLiteral("\r\n")))
+    if (!TextFile::writeWholeBytes(path(fileName), QByteArrayLiteral("\r\n")))
         return true;
-    if (InternetSettings.SendFordername.isEmpty())
-        return false;
+    return !InternetSettings.SendFordername.isEmpty() && !CopyToSendFolder(fileName);
+}
+
+QString MontComm1::SendFolderPath(const QString& fileName) const
+{
     QString folder = InternetSettings.SendFordername;
     folder.replace(u'\\', u'/');
-    std::error_code ec;
-    std::filesystem::copy_file(local.toStdString(), QDir(QDir(m_workDir).filePath(folder)).filePath(fileName).toStdString(),
-                               std::filesystem::copy_options::overwrite_existing, ec);
-    return bool(ec);
+    return QDir(QDir(m_workDir).filePath(folder)).filePath(fileName);
+}
+
+bool MontComm1::CopyToSendFolder(const QString& fileName) const
+{
+    // Written whole under a temporary name and renamed, so a reader never sees half a file.
+    const auto bytes = TextFile::readBytes(path(fileName));
+    return bytes && TextFile::writeWholeBytes(SendFolderPath(fileName), *bytes);
 }
 
 bool MontComm1::HasCameraFolder() const

@@ -169,7 +169,13 @@ public:
     bool IsDataFresh(const QString& relayText) const;
     bool FileExists(const QString& path) const;
     void DeleteLocalFile(const QString& path) const;
+    // Writes one empty line into fileName and copies it into the send folder when one is
+    // set; true on failure.
     bool CreateRelayFile(const QString& fileName);
+    // The file of that name in the send folder (SendFordername, relative to the working directory).
+    QString SendFolderPath(const QString& fileName) const;
+    // Replaces the send folder's copy of a working-directory file; false on failure.
+    bool CopyToSendFolder(const QString& fileName) const;
     static QString DataLogName(int unit);
 
     // --- alarm mail (mail.xls through smtp1, dialling first when DialUpName is set) ---

@@ -1,0 +1,61 @@
+#pragma once
+// One station's detail monitor on its own working directory, with real unit links and HTTP
+// fetches behind it and the ticks driven by the test.
+
+#include "DetailMonitor.h"
+#include "FakeSmtp.h"
+#include "PollEngine.h"
+#include "PyServer.h"
+#include "Station.h"
+#include "SysInfWriter.h"
+#include "TextFile.h"
+#include "VARNIX.h"
+
+#include <QTemporaryDir>
+#include <functional>
+
+struct RelayStation {
+    Station st;
+    PollEngine engine{[] { return std::make_unique<VARNIX>(); }, [] { return std::make_unique<CurlTransfer>(); }};
+    FakeSmtp smtp;
+    DetailMonitor mon{st.comm, engine};
+
+    RelayStation()
+    {
+        mon.setTimersEnabled(false);
+        st.comm.smtp1 = &smtp;
+        st.comm.FtpStepTimeOutMs = 5000;
+    }
+    // Writes sysinf001.csv and InetInf.ini; every unit gets the relay file name "ABC", "ABD", ...
+    void files(const QList<UnitRow>& rows, int mode, const std::function<void(InternetSettings&)>& more = {})
+    {
+        TextFile::writeWhole(st.path("sysinf001.csv"), sysInfText(rows, 1, QStringLiteral("s"), 2, QStringLiteral("s")));
+        st.comm.LoadSysInf(); // the settings file holds one relay file name per loaded unit
+        auto& s = st.comm.InternetSettings;
+        s = InternetSettings{};
+        s.Mode = int16_t(mode);
+        s.PassWord = QStringLiteral("secret");
+        for (int i = 0; i < rows.size(); ++i)
+            s.FileName[i] = QStringLiteral("AB") + QChar(u'C' + i);
+        if (more)
+            more(s);
+        st.comm.SaveInetInf();
+        static QTemporaryDir bookDir;
+        static const bool made = MakeMailXls(bookDir.filePath("mail.xls"), {"op@example.jp|op"});
+        if (made)
+            QFile::copy(bookDir.filePath("mail.xls"), st.path("mail.xls"));
+    }
+    void start(int slot = 0)
+    {
+        mon.Activate();
+        mon.OpencmdClick(slot);
+    }
+    // One second on, and the slot's tick.
+    void cycle(int slot = 0, int seconds = 1)
+    {
+        st.clock.advance(seconds);
+        mon.Timer1Tick(slot);
+    }
+    const SlotScreen& screen(int slot = 0) const { return mon.Screen[slot]; }
+    QString status(int slot = 0) const { return mon.Screen[slot].status; }
+};

@@ -1,0 +1,69 @@
+// The detail monitor window drawn from its slots, driven by its control names.
+
+#include "MontMain.h"
+#include "RelayStation.h"
+#include "Switch.h"
+#include "UnitSimProcess.h"
+#include "WindowDriver.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QStatusBar>
+#include <gtest/gtest.h>
+
+TEST(MontMainWindow, PreselectsUnitsAndDrawsASlotsWork)
+{
+    UnitSimProcess sim(2);
+    Station st;
+    TextFile::writeWhole(st.path("sysinf001.csv"), sysInfText(simulatedRows(sim, 2, QStringLiteral("ポンプ"))));
+    st.comm.LoadSysInf();
+    st.comm.InternetSettings.Mode = 3;
+    st.comm.InternetSettings.FileName[0] = QStringLiteral("P0");
+    st.comm.InternetSettings.FileName[1] = QStringLiteral("P1");
+    st.comm.SaveInetInf();
+    PollEngine engine([] { return std::make_unique<VARNIX>(); }, [] { return std::make_unique<CurlTransfer>(); });
+    WindowOpener opener;
+    bool opened = false;
+    opener.add(StationWindow::ArmEdit, [&](QWidget*) { opened = true; });
+    MontMain w(st.comm, engine, opener);
+    w.monitor().setTimersEnabled(false);
+    w.show();
+    EXPECT_EQ(w.windowTitle(), QStringLiteral("詳細モニタ"));
+    EXPECT_EQ(w.NameCombo[0]->currentText(), QStringLiteral("ポンプ0"));
+    EXPECT_EQ(w.NameCombo[1]->currentText(), QStringLiteral("ポンプ1"));
+    EXPECT_EQ(w.NameCombo[2]->currentIndex(), -1);
+    EXPECT_EQ(text(w, "IPtext_1"), QString::fromStdString(sim.ip(1)));
+    EXPECT_EQ(text(w, "Stattext_0"), QStringLiteral("切断"));
+    EXPECT_EQ(w.Panels[0]->text(), QStringLiteral(" モニタ周期： 1 秒"));
+    EXPECT_FALSE(w.BeepReset->isVisible());
+    EXPECT_EQ(w.IPtext[0]->accessibleName(), QStringLiteral("IP Address 1"));
+    EXPECT_EQ(w.Sw1[12]->accessibleName(), QStringLiteral("ｽｲｯﾁ RB4 2"));
+
+    click(w, "Opencmd_0");
+    EXPECT_EQ(text(w, "Stattext_0"), QStringLiteral("接続中"));
+    EXPECT_EQ(w.Opencmd[0]->text(), QStringLiteral("切断"));
+    EXPECT_FALSE(w.NameCombo[0]->isEnabled());
+    EXPECT_EQ(w.Sw1[4]->ForeColor(), QColor(255, 128, 0)); // RB4 "Dout"
+    EXPECT_EQ(w.Sw1[0]->ForeColor(), QColor(Qt::white));
+    st.clock.advance(1);
+    w.monitor().Timer1Tick(0);
+    EXPECT_FALSE(text(w, "temptext_0").isEmpty());
+    EXPECT_FALSE(w.Picture1[0]->pixmap().isNull());
+    snap(w, QStringLiteral("MontMain"));
+
+    // A settings button asks first, stops the slots, opens the window and reloads.
+    click(w, "ArmSet");
+    EXPECT_EQ(st.messageTexts().last(), QStringLiteral("モニタを停止します．よろしいですか？"));
+    EXPECT_TRUE(opened);
+    EXPECT_EQ(text(w, "Stattext_0"), QStringLiteral("切断"));
+    EXPECT_TRUE(w.NameCombo[0]->isEnabled());
+
+    // Choosing another unit in a running slot stops it.
+    click(w, "Opencmd_1");
+    ASSERT_EQ(text(w, "Stattext_1"), QStringLiteral("接続中"));
+    w.NameCombo[1]->setCurrentIndex(0);
+    emit w.NameCombo[1]->activated(0);
+    EXPECT_EQ(text(w, "Stattext_1"), QStringLiteral("切断"));
+    EXPECT_EQ(text(w, "IPtext_1"), QString::fromStdString(sim.ip(0)));
+}

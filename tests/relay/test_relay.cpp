@@ -1,0 +1,417 @@
+// Two stations side by side: an upload station polling simulated units and a download station
+// reading what it relays, over FTP and HTTP on loopback or through a shared folder.
+
+#include "FtpServer.h"
+#include "DateText.h"
+#include "HttpServer.h"
+#include "RelayStation.h"
+#include "UnitSimProcess.h"
+#include "WindowDriver.h"
+
+#include <QDir>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+namespace {
+
+const QString CrLf = QStringLiteral("\r\n");
+
+// What the unit's output pin is set to, read over a link of the test's own.
+int32_t outputLevel(const UnitSimProcess& sim, int pin)
+{
+    VARNIX v;
+    v.setIP(QString::fromStdString(sim.ip(0)));
+    v.setParallelPort(sim.port());
+    v.setTimeOut(2);
+    return v.GetPin(6, int16_t(pin));
+}
+
+// The pins of the unit's rows that are "Dout" are made outputs, as the port setting dialogs do.
+void makeOutputs(const UnitSimProcess& sim, int unit = 0)
+{
+    VARNIX v;
+    v.setIP(QString::fromStdString(sim.ip(unit)));
+    v.setParallelPort(sim.port());
+    v.setTimeOut(2);
+    for (int pin : {4, 5})
+        v.SetDirp(6, int16_t(pin), 0);
+}
+
+QString token()
+{
+    return MontComm1::ScramblePass(QStringLiteral("SET"), QStringLiteral("secret"));
+}
+
+struct InternetPair {
+    UnitSimProcess sim{1};
+    FtpServer ftp;
+    HttpServer http{ftp.root()};
+    RelayStation up, down;
+    QList<UnitRow> rows = simulatedRows(sim, 1, QStringLiteral("機械"));
+
+    InternetPair()
+    {
+        EXPECT_TRUE(sim.running() && ftp.ready() && http.ready());
+        EXPECT_TRUE(sim.ok("ain 0 0 321"));
+        EXPECT_TRUE(sim.ok("ain 0 5 53"));
+        EXPECT_TRUE(sim.ok("din 0 0 1"));
+        makeOutputs(sim);
+        auto aim = [this](InternetSettings& s) {
+            s.FTP = QStringLiteral("127.0.0.1");
+            s.ProxyPortNo = QString::number(ftp.port());
+            s.ID = QStringLiteral("ftpuser");
+            s.URL = http.url();
+        };
+        up.files(rows, 0, aim);
+        QList<UnitRow> downRows = rows;
+        downRows[0].arm = QStringLiteral("Din: 0:High");
+        down.files(downRows, 1, [&](InternetSettings& s) {
+            aim(s);
+            s.ProxyPortNo.clear(); // the download side fetches only; its FTP sends go to the same server
+            s.ProxyPortNo = QString::number(ftp.port());
+        });
+    }
+};
+
+} // namespace
+
+TEST(InternetRelay, TheDownloadSlotShowsTheUnitAndSwitchesItsOutputThroughTheUploadStation)
+{
+    InternetPair p;
+    p.up.start();
+    ASSERT_EQ(p.up.status(), QStringLiteral("接続中")) << p.up.st.messageTexts().join(u'|').toStdString();
+    EXPECT_EQ(p.ftp.file("ABC1.txt"), QByteArray("\r\n")); // the request file starts idle
+    p.up.cycle();
+    EXPECT_EQ(p.up.status(), QStringLiteral("接続中"));
+    EXPECT_EQ(p.up.screen().values[0], QStringLiteral("321"));
+    EXPECT_EQ(p.up.screen().values[4], QStringLiteral(" 26 ℃"));
+    const QByteArray sent = p.ftp.file("ABC.txt");
+    EXPECT_TRUE(sent.startsWith("ABC.txt,Ain,Ain,non,non,Din,Din,Din,Din,Dout,Dout,non,non\r\n26/12/08,10:20:31,321,"))
+        << sent.toStdString();
+
+    p.down.start();
+    ASSERT_EQ(p.down.status(), QStringLiteral("接続中")) << p.down.st.messageTexts().join(u'|').toStdString();
+    p.down.cycle();
+    EXPECT_EQ(p.down.status(), QStringLiteral("接続中"));
+    EXPECT_EQ(p.down.screen().values[0], QStringLiteral("321"));
+    EXPECT_EQ(p.down.screen().values[2], QString()); // RA2 is not an input: left empty
+    EXPECT_EQ(p.down.screen().values[4], QStringLiteral("26 ℃"));
+    EXPECT_EQ(p.down.screen().inputLed[0], Led::On);
+    // RB0 high is the download side's alarm: it beeps, marks the pin and mails once.
+    EXPECT_EQ(p.down.mon.SlotAlarm[0], 1);
+    EXPECT_TRUE(p.down.mon.beepResetVisible);
+    EXPECT_TRUE(p.down.screen().ledAlarm[0]);
+    ASSERT_EQ(p.down.smtp.sent.size(), 1u);
+    p.down.cycle();
+    EXPECT_EQ(p.down.smtp.sent.size(), 1u);
+    // The download log records the relayed values.
+    const QString log = QString::fromLocal8Bit(p.down.st.readBytes(MontComm1::DataLogName(0)));
+    EXPECT_TRUE(log.contains(QStringLiteral(", 321, "))) << log.toStdString();
+
+    // RB4 is an output: the flip posts a request, the LED waits.
+    ASSERT_TRUE(p.down.screen().switchArmed[4]);
+    p.down.mon.SwitchFlipped(4, true);
+    const QString request = token() + QStringLiteral(",ABC1.txt,PortB,4,High");
+    EXPECT_EQ(QString::fromLatin1(p.ftp.file("ABC1.txt")), request + CrLf);
+    EXPECT_EQ(p.down.screen().outputLed[4], Led::Wait);
+    EXPECT_FALSE(p.down.st.comm.FileExists(QStringLiteral("ABC1.txt"))); // the local copy is gone
+    // A second flip while that request waits is refused and the switch returns.
+    p.down.mon.SwitchFlipped(5, true);
+    EXPECT_EQ(p.down.st.messageTexts().last(), QStringLiteral("前の出力処理が完了していません"));
+    EXPECT_FALSE(p.down.screen().switchOn[5]);
+    // The waiting LED stays while the relayed level still disagrees.
+    p.down.cycle();
+    EXPECT_EQ(p.down.screen().outputLed[4], Led::Wait);
+    EXPECT_TRUE(p.down.screen().switchOn[4]);
+
+    // The upload station carries it out at its next cycle and resets the request file.
+    p.up.cycle();
+    EXPECT_EQ(outputLevel(p.sim, 4), 1);
+    EXPECT_EQ(p.ftp.file("ABC1.txt"), QByteArray("\r\n"));
+    EXPECT_TRUE(p.up.screen().switchOn[4]);
+    p.up.cycle();
+    p.down.cycle();
+    EXPECT_EQ(p.down.screen().outputLed[4], Led::On);
+    EXPECT_EQ(p.down.mon.PendingCount[4], p.down.st.comm.InternetSettings.NotReadSize);
+}
+
+TEST(InternetRelay, ARequestThatNeverTakesEffectReturnsTheSwitchAfterNotReadSizeCycles)
+{
+    InternetPair p;
+    p.up.start();
+    p.up.cycle();
+    p.down.start();
+    p.down.cycle();
+    p.down.mon.SwitchFlipped(4, true);
+    ASSERT_EQ(p.down.screen().outputLed[4], Led::Wait);
+    QFile lost(p.ftp.root("ABC1.txt")); // the request is lost on the way
+    ASSERT_TRUE(lost.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    lost.write("\r\n");
+    lost.close();
+    const int notRead = p.down.st.comm.InternetSettings.NotReadSize;
+    for (int c = 0; c < notRead; ++c) {
+        p.up.cycle();
+        p.down.cycle();
+        EXPECT_TRUE(p.down.screen().switchOn[4]) << c;
+    }
+    p.up.cycle();
+    p.down.cycle();
+    EXPECT_FALSE(p.down.screen().switchOn[4]);
+    EXPECT_EQ(p.down.screen().outputLed[4], Led::Off);
+    EXPECT_EQ(outputLevel(p.sim, 4), 0);
+}
+
+TEST(InternetRelay, StaleDataIsShownButCountsAsAnError)
+{
+    InternetPair p;
+    p.up.start();
+    p.up.cycle();
+    p.down.start();
+    p.down.st.clock.advance(3 * 60 - 1); // with the tick, 2 min 59 s after the stamp
+    p.down.cycle();
+    EXPECT_EQ(p.down.status(), QStringLiteral("接続中"));
+    p.down.st.clock.advance(1);
+    p.down.cycle();
+    EXPECT_EQ(p.down.status(), QStringLiteral("通信ｴﾗｰ"));
+    EXPECT_EQ(p.down.screen().values[0], QStringLiteral("321"));
+    p.down.mon.StatBarTick();
+    EXPECT_EQ(p.down.mon.panel2, QStringLiteral("  タイムアウトエラー ： 機械0"));
+    p.down.mon.StatBarTick();
+    EXPECT_EQ(p.down.mon.panel2, QStringLiteral("  通信モード ： ダウンロード"));
+}
+
+namespace {
+
+// A LAN pair: the upload station copies into the download station's working directory.
+struct LanPair {
+    UnitSimProcess sim{1};
+    RelayStation up, down;
+    QList<UnitRow> rows = simulatedRows(sim, 1, QStringLiteral("機械"));
+    LanPair()
+    {
+        EXPECT_TRUE(sim.running());
+        EXPECT_TRUE(sim.ok("ain 0 1 -7"));
+        makeOutputs(sim);
+        up.files(rows, 3, [this](InternetSettings& s) { s.SendFordername = down.st.dir.path(); });
+        down.files(rows, 2);
+    }
+};
+
+} // namespace
+
+TEST(LanRelay, TheSendFolderCarriesDataAndRequests)
+{
+    LanPair p;
+    p.up.start();
+    ASSERT_EQ(p.up.status(), QStringLiteral("接続中")) << p.up.st.messageTexts().join(u'|').toStdString();
+    EXPECT_EQ(p.up.mon.StatusModeText, QStringLiteral("  通信モード ： ＬＡＮアップロード"));
+    EXPECT_EQ(p.down.st.readBytes("ABC1.txt"), QByteArray("\r\n"));
+    p.up.cycle();
+    EXPECT_EQ(p.up.status(), QStringLiteral("接続中"));
+    EXPECT_EQ(p.down.st.readBytes("ABC.txt"), p.up.st.readBytes("ABC.txt"));
+    p.down.start();
+    ASSERT_EQ(p.down.status(), QStringLiteral("接続中")) << p.down.st.messageTexts().join(u'|').toStdString();
+    p.down.cycle();
+    EXPECT_EQ(p.down.screen().values[1], QStringLiteral("-7"));
+
+    p.down.mon.SwitchFlipped(12, true); // slot 1: no unit selected there, so nothing happens
+    EXPECT_TRUE(p.down.screen(1).switchOn[4] == false);
+    p.down.mon.SwitchFlipped(5, true);
+    EXPECT_EQ(p.down.st.readBytes("ABC1.txt"), (token() + QStringLiteral(",ABC1.txt,PortB,5,High\r\n")).toLatin1());
+    p.up.cycle();
+    EXPECT_EQ(outputLevel(p.sim, 5), 1);
+    EXPECT_EQ(p.down.st.readBytes("ABC1.txt"), QByteArray("\r\n"));
+    p.up.cycle();
+    p.down.cycle();
+    EXPECT_EQ(p.down.screen().outputLed[5], Led::On);
+}
+
+TEST(LanRelay, WithoutASendFolderTheFilesStayInTheWorkingDirectory)
+{
+    UnitSimProcess sim(1);
+    makeOutputs(sim);
+    RelayStation up;
+    up.files(simulatedRows(sim, 1), 3);
+    up.start();
+    ASSERT_EQ(up.status(), QStringLiteral("接続中"));
+    EXPECT_EQ(up.mon.StatusModeText, QStringLiteral("  通信モード ： ＬＡＮ（通常モード）"));
+    up.cycle();
+    EXPECT_EQ(up.status(), QStringLiteral("接続中"));
+    EXPECT_TRUE(up.st.readBytes("ABC.txt").startsWith("ABC.txt,Ain,Ain,"));
+    // Outputs are switched directly on the plain LAN.
+    up.mon.SwitchFlipped(4, true);
+    EXPECT_EQ(outputLevel(sim, 4), 1);
+    EXPECT_EQ(up.screen().outputLed[4], Led::On);
+    // A white switch (an input pin) flips back at once.
+    up.mon.SwitchFlipped(0, true);
+    EXPECT_FALSE(up.screen().switchOn[0]);
+}
+
+TEST(DownloadStart, ChecksTheUploadSidesParameterLine)
+{
+    RelayStation down;
+    QList<UnitRow> rows = numberedRows(1);
+    down.files(rows, 2);
+    const QString param = QStringLiteral("ABC.txt,Ain,Ain,non,non,Din,Din,Din,Din,Dout,Dout,non,non");
+    down.start();
+    EXPECT_EQ(down.st.messageTexts().last(), QStringLiteral("パラメータファイルをダウンロード\r\nできませんでした"));
+    EXPECT_EQ(down.status(), QStringLiteral("切断"));
+
+    down.st.writeBytes("ABC.txt", "XYZ.txt,1\r\n2\r\n3\r\n4\r\n");
+    down.mon.OpencmdClick(0);
+    EXPECT_EQ(down.st.messageTexts().last(), QStringLiteral("パラメータファイルがダウンロードできません\r\n"
+                                                            "アップロード側が接続しているか、又は\r\n"
+                                                            "通信設定が正しいか確認して下さい"));
+    down.st.writeBytes("ABC.txt", "ABC.txt,Ain,Din,non,non,Din,Din,Din,Din,Dout,Dout,non,non\r\n26/12/08,10:20:30,1,2,3,4,5,0,0,0,0,0,0,0,0\r\n");
+    down.mon.OpencmdClick(0);
+    EXPECT_EQ(down.st.messageTexts().last(), QStringLiteral("入出力タイプ設定がアップロード側と\r\n異なっています"));
+    EXPECT_EQ(down.status(), QStringLiteral("切断"));
+    EXPECT_EQ(down.mon.SlotActive[0], 0);
+
+    down.st.writeBytes("ABC.txt", (param + QStringLiteral("\r\n26/12/08,10:20:30,1,2,3,4,5,0,0,0,0,0,0,0,0\r\n")).toLatin1());
+    const size_t shown = down.st.messages.shown.size();
+    down.mon.OpencmdClick(0);
+    EXPECT_EQ(down.st.messages.shown.size(), shown);
+    EXPECT_EQ(down.status(), QStringLiteral("接続中"));
+}
+
+TEST(DownloadCycle, UntrustedRelayFilesFailTheReadAndNothingElse)
+{
+    RelayStation down;
+    QList<UnitRow> rows = numberedRows(1);
+    rows[0].pins = QStringLiteral("Ain,non,Ain,non,Din,Din,Din,Din,Dout,Dout,non,non");
+    down.files(rows, 2);
+    const QByteArray param = "ABC.txt,Ain,non,Ain,non,Din,Din,Din,Din,Dout,Dout,non,non\r\n";
+    const QByteArray good = param + "26/12/08,10:20:30,11,22,33,44,25,1,0,0,0,0,0,0,0\r\n";
+    down.st.writeBytes("ABC.txt", good);
+    down.start();
+    ASSERT_EQ(down.status(), QStringLiteral("接続中"));
+    down.cycle();
+    EXPECT_EQ(down.status(), QStringLiteral("接続中"));
+    EXPECT_EQ(down.screen().values[0], QStringLiteral("11"));
+    EXPECT_EQ(down.screen().values[1], QString()); // RA1 "non" is skipped, not shifted
+    EXPECT_EQ(down.screen().values[2], QStringLiteral("33"));
+
+    const QList<QByteArray> bad = {
+        param,                                                          // no data line
+        param + "26/12/08,10:20:30,11,22,33,44,25,1,0,0,0,0,0,0,0,9\r\n", // an extra field
+        param + "26/12/08,10:20:30,11,22,33,44,25,1,0,0,0,0,0,0\r\n",     // a field short
+        param + "26/12/08,10:20:30,11,22,99999,44,25,1,0,0,0,0,0,0,0\r\n", // out of range
+        param + "26/12/08,10:20:30,11,2x,33,44,25,1,0,0,0,0,0,0,0\r\n",   // not a number
+        param + "26/12/08,10:20:30,11,22,33,44,25,1,0,0,",                // torn
+        param + QByteArray(300000, 'A'),                                   // oversized
+        param + QByteArray("\x00\x01\xff\xfe,\x80", 6),                    // binary
+        QByteArray(),                                                       // empty
+    };
+    for (const QByteArray& b : bad) {
+        down.st.writeBytes("ABC.txt", b);
+        down.cycle();
+        EXPECT_EQ(down.status(), QStringLiteral("通信ｴﾗｰ")) << b.left(80).toStdString();
+        EXPECT_EQ(down.mon.SlotActive[0], -1);
+        EXPECT_EQ(down.screen().values[0], QStringLiteral("11"));
+    }
+    // A parameter line of other pin types is reported by name.
+    down.st.writeBytes("ABC.txt", "ABC.txt,Ain,Ain,Ain,non,Din,Din,Din,Din,Dout,Dout,non,non\r\n26/12/08,10:20:30,1,2,3,4,5,0,0,0,0,0,0,0,0\r\n");
+    down.cycle();
+    down.mon.StatBarTick();
+    EXPECT_EQ(down.mon.panel2, QStringLiteral("  入出力タイプ設定エラー ： u0"));
+    down.st.writeBytes("ABC.txt", good);
+    down.cycle();
+    EXPECT_EQ(down.status(), QStringLiteral("接続中"));
+}
+
+TEST(UploadStart, AUnitWithoutRelayFileNameOrUnreachableIsNotStarted)
+{
+    RelayStation up;
+    QList<UnitRow> rows = numberedRows(2);
+    rows[1].ip = QStringLiteral("127.0.0.1");
+    rows[1].port = 1; // nothing listens there
+    up.files(rows, 3, [](InternetSettings& s) { s.FileName[0].clear(); });
+    up.start(0);
+    EXPECT_EQ(up.st.messageTexts().last(), QStringLiteral("ﾊﾟﾗﾒｰﾀﾌｧｲﾙを設定して下さい"));
+    EXPECT_EQ(up.mon.SlotActive[0], 0);
+    up.mon.OpencmdClick(1);
+    EXPECT_EQ(up.status(1), QStringLiteral("接続ｴﾗｰ"));
+    EXPECT_EQ(up.mon.SlotActive[1], 0);
+    EXPECT_EQ(up.screen(2).index, -1); // two units: slot 2 stays empty
+    up.mon.OpencmdClick(2);
+    EXPECT_EQ(up.status(2), QStringLiteral("切断"));
+}
+
+TEST(UploadServe, RequestsAreCarriedOutOnceAndOnlyWithTheToken)
+{
+    UnitSimProcess sim(1);
+    makeOutputs(sim);
+    RelayStation up;
+    up.files(simulatedRows(sim, 1), 3);
+    up.start();
+    ASSERT_EQ(up.status(), QStringLiteral("接続中"));
+    // Another password's token: left in place, not carried out.
+    const QByteArray foreign = MontComm1::ScramblePass(QStringLiteral("SET"), QStringLiteral("other")).toLatin1() + ",ABC1.txt,PortB,4,High\r\n";
+    up.st.writeBytes("ABC1.txt", foreign);
+    up.cycle();
+    EXPECT_EQ(up.st.readBytes("ABC1.txt"), foreign);
+    EXPECT_EQ(outputLevel(sim, 4), 0);
+    // PortA pin 2 switches pin 2 of port 5; the request file is reset first.
+    up.st.writeBytes("ABC1.txt", (token() + QStringLiteral(",ABC1.txt,PortA,2,High\r\n")).toLatin1());
+    up.cycle();
+    EXPECT_EQ(up.st.readBytes("ABC1.txt"), QByteArray("\r\n"));
+    EXPECT_EQ(up.status(), QStringLiteral("接続中"));
+    // A request for another file is consumed and not carried out; a bad pin is an error.
+    up.st.writeBytes("ABC1.txt", (token() + QStringLiteral(",XYZ1.txt,PortB,4,High\r\n")).toLatin1());
+    up.cycle();
+    EXPECT_EQ(up.st.readBytes("ABC1.txt"), QByteArray("\r\n"));
+    EXPECT_EQ(outputLevel(sim, 4), 0);
+    up.st.writeBytes("ABC1.txt", (token() + QStringLiteral(",ABC1.txt,PortB,x,High\r\n")).toLatin1());
+    up.cycle();
+    EXPECT_EQ(up.status(), QStringLiteral("通信ｴﾗｰ"));
+    EXPECT_EQ(up.st.readBytes("ABC1.txt"), QByteArray("\r\n"));
+    // A consumed request is not carried out again when the unit fails while switching.
+    up.st.writeBytes("ABC1.txt", (token() + QStringLiteral(",ABC1.txt,PortB,4,High\r\n")).toLatin1());
+    ASSERT_TRUE(sim.ok("fault 0 down"));
+    up.cycle();
+    EXPECT_EQ(up.status(), QStringLiteral("通信ｴﾗｰ"));
+    EXPECT_EQ(up.st.readBytes("ABC1.txt"), QByteArray("\r\n"));
+    ASSERT_TRUE(sim.ok("fault 0 up"));
+    up.cycle();
+    EXPECT_EQ(up.status(), QStringLiteral("接続中"));
+    EXPECT_EQ(outputLevel(sim, 4), 0);
+}
+
+TEST(SlotWork, NoTwoSlotsWorkAtOnceAndSkippedTicksAreCaughtUp)
+{
+    UnitSimProcess sim(3);
+    ASSERT_TRUE(sim.ok("fault 0 slow 150") && sim.ok("fault 1 slow 150") && sim.ok("fault 2 slow 150"));
+    RelayStation up;
+    up.files(simulatedRows(sim, 3), 3);
+    up.mon.Activate();
+    for (int i = 0; i < 3; ++i) {
+        up.mon.OpencmdClick(i);
+        ASSERT_EQ(up.status(i), QStringLiteral("接続中")) << i;
+    }
+    int most = 0;
+    QObject::connect(&up.mon, &DetailMonitor::changed, [&] {
+        int busy = 0;
+        for (int i = 0; i < 3; ++i)
+            busy += up.mon.Screen[i].busy;
+        most = std::max(most, busy);
+    });
+    up.st.clock.advance(1);
+    // While slot 0 waits for its slow unit, the other slots' ticks come and are skipped.
+    QTimer::singleShot(20, [&] {
+        EXPECT_TRUE(up.mon.working());
+        up.mon.Timer1Tick(1);
+        up.mon.Timer1Tick(2);
+    });
+    up.mon.Timer1Tick(0);
+    EXPECT_EQ(most, 1);
+    const QString due1 = up.st.comm.CycleDue[1];
+    up.st.clock.advance(2); // their due time went by: the next tick catches up
+    up.mon.Timer1Tick(1);
+    up.mon.Timer1Tick(2);
+    EXPECT_EQ(most, 1);
+    EXPECT_NE(up.st.comm.CycleDue[1], due1);
+    EXPECT_GT(up.st.comm.CycleDue[1], DateText::general(up.st.clock.now()));
+    EXPECT_TRUE(up.st.readBytes("ABD.txt").startsWith("ABD.txt,"));
+    EXPECT_TRUE(up.st.readBytes("ABE.txt").startsWith("ABE.txt,"));
+}
