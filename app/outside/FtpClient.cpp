@@ -307,15 +307,43 @@ void FtpClient::Cd(const QString& directory)
     submit([this, url](uint64_t seq) { return perform(seq, QStringLiteral("CWD"), url, false, true); }, false);
 }
 
-void FtpClient::PutFile(const QString& localFileName)
+void FtpClient::PutFile(const QString& localFileName, const QString& remoteName)
 {
-    const QString name = localFileName.section(u'/', -1);
+    const QString name = remoteName.isEmpty() ? localFileName.section(u'/', -1) : remoteName.section(u'/', -1);
     QString path = m_dir;
     if (!path.isEmpty() && !path.endsWith(u'/'))
         path += u'/';
     QByteArray url = urlFor(path + name, false);
     m_textMode = Filetype.trimmed().toUpper() == QLatin1String("A");
     submit([this, url](uint64_t seq) { return perform(seq, QStringLiteral("STOR"), url, true, false); }, true);
+}
+
+void FtpClient::Rename(const QString& from, const QString& to, bool replace)
+{
+    QString path = m_dir;
+    if (!path.isEmpty() && !path.endsWith(u'/'))
+        path += u'/';
+    const QByteArray url = urlFor(path, true);
+    QList<QByteArray> commands;
+    if (replace)
+        commands << "DELE " + to.section(u'/', -1).toUtf8();
+    commands << "RNFR " + from.section(u'/', -1).toUtf8() << "RNTO " + to.section(u'/', -1).toUtf8();
+    submit(
+        [this, url, commands](uint64_t seq) {
+            curl_slist* quote = nullptr;
+            for (const QByteArray& c : commands)
+                quote = curl_slist_append(quote, c.constData());
+            if (!m_curl)
+                m_curl = curl_easy_init();
+            if (m_curl)
+                curl_easy_setopt(static_cast<CURL*>(m_curl), CURLOPT_QUOTE, quote);
+            Result r = perform(seq, QStringLiteral("RNTO"), url, false, true);
+            if (m_curl)
+                curl_easy_setopt(static_cast<CURL*>(m_curl), CURLOPT_QUOTE, nullptr);
+            curl_slist_free_all(quote);
+            return r;
+        },
+        false);
 }
 
 void FtpClient::Size(const QString& fileName)

@@ -30,7 +30,11 @@ public:
     // "ftp://name[:port]" (plain connection that must switch to TLS).
     void Connect(const QString& host, const QString& user, const QString& password);
     void Cd(const QString& directory);
-    void PutFile(const QString& localFileName);
+    // Sends the local file under remoteName (its own bare name when empty).
+    void PutFile(const QString& localFileName, const QString& remoteName = QString());
+    // Renames a file of the current directory; with replace, deletes the target first (for
+    // servers that refuse to rename onto an existing file).
+    void Rename(const QString& from, const QString& to, bool replace = false);
     void Size(const QString& fileName);
     bool IsIdle() const { return m_pending == 0; }
     void Abend();

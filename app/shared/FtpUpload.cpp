@@ -139,8 +139,11 @@ int16_t MontComm1::FtpUploadFile(FtpClient& ftp, QTimer& timer, const QString& f
         const qint64 localSize = UploadFile->size();
         UploadFileNo = 1;
         ftp.Filetype = QStringLiteral("I");
+        // Sent under a temporary name and renamed once its size is confirmed, so a reader on
+        // the server never gets half a file.
+        const QString partName = u'.' + fileName.section(u'/', -1) + QStringLiteral(".part");
         begin();
-        ftp.PutFile(fileName);
+        ftp.PutFile(fileName, partName);
         const bool sent = step();
         CloseUploadFile();
         if (!sent) {
@@ -155,12 +158,36 @@ int16_t MontComm1::FtpUploadFile(FtpClient& ftp, QTimer& timer, const QString& f
         // A size left over from an earlier upload must not confirm this one.
         RemoteFileSize = -1;
         begin();
-        ftp.Size(fileName);
+        ftp.Size(partName);
         if (!step()) {
             result = 2;
             break;
         }
-        result = localSize == RemoteFileSize ? 0 : 4;
+        // Renamed even when the sizes differ: the file lands where it always did, and the
+        // caller learns of the mismatch from the code.
+        const int16_t sizeResult = localSize == RemoteFileSize ? 0 : 4;
+        restartWatchdog();
+        begin();
+        ftp.Rename(partName, fileName);
+        if (!step()) {
+            result = 2;
+            break;
+        }
+        if (stepCode != 0) {
+            // Some servers refuse to rename onto an existing file: remove it first.
+            restartWatchdog();
+            begin();
+            ftp.Rename(partName, fileName, true);
+            if (!step()) {
+                result = 2;
+                break;
+            }
+            if (stepCode != 0) {
+                result = 3;
+                break;
+            }
+        }
+        result = sizeResult;
     } while (false);
     timer.stop();
     ftp.Abend();

@@ -185,3 +185,20 @@ TEST(FtpUploadFile, ASecondUploadFromInsideTheFirstOnesWaitIsRefused)
     EXPECT_EQ(u.upload("A.txt"), 0);
     EXPECT_EQ(inner, -1);
 }
+
+TEST(FtpUploadFile, TheFileIsSentUnderATemporaryNameAndRenamedOverTheOldOne)
+{
+    FtpServer server;
+    ASSERT_TRUE(server.ready());
+    Uploader u;
+    u.aim(server);
+    u.st.writeBytes("A.txt", "first");
+    ASSERT_EQ(u.upload("A.txt"), 0);
+    u.st.writeBytes("A.txt", "second");
+    ASSERT_EQ(u.upload("A.txt"), 0);
+    EXPECT_EQ(server.file("A.txt"), QByteArray("second"));
+    EXPECT_FALSE(QFile::exists(server.root(".A.txt.part")));
+    EXPECT_EQ(server.count("STOR"), 2);
+    EXPECT_EQ(server.count("RNTO"), 2);
+    EXPECT_TRUE(server.log().contains(QStringLiteral("STOR .A.txt.part"))) << server.log().join(u'|').toStdString();
+}
