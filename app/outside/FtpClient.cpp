@@ -126,6 +126,37 @@ void FtpClient::closeHandle()
         curl_easy_cleanup(static_cast<CURL*>(m_curl));
     }
     m_curl = nullptr;
+    if (m_multi)
+        curl_multi_cleanup(static_cast<CURLM*>(m_multi)); // the session's connection lives here
+    m_multi = nullptr;
+}
+
+int FtpClient::runTransfer(void* handle)
+{
+    // Our own loop instead of curl_easy_perform: libcurl (7.88) starts the data connection of a
+    // transfer on a kept session only when its wait ends, and easy_perform waits a whole second.
+    CURL* h = static_cast<CURL*>(handle);
+    if (!m_multi)
+        m_multi = curl_multi_init();
+    CURLM* m = static_cast<CURLM*>(m_multi);
+    if (!m || curl_multi_add_handle(m, h) != CURLM_OK)
+        return CURLE_FAILED_INIT;
+    CURLcode rc = CURLE_OK;
+    int running = 1;
+    while (running) {
+        if (curl_multi_perform(m, &running) != CURLM_OK) {
+            rc = CURLE_FAILED_INIT;
+            break;
+        }
+        if (running)
+            curl_multi_poll(m, nullptr, 0, 20, nullptr);
+    }
+    int left = 0;
+    while (CURLMsg* msg = curl_multi_info_read(m, &left))
+        if (msg->msg == CURLMSG_DONE && msg->easy_handle == h)
+            rc = msg->data.result;
+    curl_multi_remove_handle(m, h);
+    return rc;
 }
 
 void FtpClient::submit(std::function<Result(uint64_t)> work, bool isTransfer)
@@ -217,7 +248,7 @@ FtpClient::Result FtpClient::perform(uint64_t seq, const QString& command, const
     curl_easy_setopt(h, CURLOPT_UPLOAD, upload ? 1L : 0L);
     curl_easy_setopt(h, CURLOPT_NOBODY, noBody ? 1L : 0L);
     curl_easy_setopt(h, CURLOPT_TRANSFERTEXT, upload && m_textMode ? 1L : 0L);
-    const CURLcode rc = curl_easy_perform(h);
+    const auto rc = CURLcode(runTransfer(h));
     if (command == QLatin1String("SIZE")) {
         if (rc == CURLE_OK && ctx.sizeCode == 213) {
             r.reply = ctx.sizeText;

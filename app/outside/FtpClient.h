@@ -70,6 +70,7 @@ private:
     QByteArray takeData(uint64_t seq, size_t max); // worker side of DataRequest
     void answerData();                              // owner side of DataRequest
     void closeHandle();
+    int runTransfer(void* handle); // a CURLcode
 
     friend size_t ftpRead(char*, size_t, size_t, void*);
     friend int ftpProgress(void*, int64_t, int64_t, int64_t, int64_t);
@@ -95,7 +96,8 @@ private:
     bool m_stop = false;
     uint64_t m_nextSeq = 1;
     uint64_t m_abortUpTo = 0;
-    void* m_curl = nullptr; // worker thread only
+    void* m_curl = nullptr;  // worker thread only
+    void* m_multi = nullptr; // holds the session's connection between steps; worker thread only
     // Reply lines seen by the current step (worker thread only).
     QString m_lastReply;
     int m_lastCode = 0;
