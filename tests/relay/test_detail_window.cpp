@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QStatusBar>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 TEST(MontMainWindow, PreselectsUnitsAndDrawsASlotsWork)
@@ -66,4 +67,35 @@ TEST(MontMainWindow, PreselectsUnitsAndDrawsASlotsWork)
     emit w.NameCombo[1]->activated(0);
     EXPECT_EQ(text(w, "Stattext_1"), QStringLiteral("切断"));
     EXPECT_EQ(text(w, "IPtext_1"), QString::fromStdString(sim.ip(0)));
+}
+
+TEST(MontMainWindow, ClosingWhileASlotWaitsForItsUnitEndsTheWindowAfterTheWork)
+{
+    UnitSimProcess sim(1);
+    Station st;
+    TextFile::writeWhole(st.path("sysinf001.csv"), sysInfText(simulatedRows(sim, 1)));
+    st.comm.LoadSysInf();
+    st.comm.InternetSettings.Mode = 3;
+    st.comm.InternetSettings.FileName[0] = QStringLiteral("P0");
+    st.comm.SaveInetInf();
+    PollEngine engine([] { return std::make_unique<VARNIX>(); }, [] { return std::make_unique<CurlTransfer>(); });
+    WindowOpener opener;
+    MontMain w(st.comm, engine, opener);
+    w.monitor().setTimersEnabled(false);
+    w.show();
+    click(w, "Opencmd_0");
+    ASSERT_EQ(text(w, "Stattext_0"), QStringLiteral("接続中"));
+    ASSERT_TRUE(sim.ok("fault 0 slow 300"));
+    bool closedDuringWork = false;
+    QTimer::singleShot(50, &w, [&] {
+        closedDuringWork = w.monitor().working();
+        w.close();
+        EXPECT_TRUE(w.isVisible()); // not while the cycle is on the stack
+    });
+    st.clock.advance(1);
+    w.monitor().Timer1Tick(0);
+    EXPECT_TRUE(closedDuringWork);
+    EXPECT_FALSE(w.isVisible());
+    EXPECT_EQ(w.monitor().SlotActive[0], 0);
+    EXPECT_TRUE(st.readBytes("P0.txt").startsWith("P0.txt,")); // the cycle finished its file
 }

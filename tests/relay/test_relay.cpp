@@ -415,3 +415,31 @@ TEST(SlotWork, NoTwoSlotsWorkAtOnceAndSkippedTicksAreCaughtUp)
     EXPECT_TRUE(up.st.readBytes("ABD.txt").startsWith("ABD.txt,"));
     EXPECT_TRUE(up.st.readBytes("ABE.txt").startsWith("ABE.txt,"));
 }
+
+TEST(SlotWork, ALateCycleKeepsTheGridFromTheStartAndALongOneSkipsToTheNextDueTime)
+{
+    UnitSimProcess sim(1);
+    for (const int runSeconds : {3, 12}) {
+        RelayStation up;
+        up.files(simulatedRows(sim, 1), 3, {}, 10);
+        up.st.clock.set(QDateTime(QDate(2026, 12, 8), QTime(12, 0, 5)));
+        up.start();
+        ASSERT_EQ(up.status(), QStringLiteral("接続中"));
+        QStringList starts;
+        bool inCycle = false;
+        QObject::connect(&up.mon, &DetailMonitor::changed, [&] {
+            const bool busy = up.mon.Screen[0].busy;
+            if (busy && !inCycle) {
+                starts << up.st.clock.now().toString(QStringLiteral("mm:ss"));
+                up.st.clock.advance(runSeconds); // the cycle's work takes this long
+            }
+            inCycle = busy;
+        });
+        while (up.st.clock.now().time() < QTime(12, 1, 0))
+            up.cycle();
+        const QStringList expected = runSeconds == 3 ? QStringList{"00:15", "00:25", "00:35", "00:45", "00:55"}
+                                                     : QStringList{"00:15", "00:35", "00:55"};
+        EXPECT_EQ(starts, expected) << runSeconds;
+        EXPECT_EQ(up.status(), QStringLiteral("接続中"));
+    }
+}
