@@ -4,7 +4,7 @@ JOBS ?= 2
 
 SANITIZE_BUILD ?= build-sanitize
 
-.PHONY: all bootstrap configure build test test-sanitize bench demo fuzz clean
+.PHONY: all bootstrap configure build test test-sanitize bench demo demo-relay fuzz clean
 
 all: build
 
@@ -33,6 +33,10 @@ bench: build
 demo: build
 	@scripts/bootstrap demo
 	@scripts/demo $(BUILD)
+
+demo-relay: build
+	@scripts/bootstrap demo
+	@scripts/demo-relay $(BUILD)
 
 fuzz: bootstrap
 	@scripts/fuzz

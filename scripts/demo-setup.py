@@ -1,9 +1,15 @@
 #!/usr/bin/env python3
-"""Writes a demo working directory: 40 units on the simulator, a few unmonitored, two with alarms."""
+"""Writes a demo working directory: 40 units on the simulator, a few unmonitored, two with alarms.
+
+demo-setup.py DIR [UNITS [MODE [SEND_FOLDER]]]: the relay demo writes two stations of 3 units,
+one in mode 3 copying into the other's directory, the other in mode 2 reading it."""
 import os, shutil, sys
 
 out = sys.argv[1]
-first, port, units = "127.0.0.", 1502, 40
+first, port = "127.0.0.", 1502
+units = int(sys.argv[2]) if len(sys.argv) > 2 else 40
+mode = sys.argv[3] if len(sys.argv) > 3 else "3"
+send_folder = sys.argv[4] if len(sys.argv) > 4 else ""
 unmonitored = {5, 17, 33}
 alarms = {2: "Din: 2:High", 9: "Din: 3:Low"}
 os.makedirs(out, exist_ok=True)
@@ -22,11 +28,11 @@ text += "".join(r + "\r\n" for r in rows) + "\r\n"
 with open(os.path.join(out, "sysinf001.csv"), "wb") as f:
     f.write(text.encode("cp932"))
 
-ini = ["Mode=3", "Mode2=1", "FTP=", "ID=", "PassWord=", "RemoteDir=", "URL="]
+ini = ["Mode=" + mode, "Mode2=1", "FTP=", "ID=", "PassWord=", "RemoteDir=", "URL="]
 ini += ["FileName%d=unit%02d" % (u + 1, u + 1) for u in range(units)]
 ini += ["TimeOut=3", "NotReadSize=5", "ProxyServerName=", "ProxyPortNo=", "SMTPServerName=",
         "SendMailName=", "MailHeader=アラーム", "MailBody=", "DialUpName=", "DialUpUser=", "DialUpPass=",
-        "SendFordername=", "Camera1=", "Camera2=", "Camera3=", "Camera4="]
+        "SendFordername=" + send_folder, "Camera1=", "Camera2=", "Camera3=", "Camera4="]
 with open(os.path.join(out, "InetInf.ini"), "wb") as f:
     f.write(("\r\n".join(ini) + "\r\n\r\n").encode("cp932"))
 
