@@ -3,6 +3,7 @@
 
 #include "FtpServer.h"
 #include "DateText.h"
+#include "FakeDialUp.h"
 #include "HttpServer.h"
 #include "RelayStation.h"
 #include "UnitSimProcess.h"
@@ -442,4 +443,29 @@ TEST(SlotWork, ALateCycleKeepsTheGridFromTheStartAndALongOneSkipsToTheNextDueTim
         EXPECT_EQ(starts, expected) << runSeconds;
         EXPECT_EQ(up.status(), QStringLiteral("接続中"));
     }
+}
+
+TEST(InternetRelay, TheUploadStartDialsOnceAndHangsUpWhenTheSlotStops)
+{
+    InternetPair p;
+    FakeDialUp dialUp;
+    p.up.st.comm.RasBackend = &dialUp;
+    p.up.st.comm.LoadInetInf();
+    p.up.st.comm.InternetSettings.DialUpName = QStringLiteral("isp");
+    p.up.st.comm.SaveInetInf();
+    dialUp.dialResult = 651;
+    p.up.start();
+    EXPECT_EQ(p.up.st.messages.shown.back().text, QStringLiteral("ダイアルアップ接続に失敗しました"));
+    EXPECT_EQ(p.up.st.messages.shown.back().title, QStringLiteral("ダウンロード"));
+    EXPECT_EQ(p.up.mon.SlotActive[0], 0);
+    dialUp.dialResult = 0;
+    p.up.mon.OpencmdClick(0);
+    ASSERT_EQ(p.up.status(), QStringLiteral("接続中"));
+    EXPECT_TRUE(p.up.mon.DialUpDone);
+    p.up.cycle();
+    ASSERT_TRUE(p.up.st.comm.FileExists(QStringLiteral("ABC.txt")));
+    p.up.mon.OpencmdClick(0); // stop
+    EXPECT_FALSE(p.up.mon.DialUpDone);
+    EXPECT_TRUE(dialUp.up.empty());
+    EXPECT_FALSE(p.up.st.comm.FileExists(QStringLiteral("ABC.txt"))); // mode 0 removes its local data file
 }
