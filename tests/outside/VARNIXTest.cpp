@@ -1,4 +1,5 @@
 #include "VARNIX.h"
+#include "SimulatorSuite.h"
 #include "UnitSimProcess.h"
 
 #include <gtest/gtest.h>
@@ -26,26 +27,12 @@ void aim(VARNIX& link, const UnitSimProcess& sim, int unit, int32_t timeOut = 2)
     link.setTimeOut(timeOut);
 }
 
-class VARNIXTest : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() { m_sim = new UnitSimProcess(2); }
-    static void TearDownTestSuite()
-    {
-        delete m_sim;
-        m_sim = nullptr;
-    }
-    void SetUp() override
-    {
-        ASSERT_TRUE(m_sim->running()) << m_sim->error();
-        for (int u = 0; u < 2; ++u)
-            ASSERT_TRUE(m_sim->ok("fault " + std::to_string(u) + " up"));
-    }
-    UnitSimProcess& sim() { return *m_sim; }
-
-    static UnitSimProcess* m_sim;
+struct TwoUnits {
+    static constexpr int Count = 2;
+    static constexpr const char* First = "127.0.0.11";
 };
 
-UnitSimProcess* VARNIXTest::m_sim = nullptr;
+class VARNIXTest : public SimulatorSuite<TwoUnits> {};
 
 TEST_F(VARNIXTest, ReadsAnalogueChannelsAndTemperature)
 {
@@ -122,16 +109,14 @@ TEST_F(VARNIXTest, PortAOutputsAreCoilsFromSixteen)
     link.SetPin(5, 2, 1);
     link.SetPin(5, 5, 1);
 
-    modbus_t* ctx = modbus_new_tcp(sim().ip(1).c_str(), sim().port());
-    ASSERT_NE(ctx, nullptr);
-    ASSERT_EQ(modbus_connect(ctx), 0);
+    ModbusClient client(sim(), 1);
+    ASSERT_TRUE(client.connected());
+    modbus_t* ctx = *client;
     uint8_t coils[6] = {};
     ASSERT_EQ(modbus_read_bits(ctx, 16, 6, coils), 6);
     EXPECT_EQ(coils[0], 0);
     EXPECT_EQ(coils[2], 1);
     EXPECT_EQ(coils[5], 1);
-    modbus_close(ctx);
-    modbus_free(ctx);
     link.SetPin(5, 2, 0);
     link.SetPin(5, 5, 0);
 }

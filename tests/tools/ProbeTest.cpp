@@ -1,3 +1,4 @@
+#include "SimulatorSuite.h"
 #include "UnitSimProcess.h"
 
 #include <gtest/gtest.h>
@@ -41,34 +42,26 @@ ProbeRun probe(const std::string& args)
     return r;
 }
 
-class ProbeTest : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() { m_sim = new UnitSimProcess(2, "127.0.0.41"); }
-    static void TearDownTestSuite()
-    {
-        delete m_sim;
-        m_sim = nullptr;
-    }
-    void SetUp() override
-    {
-        ASSERT_TRUE(m_sim->running()) << m_sim->error();
-        ASSERT_TRUE(m_sim->ok("fault 0 up"));
-    }
-    std::string target(int unit) { return m_sim->ip(unit) + " " + std::to_string(m_sim->port()); }
-    static UnitSimProcess* m_sim;
+struct TwoUnits {
+    static constexpr int Count = 2;
+    static constexpr const char* First = "127.0.0.41";
 };
 
-UnitSimProcess* ProbeTest::m_sim = nullptr;
+class ProbeTest : public SimulatorSuite<TwoUnits> {
+protected:
+    std::string target(int unit) { return sim().ip(unit) + " " + std::to_string(sim().port()); }
+};
 
 TEST_F(ProbeTest, PrintsEveryReadingOfTheUnit)
 {
     for (const char* line : {"ain 0 0 0", "ain 0 1 17", "ain 0 2 1023", "ain 0 3 512", "ain 0 5 46"})
-        ASSERT_TRUE(m_sim->ok(line));
+        ASSERT_TRUE(sim().ok(line));
     for (int p = 0; p < 8; ++p)
-        ASSERT_TRUE(m_sim->ok("din 0 " + std::to_string(p) + (p == 2 || p == 7 ? " 1" : " 0")));
+        ASSERT_TRUE(sim().ok("din 0 " + std::to_string(p) + (p == 2 || p == 7 ? " 1" : " 0")));
     // Pin 4 as an output driven high.
-    modbus_t* ctx = modbus_new_tcp(m_sim->ip(0).c_str(), m_sim->port());
-    ASSERT_EQ(modbus_connect(ctx), 0);
+    ModbusClient client(sim(), 0);
+    ASSERT_TRUE(client.connected());
+    modbus_t* ctx = *client;
     ASSERT_EQ(modbus_write_register(ctx, 8 + 4, 0), 1);
     ASSERT_EQ(modbus_write_bit(ctx, 4, 1), 1);
 
@@ -84,30 +77,28 @@ TEST_F(ProbeTest, PrintsEveryReadingOfTheUnit)
 
     modbus_write_bit(ctx, 4, 0);
     modbus_write_register(ctx, 8 + 4, 1);
-    modbus_close(ctx);
-    modbus_free(ctx);
 }
 
 TEST_F(ProbeTest, TemperatureBelowZeroAndRounding)
 {
-    ASSERT_TRUE(m_sim->ok("ain 1 5 -7"));  // -3.46 degrees
+    ASSERT_TRUE(sim().ok("ain 1 5 -7"));  // -3.46 degrees
     ProbeRun r = probe(target(1) + " 2");
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("\nTEMP -7 -3\n"), std::string::npos) << r.out;
-    ASSERT_TRUE(m_sim->ok("ain 1 5 44"));  // 21.74
+    ASSERT_TRUE(sim().ok("ain 1 5 44"));  // 21.74
     r = probe(target(1));
     EXPECT_NE(r.out.find("\nTEMP 44 22\n"), std::string::npos) << r.out;
 }
 
 TEST_F(ProbeTest, UnitThatDoesNotAnswerFailsWithAMessage)
 {
-    ASSERT_TRUE(m_sim->ok("fault 0 down"));
+    ASSERT_TRUE(sim().ok("fault 0 down"));
     ProbeRun r = probe(target(0));
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
     EXPECT_NE(r.err.find("does not answer"), std::string::npos) << r.err;
 
-    ASSERT_TRUE(m_sim->ok("fault 0 mute"));
+    ASSERT_TRUE(sim().ok("fault 0 mute"));
     const auto t0 = std::chrono::steady_clock::now();
     r = probe(target(0));
     const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
@@ -115,7 +106,7 @@ TEST_F(ProbeTest, UnitThatDoesNotAnswerFailsWithAMessage)
     EXPECT_EQ(r.out, "");
     EXPECT_LT(took, 2.5);
 
-    ASSERT_TRUE(m_sim->ok("fault 0 exception"));
+    ASSERT_TRUE(sim().ok("fault 0 exception"));
     r = probe(target(0));
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");

@@ -1,4 +1,5 @@
 // The simulator seen from outside: its control lines, and a standard Modbus TCP client.
+#include "SimulatorSuite.h"
 #include "UnitSimProcess.h"
 
 #include <gtest/gtest.h>
@@ -21,28 +22,6 @@
 #include <vector>
 
 namespace {
-
-class Client {
-public:
-    Client(const UnitSimProcess& sim, int unit)
-        : m_ctx(modbus_new_tcp(sim.ip(unit).c_str(), sim.port()))
-    {
-        modbus_set_slave(m_ctx, 1);
-        modbus_set_response_timeout(m_ctx, 1, 0);
-        m_connected = modbus_connect(m_ctx) == 0;
-    }
-    ~Client()
-    {
-        modbus_close(m_ctx);
-        modbus_free(m_ctx);
-    }
-    bool connected() const { return m_connected; }
-    modbus_t* operator*() { return m_ctx; }
-
-private:
-    modbus_t* m_ctx;
-    bool m_connected = false;
-};
 
 int rawConnect(const UnitSimProcess& sim, int unit)
 {
@@ -83,25 +62,12 @@ std::string bytes(std::initializer_list<int> b)
     return s;
 }
 
-class UnitSimTest : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() { m_sim = new UnitSimProcess(3); }
-    static void TearDownTestSuite()
-    {
-        delete m_sim;
-        m_sim = nullptr;
-    }
-    void SetUp() override
-    {
-        ASSERT_TRUE(m_sim->running()) << m_sim->error();
-        for (int u = 0; u < 3; ++u)
-            ASSERT_TRUE(m_sim->ok("fault " + std::to_string(u) + " up"));
-    }
-    UnitSimProcess& sim() { return *m_sim; }
-    static UnitSimProcess* m_sim;
+struct ThreeUnits {
+    static constexpr int Count = 3;
+    static constexpr const char* First = "127.0.0.11";
 };
 
-UnitSimProcess* UnitSimTest::m_sim = nullptr;
+class UnitSimTest : public SimulatorSuite<ThreeUnits> {};
 
 TEST_F(UnitSimTest, ControlLinesAreCheckedOneByOne)
 {
@@ -124,7 +90,7 @@ TEST_F(UnitSimTest, StandardClientReadsTheMap)
     ASSERT_TRUE(sim().ok("ain 1 5 45"));
     ASSERT_TRUE(sim().ok("din 1 0 1"));
     ASSERT_TRUE(sim().ok("din 1 1 0"));
-    Client c(sim(), 1);
+    ModbusClient c(sim(), 1);
     ASSERT_TRUE(c.connected());
 
     uint16_t in[6] = {};
@@ -159,7 +125,7 @@ TEST_F(UnitSimTest, StandardClientReadsTheMap)
 
 TEST_F(UnitSimTest, StandardClientGetsExceptionsOutsideTheMap)
 {
-    Client c(sim(), 0);
+    ModbusClient c(sim(), 0);
     ASSERT_TRUE(c.connected());
     uint16_t regs[8];
     uint8_t bits[8];
@@ -186,7 +152,7 @@ TEST_F(UnitSimTest, UnitsAreSeparateAndServeSeveralClients)
 {
     ASSERT_TRUE(sim().ok("ain 0 2 1000"));
     ASSERT_TRUE(sim().ok("ain 2 2 2000"));
-    Client a(sim(), 0), b(sim(), 0), c(sim(), 2);
+    ModbusClient a(sim(), 0), b(sim(), 0), c(sim(), 2);
     ASSERT_TRUE(a.connected() && b.connected() && c.connected());
     uint16_t v = 0;
     ASSERT_EQ(modbus_read_input_registers(*a, 2, 1, &v), 1);
@@ -232,7 +198,7 @@ TEST_F(UnitSimTest, FaultsAsAClientSeesThem)
     }
     ASSERT_TRUE(sim().ok("fault 1 exception"));
     {
-        Client c(sim(), 1);
+        ModbusClient c(sim(), 1);
         uint16_t v;
         EXPECT_EQ(modbus_read_registers(*c, 0, 1, &v), -1);
         EXPECT_EQ(errno, EMBXSFAIL);
@@ -241,7 +207,7 @@ TEST_F(UnitSimTest, FaultsAsAClientSeesThem)
     EXPECT_EQ(rawConnect(sim(), 1), -1);
     ASSERT_TRUE(sim().ok("fault 1 up"));
     {
-        Client c(sim(), 1);
+        ModbusClient c(sim(), 1);
         uint16_t v;
         EXPECT_EQ(modbus_read_registers(*c, 0, 1, &v), 1);
     }
@@ -399,7 +365,7 @@ TEST(UnitSimBounds, RestsAtTheDescriptorLimitAndServesAgainAfter)
         if (fd != -1)
             close(fd);
     usleep(300 * 1000);
-    Client c(sim, 0);
+    ModbusClient c(sim, 0);
     ASSERT_TRUE(c.connected());
     uint16_t v;
     EXPECT_EQ(modbus_read_registers(*c, 0, 1, &v), 1);
@@ -432,7 +398,7 @@ TEST(UnitSimBounds, AddressesPastTheLastAreRefused)
 
 TEST_F(UnitSimTest, AnaloguesDriftSlowlyNearTheirLevel)
 {
-    Client c(sim(), 2);
+    ModbusClient c(sim(), 2);
     ASSERT_TRUE(c.connected());
     uint16_t first[6], later[6];
     ASSERT_EQ(modbus_read_input_registers(*c, 0, 6, first), 6);
@@ -449,7 +415,7 @@ TEST(UnitSimLifetime, KeepsServingAfterInputClosesAndStopsOnSignal)
     sim.closeInput();
     usleep(100 * 1000);
     {
-        Client c(sim, 0);
+        ModbusClient c(sim, 0);
         ASSERT_TRUE(c.connected());
         uint16_t v;
         EXPECT_EQ(modbus_read_registers(*c, 0, 1, &v), 1);
@@ -464,7 +430,7 @@ TEST(UnitSimLifetime, HundredUnitsOnOnePort)
     ASSERT_TRUE(sim.running()) << sim.error();
     EXPECT_EQ(sim.ip(99), "127.0.1.100");
     ASSERT_TRUE(sim.ok("ain 99 0 4321"));
-    Client c(sim, 99);
+    ModbusClient c(sim, 99);
     ASSERT_TRUE(c.connected());
     uint16_t v = 0;
     ASSERT_EQ(modbus_read_input_registers(*c, 0, 1, &v), 1);
