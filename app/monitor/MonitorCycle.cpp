@@ -9,6 +9,7 @@
 #include "InternetTransfer.h"
 #include "MessageBox.h"
 #include "PollEngine.h"
+#include "RelayText.h"
 #include "TextFile.h"
 #include "TableWords.h"
 
@@ -280,19 +281,12 @@ void MonitorCycle::showActivity()
 
 bool MonitorCycle::BuildExpectedHeaders()
 {
-    // From the table just loaded, so the header matches the cells as the station reads them.
+    // The line the upload side writes, from the table just loaded: both come from the same text.
     if (!m_comm.SysInfValid)
         return false;
     for (int u = 0; u < m_comm.unitCount(); ++u)
-        ExpectedHeader[u] = m_comm.RelayFileName(u) + QStringLiteral(".txt,") + m_comm.PinTypesText(u);
+        ExpectedHeader[u] = Relay::ParamLine(m_comm, u);
     return true;
-}
-
-bool MonitorCycle::CheckRelayHeader(const QString& text, int unit) const
-{
-    if (unit < 0 || unit >= m_comm.unitCount())
-        return false;
-    return text.startsWith(m_comm.RelayFileName(unit) + QStringLiteral(".txt")) && text.startsWith(ExpectedHeader[unit]);
 }
 
 MonitorCycle::Started MonitorCycle::ReadRelayUnit(int unit, Pass pass)
@@ -341,61 +335,33 @@ bool MonitorCycle::ApplyRelayFetch(int unit, const RelayFetch& fetch)
 {
     if (unit < 0 || unit >= m_comm.unitCount())
         return false;
-    const QString& text = fetch.text;
-    try {
-        if (!fetch.ok)
-            throw TransferError("no relay file");
-        if (!CheckRelayHeader(text, unit))
-            throw TransferError("relay header differs");
-        const qsizetype lf = text.indexOf(u'\n');
-        if (lf < 0)
-            throw TransferError("no data line");
-        const QString data = text.mid(lf + 1);
-        // Fields 1..14 end at a comma; field 15 runs to the end of the text.
-        QStringList fields;
-        qsizetype start = 0;
-        for (int f = 0; f < 14; ++f) {
-            const qsizetype comma = data.indexOf(u',', start);
-            if (comma < 0)
-                throw TransferError("short data line");
-            fields << data.mid(start, comma - start);
-            start = comma + 1;
-        }
-        fields << data.mid(start);
-        auto toInt16 = [](const QString& field) {
-            const auto n = Conv::StrictInt16(field);
-            if (!n)
-                throw TransferError("field is not a number");
-            return *n;
-        };
-        // Convert everything first, so a bad field leaves the unit's values as they were.
-        std::array<std::optional<int16_t>, 14> items;
-        for (int c = 0; c < UnitMap::AnalogChannels; ++c)
-            if (m_comm.cell(unit, ColRA0 + c) == TableWord::Ain)
-                items[c] = toInt16(fields[2 + c]);
-        // The relay carries whole degrees; keep the raw equivalent so the log and dialogs
-        // convert the same way in both modes.
-        const auto raw = Conv::CInt16(toInt16(fields[6]) * UnitMap::DegreeFactor);
-        if (!raw)
-            throw TransferError("temperature out of range");
-        items[ItemTemperature] = *raw;
-        for (int p = 0; p < UnitMap::PortBPins; ++p)
-            items[ItemRB0 + p] = toInt16(fields[7 + p]);
-        // Stale data is stored too; it only counts as a failed read.
-        for (int i = 0; i < 14; ++i)
-            if (items[i])
-                m_comm.unitItem(i, unit) = *items[i];
-        if (!m_comm.IsDataFresh(text))
-            throw TransferError("stale relay data");
-    } catch (const std::exception&) {
+    const auto failed = [&] {
         pollFailed(unit, false);
         return false;
-    }
+    };
+    // The first line must name the file and repeat this station's pin types exactly.
+    Relay::RelayData data;
+    if (!fetch.ok ||
+        Relay::ParseText(fetch.text, Relay::DataFileName(m_comm, unit), ExpectedHeader[unit], data) != Relay::Check::Ok)
+        return failed();
+    // The relay carries whole degrees; keep the raw equivalent so the log and dialogs
+    // convert the same way in both modes.
+    const auto raw = Conv::CInt16(data.values[4] * UnitMap::DegreeFactor);
+    if (!raw)
+        return failed();
+    // Only now is anything stored, so a bad file leaves the unit's values as they were.
+    for (int c = 0; c < UnitMap::AnalogChannels; ++c)
+        if (m_comm.cell(unit, ColRA0 + c) == TableWord::Ain)
+            m_comm.unitItem(c, unit) = data.values[c];
+    m_comm.unitItem(ItemTemperature, unit) = *raw;
+    for (int p = 0; p < UnitMap::PortBPins; ++p)
+        m_comm.unitItem(ItemRB0 + p, unit) = data.values[5 + p];
+    // Stale data is stored too; it only counts as a failed read.
+    if (!m_comm.IsDataFresh(data.stamp))
+        return failed();
     m_comm.unitItem(ItemFailureCount, unit) = -1;
-    if (!EvaluateAlarm(unit)) {
-        pollFailed(unit, false);
-        return false;
-    }
+    if (!EvaluateAlarm(unit))
+        return failed();
     showGoodPoll(unit);
     return true;
 }

@@ -87,7 +87,6 @@ public:
     bool ApplyReading(int unit, const UnitReading& reading);
     bool ApplyRelayFetch(int unit, const RelayFetch& fetch);
     bool BuildExpectedHeaders();
-    bool CheckRelayHeader(const QString& text, int unit) const;
 
     // False when the unit's alarm setting names no pin: the poll then counts as failed.
     bool EvaluateAlarm(int unit);

@@ -45,9 +45,14 @@ bool MontComm1::IsDataFresh(const QString& relayText) const
     const qsizetype c2 = data.indexOf(u',', c1 + 1);
     const QString timeField = c2 < 0 ? data.mid(c1 + 1) : data.mid(c1 + 1, c2 - c1 - 1);
     const auto stamp = DateText::parseDateAndTime(data.left(c1), timeField.trimmed());
-    if (!stamp)
+    return stamp && IsDataFresh(*stamp);
+}
+
+bool MontComm1::IsDataFresh(const QDateTime& stamp) const
+{
+    if (!stamp.isValid())
         return false;
-    const qint64 ageSeconds = stamp->secsTo(m_clock.now());
+    const qint64 ageSeconds = stamp.secsTo(m_clock.now());
     return ageSeconds <= qint64(InternetSettings.TimeOut) * 60; // a stamp in the future counts as fresh
 }
 

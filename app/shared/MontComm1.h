@@ -7,6 +7,7 @@
 #include "AddressBook.h"
 #include "VBRas32.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QString>
 #include <array>
@@ -167,6 +168,8 @@ public:
     // --- data files ---
     void WriteDataLog(int unit);
     bool IsDataFresh(const QString& relayText) const;
+    // The same test for a stamp already read from the data line.
+    bool IsDataFresh(const QDateTime& stamp) const;
     bool FileExists(const QString& path) const;
     void DeleteLocalFile(const QString& path) const;
     // Writes one empty line into fileName and copies it into the send folder when one is

@@ -52,6 +52,9 @@ TEST(IsDataFresh, ComparesTheStampWithTheAgeLimit)
     EXPECT_TRUE(st.comm.IsDataFresh(relay("26/12/09", "00:00:00")));  // in the future
     EXPECT_FALSE(st.comm.IsDataFresh(relay("garbage", "10:19:30")));
     EXPECT_FALSE(st.comm.IsDataFresh("no line feed"));
+    EXPECT_TRUE(st.comm.IsDataFresh(st.clock.now().addSecs(-180))); // a stamp read already
+    EXPECT_FALSE(st.comm.IsDataFresh(st.clock.now().addSecs(-181)));
+    EXPECT_FALSE(st.comm.IsDataFresh(QDateTime()));
 }
 
 TEST(FileUtilities, ExistsDeleteAndFlagFiles)
