@@ -805,7 +805,7 @@ void DetailMonitor::ShowRelayedData(int slot)
             CheckDigitalAlarm(slot, kind, s, high);
     }
     emit changed();
-    if (m_comm.IsDataFresh(text)) {
+    if (m_comm.IsDataFresh(data.stamp)) {
         setStatus(slot, QStringLiteral("接続中"), Tone::Good);
         return;
     }
