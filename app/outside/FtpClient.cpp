@@ -268,6 +268,23 @@ FtpClient::Result FtpClient::perform(uint64_t seq, const QString& command, const
     return r;
 }
 
+FtpClient::Result FtpClient::performQuoted(uint64_t seq, const QString& command, const QByteArray& url,
+                                           const QList<QByteArray>& commands)
+{
+    curl_slist* quote = nullptr;
+    for (const QByteArray& c : commands)
+        quote = curl_slist_append(quote, c.constData());
+    if (!m_curl)
+        m_curl = curl_easy_init();
+    if (m_curl)
+        curl_easy_setopt(static_cast<CURL*>(m_curl), CURLOPT_QUOTE, quote);
+    Result r = perform(seq, command, url, false, true);
+    if (m_curl)
+        curl_easy_setopt(static_cast<CURL*>(m_curl), CURLOPT_QUOTE, nullptr);
+    curl_slist_free_all(quote);
+    return r;
+}
+
 void FtpClient::Connect(const QString& host, const QString& user, const QString& password)
 {
     QString h = host.trimmed();
@@ -313,16 +330,10 @@ void FtpClient::Connect(const QString& host, const QString& user, const QString&
     submit(
         [this, wireUrl, pre](uint64_t seq) {
             closeHandle(); // a new Connect is a new session
-            curl_slist* quote = pre.trimmed().isEmpty() ? nullptr : curl_slist_append(nullptr, pre.constData());
-            if (!m_curl)
-                m_curl = curl_easy_init();
-            if (m_curl)
-                curl_easy_setopt(static_cast<CURL*>(m_curl), CURLOPT_QUOTE, quote);
-            Result r = perform(seq, QStringLiteral("USER"), wireUrl, false, true);
-            if (m_curl)
-                curl_easy_setopt(static_cast<CURL*>(m_curl), CURLOPT_QUOTE, nullptr);
-            curl_slist_free_all(quote);
-            return r;
+            QList<QByteArray> commands;
+            if (!pre.trimmed().isEmpty())
+                commands << pre;
+            return performQuoted(seq, QStringLiteral("USER"), wireUrl, commands);
         },
         false);
 }
@@ -360,20 +371,7 @@ void FtpClient::Rename(const QString& from, const QString& to, bool replace)
         commands << "DELE " + to.section(u'/', -1).toUtf8();
     commands << "RNFR " + from.section(u'/', -1).toUtf8() << "RNTO " + to.section(u'/', -1).toUtf8();
     submit(
-        [this, url, commands](uint64_t seq) {
-            curl_slist* quote = nullptr;
-            for (const QByteArray& c : commands)
-                quote = curl_slist_append(quote, c.constData());
-            if (!m_curl)
-                m_curl = curl_easy_init();
-            if (m_curl)
-                curl_easy_setopt(static_cast<CURL*>(m_curl), CURLOPT_QUOTE, quote);
-            Result r = perform(seq, QStringLiteral("RNTO"), url, false, true);
-            if (m_curl)
-                curl_easy_setopt(static_cast<CURL*>(m_curl), CURLOPT_QUOTE, nullptr);
-            curl_slist_free_all(quote);
-            return r;
-        },
+        [this, url, commands](uint64_t seq) { return performQuoted(seq, QStringLiteral("RNTO"), url, commands); },
         false);
 }
 

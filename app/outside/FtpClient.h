@@ -5,6 +5,7 @@
 // so a caller that lets events run until idle sees every reply first.
 
 #include <QByteArray>
+#include <QList>
 #include <QObject>
 #include <QString>
 #include <atomic>
@@ -64,6 +65,8 @@ private:
     void submit(std::function<Result(uint64_t)> work, bool isTransfer);
     void workerLoop();
     Result perform(uint64_t seq, const QString& command, const QByteArray& url, bool upload, bool noBody);
+    // A step of raw commands sent after login (or on the kept session), with no transfer.
+    Result performQuoted(uint64_t seq, const QString& command, const QByteArray& url, const QList<QByteArray>& commands);
     bool aborted(uint64_t seq) const;
     QByteArray urlFor(const QString& path, bool directory) const;
     void stepDone(const Result& r, bool isTransfer);

@@ -227,13 +227,27 @@ TEST(LanRelay, TheSendFolderCarriesDataAndRequests)
     EXPECT_EQ(p.down.screen().outputLed[5], Led::On);
 }
 
+namespace {
+
+// A plain-LAN upload station on one simulated unit, with slot 0 started.
+struct PlainLan {
+    UnitSimProcess sim{1};
+    RelayStation up;
+    PlainLan()
+    {
+        makeOutputs(sim);
+        up.files(simulatedRows(sim, 1), 3);
+        up.start();
+    }
+};
+
+} // namespace
+
 TEST(LanRelay, WithoutASendFolderTheFilesStayInTheWorkingDirectory)
 {
-    UnitSimProcess sim(1);
-    makeOutputs(sim);
-    RelayStation up;
-    up.files(simulatedRows(sim, 1), 3);
-    up.start();
+    PlainLan lan;
+    UnitSimProcess& sim = lan.sim;
+    RelayStation& up = lan.up;
     ASSERT_EQ(up.status(), QStringLiteral("接続中"));
     EXPECT_EQ(up.mon.StatusModeText, QStringLiteral("  通信モード ： ＬＡＮ（通常モード）"));
     up.cycle();
@@ -341,11 +355,9 @@ TEST(UploadStart, AUnitWithoutRelayFileNameOrUnreachableIsNotStarted)
 
 TEST(UploadServe, RequestsAreCarriedOutOnceAndOnlyWithTheToken)
 {
-    UnitSimProcess sim(1);
-    makeOutputs(sim);
-    RelayStation up;
-    up.files(simulatedRows(sim, 1), 3);
-    up.start();
+    PlainLan lan;
+    UnitSimProcess& sim = lan.sim;
+    RelayStation& up = lan.up;
     ASSERT_EQ(up.status(), QStringLiteral("接続中"));
     // Another password's token: left in place, not carried out.
     const QByteArray foreign = MontComm1::ScramblePass(QStringLiteral("SET"), QStringLiteral("other")).toLatin1() + ",ABC1.txt,PortB,4,High\r\n";
