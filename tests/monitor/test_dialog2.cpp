@@ -233,3 +233,11 @@ TEST(Dialog2, DownloadModeShowsTheRelayedValuesAndPostsOutputRequests)
                                                  "通信設定が正しいか確認して下さい"});
     EXPECT_EQ(text(w, "Stattext"), Failed);
 }
+
+TEST(Dialog2, TemperatureTextHasTheNumberFormOfTheOtherWindows)
+{
+    EXPECT_EQ(Detail::TemperatureText(51), QStringLiteral(" 25 ℃"));
+    EXPECT_EQ(Detail::TemperatureText(0), QStringLiteral(" 0 ℃"));
+    EXPECT_EQ(Detail::TemperatureText(-51), QStringLiteral("-25 ℃")); // no space before a sign
+    EXPECT_EQ(Detail::TemperatureText(5), QStringLiteral(" 2 ℃"));    // 2.47
+}
