@@ -3,6 +3,7 @@
 
 #include "Dialog2.h"
 #include "FakeLink.h"
+#include "FakeTransfer.h"
 #include "FtpServer.h"
 #include "HttpServer.h"
 #include "InternetTransfer.h"
@@ -126,6 +127,10 @@ TEST(Dialog2, LanModeReadsTheUnitSetsItsOutputsAndReportsAUnitThatIsGone)
     EXPECT_TRUE(w.isEnabled());
 
     ASSERT_TRUE(sim.ok("fault 0 down"));
+    click(w, "Sw1_5"); // a link error: reported, and the switch keeps its new position
+    EXPECT_EQ(text(w, "Stattext"), Failed);
+    EXPECT_TRUE(w.Sw1[5]->Value());
+    EXPECT_EQ(w.outputLamp(5), QStringLiteral("ledOFF.ico"));
     click(w, "Opencmd");
     EXPECT_EQ(text(w, "Stattext"), Failed);
     EXPECT_EQ(w.statusTone(), Dialog2::Tone::Error);
@@ -240,4 +245,37 @@ TEST(Dialog2, TemperatureTextHasTheNumberFormOfTheOtherWindows)
     EXPECT_EQ(Detail::TemperatureText(0), QStringLiteral(" 0 ℃"));
     EXPECT_EQ(Detail::TemperatureText(-51), QStringLiteral("-25 ℃")); // no space before a sign
     EXPECT_EQ(Detail::TemperatureText(5), QStringLiteral(" 2 ℃"));    // 2.47
+}
+
+TEST(Dialog2, RelayFetchesUseTheNamedProxyAndTryFourTimes)
+{
+    Station st;
+    TextFile::writeWhole(st.path("sysinf001.csv"), sysInfText({UnitRow{QStringLiteral("機械0")}}));
+    ASSERT_TRUE(st.comm.LoadSysInf());
+    auto& s = st.comm.InternetSettings;
+    s.Mode2 = 0;
+    s.URL = QStringLiteral("http://relay.example");
+    s.FileName[0] = QStringLiteral("f0");
+    s.ProxyServerName = QStringLiteral("proxy.example");
+    s.ProxyPortNo = QStringLiteral("8080");
+    st.comm.CurUnit = 0;
+    st.comm.DetailOpenFlag = 1;
+    FakeTransfer transfer;
+    {
+        Dialog2 w(st.comm, transfer);
+        EXPECT_EQ(text(w, "Stattext"), Failed);
+    }
+    EXPECT_EQ(transfer.fetched, QStringList(4, QStringLiteral("http://relay.example/f0.txt")));
+    EXPECT_EQ(transfer.AccessType, InternetTransfer::NamedProxy);
+    EXPECT_EQ(transfer.Proxy, QStringLiteral("proxy.example"));
+    EXPECT_EQ(transfer.ProxyPort, QStringLiteral("8080"));
+
+    // the first text that is the unit's data file ends the attempts
+    s.ProxyServerName.clear();
+    transfer.fetched.clear();
+    transfer.documents[QStringLiteral("http://relay.example/f0.txt")] = QStringLiteral("f0.txt,other\r\n");
+    Dialog2 w(st.comm, transfer);
+    EXPECT_EQ(transfer.fetched.size(), 1);
+    EXPECT_EQ(transfer.AccessType, InternetTransfer::Default);
+    EXPECT_EQ(text(w, "Stattext"), Failed);
 }
