@@ -4,6 +4,7 @@
 #include "ArmEdit.h"
 #include "Clock.h"
 #include "Dialog1.h"
+#include "Dialog2.h"
 #include "Dialog4.h"
 #include "InetEdit.h"
 #include "MailSetform.h"
@@ -54,6 +55,11 @@ int main(int argc, char** argv)
     });
     opener.add(StationWindow::Dialog1, [&](QWidget* parent) {
         Dialog1 w(comm, parent);
+        w.exec();
+    });
+    CurlTransfer dLdComp; // the detail dialog's own transfer control
+    opener.add(StationWindow::Dialog2, [&](QWidget* parent) {
+        Dialog2 w(comm, dLdComp, parent);
         w.exec();
     });
     opener.add(StationWindow::Dialog4, [&](QWidget* parent) {

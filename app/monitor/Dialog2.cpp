@@ -1,0 +1,454 @@
+#include "Dialog2.h"
+
+#include "DeviceLink.h"
+#include "FixedWindow.h"
+#include "FtpUpload.h"
+#include "InternetTransfer.h"
+#include "Lamps.h"
+#include "MessageBox.h"
+#include "RunWaiting.h"
+#include "Switch.h"
+#include "TableWords.h"
+#include "TextFile.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace {
+
+const QColor LightGreen(0x80, 0xFF, 0x80);
+const QColor LightRed(0xFF, 0x80, 0x80);
+const QColor Orange(0xFF, 0x80, 0x00);
+const QColor White(0xFF, 0xFF, 0xFF);
+constexpr int RelayAttempts = 4;
+
+void paint(QLineEdit* e, Dialog2::Tone tone)
+{
+    QPalette p = QApplication::palette(e);
+    if (tone != Dialog2::Tone::Window)
+        p.setColor(QPalette::Base, tone == Dialog2::Tone::Good ? LightGreen : LightRed);
+    e->setPalette(p);
+}
+
+} // namespace
+
+Dialog2::Dialog2(MontComm1& comm, InternetTransfer& DLdComp, QWidget* parent)
+    : QDialog(parent), m_comm(comm), m_transfer(DLdComp)
+{
+    setObjectName(QStringLiteral("Dialog2"));
+    setWindowTitle(QStringLiteral("詳細モニタ"));
+    setModal(true);
+    ftp1.setObjectName(QStringLiteral("ftp1"));
+    timFtp.setObjectName(QStringLiteral("timFtp"));
+    // The upload routine relies on these handlers for the transfer state and its watchdog.
+    ConnectFtpEvents(m_comm, ftp1, timFtp);
+    m_on = Lamps::load(m_comm.workDir(), Lamps::On);
+    m_off = Lamps::load(m_comm.workDir(), Lamps::Off);
+    buildControls();
+    FixAndCentre(*this);
+    setStatus(QStringLiteral("切断"), Tone::Window);
+    ResetSwitches();
+    if (!unitValid())
+        return;
+    Nametext->setText(m_comm.cell(m_comm.CurUnit, ColName));
+    IPtext->setText(m_comm.cell(m_comm.CurUnit, ColIP));
+    if (m_comm.DetailOpenFlag == 1)
+        openClick();
+}
+
+void Dialog2::buildControls()
+{
+    auto* top = new QVBoxLayout(this);
+    auto field = [&](const QString& name, const QString& accessible, int digits) {
+        auto* e = new QLineEdit(this);
+        e->setObjectName(name);
+        e->setReadOnly(true);
+        e->setAccessibleName(accessible);
+        if (digits > 0)
+            e->setFixedWidth(DigitsWidth(*e, digits));
+        return e;
+    };
+    auto* unit = new QGridLayout;
+    auto labelled = [&](QGridLayout* grid, const QString& label, QLineEdit* e, int row, int column) {
+        auto* l = new QLabel(label, this);
+        l->setBuddy(e);
+        grid->addWidget(l, row, column);
+        grid->addWidget(e, row, column + 1);
+        return e;
+    };
+    Nametext = labelled(unit, QStringLiteral("名称"), field(QStringLiteral("Nametext"), QStringLiteral("名称"), 0), 0, 0);
+    IPtext = labelled(unit, QStringLiteral("IPｱﾄﾞﾚｽ"), field(QStringLiteral("IPtext"), QStringLiteral("IPｱﾄﾞﾚｽ"), 0), 1, 0);
+    Stattext = labelled(unit, QStringLiteral("状態"), field(QStringLiteral("Stattext"), QStringLiteral("状態"), 0), 2, 0);
+    Nametext->setMinimumWidth(220);
+    Stattext->setAlignment(Qt::AlignHCenter);
+    Opencmd = FormButton(this, QStringLiteral("Opencmd"), QStringLiteral("接続"));
+    unit->addWidget(Opencmd, 1, 2);
+    top->addLayout(unit);
+
+    auto* analog = FormFrame(this, QStringLiteral("Frame1"), QStringLiteral("アナログ入力"));
+    auto* ag = new QGridLayout(analog);
+    for (int k = 0; k < 4; ++k) {
+        const QString pin = QStringLiteral("RA%1").arg(k);
+        Aintext[k] = field(QStringLiteral("Aintext%1").arg(k), pin, 6);
+        Aintext[k]->setAlignment(Qt::AlignRight);
+        ag->addWidget(new QLabel(pin, analog), 0, k, Qt::AlignHCenter);
+        ag->addWidget(Aintext[k], 1, k);
+    }
+    temptext = field(QStringLiteral("temptext"), QStringLiteral("温度"), 7);
+    temptext->setAlignment(Qt::AlignRight);
+    ag->addWidget(new QLabel(QStringLiteral("温度"), analog), 0, 4, Qt::AlignHCenter);
+    ag->addWidget(temptext, 1, 4);
+    top->addWidget(analog);
+
+    auto* digital = FormFrame(this, QStringLiteral("Frame2"), QStringLiteral("デジタル入出力"));
+    auto* dg = new QGridLayout(digital);
+    dg->addWidget(new QLabel(QStringLiteral("入力"), digital), 1, 0);
+    dg->addWidget(new QLabel(QStringLiteral("出力"), digital), 2, 0);
+    dg->addWidget(new QLabel(QStringLiteral("出力ｽｲｯﾁ"), digital), 3, 0);
+    for (int p = 0; p < 8; ++p) {
+        const QString pin = QStringLiteral("RB%1").arg(p);
+        dg->addWidget(new QLabel(pin, digital), 0, p + 1, Qt::AlignHCenter);
+        auto lamp = [&](const QString& name, const QString& role) {
+            auto* l = new QLabel(digital);
+            l->setObjectName(name);
+            l->setAccessibleName(pin + u' ' + role);
+            l->setFixedSize(26, 26);
+            l->setAlignment(Qt::AlignCenter);
+            return l;
+        };
+        Picture1[p] = lamp(QStringLiteral("Picture1_%1").arg(p), QStringLiteral("入力"));
+        Picture2[p] = lamp(QStringLiteral("Picture2_%1").arg(p), QStringLiteral("出力"));
+        Sw1[p] = new Switch(digital);
+        Sw1[p]->setObjectName(QStringLiteral("Sw1_%1").arg(p));
+        Sw1[p]->setAccessibleName(pin + QStringLiteral(" 出力ｽｲｯﾁ"));
+        dg->addWidget(Picture1[p], 1, p + 1, Qt::AlignHCenter);
+        dg->addWidget(Picture2[p], 2, p + 1, Qt::AlignHCenter);
+        dg->addWidget(Sw1[p], 3, p + 1, Qt::AlignHCenter);
+        connect(Sw1[p], &Switch::Flipped, this, [this, p] { switchFlipped(p); });
+    }
+    top->addWidget(digital);
+
+    auto* buttons = new QHBoxLayout;
+    CancelButton = FormButton(this, QStringLiteral("CancelButton"), QStringLiteral("終了"));
+    buttons->addStretch();
+    buttons->addWidget(CancelButton);
+    top->addLayout(buttons);
+    connect(Opencmd, &QPushButton::clicked, this, &Dialog2::openClick);
+    connect(CancelButton, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+bool Dialog2::unitValid() const
+{
+    return m_comm.CurUnit >= 0 && m_comm.CurUnit < m_comm.unitCount();
+}
+
+void Dialog2::setStatus(const QString& text, Tone tone)
+{
+    Stattext->setText(text);
+    paint(Stattext, tone);
+    m_tone = tone;
+}
+
+void Dialog2::ResetSwitches()
+{
+    for (Switch* s : Sw1) {
+        s->setValue(false);
+        s->setForeColor(White);
+    }
+}
+
+void Dialog2::ArmOutputSwitches()
+{
+    for (int p = 0; p < 8; ++p)
+        Sw1[p]->setForeColor(m_comm.cell(m_comm.CurUnit, ColRB0 + p) == TableWord::Dout ? Orange : White);
+}
+
+void Dialog2::PrepareSlotDisplay()
+{
+    const auto ain = Detail::AinChannels(m_comm, m_comm.CurUnit);
+    for (int k = 0; k < 4; ++k)
+        if (ain[k]) {
+            Aintext[k]->clear();
+            paint(Aintext[k], Tone::Window);
+        }
+    temptext->clear();
+    paint(temptext, Tone::Window);
+}
+
+void Dialog2::RevertSwitch(int s)
+{
+    Sw1[s]->setValue(!Sw1[s]->Value());
+}
+
+void Dialog2::setInputLamp(int p, bool high)
+{
+    m_inputLamps[p] = high ? Lamps::On : Lamps::Off;
+    Picture1[p]->setPixmap((high ? m_on : m_off).pixmap(24, 24));
+}
+
+void Dialog2::setOutputLamp(int p, bool high)
+{
+    m_outputLamps[p] = high ? Lamps::On : Lamps::Off;
+    Picture2[p]->setPixmap((high ? m_on : m_off).pixmap(24, 24));
+}
+
+void Dialog2::showReading(const Detail::Shown& shown)
+{
+    for (int k = 0; k < 4; ++k)
+        if (shown.ain[k])
+            Aintext[k]->setText(*shown.ain[k]);
+    temptext->setText(shown.temperature);
+    for (int p = 0; p < 8; ++p) {
+        if (shown.pinType[p] == 1) {
+            setInputLamp(p, shown.high[p]);
+        } else if (shown.pinType[p] == 0) {
+            Sw1[p]->setValue(shown.high[p]);
+            setOutputLamp(p, shown.high[p]);
+        }
+    }
+}
+
+void Dialog2::openClick()
+{
+    if (!unitValid() || m_busy)
+        return;
+    const int u = m_comm.CurUnit;
+    Nametext->setText(m_comm.cell(u, ColName));
+    IPtext->setText(m_comm.cell(u, ColIP));
+    PrepareSlotDisplay();
+    // The exchange runs off the UI thread; nothing else may start one meanwhile.
+    m_busy = true;
+    Opencmd->setEnabled(false);
+    CancelButton->setEnabled(false);
+    if (m_comm.InternetSettings.Mode2 != 0) {
+        if (!readDirect()) {
+            ResetSwitches();
+            setStatus(QStringLiteral("通信ｴﾗｰ"), Tone::Error);
+        }
+        m_comm.WriteDataLog(u);
+    } else if (readRelayed()) {
+        ArmOutputSwitches();
+    } else {
+        ResetSwitches();
+    }
+    m_busy = false;
+    Opencmd->setEnabled(true);
+    CancelButton->setEnabled(true);
+}
+
+bool Dialog2::readDirect()
+{
+    const int u = m_comm.CurUnit;
+    DeviceLink* link = m_comm.CurLink;
+    if (!link)
+        return false;
+    const auto ain = Detail::AinChannels(m_comm, u);
+    // The probe aims the link at the unit; the read that follows uses that aim.
+    struct Outcome {
+        bool probed = false;
+        Detail::DirectReading reading;
+    };
+    const Outcome r = RunWaiting([&] {
+        Outcome o;
+        o.probed = m_comm.ProbeUnitLink(*link, u);
+        if (o.probed)
+            o.reading = Detail::ReadDirect(*link, ain);
+        return o;
+    });
+    if (!r.probed)
+        return false;
+    ArmOutputSwitches();
+    if (!r.reading.ok) {
+        setStatus(QStringLiteral("通信ｴﾗｰ"), Tone::Error);
+        return true; // the switches stay armed: the unit answered the probe
+    }
+    Detail::StoreDirect(m_comm, u, r.reading);
+    showReading(Detail::ShownFromDirect(m_comm, u, r.reading));
+    setStatus(QStringLiteral("正常"), Tone::Good);
+    return true;
+}
+
+void Dialog2::useProxyRule()
+{
+    const auto& s = m_comm.InternetSettings;
+    if (!s.ProxyServerName.isEmpty()) {
+        m_transfer.Proxy = s.ProxyServerName;
+        m_transfer.ProxyPort = s.ProxyPortNo;
+        m_transfer.AccessType = InternetTransfer::NamedProxy;
+    } else {
+        m_transfer.AccessType = InternetTransfer::Default; // a proxy taken out of the settings is not used again
+    }
+}
+
+void Dialog2::warn(const QString& text, const QString& title)
+{
+    m_comm.messages().show(text, title, MessageBoxService::Icon::Exclamation, MessageBoxService::Buttons::Ok);
+}
+
+bool Dialog2::readRelayed()
+{
+    const int u = m_comm.CurUnit;
+    const QString dataName = Relay::DataFileName(m_comm, u);
+    const QString paramLine = Relay::ParamLine(m_comm, u);
+    if (paramLine.isEmpty()) {
+        warn(QStringLiteral("システムファイルが開けません"), MessageBoxService::applicationTitle());
+        setStatus(QStringLiteral("通信ｴﾗｰ"), Tone::Error);
+        return false;
+    }
+    useProxyRule();
+    const QString url = m_comm.InternetSettings.URL + u'/' + dataName;
+    const QString text = RunWaiting([&] {
+        QString t;
+        for (int attempt = 0; attempt < RelayAttempts; ++attempt) {
+            try {
+                t = m_transfer.OpenURL(url);
+            } catch (const std::exception&) {
+                t.clear();
+            }
+            if (t.startsWith(dataName))
+                break;
+        }
+        return t;
+    });
+    Relay::RelayData data;
+    const Relay::Check check = Relay::ParseText(text, dataName, paramLine, data);
+    if (check != Relay::Check::Ok) {
+        const QString message = Detail::RelayCheckMessage(check);
+        if (!message.isEmpty())
+            warn(message, MessageBoxService::applicationTitle());
+        setStatus(QStringLiteral("通信ｴﾗｰ"), Tone::Error);
+        return false;
+    }
+    showReading(Detail::ShownFromRelay(m_comm, u, data));
+    if (m_comm.IsDataFresh(text)) {
+        setStatus(QStringLiteral("正常"), Tone::Good);
+    } else {
+        warn(QStringLiteral("タイムアウトエラー"), MessageBoxService::applicationTitle());
+        setStatus(QStringLiteral("通信ｴﾗｰ"), Tone::Error);
+    }
+    return true;
+}
+
+void Dialog2::switchFlipped(int s)
+{
+    if (m_busy) {
+        RevertSwitch(s); // a switch flipped while an exchange runs changes nothing
+        return;
+    }
+    m_busy = true;
+    QApplication::setOverrideCursor(Qt::BusyCursor);
+    setEnabled(false);
+    if (Sw1[s]->ForeColor() == White) {
+        RevertSwitch(s);
+    } else if (unitValid() && m_comm.GetPinType(m_comm.CurUnit, UnitMap::PortB, s) == 0) {
+        OutPort = UnitMap::PortB;
+        OutPin = int16_t(s);
+        if (m_comm.InternetSettings.Mode2 == 0)
+            PostOutputRequest(s);
+        else
+            SetOutputDirect(s);
+    }
+    QApplication::restoreOverrideCursor();
+    setEnabled(true);
+    m_busy = false;
+}
+
+void Dialog2::SetOutputDirect(int s)
+{
+    DeviceLink* link = m_comm.CurLink;
+    const bool on = Sw1[s]->Value();
+    const int32_t port = OutPort;
+    const int16_t pin = OutPin;
+    struct Outcome {
+        bool ok = false;
+        bool before = false;
+    };
+    const Outcome r = RunWaiting([&] {
+        Outcome o;
+        if (!link)
+            return o;
+        try {
+            o.before = link->GetPin(port, pin) != 0;
+            link->SetPin(port, pin, on ? 1 : 0);
+            o.ok = true;
+        } catch (const std::exception&) {
+        }
+        return o;
+    });
+    OutPinState = r.before;
+    if (!r.ok) {
+        setStatus(QStringLiteral("通信ｴﾗｰ"), Tone::Error);
+        return;
+    }
+    setOutputLamp(s, on);
+}
+
+bool Dialog2::UpLdFileChk(const QString& name, const QString& expected)
+{
+    useProxyRule();
+    const QString url = m_comm.InternetSettings.URL + u'/' + name;
+    return RunWaiting([&] {
+        try {
+            return m_transfer.OpenURL(url) == expected + QStringLiteral("\r\n");
+        } catch (const std::exception&) {
+            return false;
+        }
+    });
+}
+
+void Dialog2::PostOutputRequest(int s)
+{
+    const int u = m_comm.CurUnit;
+    const QString name = Relay::RequestFileName(m_comm, u);
+    if (name.isEmpty()) { // no usable relay file name: nothing can be posted
+        setStatus(QStringLiteral("通信ｴﾗｰ"), Tone::Error);
+        RevertSwitch(s);
+        return;
+    }
+    if (!UpLdFileChk(name, QString())) {
+        warn(QStringLiteral("前の出力処理が完了していません"), MessageBoxService::applicationTitle());
+        RevertSwitch(s);
+        return;
+    }
+    const bool high = Sw1[s]->Value();
+    const QString token = MontComm1::ScramblePass(QStringLiteral("SET"), m_comm.InternetSettings.PassWord);
+    const QString line = Relay::RequestLine(token, name, OutPort, OutPin, high);
+    if (!TextFile::writeWhole(m_comm.path(name), line + QStringLiteral("\r\n"))) {
+        setStatus(QStringLiteral("通信ｴﾗｰ"), Tone::Error);
+        RevertSwitch(s);
+        return;
+    }
+    const int16_t code = m_comm.FtpUploadFile(ftp1, timFtp, name);
+    if (code == 1 || code == 2)
+        ftp1.ResetTransfer();
+    m_comm.DeleteLocalFile(name);
+    // The server's copy decides, whatever the send reported.
+    if (UpLdFileChk(name, line)) {
+        setOutputLamp(s, high);
+        return;
+    }
+    warn(QStringLiteral(" アップロード出来ません！ "), FtpErrorText(code, m_comm.path(name)));
+    setStatus(QStringLiteral("通信ｴﾗｰ"), Tone::Error);
+    RevertSwitch(s);
+}
+
+void Dialog2::closeEvent(QCloseEvent* event)
+{
+    if (m_busy)
+        event->ignore();
+    else
+        QDialog::closeEvent(event);
+}
+
+void Dialog2::reject()
+{
+    if (!m_busy) // Escape during an exchange does not close the dialog under it
+        QDialog::reject();
+}

@@ -1,0 +1,281 @@
+// The detail monitor dialog: a scripted link for opening, the unit simulator in LAN mode,
+// and http.server with pyftpdlib (one folder, served both ways) in download mode.
+
+#include "Dialog2.h"
+#include "FakeLink.h"
+#include "FakeTransfer.h"
+#include "FtpServer.h"
+#include "HttpServer.h"
+#include "InternetTransfer.h"
+#include "Station.h"
+#include "Switch.h"
+#include "SysInfWriter.h"
+#include "TextFile.h"
+#include "UnitSimProcess.h"
+#include "VARNIX.h"
+#include "WindowDriver.h"
+
+#include <QFile>
+#include <gtest/gtest.h>
+
+namespace {
+
+const QString Ok = QStringLiteral("正常");
+const QString Failed = QStringLiteral("通信ｴﾗｰ");
+const QColor Orange(0xFF, 0x80, 0x00);
+
+struct Dialog2Rig {
+    Station st;
+    CurlTransfer transfer;
+    std::unique_ptr<Dialog2> w;
+    void files(const QList<UnitRow>& rows, int mode2)
+    {
+        TextFile::writeWhole(st.path("sysinf001.csv"), sysInfText(rows));
+        EXPECT_TRUE(st.comm.LoadSysInf());
+        st.comm.InternetSettings.Mode2 = int16_t(mode2);
+        st.comm.CurUnit = 0;
+    }
+    Dialog2& open(DeviceLink* link, int detailOpenFlag = 1)
+    {
+        st.comm.CurLink = link;
+        st.comm.DetailOpenFlag = int16_t(detailOpenFlag);
+        w = std::make_unique<Dialog2>(st.comm, transfer);
+        w->show();
+        return *w;
+    }
+    bool allWhite() const
+    {
+        for (Switch* s : w->Sw1)
+            if (s->ForeColor() != QColor(Qt::white))
+                return false;
+        return true;
+    }
+    int logLines() const { return QString::fromLatin1(st.readBytes(MontComm1::DataLogName(0))).count(u'\n'); }
+};
+
+} // namespace
+
+TEST(Dialog2, OpensDisconnectedAndReadsNothingForAFailedUnitOrStoppedMonitoring)
+{
+    Dialog2Rig rig;
+    rig.files({UnitRow{QStringLiteral("機械0")}}, 1);
+    FakeLink link;
+    Dialog2& w = rig.open(&link, 0);
+    EXPECT_EQ(w.windowTitle(), QStringLiteral("詳細モニタ"));
+    EXPECT_EQ(text(w, "Nametext"), QStringLiteral("機械0"));
+    EXPECT_EQ(text(w, "IPtext"), QStringLiteral("127.0.0.11"));
+    EXPECT_EQ(text(w, "Stattext"), QStringLiteral("切断"));
+    EXPECT_EQ(w.statusTone(), Dialog2::Tone::Window);
+    EXPECT_TRUE(link.log.isEmpty());
+    EXPECT_TRUE(rig.allWhite());
+    EXPECT_FALSE(QFile::exists(rig.st.path(MontComm1::DataLogName(0))));
+    EXPECT_EQ(control<QWidget>(w, "Sw1_7")->accessibleName(), QStringLiteral("RB7 出力ｽｲｯﾁ"));
+    EXPECT_EQ(control<QWidget>(w, "Picture1_0")->accessibleName(), QStringLiteral("RB0 入力"));
+    w.grab().save(QStringLiteral("/tmp/dialog2.png"));
+    snap(w, QStringLiteral("Dialog2"));
+
+    // a unit beyond the table: nothing to show, and "接続" does nothing
+    rig.st.comm.CurUnit = 1;
+    Dialog2& none = rig.open(&link, 1);
+    click(none, "Opencmd");
+    EXPECT_EQ(text(none, "Nametext"), QString());
+    EXPECT_EQ(text(none, "Stattext"), QStringLiteral("切断"));
+    EXPECT_TRUE(link.log.isEmpty());
+}
+
+TEST(Dialog2, LanModeReadsTheUnitSetsItsOutputsAndReportsAUnitThatIsGone)
+{
+    UnitSimProcess sim(1);
+    ASSERT_TRUE(sim.running()) << sim.error();
+    Dialog2Rig rig;
+    rig.files(simulatedRows(sim, 1, QStringLiteral("機械")), 1); // RA0, RA1 Ain; RB0..3 Din; RB4, RB5 Dout
+    VARNIX link;
+    ASSERT_TRUE(rig.st.comm.OpenUnitLink(link, 0)); // the pin directions, as the main window's start sets them
+    ASSERT_TRUE(sim.ok("ain 0 0 321"));
+    ASSERT_TRUE(sim.ok("ain 0 5 51"));        // 25.2 degrees
+    rig.st.comm.unitItem(2, 0) = 77;           // RA2 is not "Ain": its item is left alone
+    Dialog2& w = rig.open(&link);
+    EXPECT_EQ(text(w, "Stattext"), Ok);
+    EXPECT_EQ(w.statusTone(), Dialog2::Tone::Good);
+    EXPECT_EQ(text(w, "Aintext0"), QStringLiteral("321"));
+    EXPECT_EQ(text(w, "Aintext2"), QString());
+    EXPECT_EQ(text(w, "temptext"), QStringLiteral(" 25 ℃"));
+    EXPECT_EQ(rig.st.comm.unitItem(0, 0), 321);
+    EXPECT_EQ(rig.st.comm.unitItem(2, 0), 77);
+    EXPECT_EQ(rig.st.comm.unitItem(ItemTemperature, 0), 51);
+    // the simulator starts inputs 0 and 3 of its first unit high
+    EXPECT_EQ(w.inputLamp(0), QStringLiteral("ledON.ico"));
+    EXPECT_EQ(w.inputLamp(1), QStringLiteral("ledOFF.ico"));
+    EXPECT_EQ(w.inputLamp(4), QString());
+    EXPECT_EQ(w.outputLamp(4), QStringLiteral("ledOFF.ico"));
+    EXPECT_EQ(w.Sw1[4]->ForeColor(), Orange);
+    EXPECT_EQ(w.Sw1[0]->ForeColor(), QColor(Qt::white));
+    snap(w, QStringLiteral("Dialog2_read"));
+    ASSERT_EQ(rig.logLines(), 1);
+    EXPECT_TRUE(QString::fromLatin1(rig.st.readBytes(MontComm1::DataLogName(0))).contains(QStringLiteral(", 77, 0,")));
+
+    click(w, "Sw1_4");
+    EXPECT_TRUE(w.Sw1[4]->Value());
+    EXPECT_EQ(w.outputLamp(4), QStringLiteral("ledON.ico"));
+    EXPECT_EQ(text(w, "Stattext"), Ok);
+    VARNIX check;
+    ASSERT_TRUE(rig.st.comm.AimUnitLink(check, 0, 1));
+    EXPECT_EQ(check.GetPin(6, 4), 1);
+
+    click(w, "Sw1_0"); // white: flips back at once, and the unit is not touched
+    EXPECT_FALSE(w.Sw1[0]->Value());
+    EXPECT_TRUE(w.isEnabled());
+
+    ASSERT_TRUE(sim.ok("fault 0 down"));
+    click(w, "Sw1_5"); // a link error: reported, and the switch keeps its new position
+    EXPECT_EQ(text(w, "Stattext"), Failed);
+    EXPECT_TRUE(w.Sw1[5]->Value());
+    EXPECT_EQ(w.outputLamp(5), QStringLiteral("ledOFF.ico"));
+    click(w, "Opencmd");
+    EXPECT_EQ(text(w, "Stattext"), Failed);
+    EXPECT_EQ(w.statusTone(), Dialog2::Tone::Error);
+    EXPECT_TRUE(rig.allWhite());
+    EXPECT_FALSE(w.Sw1[4]->Value());
+    EXPECT_EQ(rig.logLines(), 2);
+    EXPECT_TRUE(rig.st.messages.shown.empty());
+}
+
+TEST(Dialog2, DownloadModeShowsTheRelayedValuesAndPostsOutputRequests)
+{
+    FtpServer ftp;
+    ASSERT_TRUE(ftp.ready());
+    HttpServer http(ftp.root());
+    ASSERT_TRUE(http.ready());
+    Dialog2Rig rig;
+    rig.files({UnitRow{QStringLiteral("機械0")}}, 0);
+    auto& s = rig.st.comm.InternetSettings;
+    s.URL = http.url();
+    s.FTP = QStringLiteral("127.0.0.1");
+    s.ProxyPortNo = QString::number(ftp.port());
+    s.ID = QStringLiteral("ftpuser");
+    s.PassWord = QStringLiteral("secret");
+    s.FileName[0] = QStringLiteral("f0");
+    s.TimeOut = 3;
+    const QString param = Relay::ParamLine(rig.st.comm, 0);
+    ASSERT_FALSE(param.isEmpty());
+    const Relay::UploadValues values{321, 7, 0, 0, 26, 1, 0, 0, 1, 1, 0, 0, 0};
+    auto relay = [&](const QString& first, const QDateTime& stamp) {
+        TextFile::writeWhole(ftp.root("f0.txt"), Relay::DataFileText(first, Relay::DataLine(stamp, values)));
+    };
+    const QDateTime now = rig.st.clock.now();
+    relay(param, now);
+    TextFile::writeWhole(ftp.root("f01.txt"), QStringLiteral("\r\n"));
+
+    Dialog2& w = rig.open(nullptr);
+    EXPECT_TRUE(rig.st.messages.shown.empty());
+    EXPECT_EQ(text(w, "Stattext"), Ok);
+    EXPECT_EQ(text(w, "Aintext0"), QStringLiteral("321"));
+    EXPECT_EQ(text(w, "Aintext1"), QStringLiteral("7"));
+    EXPECT_EQ(text(w, "temptext"), QStringLiteral("26 ℃"));
+    EXPECT_EQ(w.inputLamp(0), QStringLiteral("ledON.ico"));
+    EXPECT_EQ(w.inputLamp(3), QStringLiteral("ledON.ico"));
+    EXPECT_TRUE(w.Sw1[4]->Value());
+    EXPECT_EQ(w.Sw1[5]->ForeColor(), Orange);
+    EXPECT_EQ(rig.st.comm.unitItem(0, 0), 0); // relayed values are only shown
+    EXPECT_FALSE(QFile::exists(rig.st.path(MontComm1::DataLogName(0))));
+
+    // a flip lands on the server as the exact request line, and the local copy goes
+    click(w, "Sw1_5");
+    const QString token = MontComm1::ScramblePass(QStringLiteral("SET"), QStringLiteral("secret"));
+    EXPECT_EQ(QString::fromLatin1(ftp.file("f01.txt")), token + QStringLiteral(",f01.txt,PortB,5,High\r\n"));
+    EXPECT_TRUE(rig.st.messages.shown.empty());
+    EXPECT_EQ(w.outputLamp(5), QStringLiteral("ledON.ico"));
+    EXPECT_TRUE(w.Sw1[5]->Value());
+    EXPECT_FALSE(QFile::exists(rig.st.path("f01.txt")));
+    EXPECT_TRUE(w.isEnabled());
+
+    // the upload side has not served it yet: the next flip is refused and the switch returns
+    click(w, "Sw1_5");
+    EXPECT_EQ(rig.st.messageTexts(), QStringList{"前の出力処理が完了していません"});
+    EXPECT_TRUE(w.Sw1[5]->Value());
+
+    // a send that fails leaves the switch where it was, with the send's error as title
+    TextFile::writeWhole(ftp.root("f01.txt"), QStringLiteral("\r\n"));
+    rig.st.messages.shown.clear();
+    s.ProxyPortNo = QStringLiteral("1");
+    rig.st.comm.FtpStepTimeOutMs = 2000;
+    click(w, "Sw1_4");
+    ASSERT_EQ(rig.st.messageTexts(), QStringList{" アップロード出来ません！ "});
+    EXPECT_EQ(rig.st.messages.shown[0].title, QStringLiteral("FTPサーバーコネクトタイムアウト"));
+    EXPECT_TRUE(w.Sw1[4]->Value());
+    EXPECT_EQ(text(w, "Stattext"), Failed);
+    EXPECT_EQ(QString::fromLatin1(ftp.file("f01.txt")), QStringLiteral("\r\n"));
+
+    // stale data: shown, but reported
+    rig.st.messages.shown.clear();
+    relay(param, now.addSecs(-600));
+    click(w, "Opencmd");
+    EXPECT_EQ(rig.st.messageTexts(), QStringList{"タイムアウトエラー"});
+    EXPECT_EQ(text(w, "Aintext0"), QStringLiteral("321"));
+    EXPECT_EQ(text(w, "Stattext"), Failed);
+    EXPECT_EQ(w.Sw1[4]->ForeColor(), Orange);
+
+    // the upload side has other pin types
+    rig.st.messages.shown.clear();
+    relay(QString(param).replace(QStringLiteral("Dout"), QStringLiteral("Din")), now);
+    click(w, "Opencmd");
+    EXPECT_EQ(rig.st.messageTexts(), QStringList{"入出力タイプ設定がアップロード側と\r\n異なっています"});
+    EXPECT_EQ(text(w, "Stattext"), Failed);
+    EXPECT_EQ(text(w, "Aintext0"), QString());
+    EXPECT_TRUE(rig.allWhite());
+
+    // a data line that is not one: a failed read, no message
+    rig.st.messages.shown.clear();
+    TextFile::writeWhole(ftp.root("f0.txt"), param + QStringLiteral("\r\n2026/12/08,10:20:30,x,y\r\n"));
+    click(w, "Opencmd");
+    EXPECT_TRUE(rig.st.messages.shown.empty());
+    EXPECT_EQ(text(w, "Stattext"), Failed);
+
+    // no relay file at all
+    QFile::remove(ftp.root("f0.txt"));
+    click(w, "Opencmd");
+    EXPECT_EQ(rig.st.messageTexts(), QStringList{"パラメータファイルがダウンロードできません\r\nアップロード側が接続しているか、又は\r\n"
+                                                 "通信設定が正しいか確認して下さい"});
+    EXPECT_EQ(text(w, "Stattext"), Failed);
+}
+
+TEST(Dialog2, TemperatureTextHasTheNumberFormOfTheOtherWindows)
+{
+    EXPECT_EQ(Detail::TemperatureText(51), QStringLiteral(" 25 ℃"));
+    EXPECT_EQ(Detail::TemperatureText(0), QStringLiteral(" 0 ℃"));
+    EXPECT_EQ(Detail::TemperatureText(-51), QStringLiteral("-25 ℃")); // no space before a sign
+    EXPECT_EQ(Detail::TemperatureText(5), QStringLiteral(" 2 ℃"));    // 2.47
+}
+
+TEST(Dialog2, RelayFetchesUseTheNamedProxyAndTryFourTimes)
+{
+    Station st;
+    TextFile::writeWhole(st.path("sysinf001.csv"), sysInfText({UnitRow{QStringLiteral("機械0")}}));
+    ASSERT_TRUE(st.comm.LoadSysInf());
+    auto& s = st.comm.InternetSettings;
+    s.Mode2 = 0;
+    s.URL = QStringLiteral("http://relay.example");
+    s.FileName[0] = QStringLiteral("f0");
+    s.ProxyServerName = QStringLiteral("proxy.example");
+    s.ProxyPortNo = QStringLiteral("8080");
+    st.comm.CurUnit = 0;
+    st.comm.DetailOpenFlag = 1;
+    FakeTransfer transfer;
+    {
+        Dialog2 w(st.comm, transfer);
+        EXPECT_EQ(text(w, "Stattext"), Failed);
+    }
+    EXPECT_EQ(transfer.fetched, QStringList(4, QStringLiteral("http://relay.example/f0.txt")));
+    EXPECT_EQ(transfer.AccessType, InternetTransfer::NamedProxy);
+    EXPECT_EQ(transfer.Proxy, QStringLiteral("proxy.example"));
+    EXPECT_EQ(transfer.ProxyPort, QStringLiteral("8080"));
+
+    // the first text that is the unit's data file ends the attempts
+    s.ProxyServerName.clear();
+    transfer.fetched.clear();
+    transfer.documents[QStringLiteral("http://relay.example/f0.txt")] = QStringLiteral("f0.txt,other\r\n");
+    Dialog2 w(st.comm, transfer);
+    EXPECT_EQ(transfer.fetched.size(), 1);
+    EXPECT_EQ(transfer.AccessType, InternetTransfer::Default);
+    EXPECT_EQ(text(w, "Stattext"), Failed);
+}
