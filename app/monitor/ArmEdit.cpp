@@ -109,7 +109,8 @@ void ArmEdit::buildControls()
     for (int p = 0; p < 8; ++p)
         pins << QStringLiteral("RB%1").arg(p);
     Combo3 = combo(QStringLiteral("Combo3"), QStringLiteral("検出ﾋﾟﾝ番号選択"), pins, 3);
-    Combo4 = combo(QStringLiteral("Combo4"), QStringLiteral("検出条件選択"), {QStringLiteral("High"), QStringLiteral("Low")}, 4);
+    Combo4 = combo(QStringLiteral("Combo4"), QStringLiteral("検出条件選択"),
+                   {QStringLiteral("High"), QStringLiteral("Low")}, 4);
     top->addWidget(Frame2);
 
     auto retryFrame = [&](const QString& name, const QString& caption, QLineEdit*& box, const QString& boxName,
@@ -135,10 +136,10 @@ void ArmEdit::buildControls()
         top->addWidget(f);
         return f;
     };
-    Frame4 = retryFrame(QStringLiteral("Frame4"), QStringLiteral("リトライ周期設定"), Recycl, QStringLiteral("Recycl"), Slider1,
-                        QStringLiteral("Slider1"));
-    Frame1 = retryFrame(QStringLiteral("Frame1"), QStringLiteral("リトライ回数設定"), Recount, QStringLiteral("Recount"), Slider2,
-                        QStringLiteral("Slider2"));
+    Frame4 = retryFrame(QStringLiteral("Frame4"), QStringLiteral("リトライ周期設定"), Recycl, QStringLiteral("Recycl"),
+                        Slider1, QStringLiteral("Slider1"));
+    Frame1 = retryFrame(QStringLiteral("Frame1"), QStringLiteral("リトライ回数設定"), Recount,
+                        QStringLiteral("Recount"), Slider2, QStringLiteral("Slider2"));
 
     auto* buttons = new QHBoxLayout;
     Command1 = FormButton(this, QStringLiteral("Command1"), QStringLiteral("設定"));

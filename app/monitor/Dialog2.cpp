@@ -40,7 +40,9 @@ void paint(QLineEdit* e, Dialog2::Tone tone)
 } // namespace
 
 Dialog2::Dialog2(MontComm1& comm, InternetTransfer& DLdComp, QWidget* parent)
-    : QDialog(parent), m_comm(comm), m_transfer(DLdComp)
+    : QDialog(parent)
+    , m_comm(comm)
+    , m_transfer(DLdComp)
 {
     setObjectName(QStringLiteral("Dialog2"));
     setWindowTitle(QStringLiteral("詳細モニタ"));
@@ -83,9 +85,12 @@ void Dialog2::buildControls()
         grid->addWidget(e, row, column + 1);
         return e;
     };
-    Nametext = labelled(unit, QStringLiteral("名称"), field(QStringLiteral("Nametext"), QStringLiteral("名称"), 0), 0, 0);
-    IPtext = labelled(unit, QStringLiteral("IPｱﾄﾞﾚｽ"), field(QStringLiteral("IPtext"), QStringLiteral("IPｱﾄﾞﾚｽ"), 0), 1, 0);
-    Stattext = labelled(unit, QStringLiteral("状態"), field(QStringLiteral("Stattext"), QStringLiteral("状態"), 0), 2, 0);
+    Nametext =
+        labelled(unit, QStringLiteral("名称"), field(QStringLiteral("Nametext"), QStringLiteral("名称"), 0), 0, 0);
+    IPtext =
+        labelled(unit, QStringLiteral("IPｱﾄﾞﾚｽ"), field(QStringLiteral("IPtext"), QStringLiteral("IPｱﾄﾞﾚｽ"), 0), 1, 0);
+    Stattext =
+        labelled(unit, QStringLiteral("状態"), field(QStringLiteral("Stattext"), QStringLiteral("状態"), 0), 2, 0);
     Nametext->setMinimumWidth(220);
     Stattext->setAlignment(Qt::AlignHCenter);
     Opencmd = FormButton(this, QStringLiteral("Opencmd"), QStringLiteral("接続"));

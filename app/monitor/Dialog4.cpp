@@ -96,7 +96,8 @@ void Dialog4::runPass()
             DeviceLink* link = m_comm.CurLink;
             const bool ok = RunWaiting([&] { return m_comm.OpenUnitLink(*link, i); });
             if (!ok)
-                m_comm.messages().show(m_comm.cell(i, ColName) + QStringLiteral("で通信異常が発生しました．\r\nｼｽﾃﾑ設定を確認して下さい．"),
+                m_comm.messages().show(m_comm.cell(i, ColName) +
+                                           QStringLiteral("で通信異常が発生しました．\r\nｼｽﾃﾑ設定を確認して下さい．"),
                                        QStringLiteral("確認"), MessageBoxService::Icon::Exclamation,
                                        MessageBoxService::Buttons::Ok);
             ++handled;

@@ -16,7 +16,10 @@
 #include <algorithm>
 
 MonitorCycle::MonitorCycle(MontComm1& comm, MonitorView& view, PollEngine& engine, QObject* parent)
-    : QObject(parent), m_comm(comm), m_view(view), m_engine(engine)
+    : QObject(parent)
+    , m_comm(comm)
+    , m_view(view)
+    , m_engine(engine)
 {
     Timer1.setInterval(1000);
     BeepTimer.setInterval(960);
@@ -124,7 +127,8 @@ void MonitorCycle::showGoodPoll(int unit)
         return;
     const int row = unit % RowsPerPage;
     m_view.setRowLamp(row, Lamp::On);
-    const bool alarm = m_comm.cell(unit, ColArm) != TableWord::Non && m_comm.unitItem(ItemAlarmFlag, unit) != AlarmClear;
+    const bool alarm =
+        m_comm.cell(unit, ColArm) != TableWord::Non && m_comm.unitItem(ItemAlarmFlag, unit) != AlarmClear;
     m_view.setRowTone(row, alarm ? RowTone::Alert : RowTone::Normal);
 }
 
@@ -172,7 +176,8 @@ UnitReading ReadUnit(DeviceLink& link, const DeviceRecord& row, int32_t timeOutS
         for (int p = 0; p < UnitMap::PortBPins; ++p) {
             const QString& type = row[ColRB0 + p];
             if (type == TableWord::Din || type == TableWord::Dout)
-                r.items[ItemRB0 + p] = int16_t(std::clamp<int32_t>(link.GetPin(UnitMap::PortB, int16_t(p)), INT16_MIN, INT16_MAX));
+                r.items[ItemRB0 + p] =
+                    int16_t(std::clamp<int32_t>(link.GetPin(UnitMap::PortB, int16_t(p)), INT16_MIN, INT16_MAX));
         }
         r.ok = true;
     } catch (const std::exception&) {
@@ -532,8 +537,9 @@ void MonitorCycle::StartStop()
     if (m_comm.unitCount() <= 0 || m_comm.DeviceCount <= 0)
         return;
     if (!(lanMode() || (m_comm.InetInfValid && HeaderListValid))) {
-        m_comm.messages().show(QStringLiteral("設定リストが作成できませんでした"), QStringLiteral("ファイルオープンエラー"),
-                               MessageBoxService::Icon::Exclamation, MessageBoxService::Buttons::Ok);
+        m_comm.messages().show(QStringLiteral("設定リストが作成できませんでした"),
+                               QStringLiteral("ファイルオープンエラー"), MessageBoxService::Icon::Exclamation,
+                               MessageBoxService::Buttons::Ok);
         return;
     }
     m_view.setStartCaption(QStringLiteral("停止"));
@@ -563,8 +569,9 @@ void MonitorCycle::Page(int index)
 bool MonitorCycle::StopForWindow(bool redraw)
 {
     if (running()) {
-        const auto answer = m_comm.messages().show(QStringLiteral("モニタを停止します．よろしいですか？"), QStringLiteral("停止確認"),
-                                                   MessageBoxService::Icon::Question, MessageBoxService::Buttons::YesNo);
+        const auto answer =
+            m_comm.messages().show(QStringLiteral("モニタを停止します．よろしいですか？"), QStringLiteral("停止確認"),
+                                   MessageBoxService::Icon::Question, MessageBoxService::Buttons::YesNo);
         if (answer != MessageBoxService::Answer::Yes)
             return false;
     }

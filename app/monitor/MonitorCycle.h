@@ -96,7 +96,7 @@ public:
     int NextRetryUnit();
 
     // Buttons and timers.
-    void StartStop();    // Command2(0)
+    void StartStop();     // Command2(0)
     void Page(int index); // Command1(i)
     void MonitorTick();   // Timer1
     void RetryPass();     // Timer2

@@ -32,7 +32,10 @@ const QString Caption = QStringLiteral("Talveron");
 } // namespace
 
 MontAll::MontAll(MontComm1& comm, PollEngine& engine, DeviceLink& varnix1, WindowOpener& opener, QWidget* parent)
-    : QWidget(parent), m_comm(comm), m_varnix1(varnix1), m_opener(opener)
+    : QWidget(parent)
+    , m_comm(comm)
+    , m_varnix1(varnix1)
+    , m_opener(opener)
 {
     setObjectName(QStringLiteral("MontAll"));
     setWindowTitle(Caption);
@@ -164,9 +167,10 @@ bool MontAll::Load()
     m_lock = std::make_unique<InstanceLock>(m_comm.workDir());
     if (!m_lock->acquire()) {
         // A station that really holds the lock gets the refusal; any other failure says what went wrong.
-        m_comm.messages().show(m_lock->failure().isEmpty() ? QStringLiteral("　複数の起動は認めません！　") : m_lock->failure(),
-                               MessageBoxService::applicationTitle(),
-                               MessageBoxService::Icon::Exclamation, MessageBoxService::Buttons::Ok);
+        m_comm.messages().show(m_lock->failure().isEmpty() ? QStringLiteral("　複数の起動は認めません！　")
+                                                           : m_lock->failure(),
+                               MessageBoxService::applicationTitle(), MessageBoxService::Icon::Exclamation,
+                               MessageBoxService::Buttons::Ok);
         return false;
     }
     adjustSize();

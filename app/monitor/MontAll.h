@@ -23,8 +23,7 @@ class MontAll : public QWidget, public MonitorView {
     Q_OBJECT
 public:
     // Polls go through the engine; varnix1 is the link handed to the per-unit dialogs.
-    MontAll(MontComm1& comm, PollEngine& engine, DeviceLink& varnix1, WindowOpener& opener,
-            QWidget* parent = nullptr);
+    MontAll(MontComm1& comm, PollEngine& engine, DeviceLink& varnix1, WindowOpener& opener, QWidget* parent = nullptr);
     ~MontAll() override;
 
     // The window's load: false when another station runs in this directory (the program ends).

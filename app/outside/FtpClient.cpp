@@ -63,7 +63,8 @@ int ftpDebug(void*, int type, char* data, size_t size, void* user)
     const QList<QByteArray> lines = QByteArray(data, qsizetype(size)).split('\n');
     for (QByteArray line : lines) {
         line = line.trimmed();
-        if (line.size() < 3 || !std::isdigit(uchar(line[0])) || !std::isdigit(uchar(line[1])) || !std::isdigit(uchar(line[2])))
+        if (line.size() < 3 || !std::isdigit(uchar(line[0])) || !std::isdigit(uchar(line[1])) ||
+            !std::isdigit(uchar(line[2])))
             continue;
         if (line.size() > 3 && line[3] == '-')
             continue; // a continuation of a multi-line reply
@@ -167,7 +168,8 @@ void FtpClient::submit(std::function<Result(uint64_t)> work, bool isTransfer)
     step.seq = m_nextSeq++;
     step.run = [this, work = std::move(work), isTransfer](Step& s) {
         const Result r = work(s.seq);
-        QMetaObject::invokeMethod(this, [this, r, isTransfer] { stepDone(r, isTransfer); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, r, isTransfer] { stepDone(r, isTransfer); }, Qt::QueuedConnection);
     };
     m_queue.push_back(std::move(step));
     m_wake.notify_all();
@@ -203,7 +205,8 @@ QByteArray FtpClient::urlFor(const QString& path, bool directory) const
     return url;
 }
 
-FtpClient::Result FtpClient::perform(uint64_t seq, const QString& command, const QByteArray& url, bool upload, bool noBody)
+FtpClient::Result FtpClient::perform(uint64_t seq, const QString& command, const QByteArray& url, bool upload,
+                                     bool noBody)
 {
     Result r;
     r.command = command;
@@ -215,7 +218,7 @@ FtpClient::Result FtpClient::perform(uint64_t seq, const QString& command, const
         r.reply = QStringLiteral("cannot start a transfer");
         return r;
     }
-    StepContext ctx{this, seq};
+    StepContext ctx{this, seq, false, 0, QString()};
     m_lastCode = 0;
     m_lastReply.clear();
     m_leftover.clear();
@@ -232,7 +235,7 @@ FtpClient::Result FtpClient::perform(uint64_t seq, const QString& command, const
     curl_easy_setopt(h, CURLOPT_PROXY, ""); // never a proxy from the environment
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(h, CURLOPT_FTP_SKIP_PASV_IP, 1L); // the PASV address is not trusted
-    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, 60L);   // backstops; the caller's watchdog is shorter
+    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, 60L);  // backstops; the caller's watchdog is shorter
     curl_easy_setopt(h, CURLOPT_SERVER_RESPONSE_TIMEOUT, 60L);
     curl_easy_setopt(h, CURLOPT_USE_SSL, scheme == "ftpes" ? long(CURLUSESSL_ALL) : long(CURLUSESSL_NONE));
     curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
@@ -370,9 +373,8 @@ void FtpClient::Rename(const QString& from, const QString& to, bool replace)
     if (replace)
         commands << "DELE " + to.section(u'/', -1).toUtf8();
     commands << "RNFR " + from.section(u'/', -1).toUtf8() << "RNTO " + to.section(u'/', -1).toUtf8();
-    submit(
-        [this, url, commands](uint64_t seq) { return performQuoted(seq, QStringLiteral("RNTO"), url, commands); },
-        false);
+    submit([this, url, commands](uint64_t seq) { return performQuoted(seq, QStringLiteral("RNTO"), url, commands); },
+           false);
 }
 
 void FtpClient::Size(const QString& fileName)
@@ -418,7 +420,8 @@ QByteArray FtpClient::takeData(uint64_t seq, size_t max)
             m_dataWanted = true;
             m_dataReady = false;
         }
-        QMetaObject::invokeMethod(this, [this] { answerData(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { answerData(); }, Qt::QueuedConnection);
         std::unique_lock lock(m_mutex);
         m_wake.wait(lock, [&] { return m_dataReady || m_stop || seq <= m_abortUpTo; });
         if (!m_dataReady)

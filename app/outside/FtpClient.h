@@ -66,12 +66,13 @@ private:
     void workerLoop();
     Result perform(uint64_t seq, const QString& command, const QByteArray& url, bool upload, bool noBody);
     // A step of raw commands sent after login (or on the kept session), with no transfer.
-    Result performQuoted(uint64_t seq, const QString& command, const QByteArray& url, const QList<QByteArray>& commands);
+    Result performQuoted(uint64_t seq, const QString& command, const QByteArray& url,
+                         const QList<QByteArray>& commands);
     bool aborted(uint64_t seq) const;
     QByteArray urlFor(const QString& path, bool directory) const;
     void stepDone(const Result& r, bool isTransfer);
     QByteArray takeData(uint64_t seq, size_t max); // worker side of DataRequest
-    void answerData();                              // owner side of DataRequest
+    void answerData();                             // owner side of DataRequest
     void closeHandle();
     int runTransfer(void* handle); // a CURLcode
 

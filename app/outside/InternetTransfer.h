@@ -16,8 +16,8 @@ public:
     enum Access { Default = 0, Direct = 1, NamedProxy = 2 }; // values of AccessType
     virtual ~InternetTransfer() = default;
 
-    QString Proxy;           // proxy host, used when AccessType is NamedProxy
-    QString ProxyPort;       // proxy port; empty = the scheme's usual proxy port
+    QString Proxy;     // proxy host, used when AccessType is NamedProxy
+    QString ProxyPort; // proxy port; empty = the scheme's usual proxy port
     int AccessType = Default;
 
     virtual QString OpenURL(const QString& url) = 0;

@@ -34,7 +34,8 @@ struct PollEngine::Gate {
             return;
         ready.push_back(std::move(deliver));
         if (ready.size() == 1)
-            QMetaObject::invokeMethod(engine, [this] { drain(); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                engine, [this] { drain(); }, Qt::QueuedConnection);
     }
     // On the engine's thread: every result in, in the order the lanes posted them.
     void drain()
@@ -110,7 +111,11 @@ void runLane(std::shared_ptr<PollEngine::Lane> lane, std::shared_ptr<PollEngine:
 } // namespace
 
 PollEngine::PollEngine(LinkFactory links, TransferFactory transfers, int maxLanes, QObject* parent)
-    : QObject(parent), m_links(std::move(links)), m_maxLanes(std::clamp(maxLanes, 1, int(MaxLanes))), m_transfers(std::move(transfers)), m_gate(std::make_shared<Gate>())
+    : QObject(parent)
+    , m_links(std::move(links))
+    , m_maxLanes(std::clamp(maxLanes, 1, int(MaxLanes)))
+    , m_transfers(std::move(transfers))
+    , m_gate(std::make_shared<Gate>())
 {
     m_gate->engine = this;
 }

@@ -64,8 +64,7 @@ public:
 
     // Runs work on the key's lane and waits for it in a local event loop, so the window keeps
     // painting and its timers keep running while a dialog waits for a unit.
-    template <class Result>
-    Result runAndWait(const QString& key, std::function<Result(Tools&)> work)
+    template <class Result> Result runAndWait(const QString& key, std::function<Result(Tools&)> work)
     {
         auto result = std::make_shared<Result>();
         bool finished = false;

@@ -4,8 +4,7 @@
 
 #include <QPainter>
 
-Switch::Switch(QWidget* parent)
-    : QAbstractButton(parent)
+Switch::Switch(QWidget* parent) : QAbstractButton(parent)
 {
     setCheckable(true);
     setFocusPolicy(Qt::StrongFocus);

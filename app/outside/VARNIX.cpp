@@ -36,7 +36,10 @@ bool idleAndOpen(int fd)
     return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
 }
 
-bool isAnalogChannel(int channel) { return (channel >= 0 && channel <= 3) || channel == 5; }
+bool isAnalogChannel(int channel)
+{
+    return (channel >= 0 && channel <= 3) || channel == 5;
+}
 
 constexpr uint8_t kReadDiscrete = 0x02;
 constexpr uint8_t kReadHolding = 0x03;
@@ -106,7 +109,8 @@ bool replyFits(const std::string& req, const std::string& reply)
     const uint16_t qty = be16(req, 3);
     switch (fc) {
     case kReadDiscrete:
-        return reply.size() >= 2 && static_cast<uint8_t>(reply[1]) == (qty + 7) / 8 && reply.size() == 2u + (qty + 7) / 8;
+        return reply.size() >= 2 && static_cast<uint8_t>(reply[1]) == (qty + 7) / 8 &&
+               reply.size() == 2u + (qty + 7) / 8;
     case kReadHolding:
     case kReadInput:
         return reply.size() >= 2 && static_cast<uint8_t>(reply[1]) == qty * 2 && reply.size() == 2u + qty * 2;
@@ -117,10 +121,7 @@ bool replyFits(const std::string& req, const std::string& reply)
 
 } // namespace
 
-VARNIX::VARNIX(const MonotonicClock& clock)
-    : m_clock(clock)
-{
-}
+VARNIX::VARNIX(const MonotonicClock& clock) : m_clock(clock) {}
 
 VARNIX::~VARNIX()
 {
@@ -306,8 +307,8 @@ void VARNIX::connectFresh(TimePoint deadline)
     ++m_connects;
 }
 
-VARNIX::Attempt VARNIX::attempt(const std::string& adu, std::string& reply, TimePoint deadline,
-                                const std::string& what, int& err)
+VARNIX::Attempt VARNIX::attempt(const std::string& adu, std::string& reply, TimePoint deadline, const std::string& what,
+                                int& err)
 {
     err = 0;
     size_t sent = 0;
@@ -340,7 +341,7 @@ VARNIX::Attempt VARNIX::attempt(const std::string& adu, std::string& reply, Time
             continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
             if (!waitFor(m_fd, POLLIN, m_clock, until))
-                fail(what, in.empty()           ? "no answer within the time-out"
+                fail(what, in.empty()          ? "no answer within the time-out"
                            : until == deadline ? "reply not complete within the time-out"
                                                : "reply broke off");
             continue;
@@ -435,8 +436,7 @@ void VARNIX::SetDirp(int32_t port, int16_t pin, int32_t direction)
     if (direction != 0 && direction != 1)
         badArgument("bad direction " + std::to_string(direction));
 
-    const std::string reply =
-        exchange(request(kWriteRegister, uint16_t(addr), uint16_t(direction)), "write direction");
+    const std::string reply = exchange(request(kWriteRegister, uint16_t(addr), uint16_t(direction)), "write direction");
     if (isException(reply, kWriteRegister))
         fail("write direction", exceptionText(reply));
 }
@@ -444,8 +444,7 @@ void VARNIX::SetDirp(int32_t port, int16_t pin, int32_t direction)
 int16_t VARNIX::GetAnalog(int32_t port, int16_t channel)
 {
     if (port != kPortA || !isAnalogChannel(channel))
-        badArgument("no analogue channel at port " + std::to_string(port) + " channel " +
-                    std::to_string(channel));
+        badArgument("no analogue channel at port " + std::to_string(port) + " channel " + std::to_string(channel));
 
     if (m_portA && fresh(m_portA->taken))
         return static_cast<int16_t>(m_portA->regs[channel]);

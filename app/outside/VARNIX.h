@@ -97,8 +97,7 @@ private:
     enum class Attempt { Done, FailedBeforeReply };
     // One send and receive on the current connection; err holds the cause of a failure
     // before any reply byte, which the caller may retry.
-    Attempt attempt(const std::string& adu, std::string& reply, TimePoint deadline, const std::string& what,
-                    int& err);
+    Attempt attempt(const std::string& adu, std::string& reply, TimePoint deadline, const std::string& what, int& err);
     void disconnect();
     void park();
     void closeIdle();

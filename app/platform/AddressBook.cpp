@@ -45,7 +45,8 @@ AddressBook ReadAddressBook(const QString& path)
     if (freexl_open(local.constData(), &handle) != FREEXL_OK) {
         if (handle)
             freexl_close(handle);
-        book.error = QStringLiteral("アドレス帳 mail.xls を読めません（Excel 97 形式のブックではないか、壊れています）。");
+        book.error =
+            QStringLiteral("アドレス帳 mail.xls を読めません（Excel 97 形式のブックではないか、壊れています）。");
         return book;
     }
     struct Closer {
@@ -57,8 +58,8 @@ AddressBook ReadAddressBook(const QString& path)
     int sheet = -1;
     for (unsigned i = 0; i < sheets && sheet < 0; ++i) {
         const char* name = nullptr;
-        if (freexl_get_worksheet_name(handle, (unsigned short)i, &name) == FREEXL_OK && name
-            && QString::fromUtf8(name).compare(QLatin1String("mailadd"), Qt::CaseInsensitive) == 0)
+        if (freexl_get_worksheet_name(handle, (unsigned short)i, &name) == FREEXL_OK && name &&
+            QString::fromUtf8(name).compare(QLatin1String("mailadd"), Qt::CaseInsensitive) == 0)
             sheet = int(i);
     }
     if (sheet < 0) {
@@ -67,8 +68,8 @@ AddressBook ReadAddressBook(const QString& path)
     }
     unsigned int rows = 0;
     unsigned short columns = 0;
-    if (freexl_select_active_worksheet(handle, (unsigned short)sheet) != FREEXL_OK
-        || freexl_worksheet_dimensions(handle, &rows, &columns) != FREEXL_OK) {
+    if (freexl_select_active_worksheet(handle, (unsigned short)sheet) != FREEXL_OK ||
+        freexl_worksheet_dimensions(handle, &rows, &columns) != FREEXL_OK) {
         book.error = QStringLiteral("アドレス帳 mail.xls のシート mailadd を読めません。");
         return book;
     }

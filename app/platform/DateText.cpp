@@ -4,10 +4,22 @@
 
 namespace DateText {
 
-QString general(const QDateTime& t) { return t.toString(QStringLiteral("yy/MM/dd HH:mm:ss")); }
-QString date(const QDateTime& t) { return t.toString(QStringLiteral("yy/MM/dd")); }
-QString time(const QDateTime& t) { return t.toString(QStringLiteral("HH:mm:ss")); }
-QString dataLog(const QDateTime& t) { return t.toString(QStringLiteral("yyyy/MM/dd HH:mm:ss")); }
+QString general(const QDateTime& t)
+{
+    return t.toString(QStringLiteral("yy/MM/dd HH:mm:ss"));
+}
+QString date(const QDateTime& t)
+{
+    return t.toString(QStringLiteral("yy/MM/dd"));
+}
+QString time(const QDateTime& t)
+{
+    return t.toString(QStringLiteral("HH:mm:ss"));
+}
+QString dataLog(const QDateTime& t)
+{
+    return t.toString(QStringLiteral("yyyy/MM/dd HH:mm:ss"));
+}
 
 std::optional<QDateTime> parseDateAndTime(const QString& dateText, const QString& timeText)
 {

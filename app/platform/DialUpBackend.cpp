@@ -74,7 +74,8 @@ int32_t NmcliDialUp::run(const QStringList& args, QString* out)
 int32_t NmcliDialUp::entries(std::vector<QString>& out)
 {
     QString text;
-    const int32_t rc = run({QStringLiteral("-g"), QStringLiteral("NAME"), QStringLiteral("connection"), QStringLiteral("show")}, &text);
+    const int32_t rc = run(
+        {QStringLiteral("-g"), QStringLiteral("NAME"), QStringLiteral("connection"), QStringLiteral("show")}, &text);
     if (rc == 0)
         for (const QString& line : text.split(u'\n', Qt::SkipEmptyParts))
             out.push_back(line.trimmed().replace(QLatin1String("\\:"), QLatin1String(":")));
@@ -84,8 +85,8 @@ int32_t NmcliDialUp::entries(std::vector<QString>& out)
 int32_t NmcliDialUp::active(std::vector<ActiveDialUp>& out)
 {
     QString text;
-    const int32_t rc = run({QStringLiteral("-g"), QStringLiteral("NAME,ACTIVE-PATH"), QStringLiteral("connection"), QStringLiteral("show"),
-                            QStringLiteral("--active")},
+    const int32_t rc = run({QStringLiteral("-g"), QStringLiteral("NAME,ACTIVE-PATH"), QStringLiteral("connection"),
+                            QStringLiteral("show"), QStringLiteral("--active")},
                            &text);
     if (rc != 0)
         return rc;
@@ -105,12 +106,14 @@ int32_t NmcliDialUp::dial(const QString& entry, const QString& user, const QStri
 {
     handle = 0;
     Q_UNUSED(user) // the profile carries its user name; nmcli takes only secrets at activation
-    QStringList args{QStringLiteral("--wait"), QString::number(TimeOutSeconds), QStringLiteral("connection"), QStringLiteral("up"),
-                     QStringLiteral("id"), entry};
+    QStringList args{QStringLiteral("--wait"),     QString::number(TimeOutSeconds),
+                     QStringLiteral("connection"), QStringLiteral("up"),
+                     QStringLiteral("id"),         entry};
     // The password goes in a private file, never on a command line others can read.
     QTemporaryFile secrets;
     if (!password.isEmpty() && secrets.open()) {
-        for (const char* key : {"ppp.password", "pppoe.password", "gsm.password", "cdma.password", "vpn.secrets.password"})
+        for (const char* key :
+             {"ppp.password", "pppoe.password", "gsm.password", "cdma.password", "vpn.secrets.password"})
             secrets.write(QByteArray(key) + ':' + password.toUtf8() + '\n');
         secrets.flush();
         args << QStringLiteral("passwd-file") << secrets.fileName();

@@ -10,10 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-InstanceLock::InstanceLock(const QString& workDir)
-    : m_path(QDir(workDir).filePath(QStringLiteral(".talveron.lock")))
-{
-}
+InstanceLock::InstanceLock(const QString& workDir) : m_path(QDir(workDir).filePath(QStringLiteral(".talveron.lock"))) {}
 
 InstanceLock::~InstanceLock()
 {
@@ -27,7 +24,8 @@ bool InstanceLock::acquire()
         return true;
     m_failure.clear();
     auto fail = [this](const QString& why) {
-        m_failure = QStringLiteral("　ロックファイル %1 を使えないため起動できません（%2）。　").arg(QDir::toNativeSeparators(m_path), why);
+        m_failure = QStringLiteral("　ロックファイル %1 を使えないため起動できません（%2）。　")
+                        .arg(QDir::toNativeSeparators(m_path), why);
         return false;
     };
     const QByteArray name = QFile::encodeName(m_path);
@@ -43,7 +41,7 @@ bool InstanceLock::acquire()
             return fail(QStringLiteral("シンボリックリンクです"));
         return fail(QString::fromLocal8Bit(std::strerror(err)));
     }
-    struct stat st{};
+    struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);
         return fail(QStringLiteral("通常のファイルではありません"));

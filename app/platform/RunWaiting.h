@@ -8,8 +8,7 @@
 #include <atomic>
 #include <thread>
 
-template <class Call>
-auto RunWaiting(Call call) -> decltype(call())
+template <class Call> auto RunWaiting(Call call) -> decltype(call())
 {
     std::atomic<bool> done{false};
     decltype(call()) result{};
@@ -17,7 +16,8 @@ auto RunWaiting(Call call) -> decltype(call())
         result = call();
         done = true;
         if (QCoreApplication* app = QCoreApplication::instance())
-            QMetaObject::invokeMethod(app, [] {}, Qt::QueuedConnection); // wakes the wait
+            QMetaObject::invokeMethod(
+                app, [] {}, Qt::QueuedConnection); // wakes the wait
     });
     EventPump::waitUntil([&] { return done.load(); });
     worker.join();

@@ -114,7 +114,8 @@ QByteArray buildMessage(const QString& text, const QDateTime& date)
     }
     out += "Date: " + QLocale::c().toString(date, QStringLiteral("ddd, dd MMM yyyy HH:mm:ss ")).toLatin1();
     const int offset = date.offsetFromUtc() / 60;
-    out += (offset < 0 ? "-" : "+") + QByteArray::number(100 * (qAbs(offset) / 60) + qAbs(offset) % 60).rightJustified(4, '0') + "\r\n";
+    out += (offset < 0 ? "-" : "+") +
+           QByteArray::number(100 * (qAbs(offset) / 60) + qAbs(offset) % 60).rightJustified(4, '0') + "\r\n";
     out += "MIME-Version: 1.0\r\n";
     out += "Content-Type: text/plain; charset=UTF-8\r\n";
     out += "Content-Transfer-Encoding: base64\r\n\r\n";
@@ -152,7 +153,8 @@ int progress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
 
 } // namespace
 
-QString SmtpControl::SmtpSend(const QString& server, const QString& sender, const QString& recipient, const QString& text)
+QString SmtpControl::SmtpSend(const QString& server, const QString& sender, const QString& recipient,
+                              const QString& text)
 {
     static std::once_flag once;
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
@@ -197,7 +199,8 @@ QString SmtpControl::SmtpSend(const QString& server, const QString& sender, cons
             job->error = QString::fromUtf8(errorText[0] ? errorText : curl_easy_strerror(rc));
         job->done = true;
         if (self)
-            QMetaObject::invokeMethod(self.data(), [] {}, Qt::QueuedConnection); // wakes the wait
+            QMetaObject::invokeMethod(
+                self.data(), [] {}, Qt::QueuedConnection); // wakes the wait
     });
     // The wake-up is posted after done is set, so the wait below always sees it.
     EventPump::waitUntil([&] { return job->done.load(); });

@@ -14,8 +14,7 @@
 namespace {
 
 // One conversion through iconv; strict decides whether a bad sequence fails or becomes '?'.
-std::optional<QByteArray> convert(const char* to, const char* from, const QByteArray& in, bool strict,
-                                  int unitSize)
+std::optional<QByteArray> convert(const char* to, const char* from, const QByteArray& in, bool strict, int unitSize)
 {
     iconv_t cd = iconv_open(to, from);
     if (cd == reinterpret_cast<iconv_t>(-1))
@@ -113,7 +112,7 @@ std::optional<QByteArray> readBytes(const QString& path)
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return std::nullopt;
-    struct stat st{};
+    struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxReadBytes) {
         ::close(fd);
         return std::nullopt;
@@ -185,7 +184,8 @@ bool writeWholeBytes(const QString& path, const QByteArray& bytes, QString* erro
         return false;
     };
     const QFileInfo info(path);
-    QByteArray tmpl = QFile::encodeName(info.absolutePath() + QStringLiteral("/.") + info.fileName() + QStringLiteral(".XXXXXX"));
+    QByteArray tmpl =
+        QFile::encodeName(info.absolutePath() + QStringLiteral("/.") + info.fileName() + QStringLiteral(".XXXXXX"));
     const int fd = ::mkstemp(tmpl.data());
     if (fd < 0)
         return fail("create");
@@ -235,7 +235,7 @@ bool append(const QString& path, const QString& text)
     const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0)
         return false;
-    struct stat st{};
+    struct stat st {};
     if (::fstat(fd, &st) != 0) {
         ::close(fd);
         return false;

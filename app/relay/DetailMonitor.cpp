@@ -192,7 +192,7 @@ void DetailMonitor::Activate()
         addressFieldsEnabled = m_comm.InternetSettings.Mode != 1;
         const auto& m = m_comm.MonitorSettings;
         const QString& t = m.MoniterCyclType;
-        const QString unit = t == QLatin1String("h") ? QStringLiteral(" 時間")
+        const QString unit = t == QLatin1String("h")   ? QStringLiteral(" 時間")
                              : t == QLatin1String("n") ? QStringLiteral(" 分")
                              : t == QLatin1String("s") ? QStringLiteral(" 秒")
                                                        : QString();
@@ -223,14 +223,21 @@ void DetailMonitor::SetModeCaption()
 {
     StatusModeText = QStringLiteral("  通信モード ： ");
     switch (m_comm.InternetSettings.Mode) {
-    case 0: StatusModeText += QStringLiteral("アップロード"); break;
-    case 1: StatusModeText += QStringLiteral("ダウンロード"); break;
-    case 2: StatusModeText += QStringLiteral("ＬＡＮダウンロード"); break;
+    case 0:
+        StatusModeText += QStringLiteral("アップロード");
+        break;
+    case 1:
+        StatusModeText += QStringLiteral("ダウンロード");
+        break;
+    case 2:
+        StatusModeText += QStringLiteral("ＬＡＮダウンロード");
+        break;
     case 3:
         StatusModeText += m_comm.InternetSettings.SendFordername.isEmpty() ? QStringLiteral("ＬＡＮ（通常モード）")
-                                                                          : QStringLiteral("ＬＡＮアップロード");
+                                                                           : QStringLiteral("ＬＡＮアップロード");
         break;
-    default: break;
+    default:
+        break;
     }
 }
 

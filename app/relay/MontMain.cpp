@@ -225,12 +225,14 @@ void MontMain::redraw()
         for (int k = 0; k < 5; ++k) {
             QLineEdit* e = valueField(i, k);
             e->setText(s.values[k]);
-            paintBackground(e, QPalette::Base, s.valueActive[k] ? base.color(QPalette::Base) : base.color(QPalette::Window));
+            paintBackground(e, QPalette::Base,
+                            s.valueActive[k] ? base.color(QPalette::Base) : base.color(QPalette::Window));
         }
         for (int p = 0; p < 8; ++p) {
             const int idx = i * 8 + p;
             const QColor back = s.ledAlarm[p] ? AlarmRed : base.color(QPalette::Button);
-            for (auto [label, led] : {std::pair{Picture1[idx], s.inputLed[p]}, std::pair{Picture2[idx], s.outputLed[p]}}) {
+            for (auto [label, led] :
+                 {std::pair{Picture1[idx], s.inputLed[p]}, std::pair{Picture2[idx], s.outputLed[p]}}) {
                 if (led == Led::Empty)
                     label->clear();
                 else

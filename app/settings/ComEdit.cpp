@@ -24,11 +24,24 @@ ComEdit::ComEdit(MontComm1& comm, QWidget* parent) : QDialog(parent), m_comm(com
     int item = -1;
     int option = -1;
     switch (mode) {
-    case 0: item = 0; option = 0; break;
-    case 1: item = 1; option = 0; break;
-    case 2: item = 1; option = 1; break;
-    case 3: item = 0; option = 1; break;
-    default: break;
+    case 0:
+        item = 0;
+        option = 0;
+        break;
+    case 1:
+        item = 1;
+        option = 0;
+        break;
+    case 2:
+        item = 1;
+        option = 1;
+        break;
+    case 3:
+        item = 0;
+        option = 1;
+        break;
+    default:
+        break;
     }
     if (item >= 0) {
         ModeCombo->setCurrentIndex(item);

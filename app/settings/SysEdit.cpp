@@ -118,7 +118,8 @@ void SysEdit::buildControls()
     grid->setRowStretch(7, 1);
 
     auto* cycles = new QVBoxLayout;
-    auto cycleFrame = [&](const QString& caption, const QString& name, QLineEdit*& box, const QString& boxName, int first) {
+    auto cycleFrame = [&](const QString& caption, const QString& name, QLineEdit*& box, const QString& boxName,
+                          int first) {
         auto* frame = new QGroupBox(caption, this);
         frame->setObjectName(name);
         frame->setAccessibleName(caption);
@@ -134,7 +135,8 @@ void SysEdit::buildControls()
         return frame;
     };
     cycleFrame(QStringLiteral("モニタ周期設定"), QStringLiteral("Frame3"), Cycltext, QStringLiteral("Cycltext"), 0);
-    Frame2 = cycleFrame(QStringLiteral("ﾀｲﾑｱｳﾄ設定"), QStringLiteral("Frame2"), TimeComm, QStringLiteral("TimeComm"), 3);
+    Frame2 =
+        cycleFrame(QStringLiteral("ﾀｲﾑｱｳﾄ設定"), QStringLiteral("Frame2"), TimeComm, QStringLiteral("TimeComm"), 3);
     cycles->addStretch();
 
     auto* upper = new QHBoxLayout;
@@ -145,7 +147,8 @@ void SysEdit::buildControls()
     auto* pins = new QGroupBox(QStringLiteral("入出力タイプ設定"), this);
     pins->setObjectName(QStringLiteral("Frame4"));
     auto* pinRow = new QHBoxLayout(pins);
-    auto pinColumn = [&](const QString& pin, auto& options, const QString& prefix, int first, const QStringList& captions) {
+    auto pinColumn = [&](const QString& pin, auto& options, const QString& prefix, int first,
+                         const QStringList& captions) {
         auto* column = new QWidget(pins);
         column->setObjectName(pin);
         column->setAccessibleName(pin);
@@ -162,7 +165,8 @@ void SysEdit::buildControls()
         pinRow->addWidget(column);
     };
     for (int k = 0; k < 4; ++k)
-        pinColumn(QStringLiteral("RA%1").arg(k), Option1, QStringLiteral("Option1"), 2 * k, {QStringLiteral("non"), QStringLiteral("AnalogIn")});
+        pinColumn(QStringLiteral("RA%1").arg(k), Option1, QStringLiteral("Option1"), 2 * k,
+                  {QStringLiteral("non"), QStringLiteral("AnalogIn")});
     pinRow->addSpacing(24);
     for (int k = 0; k < 8; ++k)
         pinColumn(QStringLiteral("RB%1").arg(k), Option2, QStringLiteral("Option2"), 3 * k,

@@ -103,8 +103,8 @@ std::optional<QString> ValidateEntry(const MontComm1& comm, const UnitFields& f,
         if (nameTaken(comm, f.name))
             return QStringLiteral("装置名称が重複しています");
     } else {
-        const bool sameName = currentIndex >= 0 && currentIndex < comm.unitCount() &&
-                              comm.cell(currentIndex, ColName) == f.name;
+        const bool sameName =
+            currentIndex >= 0 && currentIndex < comm.unitCount() && comm.cell(currentIndex, ColName) == f.name;
         if (!sameName && nameTaken(comm, f.name))
             return QStringLiteral("装置名称が重複しています");
     }
@@ -190,10 +190,14 @@ void FillUnsetRetry(MonitorSettings& settings)
 QString CycleLetter(int option)
 {
     switch (option) {
-    case 0: return QStringLiteral("h");
-    case 1: return QStringLiteral("n");
-    case 2: return QStringLiteral("s");
-    default: return QString();
+    case 0:
+        return QStringLiteral("h");
+    case 1:
+        return QStringLiteral("n");
+    case 2:
+        return QStringLiteral("s");
+    default:
+        return QString();
     }
 }
 

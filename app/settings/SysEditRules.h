@@ -14,8 +14,8 @@ struct UnitFields {
     std::array<QString, 4> ip;
     QString lcd, io, rs;
     int bpsIndex = 0;
-    std::array<bool, 4> analogIn{};  // RA0..RA3: true "Ain", false "non"
-    std::array<int, 8> rbType{};     // RB0..RB7: 0 "non", 1 "Din", 2 "Dout"
+    std::array<bool, 4> analogIn{}; // RA0..RA3: true "Ain", false "non"
+    std::array<int, 8> rbType{};    // RB0..RB7: 0 "non", 1 "Din", 2 "Dout"
     bool controlOn = true;
 };
 
@@ -46,7 +46,7 @@ int16_t CycleValue(const QString& text);
 // are 0, which the next load refuses, so they are written as 1 until the operator sets them.
 void FillUnsetRetry(MonitorSettings& settings);
 
-QString CycleLetter(int option); // 0 "h", 1 "n", 2 "s"
+QString CycleLetter(int option);        // 0 "h", 1 "n", 2 "s"
 int CycleOption(const QString& letter); // -1 for a letter that is none of them
 
 } // namespace SysEditRules

@@ -70,9 +70,10 @@ void MontComm1::MailAllAddresses(const QString& alarmText)
             continue;
         const QString address = oneLine(*row.address);
         const QString name = oneLine(row.name);
-        const QString mail = QStringLiteral("To:") + name + u'<' + address + u'>' + QStringLiteral("\r\n") + QStringLiteral("Subject:") +
-                             subject + QStringLiteral("\r\n") + QStringLiteral("From:") + sender + QStringLiteral("\r\n\r\n") + name +
-                             QStringLiteral("様へ\r\n\r\n") + alarmText + QStringLiteral("\r\n") + s.MailBody;
+        const QString mail = QStringLiteral("To:") + name + u'<' + address + u'>' + QStringLiteral("\r\n") +
+                             QStringLiteral("Subject:") + subject + QStringLiteral("\r\n") + QStringLiteral("From:") +
+                             sender + QStringLiteral("\r\n\r\n") + name + QStringLiteral("様へ\r\n\r\n") + alarmText +
+                             QStringLiteral("\r\n") + s.MailBody;
         const QString error = smtp1 ? smtp1->SmtpSend(s.SMTPServerName, sender, address, mail)
                                     : QStringLiteral("SMTPコントロールがありません");
         if (!error.isEmpty()) {

@@ -15,7 +15,8 @@
 
 QString MontComm1::DataLogName(int unit)
 {
-    return QStringLiteral("DataFile") + QStringLiteral("%1").arg(unit, 3, 10, QLatin1Char('0')) + QStringLiteral(".csv");
+    return QStringLiteral("DataFile") + QStringLiteral("%1").arg(unit, 3, 10, QLatin1Char('0')) +
+           QStringLiteral(".csv");
 }
 
 void MontComm1::WriteDataLog(int unit)

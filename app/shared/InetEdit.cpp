@@ -33,7 +33,6 @@ QLineEdit* addRow(QGridLayout* grid, QWidget* parent, const QString& name, const
     return e;
 }
 
-
 } // namespace
 
 InetEdit::InetEdit(MontComm1& comm, QWidget* parent) : QDialog(parent), m_comm(comm)
@@ -59,9 +58,9 @@ InetEdit::InetEdit(MontComm1& comm, QWidget* parent) : QDialog(parent), m_comm(c
         m_fileNames[i] = s.FileName[i];
     ProxyName->setText(s.ProxyServerName);
     ProxyPNo->setText(s.ProxyPortNo);
-    for (QWidget* w : {static_cast<QWidget*>(Frame1), static_cast<QWidget*>(lbldname), static_cast<QWidget*>(lbldusr),
-                       static_cast<QWidget*>(lbldpwd), static_cast<QWidget*>(frmDialUpUser),
-                       static_cast<QWidget*>(frmDialUpPass)})
+    for (QWidget* w :
+         {static_cast<QWidget*>(Frame1), static_cast<QWidget*>(lbldname), static_cast<QWidget*>(lbldusr),
+          static_cast<QWidget*>(lbldpwd), static_cast<QWidget*>(frmDialUpUser), static_cast<QWidget*>(frmDialUpPass)})
         w->setEnabled(true);
     frmDialUpName->setText(s.DialUpName);
     frmDialUpUser->setText(s.DialUpUser);
@@ -81,7 +80,8 @@ void InetEdit::buildControls()
 
     Frame1 = FormFrame(this, QStringLiteral("Frame1"), QStringLiteral("ダイアルアップ設定"));
     auto* dial = new QGridLayout(Frame1);
-    frmDialUpName = addRow(dial, Frame1, QStringLiteral("frmDialUpName"), QStringLiteral("ダイアルアップ名"), 0, &lbldname);
+    frmDialUpName =
+        addRow(dial, Frame1, QStringLiteral("frmDialUpName"), QStringLiteral("ダイアルアップ名"), 0, &lbldname);
     frmDialUpUser = addRow(dial, Frame1, QStringLiteral("frmDialUpUser"), QStringLiteral("ユーザー名"), 1, &lbldusr);
     frmDialUpPass = addRow(dial, Frame1, QStringLiteral("frmDialUpPass"), QStringLiteral("パスワード"), 2, &lbldpwd);
     lbldname->setObjectName(QStringLiteral("lbldname"));

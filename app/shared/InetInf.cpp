@@ -78,10 +78,14 @@ QString MontComm1::RelayFileName(int unit) const
 CommModeKind MontComm1::CommMode() const
 {
     switch (InternetSettings.Mode) {
-    case 0: return CommModeKind::InternetUpload;
-    case 1: return CommModeKind::InternetDownload;
-    case 3: return InternetSettings.SendFordername.isEmpty() ? CommModeKind::PlainLan : CommModeKind::LanUpload;
-    default: return CommModeKind::LanDownload;
+    case 0:
+        return CommModeKind::InternetUpload;
+    case 1:
+        return CommModeKind::InternetDownload;
+    case 3:
+        return InternetSettings.SendFordername.isEmpty() ? CommModeKind::PlainLan : CommModeKind::LanUpload;
+    default:
+        return CommModeKind::LanDownload;
     }
 }
 

@@ -192,7 +192,11 @@ public:
     // With the main window's FTP control and watchdog when called without them.
     int16_t PostAbnormalMark();
     int16_t PostAbnormalMark(FtpClient& ftp, QTimer& timer);
-    void SetMainFtp(FtpClient* ftp, QTimer* timFtp) { m_mainFtp = ftp; m_mainTimFtp = timFtp; }
+    void SetMainFtp(FtpClient* ftp, QTimer* timFtp)
+    {
+        m_mainFtp = ftp;
+        m_mainTimFtp = timFtp;
+    }
     // True when at least one of Camera1..Camera4 is set.
     bool HasCameraFolder() const;
 

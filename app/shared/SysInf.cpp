@@ -14,15 +14,15 @@
 
 namespace {
 
-const QString HeaderRow = QStringLiteral(
-    "名称,ＩＰ,LCDPort,I/Oport,RS232C,BPS,RA0,RA1,RA2,RA3,RB0,RB1,RB2,RB3,RB4,RB5,RB6,RB7,Control,Arm");
+const QString HeaderRow =
+    QStringLiteral("名称,ＩＰ,LCDPort,I/Oport,RS232C,BPS,RA0,RA1,RA2,RA3,RB0,RB1,RB2,RB3,RB4,RB5,RB6,RB7,Control,Arm");
 const QString CrLf = QStringLiteral("\r\n");
 
 const std::array<QString, 20> ColumnKeys = {
-    QStringLiteral("Name"), QStringLiteral("IP"),  QStringLiteral("LCD"), QStringLiteral("IO"),
-    QStringLiteral("RS"),   QStringLiteral("BPS"), QStringLiteral("RA0"), QStringLiteral("RA1"),
-    QStringLiteral("RA2"),  QStringLiteral("RA3"), QStringLiteral("RB0"), QStringLiteral("RB1"),
-    QStringLiteral("RB2"),  QStringLiteral("RB3"), QStringLiteral("RB4"), QStringLiteral("RB5"),
+    QStringLiteral("Name"), QStringLiteral("IP"),  QStringLiteral("LCD"),     QStringLiteral("IO"),
+    QStringLiteral("RS"),   QStringLiteral("BPS"), QStringLiteral("RA0"),     QStringLiteral("RA1"),
+    QStringLiteral("RA2"),  QStringLiteral("RA3"), QStringLiteral("RB0"),     QStringLiteral("RB1"),
+    QStringLiteral("RB2"),  QStringLiteral("RB3"), QStringLiteral("RB4"),     QStringLiteral("RB5"),
     QStringLiteral("RB6"),  QStringLiteral("RB7"), QStringLiteral("Control"), QStringLiteral("Arm")};
 
 // The loader ends without a message on a missing line or a number beyond int16.
@@ -66,7 +66,9 @@ QString recordField(const QString& line, int n)
 } // namespace
 
 MontComm1::MontComm1(QString workDir, MessageBoxService& messages, const Clock& clock)
-    : m_workDir(std::move(workDir)), m_messages(messages), m_clock(clock)
+    : m_workDir(std::move(workDir))
+    , m_messages(messages)
+    , m_clock(clock)
 {
 }
 
@@ -148,9 +150,7 @@ bool MontComm1::loadSysInfChecked()
         const qsizetype k = second.indexOf(key);
         return k < 0 ? QString() : second.mid(k + key.size(), 1).trimmed();
     };
-    auto numberAfter = [&](const QString& key) {
-        return toInt16OrThrow(Conv::Val(valueAfter(second, key).trimmed()));
-    };
+    auto numberAfter = [&](const QString& key) { return toInt16OrThrow(Conv::Val(valueAfter(second, key).trimmed())); };
     if (MonitorSettings.MoniterCycl < 1)
         return fail(QStringLiteral("モニタ周期設定異常"));
     MonitorSettings.MoniterCyclType = letterAfter(QStringLiteral("MoniterCyclType="));
@@ -183,14 +183,14 @@ bool MontComm1::loadSysInfChecked()
 bool MontComm1::SaveSysInf()
 {
     const int count = unitCount();
-    QString text = SysInfName + QStringLiteral(",Rec=") + Conv::Str(count) + QStringLiteral(",,,,,,,,,,,,,,,,,,") + CrLf;
+    QString text =
+        SysInfName + QStringLiteral(",Rec=") + Conv::Str(count) + QStringLiteral(",,,,,,,,,,,,,,,,,,") + CrLf;
     text += QStringLiteral("MoniterCycl=") + Conv::Str(MonitorSettings.MoniterCycl) + u',' +
-            QStringLiteral("MoniterCyclType=") + MonitorSettings.MoniterCyclType + u',' +
-            QStringLiteral("TimeOut=") + Conv::Str(MonitorSettings.TimeOut) + u',' +
-            QStringLiteral("TimeOutCyclType=") + MonitorSettings.TimeOutCyclType + u',' +
-            QStringLiteral("ReloadCycl=") + Conv::Str(MonitorSettings.ReloadCycl) + u',' +
-            QStringLiteral("ReloadSize=") + Conv::Str(MonitorSettings.ReloadSize) + u',' +
-            QStringLiteral(",,,,,,,,,,,,,,") + CrLf;
+            QStringLiteral("MoniterCyclType=") + MonitorSettings.MoniterCyclType + u',' + QStringLiteral("TimeOut=") +
+            Conv::Str(MonitorSettings.TimeOut) + u',' + QStringLiteral("TimeOutCyclType=") +
+            MonitorSettings.TimeOutCyclType + u',' + QStringLiteral("ReloadCycl=") +
+            Conv::Str(MonitorSettings.ReloadCycl) + u',' + QStringLiteral("ReloadSize=") +
+            Conv::Str(MonitorSettings.ReloadSize) + u',' + QStringLiteral(",,,,,,,,,,,,,,") + CrLf;
     text += HeaderRow + CrLf;
     for (int r = 0; r < count; ++r) {
         QStringList fields;
@@ -236,9 +236,13 @@ QString MontComm1::GetArmField(int unit, int part) const
     const qsizetype first = arm.indexOf(u':');
     const qsizetype second = first < 0 ? -1 : arm.indexOf(u':', first + 1);
     switch (part) {
-    case 0: return (first < 0 ? arm : arm.left(first)).trimmed();
-    case 1: return first < 0 ? QString() : (second < 0 ? arm.mid(first + 1) : arm.mid(first + 1, second - first - 1)).trimmed();
-    default: return second < 0 ? QString() : arm.mid(second + 1).trimmed();
+    case 0:
+        return (first < 0 ? arm : arm.left(first)).trimmed();
+    case 1:
+        return first < 0 ? QString()
+                         : (second < 0 ? arm.mid(first + 1) : arm.mid(first + 1, second - first - 1)).trimmed();
+    default:
+        return second < 0 ? QString() : arm.mid(second + 1).trimmed();
     }
 }
 

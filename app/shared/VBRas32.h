@@ -18,10 +18,16 @@ public:
     int32_t Connection() const { return m_connection; }
     // Empty text stores an absent value.
     std::optional<QString> PhoneBook, Entry, UserID, Password, Domain;
-    void setText(std::optional<QString>& member, const QString& text) { member = text.isEmpty() ? std::nullopt : std::optional(text); }
+    void setText(std::optional<QString>& member, const QString& text)
+    {
+        member = text.isEmpty() ? std::nullopt : std::optional(text);
+    }
     int32_t ParentWindow = 0; // the program never sets it: every dial is synchronous
     int32_t EntryCount() const { return int32_t(m_entries.size()); }
-    QString EnumEntries(int index) const { return index >= 0 && index < m_entries.size() ? m_entries[index] : QString(); }
+    QString EnumEntries(int index) const
+    {
+        return index >= 0 && index < m_entries.size() ? m_entries[index] : QString();
+    }
     int32_t RasEventMsg() const { return 0xCCCD; }
     int PauseMs = 3000; // after every hang-up; only tests shorten it
 

@@ -30,13 +30,15 @@ int main(int argc, char** argv)
     QTemporaryDir root, work;
     QProcess server;
     server.start(QStringLiteral("/usr/bin/python3"),
-                 {QStringLiteral(TALVERON_TEST_SUPPORT_DIR "/ftp_server.py"), root.path(), QStringLiteral("ftpuser"), QStringLiteral("secret")});
+                 {QStringLiteral(TALVERON_TEST_SUPPORT_DIR "/ftp_server.py"), root.path(), QStringLiteral("ftpuser"),
+                  QStringLiteral("secret")});
     if (!server.waitForReadyRead(10000)) {
         std::puts("ftp server did not start");
         return 1;
     }
     const QString port = QString::fromUtf8(server.readLine().trimmed());
-    QByteArray relay = "ABC.txt,Ain,Ain,non,non,Din,Din,Din,Din,Dout,Dout,Dout,Dout\r\n26/12/08,10:20:30,512,1023,0,0,25,1,0,1,0,0,1,0,1\r\n";
+    QByteArray relay = "ABC.txt,Ain,Ain,non,non,Din,Din,Din,Din,Dout,Dout,Dout,Dout\r\n26/12/"
+                       "08,10:20:30,512,1023,0,0,25,1,0,1,0,0,1,0,1\r\n";
     relay = relay.leftJustified(198, ' ') + "\r\n";
     QFile f(work.filePath("ABC.txt"));
     f.open(QIODevice::WriteOnly);
@@ -68,8 +70,9 @@ int main(int argc, char** argv)
         QElapsedTimer t;
         t.start();
         QProcess c;
-        c.start(QStringLiteral("curl"), {QStringLiteral("-s"), QStringLiteral("-T"), f.fileName(), QStringLiteral("-u"),
-                                         QStringLiteral("ftpuser:secret"), QStringLiteral("ftp://127.0.0.1:%1/").arg(port)});
+        c.start(QStringLiteral("curl"),
+                {QStringLiteral("-s"), QStringLiteral("-T"), f.fileName(), QStringLiteral("-u"),
+                 QStringLiteral("ftpuser:secret"), QStringLiteral("ftp://127.0.0.1:%1/").arg(port)});
         c.waitForFinished(10000);
         failures += c.exitCode() != 0;
         curl.push_back(t.nsecsElapsed() / 1e6);

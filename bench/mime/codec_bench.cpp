@@ -18,26 +18,30 @@ using Clock = std::chrono::steady_clock;
 // Results go to one buffer allocated up front, so the figures are the conversion's own.
 struct Reused {
     std::vector<char> buffer;
-    static char* Allocate(void* context, std::size_t capacity) {
+    static char* Allocate(void* context, std::size_t capacity)
+    {
         auto* self = static_cast<Reused*>(context);
-        if (self->buffer.size() < capacity) self->buffer.resize(capacity);
+        if (self->buffer.size() < capacity)
+            self->buffer.resize(capacity);
         return self->buffer.data();
     }
 };
 
-template <class F>
-double BestSeconds(int reps, F f) {
+template <class F> double BestSeconds(int reps, F f)
+{
     double best = 1e9;
     for (int r = 0; r < reps; ++r) {
         const auto t0 = Clock::now();
         f();
         const double s = std::chrono::duration<double>(Clock::now() - t0).count();
-        if (s < best) best = s;
+        if (s < best)
+            best = s;
     }
     return best;
 }
 
-std::string RandomBytes(std::size_t n, unsigned seed) {
+std::string RandomBytes(std::size_t n, unsigned seed)
+{
     std::mt19937_64 rng(seed);
     std::string s(n, '\0');
     for (std::size_t i = 0; i + 8 <= n; i += 8) {
@@ -48,7 +52,8 @@ std::string RandomBytes(std::size_t n, unsigned seed) {
 }
 
 // Shift-JIS prose: kanji and kana pairs with ASCII punctuation, spaces and CR LF lines.
-std::string JapaneseText(std::size_t n, unsigned seed) {
+std::string JapaneseText(std::size_t n, unsigned seed)
+{
     std::mt19937 rng(seed);
     std::string s;
     s.reserve(n + 80);
@@ -58,17 +63,17 @@ std::string JapaneseText(std::size_t n, unsigned seed) {
         if (pick == 0) {
             s += ' ';
         } else if (pick == 1) {
-            s += "\x81\x42";  // ideographic full stop
+            s += "\x81\x42"; // ideographic full stop
         } else if (pick == 2 && column > 60) {
             s += "\r\n";
             column = 0;
             continue;
         } else if (pick < 6) {
             s += static_cast<char>(0x82);
-            s += static_cast<char>(0x9F + rng() % 83);  // hiragana
+            s += static_cast<char>(0x9F + rng() % 83); // hiragana
         } else {
             s += static_cast<char>(0x88 + rng() % 8);
-            s += static_cast<char>(0x40 + rng() % 63);  // kanji
+            s += static_cast<char>(0x40 + rng() % 63); // kanji
         }
         column += 2;
     }
@@ -76,23 +81,28 @@ std::string JapaneseText(std::size_t n, unsigned seed) {
     return s;
 }
 
-std::string Wrapped(const std::string& text) {
+std::string Wrapped(const std::string& text)
+{
     std::string out;
     out.reserve(text.size() + text.size() / 38 + 2);
-    for (std::size_t i = 0; i < text.size(); i += 76) out.append(text, i, 76).append("\r\n");
+    for (std::size_t i = 0; i < text.size(); i += 76)
+        out.append(text, i, 76).append("\r\n");
     return out;
 }
 
-std::string Foreign(const std::string& text, unsigned seed) {
+std::string Foreign(const std::string& text, unsigned seed)
+{
     static const std::string alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/=";
     std::string others;
     for (int b = 1; b < 256; ++b)
-        if (alphabet.find(static_cast<char>(b)) == std::string::npos) others += static_cast<char>(b);
+        if (alphabet.find(static_cast<char>(b)) == std::string::npos)
+            others += static_cast<char>(b);
     std::mt19937 rng(seed);
     std::string out;
     out.reserve(text.size() + text.size() / 8);
     for (char c : text) {
-        if (rng() % 10 == 0) out += others[rng() % others.size()];  // about 10% of the output
+        if (rng() % 10 == 0)
+            out += others[rng() % others.size()]; // about 10% of the output
         out += c;
     }
     return out;
@@ -101,25 +111,29 @@ std::string Foreign(const std::string& text, unsigned seed) {
 // One line: throughput counted in bytes of `data` (the raw side: encode's input, decode's
 // output), against memcpy of `data` and against encoding `data`, both timed in this run.
 // "x encode" is encode time over this conversion's time: 1.00 means as fast as encoding.
-void Report(const char* name, std::size_t data, double seconds, double memcpySeconds, double encodeSeconds) {
+void Report(const char* name, std::size_t data, double seconds, double memcpySeconds, double encodeSeconds)
+{
     std::printf("%-56s %7.2f GB/s  %5.2f x memcpy  %5.2f x encode\n", name, data / seconds / 1e9,
                 memcpySeconds / seconds, encodeSeconds / seconds);
 }
 
-double Time(const std::string& input, Status (*convert)(std::string_view, Output&), int reps) {
+double Time(const std::string& input, Status (*convert)(std::string_view, Output&), int reps)
+{
     Reused reused;
     Output out{Reused::Allocate, &reused};
-    convert(input, out);  // sizes the buffer and touches its pages
+    convert(input, out); // sizes the buffer and touches its pages
     return BestSeconds(reps, [&] { convert(input, out); });
 }
 
-double TimeMemcpy(std::size_t n, int reps) {
+double TimeMemcpy(std::size_t n, int reps)
+{
     std::vector<char> from(n, 'x'), to(n, 'y');
     return BestSeconds(reps, [&] { std::memcpy(to.data(), from.data(), n); });
 }
 
 // Encode `data`, then decode its text plain, wrapped at 76 with CR LF, and with foreign bytes.
-void Base64Set(const char* what, const std::string& data, const char* tag, int reps) {
+void Base64Set(const char* what, const std::string& data, const char* tag, int reps)
+{
     std::string text;
     Base64Encode(data, text);
     const std::string wrapped = Wrapped(text);
@@ -137,9 +151,10 @@ void Base64Set(const char* what, const std::string& data, const char* tag, int r
     Report(label, data.size(), Time(foreign, Base64Decode, reps), copy, encode);
 }
 
-}  // namespace
+} // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     const std::size_t mib = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 64;
     const std::size_t size = mib << 20;
     std::printf("mime codec throughput, Base64 kernel: %s; GB/s of the raw data (encode input, decode output)\n",
@@ -160,7 +175,8 @@ int main(int argc, char** argv) {
     SetBase64Kernel(Kernel::Auto);
     std::string randomText = random;
     for (char& c : randomText)
-        if (c == '\0') c = 1;  // the encoder rejects zero bytes
+        if (c == '\0')
+            c = 1; // the encoder rejects zero bytes
     std::string qpRandom, qpJapanese;
     QuotedPrintableEncode(randomText, qpRandom);
     QuotedPrintableEncode(japanese, qpJapanese);

@@ -20,7 +20,7 @@ constexpr int16_t kChannels[] = {0, 1, 2, 3, 5};
 
 using Clock = std::chrono::steady_clock;
 
-long checksum = 0;  // keeps the reads from being optimised away and shows they happened
+long checksum = 0; // keeps the reads from being optimised away and shows they happened
 
 void aim(VARNIX& link, const UnitSimProcess& sim, int unit)
 {

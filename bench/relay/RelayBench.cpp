@@ -33,7 +33,8 @@ void writeStation(const QString& dir, const QList<UnitRow>& rows, int mode, quin
     ScriptedMessageBox messages;
     SystemClock clock;
     MontComm1 comm(dir, messages, clock);
-    TextFile::writeWhole(comm.path(QStringLiteral("sysinf001.csv")), sysInfText(rows, 1, QStringLiteral("s"), 2, QStringLiteral("s")));
+    TextFile::writeWhole(comm.path(QStringLiteral("sysinf001.csv")),
+                         sysInfText(rows, 1, QStringLiteral("s"), 2, QStringLiteral("s")));
     comm.LoadSysInf();
     auto& s = comm.InternetSettings;
     s.Mode = int16_t(mode);
@@ -71,8 +72,7 @@ double median(std::vector<double> v)
     return (v[v.size() / 2] + v[(v.size() - 1) / 2]) / 2;
 }
 
-template <class Done>
-bool waitUntil(Done done, int ms)
+template <class Done> bool waitUntil(Done done, int ms)
 {
     QElapsedTimer t;
     t.start();
@@ -109,8 +109,8 @@ int main(int argc, char** argv)
     }
     QTemporaryDir root, upDir, downDir;
     QProcess ftp;
-    ftp.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral(TALVERON_TEST_SUPPORT_DIR "/ftp_server.py"), root.path(),
-                                                   QStringLiteral("ftpuser"), QStringLiteral("secret")});
+    ftp.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral(TALVERON_TEST_SUPPORT_DIR "/ftp_server.py"),
+                                                   root.path(), QStringLiteral("ftpuser"), QStringLiteral("secret")});
     if (!ftp.waitForReadyRead(10000)) {
         std::puts("ftp server did not start");
         return 1;
@@ -138,11 +138,13 @@ int main(int argc, char** argv)
     MontComm1 comm(downDir.path(), messages, clock);
     PollEngine engine([] { return std::make_unique<VARNIX>(); }, [] { return std::make_unique<CurlTransfer>(); });
     DetailMonitor down(comm, engine);
-    waitUntil([&] { return QFile::exists(root.filePath(QStringLiteral("ABC.txt"))); }, 5000); // the first data file is out
+    waitUntil([&] { return QFile::exists(root.filePath(QStringLiteral("ABC.txt"))); },
+              5000); // the first data file is out
     down.Activate();
     down.OpencmdClick(0);
     if (down.Screen[0].status != QStringLiteral("接続中")) {
-        std::printf("download slot did not start: %s\n", qPrintable(messages.shown.empty() ? QString() : messages.shown.back().text));
+        std::printf("download slot did not start: %s\n",
+                    qPrintable(messages.shown.empty() ? QString() : messages.shown.back().text));
         return 1;
     }
     const int following = comm.InternetSettings.NotReadSize;
@@ -169,8 +171,8 @@ int main(int argc, char** argv)
                        down.Screen[0].switchOn[4] == target;
             },
             15000);
-        std::printf("run %d: request posted after %lld ms, taken after %lld ms, level shown after %lld ms\n", run + 1, posted,
-                    served, t.elapsed());
+        std::printf("run %d: request posted after %lld ms, taken after %lld ms, level shown after %lld ms\n", run + 1,
+                    posted, served, t.elapsed());
         if (!shown) {
             ++failures;
             continue;
@@ -187,7 +189,8 @@ int main(int argc, char** argv)
     }
     const double m = median(ms);
     const double floorMs = 2.0 * CycleMs;
-    std::printf("switch flip to level shown, 1 s cycles, median of %zu: %.0f ms = %.2f cycles\n", ms.size(), m, m / CycleMs);
+    std::printf("switch flip to level shown, 1 s cycles, median of %zu: %.0f ms = %.2f cycles\n", ms.size(), m,
+                m / CycleMs);
     std::printf("floor (one upload and one download cycle): %.0f ms\n", floorMs);
     std::printf("ratio: %.2f (target <= 1.5; flips never shown: %d)\n", m / floorMs, failures);
     std::printf("all runs (ms):");

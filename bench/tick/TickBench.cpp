@@ -258,8 +258,8 @@ int main(int argc, char** argv)
     std::printf("monitor tick, %d units, LAN mode, data log included (median of %d ticks; sequential = one\n"
                 "unit after another on one thread, as before the poll engine):\n",
                 Units, rounds);
-    std::printf("  prompt units:            engine %8.2f ms   sequential %8.2f ms   ratio %.2f (target <= 1.3)\n", prompt,
-                promptSeq, prompt / promptSeq);
+    std::printf("  prompt units:            engine %8.2f ms   sequential %8.2f ms   ratio %.2f (target <= 1.3)\n",
+                prompt, promptSeq, prompt / promptSeq);
     std::printf("  prompt units: the tick handler on the UI thread %.2f ms (sends the polls, writes the log lines);"
                 " the sequential tick held the UI thread %.2f ms\n",
                 promptSend, promptSeq);
@@ -273,8 +273,9 @@ int main(int argc, char** argv)
     std::printf("  5 mute units:   UI thread late by at most %6.2f ms (target < 20); fewest seconds logged by a healthy"
                 " unit %d of 10; stop took %.2f ms\n",
                 liveMute.worstLateMs, liveMute.fewestSeconds, liveMute.stopMs);
-    std::printf("  20 ms units:    UI thread late by at most %6.2f ms; fewest seconds logged %d of 10; stop took %.2f ms\n",
-                liveSlow.worstLateMs, liveSlow.fewestSeconds, liveSlow.stopMs);
+    std::printf(
+        "  20 ms units:    UI thread late by at most %6.2f ms; fewest seconds logged %d of 10; stop took %.2f ms\n",
+        liveSlow.worstLateMs, liveSlow.fewestSeconds, liveSlow.stopMs);
     std::printf("  resident memory of the station   %8.1f MB\n", residentKb() / 1024.0);
     return 0;
 }

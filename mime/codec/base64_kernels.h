@@ -28,8 +28,7 @@ std::size_t DecodeAvx2(const std::uint8_t* in, std::size_t n, std::uint8_t* out)
 #endif
 
 // Shared by the plain and SIMD paths so both treat odd groups alike.
-inline constexpr char kAlphabet[] =
-    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+inline constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 inline constexpr std::uint8_t kSkip = 0xFF;
 inline constexpr std::uint8_t kPad = 0x40;
 

@@ -32,9 +32,9 @@ Status Run(std::string& result, Convert convert) {
 
 }  // namespace
 
-#define TALVERON_MIME_STRING_FORM(Name)                                                  \
-    Status Name(std::string_view source, std::string& result) {                         \
-        return Run(result, [&](Output& out) { return Name(source, out); });             \
+#define TALVERON_MIME_STRING_FORM(Name)                                     \
+    Status Name(std::string_view source, std::string& result) {             \
+        return Run(result, [&](Output& out) { return Name(source, out); }); \
     }
 TALVERON_MIME_STRING_FORM(Base64Encode)
 TALVERON_MIME_STRING_FORM(Base64Decode)

@@ -59,12 +59,12 @@ MimeResult Fail(MimeExcepInfo* excep, MimeResult result, std::int32_t code, cons
 
 MimeResult FromStatus(Status status, MimeExcepInfo* excep) {
     switch (status) {
-    case Status::Ok:
-        return MIME_S_OK;
-    case Status::InvalidValue:
-        return Fail(excep, MIME_E_INVALIDVALUE, 29904, kInvalidValueText);
-    case Status::OutOfMemory:
-        break;
+        case Status::Ok:
+            return MIME_S_OK;
+        case Status::InvalidValue:
+            return Fail(excep, MIME_E_INVALIDVALUE, 29904, kInvalidValueText);
+        case Status::OutOfMemory:
+            break;
     }
     return Fail(excep, MIME_E_OUTOFMEMORY, 7, kOutOfMemoryText);
 }
@@ -145,19 +145,44 @@ MimeResult RunConversion(std::int32_t dispid, const Argument* args, MimeVariant&
     Output out{AllocateBStr, nullptr};
     Status status = Status::Ok;
     switch (dispid) {
-    case MIME_DISPID_BASE64ENCODE: status = Base64Encode(args[0].bytes, out); break;
-    case MIME_DISPID_BASE64DECODE: status = Base64Decode(args[0].bytes, out); break;
-    case MIME_DISPID_QUOTEDPRINTABLEENCODE: status = QuotedPrintableEncode(args[0].bytes, out); break;
-    case MIME_DISPID_QUOTEDPRINTABLEDECODE: status = QuotedPrintableDecode(args[0].bytes, out); break;
-    case MIME_DISPID_MIMEHEADERENCODE: status = MimeHeaderEncode(args[0].bytes, out); break;
-    case MIME_DISPID_MIMEHEADERDECODE: status = MimeHeaderDecode(args[0].bytes, out); break;
-    case MIME_DISPID_UUENCODEBEGIN: status = UuEncodeBegin(args[0].bytes, args[1].bytes, out); break;
-    case MIME_DISPID_UUENCODEBYTE: status = UuEncodeByte(args[0].bytes, out); break;
-    case MIME_DISPID_UUENCODELINE: status = UuEncodeLine(args[0].bytes, out); break;
-    case MIME_DISPID_UUENCODEEND: status = UuEncodeEnd(out); break;
-    case MIME_DISPID_UUDECODEBEGIN: status = UuDecodeBegin(args[0].bytes, out); break;
-    case MIME_DISPID_UUDECODELINE: status = UuDecodeLine(args[0].bytes, out); break;
-    default: return MIME_E_MEMBERNOTFOUND;
+        case MIME_DISPID_BASE64ENCODE:
+            status = Base64Encode(args[0].bytes, out);
+            break;
+        case MIME_DISPID_BASE64DECODE:
+            status = Base64Decode(args[0].bytes, out);
+            break;
+        case MIME_DISPID_QUOTEDPRINTABLEENCODE:
+            status = QuotedPrintableEncode(args[0].bytes, out);
+            break;
+        case MIME_DISPID_QUOTEDPRINTABLEDECODE:
+            status = QuotedPrintableDecode(args[0].bytes, out);
+            break;
+        case MIME_DISPID_MIMEHEADERENCODE:
+            status = MimeHeaderEncode(args[0].bytes, out);
+            break;
+        case MIME_DISPID_MIMEHEADERDECODE:
+            status = MimeHeaderDecode(args[0].bytes, out);
+            break;
+        case MIME_DISPID_UUENCODEBEGIN:
+            status = UuEncodeBegin(args[0].bytes, args[1].bytes, out);
+            break;
+        case MIME_DISPID_UUENCODEBYTE:
+            status = UuEncodeByte(args[0].bytes, out);
+            break;
+        case MIME_DISPID_UUENCODELINE:
+            status = UuEncodeLine(args[0].bytes, out);
+            break;
+        case MIME_DISPID_UUENCODEEND:
+            status = UuEncodeEnd(out);
+            break;
+        case MIME_DISPID_UUDECODEBEGIN:
+            status = UuDecodeBegin(args[0].bytes, out);
+            break;
+        case MIME_DISPID_UUDECODELINE:
+            status = UuDecodeLine(args[0].bytes, out);
+            break;
+        default:
+            return MIME_E_MEMBERNOTFOUND;
     }
     if (status != Status::Ok) {
         // A rejection may come after the allocation (Base64Decode finds zero bytes while decoding).
@@ -188,22 +213,22 @@ MimeResult ControlInvoke(MimeDispatch* self, int32_t dispid, uint16_t flags, con
 
     MimeVariant produced{};
     switch (dispid) {
-    case MIME_DISPID_COPYRIGHT:
-        produced.type = MIME_VT_BSTR;
-        produced.value.bstr = MimeStrAlloc(kCopyrightText, std::strlen(kCopyrightText));
-        if (produced.value.bstr == nullptr) return FromStatus(Status::OutOfMemory, excep);
-        break;
-    case MIME_DISPID_VERSION:
-        produced.type = MIME_VT_I2;
-        produced.value.i2 = Self(self)->version;
-        break;
-    case MIME_DISPID_ABOUTBOX:
-        if (ShowAboutBox() != 0) return Fail(excep, MIME_E_FAIL, 5, kNoDisplayText);
-        break;
-    default: {
-        const MimeResult r = RunConversion(dispid, values, produced, excep);
-        if (r != MIME_S_OK) return r;
-    }
+        case MIME_DISPID_COPYRIGHT:
+            produced.type = MIME_VT_BSTR;
+            produced.value.bstr = MimeStrAlloc(kCopyrightText, std::strlen(kCopyrightText));
+            if (produced.value.bstr == nullptr) return FromStatus(Status::OutOfMemory, excep);
+            break;
+        case MIME_DISPID_VERSION:
+            produced.type = MIME_VT_I2;
+            produced.value.i2 = Self(self)->version;
+            break;
+        case MIME_DISPID_ABOUTBOX:
+            if (ShowAboutBox() != 0) return Fail(excep, MIME_E_FAIL, 5, kNoDisplayText);
+            break;
+        default: {
+            const MimeResult r = RunConversion(dispid, values, produced, excep);
+            if (r != MIME_S_OK) return r;
+        }
     }
     if (result != nullptr)
         *result = produced;
@@ -233,7 +258,7 @@ MimeResult ControlLoadState(MimeDispatch* self, const void* buffer, size_t size)
     return MIME_S_OK;
 }
 
-const MimeDispatchVtbl kControlVtbl = {ControlQueryInterface, ControlAddRef, ControlRelease,   ControlGetIDOfName,
+const MimeDispatchVtbl kControlVtbl = {ControlQueryInterface, ControlAddRef,    ControlRelease,  ControlGetIDOfName,
                                        ControlInvoke,         ControlSaveState, ControlLoadState};
 
 PropertyPage* Page(MimePropertyPage* p) { return reinterpret_cast<PropertyPage*>(p); }
@@ -338,9 +363,7 @@ MimeResult DllGetClassObject(const MimeGuid* clsid, const MimeGuid* iid, void** 
     return FactoryQueryInterface(&factory->base, iid, object);
 }
 
-MimeResult DllCanUnloadNow(void) {
-    return g_liveObjects.load() == 0 && g_locks.load() == 0 ? MIME_S_OK : MIME_S_FALSE;
-}
+MimeResult DllCanUnloadNow(void) { return g_liveObjects.load() == 0 && g_locks.load() == 0 ? MIME_S_OK : MIME_S_FALSE; }
 
 MimeDispatch* MimeCreate(void) {
     void* object = nullptr;

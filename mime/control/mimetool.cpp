@@ -97,7 +97,8 @@ MimeBStr ReadInput(int& readError) {
     return MimeStrAlloc(gathered.data(), gathered.size());
 }
 
-MimeResult CallOne(MimeDispatch* mime, std::int32_t dispid, MimeBStr source, MimeVariant& result, MimeExcepInfo& excep) {
+MimeResult CallOne(MimeDispatch* mime, std::int32_t dispid, MimeBStr source, MimeVariant& result,
+                   MimeExcepInfo& excep) {
     MimeVariant arg{};
     arg.type = MIME_VT_BSTR | MIME_VT_BYREF;
     arg.value.pbstr = &source;
@@ -156,14 +157,16 @@ int DecodeTwoThreads(MimeDispatch* mime, const char* data, std::size_t size) {
     std::promise<std::size_t> start;  // where the second half starts; size: give up
     // The second half's result, held until the first is written: fresh memory, so in huge
     // pages where the system allows, which saves most of the page faults.
-    const std::size_t heldCapacity = ((size - middle + 3) / 4 * 3 + kDecodePiece + (2 << 20) - 1) & ~std::size_t{(2 << 20) - 1};
+    const std::size_t heldCapacity =
+        ((size - middle + 3) / 4 * 3 + kDecodePiece + (2 << 20) - 1) & ~std::size_t{(2 << 20) - 1};
     void* heldMap = mmap(nullptr, heldCapacity, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (heldMap == MAP_FAILED) return -1;
     madvise(heldMap, heldCapacity, MADV_HUGEPAGE);
     char* held = static_cast<char*>(heldMap);
     std::size_t heldLength = 0;
     bool heldOk = true;
-    std::packaged_task<bool()> secondZero([data, size, middle] { return std::memchr(data + middle, 0, size - middle) != nullptr; });
+    std::packaged_task<bool()> secondZero(
+        [data, size, middle] { return std::memchr(data + middle, 0, size - middle) != nullptr; });
     std::future<bool> zeroFound = secondZero.get_future();
     std::thread other([&, startAt = start.get_future()]() mutable {
         secondZero();
@@ -215,8 +218,10 @@ int DecodeTwoThreads(MimeDispatch* mime, const char* data, std::size_t size) {
     at = 0;
     for (const std::size_t piece : pieces) {
         MimeBStr result = CallPiece(mime, MIME_DISPID_BASE64DECODE, data + at, piece);
-        if (result == nullptr) status = kFailure;
-        else if (!WriteResult(result)) status = 1;
+        if (result == nullptr)
+            status = kFailure;
+        else if (!WriteResult(result))
+            status = 1;
         if (status != 0) break;
         at += piece;
     }

@@ -11,7 +11,7 @@ namespace talveron::mime {
 std::string RegistryFilePath();
 
 class RegistryFile {
-public:
+  public:
     // A missing file is an empty registry; an unreadable one fails.
     bool Load(const std::string& path);
     bool Save() const;
@@ -20,7 +20,7 @@ public:
     bool RemoveTree(const std::string& key);
     const std::map<std::string, std::string>& Entries() const { return entries_; }
 
-private:
+  private:
     std::string path_;
     std::map<std::string, std::string> entries_;
 };

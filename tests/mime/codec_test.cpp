@@ -69,12 +69,12 @@ TEST(Base64, EncodesGroupsWithPaddingOnOneLine) {
 
 TEST(Base64, DecodeSkipsForeignBytesAndContinuesAfterPadding) {
     EXPECT_EQ(Conv(Base64Decode, "YW\r\nJj"), "abc");
-    EXPECT_EQ(Conv(Base64Decode, "YWJ"), "");            // a final short group is ignored
+    EXPECT_EQ(Conv(Base64Decode, "YWJ"), "");  // a final short group is ignored
     EXPECT_EQ(Conv(Base64Decode, "YQ==YWI="), "aab");
     EXPECT_EQ(Conv(Base64Decode, "Y Q\t=\x80=!"), "a");
     EXPECT_EQ(Conv(Base64Decode, "YWJjZA"), "abc");
-    EXPECT_EQ(Conv(Base64Decode, "YQ=x"), "a");           // pad third: one byte whatever the fourth is
-    EXPECT_EQ(Conv(Base64Decode, "===="), "\0"s);         // malformed, but defined
+    EXPECT_EQ(Conv(Base64Decode, "YQ=x"), "a");    // pad third: one byte whatever the fourth is
+    EXPECT_EQ(Conv(Base64Decode, "===="), "\0"s);  // malformed, but defined
     EXPECT_EQ(Fails(Base64Decode, "YW\0Jj"s), Status::InvalidValue);
     EXPECT_EQ(Fails(Base64Decode, "YWJj\0"s), Status::InvalidValue);
 }
@@ -82,7 +82,7 @@ TEST(Base64, DecodeSkipsForeignBytesAndContinuesAfterPadding) {
 // Both kernels must give the same bytes; the plain one is also checked on its own against
 // the round trip, so a fault shared by both cannot hide.
 class Base64Kernels : public ::testing::TestWithParam<Kernel> {
-protected:
+  protected:
     void SetUp() override { SetBase64Kernel(GetParam()); }
     void TearDown() override { SetBase64Kernel(Kernel::Auto); }
 };
@@ -192,8 +192,8 @@ std::string QpEncodeByTheRules(const std::string& in) {
     std::size_t counter = 0;
     for (std::size_t i = 0; i < in.size(); ++i) {
         const auto c = static_cast<unsigned char>(in[i]);
-        const bool literal = c == '\r' || c == '\n' || (c >= 0x21 && c <= 0x7E && c != '=') ||
-                             ((c == ' ' || c == '\t') && i < tail);
+        const bool literal =
+            c == '\r' || c == '\n' || (c >= 0x21 && c <= 0x7E && c != '=') || ((c == ' ' || c == '\t') && i < tail);
         if (literal) {
             out += static_cast<char>(c);
             counter += 1;
@@ -281,8 +281,8 @@ TEST(QuotedPrintable, SoftBreaksCountFromTheLastBreakOnly) {
     EXPECT_EQ(Conv(QuotedPrintableEncode, std::string(75, 'x')), std::string(75, 'x'));  // no break at the end
     // CR LF from the input count and do not reset the counter.
     const std::string lines = std::string(40, 'a') + "\r\n" + std::string(40, 'b');
-    EXPECT_EQ(Conv(QuotedPrintableEncode, lines), std::string(40, 'a') + "\r\n" + std::string(33, 'b') + "=\r\n" +
-                                                     std::string(7, 'b'));
+    EXPECT_EQ(Conv(QuotedPrintableEncode, lines),
+              std::string(40, 'a') + "\r\n" + std::string(33, 'b') + "=\r\n" + std::string(7, 'b'));
     // An escape may carry the line to 77 characters before its "=".
     const std::string out = Conv(QuotedPrintableEncode, std::string(74, 'x') + "==");
     EXPECT_EQ(out, std::string(74, 'x') + "=3D=\r\n=3D");
@@ -314,7 +314,7 @@ TEST(QuotedPrintable, Decodes) {
     EXPECT_EQ(Conv(QuotedPrintableDecode, "a=\nb_"), "a=\nb_");  // "=" LF is not a soft break, "_" stays
     EXPECT_EQ(Conv(QuotedPrintableDecode, "ab=4"), "ab=4");
     EXPECT_EQ(Conv(QuotedPrintableDecode, "ab="), "ab=");
-    EXPECT_EQ(Conv(QuotedPrintableDecode, "=41\0=42"s), "A");   // a zero byte ends the text
+    EXPECT_EQ(Conv(QuotedPrintableDecode, "=41\0=42"s), "A");  // a zero byte ends the text
     EXPECT_EQ(Conv(QuotedPrintableDecode, "=\r=41"), "A");
     EXPECT_EQ(Conv(QuotedPrintableDecode, "=4=41"), "=4=41");  // the third byte of a bad escape is not looked at again
 }
@@ -346,8 +346,7 @@ TEST(MimeHeader, EncodeFoldsALongRunAt75Columns) {
 
 TEST(MimeHeader, EncodeRunsBackToBackAndAfterLineBreaks) {
     const std::string a = kIn + Kanji(2) + kOut, b = kIn + Kanji(3, 50) + kOut;
-    EXPECT_EQ(Conv(MimeHeaderEncode, a + b),
-              "=?ISO-2022-JP?B?" + B64(a) + "?==?ISO-2022-JP?B?" + B64(b) + "?=");
+    EXPECT_EQ(Conv(MimeHeaderEncode, a + b), "=?ISO-2022-JP?B?" + B64(a) + "?==?ISO-2022-JP?B?" + B64(b) + "?=");
     // After CR LF the column is 0 again: 42 bytes of run fit on the new line.
     const std::string run = kIn + Kanji(18) + kOut;  // 42 bytes
     EXPECT_EQ(Conv(MimeHeaderEncode, "X: y\r\n" + run), "X: y\r\n=?ISO-2022-JP?B?" + B64(run) + "?=");
@@ -405,7 +404,9 @@ TEST(MimeHeader, QWordsFollowRfc2047) {
     // A "=" without two hex digits is copied and the next byte read afresh.
     EXPECT_EQ(Conv(MimeHeaderDecode, "=?cs?q?==41=G1=4?="), "=A=G1=4");
     // The word ends at the first "?=", even right after an escape.
-    EXPECT_EQ(Conv(MimeHeaderDecode, "=?cs?q?=3F?=?= x"), "?" "?= x");
+    EXPECT_EQ(Conv(MimeHeaderDecode, "=?cs?q?=3F?=?= x"),
+              "?"
+              "?= x");
     // Other letters keep the quoted-printable rules: no underscore rule.
     EXPECT_EQ(Conv(MimeHeaderDecode, "=?cs?X?a_=41?=b"), "a_Ab");
     EXPECT_EQ(Conv(MimeHeaderDecode, "=?cs?q?a_b\r\n?="), "=?cs?q?a_b\r\n?=");
@@ -466,9 +467,9 @@ TEST(Uu, DecodeLineGivesExactlyTheCountedBytes) {
     EXPECT_EQ(Conv(UuDecodeLine, "`"), "");
     EXPECT_EQ(Conv(UuDecodeLine, ""), "");
     EXPECT_EQ(Conv(UuDecodeLine, "end"), std::string(5, '\0'));
-    EXPECT_EQ(Conv(UuDecodeLine, "\"86)C"), "ab");       // extra decoded bytes are dropped
-    EXPECT_EQ(Conv(UuDecodeLine, "#8\r6\n)C"), "abc");    // CR and LF are skipped anywhere
-    EXPECT_EQ(Conv(UuDecodeLine, "$86)"), "ab`\0"s);   // three characters: the fourth reads as 32
+    EXPECT_EQ(Conv(UuDecodeLine, "\"86)C"), "ab");      // extra decoded bytes are dropped
+    EXPECT_EQ(Conv(UuDecodeLine, "#8\r6\n)C"), "abc");  // CR and LF are skipped anywhere
+    EXPECT_EQ(Conv(UuDecodeLine, "$86)"), "ab`\0"s);    // three characters: the fourth reads as 32
     EXPECT_EQ(Fails(UuDecodeLine, "#86\0C"s), Status::InvalidValue);
 }
 

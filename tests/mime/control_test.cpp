@@ -26,8 +26,11 @@ struct Str {
 std::string Bytes(MimeBStr s) { return std::string(s, MimeStrLen(s)); }
 
 class Control : public ::testing::Test {
-protected:
-    void SetUp() override { mime = MimeCreate(); ASSERT_NE(mime, nullptr); }
+  protected:
+    void SetUp() override {
+        mime = MimeCreate();
+        ASSERT_NE(mime, nullptr);
+    }
     void TearDown() override { MimeRelease(mime); }
 
     // Calls a member by name with by-reference string arguments (nullptr = the null string).
@@ -72,18 +75,29 @@ protected:
     MimeDispatch* mime = nullptr;
 };
 
-const char* const kSourceMethods[] = {"Base64Encode",  "Base64Decode",  "QuotedPrintableEncode",
+const char* const kSourceMethods[] = {"Base64Encode",          "Base64Decode",     "QuotedPrintableEncode",
                                       "QuotedPrintableDecode", "MimeHeaderEncode", "MimeHeaderDecode",
-                                      "UuDecodeLine", "UuEncodeLine"};
+                                      "UuDecodeLine",          "UuEncodeLine"};
 
 }  // namespace
 
 TEST(TypeInformation, MembersInDispatchIdOrder) {
     const int32_t ids[] = {1, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 16, -552};
-    const char* names[] = {"Copyright",   "Base64Encode", "Base64Decode",  "QuotedPrintableEncode",
-                           "QuotedPrintableDecode", "MimeHeaderEncode", "MimeHeaderDecode", "UuEncodeBegin",
-                           "UuEncodeByte", "UuEncodeLine", "UuEncodeEnd", "UuDecodeBegin", "UuDecodeLine",
-                           "Version",     "AboutBox"};
+    const char* names[] = {"Copyright",
+                           "Base64Encode",
+                           "Base64Decode",
+                           "QuotedPrintableEncode",
+                           "QuotedPrintableDecode",
+                           "MimeHeaderEncode",
+                           "MimeHeaderDecode",
+                           "UuEncodeBegin",
+                           "UuEncodeByte",
+                           "UuEncodeLine",
+                           "UuEncodeEnd",
+                           "UuDecodeBegin",
+                           "UuDecodeLine",
+                           "Version",
+                           "AboutBox"};
     ASSERT_EQ(MimeMemberCount(), 15u);
     for (uint32_t k = 0; k < 15; ++k) {
         const MimeMemberInfo* m = MimeMemberAt(k);
@@ -148,8 +162,8 @@ TEST_F(Control, ConvertsThroughTheDispatchLayer) {
 
 TEST_F(Control, ZeroBytesAreRejectedWhereTheInputIsText) {
     const std::string zero = "ab\0c"s, ok = "x";
-    const char* rejecting[] = {"Base64Decode", "QuotedPrintableEncode", "MimeHeaderEncode", "MimeHeaderDecode",
-                               "UuDecodeBegin", "UuDecodeLine"};
+    const char* rejecting[] = {"Base64Decode",     "QuotedPrintableEncode", "MimeHeaderEncode",
+                               "MimeHeaderDecode", "UuDecodeBegin",         "UuDecodeLine"};
     for (const char* name : rejecting) {
         MimeVariant result{};
         result.type = MIME_VT_I2;
@@ -273,7 +287,7 @@ TEST(ClassObjects, DialogsWithoutADisplayFailInsteadOfAborting) {
 }
 
 class Registration : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         dir = std::filesystem::temp_directory_path() / ("mime-reg-" + std::to_string(getpid()));
         std::filesystem::remove_all(dir);

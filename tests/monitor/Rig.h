@@ -22,8 +22,7 @@
 
 // A scripted link serves every unit on one lane, so its log keeps each poll's calls together;
 // real links get a lane and a connection per unit, as in the program.
-template <class Link>
-std::unique_ptr<PollEngine> makeEngine(Link& link, InternetTransfer& transfer, std::mutex& mutex)
+template <class Link> std::unique_ptr<PollEngine> makeEngine(Link& link, InternetTransfer& transfer, std::mutex& mutex)
 {
     auto transfers = [&transfer, &mutex] { return std::make_unique<ForwardingTransfer>(transfer, mutex); };
     if constexpr (std::is_same_v<Link, VARNIX>)
@@ -33,8 +32,7 @@ std::unique_ptr<PollEngine> makeEngine(Link& link, InternetTransfer& transfer, s
                                             transfers, 1);
 }
 
-template <class Link = VARNIX, class Transfer = FakeTransfer>
-struct Rig {
+template <class Link = VARNIX, class Transfer = FakeTransfer> struct Rig {
     Station st;
     Link link1;
     Transfer transfer1;

@@ -91,8 +91,8 @@ TEST(ArmEdit, StoresSettingsAsTheAlarmEvaluationReadsThemAndRefusesWrongPins)
         int kind, pin, condition;
         QString stored; // empty: refused
     };
-    for (const Case& c : {Case{0, 2, 0, "Ain: 2:High"}, Case{0, 5, 0, ""}, Case{0, 1, 0, ""}, Case{1, 5, 1, "Din: 5:Low"},
-                          Case{1, 6, 0, ""}, Case{1, 0, 0, "Din: 0:High"}}) {
+    for (const Case& c : {Case{0, 2, 0, "Ain: 2:High"}, Case{0, 5, 0, ""}, Case{0, 1, 0, ""},
+                          Case{1, 5, 1, "Din: 5:Low"}, Case{1, 6, 0, ""}, Case{1, 0, 0, "Din: 0:High"}}) {
         rig.st.messages.shown.clear();
         rig.set(c.kind, c.pin, c.condition);
         click(w, "Command1");

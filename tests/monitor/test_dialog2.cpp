@@ -92,8 +92,8 @@ TEST(Dialog2, LanModeReadsTheUnitSetsItsOutputsAndReportsAUnitThatIsGone)
     VARNIX link;
     ASSERT_TRUE(rig.st.comm.OpenUnitLink(link, 0)); // the pin directions, as the main window's start sets them
     ASSERT_TRUE(sim.ok("ain 0 0 321"));
-    ASSERT_TRUE(sim.ok("ain 0 5 51"));        // 25.2 degrees
-    rig.st.comm.unitItem(2, 0) = 77;           // RA2 is not "Ain": its item is left alone
+    ASSERT_TRUE(sim.ok("ain 0 5 51")); // 25.2 degrees
+    rig.st.comm.unitItem(2, 0) = 77;   // RA2 is not "Ain": its item is left alone
     Dialog2& w = rig.open(&link);
     EXPECT_EQ(text(w, "Stattext"), Ok);
     EXPECT_EQ(w.statusTone(), Dialog2::Tone::Good);
@@ -234,8 +234,9 @@ TEST(Dialog2, DownloadModeShowsTheRelayedValuesAndPostsOutputRequests)
     // no relay file at all
     QFile::remove(ftp.root("f0.txt"));
     click(w, "Opencmd");
-    EXPECT_EQ(rig.st.messageTexts(), QStringList{"パラメータファイルがダウンロードできません\r\nアップロード側が接続しているか、又は\r\n"
-                                                 "通信設定が正しいか確認して下さい"});
+    EXPECT_EQ(rig.st.messageTexts(),
+              QStringList{"パラメータファイルがダウンロードできません\r\nアップロード側が接続しているか、又は\r\n"
+                          "通信設定が正しいか確認して下さい"});
     EXPECT_EQ(text(w, "Stattext"), Failed);
 }
 

@@ -55,7 +55,7 @@ TEST(MontAll, LoadsShowsStartsPollsAndStops)
     rig.tick();
     EXPECT_EQ(w.rowLamp(0), Lamp::On);
     EXPECT_EQ(rig.st.comm.unitItem(0, 0), 321);
-    EXPECT_EQ(rig.st.comm.unitItem(0, 1), 0);  // the unmonitored unit is never polled
+    EXPECT_EQ(rig.st.comm.unitItem(0, 1), 0); // the unmonitored unit is never polled
     EXPECT_EQ(w.rowLamp(1), Lamp::None);
     // both units got a data log line for the start tick and this one
     EXPECT_EQ(rig.st.readBytes("DataFile000.csv").count('\n'), 2);
@@ -280,7 +280,8 @@ TEST(MontAll, UnitDialogsPauseAndRestoreTheTimers)
     rig.start();
     rig.cycle().Timer2.stop(); // restored as it was, not just switched on
 
-    QMouseEvent press(QEvent::MouseButtonRelease, QPointF(2, 2), QPointF(2, 2), Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent press(QEvent::MouseButtonRelease, QPointF(2, 2), QPointF(2, 2), Qt::LeftButton, Qt::LeftButton,
+                      Qt::NoModifier);
     QCoreApplication::sendEvent(w.Picture1[0], &press);
     EXPECT_FALSE(timersDuring);
     EXPECT_EQ(unit, 0);

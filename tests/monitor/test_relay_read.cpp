@@ -19,8 +19,8 @@ const QString Pins = QStringLiteral("non,Ain,non,non,Din,Din,Din,Din,Dout,Dout,n
 
 QString relay(const QString& name, const QDateTime& when, const QString& values, const QString& pins = Pins)
 {
-    return name + QStringLiteral(".txt,") + pins + QStringLiteral("\r\n") + DateText::date(when) + u',' + DateText::time(when) +
-           u',' + values + QStringLiteral("\r\n");
+    return name + QStringLiteral(".txt,") + pins + QStringLiteral("\r\n") + DateText::date(when) + u',' +
+           DateText::time(when) + u',' + values + QStringLiteral("\r\n");
 }
 
 struct RelayRig : Rig<FakeLink, CurlTransfer> {
@@ -104,7 +104,7 @@ TEST(ReadRelayUnit, BadRelayFilesCountAsFailures)
     EXPECT_EQ(c.unitItem(ItemRB0 + 7, 0), 1);
     QFile::remove(QDir(rig.served.path()).filePath("R0.txt"));
     EXPECT_FALSE(rig.readRelay(0)); // missing file: HTTP 404
-    EXPECT_EQ(rig.mails(), 0); // no mail in download mode
+    EXPECT_EQ(rig.mails(), 0);      // no mail in download mode
     EXPECT_EQ(rig.window->rowLamp(0), Lamp::GivenUp);
 }
 

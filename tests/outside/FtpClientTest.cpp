@@ -29,9 +29,11 @@ TEST(FtpClient, EventsArriveBeforeIdleAndInOrder)
     FtpClient ftp(3);
     QStringList events;
     QList<QByteArray> blocks{QByteArray(8192, 'a'), QByteArray(100, 'b')};
-    QObject::connect(&ftp, &FtpClient::CommandReply, [&](int index, int16_t code, const QString& command, const QString& reply) {
-        events << QStringLiteral("%1 %2 %3").arg(index).arg(command).arg(code) + (command == "SIZE" ? " " + reply : QString());
-    });
+    QObject::connect(&ftp, &FtpClient::CommandReply,
+                     [&](int index, int16_t code, const QString& command, const QString& reply) {
+                         events << QStringLiteral("%1 %2 %3").arg(index).arg(command).arg(code) +
+                                       (command == "SIZE" ? " " + reply : QString());
+                     });
     QObject::connect(&ftp, &FtpClient::DataRequest, [&](int, QByteArray& data) {
         events << "data";
         if (!blocks.isEmpty())
@@ -52,8 +54,8 @@ TEST(FtpClient, EventsArriveBeforeIdleAndInOrder)
     waitIdle(ftp);
     ftp.DisConnect();
     waitIdle(ftp);
-    EXPECT_EQ(events, QStringList({"3 USER 0", "data", "data", "data", "end", "3 STOR 0", "3 SIZE 0 8292", "3 SIZE 550 " +
-                                       events.value(7).section(' ', 3), "reset"}));
+    EXPECT_EQ(events, QStringList({"3 USER 0", "data", "data", "data", "end", "3 STOR 0", "3 SIZE 0 8292",
+                                   "3 SIZE 550 " + events.value(7).section(' ', 3), "reset"}));
     EXPECT_EQ(server.file("B.bin"), QByteArray(8192, 'a') + QByteArray(100, 'b'));
     EXPECT_EQ(server.count("USER"), 1); // the steps share one session
     EXPECT_FALSE(server.log().join('\n').contains("secret"));

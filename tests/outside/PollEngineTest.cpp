@@ -132,8 +132,8 @@ TEST(PollEngine, WorkThatThrowsStillAnswersAndTheLaneGoesOn)
     PollEngine engine(fakeLinks(), fakeTransfers());
     QObject context;
     int answers = 0;
-    engine.submit<int>("a", &context, [](PollEngine::Tools&) -> int { throw DeviceLinkError("boom"); },
-                       [&](int) { ++answers; });
+    engine.submit<int>(
+        "a", &context, [](PollEngine::Tools&) -> int { throw DeviceLinkError("boom"); }, [&](int) { ++answers; });
     engine.submit<int>("a", &context, sleepThen(0, 2), [&](int) { ++answers; });
     pumpUntil([&] { return answers == 2; });
     EXPECT_EQ(answers, 2);

@@ -34,8 +34,7 @@ class ScriptedUnit {
 public:
     using Script = std::function<std::string(const std::string& request, int nthOnConnection)>;
 
-    explicit ScriptedUnit(Script script, int backlog = 8)
-        : m_script(std::move(script))
+    explicit ScriptedUnit(Script script, int backlog = 8) : m_script(std::move(script))
     {
         for (int candidate = 21000 + (getpid() * 13) % 9000; candidate < 32768 && m_fd < 0; candidate += 11) {
             const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -205,8 +204,14 @@ TEST(VARNIXMisbehavingUnit, RepliesThatBreakTheProtocolAreFailures)
         {"protocol id 1", [](const std::string& r) { return dirReply(r, 1, 1); }},
         {"MBAP length one short", [](const std::string& r) { return dirReply(r, 1, 0, 4); }},
         {"MBAP length one long", [](const std::string& r) { return dirReply(r, 1, 0, 6) + bytes({0}); }},
-        {"another transaction", [](const std::string& r) { return bytes({r[0] ^ 0x40, r[1]}) + dirReply(r).substr(2); }},
-        {"byte count off", [](const std::string& r) { return r.substr(0, 2) + bytes({0, 0, 0, 5, 1, 3, 3, 0, 1}); }},
+        {"another transaction",
+         [](const std::string& r) {
+             return bytes({r[0] ^ 0x40, r[1]}) + dirReply(r).substr(2);
+         }},
+        {"byte count off",
+         [](const std::string& r) {
+             return r.substr(0, 2) + bytes({0, 0, 0, 5, 1, 3, 3, 0, 1});
+         }},
     };
     for (const Case& c : cases) {
         ScriptedUnit unit([&c](const std::string& req, int) { return c.reply(req); });

@@ -39,7 +39,7 @@ TEST_F(VARNIXTest, ReadsAnalogueChannelsAndTemperature)
     ASSERT_TRUE(sim().ok("ain 0 0 0"));
     ASSERT_TRUE(sim().ok("ain 0 1 1023"));
     ASSERT_TRUE(sim().ok("ain 0 2 300"));
-    ASSERT_TRUE(sim().ok("ain 0 3 40000"));  // beyond int16: the raw register, reinterpreted
+    ASSERT_TRUE(sim().ok("ain 0 3 40000")); // beyond int16: the raw register, reinterpreted
     ASSERT_TRUE(sim().ok("ain 0 5 51"));
     VARNIX link;
     aim(link, sim(), 0);
@@ -86,18 +86,18 @@ TEST_F(VARNIXTest, OutputPinsShowTheirCoilAndInputPinsTheirLevel)
     link.SetDirp(6, 3, 0);
     link.SetDirp(6, 4, 1);
     ASSERT_TRUE(sim().ok("din 0 4 1"));
-    ASSERT_TRUE(sim().ok("din 0 3 1"));  // ignored while pin 3 is an output
+    ASSERT_TRUE(sim().ok("din 0 3 1")); // ignored while pin 3 is an output
 
     link.SetPin(6, 3, 1);
     EXPECT_EQ(link.GetPin(6, 3), 1);
     link.SetPin(6, 3, 0);
-    EXPECT_EQ(link.GetPin(6, 3), 0);  // the write drops the earlier copy of the port
-    link.SetPin(6, 4, 0);             // a coil behind an input pin does not change its level
+    EXPECT_EQ(link.GetPin(6, 3), 0); // the write drops the earlier copy of the port
+    link.SetPin(6, 4, 0);            // a coil behind an input pin does not change its level
     EXPECT_EQ(link.GetPin(6, 4), 1);
-    link.SetPin(6, 3, 7);  // any non-zero level is high
+    link.SetPin(6, 3, 7); // any non-zero level is high
     EXPECT_EQ(link.GetPin(6, 3), 1);
     link.SetDirp(6, 3, 1);
-    EXPECT_EQ(link.GetPin(6, 3), 1);  // input again: the applied level
+    EXPECT_EQ(link.GetPin(6, 3), 1); // input again: the applied level
     link.SetPin(6, 3, 0);
     link.SetDirp(6, 3, 1);
 }
@@ -177,8 +177,8 @@ TEST_F(VARNIXTest, DownUnitRaisesQuicklyAndRecovers)
     EXPECT_NO_THROW(link.GetDirp(5, 5));
     ASSERT_TRUE(sim().ok("fault 0 down"));
     const auto t0 = Clock::now();
-    EXPECT_THROW(link.GetDirp(5, 5), DeviceLinkError);  // the open connection was closed by the unit
-    EXPECT_THROW(link.GetDirp(5, 5), DeviceLinkError);  // and a new one is refused
+    EXPECT_THROW(link.GetDirp(5, 5), DeviceLinkError); // the open connection was closed by the unit
+    EXPECT_THROW(link.GetDirp(5, 5), DeviceLinkError); // and a new one is refused
     EXPECT_LT(secondsSince(t0), 1.0);
     EXPECT_FALSE(link.isConnected());
     ASSERT_TRUE(sim().ok("fault 0 up"));

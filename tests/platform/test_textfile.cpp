@@ -93,8 +93,7 @@ TEST(TextFile, AppendCreatesThenAppends)
 namespace {
 // Runs body in a child process with the default signal handling and a watchdog, and returns
 // how the child ended: its exit code, or 128 + the signal that killed it.
-template <typename Body>
-int inChild(Body body)
+template <typename Body> int inChild(Body body)
 {
     const pid_t pid = fork();
     if (pid == 0) {

@@ -27,9 +27,11 @@ struct RelayStation {
         st.comm.FtpStepTimeOutMs = 5000;
     }
     // Writes sysinf001.csv and InetInf.ini; every unit gets the relay file name "ABC", "ABD", ...
-    void files(const QList<UnitRow>& rows, int mode, const std::function<void(InternetSettings&)>& more = {}, int cycle = 1)
+    void files(const QList<UnitRow>& rows, int mode, const std::function<void(InternetSettings&)>& more = {},
+               int cycle = 1)
     {
-        TextFile::writeWhole(st.path("sysinf001.csv"), sysInfText(rows, cycle, QStringLiteral("s"), 2, QStringLiteral("s")));
+        TextFile::writeWhole(st.path("sysinf001.csv"),
+                             sysInfText(rows, cycle, QStringLiteral("s"), 2, QStringLiteral("s")));
         st.comm.LoadSysInf(); // the settings file holds one relay file name per loaded unit
         auto& s = st.comm.InternetSettings;
         s = InternetSettings{};

@@ -277,13 +277,16 @@ TEST(DownloadStart, ChecksTheUploadSidesParameterLine)
     EXPECT_EQ(down.st.messageTexts().last(), QStringLiteral("パラメータファイルがダウンロードできません\r\n"
                                                             "アップロード側が接続しているか、又は\r\n"
                                                             "通信設定が正しいか確認して下さい"));
-    down.st.writeBytes("ABC.txt", "ABC.txt,Ain,Din,non,non,Din,Din,Din,Din,Dout,Dout,non,non\r\n26/12/08,10:20:30,1,2,3,4,5,0,0,0,0,0,0,0,0\r\n");
+    down.st.writeBytes(
+        "ABC.txt",
+        "ABC.txt,Ain,Din,non,non,Din,Din,Din,Din,Dout,Dout,non,non\r\n26/12/08,10:20:30,1,2,3,4,5,0,0,0,0,0,0,0,0\r\n");
     down.mon.OpencmdClick(0);
     EXPECT_EQ(down.st.messageTexts().last(), QStringLiteral("入出力タイプ設定がアップロード側と\r\n異なっています"));
     EXPECT_EQ(down.status(), QStringLiteral("切断"));
     EXPECT_EQ(down.mon.SlotActive[0], 0);
 
-    down.st.writeBytes("ABC.txt", (param + QStringLiteral("\r\n26/12/08,10:20:30,1,2,3,4,5,0,0,0,0,0,0,0,0\r\n")).toLatin1());
+    down.st.writeBytes("ABC.txt",
+                       (param + QStringLiteral("\r\n26/12/08,10:20:30,1,2,3,4,5,0,0,0,0,0,0,0,0\r\n")).toLatin1());
     const size_t shown = down.st.messages.shown.size();
     down.mon.OpencmdClick(0);
     EXPECT_EQ(down.st.messages.shown.size(), shown);
@@ -308,15 +311,15 @@ TEST(DownloadCycle, UntrustedRelayFilesFailTheReadAndNothingElse)
     EXPECT_EQ(down.screen().values[2], QStringLiteral("33"));
 
     const QList<QByteArray> bad = {
-        param,                                                          // no data line
-        param + "26/12/08,10:20:30,11,22,33,44,25,1,0,0,0,0,0,0,0,9\r\n", // an extra field
-        param + "26/12/08,10:20:30,11,22,33,44,25,1,0,0,0,0,0,0\r\n",     // a field short
+        param,                                                             // no data line
+        param + "26/12/08,10:20:30,11,22,33,44,25,1,0,0,0,0,0,0,0,9\r\n",  // an extra field
+        param + "26/12/08,10:20:30,11,22,33,44,25,1,0,0,0,0,0,0\r\n",      // a field short
         param + "26/12/08,10:20:30,11,22,99999,44,25,1,0,0,0,0,0,0,0\r\n", // out of range
-        param + "26/12/08,10:20:30,11,2x,33,44,25,1,0,0,0,0,0,0,0\r\n",   // not a number
-        param + "26/12/08,10:20:30,11,22,33,44,25,1,0,0,",                // torn
+        param + "26/12/08,10:20:30,11,2x,33,44,25,1,0,0,0,0,0,0,0\r\n",    // not a number
+        param + "26/12/08,10:20:30,11,22,33,44,25,1,0,0,",                 // torn
         param + QByteArray(300000, 'A'),                                   // oversized
         param + QByteArray("\x00\x01\xff\xfe,\x80", 6),                    // binary
-        QByteArray(),                                                       // empty
+        QByteArray(),                                                      // empty
     };
     for (const QByteArray& b : bad) {
         down.st.writeBytes("ABC.txt", b);
@@ -326,7 +329,9 @@ TEST(DownloadCycle, UntrustedRelayFilesFailTheReadAndNothingElse)
         EXPECT_EQ(down.screen().values[0], QStringLiteral("11"));
     }
     // A parameter line of other pin types is reported by name.
-    down.st.writeBytes("ABC.txt", "ABC.txt,Ain,Ain,Ain,non,Din,Din,Din,Din,Dout,Dout,non,non\r\n26/12/08,10:20:30,1,2,3,4,5,0,0,0,0,0,0,0,0\r\n");
+    down.st.writeBytes(
+        "ABC.txt",
+        "ABC.txt,Ain,Ain,Ain,non,Din,Din,Din,Din,Dout,Dout,non,non\r\n26/12/08,10:20:30,1,2,3,4,5,0,0,0,0,0,0,0,0\r\n");
     down.cycle();
     down.mon.StatBarTick();
     EXPECT_EQ(down.mon.panel2, QStringLiteral("  入出力タイプ設定エラー ： u0"));
@@ -360,7 +365,8 @@ TEST(UploadServe, RequestsAreCarriedOutOnceAndOnlyWithTheToken)
     RelayStation& up = lan.up;
     ASSERT_EQ(up.status(), QStringLiteral("接続中"));
     // Another password's token: left in place, not carried out.
-    const QByteArray foreign = MontComm1::ScramblePass(QStringLiteral("SET"), QStringLiteral("other")).toLatin1() + ",ABC1.txt,PortB,4,High\r\n";
+    const QByteArray foreign = MontComm1::ScramblePass(QStringLiteral("SET"), QStringLiteral("other")).toLatin1() +
+                               ",ABC1.txt,PortB,4,High\r\n";
     up.st.writeBytes("ABC1.txt", foreign);
     up.cycle();
     EXPECT_EQ(up.st.readBytes("ABC1.txt"), foreign);

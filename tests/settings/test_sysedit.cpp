@@ -296,9 +296,11 @@ TEST(SysEdit, ControlsCarryAccessibleNamesAndTheTimeOutGroupFollowsTheMode)
     EXPECT_EQ(w.TimeComm->accessibleName(), QStringLiteral("ﾀｲﾑｱｳﾄ設定"));
     EXPECT_EQ(w.Option2[9]->parentWidget()->accessibleName(), QStringLiteral("RB3"));
     EXPECT_EQ(w.Option1[1]->parentWidget()->accessibleName(), QStringLiteral("RA0"));
-    for (QWidget* c : w.findChildren<QWidget*>())
-        if (qobject_cast<QLineEdit*>(c) && c->parentWidget() != w.DevName)
+    for (QWidget* c : w.findChildren<QWidget*>()) {
+        if (qobject_cast<QLineEdit*>(c) && c->parentWidget() != w.DevName) {
             EXPECT_FALSE(c->accessibleName().isEmpty()) << c->objectName().toStdString();
+        }
+    }
     w.SetTimeOutGroupEnabled(false);
     EXPECT_FALSE(w.TimeComm->isEnabled());
     EXPECT_FALSE(w.Option4[5]->isEnabled());

@@ -41,15 +41,15 @@ TEST(InetInf, SavesExactBytes)
     const QByteArray pass = MontComm1::ScramblePass("SET", "p=ss word~").toLatin1();
     const QByteArray dialPass = MontComm1::ScramblePass("SET", "secret").toLatin1();
     // every line, in its place
-    EXPECT_EQ(text.toStdString(), ("Mode=0\r\nMode2=0\r\nFTP=ftp.example \r\nID=user\r\nPassWord=" + pass +
-                                   "\r\nRemoteDir=/relay\r\nURL=http://127.0.0.1/relay\r\nFileName1=unit1\r\n"
-                                   "FileName2=unit2\r\nTimeOut=4\r\nNotReadSize=6\r\nProxyServerName=proxy\r\n"
-                                   "ProxyPortNo=8080\r\nSMTPServerName=mail\r\nSendMailName=station@example\r\n"
-                                   "MailHeader=\x8c\x78\x95\xf1\r\nMailBody=\x82\xe6\x82\xeb\x82\xb5\x82\xad\r\n"
-                                   "DialUpName=dial\r\nDialUpUser=du\r\nDialUpPass=" +
-                                   dialPass +
-                                   "\r\nSendFordername=\r\nCamera1=cam1\r\nCamera2=\r\nCamera3=cam3\r\nCamera4=\r\n\r\n")
-                                      .toStdString());
+    EXPECT_EQ(text.toStdString(),
+              ("Mode=0\r\nMode2=0\r\nFTP=ftp.example \r\nID=user\r\nPassWord=" + pass +
+               "\r\nRemoteDir=/relay\r\nURL=http://127.0.0.1/relay\r\nFileName1=unit1\r\n"
+               "FileName2=unit2\r\nTimeOut=4\r\nNotReadSize=6\r\nProxyServerName=proxy\r\n"
+               "ProxyPortNo=8080\r\nSMTPServerName=mail\r\nSendMailName=station@example\r\n"
+               "MailHeader=\x8c\x78\x95\xf1\r\nMailBody=\x82\xe6\x82\xeb\x82\xb5\x82\xad\r\n"
+               "DialUpName=dial\r\nDialUpUser=du\r\nDialUpPass=" +
+               dialPass + "\r\nSendFordername=\r\nCamera1=cam1\r\nCamera2=\r\nCamera3=cam3\r\nCamera4=\r\n\r\n")
+                  .toStdString());
     EXPECT_FALSE(text.contains("p=ss word~")); // the password is shifted in the file
     EXPECT_FALSE(text.contains("secret"));
     EXPECT_EQ(st.comm.InternetSettings.PassWord, "p=ss word~"); // and plain in memory
@@ -207,9 +207,10 @@ TEST(InetInf, HandEditedRelayNamesNeverBuildAPath)
 {
     Station st;
     st.comm.DeviceCount = 5;
-    QByteArray text = "Mode=1\r\nMode2=0\r\nFTP=\r\nID=\r\nPassWord=\r\nRemoteDir=\r\nURL=\r\n"
-                      "FileName1=ok12345\r\nFileName2=../etc\r\nFileName3=toolong123\r\nFileName4=\x83\x7c\r\nFileName5=a b\r\n"
-                      "TimeOut=3\r\nNotReadSize=5\r\n";
+    QByteArray text =
+        "Mode=1\r\nMode2=0\r\nFTP=\r\nID=\r\nPassWord=\r\nRemoteDir=\r\nURL=\r\n"
+        "FileName1=ok12345\r\nFileName2=../etc\r\nFileName3=toolong123\r\nFileName4=\x83\x7c\r\nFileName5=a b\r\n"
+        "TimeOut=3\r\nNotReadSize=5\r\n";
     for (int i = 0; i < 14; ++i)
         text += "x=\r\n";
     st.writeBytes("InetInf.ini", text);

@@ -64,8 +64,9 @@ TEST(AlarmMail, TheTextHandedToTheControl)
     st.comm.SendAlarmMail(QStringLiteral("T"));
     ASSERT_EQ(smtp.sent.size(), 1u);
     EXPECT_EQ(smtp.sent[0].server, QStringLiteral("mail.example.jp"));
-    EXPECT_EQ(smtp.sent[0].text, QStringLiteral("To:N<a@example.jp>\r\nSubject:警報通知\r\nFrom:station@example.jp\r\n\r\n"
-                                                "N様へ\r\n\r\nT\r\n至急確認してください。\r\n監視局"));
+    EXPECT_EQ(smtp.sent[0].text,
+              QStringLiteral("To:N<a@example.jp>\r\nSubject:警報通知\r\nFrom:station@example.jp\r\n\r\n"
+                             "N様へ\r\n\r\nT\r\n至急確認してください。\r\n監視局"));
 }
 
 TEST(AlarmMail, LineBreaksCannotAddHeaders)
@@ -99,7 +100,8 @@ TEST(AlarmMail, ABadBookShowsWhyAndSendsNothing)
     const std::vector<Case> cases = {
         {"missing", [](Station&) {}, QStringLiteral("見つかりません")},
         {"empty", [](Station& st) { st.writeBytes("mail.xls", ""); }, QStringLiteral("読めません")},
-        {"not a workbook", [](Station& st) { st.writeBytes("mail.xls", "address,name\r\na@b,c\r\n"); }, QStringLiteral("読めません")},
+        {"not a workbook", [](Station& st) { st.writeBytes("mail.xls", "address,name\r\na@b,c\r\n"); },
+         QStringLiteral("読めません")},
         {"truncated",
          [](Station& st) {
              MakeMailXls(st.path("mail.xls"), {"a@example.jp|N"});
@@ -108,7 +110,8 @@ TEST(AlarmMail, ABadBookShowsWhyAndSendsNothing)
          QStringLiteral("読めません")},
         {"no sheet mailadd", [](Station& st) { MakeMailXls(st.path("mail.xls"), {"a@example.jp|N"}, "Sheet1"); },
          QStringLiteral("シート mailadd")},
-        {"no column name", [](Station& st) { MakeMailXls(st.path("mail.xls"), {"a@example.jp|N"}, "mailadd", "address,who"); },
+        {"no column name",
+         [](Station& st) { MakeMailXls(st.path("mail.xls"), {"a@example.jp|N"}, "mailadd", "address,who"); },
          QStringLiteral("列 address と name")},
     };
     for (const auto& cs : cases) {
@@ -123,7 +126,8 @@ TEST(AlarmMail, ABadBookShowsWhyAndSendsNothing)
         st.comm.SendAlarmMail(QStringLiteral("T"));
         EXPECT_TRUE(smtp.sent.empty()) << cs.what;
         ASSERT_EQ(st.messages.shown.size(), 1u) << cs.what;
-        EXPECT_TRUE(st.messages.shown[0].text.contains(cs.expected)) << cs.what << " " << st.messages.shown[0].text.toStdString();
+        EXPECT_TRUE(st.messages.shown[0].text.contains(cs.expected))
+            << cs.what << " " << st.messages.shown[0].text.toStdString();
         EXPECT_EQ(st.messages.shown[0].buttons, MessageBoxService::Buttons::Ok);
         EXPECT_TRUE(dial.calls.isEmpty()) << cs.what; // the book is read before dialling
     }
@@ -261,8 +265,9 @@ TEST(MailServer, WrittenWithASchemeTheMailGoesOverTls)
 {
     QTemporaryDir certs;
     QProcess openssl;
-    openssl.start("openssl", {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1", "-subj", "/CN=127.0.0.1", "-addext",
-                              "subjectAltName=IP:127.0.0.1", "-keyout", certs.filePath("key.pem"), "-out", certs.filePath("cert.pem")});
+    openssl.start("openssl", {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1", "-subj", "/CN=127.0.0.1",
+                              "-addext", "subjectAltName=IP:127.0.0.1", "-keyout", certs.filePath("key.pem"), "-out",
+                              certs.filePath("cert.pem")});
     ASSERT_TRUE(openssl.waitForFinished(30000) && openssl.exitCode() == 0);
     const QString cert = certs.filePath("cert.pem"), key = certs.filePath("key.pem");
     SmtpControl smtp;
@@ -272,7 +277,8 @@ TEST(MailServer, WrittenWithASchemeTheMailGoesOverTls)
     SmtpServer starttls({"--starttls", cert, key});
     ASSERT_TRUE(starttls.ready());
     EXPECT_EQ(smtp.SmtpSend("smtp://" + starttls.address(), "s@example.jp", "a@example.jp", text), QString());
-    EXPECT_FALSE(smtp.SmtpSend(starttls.address(), "s@example.jp", "a@example.jp", text).isEmpty()); // plain is refused there
+    EXPECT_FALSE(
+        smtp.SmtpSend(starttls.address(), "s@example.jp", "a@example.jp", text).isEmpty()); // plain is refused there
     EXPECT_EQ(starttls.count(), 1);
 
     SmtpServer implicit({"--implicit", cert, key});

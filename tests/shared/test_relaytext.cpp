@@ -44,7 +44,8 @@ TEST(RelayParamLine, SpacesAroundACellDoNotBreakTheRelay)
     Relay::UploadValues values{-7, 0, 32767, -32768, 25, 1, 0, 0, 1, 0, 1, 0, 1};
     const QString file = Relay::DataFileText(Relay::ParamLine(up.comm, 0), Relay::DataLine(up.clock.now(), values));
     Relay::RelayData got;
-    ASSERT_EQ(Relay::ParseText(file, Relay::DataFileName(down.comm, 0), Relay::ParamLine(down.comm, 0), got), Relay::Check::Ok);
+    ASSERT_EQ(Relay::ParseText(file, Relay::DataFileName(down.comm, 0), Relay::ParamLine(down.comm, 0), got),
+              Relay::Check::Ok);
     EXPECT_EQ(got.values, values);
     EXPECT_EQ(got.stamp, up.clock.now());
 }
@@ -82,9 +83,7 @@ TEST(RelayDataLine, ExactBytes)
         QString line;
     };
     const std::vector<Case> cases = {
-        {QDateTime(QDate(2026, 12, 8), QTime(10, 20, 30)),
-         {-7, 0, 32767, -32768, 25, 1, 0, 0, 1, 0, 1, 0, 1},
-         Data},
+        {QDateTime(QDate(2026, 12, 8), QTime(10, 20, 30)), {-7, 0, 32767, -32768, 25, 1, 0, 0, 1, 0, 1, 0, 1}, Data},
         {QDateTime(QDate(2001, 2, 3), QTime(4, 5, 6)),
          {0, 0, 0, 0, -15, 0, 0, 0, 0, 0, 0, 0, 0},
          "01/02/03,04:05:06,0,0,0,0,-15,0,0,0,0,0,0,0,0"},
@@ -114,8 +113,7 @@ TEST(RelayParseText, TheLastFieldRunsToTheEndOfTheText)
 {
     for (const QString& end : {QString("\r\n"), QString(), QString("\n")}) {
         Relay::RelayData got;
-        EXPECT_EQ(Relay::ParseText(Param + "\r\n" + Data + end, "ABC.txt", Param, got), Relay::Check::Ok)
-            << end.size();
+        EXPECT_EQ(Relay::ParseText(Param + "\r\n" + Data + end, "ABC.txt", Param, got), Relay::Check::Ok) << end.size();
         EXPECT_EQ(got.values[12], 1);
     }
 }
@@ -254,5 +252,6 @@ TEST(RelayRequest, TokenMatchIsExact)
         {QString(QChar(0x0161)) + "bc", "abc", false}, // same low byte as "a"
     };
     for (const auto& c : cases)
-        EXPECT_EQ(Relay::StartsWithToken(c.text, c.token), c.starts) << c.text.toStdString() << " / " << c.token.toStdString();
+        EXPECT_EQ(Relay::StartsWithToken(c.text, c.token), c.starts)
+            << c.text.toStdString() << " / " << c.token.toStdString();
 }

@@ -13,8 +13,9 @@
 
 namespace {
 
-const QByteArray Header = "\x96\xbc\x8f\xcc,\x82\x68\x82\x6f,LCDPort,I/Oport,RS232C,BPS,RA0,RA1,RA2,RA3,RB0,RB1,RB2,RB3,"
-                          "RB4,RB5,RB6,RB7,Control,Arm";
+const QByteArray Header =
+    "\x96\xbc\x8f\xcc,\x82\x68\x82\x6f,LCDPort,I/Oport,RS232C,BPS,RA0,RA1,RA2,RA3,RB0,RB1,RB2,RB3,"
+    "RB4,RB5,RB6,RB7,Control,Arm";
 
 QByteArray record(const QByteArray& name, const QByteArray& arm = "non")
 {
@@ -104,14 +105,15 @@ TEST(SysInf, SaveNormalisesPinCells)
 TEST(SysInf, LoadNormalisesFields)
 {
     Station st;
-    st.writeBytes("sysinf001.csv",
-                  sysinf(3, "MoniterCycl=  7 ,MoniterCyclType= s,TimeOut= 2,TimeOutCyclType=s,ReloadCycl= 3,ReloadSize= 3,",
-                         {" lead,127.0.0.11,,0015, 2.5 , 9600 ,Ain ,non,non,non,Din,Dout,non,non,non,non,non,non,On,Din: 3:Low",
-                          record("b"), "short,1.2.3.4"}));
+    st.writeBytes(
+        "sysinf001.csv",
+        sysinf(3, "MoniterCycl=  7 ,MoniterCyclType= s,TimeOut= 2,TimeOutCyclType=s,ReloadCycl= 3,ReloadSize= 3,",
+               {" lead,127.0.0.11,,0015, 2.5 , 9600 ,Ain ,non,non,non,Din,Dout,non,non,non,non,non,non,On,Din: 3:Low",
+                record("b"), "short,1.2.3.4"}));
     ASSERT_TRUE(st.comm.LoadSysInf());
     const auto& c = st.comm;
     EXPECT_EQ(c.MonitorSettings.MoniterCycl, 7);
-    EXPECT_EQ(c.MonitorSettings.MoniterCyclType, "");  // the single character after the key is a space
+    EXPECT_EQ(c.MonitorSettings.MoniterCyclType, ""); // the single character after the key is a space
     EXPECT_EQ(c.DeviceTable[0][ColName], " lead");
     EXPECT_EQ(c.DeviceTable[0][ColLCD], "0");
     EXPECT_EQ(c.DeviceTable[0][ColIO], "15");
@@ -158,13 +160,17 @@ TEST(SysInf, EachCheckShowsItsMessage)
         {"SYSINF001.csv,Rec= 1" + sysinf(1, ok, {record("a")}).mid(20), "SysInfo File Type Error"},
         {sysinf(0, ok, {}), "レコードサイズ設定異常"},
         {sysinf(101, ok, {}), "レコードサイズ設定異常"},
-        {sysinf(1, "MoniterCycl= 0,MoniterCyclType=s,TimeOut= 2,TimeOutCyclType=s,ReloadCycl= 3,ReloadSize= 3,", {record("a")}),
+        {sysinf(1, "MoniterCycl= 0,MoniterCyclType=s,TimeOut= 2,TimeOutCyclType=s,ReloadCycl= 3,ReloadSize= 3,",
+                {record("a")}),
          "モニタ周期設定異常"},
-        {sysinf(1, "MoniterCycl= 5,MoniterCyclType=s,TimeOut= 0,TimeOutCyclType=s,ReloadCycl= 3,ReloadSize= 3,", {record("a")}),
+        {sysinf(1, "MoniterCycl= 5,MoniterCyclType=s,TimeOut= 0,TimeOutCyclType=s,ReloadCycl= 3,ReloadSize= 3,",
+                {record("a")}),
          "タイムアウト設定異常"},
-        {sysinf(1, "MoniterCycl= 5,MoniterCyclType=s,TimeOut= 2,TimeOutCyclType=s,ReloadCycl= -1,ReloadSize= 3,", {record("a")}),
+        {sysinf(1, "MoniterCycl= 5,MoniterCyclType=s,TimeOut= 2,TimeOutCyclType=s,ReloadCycl= -1,ReloadSize= 3,",
+                {record("a")}),
          "リトライ周期設定異常"},
-        {sysinf(1, "MoniterCycl= 5,MoniterCyclType=s,TimeOut= 2,TimeOutCyclType=s,ReloadCycl= 3,ReloadSize= 0,", {record("a")}),
+        {sysinf(1, "MoniterCycl= 5,MoniterCyclType=s,TimeOut= 2,TimeOutCyclType=s,ReloadCycl= 3,ReloadSize= 0,",
+                {record("a")}),
          "リトライ回数設定異常"},
     };
     for (const auto& c : cases) {
@@ -182,8 +188,9 @@ TEST(SysInf, EachCheckShowsItsMessage)
 TEST(SysInf, ValuesBeforeTheFailingCheckAreKept)
 {
     Station st;
-    st.writeBytes("sysinf001.csv",
-                  sysinf(2, "MoniterCycl= 9,MoniterCyclType=n,TimeOut= 0,TimeOutCyclType=s,ReloadCycl= 3,ReloadSize= 3,", {}));
+    st.writeBytes(
+        "sysinf001.csv",
+        sysinf(2, "MoniterCycl= 9,MoniterCyclType=n,TimeOut= 0,TimeOutCyclType=s,ReloadCycl= 3,ReloadSize= 3,", {}));
     st.comm.DeviceTable[0][ColName] = "kept";
     EXPECT_FALSE(st.comm.LoadSysInf());
     EXPECT_EQ(st.comm.MonitorSettings.MoniterCycl, 9);
@@ -195,10 +202,11 @@ TEST(SysInf, ValuesBeforeTheFailingCheckAreKept)
 TEST(SysInf, OtherFailuresAreSilent)
 {
     const std::vector<QByteArray> files = {
-        QByteArray(),                                           // empty file
-        "sysinf001.csv,Rec= 2,\r\n",                            // no settings line
-        sysinf(3, Settings, {record("a"), record("b")}).chopped(2), // a record missing (the final empty line would count)
-        sysinf(40000, Settings, {}),                            // count beyond int16
+        QByteArray(),                // empty file
+        "sysinf001.csv,Rec= 2,\r\n", // no settings line
+        sysinf(3, Settings, {record("a"), record("b")})
+            .chopped(2),             // a record missing (the final empty line would count)
+        sysinf(40000, Settings, {}), // count beyond int16
         sysinf(1, "MoniterCycl= 99999,MoniterCyclType=s,TimeOut= 2,", {record("a")}),
         "sysinf001.csv,Rec= 1,\r\n" + Settings + "\r\n\x96\xbc\xff\xff\r\n", // not CP932
     };
@@ -304,8 +312,8 @@ TEST(ArmRule, ReadsKindPinAndLevelAndRefusesPinsOfAnotherKind)
         bool high;
     };
     const Case cases[] = {
-        {"non", AlarmRule::Kind::None, -1, false},       {"Ain: 2:High", AlarmRule::Kind::Analog, 2, true},
-        {"Din: 7:Low", AlarmRule::Kind::Digital, 7, false}, {"Ain: 4:High", AlarmRule::Kind::Analog, -1, true},
+        {"non", AlarmRule::Kind::None, -1, false},           {"Ain: 2:High", AlarmRule::Kind::Analog, 2, true},
+        {"Din: 7:Low", AlarmRule::Kind::Digital, 7, false},  {"Ain: 4:High", AlarmRule::Kind::Analog, -1, true},
         {"Din: 8:High", AlarmRule::Kind::Digital, -1, true}, {"Din: x:High", AlarmRule::Kind::Digital, -1, true},
         {"Din:-1:Low", AlarmRule::Kind::Digital, -1, false}, {"Dout: 1:High", AlarmRule::Kind::None, -1, false},
     };

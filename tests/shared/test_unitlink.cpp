@@ -28,8 +28,8 @@ TEST(OpenUnitLink, AimsTheLinkAndWritesEveryDirection)
     EXPECT_TRUE(st.comm.OpenUnitLink(link, 0));
     EXPECT_EQ(link.log, QStringList({"IP=127.0.0.11", "LcdPort=3", "ParallelPort=1502", "SerialPort=2", "BaudRate=9600",
                                      "TimeOut=7", "SetDirp(5,0,1)", "GetDirp(5,0)", "SetDirp(5,2,1)", "GetDirp(5,2)",
-                                     "SetDirp(5,5,1)", "SetDirp(6,0,1)", "GetDirp(6,0)", "SetDirp(6,1,0)", "GetDirp(6,1)",
-                                     "SetDirp(6,7,1)", "GetDirp(6,7)"}));
+                                     "SetDirp(5,5,1)", "SetDirp(6,0,1)", "GetDirp(6,0)", "SetDirp(6,1,0)",
+                                     "GetDirp(6,1)", "SetDirp(6,7,1)", "GetDirp(6,7)"}));
 }
 
 TEST(OpenUnitLink, FailsOnAMismatchOrAnError)

@@ -13,8 +13,16 @@ void aimAt(MontComm1& c, const UnitSimProcess& sim, int unit)
     c.DeviceCount = 1;
     c.SysInfValid = true;
     c.MonitorSettings.TimeOut = 1;
-    const QStringList row = {"u", QString::fromStdString(sim.ip(unit)), "0", QString::number(sim.port()), "0", "9600",
-                             "Ain", "non", "Ain", "Ain", "Din", "Dout", "non", "Din", "Dout", "non", "non", "non", "On", "non"};
+    const QStringList row = {"u",    QString::fromStdString(sim.ip(unit)),
+                             "0",    QString::number(sim.port()),
+                             "0",    "9600",
+                             "Ain",  "non",
+                             "Ain",  "Ain",
+                             "Din",  "Dout",
+                             "non",  "Din",
+                             "Dout", "non",
+                             "non",  "non",
+                             "On",   "non"};
     for (int i = 0; i < 20; ++i)
         c.DeviceTable[0][i] = row[i];
 }

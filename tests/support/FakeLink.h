@@ -10,12 +10,36 @@
 
 class FakeLink : public DeviceLink {
 public:
-    void setIP(const QString& v) override { m_ip = v; log << QStringLiteral("IP=") + v; }
-    void setLcdPort(int16_t v) override { m_lcd = v; log << QStringLiteral("LcdPort=%1").arg(v); }
-    void setParallelPort(int16_t v) override { m_io = v; log << QStringLiteral("ParallelPort=%1").arg(v); }
-    void setSerialPort(int16_t v) override { m_rs = v; log << QStringLiteral("SerialPort=%1").arg(v); }
-    void setBaudRate(const QString& v) override { m_bps = v; log << QStringLiteral("BaudRate=") + v; }
-    void setTimeOut(int32_t v) override { m_timeOut = v; log << QStringLiteral("TimeOut=%1").arg(v); }
+    void setIP(const QString& v) override
+    {
+        m_ip = v;
+        log << QStringLiteral("IP=") + v;
+    }
+    void setLcdPort(int16_t v) override
+    {
+        m_lcd = v;
+        log << QStringLiteral("LcdPort=%1").arg(v);
+    }
+    void setParallelPort(int16_t v) override
+    {
+        m_io = v;
+        log << QStringLiteral("ParallelPort=%1").arg(v);
+    }
+    void setSerialPort(int16_t v) override
+    {
+        m_rs = v;
+        log << QStringLiteral("SerialPort=%1").arg(v);
+    }
+    void setBaudRate(const QString& v) override
+    {
+        m_bps = v;
+        log << QStringLiteral("BaudRate=") + v;
+    }
+    void setTimeOut(int32_t v) override
+    {
+        m_timeOut = v;
+        log << QStringLiteral("TimeOut=%1").arg(v);
+    }
     QString IP() const override { return m_ip; }
     int16_t LcdPort() const override { return m_lcd; }
     int16_t ParallelPort() const override { return m_io; }
@@ -54,8 +78,8 @@ public:
     }
 
     QStringList log;
-    std::set<QString> failing;                      // calls that throw, e.g. "GetPin(6,5)"
-    bool down = false;                              // every operation throws
+    std::set<QString> failing; // calls that throw, e.g. "GetPin(6,5)"
+    bool down = false;         // every operation throws
     std::map<std::pair<int, int>, int> dirs;
     std::map<std::pair<int, int>, int16_t> dirOverride; // read-back that differs from what was set
     std::map<int, int16_t> analog;

@@ -9,7 +9,8 @@ struct FakeSmtp : SmtpClient {
     struct Sent {
         QString server, sender, recipient, text;
     };
-    QString SmtpSend(const QString& server, const QString& sender, const QString& recipient, const QString& text) override
+    QString SmtpSend(const QString& server, const QString& sender, const QString& recipient,
+                     const QString& text) override
     {
         if (int(sent.size()) == failAt)
             return QStringLiteral("550 refused");

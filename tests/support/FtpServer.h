@@ -11,8 +11,9 @@
 class FtpServer {
 public:
     explicit FtpServer(const QString& user = QStringLiteral("ftpuser"), QStringList extra = {})
-        : m_server(QStringLiteral("ftp_server.py"),
-                   QStringList{m_root.path(), user, QStringLiteral("secret"), QStringLiteral("--log"), m_logDir.filePath("log")} + extra)
+        : m_server(QStringLiteral("ftp_server.py"), QStringList{m_root.path(), user, QStringLiteral("secret"),
+                                                                QStringLiteral("--log"), m_logDir.filePath("log")} +
+                                                        extra)
     {
     }
     bool ready() const { return m_server.ready(); }

@@ -38,6 +38,7 @@ inline bool MakeMailXls(const QString& path, const QStringList& rows, const QStr
                         const QString& header = QStringLiteral("address,name"))
 {
     QProcess p;
-    p.start(QStringLiteral("/usr/bin/python3"), QStringList{PyServer::supportFile(QStringLiteral("make_mail_xls.py")), path, sheet, header} + rows);
+    p.start(QStringLiteral("/usr/bin/python3"),
+            QStringList{PyServer::supportFile(QStringLiteral("make_mail_xls.py")), path, sheet, header} + rows);
     return p.waitForFinished(20000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
 }

@@ -18,9 +18,10 @@ public:
         probe.close();
         QFile conf(m_dir.filePath("tinyproxy.conf"));
         conf.open(QIODevice::WriteOnly);
-        conf.write(QStringLiteral("Port %1\nListen 127.0.0.1\nTimeout 10\nAllow 127.0.0.1\nMaxClients 10\nLogLevel Connect\n")
-                       .arg(m_port)
-                       .toUtf8());
+        conf.write(
+            QStringLiteral("Port %1\nListen 127.0.0.1\nTimeout 10\nAllow 127.0.0.1\nMaxClients 10\nLogLevel Connect\n")
+                .arg(m_port)
+                .toUtf8());
         conf.close();
         m_process.setProcessChannelMode(QProcess::MergedChannels);
         m_process.start(QStringLiteral("tinyproxy"), {QStringLiteral("-d"), QStringLiteral("-c"), conf.fileName()});

@@ -9,10 +9,12 @@
 #include <gtest/gtest.h>
 
 // Readable QStrings in failure messages.
-inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+inline void PrintTo(const QString& s, std::ostream* os)
+{
+    *os << '"' << s.toStdString() << '"';
+}
 
-template <class T>
-T* control(QWidget& w, const QString& name)
+template <class T> T* control(QWidget& w, const QString& name)
 {
     T* c = w.findChild<T*>(name);
     EXPECT_NE(c, nullptr) << name.toStdString();

@@ -67,12 +67,11 @@ TEST_F(ProbeTest, PrintsEveryReadingOfTheUnit)
 
     const ProbeRun r = probe(target(0));
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out,
-              "DIRA0 2\nDIRA1 2\nDIRA2 2\nDIRA3 2\nDIRA4 2\nDIRA5 2\n"
-              "DIRB0 1\nDIRB1 1\nDIRB2 1\nDIRB3 1\nDIRB4 0\nDIRB5 1\nDIRB6 1\nDIRB7 1\n"
-              "RA0 0\nRA1 17\nRA2 1023\nRA3 512\n"
-              "TEMP 46 23\n"
-              "RB0 0\nRB1 0\nRB2 1\nRB3 0\nRB4 1\nRB5 0\nRB6 0\nRB7 1\n");
+    EXPECT_EQ(r.out, "DIRA0 2\nDIRA1 2\nDIRA2 2\nDIRA3 2\nDIRA4 2\nDIRA5 2\n"
+                     "DIRB0 1\nDIRB1 1\nDIRB2 1\nDIRB3 1\nDIRB4 0\nDIRB5 1\nDIRB6 1\nDIRB7 1\n"
+                     "RA0 0\nRA1 17\nRA2 1023\nRA3 512\n"
+                     "TEMP 46 23\n"
+                     "RB0 0\nRB1 0\nRB2 1\nRB3 0\nRB4 1\nRB5 0\nRB6 0\nRB7 1\n");
     EXPECT_EQ(r.err, "");
 
     modbus_write_bit(ctx, 4, 0);
@@ -81,11 +80,11 @@ TEST_F(ProbeTest, PrintsEveryReadingOfTheUnit)
 
 TEST_F(ProbeTest, TemperatureBelowZeroAndRounding)
 {
-    ASSERT_TRUE(sim().ok("ain 1 5 -7"));  // -3.46 degrees
+    ASSERT_TRUE(sim().ok("ain 1 5 -7")); // -3.46 degrees
     ProbeRun r = probe(target(1) + " 2");
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("\nTEMP -7 -3\n"), std::string::npos) << r.out;
-    ASSERT_TRUE(sim().ok("ain 1 5 44"));  // 21.74
+    ASSERT_TRUE(sim().ok("ain 1 5 44")); // 21.74
     r = probe(target(1));
     EXPECT_NE(r.out.find("\nTEMP 44 22\n"), std::string::npos) << r.out;
 }

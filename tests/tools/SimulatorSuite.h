@@ -12,8 +12,7 @@
 #include <modbus.h>
 #include <string>
 
-template <class Units>
-class SimulatorSuite : public ::testing::Test {
+template <class Units> class SimulatorSuite : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { s_sim = std::make_unique<UnitSimProcess>(Units::Count, Units::First); }
     static void TearDownTestSuite() { s_sim.reset(); }

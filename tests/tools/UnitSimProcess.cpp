@@ -13,7 +13,10 @@
 #include <unistd.h>
 #include <vector>
 
-std::string UnitSimProcess::binaryPath() { return TALVERON_UNITSIM_PATH; }
+std::string UnitSimProcess::binaryPath()
+{
+    return TALVERON_UNITSIM_PATH;
+}
 
 UnitSimProcess::UnitSimProcess(int units, const std::string& first) : m_units(units), m_first(first)
 {
@@ -25,8 +28,8 @@ UnitSimProcess::UnitSimProcess(int units, const std::string& first) : m_units(un
     }
     const std::string path = binaryPath();
     const std::string n = std::to_string(units);
-    std::vector<const char*> argv = {path.c_str(), "--units", n.c_str(), "--first", first.c_str(),
-                                     "--port", "0", nullptr};
+    std::vector<const char*> argv = {path.c_str(),  "--units", n.c_str(), "--first",
+                                     first.c_str(), "--port",  "0",       nullptr};
     const pid_t parent = getpid();
     m_pid = fork();
     if (m_pid == 0) {
@@ -89,9 +92,8 @@ bool UnitSimProcess::readLine(std::string& line, int timeoutMs)
             m_buffer.erase(0, nl + 1);
             return true;
         }
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                              deadline - std::chrono::steady_clock::now())
-                              .count();
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
         if (left <= 0 || m_fromChild == -1)
             return false;
         pollfd p{m_fromChild, POLLIN, 0};

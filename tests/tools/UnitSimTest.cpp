@@ -71,15 +71,32 @@ class UnitSimTest : public SimulatorSuite<ThreeUnits> {};
 
 TEST_F(UnitSimTest, ControlLinesAreCheckedOneByOne)
 {
-    for (const char* good : {"ain 0 0 0", "ain 2 5 65535", "ain 1 3 -1", "din 1 7 1", "din 0 0 0",
-                             "fault 2 slow 0", "fault 2 mute", "fault 2 trickle 5", "fault 2 closeeach", "fault 2 wrongunit", "fault 2 exception", "fault 2 down",
-                             "fault 2 up", "  ain 0 1 5  "})
+    for (const char* good : {"ain 0 0 0", "ain 2 5 65535", "ain 1 3 -1", "din 1 7 1", "din 0 0 0", "fault 2 slow 0",
+                             "fault 2 mute", "fault 2 trickle 5", "fault 2 closeeach", "fault 2 wrongunit",
+                             "fault 2 exception", "fault 2 down", "fault 2 up", "  ain 0 1 5  "})
         EXPECT_EQ(sim().send(good), "ok") << good;
-    for (const char* bad : {"", "ain", "ain 3 0 1", "ain -1 0 1", "ain 0 4 1", "ain 0 6 1",
-                            "ain 0 0 65536", "ain 0 0 x", "ain 0 0", "din 0 8 1", "din 0 0 2",
-                            "din 0 0", "fault 0", "fault 0 sideways", "fault 0 slow", "fault 0 slow -3",
-                            "fault 0 up now", "quit now", "jump 0 1 2", "fault 0 trickle",
-                            "fault 0 trickle -1", "fault 0 closeeach 1"})
+    for (const char* bad : {"",
+                            "ain",
+                            "ain 3 0 1",
+                            "ain -1 0 1",
+                            "ain 0 4 1",
+                            "ain 0 6 1",
+                            "ain 0 0 65536",
+                            "ain 0 0 x",
+                            "ain 0 0",
+                            "din 0 8 1",
+                            "din 0 0 2",
+                            "din 0 0",
+                            "fault 0",
+                            "fault 0 sideways",
+                            "fault 0 slow",
+                            "fault 0 slow -3",
+                            "fault 0 up now",
+                            "quit now",
+                            "jump 0 1 2",
+                            "fault 0 trickle",
+                            "fault 0 trickle -1",
+                            "fault 0 closeeach 1"})
         EXPECT_EQ(sim().send(bad).rfind("error: ", 0), 0u) << '"' << bad << '"';
 }
 
@@ -180,8 +197,7 @@ TEST_F(UnitSimTest, FramesSplitOrJoinedAreAnsweredInOrder)
     // Two requests in one segment.
     const std::string two = bytes({0, 1, 0, 0, 0, 6, 1, 4, 0, 1, 0, 1, 0, 2, 0, 0, 0, 6, 1, 0x2B, 0, 0, 0, 1});
     ASSERT_EQ(send(fd, two.data(), two.size(), 0), static_cast<ssize_t>(two.size()));
-    EXPECT_EQ(rawRead(fd, 20, 1000),
-              bytes({0, 1, 0, 0, 0, 5, 1, 4, 2, 0, 3, 0, 2, 0, 0, 0, 3, 1, 0xAB, 1}));
+    EXPECT_EQ(rawRead(fd, 20, 1000), bytes({0, 1, 0, 0, 0, 5, 1, 4, 2, 0, 3, 0, 2, 0, 0, 0, 3, 1, 0xAB, 1}));
     close(fd);
 }
 

@@ -61,8 +61,7 @@ int main(int argc, char** argv)
         for (int16_t p = 0; p <= 7; ++p)
             line(out, "RB" + std::to_string(p), link.GetPin(UnitMap::PortB, p) != 0 ? 1 : 0);
     } catch (const DeviceLinkError& e) {
-        std::fprintf(stderr, "talveron-probe: the unit at %s port %ld does not answer (%s)\n", argv[1], port,
-                     e.what());
+        std::fprintf(stderr, "talveron-probe: the unit at %s port %ld does not answer (%s)\n", argv[1], port, e.what());
         return 1;
     }
     std::fputs(out.c_str(), stdout);

@@ -24,9 +24,9 @@ constexpr uint8_t kDeviceFailure = 0x04;
 // Room temperature: 22 degrees at 2.024 raw per degree.
 constexpr double kRawPerDegree = 2.024;
 constexpr int kDriftAnalog = 8;
-constexpr int kDriftTemp = 4;           // about two degrees either way
+constexpr int kDriftTemp = 4; // about two degrees either way
 constexpr auto kDriftPeriod = std::chrono::milliseconds(1000);
-constexpr size_t kMaxInput = 64 * 1024;  // a client flooding a mute unit is cut off
+constexpr size_t kMaxInput = 64 * 1024; // a client flooding a mute unit is cut off
 // Replies queued for a client that does not read them: past this, its requests wait in the
 // kernel until it reads, so memory stays bounded whatever the client does.
 constexpr size_t kMaxQueued = 64 * 1024;
@@ -36,7 +36,7 @@ constexpr auto kAcceptRest = std::chrono::milliseconds(100);
 // epoll tags: connections carry their Conn address, everything else a marker.
 constexpr uint64_t kTagStop = uint64_t(1) << 62;
 constexpr uint64_t kTagControl = kTagStop + 1;
-constexpr uint64_t kTagListener = uint64_t(1) << 61;  // + unit index
+constexpr uint64_t kTagListener = uint64_t(1) << 61; // + unit index
 
 uint16_t be16(const std::string& s, size_t at)
 {
@@ -207,8 +207,7 @@ bool Server::listenUnit(Unit& u, int port, std::string& error)
         error = "bad address " + u.ip;
         return false;
     }
-    if (bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == -1 || listen(fd, 64) == -1 ||
-        !setNonBlocking(fd)) {
+    if (bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == -1 || listen(fd, 64) == -1 || !setNonBlocking(fd)) {
         error = u.ip + ":" + std::to_string(port) + ": " + std::strerror(errno);
         close(fd);
         return false;
@@ -384,10 +383,10 @@ void Server::readConn(Conn& c)
             break;
         if (n <= 0) {
             if (n == -1) {
-                closeConn(c);  // reset: nobody is left to answer
+                closeConn(c); // reset: nobody is left to answer
                 return;
             }
-            c.closing = true;  // half-closed: answer what came, then close
+            c.closing = true; // half-closed: answer what came, then close
             break;
         }
         c.in.append(buf, static_cast<size_t>(n));
@@ -396,7 +395,7 @@ void Server::readConn(Conn& c)
             return;
         }
         if (c.in.size() >= 7 + 254)
-            break;  // enough for a frame; the rest waits for its turn
+            break; // enough for a frame; the rest waits for its turn
     }
 
     Unit& u = m_units[c.unit];
@@ -419,9 +418,8 @@ void Server::readConn(Conn& c)
         c.in.erase(0, 6u + len);
         if (u.mode == Mode::Mute)
             continue;
-        const std::string reply = u.mode == Mode::Exception
-                                      ? exceptionPdu(static_cast<uint8_t>(pdu[0]), kDeviceFailure)
-                                      : handlePdu(u.state, pdu);
+        const std::string reply = u.mode == Mode::Exception ? exceptionPdu(static_cast<uint8_t>(pdu[0]), kDeviceFailure)
+                                                            : handlePdu(u.state, pdu);
         std::string adu;
         put16(adu, tid);
         put16(adu, 0);
@@ -526,8 +524,8 @@ std::string Server::control(const std::string& line, bool& quit)
         if (m == "slow" || m == "trickle") {
             if (w.size() != 4 || !parseInt(w[3], ms) || ms < 0 || ms > 600000)
                 return "error: expected fault U " + m + " MS (0..600000)";
-        } else if (w.size() != 3 || (m != "down" && m != "mute" && m != "exception" && m != "up" &&
-                                     m != "closeeach" && m != "wrongunit")) {
+        } else if (w.size() != 3 || (m != "down" && m != "mute" && m != "exception" && m != "up" && m != "closeeach" &&
+                                     m != "wrongunit")) {
             return "error: expected fault U down|mute|exception|closeeach|wrongunit|up or fault U slow|trickle MS";
         }
         if (m == "down") {
@@ -590,9 +588,9 @@ int Server::run(int controlFd, int stopFd)
                 wake = u.acceptRestUntil;
         const auto now = Clock::now();
         const int timeout =
-            wake <= now ? 0
-                        : static_cast<int>(
-                              std::chrono::duration_cast<std::chrono::milliseconds>(wake - now).count() + 1);
+            wake <= now
+                ? 0
+                : static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(wake - now).count() + 1);
 
         const int n = epoll_wait(m_epfd, events, 64, timeout);
         if (n == -1 && errno != EINTR)
@@ -627,7 +625,7 @@ int Server::run(int controlFd, int stopFd)
                     std::string line = pendingLine.substr(0, nl);
                     pendingLine.erase(0, nl + 1);
                     if (skippingLine) {
-                        skippingLine = false;  // the tail of a line already refused
+                        skippingLine = false; // the tail of a line already refused
                         continue;
                     }
                     if (!line.empty() && line.back() == '\r')
@@ -645,11 +643,11 @@ int Server::run(int controlFd, int stopFd)
             } else {
                 Conn& c = *reinterpret_cast<Conn*>(static_cast<uintptr_t>(tag));
                 if (c.fd == -1)
-                    continue;  // closed earlier in this batch
+                    continue; // closed earlier in this batch
                 if (events[k].events & EPOLLIN)
                     readConn(c);
                 else if (events[k].events & (EPOLLHUP | EPOLLERR))
-                    closeConn(c);  // gone both ways while nothing was to be read
+                    closeConn(c); // gone both ways while nothing was to be read
                 if (c.fd != -1 && (events[k].events & EPOLLOUT))
                     flushConn(c);
             }

@@ -16,17 +16,17 @@ using Clock = std::chrono::steady_clock;
 
 // The register map of one unit.
 struct UnitState {
-    static constexpr int kInputRegs = 6;    // RA0..RA3, (4 unused), temperature channel 5
-    static constexpr int kHolding = 16;     // directions: port A pins 0..5 at 0..5, port B pins at 8..15
-    static constexpr int kCoils = 22;       // port B outputs 0..7, port A outputs 16..21
-    static constexpr int kDiscrete = 8;     // levels at port B pins
+    static constexpr int kInputRegs = 6; // RA0..RA3, (4 unused), temperature channel 5
+    static constexpr int kHolding = 16;  // directions: port A pins 0..5 at 0..5, port B pins at 8..15
+    static constexpr int kCoils = 22;    // port B outputs 0..7, port A outputs 16..21
+    static constexpr int kDiscrete = 8;  // levels at port B pins
 
     uint16_t input[kInputRegs] = {};
     uint16_t base[kInputRegs] = {};
-    bool pinned[kInputRegs] = {};           // set by `ain`; stops drifting
+    bool pinned[kInputRegs] = {}; // set by `ain`; stops drifting
     uint16_t holding[kHolding] = {};
     uint8_t coil[kCoils] = {};
-    uint8_t inputLevel[kDiscrete] = {};     // level applied to an input pin (`din`)
+    uint8_t inputLevel[kDiscrete] = {}; // level applied to an input pin (`din`)
 
     void reset(int unitIndex);
     bool discrete(int pin) const;
@@ -44,9 +44,9 @@ struct Unit {
     int listenFd = -1;
     Mode mode = Mode::Normal;
     int slowMs = 0;
-    int trickleMs = 0;       // replies go out one byte every trickleMs
-    bool closeEach = false;  // close the connection after each reply
-    bool wrongUnit = false;  // replies carry another unit id than the request
+    int trickleMs = 0;      // replies go out one byte every trickleMs
+    bool closeEach = false; // close the connection after each reply
+    bool wrongUnit = false; // replies carry another unit id than the request
     // Accepting failed for want of descriptors: the listener rests until then.
     Clock::time_point acceptRestUntil{};
     bool acceptResting = false;
@@ -58,7 +58,7 @@ struct Conn {
     int unit = -1;
     std::string in;
     std::string out;
-    uint32_t watched = EPOLLIN;  // what epoll is told to report now
+    uint32_t watched = EPOLLIN; // what epoll is told to report now
     // No more requests are read: the client half-closed, sent garbage, or the unit closes
     // after each reply. What was received is still answered, then the connection closes.
     bool closing = false;

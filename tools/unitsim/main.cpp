@@ -57,7 +57,7 @@ int main(int argc, char** argv)
 
     if (pipe2(stopPipe, O_CLOEXEC | O_NONBLOCK) == -1)
         return 1;
-    struct sigaction sa{};
+    struct sigaction sa {};
     sa.sa_handler = onSignal;
     sigemptyset(&sa.sa_mask);
     sigaction(SIGTERM, &sa, nullptr);

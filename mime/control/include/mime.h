@@ -31,9 +31,9 @@ extern "C" {
 typedef int32_t MimeResult;
 #define MIME_S_OK ((MimeResult)0)
 #define MIME_S_FALSE ((MimeResult)1)
-#define MIME_E_INVALIDVALUE ((MimeResult)0x800A74D0)     /* automation error 29904 */
-#define MIME_E_OUTOFMEMORY ((MimeResult)0x800A0007)      /* automation error 7 */
-#define MIME_E_SETNOTSUPPORTED ((MimeResult)0x800A017F)  /* automation error 383 */
+#define MIME_E_INVALIDVALUE ((MimeResult)0x800A74D0)    /* automation error 29904 */
+#define MIME_E_OUTOFMEMORY ((MimeResult)0x800A0007)     /* automation error 7 */
+#define MIME_E_SETNOTSUPPORTED ((MimeResult)0x800A017F) /* automation error 383 */
 #define MIME_E_MEMBERNOTFOUND ((MimeResult)0x80020003)
 #define MIME_E_TYPEMISMATCH ((MimeResult)0x80020005)
 #define MIME_E_UNKNOWNNAME ((MimeResult)0x80020006)
@@ -52,12 +52,12 @@ typedef struct MimeGuid {
     uint8_t data4[8];
 } MimeGuid;
 
-MIME_EXPORT extern const MimeGuid LIBID_MIMELib;        /* type library, version 1.4, locale 0x409 */
-MIME_EXPORT extern const MimeGuid DIID__DMime;          /* dispatch interface */
-MIME_EXPORT extern const MimeGuid DIID__DMimeEvents;    /* event interface (no events) */
-MIME_EXPORT extern const MimeGuid CLSID_Mime;           /* control class, MIME.MimeCtrl.1 */
-MIME_EXPORT extern const MimeGuid CLSID_MimePropPage;   /* property page, MIME.MimePropPage.1 */
-MIME_EXPORT extern const MimeGuid IID_MimeUnknown;      /* any object of this library */
+MIME_EXPORT extern const MimeGuid LIBID_MIMELib;      /* type library, version 1.4, locale 0x409 */
+MIME_EXPORT extern const MimeGuid DIID__DMime;        /* dispatch interface */
+MIME_EXPORT extern const MimeGuid DIID__DMimeEvents;  /* event interface (no events) */
+MIME_EXPORT extern const MimeGuid CLSID_Mime;         /* control class, MIME.MimeCtrl.1 */
+MIME_EXPORT extern const MimeGuid CLSID_MimePropPage; /* property page, MIME.MimePropPage.1 */
+MIME_EXPORT extern const MimeGuid IID_MimeUnknown;    /* any object of this library */
 MIME_EXPORT extern const MimeGuid IID_MimeClassFactory;
 MIME_EXPORT extern const MimeGuid IID_MimePropertyPage;
 
@@ -71,12 +71,7 @@ MIME_EXPORT void MimeStrFree(MimeBStr s);
 MIME_EXPORT size_t MimeStrLen(MimeBStr s); /* 0 for NULL */
 
 /* ---- variants ---- */
-enum {
-    MIME_VT_EMPTY = 0,
-    MIME_VT_I2 = 2,
-    MIME_VT_BSTR = 8,
-    MIME_VT_BYREF = 0x4000
-};
+enum { MIME_VT_EMPTY = 0, MIME_VT_I2 = 2, MIME_VT_BSTR = 8, MIME_VT_BYREF = 0x4000 };
 typedef struct MimeVariant {
     uint16_t type; /* MIME_VT_EMPTY, MIME_VT_I2, MIME_VT_BSTR or MIME_VT_BSTR | MIME_VT_BYREF */
     uint16_t reserved[3];
@@ -128,10 +123,10 @@ enum {
 typedef struct MimeMemberInfo {
     int32_t dispid;
     const char* name;
-    int32_t kind;                    /* MIME_MEMBER_* */
+    int32_t kind; /* MIME_MEMBER_* */
     uint32_t param_count;
-    const char* const* param_names;  /* by-reference byte strings, left unchanged */
-    uint16_t result_type;            /* MIME_VT_BSTR, MIME_VT_I2 or MIME_VT_EMPTY */
+    const char* const* param_names; /* by-reference byte strings, left unchanged */
+    uint16_t result_type;           /* MIME_VT_BSTR, MIME_VT_I2 or MIME_VT_EMPTY */
 } MimeMemberInfo;
 
 /* The members of _DMime in dispatch-id order (the type information). */

@@ -26,24 +26,21 @@ inline __m256i EncodeTranslate(__m256i v) {
     __m256i index = _mm256_subs_epu8(v, _mm256_set1_epi8(51));  // 0 for 0..51, 1..12 for 52..63
     const __m256i lower = _mm256_cmpgt_epi8(_mm256_set1_epi8(26), v);
     index = _mm256_or_si256(index, _mm256_and_si256(lower, _mm256_set1_epi8(13)));
-    const __m256i offsets = _mm256_setr_epi8(
-        'a' - 26, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52,
-        '+' - 62, '/' - 63, 'A', 0, 0,  //
-        'a' - 26, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52,
-        '+' - 62, '/' - 63, 'A', 0, 0);
+    const __m256i offsets = _mm256_setr_epi8('a' - 26, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52,
+                                             '0' - 52, '0' - 52, '0' - 52, '0' - 52, '+' - 62, '/' - 63, 'A', 0, 0,  //
+                                             'a' - 26, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52,
+                                             '0' - 52, '0' - 52, '0' - 52, '0' - 52, '+' - 62, '/' - 63, 'A', 0, 0);
     return _mm256_add_epi8(_mm256_shuffle_epi8(offsets, index), v);
 }
 
 // Per byte: all ones when it is an alphabet character.
 inline __m256i AlphabetMask(__m256i s, __m256i& values) {
-    const __m256i lutLo = _mm256_setr_epi8(0x15, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x13, 0x1A,
-                                           0x1B, 0x1B, 0x1B, 0x1A,  //
-                                           0x15, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x13, 0x1A,
-                                           0x1B, 0x1B, 0x1B, 0x1A);
-    const __m256i lutHi = _mm256_setr_epi8(0x10, 0x10, 0x01, 0x02, 0x04, 0x08, 0x04, 0x08, 0x10, 0x10, 0x10, 0x10,
-                                           0x10, 0x10, 0x10, 0x10,  //
-                                           0x10, 0x10, 0x01, 0x02, 0x04, 0x08, 0x04, 0x08, 0x10, 0x10, 0x10, 0x10,
-                                           0x10, 0x10, 0x10, 0x10);
+    const __m256i lutLo = _mm256_setr_epi8(
+        0x15, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x13, 0x1A, 0x1B, 0x1B, 0x1B, 0x1A,  //
+        0x15, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x13, 0x1A, 0x1B, 0x1B, 0x1B, 0x1A);
+    const __m256i lutHi = _mm256_setr_epi8(
+        0x10, 0x10, 0x01, 0x02, 0x04, 0x08, 0x04, 0x08, 0x10, 0x10, 0x10, 0x10, 0x10, 0x10, 0x10, 0x10,  //
+        0x10, 0x10, 0x01, 0x02, 0x04, 0x08, 0x04, 0x08, 0x10, 0x10, 0x10, 0x10, 0x10, 0x10, 0x10, 0x10);
     const __m256i lutRoll = _mm256_setr_epi8(0, 16, 19, 4, -65, -65, -71, -71, 0, 0, 0, 0, 0, 0, 0, 0,  //
                                              0, 16, 19, 4, -65, -65, -71, -71, 0, 0, 0, 0, 0, 0, 0, 0);
     const __m256i mask2F = _mm256_set1_epi8(0x2F);
@@ -71,7 +68,6 @@ inline void DecodePack(__m256i values, std::uint8_t* out) {
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(packed));
     _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 16), _mm256_extracti128_si256(packed, 1));
 }
-
 
 // Decodes `n` kept characters (alphabet and "="), n a multiple of 4, in 32-character blocks;
 // blocks holding a pad take the group-by-group path.

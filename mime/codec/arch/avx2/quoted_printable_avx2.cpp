@@ -41,7 +41,8 @@ QpBlocks QpDecodeBlocksAvx2(const std::uint8_t* in, std::size_t n, std::uint8_t*
         // Soft breaks and "=" without two hex digits go to the caller. A "=" among another's
         // digits is one of those too ("=" is no hex digit), so escapes never overlap here.
         if ((eq & ~hex) != 0) break;
-        const __m128i value = _mm_or_si128(_mm_and_si128(_mm_slli_epi16(h1, 4), _mm_set1_epi8(static_cast<char>(0xF0))), h2);
+        const __m128i value =
+            _mm_or_si128(_mm_and_si128(_mm_slli_epi16(h1, 4), _mm_set1_epi8(static_cast<char>(0xF0))), h2);
         const __m128i isEq = _mm_cmpeq_epi8(a, _mm_set1_epi8('='));
         const __m128i bytes = _mm_blendv_epi8(a, value, isEq);
         const unsigned keep = ~digits & 0xFFFF;
