@@ -3,6 +3,7 @@
 #include "Conversions.h"
 #include "FixedWindow.h"
 #include "MessageBox.h"
+#include "TableWords.h"
 
 #include <QComboBox>
 #include <QEvent>
@@ -23,7 +24,7 @@ std::optional<QString> BuildArmString(const MontComm1& comm, int unit, bool on, 
                                       int conditionIndex)
 {
     if (!on)
-        return QStringLiteral("non");
+        return TableWord::Non;
     QString text;
     if (kindIndex != 0) {
         if (pin < 0 || pin > 7)
@@ -40,7 +41,7 @@ std::optional<QString> BuildArmString(const MontComm1& comm, int unit, bool on, 
     if (conditionIndex != 0 && conditionIndex != 1)
         return std::nullopt;
     // the pin in number-to-text form, as the stored settings have always held it
-    return text + Conv::Str(pin) + u':' + (conditionIndex == 0 ? QStringLiteral("High") : QStringLiteral("Low"));
+    return text + Conv::Str(pin) + u':' + (conditionIndex == 0 ? TableWord::High : TableWord::Low);
 }
 
 } // namespace ArmEditRules
@@ -185,7 +186,7 @@ void ArmEdit::selectUnit(int index)
         return;
     m_comm.CurUnit = index;
     m_armString = m_comm.cell(index, ColArm);
-    Option3[m_armString != QStringLiteral("non") ? 0 : 1]->setChecked(true);
+    Option3[m_armString != TableWord::Non ? 0 : 1]->setChecked(true);
     optionClick();
 }
 
@@ -204,15 +205,15 @@ void ArmEdit::optionClick()
     Combo4->setCurrentIndex(0);
     if (!on)
         return;
-    Combo2->setCurrentIndex(m_comm.GetArmField(unit, 0) == QStringLiteral("Ain") ? 0 : 1);
+    Combo2->setCurrentIndex(m_comm.GetArmField(unit, 0) == TableWord::Ain ? 0 : 1);
     const QString pin = m_comm.GetArmField(unit, 1);
-    if (pin != QStringLiteral("non")) {
+    if (pin != TableWord::Non) {
         const auto p = Conv::CInt16(Conv::Val(pin));
         if (p && *p >= 0 && *p < Combo3->count())
             Combo3->setCurrentIndex(*p);
     }
     // "以上", "以下" and "以上・以下" were never written by this window: like any other word they show as "High".
-    Combo4->setCurrentIndex(m_comm.GetArmField(unit, 2) == QStringLiteral("Low") ? 1 : 0);
+    Combo4->setCurrentIndex(m_comm.GetArmField(unit, 2) == TableWord::Low ? 1 : 0);
 }
 
 bool ArmEdit::ask()

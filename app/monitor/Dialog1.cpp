@@ -4,6 +4,7 @@
 #include "FixedWindow.h"
 #include "MessageBox.h"
 #include "RunWaiting.h"
+#include "TableWords.h"
 
 #include <QCloseEvent>
 #include <QGridLayout>
@@ -27,12 +28,12 @@ Dialog1::Dialog1(MontComm1& comm, QWidget* parent) : QDialog(parent), m_comm(com
         return;
     showUnit();
     for (int k = 0; k < 4; ++k)
-        Option1[2 * k + (m_comm.cell(u, ColRA0 + k) == QStringLiteral("Ain") ? 1 : 0)]->setChecked(true);
+        Option1[2 * k + (m_comm.cell(u, ColRA0 + k) == TableWord::Ain ? 1 : 0)]->setChecked(true);
     for (int k = 0; k < 8; ++k) {
         const QString& t = m_comm.cell(u, ColRB0 + k);
-        Option2[3 * k + (t == QStringLiteral("Din") ? 1 : t == QStringLiteral("Dout") ? 2 : 0)]->setChecked(true);
+        Option2[3 * k + (t == TableWord::Din ? 1 : t == TableWord::Dout ? 2 : 0)]->setChecked(true);
     }
-    Option3[m_comm.cell(u, ColControl) == QStringLiteral("On") ? 0 : 1]->setChecked(true);
+    Option3[m_comm.cell(u, ColControl) == TableWord::On ? 0 : 1]->setChecked(true);
 }
 
 void Dialog1::buildControls()
@@ -147,12 +148,12 @@ void Dialog1::okClick()
         return;
     showUnit();
     for (int k = 0; k < 4; ++k)
-        m_comm.cell(u, ColRA0 + k) = Option1[2 * k + 1]->isChecked() ? QStringLiteral("Ain") : QStringLiteral("non");
+        m_comm.cell(u, ColRA0 + k) = Option1[2 * k + 1]->isChecked() ? TableWord::Ain : TableWord::Non;
     for (int k = 0; k < 8; ++k)
-        m_comm.cell(u, ColRB0 + k) = Option2[3 * k + 1]->isChecked()   ? QStringLiteral("Din")
-                                     : Option2[3 * k + 2]->isChecked() ? QStringLiteral("Dout")
-                                                                       : QStringLiteral("non");
-    m_comm.cell(u, ColControl) = Option3[0]->isChecked() ? QStringLiteral("On") : QStringLiteral("Off");
+        m_comm.cell(u, ColRB0 + k) = Option2[3 * k + 1]->isChecked()   ? TableWord::Din
+                                     : Option2[3 * k + 2]->isChecked() ? TableWord::Dout
+                                                                       : TableWord::Non;
+    m_comm.cell(u, ColControl) = Option3[0]->isChecked() ? TableWord::On : TableWord::Off;
     m_comm.SaveSysInf();
     if (m_comm.InternetSettings.Mode2 != 1 || !m_comm.CurLink)
         return;

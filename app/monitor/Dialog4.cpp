@@ -4,6 +4,7 @@
 #include "FixedWindow.h"
 #include "MessageBox.h"
 #include "RunWaiting.h"
+#include "TableWords.h"
 
 #include <QCloseEvent>
 #include <QGridLayout>
@@ -61,7 +62,7 @@ Dialog4::Dialog4(MontComm1& comm, QWidget* parent) : QDialog(parent), m_comm(com
 
     int monitored = 0;
     for (int i = 0; i < m_comm.unitCount(); ++i)
-        if (m_comm.cell(i, ColControl) == QStringLiteral("On"))
+        if (m_comm.cell(i, ColControl) == TableWord::On)
             ++monitored;
     Text1->setText(QString::number(m_comm.DeviceCount));
     Text2->setText(QString::number(monitored));
@@ -92,7 +93,7 @@ void Dialog4::runPass()
     ProgressBar1->setValue(0);
     ProgressBar1->setVisible(true);
     for (int i = 0; i < m_comm.unitCount() && !m_stopRequested; ++i) {
-        if (m_comm.cell(i, ColControl) == QStringLiteral("On") && m_comm.CurLink) {
+        if (m_comm.cell(i, ColControl) == TableWord::On && m_comm.CurLink) {
             DeviceLink* link = m_comm.CurLink;
             const bool ok = RunWaiting([&] { return m_comm.OpenUnitLink(*link, i); });
             if (!ok)

@@ -1,6 +1,7 @@
 #include "SysEditRules.h"
 
 #include "Conversions.h"
+#include "TableWords.h"
 
 #include <cmath>
 
@@ -130,13 +131,13 @@ void StoreRow(MontComm1& comm, int row, const UnitFields& f)
     comm.cell(row, ColRS) = f.rs.trimmed();
     comm.cell(row, ColBPS) = BpsText(f.bpsIndex);
     for (int k = 0; k < 4; ++k)
-        comm.cell(row, ColRA0 + k) = f.analogIn[k] ? QStringLiteral("Ain") : QStringLiteral("non");
+        comm.cell(row, ColRA0 + k) = f.analogIn[k] ? TableWord::Ain : TableWord::Non;
     for (int k = 0; k < 8; ++k)
-        comm.cell(row, ColRB0 + k) = f.rbType[k] == 1   ? QStringLiteral("Din")
-                                     : f.rbType[k] == 2 ? QStringLiteral("Dout")
-                                                        : QStringLiteral("non");
-    comm.cell(row, ColControl) = f.controlOn ? QStringLiteral("On") : QStringLiteral("Off");
-    comm.cell(row, ColArm) = QStringLiteral("non");
+        comm.cell(row, ColRB0 + k) = f.rbType[k] == 1   ? TableWord::Din
+                                     : f.rbType[k] == 2 ? TableWord::Dout
+                                                        : TableWord::Non;
+    comm.cell(row, ColControl) = f.controlOn ? TableWord::On : TableWord::Off;
+    comm.cell(row, ColArm) = TableWord::Non;
 }
 
 UnitFields ShowRow(const MontComm1& comm, int row)
@@ -151,12 +152,12 @@ UnitFields ShowRow(const MontComm1& comm, int row)
     f.rs = comm.cell(row, ColRS).trimmed();
     f.bpsIndex = BpsIndex(comm.cell(row, ColBPS));
     for (int k = 0; k < 4; ++k)
-        f.analogIn[k] = comm.cell(row, ColRA0 + k) == QStringLiteral("Ain");
+        f.analogIn[k] = comm.cell(row, ColRA0 + k) == TableWord::Ain;
     for (int k = 0; k < 8; ++k) {
         const QString& v = comm.cell(row, ColRB0 + k);
-        f.rbType[k] = v == QStringLiteral("Din") ? 1 : v == QStringLiteral("Dout") ? 2 : 0;
+        f.rbType[k] = v == TableWord::Din ? 1 : v == TableWord::Dout ? 2 : 0;
     }
-    f.controlOn = comm.cell(row, ColControl) == QStringLiteral("On");
+    f.controlOn = comm.cell(row, ColControl) == TableWord::On;
     return f;
 }
 
