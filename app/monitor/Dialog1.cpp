@@ -41,15 +41,8 @@ void Dialog1::buildControls()
     auto* top = new QVBoxLayout(this);
     auto* unit = new QGridLayout;
     auto shown = [&](const QString& name, const QString& label, int row) {
-        auto* l = new QLabel(label, this);
-        auto* e = new QLineEdit(this);
-        e->setObjectName(name);
+        QLineEdit* e = FormTextRow(unit, this, name, label, row);
         e->setReadOnly(true);
-        e->setAccessibleName(label);
-        e->setMinimumWidth(200);
-        l->setBuddy(e);
-        unit->addWidget(l, row, 0);
-        unit->addWidget(e, row, 1);
         return e;
     };
     Nametext = shown(QStringLiteral("Nametext"), QStringLiteral("名称"), 0);

@@ -35,6 +35,41 @@ inline QGroupBox* FormFrame(QWidget* parent, const QString& name, const QString&
     return f;
 }
 
+#include <QBoxLayout>
+#include <QGridLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <initializer_list>
+
+// A row of window buttons: the left ones, a gap, the right ones.
+inline QHBoxLayout* FormButtonRow(std::initializer_list<QPushButton*> left, std::initializer_list<QPushButton*> right)
+{
+    auto* row = new QHBoxLayout;
+    for (QPushButton* b : left)
+        row->addWidget(b);
+    row->addStretch(1);
+    for (QPushButton* b : right)
+        row->addWidget(b);
+    return row;
+}
+
+// A labelled text box on a row of a grid; the label's text names the box for screen readers.
+inline QLineEdit* FormTextRow(QGridLayout* grid, QWidget* parent, const QString& name, const QString& label, int row,
+                              int minWidth = 200, QLabel** labelOut = nullptr)
+{
+    auto* l = new QLabel(label, parent);
+    auto* e = new QLineEdit(parent);
+    e->setObjectName(name);
+    e->setAccessibleName(label);
+    e->setMinimumWidth(minWidth);
+    l->setBuddy(e);
+    grid->addWidget(l, row, 0);
+    grid->addWidget(e, row, 1);
+    if (labelOut)
+        *labelOut = l;
+    return e;
+}
+
 // A width that holds the given number of digits in the widget's font, so boxes grow with scaling.
 inline int DigitsWidth(const QWidget& w, int digits)
 {

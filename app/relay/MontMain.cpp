@@ -158,18 +158,12 @@ void MontMain::buildControls()
         slotRow->addWidget(buildSlot(i));
     top->addLayout(slotRow);
 
-    auto* buttons = new QHBoxLayout;
     ArmSet = FormButton(this, QStringLiteral("ArmSet"), QStringLiteral("アラーム設定"));
     editcmd = FormButton(this, QStringLiteral("editcmd"), QStringLiteral("システム設定"));
     ComEditCmd = FormButton(this, QStringLiteral("ComEditCmd"), QStringLiteral("通信設定"));
     BeepReset = FormButton(this, QStringLiteral("BeepReset"), QStringLiteral("アラーム音解除"));
     Endcmd = FormButton(this, QStringLiteral("Endcmd"), QStringLiteral("終了"));
-    for (auto* b : {ArmSet, editcmd, ComEditCmd})
-        buttons->addWidget(b);
-    buttons->addStretch(1);
-    buttons->addWidget(BeepReset);
-    buttons->addWidget(Endcmd);
-    top->addLayout(buttons);
+    top->addLayout(FormButtonRow({ArmSet, editcmd, ComEditCmd}, {BeepReset, Endcmd}));
     connect(ArmSet, &QPushButton::clicked, this, [this] { openSettingsWindow(StationWindow::ArmEdit); });
     connect(editcmd, &QPushButton::clicked, this, [this] { openSettingsWindow(StationWindow::SysEdit); });
     connect(ComEditCmd, &QPushButton::clicked, this, [this] { openSettingsWindow(StationWindow::ComEdit); });

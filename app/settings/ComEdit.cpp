@@ -88,13 +88,9 @@ void ComEdit::buildControls()
     lblFname->setBuddy(txtFname);
     top->addWidget(txtFname);
 
-    auto* buttons = new QHBoxLayout;
     InetCmd = FormButton(this, QStringLiteral("InetCmd"), QStringLiteral("インターネット設定"));
     EndCmd = FormButton(this, QStringLiteral("EndCmd"), QStringLiteral("終了"));
-    buttons->addWidget(InetCmd);
-    buttons->addStretch();
-    buttons->addWidget(EndCmd);
-    top->addLayout(buttons);
+    top->addLayout(FormButtonRow({InetCmd}, {EndCmd}));
 
     for (int i = 0; i < 2; ++i)
         connect(ModeOpt[i], &QRadioButton::clicked, this, [this, i] { modeOptClick(i); });

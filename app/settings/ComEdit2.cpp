@@ -25,13 +25,9 @@ ComEdit2::ComEdit2(MontComm1& comm, QWidget* parent) : QDialog(parent), m_comm(c
         connect(ModeOpt[i], &QRadioButton::clicked, this, [this, i] { modeOptClick(i); });
     }
     top->addWidget(frame);
-    auto* buttons = new QHBoxLayout;
     InetCmd = FormButton(this, QStringLiteral("InetCmd"), QStringLiteral("インターネット設定"));
     EndCmd = FormButton(this, QStringLiteral("EndCmd"), QStringLiteral("終了"));
-    buttons->addWidget(InetCmd);
-    buttons->addStretch();
-    buttons->addWidget(EndCmd);
-    top->addLayout(buttons);
+    top->addLayout(FormButtonRow({InetCmd}, {EndCmd}));
     connect(EndCmd, &QPushButton::clicked, this, [this] {
         StoreCommMode();
         accept();

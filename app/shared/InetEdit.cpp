@@ -16,23 +16,6 @@
 
 namespace {
 
-// A labelled text box on the next row of a grid; the label's text names the box.
-QLineEdit* addRow(QGridLayout* grid, QWidget* parent, const QString& name, const QString& label, int row,
-                  QLabel** labelOut = nullptr)
-{
-    auto* l = new QLabel(label, parent);
-    auto* e = new QLineEdit(parent);
-    e->setObjectName(name);
-    e->setAccessibleName(label);
-    e->setMinimumWidth(200);
-    l->setBuddy(e);
-    grid->addWidget(l, row, 0);
-    grid->addWidget(e, row, 1);
-    if (labelOut)
-        *labelOut = l;
-    return e;
-}
-
 } // namespace
 
 InetEdit::InetEdit(MontComm1& comm, QWidget* parent) : QDialog(parent), m_comm(comm)
@@ -80,10 +63,12 @@ void InetEdit::buildControls()
 
     Frame1 = FormFrame(this, QStringLiteral("Frame1"), QStringLiteral("ダイアルアップ設定"));
     auto* dial = new QGridLayout(Frame1);
-    frmDialUpName =
-        addRow(dial, Frame1, QStringLiteral("frmDialUpName"), QStringLiteral("ダイアルアップ名"), 0, &lbldname);
-    frmDialUpUser = addRow(dial, Frame1, QStringLiteral("frmDialUpUser"), QStringLiteral("ユーザー名"), 1, &lbldusr);
-    frmDialUpPass = addRow(dial, Frame1, QStringLiteral("frmDialUpPass"), QStringLiteral("パスワード"), 2, &lbldpwd);
+    frmDialUpName = FormTextRow(dial, Frame1, QStringLiteral("frmDialUpName"), QStringLiteral("ダイアルアップ名"), 0,
+                                200, &lbldname);
+    frmDialUpUser =
+        FormTextRow(dial, Frame1, QStringLiteral("frmDialUpUser"), QStringLiteral("ユーザー名"), 1, 200, &lbldusr);
+    frmDialUpPass =
+        FormTextRow(dial, Frame1, QStringLiteral("frmDialUpPass"), QStringLiteral("パスワード"), 2, 200, &lbldpwd);
     lbldname->setObjectName(QStringLiteral("lbldname"));
     lbldusr->setObjectName(QStringLiteral("lbldusr"));
     lbldpwd->setObjectName(QStringLiteral("lbldpwd"));
@@ -91,8 +76,8 @@ void InetEdit::buildControls()
 
     auto* proxy = FormFrame(this, QStringLiteral("ProxySet"), QStringLiteral("Proxyサーバー設定"));
     auto* proxyGrid = new QGridLayout(proxy);
-    ProxyName = addRow(proxyGrid, proxy, QStringLiteral("ProxyName"), QStringLiteral("Proxyサーバー名"), 0);
-    ProxyPNo = addRow(proxyGrid, proxy, QStringLiteral("ProxyPNo"), QStringLiteral("ポート番号"), 1);
+    ProxyName = FormTextRow(proxyGrid, proxy, QStringLiteral("ProxyName"), QStringLiteral("Proxyサーバー名"), 0);
+    ProxyPNo = FormTextRow(proxyGrid, proxy, QStringLiteral("ProxyPNo"), QStringLiteral("ポート番号"), 1);
 
     auto* param = FormFrame(this, QStringLiteral("ParamFrame"), QStringLiteral("パラメータファイル設定"));
     auto* paramGrid = new QGridLayout(param);
@@ -104,25 +89,25 @@ void InetEdit::buildControls()
     nameLabel->setBuddy(DevName);
     paramGrid->addWidget(nameLabel, 0, 0);
     paramGrid->addWidget(DevName, 0, 1);
-    FNameText = addRow(paramGrid, param, QStringLiteral("FNameText"), QStringLiteral("ファイル名"), 1);
+    FNameText = FormTextRow(paramGrid, param, QStringLiteral("FNameText"), QStringLiteral("ファイル名"), 1);
 
     auto* upload = FormFrame(this, QStringLiteral("UpLdFrame"), QStringLiteral("アップロード設定"));
     auto* upGrid = new QGridLayout(upload);
-    ftpText = addRow(upGrid, upload, QStringLiteral("ftpText"), QStringLiteral("FTP"), 0);
-    IdText = addRow(upGrid, upload, QStringLiteral("IdText"), QStringLiteral("ID"), 1);
-    PwdText = addRow(upGrid, upload, QStringLiteral("PwdText"), QStringLiteral("PassWord"), 2);
+    ftpText = FormTextRow(upGrid, upload, QStringLiteral("ftpText"), QStringLiteral("FTP"), 0);
+    IdText = FormTextRow(upGrid, upload, QStringLiteral("IdText"), QStringLiteral("ID"), 1);
+    PwdText = FormTextRow(upGrid, upload, QStringLiteral("PwdText"), QStringLiteral("PassWord"), 2);
     PwdText->setEchoMode(QLineEdit::Password);
-    RmtDirText = addRow(upGrid, upload, QStringLiteral("RmtDirText"), QStringLiteral("Remote Dir"), 3);
+    RmtDirText = FormTextRow(upGrid, upload, QStringLiteral("RmtDirText"), QStringLiteral("Remote Dir"), 3);
     upGrid->addWidget(new QLabel(QStringLiteral("異常通知先リモートディレクトリ"), upload), 4, 0, 1, 2);
     const QStringList cameras = {QStringLiteral("カメラ１"), QStringLiteral("カメラ２"), QStringLiteral("カメラ３"),
                                  QStringLiteral("カメラ４")};
     for (int k = 0; k < 4; ++k)
-        camname[k] = addRow(upGrid, upload, QStringLiteral("camname_%1").arg(k), cameras[k], 5 + k);
+        camname[k] = FormTextRow(upGrid, upload, QStringLiteral("camname_%1").arg(k), cameras[k], 5 + k);
     upGrid->setRowStretch(9, 1);
 
     auto* download = FormFrame(this, QStringLiteral("DldFrame"), QStringLiteral("ダウンロードﾞ設定"));
     auto* downGrid = new QGridLayout(download);
-    URLText = addRow(downGrid, download, QStringLiteral("URLText"), QStringLiteral("URL"), 0);
+    URLText = FormTextRow(downGrid, download, QStringLiteral("URLText"), QStringLiteral("URL"), 0);
     downGrid->addWidget(new QLabel(QStringLiteral("（最後の\"/\"は入力しない）"), download), 1, 1);
     auto* timeFrame = FormFrame(download, QStringLiteral("TimeOutFrm"), QStringLiteral("ﾀｲﾑｱｳﾄ設定"));
     auto* timeRow = new QHBoxLayout(timeFrame);
@@ -144,12 +129,9 @@ void InetEdit::buildControls()
     timeRow->addWidget(new QLabel(QStringLiteral("30Min"), timeFrame));
     downGrid->addWidget(timeFrame, 2, 0, 1, 2);
 
-    auto* buttons = new QHBoxLayout;
     SetCmd = FormButton(this, QStringLiteral("SetCmd"), QStringLiteral("設定保存"));
     EndCmd = FormButton(this, QStringLiteral("EndCmd"), QStringLiteral("終了"));
-    buttons->addStretch();
-    buttons->addWidget(SetCmd);
-    buttons->addWidget(EndCmd);
+    auto* buttons = FormButtonRow({}, {SetCmd, EndCmd});
 
     top->addWidget(upload, 0, 0, 3, 1);
     top->addWidget(param, 0, 1);
