@@ -10,7 +10,12 @@ public:
     enum class Answer { Ok, Cancel, Yes, No };
 
     virtual ~MessageBoxService() = default;
+    // A box the operator must answer before the caller goes on: only for answers to a click.
     virtual Answer show(const QString& text, const QString& title, Icon icon, Buttons buttons) = 0;
+    // An OK box raised by work: shown once the current step has returned, never waited for,
+    // and dropped while a box of the same text is still open (a fault repeating every second
+    // must not stack boxes).
+    virtual void notify(const QString& text, const QString& title, Icon icon) = 0;
 
     // The title of boxes that have no title of their own.
     static QString applicationTitle() { return QStringLiteral("Talveron"); }

@@ -1,29 +1,56 @@
 #include "QtMessageBox.h"
 
+#include <QApplication>
 #include <QMessageBox>
+
+namespace {
+QMessageBox::Icon boxIcon(MessageBoxService::Icon icon)
+{
+    switch (icon) {
+    case MessageBoxService::Icon::Information:
+        return QMessageBox::Information;
+    case MessageBoxService::Icon::Warning:
+        return QMessageBox::Warning;
+    case MessageBoxService::Icon::Critical:
+        return QMessageBox::Critical;
+    case MessageBoxService::Icon::Question:
+        return QMessageBox::Question;
+    default:
+        return QMessageBox::NoIcon;
+    }
+}
+} // namespace
+
+void QtMessageBox::notify(const QString& text, const QString& title, Icon icon)
+{
+    if (m_open.contains(text))
+        return;
+    m_open.insert(text);
+    // Queued: the box appears after the step that raised it has returned. Modal for the
+    // operator, but opened with open(), so no nested loop holds the caller or anything else.
+    QPointer<QWidget> parent(m_parent);
+    QMetaObject::invokeMethod(
+        qApp,
+        [this, parent, text, title, icon] {
+            auto* box = new QMessageBox(parent);
+            box->setAttribute(Qt::WA_DeleteOnClose);
+            box->setText(text);
+            box->setWindowTitle(title);
+            box->setIcon(boxIcon(icon));
+            box->setStandardButtons(QMessageBox::Ok);
+            box->setWindowModality(Qt::ApplicationModal);
+            QObject::connect(box, &QObject::destroyed, qApp, [this, text] { m_open.remove(text); });
+            box->open();
+        },
+        Qt::QueuedConnection);
+}
 
 MessageBoxService::Answer QtMessageBox::show(const QString& text, const QString& title, Icon icon, Buttons buttons)
 {
     QMessageBox box(m_parent);
     box.setText(text);
     box.setWindowTitle(title);
-    switch (icon) {
-    case Icon::None:
-        box.setIcon(QMessageBox::NoIcon);
-        break;
-    case Icon::Information:
-        box.setIcon(QMessageBox::Information);
-        break;
-    case Icon::Warning:
-        box.setIcon(QMessageBox::Warning);
-        break;
-    case Icon::Critical:
-        box.setIcon(QMessageBox::Critical);
-        break;
-    case Icon::Question:
-        box.setIcon(QMessageBox::Question);
-        break;
-    }
+    box.setIcon(boxIcon(icon));
     switch (buttons) {
     case Buttons::Ok:
         box.setStandardButtons(QMessageBox::Ok);

@@ -14,6 +14,7 @@ public:
         QString title;
         Icon icon;
         Buttons buttons;
+        bool notice = false; // raised by work through notify
     };
 
     Answer show(const QString& text, const QString& title, Icon icon, Buttons buttons) override
@@ -27,6 +28,20 @@ public:
         return buttons == Buttons::YesNo ? Answer::Yes : Answer::Ok;
     }
 
+    // Notices are recorded at once; a test that leaves one "open" sees the same text dropped.
+    void notify(const QString& text, const QString& title, Icon icon) override
+    {
+        for (const auto& s : open)
+            if (s == text)
+                return;
+        shown.push_back({text, title, icon, Buttons::Ok, true});
+        if (keepNoticesOpen)
+            open.push_back(text);
+    }
+    void closeNotices() { open.clear(); }
+
     std::vector<Shown> shown;
+    bool keepNoticesOpen = false;
+    std::vector<QString> open;
     std::deque<Answer> answers;
 };

@@ -1,0 +1,42 @@
+#pragma once
+// What a piece of station work ended with. Work never shows a box: it returns an Outcome, and
+// the window that started it words it with FaultText and shows it through the message-box
+// service once the step has ended (as libmodbus keeps its texts in modbus_strerror).
+
+#include "MessageBox.h"
+
+#include <QString>
+#include <cstdint>
+
+enum class Fault {
+    None,
+    AddressBook,    // mail.xls missing or unreadable; detail: the reader's text
+    MailSend,       // a recipient refused or the server failed; detail: the server's text
+    NoSmtpControl,  // no SMTP control hosted
+    DialUp,         // the dial-up failed; code: the dial-up error code
+    RelayDialUp,    // the relay's dial-up failed
+    FileOpen,       // the settings list could not be built
+    LinkError,      // a unit did not answer a dialog's exchange
+    Upload,         // a relay file could not be sent; code: FtpUploadFile's result
+    OutputPending,  // an output request is still waiting for the upload side
+    Cancelled,      // the station is closing
+};
+
+struct Outcome {
+    Fault fault = Fault::None;
+    QString detail;
+    int32_t code = 0;
+    bool ok() const { return fault == Fault::None; }
+};
+
+inline Outcome Failed(Fault fault, QString detail = QString(), int32_t code = 0)
+{
+    return Outcome{fault, std::move(detail), code};
+}
+
+// The operator's words for an outcome, its box title and icon.
+QString FaultText(const Outcome& outcome);
+QString FaultTitle(const Outcome& outcome);
+MessageBoxService::Icon FaultIcon(const Outcome& outcome);
+// Shows a failed outcome after the current step (a good one shows nothing).
+void Notify(MessageBoxService& messages, const Outcome& outcome);
