@@ -2,8 +2,11 @@
 
 #include <QMetaObject>
 #include <QUrl>
+#include <algorithm>
 #include <curl/curl.h>
 #include <limits>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -78,6 +81,33 @@ int ftpDebug(void*, int type, char* data, size_t size, void* user)
     return 0;
 }
 
+// The sockets of a session are known to the control, so an abort from the owner's thread can
+// shut them while the worker sits inside libcurl. They are closed under the same lock, so a
+// shut never reaches a number the system has handed out again.
+struct FtpSocketHooks {
+    static curl_socket_t open(void* user, curlsocktype, struct curl_sockaddr* address)
+    {
+        auto* c = static_cast<FtpClient*>(user);
+        const curl_socket_t fd = ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+        if (fd == CURL_SOCKET_BAD)
+            return fd;
+        std::lock_guard lock(c->m_mutex);
+        if (c->m_stop) { // the station is ending: no new connection
+            ::close(fd);
+            return CURL_SOCKET_BAD;
+        }
+        c->m_sockets.push_back(fd);
+        return fd;
+    }
+    static int close(void* user, curl_socket_t fd)
+    {
+        auto* c = static_cast<FtpClient*>(user);
+        std::lock_guard lock(c->m_mutex);
+        c->m_sockets.erase(std::remove(c->m_sockets.begin(), c->m_sockets.end(), fd), c->m_sockets.end());
+        return ::close(fd);
+    }
+};
+
 FtpClient::FtpClient(int index, QObject* parent) : QObject(parent), m_index(index)
 {
     globalInit();
@@ -90,9 +120,16 @@ FtpClient::~FtpClient()
         std::lock_guard lock(m_mutex);
         m_stop = true;
         m_abortUpTo = std::numeric_limits<uint64_t>::max();
+        shutdownSockets(); // whatever the worker waits on in libcurl ends now
     }
     m_wake.notify_all();
     m_thread.join();
+}
+
+void FtpClient::shutdownSockets()
+{
+    for (int fd : m_sockets)
+        ::shutdown(fd, SHUT_RDWR);
 }
 
 bool FtpClient::aborted(uint64_t seq) const
@@ -118,14 +155,15 @@ void FtpClient::workerLoop()
     closeHandle();
 }
 
-void FtpClient::closeHandle()
+void FtpClient::closeHandle(bool graceful)
 {
-    if (m_curl) {
-        // Closing sends QUIT on a live session; a station that is ending waits a second for it at most.
-        if (m_stop)
-            curl_easy_setopt(static_cast<CURL*>(m_curl), CURLOPT_SERVER_RESPONSE_TIMEOUT, 1L);
-        curl_easy_cleanup(static_cast<CURL*>(m_curl));
+    {
+        std::lock_guard lock(m_mutex);
+        if (!graceful || m_stop)
+            shutdownSockets(); // QUIT then fails at once instead of waiting for a reply
     }
+    if (m_curl)
+        curl_easy_cleanup(static_cast<CURL*>(m_curl));
     m_curl = nullptr;
     if (m_multi)
         curl_multi_cleanup(static_cast<CURLM*>(m_multi)); // the session's connection lives here
@@ -145,6 +183,13 @@ int FtpClient::runTransfer(void* handle)
     CURLcode rc = CURLE_OK;
     int running = 1;
     while (running) {
+        // Checked here as well as in the progress callback: libcurl does not call that one in
+        // every state, and an abort must end the step within one poll interval.
+        if (aborted(m_running)) {
+            rc = CURLE_ABORTED_BY_CALLBACK;
+            curl_multi_remove_handle(m, h); // a premature end: libcurl drops the connection
+            return rc;
+        }
         if (curl_multi_perform(m, &running) != CURLM_OK) {
             rc = CURLE_FAILED_INIT;
             break;
@@ -167,7 +212,15 @@ void FtpClient::submit(std::function<Result(uint64_t)> work, bool isTransfer)
     Step step;
     step.seq = m_nextSeq++;
     step.run = [this, work = std::move(work), isTransfer](Step& s) {
+        {
+            std::lock_guard lock(m_mutex);
+            m_running = s.seq;
+        }
         const Result r = work(s.seq);
+        {
+            std::lock_guard lock(m_mutex);
+            m_running = 0;
+        }
         QMetaObject::invokeMethod(
             this, [this, r, isTransfer] { stepDone(r, isTransfer); }, Qt::QueuedConnection);
     };
@@ -184,6 +237,7 @@ void FtpClient::stepDone(const Result& r, bool isTransfer)
     else
         emit CommandReply(m_index, r.code, r.command, r.reply);
     --m_pending; // idle only once the owner has seen the step's events
+    emit StepFinished(m_index);
 }
 
 QByteArray FtpClient::urlFor(const QString& path, bool directory) const
@@ -248,6 +302,10 @@ FtpClient::Result FtpClient::perform(uint64_t seq, const QString& command, const
     curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, discard);
     curl_easy_setopt(h, CURLOPT_READFUNCTION, ftpRead);
     curl_easy_setopt(h, CURLOPT_READDATA, &ctx);
+    curl_easy_setopt(h, CURLOPT_OPENSOCKETFUNCTION, &FtpSocketHooks::open);
+    curl_easy_setopt(h, CURLOPT_OPENSOCKETDATA, this);
+    curl_easy_setopt(h, CURLOPT_CLOSESOCKETFUNCTION, &FtpSocketHooks::close);
+    curl_easy_setopt(h, CURLOPT_CLOSESOCKETDATA, this);
     curl_easy_setopt(h, CURLOPT_UPLOAD, upload ? 1L : 0L);
     curl_easy_setopt(h, CURLOPT_NOBODY, noBody ? 1L : 0L);
     curl_easy_setopt(h, CURLOPT_TRANSFERTEXT, upload && m_textMode ? 1L : 0L);
@@ -392,6 +450,8 @@ void FtpClient::Abend()
     {
         std::lock_guard lock(m_mutex);
         m_abortUpTo = m_nextSeq - 1; // every step submitted so far
+        if (m_running != 0 && m_running <= m_abortUpTo)
+            shutdownSockets(); // the step may be inside a wait libcurl does not break for us
     }
     m_wake.notify_all();
 }
@@ -399,8 +459,8 @@ void FtpClient::Abend()
 void FtpClient::DisConnect()
 {
     submit(
-        [this](uint64_t) {
-            closeHandle();
+        [this](uint64_t seq) {
+            closeHandle(!aborted(seq));
             return Result{0, QStringLiteral("QUIT"), QString()};
         },
         false);

@@ -2,7 +2,11 @@
 // The FTP client control (ftp1): one FTP session driven step by step. Each step (Connect, Cd,
 // PutFile, Size, DisConnect) runs on the control's own worker thread over libcurl; its events
 // arrive on the owner's thread, and IsIdle turns true only after the step's events were sent,
-// so a caller that lets events run until idle sees every reply first.
+// so a caller that lets events run until idle sees every reply first. StepFinished follows the
+// events of every step, for callers that chain steps instead of waiting for them.
+//
+// Abend and the destructor never wait on the server: a step under way is dropped within a
+// poll interval and its connection closed without a goodbye.
 
 #include <QByteArray>
 #include <QList>
@@ -15,6 +19,7 @@
 #include <functional>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 class FtpClient : public QObject {
     Q_OBJECT
@@ -51,6 +56,8 @@ signals:
     // Hand back the next bytes of the file being sent; nothing at its end.
     void DataRequest(int index, QByteArray& data);
     void TransferEnd(int index);
+    // The step's events have been sent and the control counts it done (IsIdle may be true).
+    void StepFinished(int index);
 
 private:
     struct Step {
@@ -73,12 +80,16 @@ private:
     void stepDone(const Result& r, bool isTransfer);
     QByteArray takeData(uint64_t seq, size_t max); // worker side of DataRequest
     void answerData();                             // owner side of DataRequest
-    void closeHandle();
+    // Ends the session. Graceful sends QUIT on a healthy connection; otherwise the sockets are
+    // shut first so libcurl's cleanup cannot wait on a server that stopped answering.
+    void closeHandle(bool graceful = false);
+    void shutdownSockets(); // m_mutex held
     int runTransfer(void* handle); // a CURLcode
 
     friend size_t ftpRead(char*, size_t, size_t, void*);
     friend int ftpProgress(void*, int64_t, int64_t, int64_t, int64_t);
     friend int ftpDebug(void*, int, char*, size_t, void*);
+    friend struct FtpSocketHooks;
 
     int m_index;
     int m_pending = 0; // steps submitted and not yet reported, owner's thread only
@@ -100,6 +111,8 @@ private:
     bool m_stop = false;
     uint64_t m_nextSeq = 1;
     uint64_t m_abortUpTo = 0;
+    uint64_t m_running = 0;    // the step the worker is in, 0 between steps
+    std::vector<int> m_sockets; // the connections' sockets, so an abort can shut them
     void* m_curl = nullptr;  // worker thread only
     void* m_multi = nullptr; // holds the session's connection between steps; worker thread only
     // Reply lines seen by the current step (worker thread only).

@@ -15,14 +15,11 @@
 
 #include <algorithm>
 
+
 namespace {
 const QString CrLf = QStringLiteral("\r\n");
 constexpr qsizetype MaxLocalFile = 64 * 1024; // a relay file on disk larger than this is not ours
-
-void warn(MontComm1& comm, const QString& text, const QString& title = QString())
-{
-    comm.messages().show(text, title, MessageBoxService::Icon::Exclamation, MessageBoxService::Buttons::Ok);
-}
+const QString MarkName = QStringLiteral("IjyouFile.txt");
 } // namespace
 
 struct DetailMonitor::Reading {
@@ -38,7 +35,7 @@ DetailMonitor::DetailMonitor(MontComm1& comm, PollEngine& engine, QObject* paren
 {
     for (int i = 0; i < Slots; ++i) {
         ftp1[i] = std::make_unique<FtpClient>(i, this);
-        ConnectFtpEvents(m_comm, *ftp1[i], timFtp);
+        m_jobs[i] = std::make_unique<FtpUploadJob>(*ftp1[i], timFtp[i]);
         m_timer1[i].setInterval(CycleTickMs);
         connect(&m_timer1[i], &QTimer::timeout, this, [this, i] { Timer1Tick(i); });
     }
@@ -48,7 +45,11 @@ DetailMonitor::DetailMonitor(MontComm1& comm, PollEngine& engine, QObject* paren
     connect(&m_beepTimer, &QTimer::timeout, this, &DetailMonitor::BeepTick);
 }
 
-DetailMonitor::~DetailMonitor() = default;
+DetailMonitor::~DetailMonitor()
+{
+    for (auto& job : m_jobs)
+        job.reset(); // before the controls: each aborts its control's step
+}
 
 // --- helpers ---
 
@@ -81,73 +82,83 @@ void DetailMonitor::setStatus(int slot, const QString& text, Tone tone)
     emit changed();
 }
 
-void DetailMonitor::whenIdle(std::function<void()> fn)
+void DetailMonitor::warn(const QString& text, const QString& title)
 {
-    if (m_working)
-        m_queue.push_back(std::move(fn));
-    else
-        fn();
+    // Shown after the current step and never waited for: the slots go on under it.
+    m_comm.messages().notify(text, title, MessageBoxService::Icon::Exclamation);
 }
 
-void DetailMonitor::exclusive(std::function<void()> fn)
+bool DetailMonitor::working() const
 {
-    m_working = true;
-    emit changed();
-    try {
-        fn();
-    } catch (...) {
-        // Nothing a slot's work meets may end the window.
-    }
-    m_working = false;
-    emit changed();
-    while (!m_working && !m_queue.empty()) {
-        auto next = std::move(m_queue.front());
-        m_queue.pop_front();
-        next();
-    }
+    return std::any_of(m_run.begin(), m_run.end(), [](const SlotRun& r) { return r.working; });
 }
 
-bool DetailMonitor::onUnit(int slot, std::function<void(DeviceLink&)> work)
+void DetailMonitor::beginWork(int slot)
+{
+    m_run[slot].working = true;
+    emit changed();
+}
+
+void DetailMonitor::endWork(int slot)
+{
+    m_run[slot].working = false;
+    emit changed();
+    runFlips(slot); // a switch flipped meanwhile goes next, before any cycle
+}
+
+void DetailMonitor::onUnit(int slot, std::function<void(DeviceLink&)> work, std::function<void(bool)> done)
 {
     const int u = unitOf(slot);
-    if (u < 0)
-        return false;
+    if (u < 0) {
+        done(false);
+        return;
+    }
     const DeviceRecord row = m_comm.DeviceTable[u];
     const int32_t timeOut = m_comm.MonitorSettings.TimeOut;
-    return m_engine.runAndWait<bool>(MontComm1::UnitKey(row), [row, timeOut, work](PollEngine::Tools& tools) {
-        try {
-            if (!MontComm1::AimUnitLink(tools.link, row, timeOut))
+    m_engine.submit<bool>(
+        MontComm1::UnitKey(row), this,
+        [row, timeOut, work = std::move(work)](PollEngine::Tools& tools) {
+            try {
+                if (!MontComm1::AimUnitLink(tools.link, row, timeOut))
+                    return false;
+                work(tools.link);
+                return true;
+            } catch (...) {
                 return false;
-            work(tools.link);
-            return true;
-        } catch (...) {
-            return false;
-        }
-    });
+            }
+        },
+        guarded<bool>(slot, std::move(done)));
 }
 
-bool DetailMonitor::fetch(const QString& url, QString& text)
+void DetailMonitor::fetch(int slot, const QString& url, std::function<void(std::optional<QString>)> done)
 {
     const QString proxy = m_comm.InternetSettings.ProxyServerName;
     const QString proxyPort = m_comm.InternetSettings.ProxyPortNo;
-    auto got = m_engine.runAndWait<std::optional<QString>>(url, [url, proxy, proxyPort](PollEngine::Tools& tools) {
-        InternetTransfer& t = tools.transfer;
-        t.Proxy = proxy;
-        t.ProxyPort = proxyPort;
-        t.AccessType = proxy.isEmpty() ? InternetTransfer::Default : InternetTransfer::NamedProxy;
-        try {
-            QString doc = t.OpenURL(url);
-            if (doc.size() > Relay::MaxTextLength)
+    m_engine.submit<std::optional<QString>>(
+        url, this,
+        [url, proxy, proxyPort](PollEngine::Tools& tools) {
+            InternetTransfer& t = tools.transfer;
+            t.Proxy = proxy;
+            t.ProxyPort = proxyPort;
+            t.AccessType = proxy.isEmpty() ? InternetTransfer::Default : InternetTransfer::NamedProxy;
+            try {
+                QString doc = t.OpenURL(url);
+                if (doc.size() > Relay::MaxTextLength)
+                    return std::optional<QString>();
+                return std::optional<QString>(std::move(doc));
+            } catch (...) {
                 return std::optional<QString>();
-            return std::optional<QString>(std::move(doc));
-        } catch (...) {
-            return std::optional<QString>();
-        }
-    });
-    if (!got)
-        return false;
-    text = *got;
-    return true;
+            }
+        },
+        guarded<std::optional<QString>>(slot, std::move(done)));
+}
+
+void DetailMonitor::upload(int slot, const FtpTarget& target, const QString& name,
+                           std::function<void(int16_t)> done)
+{
+    auto report = guarded<int16_t>(slot, std::move(done));
+    if (!m_jobs[slot]->start(target, m_comm.path(name), m_comm.FtpStepTimeOutMs, report))
+        QMetaObject::invokeMethod(this, [report] { report(-1); }, Qt::QueuedConnection);
 }
 
 QString DetailMonitor::sendFolderPath(const QString& name) const
@@ -182,7 +193,7 @@ std::optional<QStringList> DetailMonitor::readRelayLines(const QString& path, in
 
 void DetailMonitor::Activate()
 {
-    whenIdle([this] {
+    {
         for (int i = 0; i < Slots; ++i) {
             m_timer1[i].stop();
             SlotActive[i] = 0;
@@ -216,7 +227,7 @@ void DetailMonitor::Activate()
         if (m_timersEnabled)
             m_statBarTimer.start();
         emit changed();
-    });
+    }
 }
 
 void DetailMonitor::SetModeCaption()
@@ -243,26 +254,24 @@ void DetailMonitor::SetModeCaption()
 
 void DetailMonitor::NameComboClick(int slot, int index)
 {
-    whenIdle([this, slot, index] {
-        Screen[slot].index = index;
-        const int u = unitOf(slot);
-        Screen[slot].ip = u < 0 ? QString() : m_comm.cell(u, ColIP);
-        StopSlot(slot);
-    });
+    Screen[slot].index = index;
+    const int u = unitOf(slot);
+    Screen[slot].ip = u < 0 ? QString() : m_comm.cell(u, ColIP);
+    StopSlot(slot);
 }
 
 void DetailMonitor::OpencmdClick(int slot)
 {
-    whenIdle([this, slot] {
-        if (unitOf(slot) < 0)
-            return;
-        if (SlotActive[slot])
-            StopSlot(slot);
-        else if (m_comm.InternetSettings.Mode == 2 || m_comm.InetInfValid)
-            exclusive([this, slot] { StartSlot(slot); });
-        else
-            warn(m_comm, QStringLiteral("ｲﾝﾀｰﾈｯﾄ設定ﾌｧｲﾙが読めません！"));
-    });
+    if (unitOf(slot) < 0)
+        return;
+    if (SlotActive[slot])
+        StopSlot(slot); // at once, whatever the slot is doing
+    else if (m_run[slot].working)
+        return; // a start is under way
+    else if (m_comm.InternetSettings.Mode == 2 || m_comm.InetInfValid)
+        StartSlot(slot);
+    else
+        warn(QStringLiteral("ｲﾝﾀｰﾈｯﾄ設定ﾌｧｲﾙが読めません！"));
 }
 
 bool DetailMonitor::anyActive() const
@@ -273,7 +282,7 @@ bool DetailMonitor::anyActive() const
 void DetailMonitor::StopAll()
 {
     for (int i = 0; i < Slots; ++i)
-        if (SlotActive[i])
+        if (SlotActive[i] || m_run[i].working)
             StopSlot(i);
 }
 
@@ -288,7 +297,7 @@ bool DetailMonitor::LoadParamLine(int slot)
 {
     SlotParamLine[slot] = Relay::ParamLine(m_comm, unitOf(slot));
     if (SlotParamLine[slot].isEmpty()) {
-        warn(m_comm, QStringLiteral("システムファイルが開けません"));
+        warn(QStringLiteral("システムファイルが開けません"));
         return false;
     }
     return true;
@@ -300,8 +309,8 @@ bool DetailMonitor::dialUp()
     if (s.DialUpName.isEmpty() || DialUpDone)
         return true;
     if (m_comm.DialUpOpen(s.DialUpName, s.DialUpUser, s.DialUpPass) != 0) {
-        m_comm.messages().show(QStringLiteral("ダイアルアップ接続に失敗しました"), QStringLiteral("ダウンロード"),
-                               MessageBoxService::Icon::None, MessageBoxService::Buttons::Ok);
+        m_comm.messages().notify(QStringLiteral("ダイアルアップ接続に失敗しました"), QStringLiteral("ダウンロード"),
+                                 MessageBoxService::Icon::None);
         return false;
     }
     DialUpDone = true;
@@ -311,140 +320,180 @@ bool DetailMonitor::dialUp()
 void DetailMonitor::StartSlot(int slot)
 {
     SlotScreen& screen = Screen[slot];
-    if (screen.busy)
+    if (screen.busy || m_run[slot].working)
         return;
+    beginWork(slot);
     screen.busy = true;
     emit changed();
-    auto done = [&] {
-        screen.busy = false;
-        emit changed();
-    };
     if (!CheckFileNameSet(slot)) {
-        done();
-        warn(m_comm, QStringLiteral("ﾊﾟﾗﾒｰﾀﾌｧｲﾙを設定して下さい"));
+        screen.busy = false;
+        warn(QStringLiteral("ﾊﾟﾗﾒｰﾀﾌｧｲﾙを設定して下さい"));
+        endWork(slot);
         return;
     }
-    const bool prepared = uploadSide() ? startUploadSlot(slot) : startDownloadSlot(slot);
-    done();
-    if (!prepared) {
-        if (DialUpDone) {
-            m_comm.DialUpClose();
-            DialUpDone = false;
+    auto prepared = [this, slot](bool ok) {
+        Screen[slot].busy = false;
+        emit changed();
+        if (!ok) {
+            if (DialUpDone) {
+                m_comm.DialUpClose();
+                DialUpDone = false;
+            }
+            endWork(slot);
+            return;
         }
-        return;
-    }
-    if (!OpenSlotLink(slot)) {
-        setStatus(slot, QStringLiteral("接続ｴﾗｰ"), Tone::Bad);
-        return;
-    }
-    ArmOutputSwitches(slot);
-    restartGrid(slot);
-    SlotActive[slot] = -1;
-    startTimer(slot);
-    screen.openCaption = QStringLiteral("切断");
-    screen.selectorEnabled = false;
-    setStatus(slot, QStringLiteral("接続中"), Tone::Good);
-    PrepareSlotDisplay(slot);
+        OpenSlotLink(slot, [this, slot](bool linked) {
+            SlotScreen& screen = Screen[slot];
+            if (!linked) {
+                setStatus(slot, QStringLiteral("接続ｴﾗｰ"), Tone::Bad);
+                endWork(slot);
+                return;
+            }
+            ArmOutputSwitches(slot);
+            restartGrid(slot);
+            SlotActive[slot] = -1;
+            startTimer(slot);
+            screen.openCaption = QStringLiteral("切断");
+            screen.selectorEnabled = false;
+            setStatus(slot, QStringLiteral("接続中"), Tone::Good);
+            PrepareSlotDisplay(slot);
+            endWork(slot);
+        });
+    };
+    if (uploadSide())
+        startUploadSlot(slot, prepared);
+    else
+        startDownloadSlot(slot, prepared);
 }
 
-bool DetailMonitor::OpenSlotLink(int slot)
+void DetailMonitor::OpenSlotLink(int slot, std::function<void(bool)> done)
 {
-    if (downloadSide())
-        return true;
-    return onUnit(slot, [](DeviceLink& link) { link.GetDirp(UnitMap::PortA, UnitMap::TemperatureChannel); });
+    if (downloadSide()) {
+        done(true);
+        return;
+    }
+    onUnit(slot, [](DeviceLink& link) { link.GetDirp(UnitMap::PortA, UnitMap::TemperatureChannel); }, std::move(done));
 }
 
-bool DetailMonitor::startUploadSlot(int slot)
+void DetailMonitor::startUploadSlot(int slot, std::function<void(bool)> done)
 {
     const bool lan = m_comm.InternetSettings.Mode == 3;
     if (!lan && !dialUp())
-        return false;
+        return done(false);
     if (!LoadParamLine(slot))
-        return false;
-    const QString name = Relay::RequestFileName(m_comm, unitOf(slot));
-    QString err;
-    bool idle = false;
-    for (int attempt = 0; attempt < 3 && !idle; ++attempt) {
-        bool failed = false;
-        if (lan) {
-            failed = m_comm.CreateRelayFile(name);
-        } else {
-            err = ClearRequestFile(name, slot);
-            failed = !err.isEmpty();
-        }
-        if (failed)
-            break;
-        idle = UpLdFileChk(name, QString(), slot);
-    }
-    if (idle)
-        return true;
-    if (err.isEmpty())
-        err = lan ? QStringLiteral("アップロードエラー(LAN)") : QStringLiteral("アップロードエラー");
-    warn(m_comm, QStringLiteral("出力処理ファイルの初期化に失敗しました"), err);
-    return false;
+        return done(false);
+    resetRequestFile(slot, Relay::RequestFileName(m_comm, unitOf(slot)), 0,
+                     [this, lan, done](bool idle, QString err) {
+                         if (idle)
+                             return done(true);
+                         if (err.isEmpty())
+                             err = lan ? QStringLiteral("アップロードエラー(LAN)") : QStringLiteral("アップロードエラー");
+                         warn(QStringLiteral("出力処理ファイルの初期化に失敗しました"), err);
+                         done(false);
+                     });
 }
 
-bool DetailMonitor::startDownloadSlot(int slot)
+void DetailMonitor::resetRequestFile(int slot, const QString& name, int attempt,
+                                     std::function<void(bool, QString)> done)
+{
+    // Up to three resets, each read back; an error in the reset itself ends them.
+    auto check = [this, slot, name, attempt, done](const QString& err) {
+        if (!err.isEmpty())
+            return done(false, err);
+        UpLdFileChk(name, QString(), slot, [this, slot, name, attempt, done](bool idle) {
+            if (idle || attempt + 1 >= 3)
+                return done(idle, QString());
+            resetRequestFile(slot, name, attempt + 1, done);
+        });
+    };
+    if (m_comm.InternetSettings.Mode == 3) {
+        if (m_comm.CreateRelayFile(name))
+            return done(false, QString());
+        check(QString());
+    } else {
+        ClearRequestFile(name, slot, check);
+    }
+}
+
+void DetailMonitor::startDownloadSlot(int slot, std::function<void(bool)> done)
 {
     if (!LoadParamLine(slot))
-        return false;
+        return done(false);
     if (m_comm.InternetSettings.Mode == 1 && !dialUp())
-        return false;
-    if (!CheckRemoteParams(slot))
-        return false;
-    for (int p = 0; p < 8; ++p)
-        PendingCount[slot * 8 + p] = m_comm.InternetSettings.NotReadSize;
-    return true;
+        return done(false);
+    CheckRemoteParams(slot, [this, slot, done](bool ok) {
+        if (ok)
+            for (int p = 0; p < 8; ++p)
+                PendingCount[slot * 8 + p] = m_comm.InternetSettings.NotReadSize;
+        done(ok);
+    });
 }
 
-bool DetailMonitor::CheckRemoteParams(int slot)
+void DetailMonitor::fetchRelayFile(int slot, const QString& url, const QString& dataName, int attempt,
+                                   std::function<void(std::optional<QString>)> done)
+{
+    // Up to four fetches while a stale or foreign document comes back.
+    fetch(slot, url, [this, slot, url, dataName, attempt, done](std::optional<QString> text) {
+        if (!text || text->startsWith(dataName) || attempt + 1 >= 4)
+            return done(std::move(text));
+        fetchRelayFile(slot, url, dataName, attempt + 1, done);
+    });
+}
+
+void DetailMonitor::CheckRemoteParams(int slot, std::function<void(bool)> done)
 {
     const QString dataName = Relay::DataFileName(m_comm, unitOf(slot));
-    const auto fetchFailed = [&] {
-        warn(m_comm, QStringLiteral("パラメータファイルをダウンロード") + CrLf + QStringLiteral("できませんでした"));
-        return false;
+    auto fetchFailed = [this, done] {
+        warn(QStringLiteral("パラメータファイルをダウンロード") + CrLf + QStringLiteral("できませんでした"));
+        done(false);
     };
-    QString text;
-    bool found = false;
+    auto judge = [this, slot, done](bool found, const QString& text) {
+        if (!found) {
+            warn(QStringLiteral("パラメータファイルがダウンロードできません") + CrLf +
+                 QStringLiteral("アップロード側が接続しているか、又は") + CrLf +
+                 QStringLiteral("通信設定が正しいか確認して下さい"));
+            return done(false);
+        }
+        // The whole first line must agree: a longer line (more fields) is another layout.
+        QString first = text.section(u'\n', 0, 0);
+        if (first.endsWith(u'\r'))
+            first.chop(1);
+        if (first == SlotParamLine[slot])
+            return done(true);
+        warn(QStringLiteral("入出力タイプ設定がアップロード側と") + CrLf + QStringLiteral("異なっています"));
+        done(false);
+    };
     if (m_comm.InternetSettings.Mode == 2) {
         const auto lines = readRelayLines(m_comm.path(dataName), 4);
         if (!lines || lines->isEmpty())
             return fetchFailed();
-        for (const QString& line : *lines) {
-            if (line.startsWith(dataName)) {
-                text = line;
-                found = true;
-                break;
-            }
-        }
-        if (!found && lines->size() < 4)
+        for (const QString& line : *lines)
+            if (line.startsWith(dataName))
+                return judge(true, line);
+        if (lines->size() < 4)
             return fetchFailed(); // the file ended before the fourth attempt
-    } else {
-        const QString url = m_comm.InternetSettings.URL + u'/' + dataName;
-        for (int attempt = 0; attempt < 4 && !found; ++attempt) {
-            if (!fetch(url, text))
-                return fetchFailed();
-            found = text.startsWith(dataName);
-        }
+        return judge(false, QString());
     }
-    if (!found) {
-        warn(m_comm, QStringLiteral("パラメータファイルがダウンロードできません") + CrLf +
-                         QStringLiteral("アップロード側が接続しているか、又は") + CrLf +
-                         QStringLiteral("通信設定が正しいか確認して下さい"));
-        return false;
-    }
-    // The whole first line must agree: a longer line (more fields) is another layout.
-    QString first = text.section(u'\n', 0, 0);
-    if (first.endsWith(u'\r'))
-        first.chop(1);
-    if (first == SlotParamLine[slot])
-        return true;
-    warn(m_comm, QStringLiteral("入出力タイプ設定がアップロード側と") + CrLf + QStringLiteral("異なっています"));
-    return false;
+    fetchRelayFile(slot, m_comm.InternetSettings.URL + u'/' + dataName, dataName, 0,
+                   [fetchFailed, judge, dataName](std::optional<QString> text) {
+                       if (!text)
+                           return fetchFailed();
+                       judge(text->startsWith(dataName), *text);
+                   });
 }
 
 void DetailMonitor::StopSlot(int slot)
 {
+    // Whatever the slot was doing is dropped: its callbacks find the generation moved on.
+    SlotRun& run = m_run[slot];
+    ++run.generation;
+    m_jobs[slot]->cancel();
+    run.working = false;
+    run.markWanted = false;
+    for (int held : run.flipsHeld)
+        m_switchOps -= held; // flips of a stopped slot are not carried out
+    run.flips.clear();
+    run.flipsHeld.fill(0);
     m_timer1[slot].stop();
     const int u = unitOf(slot);
     if (m_comm.InternetSettings.Mode == 0 && u >= 0) {
@@ -454,6 +503,7 @@ void DetailMonitor::StopSlot(int slot)
     }
     SlotActive[slot] = 0;
     SlotScreen& screen = Screen[slot];
+    screen.busy = false;
     screen.openCaption = QStringLiteral("接続");
     screen.selectorEnabled = true;
     screen.selectorAlert = false;
@@ -532,85 +582,97 @@ void DetailMonitor::ClearSlotDisplay(int slot)
 
 void DetailMonitor::Timer1Tick(int slot)
 {
-    // A tick while any slot works is skipped; a due time it missed is caught up next tick.
-    if (!SlotActive[slot] || m_working)
+    // A tick while the slot works (or a flip waits for it) is skipped; a due time it missed is
+    // caught up next tick. Other slots are not held by it.
+    const SlotRun& run = m_run[slot];
+    if (!SlotActive[slot] || run.working || !run.flips.empty())
         return;
     if (!IsCycleDue(m_comm.CycleDue[slot], m_comm.clock().now(), m_comm.MonitorSettings))
         return;
-    exclusive([this, slot] { runCycle(slot); });
+    runCycle(slot);
 }
 
 void DetailMonitor::runCycle(int slot)
 {
+    beginWork(slot);
     Screen[slot].busy = true;
     emit changed();
-    if (uploadSide()) {
-        PollSlotUnit(slot);
-        ServeOutputRequest(slot);
-    } else {
-        ShowRelayedData(slot);
-    }
-    const int u = unitOf(slot);
-    if (u >= 0)
-        m_comm.WriteDataLog(u);
-    Screen[slot].busy = false;
-    m_comm.CycleDue[slot] = NextCycleDue(m_comm.CycleDue[slot], m_comm.clock().now(), m_comm.MonitorSettings);
-    emit changed();
+    Next after = [this, slot] {
+        const int u = unitOf(slot);
+        if (u >= 0)
+            m_comm.WriteDataLog(u);
+        Screen[slot].busy = false;
+        m_comm.CycleDue[slot] = NextCycleDue(m_comm.CycleDue[slot], m_comm.clock().now(), m_comm.MonitorSettings);
+        endWork(slot);
+    };
+    if (uploadSide())
+        PollSlotUnit(slot, [this, slot, after] { ServeOutputRequest(slot, after); });
+    else
+        ShowRelayedData(slot, after);
 }
 
-void DetailMonitor::PollSlotUnit(int slot)
+void DetailMonitor::PollSlotUnit(int slot, Next next)
 {
     const int u = unitOf(slot);
     if (u < 0)
-        return;
+        return next();
     std::array<bool, 4> ain{};
     for (int k = 0; k < UnitMap::AnalogChannels; ++k)
         ain[k] = m_comm.cell(u, ColRA0 + k) == TableWord::Ain;
-    Reading r;
-    const bool ok = onUnit(slot, [ain, &r](DeviceLink& link) {
+    auto r = std::make_shared<Reading>();
+    auto read = [ain, r](DeviceLink& link) {
         for (int k = 0; k < UnitMap::AnalogChannels; ++k)
             if (ain[k])
-                r.analog[k] = link.GetAnalog(UnitMap::PortA, int16_t(k));
-        r.raw = link.GetAnalog(UnitMap::PortA, UnitMap::TemperatureChannel);
+                r->analog[k] = link.GetAnalog(UnitMap::PortA, int16_t(k));
+        r->raw = link.GetAnalog(UnitMap::PortA, UnitMap::TemperatureChannel);
         for (int p = 0; p < UnitMap::PortBPins; ++p)
-            r.pins[p] = link.GetPin(UnitMap::PortB, int16_t(p));
+            r->pins[p] = link.GetPin(UnitMap::PortB, int16_t(p));
+    };
+    onUnit(slot, read, [this, slot, u, ain, r, next](bool ok) {
+        if (!ok || unitOf(slot) != u) {
+            setStatus(slot, QStringLiteral("通信ｴﾗｰ"), Tone::Bad);
+            return next();
+        }
+        SlotScreen& screen = Screen[slot];
+        Relay::UploadValues& values = UploadValues[slot];
+        for (int k = 0; k < UnitMap::AnalogChannels; ++k) {
+            // A channel that is not an input carries 0 in the data line: readers skip it.
+            values[k] = ain[k] ? r->analog[k] : 0;
+            if (ain[k]) {
+                screen.values[k] = QString::number(r->analog[k]);
+                m_comm.unitItem(k, u) = r->analog[k];
+            }
+        }
+        m_comm.unitItem(ItemTemperature, u) = r->raw;
+        const double degrees = Conv::RoundHalfEven(r->raw / UnitMap::DegreeFactor);
+        values[4] = int16_t(degrees);
+        screen.values[4] = Conv::Str(degrees) + QStringLiteral(" ℃");
+        const AlarmRule rule = m_comm.ArmRule(u);
+        for (int p = 0; p < UnitMap::PortBPins; ++p) {
+            const auto level = int16_t(std::clamp<int32_t>(r->pins[p], -32768, 32767));
+            m_comm.unitItem(ItemRB0 + p, u) = level;
+            values[5 + p] = level;
+            const int kind = m_comm.GetPinType(u, UnitMap::PortB, p);
+            const Led led = r->pins[p] != 0 ? Led::On : Led::Off;
+            if (kind == 1) {
+                screen.inputLed[p] = led;
+            } else if (kind == 0) {
+                screen.outputLed[p] = led;
+                if (!flipHeld(slot, p)) // the operator's choice waits to be carried out
+                    screen.switchOn[p] = r->pins[p] != 0;
+            }
+            if ((kind == 0 || kind == 1) && rule.kind == AlarmRule::Kind::Digital && rule.pin == p)
+                CheckDigitalAlarm(slot, kind, slot * 8 + p, r->pins[p] != 0);
+        }
+        setStatus(slot, QStringLiteral("接続中"), Tone::Good);
+        postMark(slot, [this, slot, next] {
+            WriteAndSendDataFile(slot, [this, slot, next](bool sent) {
+                if (!sent)
+                    setStatus(slot, QStringLiteral("通信ｴﾗｰ"), Tone::Bad);
+                next();
+            });
+        });
     });
-    if (!ok) {
-        setStatus(slot, QStringLiteral("通信ｴﾗｰ"), Tone::Bad);
-        return;
-    }
-    SlotScreen& screen = Screen[slot];
-    for (int k = 0; k < UnitMap::AnalogChannels; ++k) {
-        // A channel that is not an input carries 0 in the data line: readers skip it.
-        UploadValues[k] = ain[k] ? r.analog[k] : 0;
-        if (ain[k]) {
-            screen.values[k] = QString::number(r.analog[k]);
-            m_comm.unitItem(k, u) = r.analog[k];
-        }
-    }
-    m_comm.unitItem(ItemTemperature, u) = r.raw;
-    const double degrees = Conv::RoundHalfEven(r.raw / UnitMap::DegreeFactor);
-    UploadValues[4] = int16_t(degrees);
-    screen.values[4] = Conv::Str(degrees) + QStringLiteral(" ℃");
-    const AlarmRule rule = m_comm.ArmRule(u);
-    for (int p = 0; p < UnitMap::PortBPins; ++p) {
-        const auto level = int16_t(std::clamp<int32_t>(r.pins[p], -32768, 32767));
-        m_comm.unitItem(ItemRB0 + p, u) = level;
-        UploadValues[5 + p] = level;
-        const int kind = m_comm.GetPinType(u, UnitMap::PortB, p);
-        const Led led = r.pins[p] != 0 ? Led::On : Led::Off;
-        if (kind == 1) {
-            screen.inputLed[p] = led;
-        } else if (kind == 0) {
-            screen.outputLed[p] = led;
-            screen.switchOn[p] = r.pins[p] != 0;
-        }
-        if ((kind == 0 || kind == 1) && rule.kind == AlarmRule::Kind::Digital && rule.pin == p)
-            CheckDigitalAlarm(slot, kind, slot * 8 + p, r.pins[p] != 0);
-    }
-    setStatus(slot, QStringLiteral("接続中"), Tone::Good);
-    if (!WriteAndSendDataFile(slot))
-        setStatus(slot, QStringLiteral("通信ｴﾗｰ"), Tone::Bad);
 }
 
 void DetailMonitor::CheckDigitalAlarm(int slot, int kind, int led, bool high)
@@ -635,7 +697,34 @@ void DetailMonitor::CheckDigitalAlarm(int slot, int kind, int led, bool high)
     SetAlarmState(true, slot);
     m_comm.SendAlarmMail(m_comm.cell(u, ColName));
     if (m_comm.HasCameraFolder())
-        m_comm.PostAbnormalMark(*ftp1[slot], timFtp);
+        m_run[slot].markWanted = true; // sent through the slot's control as the cycle's next step
+}
+
+void DetailMonitor::postMark(int slot, Next next)
+{
+    if (!m_run[slot].markWanted)
+        return next();
+    m_run[slot].markWanted = false;
+    TextFile::writeWholeBytes(m_comm.path(MarkName), QByteArrayLiteral("!!\r\n"));
+    QStringList folders;
+    for (int i = 0; i < 4; ++i)
+        if (!m_comm.InternetSettings.Camera[i].isEmpty())
+            folders << m_comm.InternetSettings.Camera[i];
+    postMarkTo(slot, folders, next);
+}
+
+void DetailMonitor::postMarkTo(int slot, QStringList folders, Next next)
+{
+    // One camera folder after the other; a failing one does not stop the next.
+    if (folders.isEmpty())
+        return next();
+    FtpTarget target = FtpTarget::of(m_comm.InternetSettings);
+    target.remoteDir = folders.takeFirst();
+    upload(slot, target, MarkName, [this, slot, folders, next](int16_t code) {
+        if (code == 1 || code == 2)
+            ftp1[slot]->ResetTransfer();
+        postMarkTo(slot, folders, next);
+    });
 }
 
 void DetailMonitor::SetAlarmState(bool raise, int slot)
@@ -673,93 +762,101 @@ void DetailMonitor::StatBarTick()
 
 // --- the relay files ---
 
-bool DetailMonitor::UpLdFileChk(const QString& name, const QString& expected, int slot)
+void DetailMonitor::UpLdFileChk(const QString& name, const QString& expected, int slot,
+                                std::function<void(bool)> done)
 {
-    Q_UNUSED(slot); // every slot's fetches go through the lane of their URL
-    QString text;
+    const QString wanted = expected + CrLf;
     if (m_comm.InternetSettings.Mode == 0 || m_comm.InternetSettings.Mode == 1) {
-        if (!fetch(m_comm.InternetSettings.URL + u'/' + name, text))
-            return false;
-    } else {
-        const auto lines = readRelayLines(sendFolderPath(name), 2);
-        if (!lines || lines->isEmpty())
-            return false;
-        text = lines->at(0) + CrLf;
-        if (lines->at(0).contains(QStringLiteral(".txt"))) {
-            if (lines->size() < 2)
-                return false;
-            text += lines->at(1) + CrLf;
-        }
+        fetch(slot, m_comm.InternetSettings.URL + u'/' + name,
+              [wanted, done](std::optional<QString> text) { done(text && *text == wanted); });
+        return;
     }
-    return text == expected + CrLf;
+    // Exactly the lines that were written are read back: a request line names a ".txt" file
+    // too, and is still one line.
+    const int lineCount = int(expected.count(CrLf)) + 1;
+    const auto lines = readRelayLines(sendFolderPath(name), lineCount);
+    if (!lines || lines->size() < lineCount)
+        return done(false);
+    QString text;
+    for (const QString& line : *lines)
+        text += line + CrLf;
+    done(text == wanted);
 }
 
-QString DetailMonitor::ClearRequestFile(const QString& name, int slot)
+void DetailMonitor::ClearRequestFile(const QString& name, int slot, std::function<void(QString)> done)
 {
     if (!TextFile::writeWholeBytes(m_comm.path(name), QByteArrayLiteral("\r\n")))
-        return FtpErrorText(-1, QString());
-    const int16_t code = m_comm.FtpUploadFile(*ftp1[slot], timFtp, name);
-    if (code == 1 || code == 2)
-        ftp1[slot]->ResetTransfer();
-    return FtpErrorText(code, m_comm.path(name));
+        return done(FtpErrorText(-1, QString()));
+    upload(slot, FtpTarget::of(m_comm.InternetSettings), name, [this, slot, name, done](int16_t code) {
+        if (code == 1 || code == 2)
+            ftp1[slot]->ResetTransfer();
+        done(FtpErrorText(code, m_comm.path(name)));
+    });
 }
 
-bool DetailMonitor::WriteAndSendDataFile(int slot)
+void DetailMonitor::WriteAndSendDataFile(int slot, std::function<void(bool)> done)
 {
     const int u = unitOf(slot);
     const QString name = Relay::DataFileName(m_comm, u);
-    const QString line = Relay::DataLine(m_comm.clock().now(), UploadValues);
-    QString err = QStringLiteral("  データファイル書き込みエラー");
-    const auto fail = [&] {
+    const QString line = Relay::DataLine(m_comm.clock().now(), UploadValues[slot]);
+    auto fail = [this, slot, done](const QString& err) {
         StatusErrorText = err + QStringLiteral(" ： ") + unitName(slot);
         StatusErrorPending = true;
-        return false;
+        done(false);
     };
+    const QString writeError = QStringLiteral("  データファイル書き込みエラー");
     if (name.isEmpty() || !TextFile::writeWhole(m_comm.path(name), Relay::DataFileText(SlotParamLine[slot], line)))
-        return fail();
-    int16_t code = 0;
-    if (m_comm.InternetSettings.Mode == 0)
-        code = m_comm.FtpUploadFile(*ftp1[slot], timFtp, name);
-    else if (!m_comm.InternetSettings.SendFordername.isEmpty())
-        m_comm.CopyToSendFolder(name); // a failed copy shows in the check below
-    if (code != 0) {
-        err = FtpErrorText(code, m_comm.path(name));
-        if (code == 1 || code == 2)
-            ftp1[slot]->ResetTransfer();
-        return fail();
+        return fail(writeError);
+    const QString expected = SlotParamLine[slot] + CrLf + line;
+    auto verify = [this, slot, name, expected, done, fail, writeError] {
+        UpLdFileChk(name, expected, slot, [done, fail, writeError](bool same) {
+            if (same)
+                return done(true);
+            fail(writeError);
+        });
+    };
+    if (m_comm.InternetSettings.Mode == 0) {
+        upload(slot, FtpTarget::of(m_comm.InternetSettings), name, [this, slot, name, verify, fail](int16_t code) {
+            if (code == 0)
+                return verify();
+            if (code == 1 || code == 2)
+                ftp1[slot]->ResetTransfer();
+            fail(FtpErrorText(code, m_comm.path(name)));
+        });
+        return;
     }
-    if (UpLdFileChk(name, SlotParamLine[slot] + CrLf + line, slot))
-        return true;
-    return fail();
+    if (!m_comm.InternetSettings.SendFordername.isEmpty())
+        m_comm.CopyToSendFolder(name); // a failed copy shows in the check below
+    verify();
 }
 
-void DetailMonitor::ShowRelayedData(int slot)
+void DetailMonitor::ShowRelayedData(int slot, Next next)
 {
     const int u = unitOf(slot);
     const QString dataName = Relay::DataFileName(m_comm, u);
-    // FetchRelayText
-    QString& text = SlotRelayText[slot];
-    text.clear();
-    bool fetched = false;
+    auto show = [this, slot, u, dataName, next](std::optional<QString> text) {
+        SlotRelayText[slot] = text.value_or(QString());
+        if (!text || u < 0 || unitOf(slot) != u) {
+            setStatus(slot, QStringLiteral("通信ｴﾗｰ"), Tone::Bad);
+            return next();
+        }
+        showRelayText(slot, u, dataName);
+        postMark(slot, next);
+    };
     if (m_comm.InternetSettings.Mode == 2) {
         const auto lines = readRelayLines(m_comm.path(dataName), 2);
-        fetched = lines && lines->size() == 2;
-        if (fetched)
-            text = lines->at(0) + CrLf + lines->at(1) + CrLf;
-    } else {
-        const QString url = m_comm.InternetSettings.URL + u'/' + dataName;
-        for (int attempt = 0; attempt < 4; ++attempt) {
-            fetched = fetch(url, text);
-            if (!fetched || text.startsWith(dataName))
-                break;
-        }
+        if (lines && lines->size() == 2)
+            return show(lines->at(0) + CrLf + lines->at(1) + CrLf);
+        return show(std::nullopt);
     }
+    fetchRelayFile(slot, m_comm.InternetSettings.URL + u'/' + dataName, dataName, 0, show);
+}
+
+void DetailMonitor::showRelayText(int slot, int u, const QString& dataName)
+{
     const auto failed = [&] { setStatus(slot, QStringLiteral("通信ｴﾗｰ"), Tone::Bad); };
-    if (!fetched || u < 0)
-        return failed();
-    // CheckRelayText
     Relay::RelayData data;
-    switch (Relay::ParseText(text, dataName, SlotParamLine[slot], data)) {
+    switch (Relay::ParseText(SlotRelayText[slot], dataName, SlotParamLine[slot], data)) {
     case Relay::Check::NotDataFile:
         StatusErrorText = QStringLiteral("  ダウンロードエラー ： ") + unitName(slot);
         StatusErrorPending = true;
@@ -795,7 +892,7 @@ void DetailMonitor::ShowRelayedData(int slot)
         const Led led = high ? Led::On : Led::Off;
         if (kind == 1) {
             screen.inputLed[p] = led;
-        } else if (kind == 0) {
+        } else if (kind == 0 && !flipHeld(slot, p)) { // a flip waiting to be posted keeps its level
             if (PendingCount[s] < notRead) {
                 if (screen.switchOn[p] == high) {
                     PendingCount[s] = notRead;
@@ -834,140 +931,202 @@ void DetailMonitor::SwitchFlipped(int s, bool on)
 {
     if (s < 0 || s >= Slots * 8)
         return;
-    Screen[s / 8].switchOn[s % 8] = on;
+    const int slot = s / 8;
+    const int pin = s % 8;
+    Screen[slot].switchOn[pin] = on;
+    // Carried out with this level once the slot's work has ended; until then nothing the
+    // cycle reads overwrites it.
+    SlotRun& run = m_run[slot];
+    run.flips.emplace_back(pin, on);
+    ++run.flipsHeld[pin];
+    ++m_switchOps;
     emit changed();
-    whenIdle([this, s] {
-        exclusive([this, s] {
-            const int slot = s / 8;
-            const int pin = s % 8;
-            if (!Screen[slot].switchArmed[pin]) {
-                RevertSwitch(s);
-                return;
-            }
-            const int u = unitOf(slot);
-            if (u < 0 || m_comm.GetPinType(u, UnitMap::PortB, pin) != 0 || !SlotActive[slot])
-                return;
-            m_timer1[slot].stop();
-            OutUnit = int16_t(slot);
-            OutPort = UnitMap::PortB;
-            OutPin = int16_t(pin);
-            if (downloadSide())
-                PostOutputRequest();
-            else
-                SetOutputDirect();
-            if (SlotActive[slot]) {
-                restartGrid(slot);
-                startTimer(slot);
-            }
-        });
+    runFlips(slot);
+}
+
+void DetailMonitor::runFlips(int slot)
+{
+    SlotRun& run = m_run[slot];
+    if (run.working || run.flips.empty())
+        return;
+    const auto [pin, on] = run.flips.front();
+    run.flips.pop_front();
+    beginWork(slot);
+    const int s = slot * 8 + pin;
+    Next finished = guarded<>(slot, Next([this, slot, pin] {
+        --m_run[slot].flipsHeld[pin];
+        --m_switchOps;
+        endWork(slot);
+    }));
+    if (!Screen[slot].switchArmed[pin]) {
+        RevertSwitch(s);
+        return finished();
+    }
+    const int u = unitOf(slot);
+    if (u < 0 || m_comm.GetPinType(u, UnitMap::PortB, pin) != 0 || !SlotActive[slot])
+        return finished();
+    m_timer1[slot].stop();
+    OutUnit = int16_t(slot);
+    OutPort = UnitMap::PortB;
+    OutPin = int16_t(pin);
+    Next restart = [this, slot, finished] {
+        if (SlotActive[slot]) { // the slot's cycle grid restarts from now
+            restartGrid(slot);
+            startTimer(slot);
+        }
+        finished();
+    };
+    if (downloadSide())
+        PostOutputRequest(slot, pin, on, restart);
+    else
+        SetOutputDirect(slot, pin, on, restart);
+}
+
+void DetailMonitor::SetOutputDirect(int slot, int pin, bool on, Next next)
+{
+    const int32_t port = UnitMap::PortB;
+    onUnit(slot, [=](DeviceLink& link) { link.SetPin(port, int16_t(pin), on ? 1 : 0); },
+           [this, slot, pin, on, next](bool ok) {
+               if (!ok) {
+                   setStatus(slot, QStringLiteral("通信ｴﾗｰ"), Tone::Bad); // the switch keeps its position
+                   return next();
+               }
+               Screen[slot].outputLed[pin] = on ? Led::On : Led::Off;
+               setStatus(slot, QStringLiteral("接続中"), Tone::Good);
+               next();
+           });
+}
+
+void DetailMonitor::PostOutputRequest(int slot, int pin, bool on, Next next)
+{
+    const int s = slot * 8 + pin;
+    const QString name = Relay::RequestFileName(m_comm, unitOf(slot));
+    auto refused = [this, s, next] {
+        warn(QStringLiteral("前の出力処理が完了していません"));
+        RevertSwitch(s);
+        next();
+    };
+    if (name.isEmpty())
+        return refused();
+    UpLdFileChk(name, QString(), slot, [this, slot, pin, on, s, name, refused, next](bool idle) {
+        if (!idle)
+            return refused();
+        const QString token = MontComm1::ScramblePass(QStringLiteral("SET"), m_comm.InternetSettings.PassWord);
+        const QString line = Relay::RequestLine(token, name, UnitMap::PortB, pin, on);
+        if (!TextFile::writeWhole(m_comm.path(name), line + CrLf)) {
+            setStatus(slot, QStringLiteral("通信ｴﾗｰ"), Tone::Bad);
+            RevertSwitch(s);
+            return next();
+        }
+        const bool internet = m_comm.InternetSettings.Mode == 1;
+        auto notPosted = [this, slot, s, next](const QString& title) {
+            warn(QStringLiteral(" アップロード出来ません！ "), title);
+            setStatus(slot, QStringLiteral("通信ｴﾗｰ"), Tone::Bad);
+            RevertSwitch(s);
+            next();
+        };
+        auto verify = [this, slot, pin, s, name, line, internet, notPosted, next] {
+            UpLdFileChk(name, line, slot, [this, slot, pin, s, name, internet, notPosted, next](bool posted) {
+                if (!posted)
+                    return notPosted(QString());
+                if (internet)
+                    m_comm.DeleteLocalFile(name);
+                Screen[slot].outputLed[pin] = Led::Wait;
+                PendingCount[s] = 0;
+                setStatus(slot, QStringLiteral("接続中"), Tone::Good);
+                next();
+            });
+        };
+        if (!internet)
+            return verify();
+        upload(slot, FtpTarget::of(m_comm.InternetSettings), name,
+               [this, slot, name, verify, notPosted](int16_t code) {
+                   const QString title = FtpErrorText(code, m_comm.path(name));
+                   if (code == 1 || code == 2)
+                       ftp1[slot]->ResetTransfer();
+                   if (code >= 0 && code <= 2)
+                       return verify(); // a late send may still have landed: the read-back decides
+                   notPosted(title);
+               });
     });
 }
 
-void DetailMonitor::SetOutputDirect()
-{
-    const int s = OutUnit * 8 + OutPin;
-    const bool on = Screen[OutUnit].switchOn[OutPin];
-    const int32_t port = OutPort;
-    const int16_t pin = OutPin;
-    if (!onUnit(OutUnit, [=](DeviceLink& link) { link.SetPin(port, pin, on ? 1 : 0); })) {
-        setStatus(OutUnit, QStringLiteral("通信ｴﾗｰ"), Tone::Bad);
-        return;
-    }
-    Screen[s / 8].outputLed[s % 8] = on ? Led::On : Led::Off;
-    setStatus(OutUnit, QStringLiteral("接続中"), Tone::Good);
-}
-
-void DetailMonitor::PostOutputRequest()
-{
-    const int slot = OutUnit;
-    const int s = slot * 8 + OutPin;
-    const QString name = Relay::RequestFileName(m_comm, unitOf(slot));
-    if (name.isEmpty() || !UpLdFileChk(name, QString(), slot)) {
-        warn(m_comm, QStringLiteral("前の出力処理が完了していません"));
-        RevertSwitch(s);
-        return;
-    }
-    const QString token = MontComm1::ScramblePass(QStringLiteral("SET"), m_comm.InternetSettings.PassWord);
-    const QString line = Relay::RequestLine(token, name, OutPort, OutPin, Screen[slot].switchOn[OutPin]);
-    if (!TextFile::writeWhole(m_comm.path(name), line + CrLf)) {
-        setStatus(slot, QStringLiteral("通信ｴﾗｰ"), Tone::Bad);
-        RevertSwitch(s);
-        return;
-    }
-    const bool internet = m_comm.InternetSettings.Mode == 1;
-    const int16_t code = internet ? m_comm.FtpUploadFile(*ftp1[slot], timFtp, name) : int16_t(0);
-    QString title = FtpErrorText(code, m_comm.path(name));
-    if (code == 1 || code == 2)
-        ftp1[slot]->ResetTransfer();
-    if (code >= 0 && code <= 2) {
-        if (UpLdFileChk(name, line, slot)) {
-            if (internet)
-                m_comm.DeleteLocalFile(name);
-            Screen[slot].outputLed[OutPin] = Led::Wait;
-            PendingCount[s] = 0;
-            setStatus(slot, QStringLiteral("接続中"), Tone::Good);
-            return;
-        }
-        title.clear();
-    }
-    warn(m_comm, QStringLiteral(" アップロード出来ません！ "), title);
-    setStatus(slot, QStringLiteral("通信ｴﾗｰ"), Tone::Bad);
-    RevertSwitch(s);
-}
-
-void DetailMonitor::ServeOutputRequest(int slot)
+void DetailMonitor::ServeOutputRequest(int slot, Next next)
 {
     const int u = unitOf(slot);
     const QString name = Relay::RequestFileName(m_comm, u);
     if (name.isEmpty())
-        return;
-    QString text;
+        return next();
+    auto serve = [this, slot, u, name, next](const QString& text) {
+        const QString token = MontComm1::ScramblePass(QStringLiteral("SET"), m_comm.InternetSettings.PassWord);
+        Relay::OutputRequest request;
+        const Relay::Request kind = Relay::ParseRequest(text, token, name, request);
+        if (kind == Relay::Request::None)
+            return next();
+        // Consume it first: a request is carried out at most once, even if the unit then fails.
+        QString requestLine = text.section(u'\n', 0, 0);
+        if (requestLine.endsWith(u'\r'))
+            requestLine.chop(1);
+        consumeRequest(slot, name, requestLine, 0, [this, slot, u, kind, request, next] {
+            if (kind == Relay::Request::OtherFile)
+                return next();
+            if (kind == Relay::Request::Bad || unitOf(slot) != u) {
+                setStatus(slot, QStringLiteral("通信ｴﾗｰ"), Tone::Bad);
+                return next();
+            }
+            OutPort = request.port;
+            OutPin = int16_t(request.pin);
+            if (!request.hasLevel) {
+                setStatus(slot, QStringLiteral("接続中"), Tone::Good);
+                return next();
+            }
+            const int32_t port = request.port;
+            const auto pin = int16_t(request.pin);
+            const bool high = request.high;
+            onUnit(slot, [=](DeviceLink& link) { link.SetPin(port, pin, high ? 1 : 0); },
+                   [this, slot, port, pin, high, next](bool ok) {
+                       if (!ok) {
+                           setStatus(slot, QStringLiteral("通信ｴﾗｰ"), Tone::Bad);
+                           return next();
+                       }
+                       if (port == UnitMap::PortB) { // port A has no switches to show it on
+                           Screen[slot].outputLed[pin] = high ? Led::On : Led::Off;
+                           if (!flipHeld(slot, pin)) // the operator's own flip goes after it
+                               Screen[slot].switchOn[pin] = high;
+                       }
+                       setStatus(slot, QStringLiteral("接続中"), Tone::Good);
+                       next();
+                   });
+        });
+    };
     if (m_comm.InternetSettings.Mode == 0) {
-        if (!fetch(m_comm.InternetSettings.URL + u'/' + name, text))
-            return;
+        fetch(slot, m_comm.InternetSettings.URL + u'/' + name, [serve, next](std::optional<QString> text) {
+            if (!text)
+                return next();
+            serve(*text);
+        });
+        return;
+    }
+    const auto lines = readRelayLines(sendFolderPath(name), 1);
+    if (!lines || lines->isEmpty())
+        return next();
+    serve(lines->at(0));
+}
+
+void DetailMonitor::consumeRequest(int slot, const QString& name, const QString& requestLine, int attempt, Next next)
+{
+    // Up to three resets, until the file no longer holds the request.
+    auto check = [this, slot, name, requestLine, attempt, next] {
+        UpLdFileChk(name, requestLine, slot, [this, slot, name, requestLine, attempt, next](bool stillThere) {
+            if (!stillThere || attempt + 1 >= 3)
+                return next();
+            consumeRequest(slot, name, requestLine, attempt + 1, next);
+        });
+    };
+    if (m_comm.InternetSettings.Mode == 0) {
+        ClearRequestFile(name, slot, [check](const QString&) { check(); });
     } else {
-        const auto lines = readRelayLines(sendFolderPath(name), 1);
-        if (!lines || lines->isEmpty())
-            return;
-        text = lines->at(0);
+        m_comm.CreateRelayFile(name);
+        check();
     }
-    const QString token = MontComm1::ScramblePass(QStringLiteral("SET"), m_comm.InternetSettings.PassWord);
-    Relay::OutputRequest request;
-    const Relay::Request kind = Relay::ParseRequest(text, token, name, request);
-    if (kind == Relay::Request::None)
-        return;
-    // Consume it first: a request is carried out at most once, even if the unit then fails.
-    QString requestLine = text.section(u'\n', 0, 0);
-    if (requestLine.endsWith(u'\r'))
-        requestLine.chop(1);
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        if (m_comm.InternetSettings.Mode == 0)
-            ClearRequestFile(name, slot);
-        else
-            m_comm.CreateRelayFile(name);
-        if (!UpLdFileChk(name, requestLine, slot))
-            break;
-    }
-    if (kind == Relay::Request::OtherFile)
-        return;
-    if (kind == Relay::Request::Bad) {
-        setStatus(slot, QStringLiteral("通信ｴﾗｰ"), Tone::Bad);
-        return;
-    }
-    OutPort = request.port;
-    OutPin = int16_t(request.pin);
-    if (request.hasLevel) {
-        const int32_t port = request.port;
-        const int16_t pin = int16_t(request.pin);
-        const bool high = request.high;
-        if (!onUnit(slot, [=](DeviceLink& link) { link.SetPin(port, pin, high ? 1 : 0); })) {
-            setStatus(slot, QStringLiteral("通信ｴﾗｰ"), Tone::Bad);
-            return;
-        }
-        if (port == UnitMap::PortB) { // port A has no switches to show it on
-            Screen[slot].outputLed[pin] = high ? Led::On : Led::Off;
-            Screen[slot].switchOn[pin] = high;
-        }
-    }
-    setStatus(slot, QStringLiteral("接続中"), Tone::Good);
 }

@@ -4,12 +4,19 @@
 // relay data file and carries out output requests; on the download side it reads the relay
 // data file and posts output requests. The window draws Screen and forwards its clicks.
 //
-// Unit exchanges and fetches run on the poll engine's lanes and are waited for in local event
-// loops; FTP sends wait inside FtpUploadFile. Because the upload state is single, one slot's
-// work runs at a time: a tick that comes while work runs is skipped (its due time is caught up
-// at the next tick), and a click is queued until the work ends.
+// Nothing here waits. Unit exchanges and fetches run on the poll engine's lanes and FTP sends
+// on the slot's own control; each step goes on from its callback. Every slot is its own state
+// machine with its own busy flag, so a slow unit or server holds only its slot: a tick that
+// comes while the slot works is skipped (its due time is caught up at the next tick). Boxes are
+// raised through the message service's notify, never waited for. Stopping a slot drops its
+// work at once: callbacks of older work find the slot's generation moved on and do nothing.
+//
+// A switch flipped while its slot works keeps the level the operator chose: the cycle does not
+// overwrite it, and the output is set (or the request posted) with that level once the slot's
+// work has ended. The window stays disabled from the flip until then.
 
 #include "FtpClient.h"
+#include "FtpUpload.h"
 #include "MontComm1.h"
 #include "RelayText.h"
 
@@ -20,6 +27,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class PollEngine;
 
@@ -75,23 +83,26 @@ public:
     void Timer1Tick(int slot);
     void StatBarTick();
     void BeepTick();
-    // Stops every active slot; false (and nothing stopped) while work is under way.
+    // Stops every active or starting slot, dropping whatever work it has under way.
     void StopAll();
     bool anyActive() const;
-    // True while a slot's cycle, start or switch operation is running.
-    bool working() const { return m_working; }
-    // Runs fn now, or once the work under way has ended.
-    void whenIdle(std::function<void()> fn);
+    // True while any slot's cycle, start or switch operation is under way.
+    bool working() const;
+    bool slotWorking(int slot) const { return m_run[slot].working; }
+    // True from a switch flip until its operation has ended: the window is disabled meanwhile.
+    bool switchOperating() const { return m_switchOps > 0; }
 
-    // --- operations ---
+    // --- operations; each calls its continuation once it has ended ---
+    using Next = std::function<void()>;
     void StartSlot(int slot);
     void StopSlot(int slot);
-    void PollSlotUnit(int slot);
-    void ServeOutputRequest(int slot);
-    void ShowRelayedData(int slot);
-    bool UpLdFileChk(const QString& name, const QString& expected, int slot);
-    QString ClearRequestFile(const QString& name, int slot);
-    bool WriteAndSendDataFile(int slot);
+    void PollSlotUnit(int slot, Next next);
+    void ServeOutputRequest(int slot, Next next);
+    void ShowRelayedData(int slot, Next next);
+    // Reads back exactly as many lines as expected holds.
+    void UpLdFileChk(const QString& name, const QString& expected, int slot, std::function<void(bool)> done);
+    void ClearRequestFile(const QString& name, int slot, std::function<void(QString)> done);
+    void WriteAndSendDataFile(int slot, std::function<void(bool)> done);
     void SetAlarmState(bool raise, int slot);
     void RevertSwitch(int s);
 
@@ -100,7 +111,8 @@ public:
     std::array<int16_t, Slots> SlotAlarm{};
     std::array<QString, Slots> SlotParamLine;
     std::array<QString, Slots> SlotRelayText;
-    Relay::UploadValues UploadValues{};
+    // One line of values per slot: slots read their units side by side.
+    std::array<Relay::UploadValues, Slots> UploadValues{};
     std::array<int16_t, Slots * 8> PendingCount{};
     bool StatusErrorPending = false;
     QString StatusErrorText;
@@ -111,7 +123,7 @@ public:
     int16_t OutPin = 0;
 
     std::array<std::unique_ptr<FtpClient>, Slots> ftp1;
-    QTimer timFtp;
+    std::array<QTimer, Slots> timFtp; // each slot's FTP watchdog
 
 signals:
     void changed();
@@ -119,12 +131,21 @@ signals:
 
 private:
     struct Reading; // one upload-side read of a unit
+    // What a slot is doing beyond what it shows.
+    struct SlotRun {
+        bool working = false;
+        uint64_t generation = 0; // moves on at every stop: older callbacks are dropped
+        std::deque<std::pair<int, bool>> flips; // pin and the level the operator chose
+        std::array<int, 8> flipsHeld{};         // per pin: flips queued or being carried out
+        bool markWanted = false;                // an alarm was raised and camera folders are set
+    };
 
     bool uploadSide() const;
     bool downloadSide() const;
     int unitOf(int slot) const;
     QString unitName(int slot) const;
     void setStatus(int slot, const QString& text, Tone tone);
+    void warn(const QString& text, const QString& title = QString());
     void ResetSwitches(int slot);
     void ArmOutputSwitches(int slot);
     void PrepareSlotDisplay(int slot);
@@ -132,36 +153,56 @@ private:
     void SetModeCaption();
     bool CheckFileNameSet(int slot);
     bool LoadParamLine(int slot);
-    bool startUploadSlot(int slot);
-    bool startDownloadSlot(int slot);
+    void startUploadSlot(int slot, std::function<void(bool)> done);
+    void startDownloadSlot(int slot, std::function<void(bool)> done);
+    void resetRequestFile(int slot, const QString& name, int attempt, std::function<void(bool, QString)> done);
+    void consumeRequest(int slot, const QString& name, const QString& requestLine, int attempt, Next next);
+    void fetchRelayFile(int slot, const QString& url, const QString& dataName, int attempt,
+                        std::function<void(std::optional<QString>)> done);
+    void showRelayText(int slot, int unit, const QString& dataName);
+    void postMarkTo(int slot, QStringList folders, Next next);
     bool dialUp();
-    bool CheckRemoteParams(int slot);
-    bool OpenSlotLink(int slot);
+    void CheckRemoteParams(int slot, std::function<void(bool)> done);
+    void OpenSlotLink(int slot, std::function<void(bool)> done);
     void CheckDigitalAlarm(int slot, int kind, int led, bool high);
-    void SetOutputDirect();
-    void PostOutputRequest();
+    void postMark(int slot, Next next);
+    void SetOutputDirect(int slot, int pin, bool on, Next next);
+    void PostOutputRequest(int slot, int pin, bool on, Next next);
     void runCycle(int slot);
+    void runFlips(int slot);
     void startTimer(int slot);
     void restartGrid(int slot);
-    // Runs fn as the station's one piece of relay work; the queue runs after it.
-    void exclusive(std::function<void()> fn);
+    void beginWork(int slot);
+    void endWork(int slot);
+    bool flipHeld(int slot, int pin) const { return m_run[slot].flipsHeld[pin] > 0; }
 
-    // Waits in a local loop for one exchange with the slot's unit; false on a link error.
-    bool onUnit(int slot, std::function<void(DeviceLink&)> work);
-    // Fetches a URL through a lane (proxy rule applied); false when the fetch failed.
-    bool fetch(const QString& url, QString& text);
+    // Wraps a continuation of the slot's work so that it does nothing once the slot has been
+    // stopped (or stopped and started again) since.
+    template <class... A> std::function<void(A...)> guarded(int slot, std::function<void(A...)> fn)
+    {
+        const uint64_t generation = m_run[slot].generation;
+        return [this, slot, generation, fn = std::move(fn)](A... a) {
+            if (m_run[slot].generation == generation)
+                fn(std::move(a)...);
+        };
+    }
+    // One exchange with the slot's unit on its lane; done(false) on a link error.
+    void onUnit(int slot, std::function<void(DeviceLink&)> work, std::function<void(bool)> done);
+    // Fetches a URL through a lane (proxy rule applied); nothing when the fetch failed.
+    void fetch(int slot, const QString& url, std::function<void(std::optional<QString>)> done);
+    // Sends a working-directory file through the slot's FTP control.
+    void upload(int slot, const FtpTarget& target, const QString& name, std::function<void(int16_t)> done);
     QString sendFolderPath(const QString& name) const;
     std::optional<QStringList> readRelayLines(const QString& path, int maxLines) const;
-    bool copyToSendFolder(const QString& name) const;
 
     MontComm1& m_comm;
     PollEngine& m_engine;
     std::array<QTimer, Slots> m_timer1;
     QTimer m_statBarTimer;
     QTimer m_beepTimer;
-    std::array<uint64_t, Slots> m_generation{};
-    bool m_working = false;
+    std::array<SlotRun, Slots> m_run;
+    int m_switchOps = 0;
     bool m_timersEnabled = true;
-    std::deque<std::function<void()>> m_queue;
-    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
+    // Declared after ftp1 and timFtp: a job is dropped before the control it drives.
+    std::array<std::unique_ptr<FtpUploadJob>, Slots> m_jobs;
 };

@@ -241,6 +241,16 @@ void MontMain::redraw()
     Panels[0]->setText(m_monitor.panel1);
     Panels[1]->setText(m_monitor.panel2);
     BeepReset->setVisible(m_monitor.beepResetVisible);
+    // From a switch flip until its output is set or its request posted: busy and disabled.
+    const bool switching = m_monitor.switchOperating();
+    if (switching != m_switching) {
+        m_switching = switching;
+        setEnabled(!switching);
+        if (switching)
+            setCursor(Qt::BusyCursor);
+        else
+            unsetCursor();
+    }
 }
 
 void MontMain::showEvent(QShowEvent* event)
@@ -254,18 +264,17 @@ void MontMain::showEvent(QShowEvent* event)
 
 void MontMain::openSettingsWindow(StationWindow which)
 {
-    m_monitor.whenIdle([this, which] {
-        if (m_monitor.anyActive()) {
-            const auto answer = m_comm.messages().show(QStringLiteral("モニタを停止します．よろしいですか？"),
-                                                       QStringLiteral("停止確認"), MessageBoxService::Icon::Question,
-                                                       MessageBoxService::Buttons::YesNo);
-            if (answer != MessageBoxService::Answer::Yes)
-                return;
-            m_monitor.StopAll();
-        }
-        m_opener.open(which, this);
-        m_monitor.Activate();
-    });
+    // The slots go on while the question is open; Yes drops whatever they have under way.
+    if (m_monitor.anyActive()) {
+        const auto answer = m_comm.messages().show(QStringLiteral("モニタを停止します．よろしいですか？"),
+                                                   QStringLiteral("停止確認"), MessageBoxService::Icon::Question,
+                                                   MessageBoxService::Buttons::YesNo);
+        if (answer != MessageBoxService::Answer::Yes)
+            return;
+    }
+    m_monitor.StopAll();
+    m_opener.open(which, this);
+    m_monitor.Activate();
 }
 
 void MontMain::reject()
@@ -275,15 +284,7 @@ void MontMain::reject()
 
 void MontMain::closeEvent(QCloseEvent* event)
 {
-    // A slot's work waits in a local loop on this window's stack: end after it.
-    if (m_monitor.working()) {
-        event->ignore();
-        if (!m_closing) {
-            m_closing = true;
-            m_monitor.whenIdle([this] { close(); });
-        }
-        return;
-    }
+    // No work sits on this window's stack: whatever the slots have under way is dropped now.
     m_monitor.StopAll();
     event->accept();
     QDialog::done(QDialog::Rejected);

@@ -62,5 +62,5 @@ private:
     DetailMonitor m_monitor;
     std::array<QPixmap, 4> m_leds; // by Led
     bool m_shownOnce = false;
-    bool m_closing = false;
+    bool m_switching = false;
 };

@@ -6,9 +6,204 @@
 #include "EventPump.h"
 #include "FtpClient.h"
 #include "MontComm1.h"
+#include "TextFile.h"
 
 #include <QFile>
 #include <QTimer>
+#include <optional>
+
+FtpTarget FtpTarget::of(const InternetSettings& s)
+{
+    return FtpTarget{s.FTP, s.ID, s.PassWord, s.ProxyServerName, s.ProxyPortNo, s.RemoteDir};
+}
+
+FtpUploadJob::FtpUploadJob(FtpClient& ftp, QTimer& watchdog, QObject* parent)
+    : QObject(parent)
+    , m_ftp(&ftp)
+    , m_timer(&watchdog)
+{
+}
+
+FtpUploadJob::~FtpUploadJob()
+{
+    cancel();
+}
+
+bool FtpUploadJob::start(const FtpTarget& target, const QString& localPath, int stepTimeOutMs,
+                         std::function<void(int16_t)> done)
+{
+    if (busy() || !m_ftp || !m_timer)
+        return false;
+    m_target = target;
+    m_localPath = localPath;
+    m_remoteName = localPath.section(u'/', -1);
+    // Sent under a temporary name and renamed once its size is confirmed, so a reader on the
+    // server never gets half a file.
+    m_partName = u'.' + m_remoteName + QStringLiteral(".part");
+    m_stepTimeOutMs = stepTimeOutMs;
+    m_done = std::move(done);
+    m_remoteSize = -1;
+    m_sizeResult = 0;
+    FtpClient* ftp = m_ftp;
+    m_links[0] = connect(ftp, &FtpClient::CommandReply, this,
+                         [this](int, int16_t code, const QString& command, const QString& reply) {
+                             m_code = code;
+                             m_replied = true;
+                             if (command.toUpper() == QLatin1String("SIZE") && code == 0)
+                                 m_remoteSize = int32_t(Conv::Val(reply));
+                         });
+    m_links[1] = connect(ftp, &FtpClient::DataRequest, this, [this](int, QByteArray& data) {
+        if (m_step == Step::Put && m_file && m_file->isOpen() && !m_file->atEnd())
+            data = m_file->read(8192);
+    });
+    m_links[2] = connect(ftp, &FtpClient::StepFinished, this, [this](int) { stepFinished(); });
+    m_links[3] = connect(m_timer.data(), &QTimer::timeout, this, [this] { watchdogFired(); });
+    ftp->TransErrorEvent = true;
+    if (!m_target.proxyPort.isEmpty())
+        ftp->Port = m_target.proxyPort;
+    m_timer->setInterval(m_stepTimeOutMs);
+    m_timer->start();
+    // Steps of an earlier, abandoned send may still be ending on this control: they must not
+    // be taken for this send's replies.
+    if (ftp->IsIdle()) {
+        begin();
+    } else {
+        m_step = Step::Drain;
+    }
+    return true;
+}
+
+void FtpUploadJob::begin()
+{
+    m_step = Step::Connect;
+    m_replied = false;
+    m_code = 0;
+    const FtpTarget& t = m_target;
+    if (!t.proxyServer.isEmpty()) {
+        m_ftp->PreCommand = QString();
+        m_ftp->Connect(t.proxyServer, t.user + u'@' + t.host.trimmed(), t.password);
+    } else {
+        m_ftp->Connect(t.host.trimmed(), t.user.trimmed(), t.password.trimmed());
+    }
+}
+
+void FtpUploadJob::restartWatchdog()
+{
+    m_timer->stop();
+    m_timer->start();
+    m_replied = false;
+    m_code = 0;
+}
+
+void FtpUploadJob::stepFinished()
+{
+    if (m_step == Step::Idle || !m_ftp)
+        return;
+    if (m_step == Step::Drain) {
+        if (m_ftp->IsIdle())
+            begin();
+        return;
+    }
+    next();
+}
+
+void FtpUploadJob::next()
+{
+    FtpClient& ftp = *m_ftp;
+    const auto put = [&] {
+        restartWatchdog();
+        m_file = std::make_unique<QFile>(m_localPath);
+        if (!m_file->open(QIODevice::ReadOnly)) {
+            m_file.reset();
+            finish(3);
+            return;
+        }
+        m_localSize = m_file->size();
+        ftp.Filetype = QStringLiteral("I");
+        m_step = Step::Put;
+        ftp.PutFile(m_remoteName, m_partName);
+    };
+    switch (m_step) {
+    case Step::Connect:
+        // A refused connection or a failed login is reported at once, not after the watchdog.
+        if (!m_replied || m_code != 0)
+            return finish(1);
+        if (m_target.remoteDir.isEmpty())
+            return put();
+        restartWatchdog();
+        m_step = Step::Cd;
+        ftp.Cd(m_target.remoteDir.trimmed());
+        return;
+    case Step::Cd:
+        if (m_code != 0)
+            return finish(2);
+        return put();
+    case Step::Put: {
+        m_file.reset();
+        if (m_code != 0)
+            return finish(3);
+        restartWatchdog();
+        m_remoteSize = -1; // a size left over from an earlier send must not confirm this one
+        m_step = Step::Size;
+        ftp.Size(m_partName);
+        return;
+    }
+    case Step::Size:
+        // Renamed even when the sizes differ: the file lands where it always did, and the
+        // caller learns of the mismatch from the code.
+        m_sizeResult = m_localSize == m_remoteSize ? 0 : 4;
+        restartWatchdog();
+        m_step = Step::Rename;
+        ftp.Rename(m_partName, m_remoteName);
+        return;
+    case Step::Rename:
+        if (m_code == 0)
+            return finish(m_sizeResult);
+        // Some servers refuse to rename onto an existing file: remove it first.
+        restartWatchdog();
+        m_step = Step::Replace;
+        ftp.Rename(m_partName, m_remoteName, true);
+        return;
+    case Step::Replace:
+        return finish(m_code == 0 ? m_sizeResult : int16_t(3));
+    case Step::Idle:
+    case Step::Drain:
+        return;
+    }
+}
+
+void FtpUploadJob::watchdogFired()
+{
+    if (busy())
+        finish(2);
+}
+
+void FtpUploadJob::finish(int16_t code)
+{
+    auto done = std::move(m_done);
+    m_done = nullptr;
+    cancel();
+    if (done)
+        done(code); // last: the caller may start the next send from here
+}
+
+void FtpUploadJob::cancel()
+{
+    if (!busy())
+        return;
+    m_step = Step::Idle;
+    m_done = nullptr;
+    for (auto& l : m_links)
+        disconnect(l);
+    if (m_timer)
+        m_timer->stop();
+    m_file.reset();
+    if (m_ftp) {
+        // Every send ends its session; an unfinished step is dropped with it.
+        m_ftp->Abend();
+        m_ftp->DisConnect();
+    }
+}
 
 void ConnectFtpEvents(MontComm1& comm, FtpClient& ftp, QTimer& timFtp)
 {
@@ -65,133 +260,82 @@ void MontComm1::CloseUploadFile()
 
 int16_t MontComm1::FtpUploadFile(FtpClient& ftp, QTimer& timer, const QString& fileName)
 {
-    // One upload at a time in the whole station. A second one can only be asked for from
+    // One waiting send at a time in the whole station. A second one can only be asked for from
     // inside the first one's wait, so it cannot wait for it: it fails at once.
     if (m_uploadBusy)
         return -1;
     ReentryGuard busy(m_uploadBusy);
-    const auto& s = InternetSettings;
-
-    int16_t stepCode = 0;
-    bool stepReplied = false;
-    QObject context;
-    QObject::connect(&ftp, &FtpClient::CommandReply, &context, [&](int, int16_t code, const QString&, const QString&) {
-        stepCode = code;
-        stepReplied = true;
-    });
-    QObject::connect(&timer, &QTimer::timeout, &context, [this] { FtpTimedOut = true; });
-    // A step ends when the control is idle; it fails when the watchdog fired first.
-    auto step = [&]() -> bool {
-        EventPump::waitUntil([&] { return ftp.IsIdle() || FtpTimedOut; });
-        return ftp.IsIdle();
-    };
-    auto restartWatchdog = [&] {
-        timer.stop();
-        FtpTimedOut = false;
-        timer.start();
-    };
-    auto begin = [&] {
-        stepCode = 0;
-        stepReplied = false;
-    };
-
-    int16_t result = 0;
     FtpTimedOut = false;
-    ftp.TransErrorEvent = true;
-    if (!s.ProxyPortNo.isEmpty())
-        ftp.Port = s.ProxyPortNo;
-    timer.setInterval(FtpStepTimeOutMs);
-    timer.start();
-    do {
-        begin();
-        if (!s.ProxyServerName.isEmpty()) {
-            ftp.PreCommand = QString();
-            ftp.Connect(s.ProxyServerName, s.ID + u'@' + s.FTP.trimmed(), s.PassWord);
-        } else {
-            ftp.Connect(s.FTP.trimmed(), s.ID.trimmed(), s.PassWord.trimmed());
-        }
-        if (!step()) {
-            result = 2;
-            break;
-        }
-        // A refused connection or a failed login is reported at once, not after the watchdog.
-        if (!stepReplied || stepCode != 0) {
-            result = 1;
-            break;
-        }
-        restartWatchdog();
-        if (!s.RemoteDir.isEmpty()) {
-            begin();
-            ftp.Cd(s.RemoteDir.trimmed());
-            if (!step() || stepCode != 0) {
-                result = 2;
-                break;
-            }
-        }
-        restartWatchdog();
-        CloseUploadFile();
-        UploadFile = std::make_unique<QFile>(path(fileName));
-        if (!UploadFile->open(QIODevice::ReadOnly)) {
-            CloseUploadFile();
-            result = 3;
-            break;
-        }
-        const qint64 localSize = UploadFile->size();
-        UploadFileNo = 1;
-        ftp.Filetype = QStringLiteral("I");
-        // Sent under a temporary name and renamed once its size is confirmed, so a reader on
-        // the server never gets half a file.
-        const QString partName = u'.' + fileName.section(u'/', -1) + QStringLiteral(".part");
-        begin();
-        ftp.PutFile(fileName, partName);
-        const bool sent = step();
-        CloseUploadFile();
-        if (!sent) {
-            result = 2;
-            break;
-        }
-        if (stepCode != 0) {
-            result = 3;
-            break;
-        }
-        restartWatchdog();
-        // A size left over from an earlier upload must not confirm this one.
-        RemoteFileSize = -1;
-        begin();
-        ftp.Size(partName);
-        if (!step()) {
-            result = 2;
-            break;
-        }
-        // Renamed even when the sizes differ: the file lands where it always did, and the
-        // caller learns of the mismatch from the code.
-        const int16_t sizeResult = localSize == RemoteFileSize ? 0 : 4;
-        restartWatchdog();
-        begin();
-        ftp.Rename(partName, fileName);
-        if (!step()) {
-            result = 2;
-            break;
-        }
-        if (stepCode != 0) {
-            // Some servers refuse to rename onto an existing file: remove it first.
-            restartWatchdog();
-            begin();
-            ftp.Rename(partName, fileName, true);
-            if (!step()) {
-                result = 2;
-                break;
-            }
-            if (stepCode != 0) {
-                result = 3;
-                break;
-            }
-        }
-        result = sizeResult;
-    } while (false);
-    timer.stop();
-    ftp.Abend();
-    ftp.DisConnect();
     CloseUploadFile();
-    return result;
+    std::optional<int16_t> result;
+    FtpUploadJob job(ftp, timer);
+    if (!job.start(FtpTarget::of(InternetSettings), path(fileName), FtpStepTimeOutMs,
+                   [&result](int16_t code) { result = code; }))
+        return -1;
+    EventPump::waitUntil([&] { return result.has_value(); });
+    return *result;
+}
+
+namespace {
+
+// One camera folder after the other on one control; owned by its own chain and gone when the
+// chain ends or the control does.
+class AbnormalMarkRun : public QObject {
+public:
+    AbnormalMarkRun(FtpClient& ftp, QTimer& timer, const FtpTarget& target, QStringList folders, QString localPath,
+                    int stepTimeOutMs, std::function<void(int16_t)> done)
+        : QObject(&ftp)
+        , m_job(ftp, timer)
+        , m_target(target)
+        , m_folders(std::move(folders))
+        , m_localPath(std::move(localPath))
+        , m_stepTimeOutMs(stepTimeOutMs)
+        , m_done(std::move(done))
+    {
+    }
+    void next()
+    {
+        if (m_folders.isEmpty()) {
+            auto done = std::move(m_done);
+            const int16_t result = m_last != 0 ? 1 : 0;
+            deleteLater();
+            if (done)
+                done(result);
+            return;
+        }
+        m_target.remoteDir = m_folders.takeFirst();
+        if (!m_job.start(m_target, m_localPath, m_stepTimeOutMs, [this](int16_t code) {
+                m_last = code; // the first failing does not stop the next
+                QMetaObject::invokeMethod(this, [this] { next(); }, Qt::QueuedConnection);
+            })) {
+            m_last = -1;
+            QMetaObject::invokeMethod(this, [this] { next(); }, Qt::QueuedConnection);
+        }
+    }
+
+private:
+    FtpUploadJob m_job;
+    FtpTarget m_target;
+    QStringList m_folders;
+    QString m_localPath;
+    int m_stepTimeOutMs;
+    std::function<void(int16_t)> m_done;
+    int16_t m_last = 0;
+};
+
+} // namespace
+
+void MontComm1::PostAbnormalMark(FtpClient& ftp, QTimer& timer, std::function<void(int16_t)> done)
+{
+    const QString mark = QStringLiteral("IjyouFile.txt");
+    TextFile::writeWholeBytes(path(mark), QByteArrayLiteral("!!\r\n"));
+    QStringList folders;
+    for (int i = 0; i < 4; ++i)
+        if (!InternetSettings.Camera[i].isEmpty())
+            folders << InternetSettings.Camera[i];
+    auto* run =
+        new AbnormalMarkRun(ftp, timer, FtpTarget::of(InternetSettings), folders, path(mark), FtpStepTimeOutMs,
+                            std::move(done));
+    // Started from the event loop, so done never comes from inside this call.
+    QMetaObject::invokeMethod(run, [run] { run->next(); }, Qt::QueuedConnection);
 }

@@ -13,6 +13,7 @@
 #include <array>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -192,6 +193,9 @@ public:
     // With the main window's FTP control and watchdog when called without them.
     int16_t PostAbnormalMark();
     int16_t PostAbnormalMark(FtpClient& ftp, QTimer& timer);
+    // The same without waiting: done(0, or 1 when the last folder's send failed) follows from
+    // the event loop; nothing follows when ftp is destroyed first.
+    void PostAbnormalMark(FtpClient& ftp, QTimer& timer, std::function<void(int16_t)> done);
     void SetMainFtp(FtpClient* ftp, QTimer* timFtp)
     {
         m_mainFtp = ftp;
@@ -209,6 +213,7 @@ public:
     // --- one file to the FTP server: 0 sent and verified, 1 no connection or login,
     // 2 a step did not finish within its watchdog period (or the remote directory failed),
     // 3 sending failed, 4 the server's size differs, -1 another upload is running.
+    // Waits for the send in a local loop; work that must not wait uses FtpUploadJob.
     int16_t FtpUploadFile(FtpClient& ftp, QTimer& timer, const QString& fileName);
     void CloseUploadFile();
     int FtpStepTimeOutMs = 30000; // the watchdog period; only tests shorten it

@@ -3,6 +3,7 @@
 // fetches behind it and the ticks driven by the test.
 
 #include "DetailMonitor.h"
+#include "EventPump.h"
 #include "FakeSmtp.h"
 #include "PollEngine.h"
 #include "PyServer.h"
@@ -12,6 +13,7 @@
 #include "VARNIX.h"
 
 #include <QTemporaryDir>
+#include <QTimer>
 #include <functional>
 
 struct RelayStation {
@@ -47,16 +49,36 @@ struct RelayStation {
         if (made)
             QFile::copy(bookDir.filePath("mail.xls"), st.path("mail.xls"));
     }
+    // Lets events run until no slot works and no flip waits (at most 20 s, so a fault cannot
+    // hang the test; the assertions after it then fail).
+    void settle()
+    {
+        QTimer limit;
+        limit.setSingleShot(true);
+        limit.start(20000);
+        EventPump::waitUntil([&] { return (!mon.working() && !mon.switchOperating()) || !limit.isActive(); });
+    }
     void start(int slot = 0)
     {
         mon.Activate();
+        click(slot);
+    }
+    void click(int slot)
+    {
         mon.OpencmdClick(slot);
+        settle();
+    }
+    void flip(int s, bool on)
+    {
+        mon.SwitchFlipped(s, on);
+        settle();
     }
     // One second on, and the slot's tick.
     void cycle(int slot = 0, int seconds = 1)
     {
         st.clock.advance(seconds);
         mon.Timer1Tick(slot);
+        settle();
     }
     const SlotScreen& screen(int slot = 0) const { return mon.Screen[slot]; }
     QString status(int slot = 0) const { return mon.Screen[slot].status; }

@@ -111,13 +111,13 @@ TEST(InternetRelay, TheDownloadSlotShowsTheUnitAndSwitchesItsOutputThroughTheUpl
 
     // RB4 is an output: the flip posts a request, the LED waits.
     ASSERT_TRUE(p.down.screen().switchArmed[4]);
-    p.down.mon.SwitchFlipped(4, true);
+    p.down.flip(4, true);
     const QString request = token() + QStringLiteral(",ABC1.txt,PortB,4,High");
     EXPECT_EQ(QString::fromLatin1(p.ftp.file("ABC1.txt")), request + CrLf);
     EXPECT_EQ(p.down.screen().outputLed[4], Led::Wait);
     EXPECT_FALSE(p.down.st.comm.FileExists(QStringLiteral("ABC1.txt"))); // the local copy is gone
     // A second flip while that request waits is refused and the switch returns.
-    p.down.mon.SwitchFlipped(5, true);
+    p.down.flip(5, true);
     EXPECT_EQ(p.down.st.messageTexts().last(), QStringLiteral("前の出力処理が完了していません"));
     EXPECT_FALSE(p.down.screen().switchOn[5]);
     // The waiting LED stays while the relayed level still disagrees.
@@ -143,7 +143,7 @@ TEST(InternetRelay, ARequestThatNeverTakesEffectReturnsTheSwitchAfterNotReadSize
     p.up.cycle();
     p.down.start();
     p.down.cycle();
-    p.down.mon.SwitchFlipped(4, true);
+    p.down.flip(4, true);
     ASSERT_EQ(p.down.screen().outputLed[4], Led::Wait);
     QFile lost(p.ftp.root("ABC1.txt")); // the request is lost on the way
     ASSERT_TRUE(lost.open(QIODevice::WriteOnly | QIODevice::Truncate));
@@ -215,9 +215,9 @@ TEST(LanRelay, TheSendFolderCarriesDataAndRequests)
     p.down.cycle();
     EXPECT_EQ(p.down.screen().values[1], QStringLiteral("-7"));
 
-    p.down.mon.SwitchFlipped(12, true); // slot 1: no unit selected there, so nothing happens
+    p.down.flip(12, true); // slot 1: no unit selected there, so nothing happens
     EXPECT_TRUE(p.down.screen(1).switchOn[4] == false);
-    p.down.mon.SwitchFlipped(5, true);
+    p.down.flip(5, true);
     EXPECT_EQ(p.down.st.readBytes("ABC1.txt"), (token() + QStringLiteral(",ABC1.txt,PortB,5,High\r\n")).toLatin1());
     p.up.cycle();
     EXPECT_EQ(outputLevel(p.sim, 5), 1);
@@ -254,11 +254,11 @@ TEST(LanRelay, WithoutASendFolderTheFilesStayInTheWorkingDirectory)
     EXPECT_EQ(up.status(), QStringLiteral("接続中"));
     EXPECT_TRUE(up.st.readBytes("ABC.txt").startsWith("ABC.txt,Ain,Ain,"));
     // Outputs are switched directly on the plain LAN.
-    up.mon.SwitchFlipped(4, true);
+    up.flip(4, true);
     EXPECT_EQ(outputLevel(sim, 4), 1);
     EXPECT_EQ(up.screen().outputLed[4], Led::On);
     // A white switch (an input pin) flips back at once.
-    up.mon.SwitchFlipped(0, true);
+    up.flip(0, true);
     EXPECT_FALSE(up.screen().switchOn[0]);
 }
 
@@ -273,14 +273,14 @@ TEST(DownloadStart, ChecksTheUploadSidesParameterLine)
     EXPECT_EQ(down.status(), QStringLiteral("切断"));
 
     down.st.writeBytes("ABC.txt", "XYZ.txt,1\r\n2\r\n3\r\n4\r\n");
-    down.mon.OpencmdClick(0);
+    down.click(0);
     EXPECT_EQ(down.st.messageTexts().last(), QStringLiteral("パラメータファイルがダウンロードできません\r\n"
                                                             "アップロード側が接続しているか、又は\r\n"
                                                             "通信設定が正しいか確認して下さい"));
     down.st.writeBytes(
         "ABC.txt",
         "ABC.txt,Ain,Din,non,non,Din,Din,Din,Din,Dout,Dout,non,non\r\n26/12/08,10:20:30,1,2,3,4,5,0,0,0,0,0,0,0,0\r\n");
-    down.mon.OpencmdClick(0);
+    down.click(0);
     EXPECT_EQ(down.st.messageTexts().last(), QStringLiteral("入出力タイプ設定がアップロード側と\r\n異なっています"));
     EXPECT_EQ(down.status(), QStringLiteral("切断"));
     EXPECT_EQ(down.mon.SlotActive[0], 0);
@@ -288,7 +288,7 @@ TEST(DownloadStart, ChecksTheUploadSidesParameterLine)
     down.st.writeBytes("ABC.txt",
                        (param + QStringLiteral("\r\n26/12/08,10:20:30,1,2,3,4,5,0,0,0,0,0,0,0,0\r\n")).toLatin1());
     const size_t shown = down.st.messages.shown.size();
-    down.mon.OpencmdClick(0);
+    down.click(0);
     EXPECT_EQ(down.st.messages.shown.size(), shown);
     EXPECT_EQ(down.status(), QStringLiteral("接続中"));
 }
@@ -350,11 +350,11 @@ TEST(UploadStart, AUnitWithoutRelayFileNameOrUnreachableIsNotStarted)
     up.start(0);
     EXPECT_EQ(up.st.messageTexts().last(), QStringLiteral("ﾊﾟﾗﾒｰﾀﾌｧｲﾙを設定して下さい"));
     EXPECT_EQ(up.mon.SlotActive[0], 0);
-    up.mon.OpencmdClick(1);
+    up.click(1);
     EXPECT_EQ(up.status(1), QStringLiteral("接続ｴﾗｰ"));
     EXPECT_EQ(up.mon.SlotActive[1], 0);
     EXPECT_EQ(up.screen(2).index, -1); // two units: slot 2 stays empty
-    up.mon.OpencmdClick(2);
+    up.click(2);
     EXPECT_EQ(up.status(2), QStringLiteral("切断"));
 }
 
@@ -397,7 +397,7 @@ TEST(UploadServe, RequestsAreCarriedOutOnceAndOnlyWithTheToken)
     EXPECT_EQ(outputLevel(sim, 4), 0);
 }
 
-TEST(SlotWork, NoTwoSlotsWorkAtOnceAndSkippedTicksAreCaughtUp)
+TEST(SlotWork, SlotsWorkSideBySideAndASlotsOwnTickWhileItWorksIsSkippedAndCaughtUp)
 {
     UnitSimProcess sim(3);
     ASSERT_TRUE(sim.ok("fault 0 slow 150") && sim.ok("fault 1 slow 150") && sim.ok("fault 2 slow 150"));
@@ -405,30 +405,36 @@ TEST(SlotWork, NoTwoSlotsWorkAtOnceAndSkippedTicksAreCaughtUp)
     up.files(simulatedRows(sim, 3), 3);
     up.mon.Activate();
     for (int i = 0; i < 3; ++i) {
-        up.mon.OpencmdClick(i);
+        up.click(i);
         ASSERT_EQ(up.status(i), QStringLiteral("接続中")) << i;
     }
     int most = 0;
+    std::array<int, 3> cycles{};
+    std::array<bool, 3> wasBusy{};
     QObject::connect(&up.mon, &DetailMonitor::changed, [&] {
         int busy = 0;
-        for (int i = 0; i < 3; ++i)
-            busy += up.mon.Screen[i].busy;
+        for (int i = 0; i < 3; ++i) {
+            const bool b = up.mon.Screen[i].busy;
+            busy += b;
+            cycles[i] += b && !wasBusy[i];
+            wasBusy[i] = b;
+        }
         most = std::max(most, busy);
     });
     up.st.clock.advance(1);
-    // While slot 0 waits for its slow unit, the other slots' ticks come and are skipped.
-    QTimer::singleShot(20, [&] {
-        EXPECT_TRUE(up.mon.working());
-        up.mon.Timer1Tick(1);
-        up.mon.Timer1Tick(2);
-    });
-    up.mon.Timer1Tick(0);
-    EXPECT_EQ(most, 1);
+    for (int i = 0; i < 3; ++i)
+        up.mon.Timer1Tick(i);
+    EXPECT_TRUE(up.mon.slotWorking(0) && up.mon.slotWorking(1) && up.mon.slotWorking(2));
+    up.mon.Timer1Tick(0); // its own cycle is under way: skipped
+    up.settle();
+    EXPECT_EQ(most, 3); // a slow unit holds only its own slot
+    EXPECT_EQ(cycles, (std::array<int, 3>{1, 1, 1}));
     const QString due1 = up.st.comm.CycleDue[1];
     up.st.clock.advance(2); // their due time went by: the next tick catches up
     up.mon.Timer1Tick(1);
     up.mon.Timer1Tick(2);
-    EXPECT_EQ(most, 1);
+    up.settle();
+    EXPECT_EQ(cycles, (std::array<int, 3>{1, 2, 2}));
     EXPECT_NE(up.st.comm.CycleDue[1], due1);
     EXPECT_GT(up.st.comm.CycleDue[1], DateText::general(up.st.clock.now()));
     EXPECT_TRUE(up.st.readBytes("ABD.txt").startsWith("ABD.txt,"));
@@ -477,12 +483,12 @@ TEST(InternetRelay, TheUploadStartDialsOnceAndHangsUpWhenTheSlotStops)
     EXPECT_EQ(p.up.st.messages.shown.back().title, QStringLiteral("ダウンロード"));
     EXPECT_EQ(p.up.mon.SlotActive[0], 0);
     dialUp.dialResult = 0;
-    p.up.mon.OpencmdClick(0);
+    p.up.click(0);
     ASSERT_EQ(p.up.status(), QStringLiteral("接続中"));
     EXPECT_TRUE(p.up.mon.DialUpDone);
     p.up.cycle();
     ASSERT_TRUE(p.up.st.comm.FileExists(QStringLiteral("ABC.txt")));
-    p.up.mon.OpencmdClick(0); // stop
+    p.up.click(0); // stop
     EXPECT_FALSE(p.up.mon.DialUpDone);
     EXPECT_TRUE(dialUp.up.empty());
     EXPECT_FALSE(p.up.st.comm.FileExists(QStringLiteral("ABC.txt"))); // mode 0 removes its local data file
