@@ -4,9 +4,11 @@
 #include "RelayStation.h"
 #include "Switch.h"
 #include "UnitSimProcess.h"
+#include "StallingFtp.h"
 #include "WindowDriver.h"
 
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QPushButton>
 #include <QStatusBar>
@@ -117,4 +119,46 @@ TEST(MontMainWindow, ClosingWhileASlotWaitsForItsUnitEndsTheWindowAtOnce)
     EventPump::waitUntil([&] { return !wait.isActive(); });
     EXPECT_EQ(text(w, "Stattext_0"), QStringLiteral("切断"));
     EXPECT_FALSE(st.comm.FileExists(QStringLiteral("P0.txt")));
+}
+
+TEST(MontMainWindow, ClosingDuringAStalledFtpSendEndsWithinASecond)
+{
+    UnitSimProcess sim(1);
+    StallingFtp server;
+    ASSERT_TRUE(server.ready());
+    Station st;
+    TextFile::writeWhole(st.path("sysinf001.csv"), sysInfText(simulatedRows(sim, 1)));
+    st.comm.LoadSysInf();
+    auto& s = st.comm.InternetSettings;
+    s.Mode = 0;
+    s.FTP = QStringLiteral("127.0.0.1");
+    s.ProxyPortNo = QString::number(server.port());
+    s.ID = QStringLiteral("ftpuser");
+    s.PassWord = QStringLiteral("secret");
+    s.URL = QStringLiteral("http://127.0.0.1:1");
+    s.FileName[0] = QStringLiteral("P0");
+    st.comm.SaveInetInf();
+    st.comm.FtpStepTimeOutMs = 30000; // the watchdog would end it only after half a minute
+    PollEngine engine([] { return std::make_unique<VARNIX>(); }, [] { return std::make_unique<CurlTransfer>(); });
+    WindowOpener opener;
+    auto* w = new MontMain(st.comm, engine, opener);
+    w->monitor().setTimersEnabled(false);
+    w->show();
+    click(*w, "Opencmd_0"); // the start resets the request file: its STOR stalls
+    QTimer limit;
+    limit.setSingleShot(true);
+    limit.start(10000);
+    EventPump::waitUntil([&] { return server.stors > 0 || !limit.isActive(); });
+    ASSERT_EQ(server.stors, 1);
+    // Let libcurl hand over the data and settle into waiting for the server's answer.
+    QTimer pause;
+    pause.setSingleShot(true);
+    pause.start(300);
+    EventPump::waitUntil([&] { return !pause.isActive(); });
+    ASSERT_TRUE(w->monitor().working());
+    QElapsedTimer clock;
+    clock.start();
+    w->close();
+    delete w;
+    EXPECT_LT(clock.elapsed(), 3000);
 }

@@ -2,6 +2,7 @@
 // reading what it relays, over FTP and HTTP on loopback or through a shared folder.
 
 #include "FtpServer.h"
+#include "StallingFtp.h"
 #include "DateText.h"
 #include "FakeDialUp.h"
 #include "HttpServer.h"
@@ -10,6 +11,8 @@
 #include "WindowDriver.h"
 
 #include <QDir>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -492,4 +495,176 @@ TEST(InternetRelay, TheUploadStartDialsOnceAndHangsUpWhenTheSlotStops)
     EXPECT_FALSE(p.up.mon.DialUpDone);
     EXPECT_TRUE(dialUp.up.empty());
     EXPECT_FALSE(p.up.st.comm.FileExists(QStringLiteral("ABC.txt"))); // mode 0 removes its local data file
+}
+
+// --- the station never waits on a person ---
+
+namespace {
+
+bool anyWaitingBox(const ScriptedMessageBox& boxes)
+{
+    return std::any_of(boxes.shown.begin(), boxes.shown.end(), [](const auto& b) { return !b.notice; });
+}
+
+QByteArray dataLineOf(const QByteArray& file)
+{
+    return file.split('\n').value(1);
+}
+
+} // namespace
+
+TEST(NoWaiting, WithABoxLeftOpenTheOtherSlotsGoOnUploadingAndServingRequests)
+{
+    UnitSimProcess sim(3);
+    FtpServer ftp;
+    HttpServer http{ftp.root()};
+    ASSERT_TRUE(sim.running() && ftp.ready() && http.ready());
+    makeOutputs(sim, 1);
+    RelayStation up;
+    up.files(simulatedRows(sim, 3), 0, [&](InternetSettings& s) {
+        s.FTP = QStringLiteral("127.0.0.1");
+        s.ProxyPortNo = QString::number(ftp.port());
+        s.ID = QStringLiteral("ftpuser");
+        s.URL = http.url();
+        s.FileName[2].clear(); // slot 2 cannot start: its box stays open
+    });
+    up.st.messages.keepNoticesOpen = true;
+    up.mon.Activate();
+    up.click(0);
+    up.click(1);
+    ASSERT_EQ(up.status(0), QStringLiteral("接続中")) << up.st.messageTexts().join(u'|').toStdString();
+    ASSERT_EQ(up.status(1), QStringLiteral("接続中"));
+
+    // Both cycles are under way when slot 2's start fails.
+    up.st.clock.advance(1);
+    up.mon.Timer1Tick(0);
+    up.mon.Timer1Tick(1);
+    up.mon.OpencmdClick(2);
+    up.settle();
+    ASSERT_EQ(up.st.messages.open, std::vector<QString>{QStringLiteral("ﾊﾟﾗﾒｰﾀﾌｧｲﾙを設定して下さい")});
+    const QByteArray first0 = dataLineOf(ftp.file("ABC.txt"));
+    const QByteArray first1 = dataLineOf(ftp.file("ABD.txt"));
+    EXPECT_TRUE(first0.startsWith("26/12/08,10:20:31,")) << first0.toStdString();
+    EXPECT_TRUE(first1.startsWith("26/12/08,10:20:31,")) << first1.toStdString();
+
+    // With the box still open, the next cycles send again and slot 1 serves a request.
+    QFile request(ftp.root("ABD1.txt"));
+    ASSERT_TRUE(request.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    request.write((token() + QStringLiteral(",ABD1.txt,PortB,4,High\r\n")).toLatin1());
+    request.close();
+    up.st.clock.advance(1);
+    up.mon.Timer1Tick(0);
+    up.mon.Timer1Tick(1);
+    up.settle();
+    EXPECT_TRUE(dataLineOf(ftp.file("ABC.txt")).startsWith("26/12/08,10:20:32,"));
+    EXPECT_TRUE(dataLineOf(ftp.file("ABD.txt")).startsWith("26/12/08,10:20:32,"));
+    VARNIX v;
+    v.setIP(QString::fromStdString(sim.ip(1)));
+    v.setParallelPort(sim.port());
+    v.setTimeOut(2);
+    EXPECT_EQ(v.GetPin(6, 4), 1);
+    EXPECT_EQ(ftp.file("ABD1.txt"), QByteArray("\r\n"));
+    EXPECT_EQ(up.status(0), QStringLiteral("接続中"));
+    EXPECT_EQ(up.status(1), QStringLiteral("接続中"));
+    // Work raised its box as a notice: nothing of it waited for the operator.
+    EXPECT_FALSE(anyWaitingBox(up.st.messages));
+}
+
+TEST(NoWaiting, AFlipDuringASlowPollSetsTheLevelTheOperatorChose)
+{
+    PlainLan lan;
+    RelayStation& up = lan.up;
+    ASSERT_EQ(up.status(), QStringLiteral("接続中"));
+    ASSERT_EQ(outputLevel(lan.sim, 4), 0);
+    ASSERT_TRUE(lan.sim.ok("fault 0 slow 200"));
+    up.st.clock.advance(1);
+    up.mon.Timer1Tick(0);
+    ASSERT_TRUE(up.mon.slotWorking(0));
+    up.mon.SwitchFlipped(4, true); // the poll under way reads RB4 low
+    EXPECT_TRUE(up.mon.switchOperating());
+    up.settle();
+    EXPECT_EQ(outputLevel(lan.sim, 4), 1);
+    EXPECT_TRUE(up.screen().switchOn[4]);
+    EXPECT_EQ(up.screen().outputLed[4], Led::On);
+    EXPECT_EQ(up.status(), QStringLiteral("接続中"));
+    EXPECT_FALSE(up.mon.switchOperating());
+    // The next cycle reads what was set.
+    up.cycle();
+    EXPECT_TRUE(up.screen().switchOn[4]);
+}
+
+TEST(NoWaiting, AFlipDuringASlowFetchPostsTheLevelTheOperatorChose)
+{
+    FtpServer ftp;
+    ASSERT_TRUE(ftp.ready());
+    // Serves the FTP root over HTTP, each answer held back while slow is set.
+    QTcpServer http;
+    ASSERT_TRUE(http.listen(QHostAddress::LocalHost, 0));
+    int slowMs = 0;
+    QObject::connect(&http, &QTcpServer::newConnection, [&] {
+        while (QTcpSocket* s = http.nextPendingConnection()) {
+            QObject::connect(s, &QTcpSocket::readyRead, s, [&, s] {
+                const QByteArray head = s->readAll();
+                const QByteArray path = head.split(' ').value(1).mid(1);
+                const QByteArray body = ftp.file(QString::fromLatin1(path));
+                const QByteArray reply = "HTTP/1.0 200 OK\r\nContent-Length: " + QByteArray::number(body.size()) +
+                                         "\r\nConnection: close\r\n\r\n" + body;
+                QTimer::singleShot(slowMs, s, [s, reply] {
+                    s->write(reply);
+                    s->disconnectFromHost();
+                });
+            });
+            QObject::connect(s, &QTcpSocket::disconnected, s, &QObject::deleteLater);
+        }
+    });
+    QFile data(ftp.root("ABC.txt"));
+    ASSERT_TRUE(data.open(QIODevice::WriteOnly));
+    data.write("ABC.txt,Ain,Ain,non,non,Din,Din,Din,Din,Dout,Dout,non,non\r\n"
+               "26/12/08,10:20:30,1,2,0,0,25,0,0,0,0,0,0,0,0\r\n");
+    data.close();
+    QFile idle(ftp.root("ABC1.txt"));
+    ASSERT_TRUE(idle.open(QIODevice::WriteOnly));
+    idle.write("\r\n");
+    idle.close();
+    RelayStation down;
+    down.files(numberedRows(1), 1, [&](InternetSettings& s) {
+        s.FTP = QStringLiteral("127.0.0.1");
+        s.ProxyPortNo = QString::number(ftp.port());
+        s.ID = QStringLiteral("ftpuser");
+        s.URL = QStringLiteral("http://127.0.0.1:%1").arg(http.serverPort());
+    });
+    down.start();
+    ASSERT_EQ(down.status(), QStringLiteral("接続中")) << down.st.messageTexts().join(u'|').toStdString();
+    slowMs = 200;
+    down.st.clock.advance(1);
+    down.mon.Timer1Tick(0);
+    ASSERT_TRUE(down.mon.slotWorking(0));
+    down.mon.SwitchFlipped(4, true); // the fetch under way relays RB4 low
+    down.settle();
+    EXPECT_EQ(QString::fromLatin1(ftp.file("ABC1.txt")), token() + QStringLiteral(",ABC1.txt,PortB,4,High\r\n"));
+    EXPECT_TRUE(down.screen().switchOn[4]);
+    EXPECT_EQ(down.screen().outputLed[4], Led::Wait);
+    EXPECT_EQ(down.mon.PendingCount[4], 0);
+    EXPECT_FALSE(anyWaitingBox(down.st.messages));
+}
+
+TEST(NoWaiting, ALanDownloadPostIsNotReportedAsFailed)
+{
+    LanPair p;
+    p.up.start();
+    p.up.cycle();
+    p.down.start();
+    ASSERT_EQ(p.down.status(), QStringLiteral("接続中")) << p.down.st.messageTexts().join(u'|').toStdString();
+    const size_t boxes = p.down.st.messages.shown.size();
+    p.down.flip(4, true);
+    EXPECT_EQ(p.down.st.messages.shown.size(), boxes) << p.down.st.messageTexts().join(u'|').toStdString();
+    EXPECT_TRUE(p.down.screen().switchOn[4]);
+    EXPECT_EQ(p.down.screen().outputLed[4], Led::Wait);
+    EXPECT_EQ(p.down.status(), QStringLiteral("接続中"));
+    // A second flip finds the request still waiting: refused, as before.
+    p.down.flip(5, true);
+    EXPECT_EQ(p.down.st.messageTexts().last(), QStringLiteral("前の出力処理が完了していません"));
+    EXPECT_FALSE(p.down.screen().switchOn[5]);
+    p.up.cycle();
+    EXPECT_EQ(outputLevel(p.sim, 4), 1);
 }
