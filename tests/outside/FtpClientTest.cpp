@@ -2,10 +2,12 @@
 
 #include "FtpClient.h"
 #include "FtpServer.h"
+#include "StallingFtp.h"
 
 #include "EventPump.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -59,4 +61,54 @@ TEST(FtpClient, EventsArriveBeforeIdleAndInOrder)
     EXPECT_EQ(server.file("B.bin"), QByteArray(8192, 'a') + QByteArray(100, 'b'));
     EXPECT_EQ(server.count("USER"), 1); // the steps share one session
     EXPECT_FALSE(server.log().join('\n').contains("secret"));
+}
+
+TEST(FtpClient, AnAbendedStalledTransferEndsAtOnceAndEveryStepIsFinished)
+{
+    StallingFtp server;
+    ASSERT_TRUE(server.ready());
+    auto ftp = std::make_unique<FtpClient>(1);
+    QStringList replies;
+    int finished = 0;
+    bool given = false;
+    QObject::connect(ftp.get(), &FtpClient::CommandReply,
+                     [&](int, int16_t code, const QString& command, const QString&) {
+                         replies << command + (code == 0 ? QStringLiteral(" ok") : QStringLiteral(" failed"));
+                     });
+    QObject::connect(ftp.get(), &FtpClient::StepFinished, [&](int index) {
+        EXPECT_EQ(index, 1);
+        ++finished;
+    });
+    QObject::connect(ftp.get(), &FtpClient::DataRequest, [&](int, QByteArray& data) {
+        if (!given)
+            data = "abc";
+        given = true;
+    });
+    ftp->Port = QString::number(server.port());
+    ftp->Connect("127.0.0.1", "ftpuser", "secret");
+    waitIdle(*ftp);
+    ftp->PutFile("A.txt");
+    QTimer pause;
+    pause.setSingleShot(true);
+    pause.start(10000);
+    EventPump::waitUntil([&] { return server.stors > 0 || !pause.isActive(); });
+    ASSERT_EQ(server.stors, 1);
+    pause.start(300); // the data is out; libcurl waits for the server's answer
+    EventPump::waitUntil([&] { return !pause.isActive(); });
+    EXPECT_FALSE(ftp->IsIdle());
+    QElapsedTimer clock;
+    clock.start();
+    ftp->Abend();
+    ftp->DisConnect();
+    waitIdle(*ftp);
+    EXPECT_LT(clock.elapsed(), 3000);
+    EXPECT_EQ(replies, QStringList({"USER ok", "STOR failed"}));
+    EXPECT_EQ(finished, 3); // USER, STOR and the disconnect
+    // A control destroyed in the middle of a stalled step does not wait for the server either.
+    ftp->Connect("127.0.0.1", "ftpuser", "secret");
+    pause.start(300);
+    EventPump::waitUntil([&] { return !pause.isActive(); });
+    clock.restart();
+    ftp.reset();
+    EXPECT_LT(clock.elapsed(), 3000);
 }

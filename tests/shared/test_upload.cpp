@@ -4,8 +4,12 @@
 #include "FtpServer.h"
 #include "FtpUpload.h"
 #include "Station.h"
+#include "StallingFtp.h"
+#include "EventPump.h"
 
+#include <QDir>
 #include <QElapsedTimer>
+#include <optional>
 #include <QTcpServer>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -201,4 +205,113 @@ TEST(FtpUploadFile, TheFileIsSentUnderATemporaryNameAndRenamedOverTheOldOne)
     EXPECT_EQ(server.count("STOR"), 2);
     EXPECT_EQ(server.count("RNTO"), 2);
     EXPECT_TRUE(server.log().contains(QStringLiteral("STOR .A.txt.part"))) << server.log().join(u'|').toStdString();
+}
+
+// --- the send that never waits ---
+
+namespace {
+
+// Lets events run until done holds, at most 20 s.
+template <class Done> void letRun(Done done)
+{
+    QTimer limit;
+    limit.setSingleShot(true);
+    limit.start(20000);
+    EventPump::waitUntil([&] { return done() || !limit.isActive(); });
+}
+
+FtpTarget targetOf(const FtpServer& server, const QString& dir = {})
+{
+    return FtpTarget{QStringLiteral("127.0.0.1"), QStringLiteral("ftpuser"), QStringLiteral("secret"), {},
+                     QString::number(server.port()), dir};
+}
+
+} // namespace
+
+TEST(FtpUploadJob, TwoControlsSendSideBySideAndEachReportsOnlyFromTheEventLoop)
+{
+    FtpServer server;
+    ASSERT_TRUE(server.ready());
+    Station st;
+    st.writeBytes("A.txt", pattern(20000));
+    st.writeBytes("B.txt", "b\r\n");
+    FtpClient ftpA, ftpB;
+    QTimer timA, timB;
+    FtpUploadJob a(ftpA, timA), b(ftpB, timB);
+    std::optional<int16_t> codeA, codeB;
+    ASSERT_TRUE(a.start(targetOf(server), st.path("A.txt"), 5000, [&](int16_t c) { codeA = c; }));
+    ASSERT_TRUE(b.start(targetOf(server), st.path("B.txt"), 5000, [&](int16_t c) { codeB = c; }));
+    EXPECT_FALSE(codeA || codeB); // never from inside start
+    EXPECT_FALSE(a.start(targetOf(server), st.path("B.txt"), 5000, [](int16_t) {})); // one send a job
+    EXPECT_TRUE(a.busy() && b.busy());
+    letRun([&] { return codeA && codeB; });
+    EXPECT_EQ(codeA, int16_t(0));
+    EXPECT_EQ(codeB, int16_t(0));
+    EXPECT_EQ(server.file("A.txt"), pattern(20000));
+    EXPECT_EQ(server.file("B.txt"), QByteArray("b\r\n"));
+    EXPECT_EQ(a.remoteFileSize(), 20000);
+    EXPECT_FALSE(timA.isActive() || timB.isActive());
+}
+
+TEST(FtpUploadJob, ACancelledStalledSendNeverReportsAndTheControlThenSendsTheNextFile)
+{
+    StallingFtp stalling;
+    FtpServer server;
+    ASSERT_TRUE(stalling.ready() && server.ready());
+    Station st;
+    st.writeBytes("A.txt", "abc");
+    FtpClient ftp;
+    QTimer timer;
+    FtpUploadJob job(ftp, timer);
+    FtpTarget stalled = targetOf(server);
+    stalled.proxyPort = QString::number(stalling.port());
+    int reports = 0;
+    ASSERT_TRUE(job.start(stalled, st.path("A.txt"), 30000, [&](int16_t) { ++reports; }));
+    letRun([&] { return stalling.stors > 0; });
+    ASSERT_EQ(stalling.stors, 1);
+    job.cancel();
+    EXPECT_FALSE(job.busy());
+    EXPECT_FALSE(timer.isActive());
+    // The aborted step ends on its own; the next send waits for it rather than taking its reply.
+    std::optional<int16_t> code;
+    ASSERT_TRUE(job.start(targetOf(server), st.path("A.txt"), 5000, [&](int16_t c) { code = c; }));
+    letRun([&] { return code.has_value(); });
+    EXPECT_EQ(code, int16_t(0));
+    EXPECT_EQ(server.file("A.txt"), QByteArray("abc"));
+    EXPECT_EQ(reports, 0);
+}
+
+TEST(FtpUploadJob, TheAbnormalityMarkGoesToEveryCameraFolderWithoutWaiting)
+{
+    FtpServer server;
+    ASSERT_TRUE(server.ready());
+    QDir(server.root()).mkdir("cam1");
+    QDir(server.root()).mkdir("cam4");
+    Uploader u;
+    u.aim(server, QStringLiteral("relay"));
+    auto& cam = u.st.comm.InternetSettings.Camera;
+    cam[0] = QStringLiteral("cam1");
+    cam[3] = QStringLiteral("cam4");
+    std::optional<int16_t> result;
+    u.st.comm.PostAbnormalMark(u.ftp, u.timFtp, [&](int16_t r) { result = r; });
+    EXPECT_FALSE(result.has_value());
+    letRun([&] { return result.has_value(); });
+    EXPECT_EQ(result, int16_t(0));
+    EXPECT_EQ(server.file("cam1/IjyouFile.txt"), QByteArray("!!\r\n"));
+    EXPECT_EQ(server.file("cam4/IjyouFile.txt"), QByteArray("!!\r\n"));
+    EXPECT_EQ(u.st.comm.InternetSettings.RemoteDir, QStringLiteral("relay"));
+    // A missing last folder decides the result; a control that goes first ends the run quietly.
+    cam[3] = QStringLiteral("missing");
+    result.reset();
+    u.st.comm.PostAbnormalMark(u.ftp, u.timFtp, [&](int16_t r) { result = r; });
+    letRun([&] { return result.has_value(); });
+    EXPECT_EQ(result, int16_t(1));
+    {
+        FtpClient shortLived;
+        u.st.comm.PostAbnormalMark(shortLived, u.timFtp, [&](int16_t) { FAIL() << "reported after its control"; });
+    }
+    QTimer pause;
+    pause.setSingleShot(true);
+    pause.start(100);
+    letRun([&] { return !pause.isActive(); });
 }
