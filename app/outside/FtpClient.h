@@ -83,7 +83,7 @@ private:
     // Ends the session. Graceful sends QUIT on a healthy connection; otherwise the sockets are
     // shut first so libcurl's cleanup cannot wait on a server that stopped answering.
     void closeHandle(bool graceful = false);
-    void shutdownSockets(); // m_mutex held
+    void shutdownSockets();        // m_mutex held
     int runTransfer(void* handle); // a CURLcode
 
     friend size_t ftpRead(char*, size_t, size_t, void*);
@@ -111,10 +111,10 @@ private:
     bool m_stop = false;
     uint64_t m_nextSeq = 1;
     uint64_t m_abortUpTo = 0;
-    uint64_t m_running = 0;    // the step the worker is in, 0 between steps
+    uint64_t m_running = 0;     // the step the worker is in, 0 between steps
     std::vector<int> m_sockets; // the connections' sockets, so an abort can shut them
-    void* m_curl = nullptr;  // worker thread only
-    void* m_multi = nullptr; // holds the session's connection between steps; worker thread only
+    void* m_curl = nullptr;     // worker thread only
+    void* m_multi = nullptr;    // holds the session's connection between steps; worker thread only
     // Reply lines seen by the current step (worker thread only).
     QString m_lastReply;
     int m_lastCode = 0;

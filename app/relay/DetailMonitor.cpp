@@ -15,7 +15,6 @@
 
 #include <algorithm>
 
-
 namespace {
 const QString CrLf = QStringLiteral("\r\n");
 constexpr qsizetype MaxLocalFile = 64 * 1024; // a relay file on disk larger than this is not ours
@@ -153,12 +152,12 @@ void DetailMonitor::fetch(int slot, const QString& url, std::function<void(std::
         guarded<std::optional<QString>>(slot, std::move(done)));
 }
 
-void DetailMonitor::upload(int slot, const FtpTarget& target, const QString& name,
-                           std::function<void(int16_t)> done)
+void DetailMonitor::upload(int slot, const FtpTarget& target, const QString& name, std::function<void(int16_t)> done)
 {
     auto report = guarded<int16_t>(slot, std::move(done));
     if (!m_jobs[slot]->start(target, m_comm.path(name), m_comm.FtpStepTimeOutMs, report))
-        QMetaObject::invokeMethod(this, [report] { report(-1); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [report] { report(-1); }, Qt::QueuedConnection);
 }
 
 QString DetailMonitor::sendFolderPath(const QString& name) const
@@ -372,7 +371,8 @@ void DetailMonitor::OpenSlotLink(int slot, std::function<void(bool)> done)
         done(true);
         return;
     }
-    onUnit(slot, [](DeviceLink& link) { link.GetDirp(UnitMap::PortA, UnitMap::TemperatureChannel); }, std::move(done));
+    onUnit(
+        slot, [](DeviceLink& link) { link.GetDirp(UnitMap::PortA, UnitMap::TemperatureChannel); }, std::move(done));
 }
 
 void DetailMonitor::startUploadSlot(int slot, std::function<void(bool)> done)
@@ -382,15 +382,14 @@ void DetailMonitor::startUploadSlot(int slot, std::function<void(bool)> done)
         return done(false);
     if (!LoadParamLine(slot))
         return done(false);
-    resetRequestFile(slot, Relay::RequestFileName(m_comm, unitOf(slot)), 0,
-                     [this, lan, done](bool idle, QString err) {
-                         if (idle)
-                             return done(true);
-                         if (err.isEmpty())
-                             err = lan ? QStringLiteral("アップロードエラー(LAN)") : QStringLiteral("アップロードエラー");
-                         warn(QStringLiteral("出力処理ファイルの初期化に失敗しました"), err);
-                         done(false);
-                     });
+    resetRequestFile(slot, Relay::RequestFileName(m_comm, unitOf(slot)), 0, [this, lan, done](bool idle, QString err) {
+        if (idle)
+            return done(true);
+        if (err.isEmpty())
+            err = lan ? QStringLiteral("アップロードエラー(LAN)") : QStringLiteral("アップロードエラー");
+        warn(QStringLiteral("出力処理ファイルの初期化に失敗しました"), err);
+        done(false);
+    });
 }
 
 void DetailMonitor::resetRequestFile(int slot, const QString& name, int attempt,
@@ -628,7 +627,8 @@ void DetailMonitor::PollSlotUnit(int slot, Next next)
         for (int p = 0; p < UnitMap::PortBPins; ++p)
             r->pins[p] = link.GetPin(UnitMap::PortB, int16_t(p));
     };
-    onUnit(slot, read, [this, slot, u, ain, r, next](bool ok) {
+    const uint64_t generation = m_run[slot].generation;
+    onUnit(slot, read, [this, slot, u, ain, r, next, generation](bool ok) {
         if (!ok || unitOf(slot) != u) {
             setStatus(slot, QStringLiteral("通信ｴﾗｰ"), Tone::Bad);
             return next();
@@ -664,6 +664,8 @@ void DetailMonitor::PollSlotUnit(int slot, Next next)
             if ((kind == 0 || kind == 1) && rule.kind == AlarmRule::Kind::Digital && rule.pin == p)
                 CheckDigitalAlarm(slot, kind, slot * 8 + p, r->pins[p] != 0);
         }
+        if (m_run[slot].generation != generation)
+            return; // stopped while the alarm mail ran
         setStatus(slot, QStringLiteral("接続中"), Tone::Good);
         postMark(slot, [this, slot, next] {
             WriteAndSendDataFile(slot, [this, slot, next](bool sent) {
@@ -762,8 +764,7 @@ void DetailMonitor::StatBarTick()
 
 // --- the relay files ---
 
-void DetailMonitor::UpLdFileChk(const QString& name, const QString& expected, int slot,
-                                std::function<void(bool)> done)
+void DetailMonitor::UpLdFileChk(const QString& name, const QString& expected, int slot, std::function<void(bool)> done)
 {
     const QString wanted = expected + CrLf;
     if (m_comm.InternetSettings.Mode == 0 || m_comm.InternetSettings.Mode == 1) {
@@ -840,7 +841,10 @@ void DetailMonitor::ShowRelayedData(int slot, Next next)
             setStatus(slot, QStringLiteral("通信ｴﾗｰ"), Tone::Bad);
             return next();
         }
+        const uint64_t generation = m_run[slot].generation;
         showRelayText(slot, u, dataName);
+        if (m_run[slot].generation != generation)
+            return; // stopped while the alarm mail ran
         postMark(slot, next);
     };
     if (m_comm.InternetSettings.Mode == 2) {
@@ -954,10 +958,10 @@ void DetailMonitor::runFlips(int slot)
     beginWork(slot);
     const int s = slot * 8 + pin;
     Next finished = guarded<>(slot, Next([this, slot, pin] {
-        --m_run[slot].flipsHeld[pin];
-        --m_switchOps;
-        endWork(slot);
-    }));
+                                  --m_run[slot].flipsHeld[pin];
+                                  --m_switchOps;
+                                  endWork(slot);
+                              }));
     if (!Screen[slot].switchArmed[pin]) {
         RevertSwitch(s);
         return finished();
@@ -985,16 +989,17 @@ void DetailMonitor::runFlips(int slot)
 void DetailMonitor::SetOutputDirect(int slot, int pin, bool on, Next next)
 {
     const int32_t port = UnitMap::PortB;
-    onUnit(slot, [=](DeviceLink& link) { link.SetPin(port, int16_t(pin), on ? 1 : 0); },
-           [this, slot, pin, on, next](bool ok) {
-               if (!ok) {
-                   setStatus(slot, QStringLiteral("通信ｴﾗｰ"), Tone::Bad); // the switch keeps its position
-                   return next();
-               }
-               Screen[slot].outputLed[pin] = on ? Led::On : Led::Off;
-               setStatus(slot, QStringLiteral("接続中"), Tone::Good);
-               next();
-           });
+    onUnit(
+        slot, [=](DeviceLink& link) { link.SetPin(port, int16_t(pin), on ? 1 : 0); },
+        [this, slot, pin, on, next](bool ok) {
+            if (!ok) {
+                setStatus(slot, QStringLiteral("通信ｴﾗｰ"), Tone::Bad); // the switch keeps its position
+                return next();
+            }
+            Screen[slot].outputLed[pin] = on ? Led::On : Led::Off;
+            setStatus(slot, QStringLiteral("接続中"), Tone::Good);
+            next();
+        });
 }
 
 void DetailMonitor::PostOutputRequest(int slot, int pin, bool on, Next next)
@@ -1039,15 +1044,14 @@ void DetailMonitor::PostOutputRequest(int slot, int pin, bool on, Next next)
         };
         if (!internet)
             return verify();
-        upload(slot, FtpTarget::of(m_comm.InternetSettings), name,
-               [this, slot, name, verify, notPosted](int16_t code) {
-                   const QString title = FtpErrorText(code, m_comm.path(name));
-                   if (code == 1 || code == 2)
-                       ftp1[slot]->ResetTransfer();
-                   if (code >= 0 && code <= 2)
-                       return verify(); // a late send may still have landed: the read-back decides
-                   notPosted(title);
-               });
+        upload(slot, FtpTarget::of(m_comm.InternetSettings), name, [this, slot, name, verify, notPosted](int16_t code) {
+            const QString title = FtpErrorText(code, m_comm.path(name));
+            if (code == 1 || code == 2)
+                ftp1[slot]->ResetTransfer();
+            if (code >= 0 && code <= 2)
+                return verify(); // a late send may still have landed: the read-back decides
+            notPosted(title);
+        });
     });
 }
 
@@ -1083,20 +1087,21 @@ void DetailMonitor::ServeOutputRequest(int slot, Next next)
             const int32_t port = request.port;
             const auto pin = int16_t(request.pin);
             const bool high = request.high;
-            onUnit(slot, [=](DeviceLink& link) { link.SetPin(port, pin, high ? 1 : 0); },
-                   [this, slot, port, pin, high, next](bool ok) {
-                       if (!ok) {
-                           setStatus(slot, QStringLiteral("通信ｴﾗｰ"), Tone::Bad);
-                           return next();
-                       }
-                       if (port == UnitMap::PortB) { // port A has no switches to show it on
-                           Screen[slot].outputLed[pin] = high ? Led::On : Led::Off;
-                           if (!flipHeld(slot, pin)) // the operator's own flip goes after it
-                               Screen[slot].switchOn[pin] = high;
-                       }
-                       setStatus(slot, QStringLiteral("接続中"), Tone::Good);
-                       next();
-                   });
+            onUnit(
+                slot, [=](DeviceLink& link) { link.SetPin(port, pin, high ? 1 : 0); },
+                [this, slot, port, pin, high, next](bool ok) {
+                    if (!ok) {
+                        setStatus(slot, QStringLiteral("通信ｴﾗｰ"), Tone::Bad);
+                        return next();
+                    }
+                    if (port == UnitMap::PortB) { // port A has no switches to show it on
+                        Screen[slot].outputLed[pin] = high ? Led::On : Led::Off;
+                        if (!flipHeld(slot, pin)) // the operator's own flip goes after it
+                            Screen[slot].switchOn[pin] = high;
+                    }
+                    setStatus(slot, QStringLiteral("接続中"), Tone::Good);
+                    next();
+                });
         });
     };
     if (m_comm.InternetSettings.Mode == 0) {

@@ -134,7 +134,7 @@ private:
     // What a slot is doing beyond what it shows.
     struct SlotRun {
         bool working = false;
-        uint64_t generation = 0; // moves on at every stop: older callbacks are dropped
+        uint64_t generation = 0;                // moves on at every stop: older callbacks are dropped
         std::deque<std::pair<int, bool>> flips; // pin and the level the operator chose
         std::array<int, 8> flipsHeld{};         // per pin: flips queued or being carried out
         bool markWanted = false;                // an alarm was raised and camera folders are set

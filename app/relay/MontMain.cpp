@@ -266,9 +266,9 @@ void MontMain::openSettingsWindow(StationWindow which)
 {
     // The slots go on while the question is open; Yes drops whatever they have under way.
     if (m_monitor.anyActive()) {
-        const auto answer = m_comm.messages().show(QStringLiteral("モニタを停止します．よろしいですか？"),
-                                                   QStringLiteral("停止確認"), MessageBoxService::Icon::Question,
-                                                   MessageBoxService::Buttons::YesNo);
+        const auto answer =
+            m_comm.messages().show(QStringLiteral("モニタを停止します．よろしいですか？"), QStringLiteral("停止確認"),
+                                   MessageBoxService::Icon::Question, MessageBoxService::Buttons::YesNo);
         if (answer != MessageBoxService::Answer::Yes)
             return;
     }

@@ -306,10 +306,12 @@ public:
         m_target.remoteDir = m_folders.takeFirst();
         if (!m_job.start(m_target, m_localPath, m_stepTimeOutMs, [this](int16_t code) {
                 m_last = code; // the first failing does not stop the next
-                QMetaObject::invokeMethod(this, [this] { next(); }, Qt::QueuedConnection);
+                QMetaObject::invokeMethod(
+                    this, [this] { next(); }, Qt::QueuedConnection);
             })) {
             m_last = -1;
-            QMetaObject::invokeMethod(this, [this] { next(); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                this, [this] { next(); }, Qt::QueuedConnection);
         }
     }
 
@@ -333,9 +335,9 @@ void MontComm1::PostAbnormalMark(FtpClient& ftp, QTimer& timer, std::function<vo
     for (int i = 0; i < 4; ++i)
         if (!InternetSettings.Camera[i].isEmpty())
             folders << InternetSettings.Camera[i];
-    auto* run =
-        new AbnormalMarkRun(ftp, timer, FtpTarget::of(InternetSettings), folders, path(mark), FtpStepTimeOutMs,
-                            std::move(done));
+    auto* run = new AbnormalMarkRun(ftp, timer, FtpTarget::of(InternetSettings), folders, path(mark), FtpStepTimeOutMs,
+                                    std::move(done));
     // Started from the event loop, so done never comes from inside this call.
-    QMetaObject::invokeMethod(run, [run] { run->next(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        run, [run] { run->next(); }, Qt::QueuedConnection);
 }

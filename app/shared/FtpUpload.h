@@ -46,8 +46,7 @@ public:
 
     // Sends the file at localPath under its bare name into target.remoteDir. done(code) comes
     // from the event loop, never from inside start; false (and no call) while a send runs.
-    bool start(const FtpTarget& target, const QString& localPath, int stepTimeOutMs,
-               std::function<void(int16_t)> done);
+    bool start(const FtpTarget& target, const QString& localPath, int stepTimeOutMs, std::function<void(int16_t)> done);
     // Drops the send under way: the control's step is aborted and its session closed, and
     // done is never called.
     void cancel();

@@ -7,6 +7,7 @@
 #include "Clock.h"
 #include "HttpServer.h"
 #include "DetailMonitor.h"
+#include "EventPump.h"
 #include "PollEngine.h"
 #include "ScriptedMessageBox.h"
 #include "SysInfWriter.h"
@@ -57,6 +58,7 @@ int runUploadStation(const QString& dir)
     DetailMonitor mon(comm, engine);
     mon.Activate();
     mon.OpencmdClick(0);
+    EventPump::waitUntil([&] { return !mon.working(); }); // the start runs on the event loop
     if (mon.Screen[0].status != QStringLiteral("接続中")) {
         std::fprintf(stderr, "upload slot did not start\n");
         return 1;
@@ -142,6 +144,7 @@ int main(int argc, char** argv)
               5000); // the first data file is out
     down.Activate();
     down.OpencmdClick(0);
+    waitUntil([&] { return !down.working(); }, 15000);
     if (down.Screen[0].status != QStringLiteral("接続中")) {
         std::printf("download slot did not start: %s\n",
                     qPrintable(messages.shown.empty() ? QString() : messages.shown.back().text));
@@ -160,6 +163,7 @@ int main(int argc, char** argv)
         QElapsedTimer t;
         t.start();
         down.SwitchFlipped(4, target);
+        waitUntil([&] { return !down.switchOperating(); }, 15000); // the request is posted
         const qint64 posted = t.elapsed();
         qint64 served = -1;
         const Led want = target ? Led::On : Led::Off;

@@ -222,7 +222,8 @@ template <class Done> void letRun(Done done)
 
 FtpTarget targetOf(const FtpServer& server, const QString& dir = {})
 {
-    return FtpTarget{QStringLiteral("127.0.0.1"), QStringLiteral("ftpuser"), QStringLiteral("secret"), {},
+    return FtpTarget{QStringLiteral("127.0.0.1"),    QStringLiteral("ftpuser"),
+                     QStringLiteral("secret"),       {},
                      QString::number(server.port()), dir};
 }
 
@@ -241,7 +242,7 @@ TEST(FtpUploadJob, TwoControlsSendSideBySideAndEachReportsOnlyFromTheEventLoop)
     std::optional<int16_t> codeA, codeB;
     ASSERT_TRUE(a.start(targetOf(server), st.path("A.txt"), 5000, [&](int16_t c) { codeA = c; }));
     ASSERT_TRUE(b.start(targetOf(server), st.path("B.txt"), 5000, [&](int16_t c) { codeB = c; }));
-    EXPECT_FALSE(codeA || codeB); // never from inside start
+    EXPECT_FALSE(codeA || codeB);                                                    // never from inside start
     EXPECT_FALSE(a.start(targetOf(server), st.path("B.txt"), 5000, [](int16_t) {})); // one send a job
     EXPECT_TRUE(a.busy() && b.busy());
     letRun([&] { return codeA && codeB; });
