@@ -6,6 +6,7 @@
 #include "EventPump.h"
 #include "FtpClient.h"
 #include "MontComm1.h"
+#include "TextFile.h"
 
 #include <QFile>
 #include <QTimer>
@@ -194,4 +195,29 @@ int16_t MontComm1::FtpUploadFile(FtpClient& ftp, QTimer& timer, const QString& f
     ftp.DisConnect();
     CloseUploadFile();
     return result;
+}
+
+// --- the abnormality mark on the camera folders ---
+
+int16_t MontComm1::PostAbnormalMark()
+{
+    if (!m_mainFtp || !m_mainTimFtp)
+        return 1;
+    return PostAbnormalMark(*m_mainFtp, *m_mainTimFtp);
+}
+
+int16_t MontComm1::PostAbnormalMark(FtpClient& ftp, QTimer& timer)
+{
+    const QString mark = QStringLiteral("IjyouFile.txt");
+    TextFile::writeWholeBytes(path(mark), QByteArrayLiteral("!!\r\n"));
+    const QString remembered = InternetSettings.RemoteDir;
+    int16_t last = 0;
+    for (int i = 0; i < 4; ++i) {
+        if (InternetSettings.Camera[i].isEmpty())
+            continue;
+        InternetSettings.RemoteDir = InternetSettings.Camera[i];
+        last = FtpUploadFile(ftp, timer, mark);
+    }
+    InternetSettings.RemoteDir = remembered;
+    return last != 0 ? 1 : 0;
 }
