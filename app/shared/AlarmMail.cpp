@@ -128,7 +128,9 @@ private:
     void dialThenSend(const std::shared_ptr<MailJob>& job)
     {
         const auto& s = m_comm.InternetSettings;
-        auto send = [this, job] { onWorker<Outcome>([job] { return mailAll(*job); }, [this](Outcome o) { ended(o); }); };
+        auto send = [this, job] {
+            onWorker<Outcome>([job] { return mailAll(*job); }, [this](Outcome o) { ended(o); });
+        };
         if (s.DialUpName.isEmpty()) {
             send();
             return;

@@ -132,7 +132,7 @@ TEST(AlarmMail, ABadBookShowsWhyAndSendsNothing)
         st.comm.InternetSettings.DialUpName = QStringLiteral("isp");
         cs.make(st);
         st.comm.SendAlarmMail(QStringLiteral("T"));
-    ASSERT_TRUE(st.waitForMail());
+        ASSERT_TRUE(st.waitForMail());
         EXPECT_TRUE(smtp.sent.empty()) << cs.what;
         ASSERT_EQ(st.messages.shown.size(), 1u) << cs.what;
         EXPECT_TRUE(st.messages.shown[0].text.contains(cs.expected))
@@ -224,7 +224,7 @@ TEST(AlarmMail, AFailureLeftOnScreenNeitherStacksNorHoldsLaterMail)
         st.comm.SendAlarmMail(QStringLiteral("T%1").arg(i));
     ASSERT_TRUE(st.waitForMail());
     EXPECT_EQ(st.messages.shown.size(), 1u); // the same text is not stacked
-    EXPECT_EQ(smtp.calls, 5); // and every later alarm was still tried
+    EXPECT_EQ(smtp.calls, 5);                // and every later alarm was still tried
 }
 
 TEST(AlarmMail, ClosingDuringASendToAServerThatNeverAnswersEndsAtOnce)
