@@ -168,6 +168,8 @@ public:
 
     // --- data files ---
     void WriteDataLog(int unit);
+    // The line under the given time: a line held back until its poll ended keeps its tick's second.
+    void WriteDataLog(int unit, const QDateTime& stamp);
     bool IsDataFresh(const QString& relayText) const;
     // The same test for a stamp already read from the data line.
     bool IsDataFresh(const QDateTime& stamp) const;
