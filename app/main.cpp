@@ -57,9 +57,8 @@ int main(int argc, char** argv)
         Dialog1 w(comm, engine, parent);
         w.exec();
     });
-    CurlTransfer dLdComp; // the detail dialog's own transfer control
     opener.add(StationWindow::Dialog2, [&](QWidget* parent) {
-        Dialog2 w(comm, dLdComp, parent);
+        Dialog2 w(comm, engine, parent);
         w.exec();
     });
     opener.add(StationWindow::Dialog4, [&](QWidget* parent) {
