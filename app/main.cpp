@@ -54,16 +54,15 @@ int main(int argc, char** argv)
         w.exec();
     });
     opener.add(StationWindow::Dialog1, [&](QWidget* parent) {
-        Dialog1 w(comm, parent);
+        Dialog1 w(comm, engine, parent);
         w.exec();
     });
-    CurlTransfer dLdComp; // the detail dialog's own transfer control
     opener.add(StationWindow::Dialog2, [&](QWidget* parent) {
-        Dialog2 w(comm, dLdComp, parent);
+        Dialog2 w(comm, engine, parent);
         w.exec();
     });
     opener.add(StationWindow::Dialog4, [&](QWidget* parent) {
-        Dialog4 w(comm, parent);
+        Dialog4 w(comm, engine, parent);
         w.exec();
     });
     opener.add(StationWindow::ComEdit2, [&](QWidget* parent) {

@@ -20,6 +20,7 @@ enum class Fault {
     Upload,        // a relay file could not be sent; code: FtpUploadFile's result
     OutputPending, // an output request is still waiting for the upload side
     Cancelled,     // the station is closing
+    PortSetting,   // a unit did not take its port setting in the bulk pass; detail: the unit's name
 };
 
 struct Outcome {
