@@ -29,8 +29,8 @@ int main(int argc, char** argv)
     QApplication::setApplicationName(QStringLiteral("Talveron"));
     QtMessageBox messages;
     SystemClock clock;
+    NmcliDialUp dialUp; // outlives comm: a line still up is hung up when comm goes
     MontComm1 comm(QDir::currentPath(), messages, clock);
-    NmcliDialUp dialUp;
     comm.RasBackend = &dialUp;
     VARNIX varnix1;
     PollEngine engine([] { return std::make_unique<VARNIX>(); }, [] { return std::make_unique<CurlTransfer>(); });

@@ -4,6 +4,8 @@
 #include "UnitSimProcess.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTcpServer>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QStatusBar>
@@ -317,4 +319,39 @@ TEST(MontAll, NameClickOpensTheDetailDialogOnlyForMonitoredUnits)
     click(w.DevName[0]);
     EXPECT_EQ(opened, 1);
     EXPECT_EQ(flag, 0); // monitoring was not running
+}
+
+TEST(MontAll, ClosingDuringAMailToAServerThatNeverAnswersIsPromptAndFreesTheFolder)
+{
+    QTcpServer silent; // accepts and never greets
+    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost, 0));
+    Rig<FakeLink> rig;
+    auto rows = numberedRows(1);
+    rows[0].arm = "Din: 2:High";
+    rig.files(rows);
+    rig.st.writeBytes("InetInf.ini", rig.st.readBytes("InetInf.ini")
+                                         .replace("SMTPServerName=", "SMTPServerName=127.0.0.1:" +
+                                                                         QByteArray::number(silent.serverPort())));
+    rig.open();
+    SmtpControl smtp;
+    rig.st.comm.smtp1 = &smtp;
+    rig.link1.pins = {{2, 1}};
+    rig.start(); // the alarm is raised and its mail goes out
+    QElapsedTimer waited;
+    waited.start();
+    while (!silent.hasPendingConnections() && waited.elapsed() < 5000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    ASSERT_TRUE(silent.hasPendingConnections());
+    ASSERT_GT(rig.st.comm.mailsPending(), 0);
+    rig.st.comm.SendAlarmMail(QStringLiteral("queued behind it"));
+
+    QElapsedTimer closing;
+    closing.start();
+    rig.window->close();
+    rig.window.reset();
+    VARNIX l1;
+    MontAll next(rig.st.comm, *rig.engine, l1, rig.opener); // a new start in the same folder
+    EXPECT_TRUE(next.Load());
+    EXPECT_LT(closing.elapsed(), 2000);
+    EXPECT_EQ(rig.st.comm.mailsPending(), 0);
 }
