@@ -29,8 +29,8 @@ int main(int argc, char** argv)
     QApplication::setApplicationName(QStringLiteral("Talveron"));
     QtMessageBox messages;
     SystemClock clock;
+    NmcliDialUp dialUp; // outlives comm: a line still up is hung up when comm goes
     MontComm1 comm(QDir::currentPath(), messages, clock);
-    NmcliDialUp dialUp;
     comm.RasBackend = &dialUp;
     VARNIX varnix1;
     PollEngine engine([] { return std::make_unique<VARNIX>(); }, [] { return std::make_unique<CurlTransfer>(); });
@@ -54,16 +54,15 @@ int main(int argc, char** argv)
         w.exec();
     });
     opener.add(StationWindow::Dialog1, [&](QWidget* parent) {
-        Dialog1 w(comm, parent);
+        Dialog1 w(comm, engine, parent);
         w.exec();
     });
-    CurlTransfer dLdComp; // the detail dialog's own transfer control
     opener.add(StationWindow::Dialog2, [&](QWidget* parent) {
-        Dialog2 w(comm, dLdComp, parent);
+        Dialog2 w(comm, engine, parent);
         w.exec();
     });
     opener.add(StationWindow::Dialog4, [&](QWidget* parent) {
-        Dialog4 w(comm, parent);
+        Dialog4 w(comm, engine, parent);
         w.exec();
     });
     opener.add(StationWindow::ComEdit2, [&](QWidget* parent) {

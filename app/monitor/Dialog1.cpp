@@ -1,10 +1,10 @@
 #include "Dialog1.h"
 
-#include "DeviceLink.h"
 #include "FixedWindow.h"
-#include "MessageBox.h"
-#include "RunWaiting.h"
+#include "Outcome.h"
+#include "PollEngine.h"
 #include "TableWords.h"
+#include "UnitWork.h"
 
 #include <QCloseEvent>
 #include <QGridLayout>
@@ -16,7 +16,7 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
-Dialog1::Dialog1(MontComm1& comm, QWidget* parent) : QDialog(parent), m_comm(comm)
+Dialog1::Dialog1(MontComm1& comm, PollEngine& engine, QWidget* parent) : QDialog(parent), m_comm(comm), m_engine(engine)
 {
     setObjectName(QStringLiteral("Dialog1"));
     setWindowTitle(QStringLiteral("IOPort設定"));
@@ -148,25 +148,41 @@ void Dialog1::okClick()
                                                                        : TableWord::Non;
     m_comm.cell(u, ColControl) = Option3[0]->isChecked() ? TableWord::On : TableWord::Off;
     m_comm.SaveSysInf();
-    if (m_comm.InternetSettings.Mode2 != 1 || !m_comm.CurLink)
+    // A table that did not load is never sent to a unit.
+    if (m_comm.InternetSettings.Mode2 != 1 || !m_comm.SysInfValid)
         return;
 
-    // The exchange runs off the UI thread; the dialog waits with its buttons off, so it
-    // cannot close under the exchange.
+    // The exchange runs on the unit's lane; until it reports, the dialog keeps its buttons
+    // off and refuses to close, so no answer arrives at a dialog that is gone.
     const QString caption = OKButton->text();
     OKButton->setText(QStringLiteral("通信中"));
     OKButton->setEnabled(false);
     CancelButton->setEnabled(false);
     m_sending = true;
-    DeviceLink* link = m_comm.CurLink;
-    const bool ok = RunWaiting([&] { return m_comm.OpenUnitLink(*link, u); });
+    m_cursor.set(true);
+    const DeviceRecord row = m_comm.DeviceTable[u];
+    const int32_t timeOut = m_comm.MonitorSettings.TimeOut;
+    m_engine.submit<bool>(
+        MontComm1::UnitKey(row), this,
+        [row, timeOut](PollEngine::Tools& tools) { return UnitWork::SendPortSetting(tools.link, row, timeOut); },
+        [this, caption](bool ok) { sent(ok, caption); });
+}
+
+void Dialog1::sent(bool ok, const QString& caption)
+{
     m_sending = false;
+    m_cursor.set(false);
     OKButton->setEnabled(true);
     CancelButton->setEnabled(true);
-    if (!ok)
-        m_comm.messages().show(QStringLiteral("通信エラーが発生しました．"), QStringLiteral("確認"),
-                               MessageBoxService::Icon::Exclamation, MessageBoxService::Buttons::Ok);
     OKButton->setText(caption);
+    if (!ok)
+        Notify(m_comm.messages(), Failed(Fault::LinkError));
+}
+
+void Dialog1::reject()
+{
+    if (!m_sending) // Escape and "終了" wait for the unit's answer
+        QDialog::reject();
 }
 
 void Dialog1::closeEvent(QCloseEvent* event)

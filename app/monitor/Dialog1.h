@@ -1,13 +1,14 @@
 #pragma once
 // The port setting dialog of one unit: monitored or not, and the type of each pin; in LAN mode
-// the new setting is sent to the unit at once.
+// the new setting is sent to the unit at once, on the poll engine's lane of that unit.
 
+#include "BusyCursor.h"
 #include "MontComm1.h"
 
 #include <QDialog>
 #include <array>
 
-class DeviceLink;
+class PollEngine;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
@@ -15,8 +16,11 @@ class QRadioButton;
 class Dialog1 : public QDialog {
     Q_OBJECT
 public:
-    // The unit is comm.CurUnit; the setting goes out through comm.CurLink.
-    explicit Dialog1(MontComm1& comm, QWidget* parent = nullptr);
+    // The unit is comm.CurUnit; the setting goes out through the engine.
+    Dialog1(MontComm1& comm, PollEngine& engine, QWidget* parent = nullptr);
+
+    // True while a setting is on its way to the unit: the dialog cannot be closed meanwhile.
+    bool sending() const { return m_sending; }
 
     QLineEdit* Nametext = nullptr;
     QLineEdit* IPtext = nullptr;
@@ -26,6 +30,9 @@ public:
     QPushButton* OKButton = nullptr;
     QPushButton* CancelButton = nullptr;
 
+public slots:
+    void reject() override;
+
 protected:
     void closeEvent(QCloseEvent* event) override;
 
@@ -33,7 +40,10 @@ private:
     void buildControls();
     void showUnit();
     void okClick();
+    void sent(bool ok, const QString& caption);
 
     MontComm1& m_comm;
+    PollEngine& m_engine;
     bool m_sending = false;
+    BusyCursor m_cursor;
 };

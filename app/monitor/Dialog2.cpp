@@ -1,12 +1,10 @@
 #include "Dialog2.h"
 
-#include "DeviceLink.h"
 #include "FixedWindow.h"
 #include "FtpUpload.h"
-#include "InternetTransfer.h"
 #include "Lamps.h"
 #include "MessageBox.h"
-#include "RunWaiting.h"
+#include "PollEngine.h"
 #include "Switch.h"
 #include "TableWords.h"
 #include "TextFile.h"
@@ -18,6 +16,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -39,10 +38,7 @@ void paint(QLineEdit* e, Dialog2::Tone tone)
 
 } // namespace
 
-Dialog2::Dialog2(MontComm1& comm, InternetTransfer& DLdComp, QWidget* parent)
-    : QDialog(parent)
-    , m_comm(comm)
-    , m_transfer(DLdComp)
+Dialog2::Dialog2(MontComm1& comm, PollEngine& engine, QWidget* parent) : QDialog(parent), m_comm(comm), m_engine(engine)
 {
     setObjectName(QStringLiteral("Dialog2"));
     setWindowTitle(QStringLiteral("詳細モニタ"));
@@ -61,8 +57,18 @@ Dialog2::Dialog2(MontComm1& comm, InternetTransfer& DLdComp, QWidget* parent)
         return;
     Nametext->setText(m_comm.cell(m_comm.CurUnit, ColName));
     IPtext->setText(m_comm.cell(m_comm.CurUnit, ColIP));
-    if (m_comm.DetailOpenFlag == 1)
-        openClick();
+    // Read only once the dialog is up and modal: a read started here would run while the
+    // main window still takes clicks.
+    m_readOnShow = m_comm.DetailOpenFlag == 1;
+}
+
+void Dialog2::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    if (m_readOnShow) {
+        m_readOnShow = false;
+        QMetaObject::invokeMethod(this, &Dialog2::openClick, Qt::QueuedConnection);
+    }
 }
 
 void Dialog2::buildControls()
@@ -220,6 +226,20 @@ void Dialog2::showReading(const Detail::Shown& shown)
     }
 }
 
+void Dialog2::beginBusy()
+{
+    m_busy = true;
+    m_cursor.set(true);
+    setEnabled(false);
+}
+
+void Dialog2::endBusy()
+{
+    m_cursor.set(false);
+    setEnabled(true);
+    m_busy = false;
+}
+
 void Dialog2::openClick()
 {
     if (!unitValid() || m_busy)
@@ -228,100 +248,73 @@ void Dialog2::openClick()
     Nametext->setText(m_comm.cell(u, ColName));
     IPtext->setText(m_comm.cell(u, ColIP));
     PrepareSlotDisplay();
-    // The exchange runs off the UI thread; nothing else may start one meanwhile.
-    m_busy = true;
-    Opencmd->setEnabled(false);
-    CancelButton->setEnabled(false);
-    if (m_comm.InternetSettings.Mode2 != 0) {
-        if (!readDirect()) {
-            ResetSwitches();
-            setStatus(QStringLiteral("通信ｴﾗｰ"), Tone::Error);
-        }
-        m_comm.WriteDataLog(u);
-    } else if (readRelayed()) {
-        ArmOutputSwitches();
-    } else {
-        ResetSwitches();
-    }
-    m_busy = false;
-    Opencmd->setEnabled(true);
-    CancelButton->setEnabled(true);
+    beginBusy();
+    if (m_comm.InternetSettings.Mode2 != 0)
+        readDirect(u);
+    else
+        readRelayed(u);
 }
 
-bool Dialog2::readDirect()
+void Dialog2::readDirect(int u)
 {
-    const int u = m_comm.CurUnit;
-    DeviceLink* link = m_comm.CurLink;
-    if (!link)
-        return false;
+    const DeviceRecord row = m_comm.DeviceTable[u];
     const auto ain = Detail::AinChannels(m_comm, u);
-    // The probe aims the link at the unit; the read that follows uses that aim.
-    struct Outcome {
-        bool probed = false;
-        Detail::DirectReading reading;
-    };
-    const Outcome r = RunWaiting([&] {
-        Outcome o;
-        o.probed = m_comm.ProbeUnitLink(*link, u);
-        if (o.probed)
-            o.reading = Detail::ReadDirect(*link, ain);
-        return o;
-    });
-    if (!r.probed)
-        return false;
-    ArmOutputSwitches();
-    if (!r.reading.ok) {
-        setStatus(QStringLiteral("通信ｴﾗｰ"), Tone::Error);
-        return true; // the switches stay armed: the unit answered the probe
-    }
-    Detail::StoreDirect(m_comm, u, r.reading);
-    showReading(Detail::ShownFromDirect(m_comm, u, r.reading));
-    setStatus(QStringLiteral("正常"), Tone::Good);
-    return true;
+    m_engine.submit<UnitWork::ProbedReading>(
+        MontComm1::UnitKey(row), this,
+        [row, ain](PollEngine::Tools& tools) { return UnitWork::ProbeAndRead(tools.link, row, ain); },
+        [this, u](UnitWork::ProbedReading r) { directRead(u, r); });
 }
 
-void Dialog2::useProxyRule()
+void Dialog2::directRead(int u, const UnitWork::ProbedReading& r)
 {
-    const auto& s = m_comm.InternetSettings;
-    if (!s.ProxyServerName.isEmpty()) {
-        m_transfer.Proxy = s.ProxyServerName;
-        m_transfer.ProxyPort = s.ProxyPortNo;
-        m_transfer.AccessType = InternetTransfer::NamedProxy;
+    if (!r.probed) {
+        ResetSwitches();
+        setStatus(QStringLiteral("通信ｴﾗｰ"), Tone::Error);
     } else {
-        m_transfer.AccessType = InternetTransfer::Default; // a proxy taken out of the settings is not used again
+        ArmOutputSwitches();
+        if (!r.reading.ok) {
+            setStatus(QStringLiteral("通信ｴﾗｰ"), Tone::Error); // the switches stay armed: the unit answered the probe
+        } else {
+            Detail::StoreDirect(m_comm, u, r.reading);
+            showReading(Detail::ShownFromDirect(m_comm, u, r.reading));
+            setStatus(QStringLiteral("正常"), Tone::Good);
+        }
     }
+    m_comm.WriteDataLog(u);
+    endBusy();
 }
 
 void Dialog2::warn(const QString& text, const QString& title)
 {
-    m_comm.messages().show(text, title, MessageBoxService::Icon::Exclamation, MessageBoxService::Buttons::Ok);
+    // Shown once the step is over; the dialog does not wait for it.
+    m_comm.messages().notify(text, title, MessageBoxService::Icon::Exclamation);
 }
 
-bool Dialog2::readRelayed()
+void Dialog2::readRelayed(int u)
 {
-    const int u = m_comm.CurUnit;
     const QString dataName = Relay::DataFileName(m_comm, u);
     const QString paramLine = Relay::ParamLine(m_comm, u);
     if (paramLine.isEmpty()) {
         warn(QStringLiteral("システムファイルが開けません"), MessageBoxService::applicationTitle());
         setStatus(QStringLiteral("通信ｴﾗｰ"), Tone::Error);
-        return false;
+        ResetSwitches();
+        endBusy();
+        return;
     }
-    useProxyRule();
-    const QString url = m_comm.InternetSettings.URL + u'/' + dataName;
-    const QString text = RunWaiting([&] {
-        QString t;
-        for (int attempt = 0; attempt < RelayAttempts; ++attempt) {
-            try {
-                t = m_transfer.OpenURL(url);
-            } catch (const std::exception&) {
-                t.clear();
-            }
-            if (t.startsWith(dataName))
-                break;
-        }
-        return t;
-    });
+    const auto& s = m_comm.InternetSettings;
+    const QString url = s.URL + u'/' + dataName;
+    const QString proxy = s.ProxyServerName, proxyPort = s.ProxyPortNo;
+    m_engine.submit<QString>(
+        url, this,
+        [url, dataName, proxy, proxyPort](PollEngine::Tools& tools) {
+            UnitWork::UseProxy(tools.transfer, proxy, proxyPort);
+            return UnitWork::FetchRelayText(tools.transfer, url, dataName, RelayAttempts);
+        },
+        [this, u, dataName, paramLine](QString text) { relayFetched(u, dataName, paramLine, text); });
+}
+
+void Dialog2::relayFetched(int u, const QString& dataName, const QString& paramLine, const QString& text)
+{
     Relay::RelayData data;
     const Relay::Check check = Relay::ParseText(text, dataName, paramLine, data);
     if (check != Relay::Check::Ok) {
@@ -329,7 +322,9 @@ bool Dialog2::readRelayed()
         if (!message.isEmpty())
             warn(message, MessageBoxService::applicationTitle());
         setStatus(QStringLiteral("通信ｴﾗｰ"), Tone::Error);
-        return false;
+        ResetSwitches();
+        endBusy();
+        return;
     }
     showReading(Detail::ShownFromRelay(m_comm, u, data));
     if (m_comm.IsDataFresh(text)) {
@@ -338,7 +333,8 @@ bool Dialog2::readRelayed()
         warn(QStringLiteral("タイムアウトエラー"), MessageBoxService::applicationTitle());
         setStatus(QStringLiteral("通信ｴﾗｰ"), Tone::Error);
     }
-    return true;
+    ArmOutputSwitches();
+    endBusy();
 }
 
 void Dialog2::switchFlipped(int s)
@@ -347,79 +343,72 @@ void Dialog2::switchFlipped(int s)
         RevertSwitch(s); // a switch flipped while an exchange runs changes nothing
         return;
     }
-    m_busy = true;
-    QApplication::setOverrideCursor(Qt::BusyCursor);
-    setEnabled(false);
     if (Sw1[s]->ForeColor() == White) {
         RevertSwitch(s);
-    } else if (unitValid() && m_comm.GetPinType(m_comm.CurUnit, UnitMap::PortB, s) == 0) {
-        OutPort = UnitMap::PortB;
-        OutPin = int16_t(s);
-        if (m_comm.InternetSettings.Mode2 == 0)
-            PostOutputRequest(s);
-        else
-            SetOutputDirect(s);
+        return;
     }
-    QApplication::restoreOverrideCursor();
-    setEnabled(true);
-    m_busy = false;
+    if (!unitValid() || m_comm.GetPinType(m_comm.CurUnit, UnitMap::PortB, s) != 0)
+        return;
+    beginBusy();
+    OutPort = UnitMap::PortB;
+    OutPin = int16_t(s);
+    if (m_comm.InternetSettings.Mode2 == 0)
+        PostOutputRequest(s);
+    else
+        SetOutputDirect(s);
 }
 
 void Dialog2::SetOutputDirect(int s)
 {
-    DeviceLink* link = m_comm.CurLink;
+    const DeviceRecord row = m_comm.DeviceTable[m_comm.CurUnit];
     const bool on = Sw1[s]->Value();
     const int32_t port = OutPort;
     const int16_t pin = OutPin;
-    struct Outcome {
-        bool ok = false;
-        bool before = false;
-    };
-    const Outcome r = RunWaiting([&] {
-        Outcome o;
-        if (!link)
-            return o;
-        try {
-            o.before = link->GetPin(port, pin) != 0;
-            link->SetPin(port, pin, on ? 1 : 0);
-            o.ok = true;
-        } catch (const std::exception&) {
-        }
-        return o;
-    });
-    OutPinState = r.before;
-    if (!r.ok) {
-        setStatus(QStringLiteral("通信ｴﾗｰ"), Tone::Error);
-        return;
-    }
-    setOutputLamp(s, on);
+    m_engine.submit<UnitWork::OutputSet>(
+        MontComm1::UnitKey(row), this,
+        [row, port, pin, on](PollEngine::Tools& tools) { return UnitWork::SetOutput(tools.link, row, port, pin, on); },
+        [this, s, on](UnitWork::OutputSet r) {
+            OutPinState = r.before;
+            if (r.ok)
+                setOutputLamp(s, on);
+            else
+                setStatus(QStringLiteral("通信ｴﾗｰ"), Tone::Error);
+            endBusy();
+        });
 }
 
-bool Dialog2::UpLdFileChk(const QString& name, const QString& expected)
+void Dialog2::UpLdFileChk(const QString& name, const QString& expected, std::function<void(bool)> then)
 {
-    useProxyRule();
-    const QString url = m_comm.InternetSettings.URL + u'/' + name;
-    return RunWaiting([&] {
-        try {
-            return m_transfer.OpenURL(url) == expected + QStringLiteral("\r\n");
-        } catch (const std::exception&) {
-            return false;
-        }
-    });
+    const auto& s = m_comm.InternetSettings;
+    const QString url = s.URL + u'/' + name;
+    const QString proxy = s.ProxyServerName, proxyPort = s.ProxyPortNo;
+    m_engine.submit<bool>(
+        url, this,
+        [url, expected, proxy, proxyPort](PollEngine::Tools& tools) {
+            UnitWork::UseProxy(tools.transfer, proxy, proxyPort);
+            return UnitWork::FetchMatches(tools.transfer, url, expected);
+        },
+        std::move(then));
 }
 
 void Dialog2::PostOutputRequest(int s)
 {
-    const int u = m_comm.CurUnit;
-    const QString name = Relay::RequestFileName(m_comm, u);
+    const QString name = Relay::RequestFileName(m_comm, m_comm.CurUnit);
     if (name.isEmpty()) { // no usable relay file name: nothing can be posted
         setStatus(QStringLiteral("通信ｴﾗｰ"), Tone::Error);
         RevertSwitch(s);
+        endBusy();
         return;
     }
-    if (!UpLdFileChk(name, QString())) {
+    UpLdFileChk(name, QString(), [this, s, name](bool idle) { requestIdle(s, name, idle); });
+}
+
+void Dialog2::requestIdle(int s, const QString& name, bool idle)
+{
+    if (!idle) {
         warn(QStringLiteral("前の出力処理が完了していません"), MessageBoxService::applicationTitle());
         RevertSwitch(s);
+        endBusy();
         return;
     }
     const bool high = Sw1[s]->Value();
@@ -428,20 +417,30 @@ void Dialog2::PostOutputRequest(int s)
     if (!TextFile::writeWhole(m_comm.path(name), line + QStringLiteral("\r\n"))) {
         setStatus(QStringLiteral("通信ｴﾗｰ"), Tone::Error);
         RevertSwitch(s);
+        endBusy();
         return;
     }
+    QPointer<Dialog2> alive(this);
     const int16_t code = m_comm.FtpUploadFile(ftp1, timFtp, name);
+    if (!alive)
+        return;
     if (code == 1 || code == 2)
         ftp1.ResetTransfer();
     m_comm.DeleteLocalFile(name);
     // The server's copy decides, whatever the send reported.
-    if (UpLdFileChk(name, line)) {
+    UpLdFileChk(name, line, [this, s, high, code, name](bool posted) { requestChecked(s, high, code, name, posted); });
+}
+
+void Dialog2::requestChecked(int s, bool high, int16_t code, const QString& name, bool posted)
+{
+    if (posted) {
         setOutputLamp(s, high);
-        return;
+    } else {
+        warn(QStringLiteral(" アップロード出来ません！ "), FtpErrorText(code, m_comm.path(name)));
+        setStatus(QStringLiteral("通信ｴﾗｰ"), Tone::Error);
+        RevertSwitch(s);
     }
-    warn(QStringLiteral(" アップロード出来ません！ "), FtpErrorText(code, m_comm.path(name)));
-    setStatus(QStringLiteral("通信ｴﾗｰ"), Tone::Error);
-    RevertSwitch(s);
+    endBusy();
 }
 
 void Dialog2::closeEvent(QCloseEvent* event)

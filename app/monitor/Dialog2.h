@@ -1,17 +1,22 @@
 #pragma once
 // The detail monitor dialog of one unit: its analogue inputs, temperature and pins, read on
-// demand, and switches that set its outputs. In LAN mode it talks to the unit through
-// CurLink; in download mode it reads the relay data file and posts output requests.
+// demand, and switches that set its outputs. In LAN mode it talks to the unit on the poll
+// engine's lane of that unit; in download mode it fetches the relay data file on the lane of
+// its URL and posts output requests. Every exchange reports back to the dialog, which stays
+// busy (busy pointer, controls off, no closing) until then.
 
+#include "BusyCursor.h"
 #include "DetailRead.h"
 #include "FtpClient.h"
 #include "MontComm1.h"
+#include "UnitWork.h"
 
 #include <QDialog>
 #include <QTimer>
 #include <array>
+#include <functional>
 
-class InternetTransfer;
+class PollEngine;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -20,8 +25,9 @@ class Switch;
 class Dialog2 : public QDialog {
     Q_OBJECT
 public:
-    // The unit is comm.CurUnit; DLdComp fetches the relay files in download mode.
-    Dialog2(MontComm1& comm, InternetTransfer& DLdComp, QWidget* parent = nullptr);
+    // The unit is comm.CurUnit. When comm.DetailOpenFlag is 1 the unit is read once the
+    // dialog is on the screen.
+    Dialog2(MontComm1& comm, PollEngine& engine, QWidget* parent = nullptr);
 
     enum class Tone { Window, Good, Error };
 
@@ -42,11 +48,14 @@ public:
     // The lamp file a picture shows; empty when it shows nothing.
     const QString& inputLamp(int p) const { return m_inputLamps[p]; }
     const QString& outputLamp(int p) const { return m_outputLamps[p]; }
+    // True from the start of a read or switch operation until its last answer is in.
+    bool busy() const { return m_busy; }
 
 public slots:
     void reject() override;
 
 protected:
+    void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:
@@ -62,18 +71,25 @@ private:
     void showReading(const Detail::Shown& shown);
     void setInputLamp(int p, bool high);
     void setOutputLamp(int p, bool high);
-    bool readDirect();
-    bool readRelayed();
+    void beginBusy();
+    void endBusy();
+    void readDirect(int unit);
+    void directRead(int unit, const UnitWork::ProbedReading& r);
+    void readRelayed(int unit);
+    void relayFetched(int unit, const QString& dataName, const QString& paramLine, const QString& text);
     void SetOutputDirect(int s);
     void PostOutputRequest(int s);
-    bool UpLdFileChk(const QString& name, const QString& expected);
-    void useProxyRule();
+    void requestIdle(int s, const QString& name, bool idle);
+    void requestChecked(int s, bool high, int16_t code, const QString& name, bool posted);
+    void UpLdFileChk(const QString& name, const QString& expected, std::function<void(bool)> then);
     void warn(const QString& text, const QString& title);
 
     MontComm1& m_comm;
-    InternetTransfer& m_transfer;
+    PollEngine& m_engine;
     Tone m_tone = Tone::Window;
     bool m_busy = false;
+    bool m_readOnShow = false;
+    BusyCursor m_cursor;
     std::array<QString, 8> m_inputLamps;
     std::array<QString, 8> m_outputLamps;
     QIcon m_on;

@@ -1,10 +1,10 @@
 #include "Dialog4.h"
 
-#include "DeviceLink.h"
 #include "FixedWindow.h"
-#include "MessageBox.h"
-#include "RunWaiting.h"
+#include "Outcome.h"
+#include "PollEngine.h"
 #include "TableWords.h"
+#include "UnitWork.h"
 
 #include <QCloseEvent>
 #include <QGridLayout>
@@ -15,7 +15,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-Dialog4::Dialog4(MontComm1& comm, QWidget* parent) : QDialog(parent), m_comm(comm)
+Dialog4::Dialog4(MontComm1& comm, PollEngine& engine, QWidget* parent) : QDialog(parent), m_comm(comm), m_engine(engine)
 {
     setObjectName(QStringLiteral("Dialog4"));
     setWindowTitle(QStringLiteral("IOPort設定"));
@@ -71,9 +71,11 @@ Dialog4::Dialog4(MontComm1& comm, QWidget* parent) : QDialog(parent), m_comm(com
 void Dialog4::okClick()
 {
     if (m_passing) {
-        // "中止": the pass ends once the unit in progress is done.
+        // "中止": the pass ends once the unit in progress is done; until then there is
+        // nothing to start.
         m_stopRequested = true;
         OKButton->setText(QStringLiteral("開始"));
+        OKButton->setEnabled(false);
         ProgressBar1->setVisible(false);
         return;
     }
@@ -84,33 +86,65 @@ void Dialog4::runPass()
 {
     m_passing = true;
     m_stopRequested = false;
+    m_handled = 0;
+    m_cursor.set(true);
     CancelButton->setEnabled(false); // the dialog must not close under the pass
     Text1->setText(QString::number(m_comm.DeviceCount));
     Text2->setText(QStringLiteral("0"));
-    int handled = 0;
     OKButton->setText(QStringLiteral("中止"));
     ProgressBar1->setRange(0, std::max(0, int(m_comm.DeviceCount)));
     ProgressBar1->setValue(0);
     ProgressBar1->setVisible(true);
-    for (int i = 0; i < m_comm.unitCount() && !m_stopRequested; ++i) {
-        if (m_comm.cell(i, ColControl) == TableWord::On && m_comm.CurLink) {
-            DeviceLink* link = m_comm.CurLink;
-            const bool ok = RunWaiting([&] { return m_comm.OpenUnitLink(*link, i); });
-            if (!ok)
-                m_comm.messages().show(m_comm.cell(i, ColName) +
-                                           QStringLiteral("で通信異常が発生しました．\r\nｼｽﾃﾑ設定を確認して下さい．"),
-                                       QStringLiteral("確認"), MessageBoxService::Icon::Exclamation,
-                                       MessageBoxService::Buttons::Ok);
-            ++handled;
-            Text2->setText(QString::number(handled));
+    sendFrom(0);
+}
+
+// Walks the table from unit on (its size is read again at every step) up to the next monitored
+// unit, whose setting then goes out; its answer continues the walk.
+void Dialog4::sendFrom(int unit)
+{
+    for (int i = unit; i < m_comm.unitCount() && !m_stopRequested; ++i) {
+        if (m_comm.cell(i, ColControl) == TableWord::On && m_comm.SysInfValid) {
+            const DeviceRecord row = m_comm.DeviceTable[i];
+            const int32_t timeOut = m_comm.MonitorSettings.TimeOut;
+            m_engine.submit<bool>(
+                MontComm1::UnitKey(row), this,
+                [row, timeOut](PollEngine::Tools& tools) {
+                    return UnitWork::SendPortSetting(tools.link, row, timeOut);
+                },
+                [this, i, name = row[ColName]](bool ok) { unitDone(i, name, ok); });
+            return;
         }
+        if (m_comm.cell(i, ColControl) == TableWord::On)
+            Text2->setText(QString::number(++m_handled)); // no table to send: nothing to fail
         ProgressBar1->setValue(i);
-        EventPump::run();
     }
+    endPass();
+}
+
+void Dialog4::unitDone(int unit, const QString& name, bool ok)
+{
+    // A unit that does not answer is reported after this step; the pass does not wait for the box.
+    if (!ok)
+        Notify(m_comm.messages(), Failed(Fault::PortSetting, name));
+    Text2->setText(QString::number(++m_handled));
+    ProgressBar1->setValue(unit);
+    sendFrom(unit + 1);
+}
+
+void Dialog4::endPass()
+{
     OKButton->setText(QStringLiteral("開始"));
+    OKButton->setEnabled(true);
     ProgressBar1->setVisible(false);
     CancelButton->setEnabled(true);
+    m_cursor.set(false);
     m_passing = false;
+}
+
+void Dialog4::reject()
+{
+    if (!m_passing) // Escape and the close box wait for the pass
+        QDialog::reject();
 }
 
 void Dialog4::closeEvent(QCloseEvent* event)

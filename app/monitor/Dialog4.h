@@ -1,10 +1,13 @@
 #pragma once
-// Sends the stored port setting to every monitored unit in one pass.
+// Sends the stored port setting to every monitored unit in one pass, one unit at a time on the
+// poll engine's lane of that unit.
 
+#include "BusyCursor.h"
 #include "MontComm1.h"
 
 #include <QDialog>
 
+class PollEngine;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
@@ -12,8 +15,7 @@ class QPushButton;
 class Dialog4 : public QDialog {
     Q_OBJECT
 public:
-    // The setting goes out through comm.CurLink.
-    explicit Dialog4(MontComm1& comm, QWidget* parent = nullptr);
+    Dialog4(MontComm1& comm, PollEngine& engine, QWidget* parent = nullptr);
 
     bool passing() const { return m_passing; }
 
@@ -23,14 +25,23 @@ public:
     QPushButton* OKButton = nullptr;
     QPushButton* CancelButton = nullptr;
 
+public slots:
+    void reject() override;
+
 protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
     void okClick();
     void runPass();
+    void sendFrom(int unit);
+    void unitDone(int unit, const QString& name, bool ok);
+    void endPass();
 
     MontComm1& m_comm;
+    PollEngine& m_engine;
     bool m_passing = false;
     bool m_stopRequested = false;
+    int m_handled = 0;
+    BusyCursor m_cursor;
 };

@@ -14,6 +14,7 @@
 #include "TableWords.h"
 
 #include <algorithm>
+#include <utility>
 
 MonitorCycle::MonitorCycle(MontComm1& comm, MonitorView& view, PollEngine& engine, QObject* parent)
     : QObject(parent)
@@ -242,6 +243,7 @@ void MonitorCycle::pollEnded(int unit, Pass pass, uint64_t generation, const std
     if (pass == Pass::Tick)
         --m_tickOut;
     const bool ok = apply();
+    flushHeldLine(unit);
     if (pass == Pass::Retry)
         ok ? retryNext() : retryEnded();
     showActivity();
@@ -255,8 +257,28 @@ int MonitorCycle::exchangesOut() const
     return n;
 }
 
+void MonitorCycle::logLine(int unit, const QDateTime& stamp)
+{
+    const qint64 second = stamp.toSecsSinceEpoch();
+    if (m_lastLogged[unit] == second)
+        return;
+    m_lastLogged[unit] = second;
+    m_comm.WriteDataLog(unit, stamp);
+}
+
+void MonitorCycle::flushHeldLine(int unit)
+{
+    if (!m_lineHeld[unit])
+        return;
+    m_lineHeld[unit] = false;
+    logLine(unit, m_heldStamp[unit]);
+}
+
 void MonitorCycle::invalidate()
 {
+    // Lines held for answers that will no longer count are written with what the units hold.
+    for (int i = 0; i < MontComm1::UnitSlots; ++i)
+        flushHeldLine(i);
     ++m_generation;
     m_tickOut = 0;
     m_retryRunning = false;
@@ -478,22 +500,29 @@ void MonitorCycle::MonitorTick()
     if (!guard.entered() || m_shutdown)
         return;
     // One shared due time: when it has come, every healthy monitored unit is sent its poll in
-    // this tick and the due time moves on once. The tick never waits for an answer: each unit's
-    // log line holds what the unit had at this moment.
-    const bool due = dueNow();
+    // this tick and the due time moves on once. The tick never waits for an answer: a polled
+    // unit's line waits for its answer (or for the next tick), the others are logged now.
+    // The tick run at start polls every unit once, off the grid, so the first lines after a
+    // start hold readings instead of the zeros the reset left.
+    const bool onGrid = dueNow();
+    const bool due = onGrid || std::exchange(m_startPoll, false);
+    const QDateTime now = m_comm.clock().now();
     const int count = m_comm.unitCount();
     for (int i = 0; i < count; ++i) {
         if (!m_comm.HoldsUnit(i))
             continue;
-        if (due && m_comm.cell(i, ColControl) == TableWord::On && m_comm.unitItem(ItemFailureCount, i) == -1) {
-            if (lanMode())
-                PollUnit(i, TimeOutSeconds(), Pass::Tick);
-            else
-                ReadRelayUnit(i, Pass::Tick);
+        flushHeldLine(i); // still unanswered since the last tick: logged with what it holds
+        Started started = Started::FailedAtOnce;
+        if (due && m_comm.cell(i, ColControl) == TableWord::On && m_comm.unitItem(ItemFailureCount, i) == -1)
+            started = lanMode() ? PollUnit(i, TimeOutSeconds(), Pass::Tick) : ReadRelayUnit(i, Pass::Tick);
+        if (started == Started::Yes) {
+            m_lineHeld[i] = true;
+            m_heldStamp[i] = now;
+        } else {
+            logLine(i, now);
         }
-        m_comm.WriteDataLog(i);
     }
-    if (due && running())
+    if (onGrid && running())
         advanceDue();
 }
 
@@ -550,6 +579,7 @@ void MonitorCycle::StartStop()
     const auto& m = m_comm.MonitorSettings;
     m_comm.CycleDue[0] = DateText::general(DateText::addCycle(now, m.MoniterCycl, m.MoniterCyclType));
     Timer2.start();
+    m_startPoll = true;
     MonitorTick();
 }
 

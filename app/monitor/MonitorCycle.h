@@ -140,16 +140,24 @@ private:
     void retryNext();
     void retryEnded();
     void showActivity();
+    // The data log: a unit polled at a tick gets that tick's line when the poll ends, so the
+    // line holds what the unit answered; at most one line per unit and second.
+    void logLine(int unit, const QDateTime& stamp);
+    void flushHeldLine(int unit);
 
     MontComm1& m_comm;
     MonitorView& m_view;
     PollEngine& m_engine;
     bool m_tickBusy = false;
     bool m_shutdown = false;
+    bool m_startPoll = false;
     uint64_t m_generation = 0;
     std::array<bool, MontComm1::UnitSlots> m_inFlight{};
     int m_tickOut = 0;
     bool m_retryRunning = false;
     bool m_activityShown = false;
+    std::array<bool, MontComm1::UnitSlots> m_lineHeld{};
+    std::array<QDateTime, MontComm1::UnitSlots> m_heldStamp;
+    std::array<qint64, MontComm1::UnitSlots> m_lastLogged{}; // seconds since the epoch
     QString m_panelBeforeActivity;
 };

@@ -63,6 +63,7 @@ MontAll::MontAll(MontComm1& comm, PollEngine& engine, DeviceLink& varnix1, Windo
 MontAll::~MontAll()
 {
     m_cycle->Shutdown();
+    m_comm.StopMail(); // before smtp1 goes: the mail worker may be inside it
     if (m_comm.smtp1 == &smtp1)
         m_comm.smtp1 = nullptr;
     m_comm.SetMainFtp(nullptr, nullptr);
@@ -196,6 +197,7 @@ void MontAll::closeEvent(QCloseEvent* event)
     // Closing the window in any way ends the program at once.
     m_closing = true;
     m_cycle->Shutdown();
+    m_comm.StopMail();
     event->accept();
     QCoreApplication::quit();
 }

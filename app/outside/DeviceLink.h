@@ -4,6 +4,7 @@
 // the unit as in communication error.
 
 #include <QString>
+#include <atomic>
 #include <cstdint>
 #include <stdexcept>
 
@@ -47,4 +48,8 @@ public:
     virtual int16_t GetAnalog(int32_t port, int16_t channel) = 0;
     virtual int32_t GetPin(int32_t port, int16_t pin) = 0;
     virtual void SetPin(int32_t port, int16_t pin, int32_t level) = 0;
+
+    // A flag another thread may raise to end the exchange under way at once, as an error (the
+    // station is closing). Links that never block need not watch it.
+    virtual void watchCancel(const std::atomic<bool>* flag) { (void)flag; }
 };

@@ -18,6 +18,12 @@ size_t collect(char* data, size_t size, size_t count, void* user)
     return size * count;
 }
 
+int cancelled(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
+{
+    const auto* flag = static_cast<const std::atomic<bool>*>(user);
+    return flag && flag->load() ? 1 : 0;
+}
+
 } // namespace
 
 QString CurlTransfer::OpenURL(const QString& url)
@@ -52,6 +58,11 @@ QString CurlTransfer::OpenURL(const QString& url)
     curl_easy_setopt(h, CURLOPT_FAILONERROR, 1L);
     curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(h, CURLOPT_MAXREDIRS, 5L);
+    if (CancelFlag) {
+        curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
+        curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, cancelled);
+        curl_easy_setopt(h, CURLOPT_XFERINFODATA, const_cast<std::atomic<bool>*>(CancelFlag));
+    }
     // Relay data must be current: ask every cache on the way for a fresh copy.
     curl_slist* headers = curl_slist_append(nullptr, "Cache-Control: no-cache");
     headers = curl_slist_append(headers, "Pragma: no-cache");

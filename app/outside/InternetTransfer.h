@@ -4,6 +4,7 @@
 // throws TransferError; call sites treat it as a missing file.
 
 #include <QString>
+#include <atomic>
 #include <stdexcept>
 
 class TransferError : public std::runtime_error {
@@ -19,6 +20,8 @@ public:
     QString Proxy;     // proxy host, used when AccessType is NamedProxy
     QString ProxyPort; // proxy port; empty = the scheme's usual proxy port
     int AccessType = Default;
+    // When set and raised by another thread, the fetch under way ends at once with an error.
+    const std::atomic<bool>* CancelFlag = nullptr;
 
     virtual QString OpenURL(const QString& url) = 0;
 };

@@ -66,14 +66,14 @@ struct PollEngine::Lane {
     std::condition_variable wake;
     std::deque<Job> jobs;
     bool stop = false;
-    std::atomic<bool> finished{false};
     std::thread thread;
 };
 
 namespace {
 
 void runLane(std::shared_ptr<PollEngine::Lane> lane, std::shared_ptr<PollEngine::Gate> gate,
-             PollEngine::LinkFactory links, PollEngine::TransferFactory transfers)
+             PollEngine::LinkFactory links, PollEngine::TransferFactory transfers,
+             std::shared_ptr<std::atomic<bool>> cancel)
 {
     std::unique_ptr<DeviceLink> link;
     std::unique_ptr<InternetTransfer> transfer;
@@ -92,10 +92,14 @@ void runLane(std::shared_ptr<PollEngine::Lane> lane, std::shared_ptr<PollEngine:
         lane->jobs.pop_front();
         lock.unlock();
         try {
-            if (!link)
+            if (!link) {
                 link = links();
-            if (!transfer)
+                link->watchCancel(cancel.get());
+            }
+            if (!transfer) {
                 transfer = transfers();
+                transfer->CancelFlag = cancel.get();
+            }
             PollEngine::Tools tools{*link, *transfer};
             job.work(tools);
         } catch (...) {
@@ -105,7 +109,6 @@ void runLane(std::shared_ptr<PollEngine::Lane> lane, std::shared_ptr<PollEngine:
     }
     link.reset();
     transfer.reset();
-    lane->finished = true;
 }
 
 } // namespace
@@ -122,22 +125,18 @@ PollEngine::PollEngine(LinkFactory links, TransferFactory transfers, int maxLane
 
 PollEngine::~PollEngine()
 {
+    // Links and transfers watch the cancel flag beside their sockets, so every lane ends within
+    // a few tens of milliseconds whatever a unit or server is doing, and is joined.
     m_gate->close();
+    m_cancel->store(true);
     for (auto& lane : m_lanes) {
         std::lock_guard lock(lane->mutex);
         lane->stop = true;
         lane->jobs.clear();
         lane->wake.notify_one();
     }
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(StopWaitMs);
-    for (auto& lane : m_lanes) {
-        while (!lane->finished && std::chrono::steady_clock::now() < deadline)
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        if (lane->finished)
-            lane->thread.join();
-        else
-            lane->thread.detach(); // stuck on a unit's long time-out; it ends on its own
-    }
+    for (auto& lane : m_lanes)
+        lane->thread.join();
 }
 
 PollEngine::Lane& PollEngine::laneFor(const QString& key)
@@ -148,7 +147,7 @@ PollEngine::Lane& PollEngine::laneFor(const QString& key)
     int index;
     if (int(m_lanes.size()) < m_maxLanes) {
         auto lane = std::make_shared<Lane>();
-        lane->thread = std::thread(runLane, lane, m_gate, m_links, m_transfers);
+        lane->thread = std::thread(runLane, lane, m_gate, m_links, m_transfers, m_cancel);
         m_lanes.push_back(lane);
         index = int(m_lanes.size()) - 1;
     } else {

@@ -10,8 +10,9 @@
 // Results come back on the thread that owns the engine (the UI thread) as queued events, and
 // only while the context object given with the work still exists.
 //
-// Destroying the engine drops queued work and waits at most about StopWaitMs for the lanes:
-// a lane still inside a long exchange is left to end by itself and never reports.
+// Destroying the engine drops queued work, cancels the exchanges under way (links and transfers
+// watch the engine's cancel flag) and joins every lane: it returns within about a hundred
+// milliseconds whatever a unit or server is doing.
 
 #include "DeviceLink.h"
 #include "InternetTransfer.h"
@@ -19,6 +20,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <atomic>
 #include <functional>
 #include <map>
 #include <memory>
@@ -29,7 +31,6 @@ class PollEngine : public QObject {
 public:
     static constexpr int MaxLanes = 128;
     static constexpr int IdleCloseMs = 5000;
-    static constexpr int StopWaitMs = 1000;
 
     using LinkFactory = std::function<std::unique_ptr<DeviceLink>()>;
     using TransferFactory = std::function<std::unique_ptr<InternetTransfer>()>;
@@ -94,5 +95,6 @@ private:
     std::vector<std::shared_ptr<Lane>> m_lanes;
     std::map<QString, int> m_laneOfKey;
     std::shared_ptr<Gate> m_gate;
+    std::shared_ptr<std::atomic<bool>> m_cancel = std::make_shared<std::atomic<bool>>(false);
     int m_pending = 0;
 };

@@ -67,16 +67,20 @@ std::string request(uint8_t function, uint16_t addr, uint16_t arg)
     return pdu;
 }
 
-// Waits for fd until the deadline; false on time-out. The wait is measured by the link's
-// clock, so a test clock that jumps past the deadline ends it at once.
-bool waitFor(int fd, short events, const MonotonicClock& clock, MonotonicClock::time_point until)
+// Waits for fd until the deadline; false on time-out or cancel. The wait is measured by the
+// link's clock, so a test clock that jumps past the deadline ends it at once; it looks at the
+// cancel flag every few tens of milliseconds.
+bool waitFor(int fd, short events, const MonotonicClock& clock, MonotonicClock::time_point until,
+             const std::atomic<bool>* cancel)
 {
     for (;;) {
+        if (cancel && cancel->load())
+            return false;
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - clock.now()).count();
         if (left <= 0)
             return false;
         pollfd p{fd, events, 0};
-        const int n = ::poll(&p, 1, int(std::min<long long>(left, 60000)));
+        const int n = ::poll(&p, 1, int(std::min<long long>(left, cancel ? 50 : 60000)));
         if (n > 0)
             return true;
         if (n < 0 && errno != EINTR)
@@ -287,7 +291,7 @@ void VARNIX::connectFresh(TimePoint deadline)
     if (::connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
         err = errno;
         if (err == EINPROGRESS || err == EINTR) {
-            if (!waitFor(fd, POLLOUT, m_clock, deadline)) {
+            if (!waitFor(fd, POLLOUT, m_clock, deadline, m_cancel)) {
                 err = ETIMEDOUT;
             } else {
                 socklen_t len = sizeof err;
@@ -321,7 +325,7 @@ VARNIX::Attempt VARNIX::attempt(const std::string& adu, std::string& reply, Time
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            if (!waitFor(m_fd, POLLOUT, m_clock, deadline))
+            if (!waitFor(m_fd, POLLOUT, m_clock, deadline, m_cancel))
                 fail(what, "no answer within the time-out");
             continue;
         }
@@ -340,7 +344,7 @@ VARNIX::Attempt VARNIX::attempt(const std::string& adu, std::string& reply, Time
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            if (!waitFor(m_fd, POLLIN, m_clock, until))
+            if (!waitFor(m_fd, POLLIN, m_clock, until, m_cancel))
                 fail(what, in.empty()          ? "no answer within the time-out"
                            : until == deadline ? "reply not complete within the time-out"
                                                : "reply broke off");

@@ -77,6 +77,8 @@ public:
     int connectCount() const { return m_connects; }
     int openConnections() const { return int(m_parked.size()) + (m_fd >= 0 ? 1 : 0); }
 
+    void watchCancel(const std::atomic<bool>* flag) override { m_cancel = flag; }
+
 private:
     using TimePoint = MonotonicClock::time_point;
 
@@ -116,6 +118,7 @@ private:
     int32_t m_timeOut = 0;
 
     const MonotonicClock& m_clock;
+    const std::atomic<bool>* m_cancel = nullptr;
     int m_fd = -1;
     uint16_t m_transaction = 0;
     std::string m_connectedIp;

@@ -1,10 +1,7 @@
 #include "DialUpBackend.h"
 
-#include "EventPump.h"
-
 #include <QProcess>
 #include <QTemporaryFile>
-#include <QTimer>
 
 QString DialUpError::text(int32_t code)
 {
@@ -30,21 +27,22 @@ QString DialUpError::text(int32_t code)
 
 int32_t NmcliDialUp::run(const QStringList& args, QString* out)
 {
+    // Runs on the dial-up line's worker thread: waits in short slices so a cancel ends it.
     QProcess p;
     p.setProcessChannelMode(QProcess::SeparateChannels);
-    bool finished = false;
-    QObject::connect(&p, &QProcess::finished, [&] { finished = true; });
-    QObject::connect(&p, &QProcess::errorOccurred, [&](QProcess::ProcessError e) {
-        if (e == QProcess::FailedToStart)
-            finished = true;
-    });
-    QTimer limit;
-    limit.setSingleShot(true);
-    bool late = false;
-    QObject::connect(&limit, &QTimer::timeout, [&] { late = true; });
-    limit.start(TimeOutSeconds * 1000);
     p.start(m_program, args);
-    EventPump::waitUntil([&] { return finished || late; });
+    if (!p.waitForStarted(5000))
+        return DialUpError::ServiceUnavailable;
+    const int sliceMs = 100;
+    bool finished = false;
+    for (int waited = 0; waited < TimeOutSeconds * 1000; waited += sliceMs) {
+        if (m_cancel)
+            break;
+        if (p.waitForFinished(sliceMs)) {
+            finished = true;
+            break;
+        }
+    }
     if (!finished) {
         p.kill();
         p.waitForFinished(1000);

@@ -3,6 +3,7 @@
 // the profile up, hanging up brings it down. Results are 0 or one of the error codes below.
 
 #include <QString>
+#include <atomic>
 #include <cstdint>
 #include <vector>
 
@@ -29,9 +30,11 @@ public:
     // handle: set to a non-zero number for the connection on success.
     virtual int32_t dial(const QString& entry, const QString& user, const QString& password, int32_t& handle) = 0;
     virtual int32_t hangUp(int32_t handle) = 0;
+    // From any thread: the call under way, and every later one, ends at once (the station is closing).
+    virtual void cancel() {}
 };
 
-// nmcli, run as a child process while events keep running.
+// nmcli, run as a child process. Blocks its caller: the station calls it on a worker thread.
 class NmcliDialUp : public DialUpBackend {
 public:
     explicit NmcliDialUp(QString program = QStringLiteral("nmcli")) : m_program(std::move(program)) {}
@@ -40,8 +43,10 @@ public:
     int32_t dial(const QString& entry, const QString& user, const QString& password, int32_t& handle) override;
     int32_t hangUp(int32_t handle) override;
     int TimeOutSeconds = 90;
+    void cancel() override { m_cancel = true; }
 
 private:
     int32_t run(const QStringList& args, QString* out);
     QString m_program;
+    std::atomic<bool> m_cancel{false};
 };

@@ -1,16 +1,12 @@
 #include "SmtpControl.h"
 
-#include "EventPump.h"
-
 #include <QLocale>
 #include <QMetaObject>
-#include <QPointer>
 #include <QStringList>
 #include <atomic>
 #include <curl/curl.h>
 #include <memory>
 #include <mutex>
-#include <thread>
 
 namespace Mail {
 
@@ -132,9 +128,7 @@ namespace {
 struct Send {
     QByteArray payload;
     qsizetype sent = 0;
-    std::atomic<bool> abort{false};
-    std::atomic<bool> done{false};
-    QString error;
+    const std::atomic<bool>* cancel = nullptr;
 };
 
 size_t readPayload(char* buffer, size_t size, size_t count, void* user)
@@ -148,7 +142,7 @@ size_t readPayload(char* buffer, size_t size, size_t count, void* user)
 
 int progress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
 {
-    return static_cast<Send*>(user)->abort ? 1 : 0;
+    return static_cast<Send*>(user)->cancel->load() ? 1 : 0;
 }
 
 } // namespace
@@ -160,50 +154,44 @@ QString SmtpControl::SmtpSend(const QString& server, const QString& sender, cons
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
     if (server.trimmed().isEmpty())
         return QStringLiteral("SMTPサーバーが設定されていません");
+    if (m_cancel)
+        return QStringLiteral("送信を中止しました");
     const auto target = Mail::serverUrl(server);
     const QByteArray from = '<' + Mail::envelopeAddress(sender).toUtf8() + '>';
     const QByteArray to = '<' + Mail::envelopeAddress(recipient).toUtf8() + '>';
-    auto job = std::make_shared<Send>();
-    job->payload = Mail::buildMessage(text, QDateTime::currentDateTime());
-    const long timeOut = TimeOutMs;
+    Send job;
+    job.payload = Mail::buildMessage(text, QDateTime::currentDateTime());
+    job.cancel = &m_cancel;
     const QByteArray caFile = CaFile.toLocal8Bit();
-    QPointer<QObject> self(this);
-    std::thread worker([job, target, from, to, timeOut, caFile, self] {
-        CURL* h = curl_easy_init();
-        CURLcode rc = CURLE_FAILED_INIT;
-        char errorText[CURL_ERROR_SIZE] = {};
-        if (h) {
-            curl_slist* rcpt = curl_slist_append(nullptr, to.constData());
-            curl_easy_setopt(h, CURLOPT_URL, target.url.constData());
-            curl_easy_setopt(h, CURLOPT_MAIL_FROM, from.constData());
-            curl_easy_setopt(h, CURLOPT_MAIL_RCPT, rcpt);
-            curl_easy_setopt(h, CURLOPT_UPLOAD, 1L);
-            curl_easy_setopt(h, CURLOPT_READFUNCTION, readPayload);
-            curl_easy_setopt(h, CURLOPT_READDATA, job.get());
-            curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-            curl_easy_setopt(h, CURLOPT_PROXY, "");
-            curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, timeOut);
-            curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
-            curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, progress);
-            curl_easy_setopt(h, CURLOPT_XFERINFODATA, job.get());
-            curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorText);
-            if (!caFile.isEmpty())
-                curl_easy_setopt(h, CURLOPT_CAINFO, caFile.constData());
-            if (target.requireTls)
-                curl_easy_setopt(h, CURLOPT_USE_SSL, long(CURLUSESSL_ALL));
-            rc = curl_easy_perform(h);
-            curl_slist_free_all(rcpt);
-            curl_easy_cleanup(h);
-        }
-        if (rc != CURLE_OK)
-            job->error = QString::fromUtf8(errorText[0] ? errorText : curl_easy_strerror(rc));
-        job->done = true;
-        if (self)
-            QMetaObject::invokeMethod(
-                self.data(), [] {}, Qt::QueuedConnection); // wakes the wait
-    });
-    // The wake-up is posted after done is set, so the wait below always sees it.
-    EventPump::waitUntil([&] { return job->done.load(); });
-    worker.join();
-    return job->error;
+    CURL* h = curl_easy_init();
+    if (!h)
+        return QString::fromUtf8(curl_easy_strerror(CURLE_FAILED_INIT));
+    char errorText[CURL_ERROR_SIZE] = {};
+    curl_slist* rcpt = curl_slist_append(nullptr, to.constData());
+    curl_easy_setopt(h, CURLOPT_URL, target.url.constData());
+    curl_easy_setopt(h, CURLOPT_MAIL_FROM, from.constData());
+    curl_easy_setopt(h, CURLOPT_MAIL_RCPT, rcpt);
+    curl_easy_setopt(h, CURLOPT_UPLOAD, 1L);
+    curl_easy_setopt(h, CURLOPT_READFUNCTION, readPayload);
+    curl_easy_setopt(h, CURLOPT_READDATA, &job);
+    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(h, CURLOPT_PROXY, "");
+    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, TimeOutMs);
+    curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, progress);
+    curl_easy_setopt(h, CURLOPT_XFERINFODATA, &job);
+    curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorText);
+    if (!caFile.isEmpty())
+        curl_easy_setopt(h, CURLOPT_CAINFO, caFile.constData());
+    if (target.requireTls)
+        curl_easy_setopt(h, CURLOPT_USE_SSL, long(CURLUSESSL_ALL));
+    const CURLcode rc = curl_easy_perform(h);
+    curl_slist_free_all(rcpt);
+    // A cancelled transfer's connection is not worth a polite QUIT to a server that is not answering.
+    if (m_cancel)
+        curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, 1L);
+    curl_easy_cleanup(h);
+    if (rc == CURLE_OK)
+        return QString();
+    return QString::fromUtf8(errorText[0] ? errorText : curl_easy_strerror(rc));
 }

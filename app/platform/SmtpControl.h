@@ -1,11 +1,12 @@
 #pragma once
-// The SMTP control (smtp1): one mail to one recipient over libcurl. The transfer runs on a
-// worker thread; SmtpSend lets events run until it has finished, so the window stays alive.
+// The SMTP control (smtp1): one mail to one recipient over libcurl. SmtpSend blocks its caller
+// until the server has answered: the station calls it only on its mail worker thread.
 
 #include <QByteArray>
 #include <QDateTime>
 #include <QObject>
 #include <QString>
+#include <atomic>
 
 class SmtpClient {
 public:
@@ -15,6 +16,8 @@ public:
     // lines ended by CR LF. Returns empty text when the server took the mail, else what failed.
     virtual QString SmtpSend(const QString& server, const QString& sender, const QString& recipient,
                              const QString& text) = 0;
+    // From any thread: the send under way ends at once, and every later one fails (closing).
+    virtual void cancel() {}
 };
 
 class SmtpControl : public QObject, public SmtpClient {
@@ -25,6 +28,10 @@ public:
     QString CaFile; // certificates to trust besides the system's; only tests set it
     QString SmtpSend(const QString& server, const QString& sender, const QString& recipient,
                      const QString& text) override;
+    void cancel() override { m_cancel = true; }
+
+private:
+    std::atomic<bool> m_cancel{false};
 };
 
 namespace Mail {

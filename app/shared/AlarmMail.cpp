@@ -1,17 +1,20 @@
-// Alarm mail to every address of mail.xls, and the abnormality mark on the camera folders.
+// Alarm mail to every address of mail.xls, off the UI thread.
 
 #include "MontComm1.h"
 
 #include "AddressBook.h"
-#include "DialUpBackend.h"
-#include "EventPump.h"
-#include "FtpClient.h"
+#include "DialUpLine.h"
 #include "MessageBox.h"
+#include "Outcome.h"
 #include "SmtpControl.h"
-#include "TextFile.h"
-#include "VBRas32.h"
 
-#include <QTimer>
+#include <QMetaObject>
+#include <QObject>
+#include <QPointer>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <thread>
 
 namespace {
 
@@ -23,87 +26,185 @@ QString oneLine(QString s)
     return s;
 }
 
-} // namespace
+// What one mail run needs, copied so the worker touches nothing the UI thread owns.
+struct MailJob {
+    QString alarmText;
+    QString server, sender, subject, body;
+    SmtpClient* smtp = nullptr;
+    std::vector<AddressRow> rows; // MailList: the book's rows for this run
+};
 
-MontComm1::~MontComm1() = default;
-
-void MontComm1::SendAlarmMail(const QString& alarmText)
+Outcome mailAll(const MailJob& job)
 {
-    // Asked again from inside a run's waits: that run mails this text after its own.
-    if (m_mailBusy) {
-        m_pendingMail.push_back(alarmText);
-        return;
-    }
-    ReentryGuard busy(m_mailBusy);
-    m_pendingMail.push_back(alarmText);
-    while (!m_pendingMail.empty()) {
-        const QString text = m_pendingMail.front();
-        m_pendingMail.pop_front();
-        try {
-            AddressBook book = ReadAddressBook(path(QStringLiteral("mail.xls")));
-            if (!book.error.isEmpty()) {
-                m_messages.show(book.error, MessageBoxService::applicationTitle(), MessageBoxService::Icon::None,
-                                MessageBoxService::Buttons::Ok);
-                continue;
-            }
-            m_mailList = std::move(book.rows);
-            const auto& s = InternetSettings;
-            if (!s.DialUpName.isEmpty())
-                DialUpOpen(s.DialUpName, s.DialUpUser, s.DialUpPass); // a failed dial still tries the mail
-            MailAllAddresses(text);
-            if (!s.DialUpName.isEmpty())
-                DialUpClose();
-        } catch (...) {
-            // Nothing from the mail may reach the caller's poll.
-        }
-        m_mailList.clear();
-    }
-}
-
-void MontComm1::MailAllAddresses(const QString& alarmText)
-{
-    const auto& s = InternetSettings;
-    const QString subject = oneLine(s.MailHeader);
-    const QString sender = oneLine(s.SendMailName);
-    for (const AddressRow& row : m_mailList) {
+    if (!job.smtp)
+        return Failed(Fault::NoSmtpControl);
+    const QString subject = oneLine(job.subject);
+    const QString sender = oneLine(job.sender);
+    for (const AddressRow& row : job.rows) {
         if (!row.address)
             continue;
         const QString address = oneLine(*row.address);
         const QString name = oneLine(row.name);
         const QString mail = QStringLiteral("To:") + name + u'<' + address + u'>' + QStringLiteral("\r\n") +
                              QStringLiteral("Subject:") + subject + QStringLiteral("\r\n") + QStringLiteral("From:") +
-                             sender + QStringLiteral("\r\n\r\n") + name + QStringLiteral("様へ\r\n\r\n") + alarmText +
-                             QStringLiteral("\r\n") + s.MailBody;
-        const QString error = smtp1 ? smtp1->SmtpSend(s.SMTPServerName, sender, address, mail)
-                                    : QStringLiteral("SMTPコントロールがありません");
-        if (!error.isEmpty()) {
-            m_messages.show(error, MessageBoxService::applicationTitle(), MessageBoxService::Icon::None,
-                            MessageBoxService::Buttons::Ok);
-            break; // the rows after it get no mail
+                             sender + QStringLiteral("\r\n\r\n") + name + QStringLiteral("様へ\r\n\r\n") +
+                             job.alarmText + QStringLiteral("\r\n") + job.body;
+        const QString error = job.smtp->SmtpSend(job.server, sender, address, mail);
+        if (!error.isEmpty())
+            return Failed(Fault::MailSend, error); // the rows after it get no mail
+    }
+    return {};
+}
+
+} // namespace
+
+// Mails the queued texts one run at a time: read the book, dial when set, send; the book and
+// the sends run on a worker thread. Destroying it cancels the send under way and joins.
+class MailRunner : public QObject {
+public:
+    explicit MailRunner(MontComm1& comm) : m_comm(comm) {}
+    ~MailRunner() override
+    {
+        m_closing = true;
+        if (m_worker.joinable()) {
+            if (m_smtp)
+                m_smtp->cancel();
+            m_worker.join();
         }
+        if (m_leased)
+            m_comm.dialUpLine().release();
     }
-    m_mailList.clear();
+
+    void queue(const QString& text)
+    {
+        m_pending.push_back(text);
+        if (!m_running)
+            next();
+    }
+    int pending() const { return int(m_pending.size()) + (m_running ? 1 : 0); }
+
+private:
+    // Runs work on the worker; then(result) follows on this thread unless closing.
+    template <class Result> void onWorker(std::function<Result()> work, std::function<void(Result)> then)
+    {
+        if (m_worker.joinable())
+            m_worker.join(); // the last step has reported: returns at once
+        QPointer<MailRunner> self(this);
+        m_worker = std::thread([self, work = std::move(work), then = std::move(then)] {
+            Result result = work();
+            if (self)
+                QMetaObject::invokeMethod(
+                    self.data(),
+                    [self, then, result = std::move(result)] {
+                        if (self && !self->m_closing)
+                            then(result);
+                    },
+                    Qt::QueuedConnection);
+        });
+    }
+
+    void next()
+    {
+        m_running = !m_pending.empty();
+        if (!m_running)
+            return;
+        const auto& s = m_comm.InternetSettings;
+        auto job = std::make_shared<MailJob>(
+            MailJob{m_pending.front(), s.SMTPServerName, s.SendMailName, s.MailHeader, s.MailBody, m_comm.smtp1, {}});
+        m_pending.pop_front();
+        m_smtp = job->smtp;
+        // The book is read first: a station without one dials nobody.
+        onWorker<AddressBook>([path = m_comm.path(QStringLiteral("mail.xls"))] { return ReadAddressBook(path); },
+                              [this, job](AddressBook book) {
+                                  if (!book.error.isEmpty()) {
+                                      ended(Failed(Fault::AddressBook, book.error));
+                                      return;
+                                  }
+                                  job->rows = std::move(book.rows);
+                                  dialThenSend(job);
+                              });
+    }
+
+    void dialThenSend(const std::shared_ptr<MailJob>& job)
+    {
+        const auto& s = m_comm.InternetSettings;
+        auto send = [this, job] {
+            onWorker<Outcome>([job] { return mailAll(*job); }, [this](Outcome o) { ended(o); });
+        };
+        if (s.DialUpName.isEmpty()) {
+            send();
+            return;
+        }
+        m_leased = true;
+        // A failed dial still tries the mail: the line may be up by other means.
+        m_comm.dialUpLine().acquire(s.DialUpName, s.DialUpUser, s.DialUpPass, this, [send](int32_t) { send(); });
+    }
+
+    void ended(const Outcome& outcome)
+    {
+        Notify(m_comm.messages(), outcome);
+        if (m_leased) {
+            m_leased = false;
+            m_comm.dialUpLine().release();
+        }
+        next();
+    }
+
+    MontComm1& m_comm;
+    std::deque<QString> m_pending;
+    bool m_running = false;
+    bool m_leased = false;
+    bool m_closing = false;
+    SmtpClient* m_smtp = nullptr;
+    std::thread m_worker;
+};
+
+MontComm1::MontComm1(QString workDir, MessageBoxService& messages, const Clock& clock)
+    : m_workDir(std::move(workDir))
+    , m_messages(messages)
+    , m_clock(clock)
+{
 }
 
-int16_t MontComm1::PostAbnormalMark()
+MontComm1::~MontComm1()
 {
-    if (!m_mainFtp || !m_mainTimFtp)
-        return 1;
-    return PostAbnormalMark(*m_mainFtp, *m_mainTimFtp);
+    // The mail first: it may hold a lease on the line.
+    m_mail.reset();
+    m_line.reset();
 }
 
-int16_t MontComm1::PostAbnormalMark(FtpClient& ftp, QTimer& timer)
+void MontComm1::SendAlarmMail(const QString& alarmText)
 {
-    const QString mark = QStringLiteral("IjyouFile.txt");
-    TextFile::writeWholeBytes(path(mark), QByteArrayLiteral("!!\r\n"));
-    const QString remembered = InternetSettings.RemoteDir;
-    int16_t last = 0;
-    for (int i = 0; i < 4; ++i) {
-        if (InternetSettings.Camera[i].isEmpty())
-            continue;
-        InternetSettings.RemoteDir = InternetSettings.Camera[i];
-        last = FtpUploadFile(ftp, timer, mark);
-    }
-    InternetSettings.RemoteDir = remembered;
-    return last != 0 ? 1 : 0;
+    if (!m_mail)
+        m_mail = std::make_unique<MailRunner>(*this);
+    m_mail->queue(alarmText);
+}
+
+void MontComm1::StopMail()
+{
+    m_mail.reset();
+}
+
+int MontComm1::mailsPending() const
+{
+    return m_mail ? m_mail->pending() : 0;
+}
+
+DialUpLine& MontComm1::dialUpLine()
+{
+    if (!m_line)
+        m_line = std::make_unique<DialUpLine>();
+    m_line->Backend = RasBackend;
+    return *m_line;
+}
+
+int32_t MontComm1::DialUpOpen(const QString& entry, const QString& user, const QString& password)
+{
+    dialUpLine().acquire(entry, user, password, nullptr, {});
+    return 0;
+}
+
+void MontComm1::DialUpClose()
+{
+    dialUpLine().release();
 }

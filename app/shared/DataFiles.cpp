@@ -21,10 +21,15 @@ QString MontComm1::DataLogName(int unit)
 
 void MontComm1::WriteDataLog(int unit)
 {
+    WriteDataLog(unit, m_clock.now());
+}
+
+void MontComm1::WriteDataLog(int unit, const QDateTime& stamp)
+{
     if (unit < 0 || unit >= UnitSlots)
         return;
     const UnitState& s = UnitValues[unit];
-    QString line = DateText::dataLog(m_clock.now()) + u',';
+    QString line = DateText::dataLog(stamp) + u',';
     for (int item = 0; item <= 3; ++item)
         line += Conv::Str(s[item]) + u',';
     for (int item = ItemRB0; item <= 13; ++item)

@@ -341,3 +341,28 @@ void MontComm1::PostAbnormalMark(FtpClient& ftp, QTimer& timer, std::function<vo
     QMetaObject::invokeMethod(
         run, [run] { run->next(); }, Qt::QueuedConnection);
 }
+
+// --- the abnormality mark on the camera folders ---
+
+int16_t MontComm1::PostAbnormalMark()
+{
+    if (!m_mainFtp || !m_mainTimFtp)
+        return 1;
+    return PostAbnormalMark(*m_mainFtp, *m_mainTimFtp);
+}
+
+int16_t MontComm1::PostAbnormalMark(FtpClient& ftp, QTimer& timer)
+{
+    const QString mark = QStringLiteral("IjyouFile.txt");
+    TextFile::writeWholeBytes(path(mark), QByteArrayLiteral("!!\r\n"));
+    const QString remembered = InternetSettings.RemoteDir;
+    int16_t last = 0;
+    for (int i = 0; i < 4; ++i) {
+        if (InternetSettings.Camera[i].isEmpty())
+            continue;
+        InternetSettings.RemoteDir = InternetSettings.Camera[i];
+        last = FtpUploadFile(ftp, timer, mark);
+    }
+    InternetSettings.RemoteDir = remembered;
+    return last != 0 ? 1 : 0;
+}

@@ -5,7 +5,6 @@
 // own working directory.
 
 #include "AddressBook.h"
-#include "VBRas32.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -20,6 +19,8 @@
 class Clock;
 class DeviceLink;
 class DialUpBackend;
+class DialUpLine;
+class MailRunner;
 class FtpClient;
 class MessageBoxService;
 class QTimer;
@@ -168,6 +169,8 @@ public:
 
     // --- data files ---
     void WriteDataLog(int unit);
+    // The line under the given time: a line held back until its poll ended keeps its tick's second.
+    void WriteDataLog(int unit, const QDateTime& stamp);
     bool IsDataFresh(const QString& relayText) const;
     // The same test for a stamp already read from the data line.
     bool IsDataFresh(const QDateTime& stamp) const;
@@ -182,11 +185,15 @@ public:
     bool CopyToSendFolder(const QString& fileName) const;
     static QString DataLogName(int unit);
 
-    // --- alarm mail (mail.xls through smtp1, dialling first when DialUpName is set) ---
-    // Never throws and never changes a unit's state; an alarm raised while a mail run is
-    // under way is mailed by that run once it has finished the current text.
+    // --- alarm mail (mail.xls through smtp1, on a lease of the dial-up line when DialUpName is set) ---
+    // Queues the text and returns at once: a mail run reads the book and mails every address
+    // on a worker thread, one run at a time in the order asked. Its faults are shown as
+    // notices; nothing of it changes a unit's state or holds the caller.
     void SendAlarmMail(const QString& alarmText);
-    void MailAllAddresses(const QString& alarmText);
+    // Texts queued or being mailed.
+    int mailsPending() const;
+    // Closing: the send under way ends at once, queued texts are dropped, the worker is joined.
+    void StopMail();
     SmtpClient* smtp1 = nullptr; // the SMTP control hosted by the main window
 
     // --- abnormality notice: IjyouFile.txt into every Camera folder ---
@@ -204,10 +211,12 @@ public:
     // True when at least one of Camera1..Camera4 is set.
     bool HasCameraFolder() const;
 
-    // --- dial-up ---
+    // --- dial-up: one line for the whole station, taken by leases ---
+    DialUpLine& dialUpLine();
+    // Transitional, for the detail monitor until it takes leases itself: a lease whose dial
+    // result is not waited for.
     int32_t DialUpOpen(const QString& entry, const QString& user, const QString& password);
     void DialUpClose();
-    std::unique_ptr<VBRas32> RasLink;
     DialUpBackend* RasBackend = nullptr; // NetworkManager in the program, a fake in tests
 
     // --- one file to the FTP server: 0 sent and verified, 1 no connection or login,
@@ -237,9 +246,8 @@ private:
     MessageBoxService& m_messages;
     const Clock& m_clock;
     bool m_uploadBusy = false;
-    bool m_mailBusy = false;
-    std::deque<QString> m_pendingMail;
-    std::vector<AddressRow> m_mailList; // MailList: the rows of the book during one SendAlarmMail
+    std::unique_ptr<MailRunner> m_mail;
+    std::unique_ptr<DialUpLine> m_line;
     FtpClient* m_mainFtp = nullptr;
     QTimer* m_mainTimFtp = nullptr;
 };

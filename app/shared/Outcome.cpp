@@ -25,6 +25,8 @@ QString FaultText(const Outcome& o)
         return QStringLiteral(" アップロード出来ません！ ");
     case Fault::OutputPending:
         return QStringLiteral("前の出力処理が完了していません");
+    case Fault::PortSetting:
+        return o.detail + QStringLiteral("で通信異常が発生しました．\r\nｼｽﾃﾑ設定を確認して下さい．");
     }
     return QString();
 }
@@ -35,6 +37,7 @@ QString FaultTitle(const Outcome& o)
     case Fault::FileOpen:
         return QStringLiteral("ファイルオープンエラー");
     case Fault::LinkError:
+    case Fault::PortSetting:
         return QStringLiteral("確認");
     case Fault::RelayDialUp:
         return QStringLiteral("ダウンロード");

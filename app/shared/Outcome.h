@@ -10,16 +10,17 @@
 
 enum class Fault {
     None,
-    AddressBook,    // mail.xls missing or unreadable; detail: the reader's text
-    MailSend,       // a recipient refused or the server failed; detail: the server's text
-    NoSmtpControl,  // no SMTP control hosted
-    DialUp,         // the dial-up failed; code: the dial-up error code
-    RelayDialUp,    // the relay's dial-up failed
-    FileOpen,       // the settings list could not be built
-    LinkError,      // a unit did not answer a dialog's exchange
-    Upload,         // a relay file could not be sent; code: FtpUploadFile's result
-    OutputPending,  // an output request is still waiting for the upload side
-    Cancelled,      // the station is closing
+    AddressBook,   // mail.xls missing or unreadable; detail: the reader's text
+    MailSend,      // a recipient refused or the server failed; detail: the server's text
+    NoSmtpControl, // no SMTP control hosted
+    DialUp,        // the dial-up failed; code: the dial-up error code
+    RelayDialUp,   // the relay's dial-up failed
+    FileOpen,      // the settings list could not be built
+    LinkError,     // a unit did not answer a dialog's exchange
+    Upload,        // a relay file could not be sent; code: FtpUploadFile's result
+    OutputPending, // an output request is still waiting for the upload side
+    Cancelled,     // the station is closing
+    PortSetting,   // a unit did not take its port setting in the bulk pass; detail: the unit's name
 };
 
 struct Outcome {

@@ -65,13 +65,6 @@ QString recordField(const QString& line, int n)
 
 } // namespace
 
-MontComm1::MontComm1(QString workDir, MessageBoxService& messages, const Clock& clock)
-    : m_workDir(std::move(workDir))
-    , m_messages(messages)
-    , m_clock(clock)
-{
-}
-
 QString MontComm1::path(const QString& fileName) const
 {
     return QDir(m_workDir).filePath(fileName);

@@ -1,26 +1,10 @@
 #include "VBRas32.h"
 
 #include "DialUpBackend.h"
-#include "EventPump.h"
-#include "MontComm1.h"
-
-#include <QTimer>
 
 VBRas32::VBRas32(DialUpBackend* backend, QObject* parent) : QObject(parent), m_backend(backend)
 {
     RefreshEntries();
-}
-
-void VBRas32::pause()
-{
-    // The pause lets events run: the window stays alive while the line settles.
-    QTimer t;
-    t.setSingleShot(true);
-    t.setTimerType(Qt::PreciseTimer);
-    bool over = false;
-    QObject::connect(&t, &QTimer::timeout, [&] { over = true; });
-    t.start(PauseMs);
-    EventPump::waitUntil([&] { return over; });
 }
 
 int32_t VBRas32::RefreshEntries()
@@ -49,7 +33,6 @@ int32_t VBRas32::Dialup()
     if (rc != 0) {
         if (m_backend && handle)
             m_backend->hangUp(handle);
-        pause();
         m_connection = 0;
         emit ConnectError(rc);
     } else {
@@ -61,7 +44,6 @@ int32_t VBRas32::Dialup()
 int32_t VBRas32::HangUp()
 {
     const int32_t rc = m_backend ? m_backend->hangUp(m_connection) : DialUpError::ServiceUnavailable;
-    pause();
     m_connection = 0;
     return rc;
 }
@@ -88,21 +70,4 @@ bool VBRas32::SeekEnumConns(const QString& entryName, bool set)
         }
     }
     return false;
-}
-
-int32_t MontComm1::DialUpOpen(const QString& entry, const QString& user, const QString& password)
-{
-    RasLink = std::make_unique<VBRas32>(RasBackend);
-    RasLink->setText(RasLink->Entry, entry);
-    RasLink->setText(RasLink->UserID, user);
-    RasLink->setText(RasLink->Password, password);
-    RasLink->setText(RasLink->Domain, QString());
-    return RasLink->Dialup();
-}
-
-void MontComm1::DialUpClose()
-{
-    if (RasLink && RasLink->Connection() != 0)
-        RasLink->HangUp();
-    RasLink.reset();
 }

@@ -1,6 +1,8 @@
 #pragma once
 // The dial-up wrapper: dials a phone-book entry (a NetworkManager profile here), remembers
-// the connection, hangs up, lists entries and open connections, and words error codes.
+// the connection, hangs up, lists entries and open connections, and words error codes. Its
+// calls block: the station's own dialling goes through DialUpLine, which runs them on a worker
+// and keeps the pause after a hang-up as a timer.
 
 #include <QObject>
 #include <QString>
@@ -29,7 +31,6 @@ public:
         return index >= 0 && index < m_entries.size() ? m_entries[index] : QString();
     }
     int32_t RasEventMsg() const { return 0xCCCD; }
-    int PauseMs = 3000; // after every hang-up; only tests shorten it
 
     int32_t RefreshEntries();
     int32_t Dialup();
@@ -42,7 +43,6 @@ signals:
     void ConnectComplete();
 
 private:
-    void pause();
     DialUpBackend* m_backend;
     int32_t m_connection = 0;
     QStringList m_entries;

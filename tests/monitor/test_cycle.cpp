@@ -210,6 +210,7 @@ TEST(MonitorCycle, AFailedAlarmMailOrNoticeLeavesThePollAndTheAlarmAsTheyAre)
     EXPECT_EQ(rig.st.comm.unitItem(ItemFailureCount, 0), -1);
     EXPECT_EQ(rig.st.comm.unitItem(ItemAlarmFlag, 0), 1);
     EXPECT_TRUE(rig.cycle().BeepTimer.isActive());
+    ASSERT_TRUE(rig.st.waitForMail());
     ASSERT_EQ(rig.st.messages.shown.size(), 1u); // the mail's own message, once
     EXPECT_EQ(rig.st.messages.shown[0].text, QStringLiteral("550 refused"));
 }

@@ -1,7 +1,7 @@
-// The port setting dialog of one unit, with a scripted device link behind CurLink.
+// The port setting dialog of one unit, with a scripted device link behind the poll engine.
 
 #include "Dialog1.h"
-#include "FakeLink.h"
+#include "DialogEngine.h"
 #include "Station.h"
 #include "SysInfWriter.h"
 #include "TextFile.h"
@@ -14,9 +14,11 @@
 
 namespace {
 
-struct Dialog1Rig {
+template <class Link = FakeLink> struct Dialog1Rig {
     Station st;
-    FakeLink link;
+    Link link;
+    FakeTransfer transfer;
+    ScriptedEngine engine{link, transfer};
     std::unique_ptr<Dialog1> w;
     explicit Dialog1Rig(int mode2)
     {
@@ -32,9 +34,14 @@ struct Dialog1Rig {
         QFile::remove(st.path("sysinf001.csv"));
         st.comm.InternetSettings.Mode2 = int16_t(mode2);
         st.comm.CurUnit = 1;
-        st.comm.CurLink = &link;
-        w = std::make_unique<Dialog1>(st.comm);
+        w = std::make_unique<Dialog1>(st.comm, engine.engine);
         w->show();
+    }
+    // "設定", then the unit's answer.
+    void set()
+    {
+        click(*w, "OKButton");
+        EXPECT_TRUE(Settle([&] { return !w->sending(); }));
     }
 };
 
@@ -42,7 +49,7 @@ struct Dialog1Rig {
 
 TEST(Dialog1, ShowsTheUnitAndInDownloadModeOnlyStoresIt)
 {
-    Dialog1Rig rig(0);
+    Dialog1Rig<> rig(0);
     Dialog1& w = *rig.w;
     EXPECT_EQ(w.windowTitle(), QStringLiteral("IOPort設定"));
     EXPECT_EQ(text(w, "Nametext"), QStringLiteral("機械1"));
@@ -58,6 +65,7 @@ TEST(Dialog1, ShowsTheUnitAndInDownloadModeOnlyStoresIt)
     click(w, "Option2_6");
     click(w, "Option3_0");
     click(w, "OKButton");
+    EXPECT_FALSE(w.sending());
     EXPECT_EQ(rig.st.comm.cell(1, ColRB0 + 2), QStringLiteral("non"));
     EXPECT_EQ(rig.st.comm.cell(1, ColControl), QStringLiteral("On"));
     EXPECT_TRUE(rig.link.log.isEmpty());
@@ -70,10 +78,13 @@ TEST(Dialog1, ShowsTheUnitAndInDownloadModeOnlyStoresIt)
 
 TEST(Dialog1, InLanModeSendsTheSettingAndReportsAUnitThatFails)
 {
-    Dialog1Rig rig(1);
+    Dialog1Rig<> rig(1);
     Dialog1& w = *rig.w;
     click(w, "Option1_3"); // RA1 analogue
     click(w, "OKButton");
+    EXPECT_EQ(w.OKButton->text(), QStringLiteral("通信中"));
+    EXPECT_FALSE(w.CancelButton->isEnabled());
+    ASSERT_TRUE(Settle([&] { return !w.sending(); }));
     EXPECT_TRUE(rig.st.messages.shown.empty());
     EXPECT_TRUE(rig.link.log.contains(QStringLiteral("IP=127.0.0.12")));
     EXPECT_TRUE(rig.link.log.contains(QStringLiteral("SetDirp(5,1,1)")));
@@ -82,12 +93,36 @@ TEST(Dialog1, InLanModeSendsTheSettingAndReportsAUnitThatFails)
     EXPECT_TRUE(w.OKButton->isEnabled());
 
     rig.link.down = true;
-    click(w, "OKButton");
+    rig.set();
     EXPECT_EQ(rig.st.messageTexts(), QStringList{"通信エラーが発生しました．"});
     EXPECT_EQ(rig.st.messages.shown[0].title, QStringLiteral("確認"));
+    EXPECT_EQ(rig.st.messages.shown[0].icon, MessageBoxService::Icon::Exclamation);
+    EXPECT_TRUE(rig.st.messages.shown[0].notice); // raised by the exchange: never waited for
     // saved before the unit was contacted
     ASSERT_TRUE(rig.st.comm.LoadSysInf());
     EXPECT_EQ(rig.st.comm.cell(1, ColRA0 + 1), QStringLiteral("Ain"));
     click(w, "CancelButton");
+    EXPECT_FALSE(w.isVisible());
+}
+
+TEST(Dialog1, EscapeAndTheCloseBoxWaitForTheUnitsAnswer)
+{
+    Dialog1Rig<GatedLink> rig(1);
+    Dialog1& w = *rig.w;
+    click(w, "OKButton");
+    ASSERT_TRUE(w.sending());
+    PressEscape(w);
+    w.close();
+    click(w, "CancelButton");
+    EXPECT_TRUE(w.isVisible());
+    EXPECT_TRUE(w.sending());
+
+    rig.link.open();
+    ASSERT_TRUE(Settle([&] { return !w.sending(); }));
+    EXPECT_TRUE(w.isVisible());
+    EXPECT_TRUE(rig.link.log.contains(QStringLiteral("SetDirp(6,2,0)"))); // the whole setting went out
+    EXPECT_EQ(w.OKButton->text(), QStringLiteral("設定"));
+    EXPECT_TRUE(rig.st.messages.shown.empty());
+    PressEscape(w); // with the answer in, Escape closes again
     EXPECT_FALSE(w.isVisible());
 }

@@ -2,20 +2,19 @@
 // and http.server with pyftpdlib (one folder, served both ways) in download mode.
 
 #include "Dialog2.h"
-#include "FakeLink.h"
-#include "FakeTransfer.h"
+#include "DialogEngine.h"
 #include "FtpServer.h"
 #include "HttpServer.h"
-#include "InternetTransfer.h"
 #include "Station.h"
 #include "Switch.h"
 #include "SysInfWriter.h"
 #include "TextFile.h"
 #include "UnitSimProcess.h"
-#include "VARNIX.h"
 #include "WindowDriver.h"
 
+#include <QApplication>
 #include <QFile>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 namespace {
@@ -26,8 +25,16 @@ const QColor Orange(0xFF, 0x80, 0x00);
 
 struct Dialog2Rig {
     Station st;
-    CurlTransfer transfer;
+    std::unique_ptr<PollEngine> real = RealEngine();
+    std::unique_ptr<ScriptedEngine> scripted;
     std::unique_ptr<Dialog2> w;
+    // The lanes talk to the test's scripted link and transfer from now on.
+    void script(DeviceLink& link, InternetTransfer& transfer)
+    {
+        w.reset();
+        scripted = std::make_unique<ScriptedEngine>(link, transfer);
+    }
+    PollEngine& lanes() { return scripted ? scripted->engine : *real; }
     void files(const QList<UnitRow>& rows, int mode2)
     {
         TextFile::writeWhole(st.path("sysinf001.csv"), sysInfText(rows));
@@ -35,13 +42,24 @@ struct Dialog2Rig {
         st.comm.InternetSettings.Mode2 = int16_t(mode2);
         st.comm.CurUnit = 0;
     }
-    Dialog2& open(DeviceLink* link, int detailOpenFlag = 1)
+    Dialog2& open(int detailOpenFlag = 1)
     {
-        st.comm.CurLink = link;
         st.comm.DetailOpenFlag = int16_t(detailOpenFlag);
-        w = std::make_unique<Dialog2>(st.comm, transfer);
+        w = std::make_unique<Dialog2>(st.comm, lanes());
         w->show();
+        idle();
         return *w;
+    }
+    // Lets a queued start run, then waits for the answers of every exchange begun.
+    void idle()
+    {
+        QCoreApplication::processEvents();
+        EXPECT_TRUE(Settle([&] { return !w->busy(); }));
+    }
+    void tap(const char* name)
+    {
+        click(*w, QString::fromLatin1(name));
+        idle();
     }
     bool allWhite() const
     {
@@ -60,7 +78,9 @@ TEST(Dialog2, OpensDisconnectedAndReadsNothingForAFailedUnitOrStoppedMonitoring)
     Dialog2Rig rig;
     rig.files({UnitRow{QStringLiteral("機械0")}}, 1);
     FakeLink link;
-    Dialog2& w = rig.open(&link, 0);
+    FakeTransfer transfer;
+    rig.script(link, transfer);
+    Dialog2& w = rig.open(0);
     EXPECT_EQ(w.windowTitle(), QStringLiteral("詳細モニタ"));
     EXPECT_EQ(text(w, "Nametext"), QStringLiteral("機械0"));
     EXPECT_EQ(text(w, "IPtext"), QStringLiteral("127.0.0.11"));
@@ -76,8 +96,8 @@ TEST(Dialog2, OpensDisconnectedAndReadsNothingForAFailedUnitOrStoppedMonitoring)
 
     // a unit beyond the table: nothing to show, and "接続" does nothing
     rig.st.comm.CurUnit = 1;
-    Dialog2& none = rig.open(&link, 1);
-    click(none, "Opencmd");
+    Dialog2& none = rig.open(1);
+    rig.tap("Opencmd");
     EXPECT_EQ(text(none, "Nametext"), QString());
     EXPECT_EQ(text(none, "Stattext"), QStringLiteral("切断"));
     EXPECT_TRUE(link.log.isEmpty());
@@ -94,7 +114,7 @@ TEST(Dialog2, LanModeReadsTheUnitSetsItsOutputsAndReportsAUnitThatIsGone)
     ASSERT_TRUE(sim.ok("ain 0 0 321"));
     ASSERT_TRUE(sim.ok("ain 0 5 51")); // 25.2 degrees
     rig.st.comm.unitItem(2, 0) = 77;   // RA2 is not "Ain": its item is left alone
-    Dialog2& w = rig.open(&link);
+    Dialog2& w = rig.open();
     EXPECT_EQ(text(w, "Stattext"), Ok);
     EXPECT_EQ(w.statusTone(), Dialog2::Tone::Good);
     EXPECT_EQ(text(w, "Aintext0"), QStringLiteral("321"));
@@ -114,7 +134,7 @@ TEST(Dialog2, LanModeReadsTheUnitSetsItsOutputsAndReportsAUnitThatIsGone)
     ASSERT_EQ(rig.logLines(), 1);
     EXPECT_TRUE(QString::fromLatin1(rig.st.readBytes(MontComm1::DataLogName(0))).contains(QStringLiteral(", 77, 0,")));
 
-    click(w, "Sw1_4");
+    rig.tap("Sw1_4");
     EXPECT_TRUE(w.Sw1[4]->Value());
     EXPECT_EQ(w.outputLamp(4), QStringLiteral("ledON.ico"));
     EXPECT_EQ(text(w, "Stattext"), Ok);
@@ -123,15 +143,16 @@ TEST(Dialog2, LanModeReadsTheUnitSetsItsOutputsAndReportsAUnitThatIsGone)
     EXPECT_EQ(check.GetPin(6, 4), 1);
 
     click(w, "Sw1_0"); // white: flips back at once, and the unit is not touched
+    EXPECT_FALSE(w.busy());
     EXPECT_FALSE(w.Sw1[0]->Value());
     EXPECT_TRUE(w.isEnabled());
 
     ASSERT_TRUE(sim.ok("fault 0 down"));
-    click(w, "Sw1_5"); // a link error: reported, and the switch keeps its new position
+    rig.tap("Sw1_5"); // a link error: reported, and the switch keeps its new position
     EXPECT_EQ(text(w, "Stattext"), Failed);
     EXPECT_TRUE(w.Sw1[5]->Value());
     EXPECT_EQ(w.outputLamp(5), QStringLiteral("ledOFF.ico"));
-    click(w, "Opencmd");
+    rig.tap("Opencmd");
     EXPECT_EQ(text(w, "Stattext"), Failed);
     EXPECT_EQ(w.statusTone(), Dialog2::Tone::Error);
     EXPECT_TRUE(rig.allWhite());
@@ -166,7 +187,7 @@ TEST(Dialog2, DownloadModeShowsTheRelayedValuesAndPostsOutputRequests)
     relay(param, now);
     TextFile::writeWhole(ftp.root("f01.txt"), QStringLiteral("\r\n"));
 
-    Dialog2& w = rig.open(nullptr);
+    Dialog2& w = rig.open();
     EXPECT_TRUE(rig.st.messages.shown.empty());
     EXPECT_EQ(text(w, "Stattext"), Ok);
     EXPECT_EQ(text(w, "Aintext0"), QStringLiteral("321"));
@@ -180,7 +201,7 @@ TEST(Dialog2, DownloadModeShowsTheRelayedValuesAndPostsOutputRequests)
     EXPECT_FALSE(QFile::exists(rig.st.path(MontComm1::DataLogName(0))));
 
     // a flip lands on the server as the exact request line, and the local copy goes
-    click(w, "Sw1_5");
+    rig.tap("Sw1_5");
     const QString token = MontComm1::ScramblePass(QStringLiteral("SET"), QStringLiteral("secret"));
     EXPECT_EQ(QString::fromLatin1(ftp.file("f01.txt")), token + QStringLiteral(",f01.txt,PortB,5,High\r\n"));
     EXPECT_TRUE(rig.st.messages.shown.empty());
@@ -190,8 +211,9 @@ TEST(Dialog2, DownloadModeShowsTheRelayedValuesAndPostsOutputRequests)
     EXPECT_TRUE(w.isEnabled());
 
     // the upload side has not served it yet: the next flip is refused and the switch returns
-    click(w, "Sw1_5");
+    rig.tap("Sw1_5");
     EXPECT_EQ(rig.st.messageTexts(), QStringList{"前の出力処理が完了していません"});
+    EXPECT_TRUE(rig.st.messages.shown[0].notice);
     EXPECT_TRUE(w.Sw1[5]->Value());
 
     // a send that fails leaves the switch where it was, with the send's error as title
@@ -199,7 +221,7 @@ TEST(Dialog2, DownloadModeShowsTheRelayedValuesAndPostsOutputRequests)
     rig.st.messages.shown.clear();
     s.ProxyPortNo = QStringLiteral("1");
     rig.st.comm.FtpStepTimeOutMs = 2000;
-    click(w, "Sw1_4");
+    rig.tap("Sw1_4");
     ASSERT_EQ(rig.st.messageTexts(), QStringList{" アップロード出来ません！ "});
     EXPECT_EQ(rig.st.messages.shown[0].title, QStringLiteral("FTPサーバーコネクトタイムアウト"));
     EXPECT_TRUE(w.Sw1[4]->Value());
@@ -209,8 +231,10 @@ TEST(Dialog2, DownloadModeShowsTheRelayedValuesAndPostsOutputRequests)
     // stale data: shown, but reported
     rig.st.messages.shown.clear();
     relay(param, now.addSecs(-600));
-    click(w, "Opencmd");
+    rig.tap("Opencmd");
     EXPECT_EQ(rig.st.messageTexts(), QStringList{"タイムアウトエラー"});
+    EXPECT_EQ(rig.st.messages.shown[0].title, QStringLiteral("Talveron"));
+    EXPECT_EQ(rig.st.messages.shown[0].icon, MessageBoxService::Icon::Exclamation);
     EXPECT_EQ(text(w, "Aintext0"), QStringLiteral("321"));
     EXPECT_EQ(text(w, "Stattext"), Failed);
     EXPECT_EQ(w.Sw1[4]->ForeColor(), Orange);
@@ -218,7 +242,7 @@ TEST(Dialog2, DownloadModeShowsTheRelayedValuesAndPostsOutputRequests)
     // the upload side has other pin types
     rig.st.messages.shown.clear();
     relay(QString(param).replace(QStringLiteral("Dout"), QStringLiteral("Din")), now);
-    click(w, "Opencmd");
+    rig.tap("Opencmd");
     EXPECT_EQ(rig.st.messageTexts(), QStringList{"入出力タイプ設定がアップロード側と\r\n異なっています"});
     EXPECT_EQ(text(w, "Stattext"), Failed);
     EXPECT_EQ(text(w, "Aintext0"), QString());
@@ -227,13 +251,13 @@ TEST(Dialog2, DownloadModeShowsTheRelayedValuesAndPostsOutputRequests)
     // a data line that is not one: a failed read, no message
     rig.st.messages.shown.clear();
     TextFile::writeWhole(ftp.root("f0.txt"), param + QStringLiteral("\r\n2026/12/08,10:20:30,x,y\r\n"));
-    click(w, "Opencmd");
+    rig.tap("Opencmd");
     EXPECT_TRUE(rig.st.messages.shown.empty());
     EXPECT_EQ(text(w, "Stattext"), Failed);
 
     // no relay file at all
     QFile::remove(ftp.root("f0.txt"));
-    click(w, "Opencmd");
+    rig.tap("Opencmd");
     EXPECT_EQ(rig.st.messageTexts(),
               QStringList{"パラメータファイルがダウンロードできません\r\nアップロード側が接続しているか、又は\r\n"
                           "通信設定が正しいか確認して下さい"});
@@ -261,9 +285,17 @@ TEST(Dialog2, RelayFetchesUseTheNamedProxyAndTryFourTimes)
     s.ProxyPortNo = QStringLiteral("8080");
     st.comm.CurUnit = 0;
     st.comm.DetailOpenFlag = 1;
+    FakeLink link;
     FakeTransfer transfer;
+    ScriptedEngine lanes(link, transfer);
+    auto read = [&](Dialog2& w) {
+        w.show();
+        QCoreApplication::processEvents();
+        EXPECT_TRUE(Settle([&] { return !w.busy(); }));
+    };
     {
-        Dialog2 w(st.comm, transfer);
+        Dialog2 w(st.comm, lanes.engine);
+        read(w);
         EXPECT_EQ(text(w, "Stattext"), Failed);
     }
     EXPECT_EQ(transfer.fetched, QStringList(4, QStringLiteral("http://relay.example/f0.txt")));
@@ -275,8 +307,53 @@ TEST(Dialog2, RelayFetchesUseTheNamedProxyAndTryFourTimes)
     s.ProxyServerName.clear();
     transfer.fetched.clear();
     transfer.documents[QStringLiteral("http://relay.example/f0.txt")] = QStringLiteral("f0.txt,other\r\n");
-    Dialog2 w(st.comm, transfer);
+    Dialog2 w(st.comm, lanes.engine);
+    read(w);
     EXPECT_EQ(transfer.fetched.size(), 1);
     EXPECT_EQ(transfer.AccessType, InternetTransfer::Default);
     EXPECT_EQ(text(w, "Stattext"), Failed);
+}
+
+// Opened as the main window opens it: nothing is asked of the unit before the dialog is up;
+// the read begins inside the modal loop, with the dialog busy, and neither Escape nor the close
+// box ends the dialog under it.
+TEST(Dialog2, TheOpeningReadStartsOnceTheDialogIsUpAndModal)
+{
+    Dialog2Rig rig;
+    rig.files({UnitRow{QStringLiteral("機械0")}}, 1);
+    GatedLink link;
+    FakeTransfer transfer;
+    rig.script(link, transfer);
+    rig.st.comm.DetailOpenFlag = 1;
+    Dialog2 w(rig.st.comm, rig.lanes());
+    EXPECT_EQ(rig.lanes().pending(), 0);
+    EXPECT_FALSE(w.busy());
+
+    bool modalWhileReading = false, keptOpen = false, pointerBusy = false;
+    int stage = 0;
+    QTimer step;
+    QObject::connect(&step, &QTimer::timeout, [&] {
+        if (stage == 0 && rig.lanes().pending() > 0) {
+            modalWhileReading = QApplication::activeModalWidget() == &w && w.busy() && !w.isEnabled();
+            pointerBusy = QApplication::overrideCursor() && QApplication::overrideCursor()->shape() == Qt::BusyCursor;
+            PressEscape(w);
+            w.close();
+            keptOpen = w.isVisible();
+            link.open();
+            stage = 1;
+        } else if (stage == 1 && !w.busy()) {
+            stage = 2;
+            w.reject();
+        }
+    });
+    step.start(5);
+    QTimer::singleShot(20000, &w, [&] { w.done(0); }); // a broken dialog must not hang the test
+    w.exec();
+
+    EXPECT_EQ(stage, 2);
+    EXPECT_TRUE(modalWhileReading);
+    EXPECT_TRUE(pointerBusy);
+    EXPECT_TRUE(keptOpen);
+    EXPECT_EQ(text(w, "Stattext"), Ok);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }

@@ -4,6 +4,8 @@
 #include "UnitSimProcess.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTcpServer>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QStatusBar>
@@ -51,10 +53,10 @@ TEST(MontAll, LoadsShowsStartsPollsAndStops)
     EXPECT_EQ(rig.button("Command2_0")->text(), QStringLiteral("停止"));
     EXPECT_TRUE(rig.cycle().Timer1.isActive());
     EXPECT_TRUE(rig.cycle().Timer2.isActive());
-    EXPECT_EQ(w.rowLamp(0), Lamp::Off); // the first poll is one cycle after the start
+    EXPECT_EQ(w.rowLamp(0), Lamp::On); // the start polls at once
+    EXPECT_EQ(rig.st.comm.unitItem(0, 0), 321);
     rig.tick();
     EXPECT_EQ(w.rowLamp(0), Lamp::On);
-    EXPECT_EQ(rig.st.comm.unitItem(0, 0), 321);
     EXPECT_EQ(rig.st.comm.unitItem(0, 1), 0); // the unmonitored unit is never polled
     EXPECT_EQ(w.rowLamp(1), Lamp::None);
     // both units got a data log line for the start tick and this one
@@ -207,14 +209,16 @@ TEST(MontAll, DataLogLineByteForByte)
     ASSERT_TRUE(sim.ok("ain 0 5 52")); // 25.69 degrees: rounded, not cut
     for (const char* line : {"din 0 0 0", "din 0 1 1", "din 0 2 0", "din 0 3 0"})
         ASSERT_TRUE(sim.ok(line));
+    // The start polls at once and its line waits for the answer: the first line is a reading.
     rig.start();
-    rig.tick();
-    rig.st.comm.DeleteLocalFile("DataFile000.csv");
-    // a tick logs what the unit held when it ran: the poll of the tick before
-    rig.tick(0);
     // RB4..RB7 are "non" and RB0..RB3 inputs; RB4/RB5 outputs with coils low
+    const std::string first("2026/12/08 10:20:30, 512, 7, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 26\r\n");
+    EXPECT_EQ(rig.st.readBytes("DataFile000.csv").toStdString(), first);
+    ASSERT_TRUE(sim.ok("ain 0 0 300"));
+    rig.tick(0); // a second tick in the same second adds no line
+    rig.tick();  // the next second's line holds that second's poll
     EXPECT_EQ(rig.st.readBytes("DataFile000.csv").toStdString(),
-              std::string("2026/12/08 10:20:31, 512, 7, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 26\r\n"));
+              first + "2026/12/08 10:20:31, 300, 7, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 26\r\n");
 }
 
 TEST(MontAll, SecondInstanceInTheSameDirectoryIsRefused)
@@ -315,4 +319,39 @@ TEST(MontAll, NameClickOpensTheDetailDialogOnlyForMonitoredUnits)
     click(w.DevName[0]);
     EXPECT_EQ(opened, 1);
     EXPECT_EQ(flag, 0); // monitoring was not running
+}
+
+TEST(MontAll, ClosingDuringAMailToAServerThatNeverAnswersIsPromptAndFreesTheFolder)
+{
+    QTcpServer silent; // accepts and never greets
+    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost, 0));
+    Rig<FakeLink> rig;
+    auto rows = numberedRows(1);
+    rows[0].arm = "Din: 2:High";
+    rig.files(rows);
+    rig.st.writeBytes("InetInf.ini", rig.st.readBytes("InetInf.ini")
+                                         .replace("SMTPServerName=", "SMTPServerName=127.0.0.1:" +
+                                                                         QByteArray::number(silent.serverPort())));
+    rig.open();
+    SmtpControl smtp;
+    rig.st.comm.smtp1 = &smtp;
+    rig.link1.pins = {{2, 1}};
+    rig.start(); // the alarm is raised and its mail goes out
+    QElapsedTimer waited;
+    waited.start();
+    while (!silent.hasPendingConnections() && waited.elapsed() < 5000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    ASSERT_TRUE(silent.hasPendingConnections());
+    ASSERT_GT(rig.st.comm.mailsPending(), 0);
+    rig.st.comm.SendAlarmMail(QStringLiteral("queued behind it"));
+
+    QElapsedTimer closing;
+    closing.start();
+    rig.window->close();
+    rig.window.reset();
+    VARNIX l1;
+    MontAll next(rig.st.comm, *rig.engine, l1, rig.opener); // a new start in the same folder
+    EXPECT_TRUE(next.Load());
+    EXPECT_LT(closing.elapsed(), 2000);
+    EXPECT_EQ(rig.st.comm.mailsPending(), 0);
 }

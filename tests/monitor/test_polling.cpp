@@ -7,7 +7,14 @@
 #include "Rig.h"
 #include "UnitSimProcess.h"
 
+#include "Clock.h"
+#include "QtMessageBox.h"
+
+#include <QApplication>
 #include <QCoreApplication>
+#include <QMessageBox>
+#include <QTemporaryDir>
+#include <QTimer>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QMouseEvent>
@@ -20,6 +27,13 @@ int temperatureReads(FakeLink& link)
     const int n = int(link.log.count("GetAnalog(5,5)"));
     link.log.clear();
     return n;
+}
+
+QString readAll(const QString& path)
+{
+    QFile f(path);
+    f.open(QIODevice::ReadOnly);
+    return QString::fromLatin1(f.readAll());
 }
 
 void pumpFor(int ms)
@@ -75,9 +89,10 @@ TEST(Polling, ATickReturnsAtOnceAndLogsWhatEachUnitHolds)
     EXPECT_LT(t.elapsed(), 150); // the slow unit's 400 ms are not the window's
     EXPECT_TRUE(rig.cycle().inFlight(1));
     EXPECT_EQ(w.Panels[2]->text(), QStringLiteral("ＩＯモニタ"));
-    // both units got their log line at once
-    EXPECT_EQ(rig.st.readBytes("DataFile001.csv").count('\n'), 2);
+    // the quick unit's line is written as its answer comes, the slow one's waits for its own
+    EXPECT_EQ(rig.st.readBytes("DataFile001.csv").count('\n'), 1);
     rig.settle();
+    EXPECT_EQ(rig.st.readBytes("DataFile001.csv").count('\n'), 2);
     EXPECT_EQ(w.rowLamp(1), Lamp::On);
     EXPECT_EQ(w.Panels[2]->text(), QString()); // the text before the tick is back
 }
@@ -86,11 +101,11 @@ TEST(Polling, AUnitThatNeverAnswersCostsOnlyItselfAndIsNotAskedTwice)
 {
     UnitSimProcess sim(3);
     ASSERT_TRUE(sim.running()) << sim.error();
-    ASSERT_TRUE(sim.ok("fault 2 mute"));
     Rig<> rig;
     rig.files(simulatedRows(sim, 3)); // TimeOut 1 s
     MontAll& w = rig.open();
     rig.start();
+    ASSERT_TRUE(sim.ok("fault 2 mute"));
     rig.st.clock.advance(1);
     rig.cycle().MonitorTick();
     QElapsedTimer t;
@@ -119,7 +134,8 @@ TEST(Polling, AnswersThatArriveAfterAStopOrAPauseChangeNothing)
     rig.files(simulatedRows(sim, 1));
     MontAll& w = rig.open();
 
-    rig.start();
+    rig.start(); // its own poll reads 321
+    ASSERT_TRUE(sim.ok("ain 0 0 999"));
     rig.st.clock.advance(1);
     rig.cycle().MonitorTick();
     rig.start(); // "停止" while the poll is out
@@ -128,17 +144,18 @@ TEST(Polling, AnswersThatArriveAfterAStopOrAPauseChangeNothing)
     EXPECT_EQ(w.rowLamp(0), Lamp::Off);
     EXPECT_EQ(rig.cycle().exchangesOut(), 0);
 
+    ASSERT_TRUE(sim.ok("ain 0 0 321"));
     rig.start();
+    ASSERT_TRUE(sim.ok("ain 0 0 999"));
     rig.st.clock.advance(1);
     rig.cycle().MonitorTick();
     const auto paused = rig.cycle().PauseForDialog(); // a per-unit dialog opens
     pumpFor(500);
-    EXPECT_EQ(rig.st.comm.unitItem(0, 0), 0);
-    EXPECT_EQ(w.rowLamp(0), Lamp::Off);
+    EXPECT_EQ(rig.st.comm.unitItem(0, 0), 321); // the late answer did not land
     rig.st.clock.advance(1);
     rig.cycle().ResumeAfterDialog(paused); // runs a tick at once
     rig.settle();
-    EXPECT_EQ(rig.st.comm.unitItem(0, 0), 321);
+    EXPECT_EQ(rig.st.comm.unitItem(0, 0), 999);
     EXPECT_EQ(w.rowLamp(0), Lamp::On);
 }
 
@@ -264,4 +281,70 @@ TEST(Polling, TheMonitoringRunsWithoutAWindow)
     EXPECT_EQ(st.comm.unitItem(0, 1), 77);
     EXPECT_EQ(view.panels[2], QString());
     cycle.Shutdown();
+}
+
+// A new station with no address book: unit 0 alarms, the "not found" box opens and nobody is
+// there to press OK. Monitoring goes on under it, and every unit logs its own reading every
+// second. The box is the real one, as the operator would see it.
+TEST(Polling, ABoxLeftOpenNeitherStopsNorFalsifiesTheDataLog)
+{
+    constexpr int units = 100;
+    UnitSimProcess sim(units);
+    ASSERT_TRUE(sim.running()) << sim.error();
+    for (int i = 0; i < units; ++i)
+        ASSERT_TRUE(sim.ok("ain " + std::to_string(i) + " 0 " + std::to_string(100 + i)));
+    ASSERT_TRUE(sim.ok("din 0 0 1")); // unit 0's alarm holds from the first poll
+    QTemporaryDir dir;
+    QtMessageBox messages;
+    SystemClock clock;
+    MontComm1 comm(dir.path(), messages, clock);
+    auto rows = simulatedRows(sim, units);
+    rows[0].arm = QStringLiteral("Din: 0:High");
+    TextFile::writeWhole(comm.path("sysinf001.csv"), sysInfText(rows));
+    QStringList names;
+    for (int i = 0; i < units; ++i)
+        names << QStringLiteral("u%1").arg(i);
+    TextFile::writeWhole(comm.path("InetInf.ini"), inetInfText(1, names));
+    VARNIX varnix1;
+    PollEngine engine([] { return std::make_unique<VARNIX>(); }, [] { return std::make_unique<FakeTransfer>(); });
+    WindowOpener opener;
+    FakeSmtp smtp;
+    MontAll window(comm, engine, varnix1, opener);
+    ASSERT_TRUE(window.Load());
+    window.show();
+    comm.smtp1 = &smtp;
+    window.findChild<QPushButton*>(QStringLiteral("Command2_0"))->click();
+    const QDateTime started = clock.now();
+    // The operator comes back after 10 s; a box that held the work would be let go only then.
+    QTimer::singleShot(10200, [] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible())
+                box->accept();
+    });
+    pumpFor(10000);
+    const QDateTime stopped = clock.now();
+    window.cycle().Shutdown();
+
+    int boxes = 0;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible())
+            boxes += box->text().contains(QStringLiteral("mail.xls"));
+    EXPECT_EQ(boxes, 1); // open all along, and only once
+    pumpFor(500);       // the operator answers it
+    for (int i = 0; i < units; ++i) {
+        const QStringList lines =
+            readAll(comm.path(MontComm1::DataLogName(i)))
+                .split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+        ASSERT_GE(lines.size(), 9) << "unit " << i;
+        QDateTime previous;
+        for (const QString& line : lines) {
+            const QStringList f = line.split(u',');
+            EXPECT_EQ(f.value(1).trimmed().toInt(), 100 + i) << "unit " << i << ": " << line.toStdString();
+            const QDateTime at = QDateTime::fromString(f.value(0), QStringLiteral("yyyy/MM/dd HH:mm:ss"));
+            if (previous.isValid())
+                EXPECT_EQ(previous.secsTo(at), 1) << "unit " << i << ": " << line.toStdString();
+            previous = at;
+        }
+        EXPECT_LE(started.secsTo(previous), started.secsTo(stopped));
+    }
 }

@@ -2,10 +2,13 @@
 
 #include "FakeLink.h"
 #include "FakeTransfer.h"
+#include "InternetTransfer.h"
 #include "PollEngine.h"
+#include "VARNIX.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QTcpServer>
 #include <QThread>
 #include <QTimer>
 #include <atomic>
@@ -139,19 +142,48 @@ TEST(PollEngine, WorkThatThrowsStillAnswersAndTheLaneGoesOn)
     EXPECT_EQ(answers, 2);
 }
 
-TEST(PollEngine, EndingDoesNotWaitForAStuckExchange)
+TEST(PollEngine, EndingCancelsAUnitAndAServerThatNeverAnswerAndJoinsEveryLane)
 {
+    // Accepts connections (the kernel does, without an event loop) and never says a word.
+    QTcpServer silent;
+    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost, 0));
+    const quint16 port = silent.serverPort();
+    std::atomic<int> inside{0};
     QElapsedTimer t;
     {
-        auto engine = std::make_unique<PollEngine>(fakeLinks(), fakeTransfers());
+        PollEngine engine([] { return std::make_unique<VARNIX>(); }, [] { return std::make_unique<CurlTransfer>(); });
         QObject context;
-        engine->submit<int>("stuck", &context, sleepThen(3000, 1), [](int) {});
-        engine->submit<int>("idle", &context, sleepThen(0, 1), [](int) {});
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        engine.submit<int>(
+            "unit", &context,
+            [&](PollEngine::Tools& tools) {
+                tools.link.setIP("127.0.0.1");
+                tools.link.setParallelPort(int16_t(port));
+                tools.link.setTimeOut(60);
+                ++inside;
+                try {
+                    tools.link.GetAnalog(UnitMap::PortA, 0);
+                } catch (const DeviceLinkError&) {
+                }
+                return 0;
+            },
+            [](int) {});
+        engine.submit<int>(
+            "http://127.0.0.1/relay", &context,
+            [&](PollEngine::Tools& tools) {
+                ++inside;
+                try {
+                    tools.transfer.OpenURL(QStringLiteral("http://127.0.0.1:%1/A.txt").arg(port));
+                } catch (const std::exception&) {
+                }
+                return 0;
+            },
+            [](int) {});
+        while (inside < 2)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        std::this_thread::sleep_for(std::chrono::milliseconds(100)); // both are waiting on the server now
         t.start();
-        engine.reset();
     }
-    EXPECT_LT(t.elapsed(), PollEngine::StopWaitMs + 400);
+    EXPECT_LT(t.elapsed(), 1000);
 }
 
 TEST(PollEngine, RunAndWaitKeepsEventsRunning)

@@ -3,40 +3,139 @@
 
 #include "FakeDialUp.h"
 #include "Station.h"
+#include "DialUpLine.h"
 #include "VBRas32.h"
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
+#include <chrono>
 #include <gtest/gtest.h>
+#include <thread>
 
-TEST(DialUp, CloseWithoutOpenDoesNothing)
+namespace {
+
+// Lets events run until the line is down again (or 5 s have gone).
+void untilDown(DialUpLine& line)
+{
+    QDeadlineTimer deadline(5000);
+    while ((line.state() != DialUpLine::State::Down || line.leases() > 0) && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 10);
+}
+
+void untilAnswered(const std::vector<int32_t>& answers, size_t n)
+{
+    QDeadlineTimer deadline(5000);
+    while (answers.size() < n && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 10);
+}
+
+} // namespace
+
+TEST(DialUpLine, ReleaseWithoutALeaseDoesNothing)
 {
     Station st;
     FakeDialUp dial;
     st.comm.RasBackend = &dial;
-    st.comm.DialUpClose();
+    st.comm.dialUpLine().release();
+    st.comm.dialUpLine().release();
+    EXPECT_EQ(st.comm.dialUpLine().leases(), 0);
     EXPECT_TRUE(dial.calls.isEmpty());
-    EXPECT_FALSE(st.comm.RasLink);
 }
 
-TEST(DialUp, AFailedDialReturnsItsCodeAndLeavesNoConnection)
+TEST(DialUpLine, LeasesShareOneDialAndTheLastOneHangsUp)
+{
+    Station st;
+    FakeDialUp dial;
+    st.comm.RasBackend = &dial;
+    DialUpLine& line = st.comm.dialUpLine();
+    line.PauseMs = 10;
+    std::vector<int32_t> answers;
+    QObject context;
+    line.acquire("isp", "u", "p", &context, [&](int32_t rc) { answers.push_back(rc); }); // the mail
+    line.acquire("isp", "u", "p", &context, [&](int32_t rc) { answers.push_back(rc); }); // a relay slot
+    EXPECT_TRUE(answers.empty()); // never answered inside the call
+    untilAnswered(answers, 2);
+    EXPECT_EQ(answers, std::vector<int32_t>({0, 0}));
+    line.release(); // one slot stops: the other user keeps the line
+    EXPECT_EQ(line.state(), DialUpLine::State::Up);
+    line.acquire("isp", "u", "p", &context, [&](int32_t rc) { answers.push_back(rc); });
+    untilAnswered(answers, 3);
+    EXPECT_EQ(answers.back(), 0);
+    line.release();
+    line.release();
+    untilDown(line);
+    EXPECT_EQ(dial.calls, QStringList({"dial isp u", "hangup 40"}));
+}
+
+TEST(DialUpLine, StopsDuringAHangUpNeitherReenterNorFreeIt)
+{
+    Station st;
+    // Hangs up slowly, as a modem line does, so the stops land inside it.
+    struct SlowHangUp : FakeDialUp {
+        int32_t hangUp(int32_t handle) override
+        {
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            return FakeDialUp::hangUp(handle);
+        }
+    } dial;
+    st.comm.RasBackend = &dial;
+    DialUpLine& line = st.comm.dialUpLine();
+    line.PauseMs = 50;
+    std::vector<int32_t> answers;
+    line.acquire("isp", "u", "p", nullptr, {});
+    line.acquire("isp", "u", "p", &line, [&](int32_t rc) { answers.push_back(rc); });
+    untilAnswered(answers, 1);
+    line.release();
+    line.release(); // the hang-up starts
+    EXPECT_EQ(line.state(), DialUpLine::State::HangingUp);
+    line.release(); // a second stop inside it
+    line.release();
+    // A new user during the hang-up gets a fresh dial once the line has settled.
+    line.acquire("isp", "u", "p", &line, [&](int32_t rc) { answers.push_back(rc); });
+    untilAnswered(answers, 2);
+    EXPECT_EQ(answers.back(), 0);
+    line.release();
+    untilDown(line);
+    EXPECT_EQ(dial.calls, QStringList({"dial isp u", "hangup 40", "dial isp u", "hangup 40"}));
+}
+
+TEST(DialUpLine, AFailedDialAnswersItsCodeAfterTheLineSettles)
 {
     Station st;
     FakeDialUp dial;
     dial.dialResult = DialUpError::AuthenticationFailed;
     st.comm.RasBackend = &dial;
-    QElapsedTimer clock;
-    clock.start();
-    EXPECT_EQ(st.comm.DialUpOpen("isp", "u", "p"), DialUpError::AuthenticationFailed);
-    EXPECT_GE(clock.elapsed(), 2900); // the pause after a failed dial stays
-    ASSERT_TRUE(st.comm.RasLink);
-    EXPECT_EQ(st.comm.RasLink->Connection(), 0);
-    EXPECT_FALSE(st.comm.RasLink->ErrMsg(DialUpError::AuthenticationFailed).isEmpty());
-    st.comm.DialUpClose(); // released without a hang-up
-    EXPECT_EQ(dial.calls, QStringList({"dial isp u"}));
-    EXPECT_FALSE(st.comm.RasLink);
-    EXPECT_EQ(st.comm.DialUpOpen("nowhere", "u", "p"), DialUpError::EntryNotFound);
+    DialUpLine& line = st.comm.dialUpLine();
+    line.PauseMs = 10;
+    std::vector<int32_t> answers;
+    line.acquire("isp", "u", "p", &line, [&](int32_t rc) { answers.push_back(rc); });
+    untilAnswered(answers, 1);
+    EXPECT_EQ(answers, std::vector<int32_t>({DialUpError::AuthenticationFailed}));
+    EXPECT_EQ(line.connection(), 0);
+    line.release(); // released without a hang-up
+    line.acquire("nowhere", "u", "p", &line, [&](int32_t rc) { answers.push_back(rc); });
+    untilAnswered(answers, 2);
+    EXPECT_EQ(answers.back(), DialUpError::EntryNotFound);
+    line.release();
+    untilDown(line);
+    EXPECT_EQ(dial.calls, QStringList({"dial isp u", "dial nowhere u"}));
+}
+
+TEST(DialUpLine, AStationClosedWithTheLineUpHangsItUp)
+{
+    FakeDialUp dial;
+    {
+        Station st;
+        st.comm.RasBackend = &dial;
+        std::vector<int32_t> answers;
+        st.comm.dialUpLine().acquire("isp", "u", "p", &st.comm.dialUpLine(),
+                                     [&](int32_t rc) { answers.push_back(rc); });
+        untilAnswered(answers, 1);
+    }
+    EXPECT_EQ(dial.calls, QStringList({"dial isp u", "hangup 40"}));
 }
 
 TEST(DialUp, DialHangUpAndTheListsOfEntriesAndConnections)
@@ -44,7 +143,6 @@ TEST(DialUp, DialHangUpAndTheListsOfEntriesAndConnections)
     FakeDialUp dial;
     dial.profiles = {"isp", "backup"};
     VBRas32 ras(&dial);
-    ras.PauseMs = 10;
     EXPECT_EQ(ras.EntryCount(), 2);
     EXPECT_EQ(ras.EnumEntries(1), QStringLiteral("backup"));
     EXPECT_EQ(ras.EnumEntries(2), QString());

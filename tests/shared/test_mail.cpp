@@ -8,11 +8,16 @@
 #include "SmtpControl.h"
 #include "SmtpServer.h"
 #include "Station.h"
+#include "DialUpLine.h"
 
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QTcpServer>
 #include <QTimer>
+#include <atomic>
+#include <chrono>
 #include <gtest/gtest.h>
+#include <thread>
 
 namespace {
 
@@ -37,6 +42,7 @@ TEST(AlarmMail, EveryAddressOfTheBookGetsTheTextLineForLine)
     mailSettings(st.comm, server.address());
     ASSERT_TRUE(MakeMailXls(st.path("mail.xls"), {"a@example.jp|山田", "|空行", "c@example.jp|"}));
     st.comm.SendAlarmMail(QStringLiteral("機械7"));
+    ASSERT_TRUE(st.waitForMail());
     EXPECT_TRUE(st.messages.shown.empty());
     ASSERT_EQ(server.count(), 2); // the row with no address is skipped
     EXPECT_EQ(server.envelope(1), QStringList({"station@example.jp", "a@example.jp"}));
@@ -62,6 +68,7 @@ TEST(AlarmMail, TheTextHandedToTheControl)
     mailSettings(st.comm, QStringLiteral("mail.example.jp"));
     ASSERT_TRUE(MakeMailXls(st.path("mail.xls"), {"a@example.jp|N"}));
     st.comm.SendAlarmMail(QStringLiteral("T"));
+    ASSERT_TRUE(st.waitForMail());
     ASSERT_EQ(smtp.sent.size(), 1u);
     EXPECT_EQ(smtp.sent[0].server, QStringLiteral("mail.example.jp"));
     EXPECT_EQ(smtp.sent[0].text,
@@ -79,6 +86,7 @@ TEST(AlarmMail, LineBreaksCannotAddHeaders)
     st.comm.InternetSettings.SendMailName = QStringLiteral("station@example.jp\nBcc: y@evil.example");
     ASSERT_TRUE(MakeMailXls(st.path("mail.xls"), {"a@example.jp\r\nBcc: z@evil.example|N\nBcc: w@evil.example"}));
     st.comm.SendAlarmMail(QStringLiteral("T"));
+    ASSERT_TRUE(st.waitForMail());
     ASSERT_EQ(smtp.sent.size(), 1u);
     const QString head = smtp.sent[0].text.section(QStringLiteral("\r\n\r\n"), 0, 0);
     EXPECT_EQ(head.split(QStringLiteral("\r\n")).size(), 3) << head.toStdString();
@@ -124,6 +132,7 @@ TEST(AlarmMail, ABadBookShowsWhyAndSendsNothing)
         st.comm.InternetSettings.DialUpName = QStringLiteral("isp");
         cs.make(st);
         st.comm.SendAlarmMail(QStringLiteral("T"));
+        ASSERT_TRUE(st.waitForMail());
         EXPECT_TRUE(smtp.sent.empty()) << cs.what;
         ASSERT_EQ(st.messages.shown.size(), 1u) << cs.what;
         EXPECT_TRUE(st.messages.shown[0].text.contains(cs.expected))
@@ -146,13 +155,18 @@ TEST(AlarmMail, ARefusedRecipientStopsTheLoopAndTheDialUpIsHungUp)
     auto& s = st.comm.InternetSettings;
     s.DialUpName = QStringLiteral("isp");
     s.DialUpUser = QStringLiteral("user1");
+    st.comm.dialUpLine().PauseMs = 10;
     ASSERT_TRUE(MakeMailXls(st.path("mail.xls"), {"a@example.jp|A", "b@example.jp|B", "c@example.jp|C"}));
     st.comm.SendAlarmMail(QStringLiteral("T"));
+    ASSERT_TRUE(st.waitForMail());
     EXPECT_EQ(server.count(), 1); // a only; c gets nothing after b failed
     ASSERT_EQ(st.messages.shown.size(), 1u);
     EXPECT_TRUE(st.messages.shown[0].text.contains(QStringLiteral("550"))) << st.messages.shown[0].text.toStdString();
+    QDeadlineTimer settled(5000);
+    while (st.comm.dialUpLine().state() != DialUpLine::State::Down && !settled.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     EXPECT_EQ(dial.calls, QStringList({"dial isp user1", "hangup 40"}));
-    EXPECT_FALSE(st.comm.RasLink);
+    EXPECT_EQ(st.comm.dialUpLine().leases(), 0);
 }
 
 TEST(AlarmMail, AServerThatIsDownIsReported)
@@ -167,29 +181,72 @@ TEST(AlarmMail, AServerThatIsDownIsReported)
     mailSettings(st.comm, closed);
     ASSERT_TRUE(MakeMailXls(st.path("mail.xls"), {"a@example.jp|A", "b@example.jp|B"}));
     st.comm.SendAlarmMail(QStringLiteral("T"));
+    ASSERT_TRUE(st.waitForMail());
     EXPECT_EQ(st.messages.shown.size(), 1u); // one message, not one per row
 }
 
-TEST(AlarmMail, AnAlarmRaisedDuringAMailIsMailedAfterIt)
+TEST(AlarmMail, AnAlarmRaisedDuringAMailIsMailedAfterItAndTheCallerNeverWaits)
 {
     Station st;
-    struct Nesting : FakeSmtp {
-        MontComm1* comm = nullptr;
+    // Holds the first send until the test lets it go, as a slow server would.
+    struct Slow : FakeSmtp {
+        std::atomic<bool> go{false};
         QString SmtpSend(const QString& a, const QString& b, const QString& c, const QString& d) override
         {
-            if (sent.empty())
-                comm->SendAlarmMail(QStringLiteral("second"));
+            while (!go)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
             return FakeSmtp::SmtpSend(a, b, c, d);
         }
     } smtp;
-    smtp.comm = &st.comm;
     st.comm.smtp1 = &smtp;
     mailSettings(st.comm, QStringLiteral("mail.example.jp"));
     ASSERT_TRUE(MakeMailXls(st.path("mail.xls"), {"a@example.jp|A"}));
-    st.comm.SendAlarmMail(QStringLiteral("first"));
+    st.comm.SendAlarmMail(QStringLiteral("first")); // returns with the send still held
+    st.comm.SendAlarmMail(QStringLiteral("second"));
+    EXPECT_EQ(st.comm.mailsPending(), 2);
+    smtp.go = true;
+    ASSERT_TRUE(st.waitForMail());
     ASSERT_EQ(smtp.sent.size(), 2u);
     EXPECT_TRUE(smtp.sent[0].text.contains(QStringLiteral("\r\nfirst\r\n")));
     EXPECT_TRUE(smtp.sent[1].text.contains(QStringLiteral("\r\nsecond\r\n")));
+}
+
+TEST(AlarmMail, AFailureLeftOnScreenNeitherStacksNorHoldsLaterMail)
+{
+    Station st;
+    FakeSmtp smtp;
+    smtp.failAt = 0;
+    st.comm.smtp1 = &smtp;
+    st.messages.keepNoticesOpen = true; // nobody presses OK
+    mailSettings(st.comm, QStringLiteral("mail.example.jp"));
+    ASSERT_TRUE(MakeMailXls(st.path("mail.xls"), {"a@example.jp|A"}));
+    for (int i = 0; i < 5; ++i)
+        st.comm.SendAlarmMail(QStringLiteral("T%1").arg(i));
+    ASSERT_TRUE(st.waitForMail());
+    EXPECT_EQ(st.messages.shown.size(), 1u); // the same text is not stacked
+    EXPECT_EQ(smtp.calls, 5);                // and every later alarm was still tried
+}
+
+TEST(AlarmMail, ClosingDuringASendToAServerThatNeverAnswersEndsAtOnce)
+{
+    QTcpServer silent; // accepts, never greets
+    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost, 0));
+    Station st;
+    SmtpControl smtp;
+    st.comm.smtp1 = &smtp;
+    mailSettings(st.comm, QStringLiteral("127.0.0.1:%1").arg(silent.serverPort()));
+    ASSERT_TRUE(MakeMailXls(st.path("mail.xls"), {"a@example.jp|A"}));
+    st.comm.SendAlarmMail(QStringLiteral("T"));
+    st.comm.SendAlarmMail(QStringLiteral("U"));
+    QDeadlineTimer connected(5000);
+    while (!silent.hasPendingConnections() && !connected.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
+    ASSERT_TRUE(silent.hasPendingConnections());
+    QElapsedTimer closing;
+    closing.start();
+    st.comm.StopMail();
+    EXPECT_LT(closing.elapsed(), 1500);
+    EXPECT_EQ(st.comm.mailsPending(), 0);
 }
 
 TEST(MailServer, SchemesOptIntoTls)

@@ -3,6 +3,7 @@
 
 #include "SmtpControl.h"
 
+#include <atomic>
 #include <vector>
 
 struct FakeSmtp : SmtpClient {
@@ -12,6 +13,7 @@ struct FakeSmtp : SmtpClient {
     QString SmtpSend(const QString& server, const QString& sender, const QString& recipient,
                      const QString& text) override
     {
+        ++calls;
         if (int(sent.size()) == failAt)
             return QStringLiteral("550 refused");
         sent.push_back({server, sender, recipient, text});
@@ -19,4 +21,5 @@ struct FakeSmtp : SmtpClient {
     }
     std::vector<Sent> sent;
     int failAt = -1;
+    std::atomic<int> calls{0}; // every send asked for, refused ones too
 };

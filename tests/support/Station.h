@@ -5,6 +5,8 @@
 #include "ScriptedMessageBox.h"
 #include "SetClock.h"
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -26,6 +28,14 @@ struct Station {
         QFile f(path(name));
         f.open(QIODevice::ReadOnly);
         return f.readAll();
+    }
+    // Lets events run until every queued alarm mail has gone out (or failed); false on time-out.
+    bool waitForMail(int limitMs = 20000)
+    {
+        QDeadlineTimer deadline(limitMs);
+        while (comm.mailsPending() > 0 && !deadline.hasExpired())
+            QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
+        return comm.mailsPending() == 0;
     }
     QStringList messageTexts() const
     {

@@ -1,0 +1,115 @@
+#include "UnitWork.h"
+
+#include "DeviceLink.h"
+#include "InternetTransfer.h"
+#include "TableWords.h"
+
+namespace UnitWork {
+
+bool SendPortSetting(DeviceLink& link, const DeviceRecord& row, int32_t timeOut)
+{
+    try {
+        if (!MontComm1::AimUnitLink(link, row, timeOut))
+            return false;
+        for (int pin = 0; pin < UnitMap::AnalogChannels; ++pin) {
+            if (row[ColRA0 + pin] != TableWord::Ain)
+                continue;
+            link.SetDirp(UnitMap::PortA, int16_t(pin), 1);
+            if (link.GetDirp(UnitMap::PortA, int16_t(pin)) != 2)
+                return false;
+        }
+        link.SetDirp(UnitMap::PortA, UnitMap::TemperatureChannel, 1);
+        for (int pin = 0; pin < UnitMap::PortBPins; ++pin) {
+            const QString& type = row[ColRB0 + pin];
+            int32_t dir = -1;
+            if (type == TableWord::Din)
+                dir = 1;
+            else if (type == TableWord::Dout)
+                dir = 0;
+            else
+                continue;
+            link.SetDirp(UnitMap::PortB, int16_t(pin), dir);
+            if (link.GetDirp(UnitMap::PortB, int16_t(pin)) != dir)
+                return false;
+        }
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+namespace {
+// The probe and the switch aim with time-out 0, the link's own default.
+bool probe(DeviceLink& link, const DeviceRecord& row)
+{
+    try {
+        if (!MontComm1::AimUnitLink(link, row, 0))
+            return false;
+        link.GetDirp(UnitMap::PortA, UnitMap::TemperatureChannel);
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+} // namespace
+
+ProbedReading ProbeAndRead(DeviceLink& link, const DeviceRecord& row, const std::array<bool, 4>& isAin)
+{
+    ProbedReading r;
+    r.probed = probe(link, row);
+    if (r.probed)
+        r.reading = Detail::ReadDirect(link, isAin);
+    return r;
+}
+
+OutputSet SetOutput(DeviceLink& link, const DeviceRecord& row, int32_t port, int16_t pin, bool on)
+{
+    OutputSet r;
+    try {
+        // The lane's link may have served another unit since the read: aim it again.
+        if (!MontComm1::AimUnitLink(link, row, 0))
+            return r;
+        r.before = link.GetPin(port, pin) != 0;
+        link.SetPin(port, pin, on ? 1 : 0);
+        r.ok = true;
+    } catch (const std::exception&) {
+    }
+    return r;
+}
+
+void UseProxy(InternetTransfer& transfer, const QString& proxy, const QString& proxyPort)
+{
+    if (!proxy.isEmpty()) {
+        transfer.Proxy = proxy;
+        transfer.ProxyPort = proxyPort;
+        transfer.AccessType = InternetTransfer::NamedProxy;
+    } else {
+        transfer.AccessType = InternetTransfer::Default;
+    }
+}
+
+QString FetchRelayText(InternetTransfer& transfer, const QString& url, const QString& dataName, int attempts)
+{
+    QString text;
+    for (int attempt = 0; attempt < attempts; ++attempt) {
+        try {
+            text = transfer.OpenURL(url);
+        } catch (const std::exception&) {
+            text.clear();
+        }
+        if (text.startsWith(dataName))
+            break;
+    }
+    return text;
+}
+
+bool FetchMatches(InternetTransfer& transfer, const QString& url, const QString& expected)
+{
+    try {
+        return transfer.OpenURL(url) == expected + QStringLiteral("\r\n");
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+} // namespace UnitWork

@@ -1,0 +1,46 @@
+#pragma once
+// The exchanges the per-unit dialogs run on a poll engine's lane. Each works on copies of what
+// it needs (the unit's row, a URL, the proxy), never on the station's shared data, and never
+// throws: a failed exchange is a false or empty result.
+
+#include "DetailRead.h"
+#include "MontComm1.h"
+
+#include <QString>
+#include <array>
+#include <cstdint>
+
+class DeviceLink;
+class InternetTransfer;
+
+namespace UnitWork {
+
+// Aims the link at the unit and sets the pin directions its row asks for, reading each back.
+bool SendPortSetting(DeviceLink& link, const DeviceRecord& row, int32_t timeOut);
+
+// The detail dialog's read: a probe that aims the link at the unit, then the direct read.
+struct ProbedReading {
+    bool probed = false;
+    Detail::DirectReading reading;
+};
+ProbedReading ProbeAndRead(DeviceLink& link, const DeviceRecord& row, const std::array<bool, 4>& isAin);
+
+// Sets one output pin; before is the pin's level read just ahead of the change.
+struct OutputSet {
+    bool ok = false;
+    bool before = false;
+};
+OutputSet SetOutput(DeviceLink& link, const DeviceRecord& row, int32_t port, int16_t pin, bool on);
+
+// The proxy of the settings, if any, for the transfers that follow; a proxy taken out of the
+// settings is not used again.
+void UseProxy(InternetTransfer& transfer, const QString& proxy, const QString& proxyPort);
+
+// Up to attempts fetches of url, ending at the first text that starts with dataName; the last
+// text fetched (empty after an error).
+QString FetchRelayText(InternetTransfer& transfer, const QString& url, const QString& dataName, int attempts);
+
+// Whether the document at url is exactly expected followed by CR LF (false on any error).
+bool FetchMatches(InternetTransfer& transfer, const QString& url, const QString& expected);
+
+} // namespace UnitWork

@@ -1,0 +1,144 @@
+#include "DialUpLine.h"
+
+#include "DialUpBackend.h"
+
+#include <QMetaObject>
+#include <memory>
+
+DialUpLine::DialUpLine(QObject* parent) : QObject(parent)
+{
+    m_settle.setSingleShot(true);
+    connect(&m_settle, &QTimer::timeout, this, &DialUpLine::settled);
+}
+
+DialUpLine::~DialUpLine()
+{
+    // Closing: the command under way ends at once; a line still up is brought down on the way out.
+    if (Backend && m_worker.joinable())
+        Backend->cancel();
+    if (m_worker.joinable())
+        m_worker.join();
+    if (Backend && m_state == State::Up && m_handle != 0)
+        Backend->hangUp(m_handle);
+}
+
+void DialUpLine::runOnWorker(std::function<int32_t()> job, std::function<void(int32_t)> then)
+{
+    if (m_worker.joinable())
+        m_worker.join(); // the previous job has already reported: this returns at once
+    QPointer<DialUpLine> self(this);
+    m_worker = std::thread([job = std::move(job), then = std::move(then), self]() mutable {
+        const int32_t rc = job();
+        if (self)
+            QMetaObject::invokeMethod(
+                self.data(), [then = std::move(then), rc] { then(rc); }, Qt::QueuedConnection);
+    });
+}
+
+void DialUpLine::acquire(const QString& entry, const QString& user, const QString& password, QObject* context,
+                         Done done)
+{
+    ++m_leases;
+    m_waiting.push_back({QPointer<QObject>(context), std::move(done)});
+    switch (m_state) {
+    case State::Up:
+        answer(0);
+        break;
+    case State::Down:
+        m_entry = entry;
+        m_user = user;
+        m_password = password;
+        dial();
+        break;
+    default:
+        break; // dialing: answered with that dial; hanging up or settling: dials again after
+    }
+}
+
+void DialUpLine::release()
+{
+    if (m_leases == 0)
+        return;
+    if (--m_leases == 0 && m_state == State::Up)
+        hangUp();
+}
+
+void DialUpLine::dial()
+{
+    m_state = State::Dialing;
+    emit stateChanged();
+    DialUpBackend* backend = Backend;
+    const QString entry = m_entry, user = m_user, password = m_password;
+    auto handle = std::make_shared<int32_t>(0);
+    runOnWorker(
+        [backend, entry, user, password, handle]() -> int32_t {
+            if (!backend)
+                return DialUpError::ServiceUnavailable;
+            if (entry.isEmpty())
+                return DialUpError::EntryNotFound;
+            const int32_t rc = backend->dial(entry, user, password, *handle);
+            if (rc != 0 && *handle)
+                backend->hangUp(*handle);
+            return rc;
+        },
+        [this, handle](int32_t rc) {
+            if (rc == 0) {
+                m_handle = *handle;
+                m_state = State::Up;
+                emit stateChanged();
+                answer(0);
+                if (m_leases == 0)
+                    hangUp();
+                return;
+            }
+            // A failed dial answers after the line has settled, as the dial-up control did.
+            m_handle = 0;
+            m_failed = rc;
+            m_state = State::Settling;
+            emit stateChanged();
+            m_settle.start(PauseMs);
+        });
+}
+
+void DialUpLine::hangUp()
+{
+    m_state = State::HangingUp;
+    emit stateChanged();
+    DialUpBackend* backend = Backend;
+    const int32_t handle = m_handle;
+    runOnWorker([backend, handle]() -> int32_t { return backend ? backend->hangUp(handle) : 0; },
+                [this](int32_t) {
+                    m_handle = 0;
+                    m_state = State::Settling;
+                    emit stateChanged();
+                    m_settle.start(PauseMs);
+                });
+}
+
+void DialUpLine::settled()
+{
+    m_state = State::Down;
+    if (m_failed != 0) {
+        answer(m_failed);
+        m_failed = 0;
+    }
+    emit stateChanged();
+    if (m_leases > 0 && !m_waiting.empty())
+        dial(); // leases taken while the line went down
+}
+
+void DialUpLine::answer(int32_t rc)
+{
+    std::vector<Waiter> waiting;
+    waiting.swap(m_waiting);
+    for (auto& w : waiting) {
+        QPointer<QObject> context = w.context;
+        QMetaObject::invokeMethod(
+            this,
+            [context, done = std::move(w.done), rc] {
+                if (context && done)
+                    done(rc);
+            },
+            Qt::QueuedConnection);
+    }
+}

@@ -1,0 +1,63 @@
+#pragma once
+// The station's one dial-up line, shared by every user that needs it (the alarm mail, the
+// abnormality notice, each relay slot). A user takes a lease; the first lease dials, the last
+// one to end hangs up. Dialling and hanging up run on a worker thread and report back as
+// queued calls, so nothing waits for the line; a hang-up under way is never re-entered.
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QTimer>
+#include <cstdint>
+#include <functional>
+#include <thread>
+#include <vector>
+
+class DialUpBackend;
+
+class DialUpLine : public QObject {
+    Q_OBJECT
+public:
+    enum class State { Down, Dialing, Up, HangingUp, Settling };
+    using Done = std::function<void(int32_t rc)>;
+
+    explicit DialUpLine(QObject* parent = nullptr);
+    ~DialUpLine() override;
+
+    DialUpBackend* Backend = nullptr;
+    int PauseMs = 3000; // the line settles this long after a hang-up or a failed dial
+
+    // Takes a lease. done(rc) follows as a queued call while context lives: 0 when the line is
+    // up, else the dial-up error code. The lease stands either way: end it with release().
+    void acquire(const QString& entry, const QString& user, const QString& password, QObject* context, Done done);
+    // Ends one lease; the last one hangs the line up. A release without a lease does nothing.
+    void release();
+
+    int leases() const { return m_leases; }
+    State state() const { return m_state; }
+    int32_t connection() const { return m_handle; }
+
+signals:
+    void stateChanged();
+
+private:
+    void dial();
+    void hangUp();
+    void settled();
+    void answer(int32_t rc);
+    // Runs job on the worker thread; then(rc) follows on this thread.
+    void runOnWorker(std::function<int32_t()> job, std::function<void(int32_t)> then);
+
+    struct Waiter {
+        QPointer<QObject> context;
+        Done done;
+    };
+    int m_leases = 0;
+    State m_state = State::Down;
+    int32_t m_handle = 0;
+    int32_t m_failed = 0; // a failed dial's code, answered once the line has settled
+    QString m_entry, m_user, m_password;
+    std::vector<Waiter> m_waiting;
+    QTimer m_settle;
+    std::thread m_worker;
+};
