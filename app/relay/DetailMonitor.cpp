@@ -7,6 +7,7 @@
 #include "CycleDue.h"
 #include "DateText.h"
 #include "DeviceLink.h"
+#include "DialUpLine.h"
 #include "FtpUpload.h"
 #include "MessageBox.h"
 #include "PollEngine.h"
@@ -48,6 +49,8 @@ DetailMonitor::~DetailMonitor()
 {
     for (auto& job : m_jobs)
         job.reset(); // before the controls: each aborts its control's step
+    for (int i = 0; i < Slots; ++i)
+        releaseLine(i);
 }
 
 // --- helpers ---
@@ -302,18 +305,31 @@ bool DetailMonitor::LoadParamLine(int slot)
     return true;
 }
 
-bool DetailMonitor::dialUp()
+void DetailMonitor::dialUp(int slot, std::function<void(bool)> done)
 {
+    // Each slot that dials holds one lease of the station's line until it stops; the line is
+    // hung up only when no slot (and no mail) holds it any more.
     const auto& s = m_comm.InternetSettings;
-    if (s.DialUpName.isEmpty() || DialUpDone)
-        return true;
-    if (m_comm.DialUpOpen(s.DialUpName, s.DialUpUser, s.DialUpPass) != 0) {
-        m_comm.messages().notify(QStringLiteral("ダイアルアップ接続に失敗しました"), QStringLiteral("ダウンロード"),
-                                 MessageBoxService::Icon::None);
-        return false;
-    }
-    DialUpDone = true;
-    return true;
+    if (s.DialUpName.isEmpty() || m_run[slot].leased)
+        return done(true);
+    m_run[slot].leased = true;
+    m_comm.dialUpLine().acquire(s.DialUpName, s.DialUpUser, s.DialUpPass, this,
+                                guarded<int32_t>(slot, std::function<void(int32_t)>([this, done](int32_t rc) {
+                                                     if (rc == 0)
+                                                         return done(true);
+                                                     m_comm.messages().notify(
+                                                         QStringLiteral("ダイアルアップ接続に失敗しました"),
+                                                         QStringLiteral("ダウンロード"), MessageBoxService::Icon::None);
+                                                     done(false);
+                                                 })));
+}
+
+void DetailMonitor::releaseLine(int slot)
+{
+    if (!m_run[slot].leased)
+        return; // a second stop has nothing to give back
+    m_run[slot].leased = false;
+    m_comm.dialUpLine().release();
 }
 
 void DetailMonitor::StartSlot(int slot)
@@ -334,10 +350,7 @@ void DetailMonitor::StartSlot(int slot)
         Screen[slot].busy = false;
         emit changed();
         if (!ok) {
-            if (DialUpDone) {
-                m_comm.DialUpClose();
-                DialUpDone = false;
-            }
+            releaseLine(slot);
             endWork(slot);
             return;
         }
@@ -378,17 +391,25 @@ void DetailMonitor::OpenSlotLink(int slot, std::function<void(bool)> done)
 void DetailMonitor::startUploadSlot(int slot, std::function<void(bool)> done)
 {
     const bool lan = m_comm.InternetSettings.Mode == 3;
-    if (!lan && !dialUp())
-        return done(false);
-    if (!LoadParamLine(slot))
-        return done(false);
-    resetRequestFile(slot, Relay::RequestFileName(m_comm, unitOf(slot)), 0, [this, lan, done](bool idle, QString err) {
-        if (idle)
-            return done(true);
-        if (err.isEmpty())
-            err = lan ? QStringLiteral("アップロードエラー(LAN)") : QStringLiteral("アップロードエラー");
-        warn(QStringLiteral("出力処理ファイルの初期化に失敗しました"), err);
-        done(false);
+    auto prepare = [this, slot, lan, done] {
+        if (!LoadParamLine(slot))
+            return done(false);
+        resetRequestFile(
+            slot, Relay::RequestFileName(m_comm, unitOf(slot)), 0, [this, lan, done](bool idle, QString err) {
+                if (idle)
+                    return done(true);
+                if (err.isEmpty())
+                    err = lan ? QStringLiteral("アップロードエラー(LAN)") : QStringLiteral("アップロードエラー");
+                warn(QStringLiteral("出力処理ファイルの初期化に失敗しました"), err);
+                done(false);
+            });
+    };
+    if (lan)
+        return prepare();
+    dialUp(slot, [prepare, done](bool up) {
+        if (!up)
+            return done(false);
+        prepare();
     });
 }
 
@@ -418,13 +439,20 @@ void DetailMonitor::startDownloadSlot(int slot, std::function<void(bool)> done)
 {
     if (!LoadParamLine(slot))
         return done(false);
-    if (m_comm.InternetSettings.Mode == 1 && !dialUp())
-        return done(false);
-    CheckRemoteParams(slot, [this, slot, done](bool ok) {
-        if (ok)
-            for (int p = 0; p < 8; ++p)
-                PendingCount[slot * 8 + p] = m_comm.InternetSettings.NotReadSize;
-        done(ok);
+    auto check = [this, slot, done] {
+        CheckRemoteParams(slot, [this, slot, done](bool ok) {
+            if (ok)
+                for (int p = 0; p < 8; ++p)
+                    PendingCount[slot * 8 + p] = m_comm.InternetSettings.NotReadSize;
+            done(ok);
+        });
+    };
+    if (m_comm.InternetSettings.Mode != 1)
+        return check();
+    dialUp(slot, [check, done](bool up) {
+        if (!up)
+            return done(false);
+        check();
     });
 }
 
@@ -510,10 +538,7 @@ void DetailMonitor::StopSlot(int slot)
     screen.statusTone = Tone::Window;
     SetAlarmState(false, slot);
     ResetSwitches(slot);
-    if (DialUpDone) {
-        m_comm.DialUpClose();
-        DialUpDone = false;
-    }
+    releaseLine(slot);
     ClearSlotDisplay(slot);
 }
 

@@ -89,6 +89,8 @@ public:
     // True while any slot's cycle, start or switch operation is under way.
     bool working() const;
     bool slotWorking(int slot) const { return m_run[slot].working; }
+    // The slot holds a lease of the station's dial-up line.
+    bool holdsLine(int slot) const { return m_run[slot].leased; }
     // True from a switch flip until its operation has ended: the window is disabled meanwhile.
     bool switchOperating() const { return m_switchOps > 0; }
 
@@ -117,7 +119,6 @@ public:
     bool StatusErrorPending = false;
     QString StatusErrorText;
     QString StatusModeText;
-    bool DialUpDone = false;
     int16_t OutUnit = 0;
     int32_t OutPort = 6;
     int16_t OutPin = 0;
@@ -138,6 +139,7 @@ private:
         std::deque<std::pair<int, bool>> flips; // pin and the level the operator chose
         std::array<int, 8> flipsHeld{};         // per pin: flips queued or being carried out
         bool markWanted = false;                // an alarm was raised and camera folders are set
+        bool leased = false;                    // holds a lease of the dial-up line
     };
 
     bool uploadSide() const;
@@ -161,7 +163,8 @@ private:
                         std::function<void(std::optional<QString>)> done);
     void showRelayText(int slot, int unit, const QString& dataName);
     void postMarkTo(int slot, QStringList folders, Next next);
-    bool dialUp();
+    void dialUp(int slot, std::function<void(bool)> done);
+    void releaseLine(int slot);
     void CheckRemoteParams(int slot, std::function<void(bool)> done);
     void OpenSlotLink(int slot, std::function<void(bool)> done);
     void CheckDigitalAlarm(int slot, int kind, int led, bool high);

@@ -49,14 +49,16 @@ struct RelayStation {
         if (made)
             QFile::copy(bookDir.filePath("mail.xls"), st.path("mail.xls"));
     }
-    // Lets events run until no slot works and no flip waits (at most 20 s, so a fault cannot
-    // hang the test; the assertions after it then fail).
+    // Lets events run until no slot works, no flip waits and no alarm mail is left to send (at
+    // most 20 s, so a fault cannot hang the test; the assertions after it then fail).
     void settle()
     {
         QTimer limit;
         limit.setSingleShot(true);
         limit.start(20000);
-        EventPump::waitUntil([&] { return (!mon.working() && !mon.switchOperating()) || !limit.isActive(); });
+        EventPump::waitUntil([&] {
+            return (!mon.working() && !mon.switchOperating() && st.comm.mailsPending() == 0) || !limit.isActive();
+        });
     }
     void start(int slot = 0)
     {

@@ -4,6 +4,7 @@
 #include "FtpServer.h"
 #include "StallingFtp.h"
 #include "DateText.h"
+#include "DialUpLine.h"
 #include "FakeDialUp.h"
 #include "HttpServer.h"
 #include "RelayStation.h"
@@ -472,11 +473,26 @@ TEST(SlotWork, ALateCycleKeepsTheGridFromTheStartAndALongOneSkipsToTheNextDueTim
     }
 }
 
+namespace {
+
+// Lets events run until the station's dial-up line is down and settled (at most 10 s).
+void waitLineDown(RelayStation& station)
+{
+    QTimer limit;
+    limit.setSingleShot(true);
+    limit.start(10000);
+    EventPump::waitUntil(
+        [&] { return station.st.comm.dialUpLine().state() == DialUpLine::State::Down || !limit.isActive(); });
+}
+
+} // namespace
+
 TEST(InternetRelay, TheUploadStartDialsOnceAndHangsUpWhenTheSlotStops)
 {
     InternetPair p;
     FakeDialUp dialUp;
     p.up.st.comm.RasBackend = &dialUp;
+    p.up.st.comm.dialUpLine().PauseMs = 10;
     p.up.st.comm.LoadInetInf();
     p.up.st.comm.InternetSettings.DialUpName = QStringLiteral("isp");
     p.up.st.comm.SaveInetInf();
@@ -485,16 +501,60 @@ TEST(InternetRelay, TheUploadStartDialsOnceAndHangsUpWhenTheSlotStops)
     EXPECT_EQ(p.up.st.messages.shown.back().text, QStringLiteral("ダイアルアップ接続に失敗しました"));
     EXPECT_EQ(p.up.st.messages.shown.back().title, QStringLiteral("ダウンロード"));
     EXPECT_EQ(p.up.mon.SlotActive[0], 0);
+    EXPECT_EQ(p.up.st.comm.dialUpLine().leases(), 0); // a failed start gives its lease back
+    waitLineDown(p.up);
     dialUp.dialResult = 0;
     p.up.click(0);
     ASSERT_EQ(p.up.status(), QStringLiteral("接続中"));
-    EXPECT_TRUE(p.up.mon.DialUpDone);
+    EXPECT_TRUE(p.up.mon.holdsLine(0));
+    EXPECT_EQ(dialUp.up.size(), 1u);
     p.up.cycle();
     ASSERT_TRUE(p.up.st.comm.FileExists(QStringLiteral("ABC.txt")));
     p.up.click(0); // stop
-    EXPECT_FALSE(p.up.mon.DialUpDone);
+    EXPECT_FALSE(p.up.mon.holdsLine(0));
+    waitLineDown(p.up);
     EXPECT_TRUE(dialUp.up.empty());
     EXPECT_FALSE(p.up.st.comm.FileExists(QStringLiteral("ABC.txt"))); // mode 0 removes its local data file
+}
+
+TEST(InternetRelay, TheLineStaysUpWhileAnotherSlotUsesItAndRepeatedStopsDuringTheHangUpAreHarmless)
+{
+    InternetPair p;
+    FakeDialUp dialUp;
+    dialUp.hangUpMs = 300;
+    RelayStation& up = p.up;
+    up.st.comm.RasBackend = &dialUp;
+    up.st.comm.dialUpLine().PauseMs = 10;
+    up.st.comm.LoadInetInf();
+    up.st.comm.InternetSettings.DialUpName = QStringLiteral("isp");
+    up.st.comm.SaveInetInf();
+    up.mon.Activate();
+    up.mon.NameComboClick(1, 0); // both slots relay the one unit
+    up.click(0);
+    up.click(1);
+    ASSERT_EQ(up.status(0), QStringLiteral("接続中"));
+    ASSERT_EQ(up.status(1), QStringLiteral("接続中"));
+    EXPECT_EQ(dialUp.calls, QStringList{QStringLiteral("dial isp ")});
+    EXPECT_EQ(up.st.comm.dialUpLine().leases(), 2);
+
+    up.click(0);
+    EXPECT_EQ(dialUp.up.size(), 1u); // slot 1 still uses the line
+    up.cycle(1);
+    EXPECT_EQ(up.status(1), QStringLiteral("接続中"));
+
+    up.click(1); // the last lease: the hang-up starts on the line's worker
+    EXPECT_EQ(up.st.comm.dialUpLine().state(), DialUpLine::State::HangingUp);
+    up.mon.StopSlot(1);
+    up.mon.StopSlot(0);
+    up.mon.StopAll();
+    up.mon.OpencmdClick(0); // a start that waits for the line, stopped before it is up
+    up.mon.StopSlot(0);
+    up.mon.Activate();
+    EXPECT_EQ(up.st.comm.dialUpLine().leases(), 0);
+    waitLineDown(up);
+    EXPECT_TRUE(dialUp.up.empty());
+    EXPECT_FALSE(up.mon.holdsLine(0) || up.mon.holdsLine(1));
+    EXPECT_EQ(up.status(0), QStringLiteral("切断"));
 }
 
 // --- the station never waits on a person ---

@@ -4,10 +4,14 @@
 #include "DialUpBackend.h"
 
 #include <QStringList>
+#include <atomic>
+#include <chrono>
+#include <thread>
 
 struct FakeDialUp : DialUpBackend {
     QStringList profiles{QStringLiteral("isp")};
-    int32_t dialResult = 0; // what the next dial returns
+    int32_t dialResult = 0;       // what the next dial returns
+    std::atomic<int> hangUpMs{0}; // how long a hang-up takes
     std::vector<ActiveDialUp> up;
     QStringList calls;
 
@@ -36,6 +40,7 @@ struct FakeDialUp : DialUpBackend {
     int32_t hangUp(int32_t handle) override
     {
         calls << QStringLiteral("hangup %1").arg(handle);
+        std::this_thread::sleep_for(std::chrono::milliseconds(hangUpMs.load()));
         for (auto it = up.begin(); it != up.end(); ++it)
             if (it->handle == handle) {
                 up.erase(it);
