@@ -214,12 +214,6 @@ void ConnectFtpEvents(MontComm1& comm, FtpClient& ftp, QTimer& timFtp)
                          comm.FtpEventCode = comm.FtpState = code;
                          comm.FtpEventText = reply;
                      });
-    QObject::connect(&ftp, &FtpClient::DataRequest, &ftp, [&comm](int, QByteArray& data) {
-        QFile* f = comm.UploadFile.get();
-        if (comm.UploadFileNo >= 1 && f && f->isOpen() && !f->atEnd())
-            data = f->read(8192);
-    });
-    QObject::connect(&ftp, &FtpClient::TransferEnd, &ftp, [&comm](int) { comm.CloseUploadFile(); });
     QObject::connect(&ftp, &FtpClient::StateReset, &ftp, [&comm](int) { comm.FtpState = 0; });
     QObject::connect(&timFtp, &QTimer::timeout, &ftp, [&comm] {
         comm.FtpTimedOut = true;
@@ -250,14 +244,6 @@ QString FtpErrorText(int16_t code, const QString& localPath)
     }
 }
 
-void MontComm1::CloseUploadFile()
-{
-    if (UploadFile)
-        UploadFile->close();
-    UploadFile.reset();
-    UploadFileNo = 0;
-}
-
 int16_t MontComm1::FtpUploadFile(FtpClient& ftp, QTimer& timer, const QString& fileName)
 {
     // One waiting send at a time in the whole station. A second one can only be asked for from
@@ -266,7 +252,6 @@ int16_t MontComm1::FtpUploadFile(FtpClient& ftp, QTimer& timer, const QString& f
         return -1;
     ReentryGuard busy(m_uploadBusy);
     FtpTimedOut = false;
-    CloseUploadFile();
     std::optional<int16_t> result;
     FtpUploadJob job(ftp, timer);
     if (!job.start(FtpTarget::of(InternetSettings), path(fileName), FtpStepTimeOutMs,

@@ -81,8 +81,8 @@ private:
     bool m_replied = false;
 };
 
-// Replies, data requests, transfer end and state reset of ftp, and the tick of its watchdog,
-// update the station's single upload state in comm (for the callers of MontComm1::FtpUploadFile).
+// Replies and state reset of ftp, and the tick of its watchdog, update the last-reply state in
+// comm that the main window shows; the data of a send comes from its FtpUploadJob.
 void ConnectFtpEvents(MontComm1& comm, FtpClient& ftp, QTimer& timFtp);
 
 // The error text of a send result code; empty for 0.

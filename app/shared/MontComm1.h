@@ -224,12 +224,9 @@ public:
     // 3 sending failed, 4 the server's size differs, -1 another upload is running.
     // Waits for the send in a local loop; work that must not wait uses FtpUploadJob.
     int16_t FtpUploadFile(FtpClient& ftp, QTimer& timer, const QString& fileName);
-    void CloseUploadFile();
     int FtpStepTimeOutMs = 30000; // the watchdog period; only tests shorten it
 
-    // Upload state shared with the FTP control's owner.
-    int16_t UploadFileNo = 0;
-    std::unique_ptr<QFile> UploadFile; // the file UploadFileNo stands for
+    // The last replies of the main window's FTP control (each send keeps its own file and size).
     int32_t RemoteFileSize = 0;
     bool FtpTimedOut = false;
     int16_t FtpEventCode = 0;

@@ -28,6 +28,8 @@ struct RelayStation {
         st.comm.smtp1 = &smtp;
         st.comm.FtpStepTimeOutMs = 5000;
     }
+    // The mail worker may still be talking to smtp, which goes before st.
+    ~RelayStation() { st.comm.StopMail(); }
     // Writes sysinf001.csv and InetInf.ini; every unit gets the relay file name "ABC", "ABD", ...
     void files(const QList<UnitRow>& rows, int mode, const std::function<void(InternetSettings&)>& more = {},
                int cycle = 1)

@@ -23,7 +23,8 @@ void settle(MontMain& w)
     QTimer limit;
     limit.setSingleShot(true);
     limit.start(20000);
-    EventPump::waitUntil([&] { return !w.monitor().working() || !limit.isActive(); });
+    EventPump::waitUntil(
+        [&] { return (!w.monitor().working() && !w.monitor().switchOperating()) || !limit.isActive(); });
 }
 
 } // namespace
@@ -69,6 +70,15 @@ TEST(MontMainWindow, PreselectsUnitsAndDrawsASlotsWork)
     EXPECT_FALSE(text(w, "temptext_0").isEmpty());
     EXPECT_FALSE(w.Picture1[0]->pixmap().isNull());
     snap(w, QStringLiteral("MontMain"));
+
+    // A switch operation keeps the window disabled, with the busy pointer, until the output is set.
+    w.monitor().SwitchFlipped(4, true);
+    EXPECT_FALSE(w.isEnabled());
+    EXPECT_EQ(w.cursor().shape(), Qt::BusyCursor);
+    settle(w);
+    EXPECT_TRUE(w.isEnabled());
+    EXPECT_EQ(w.cursor().shape(), Qt::ArrowCursor);
+    EXPECT_TRUE(w.Sw1[4]->Value());
 
     // A settings button asks first, stops the slots, opens the window and reloads.
     click(w, "ArmSet");

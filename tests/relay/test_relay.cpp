@@ -489,8 +489,8 @@ void waitLineDown(RelayStation& station)
 
 TEST(InternetRelay, TheUploadStartDialsOnceAndHangsUpWhenTheSlotStops)
 {
+    FakeDialUp dialUp; // outlives the station's line
     InternetPair p;
-    FakeDialUp dialUp;
     p.up.st.comm.RasBackend = &dialUp;
     p.up.st.comm.dialUpLine().PauseMs = 10;
     p.up.st.comm.LoadInetInf();
@@ -519,8 +519,8 @@ TEST(InternetRelay, TheUploadStartDialsOnceAndHangsUpWhenTheSlotStops)
 
 TEST(InternetRelay, TheLineStaysUpWhileAnotherSlotUsesItAndRepeatedStopsDuringTheHangUpAreHarmless)
 {
+    FakeDialUp dialUp; // outlives the station's line
     InternetPair p;
-    FakeDialUp dialUp;
     dialUp.hangUpMs = 300;
     RelayStation& up = p.up;
     up.st.comm.RasBackend = &dialUp;
