@@ -358,6 +358,7 @@ void DetailMonitor::StartSlot(int slot)
             SlotScreen& screen = Screen[slot];
             if (!linked) {
                 setStatus(slot, QStringLiteral("接続ｴﾗｰ"), Tone::Bad);
+                releaseLine(slot); // a failed start holds no line
                 endWork(slot);
                 return;
             }

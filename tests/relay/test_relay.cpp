@@ -140,6 +140,27 @@ TEST(InternetRelay, TheDownloadSlotShowsTheUnitAndSwitchesItsOutputThroughTheUpl
     EXPECT_EQ(p.down.mon.PendingCount[4], p.down.st.comm.InternetSettings.NotReadSize);
 }
 
+TEST(InternetRelay, ARaisedAlarmMarksTheCameraFoldersThroughTheSlotsOwnControl)
+{
+    InternetPair p;
+    QDir(p.ftp.root()).mkdir("cam1");
+    p.down.st.comm.LoadInetInf();
+    p.down.st.comm.InternetSettings.Camera[0] = QStringLiteral("cam1");
+    p.down.st.comm.SaveInetInf();
+    p.up.start();
+    p.up.cycle();
+    p.down.start();
+    ASSERT_EQ(p.down.status(), QStringLiteral("接続中"));
+    EXPECT_TRUE(p.ftp.file("cam1/IjyouFile.txt").isEmpty());
+    p.down.cycle(); // RB0 high raises the alarm
+    EXPECT_EQ(p.down.mon.SlotAlarm[0], 1);
+    EXPECT_EQ(p.ftp.file("cam1/IjyouFile.txt"), QByteArray("!!\r\n"));
+    EXPECT_EQ(p.down.status(), QStringLiteral("接続中"));
+    const int marks = p.ftp.count("STOR");
+    p.down.cycle(); // still raised: not marked again
+    EXPECT_EQ(p.ftp.count("STOR"), marks);
+}
+
 TEST(InternetRelay, ARequestThatNeverTakesEffectReturnsTheSwitchAfterNotReadSizeCycles)
 {
     InternetPair p;
