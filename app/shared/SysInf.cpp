@@ -1,6 +1,7 @@
 // The device table, the cycle settings and the file sysinf001.csv that stores them.
 
 #include "MontComm1.h"
+#include "Outcome.h"
 
 #include "Conversions.h"
 #include "DeviceLink.h"
@@ -115,8 +116,7 @@ bool MontComm1::loadSysInfChecked()
         return (*lines)[i];
     };
     auto fail = [&](const QString& message) {
-        m_messages.show(message, MessageBoxService::applicationTitle(), MessageBoxService::Icon::None,
-                        MessageBoxService::Buttons::Ok);
+        Notify(m_messages, Failed(Fault::SettingsFile, message));
         return false;
     };
 
@@ -199,8 +199,7 @@ bool MontComm1::SaveSysInf()
     }
     text += CrLf;
     if (!TextFile::writeWhole(path(SysInfDir + SysInfName), text)) {
-        m_messages.show(QStringLiteral("システムファイル書き込みエラー"), MessageBoxService::applicationTitle(),
-                        MessageBoxService::Icon::None, MessageBoxService::Buttons::Ok);
+        Notify(m_messages, Failed(Fault::SettingsFile, QStringLiteral("システムファイル書き込みエラー")));
         return false;
     }
     return true;
