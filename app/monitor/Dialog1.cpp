@@ -164,7 +164,7 @@ void Dialog1::okClick()
     const int32_t timeOut = m_comm.MonitorSettings.TimeOut;
     m_engine.submit<bool>(
         MontComm1::UnitKey(row), this,
-        [row, timeOut](PollEngine::Tools& tools) { return UnitWork::SendPortSetting(tools.link, row, timeOut); },
+        [row, timeOut](PollEngine::Tools& tools) { return MontComm1::OpenUnitLink(tools.link, row, timeOut); },
         [this, caption](bool ok) { sent(ok, caption); });
 }
 

@@ -108,9 +108,7 @@ void Dialog4::sendFrom(int unit)
             const int32_t timeOut = m_comm.MonitorSettings.TimeOut;
             m_engine.submit<bool>(
                 MontComm1::UnitKey(row), this,
-                [row, timeOut](PollEngine::Tools& tools) {
-                    return UnitWork::SendPortSetting(tools.link, row, timeOut);
-                },
+                [row, timeOut](PollEngine::Tools& tools) { return MontComm1::OpenUnitLink(tools.link, row, timeOut); },
                 [this, i, name = row[ColName]](bool ok) { unitDone(i, name, ok); });
             return;
         }

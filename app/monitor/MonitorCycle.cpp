@@ -638,7 +638,6 @@ void MonitorCycle::ResumeAfterDialog(const Paused& was)
         return;
     if (was.timer1) {
         Timer1.start();
-        EventPump::run();
         MonitorTick();
     }
     if (was.timer2)

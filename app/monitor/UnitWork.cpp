@@ -6,38 +6,6 @@
 
 namespace UnitWork {
 
-bool SendPortSetting(DeviceLink& link, const DeviceRecord& row, int32_t timeOut)
-{
-    try {
-        if (!MontComm1::AimUnitLink(link, row, timeOut))
-            return false;
-        for (int pin = 0; pin < UnitMap::AnalogChannels; ++pin) {
-            if (row[ColRA0 + pin] != TableWord::Ain)
-                continue;
-            link.SetDirp(UnitMap::PortA, int16_t(pin), 1);
-            if (link.GetDirp(UnitMap::PortA, int16_t(pin)) != 2)
-                return false;
-        }
-        link.SetDirp(UnitMap::PortA, UnitMap::TemperatureChannel, 1);
-        for (int pin = 0; pin < UnitMap::PortBPins; ++pin) {
-            const QString& type = row[ColRB0 + pin];
-            int32_t dir = -1;
-            if (type == TableWord::Din)
-                dir = 1;
-            else if (type == TableWord::Dout)
-                dir = 0;
-            else
-                continue;
-            link.SetDirp(UnitMap::PortB, int16_t(pin), dir);
-            if (link.GetDirp(UnitMap::PortB, int16_t(pin)) != dir)
-                return false;
-        }
-        return true;
-    } catch (const std::exception&) {
-        return false;
-    }
-}
-
 namespace {
 // The probe and the switch aim with time-out 0, the link's own default.
 bool probe(DeviceLink& link, const DeviceRecord& row)

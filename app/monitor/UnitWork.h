@@ -15,9 +15,6 @@ class InternetTransfer;
 
 namespace UnitWork {
 
-// Aims the link at the unit and sets the pin directions its row asks for, reading each back.
-bool SendPortSetting(DeviceLink& link, const DeviceRecord& row, int32_t timeOut);
-
 // The detail dialog's read: a probe that aims the link at the unit, then the direct read.
 struct ProbedReading {
     bool probed = false;

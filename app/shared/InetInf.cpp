@@ -1,6 +1,7 @@
 // The Internet settings file InetInf.ini, the communication mode and the password shift.
 
 #include "MontComm1.h"
+#include "Outcome.h"
 
 #include "Conversions.h"
 #include "MessageBox.h"
@@ -196,8 +197,7 @@ bool MontComm1::SaveInetInf()
         putTrimmed(QStringLiteral("Camera") + QString::number(i + 1), s.Camera[i]);
     text += CrLf;
     if (!TextFile::writeWhole(path(IniName), text)) {
-        m_messages.show(QStringLiteral("設定ファイル書き込みエラー"), MessageBoxService::applicationTitle(),
-                        MessageBoxService::Icon::None, MessageBoxService::Buttons::Ok);
+        Notify(m_messages, Failed(Fault::SettingsFile, QStringLiteral("設定ファイル書き込みエラー")));
         return false;
     }
     return true;

@@ -136,6 +136,8 @@ public:
     // The unit's twelve pin types RA0..RA3, RB0..RB7, joined by ",": the relay files carry them.
     QString PinTypesText(int unit) const;
     bool OpenUnitLink(DeviceLink& link, int unit);
+    // The same on a copy of a unit's row, for a poll engine's lane.
+    static bool OpenUnitLink(DeviceLink& link, const DeviceRecord& row, int32_t timeOut);
     // Writes the unit's address properties in their fixed order; false for a unit outside
     // the table or a port number beyond int16 (the link is then left as it was).
     bool AimUnitLink(DeviceLink& link, int unit, int32_t timeOut) const;

@@ -10,6 +10,7 @@ QString FaultText(const Outcome& o)
         return QString();
     case Fault::AddressBook:
     case Fault::MailSend:
+    case Fault::SettingsFile:
         return o.detail;
     case Fault::NoSmtpControl:
         return QStringLiteral("SMTPコントロールがありません");
@@ -51,6 +52,7 @@ MessageBoxService::Icon FaultIcon(const Outcome& o)
     switch (o.fault) {
     case Fault::AddressBook:
     case Fault::MailSend:
+    case Fault::SettingsFile:
     case Fault::NoSmtpControl:
     case Fault::DialUp:
         return MessageBoxService::Icon::None;

@@ -21,6 +21,7 @@ enum class Fault {
     OutputPending, // an output request is still waiting for the upload side
     Cancelled,     // the station is closing
     PortSetting,   // a unit did not take its port setting in the bulk pass; detail: the unit's name
+    SettingsFile,  // a settings file could not be read or written; detail: what went wrong
 };
 
 struct Outcome {

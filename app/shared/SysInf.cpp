@@ -1,6 +1,7 @@
 // The device table, the cycle settings and the file sysinf001.csv that stores them.
 
 #include "MontComm1.h"
+#include "Outcome.h"
 
 #include "Conversions.h"
 #include "DeviceLink.h"
@@ -115,8 +116,7 @@ bool MontComm1::loadSysInfChecked()
         return (*lines)[i];
     };
     auto fail = [&](const QString& message) {
-        m_messages.show(message, MessageBoxService::applicationTitle(), MessageBoxService::Icon::None,
-                        MessageBoxService::Buttons::Ok);
+        Notify(m_messages, Failed(Fault::SettingsFile, message));
         return false;
     };
 
@@ -199,8 +199,7 @@ bool MontComm1::SaveSysInf()
     }
     text += CrLf;
     if (!TextFile::writeWhole(path(SysInfDir + SysInfName), text)) {
-        m_messages.show(QStringLiteral("システムファイル書き込みエラー"), MessageBoxService::applicationTitle(),
-                        MessageBoxService::Icon::None, MessageBoxService::Buttons::Ok);
+        Notify(m_messages, Failed(Fault::SettingsFile, QStringLiteral("システムファイル書き込みエラー")));
         return false;
     }
     return true;
@@ -302,9 +301,13 @@ bool MontComm1::OpenUnitLink(DeviceLink& link, int unit)
 {
     if (unit < 0 || unit >= unitCount() || !SysInfValid)
         return true;
-    const auto& row = DeviceTable[unit];
+    return OpenUnitLink(link, DeviceTable[unit], MonitorSettings.TimeOut);
+}
+
+bool MontComm1::OpenUnitLink(DeviceLink& link, const DeviceRecord& row, int32_t timeOut)
+{
     try {
-        if (!AimUnitLink(link, unit, MonitorSettings.TimeOut))
+        if (!AimUnitLink(link, row, timeOut))
             return false;
         for (int pin = 0; pin < UnitMap::AnalogChannels; ++pin) {
             if (row[ColRA0 + pin] != TableWord::Ain)
@@ -314,7 +317,7 @@ bool MontComm1::OpenUnitLink(DeviceLink& link, int unit)
                 return false;
         }
         link.SetDirp(UnitMap::PortA, UnitMap::TemperatureChannel, 1);
-        for (int pin = 0; pin < 8; ++pin) {
+        for (int pin = 0; pin < UnitMap::PortBPins; ++pin) {
             const QString& type = row[ColRB0 + pin];
             int32_t dir = -1;
             if (type == TableWord::Din)
@@ -328,7 +331,7 @@ bool MontComm1::OpenUnitLink(DeviceLink& link, int unit)
                 return false;
         }
         return true;
-    } catch (const DeviceLinkError&) {
+    } catch (const std::exception&) {
         return false;
     }
 }
