@@ -420,15 +420,19 @@ void Dialog2::requestIdle(int s, const QString& name, bool idle)
         endBusy();
         return;
     }
-    QPointer<Dialog2> alive(this);
-    const int16_t code = m_comm.FtpUploadFile(ftp1, timFtp, name);
-    if (!alive)
-        return;
-    if (code == 1 || code == 2)
-        ftp1.ResetTransfer();
-    m_comm.DeleteLocalFile(name);
-    // The server's copy decides, whatever the send reported.
-    UpLdFileChk(name, line, [this, s, high, code, name](bool posted) { requestChecked(s, high, code, name, posted); });
+    // The job belongs to this dialog: closed with it, nothing of the send follows.
+    const bool started = m_upload.start(FtpTarget::of(m_comm.InternetSettings), m_comm.path(name),
+                                        m_comm.FtpStepTimeOutMs, [this, s, high, line, name](int16_t code) {
+                                            if (code == 1 || code == 2)
+                                                ftp1.ResetTransfer();
+                                            m_comm.DeleteLocalFile(name);
+                                            // The server's copy decides, whatever the send reported.
+                                            UpLdFileChk(name, line, [this, s, high, code, name](bool posted) {
+                                                requestChecked(s, high, code, name, posted);
+                                            });
+                                        });
+    if (!started)
+        requestChecked(s, high, -1, name, false);
 }
 
 void Dialog2::requestChecked(int s, bool high, int16_t code, const QString& name, bool posted)

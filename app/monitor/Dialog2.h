@@ -8,6 +8,7 @@
 #include "BusyCursor.h"
 #include "DetailRead.h"
 #include "FtpClient.h"
+#include "FtpUpload.h"
 #include "MontComm1.h"
 #include "UnitWork.h"
 
@@ -43,6 +44,7 @@ public:
     QPushButton* CancelButton = nullptr;
     FtpClient ftp1;
     QTimer timFtp;
+    FtpUploadJob m_upload{ftp1, timFtp};
 
     Tone statusTone() const { return m_tone; }
     // The lamp file a picture shows; empty when it shows nothing.

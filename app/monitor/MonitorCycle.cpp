@@ -155,13 +155,10 @@ void MonitorCycle::showGivenUp(int unit)
 
 void MonitorCycle::notifyAlarm(int unit)
 {
-    // The mail and the mark report their own failures; neither may change what a poll found.
-    try {
-        m_comm.SendAlarmMail(m_comm.cell(unit, ColName));
-        if (m_comm.HasCameraFolder())
-            m_comm.PostAbnormalMark();
-    } catch (const std::exception&) {
-    }
+    // Both go out beside the work and report their own failures; neither changes what a poll found.
+    m_comm.SendAlarmMail(m_comm.cell(unit, ColName));
+    if (m_comm.HasCameraFolder())
+        m_comm.PostAbnormalMark();
 }
 
 UnitReading ReadUnit(DeviceLink& link, const DeviceRecord& row, int32_t timeOutSeconds)

@@ -170,12 +170,6 @@ void PollEngine::enqueue(const QString& key, std::function<void(Tools&)> work, s
     lane.wake.notify_one();
 }
 
-void PollEngine::waitFor(const bool& finished)
-{
-    while (!finished && m_gate->open())
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-}
-
 int PollEngine::pending() const
 {
     return m_pending;

@@ -63,19 +63,6 @@ public:
             });
     }
 
-    // Runs work on the key's lane and waits for it in a local event loop, so the window keeps
-    // painting and its timers keep running while a dialog waits for a unit.
-    template <class Result> Result runAndWait(const QString& key, std::function<Result(Tools&)> work)
-    {
-        auto result = std::make_shared<Result>();
-        bool finished = false;
-        enqueue(
-            key, [work = std::move(work), result](Tools& tools) { *result = work(tools); },
-            [&finished] { finished = true; });
-        waitFor(finished);
-        return std::move(*result);
-    }
-
     // Exchanges queued or running, over all lanes.
     int pending() const;
     // Threads started so far (for tests and the benchmark).
@@ -86,7 +73,6 @@ public:
 
 private:
     void enqueue(const QString& key, std::function<void(Tools&)> work, std::function<void()> deliver);
-    void waitFor(const bool& finished);
     Lane& laneFor(const QString& key);
 
     LinkFactory m_links;

@@ -66,11 +66,11 @@ public:
     ~MailRunner() override
     {
         m_closing = true;
-        if (m_worker.joinable()) {
-            if (m_smtp)
-                m_smtp->cancel();
+        // Only a step still out touches the control: one that has reported may outlive it.
+        if (m_stepOut && m_smtp)
+            m_smtp->cancel();
+        if (m_worker.joinable())
             m_worker.join();
-        }
         if (m_leased)
             m_comm.dialUpLine().release();
     }
@@ -90,14 +90,17 @@ private:
         if (m_worker.joinable())
             m_worker.join(); // the last step has reported: returns at once
         QPointer<MailRunner> self(this);
+        m_stepOut = true;
         m_worker = std::thread([self, work = std::move(work), then = std::move(then)] {
             Result result = work();
             if (self)
                 QMetaObject::invokeMethod(
                     self.data(),
                     [self, then, result = std::move(result)] {
-                        if (self && !self->m_closing)
-                            then(result);
+                        if (!self || self->m_closing)
+                            return;
+                        self->m_stepOut = false;
+                        then(result);
                     },
                     Qt::QueuedConnection);
         });
@@ -155,6 +158,7 @@ private:
     bool m_running = false;
     bool m_leased = false;
     bool m_closing = false;
+    bool m_stepOut = false; // a worker step has not reported yet
     SmtpClient* m_smtp = nullptr;
     std::thread m_worker;
 };
@@ -196,15 +200,4 @@ DialUpLine& MontComm1::dialUpLine()
         m_line = std::make_unique<DialUpLine>();
     m_line->Backend = RasBackend;
     return *m_line;
-}
-
-int32_t MontComm1::DialUpOpen(const QString& entry, const QString& user, const QString& password)
-{
-    dialUpLine().acquire(entry, user, password, nullptr, {});
-    return 0;
-}
-
-void MontComm1::DialUpClose()
-{
-    dialUpLine().release();
 }

@@ -14,7 +14,7 @@ DialUpLine::DialUpLine(QObject* parent) : QObject(parent)
 DialUpLine::~DialUpLine()
 {
     // Closing: the command under way ends at once; a line still up is brought down on the way out.
-    if (Backend && m_worker.joinable())
+    if (Backend && (m_state == State::Dialing || m_state == State::HangingUp))
         Backend->cancel();
     if (m_worker.joinable())
         m_worker.join();

@@ -3,7 +3,6 @@
 #include "FtpUpload.h"
 
 #include "Conversions.h"
-#include "EventPump.h"
 #include "FtpClient.h"
 #include "MontComm1.h"
 #include "TextFile.h"
@@ -244,23 +243,6 @@ QString FtpErrorText(int16_t code, const QString& localPath)
     }
 }
 
-int16_t MontComm1::FtpUploadFile(FtpClient& ftp, QTimer& timer, const QString& fileName)
-{
-    // One waiting send at a time in the whole station. A second one can only be asked for from
-    // inside the first one's wait, so it cannot wait for it: it fails at once.
-    if (m_uploadBusy)
-        return -1;
-    ReentryGuard busy(m_uploadBusy);
-    FtpTimedOut = false;
-    std::optional<int16_t> result;
-    FtpUploadJob job(ftp, timer);
-    if (!job.start(FtpTarget::of(InternetSettings), path(fileName), FtpStepTimeOutMs,
-                   [&result](int16_t code) { result = code; }))
-        return -1;
-    EventPump::waitUntil([&] { return result.has_value(); });
-    return *result;
-}
-
 namespace {
 
 // One camera folder after the other on one control; owned by its own chain and gone when the
@@ -277,10 +259,13 @@ public:
         , m_stepTimeOutMs(stepTimeOutMs)
         , m_done(std::move(done))
     {
+        setObjectName(Name);
     }
+    static inline const QString Name = QStringLiteral("AbnormalMarkRun");
     void next()
     {
         if (m_folders.isEmpty()) {
+            setObjectName(QString()); // ended: the next mark may start
             auto done = std::move(m_done);
             const int16_t result = m_last != 0 ? 1 : 0;
             deleteLater();
@@ -314,6 +299,14 @@ private:
 
 void MontComm1::PostAbnormalMark(FtpClient& ftp, QTimer& timer, std::function<void(int16_t)> done)
 {
+    // One mark at a time on a control: a second alarm while one is on its way fails, as a second
+    // upload always did, instead of mixing its steps into the first one's session.
+    if (ftp.findChild<QObject*>(AbnormalMarkRun::Name, Qt::FindDirectChildrenOnly)) {
+        if (done)
+            QMetaObject::invokeMethod(
+                &ftp, [done] { done(1); }, Qt::QueuedConnection);
+        return;
+    }
     const QString mark = QStringLiteral("IjyouFile.txt");
     TextFile::writeWholeBytes(path(mark), QByteArrayLiteral("!!\r\n"));
     QStringList folders;
@@ -329,25 +322,12 @@ void MontComm1::PostAbnormalMark(FtpClient& ftp, QTimer& timer, std::function<vo
 
 // --- the abnormality mark on the camera folders ---
 
-int16_t MontComm1::PostAbnormalMark()
+void MontComm1::PostAbnormalMark(std::function<void(int16_t)> done)
 {
-    if (!m_mainFtp || !m_mainTimFtp)
-        return 1;
-    return PostAbnormalMark(*m_mainFtp, *m_mainTimFtp);
-}
-
-int16_t MontComm1::PostAbnormalMark(FtpClient& ftp, QTimer& timer)
-{
-    const QString mark = QStringLiteral("IjyouFile.txt");
-    TextFile::writeWholeBytes(path(mark), QByteArrayLiteral("!!\r\n"));
-    const QString remembered = InternetSettings.RemoteDir;
-    int16_t last = 0;
-    for (int i = 0; i < 4; ++i) {
-        if (InternetSettings.Camera[i].isEmpty())
-            continue;
-        InternetSettings.RemoteDir = InternetSettings.Camera[i];
-        last = FtpUploadFile(ftp, timer, mark);
+    if (m_mainFtp && m_mainTimFtp) {
+        PostAbnormalMark(*m_mainFtp, *m_mainTimFtp, std::move(done));
+        return;
     }
-    InternetSettings.RemoteDir = remembered;
-    return last != 0 ? 1 : 0;
+    if (done)
+        done(1);
 }

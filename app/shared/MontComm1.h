@@ -198,13 +198,12 @@ public:
     void StopMail();
     SmtpClient* smtp1 = nullptr; // the SMTP control hosted by the main window
 
-    // --- abnormality notice: IjyouFile.txt into every Camera folder ---
-    // With the main window's FTP control and watchdog when called without them.
-    int16_t PostAbnormalMark();
-    int16_t PostAbnormalMark(FtpClient& ftp, QTimer& timer);
-    // The same without waiting: done(0, or 1 when the last folder's send failed) follows from
-    // the event loop; nothing follows when ftp is destroyed first.
-    void PostAbnormalMark(FtpClient& ftp, QTimer& timer, std::function<void(int16_t)> done);
+    // --- abnormality notice: IjyouFile.txt into every Camera folder, without waiting ---
+    // done(0, or 1 when the last folder's send failed) follows from the event loop; nothing
+    // follows when ftp is destroyed first. Without a control: the main window's (1 at once
+    // when there is none).
+    void PostAbnormalMark(FtpClient& ftp, QTimer& timer, std::function<void(int16_t)> done = {});
+    void PostAbnormalMark(std::function<void(int16_t)> done = {});
     void SetMainFtp(FtpClient* ftp, QTimer* timFtp)
     {
         m_mainFtp = ftp;
@@ -215,18 +214,10 @@ public:
 
     // --- dial-up: one line for the whole station, taken by leases ---
     DialUpLine& dialUpLine();
-    // Transitional, for the detail monitor until it takes leases itself: a lease whose dial
-    // result is not waited for.
-    int32_t DialUpOpen(const QString& entry, const QString& user, const QString& password);
-    void DialUpClose();
     DialUpBackend* RasBackend = nullptr; // NetworkManager in the program, a fake in tests
 
-    // --- one file to the FTP server: 0 sent and verified, 1 no connection or login,
-    // 2 a step did not finish within its watchdog period (or the remote directory failed),
-    // 3 sending failed, 4 the server's size differs, -1 another upload is running.
-    // Waits for the send in a local loop; work that must not wait uses FtpUploadJob.
-    int16_t FtpUploadFile(FtpClient& ftp, QTimer& timer, const QString& fileName);
-    int FtpStepTimeOutMs = 30000; // the watchdog period; only tests shorten it
+    // --- files to the FTP server go through FtpUploadJob (FtpUpload.h) ---
+    int FtpStepTimeOutMs = 30000; // the watchdog period of each step; only tests shorten it
 
     // The last replies of the main window's FTP control (each send keeps its own file and size).
     int32_t RemoteFileSize = 0;
@@ -244,7 +235,6 @@ private:
     QString m_workDir;
     MessageBoxService& m_messages;
     const Clock& m_clock;
-    bool m_uploadBusy = false;
     std::unique_ptr<MailRunner> m_mail;
     std::unique_ptr<DialUpLine> m_line;
     FtpClient* m_mainFtp = nullptr;

@@ -53,6 +53,7 @@ MessageBoxService::Icon FaultIcon(const Outcome& o)
     case Fault::AddressBook:
     case Fault::MailSend:
     case Fault::SettingsFile:
+    case Fault::RelayDialUp:
     case Fault::NoSmtpControl:
     case Fault::DialUp:
         return MessageBoxService::Icon::None;

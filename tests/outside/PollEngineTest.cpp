@@ -185,16 +185,3 @@ TEST(PollEngine, EndingCancelsAUnitAndAServerThatNeverAnswerAndJoinsEveryLane)
     }
     EXPECT_LT(t.elapsed(), 1000);
 }
-
-TEST(PollEngine, RunAndWaitKeepsEventsRunning)
-{
-    PollEngine engine(fakeLinks(), fakeTransfers());
-    int fired = 0;
-    QTimer timer;
-    timer.setInterval(10);
-    QObject::connect(&timer, &QTimer::timeout, [&] { ++fired; });
-    timer.start();
-    const int v = engine.runAndWait<int>("a", sleepThen(200, 7));
-    EXPECT_EQ(v, 7);
-    EXPECT_GE(fired, 5); // the timer kept firing while the caller waited
-}

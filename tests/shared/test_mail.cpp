@@ -17,6 +17,7 @@
 #include <atomic>
 #include <chrono>
 #include <gtest/gtest.h>
+#include <optional>
 #include <thread>
 
 namespace {
@@ -277,6 +278,15 @@ struct Notice {
         s.PassWord = QStringLiteral("secret");
         s.RemoteDir = QStringLiteral("relay");
     }
+    int16_t mark()
+    {
+        std::optional<int16_t> result;
+        st.comm.PostAbnormalMark(ftp, timFtp, [&](int16_t r) { result = r; });
+        QDeadlineTimer deadline(60000);
+        while (!result && !deadline.hasExpired())
+            QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
+        return result.value_or(-99);
+    }
 };
 
 } // namespace
@@ -288,7 +298,7 @@ TEST(AbnormalityNotice, OnlyCamera3IsMarked)
     QDir(server.root()).mkdir("cam3");
     Notice n(server);
     n.st.comm.InternetSettings.Camera[2] = QStringLiteral("cam3");
-    EXPECT_EQ(n.st.comm.PostAbnormalMark(n.ftp, n.timFtp), 0);
+    EXPECT_EQ(n.mark(), 0);
     EXPECT_EQ(server.count("STOR"), 1);
     EXPECT_EQ(server.file("cam3/IjyouFile.txt"), QByteArray("!!\r\n"));
     EXPECT_EQ(n.st.readBytes("IjyouFile.txt"), QByteArray("!!\r\n"));
@@ -304,10 +314,10 @@ TEST(AbnormalityNotice, OnlyTheLastUploadDecides)
     auto& cam = n.st.comm.InternetSettings.Camera;
     cam[0] = QStringLiteral("missing");
     cam[1] = QStringLiteral("good");
-    EXPECT_EQ(n.st.comm.PostAbnormalMark(n.ftp, n.timFtp), 0); // the first failing does not stop the second
+    EXPECT_EQ(n.mark(), 0); // the first failing does not stop the second
     EXPECT_EQ(server.file("good/IjyouFile.txt"), QByteArray("!!\r\n"));
     std::swap(cam[0], cam[1]);
-    EXPECT_EQ(n.st.comm.PostAbnormalMark(n.ftp, n.timFtp), 1);
+    EXPECT_EQ(n.mark(), 1);
     EXPECT_EQ(n.st.comm.InternetSettings.RemoteDir, QStringLiteral("relay"));
 }
 
@@ -315,7 +325,9 @@ TEST(AbnormalityNotice, WithoutTheMainWindowsControlsNothingIsSent)
 {
     Station st;
     st.comm.InternetSettings.Camera[0] = QStringLiteral("cam1");
-    EXPECT_EQ(st.comm.PostAbnormalMark(), 1);
+    int16_t result = -99;
+    st.comm.PostAbnormalMark([&](int16_t r) { result = r; });
+    EXPECT_EQ(result, 1);
 }
 
 TEST(MailServer, WrittenWithASchemeTheMailGoesOverTls)
