@@ -39,6 +39,19 @@ ServerUrl serverUrl(const QString& server)
     return out;
 }
 
+bool isUsableAddress(const QString& address)
+{
+    // local@domain in printable ASCII, without the characters that would end or extend the
+    // SMTP command it goes into.
+    const qsizetype at = address.indexOf(u'@');
+    if (at <= 0 || at != address.lastIndexOf(u'@') || at == address.size() - 1 || address.size() > 254)
+        return false;
+    for (QChar c : address)
+        if (c.unicode() <= 0x20 || c.unicode() >= 0x7f || QStringLiteral("<>()[]\\,;:\"").contains(c))
+            return false;
+    return !address.mid(at + 1).startsWith(u'.') && !address.endsWith(u'.');
+}
+
 QString envelopeAddress(const QString& text)
 {
     const qsizetype lt = text.lastIndexOf(u'<');
@@ -58,7 +71,8 @@ static bool isAscii(const QString& s)
 
 QByteArray encodedWord(const QString& text)
 {
-    // Words of at most 45 UTF-8 bytes, cut between characters, each within 75 characters.
+    // Words of at most 39 UTF-8 bytes, cut between characters: 64 characters a word, so a
+    // header name and its first word stay within a 76-character line.
     QByteArray out;
     QByteArray chunk;
     auto flush = [&] {
@@ -74,7 +88,7 @@ QByteArray encodedWord(const QString& text)
         if (text[i].isHighSurrogate() && i + 1 < text.size())
             ch += text[++i];
         const QByteArray bytes = ch.toUtf8();
-        if (chunk.size() + bytes.size() > 45)
+        if (chunk.size() + bytes.size() > 39)
             flush();
         chunk += bytes;
     }
@@ -100,11 +114,12 @@ QByteArray buildMessage(const QString& text, const QDateTime& date)
             out += value.toUtf8();
         } else if (value.endsWith(u'>') && value.lastIndexOf(u'<') >= 0) {
             // A display name before an address: only the name is encoded.
+            // An encoded word must stand apart from the "<" that follows it.
             const qsizetype lt = value.lastIndexOf(u'<');
-            const QString display = value.left(lt);
-            out += (isAscii(display) ? display.toUtf8() : encodedWord(display)) + value.mid(lt).toUtf8();
+            const QString display = value.left(lt).trimmed();
+            out += (isAscii(display) ? display.toUtf8() : ' ' + encodedWord(display)) + ' ' + value.mid(lt).toUtf8();
         } else {
-            out += encodedWord(value);
+            out += ' ' + encodedWord(value);
         }
         out += "\r\n";
     }
@@ -145,6 +160,46 @@ int progress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
     return static_cast<Send*>(user)->cancel->load() ? 1 : 0;
 }
 
+// What failed, in the operator's words, with the library's own text after it for whoever
+// looks further.
+QString failureText(CURLcode rc, const char* detail)
+{
+    QString what;
+    switch (rc) {
+    case CURLE_COULDNT_RESOLVE_HOST:
+        what = QStringLiteral("メールサーバー名が見つかりません");
+        break;
+    case CURLE_COULDNT_CONNECT:
+        what = QStringLiteral("メールサーバーに接続できません");
+        break;
+    case CURLE_OPERATION_TIMEDOUT:
+        what = QStringLiteral("メールサーバーが時間内に応答しません");
+        break;
+    case CURLE_LOGIN_DENIED:
+        what = QStringLiteral("メールサーバーへのログインが認められません");
+        break;
+    case CURLE_USE_SSL_FAILED:
+    case CURLE_SSL_CONNECT_ERROR:
+        what = QStringLiteral("メールサーバーと暗号化通信ができません");
+        break;
+    case CURLE_PEER_FAILED_VERIFICATION:
+        what = QStringLiteral("メールサーバーの証明書を確認できません");
+        break;
+    case CURLE_SEND_ERROR:
+    case CURLE_RECV_ERROR:
+        what = QStringLiteral("メールサーバーとの通信が切れたか、メールが受け付けられませんでした");
+        break;
+    case CURLE_ABORTED_BY_CALLBACK:
+        what = QStringLiteral("送信を中止しました");
+        break;
+    default:
+        what = QStringLiteral("メールサーバーの応答が正しくありません");
+        break;
+    }
+    return what + QStringLiteral("（") + QString::fromUtf8(detail && detail[0] ? detail : curl_easy_strerror(rc)) +
+           QStringLiteral("）");
+}
+
 } // namespace
 
 QString SmtpControl::SmtpSend(const QString& server, const QString& sender, const QString& recipient,
@@ -157,8 +212,14 @@ QString SmtpControl::SmtpSend(const QString& server, const QString& sender, cons
     if (m_cancel)
         return QStringLiteral("送信を中止しました");
     const auto target = Mail::serverUrl(server);
-    const QByteArray from = '<' + Mail::envelopeAddress(sender).toUtf8() + '>';
-    const QByteArray to = '<' + Mail::envelopeAddress(recipient).toUtf8() + '>';
+    const QString fromAddress = Mail::envelopeAddress(sender);
+    const QString toAddress = Mail::envelopeAddress(recipient);
+    if (!Mail::isUsableAddress(fromAddress))
+        return QStringLiteral("差出人アドレスが正しくありません");
+    if (!Mail::isUsableAddress(toAddress))
+        return QStringLiteral("宛先アドレスが正しくありません");
+    const QByteArray from = '<' + fromAddress.toUtf8() + '>';
+    const QByteArray to = '<' + toAddress.toUtf8() + '>';
     Send job;
     job.payload = Mail::buildMessage(text, QDateTime::currentDateTime());
     job.cancel = &m_cancel;
@@ -193,5 +254,5 @@ QString SmtpControl::SmtpSend(const QString& server, const QString& sender, cons
     curl_easy_cleanup(h);
     if (rc == CURLE_OK)
         return QString();
-    return QString::fromUtf8(errorText[0] ? errorText : curl_easy_strerror(rc));
+    return failureText(rc, errorText);
 }

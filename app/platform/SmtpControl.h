@@ -43,6 +43,8 @@ struct ServerUrl {
 ServerUrl serverUrl(const QString& server);
 // The bare address of "Name <address>" or of a bare address.
 QString envelopeAddress(const QString& text);
+// Whether an address can go into MAIL FROM or RCPT TO as it is.
+bool isUsableAddress(const QString& address);
 // The mail as it goes on the wire: the header lines with encoded words where they are not
 // ASCII, MIME headers, and the body in UTF-8 Base64.
 QByteArray buildMessage(const QString& text, const QDateTime& date);

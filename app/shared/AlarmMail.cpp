@@ -11,6 +11,7 @@
 #include <QMetaObject>
 #include <QObject>
 #include <QPointer>
+#include <QStringList>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -34,12 +35,15 @@ struct MailJob {
     std::vector<AddressRow> rows; // MailList: the book's rows for this run
 };
 
+// Every address gets its mail, whatever happened to the ones before it: an alarm must reach
+// whoever can be reached. The failures come back together, each naming its address.
 Outcome mailAll(const MailJob& job)
 {
     if (!job.smtp)
         return Failed(Fault::NoSmtpControl);
     const QString subject = oneLine(job.subject);
     const QString sender = oneLine(job.sender);
+    QStringList failures;
     for (const AddressRow& row : job.rows) {
         if (!row.address)
             continue;
@@ -51,9 +55,11 @@ Outcome mailAll(const MailJob& job)
                              job.alarmText + QStringLiteral("\r\n") + job.body;
         const QString error = job.smtp->SmtpSend(job.server, sender, address, mail);
         if (!error.isEmpty())
-            return Failed(Fault::MailSend, error); // the rows after it get no mail
+            failures << address + QStringLiteral("：") + error;
     }
-    return {};
+    if (failures.isEmpty())
+        return {};
+    return Failed(Fault::MailSend, failures.join(u'\n'));
 }
 
 } // namespace

@@ -11,7 +11,7 @@
 enum class Fault {
     None,
     AddressBook,   // mail.xls missing or unreadable; detail: the reader's text
-    MailSend,      // a recipient refused or the server failed; detail: the server's text
+    MailSend,      // mail that did not go out; detail: a line per address, naming it and why
     NoSmtpControl, // no SMTP control hosted
     DialUp,        // the dial-up failed; code: the dial-up error code
     RelayDialUp,   // the relay's dial-up failed

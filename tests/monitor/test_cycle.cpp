@@ -212,5 +212,5 @@ TEST(MonitorCycle, AFailedAlarmMailOrNoticeLeavesThePollAndTheAlarmAsTheyAre)
     EXPECT_TRUE(rig.cycle().BeepTimer.isActive());
     ASSERT_TRUE(rig.st.waitForMail());
     ASSERT_EQ(rig.st.messages.shown.size(), 1u); // the mail's own message, once
-    EXPECT_EQ(rig.st.messages.shown[0].text, QStringLiteral("550 refused"));
+    EXPECT_EQ(rig.st.messages.shown[0].text, QStringLiteral("op@example.jp：550 refused"));
 }

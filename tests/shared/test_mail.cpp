@@ -58,7 +58,8 @@ TEST(AlarmMail, EveryAddressOfTheBookGetsTheTextLineForLine)
     // an empty name: empty in the To: line and in the salutation
     EXPECT_EQ(server.parsed(2)["body"].toString().replace("\r\n", "\n"),
               QStringLiteral("様へ\n\n機械7\n至急確認してください。\n監視局"));
-    EXPECT_TRUE(server.raw(2).startsWith("To:<c@example.jp>\r\nSubject:=?UTF-8?B?"));
+    EXPECT_TRUE(server.raw(2).startsWith("To:<c@example.jp>\r\nSubject: =?UTF-8?B?"));
+    EXPECT_TRUE(server.raw(1).contains("?= <a@example.jp>")); // an encoded name stands apart from "<"
 }
 
 TEST(AlarmMail, TheTextHandedToTheControl)
@@ -97,6 +98,46 @@ TEST(AlarmMail, LineBreaksCannotAddHeaders)
     // and on the wire the builder keeps one header per line
     const QByteArray wire = Mail::buildMessage(smtp.sent[0].text, QDateTime::currentDateTime());
     EXPECT_FALSE(wire.contains("\nBcc"));
+}
+
+TEST(AlarmMail, AddressesThatWouldExtendTheSmtpCommandAreRefusedAndNamed)
+{
+    SmtpServer server;
+    ASSERT_TRUE(server.ready());
+    Station st;
+    SmtpControl smtp;
+    st.comm.smtp1 = &smtp;
+    mailSettings(st.comm, server.address());
+    ASSERT_TRUE(MakeMailXls(st.path("mail.xls"),
+                            {"d@x.jp> NOTIFY=SUCCESS ORCPT=rfc822;evil@x.jp|A",
+                             "angle@example.com>, <other@evil.example|B", "tanaka @example.jp|C", "ok@example.jp|D"}));
+    st.comm.SendAlarmMail(QStringLiteral("T"));
+    ASSERT_TRUE(st.waitForMail());
+    ASSERT_EQ(server.count(), 1);
+    EXPECT_EQ(server.envelope(1), QStringList({"station@example.jp", "ok@example.jp"}));
+    ASSERT_EQ(st.messages.shown.size(), 1u);
+    const QString box = st.messages.shown[0].text;
+    EXPECT_EQ(box.count(QStringLiteral("宛先アドレスが正しくありません")), 3) << box.toStdString();
+    EXPECT_TRUE(box.contains(QStringLiteral("tanaka @example.jp")));
+}
+
+TEST(MailMessage, EncodedWordsStayWithinTheirLimits)
+{
+    const QString subject(60, QChar(0x8b66)); // 60 kanji: many words
+    const QByteArray wire = Mail::buildMessage(QStringLiteral("To:山田太郎<a@example.jp>\r\nSubject:") + subject +
+                                                   QStringLiteral("\r\nFrom:s@example.jp\r\n\r\nbody"),
+                                               QDateTime::currentDateTime());
+    const QByteArray head = wire.left(wire.indexOf("\r\n\r\n"));
+    for (const QByteArray& line : head.split('\n'))
+        EXPECT_LE(line.trimmed().size(), 76) << line.toStdString();
+    qsizetype from = 0;
+    while ((from = head.indexOf("=?", from)) >= 0) {
+        const qsizetype end = head.indexOf("?=", from + 10);
+        ASSERT_GT(end, from);
+        EXPECT_LE(end + 2 - from, 75);
+        from = end + 2;
+    }
+    EXPECT_TRUE(head.contains("?= <a@example.jp>"));
 }
 
 TEST(AlarmMail, ABadBookShowsWhyAndSendsNothing)
@@ -143,7 +184,7 @@ TEST(AlarmMail, ABadBookShowsWhyAndSendsNothing)
     }
 }
 
-TEST(AlarmMail, ARefusedRecipientStopsTheLoopAndTheDialUpIsHungUp)
+TEST(AlarmMail, ARefusedRecipientCostsOnlyItsOwnMailAndTheDialUpIsHungUp)
 {
     SmtpServer server({QStringLiteral("--reject"), QStringLiteral("b@example.jp")});
     ASSERT_TRUE(server.ready());
@@ -160,9 +201,12 @@ TEST(AlarmMail, ARefusedRecipientStopsTheLoopAndTheDialUpIsHungUp)
     ASSERT_TRUE(MakeMailXls(st.path("mail.xls"), {"a@example.jp|A", "b@example.jp|B", "c@example.jp|C"}));
     st.comm.SendAlarmMail(QStringLiteral("T"));
     ASSERT_TRUE(st.waitForMail());
-    EXPECT_EQ(server.count(), 1); // a only; c gets nothing after b failed
+    EXPECT_EQ(server.count(), 2); // a and c: the refusal of b stops nobody else's mail
     ASSERT_EQ(st.messages.shown.size(), 1u);
-    EXPECT_TRUE(st.messages.shown[0].text.contains(QStringLiteral("550"))) << st.messages.shown[0].text.toStdString();
+    const QString box = st.messages.shown[0].text;
+    EXPECT_TRUE(box.contains(QStringLiteral("b@example.jp")) && box.contains(QStringLiteral("550")))
+        << box.toStdString();
+    EXPECT_FALSE(box.contains(QStringLiteral("c@example.jp")));
     QDeadlineTimer settled(5000);
     while (st.comm.dialUpLine().state() != DialUpLine::State::Down && !settled.hasExpired())
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
