@@ -330,8 +330,9 @@ TEST(MontAll, ClosingDuringAMailToAServerThatNeverAnswersIsPromptAndFreesTheFold
     rows[0].arm = "Din: 2:High";
     rig.files(rows);
     rig.st.writeBytes("InetInf.ini", rig.st.readBytes("InetInf.ini")
-                                         .replace("SMTPServerName=", "SMTPServerName=127.0.0.1:" +
-                                                                         QByteArray::number(silent.serverPort())));
+                                         .replace("SMTPServerName=",
+                                                  "SMTPServerName=127.0.0.1:" + QByteArray::number(silent.serverPort()))
+                                         .replace("SendMailName=", "SendMailName=station@example.jp"));
     rig.open();
     SmtpControl smtp;
     rig.st.comm.smtp1 = &smtp;
