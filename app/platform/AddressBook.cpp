@@ -1,37 +1,35 @@
 #include "AddressBook.h"
 
-#include <QFile>
+#include <QCoreApplication>
 #include <QFileInfo>
-#include <freexl.h>
+#include <QProcess>
+#include <sys/resource.h>
 
 namespace {
 
-std::optional<QString> cellText(const void* handle, unsigned row, unsigned short column)
+constexpr int ReadLimitMs = 15000;
+constexpr qint64 OutputLimit = 16 * 1024 * 1024;
+
+QString unreadable()
 {
-    FreeXL_CellValue v;
-    if (freexl_get_cell_value(handle, row, column, &v) != FREEXL_OK)
-        return std::nullopt;
-    switch (v.type) {
-    case FREEXL_CELL_INT:
-        return QString::number(v.value.int_value);
-    case FREEXL_CELL_DOUBLE:
-        return QString::number(v.value.double_value, 'g', 15);
-    case FREEXL_CELL_TEXT:
-    case FREEXL_CELL_SST_TEXT:
-    case FREEXL_CELL_DATE:
-    case FREEXL_CELL_DATETIME:
-    case FREEXL_CELL_TIME: {
-        const QString s = QString::fromUtf8(v.value.text_value);
-        if (s.isEmpty())
-            return std::nullopt;
-        return s;
-    }
-    default:
-        return std::nullopt;
-    }
+    return QStringLiteral("アドレス帳 mail.xls を読めません（Excel 97 形式のブックではないか、壊れています）。");
+}
+
+QString decoded(const QByteArray& field)
+{
+    return QString::fromUtf8(QByteArray::fromBase64(field));
 }
 
 } // namespace
+
+QString AddressBookReaderPath()
+{
+    // Installed beside the station; in the build tree, where the build put it.
+    const QString beside = QCoreApplication::applicationDirPath() + QStringLiteral("/talveron-bookread");
+    if (QFileInfo(beside).isExecutable())
+        return beside;
+    return QStringLiteral(TALVERON_BOOKREAD_BUILT);
+}
 
 AddressBook ReadAddressBook(const QString& path)
 {
@@ -40,55 +38,59 @@ AddressBook ReadAddressBook(const QString& path)
         book.error = QStringLiteral("アドレス帳 mail.xls が見つかりません。");
         return book;
     }
-    const void* handle = nullptr;
-    const QByteArray local = QFile::encodeName(path);
-    if (freexl_open(local.constData(), &handle) != FREEXL_OK) {
-        if (handle)
-            freexl_close(handle);
-        book.error =
-            QStringLiteral("アドレス帳 mail.xls を読めません（Excel 97 形式のブックではないか、壊れています）。");
+    const QString reader = AddressBookReaderPath();
+    if (!QFileInfo(reader).isExecutable()) {
+        book.error = QStringLiteral("アドレス帳を読むプログラム talveron-bookread が見つかりません。");
         return book;
     }
-    struct Closer {
-        const void* h;
-        ~Closer() { freexl_close(h); }
-    } closer{handle};
-    unsigned int sheets = 0;
-    freexl_get_info(handle, FREEXL_BIFF_SHEET_COUNT, &sheets);
-    int sheet = -1;
-    for (unsigned i = 0; i < sheets && sheet < 0; ++i) {
-        const char* name = nullptr;
-        if (freexl_get_worksheet_name(handle, (unsigned short)i, &name) == FREEXL_OK && name &&
-            QString::fromUtf8(name).compare(QLatin1String("mailadd"), Qt::CaseInsensitive) == 0)
-            sheet = int(i);
-    }
-    if (sheet < 0) {
-        book.error = QStringLiteral("アドレス帳 mail.xls にシート mailadd がありません。");
+    // The workbook is read in a short-lived process under limits, so a hostile or huge file
+    // costs an error message, never the station.
+    QProcess p;
+    p.setChildProcessModifier([] {
+        const rlimit cpu{10, 10};
+        setrlimit(RLIMIT_CPU, &cpu);
+#if !defined(__SANITIZE_ADDRESS__)
+        const rlimit memory{512ul << 20, 512ul << 20};
+        setrlimit(RLIMIT_AS, &memory);
+#endif
+    });
+    p.start(reader, {path});
+    if (!p.waitForStarted(5000)) {
+        book.error = QStringLiteral("アドレス帳を読むプログラム talveron-bookread を起動できません。");
         return book;
     }
-    unsigned int rows = 0;
-    unsigned short columns = 0;
-    if (freexl_select_active_worksheet(handle, (unsigned short)sheet) != FREEXL_OK ||
-        freexl_worksheet_dimensions(handle, &rows, &columns) != FREEXL_OK) {
-        book.error = QStringLiteral("アドレス帳 mail.xls のシート mailadd を読めません。");
+    QByteArray out;
+    bool finished = false;
+    for (int waited = 0; waited < ReadLimitMs && out.size() <= OutputLimit; waited += 100) {
+        finished = p.waitForFinished(100);
+        out += p.readAllStandardOutput();
+        if (finished)
+            break;
+    }
+    if (!finished) {
+        p.kill();
+        p.waitForFinished(1000);
+        book.error = QStringLiteral("アドレス帳 mail.xls を時間内に読み終えられませんでした。");
         return book;
     }
-    int addressColumn = -1, nameColumn = -1;
-    for (unsigned short c = 0; rows > 0 && c < columns; ++c) {
-        const QString title = cellText(handle, 0, c).value_or(QString()).trimmed();
-        if (addressColumn < 0 && title.compare(QLatin1String("address"), Qt::CaseInsensitive) == 0)
-            addressColumn = c;
-        if (nameColumn < 0 && title.compare(QLatin1String("name"), Qt::CaseInsensitive) == 0)
-            nameColumn = c;
-    }
-    if (addressColumn < 0 || nameColumn < 0) {
-        book.error = QStringLiteral("アドレス帳 mail.xls のシート mailadd の1行目に列 address と name がありません。");
+    const QList<QByteArray> lines = out.split('\n');
+    if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0 || lines.isEmpty()) {
+        book.error = unreadable();
         return book;
     }
-    for (unsigned r = 1; r < rows; ++r) {
+    const QList<QByteArray> head = lines.first().split('\t');
+    if (head.value(0) != "ok") {
+        book.error = head.value(0) == "error" ? decoded(head.value(1)) : unreadable();
+        return book;
+    }
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        const QList<QByteArray> f = lines[i].split('\t');
+        if (f.size() != 3)
+            continue;
         AddressRow row;
-        row.address = cellText(handle, r, (unsigned short)addressColumn);
-        row.name = cellText(handle, r, (unsigned short)nameColumn).value_or(QString());
+        if (f[0] == "a")
+            row.address = decoded(f[1]);
+        row.name = decoded(f[2]);
         book.rows.push_back(row);
     }
     return book;

@@ -16,4 +16,10 @@ struct AddressBook {
     QString error;                // empty when the book was read
 };
 
+// Reads the book in a separate process (talveron-bookread) under time and memory limits; call
+// it off the UI thread.
 AddressBook ReadAddressBook(const QString& path);
+// The FreeXL reader itself, for that process: regular files only.
+AddressBook ReadAddressBookFile(const QString& path);
+// Where the station finds talveron-bookread.
+QString AddressBookReaderPath();

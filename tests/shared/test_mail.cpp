@@ -8,9 +8,11 @@
 #include "SmtpControl.h"
 #include "SmtpServer.h"
 #include "Station.h"
+#include "AddressBook.h"
 #include "DialUpLine.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QJsonArray>
 #include <QTcpServer>
 #include <QTimer>
@@ -18,6 +20,8 @@
 #include <chrono>
 #include <gtest/gtest.h>
 #include <optional>
+#include <random>
+#include <sys/stat.h>
 #include <thread>
 
 namespace {
@@ -160,6 +164,9 @@ TEST(AlarmMail, ABadBookShowsWhyAndSendsNothing)
          QStringLiteral("読めません")},
         {"no sheet mailadd", [](Station& st) { MakeMailXls(st.path("mail.xls"), {"a@example.jp|N"}, "Sheet1"); },
          QStringLiteral("シート mailadd")},
+        {"a FIFO, as nobody ever writes",
+         [](Station& st) { ASSERT_EQ(mkfifo(QFile::encodeName(st.path("mail.xls")).constData(), 0600), 0); },
+         QStringLiteral("通常のファイルではありません")},
         {"no column name",
          [](Station& st) { MakeMailXls(st.path("mail.xls"), {"a@example.jp|N"}, "mailadd", "address,who"); },
          QStringLiteral("列 address と name")},
@@ -406,4 +413,20 @@ TEST(MailServer, WrittenWithASchemeTheMailGoesOverTls)
     EXPECT_EQ(plain.count(), 0);
     EXPECT_EQ(smtp.SmtpSend(plain.address(), "s@example.jp", "a@example.jp", text), QString());
     EXPECT_EQ(plain.count(), 1);
+}
+
+TEST(AddressBookReader, WorkbooksWithRandomBytesAfterTheirHeaderCostOnlyAMessage)
+{
+    Station st;
+    ASSERT_TRUE(MakeMailXls(st.path("good.xls"), {"a@example.jp|N"}));
+    const QByteArray good = st.readBytes("good.xls");
+    std::mt19937 random(7);
+    for (int i = 0; i < 20; ++i) {
+        QByteArray bytes = good.left(512);
+        for (int k = 0; k < 4096; ++k)
+            bytes += char(random() & 0xff);
+        st.writeBytes("mail.xls", bytes);
+        const AddressBook book = ReadAddressBook(st.path("mail.xls"));
+        EXPECT_FALSE(book.error.isEmpty()) << i; // read in its own process: never a crash here
+    }
 }

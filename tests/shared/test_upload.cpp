@@ -156,7 +156,6 @@ TEST(FtpUploadJob, AServerThatNeverAnswersEndsWithTwoAndTheControlRecovers)
     EXPECT_EQ(u.upload("A.txt"), 2);
     EXPECT_GE(clock.elapsed(), 1400);
     EXPECT_LT(clock.elapsed(), 5000);
-    EXPECT_EQ(u.st.comm.FtpEventText, QStringLiteral("タイムアウト"));
     EXPECT_FALSE(u.timFtp.isActive());
     u.ftp.ResetTransfer();
     // the same control then sends to a working server
