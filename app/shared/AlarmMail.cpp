@@ -7,6 +7,7 @@
 #include "MessageBox.h"
 #include "Outcome.h"
 #include "SmtpControl.h"
+#include "Worker.h"
 
 #include <QMetaObject>
 #include <QObject>
@@ -15,7 +16,6 @@
 #include <deque>
 #include <functional>
 #include <memory>
-#include <thread>
 
 namespace {
 
@@ -73,10 +73,9 @@ public:
     {
         m_closing = true;
         // Only a step still out touches the control: one that has reported may outlive it.
-        if (m_stepOut && m_smtp)
+        if (m_worker.out() && m_smtp)
             m_smtp->cancel();
-        if (m_worker.joinable())
-            m_worker.join();
+        m_worker.join();
         if (m_leased)
             m_comm.dialUpLine().release();
     }
@@ -90,25 +89,12 @@ public:
     int pending() const { return int(m_pending.size()) + (m_running ? 1 : 0); }
 
 private:
-    // Runs work on the worker; then(result) follows on this thread unless closing.
+    // The worker's results count only while the runner is not closing.
     template <class Result> void onWorker(std::function<Result()> work, std::function<void(Result)> then)
     {
-        if (m_worker.joinable())
-            m_worker.join(); // the last step has reported: returns at once
-        QPointer<MailRunner> self(this);
-        m_stepOut = true;
-        m_worker = std::thread([self, work = std::move(work), then = std::move(then)] {
-            Result result = work();
-            if (self)
-                QMetaObject::invokeMethod(
-                    self.data(),
-                    [self, then, result = std::move(result)] {
-                        if (!self || self->m_closing)
-                            return;
-                        self->m_stepOut = false;
-                        then(result);
-                    },
-                    Qt::QueuedConnection);
+        m_worker.run<Result>(this, std::move(work), [this, then = std::move(then)](Result result) {
+            if (!m_closing)
+                then(std::move(result));
         });
     }
 
@@ -164,9 +150,8 @@ private:
     bool m_running = false;
     bool m_leased = false;
     bool m_closing = false;
-    bool m_stepOut = false; // a worker step has not reported yet
     SmtpClient* m_smtp = nullptr;
-    std::thread m_worker;
+    Worker m_worker;
 };
 
 MontComm1::MontComm1(QString workDir, MessageBoxService& messages, const Clock& clock)

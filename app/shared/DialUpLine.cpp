@@ -14,25 +14,11 @@ DialUpLine::DialUpLine(QObject* parent) : QObject(parent)
 DialUpLine::~DialUpLine()
 {
     // Closing: the command under way ends at once; a line still up is brought down on the way out.
-    if (Backend && (m_state == State::Dialing || m_state == State::HangingUp))
+    if (Backend && m_worker.out())
         Backend->cancel();
-    if (m_worker.joinable())
-        m_worker.join();
+    m_worker.join();
     if (Backend && m_state == State::Up && m_handle != 0)
         Backend->hangUp(m_handle);
-}
-
-void DialUpLine::runOnWorker(std::function<int32_t()> job, std::function<void(int32_t)> then)
-{
-    if (m_worker.joinable())
-        m_worker.join(); // the previous job has already reported: this returns at once
-    QPointer<DialUpLine> self(this);
-    m_worker = std::thread([job = std::move(job), then = std::move(then), self]() mutable {
-        const int32_t rc = job();
-        if (self)
-            QMetaObject::invokeMethod(
-                self.data(), [then = std::move(then), rc] { then(rc); }, Qt::QueuedConnection);
-    });
 }
 
 void DialUpLine::acquire(const QString& entry, const QString& user, const QString& password, QObject* context,
@@ -70,7 +56,8 @@ void DialUpLine::dial()
     DialUpBackend* backend = Backend;
     const QString entry = m_entry, user = m_user, password = m_password;
     auto handle = std::make_shared<int32_t>(0);
-    runOnWorker(
+    m_worker.run<int32_t>(
+        this,
         [backend, entry, user, password, handle]() -> int32_t {
             if (!backend)
                 return DialUpError::ServiceUnavailable;
@@ -106,13 +93,14 @@ void DialUpLine::hangUp()
     emit stateChanged();
     DialUpBackend* backend = Backend;
     const int32_t handle = m_handle;
-    runOnWorker([backend, handle]() -> int32_t { return backend ? backend->hangUp(handle) : 0; },
-                [this](int32_t) {
-                    m_handle = 0;
-                    m_state = State::Settling;
-                    emit stateChanged();
-                    m_settle.start(PauseMs);
-                });
+    m_worker.run<int32_t>(
+        this, [backend, handle]() -> int32_t { return backend ? backend->hangUp(handle) : 0; },
+        [this](int32_t) {
+            m_handle = 0;
+            m_state = State::Settling;
+            emit stateChanged();
+            m_settle.start(PauseMs);
+        });
 }
 
 void DialUpLine::settled()

@@ -8,9 +8,10 @@
 #include <QPointer>
 #include <QString>
 #include <QTimer>
+
+#include "Worker.h"
 #include <cstdint>
 #include <functional>
-#include <thread>
 #include <vector>
 
 class DialUpBackend;
@@ -45,8 +46,6 @@ private:
     void hangUp();
     void settled();
     void answer(int32_t rc);
-    // Runs job on the worker thread; then(rc) follows on this thread.
-    void runOnWorker(std::function<int32_t()> job, std::function<void(int32_t)> then);
 
     struct Waiter {
         QPointer<QObject> context;
@@ -59,5 +58,5 @@ private:
     QString m_entry, m_user, m_password;
     std::vector<Waiter> m_waiting;
     QTimer m_settle;
-    std::thread m_worker;
+    Worker m_worker;
 };
