@@ -23,6 +23,9 @@ MonitorCycle::MonitorCycle(MontComm1& comm, MonitorView& view, PollEngine& engin
     , m_engine(engine)
 {
     Timer1.setInterval(1000);
+    // A coarse timer may slip by 5 %: two ticks in one second and none in the next would leave
+    // a second without its log line.
+    Timer1.setTimerType(Qt::PreciseTimer);
     BeepTimer.setInterval(960);
     connect(&Timer1, &QTimer::timeout, this, &MonitorCycle::MonitorTick);
     connect(&Timer2, &QTimer::timeout, this, &MonitorCycle::RetryPass);
