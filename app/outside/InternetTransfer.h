@@ -12,6 +12,17 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// The server answered with a document, but one no relay file can be: too large, or bytes
+// that are not CP932 text. Unlike a missing file, it is there to be dealt with.
+class UnreadableDocument : public TransferError {
+public:
+    using TransferError::TransferError;
+};
+
+// A relay fetch follows a redirect only on the same host, and never from https to http: a
+// relay server must not send the station's readings or requests anywhere else.
+bool RedirectAllowed(const QString& from, const QString& to);
+
 class InternetTransfer {
 public:
     enum Access { Default = 0, Direct = 1, NamedProxy = 2 }; // values of AccessType
@@ -26,10 +37,12 @@ public:
     virtual QString OpenURL(const QString& url) = 0;
 };
 
-// libcurl behind the control. A fetch never takes longer than RequestTimeOutMs.
+// libcurl behind the control. A fetch, with its redirects, never takes longer than
+// RequestTimeOutMs; a document larger than MaxDocumentBytes is unreadable.
 class CurlTransfer : public InternetTransfer {
 public:
     long ConnectTimeOutMs = 3000;
     long RequestTimeOutMs = 5000;
+    qsizetype MaxDocumentBytes = 16 * 1024 * 1024;
     QString OpenURL(const QString& url) override;
 };

@@ -14,6 +14,7 @@
 #include "TableWords.h"
 #include "TextFile.h"
 
+#include <QFileInfo>
 #include <algorithm>
 
 namespace {
@@ -134,25 +135,34 @@ void DetailMonitor::onUnit(int slot, std::function<void(DeviceLink&)> work, std:
 
 void DetailMonitor::fetch(int slot, const QString& url, std::function<void(std::optional<QString>)> done)
 {
+    fetchDocument(slot, url, [done = std::move(done)](Fetched f) { done(std::move(f.text)); });
+}
+
+void DetailMonitor::fetchDocument(int slot, const QString& url, std::function<void(Fetched)> done)
+{
     const QString proxy = m_comm.InternetSettings.ProxyServerName;
     const QString proxyPort = m_comm.InternetSettings.ProxyPortNo;
-    m_engine.submit<std::optional<QString>>(
+    m_engine.submit<Fetched>(
         url, this,
         [url, proxy, proxyPort](PollEngine::Tools& tools) {
             InternetTransfer& t = tools.transfer;
             t.Proxy = proxy;
             t.ProxyPort = proxyPort;
             t.AccessType = proxy.isEmpty() ? InternetTransfer::Default : InternetTransfer::NamedProxy;
+            Fetched f;
             try {
                 QString doc = t.OpenURL(url);
                 if (doc.size() > Relay::MaxTextLength)
-                    return std::optional<QString>();
-                return std::optional<QString>(std::move(doc));
+                    f.unreadable = true;
+                else
+                    f.text = std::move(doc);
+            } catch (const UnreadableDocument&) {
+                f.unreadable = true;
             } catch (...) {
-                return std::optional<QString>();
             }
+            return f;
         },
-        guarded<std::optional<QString>>(slot, std::move(done)));
+        guarded<Fetched>(slot, std::move(done)));
 }
 
 void DetailMonitor::upload(int slot, const FtpTarget& target, const QString& name, std::function<void(int16_t)> done)
@@ -1100,7 +1110,10 @@ void DetailMonitor::ServeOutputRequest(int slot, Next next)
         consumeRequest(slot, name, requestLine, 0, [this, slot, u, kind, request, next] {
             if (kind == Relay::Request::OtherFile)
                 return next();
-            if (kind == Relay::Request::Bad || unitOf(slot) != u) {
+            // Only what the operator's own table allows: a port B pin that is an output here.
+            const bool allowed =
+                request.port != UnitMap::PortB || m_comm.GetPinType(u, UnitMap::PortB, request.pin) == 0;
+            if (kind == Relay::Request::Bad || unitOf(slot) != u || !allowed) {
                 setStatus(slot, QStringLiteral("通信ｴﾗｰ"), Tone::Bad);
                 return next();
             }
@@ -1130,18 +1143,33 @@ void DetailMonitor::ServeOutputRequest(int slot, Next next)
                 });
         });
     };
+    // A request file that is there but cannot be read as one (too large, not CP932) would
+    // block every later request: it is reset like a consumed request and reported.
     if (m_comm.InternetSettings.Mode == 0) {
-        fetch(slot, m_comm.InternetSettings.URL + u'/' + name, [serve, next](std::optional<QString> text) {
-            if (!text)
+        fetchDocument(slot, m_comm.InternetSettings.URL + u'/' + name, [this, slot, name, serve, next](Fetched f) {
+            if (f.unreadable)
+                return discardRequest(slot, name, next);
+            if (!f.text)
                 return next();
-            serve(*text);
+            serve(*f.text);
         });
         return;
     }
-    const auto lines = readRelayLines(sendFolderPath(name), 1);
-    if (!lines || lines->isEmpty())
+    const QString path = sendFolderPath(name);
+    const auto lines = readRelayLines(path, 1);
+    if (!lines)
+        return QFileInfo(path).isFile() ? discardRequest(slot, name, next) : next();
+    if (lines->isEmpty())
         return next();
     serve(lines->at(0));
+}
+
+void DetailMonitor::discardRequest(int slot, const QString& name, Next next)
+{
+    resetRequestFile(slot, name, 0, [this, slot, next](bool, const QString&) {
+        setStatus(slot, QStringLiteral("通信ｴﾗｰ"), Tone::Bad);
+        next();
+    });
 }
 
 void DetailMonitor::consumeRequest(int slot, const QString& name, const QString& requestLine, int attempt, Next next)

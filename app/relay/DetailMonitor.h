@@ -193,6 +193,13 @@ private:
     void onUnit(int slot, std::function<void(DeviceLink&)> work, std::function<void(bool)> done);
     // Fetches a URL through a lane (proxy rule applied); nothing when the fetch failed.
     void fetch(int slot, const QString& url, std::function<void(std::optional<QString>)> done);
+    struct Fetched {
+        std::optional<QString> text;
+        bool unreadable = false; // the server had a document, but not one a relay file can be
+    };
+    void fetchDocument(int slot, const QString& url, std::function<void(Fetched)> done);
+    // Resets a request file that cannot be read as a request and reports the slot's error.
+    void discardRequest(int slot, const QString& name, Next next);
     // Sends a working-directory file through the slot's FTP control.
     void upload(int slot, const FtpTarget& target, const QString& name, std::function<void(int16_t)> done);
     QString sendFolderPath(const QString& name) const;

@@ -41,8 +41,8 @@ bool FtpUploadJob::start(const FtpTarget& target, const QString& localPath, int 
     m_partName = u'.' + m_remoteName + QStringLiteral(".part");
     m_stepTimeOutMs = stepTimeOutMs;
     m_done = std::move(done);
+    ++m_run;
     m_remoteSize = -1;
-    m_sizeResult = 0;
     FtpClient* ftp = m_ftp;
     m_links[0] = connect(ftp, &FtpClient::CommandReply, this,
                          [this](int, int16_t code, const QString& command, const QString& reply) {
@@ -72,12 +72,37 @@ bool FtpUploadJob::start(const FtpTarget& target, const QString& localPath, int 
     return true;
 }
 
+namespace {
+
+// "ftps://host" and "ftp://host" ask for TLS (from the start, or by AUTH TLS).
+bool wantsTls(const QString& host)
+{
+    const QString h = host.trimmed();
+    return h.startsWith(QLatin1String("ftps://"), Qt::CaseInsensitive) ||
+           h.startsWith(QLatin1String("ftp://"), Qt::CaseInsensitive);
+}
+
+} // namespace
+
 void FtpUploadJob::begin()
 {
     m_step = Step::Connect;
     m_replied = false;
     m_code = 0;
     const FtpTarget& t = m_target;
+    if (!t.proxyServer.isEmpty() && wantsTls(t.host)) {
+        // The proxy takes the login as "user@host" on its own connection, so TLS to the FTP
+        // server cannot pass it. Refused before anything is sent, the password above all.
+        m_step = Step::Refused;
+        QMetaObject::invokeMethod(
+            this,
+            [this, run = m_run] {
+                if (m_step == Step::Refused && m_run == run)
+                    finish(7);
+            },
+            Qt::QueuedConnection);
+        return;
+    }
     if (!t.proxyServer.isEmpty()) {
         m_ftp->PreCommand = QString();
         m_ftp->Connect(t.proxyServer, t.user + u'@' + t.host.trimmed(), t.password);
@@ -148,25 +173,27 @@ void FtpUploadJob::next()
         return;
     }
     case Step::Size:
-        // Renamed even when the sizes differ: the file lands where it always did, and the
-        // caller learns of the mismatch from the code.
-        m_sizeResult = m_localSize == m_remoteSize ? 0 : 4;
+        // A file the server did not keep whole is never published: it stays under its
+        // temporary name, and the last good file keeps the real one.
+        if (m_localSize != m_remoteSize)
+            return finish(4);
         restartWatchdog();
         m_step = Step::Rename;
         ftp.Rename(m_partName, m_remoteName);
         return;
     case Step::Rename:
         if (m_code == 0)
-            return finish(m_sizeResult);
+            return finish(0);
         // Some servers refuse to rename onto an existing file: remove it first.
         restartWatchdog();
         m_step = Step::Replace;
         ftp.Rename(m_partName, m_remoteName, true);
         return;
     case Step::Replace:
-        return finish(m_code == 0 ? m_sizeResult : int16_t(3));
+        return finish(m_code == 0 ? int16_t(0) : int16_t(3));
     case Step::Idle:
     case Step::Drain:
+    case Step::Refused:
         return;
     }
 }
@@ -238,6 +265,8 @@ QString FtpErrorText(int16_t code, const QString& localPath)
         return QStringLiteral("リモートファイル削除エラー");
     case 6:
         return QStringLiteral("ローカルファイル作成エラー");
+    case 7:
+        return QStringLiteral("プロキシ経由ではFTPS(TLS)で送信できません");
     default:
         return QStringLiteral("その他のエラー");
     }

@@ -4,7 +4,8 @@
 //
 // Result codes of a send: 0 sent and verified, 1 no connection or login, 2 a step did not
 // finish within its watchdog period (or the remote directory failed), 3 sending failed, 4 the
-// server's size differs, -1 another send is running on that job.
+// server's size differs (the file is then not published), 7 TLS was asked for through a proxy,
+// which cannot carry it (nothing is sent), -1 another send is running on that job.
 
 #include <QMetaObject>
 #include <QStringList>
@@ -55,7 +56,7 @@ public:
     int32_t remoteFileSize() const { return m_remoteSize; }
 
 private:
-    enum class Step { Idle, Drain, Connect, Cd, Put, Size, Rename, Replace };
+    enum class Step { Idle, Drain, Refused, Connect, Cd, Put, Size, Rename, Replace };
     void begin();
     void stepFinished();
     void next();
@@ -75,10 +76,10 @@ private:
     std::unique_ptr<QFile> m_file;
     qint64 m_localSize = 0;
     int32_t m_remoteSize = -1;
-    int16_t m_sizeResult = 0;
     Step m_step = Step::Idle;
     int16_t m_code = 0;
     bool m_replied = false;
+    uint64_t m_run = 0; // counts starts, so a refusal posted for one send never ends another
 };
 
 // Replies and state reset of ftp, and the tick of its watchdog, update the last-reply state in

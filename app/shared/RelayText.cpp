@@ -113,7 +113,12 @@ Request ParseRequest(const QString& text, const QString& token, const QString& r
     if (fields.size() < 3)
         return Request::Bad;
     OutputRequest r;
-    r.port = fields[0] == TableWord::PortB ? 6 : 5;
+    if (fields[0] == TableWord::PortA)
+        r.port = 5;
+    else if (fields[0] == TableWord::PortB)
+        r.port = 6;
+    else
+        return Request::Bad; // a port word we do not know is not taken for either port
     const auto pin = Conv::StrictInt16(fields[1]);
     if (!pin || *pin < 0 || *pin > 7)
         return Request::Bad;

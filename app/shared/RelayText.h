@@ -58,7 +58,7 @@ struct OutputRequest {
 enum class Request {
     None,      // the text does not begin with the token: nothing to consume
     OtherFile, // the token fits but the line names another file: consumed, not carried out
-    Bad,       // a field that is not a pin number: consumed, reported as an error
+    Bad,       // a port word other than PortA or PortB, or a pin that is not 0..7: consumed, an error
     Carry,     // a request for this file: carry it out
 };
 Request ParseRequest(const QString& text, const QString& token, const QString& requestName, OutputRequest& out);

@@ -1,5 +1,6 @@
 // Relay fetches reach web servers only.
 #include "InternetTransfer.h"
+#include "PyServer.h"
 
 #include <QDir>
 #include <QFile>
@@ -36,6 +37,28 @@ TEST(CurlTransfer, OnlyHttpAndHttpsAreFetched)
             ADD_FAILURE() << url;
         } catch (const TransferError& e) {
             EXPECT_STRNE(e.what(), "only http and https addresses are fetched") << url;
+        }
+    }
+}
+
+TEST(CurlTransfer, RedirectsStayOnTheHostAndNeverLeaveHttps)
+{
+    EXPECT_TRUE(RedirectAllowed("http://relay.example.jp/a", "https://RELAY.example.jp:8443/b"));
+    EXPECT_TRUE(RedirectAllowed("https://relay.example.jp/a", "https://relay.example.jp/b"));
+    EXPECT_FALSE(RedirectAllowed("https://relay.example.jp/a", "http://relay.example.jp/b"));
+    EXPECT_FALSE(RedirectAllowed("http://relay.example.jp/a", "http://relay.example.jp.evil.jp/b"));
+    EXPECT_FALSE(RedirectAllowed("http://relay.example.jp/a", "ftp://relay.example.jp/b"));
+
+    PyServer server(QStringLiteral("redirect_server.py"), {});
+    ASSERT_TRUE(server.ready());
+    const QString base = QStringLiteral("http://127.0.0.1:%1").arg(server.port());
+    CurlTransfer t;
+    EXPECT_EQ(t.OpenURL(base + "/same"), QStringLiteral("good\r\n"));
+    for (const char* path : {"/away", "/loop"}) {
+        try {
+            const QString text = t.OpenURL(base + path);
+            ADD_FAILURE() << path << " gave " << text.toStdString();
+        } catch (const TransferError&) {
         }
     }
 }

@@ -422,6 +422,56 @@ TEST(UploadServe, RequestsAreCarriedOutOnceAndOnlyWithTheToken)
     EXPECT_EQ(outputLevel(sim, 4), 0);
 }
 
+TEST(UploadServe, OnlyWhatTheTableAllowsIsCarriedOutAndAnUnreadableRequestIsConsumed)
+{
+    PlainLan lan;
+    UnitSimProcess& sim = lan.sim;
+    RelayStation& up = lan.up;
+    ASSERT_EQ(up.status(), QStringLiteral("接続中"));
+    {
+        // The unit would drive pin 0, but the table here says "Din": no request may switch it.
+        VARNIX v;
+        v.setIP(QString::fromStdString(sim.ip(0)));
+        v.setParallelPort(sim.port());
+        v.setTimeOut(2);
+        v.SetDirp(6, 0, 0);
+    }
+    const QByteArray refused[] = {
+        (token() + QStringLiteral(",ABC1.txt,PortB,0,High\r\n")).toLatin1(),                  // a "Din" pin
+        (token() + QStringLiteral(",ABC1.txt,Port,2,Highest-garbage\r\n")).toLatin1(),        // no such port
+        token().toLatin1() + ",ABC1.txt,PortB,4,High\xff\xfe\r\n",                            // not CP932
+        token().toLatin1() + ",ABC1.txt,PortB,4,High," + QByteArray(70 * 1024, 'x') + "\r\n", // over 64 KiB
+    };
+    for (const QByteArray& request : refused) {
+        up.st.writeBytes("ABC1.txt", request);
+        up.cycle();
+        EXPECT_EQ(up.status(), QStringLiteral("通信ｴﾗｰ")) << request.left(40).toStdString();
+        EXPECT_EQ(up.st.readBytes("ABC1.txt"), QByteArray("\r\n")) << request.left(40).toStdString();
+    }
+    EXPECT_EQ(outputLevel(sim, 0), 0);
+    EXPECT_EQ(outputLevel(sim, 4), 0);
+    // The file is free again: the next request is carried out.
+    up.st.writeBytes("ABC1.txt", (token() + QStringLiteral(",ABC1.txt,PortB,4,High\r\n")).toLatin1());
+    up.cycle();
+    EXPECT_EQ(up.status(), QStringLiteral("接続中"));
+    EXPECT_EQ(outputLevel(sim, 4), 1);
+}
+
+TEST(InternetRelay, ARequestFileThatIsNotTextIsResetOnTheServer)
+{
+    InternetPair p;
+    p.up.start();
+    ASSERT_EQ(p.up.status(), QStringLiteral("接続中")) << p.up.st.messageTexts().join(u'|').toStdString();
+    QFile garbage(p.ftp.root("ABC1.txt"));
+    ASSERT_TRUE(garbage.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    garbage.write(token().toLatin1() + ",ABC1.txt,PortB,4,High\xff\xfe\r\n");
+    garbage.close();
+    p.up.cycle();
+    EXPECT_EQ(p.up.status(), QStringLiteral("通信ｴﾗｰ"));
+    EXPECT_EQ(p.ftp.file("ABC1.txt"), QByteArray("\r\n"));
+    EXPECT_EQ(outputLevel(p.sim, 4), 0);
+}
+
 TEST(SlotWork, SlotsWorkSideBySideAndASlotsOwnTickWhileItWorksIsSkippedAndCaughtUp)
 {
     UnitSimProcess sim(3);

@@ -137,7 +137,23 @@ TEST(FtpUploadJob, ARefusedSizeIsASizeErrorEvenWhenTheOldSizeWouldMatch)
     u.st.writeBytes("A.txt", "abc");
     u.st.comm.RemoteFileSize = 3; // what an earlier upload of the same length left behind
     EXPECT_EQ(u.upload("A.txt"), 4);
-    EXPECT_EQ(server.file("A.txt"), QByteArray("abc"));
+    EXPECT_FALSE(QFile::exists(server.root("A.txt"))); // an unconfirmed file is not published
+}
+
+TEST(FtpUploadJob, AFileTheServerCutShortNeverReplacesTheLastGoodOne)
+{
+    FtpServer server(QStringLiteral("ftpuser"), {QStringLiteral("--keep"), QStringLiteral("10")});
+    ASSERT_TRUE(server.ready());
+    Uploader u;
+    u.aim(server);
+    const QByteArray good = pattern(20000);
+    QFile old(server.root("unit01.txt"));
+    ASSERT_TRUE(old.open(QIODevice::WriteOnly) && old.write(good) == good.size());
+    old.close();
+    u.st.writeBytes("unit01.txt", pattern(20001));
+    EXPECT_EQ(u.upload("unit01.txt"), 4); // 送信済みファイルサイズエラー
+    EXPECT_EQ(server.file("unit01.txt"), good);
+    EXPECT_EQ(server.count("RNFR"), 0);
 }
 
 TEST(FtpUploadJob, AServerThatNeverAnswersEndsWithTwoAndTheControlRecovers)
@@ -180,6 +196,26 @@ TEST(FtpUploadJob, ThroughANamedProxyTheLoginIsIdAtTheFtpHost)
     EXPECT_EQ(u.upload("A.txt"), 0);
     EXPECT_EQ(gateway.file("A.txt"), QByteArray("abc"));
     EXPECT_TRUE(gateway.log().contains("USER ftpuser@ftp.example.jp"));
+}
+
+TEST(FtpUploadJob, TlsAskedForIsNeverDroppedThroughAProxy)
+{
+    for (const QString& host : {QStringLiteral("ftp://files.example.jp"), QStringLiteral("FTPS://files.example.jp")}) {
+        // A gateway that would take the login in clear, and so the password.
+        FtpServer gateway(QStringLiteral("ftpuser@") + host);
+        ASSERT_TRUE(gateway.ready());
+        Uploader u;
+        auto& s = u.st.comm.InternetSettings;
+        s.FTP = host;
+        s.ID = QStringLiteral("ftpuser");
+        s.PassWord = QStringLiteral("secret");
+        s.ProxyServerName = QStringLiteral("127.0.0.1");
+        s.ProxyPortNo = QString::number(gateway.port());
+        u.st.writeBytes("A.txt", "abc");
+        EXPECT_EQ(u.upload("A.txt"), 7) << host.toStdString();
+        EXPECT_TRUE(gateway.log().isEmpty()) << gateway.log().join(u'|').toStdString();
+    }
+    EXPECT_EQ(FtpErrorText(7, {}), QStringLiteral("プロキシ経由ではFTPS(TLS)で送信できません"));
 }
 
 TEST(FtpUploadJob, TheFileIsSentUnderATemporaryNameAndRenamedOverTheOldOne)

@@ -1,8 +1,9 @@
 #!/usr/bin/python3
 """pyftpdlib on a free loopback port; prints the port, then serves until killed.
 
-usage: ftp_server.py ROOT USER PASSWORD [--no-size] [--log FILE]
+usage: ftp_server.py ROOT USER PASSWORD [--no-size] [--keep N] [--log FILE]
 --no-size: the server answers SIZE with 502, as some servers do.
+--keep N: a stored file is cut to its first N bytes, yet the transfer is answered 226.
 --log: every command received (passwords masked) goes to FILE, one a line.
 """
 import logging, sys
@@ -23,6 +24,10 @@ class Handler(FTPHandler):
             self.respond('502 Command not implemented.')
             return
         return super().pre_process_command(line, cmd, arg)
+    def on_file_received(self, file):
+        if '--keep' in args:
+            with open(file, 'r+b') as f:
+                f.truncate(int(args[args.index('--keep') + 1]))
 
 logging.disable(logging.CRITICAL)
 auth = DummyAuthorizer()
