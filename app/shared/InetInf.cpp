@@ -92,6 +92,7 @@ CommModeKind MontComm1::CommMode() const
 
 bool MontComm1::LoadInetInf()
 {
+    TextFile::removeStaleTemporaries(path(IniName));
     if (loadInetInfLines())
         return true;
     auto& s = InternetSettings;
@@ -196,7 +197,7 @@ bool MontComm1::SaveInetInf()
     for (int i = 0; i < 4; ++i)
         putTrimmed(QStringLiteral("Camera") + QString::number(i + 1), s.Camera[i]);
     text += CrLf;
-    if (!TextFile::writeWhole(path(IniName), text)) {
+    if (!TextFile::writeWhole(path(IniName), text, nullptr, TextFile::kPrivateMode)) {
         Notify(m_messages, Failed(Fault::SettingsFile, QStringLiteral("設定ファイル書き込みエラー")));
         return false;
     }

@@ -107,6 +107,7 @@ bool MontComm1::loadSysInfChecked()
     SysInfDir.clear();
     SysInfName = QStringLiteral("sysinf001.csv");
     MaxDevices = 100;
+    TextFile::removeStaleTemporaries(path(SysInfDir + SysInfName));
     const auto lines = TextFile::readLines(path(SysInfDir + SysInfName));
     if (!lines)
         return false;
@@ -198,7 +199,7 @@ bool MontComm1::SaveSysInf()
         text += fields.join(u',') + CrLf;
     }
     text += CrLf;
-    if (!TextFile::writeWhole(path(SysInfDir + SysInfName), text)) {
+    if (!TextFile::writeWhole(path(SysInfDir + SysInfName), text, nullptr, TextFile::kPrivateMode)) {
         Notify(m_messages, Failed(Fault::SettingsFile, QStringLiteral("システムファイル書き込みエラー")));
         return false;
     }

@@ -1,5 +1,6 @@
 #include "Station.h"
 
+#include <QFileInfo>
 #include <gtest/gtest.h>
 
 namespace {
@@ -114,6 +115,30 @@ TEST(InetInf, MissingOrBrokenFileGivesTheDefaults)
     Station mode;
     mode.writeBytes("InetInf.ini", "Mode=x\r\n");
     EXPECT_FALSE(mode.comm.LoadInetInf());
+}
+
+TEST(InetInf, SavesKeepTheOwnersModeAndLeftOversOfACrashAreRemoved)
+{
+    Station st;
+    fill(st.comm, 1);
+    ASSERT_TRUE(st.comm.SaveInetInf());
+    const auto mode = [&](const char* name) { return QFileInfo(st.path(name)).permissions(); };
+    EXPECT_EQ(mode("InetInf.ini"), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
+    QFile::setPermissions(st.path("InetInf.ini"),
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser | QFile::ReadGroup);
+    ASSERT_TRUE(st.comm.SaveInetInf());
+    EXPECT_EQ(mode("InetInf.ini"),
+              QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser | QFile::ReadGroup);
+
+    // A save killed before its rename leaves ".InetInf.ini.XXXXXX"; the next load removes it.
+    st.writeBytes(".InetInf.ini.a1B2c3", "PassWord=x\r\n");
+    st.writeBytes(".InetInf.ini.keep", "not ours");
+    st.writeBytes(".sysinf001.csv.Zz9Yy8", "half");
+    EXPECT_TRUE(st.comm.LoadInetInf());
+    EXPECT_FALSE(QFileInfo::exists(st.path(".InetInf.ini.a1B2c3")));
+    EXPECT_TRUE(QFileInfo::exists(st.path(".InetInf.ini.keep")));
+    st.comm.LoadSysInf();
+    EXPECT_FALSE(QFileInfo::exists(st.path(".sysinf001.csv.Zz9Yy8")));
 }
 
 TEST(InetInf, ReadingIsPositional)
