@@ -149,6 +149,11 @@ public:
     // --- Internet settings file ---
     struct InternetSettings InternetSettings;
     bool InetInfValid = false;
+    // The file is there but did not load: the settings in memory are defaults, and a save
+    // asks first and keeps the old file as InetInf.ini.bak.
+    bool InetInfUnreadable = false;
+    // Why the last load failed, as reported (reported again only when it changes).
+    QString InetInfProblem;
     bool LoadInetInf();
     bool SaveInetInf();
     CommModeKind CommMode() const;
@@ -230,7 +235,7 @@ public:
 
 private:
     bool loadSysInfChecked();
-    bool loadInetInfLines();
+    bool loadInetInfLines(QString& problem);
 
     QString m_workDir;
     MessageBoxService& m_messages;
