@@ -234,6 +234,14 @@ bool writeWhole(const QString& path, const QString& text, QString* error, int ne
     return writeWholeBytes(path, encode(text), error, newMode);
 }
 
+bool keepCopy(const QString& path)
+{
+    if (!QFileInfo::exists(path))
+        return true;
+    const auto bytes = readBytes(path);
+    return bytes && writeWholeBytes(path + QStringLiteral(".bak"), *bytes, nullptr, kPrivateMode);
+}
+
 void removeStaleTemporaries(const QString& path)
 {
     // The names writeWholeBytes gives its temporary files: "." + name + "." + six mkstemp characters.

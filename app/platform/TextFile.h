@@ -37,6 +37,10 @@ inline constexpr int kPrivateMode = 0600;
 bool writeWhole(const QString& path, const QString& text, QString* error = nullptr, int newMode = kSharedMode);
 bool writeWholeBytes(const QString& path, const QByteArray& bytes, QString* error = nullptr, int newMode = kSharedMode);
 
+// Copies the file to path + ".bak" (replacing an older copy); true when done or when there is
+// no file to copy.
+bool keepCopy(const QString& path);
+
 // Removes the temporary files writeWhole left for this path when the station was killed
 // in the middle of a save (they may hold a password).
 void removeStaleTemporaries(const QString& path);

@@ -135,7 +135,8 @@ bool MontComm1::loadInetInfLines(QString& problem)
     const QString unreadable = QStringLiteral("ｲﾝﾀｰﾈｯﾄ設定ﾌｧｲﾙが読めません！\n") + IniName;
     const auto lines = TextFile::readLines(path(IniName));
     if (!lines) {
-        problem = unreadable + QStringLiteral(" を開けないか、文字コードが違います");
+        problem =
+            unreadable + QStringLiteral(" を読めません（通常のファイルでない、大きすぎる、または Shift-JIS でない）");
         return false;
     }
     // Read into a copy: a file that stops half way leaves nothing of it in the settings.
@@ -223,14 +224,10 @@ bool MontComm1::SaveInetInf()
                              IniName + QStringLiteral(".bak に残します。よろしいですか？"),
                          QStringLiteral("確認")))
             return false;
-        if (QFileInfo::exists(file)) {
-            const auto old = TextFile::readBytes(file);
-            if (!old ||
-                !TextFile::writeWholeBytes(file + QStringLiteral(".bak"), *old, nullptr, TextFile::kPrivateMode)) {
-                Notify(m_messages, Failed(Fault::SettingsFile, QStringLiteral("設定ファイル書き込みエラー\n") +
-                                                                   IniName + QStringLiteral(".bak を作れません")));
-                return false;
-            }
+        if (!TextFile::keepCopy(file)) {
+            Notify(m_messages, Failed(Fault::SettingsFile, QStringLiteral("設定ファイル書き込みエラー\n") + IniName +
+                                                               QStringLiteral(".bak を作れません")));
+            return false;
         }
     }
     const auto& s = InternetSettings;

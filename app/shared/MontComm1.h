@@ -117,6 +117,8 @@ public:
     int16_t DeviceCount = 0;
     int16_t MaxDevices = 100;
     bool SysInfValid = false;
+    // The file is there but did not load: a save asks first and keeps the old file as .bak.
+    bool SysInfUnreadable = false;
     std::array<DeviceRecord, TableRows> DeviceTable;
     struct MonitorSettings MonitorSettings;
 
