@@ -1,6 +1,7 @@
 #include "TextFile.h"
 
 #include <QFile>
+#include <QDir>
 #include <QFileInfo>
 
 #include <cerrno>
@@ -174,7 +175,7 @@ std::optional<QStringList> readLines(const QString& path)
     return lines;
 }
 
-bool writeWholeBytes(const QString& path, const QByteArray& bytes, QString* error)
+bool writeWholeBytes(const QString& path, const QByteArray& bytes, QString* error, int newMode)
 {
     // Our own temporary-write-rename: QSaveFile was seen to report success after a short write.
     ignoreFileSizeSignal();
@@ -184,9 +185,14 @@ bool writeWholeBytes(const QString& path, const QByteArray& bytes, QString* erro
         return false;
     };
     const QFileInfo info(path);
+    // An operator who made the file stricter (a password inside) keeps that after every save.
+    mode_t mode = mode_t(newMode);
+    struct stat old {};
+    if (::stat(QFile::encodeName(info.absoluteFilePath()).constData(), &old) == 0 && S_ISREG(old.st_mode))
+        mode = old.st_mode & 0777;
     QByteArray tmpl =
         QFile::encodeName(info.absolutePath() + QStringLiteral("/.") + info.fileName() + QStringLiteral(".XXXXXX"));
-    const int fd = ::mkstemp(tmpl.data());
+    const int fd = ::mkstemp(tmpl.data()); // created 0600, so a left-over never shows a password
     if (fd < 0)
         return fail("create");
     const char* p = bytes.constData();
@@ -207,7 +213,7 @@ bool writeWholeBytes(const QString& path, const QByteArray& bytes, QString* erro
         p += n;
         left -= n;
     }
-    ::fchmod(fd, 0644);
+    ::fchmod(fd, mode);
     if (::fsync(fd) != 0 || ::close(fd) != 0) {
         const int saved = errno;
         ::unlink(tmpl.constData());
@@ -223,20 +229,49 @@ bool writeWholeBytes(const QString& path, const QByteArray& bytes, QString* erro
     return true;
 }
 
-bool writeWhole(const QString& path, const QString& text, QString* error)
+bool writeWhole(const QString& path, const QString& text, QString* error, int newMode)
 {
-    return writeWholeBytes(path, encode(text), error);
+    return writeWholeBytes(path, encode(text), error, newMode);
+}
+
+bool keepCopy(const QString& path)
+{
+    if (!QFileInfo::exists(path))
+        return true;
+    const auto bytes = readBytes(path);
+    return bytes && writeWholeBytes(path + QStringLiteral(".bak"), *bytes, nullptr, kPrivateMode);
+}
+
+void removeStaleTemporaries(const QString& path)
+{
+    // The names writeWholeBytes gives its temporary files: "." + name + "." + six mkstemp characters.
+    const QFileInfo info(path);
+    const QDir dir(info.absolutePath());
+    const QString prefix = QStringLiteral(".") + info.fileName() + u'.';
+    const QStringList names = dir.entryList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoSymLinks);
+    for (const QString& name : names) {
+        if (!name.startsWith(prefix))
+            continue;
+        const QString suffix = name.mid(prefix.size());
+        bool made = suffix.size() == 6;
+        for (QChar c : suffix)
+            made = made && c.unicode() < 0x80 && c.isLetterOrNumber();
+        if (made)
+            ::unlink(QFile::encodeName(dir.filePath(name)).constData());
+    }
 }
 
 bool append(const QString& path, const QString& text)
 {
     ignoreFileSizeSignal();
     const QByteArray bytes = encode(text);
-    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    const int fd = ::open(QFile::encodeName(path).constData(),
+                          O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
     if (fd < 0)
         return false;
     struct stat st {};
-    if (::fstat(fd, &st) != 0) {
+    // A FIFO or a device in the log's place is not ours to write to.
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);
         return false;
     }

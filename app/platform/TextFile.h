@@ -27,14 +27,27 @@ std::optional<QStringList> readLines(const QString& path);
 // Reads the whole file as text.
 std::optional<QString> readAll(const QString& path);
 
+// Permissions of a file the station creates: settings hold passwords, so they are the owner's only.
+inline constexpr int kSharedMode = 0644;
+inline constexpr int kPrivateMode = 0600;
+
 // Replaces the file whole and safely: a temporary file in the same directory,
 // flushed to disk, then renamed over the old one. On failure the old file stays and the
-// temporary file is gone.
-bool writeWhole(const QString& path, const QString& text, QString* error = nullptr);
-bool writeWholeBytes(const QString& path, const QByteArray& bytes, QString* error = nullptr);
+// temporary file is gone. A file that exists keeps its permissions; a new one gets newMode.
+bool writeWhole(const QString& path, const QString& text, QString* error = nullptr, int newMode = kSharedMode);
+bool writeWholeBytes(const QString& path, const QByteArray& bytes, QString* error = nullptr, int newMode = kSharedMode);
+
+// Copies the file to path + ".bak" (replacing an older copy); true when done or when there is
+// no file to copy.
+bool keepCopy(const QString& path);
+
+// Removes the temporary files writeWhole left for this path when the station was killed
+// in the middle of a save (they may hold a password).
+void removeStaleTemporaries(const QString& path);
 
 // Appends text to the file, creating it when missing: all of it or, on a failed write
-// (full disk, size limit), none of it.
+// (full disk, size limit), none of it. A symbolic link in the file's place is never
+// followed: the append fails.
 bool append(const QString& path, const QString& text);
 
 } // namespace TextFile

@@ -7,6 +7,8 @@
 #include "MessageBox.h"
 #include "TextFile.h"
 
+#include <QFileInfo>
+
 namespace {
 
 const QString IniName = QStringLiteral("InetInf.ini");
@@ -92,8 +94,22 @@ CommModeKind MontComm1::CommMode() const
 
 bool MontComm1::LoadInetInf()
 {
-    if (loadInetInfLines())
+    const QString file = path(IniName);
+    TextFile::removeStaleTemporaries(file);
+    QString problem;
+    if (loadInetInfLines(problem)) {
+        InetInfUnreadable = false;
+        InetInfProblem.clear();
         return true;
+    }
+    // A missing file is a new station; one that is there but unreadable is the operator's
+    // work: say so once, and never let the defaults below replace it unasked.
+    InetInfUnreadable = QFileInfo(file).exists() || QFileInfo(file).isSymLink();
+    if (!InetInfUnreadable)
+        problem.clear();
+    if (!problem.isEmpty() && problem != InetInfProblem)
+        Notify(m_messages, Failed(Fault::SettingsFile, problem));
+    InetInfProblem = problem;
     auto& s = InternetSettings;
     s.Mode = 2;
     s.Mode2 = 1;
@@ -114,60 +130,106 @@ bool MontComm1::LoadInetInf()
     return false;
 }
 
-bool MontComm1::loadInetInfLines()
+bool MontComm1::loadInetInfLines(QString& problem)
 {
+    const QString unreadable = QStringLiteral("ｲﾝﾀｰﾈｯﾄ設定ﾌｧｲﾙが読めません！\n") + IniName;
     const auto lines = TextFile::readLines(path(IniName));
-    if (!lines)
+    if (!lines) {
+        problem =
+            unreadable + QStringLiteral(" を読めません（通常のファイルでない、大きすぎる、または Shift-JIS でない）");
         return false;
-    auto& s = InternetSettings;
+    }
+    // Read into a copy: a file that stops half way leaves nothing of it in the settings.
+    auto s = InternetSettings;
     int next = 0;
     try {
-        auto value = [&]() -> QString {
-            if (next >= lines->size())
-                throw LoadError{};
+        auto lineProblem = [&](const QString& what) {
+            problem = unreadable + QStringLiteral(" %1 行目: ").arg(next) + what;
+            return LoadError{};
+        };
+        // Every line must carry the key of its place, so a missing or extra line fails
+        // here instead of moving every value after it into the wrong field.
+        auto value = [&](const QString& key) -> QString {
+            if (next >= lines->size()) {
+                ++next;
+                throw lineProblem(QStringLiteral("%1= の行がありません").arg(key));
+            }
             const QString& line = (*lines)[next++];
             const qsizetype eq = line.indexOf(u'=');
-            return eq < 0 ? line : line.mid(eq + 1);
+            // Only the key is shown: the value in a shifted place may be a password.
+            if (eq < 0)
+                throw lineProblem(QStringLiteral("%1= のはずが「=」のない行です").arg(key));
+            if (line.left(eq).compare(key, Qt::CaseInsensitive) != 0)
+                throw lineProblem(
+                    QStringLiteral("%1= のはずが %2= です").arg(key, line.left(std::min<qsizetype>(eq, 40))));
+            return line.mid(eq + 1);
         };
-        auto number = [&]() -> int16_t {
-            const auto n = Conv::StrictInt16(value());
+        auto number = [&](const QString& key) -> int16_t {
+            const QString text = value(key);
+            const auto n = Conv::StrictInt16(text);
             if (!n)
-                throw LoadError{};
+                throw lineProblem(QStringLiteral("%1 の値「%2」は数値ではありません").arg(key, text.left(40)));
             return *n;
         };
-        s.Mode = number();
-        s.Mode2 = number();
-        s.FTP = value();
-        s.ID = value();
-        s.PassWord = value();
-        s.RemoteDir = value();
-        s.URL = value();
+        // The modes choose what the station does with the units: only 0..3 written as digits.
+        auto mode = [&](const QString& key) -> int16_t {
+            const QString text = value(key);
+            const QString digits = text.trimmed();
+            if (digits.size() != 1 || digits[0] < u'0' || digits[0] > u'3')
+                throw lineProblem(QStringLiteral("%1 の値「%2」は 0～3 ではありません").arg(key, text.left(40)));
+            return int16_t(digits[0].unicode() - u'0');
+        };
+        s.Mode = mode(QStringLiteral("Mode"));
+        s.Mode2 = mode(QStringLiteral("Mode2"));
+        s.FTP = value(QStringLiteral("FTP"));
+        s.ID = value(QStringLiteral("ID"));
+        s.PassWord = value(QStringLiteral("PassWord"));
+        s.RemoteDir = value(QStringLiteral("RemoteDir"));
+        s.URL = value(QStringLiteral("URL"));
         for (int i = 0; i < unitCount(); ++i)
-            s.FileName[i] = value();
-        s.TimeOut = number();
-        s.NotReadSize = number();
-        s.ProxyServerName = value();
-        s.ProxyPortNo = value();
-        s.SMTPServerName = value();
-        s.SendMailName = value();
-        s.MailHeader = value();
-        s.MailBody = value();
-        s.DialUpName = value();
-        s.DialUpUser = value();
-        s.DialUpPass = value();
-        s.SendFordername = value();
+            s.FileName[i] = value(QStringLiteral("FileName") + QString::number(i + 1));
+        s.TimeOut = number(QStringLiteral("TimeOut"));
+        s.NotReadSize = number(QStringLiteral("NotReadSize"));
+        s.ProxyServerName = value(QStringLiteral("ProxyServerName"));
+        s.ProxyPortNo = value(QStringLiteral("ProxyPortNo"));
+        s.SMTPServerName = value(QStringLiteral("SMTPServerName"));
+        s.SendMailName = value(QStringLiteral("SendMailName"));
+        s.MailHeader = value(QStringLiteral("MailHeader"));
+        s.MailBody = value(QStringLiteral("MailBody"));
+        s.DialUpName = value(QStringLiteral("DialUpName"));
+        s.DialUpUser = value(QStringLiteral("DialUpUser"));
+        s.DialUpPass = value(QStringLiteral("DialUpPass"));
+        s.SendFordername = value(QStringLiteral("SendFordername"));
         for (int i = 0; i < 4; ++i)
-            s.Camera[i] = value();
+            s.Camera[i] = value(QStringLiteral("Camera") + QString::number(i + 1));
     } catch (const LoadError&) {
         return false;
     }
     s.PassWord = ScramblePass(QStringLiteral("RESET"), s.PassWord);
     s.DialUpPass = ScramblePass(QStringLiteral("RESET"), s.DialUpPass);
+    InternetSettings = s;
     return true;
 }
 
 bool MontComm1::SaveInetInf()
 {
+    const QString file = path(IniName);
+    if (InetInfUnreadable) {
+        // The settings in memory are defaults standing in for a file that did not load: replacing
+        // it is the operator's call, and the old file is kept beside it either way.
+        if (!AskOkCancel(m_messages,
+                         IniName +
+                             QStringLiteral(" は読めなかったため、いまの設定で置き換えます。\n"
+                                            "元のファイルは ") +
+                             IniName + QStringLiteral(".bak に残します。よろしいですか？"),
+                         QStringLiteral("確認")))
+            return false;
+        if (!TextFile::keepCopy(file)) {
+            Notify(m_messages, Failed(Fault::SettingsFile, QStringLiteral("設定ファイル書き込みエラー\n") + IniName +
+                                                               QStringLiteral(".bak を作れません")));
+            return false;
+        }
+    }
     const auto& s = InternetSettings;
     QString text;
     auto put = [&](const QString& key, const QString& v) { text += key + u'=' + oneLine(v) + CrLf; };
@@ -196,9 +258,11 @@ bool MontComm1::SaveInetInf()
     for (int i = 0; i < 4; ++i)
         putTrimmed(QStringLiteral("Camera") + QString::number(i + 1), s.Camera[i]);
     text += CrLf;
-    if (!TextFile::writeWhole(path(IniName), text)) {
+    if (!TextFile::writeWhole(file, text, nullptr, TextFile::kPrivateMode)) {
         Notify(m_messages, Failed(Fault::SettingsFile, QStringLiteral("設定ファイル書き込みエラー")));
         return false;
     }
+    InetInfUnreadable = false;
+    InetInfProblem.clear();
     return true;
 }

@@ -117,6 +117,8 @@ public:
     int16_t DeviceCount = 0;
     int16_t MaxDevices = 100;
     bool SysInfValid = false;
+    // The file is there but did not load: a save asks first and keeps the old file as .bak.
+    bool SysInfUnreadable = false;
     std::array<DeviceRecord, TableRows> DeviceTable;
     struct MonitorSettings MonitorSettings;
 
@@ -149,6 +151,11 @@ public:
     // --- Internet settings file ---
     struct InternetSettings InternetSettings;
     bool InetInfValid = false;
+    // The file is there but did not load: the settings in memory are defaults, and a save
+    // asks first and keeps the old file as InetInf.ini.bak.
+    bool InetInfUnreadable = false;
+    // Why the last load failed, as reported (reported again only when it changes).
+    QString InetInfProblem;
     bool LoadInetInf();
     bool SaveInetInf();
     CommModeKind CommMode() const;
@@ -230,7 +237,7 @@ public:
 
 private:
     bool loadSysInfChecked();
-    bool loadInetInfLines();
+    bool loadInetInfLines(QString& problem);
 
     QString m_workDir;
     MessageBoxService& m_messages;

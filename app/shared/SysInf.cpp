@@ -10,6 +10,7 @@
 #include "TableWords.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <algorithm>
 #include <optional>
 
@@ -26,8 +27,10 @@ const std::array<QString, 20> ColumnKeys = {
     QStringLiteral("RB2"),  QStringLiteral("RB3"), QStringLiteral("RB4"),     QStringLiteral("RB5"),
     QStringLiteral("RB6"),  QStringLiteral("RB7"), QStringLiteral("Control"), QStringLiteral("Arm")};
 
-// The loader ends without a message on a missing line or a number beyond int16.
-struct SilentLoadError {};
+// A missing line or a number beyond int16: the loader names the line it was reading.
+struct SilentLoadError {
+    bool missing = false;
+};
 
 // The text after key up to the next ",", starting the search for "," at from.
 QString valueAfter(const QString& line, const QString& key)
@@ -92,12 +95,10 @@ QString MontComm1::GetSysInfField(const QString& key, const QString& line)
 
 bool MontComm1::LoadSysInf()
 {
-    bool ok = false;
-    try {
-        ok = loadSysInfChecked();
-    } catch (const SilentLoadError&) {
-        ok = false;
-    }
+    const bool ok = loadSysInfChecked();
+    // A file that is there but did not load is the operator's work: a save asks before replacing it.
+    const QString file = path(SysInfDir + SysInfName);
+    SysInfUnreadable = !ok && (QFileInfo(file).exists() || QFileInfo(file).isSymLink());
     SysInfValid = ok;
     return ok;
 }
@@ -107,74 +108,106 @@ bool MontComm1::loadSysInfChecked()
     SysInfDir.clear();
     SysInfName = QStringLiteral("sysinf001.csv");
     MaxDevices = 100;
-    const auto lines = TextFile::readLines(path(SysInfDir + SysInfName));
-    if (!lines)
-        return false;
-    auto line = [&](int i) -> const QString& {
-        if (i >= lines->size())
-            throw SilentLoadError{};
-        return (*lines)[i];
-    };
+    TextFile::removeStaleTemporaries(path(SysInfDir + SysInfName));
+    const QString file = path(SysInfDir + SysInfName);
+    const QString unreadable = QStringLiteral("システムファイルが読めません\n") + SysInfName;
     auto fail = [&](const QString& message) {
         Notify(m_messages, Failed(Fault::SettingsFile, message));
         return false;
     };
-
-    const QString& first = line(0);
-    if (!first.startsWith(SysInfName))
-        return fail(QStringLiteral("SysInfo File Type Error"));
-    DeviceCount = toInt16OrThrow(Conv::Val(valueAfter(first, QStringLiteral("Rec=")).trimmed()));
-    if (DeviceCount < 1 || DeviceCount > MaxDevices)
-        return fail(QStringLiteral("レコードサイズ設定異常"));
-
-    const QString& second = line(1);
-    {
-        // MoniterCycl ends at the first "," of the line, so its key must come first.
-        const qsizetype k = second.indexOf(QStringLiteral("MoniterCycl="));
-        const qsizetype comma = second.indexOf(u',');
-        QString text;
-        if (k >= 0) {
-            const qsizetype start = k + 12;
-            text = comma >= start ? second.mid(start, comma - start) : (comma < 0 ? second.mid(start) : QString());
-        }
-        MonitorSettings.MoniterCycl = toInt16OrThrow(Conv::Val(text.trimmed()));
+    const auto lines = TextFile::readLines(file);
+    if (!lines) {
+        if (QFileInfo(file).exists() || QFileInfo(file).isSymLink())
+            return fail(unreadable +
+                        QStringLiteral(" を読めません（通常のファイルでない、大きすぎる、または Shift-JIS でない）"));
+        return false; // a new station
     }
-    auto letterAfter = [&](const QString& key) {
-        const qsizetype k = second.indexOf(key);
-        return k < 0 ? QString() : second.mid(k + key.size(), 1).trimmed();
+    int reading = 0; // the line a number beyond int16 came from
+    auto line = [&](int i) -> const QString& {
+        reading = i + 1;
+        if (i >= lines->size())
+            throw SilentLoadError{true};
+        return (*lines)[i];
     };
-    auto numberAfter = [&](const QString& key) { return toInt16OrThrow(Conv::Val(valueAfter(second, key).trimmed())); };
-    if (MonitorSettings.MoniterCycl < 1)
-        return fail(QStringLiteral("モニタ周期設定異常"));
-    MonitorSettings.MoniterCyclType = letterAfter(QStringLiteral("MoniterCyclType="));
-    MonitorSettings.TimeOut = numberAfter(QStringLiteral("TimeOut="));
-    if (MonitorSettings.TimeOut < 1)
-        return fail(QStringLiteral("タイムアウト設定異常"));
-    MonitorSettings.TimeOutCyclType = letterAfter(QStringLiteral("TimeOutCyclType="));
-    MonitorSettings.ReloadCycl = numberAfter(QStringLiteral("ReloadCycl="));
-    if (MonitorSettings.ReloadCycl < 1)
-        return fail(QStringLiteral("リトライ周期設定異常"));
-    MonitorSettings.ReloadSize = numberAfter(QStringLiteral("ReloadSize="));
-    if (MonitorSettings.ReloadSize < 1)
-        return fail(QStringLiteral("リトライ回数設定異常"));
+    try {
+        const QString& first = line(0);
+        if (!first.startsWith(SysInfName))
+            return fail(QStringLiteral("SysInfo File Type Error"));
+        DeviceCount = toInt16OrThrow(Conv::Val(valueAfter(first, QStringLiteral("Rec=")).trimmed()));
+        if (DeviceCount < 1 || DeviceCount > MaxDevices)
+            return fail(QStringLiteral("レコードサイズ設定異常"));
 
-    line(2); // the header row must be there; its text is not checked
-    // Read every record before touching the table, so a missing line leaves it whole.
-    std::vector<std::array<QString, 20>> rows(DeviceCount);
-    for (int r = 0; r < DeviceCount; ++r) {
-        const QString& record = line(3 + r);
-        for (int c = 0; c < 20; ++c)
-            rows[r][c] = GetSysInfField(ColumnKeys[c], record);
+        const QString& second = line(1);
+        {
+            // MoniterCycl ends at the first "," of the line, so its key must come first.
+            const qsizetype k = second.indexOf(QStringLiteral("MoniterCycl="));
+            const qsizetype comma = second.indexOf(u',');
+            QString text;
+            if (k >= 0) {
+                const qsizetype start = k + 12;
+                text = comma >= start ? second.mid(start, comma - start) : (comma < 0 ? second.mid(start) : QString());
+            }
+            MonitorSettings.MoniterCycl = toInt16OrThrow(Conv::Val(text.trimmed()));
+        }
+        auto letterAfter = [&](const QString& key) {
+            const qsizetype k = second.indexOf(key);
+            return k < 0 ? QString() : second.mid(k + key.size(), 1).trimmed();
+        };
+        auto numberAfter = [&](const QString& key) {
+            return toInt16OrThrow(Conv::Val(valueAfter(second, key).trimmed()));
+        };
+        if (MonitorSettings.MoniterCycl < 1)
+            return fail(QStringLiteral("モニタ周期設定異常"));
+        MonitorSettings.MoniterCyclType = letterAfter(QStringLiteral("MoniterCyclType="));
+        MonitorSettings.TimeOut = numberAfter(QStringLiteral("TimeOut="));
+        if (MonitorSettings.TimeOut < 1)
+            return fail(QStringLiteral("タイムアウト設定異常"));
+        MonitorSettings.TimeOutCyclType = letterAfter(QStringLiteral("TimeOutCyclType="));
+        MonitorSettings.ReloadCycl = numberAfter(QStringLiteral("ReloadCycl="));
+        if (MonitorSettings.ReloadCycl < 1)
+            return fail(QStringLiteral("リトライ周期設定異常"));
+        MonitorSettings.ReloadSize = numberAfter(QStringLiteral("ReloadSize="));
+        if (MonitorSettings.ReloadSize < 1)
+            return fail(QStringLiteral("リトライ回数設定異常"));
+
+        line(2); // the header row must be there; its text is not checked
+        // Read every record before touching the table, so a missing line leaves it whole.
+        std::vector<std::array<QString, 20>> rows(DeviceCount);
+        for (int r = 0; r < DeviceCount; ++r) {
+            const QString& record = line(3 + r);
+            for (int c = 0; c < 20; ++c)
+                rows[r][c] = GetSysInfField(ColumnKeys[c], record);
+        }
+        for (int r = 0; r < TableRows; ++r) {
+            for (int c = 0; c < TableColumns; ++c)
+                DeviceTable[r][c] = (r < DeviceCount && c < 20) ? rows[r][c] : QString();
+        }
+        return true;
+    } catch (const SilentLoadError& e) {
+        return fail(unreadable + QStringLiteral(" %1 行目").arg(reading) +
+                    (e.missing ? QStringLiteral("がありません") : QStringLiteral("の数値が範囲外です")));
     }
-    for (int r = 0; r < TableRows; ++r) {
-        for (int c = 0; c < TableColumns; ++c)
-            DeviceTable[r][c] = (r < DeviceCount && c < 20) ? rows[r][c] : QString();
-    }
-    return true;
 }
 
 bool MontComm1::SaveSysInf()
 {
+    const QString file = path(SysInfDir + SysInfName);
+    if (SysInfUnreadable) {
+        // The table in memory does not come from the file: replacing it is the operator's call,
+        // and the old file is kept beside it either way.
+        if (!AskOkCancel(m_messages,
+                         SysInfName +
+                             QStringLiteral(" は読めなかったため、いまの設定で置き換えます。\n"
+                                            "元のファイルは ") +
+                             SysInfName + QStringLiteral(".bak に残します。よろしいですか？"),
+                         QStringLiteral("確認")))
+            return false;
+        if (!TextFile::keepCopy(file)) {
+            Notify(m_messages, Failed(Fault::SettingsFile, QStringLiteral("システムファイル書き込みエラー\n") +
+                                                               SysInfName + QStringLiteral(".bak を作れません")));
+            return false;
+        }
+    }
     const int count = unitCount();
     QString text =
         SysInfName + QStringLiteral(",Rec=") + Conv::Str(count) + QStringLiteral(",,,,,,,,,,,,,,,,,,") + CrLf;
@@ -198,10 +231,11 @@ bool MontComm1::SaveSysInf()
         text += fields.join(u',') + CrLf;
     }
     text += CrLf;
-    if (!TextFile::writeWhole(path(SysInfDir + SysInfName), text)) {
+    if (!TextFile::writeWhole(file, text, nullptr, TextFile::kPrivateMode)) {
         Notify(m_messages, Failed(Fault::SettingsFile, QStringLiteral("システムファイル書き込みエラー")));
         return false;
     }
+    SysInfUnreadable = false;
     return true;
 }
 

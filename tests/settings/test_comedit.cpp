@@ -167,3 +167,16 @@ TEST(ComEdit, Screenshots)
     snap(w, QStringLiteral("ComEdit"));
     snap(w2, QStringLiteral("ComEdit2"));
 }
+
+TEST(ComEdit, AfterAFailedLoadEndAsksBeforeReplacingTheFile)
+{
+    CommRig rig(0);
+    rig.st.writeBytes("InetInf.ini", "Mode=0\r\nMode2=0\r\nFTP=ftp.example\r\n"); // cut short
+    EXPECT_FALSE(rig.st.comm.LoadInetInf());
+    ComEdit w(rig.st.comm);
+    rig.st.messages.answers = {MessageBoxService::Answer::Cancel};
+    click(w, "EndCmd");
+    EXPECT_EQ(rig.st.messages.shown.back().buttons, MessageBoxService::Buttons::OkCancel);
+    EXPECT_EQ(rig.st.readBytes("InetInf.ini"), "Mode=0\r\nMode2=0\r\nFTP=ftp.example\r\n");
+    EXPECT_FALSE(QFile::exists(rig.st.path("InetInf.ini.bak")));
+}

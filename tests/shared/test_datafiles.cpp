@@ -27,6 +27,20 @@ TEST(DataLog, AppendsOneExactLinePerCall)
     EXPECT_FALSE(QFileInfo::exists(st.path("DataFile100.csv")));
 }
 
+TEST(DataLog, ALinkInTheLogsPlaceIsNeverWrittenThrough)
+{
+    Station st;
+    QDir(st.path("")).mkdir("station");
+    MontComm1 comm(st.path("station"), st.messages, st.clock);
+    st.writeBytes("victim.txt", "keep\n");
+    ASSERT_TRUE(QFile::link("../victim.txt", st.path("station/DataFile000.csv")));
+    comm.WriteDataLog(0);
+    EXPECT_EQ(st.readBytes("victim.txt"), "keep\n");
+    EXPECT_TRUE(QFileInfo(st.path("station/DataFile000.csv")).isSymLink()); // left for the operator
+    comm.WriteDataLog(1);                                                   // other units log as before
+    EXPECT_TRUE(st.readBytes("station/DataFile001.csv").endsWith("\r\n"));
+}
+
 TEST(DataLog, HalvesRoundToEven)
 {
     Station st;

@@ -1,5 +1,6 @@
 #include "Station.h"
 
+#include <QFileInfo>
 #include <gtest/gtest.h>
 
 namespace {
@@ -109,26 +110,124 @@ TEST(InetInf, MissingOrBrokenFileGivesTheDefaults)
     EXPECT_EQ(reader.comm.InternetSettings.Mode, 2);
     EXPECT_EQ(reader.comm.InternetSettings.FileName[3], "");
     EXPECT_EQ(reader.comm.InternetSettings.ProxyServerName, ""); // never reached, so kept (empty)
-    EXPECT_TRUE(reader.messages.shown.empty());
+    EXPECT_TRUE(st.messages.shown.empty());                      // a missing file is a new station: nothing to say
 
     Station mode;
     mode.writeBytes("InetInf.ini", "Mode=x\r\n");
     EXPECT_FALSE(mode.comm.LoadInetInf());
 }
 
-TEST(InetInf, ReadingIsPositional)
+// A unit added to sysinf001.csv by hand: the file has one FileName line too few.
+TEST(InetInf, AFileThatDoesNotLoadIsReportedAndOnlyReplacedWhenTheOperatorSaysSo)
+{
+    Station st;
+    fill(st.comm, 3);
+    ASSERT_TRUE(st.comm.SaveInetInf());
+    const QByteArray original = st.readBytes("InetInf.ini");
+    st.comm.DeviceCount = 4;
+    EXPECT_FALSE(st.comm.LoadInetInf());
+    EXPECT_TRUE(st.comm.InetInfUnreadable);
+    ASSERT_EQ(st.messages.shown.size(), 1u);
+    EXPECT_TRUE(st.messages.shown[0].notice);
+    EXPECT_TRUE(st.messages.shown[0].text.contains("InetInf.ini 11 行目"));
+    EXPECT_TRUE(st.messages.shown[0].text.contains("FileName4= のはずが TimeOut= です"));
+    EXPECT_FALSE(st.comm.LoadInetInf()); // the next activation does not repeat it
+    EXPECT_EQ(st.messages.shown.size(), 1u);
+
+    // A settings window saves the defaults now in memory: asked, and Cancel writes nothing.
+    st.messages.answers = {MessageBoxService::Answer::Cancel};
+    EXPECT_FALSE(st.comm.SaveInetInf());
+    ASSERT_EQ(st.messages.shown.size(), 2u);
+    EXPECT_EQ(st.messages.shown[1].buttons, MessageBoxService::Buttons::OkCancel);
+    EXPECT_EQ(st.readBytes("InetInf.ini"), original);
+    EXPECT_FALSE(QFileInfo::exists(st.path("InetInf.ini.bak")));
+
+    // OK replaces it and keeps the old file beside it; later saves ask no more.
+    EXPECT_TRUE(st.comm.SaveInetInf());
+    EXPECT_EQ(st.readBytes("InetInf.ini.bak"), original);
+    EXPECT_TRUE(st.readBytes("InetInf.ini").startsWith("Mode=2\r\n"));
+    EXPECT_TRUE(st.comm.SaveInetInf());
+    EXPECT_EQ(st.messages.shown.size(), 3u);
+    EXPECT_TRUE(st.comm.LoadInetInf());
+}
+
+TEST(InetInf, ALineOutOfPlaceOrAModeOutOfRangeFailsTheLoad)
+{
+    Station writer;
+    fill(writer.comm, 2);
+    ASSERT_TRUE(writer.comm.SaveInetInf());
+    const QByteArray good = writer.readBytes("InetInf.ini");
+    auto loads = [](const QByteArray& text) {
+        Station st;
+        st.comm.DeviceCount = 2;
+        st.comm.InternetSettings.MailBody = "before";
+        st.writeBytes("InetInf.ini", text);
+        const bool ok = st.comm.LoadInetInf();
+        EXPECT_EQ(st.comm.InternetSettings.MailBody, ok ? "よろしく" : "before"); // never a neighbour's value
+        EXPECT_EQ(st.messages.shown.size(), ok ? 0u : 1u);
+        return ok;
+    };
+    EXPECT_TRUE(loads(good));
+    QByteArray extra = good;
+    extra.replace("TimeOut=", "FileName3=x\r\nTimeOut=");
+    EXPECT_FALSE(loads(extra));
+    QByteArray misspelt = good;
+    misspelt.replace("RemoteDir=", "RemoteDri=");
+    EXPECT_FALSE(loads(misspelt));
+    QByteArray keyless = good;
+    keyless.replace("ID=user", "user");
+    EXPECT_FALSE(loads(keyless));
+    QByteArray cut = good;
+    cut.truncate(cut.indexOf("Camera4="));
+    EXPECT_FALSE(loads(cut));
+    for (const char* mode : {"Mode=99", "Mode=-1", "Mode=1000", "Mode=3.5", "Mode=", "Mode=2.0"}) {
+        QByteArray bad = good;
+        bad.replace("Mode=0", mode);
+        EXPECT_FALSE(loads(bad)) << mode;
+    }
+    QByteArray mode3 = good;
+    mode3.replace("Mode=0", "Mode=3");
+    EXPECT_TRUE(loads(mode3));
+    QByteArray mode2 = good;
+    mode2.replace("Mode2=0", "Mode2=7");
+    EXPECT_FALSE(loads(mode2));
+}
+
+TEST(InetInf, SavesKeepTheOwnersModeAndLeftOversOfACrashAreRemoved)
+{
+    Station st;
+    fill(st.comm, 1);
+    ASSERT_TRUE(st.comm.SaveInetInf());
+    const auto mode = [&](const char* name) { return QFileInfo(st.path(name)).permissions(); };
+    EXPECT_EQ(mode("InetInf.ini"), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
+    QFile::setPermissions(st.path("InetInf.ini"),
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser | QFile::ReadGroup);
+    ASSERT_TRUE(st.comm.SaveInetInf());
+    EXPECT_EQ(mode("InetInf.ini"),
+              QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser | QFile::ReadGroup);
+
+    // A save killed before its rename leaves ".InetInf.ini.XXXXXX"; the next load removes it.
+    st.writeBytes(".InetInf.ini.a1B2c3", "PassWord=x\r\n");
+    st.writeBytes(".InetInf.ini.keep", "not ours");
+    st.writeBytes(".sysinf001.csv.Zz9Yy8", "half");
+    EXPECT_TRUE(st.comm.LoadInetInf());
+    EXPECT_FALSE(QFileInfo::exists(st.path(".InetInf.ini.a1B2c3")));
+    EXPECT_TRUE(QFileInfo::exists(st.path(".InetInf.ini.keep")));
+    st.comm.LoadSysInf();
+    EXPECT_FALSE(QFileInfo::exists(st.path(".sysinf001.csv.Zz9Yy8")));
+}
+
+TEST(InetInf, AValueRunsFromTheFirstEqualsSign)
 {
     Station st;
     fill(st.comm, 1);
     ASSERT_TRUE(st.comm.SaveInetInf());
     QByteArray text = st.readBytes("InetInf.ini");
-    text.replace("RemoteDir=", "RemoteDri=");
-    text.replace("URL=http", "URL=a=b");
+    text.replace("URL=http", "url=a=b");
     Station other;
     other.comm.DeviceCount = 1;
     other.writeBytes("InetInf.ini", text);
-    ASSERT_TRUE(other.comm.LoadInetInf());
-    EXPECT_EQ(other.comm.InternetSettings.RemoteDir, "/relay");
+    ASSERT_TRUE(other.comm.LoadInetInf()); // keys compare without regard to case
     EXPECT_EQ(other.comm.InternetSettings.URL, "a=b://127.0.0.1/relay");
 }
 
@@ -211,8 +310,10 @@ TEST(InetInf, HandEditedRelayNamesNeverBuildAPath)
         "Mode=1\r\nMode2=0\r\nFTP=\r\nID=\r\nPassWord=\r\nRemoteDir=\r\nURL=\r\n"
         "FileName1=ok12345\r\nFileName2=../etc\r\nFileName3=toolong123\r\nFileName4=\x83\x7c\r\nFileName5=a b\r\n"
         "TimeOut=3\r\nNotReadSize=5\r\n";
-    for (int i = 0; i < 14; ++i)
-        text += "x=\r\n";
+    for (const char* key :
+         {"ProxyServerName", "ProxyPortNo", "SMTPServerName", "SendMailName", "MailHeader", "MailBody", "DialUpName",
+          "DialUpUser", "DialUpPass", "SendFordername", "Camera1", "Camera2", "Camera3", "Camera4"})
+        text += QByteArray(key) + "=\r\n";
     st.writeBytes("InetInf.ini", text);
     ASSERT_TRUE(st.comm.LoadInetInf());
     EXPECT_EQ(st.comm.RelayFileName(0), "ok12345");

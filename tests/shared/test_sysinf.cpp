@@ -199,27 +199,43 @@ TEST(SysInf, ValuesBeforeTheFailingCheckAreKept)
     EXPECT_EQ(st.comm.DeviceTable[0][ColName], "kept");
 }
 
-TEST(SysInf, OtherFailuresAreSilent)
+TEST(SysInf, OtherFailuresNameTheirLineAndAreOnlyReplacedWhenTheOperatorSaysSo)
 {
-    const std::vector<QByteArray> files = {
-        QByteArray(),                // empty file
-        "sysinf001.csv,Rec= 2,\r\n", // no settings line
-        sysinf(3, Settings, {record("a"), record("b")})
-            .chopped(2),             // a record missing (the final empty line would count)
-        sysinf(40000, Settings, {}), // count beyond int16
-        sysinf(1, "MoniterCycl= 99999,MoniterCyclType=s,TimeOut= 2,", {record("a")}),
-        "sysinf001.csv,Rec= 1,\r\n" + Settings + "\r\n\x96\xbc\xff\xff\r\n", // not CP932
+    struct Case {
+        QByteArray file;
+        QString said;
     };
-    for (const auto& f : files) {
+    const std::vector<Case> cases = {
+        {QByteArray(), "sysinf001.csv 1 行目がありません"},
+        {"sysinf001.csv,Rec= 2,\r\n", "sysinf001.csv 2 行目がありません"},
+        // a record missing (the final empty line would count)
+        {sysinf(3, Settings, {record("a"), record("b")}).chopped(2), "sysinf001.csv 6 行目がありません"},
+        {sysinf(40000, Settings, {}), "sysinf001.csv 1 行目の数値が範囲外です"},
+        {sysinf(1, "MoniterCycl= 99999,MoniterCyclType=s,TimeOut= 2,", {record("a")}),
+         "sysinf001.csv 2 行目の数値が範囲外です"},
+        {"sysinf001.csv,Rec= 1,\r\n" + Settings + "\r\n\x96\xbc\xff\xff\r\n", "sysinf001.csv を読めません"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file.left(40).toStdString());
         Station st;
         st.comm.SysInfValid = true;
-        st.writeBytes("sysinf001.csv", f);
-        EXPECT_FALSE(st.comm.LoadSysInf()) << f.left(40).toStdString();
+        st.writeBytes("sysinf001.csv", c.file);
+        EXPECT_FALSE(st.comm.LoadSysInf());
         EXPECT_FALSE(st.comm.SysInfValid);
-        EXPECT_TRUE(st.messages.shown.empty()) << f.left(40).toStdString();
+        ASSERT_EQ(st.messages.shown.size(), 1u);
+        EXPECT_TRUE(st.messages.shown[0].text.contains(c.said)) << st.messages.shown[0].text.toStdString();
+        // The table a settings window then builds replaces the file only on OK, with a copy kept.
+        st.messages.answers = {MessageBoxService::Answer::Cancel};
+        EXPECT_FALSE(st.comm.SaveSysInf());
+        EXPECT_EQ(st.readBytes("sysinf001.csv"), c.file);
+        EXPECT_TRUE(st.comm.SaveSysInf());
+        EXPECT_EQ(st.readBytes("sysinf001.csv.bak"), c.file);
+        EXPECT_NE(st.readBytes("sysinf001.csv"), c.file);
     }
     Station missing;
     EXPECT_FALSE(missing.comm.LoadSysInf());
+    EXPECT_TRUE(missing.messages.shown.empty());
+    EXPECT_TRUE(missing.comm.SaveSysInf()); // a new station asks nothing
     EXPECT_TRUE(missing.messages.shown.empty());
 }
 
@@ -273,7 +289,7 @@ TEST(SysInf, OnlyARegularFileOfSaneSizeIsLoaded)
     Station big;
     big.writeBytes("sysinf001.csv", sysinf(1, Settings, {record("a", "non" + QByteArray(17 * 1024 * 1024, ','))}));
     EXPECT_FALSE(big.comm.LoadSysInf());
-    EXPECT_TRUE(big.messages.shown.empty());
+    EXPECT_EQ(big.messageTexts().join("").count("sysinf001.csv を読めません"), 1);
 
     Station zero;
     ASSERT_TRUE(QFile::link(QStringLiteral("/dev/zero"), zero.path("sysinf001.csv")));
@@ -299,7 +315,7 @@ TEST(SysInf, OnlyARegularFileOfSaneSizeIsLoaded)
     done = true;
     watchdog.join();
     EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(2));
-    EXPECT_TRUE(fifo.messages.shown.empty());
+    EXPECT_EQ(fifo.messageTexts().join("").count("sysinf001.csv を読めません"), 1);
 }
 
 TEST(ArmRule, ReadsKindPinAndLevelAndRefusesPinsOfAnotherKind)
