@@ -346,9 +346,10 @@ TEST(Polling, ABoxLeftOpenNeitherStopsNorFalsifiesTheDataLog)
             EXPECT_EQ(f.value(1).trimmed().toInt(), 100 + i) << "unit " << i << ": " << line.toStdString();
             const QDateTime at = QDateTime::fromString(f.value(0), QStringLiteral("yyyy/MM/dd HH:mm:ss"));
             // One line a second; a tick late under a loaded test machine may skip one.
-            if (previous.isValid())
+            if (previous.isValid()) {
                 EXPECT_TRUE(previous.secsTo(at) == 1 || previous.secsTo(at) == 2)
                     << "unit " << i << ": " << line.toStdString();
+            }
             previous = at;
         }
         EXPECT_LE(started.secsTo(previous), started.secsTo(stopped));
