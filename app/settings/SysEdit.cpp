@@ -79,7 +79,8 @@ void SysEdit::buildControls()
     label(QStringLiteral("IPｱﾄﾞﾚｽ"), 1);
     for (int i = 0; i < 4; ++i) {
         IPtext[i] = lineEdit(info, QStringLiteral("IPtext_%1").arg(i), QStringLiteral("IPｱﾄﾞﾚｽ %1").arg(i + 1), 3);
-        IPtext[i]->setMaxLength(3);
+        // No length cap: a stored part such as "0010" must show whole, or the row no longer matches
+        // the file and cannot be deleted; the entry rules decide what a save accepts.
         IPtext[i]->setAlignment(Qt::AlignRight);
         grid->addWidget(IPtext[i], 1, 1 + i * 2);
         if (i < 3)

@@ -229,6 +229,21 @@ TEST(SysEdit, LeavingUntouchedWritesNoFile)
     EXPECT_FALSE(QFile::exists(rig.st.path("InetInf.ini")));
 }
 
+TEST(SysEdit, AStoredAddressShowsWholeSoItsRowCanStillBeDeleted)
+{
+    SysEditRig rig(2);
+    rig.st.comm.cell(1, ColIP) = QStringLiteral("10.0.0.0010");
+    rig.open();
+    SysEdit& w = *rig.w;
+    w.DevName->setCurrentIndex(1);
+    emit w.DevName->activated(1);
+    EXPECT_EQ(text(w, "IPtext_3"), QStringLiteral("0010"));
+    rig.st.messages.answers = {Answer::Ok};
+    click(w, "Command3");
+    EXPECT_TRUE(rig.st.messageTexts() == QStringList{"削除してもよろしいですか？"}) << rig.lastMessage().toStdString();
+    EXPECT_EQ(rig.st.comm.DeviceCount, 1);
+}
+
 TEST(SysEdit, CycleTakesTwoCharactersAndRefusesZero)
 {
     SysEditRig rig(1);
