@@ -294,8 +294,12 @@ void Dialog2::readRelayed(int u)
 {
     const QString dataName = Relay::DataFileName(m_comm, u);
     const QString paramLine = Relay::ParamLine(m_comm, u);
-    if (paramLine.isEmpty()) {
-        warn(QStringLiteral("システムファイルが開けません"), MessageBoxService::applicationTitle());
+    if (dataName.isEmpty() || paramLine.isEmpty()) {
+        // Without a relay file name there is no file to fetch, which is the failed download's case;
+        // only a unit missing from the system file is a system file fault.
+        warn(dataName.isEmpty() ? Detail::RelayCheckMessage(Relay::Check::NotDataFile)
+                                : QStringLiteral("システムファイルが開けません"),
+             MessageBoxService::applicationTitle());
         setStatus(QStringLiteral("通信ｴﾗｰ"), Tone::Error);
         ResetSwitches();
         endBusy();

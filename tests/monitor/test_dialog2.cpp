@@ -262,6 +262,17 @@ TEST(Dialog2, DownloadModeShowsTheRelayedValuesAndPostsOutputRequests)
               QStringList{"パラメータファイルがダウンロードできません\r\nアップロード側が接続しているか、又は\r\n"
                           "通信設定が正しいか確認して下さい"});
     EXPECT_EQ(text(w, "Stattext_0"), Failed);
+
+    // a unit without a relay file name has nothing to fetch: the same failure, not a system file one
+    rig.st.messages.shown.clear();
+    relay(param, now);
+    s.FileName[0].clear();
+    rig.tap("Opencmd_0");
+    EXPECT_EQ(rig.st.messageTexts(),
+              QStringList{"パラメータファイルがダウンロードできません\r\nアップロード側が接続しているか、又は\r\n"
+                          "通信設定が正しいか確認して下さい"});
+    EXPECT_EQ(text(w, "Stattext_0"), Failed);
+    EXPECT_TRUE(rig.allWhite());
 }
 
 TEST(Dialog2, TemperatureTextHasTheNumberFormOfTheOtherWindows)
