@@ -93,8 +93,8 @@ void Dialog2::buildControls()
     };
     Nametext =
         labelled(unit, QStringLiteral("名称"), field(QStringLiteral("Nametext"), QStringLiteral("名称"), 0), 0, 0);
-    IPtext =
-        labelled(unit, QStringLiteral("IPｱﾄﾞﾚｽ"), field(QStringLiteral("IPtext_0"), QStringLiteral("IPｱﾄﾞﾚｽ"), 0), 1, 0);
+    IPtext = labelled(unit, QStringLiteral("IPｱﾄﾞﾚｽ"), field(QStringLiteral("IPtext_0"), QStringLiteral("IPｱﾄﾞﾚｽ"), 0),
+                      1, 0);
     Stattext =
         labelled(unit, QStringLiteral("状態"), field(QStringLiteral("Stattext_0"), QStringLiteral("状態"), 0), 2, 0);
     Nametext->setMinimumWidth(220);
