@@ -93,13 +93,13 @@ void Dialog2::buildControls()
     };
     Nametext =
         labelled(unit, QStringLiteral("名称"), field(QStringLiteral("Nametext"), QStringLiteral("名称"), 0), 0, 0);
-    IPtext =
-        labelled(unit, QStringLiteral("IPｱﾄﾞﾚｽ"), field(QStringLiteral("IPtext"), QStringLiteral("IPｱﾄﾞﾚｽ"), 0), 1, 0);
+    IPtext = labelled(unit, QStringLiteral("IPｱﾄﾞﾚｽ"), field(QStringLiteral("IPtext_0"), QStringLiteral("IPｱﾄﾞﾚｽ"), 0),
+                      1, 0);
     Stattext =
-        labelled(unit, QStringLiteral("状態"), field(QStringLiteral("Stattext"), QStringLiteral("状態"), 0), 2, 0);
+        labelled(unit, QStringLiteral("状態"), field(QStringLiteral("Stattext_0"), QStringLiteral("状態"), 0), 2, 0);
     Nametext->setMinimumWidth(220);
     Stattext->setAlignment(Qt::AlignHCenter);
-    Opencmd = FormButton(this, QStringLiteral("Opencmd"), QStringLiteral("接続"));
+    Opencmd = FormButton(this, QStringLiteral("Opencmd_0"), QStringLiteral("接続"));
     unit->addWidget(Opencmd, 1, 2);
     top->addLayout(unit);
 
@@ -107,12 +107,12 @@ void Dialog2::buildControls()
     auto* ag = new QGridLayout(analog);
     for (int k = 0; k < 4; ++k) {
         const QString pin = QStringLiteral("RA%1").arg(k);
-        Aintext[k] = field(QStringLiteral("Aintext%1").arg(k), pin, 6);
+        Aintext[k] = field(QStringLiteral("Aintext%1_0").arg(k), pin, 6);
         Aintext[k]->setAlignment(Qt::AlignRight);
         ag->addWidget(new QLabel(pin, analog), 0, k, Qt::AlignHCenter);
         ag->addWidget(Aintext[k], 1, k);
     }
-    temptext = field(QStringLiteral("temptext"), QStringLiteral("温度"), 7);
+    temptext = field(QStringLiteral("temptext_0"), QStringLiteral("温度"), 7);
     temptext->setAlignment(Qt::AlignRight);
     ag->addWidget(new QLabel(QStringLiteral("温度"), analog), 0, 4, Qt::AlignHCenter);
     ag->addWidget(temptext, 1, 4);
@@ -294,8 +294,12 @@ void Dialog2::readRelayed(int u)
 {
     const QString dataName = Relay::DataFileName(m_comm, u);
     const QString paramLine = Relay::ParamLine(m_comm, u);
-    if (paramLine.isEmpty()) {
-        warn(QStringLiteral("システムファイルが開けません"), MessageBoxService::applicationTitle());
+    if (dataName.isEmpty() || paramLine.isEmpty()) {
+        // Without a relay file name there is no file to fetch, which is the failed download's case;
+        // only a unit missing from the system file is a system file fault.
+        warn(dataName.isEmpty() ? Detail::RelayCheckMessage(Relay::Check::NotDataFile)
+                                : QStringLiteral("システムファイルが開けません"),
+             MessageBoxService::applicationTitle());
         setStatus(QStringLiteral("通信ｴﾗｰ"), Tone::Error);
         ResetSwitches();
         endBusy();

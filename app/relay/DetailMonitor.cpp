@@ -609,7 +609,8 @@ void DetailMonitor::ClearSlotDisplay(int slot)
     }
     screen.inputLed.fill(Led::Empty);
     screen.outputLed.fill(Led::Empty);
-    screen.ledAlarm.fill(false);
+    screen.inputAlarm.fill(false);
+    screen.outputAlarm.fill(false);
     emit changed();
 }
 
@@ -715,14 +716,14 @@ void DetailMonitor::PollSlotUnit(int slot, Next next)
 
 void DetailMonitor::CheckDigitalAlarm(int slot, int kind, int led, bool high)
 {
-    Q_UNUSED(kind); // both LEDs of a pin share its alarm background
     const int u = unitOf(slot);
     const QString condition = m_comm.GetArmField(u, 2);
     const QString level = high ? TableWord::High : TableWord::Low;
     SlotScreen& screen = Screen[slot];
     if (level != condition) {
         if (SlotAlarm[slot] == AlarmRaised || SlotAlarm[slot] == AlarmAcknowledged) {
-            screen.ledAlarm[led % 8] = false;
+            screen.inputAlarm[led % 8] = false;
+            screen.outputAlarm[led % 8] = false;
             screen.selectorAlert = false;
             SetAlarmState(false, slot);
         }
@@ -730,7 +731,7 @@ void DetailMonitor::CheckDigitalAlarm(int slot, int kind, int led, bool high)
     }
     if (SlotAlarm[slot] != AlarmClear)
         return;
-    screen.ledAlarm[led % 8] = true;
+    (kind == 1 ? screen.inputAlarm : screen.outputAlarm)[led % 8] = true;
     screen.selectorAlert = true;
     SetAlarmState(true, slot);
     m_comm.SendAlarmMail(m_comm.cell(u, ColName));

@@ -47,7 +47,9 @@ struct SlotScreen {
     std::array<bool, 5> valueActive{};
     std::array<Led, 8> inputLed{};
     std::array<Led, 8> outputLed{};
-    std::array<bool, 8> ledAlarm{}; // pure red behind the LED of the pin that raised the alarm
+    // Pure red behind the LED that raised the alarm: the input's for an input, the output's for an output.
+    std::array<bool, 8> inputAlarm{};
+    std::array<bool, 8> outputAlarm{};
     std::array<bool, 8> switchOn{};
     std::array<bool, 8> switchArmed{}; // orange: an output of an active slot
     bool busy = false;

@@ -16,6 +16,7 @@
 #include <QPushButton>
 #include <QStatusBar>
 #include <QVBoxLayout>
+#include <tuple>
 
 namespace {
 const QColor LightGreen(128, 255, 128);
@@ -224,14 +225,14 @@ void MontMain::redraw()
         }
         for (int p = 0; p < 8; ++p) {
             const int idx = i * 8 + p;
-            const QColor back = s.ledAlarm[p] ? AlarmRed : base.color(QPalette::Button);
-            for (auto [label, led] :
-                 {std::pair{Picture1[idx], s.inputLed[p]}, std::pair{Picture2[idx], s.outputLed[p]}}) {
+            const QColor back = base.color(QPalette::Button);
+            for (auto [label, led, alarm] : {std::tuple{Picture1[idx], s.inputLed[p], s.inputAlarm[p]},
+                                             std::tuple{Picture2[idx], s.outputLed[p], s.outputAlarm[p]}}) {
                 if (led == Led::Empty)
                     label->clear();
                 else
                     label->setPixmap(m_leds[int(led)]);
-                paintBackground(label, QPalette::Window, back);
+                paintBackground(label, QPalette::Window, alarm ? AlarmRed : back);
             }
             Sw1[idx]->setValue(s.switchOn[p]);
             Sw1[idx]->setForeColor(s.switchArmed[p] ? Orange : QColor(Qt::white));

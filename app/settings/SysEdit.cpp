@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScopedValueRollback>
 #include <QVBoxLayout>
 
 namespace {
@@ -72,6 +73,8 @@ void SysEdit::buildControls()
     DevName->setInsertPolicy(QComboBox::NoInsert);
     DevName->setCompleter(nullptr); // names compare exactly and case-sensitively
     DevName->setAccessibleName(QStringLiteral("名称"));
+    // A screen reader focuses the edit box inside, and the box reports its text as its name otherwise.
+    DevName->lineEdit()->setAccessibleName(QStringLiteral("名称"));
     DevName->setMinimumWidth(220);
     nameLabel->setBuddy(DevName);
     grid->addWidget(DevName, 0, 1, 1, 7);
@@ -79,7 +82,8 @@ void SysEdit::buildControls()
     label(QStringLiteral("IPｱﾄﾞﾚｽ"), 1);
     for (int i = 0; i < 4; ++i) {
         IPtext[i] = lineEdit(info, QStringLiteral("IPtext_%1").arg(i), QStringLiteral("IPｱﾄﾞﾚｽ %1").arg(i + 1), 3);
-        IPtext[i]->setMaxLength(3);
+        // No length cap: a stored part such as "0010" must show whole, or the row no longer matches
+        // the file and cannot be deleted; the entry rules decide what a save accepts.
         IPtext[i]->setAlignment(Qt::AlignRight);
         grid->addWidget(IPtext[i], 1, 1 + i * 2);
         if (i < 3)
@@ -198,8 +202,12 @@ void SysEdit::buildControls()
     });
     connect(Cycltext, &QLineEdit::textEdited, this, [this] { m_dirty = true; });
     connect(TimeComm, &QLineEdit::textEdited, this, [this] { m_dirty = true; });
+    // toggled, not clicked: a screen reader changes a button without a click.
     for (QRadioButton* b : Option4)
-        connect(b, &QRadioButton::clicked, this, [this] { m_dirty = true; });
+        connect(b, &QRadioButton::toggled, this, [this] {
+            if (!m_showing)
+                m_dirty = true;
+        });
 }
 
 void SysEdit::SetTimeOutGroupEnabled(bool enabled)
@@ -212,6 +220,7 @@ void SysEdit::SetTimeOutGroupEnabled(bool enabled)
 
 void SysEdit::RefreshWindow(int sel)
 {
+    const QScopedValueRollback showing(m_showing, true);
     const auto& ms = m_comm.MonitorSettings;
     Cycltext->setText(QString::number(ms.MoniterCycl));
     const int c = SysEditRules::CycleOption(ms.MoniterCyclType);
@@ -242,6 +251,7 @@ void SysEdit::selectEntry(int index)
 
 void SysEdit::showRow(int row)
 {
+    const QScopedValueRollback showing(m_showing, true);
     const UnitFields f = SysEditRules::ShowRow(m_comm, row);
     DevName->setEditText(DevName->itemText(row));
     for (int i = 0; i < 4; ++i)

@@ -58,8 +58,11 @@ bool MontComm1::IsDataFresh(const QDateTime& stamp) const
 {
     if (!stamp.isValid())
         return false;
+    // The two stations' clocks may differ a little, so a stamp somewhat ahead is still fresh; one
+    // further ahead than the allowed age is a wrong clock and would otherwise stay fresh for ever.
     const qint64 ageSeconds = stamp.secsTo(m_clock.now());
-    return ageSeconds <= qint64(InternetSettings.TimeOut) * 60; // a stamp in the future counts as fresh
+    const qint64 limit = qint64(InternetSettings.TimeOut) * 60;
+    return ageSeconds <= limit && ageSeconds >= -limit;
 }
 
 bool MontComm1::FileExists(const QString& filePath) const

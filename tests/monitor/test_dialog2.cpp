@@ -83,8 +83,8 @@ TEST(Dialog2, OpensDisconnectedAndReadsNothingForAFailedUnitOrStoppedMonitoring)
     Dialog2& w = rig.open(0);
     EXPECT_EQ(w.windowTitle(), QStringLiteral("詳細モニタ"));
     EXPECT_EQ(text(w, "Nametext"), QStringLiteral("機械0"));
-    EXPECT_EQ(text(w, "IPtext"), QStringLiteral("127.0.0.11"));
-    EXPECT_EQ(text(w, "Stattext"), QStringLiteral("切断"));
+    EXPECT_EQ(text(w, "IPtext_0"), QStringLiteral("127.0.0.11"));
+    EXPECT_EQ(text(w, "Stattext_0"), QStringLiteral("切断"));
     EXPECT_EQ(w.statusTone(), Dialog2::Tone::Window);
     EXPECT_TRUE(link.log.isEmpty());
     EXPECT_TRUE(rig.allWhite());
@@ -97,9 +97,9 @@ TEST(Dialog2, OpensDisconnectedAndReadsNothingForAFailedUnitOrStoppedMonitoring)
     // a unit beyond the table: nothing to show, and "接続" does nothing
     rig.st.comm.CurUnit = 1;
     Dialog2& none = rig.open(1);
-    rig.tap("Opencmd");
+    rig.tap("Opencmd_0");
     EXPECT_EQ(text(none, "Nametext"), QString());
-    EXPECT_EQ(text(none, "Stattext"), QStringLiteral("切断"));
+    EXPECT_EQ(text(none, "Stattext_0"), QStringLiteral("切断"));
     EXPECT_TRUE(link.log.isEmpty());
 }
 
@@ -115,11 +115,11 @@ TEST(Dialog2, LanModeReadsTheUnitSetsItsOutputsAndReportsAUnitThatIsGone)
     ASSERT_TRUE(sim.ok("ain 0 5 51")); // 25.2 degrees
     rig.st.comm.unitItem(2, 0) = 77;   // RA2 is not "Ain": its item is left alone
     Dialog2& w = rig.open();
-    EXPECT_EQ(text(w, "Stattext"), Ok);
+    EXPECT_EQ(text(w, "Stattext_0"), Ok);
     EXPECT_EQ(w.statusTone(), Dialog2::Tone::Good);
-    EXPECT_EQ(text(w, "Aintext0"), QStringLiteral("321"));
-    EXPECT_EQ(text(w, "Aintext2"), QString());
-    EXPECT_EQ(text(w, "temptext"), QStringLiteral(" 25 ℃"));
+    EXPECT_EQ(text(w, "Aintext0_0"), QStringLiteral("321"));
+    EXPECT_EQ(text(w, "Aintext2_0"), QString());
+    EXPECT_EQ(text(w, "temptext_0"), QStringLiteral(" 25 ℃"));
     EXPECT_EQ(rig.st.comm.unitItem(0, 0), 321);
     EXPECT_EQ(rig.st.comm.unitItem(2, 0), 77);
     EXPECT_EQ(rig.st.comm.unitItem(ItemTemperature, 0), 51);
@@ -137,7 +137,7 @@ TEST(Dialog2, LanModeReadsTheUnitSetsItsOutputsAndReportsAUnitThatIsGone)
     rig.tap("Sw1_4");
     EXPECT_TRUE(w.Sw1[4]->Value());
     EXPECT_EQ(w.outputLamp(4), QStringLiteral("ledON.ico"));
-    EXPECT_EQ(text(w, "Stattext"), Ok);
+    EXPECT_EQ(text(w, "Stattext_0"), Ok);
     VARNIX check;
     ASSERT_TRUE(rig.st.comm.AimUnitLink(check, 0, 1));
     EXPECT_EQ(check.GetPin(6, 4), 1);
@@ -149,11 +149,11 @@ TEST(Dialog2, LanModeReadsTheUnitSetsItsOutputsAndReportsAUnitThatIsGone)
 
     ASSERT_TRUE(sim.ok("fault 0 down"));
     rig.tap("Sw1_5"); // a link error: reported, and the switch keeps its new position
-    EXPECT_EQ(text(w, "Stattext"), Failed);
+    EXPECT_EQ(text(w, "Stattext_0"), Failed);
     EXPECT_TRUE(w.Sw1[5]->Value());
     EXPECT_EQ(w.outputLamp(5), QStringLiteral("ledOFF.ico"));
-    rig.tap("Opencmd");
-    EXPECT_EQ(text(w, "Stattext"), Failed);
+    rig.tap("Opencmd_0");
+    EXPECT_EQ(text(w, "Stattext_0"), Failed);
     EXPECT_EQ(w.statusTone(), Dialog2::Tone::Error);
     EXPECT_TRUE(rig.allWhite());
     EXPECT_FALSE(w.Sw1[4]->Value());
@@ -189,10 +189,10 @@ TEST(Dialog2, DownloadModeShowsTheRelayedValuesAndPostsOutputRequests)
 
     Dialog2& w = rig.open();
     EXPECT_TRUE(rig.st.messages.shown.empty());
-    EXPECT_EQ(text(w, "Stattext"), Ok);
-    EXPECT_EQ(text(w, "Aintext0"), QStringLiteral("321"));
-    EXPECT_EQ(text(w, "Aintext1"), QStringLiteral("7"));
-    EXPECT_EQ(text(w, "temptext"), QStringLiteral("26 ℃"));
+    EXPECT_EQ(text(w, "Stattext_0"), Ok);
+    EXPECT_EQ(text(w, "Aintext0_0"), QStringLiteral("321"));
+    EXPECT_EQ(text(w, "Aintext1_0"), QStringLiteral("7"));
+    EXPECT_EQ(text(w, "temptext_0"), QStringLiteral("26 ℃"));
     EXPECT_EQ(w.inputLamp(0), QStringLiteral("ledON.ico"));
     EXPECT_EQ(w.inputLamp(3), QStringLiteral("ledON.ico"));
     EXPECT_TRUE(w.Sw1[4]->Value());
@@ -225,43 +225,54 @@ TEST(Dialog2, DownloadModeShowsTheRelayedValuesAndPostsOutputRequests)
     ASSERT_EQ(rig.st.messageTexts(), QStringList{" アップロード出来ません！ "});
     EXPECT_EQ(rig.st.messages.shown[0].title, QStringLiteral("FTPサーバーコネクトタイムアウト"));
     EXPECT_TRUE(w.Sw1[4]->Value());
-    EXPECT_EQ(text(w, "Stattext"), Failed);
+    EXPECT_EQ(text(w, "Stattext_0"), Failed);
     EXPECT_EQ(QString::fromLatin1(ftp.file("f01.txt")), QStringLiteral("\r\n"));
 
     // stale data: shown, but reported
     rig.st.messages.shown.clear();
     relay(param, now.addSecs(-600));
-    rig.tap("Opencmd");
+    rig.tap("Opencmd_0");
     EXPECT_EQ(rig.st.messageTexts(), QStringList{"タイムアウトエラー"});
     EXPECT_EQ(rig.st.messages.shown[0].title, QStringLiteral("Talveron"));
     EXPECT_EQ(rig.st.messages.shown[0].icon, MessageBoxService::Icon::Exclamation);
-    EXPECT_EQ(text(w, "Aintext0"), QStringLiteral("321"));
-    EXPECT_EQ(text(w, "Stattext"), Failed);
+    EXPECT_EQ(text(w, "Aintext0_0"), QStringLiteral("321"));
+    EXPECT_EQ(text(w, "Stattext_0"), Failed);
     EXPECT_EQ(w.Sw1[4]->ForeColor(), Orange);
 
     // the upload side has other pin types
     rig.st.messages.shown.clear();
     relay(QString(param).replace(QStringLiteral("Dout"), QStringLiteral("Din")), now);
-    rig.tap("Opencmd");
+    rig.tap("Opencmd_0");
     EXPECT_EQ(rig.st.messageTexts(), QStringList{"入出力タイプ設定がアップロード側と\r\n異なっています"});
-    EXPECT_EQ(text(w, "Stattext"), Failed);
-    EXPECT_EQ(text(w, "Aintext0"), QString());
+    EXPECT_EQ(text(w, "Stattext_0"), Failed);
+    EXPECT_EQ(text(w, "Aintext0_0"), QString());
     EXPECT_TRUE(rig.allWhite());
 
     // a data line that is not one: a failed read, no message
     rig.st.messages.shown.clear();
     TextFile::writeWhole(ftp.root("f0.txt"), param + QStringLiteral("\r\n2026/12/08,10:20:30,x,y\r\n"));
-    rig.tap("Opencmd");
+    rig.tap("Opencmd_0");
     EXPECT_TRUE(rig.st.messages.shown.empty());
-    EXPECT_EQ(text(w, "Stattext"), Failed);
+    EXPECT_EQ(text(w, "Stattext_0"), Failed);
 
     // no relay file at all
     QFile::remove(ftp.root("f0.txt"));
-    rig.tap("Opencmd");
+    rig.tap("Opencmd_0");
     EXPECT_EQ(rig.st.messageTexts(),
               QStringList{"パラメータファイルがダウンロードできません\r\nアップロード側が接続しているか、又は\r\n"
                           "通信設定が正しいか確認して下さい"});
-    EXPECT_EQ(text(w, "Stattext"), Failed);
+    EXPECT_EQ(text(w, "Stattext_0"), Failed);
+
+    // a unit without a relay file name has nothing to fetch: the same failure, not a system file one
+    rig.st.messages.shown.clear();
+    relay(param, now);
+    s.FileName[0].clear();
+    rig.tap("Opencmd_0");
+    EXPECT_EQ(rig.st.messageTexts(),
+              QStringList{"パラメータファイルがダウンロードできません\r\nアップロード側が接続しているか、又は\r\n"
+                          "通信設定が正しいか確認して下さい"});
+    EXPECT_EQ(text(w, "Stattext_0"), Failed);
+    EXPECT_TRUE(rig.allWhite());
 }
 
 TEST(Dialog2, TemperatureTextHasTheNumberFormOfTheOtherWindows)
@@ -296,7 +307,7 @@ TEST(Dialog2, RelayFetchesUseTheNamedProxyAndTryFourTimes)
     {
         Dialog2 w(st.comm, lanes.engine);
         read(w);
-        EXPECT_EQ(text(w, "Stattext"), Failed);
+        EXPECT_EQ(text(w, "Stattext_0"), Failed);
     }
     EXPECT_EQ(transfer.fetched, QStringList(4, QStringLiteral("http://relay.example/f0.txt")));
     EXPECT_EQ(transfer.AccessType, InternetTransfer::NamedProxy);
@@ -311,7 +322,7 @@ TEST(Dialog2, RelayFetchesUseTheNamedProxyAndTryFourTimes)
     read(w);
     EXPECT_EQ(transfer.fetched.size(), 1);
     EXPECT_EQ(transfer.AccessType, InternetTransfer::Default);
-    EXPECT_EQ(text(w, "Stattext"), Failed);
+    EXPECT_EQ(text(w, "Stattext_0"), Failed);
 }
 
 // Opened as the main window opens it: nothing is asked of the unit before the dialog is up;
@@ -354,6 +365,6 @@ TEST(Dialog2, TheOpeningReadStartsOnceTheDialogIsUpAndModal)
     EXPECT_TRUE(modalWhileReading);
     EXPECT_TRUE(pointerBusy);
     EXPECT_TRUE(keptOpen);
-    EXPECT_EQ(text(w, "Stattext"), Ok);
+    EXPECT_EQ(text(w, "Stattext_0"), Ok);
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }

@@ -97,6 +97,35 @@ TEST(MontMainWindow, PreselectsUnitsAndDrawsASlotsWork)
     EXPECT_EQ(text(w, "IPtext_1"), QString::fromStdString(sim.ip(0)));
 }
 
+TEST(MontMainWindow, AnInputsAlarmTurnsOnlyItsInputLedRed)
+{
+    UnitSimProcess sim(1);
+    Station st;
+    QList<UnitRow> rows = simulatedRows(sim, 1);
+    rows[0].arm = QStringLiteral("Din: 0:High");
+    TextFile::writeWhole(st.path("sysinf001.csv"), sysInfText(rows));
+    st.comm.LoadSysInf();
+    st.comm.InternetSettings.Mode = 3;
+    st.comm.InternetSettings.FileName[0] = QStringLiteral("P0");
+    st.comm.SaveInetInf();
+    ASSERT_TRUE(sim.ok("din 0 0 1"));
+    PollEngine engine([] { return std::make_unique<VARNIX>(); }, [] { return std::make_unique<CurlTransfer>(); });
+    WindowOpener opener;
+    MontMain w(st.comm, engine, opener);
+    w.monitor().setTimersEnabled(false);
+    w.show();
+    click(w, "Opencmd_0");
+    settle(w);
+    st.clock.advance(1);
+    w.monitor().Timer1Tick(0);
+    settle(w);
+    ASSERT_EQ(w.monitor().SlotAlarm[0], 1);
+    const QColor red(255, 0, 0);
+    EXPECT_EQ(w.Picture1[0]->palette().color(QPalette::Window), red);
+    EXPECT_NE(w.Picture2[0]->palette().color(QPalette::Window), red);
+    EXPECT_NE(w.Picture1[1]->palette().color(QPalette::Window), red);
+}
+
 TEST(MontMainWindow, ClosingWhileASlotWaitsForItsUnitEndsTheWindowAtOnce)
 {
     UnitSimProcess sim(1);

@@ -105,7 +105,8 @@ TEST(InternetRelay, TheDownloadSlotShowsTheUnitAndSwitchesItsOutputThroughTheUpl
     // RB0 high is the download side's alarm: it beeps, marks the pin and mails once.
     EXPECT_EQ(p.down.mon.SlotAlarm[0], 1);
     EXPECT_TRUE(p.down.mon.beepResetVisible);
-    EXPECT_TRUE(p.down.screen().ledAlarm[0]);
+    EXPECT_TRUE(p.down.screen().inputAlarm[0]);
+    EXPECT_FALSE(p.down.screen().outputAlarm[0]); // RB0 is an input: only its input LED turns red
     ASSERT_EQ(p.down.smtp.sent.size(), 1u);
     p.down.cycle();
     EXPECT_EQ(p.down.smtp.sent.size(), 1u);

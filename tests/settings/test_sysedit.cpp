@@ -5,7 +5,9 @@
 #include "SysInfWriter.h"
 #include "WindowDriver.h"
 
+#include <QAccessible>
 #include <QComboBox>
+#include <QLineEdit>
 #include <QFile>
 #include <QRadioButton>
 #include <gtest/gtest.h>
@@ -227,6 +229,43 @@ TEST(SysEdit, LeavingUntouchedWritesNoFile)
     EXPECT_EQ(rig.w->result(), QDialog::Accepted);
     EXPECT_FALSE(QFile::exists(rig.st.path("sysinf001.csv")));
     EXPECT_FALSE(QFile::exists(rig.st.path("InetInf.ini")));
+}
+
+TEST(SysEdit, AStoredAddressShowsWholeSoItsRowCanStillBeDeleted)
+{
+    SysEditRig rig(2);
+    rig.st.comm.cell(1, ColIP) = QStringLiteral("10.0.0.0010");
+    rig.open();
+    SysEdit& w = *rig.w;
+    w.DevName->setCurrentIndex(1);
+    emit w.DevName->activated(1);
+    EXPECT_EQ(text(w, "IPtext_3"), QStringLiteral("0010"));
+    rig.st.messages.answers = {Answer::Ok};
+    click(w, "Command3");
+    EXPECT_TRUE(rig.st.messageTexts() == QStringList{"削除してもよろしいですか？"}) << rig.lastMessage().toStdString();
+    EXPECT_EQ(rig.st.comm.DeviceCount, 1);
+}
+
+TEST(SysEdit, AButtonToggledByAScreenReaderCountsAsAChangeButShowingAUnitDoesNot)
+{
+    SysEditRig rig(2);
+    SysEdit& w = *rig.w;
+    QAccessibleInterface* name = QAccessible::queryAccessibleInterface(w.DevName->lineEdit());
+    ASSERT_TRUE(name);
+    EXPECT_EQ(name->text(QAccessible::Name), QStringLiteral("名称"));
+
+    // Showing units whose stored values differ moves the buttons without the operator.
+    rig.st.comm.MonitorSettings.TimeOutCyclType = w.Option4[3]->isChecked() ? QStringLiteral("n") : QStringLiteral("h");
+    w.DevName->setCurrentIndex(1);
+    emit w.DevName->activated(1);
+    EXPECT_FALSE(w.dirty());
+
+    QRadioButton* other = w.Option4[1]->isChecked() ? w.Option4[2] : w.Option4[1];
+    QAccessibleInterface* button = QAccessible::queryAccessibleInterface(other);
+    ASSERT_TRUE(button && button->actionInterface());
+    button->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+    ASSERT_TRUE(other->isChecked());
+    EXPECT_TRUE(w.dirty());
 }
 
 TEST(SysEdit, CycleTakesTwoCharactersAndRefusesZero)

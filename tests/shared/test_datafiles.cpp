@@ -63,7 +63,11 @@ TEST(IsDataFresh, ComparesTheStampWithTheAgeLimit)
     EXPECT_FALSE(st.comm.IsDataFresh(relay("26/12/08", "10:15:30"))); // five minutes old
     EXPECT_TRUE(st.comm.IsDataFresh(relay("26/12/08", "10:19:30")));  // one minute old
     EXPECT_TRUE(st.comm.IsDataFresh(relay("26/12/08", "10:17:30")));  // exactly the limit
-    EXPECT_TRUE(st.comm.IsDataFresh(relay("26/12/09", "00:00:00")));  // in the future
+    // a clock somewhat ahead still counts, one further ahead than the limit does not
+    EXPECT_TRUE(st.comm.IsDataFresh(relay("26/12/08", "10:21:30")));
+    EXPECT_TRUE(st.comm.IsDataFresh(relay("26/12/08", "10:23:30")));
+    EXPECT_FALSE(st.comm.IsDataFresh(relay("26/12/08", "10:23:31")));
+    EXPECT_FALSE(st.comm.IsDataFresh(st.clock.now().addYears(10)));
     EXPECT_FALSE(st.comm.IsDataFresh(relay("garbage", "10:19:30")));
     EXPECT_FALSE(st.comm.IsDataFresh("no line feed"));
     EXPECT_TRUE(st.comm.IsDataFresh(st.clock.now().addSecs(-180))); // a stamp read already
