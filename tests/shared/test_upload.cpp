@@ -156,6 +156,22 @@ TEST(FtpUploadJob, AFileTheServerCutShortNeverReplacesTheLastGoodOne)
     EXPECT_EQ(server.count("RNFR"), 0);
 }
 
+TEST(FtpUploadJob, ARenameRefusedEvenAfterTheRetryIsAFailure)
+{
+    FtpServer server(QStringLiteral("ftpuser"), {QStringLiteral("--refuse-rename")});
+    ASSERT_TRUE(server.ready());
+    Uploader u;
+    u.aim(server);
+    QFile old(server.root("A.txt"));
+    ASSERT_TRUE(old.open(QIODevice::WriteOnly) && old.write("old") == 3);
+    old.close();
+    u.st.writeBytes("A.txt", "abc");
+    EXPECT_EQ(u.upload("A.txt"), 3);
+    EXPECT_EQ(server.count("DELE"), 1); // the retry removed the old file first,
+    EXPECT_EQ(server.count("RNTO"), 2); // and its rename was refused too
+    EXPECT_FALSE(QFile::exists(server.root("A.txt")));
+}
+
 TEST(FtpUploadJob, AServerThatNeverAnswersEndsWithTwoAndTheControlRecovers)
 {
     QTcpServer silent; // accepts the connection and never greets
