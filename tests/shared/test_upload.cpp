@@ -196,6 +196,28 @@ TEST(FtpUploadJob, AServerThatNeverAnswersEndsWithTwoAndTheControlRecovers)
     EXPECT_EQ(server.file("A.txt"), QByteArray("abc"));
 }
 
+TEST(FtpUploadJob, TheWatchdogDropsAStalledStepSoTheControlSendsAgainUnaided)
+{
+    StallingFtp stalling;
+    FtpServer server;
+    ASSERT_TRUE(stalling.ready() && server.ready());
+    Uploader u;
+    u.st.comm.FtpStepTimeOutMs = 1500;
+    u.aim(server);
+    u.st.comm.InternetSettings.ProxyPortNo = QString::number(stalling.port());
+    u.st.writeBytes("A.txt", "abc");
+    EXPECT_EQ(u.upload("A.txt"), 2);
+    EXPECT_EQ(stalling.stors, 1); // it was the transfer that stalled, not the login
+    // Well inside the client's own 60 s backstop: only the watchdog's abort ends the step this soon.
+    QDeadlineTimer deadline(20000);
+    while (!u.ftp.IsIdle() && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
+    EXPECT_TRUE(u.ftp.IsIdle());
+    u.aim(server);
+    EXPECT_EQ(u.upload("A.txt"), 0);
+    EXPECT_EQ(server.file("A.txt"), QByteArray("abc"));
+}
+
 TEST(FtpUploadJob, ThroughANamedProxyTheLoginIsIdAtTheFtpHost)
 {
     // A gateway that takes "user@host" logins; the stand-in is pyftpdlib with that user.
