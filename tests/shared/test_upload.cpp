@@ -202,7 +202,7 @@ TEST(FtpUploadJob, TheWatchdogDropsAStalledStepSoTheControlSendsAgainUnaided)
     FtpServer server;
     ASSERT_TRUE(stalling.ready() && server.ready());
     Uploader u;
-    u.st.comm.FtpStepTimeOutMs = 1500;
+    u.st.comm.FtpStepTimeOutMs = 3000; // room for the login on a busy machine
     u.aim(server);
     u.st.comm.InternetSettings.ProxyPortNo = QString::number(stalling.port());
     u.st.writeBytes("A.txt", "abc");
