@@ -73,13 +73,13 @@ namespace {
 
 void runLane(std::shared_ptr<PollEngine::Lane> lane, std::shared_ptr<PollEngine::Gate> gate,
              PollEngine::LinkFactory links, PollEngine::TransferFactory transfers,
-             std::shared_ptr<std::atomic<bool>> cancel)
+             std::shared_ptr<std::atomic<bool>> cancel, int idleCloseMs)
 {
     std::unique_ptr<DeviceLink> link;
     std::unique_ptr<InternetTransfer> transfer;
     for (;;) {
         std::unique_lock lock(lane->mutex);
-        const bool woken = lane->wake.wait_for(lock, std::chrono::milliseconds(PollEngine::IdleCloseMs),
+        const bool woken = lane->wake.wait_for(lock, std::chrono::milliseconds(idleCloseMs),
                                                [&] { return lane->stop || !lane->jobs.empty(); });
         if (!woken) {
             lock.unlock();
@@ -147,7 +147,7 @@ PollEngine::Lane& PollEngine::laneFor(const QString& key)
     int index;
     if (int(m_lanes.size()) < m_maxLanes) {
         auto lane = std::make_shared<Lane>();
-        lane->thread = std::thread(runLane, lane, m_gate, m_links, m_transfers, m_cancel);
+        lane->thread = std::thread(runLane, lane, m_gate, m_links, m_transfers, m_cancel, m_idleCloseMs);
         m_lanes.push_back(lane);
         index = int(m_lanes.size()) - 1;
     } else {

@@ -5,7 +5,7 @@
 // is one worker thread that owns its own device link and transfer control, so a unit's
 // connection is only ever used by one thread, and the requests for one key run in the order
 // they were given. A new key gets a lane of its own until MaxLanes exist; after that keys share
-// lanes. A lane left idle for IdleCloseMs drops its link, closing its connections.
+// lanes. A lane left idle for IdleCloseMs (or the period set) drops its link, closing its connections.
 //
 // Results come back on the thread that owns the engine (the UI thread) as queued events, and
 // only while the context object given with the work still exists.
@@ -20,6 +20,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <map>
@@ -67,6 +68,8 @@ public:
     int pending() const;
     // Threads started so far (for tests and the benchmark).
     int laneCount() const;
+    // How long a lane waits idle before dropping its link; lanes started later use it.
+    void setIdleCloseMs(int ms) { m_idleCloseMs = std::max(1, ms); }
 
     struct Lane;
     struct Gate;
@@ -77,6 +80,7 @@ private:
 
     LinkFactory m_links;
     int m_maxLanes;
+    int m_idleCloseMs = IdleCloseMs;
     TransferFactory m_transfers;
     std::vector<std::shared_ptr<Lane>> m_lanes;
     std::map<QString, int> m_laneOfKey;

@@ -152,3 +152,21 @@ TEST(ArmEdit, SliderChangesAskAtEndAndAreWrittenOnce)
     EXPECT_EQ(rig.st.comm.MonitorSettings.ReloadSize, 10);
     EXPECT_EQ(rig.st.comm.cell(1, ColArm), QStringLiteral("Din: 3:Low")); // the unapplied lists are not saved
 }
+
+TEST(ArmEdit, SettingWritesARetryChangeWhenTheAlarmIsUnchanged)
+{
+    ArmRig rig;
+    ArmEdit& w = *rig.w;
+    rig.choose(1);
+    w.ToggleRetrySection();
+    w.Slider1->setValue(9);
+    w.Slider2->setValue(6);
+    click(w, "Command1");
+    EXPECT_EQ(rig.st.messageTexts(), QStringList{"変更してもよろしいですか？"});
+    EXPECT_FALSE(w.dirty());
+    ASSERT_TRUE(rig.written());
+    ASSERT_TRUE(rig.st.comm.LoadSysInf());
+    EXPECT_EQ(rig.st.comm.MonitorSettings.ReloadCycl, 9);
+    EXPECT_EQ(rig.st.comm.MonitorSettings.ReloadSize, 6);
+    EXPECT_EQ(rig.st.comm.cell(1, ColArm), QStringLiteral("Din: 3:Low"));
+}

@@ -48,6 +48,27 @@ TEST(MonitorCycle, EveryHealthyUnitIsPolledOncePerCycle)
     }
 }
 
+// A unit still out when the next cycle comes (its answer not yet in) is not asked again.
+TEST(MonitorCycle, AUnitStillOutIsNotAskedAgainByTheNextTick)
+{
+    Rig<FakeLink> rig;
+    rig.files(units(1));
+    rig.open();
+    rig.start();
+    for (int tick = 0; tick < 2; ++tick) {
+        rig.st.clock.advance(1);
+        rig.cycle().MonitorTick(); // no events between the ticks: the first answer cannot be in
+    }
+    EXPECT_TRUE(rig.cycle().inFlight(0));
+    QElapsedTimer t;
+    t.start();
+    while (rig.engine->pending() > 0 && t.elapsed() < 10000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    const auto polls = pollsPerUnit(rig.link1);
+    ASSERT_EQ(polls.size(), 1u);
+    EXPECT_EQ(polls.begin()->second, 1); // asked once, answered once
+}
+
 TEST(MonitorCycle, MinuteCyclesPollOncePerMinute)
 {
     Rig<FakeLink> rig;

@@ -185,3 +185,29 @@ TEST(PollEngine, EndingCancelsAUnitAndAServerThatNeverAnswerAndJoinsEveryLane)
     }
     EXPECT_LT(t.elapsed(), 1000);
 }
+
+TEST(PollEngine, ALaneLeftIdleDropsItsLinkAndMakesANewOneForTheNextWork)
+{
+    struct CountedLink : FakeLink {
+        std::atomic<int>& gone;
+        explicit CountedLink(std::atomic<int>& g) : gone(g) {}
+        ~CountedLink() override { ++gone; }
+    };
+    std::atomic<int> made{0}, gone{0};
+    PollEngine engine(
+        [&] {
+            ++made;
+            return std::make_unique<CountedLink>(gone);
+        },
+        fakeTransfers());
+    engine.setIdleCloseMs(50);
+    QObject context;
+    int answers = 0;
+    for (int round = 1; round <= 2; ++round) {
+        engine.submit<int>("a", &context, sleepThen(0, 1), [&](int) { ++answers; });
+        pumpUntil([&] { return answers == round; });
+        pumpUntil([&] { return gone == round; }, 10000);
+        EXPECT_EQ(made, round);
+        EXPECT_EQ(gone, round);
+    }
+}

@@ -156,6 +156,22 @@ TEST(FtpUploadJob, AFileTheServerCutShortNeverReplacesTheLastGoodOne)
     EXPECT_EQ(server.count("RNFR"), 0);
 }
 
+TEST(FtpUploadJob, ARenameRefusedEvenAfterTheRetryIsAFailure)
+{
+    FtpServer server(QStringLiteral("ftpuser"), {QStringLiteral("--refuse-rename")});
+    ASSERT_TRUE(server.ready());
+    Uploader u;
+    u.aim(server);
+    QFile old(server.root("A.txt"));
+    ASSERT_TRUE(old.open(QIODevice::WriteOnly) && old.write("old") == 3);
+    old.close();
+    u.st.writeBytes("A.txt", "abc");
+    EXPECT_EQ(u.upload("A.txt"), 3);
+    EXPECT_EQ(server.count("DELE"), 1); // the retry removed the old file first,
+    EXPECT_EQ(server.count("RNTO"), 2); // and its rename was refused too
+    EXPECT_FALSE(QFile::exists(server.root("A.txt")));
+}
+
 TEST(FtpUploadJob, AServerThatNeverAnswersEndsWithTwoAndTheControlRecovers)
 {
     QTcpServer silent; // accepts the connection and never greets
@@ -175,6 +191,28 @@ TEST(FtpUploadJob, AServerThatNeverAnswersEndsWithTwoAndTheControlRecovers)
     EXPECT_FALSE(u.timFtp.isActive());
     u.ftp.ResetTransfer();
     // the same control then sends to a working server
+    u.aim(server);
+    EXPECT_EQ(u.upload("A.txt"), 0);
+    EXPECT_EQ(server.file("A.txt"), QByteArray("abc"));
+}
+
+TEST(FtpUploadJob, TheWatchdogDropsAStalledStepSoTheControlSendsAgainUnaided)
+{
+    StallingFtp stalling;
+    FtpServer server;
+    ASSERT_TRUE(stalling.ready() && server.ready());
+    Uploader u;
+    u.st.comm.FtpStepTimeOutMs = 3000; // room for the login on a busy machine
+    u.aim(server);
+    u.st.comm.InternetSettings.ProxyPortNo = QString::number(stalling.port());
+    u.st.writeBytes("A.txt", "abc");
+    EXPECT_EQ(u.upload("A.txt"), 2);
+    EXPECT_EQ(stalling.stors, 1); // it was the transfer that stalled, not the login
+    // Well inside the client's own 60 s backstop: only the watchdog's abort ends the step this soon.
+    QDeadlineTimer deadline(20000);
+    while (!u.ftp.IsIdle() && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
+    EXPECT_TRUE(u.ftp.IsIdle());
     u.aim(server);
     EXPECT_EQ(u.upload("A.txt"), 0);
     EXPECT_EQ(server.file("A.txt"), QByteArray("abc"));

@@ -1,8 +1,9 @@
 #!/usr/bin/python3
 """pyftpdlib on a free loopback port; prints the port, then serves until killed.
 
-usage: ftp_server.py ROOT USER PASSWORD [--no-size] [--keep N] [--log FILE]
+usage: ftp_server.py ROOT USER PASSWORD [--no-size] [--refuse-rename] [--keep N] [--log FILE]
 --no-size: the server answers SIZE with 502, as some servers do.
+--refuse-rename: every RNTO is answered 550 and nothing is renamed.
 --keep N: a stored file is cut to its first N bytes, yet the transfer is answered 226.
 --log: every command received (passwords masked) goes to FILE, one a line.
 """
@@ -22,6 +23,9 @@ class Handler(FTPHandler):
             log.write(('PASS ****' if cmd == 'PASS' else line) + '\n')
         if cmd == 'SIZE' and '--no-size' in args:
             self.respond('502 Command not implemented.')
+            return
+        if cmd == 'RNTO' and '--refuse-rename' in args:
+            self.respond('550 Rename refused.')
             return
         return super().pre_process_command(line, cmd, arg)
     def on_file_received(self, file):
