@@ -40,8 +40,9 @@ std::optional<QString> BuildArmString(const MontComm1& comm, int unit, bool on, 
     }
     if (conditionIndex != 0 && conditionIndex != 1)
         return std::nullopt;
-    // the pin in number-to-text form, as the stored settings have always held it
-    return text + Conv::Str(pin) + u':' + (conditionIndex == 0 ? TableWord::High : TableWord::Low);
+    // The pin in plain decimal ("Ain:2:High"); the reader also takes the spaced form
+    // ("Ain: 2:High") that earlier versions stored.
+    return text + QString::number(pin) + u':' + (conditionIndex == 0 ? TableWord::High : TableWord::Low);
 }
 
 } // namespace ArmEditRules

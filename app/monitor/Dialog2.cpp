@@ -427,7 +427,7 @@ void Dialog2::requestIdle(int s, const QString& name, bool idle)
     // The job belongs to this dialog: closed with it, nothing of the send follows.
     const bool started = m_upload.start(FtpTarget::of(m_comm.InternetSettings), m_comm.path(name),
                                         m_comm.FtpStepTimeOutMs, [this, s, high, line, name](int16_t code) {
-                                            if (code == 1 || code == 2)
+                                            if (code == 1 || code == 2 || code == 8)
                                                 ftp1.ResetTransfer();
                                             m_comm.DeleteLocalFile(name);
                                             // The server's copy decides, whatever the send reported.

@@ -760,7 +760,7 @@ void DetailMonitor::postMarkTo(int slot, QStringList folders, Next next)
     FtpTarget target = FtpTarget::of(m_comm.InternetSettings);
     target.remoteDir = folders.takeFirst();
     upload(slot, target, MarkName, [this, slot, folders, next](int16_t code) {
-        if (code == 1 || code == 2)
+        if (code == 1 || code == 2 || code == 8)
             ftp1[slot]->ResetTransfer();
         postMarkTo(slot, folders, next);
     });
@@ -826,7 +826,7 @@ void DetailMonitor::ClearRequestFile(const QString& name, int slot, std::functio
     if (!TextFile::writeWholeBytes(m_comm.path(name), QByteArrayLiteral("\r\n")))
         return done(FtpErrorText(-1, QString()));
     upload(slot, FtpTarget::of(m_comm.InternetSettings), name, [this, slot, name, done](int16_t code) {
-        if (code == 1 || code == 2)
+        if (code == 1 || code == 2 || code == 8)
             ftp1[slot]->ResetTransfer();
         done(FtpErrorText(code, m_comm.path(name)));
     });
@@ -857,7 +857,7 @@ void DetailMonitor::WriteAndSendDataFile(int slot, std::function<void(bool)> don
         upload(slot, FtpTarget::of(m_comm.InternetSettings), name, [this, slot, name, verify, fail](int16_t code) {
             if (code == 0)
                 return verify();
-            if (code == 1 || code == 2)
+            if (code == 1 || code == 2 || code == 8)
                 ftp1[slot]->ResetTransfer();
             fail(FtpErrorText(code, m_comm.path(name)));
         });
@@ -1083,7 +1083,7 @@ void DetailMonitor::PostOutputRequest(int slot, int pin, bool on, Next next)
             return verify();
         upload(slot, FtpTarget::of(m_comm.InternetSettings), name, [this, slot, name, verify, notPosted](int16_t code) {
             const QString title = FtpErrorText(code, m_comm.path(name));
-            if (code == 1 || code == 2)
+            if (code == 1 || code == 2 || code == 8)
                 ftp1[slot]->ResetTransfer();
             if (code >= 0 && code <= 2)
                 return verify(); // a late send may still have landed: the read-back decides

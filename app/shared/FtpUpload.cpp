@@ -149,7 +149,10 @@ void FtpUploadJob::next()
     };
     switch (m_step) {
     case Step::Connect:
-        // A refused connection or a failed login is reported at once, not after the watchdog.
+        // A refused connection or a failed login is reported at once, not after the watchdog;
+        // a login the server refused says so, rather than blaming the connection.
+        if (m_replied && (m_code == 530 || m_code == -67))
+            return finish(8);
         if (!m_replied || m_code != 0)
             return finish(1);
         if (m_target.remoteDir.isEmpty())
@@ -267,6 +270,8 @@ QString FtpErrorText(int16_t code, const QString& localPath)
         return QStringLiteral("ローカルファイル作成エラー");
     case 7:
         return QStringLiteral("プロキシ経由ではFTPS(TLS)で送信できません");
+    case 8:
+        return QStringLiteral("FTPサーバーにログインできません（ID かパスワードが違います）");
     default:
         return QStringLiteral("その他のエラー");
     }

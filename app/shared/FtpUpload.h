@@ -2,7 +2,8 @@
 // Sending one file to the FTP server, the event handlers every window that owns an FTP control
 // connects to it, and the texts callers show for the result codes.
 //
-// Result codes of a send: 0 sent and verified, 1 no connection or login, 2 a step did not
+// Result codes of a send: 0 sent and verified, 1 no connection (or a login failing otherwise
+// than by refusal), 8 the server refused the login, 2 a step did not
 // finish within its watchdog period (or the remote directory failed), 3 sending failed, 4 the
 // server's size differs (the file is then not published), 7 TLS was asked for through a proxy,
 // which cannot carry it (nothing is sent), -1 another send is running on that job.

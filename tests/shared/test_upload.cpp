@@ -108,7 +108,8 @@ TEST(FtpUploadJob, FailuresAreReportedAtOnceWithTheirCodes)
 
     u.aim(server);
     u.st.comm.InternetSettings.PassWord = QStringLiteral("wrong");
-    EXPECT_EQ(u.upload("A.txt"), 1);
+    EXPECT_EQ(u.upload("A.txt"), 8); // a refused login is named as such, not as a connection fault
+    EXPECT_EQ(FtpErrorText(8, {}), QStringLiteral("FTPサーバーにログインできません（ID かパスワードが違います）"));
     EXPECT_EQ(server.count("STOR"), 0);
 
     QTcpServer probe;
