@@ -430,3 +430,15 @@ TEST(AddressBookReader, WorkbooksWithRandomBytesAfterTheirHeaderCostOnlyAMessage
         EXPECT_FALSE(book.error.isEmpty()) << i; // read in its own process: never a crash here
     }
 }
+
+TEST(AddressBookReader, DateCellsAreReadAsDatesWhateverTheirFormat)
+{
+    Station st;
+    ASSERT_TRUE(MakeMailXls(st.path("mail.xls"), {"a@example.jp|date:2020-01-02 03:04 yyyy\"年\"m\"月\"d\"日\"",
+                                                  "b@example.jp|date:2020-01-02 03:04 yyyy/mm/dd hh:mm"}));
+    const AddressBook book = ReadAddressBook(st.path("mail.xls"));
+    ASSERT_TRUE(book.error.isEmpty()) << book.error.toStdString();
+    ASSERT_EQ(book.rows.size(), 2u);
+    EXPECT_EQ(book.rows[0].name, QStringLiteral("2020-01-02")); // never the serial number 43832.127…
+    EXPECT_EQ(book.rows[1].name, QStringLiteral("2020-01-02 03:04:00"));
+}
