@@ -64,7 +64,10 @@ int main(int argc, char** argv)
     rows[0].arm = QStringLiteral("Din: 0:High");
     // 1 s cycle and time-out, a retry pass every second, given up after 10 failures.
     TextFile::writeWhole(comm.path("sysinf001.csv"), sysInfText(rows, 1, "s", 1, "s", 1, 10));
-    TextFile::writeWhole(comm.path("InetInf.ini"), inetInfText(1, {}));
+    QStringList names;
+    for (int u = 0; u < Units; ++u)
+        names << QStringLiteral("u%1").arg(u);
+    TextFile::writeWhole(comm.path("InetInf.ini"), inetInfText(1, names));
     VARNIX varnix1;
     PollEngine engine([] { return std::make_unique<VARNIX>(); }, [] { return std::make_unique<FakeTransfer>(); });
     WindowOpener opener;
