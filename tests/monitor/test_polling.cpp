@@ -83,11 +83,8 @@ TEST(Polling, ATickReturnsAtOnceAndLogsWhatEachUnitHolds)
     MontAll& w = rig.open();
     rig.start();
     rig.st.clock.advance(1);
-    QElapsedTimer t;
-    t.start();
     rig.cycle().MonitorTick();
-    EXPECT_LT(t.elapsed(), 150); // the slow unit's 400 ms are not the window's
-    EXPECT_TRUE(rig.cycle().inFlight(1));
+    EXPECT_TRUE(rig.cycle().inFlight(1)); // the tick returned before the slow unit's 400 ms
     EXPECT_EQ(w.Panels[2]->text(), QStringLiteral("ＩＯモニタ"));
     // the quick unit's line is written as its answer comes, the slow one's waits for its own
     EXPECT_EQ(rig.st.readBytes("DataFile001.csv").count('\n'), 1);
@@ -108,11 +105,9 @@ TEST(Polling, AUnitThatNeverAnswersCostsOnlyItselfAndIsNotAskedTwice)
     ASSERT_TRUE(sim.ok("fault 2 mute"));
     rig.st.clock.advance(1);
     rig.cycle().MonitorTick();
-    QElapsedTimer t;
-    t.start();
-    while ((rig.cycle().inFlight(0) || rig.cycle().inFlight(1)) && t.elapsed() < 900)
+    // The others' answers come in while the mute unit's poll is still out.
+    while ((rig.cycle().inFlight(0) || rig.cycle().inFlight(1)) && rig.cycle().inFlight(2))
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    EXPECT_LT(t.elapsed(), 500);
     EXPECT_EQ(w.rowLamp(0), Lamp::On);
     EXPECT_EQ(w.rowLamp(1), Lamp::On);
     ASSERT_TRUE(rig.cycle().inFlight(2));
