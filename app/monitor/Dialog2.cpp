@@ -305,14 +305,10 @@ void Dialog2::readRelayed(int u)
         endBusy();
         return;
     }
-    const auto& s = m_comm.InternetSettings;
-    const QString url = s.URL + u'/' + dataName;
-    const QString proxy = s.ProxyServerName, proxyPort = s.ProxyPortNo;
-    m_engine.submit<QString>(
-        url, this,
-        [url, dataName, proxy, proxyPort](PollEngine::Tools& tools) {
-            UnitWork::UseProxy(tools.transfer, proxy, proxyPort);
-            return UnitWork::FetchRelayText(tools.transfer, url, dataName, RelayAttempts);
+    fetch<QString>(
+        dataName,
+        [dataName](InternetTransfer& transfer, const QString& url) {
+            return UnitWork::FetchRelayText(transfer, url, dataName, RelayAttempts);
         },
         [this, u, dataName, paramLine](QString text) { relayFetched(u, dataName, paramLine, text); });
 }
@@ -383,16 +379,29 @@ void Dialog2::SetOutputDirect(int s)
 
 void Dialog2::UpLdFileChk(const QString& name, const QString& expected, std::function<void(bool)> then)
 {
+    fetch<bool>(
+        name,
+        [expected](InternetTransfer& transfer, const QString& url) {
+            return UnitWork::FetchMatches(transfer, url, expected);
+        },
+        std::move(then));
+}
+
+template <class Result>
+void Dialog2::fetch(const QString& name, std::function<Result(InternetTransfer&, const QString&)> work,
+                    std::function<void(Result)> done)
+{
+    // A relay file under the URL, on its lane, through the proxy of the settings as they are now.
     const auto& s = m_comm.InternetSettings;
     const QString url = s.URL + u'/' + name;
     const QString proxy = s.ProxyServerName, proxyPort = s.ProxyPortNo;
-    m_engine.submit<bool>(
+    m_engine.submit<Result>(
         url, this,
-        [url, expected, proxy, proxyPort](PollEngine::Tools& tools) {
+        [url, proxy, proxyPort, work = std::move(work)](PollEngine::Tools& tools) {
             UnitWork::UseProxy(tools.transfer, proxy, proxyPort);
-            return UnitWork::FetchMatches(tools.transfer, url, expected);
+            return work(tools.transfer, url);
         },
-        std::move(then));
+        std::move(done));
 }
 
 void Dialog2::PostOutputRequest(int s)

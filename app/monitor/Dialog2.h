@@ -18,6 +18,7 @@
 #include <functional>
 
 class PollEngine;
+class InternetTransfer;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -84,6 +85,9 @@ private:
     void requestIdle(int s, const QString& name, bool idle);
     void requestChecked(int s, bool high, int16_t code, const QString& name, bool posted);
     void UpLdFileChk(const QString& name, const QString& expected, std::function<void(bool)> then);
+    template <class Result>
+    void fetch(const QString& name, std::function<Result(InternetTransfer&, const QString&)> work,
+               std::function<void(Result)> done);
     void warn(const QString& text, const QString& title);
 
     MontComm1& m_comm;

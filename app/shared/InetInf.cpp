@@ -214,22 +214,8 @@ bool MontComm1::loadInetInfLines(QString& problem)
 bool MontComm1::SaveInetInf()
 {
     const QString file = path(IniName);
-    if (InetInfUnreadable) {
-        // The settings in memory are defaults standing in for a file that did not load: replacing
-        // it is the operator's call, and the old file is kept beside it either way.
-        if (!AskOkCancel(m_messages,
-                         IniName +
-                             QStringLiteral(" は読めなかったため、いまの設定で置き換えます。\n"
-                                            "元のファイルは ") +
-                             IniName + QStringLiteral(".bak に残します。よろしいですか？"),
-                         QStringLiteral("確認")))
-            return false;
-        if (!TextFile::keepCopy(file)) {
-            Notify(m_messages, Failed(Fault::SettingsFile, QStringLiteral("設定ファイル書き込みエラー\n") + IniName +
-                                                               QStringLiteral(".bak を作れません")));
-            return false;
-        }
-    }
+    if (InetInfUnreadable && !confirmReplacing(file, IniName, QStringLiteral("設定ファイル書き込みエラー")))
+        return false;
     const auto& s = InternetSettings;
     QString text;
     auto put = [&](const QString& key, const QString& v) { text += key + u'=' + oneLine(v) + CrLf; };

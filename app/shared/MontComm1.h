@@ -236,6 +236,8 @@ public:
     ~MontComm1();
 
 private:
+    // Before a save replaces a settings file that did not load: asks, and keeps name.bak.
+    bool confirmReplacing(const QString& file, const QString& name, const QString& writeError);
     bool loadSysInfChecked();
     bool loadInetInfLines(QString& problem);
 

@@ -189,25 +189,28 @@ bool MontComm1::loadSysInfChecked()
     }
 }
 
+bool MontComm1::confirmReplacing(const QString& file, const QString& name, const QString& writeError)
+{
+    // What is in memory does not come from the file: replacing it is the operator's call, and
+    // the old file is kept beside it either way.
+    if (!AskOkCancel(m_messages,
+                     name + QStringLiteral(" は読めなかったため、いまの設定で置き換えます。\n元のファイルは ") + name +
+                         QStringLiteral(".bak に残します。よろしいですか？"),
+                     QStringLiteral("確認")))
+        return false;
+    if (!TextFile::keepCopy(file)) {
+        Notify(m_messages,
+               Failed(Fault::SettingsFile, writeError + u'\n' + name + QStringLiteral(".bak を作れません")));
+        return false;
+    }
+    return true;
+}
+
 bool MontComm1::SaveSysInf()
 {
     const QString file = path(SysInfDir + SysInfName);
-    if (SysInfUnreadable) {
-        // The table in memory does not come from the file: replacing it is the operator's call,
-        // and the old file is kept beside it either way.
-        if (!AskOkCancel(m_messages,
-                         SysInfName +
-                             QStringLiteral(" は読めなかったため、いまの設定で置き換えます。\n"
-                                            "元のファイルは ") +
-                             SysInfName + QStringLiteral(".bak に残します。よろしいですか？"),
-                         QStringLiteral("確認")))
-            return false;
-        if (!TextFile::keepCopy(file)) {
-            Notify(m_messages, Failed(Fault::SettingsFile, QStringLiteral("システムファイル書き込みエラー\n") +
-                                                               SysInfName + QStringLiteral(".bak を作れません")));
-            return false;
-        }
-    }
+    if (SysInfUnreadable && !confirmReplacing(file, SysInfName, QStringLiteral("システムファイル書き込みエラー")))
+        return false;
     const int count = unitCount();
     QString text =
         SysInfName + QStringLiteral(",Rec=") + Conv::Str(count) + QStringLiteral(",,,,,,,,,,,,,,,,,,") + CrLf;
