@@ -1,15 +1,8 @@
 #pragma once
-// "Let pending window events run": the one place the station yields inside a handler.
+// A guard against a handler entered again, and the wait that tests use for queued answers (the
+// station itself never waits inside its work).
 
 #include <QCoreApplication>
-
-namespace EventPump {
-inline void run()
-{
-    if (QCoreApplication::instance())
-        QCoreApplication::processEvents(QEventLoop::AllEvents);
-}
-} // namespace EventPump
 
 // Marks a handler as running, so a timer that fires while it yields does not enter it again.
 class ReentryGuard {

@@ -38,7 +38,6 @@ public:
         if (keepNoticesOpen)
             open.push_back(text);
     }
-    void closeNotices() { open.clear(); }
 
     std::vector<Shown> shown;
     bool keepNoticesOpen = false;
