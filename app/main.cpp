@@ -31,41 +31,36 @@ int main(int argc, char** argv)
     SystemClock clock;
     NmcliDialUp dialUp; // outlives comm: a line still up is hung up when comm goes
     MontComm1 comm(QDir::currentPath(), messages, clock);
-    comm.RasBackend = &dialUp;
-    VARNIX varnix1;
+    comm.setDialUpBackend(&dialUp);
     PollEngine engine([] { return std::make_unique<VARNIX>(); }, [] { return std::make_unique<CurlTransfer>(); });
     WindowOpener opener;
-    MontAll window(comm, engine, varnix1, opener);
-    opener.add(StationWindow::SysEdit, [&](QWidget* parent) {
+    MontAll window(comm, engine, opener);
+    opener.add(StationWindow::SysEdit, [&](QWidget* parent, const OpenArgs& args) {
         SysEdit w(comm, parent);
         w.showMailSettings = [&](QWidget* over) {
             MailSetform mail(comm, over);
             mail.exec();
         };
-        // Opened from the detail monitor, the time-out group follows that window's mode.
-        if (auto* detail = qobject_cast<MontMain*>(parent))
-            w.SetTimeOutGroupEnabled(detail->monitor().addressFieldsEnabled);
-        else
-            w.SetTimeOutGroupEnabled(window.cycle().ModeControlsLan);
+        w.SetTimeOutGroupEnabled(args.timeOutGroupEnabled);
         w.exec();
     });
-    opener.add(StationWindow::ArmEdit, [&](QWidget* parent) {
+    opener.add(StationWindow::ArmEdit, [&](QWidget* parent, const OpenArgs&) {
         ArmEdit w(comm, parent);
         w.exec();
     });
-    opener.add(StationWindow::Dialog1, [&](QWidget* parent) {
-        Dialog1 w(comm, engine, parent);
+    opener.add(StationWindow::Dialog1, [&](QWidget* parent, const OpenArgs& args) {
+        Dialog1 w(comm, engine, args.unit, parent);
         w.exec();
     });
-    opener.add(StationWindow::Dialog2, [&](QWidget* parent) {
-        Dialog2 w(comm, engine, parent);
+    opener.add(StationWindow::Dialog2, [&](QWidget* parent, const OpenArgs& args) {
+        Dialog2 w(comm, engine, args.unit, args.readOnShow, parent);
         w.exec();
     });
-    opener.add(StationWindow::Dialog4, [&](QWidget* parent) {
+    opener.add(StationWindow::Dialog4, [&](QWidget* parent, const OpenArgs&) {
         Dialog4 w(comm, engine, parent);
         w.exec();
     });
-    opener.add(StationWindow::ComEdit2, [&](QWidget* parent) {
+    opener.add(StationWindow::ComEdit2, [&](QWidget* parent, const OpenArgs&) {
         ComEdit2 w(comm, parent);
         w.showInetSettings = [&](QWidget* over) {
             InetEdit inet(comm, over);
@@ -73,7 +68,7 @@ int main(int argc, char** argv)
         };
         w.exec();
     });
-    opener.add(StationWindow::ComEdit, [&](QWidget* parent) {
+    opener.add(StationWindow::ComEdit, [&](QWidget* parent, const OpenArgs&) {
         ComEdit w(comm, parent);
         w.showInetSettings = [&](QWidget* over) {
             InetEdit inet(comm, over);
@@ -81,7 +76,7 @@ int main(int argc, char** argv)
         };
         w.exec();
     });
-    opener.add(StationWindow::MontMain, [&](QWidget* parent) {
+    opener.add(StationWindow::MontMain, [&](QWidget* parent, const OpenArgs&) {
         MontMain w(comm, engine, opener, parent);
         w.exec();
     });

@@ -29,12 +29,12 @@ std::optional<QString> BuildArmString(const MontComm1& comm, int unit, bool on, 
     if (kindIndex != 0) {
         if (pin < 0 || pin > 7)
             return std::nullopt;
-        const int16_t type = comm.GetPinType(unit, 6, pin);
+        const int16_t type = comm.sys().GetPinType(unit, 6, pin);
         if (type != 0 && type != 1)
             return std::nullopt;
         text = QStringLiteral("Din:");
     } else {
-        if (pin < 0 || pin > 3 || comm.GetPinType(unit, 5, pin) != 2)
+        if (pin < 0 || pin > 3 || comm.sys().GetPinType(unit, 5, pin) != 2)
             return std::nullopt;
         text = QStringLiteral("Ain:");
     }
@@ -58,9 +58,9 @@ ArmEdit::ArmEdit(MontComm1& comm, QWidget* parent) : QDialog(parent), m_comm(com
     FixAndCentre(*this);
 
     showRetry();
-    for (int i = 0; i < m_comm.unitCount(); ++i)
-        DevName->addItem(m_comm.cell(i, ColName));
-    if (m_comm.unitCount() > 0) {
+    for (int i = 0; i < m_comm.sys().unitCount(); ++i)
+        DevName->addItem(m_comm.sys().cell(i, ColName));
+    if (m_comm.sys().unitCount() > 0) {
         DevName->setCurrentIndex(0);
         selectUnit(0);
     }
@@ -153,15 +153,15 @@ void ArmEdit::buildControls()
 
     connect(DevName, &QComboBox::activated, this, &ArmEdit::selectUnit);
     connect(Slider1, &QSlider::valueChanged, this, [this](int v) {
-        if (v != m_comm.MonitorSettings.ReloadCycl) {
-            m_comm.MonitorSettings.ReloadCycl = int16_t(v);
+        if (v != m_comm.sys().MonitorSettings.ReloadCycl) {
+            m_comm.sys().MonitorSettings.ReloadCycl = int16_t(v);
             showRetry();
             m_dirty = true;
         }
     });
     connect(Slider2, &QSlider::valueChanged, this, [this](int v) {
-        if (v != m_comm.MonitorSettings.ReloadSize) {
-            m_comm.MonitorSettings.ReloadSize = int16_t(v);
+        if (v != m_comm.sys().MonitorSettings.ReloadSize) {
+            m_comm.sys().MonitorSettings.ReloadSize = int16_t(v);
             showRetry();
             m_dirty = true;
         }
@@ -172,7 +172,7 @@ void ArmEdit::buildControls()
 
 void ArmEdit::showRetry()
 {
-    const auto& ms = m_comm.MonitorSettings;
+    const auto& ms = m_comm.sys().MonitorSettings;
     Recycl->setText(Conv::Str(ms.ReloadCycl) + QStringLiteral("Sec"));
     Recount->setText(Conv::Str(ms.ReloadSize));
     const QSignalBlocker quiet1(Slider1);
@@ -183,10 +183,10 @@ void ArmEdit::showRetry()
 
 void ArmEdit::selectUnit(int index)
 {
-    if (index < 0 || index >= m_comm.unitCount())
+    if (index < 0 || index >= m_comm.sys().unitCount())
         return;
-    m_comm.CurUnit = index;
-    m_armString = m_comm.cell(index, ColArm);
+    m_unit = index;
+    m_armString = m_comm.sys().cell(index, ColArm);
     Option3[m_armString != TableWord::Non ? 0 : 1]->setChecked(true);
     optionClick();
 }
@@ -198,23 +198,23 @@ void ArmEdit::optionClick()
     Combo3->setEnabled(on);
     Combo4->setEnabled(on);
     const int unit = DevName->currentIndex();
-    if (unit < 0 || unit >= m_comm.unitCount())
+    if (unit < 0 || unit >= m_comm.sys().unitCount())
         return;
-    m_comm.CurUnit = unit;
+    m_unit = unit;
     Combo2->setCurrentIndex(1);
     Combo3->setCurrentIndex(0);
     Combo4->setCurrentIndex(0);
     if (!on)
         return;
-    Combo2->setCurrentIndex(m_comm.GetArmField(unit, 0) == TableWord::Ain ? 0 : 1);
-    const QString pin = m_comm.GetArmField(unit, 1);
+    Combo2->setCurrentIndex(m_comm.sys().GetArmField(unit, 0) == TableWord::Ain ? 0 : 1);
+    const QString pin = m_comm.sys().GetArmField(unit, 1);
     if (pin != TableWord::Non) {
         const auto p = Conv::CInt16(Conv::Val(pin));
         if (p && *p >= 0 && *p < Combo3->count())
             Combo3->setCurrentIndex(*p);
     }
     // "以上", "以下" and "以上・以下" were never written by this window: like any other word they show as "High".
-    Combo4->setCurrentIndex(m_comm.GetArmField(unit, 2) == TableWord::Low ? 1 : 0);
+    Combo4->setCurrentIndex(m_comm.sys().GetArmField(unit, 2) == TableWord::Low ? 1 : 0);
 }
 
 bool ArmEdit::ask()
@@ -224,8 +224,8 @@ bool ArmEdit::ask()
 
 void ArmEdit::setClick()
 {
-    const int unit = m_comm.CurUnit;
-    if (unit < 0 || unit >= m_comm.unitCount())
+    const int unit = m_unit;
+    if (unit < 0 || unit >= m_comm.sys().unitCount())
         return; // no unit registered
     const auto arm = ArmEditRules::BuildArmString(m_comm, unit, Option3[0]->isChecked(), Combo2->currentIndex(),
                                                   Combo3->currentIndex(), Combo4->currentIndex());
@@ -236,8 +236,8 @@ void ArmEdit::setClick()
         return;
     }
     if ((*arm != m_armString || m_dirty) && ask()) {
-        m_comm.cell(unit, ColArm) = *arm;
-        m_comm.SaveSysInf();
+        m_comm.sys().cell(unit, ColArm) = *arm;
+        m_comm.sys().SaveSysInf();
         m_dirty = false;
     }
 }
@@ -247,7 +247,7 @@ void ArmEdit::endClick()
     if (m_dirty) {
         if (!ask())
             return;
-        m_comm.SaveSysInf();
+        m_comm.sys().SaveSysInf();
         m_dirty = false;
     }
     accept();

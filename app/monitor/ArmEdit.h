@@ -30,6 +30,8 @@ public:
     explicit ArmEdit(MontComm1& comm, QWidget* parent = nullptr);
 
     bool dirty() const { return m_dirty; }
+    // The unit whose alarm the window edits; -1 before one is chosen.
+    int unit() const { return m_unit; }
     bool retryShown() const;
     void ToggleRetrySection();
 
@@ -62,6 +64,7 @@ private:
     bool ask();
 
     MontComm1& m_comm;
+    int m_unit = -1;
     QString m_armString;
     bool m_dirty = false;
 };

@@ -34,9 +34,9 @@ QString TemperatureText(int16_t raw)
 std::array<bool, 4> AinChannels(const MontComm1& comm, int unit)
 {
     std::array<bool, 4> ain{};
-    if (unit >= 0 && unit < comm.unitCount())
+    if (unit >= 0 && unit < comm.sys().unitCount())
         for (int k = 0; k < 4; ++k)
-            ain[k] = comm.cell(unit, ColRA0 + k) == TableWord::Ain;
+            ain[k] = comm.sys().cell(unit, ColRA0 + k) == TableWord::Ain;
     return ain;
 }
 
@@ -44,7 +44,7 @@ namespace {
 void fillPins(Shown& s, const MontComm1& comm, int unit, const auto& levels)
 {
     for (int p = 0; p < 8; ++p) {
-        s.pinType[p] = comm.GetPinType(unit, UnitMap::PortB, p);
+        s.pinType[p] = comm.sys().GetPinType(unit, UnitMap::PortB, p);
         s.high[p] = levels[p] != 0;
     }
 }
@@ -63,14 +63,14 @@ Shown ShownFromDirect(const MontComm1& comm, int unit, const DirectReading& r)
 
 void StoreDirect(MontComm1& comm, int unit, const DirectReading& r)
 {
-    if (unit < 0 || unit >= MontComm1::UnitSlots)
+    if (unit < 0 || unit >= SysInf::UnitSlots)
         return;
     for (int k = 0; k < 4; ++k)
         if (r.ain[k])
-            comm.unitItem(k, unit) = *r.ain[k];
-    comm.unitItem(ItemTemperature, unit) = r.rawTemperature;
+            comm.units().unitItem(k, unit) = *r.ain[k];
+    comm.units().unitItem(ItemTemperature, unit) = r.rawTemperature;
     for (int p = 0; p < 8; ++p)
-        comm.unitItem(ItemRB0 + p, unit) = r.levels[p];
+        comm.units().unitItem(ItemRB0 + p, unit) = r.levels[p];
 }
 
 Shown ShownFromRelay(const MontComm1& comm, int unit, const Relay::RelayData& d)

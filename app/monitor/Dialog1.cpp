@@ -16,24 +16,28 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
-Dialog1::Dialog1(MontComm1& comm, PollEngine& engine, QWidget* parent) : QDialog(parent), m_comm(comm), m_engine(engine)
+Dialog1::Dialog1(MontComm1& comm, PollEngine& engine, int unit, QWidget* parent)
+    : QDialog(parent)
+    , m_comm(comm)
+    , m_unit(unit)
+    , m_engine(engine)
 {
     setObjectName(QStringLiteral("Dialog1"));
     setWindowTitle(QStringLiteral("IOPort設定"));
     setModal(true);
     buildControls();
     FixAndCentre(*this);
-    const int u = m_comm.CurUnit;
-    if (u < 0 || u >= m_comm.unitCount())
+    const int u = m_unit;
+    if (u < 0 || u >= m_comm.sys().unitCount())
         return;
     showUnit();
     for (int k = 0; k < 4; ++k)
-        Option1[2 * k + (m_comm.cell(u, ColRA0 + k) == TableWord::Ain ? 1 : 0)]->setChecked(true);
+        Option1[2 * k + (m_comm.sys().cell(u, ColRA0 + k) == TableWord::Ain ? 1 : 0)]->setChecked(true);
     for (int k = 0; k < 8; ++k) {
-        const QString& t = m_comm.cell(u, ColRB0 + k);
+        const QString& t = m_comm.sys().cell(u, ColRB0 + k);
         Option2[3 * k + (t == TableWord::Din ? 1 : t == TableWord::Dout ? 2 : 0)]->setChecked(true);
     }
-    Option3[m_comm.cell(u, ColControl) == TableWord::On ? 0 : 1]->setChecked(true);
+    Option3[m_comm.sys().cell(u, ColControl) == TableWord::On ? 0 : 1]->setChecked(true);
 }
 
 void Dialog1::buildControls()
@@ -127,29 +131,29 @@ void Dialog1::buildControls()
 
 void Dialog1::showUnit()
 {
-    const int u = m_comm.CurUnit;
-    if (u < 0 || u >= m_comm.unitCount())
+    const int u = m_unit;
+    if (u < 0 || u >= m_comm.sys().unitCount())
         return;
-    Nametext->setText(m_comm.cell(u, ColName));
-    IPtext->setText(m_comm.cell(u, ColIP));
+    Nametext->setText(m_comm.sys().cell(u, ColName));
+    IPtext->setText(m_comm.sys().cell(u, ColIP));
 }
 
 void Dialog1::okClick()
 {
-    const int u = m_comm.CurUnit;
-    if (u < 0 || u >= m_comm.unitCount() || m_sending)
+    const int u = m_unit;
+    if (u < 0 || u >= m_comm.sys().unitCount() || m_sending)
         return;
     showUnit();
     for (int k = 0; k < 4; ++k)
-        m_comm.cell(u, ColRA0 + k) = Option1[2 * k + 1]->isChecked() ? TableWord::Ain : TableWord::Non;
+        m_comm.sys().cell(u, ColRA0 + k) = Option1[2 * k + 1]->isChecked() ? TableWord::Ain : TableWord::Non;
     for (int k = 0; k < 8; ++k)
-        m_comm.cell(u, ColRB0 + k) = Option2[3 * k + 1]->isChecked()   ? TableWord::Din
-                                     : Option2[3 * k + 2]->isChecked() ? TableWord::Dout
-                                                                       : TableWord::Non;
-    m_comm.cell(u, ColControl) = Option3[0]->isChecked() ? TableWord::On : TableWord::Off;
-    m_comm.SaveSysInf();
+        m_comm.sys().cell(u, ColRB0 + k) = Option2[3 * k + 1]->isChecked()   ? TableWord::Din
+                                           : Option2[3 * k + 2]->isChecked() ? TableWord::Dout
+                                                                             : TableWord::Non;
+    m_comm.sys().cell(u, ColControl) = Option3[0]->isChecked() ? TableWord::On : TableWord::Off;
+    m_comm.sys().SaveSysInf();
     // A table that did not load is never sent to a unit.
-    if (m_comm.InternetSettings.Mode2 != 1 || !m_comm.SysInfValid)
+    if (m_comm.inet().InternetSettings.Mode2 != 1 || !m_comm.sys().SysInfValid)
         return;
 
     // The exchange runs on the unit's lane; until it reports, the dialog keeps its buttons
@@ -160,11 +164,11 @@ void Dialog1::okClick()
     CancelButton->setEnabled(false);
     m_sending = true;
     m_cursor.set(true);
-    const DeviceRecord row = m_comm.DeviceTable[u];
-    const int32_t timeOut = m_comm.MonitorSettings.TimeOut;
+    const DeviceRecord row = m_comm.sys().DeviceTable[u];
+    const int32_t timeOut = m_comm.sys().MonitorSettings.TimeOut;
     m_engine.submit<bool>(
-        MontComm1::UnitKey(row), this,
-        [row, timeOut](PollEngine::Tools& tools) { return MontComm1::OpenUnitLink(tools.link, row, timeOut); },
+        SysInf::UnitKey(row), this,
+        [row, timeOut](PollEngine::Tools& tools) { return SysInf::OpenUnitLink(tools.link, row, timeOut); },
         [this, caption](bool ok) { sent(ok, caption); });
 }
 

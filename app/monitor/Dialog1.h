@@ -16,8 +16,8 @@ class QRadioButton;
 class Dialog1 : public QDialog {
     Q_OBJECT
 public:
-    // The unit is comm.CurUnit; the setting goes out through the engine.
-    Dialog1(MontComm1& comm, PollEngine& engine, QWidget* parent = nullptr);
+    // The unit is the table's row unit; the setting goes out through the engine.
+    Dialog1(MontComm1& comm, PollEngine& engine, int unit, QWidget* parent = nullptr);
 
     // True while a setting is on its way to the unit: the dialog cannot be closed meanwhile.
     bool sending() const { return m_sending; }
@@ -43,6 +43,7 @@ private:
     void sent(bool ok, const QString& caption);
 
     MontComm1& m_comm;
+    const int m_unit;
     PollEngine& m_engine;
     bool m_sending = false;
     BusyCursor m_cursor;

@@ -38,15 +38,17 @@ void paint(QLineEdit* e, Dialog2::Tone tone)
 
 } // namespace
 
-Dialog2::Dialog2(MontComm1& comm, PollEngine& engine, QWidget* parent) : QDialog(parent), m_comm(comm), m_engine(engine)
+Dialog2::Dialog2(MontComm1& comm, PollEngine& engine, int unit, bool readOnShow, QWidget* parent)
+    : QDialog(parent)
+    , m_comm(comm)
+    , m_unit(unit)
+    , m_engine(engine)
 {
     setObjectName(QStringLiteral("Dialog2"));
     setWindowTitle(QStringLiteral("詳細モニタ"));
     setModal(true);
     ftp1.setObjectName(QStringLiteral("ftp1"));
     timFtp.setObjectName(QStringLiteral("timFtp"));
-    // The upload routine relies on these handlers for the transfer state and its watchdog.
-    ConnectFtpEvents(m_comm, ftp1, timFtp);
     m_on = Lamps::load(m_comm.workDir(), Lamps::On);
     m_off = Lamps::load(m_comm.workDir(), Lamps::Off);
     buildControls();
@@ -55,11 +57,11 @@ Dialog2::Dialog2(MontComm1& comm, PollEngine& engine, QWidget* parent) : QDialog
     ResetSwitches();
     if (!unitValid())
         return;
-    Nametext->setText(m_comm.cell(m_comm.CurUnit, ColName));
-    IPtext->setText(m_comm.cell(m_comm.CurUnit, ColIP));
+    Nametext->setText(m_comm.sys().cell(m_unit, ColName));
+    IPtext->setText(m_comm.sys().cell(m_unit, ColIP));
     // Read only once the dialog is up and modal: a read started here would run while the
     // main window still takes clicks.
-    m_readOnShow = m_comm.DetailOpenFlag == 1;
+    m_readOnShow = readOnShow;
 }
 
 void Dialog2::showEvent(QShowEvent* event)
@@ -157,7 +159,7 @@ void Dialog2::buildControls()
 
 bool Dialog2::unitValid() const
 {
-    return m_comm.CurUnit >= 0 && m_comm.CurUnit < m_comm.unitCount();
+    return m_unit >= 0 && m_unit < m_comm.sys().unitCount();
 }
 
 void Dialog2::setStatus(const QString& text, Tone tone)
@@ -178,12 +180,12 @@ void Dialog2::ResetSwitches()
 void Dialog2::ArmOutputSwitches()
 {
     for (int p = 0; p < 8; ++p)
-        Sw1[p]->setForeColor(m_comm.cell(m_comm.CurUnit, ColRB0 + p) == TableWord::Dout ? Orange : White);
+        Sw1[p]->setForeColor(m_comm.sys().cell(m_unit, ColRB0 + p) == TableWord::Dout ? Orange : White);
 }
 
 void Dialog2::PrepareSlotDisplay()
 {
-    const auto ain = Detail::AinChannels(m_comm, m_comm.CurUnit);
+    const auto ain = Detail::AinChannels(m_comm, m_unit);
     for (int k = 0; k < 4; ++k)
         if (ain[k]) {
             Aintext[k]->clear();
@@ -244,12 +246,12 @@ void Dialog2::openClick()
 {
     if (!unitValid() || m_busy)
         return;
-    const int u = m_comm.CurUnit;
-    Nametext->setText(m_comm.cell(u, ColName));
-    IPtext->setText(m_comm.cell(u, ColIP));
+    const int u = m_unit;
+    Nametext->setText(m_comm.sys().cell(u, ColName));
+    IPtext->setText(m_comm.sys().cell(u, ColIP));
     PrepareSlotDisplay();
     beginBusy();
-    if (m_comm.InternetSettings.Mode2 != 0)
+    if (m_comm.inet().InternetSettings.Mode2 != 0)
         readDirect(u);
     else
         readRelayed(u);
@@ -257,10 +259,10 @@ void Dialog2::openClick()
 
 void Dialog2::readDirect(int u)
 {
-    const DeviceRecord row = m_comm.DeviceTable[u];
+    const DeviceRecord row = m_comm.sys().DeviceTable[u];
     const auto ain = Detail::AinChannels(m_comm, u);
     m_engine.submit<UnitWork::ProbedReading>(
-        MontComm1::UnitKey(row), this,
+        SysInf::UnitKey(row), this,
         [row, ain](PollEngine::Tools& tools) { return UnitWork::ProbeAndRead(tools.link, row, ain); },
         [this, u](UnitWork::ProbedReading r) { directRead(u, r); });
 }
@@ -280,7 +282,7 @@ void Dialog2::directRead(int u, const UnitWork::ProbedReading& r)
             setStatus(QStringLiteral("正常"), Tone::Good);
         }
     }
-    m_comm.WriteDataLog(u);
+    m_comm.files().WriteDataLog(u);
     endBusy();
 }
 
@@ -327,7 +329,7 @@ void Dialog2::relayFetched(int u, const QString& dataName, const QString& paramL
         return;
     }
     showReading(Detail::ShownFromRelay(m_comm, u, data));
-    if (m_comm.IsDataFresh(text)) {
+    if (m_comm.files().IsDataFresh(text)) {
         setStatus(QStringLiteral("正常"), Tone::Good);
     } else {
         warn(QStringLiteral("タイムアウトエラー"), MessageBoxService::applicationTitle());
@@ -347,12 +349,12 @@ void Dialog2::switchFlipped(int s)
         RevertSwitch(s);
         return;
     }
-    if (!unitValid() || m_comm.GetPinType(m_comm.CurUnit, UnitMap::PortB, s) != 0)
+    if (!unitValid() || m_comm.sys().GetPinType(m_unit, UnitMap::PortB, s) != 0)
         return;
     beginBusy();
     OutPort = UnitMap::PortB;
     OutPin = int16_t(s);
-    if (m_comm.InternetSettings.Mode2 == 0)
+    if (m_comm.inet().InternetSettings.Mode2 == 0)
         PostOutputRequest(s);
     else
         SetOutputDirect(s);
@@ -360,12 +362,12 @@ void Dialog2::switchFlipped(int s)
 
 void Dialog2::SetOutputDirect(int s)
 {
-    const DeviceRecord row = m_comm.DeviceTable[m_comm.CurUnit];
+    const DeviceRecord row = m_comm.sys().DeviceTable[m_unit];
     const bool on = Sw1[s]->Value();
     const int32_t port = OutPort;
     const int16_t pin = OutPin;
     m_engine.submit<UnitWork::OutputSet>(
-        MontComm1::UnitKey(row), this,
+        SysInf::UnitKey(row), this,
         [row, port, pin, on](PollEngine::Tools& tools) { return UnitWork::SetOutput(tools.link, row, port, pin, on); },
         [this, s, on](UnitWork::OutputSet r) {
             OutPinState = r.before;
@@ -392,7 +394,7 @@ void Dialog2::fetch(const QString& name, std::function<Result(InternetTransfer&,
                     std::function<void(Result)> done)
 {
     // A relay file under the URL, on its lane, through the proxy of the settings as they are now.
-    const auto& s = m_comm.InternetSettings;
+    const auto& s = m_comm.inet().InternetSettings;
     const QString url = s.URL + u'/' + name;
     const QString proxy = s.ProxyServerName, proxyPort = s.ProxyPortNo;
     m_engine.submit<Result>(
@@ -406,7 +408,7 @@ void Dialog2::fetch(const QString& name, std::function<Result(InternetTransfer&,
 
 void Dialog2::PostOutputRequest(int s)
 {
-    const QString name = Relay::RequestFileName(m_comm, m_comm.CurUnit);
+    const QString name = Relay::RequestFileName(m_comm, m_unit);
     if (name.isEmpty()) { // no usable relay file name: nothing can be posted
         setStatus(QStringLiteral("通信ｴﾗｰ"), Tone::Error);
         RevertSwitch(s);
@@ -425,7 +427,7 @@ void Dialog2::requestIdle(int s, const QString& name, bool idle)
         return;
     }
     const bool high = Sw1[s]->Value();
-    const QString token = MontComm1::ScramblePass(QStringLiteral("SET"), m_comm.InternetSettings.PassWord);
+    const QString token = InetInf::ScramblePass(QStringLiteral("SET"), m_comm.inet().InternetSettings.PassWord);
     const QString line = Relay::RequestLine(token, name, OutPort, OutPin, high);
     if (!TextFile::writeWhole(m_comm.path(name), line + QStringLiteral("\r\n"))) {
         setStatus(QStringLiteral("通信ｴﾗｰ"), Tone::Error);
@@ -434,11 +436,11 @@ void Dialog2::requestIdle(int s, const QString& name, bool idle)
         return;
     }
     // The job belongs to this dialog: closed with it, nothing of the send follows.
-    const bool started = m_upload.start(FtpTarget::of(m_comm.InternetSettings), m_comm.path(name),
-                                        m_comm.FtpStepTimeOutMs, [this, s, high, line, name](int16_t code) {
+    const bool started = m_upload.start(FtpTarget::of(m_comm.inet().InternetSettings), m_comm.path(name),
+                                        m_comm.ftpStepTimeOutMs(), [this, s, high, line, name](int16_t code) {
                                             if (code == 1 || code == 2 || code == 8)
                                                 ftp1.ResetTransfer();
-                                            m_comm.DeleteLocalFile(name);
+                                            m_comm.files().DeleteLocalFile(name);
                                             // The server's copy decides, whatever the send reported.
                                             UpLdFileChk(name, line, [this, s, high, code, name](bool posted) {
                                                 requestChecked(s, high, code, name, posted);

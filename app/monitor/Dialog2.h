@@ -27,9 +27,8 @@ class Switch;
 class Dialog2 : public QDialog {
     Q_OBJECT
 public:
-    // The unit is comm.CurUnit. When comm.DetailOpenFlag is 1 the unit is read once the
-    // dialog is on the screen.
-    Dialog2(MontComm1& comm, PollEngine& engine, QWidget* parent = nullptr);
+    // The unit is the table's row unit; with readOnShow it is read once the dialog is on the screen.
+    Dialog2(MontComm1& comm, PollEngine& engine, int unit, bool readOnShow, QWidget* parent = nullptr);
 
     enum class Tone { Window, Good, Error };
 
@@ -91,6 +90,7 @@ private:
     void warn(const QString& text, const QString& title);
 
     MontComm1& m_comm;
+    const int m_unit;
     PollEngine& m_engine;
     Tone m_tone = Tone::Window;
     bool m_busy = false;

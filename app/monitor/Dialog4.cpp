@@ -61,10 +61,10 @@ Dialog4::Dialog4(MontComm1& comm, PollEngine& engine, QWidget* parent) : QDialog
     FixAndCentre(*this);
 
     int monitored = 0;
-    for (int i = 0; i < m_comm.unitCount(); ++i)
-        if (m_comm.cell(i, ColControl) == TableWord::On)
+    for (int i = 0; i < m_comm.sys().unitCount(); ++i)
+        if (m_comm.sys().cell(i, ColControl) == TableWord::On)
             ++monitored;
-    Text1->setText(QString::number(m_comm.DeviceCount));
+    Text1->setText(QString::number(m_comm.sys().DeviceCount));
     Text2->setText(QString::number(monitored));
 }
 
@@ -89,10 +89,10 @@ void Dialog4::runPass()
     m_handled = 0;
     m_cursor.set(true);
     CancelButton->setEnabled(false); // the dialog must not close under the pass
-    Text1->setText(QString::number(m_comm.DeviceCount));
+    Text1->setText(QString::number(m_comm.sys().DeviceCount));
     Text2->setText(QStringLiteral("0"));
     OKButton->setText(QStringLiteral("中止"));
-    ProgressBar1->setRange(0, std::max(0, int(m_comm.DeviceCount)));
+    ProgressBar1->setRange(0, std::max(0, int(m_comm.sys().DeviceCount)));
     ProgressBar1->setValue(0);
     ProgressBar1->setVisible(true);
     sendFrom(0);
@@ -102,17 +102,17 @@ void Dialog4::runPass()
 // unit, whose setting then goes out; its answer continues the walk.
 void Dialog4::sendFrom(int unit)
 {
-    for (int i = unit; i < m_comm.unitCount() && !m_stopRequested; ++i) {
-        if (m_comm.cell(i, ColControl) == TableWord::On && m_comm.SysInfValid) {
-            const DeviceRecord row = m_comm.DeviceTable[i];
-            const int32_t timeOut = m_comm.MonitorSettings.TimeOut;
+    for (int i = unit; i < m_comm.sys().unitCount() && !m_stopRequested; ++i) {
+        if (m_comm.sys().cell(i, ColControl) == TableWord::On && m_comm.sys().SysInfValid) {
+            const DeviceRecord row = m_comm.sys().DeviceTable[i];
+            const int32_t timeOut = m_comm.sys().MonitorSettings.TimeOut;
             m_engine.submit<bool>(
-                MontComm1::UnitKey(row), this,
-                [row, timeOut](PollEngine::Tools& tools) { return MontComm1::OpenUnitLink(tools.link, row, timeOut); },
+                SysInf::UnitKey(row), this,
+                [row, timeOut](PollEngine::Tools& tools) { return SysInf::OpenUnitLink(tools.link, row, timeOut); },
                 [this, i, name = row[ColName]](bool ok) { unitDone(i, name, ok); });
             return;
         }
-        if (m_comm.cell(i, ColControl) == TableWord::On)
+        if (m_comm.sys().cell(i, ColControl) == TableWord::On)
             Text2->setText(QString::number(++m_handled)); // no table to send: nothing to fail
         ProgressBar1->setValue(i);
     }

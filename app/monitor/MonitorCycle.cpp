@@ -35,7 +35,7 @@ MonitorCycle::MonitorCycle(MontComm1& comm, MonitorView& view, PollEngine& engin
 
 QString MonitorCycle::CycleText() const
 {
-    const auto& m = m_comm.MonitorSettings;
+    const auto& m = m_comm.sys().MonitorSettings;
     QString unit;
     if (m.MoniterCyclType == QStringLiteral("h"))
         unit = QStringLiteral(" 時間");
@@ -49,7 +49,7 @@ QString MonitorCycle::CycleText() const
 int32_t MonitorCycle::TimeOutSeconds() const
 {
     // 32-bit arithmetic: 32767 hours still fits, where 16 bits overflowed at 10 hours.
-    const auto& m = m_comm.MonitorSettings;
+    const auto& m = m_comm.sys().MonitorSettings;
     int32_t factor = 1;
     if (m.TimeOutCyclType == QStringLiteral("h"))
         factor = 3600;
@@ -60,10 +60,10 @@ int32_t MonitorCycle::TimeOutSeconds() const
 
 void MonitorCycle::Activate()
 {
-    m_comm.LoadSysInf();
+    m_comm.sys().LoadSysInf();
     // ReloadCycl is at most 32767, so the product fits an int; a value below 1 never gets here.
-    Timer2.setInterval(std::max<int>(1, m_comm.MonitorSettings.ReloadCycl) * 1000);
-    m_comm.InetInfValid = m_comm.LoadInetInf();
+    Timer2.setInterval(std::max<int>(1, m_comm.sys().MonitorSettings.ReloadCycl) * 1000);
+    m_comm.inet().InetInfValid = m_comm.inet().LoadInetInf();
     HeaderListValid = BuildExpectedHeaders();
     if (lanMode()) {
         m_view.setPortSettingEnabled(true);
@@ -74,7 +74,7 @@ void MonitorCycle::Activate()
         m_view.setPanel(2, QStringLiteral("  通信モード ： ダウンロード"));
         SetModeControls(false);
     }
-    if (m_comm.SysInfValid) {
+    if (m_comm.sys().SysInfValid) {
         m_view.setPanel(1, CycleText());
         RedrawRows();
     } else {
@@ -84,7 +84,7 @@ void MonitorCycle::Activate()
 
 void MonitorCycle::ResetUnitStates()
 {
-    for (auto& s : m_comm.UnitValues) {
+    for (auto& s : m_comm.units().UnitValues) {
         std::fill(s.begin(), s.begin() + 14, int16_t(0));
         s[ItemFailureCount] = -1;
         s[ItemAlarmFlag] = AlarmClear;
@@ -94,19 +94,20 @@ void MonitorCycle::ResetUnitStates()
 
 bool MonitorCycle::onPageShown(int unit) const
 {
-    return unit >= PageOffset && unit < PageOffset + RowsPerPage && unit < m_comm.unitCount();
+    return unit >= PageOffset && unit < PageOffset + RowsPerPage && unit < m_comm.sys().unitCount();
 }
 
 void MonitorCycle::RedrawRows()
 {
-    const int count = m_comm.unitCount();
+    const int count = m_comm.sys().unitCount();
     for (int r = 0; r < RowsPerPage; ++r) {
         const int u = PageOffset + r;
         m_view.setRowTone(r, RowTone::Normal);
         if (u < count) {
-            m_view.setRowName(r, m_comm.cell(u, ColName));
-            if (m_comm.cell(u, ColControl) == TableWord::On) {
-                if (running() && m_comm.unitItem(ItemFailureCount, u) > m_comm.MonitorSettings.ReloadSize) {
+            m_view.setRowName(r, m_comm.sys().cell(u, ColName));
+            if (m_comm.sys().cell(u, ColControl) == TableWord::On) {
+                if (running() &&
+                    m_comm.units().unitItem(ItemFailureCount, u) > m_comm.sys().MonitorSettings.ReloadSize) {
                     m_view.setRowLamp(r, Lamp::GivenUp);
                     m_view.setRowTone(r, RowTone::Alert);
                 } else {
@@ -132,19 +133,19 @@ void MonitorCycle::showGoodPoll(int unit)
     const int row = unit % RowsPerPage;
     m_view.setRowLamp(row, Lamp::On);
     const bool alarm =
-        m_comm.cell(unit, ColArm) != TableWord::Non && m_comm.unitItem(ItemAlarmFlag, unit) != AlarmClear;
+        m_comm.sys().cell(unit, ColArm) != TableWord::Non && m_comm.units().unitItem(ItemAlarmFlag, unit) != AlarmClear;
     m_view.setRowTone(row, alarm ? RowTone::Alert : RowTone::Normal);
 }
 
 void MonitorCycle::pollFailed(int unit, bool lan)
 {
-    int16_t& failures = m_comm.unitItem(ItemFailureCount, unit);
+    int16_t& failures = m_comm.units().unitItem(ItemFailureCount, unit);
     failures = int16_t(std::min<int>(failures + 1, INT16_MAX));
-    if (failures <= m_comm.MonitorSettings.ReloadSize)
+    if (failures <= m_comm.sys().MonitorSettings.ReloadSize)
         return;
     showGivenUp(unit);
     // Mail once per failure episode, for every unit, not only those on the page shown.
-    if (lan && failures == m_comm.MonitorSettings.ReloadSize + 1)
+    if (lan && failures == m_comm.sys().MonitorSettings.ReloadSize + 1)
         notifyAlarm(unit);
 }
 
@@ -159,16 +160,16 @@ void MonitorCycle::showGivenUp(int unit)
 void MonitorCycle::notifyAlarm(int unit)
 {
     // Both go out beside the work and report their own failures; neither changes what a poll found.
-    m_comm.SendAlarmMail(m_comm.cell(unit, ColName));
-    if (m_comm.HasCameraFolder())
-        m_comm.PostAbnormalMark();
+    m_comm.alarms().SendAlarmMail(m_comm.sys().cell(unit, ColName));
+    if (m_comm.inet().HasCameraFolder())
+        m_comm.alarms().PostAbnormalMark();
 }
 
 UnitReading ReadUnit(DeviceLink& link, const DeviceRecord& row, int32_t timeOutSeconds)
 {
     UnitReading r;
     try {
-        if (!MontComm1::AimUnitLink(link, row, timeOutSeconds))
+        if (!SysInf::AimUnitLink(link, row, timeOutSeconds))
             return r;
         for (int c = 0; c < UnitMap::AnalogChannels; ++c)
             if (row[ColRA0 + c] == TableWord::Ain)
@@ -189,15 +190,15 @@ UnitReading ReadUnit(DeviceLink& link, const DeviceRecord& row, int32_t timeOutS
 
 MonitorCycle::Started MonitorCycle::PollUnit(int unit, int32_t timeOutSeconds, Pass pass)
 {
-    if (unit < 0 || unit >= m_comm.unitCount())
+    if (unit < 0 || unit >= m_comm.sys().unitCount())
         return Started::FailedAtOnce;
     if (m_inFlight[unit])
         return Started::Busy;
-    const DeviceRecord row = m_comm.DeviceTable[unit];
+    const DeviceRecord row = m_comm.sys().DeviceTable[unit];
     const uint64_t generation = m_generation;
     pollStarted(unit, pass);
     m_engine.submit<UnitReading>(
-        MontComm1::UnitKey(row), this,
+        SysInf::UnitKey(row), this,
         [row, timeOutSeconds](PollEngine::Tools& tools) { return ReadUnit(tools.link, row, timeOutSeconds); },
         [this, unit, pass, generation](UnitReading reading) {
             pollEnded(unit, pass, generation, [&] { return ApplyReading(unit, reading); });
@@ -207,17 +208,17 @@ MonitorCycle::Started MonitorCycle::PollUnit(int unit, int32_t timeOutSeconds, P
 
 bool MonitorCycle::ApplyReading(int unit, const UnitReading& reading)
 {
-    if (unit < 0 || unit >= m_comm.unitCount())
+    if (unit < 0 || unit >= m_comm.sys().unitCount())
         return false;
     // Values read before a failure stay stored.
     for (int i = 0; i < int(reading.items.size()); ++i)
         if (reading.items[i])
-            m_comm.unitItem(i, unit) = *reading.items[i];
+            m_comm.units().unitItem(i, unit) = *reading.items[i];
     if (!reading.ok) {
         pollFailed(unit, true);
         return false;
     }
-    m_comm.unitItem(ItemFailureCount, unit) = -1;
+    m_comm.units().unitItem(ItemFailureCount, unit) = -1;
     if (!EvaluateAlarm(unit)) {
         pollFailed(unit, true);
         return false;
@@ -263,7 +264,7 @@ void MonitorCycle::logLine(int unit, const QDateTime& stamp)
     if (m_lastLogged[unit] == second)
         return;
     m_lastLogged[unit] = second;
-    m_comm.WriteDataLog(unit, stamp);
+    m_comm.files().WriteDataLog(unit, stamp);
 }
 
 void MonitorCycle::flushHeldLine(int unit)
@@ -277,7 +278,7 @@ void MonitorCycle::flushHeldLine(int unit)
 void MonitorCycle::invalidate()
 {
     // Lines held for answers that will no longer count are written with what the units hold.
-    for (int i = 0; i < MontComm1::UnitSlots; ++i)
+    for (int i = 0; i < SysInf::UnitSlots; ++i)
         flushHeldLine(i);
     ++m_generation;
     m_tickOut = 0;
@@ -309,26 +310,26 @@ void MonitorCycle::showActivity()
 bool MonitorCycle::BuildExpectedHeaders()
 {
     // The line the upload side writes, from the table just loaded: both come from the same text.
-    if (!m_comm.SysInfValid)
+    if (!m_comm.sys().SysInfValid)
         return false;
-    for (int u = 0; u < m_comm.unitCount(); ++u)
+    for (int u = 0; u < m_comm.sys().unitCount(); ++u)
         ExpectedHeader[u] = Relay::ParamLine(m_comm, u);
     return true;
 }
 
 MonitorCycle::Started MonitorCycle::ReadRelayUnit(int unit, Pass pass)
 {
-    if (unit < 0 || unit >= m_comm.unitCount())
+    if (unit < 0 || unit >= m_comm.sys().unitCount())
         return Started::FailedAtOnce;
     if (m_inFlight[unit])
         return Started::Busy;
-    const QString name = m_comm.RelayFileName(unit); // empty for a name that is not 1..8 letters and digits
+    const QString name = m_comm.inet().RelayFileName(unit); // empty for a name that is not 1..8 letters and digits
     if (name.isEmpty()) {
-        m_comm.unitItem(ItemFailureCount, unit) = int16_t(m_comm.MonitorSettings.ReloadSize + 1);
+        m_comm.units().unitItem(ItemFailureCount, unit) = int16_t(m_comm.sys().MonitorSettings.ReloadSize + 1);
         showGivenUp(unit);
         return Started::FailedAtOnce;
     }
-    const auto& s = m_comm.InternetSettings;
+    const auto& s = m_comm.inet().InternetSettings;
     const QString url = s.URL + u'/' + name + QStringLiteral(".txt");
     const QString proxy = s.ProxyServerName, proxyPort = s.ProxyPortNo;
     const uint64_t generation = m_generation;
@@ -360,7 +361,7 @@ MonitorCycle::Started MonitorCycle::ReadRelayUnit(int unit, Pass pass)
 
 bool MonitorCycle::ApplyRelayFetch(int unit, const RelayFetch& fetch)
 {
-    if (unit < 0 || unit >= m_comm.unitCount())
+    if (unit < 0 || unit >= m_comm.sys().unitCount())
         return false;
     const auto failed = [&] {
         pollFailed(unit, false);
@@ -378,15 +379,15 @@ bool MonitorCycle::ApplyRelayFetch(int unit, const RelayFetch& fetch)
         return failed();
     // Only now is anything stored, so a bad file leaves the unit's values as they were.
     for (int c = 0; c < UnitMap::AnalogChannels; ++c)
-        if (m_comm.cell(unit, ColRA0 + c) == TableWord::Ain)
-            m_comm.unitItem(c, unit) = data.values[c];
-    m_comm.unitItem(ItemTemperature, unit) = *raw;
+        if (m_comm.sys().cell(unit, ColRA0 + c) == TableWord::Ain)
+            m_comm.units().unitItem(c, unit) = data.values[c];
+    m_comm.units().unitItem(ItemTemperature, unit) = *raw;
     for (int p = 0; p < UnitMap::PortBPins; ++p)
-        m_comm.unitItem(ItemRB0 + p, unit) = data.values[5 + p];
+        m_comm.units().unitItem(ItemRB0 + p, unit) = data.values[5 + p];
     // Stale data is stored too; it only counts as a failed read.
-    if (!m_comm.IsDataFresh(data.stamp))
+    if (!m_comm.files().IsDataFresh(data.stamp))
         return failed();
-    m_comm.unitItem(ItemFailureCount, unit) = -1;
+    m_comm.units().unitItem(ItemFailureCount, unit) = -1;
     if (!EvaluateAlarm(unit))
         return failed();
     showGoodPoll(unit);
@@ -397,14 +398,14 @@ bool MonitorCycle::ApplyRelayFetch(int unit, const RelayFetch& fetch)
 
 bool MonitorCycle::EvaluateAlarm(int unit)
 {
-    const AlarmRule rule = m_comm.ArmRule(unit);
+    const AlarmRule rule = m_comm.sys().ArmRule(unit);
     if (rule.kind == AlarmRule::Kind::None)
         return true;
     if (rule.pin < 0)
         return false;
-    const int16_t v = m_comm.unitItem(rule.item(), unit);
+    const int16_t v = m_comm.units().unitItem(rule.item(), unit);
     const bool holds = rule.high ? v == 1 : v == 0;
-    const int16_t flag = m_comm.unitItem(ItemAlarmFlag, unit);
+    const int16_t flag = m_comm.units().unitItem(ItemAlarmFlag, unit);
     if (holds && flag == AlarmClear)
         SetUnitAlarm(AlarmChange::Raise, unit);
     else if (!holds && flag != AlarmClear)
@@ -414,9 +415,9 @@ bool MonitorCycle::EvaluateAlarm(int unit)
 
 void MonitorCycle::SetUnitAlarm(AlarmChange change, int unit)
 {
-    if (unit < 0 || unit >= MontComm1::UnitSlots)
+    if (unit < 0 || unit >= SysInf::UnitSlots)
         return;
-    m_comm.unitItem(ItemAlarmFlag, unit) = change == AlarmChange::Raise ? AlarmRaised : AlarmClear;
+    m_comm.units().unitItem(ItemAlarmFlag, unit) = change == AlarmChange::Raise ? AlarmRaised : AlarmClear;
     showAlarms();
     // A raise always mails; a clear never does, even while another alarm stands.
     if (change == AlarmChange::Raise)
@@ -425,7 +426,7 @@ void MonitorCycle::SetUnitAlarm(AlarmChange change, int unit)
 
 void MonitorCycle::ClearAllAlarms()
 {
-    for (auto& s : m_comm.UnitValues)
+    for (auto& s : m_comm.units().UnitValues)
         s[ItemAlarmFlag] = AlarmClear;
     showAlarms();
 }
@@ -435,11 +436,12 @@ void MonitorCycle::showAlarms()
 {
     QString text;
     int raised = 0;
-    for (int i = 0; i < MontComm1::UnitSlots; ++i) {
-        const int16_t flag = m_comm.unitItem(ItemAlarmFlag, i);
+    for (int i = 0; i < SysInf::UnitSlots; ++i) {
+        const int16_t flag = m_comm.units().unitItem(ItemAlarmFlag, i);
         if (flag == AlarmClear)
             continue;
-        text += (text.isEmpty() ? QStringLiteral(" アラーム検出：") : QStringLiteral("，")) + m_comm.cell(i, ColName);
+        text +=
+            (text.isEmpty() ? QStringLiteral(" アラーム検出：") : QStringLiteral("，")) + m_comm.sys().cell(i, ColName);
         if (flag == AlarmRaised)
             ++raised;
     }
@@ -461,7 +463,7 @@ void MonitorCycle::BeepTick()
 
 void MonitorCycle::BeepResetClick()
 {
-    for (auto& s : m_comm.UnitValues)
+    for (auto& s : m_comm.units().UnitValues)
         if (s[ItemAlarmFlag] == AlarmRaised)
             s[ItemAlarmFlag] = AlarmAcknowledged;
     showAlarms();
@@ -471,11 +473,11 @@ void MonitorCycle::BeepResetClick()
 
 int MonitorCycle::NextRetryUnit()
 {
-    const int count = m_comm.unitCount();
+    const int count = m_comm.sys().unitCount();
     for (int i = std::max<int>(0, RetryCursor); i < count; ++i) {
-        const int16_t failures = m_comm.unitItem(ItemFailureCount, i);
-        if (m_comm.HoldsUnit(i) && m_comm.cell(i, ColControl) == TableWord::On && failures >= 0 &&
-            failures <= m_comm.MonitorSettings.ReloadSize) {
+        const int16_t failures = m_comm.units().unitItem(ItemFailureCount, i);
+        if (m_comm.sys().HoldsUnit(i) && m_comm.sys().cell(i, ColControl) == TableWord::On && failures >= 0 &&
+            failures <= m_comm.sys().MonitorSettings.ReloadSize) {
             RetryCursor = int16_t(RetryCursor + 1 >= count ? 0 : RetryCursor + 1);
             return i;
         }
@@ -486,12 +488,13 @@ int MonitorCycle::NextRetryUnit()
 
 bool MonitorCycle::dueNow() const
 {
-    return IsCycleDue(m_comm.CycleDue[0], m_comm.clock().now(), m_comm.MonitorSettings);
+    return IsCycleDue(m_comm.units().CycleDue[0], m_comm.clock().now(), m_comm.sys().MonitorSettings);
 }
 
 void MonitorCycle::advanceDue()
 {
-    m_comm.CycleDue[0] = NextCycleDue(m_comm.CycleDue[0], m_comm.clock().now(), m_comm.MonitorSettings);
+    m_comm.units().CycleDue[0] =
+        NextCycleDue(m_comm.units().CycleDue[0], m_comm.clock().now(), m_comm.sys().MonitorSettings);
 }
 
 void MonitorCycle::MonitorTick()
@@ -507,13 +510,14 @@ void MonitorCycle::MonitorTick()
     const bool onGrid = dueNow();
     const bool due = onGrid || std::exchange(m_startPoll, false);
     const QDateTime now = m_comm.clock().now();
-    const int count = m_comm.unitCount();
+    const int count = m_comm.sys().unitCount();
     for (int i = 0; i < count; ++i) {
-        if (!m_comm.HoldsUnit(i))
+        if (!m_comm.sys().HoldsUnit(i))
             continue;
         flushHeldLine(i); // still unanswered since the last tick: logged with what it holds
         Started started = Started::FailedAtOnce;
-        if (due && m_comm.cell(i, ColControl) == TableWord::On && m_comm.unitItem(ItemFailureCount, i) == -1)
+        if (due && m_comm.sys().cell(i, ColControl) == TableWord::On &&
+            m_comm.units().unitItem(ItemFailureCount, i) == -1)
             started = lanMode() ? PollUnit(i, TimeOutSeconds(), Pass::Tick) : ReadRelayUnit(i, Pass::Tick);
         if (started == Started::Yes) {
             m_lineHeld[i] = true;
@@ -539,7 +543,7 @@ void MonitorCycle::RetryPass()
 void MonitorCycle::retryNext()
 {
     const int u = NextRetryUnit();
-    if (u < 0 || u >= m_comm.unitCount()) {
+    if (u < 0 || u >= m_comm.sys().unitCount()) {
         retryEnded();
         return;
     }
@@ -563,9 +567,9 @@ void MonitorCycle::StartStop()
         RedrawRows();
         return;
     }
-    if (m_comm.unitCount() <= 0 || m_comm.DeviceCount <= 0)
+    if (m_comm.sys().unitCount() <= 0 || m_comm.sys().DeviceCount <= 0)
         return;
-    if (!(lanMode() || (m_comm.InetInfValid && HeaderListValid))) {
+    if (!(lanMode() || (m_comm.inet().InetInfValid && HeaderListValid))) {
         m_comm.messages().show(QStringLiteral("設定リストが作成できませんでした"),
                                QStringLiteral("ファイルオープンエラー"), MessageBoxService::Icon::Exclamation,
                                MessageBoxService::Buttons::Ok);
@@ -575,9 +579,9 @@ void MonitorCycle::StartStop()
     Timer1.setInterval(1000);
     Timer1.start();
     const QDateTime now = m_comm.clock().now();
-    m_comm.CycleStart[0] = DateText::general(now);
-    const auto& m = m_comm.MonitorSettings;
-    m_comm.CycleDue[0] = DateText::general(DateText::addCycle(now, m.MoniterCycl, m.MoniterCyclType));
+    m_comm.units().CycleStart[0] = DateText::general(now);
+    const auto& m = m_comm.sys().MonitorSettings;
+    m_comm.units().CycleDue[0] = DateText::general(DateText::addCycle(now, m.MoniterCycl, m.MoniterCyclType));
     Timer2.start();
     m_startPoll = true;
     MonitorTick();
@@ -586,7 +590,7 @@ void MonitorCycle::StartStop()
 void MonitorCycle::Page(int index)
 {
     if (index == 1) {
-        if (PageOffset + RowsPerPage < m_comm.unitCount())
+        if (PageOffset + RowsPerPage < m_comm.sys().unitCount())
             PageOffset = int16_t(PageOffset + RowsPerPage);
     } else {
         PageOffset = int16_t(std::max(0, PageOffset - RowsPerPage));

@@ -62,7 +62,7 @@ public:
     // Window state.
     int16_t PageOffset = 0;
     int16_t RetryCursor = 0;
-    std::array<QString, MontComm1::UnitSlots> ExpectedHeader;
+    std::array<QString, SysInf::UnitSlots> ExpectedHeader;
     bool HeaderListValid = false;
     bool ModeControlsLan = true; // the system settings window's time-out group follows this
 
@@ -71,7 +71,7 @@ public:
     QTimer BeepTimer;
 
     bool running() const { return Timer1.isActive(); }
-    bool lanMode() const { return m_comm.InternetSettings.Mode2 != 0; }
+    bool lanMode() const { return m_comm.inet().InternetSettings.Mode2 != 0; }
     MontComm1& comm() { return m_comm; }
 
     // Activation: reload both files, rebuild the expected headers, show mode and cycle.
@@ -152,12 +152,12 @@ private:
     bool m_shutdown = false;
     bool m_startPoll = false;
     uint64_t m_generation = 0;
-    std::array<bool, MontComm1::UnitSlots> m_inFlight{};
+    std::array<bool, SysInf::UnitSlots> m_inFlight{};
     int m_tickOut = 0;
     bool m_retryRunning = false;
     bool m_activityShown = false;
-    std::array<bool, MontComm1::UnitSlots> m_lineHeld{};
-    std::array<QDateTime, MontComm1::UnitSlots> m_heldStamp;
-    std::array<qint64, MontComm1::UnitSlots> m_lastLogged{}; // seconds since the epoch
+    std::array<bool, SysInf::UnitSlots> m_lineHeld{};
+    std::array<QDateTime, SysInf::UnitSlots> m_heldStamp;
+    std::array<qint64, SysInf::UnitSlots> m_lastLogged{}; // seconds since the epoch
     QString m_panelBeforeActivity;
 };

@@ -31,10 +31,9 @@ const QString Caption = QStringLiteral("Talveron");
 
 } // namespace
 
-MontAll::MontAll(MontComm1& comm, PollEngine& engine, DeviceLink& varnix1, WindowOpener& opener, QWidget* parent)
+MontAll::MontAll(MontComm1& comm, PollEngine& engine, WindowOpener& opener, QWidget* parent)
     : QWidget(parent)
     , m_comm(comm)
-    , m_varnix1(varnix1)
     , m_opener(opener)
 {
     setObjectName(QStringLiteral("MontAll"));
@@ -45,9 +44,8 @@ MontAll::MontAll(MontComm1& comm, PollEngine& engine, DeviceLink& varnix1, Windo
     m_cycle->BeepTimer.setObjectName(QStringLiteral("BeepTimer"));
     // The alarm mail and the abnormality notice go out through this window's controls.
     timFtp.setObjectName(QStringLiteral("timFtp"));
-    ConnectFtpEvents(comm, ftp1, timFtp);
-    comm.smtp1 = &smtp1;
-    comm.SetMainFtp(&ftp1, &timFtp);
+    comm.alarms().setSmtp(&smtp1);
+    comm.alarms().SetMainFtp(&ftp1, &timFtp);
     m_icons[int(Lamp::Off)] = Lamps::load(comm.workDir(), Lamps::Off);
     m_icons[int(Lamp::On)] = Lamps::load(comm.workDir(), Lamps::On);
     m_icons[int(Lamp::GivenUp)] = Lamps::load(comm.workDir(), Lamps::GivenUp);
@@ -63,10 +61,10 @@ MontAll::MontAll(MontComm1& comm, PollEngine& engine, DeviceLink& varnix1, Windo
 MontAll::~MontAll()
 {
     m_cycle->Shutdown();
-    m_comm.StopMail(); // before smtp1 goes: the mail worker may be inside it
-    if (m_comm.smtp1 == &smtp1)
-        m_comm.smtp1 = nullptr;
-    m_comm.SetMainFtp(nullptr, nullptr);
+    m_comm.alarms().StopMail(); // before smtp1 goes: the mail worker may be inside it
+    if (m_comm.alarms().smtp() == &smtp1)
+        m_comm.alarms().setSmtp(nullptr);
+    m_comm.alarms().SetMainFtp(nullptr, nullptr);
 }
 
 void MontAll::buildControls()
@@ -197,7 +195,7 @@ void MontAll::closeEvent(QCloseEvent* event)
     // Closing the window in any way ends the program at once.
     m_closing = true;
     m_cycle->Shutdown();
-    m_comm.StopMail();
+    m_comm.alarms().StopMail();
     event->accept();
     QCoreApplication::quit();
 }
@@ -225,9 +223,9 @@ bool MontAll::eventFilter(QObject* watched, QEvent* event)
     return QWidget::eventFilter(watched, event);
 }
 
-void MontAll::showModal(StationWindow which)
+void MontAll::showModal(StationWindow which, const OpenArgs& args)
 {
-    m_opener.open(which, this);
+    m_opener.open(which, this, args);
     if (m_closing)
         return;
     m_cycle->Activate(); // the return from a modal window is an activation
@@ -237,28 +235,25 @@ void MontAll::openSettingsWindow(StationWindow which, bool redraw)
 {
     if (!m_cycle->StopForWindow(redraw))
         return;
-    if (which == StationWindow::Dialog4)
-        m_comm.CurLink = &m_varnix1;
-    showModal(which);
-    if (which == StationWindow::Dialog4)
-        m_comm.CurLink = nullptr;
+    OpenArgs args;
+    args.timeOutGroupEnabled = m_cycle->ModeControlsLan;
+    showModal(which, args);
 }
 
 void MontAll::openUnitDialog(StationWindow which, int row)
 {
     const int u = m_cycle->PageOffset + row;
-    if (u >= m_comm.unitCount())
+    if (u >= m_comm.sys().unitCount())
         return;
-    if (which == StationWindow::Dialog2 && m_comm.cell(u, ColControl) != TableWord::On)
+    if (which == StationWindow::Dialog2 && m_comm.sys().cell(u, ColControl) != TableWord::On)
         return;
     const bool wasRunning = m_cycle->running();
     const auto paused = m_cycle->PauseForDialog();
-    m_comm.CurUnit = u;
-    if (which == StationWindow::Dialog2)
-        m_comm.DetailOpenFlag = (m_comm.unitItem(ItemFailureCount, u) == -1 && wasRunning) ? 1 : 0;
-    m_comm.CurLink = &m_varnix1;
-    showModal(which);
-    m_comm.CurLink = nullptr;
+    OpenArgs args;
+    args.unit = u;
+    args.readOnShow =
+        which == StationWindow::Dialog2 && m_comm.units().unitItem(ItemFailureCount, u) == -1 && wasRunning;
+    showModal(which, args);
     if (m_closing)
         return;
     m_cycle->ResumeAfterDialog(paused);

@@ -22,8 +22,8 @@ class QStatusBar;
 class MontAll : public QWidget, public MonitorView {
     Q_OBJECT
 public:
-    // Polls go through the engine; varnix1 is the link handed to the per-unit dialogs.
-    MontAll(MontComm1& comm, PollEngine& engine, DeviceLink& varnix1, WindowOpener& opener, QWidget* parent = nullptr);
+    // Polls and the dialogs' exchanges go through the engine.
+    MontAll(MontComm1& comm, PollEngine& engine, WindowOpener& opener, QWidget* parent = nullptr);
     ~MontAll() override;
 
     // The window's load: false when another station runs in this directory (the program ends).
@@ -69,11 +69,10 @@ private:
     void buildControls();
     void openSettingsWindow(StationWindow which, bool redraw);
     void openUnitDialog(StationWindow which, int row);
-    void showModal(StationWindow which);
+    void showModal(StationWindow which, const OpenArgs& args);
     void quit();
 
     MontComm1& m_comm;
-    DeviceLink& m_varnix1;
     WindowOpener& m_opener;
     std::unique_ptr<MonitorCycle> m_cycle;
     std::unique_ptr<InstanceLock> m_lock;

@@ -11,7 +11,7 @@ namespace {
 bool probe(DeviceLink& link, const DeviceRecord& row)
 {
     try {
-        if (!MontComm1::AimUnitLink(link, row, 0))
+        if (!SysInf::AimUnitLink(link, row, 0))
             return false;
         link.GetDirp(UnitMap::PortA, UnitMap::TemperatureChannel);
         return true;
@@ -35,7 +35,7 @@ OutputSet SetOutput(DeviceLink& link, const DeviceRecord& row, int32_t port, int
     OutputSet r;
     try {
         // The lane's link may have served another unit since the read: aim it again.
-        if (!MontComm1::AimUnitLink(link, row, 0))
+        if (!SysInf::AimUnitLink(link, row, 0))
             return r;
         r.before = link.GetPin(port, pin) != 0;
         link.SetPin(port, pin, on ? 1 : 0);

@@ -58,24 +58,24 @@ DetailMonitor::~DetailMonitor()
 
 bool DetailMonitor::uploadSide() const
 {
-    return m_comm.InternetSettings.Mode == 0 || m_comm.InternetSettings.Mode == 3;
+    return m_comm.inet().InternetSettings.Mode == 0 || m_comm.inet().InternetSettings.Mode == 3;
 }
 
 bool DetailMonitor::downloadSide() const
 {
-    return m_comm.InternetSettings.Mode == 1 || m_comm.InternetSettings.Mode == 2;
+    return m_comm.inet().InternetSettings.Mode == 1 || m_comm.inet().InternetSettings.Mode == 2;
 }
 
 int DetailMonitor::unitOf(int slot) const
 {
     const int u = Screen[slot].index;
-    return u >= 0 && u < m_comm.unitCount() ? u : -1;
+    return u >= 0 && u < m_comm.sys().unitCount() ? u : -1;
 }
 
 QString DetailMonitor::unitName(int slot) const
 {
     const int u = unitOf(slot);
-    return u < 0 ? QString() : m_comm.cell(u, ColName);
+    return u < 0 ? QString() : m_comm.sys().cell(u, ColName);
 }
 
 void DetailMonitor::setStatus(int slot, const QString& text, Tone tone)
@@ -116,13 +116,13 @@ void DetailMonitor::onUnit(int slot, std::function<void(DeviceLink&)> work, std:
         done(false);
         return;
     }
-    const DeviceRecord row = m_comm.DeviceTable[u];
-    const int32_t timeOut = m_comm.MonitorSettings.TimeOut;
+    const DeviceRecord row = m_comm.sys().DeviceTable[u];
+    const int32_t timeOut = m_comm.sys().MonitorSettings.TimeOut;
     m_engine.submit<bool>(
-        MontComm1::UnitKey(row), this,
+        SysInf::UnitKey(row), this,
         [row, timeOut, work = std::move(work)](PollEngine::Tools& tools) {
             try {
-                if (!MontComm1::AimUnitLink(tools.link, row, timeOut))
+                if (!SysInf::AimUnitLink(tools.link, row, timeOut))
                     return false;
                 work(tools.link);
                 return true;
@@ -140,8 +140,8 @@ void DetailMonitor::fetch(int slot, const QString& url, std::function<void(std::
 
 void DetailMonitor::fetchDocument(int slot, const QString& url, std::function<void(Fetched)> done)
 {
-    const QString proxy = m_comm.InternetSettings.ProxyServerName;
-    const QString proxyPort = m_comm.InternetSettings.ProxyPortNo;
+    const QString proxy = m_comm.inet().InternetSettings.ProxyServerName;
+    const QString proxyPort = m_comm.inet().InternetSettings.ProxyPortNo;
     m_engine.submit<Fetched>(
         url, this,
         [url, proxy, proxyPort](PollEngine::Tools& tools) {
@@ -168,14 +168,15 @@ void DetailMonitor::fetchDocument(int slot, const QString& url, std::function<vo
 void DetailMonitor::upload(int slot, const FtpTarget& target, const QString& name, std::function<void(int16_t)> done)
 {
     auto report = guarded<int16_t>(slot, std::move(done));
-    if (!m_jobs[slot]->start(target, m_comm.path(name), m_comm.FtpStepTimeOutMs, report))
+    if (!m_jobs[slot]->start(target, m_comm.path(name), m_comm.ftpStepTimeOutMs(), report))
         QMetaObject::invokeMethod(
             this, [report] { report(-1); }, Qt::QueuedConnection);
 }
 
 QString DetailMonitor::sendFolderPath(const QString& name) const
 {
-    return m_comm.InternetSettings.SendFordername.isEmpty() ? m_comm.path(name) : m_comm.SendFolderPath(name);
+    return m_comm.inet().InternetSettings.SendFordername.isEmpty() ? m_comm.path(name)
+                                                                   : m_comm.files().SendFolderPath(name);
 }
 
 std::optional<QStringList> DetailMonitor::readRelayLines(const QString& path, int maxLines) const
@@ -210,10 +211,10 @@ void DetailMonitor::Activate()
             m_timer1[i].stop();
             SlotActive[i] = 0;
         }
-        m_comm.SysInfValid = m_comm.LoadSysInf();
-        m_comm.InetInfValid = m_comm.LoadInetInf();
-        addressFieldsEnabled = m_comm.InternetSettings.Mode != 1;
-        const auto& m = m_comm.MonitorSettings;
+        m_comm.sys().SysInfValid = m_comm.sys().LoadSysInf();
+        m_comm.inet().InetInfValid = m_comm.inet().LoadInetInf();
+        addressFieldsEnabled = m_comm.inet().InternetSettings.Mode != 1;
+        const auto& m = m_comm.sys().MonitorSettings;
         const QString& t = m.MoniterCyclType;
         const QString unit = t == QLatin1String("h")   ? QStringLiteral(" 時間")
                              : t == QLatin1String("n") ? QStringLiteral(" 分")
@@ -223,9 +224,9 @@ void DetailMonitor::Activate()
         SetModeCaption();
         panel2 = StatusModeText;
         QStringList names;
-        for (int u = 0; u < m_comm.unitCount(); ++u)
-            names << m_comm.cell(u, ColName);
-        const int filled = std::min(m_comm.unitCount(), Slots);
+        for (int u = 0; u < m_comm.sys().unitCount(); ++u)
+            names << m_comm.sys().cell(u, ColName);
+        const int filled = std::min(m_comm.sys().unitCount(), Slots);
         for (int i = 0; i < Slots; ++i) {
             Screen[i].names = names;
             if (i < filled) {
@@ -245,7 +246,7 @@ void DetailMonitor::Activate()
 void DetailMonitor::SetModeCaption()
 {
     StatusModeText = QStringLiteral("  通信モード ： ");
-    switch (m_comm.InternetSettings.Mode) {
+    switch (m_comm.inet().InternetSettings.Mode) {
     case 0:
         StatusModeText += QStringLiteral("アップロード");
         break;
@@ -256,8 +257,9 @@ void DetailMonitor::SetModeCaption()
         StatusModeText += QStringLiteral("ＬＡＮダウンロード");
         break;
     case 3:
-        StatusModeText += m_comm.InternetSettings.SendFordername.isEmpty() ? QStringLiteral("ＬＡＮ（通常モード）")
-                                                                           : QStringLiteral("ＬＡＮアップロード");
+        StatusModeText += m_comm.inet().InternetSettings.SendFordername.isEmpty()
+                              ? QStringLiteral("ＬＡＮ（通常モード）")
+                              : QStringLiteral("ＬＡＮアップロード");
         break;
     default:
         break;
@@ -268,7 +270,7 @@ void DetailMonitor::NameComboClick(int slot, int index)
 {
     Screen[slot].index = index;
     const int u = unitOf(slot);
-    Screen[slot].ip = u < 0 ? QString() : m_comm.cell(u, ColIP);
+    Screen[slot].ip = u < 0 ? QString() : m_comm.sys().cell(u, ColIP);
     StopSlot(slot);
 }
 
@@ -280,7 +282,7 @@ void DetailMonitor::OpencmdClick(int slot)
         StopSlot(slot); // at once, whatever the slot is doing
     else if (m_run[slot].working)
         return; // a start is under way
-    else if (m_comm.InternetSettings.Mode == 2 || m_comm.InetInfValid)
+    else if (m_comm.inet().InternetSettings.Mode == 2 || m_comm.inet().InetInfValid)
         StartSlot(slot);
     else
         warn(QStringLiteral("ｲﾝﾀｰﾈｯﾄ設定ﾌｧｲﾙが読めません！"));
@@ -302,7 +304,7 @@ void DetailMonitor::StopAll()
 
 bool DetailMonitor::CheckFileNameSet(int slot)
 {
-    return !m_comm.RelayFileName(unitOf(slot)).isEmpty();
+    return !m_comm.inet().RelayFileName(unitOf(slot)).isEmpty();
 }
 
 bool DetailMonitor::LoadParamLine(int slot)
@@ -319,7 +321,7 @@ void DetailMonitor::dialUp(int slot, std::function<void(bool)> done)
 {
     // Each slot that dials holds one lease of the station's line until it stops; the line is
     // hung up only when no slot (and no mail) holds it any more.
-    const auto& s = m_comm.InternetSettings;
+    const auto& s = m_comm.inet().InternetSettings;
     if (s.DialUpName.isEmpty() || m_run[slot].leased)
         return done(true);
     m_run[slot].leased = true;
@@ -401,7 +403,7 @@ void DetailMonitor::OpenSlotLink(int slot, std::function<void(bool)> done)
 
 void DetailMonitor::startUploadSlot(int slot, std::function<void(bool)> done)
 {
-    const bool lan = m_comm.InternetSettings.Mode == 3;
+    const bool lan = m_comm.inet().InternetSettings.Mode == 3;
     auto prepare = [this, slot, lan, done] {
         if (!LoadParamLine(slot))
             return done(false);
@@ -437,8 +439,8 @@ void DetailMonitor::resetRequestFile(int slot, const QString& name, int attempt,
             resetRequestFile(slot, name, attempt + 1, done);
         });
     };
-    if (m_comm.InternetSettings.Mode == 3) {
-        if (m_comm.CreateRelayFile(name))
+    if (m_comm.inet().InternetSettings.Mode == 3) {
+        if (m_comm.files().CreateRelayFile(name))
             return done(false, QString());
         check(QString());
     } else {
@@ -454,11 +456,11 @@ void DetailMonitor::startDownloadSlot(int slot, std::function<void(bool)> done)
         CheckRemoteParams(slot, [this, slot, done](bool ok) {
             if (ok)
                 for (int p = 0; p < 8; ++p)
-                    PendingCount[slot * 8 + p] = m_comm.InternetSettings.NotReadSize;
+                    PendingCount[slot * 8 + p] = m_comm.inet().InternetSettings.NotReadSize;
             done(ok);
         });
     };
-    if (m_comm.InternetSettings.Mode != 1)
+    if (m_comm.inet().InternetSettings.Mode != 1)
         return check();
     dialUp(slot, [check, done](bool up) {
         if (!up)
@@ -501,7 +503,7 @@ void DetailMonitor::CheckRemoteParams(int slot, std::function<void(bool)> done)
         warn(QStringLiteral("入出力タイプ設定がアップロード側と") + CrLf + QStringLiteral("異なっています"));
         done(false);
     };
-    if (m_comm.InternetSettings.Mode == 2) {
+    if (m_comm.inet().InternetSettings.Mode == 2) {
         const auto lines = readRelayLines(m_comm.path(dataName), 4);
         if (!lines || lines->isEmpty())
             return fetchFailed();
@@ -512,7 +514,7 @@ void DetailMonitor::CheckRemoteParams(int slot, std::function<void(bool)> done)
             return fetchFailed(); // the file ended before the fourth attempt
         return judge(false, QString());
     }
-    fetchRelayFile(slot, m_comm.InternetSettings.URL + u'/' + dataName, dataName, 0,
+    fetchRelayFile(slot, m_comm.inet().InternetSettings.URL + u'/' + dataName, dataName, 0,
                    [fetchFailed, judge, dataName](std::optional<QString> text) {
                        if (!text)
                            return fetchFailed();
@@ -534,10 +536,10 @@ void DetailMonitor::StopSlot(int slot)
     run.flipsHeld.fill(0);
     m_timer1[slot].stop();
     const int u = unitOf(slot);
-    if (m_comm.InternetSettings.Mode == 0 && u >= 0) {
+    if (m_comm.inet().InternetSettings.Mode == 0 && u >= 0) {
         const QString name = Relay::DataFileName(m_comm, u);
         if (!name.isEmpty())
-            m_comm.DeleteLocalFile(name);
+            m_comm.files().DeleteLocalFile(name);
     }
     SlotActive[slot] = 0;
     SlotScreen& screen = Screen[slot];
@@ -562,9 +564,9 @@ void DetailMonitor::startTimer(int slot)
 void DetailMonitor::restartGrid(int slot)
 {
     const QDateTime now = m_comm.clock().now();
-    const auto& m = m_comm.MonitorSettings;
-    m_comm.CycleStart[slot] = DateText::general(now);
-    m_comm.CycleDue[slot] = DateText::general(DateText::addCycle(now, m.MoniterCycl, m.MoniterCyclType));
+    const auto& m = m_comm.sys().MonitorSettings;
+    m_comm.units().CycleStart[slot] = DateText::general(now);
+    m_comm.units().CycleDue[slot] = DateText::general(DateText::addCycle(now, m.MoniterCycl, m.MoniterCyclType));
 }
 
 // --- the slot display ---
@@ -582,7 +584,7 @@ void DetailMonitor::ArmOutputSwitches(int slot)
 {
     const int u = unitOf(slot);
     for (int p = 0; p < 8; ++p)
-        Screen[slot].switchArmed[p] = u >= 0 && m_comm.cell(u, ColRB0 + p) == TableWord::Dout;
+        Screen[slot].switchArmed[p] = u >= 0 && m_comm.sys().cell(u, ColRB0 + p) == TableWord::Dout;
     emit changed();
 }
 
@@ -590,7 +592,7 @@ void DetailMonitor::PrepareSlotDisplay(int slot)
 {
     const int u = unitOf(slot);
     for (int k = 0; k < UnitMap::AnalogChannels; ++k) {
-        if (u >= 0 && m_comm.cell(u, ColRA0 + k) == TableWord::Ain) {
+        if (u >= 0 && m_comm.sys().cell(u, ColRA0 + k) == TableWord::Ain) {
             Screen[slot].values[k].clear();
             Screen[slot].valueActive[k] = true;
         }
@@ -623,7 +625,7 @@ void DetailMonitor::Timer1Tick(int slot)
     const SlotRun& run = m_run[slot];
     if (!SlotActive[slot] || run.working || !run.flips.empty())
         return;
-    if (!IsCycleDue(m_comm.CycleDue[slot], m_comm.clock().now(), m_comm.MonitorSettings))
+    if (!IsCycleDue(m_comm.units().CycleDue[slot], m_comm.clock().now(), m_comm.sys().MonitorSettings))
         return;
     runCycle(slot);
 }
@@ -636,9 +638,10 @@ void DetailMonitor::runCycle(int slot)
     Next after = [this, slot] {
         const int u = unitOf(slot);
         if (u >= 0)
-            m_comm.WriteDataLog(u);
+            m_comm.files().WriteDataLog(u);
         Screen[slot].busy = false;
-        m_comm.CycleDue[slot] = NextCycleDue(m_comm.CycleDue[slot], m_comm.clock().now(), m_comm.MonitorSettings);
+        m_comm.units().CycleDue[slot] =
+            NextCycleDue(m_comm.units().CycleDue[slot], m_comm.clock().now(), m_comm.sys().MonitorSettings);
         endWork(slot);
     };
     if (uploadSide())
@@ -654,7 +657,7 @@ void DetailMonitor::PollSlotUnit(int slot, Next next)
         return next();
     std::array<bool, 4> ain{};
     for (int k = 0; k < UnitMap::AnalogChannels; ++k)
-        ain[k] = m_comm.cell(u, ColRA0 + k) == TableWord::Ain;
+        ain[k] = m_comm.sys().cell(u, ColRA0 + k) == TableWord::Ain;
     auto r = std::make_shared<Reading>();
     auto read = [ain, r](DeviceLink& link) {
         for (int k = 0; k < UnitMap::AnalogChannels; ++k)
@@ -677,19 +680,19 @@ void DetailMonitor::PollSlotUnit(int slot, Next next)
             values[k] = ain[k] ? r->analog[k] : 0;
             if (ain[k]) {
                 screen.values[k] = QString::number(r->analog[k]);
-                m_comm.unitItem(k, u) = r->analog[k];
+                m_comm.units().unitItem(k, u) = r->analog[k];
             }
         }
-        m_comm.unitItem(ItemTemperature, u) = r->raw;
+        m_comm.units().unitItem(ItemTemperature, u) = r->raw;
         const double degrees = Conv::RoundHalfEven(r->raw / UnitMap::DegreeFactor);
         values[4] = int16_t(degrees);
         screen.values[4] = Conv::Str(degrees) + QStringLiteral(" ℃");
-        const AlarmRule rule = m_comm.ArmRule(u);
+        const AlarmRule rule = m_comm.sys().ArmRule(u);
         for (int p = 0; p < UnitMap::PortBPins; ++p) {
             const auto level = int16_t(std::clamp<int32_t>(r->pins[p], -32768, 32767));
-            m_comm.unitItem(ItemRB0 + p, u) = level;
+            m_comm.units().unitItem(ItemRB0 + p, u) = level;
             values[5 + p] = level;
-            const int kind = m_comm.GetPinType(u, UnitMap::PortB, p);
+            const int kind = m_comm.sys().GetPinType(u, UnitMap::PortB, p);
             const Led led = r->pins[p] != 0 ? Led::On : Led::Off;
             if (kind == 1) {
                 screen.inputLed[p] = led;
@@ -717,7 +720,7 @@ void DetailMonitor::PollSlotUnit(int slot, Next next)
 void DetailMonitor::CheckDigitalAlarm(int slot, int kind, int led, bool high)
 {
     const int u = unitOf(slot);
-    const QString condition = m_comm.GetArmField(u, 2);
+    const QString condition = m_comm.sys().GetArmField(u, 2);
     const QString level = high ? TableWord::High : TableWord::Low;
     SlotScreen& screen = Screen[slot];
     if (level != condition) {
@@ -734,8 +737,8 @@ void DetailMonitor::CheckDigitalAlarm(int slot, int kind, int led, bool high)
     (kind == 1 ? screen.inputAlarm : screen.outputAlarm)[led % 8] = true;
     screen.selectorAlert = true;
     SetAlarmState(true, slot);
-    m_comm.SendAlarmMail(m_comm.cell(u, ColName));
-    if (m_comm.HasCameraFolder())
+    m_comm.alarms().SendAlarmMail(m_comm.sys().cell(u, ColName));
+    if (m_comm.inet().HasCameraFolder())
         m_run[slot].markWanted = true; // sent through the slot's control as the cycle's next step
 }
 
@@ -747,8 +750,8 @@ void DetailMonitor::postMark(int slot, Next next)
     TextFile::writeWholeBytes(m_comm.path(MarkName), QByteArrayLiteral("!!\r\n"));
     QStringList folders;
     for (int i = 0; i < 4; ++i)
-        if (!m_comm.InternetSettings.Camera[i].isEmpty())
-            folders << m_comm.InternetSettings.Camera[i];
+        if (!m_comm.inet().InternetSettings.Camera[i].isEmpty())
+            folders << m_comm.inet().InternetSettings.Camera[i];
     postMarkTo(slot, folders, next);
 }
 
@@ -757,7 +760,7 @@ void DetailMonitor::postMarkTo(int slot, QStringList folders, Next next)
     // One camera folder after the other; a failing one does not stop the next.
     if (folders.isEmpty())
         return next();
-    FtpTarget target = FtpTarget::of(m_comm.InternetSettings);
+    FtpTarget target = FtpTarget::of(m_comm.inet().InternetSettings);
     target.remoteDir = folders.takeFirst();
     upload(slot, target, MarkName, [this, slot, folders, next](int16_t code) {
         if (code == 1 || code == 2 || code == 8)
@@ -804,8 +807,8 @@ void DetailMonitor::StatBarTick()
 void DetailMonitor::UpLdFileChk(const QString& name, const QString& expected, int slot, std::function<void(bool)> done)
 {
     const QString wanted = expected + CrLf;
-    if (m_comm.InternetSettings.Mode == 0 || m_comm.InternetSettings.Mode == 1) {
-        fetch(slot, m_comm.InternetSettings.URL + u'/' + name,
+    if (m_comm.inet().InternetSettings.Mode == 0 || m_comm.inet().InternetSettings.Mode == 1) {
+        fetch(slot, m_comm.inet().InternetSettings.URL + u'/' + name,
               [wanted, done](std::optional<QString> text) { done(text && *text == wanted); });
         return;
     }
@@ -825,7 +828,7 @@ void DetailMonitor::ClearRequestFile(const QString& name, int slot, std::functio
 {
     if (!TextFile::writeWholeBytes(m_comm.path(name), QByteArrayLiteral("\r\n")))
         return done(FtpErrorText(-1, QString()));
-    upload(slot, FtpTarget::of(m_comm.InternetSettings), name, [this, slot, name, done](int16_t code) {
+    upload(slot, FtpTarget::of(m_comm.inet().InternetSettings), name, [this, slot, name, done](int16_t code) {
         if (code == 1 || code == 2 || code == 8)
             ftp1[slot]->ResetTransfer();
         done(FtpErrorText(code, m_comm.path(name)));
@@ -853,18 +856,19 @@ void DetailMonitor::WriteAndSendDataFile(int slot, std::function<void(bool)> don
             fail(writeError);
         });
     };
-    if (m_comm.InternetSettings.Mode == 0) {
-        upload(slot, FtpTarget::of(m_comm.InternetSettings), name, [this, slot, name, verify, fail](int16_t code) {
-            if (code == 0)
-                return verify();
-            if (code == 1 || code == 2 || code == 8)
-                ftp1[slot]->ResetTransfer();
-            fail(FtpErrorText(code, m_comm.path(name)));
-        });
+    if (m_comm.inet().InternetSettings.Mode == 0) {
+        upload(slot, FtpTarget::of(m_comm.inet().InternetSettings), name,
+               [this, slot, name, verify, fail](int16_t code) {
+                   if (code == 0)
+                       return verify();
+                   if (code == 1 || code == 2 || code == 8)
+                       ftp1[slot]->ResetTransfer();
+                   fail(FtpErrorText(code, m_comm.path(name)));
+               });
         return;
     }
-    if (!m_comm.InternetSettings.SendFordername.isEmpty())
-        m_comm.CopyToSendFolder(name); // a failed copy shows in the check below
+    if (!m_comm.inet().InternetSettings.SendFordername.isEmpty())
+        m_comm.files().CopyToSendFolder(name); // a failed copy shows in the check below
     verify();
 }
 
@@ -884,13 +888,13 @@ void DetailMonitor::ShowRelayedData(int slot, Next next)
             return; // stopped while the alarm mail ran
         postMark(slot, next);
     };
-    if (m_comm.InternetSettings.Mode == 2) {
+    if (m_comm.inet().InternetSettings.Mode == 2) {
         const auto lines = readRelayLines(m_comm.path(dataName), 2);
         if (lines && lines->size() == 2)
             return show(lines->at(0) + CrLf + lines->at(1) + CrLf);
         return show(std::nullopt);
     }
-    fetchRelayFile(slot, m_comm.InternetSettings.URL + u'/' + dataName, dataName, 0, show);
+    fetchRelayFile(slot, m_comm.inet().InternetSettings.URL + u'/' + dataName, dataName, 0, show);
 }
 
 void DetailMonitor::showRelayText(int slot, int u, const QString& dataName)
@@ -913,22 +917,22 @@ void DetailMonitor::showRelayText(int slot, int u, const QString& dataName)
     }
     SlotScreen& screen = Screen[slot];
     for (int k = 0; k < UnitMap::AnalogChannels; ++k) {
-        if (m_comm.cell(u, ColRA0 + k) == TableWord::Ain) {
+        if (m_comm.sys().cell(u, ColRA0 + k) == TableWord::Ain) {
             screen.values[k] = data.fields[2 + k];
-            m_comm.unitItem(k, u) = data.values[k];
+            m_comm.units().unitItem(k, u) = data.values[k];
         }
     }
     screen.values[4] = data.fields[6] + QStringLiteral(" ℃");
     // The log line of this cycle records what was relayed; the temperature item holds the raw
     // equivalent, as a polled unit's does.
     if (const auto raw = Conv::CInt16(data.values[4] * UnitMap::DegreeFactor))
-        m_comm.unitItem(ItemTemperature, u) = *raw;
-    const AlarmRule rule = m_comm.ArmRule(u);
-    const int16_t notRead = m_comm.InternetSettings.NotReadSize;
+        m_comm.units().unitItem(ItemTemperature, u) = *raw;
+    const AlarmRule rule = m_comm.sys().ArmRule(u);
+    const int16_t notRead = m_comm.inet().InternetSettings.NotReadSize;
     for (int p = 0; p < UnitMap::PortBPins; ++p) {
         const bool high = data.values[5 + p] != 0;
-        m_comm.unitItem(ItemRB0 + p, u) = data.values[5 + p];
-        const int kind = m_comm.GetPinType(u, UnitMap::PortB, p);
+        m_comm.units().unitItem(ItemRB0 + p, u) = data.values[5 + p];
+        const int kind = m_comm.sys().GetPinType(u, UnitMap::PortB, p);
         const int s = slot * 8 + p;
         const Led led = high ? Led::On : Led::Off;
         if (kind == 1) {
@@ -950,7 +954,7 @@ void DetailMonitor::showRelayText(int slot, int u, const QString& dataName)
             CheckDigitalAlarm(slot, kind, s, high);
     }
     emit changed();
-    if (m_comm.IsDataFresh(data.stamp)) {
+    if (m_comm.files().IsDataFresh(data.stamp)) {
         setStatus(slot, QStringLiteral("接続中"), Tone::Good);
         return;
     }
@@ -1004,7 +1008,7 @@ void DetailMonitor::runFlips(int slot)
         return finished();
     }
     const int u = unitOf(slot);
-    if (u < 0 || m_comm.GetPinType(u, UnitMap::PortB, pin) != 0 || !SlotActive[slot])
+    if (u < 0 || m_comm.sys().GetPinType(u, UnitMap::PortB, pin) != 0 || !SlotActive[slot])
         return finished();
     m_timer1[slot].stop();
     OutUnit = int16_t(slot);
@@ -1053,14 +1057,14 @@ void DetailMonitor::PostOutputRequest(int slot, int pin, bool on, Next next)
     UpLdFileChk(name, QString(), slot, [this, slot, pin, on, s, name, refused, next](bool idle) {
         if (!idle)
             return refused();
-        const QString token = MontComm1::ScramblePass(QStringLiteral("SET"), m_comm.InternetSettings.PassWord);
+        const QString token = InetInf::ScramblePass(QStringLiteral("SET"), m_comm.inet().InternetSettings.PassWord);
         const QString line = Relay::RequestLine(token, name, UnitMap::PortB, pin, on);
         if (!TextFile::writeWhole(m_comm.path(name), line + CrLf)) {
             setStatus(slot, QStringLiteral("通信ｴﾗｰ"), Tone::Bad);
             RevertSwitch(s);
             return next();
         }
-        const bool internet = m_comm.InternetSettings.Mode == 1;
+        const bool internet = m_comm.inet().InternetSettings.Mode == 1;
         auto notPosted = [this, slot, s, next](const QString& title) {
             warn(QStringLiteral(" アップロード出来ません！ "), title);
             setStatus(slot, QStringLiteral("通信ｴﾗｰ"), Tone::Bad);
@@ -1072,7 +1076,7 @@ void DetailMonitor::PostOutputRequest(int slot, int pin, bool on, Next next)
                 if (!posted)
                     return notPosted(QString());
                 if (internet)
-                    m_comm.DeleteLocalFile(name);
+                    m_comm.files().DeleteLocalFile(name);
                 Screen[slot].outputLed[pin] = Led::Wait;
                 PendingCount[s] = 0;
                 setStatus(slot, QStringLiteral("接続中"), Tone::Good);
@@ -1081,14 +1085,15 @@ void DetailMonitor::PostOutputRequest(int slot, int pin, bool on, Next next)
         };
         if (!internet)
             return verify();
-        upload(slot, FtpTarget::of(m_comm.InternetSettings), name, [this, slot, name, verify, notPosted](int16_t code) {
-            const QString title = FtpErrorText(code, m_comm.path(name));
-            if (code == 1 || code == 2 || code == 8)
-                ftp1[slot]->ResetTransfer();
-            if (code >= 0 && code <= 2)
-                return verify(); // a late send may still have landed: the read-back decides
-            notPosted(title);
-        });
+        upload(slot, FtpTarget::of(m_comm.inet().InternetSettings), name,
+               [this, slot, name, verify, notPosted](int16_t code) {
+                   const QString title = FtpErrorText(code, m_comm.path(name));
+                   if (code == 1 || code == 2 || code == 8)
+                       ftp1[slot]->ResetTransfer();
+                   if (code >= 0 && code <= 2)
+                       return verify(); // a late send may still have landed: the read-back decides
+                   notPosted(title);
+               });
     });
 }
 
@@ -1099,7 +1104,7 @@ void DetailMonitor::ServeOutputRequest(int slot, Next next)
     if (name.isEmpty())
         return next();
     auto serve = [this, slot, u, name, next](const QString& text) {
-        const QString token = MontComm1::ScramblePass(QStringLiteral("SET"), m_comm.InternetSettings.PassWord);
+        const QString token = InetInf::ScramblePass(QStringLiteral("SET"), m_comm.inet().InternetSettings.PassWord);
         Relay::OutputRequest request;
         const Relay::Request kind = Relay::ParseRequest(text, token, name, request);
         if (kind == Relay::Request::None)
@@ -1113,7 +1118,7 @@ void DetailMonitor::ServeOutputRequest(int slot, Next next)
                 return next();
             // Only what the operator's own table allows: a port B pin that is an output here.
             const bool allowed =
-                request.port != UnitMap::PortB || m_comm.GetPinType(u, UnitMap::PortB, request.pin) == 0;
+                request.port != UnitMap::PortB || m_comm.sys().GetPinType(u, UnitMap::PortB, request.pin) == 0;
             if (kind == Relay::Request::Bad || unitOf(slot) != u || !allowed) {
                 setStatus(slot, QStringLiteral("通信ｴﾗｰ"), Tone::Bad);
                 return next();
@@ -1146,14 +1151,15 @@ void DetailMonitor::ServeOutputRequest(int slot, Next next)
     };
     // A request file that is there but cannot be read as one (too large, not CP932) would
     // block every later request: it is reset like a consumed request and reported.
-    if (m_comm.InternetSettings.Mode == 0) {
-        fetchDocument(slot, m_comm.InternetSettings.URL + u'/' + name, [this, slot, name, serve, next](Fetched f) {
-            if (f.unreadable)
-                return discardRequest(slot, name, next);
-            if (!f.text)
-                return next();
-            serve(*f.text);
-        });
+    if (m_comm.inet().InternetSettings.Mode == 0) {
+        fetchDocument(slot, m_comm.inet().InternetSettings.URL + u'/' + name,
+                      [this, slot, name, serve, next](Fetched f) {
+                          if (f.unreadable)
+                              return discardRequest(slot, name, next);
+                          if (!f.text)
+                              return next();
+                          serve(*f.text);
+                      });
         return;
     }
     const QString path = sendFolderPath(name);
@@ -1183,10 +1189,10 @@ void DetailMonitor::consumeRequest(int slot, const QString& name, const QString&
             consumeRequest(slot, name, requestLine, attempt + 1, next);
         });
     };
-    if (m_comm.InternetSettings.Mode == 0) {
+    if (m_comm.inet().InternetSettings.Mode == 0) {
         ClearRequestFile(name, slot, [check](const QString&) { check(); });
     } else {
-        m_comm.CreateRelayFile(name);
+        m_comm.files().CreateRelayFile(name);
         check();
     }
 }

@@ -274,7 +274,9 @@ void MontMain::openSettingsWindow(StationWindow which)
             return;
     }
     m_monitor.StopAll();
-    m_opener.open(which, this);
+    OpenArgs args;
+    args.timeOutGroupEnabled = m_monitor.addressFieldsEnabled;
+    m_opener.open(which, this, args);
     m_monitor.Activate();
 }
 

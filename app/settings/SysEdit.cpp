@@ -42,12 +42,12 @@ SysEdit::SysEdit(MontComm1& comm, QWidget* parent) : QDialog(parent), m_comm(com
     buildControls();
     FixAndCentre(*this);
 
-    if (!m_comm.SysInfValid) {
-        m_comm.DeviceCount = 0;
-        const int c = SysEditRules::CycleOption(m_comm.MonitorSettings.MoniterCyclType);
+    if (!m_comm.sys().SysInfValid) {
+        m_comm.sys().DeviceCount = 0;
+        const int c = SysEditRules::CycleOption(m_comm.sys().MonitorSettings.MoniterCyclType);
         Option4[c < 0 ? 0 : c]->setChecked(true);
-        m_comm.MonitorSettings.TimeOut = 10;
-        const int t = SysEditRules::CycleOption(m_comm.MonitorSettings.TimeOutCyclType);
+        m_comm.sys().MonitorSettings.TimeOut = 10;
+        const int t = SysEditRules::CycleOption(m_comm.sys().MonitorSettings.TimeOutCyclType);
         Option4[3 + (t < 0 ? 0 : t)]->setChecked(true);
     }
     RefreshWindow(0);
@@ -221,7 +221,7 @@ void SysEdit::SetTimeOutGroupEnabled(bool enabled)
 void SysEdit::RefreshWindow(int sel)
 {
     const QScopedValueRollback showing(m_showing, true);
-    const auto& ms = m_comm.MonitorSettings;
+    const auto& ms = m_comm.sys().MonitorSettings;
     Cycltext->setText(QString::number(ms.MoniterCycl));
     const int c = SysEditRules::CycleOption(ms.MoniterCyclType);
     Option4[c < 0 ? 0 : c]->setChecked(true);
@@ -230,15 +230,15 @@ void SysEdit::RefreshWindow(int sel)
         Option4[3 + t]->setChecked(true);
 
     DevName->clear();
-    const int count = m_comm.unitCount();
+    const int count = m_comm.sys().unitCount();
     for (int r = 0; r < count; ++r)
-        DevName->addItem(m_comm.cell(r, ColName));
+        DevName->addItem(m_comm.sys().cell(r, ColName));
     if (sel >= 0 && sel < count) {
         DevName->setCurrentIndex(sel);
         selectEntry(sel);
     }
     for (int r = 0; r < count; ++r)
-        m_snapshot[r] = m_comm.DeviceTable[r];
+        m_snapshot[r] = m_comm.sys().DeviceTable[r];
 }
 
 void SysEdit::selectEntry(int index)
@@ -260,8 +260,8 @@ void SysEdit::showRow(int row)
     IOtext->setText(f.io);
     RStext->setText(f.rs);
     BPScombo->setCurrentIndex(f.bpsIndex);
-    TimeComm->setText(QString::number(m_comm.MonitorSettings.TimeOut));
-    if (const int t = SysEditRules::CycleOption(m_comm.MonitorSettings.TimeOutCyclType); t >= 0)
+    TimeComm->setText(QString::number(m_comm.sys().MonitorSettings.TimeOut));
+    if (const int t = SysEditRules::CycleOption(m_comm.sys().MonitorSettings.TimeOutCyclType); t >= 0)
         Option4[3 + t]->setChecked(true);
     Option3[f.controlOn ? 0 : 1]->setChecked(true);
     for (int k = 0; k < 4; ++k)
@@ -318,9 +318,9 @@ bool SysEdit::ValidateEntry(EntryMode mode)
 
 bool SysEdit::TableChanged() const
 {
-    for (int r = 0; r < m_comm.unitCount(); ++r)
+    for (int r = 0; r < m_comm.sys().unitCount(); ++r)
         for (int c = 0; c < ColArm; ++c)
-            if (m_comm.cell(r, c) != m_snapshot[r][c])
+            if (m_comm.sys().cell(r, c) != m_snapshot[r][c])
                 return true;
     return false;
 }
@@ -331,16 +331,16 @@ void SysEdit::addClick()
         return;
     if (!ask(QStringLiteral("追加してもよろしいですか？"), QStringLiteral("追加")))
         return;
-    if (m_comm.DeviceCount >= 100) {
+    if (m_comm.sys().DeviceCount >= 100) {
         warn(QStringLiteral("最大登録件数(100)を超えました．"), QStringLiteral("追加"));
         return;
     }
     const int n = DevName->count();
     SysEditRules::StoreRow(m_comm, n, fields());
-    ++m_comm.DeviceCount;
+    ++m_comm.sys().DeviceCount;
     RefreshWindow(n);
-    if (n < MontComm1::UnitSlots)
-        m_comm.InternetSettings.FileName[n].clear();
+    if (n < SysInf::UnitSlots)
+        m_comm.inet().InternetSettings.FileName[n].clear();
     m_dirty = true;
 }
 
@@ -348,7 +348,7 @@ void SysEdit::deleteClick()
 {
     if (!ValidateEntry(EntryMode::Del))
         return;
-    if (m_comm.DeviceCount <= 1)
+    if (m_comm.sys().DeviceCount <= 1)
         return; // the last unit stays
     if (!ask(QStringLiteral("削除してもよろしいですか？"), QStringLiteral("削除")))
         return;
@@ -381,7 +381,7 @@ void SysEdit::endClick()
             warn(QStringLiteral("ﾀｲﾑｱｳﾄは1以上の数値を入力してください"), QStringLiteral("確認"));
             return;
         }
-        auto& ms = m_comm.MonitorSettings;
+        auto& ms = m_comm.sys().MonitorSettings;
         ms.MoniterCycl = cycle;
         for (int k = 0; k < 3; ++k)
             if (Option4[k]->isChecked())
@@ -392,9 +392,9 @@ void SysEdit::endClick()
                 ms.TimeOutCyclType = SysEditRules::CycleLetter(k);
     }
     if (TableChanged() || m_dirty) {
-        SysEditRules::FillUnsetRetry(m_comm.MonitorSettings);
-        m_comm.SaveSysInf();
-        m_comm.SaveInetInf();
+        SysEditRules::FillUnsetRetry(m_comm.sys().MonitorSettings);
+        m_comm.sys().SaveSysInf();
+        m_comm.inet().SaveInetInf();
     }
     accept();
 }

@@ -65,5 +65,5 @@ private:
     int m_current = 0;
     bool m_dirty = false;
     bool m_showing = false; // the window is showing stored values, not taking the operator's
-    std::array<DeviceRecord, MontComm1::TableRows> m_snapshot;
+    std::array<DeviceRecord, SysInf::TableRows> m_snapshot;
 };

@@ -43,8 +43,8 @@ std::optional<QString> portsInRange(const UnitFields& f)
 
 bool nameTaken(const MontComm1& comm, const QString& name)
 {
-    for (int r = 0; r < comm.unitCount(); ++r)
-        if (comm.cell(r, ColName) == name)
+    for (int r = 0; r < comm.sys().unitCount(); ++r)
+        if (comm.sys().cell(r, ColName) == name)
             return true;
     return false;
 }
@@ -89,11 +89,13 @@ std::optional<QString> ValidateEntry(const MontComm1& comm, const UnitFields& f,
     if (mode == EntryMode::Del) {
         if (!addressInRange(f))
             return edited;
-        if (selectedRow < 0 || selectedRow >= comm.unitCount())
+        if (selectedRow < 0 || selectedRow >= comm.sys().unitCount())
             return edited;
-        if (JoinAddress(f.ip) != comm.cell(selectedRow, ColIP) || f.name != comm.cell(selectedRow, ColName) ||
-            f.lcd.trimmed() != comm.cell(selectedRow, ColLCD) || f.io.trimmed() != comm.cell(selectedRow, ColIO) ||
-            f.rs.trimmed() != comm.cell(selectedRow, ColRS))
+        if (JoinAddress(f.ip) != comm.sys().cell(selectedRow, ColIP) ||
+            f.name != comm.sys().cell(selectedRow, ColName) ||
+            f.lcd.trimmed() != comm.sys().cell(selectedRow, ColLCD) ||
+            f.io.trimmed() != comm.sys().cell(selectedRow, ColIO) ||
+            f.rs.trimmed() != comm.sys().cell(selectedRow, ColRS))
             return edited;
         return std::nullopt;
     }
@@ -104,8 +106,8 @@ std::optional<QString> ValidateEntry(const MontComm1& comm, const UnitFields& f,
         if (nameTaken(comm, f.name))
             return QStringLiteral("装置名称が重複しています");
     } else {
-        const bool sameName =
-            currentIndex >= 0 && currentIndex < comm.unitCount() && comm.cell(currentIndex, ColName) == f.name;
+        const bool sameName = currentIndex >= 0 && currentIndex < comm.sys().unitCount() &&
+                              comm.sys().cell(currentIndex, ColName) == f.name;
         if (!sameName && nameTaken(comm, f.name))
             return QStringLiteral("装置名称が重複しています");
     }
@@ -113,8 +115,8 @@ std::optional<QString> ValidateEntry(const MontComm1& comm, const UnitFields& f,
         return outOfRange;
     if (mode == EntryMode::Add) {
         const QString ip = JoinAddress(f.ip);
-        for (int r = 0; r < comm.unitCount(); ++r)
-            if (comm.cell(r, ColIP) == ip)
+        for (int r = 0; r < comm.sys().unitCount(); ++r)
+            if (comm.sys().cell(r, ColIP) == ip)
                 return QStringLiteral("IPAddressが重複しています");
     }
     return portsInRange(f);
@@ -122,56 +124,56 @@ std::optional<QString> ValidateEntry(const MontComm1& comm, const UnitFields& f,
 
 void StoreRow(MontComm1& comm, int row, const UnitFields& f)
 {
-    if (row < 0 || row >= MontComm1::TableRows)
+    if (row < 0 || row >= SysInf::TableRows)
         return;
-    comm.cell(row, ColName) = f.name;
-    comm.cell(row, ColIP) = JoinAddress(f.ip);
-    comm.cell(row, ColLCD) = f.lcd.trimmed();
-    comm.cell(row, ColIO) = f.io.trimmed();
-    comm.cell(row, ColRS) = f.rs.trimmed();
-    comm.cell(row, ColBPS) = BpsText(f.bpsIndex);
+    comm.sys().cell(row, ColName) = f.name;
+    comm.sys().cell(row, ColIP) = JoinAddress(f.ip);
+    comm.sys().cell(row, ColLCD) = f.lcd.trimmed();
+    comm.sys().cell(row, ColIO) = f.io.trimmed();
+    comm.sys().cell(row, ColRS) = f.rs.trimmed();
+    comm.sys().cell(row, ColBPS) = BpsText(f.bpsIndex);
     for (int k = 0; k < 4; ++k)
-        comm.cell(row, ColRA0 + k) = f.analogIn[k] ? TableWord::Ain : TableWord::Non;
+        comm.sys().cell(row, ColRA0 + k) = f.analogIn[k] ? TableWord::Ain : TableWord::Non;
     for (int k = 0; k < 8; ++k)
-        comm.cell(row, ColRB0 + k) = f.rbType[k] == 1   ? TableWord::Din
-                                     : f.rbType[k] == 2 ? TableWord::Dout
-                                                        : TableWord::Non;
-    comm.cell(row, ColControl) = f.controlOn ? TableWord::On : TableWord::Off;
-    comm.cell(row, ColArm) = TableWord::Non;
+        comm.sys().cell(row, ColRB0 + k) = f.rbType[k] == 1   ? TableWord::Din
+                                           : f.rbType[k] == 2 ? TableWord::Dout
+                                                              : TableWord::Non;
+    comm.sys().cell(row, ColControl) = f.controlOn ? TableWord::On : TableWord::Off;
+    comm.sys().cell(row, ColArm) = TableWord::Non;
 }
 
 UnitFields ShowRow(const MontComm1& comm, int row)
 {
     UnitFields f;
-    if (row < 0 || row >= MontComm1::TableRows)
+    if (row < 0 || row >= SysInf::TableRows)
         return f;
-    f.name = comm.cell(row, ColName);
-    f.ip = SplitAddress(comm.cell(row, ColIP));
-    f.lcd = comm.cell(row, ColLCD).trimmed();
-    f.io = comm.cell(row, ColIO).trimmed();
-    f.rs = comm.cell(row, ColRS).trimmed();
-    f.bpsIndex = BpsIndex(comm.cell(row, ColBPS));
+    f.name = comm.sys().cell(row, ColName);
+    f.ip = SplitAddress(comm.sys().cell(row, ColIP));
+    f.lcd = comm.sys().cell(row, ColLCD).trimmed();
+    f.io = comm.sys().cell(row, ColIO).trimmed();
+    f.rs = comm.sys().cell(row, ColRS).trimmed();
+    f.bpsIndex = BpsIndex(comm.sys().cell(row, ColBPS));
     for (int k = 0; k < 4; ++k)
-        f.analogIn[k] = comm.cell(row, ColRA0 + k) == TableWord::Ain;
+        f.analogIn[k] = comm.sys().cell(row, ColRA0 + k) == TableWord::Ain;
     for (int k = 0; k < 8; ++k) {
-        const QString& v = comm.cell(row, ColRB0 + k);
+        const QString& v = comm.sys().cell(row, ColRB0 + k);
         f.rbType[k] = v == TableWord::Din ? 1 : v == TableWord::Dout ? 2 : 0;
     }
-    f.controlOn = comm.cell(row, ColControl) == TableWord::On;
+    f.controlOn = comm.sys().cell(row, ColControl) == TableWord::On;
     return f;
 }
 
 void DeleteUnit(MontComm1& comm, int d)
 {
-    const int count = comm.unitCount();
+    const int count = comm.sys().unitCount();
     if (d < 0 || d >= count)
         return;
     for (int i = d; i < count - 1; ++i) {
-        if (i + 1 < MontComm1::UnitSlots)
-            comm.InternetSettings.FileName[i] = comm.InternetSettings.FileName[i + 1];
-        comm.DeviceTable[i] = comm.DeviceTable[i + 1];
+        if (i + 1 < SysInf::UnitSlots)
+            comm.inet().InternetSettings.FileName[i] = comm.inet().InternetSettings.FileName[i + 1];
+        comm.sys().DeviceTable[i] = comm.sys().DeviceTable[i + 1];
     }
-    comm.DeviceCount = int16_t(count - 1);
+    comm.sys().DeviceCount = int16_t(count - 1);
 }
 
 int16_t CycleValue(const QString& text)

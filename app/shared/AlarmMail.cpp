@@ -1,5 +1,7 @@
 // Alarm mail to every address of mail.xls, off the UI thread.
 
+#include "AlarmNotifier.h"
+
 #include "MontComm1.h"
 
 #include "AddressBook.h"
@@ -103,9 +105,9 @@ private:
         m_running = !m_pending.empty();
         if (!m_running)
             return;
-        const auto& s = m_comm.InternetSettings;
-        auto job = std::make_shared<MailJob>(
-            MailJob{m_pending.front(), s.SMTPServerName, s.SendMailName, s.MailHeader, s.MailBody, m_comm.smtp1, {}});
+        const auto& s = m_comm.inet().InternetSettings;
+        auto job = std::make_shared<MailJob>(MailJob{
+            m_pending.front(), s.SMTPServerName, s.SendMailName, s.MailHeader, s.MailBody, m_comm.alarms().smtp(), {}});
         m_pending.pop_front();
         m_smtp = job->smtp;
         // The book is read first: a station without one dials nobody.
@@ -122,7 +124,7 @@ private:
 
     void dialThenSend(const std::shared_ptr<MailJob>& job)
     {
-        const auto& s = m_comm.InternetSettings;
+        const auto& s = m_comm.inet().InternetSettings;
         auto send = [this, job] {
             onWorker<Outcome>([job] { return mailAll(*job); }, [this](Outcome o) { ended(o); });
         };
@@ -154,41 +156,23 @@ private:
     Worker m_worker;
 };
 
-MontComm1::MontComm1(QString workDir, MessageBoxService& messages, const Clock& clock)
-    : m_workDir(std::move(workDir))
-    , m_messages(messages)
-    , m_clock(clock)
-{
-}
+AlarmNotifier::AlarmNotifier(MontComm1& comm) : m_comm(comm) {}
 
-MontComm1::~MontComm1()
-{
-    // The mail first: it may hold a lease on the line.
-    m_mail.reset();
-    m_line.reset();
-}
+AlarmNotifier::~AlarmNotifier() = default;
 
-void MontComm1::SendAlarmMail(const QString& alarmText)
+void AlarmNotifier::SendAlarmMail(const QString& alarmText)
 {
     if (!m_mail)
-        m_mail = std::make_unique<MailRunner>(*this);
+        m_mail = std::make_unique<MailRunner>(m_comm);
     m_mail->queue(alarmText);
 }
 
-void MontComm1::StopMail()
+void AlarmNotifier::StopMail()
 {
     m_mail.reset();
 }
 
-int MontComm1::mailsPending() const
+int AlarmNotifier::mailsPending() const
 {
     return m_mail ? m_mail->pending() : 0;
-}
-
-DialUpLine& MontComm1::dialUpLine()
-{
-    if (!m_line)
-        m_line = std::make_unique<DialUpLine>();
-    m_line->Backend = RasBackend;
-    return *m_line;
 }

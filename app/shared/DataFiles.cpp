@@ -1,6 +1,9 @@
 // The per-unit data logs, the age test of relayed data and the small file utilities.
 
-#include "MontComm1.h"
+#include "DataFiles.h"
+
+#include "InetInf.h"
+#include "UnitStates.h"
 
 #include "Clock.h"
 #include "Conversions.h"
@@ -13,22 +16,35 @@
 #include <QFile>
 #include <filesystem>
 
-QString MontComm1::DataLogName(int unit)
+DataFiles::DataFiles(QString workDir, const Clock& clock, const InetInf& inet, const UnitStates& units)
+    : m_workDir(std::move(workDir))
+    , m_clock(clock)
+    , m_inet(inet)
+    , m_units(units)
+{
+}
+
+QString DataFiles::path(const QString& fileName) const
+{
+    return QDir(m_workDir).filePath(fileName);
+}
+
+QString DataFiles::DataLogName(int unit)
 {
     return QStringLiteral("DataFile") + QStringLiteral("%1").arg(unit, 3, 10, QLatin1Char('0')) +
            QStringLiteral(".csv");
 }
 
-void MontComm1::WriteDataLog(int unit)
+void DataFiles::WriteDataLog(int unit)
 {
     WriteDataLog(unit, m_clock.now());
 }
 
-void MontComm1::WriteDataLog(int unit, const QDateTime& stamp)
+void DataFiles::WriteDataLog(int unit, const QDateTime& stamp)
 {
-    if (unit < 0 || unit >= UnitSlots)
+    if (unit < 0 || unit >= UnitStates::UnitSlots)
         return;
-    const UnitState& s = UnitValues[unit];
+    const UnitState& s = m_units.UnitValues[unit];
     QString line = DateText::dataLog(stamp) + u',';
     for (int item = 0; item <= 3; ++item)
         line += Conv::Str(s[item]) + u',';
@@ -39,7 +55,7 @@ void MontComm1::WriteDataLog(int unit, const QDateTime& stamp)
     TextFile::append(path(DataLogName(unit)), line); // a log error never stops the caller
 }
 
-bool MontComm1::IsDataFresh(const QString& relayText) const
+bool DataFiles::IsDataFresh(const QString& relayText) const
 {
     const qsizetype lf = relayText.indexOf(u'\n');
     if (lf < 0)
@@ -54,54 +70,46 @@ bool MontComm1::IsDataFresh(const QString& relayText) const
     return stamp && IsDataFresh(*stamp);
 }
 
-bool MontComm1::IsDataFresh(const QDateTime& stamp) const
+bool DataFiles::IsDataFresh(const QDateTime& stamp) const
 {
     if (!stamp.isValid())
         return false;
     // The two stations' clocks may differ a little, so a stamp somewhat ahead is still fresh; one
     // further ahead than the allowed age is a wrong clock and would otherwise stay fresh for ever.
     const qint64 ageSeconds = stamp.secsTo(m_clock.now());
-    const qint64 limit = qint64(InternetSettings.TimeOut) * 60;
+    const qint64 limit = qint64(m_inet.InternetSettings.TimeOut) * 60;
     return ageSeconds <= limit && ageSeconds >= -limit;
 }
 
-bool MontComm1::FileExists(const QString& filePath) const
+bool DataFiles::FileExists(const QString& filePath) const
 {
     QFile f(QDir(m_workDir).filePath(filePath));
     return f.open(QIODevice::ReadOnly);
 }
 
-void MontComm1::DeleteLocalFile(const QString& filePath) const
+void DataFiles::DeleteLocalFile(const QString& filePath) const
 {
     std::error_code ec;
     std::filesystem::remove(QDir(m_workDir).filePath(filePath).toStdString(), ec); // errors are ignored
 }
 
-bool MontComm1::CreateRelayFile(const QString& fileName)
+bool DataFiles::CreateRelayFile(const QString& fileName)
 {
     if (!TextFile::writeWholeBytes(path(fileName), QByteArrayLiteral("\r\n")))
         return true;
-    return !InternetSettings.SendFordername.isEmpty() && !CopyToSendFolder(fileName);
+    return !m_inet.InternetSettings.SendFordername.isEmpty() && !CopyToSendFolder(fileName);
 }
 
-QString MontComm1::SendFolderPath(const QString& fileName) const
+QString DataFiles::SendFolderPath(const QString& fileName) const
 {
-    QString folder = InternetSettings.SendFordername;
+    QString folder = m_inet.InternetSettings.SendFordername;
     folder.replace(u'\\', u'/');
     return QDir(QDir(m_workDir).filePath(folder)).filePath(fileName);
 }
 
-bool MontComm1::CopyToSendFolder(const QString& fileName) const
+bool DataFiles::CopyToSendFolder(const QString& fileName) const
 {
     // Written whole under a temporary name and renamed, so a reader never sees half a file.
     const auto bytes = TextFile::readBytes(path(fileName));
     return bytes && TextFile::writeWholeBytes(SendFolderPath(fileName), *bytes);
-}
-
-bool MontComm1::HasCameraFolder() const
-{
-    for (int i = 0; i < 4; ++i)
-        if (!InternetSettings.Camera[i].isEmpty())
-            return true;
-    return false;
 }

@@ -4,6 +4,7 @@
 
 #include "Conversions.h"
 #include "FtpClient.h"
+#include "AlarmNotifier.h"
 #include "MontComm1.h"
 #include "TextFile.h"
 
@@ -234,23 +235,6 @@ void FtpUploadJob::cancel()
     }
 }
 
-void ConnectFtpEvents(MontComm1& comm, FtpClient& ftp, QTimer& timFtp)
-{
-    QObject::connect(&ftp, &FtpClient::CommandReply, &ftp,
-                     [&comm](int, int16_t code, const QString& command, const QString& reply) {
-                         if (command.toUpper() == QLatin1String("SIZE") && code == 0)
-                             comm.RemoteFileSize = int32_t(Conv::Val(reply));
-                         comm.FtpEventCode = comm.FtpState = code;
-                         comm.FtpEventText = reply;
-                     });
-    QObject::connect(&ftp, &FtpClient::StateReset, &ftp, [&comm](int) { comm.FtpState = 0; });
-    QObject::connect(&timFtp, &QTimer::timeout, &ftp, [&comm] {
-        comm.FtpTimedOut = true;
-        comm.FtpState = comm.FtpEventCode = 100;
-        comm.FtpEventText = QStringLiteral("タイムアウト");
-    });
-}
-
 QString FtpErrorText(int16_t code, const QString& localPath)
 {
     switch (code) {
@@ -331,7 +315,7 @@ private:
 
 } // namespace
 
-void MontComm1::PostAbnormalMark(FtpClient& ftp, QTimer& timer, std::function<void(int16_t)> done)
+void AlarmNotifier::PostAbnormalMark(FtpClient& ftp, QTimer& timer, std::function<void(int16_t)> done)
 {
     // One mark at a time on a control: a second alarm while one is on its way fails, as a second
     // upload always did, instead of mixing its steps into the first one's session.
@@ -342,12 +326,13 @@ void MontComm1::PostAbnormalMark(FtpClient& ftp, QTimer& timer, std::function<vo
         return;
     }
     const QString mark = QStringLiteral("IjyouFile.txt");
-    TextFile::writeWholeBytes(path(mark), QByteArrayLiteral("!!\r\n"));
+    TextFile::writeWholeBytes(m_comm.path(mark), QByteArrayLiteral("!!\r\n"));
+    const auto& s = m_comm.inet().InternetSettings;
     QStringList folders;
     for (int i = 0; i < 4; ++i)
-        if (!InternetSettings.Camera[i].isEmpty())
-            folders << InternetSettings.Camera[i];
-    auto* run = new AbnormalMarkRun(ftp, timer, FtpTarget::of(InternetSettings), folders, path(mark), FtpStepTimeOutMs,
+        if (!s.Camera[i].isEmpty())
+            folders << s.Camera[i];
+    auto* run = new AbnormalMarkRun(ftp, timer, FtpTarget::of(s), folders, m_comm.path(mark), m_comm.ftpStepTimeOutMs(),
                                     std::move(done));
     // Started from the event loop, so done never comes from inside this call.
     QMetaObject::invokeMethod(
@@ -356,7 +341,7 @@ void MontComm1::PostAbnormalMark(FtpClient& ftp, QTimer& timer, std::function<vo
 
 // --- the abnormality mark on the camera folders ---
 
-void MontComm1::PostAbnormalMark(std::function<void(int16_t)> done)
+void AlarmNotifier::PostAbnormalMark(std::function<void(int16_t)> done)
 {
     if (m_mainFtp && m_mainTimFtp) {
         PostAbnormalMark(*m_mainFtp, *m_mainTimFtp, std::move(done));

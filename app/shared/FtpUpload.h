@@ -19,7 +19,6 @@
 #include <memory>
 
 class FtpClient;
-class MontComm1;
 class QFile;
 class QTimer;
 struct InternetSettings;
@@ -82,10 +81,6 @@ private:
     bool m_replied = false;
     uint64_t m_run = 0; // counts starts, so a refusal posted for one send never ends another
 };
-
-// Replies and state reset of ftp, and the tick of its watchdog, update the last-reply state in
-// comm that the main window shows; the data of a send comes from its FtpUploadJob.
-void ConnectFtpEvents(MontComm1& comm, FtpClient& ftp, QTimer& timFtp);
 
 // The error text of a send result code; empty for 0.
 QString FtpErrorText(int16_t code, const QString& localPath);

@@ -26,7 +26,7 @@ InetEdit::InetEdit(MontComm1& comm, QWidget* parent) : QDialog(parent), m_comm(c
     buildControls();
     FixAndCentre(*this);
 
-    const auto& s = m_comm.InternetSettings;
+    const auto& s = m_comm.inet().InternetSettings;
     ftpText->setText(s.FTP);
     IdText->setText(s.ID);
     PwdText->setText(s.PassWord);
@@ -36,7 +36,7 @@ InetEdit::InetEdit(MontComm1& comm, QWidget* parent) : QDialog(parent), m_comm(c
     URLText->setText(s.URL);
     m_timeOut = s.TimeOut;
     ShowTimeOut();
-    const int count = m_comm.unitCount();
+    const int count = m_comm.sys().unitCount();
     for (int i = 0; i < count; ++i)
         m_fileNames[i] = s.FileName[i];
     ProxyName->setText(s.ProxyServerName);
@@ -50,7 +50,7 @@ InetEdit::InetEdit(MontComm1& comm, QWidget* parent) : QDialog(parent), m_comm(c
     frmDialUpPass->setText(s.DialUpPass);
 
     for (int i = 0; i < count; ++i)
-        DevName->addItem(m_comm.cell(i, ColName));
+        DevName->addItem(m_comm.sys().cell(i, ColName));
     if (count > 0) {
         DevName->setCurrentIndex(0);
         FNameText->setText(m_fileNames[0]);
@@ -169,7 +169,7 @@ void InetEdit::ShowTimeOut()
 
 bool InetEdit::IsInetChanged() const
 {
-    const auto& s = m_comm.InternetSettings;
+    const auto& s = m_comm.inet().InternetSettings;
     for (int k = 3; k >= 0; --k)
         if (camname[k]->text() != s.Camera[k])
             return true;
@@ -180,7 +180,7 @@ bool InetEdit::IsInetChanged() const
         return true;
     if (m_timeOut != s.TimeOut)
         return true;
-    for (int i = 0; i < m_comm.unitCount(); ++i)
+    for (int i = 0; i < m_comm.sys().unitCount(); ++i)
         if (m_fileNames[i] != s.FileName[i])
             return true;
     return false;
@@ -188,7 +188,7 @@ bool InetEdit::IsInetChanged() const
 
 bool InetEdit::CheckFileNames()
 {
-    const auto failure = InetEditRules::CheckFileNames(m_fileNames, m_comm.unitCount(), FNameText->text());
+    const auto failure = InetEditRules::CheckFileNames(m_fileNames, m_comm.sys().unitCount(), FNameText->text());
     if (failure)
         m_comm.messages().show(*failure, QStringLiteral("入力チェックエラー"), MessageBoxService::Icon::Exclamation,
                                MessageBoxService::Buttons::Ok);
@@ -204,7 +204,7 @@ bool InetEdit::StoreInetSettings()
     if (!AskOkCancel(m_comm.messages(), QStringLiteral("変更してもよろしいですか？"), QStringLiteral("確認")))
         return false;
     using InetEditRules::TrimSpaces;
-    auto& s = m_comm.InternetSettings;
+    auto& s = m_comm.inet().InternetSettings;
     s.FTP = ftpText->text();
     s.ID = IdText->text();
     s.PassWord = PwdText->text();
@@ -212,7 +212,7 @@ bool InetEdit::StoreInetSettings()
     for (int k = 0; k < 4; ++k)
         s.Camera[k] = TrimSpaces(camname[k]->text());
     s.URL = URLText->text();
-    for (int i = 0; i < m_comm.unitCount(); ++i)
+    for (int i = 0; i < m_comm.sys().unitCount(); ++i)
         s.FileName[i] = m_fileNames[i];
     s.TimeOut = m_timeOut;
     s.ProxyServerName = TrimSpaces(ProxyName->text());
@@ -220,7 +220,7 @@ bool InetEdit::StoreInetSettings()
     s.DialUpName = TrimSpaces(frmDialUpName->text());
     s.DialUpUser = TrimSpaces(frmDialUpUser->text());
     s.DialUpPass = TrimSpaces(frmDialUpPass->text());
-    m_comm.SaveInetInf();
+    m_comm.inet().SaveInetInf();
     return true;
 }
 

@@ -1,12 +1,16 @@
 // The Internet settings file InetInf.ini, the communication mode and the password shift.
 
-#include "MontComm1.h"
+#include "InetInf.h"
+#include "InetEditRules.h"
 #include "Outcome.h"
+#include "SysInf.h"
+#include "SettingsFile.h"
 
 #include "Conversions.h"
 #include "MessageBox.h"
 #include "TextFile.h"
 
+#include <QDir>
 #include <QFileInfo>
 
 namespace {
@@ -24,22 +28,31 @@ QString oneLine(QString v)
     return v;
 }
 
-// Trims spaces only, as the stored values were typed (tabs and other blanks stay).
-QString trimSpaces(const QString& v)
-{
-    qsizetype b = 0, e = v.size();
-    while (b < e && v[b] == u' ')
-        ++b;
-    while (e > b && v[e - 1] == u' ')
-        --e;
-    return v.mid(b, e - b);
-}
-
 struct LoadError {};
 
 } // namespace
 
-QString MontComm1::ScramblePass(const QString& direction, const QString& text)
+InetInf::InetInf(QString workDir, MessageBoxService& messages, const SysInf& sys)
+    : m_workDir(std::move(workDir))
+    , m_messages(messages)
+    , m_sys(sys)
+{
+}
+
+QString InetInf::path(const QString& fileName) const
+{
+    return QDir(m_workDir).filePath(fileName);
+}
+
+bool InetInf::HasCameraFolder() const
+{
+    for (int i = 0; i < 4; ++i)
+        if (!InternetSettings.Camera[i].isEmpty())
+            return true;
+    return false;
+}
+
+QString InetInf::ScramblePass(const QString& direction, const QString& text)
 {
     const QString d = direction.toUpper();
     int shift;
@@ -58,7 +71,7 @@ QString MontComm1::ScramblePass(const QString& direction, const QString& text)
     return out;
 }
 
-bool MontComm1::IsRelayFileNameValid(const QString& name)
+bool InetInf::IsRelayFileNameValid(const QString& name)
 {
     if (name.isEmpty() || name.size() > 8)
         return false;
@@ -70,15 +83,15 @@ bool MontComm1::IsRelayFileNameValid(const QString& name)
     return true;
 }
 
-QString MontComm1::RelayFileName(int unit) const
+QString InetInf::RelayFileName(int unit) const
 {
-    if (unit < 0 || unit >= UnitSlots)
+    if (unit < 0 || unit >= SysInf::UnitSlots)
         return QString();
     const QString& name = InternetSettings.FileName[unit];
     return IsRelayFileNameValid(name) ? name : QString();
 }
 
-CommModeKind MontComm1::CommMode() const
+CommModeKind InetInf::CommMode() const
 {
     switch (InternetSettings.Mode) {
     case 0:
@@ -92,12 +105,12 @@ CommModeKind MontComm1::CommMode() const
     }
 }
 
-bool MontComm1::LoadInetInf()
+bool InetInf::LoadInetInf()
 {
     const QString file = path(IniName);
     TextFile::removeStaleTemporaries(file);
     QString problem;
-    if (loadInetInfLines(problem)) {
+    if (loadLines(problem)) {
         InetInfUnreadable = false;
         InetInfProblem.clear();
         return true;
@@ -121,7 +134,7 @@ bool MontComm1::LoadInetInf()
     s.DialUpName.clear();
     s.DialUpUser.clear();
     s.DialUpPass.clear();
-    for (int i = 0; i < unitCount(); ++i)
+    for (int i = 0; i < m_sys.unitCount(); ++i)
         s.FileName[i].clear();
     s.TimeOut = 3;
     s.NotReadSize = 5;
@@ -130,7 +143,7 @@ bool MontComm1::LoadInetInf()
     return false;
 }
 
-bool MontComm1::loadInetInfLines(QString& problem)
+bool InetInf::loadLines(QString& problem)
 {
     const QString unreadable = QStringLiteral("ｲﾝﾀｰﾈｯﾄ設定ﾌｧｲﾙが読めません！\n") + IniName;
     const auto lines = TextFile::readLines(path(IniName));
@@ -186,7 +199,7 @@ bool MontComm1::loadInetInfLines(QString& problem)
         s.PassWord = value(QStringLiteral("PassWord"));
         s.RemoteDir = value(QStringLiteral("RemoteDir"));
         s.URL = value(QStringLiteral("URL"));
-        for (int i = 0; i < unitCount(); ++i)
+        for (int i = 0; i < m_sys.unitCount(); ++i)
             s.FileName[i] = value(QStringLiteral("FileName") + QString::number(i + 1));
         s.TimeOut = number(QStringLiteral("TimeOut"));
         s.NotReadSize = number(QStringLiteral("NotReadSize"));
@@ -211,15 +224,15 @@ bool MontComm1::loadInetInfLines(QString& problem)
     return true;
 }
 
-bool MontComm1::SaveInetInf()
+bool InetInf::SaveInetInf()
 {
     const QString file = path(IniName);
-    if (InetInfUnreadable && !confirmReplacing(file, IniName, QStringLiteral("設定ファイル書き込みエラー")))
+    if (InetInfUnreadable && !ConfirmReplacing(m_messages, file, IniName, QStringLiteral("設定ファイル書き込みエラー")))
         return false;
     const auto& s = InternetSettings;
     QString text;
     auto put = [&](const QString& key, const QString& v) { text += key + u'=' + oneLine(v) + CrLf; };
-    auto putTrimmed = [&](const QString& key, const QString& v) { put(key, trimSpaces(oneLine(v))); };
+    auto putTrimmed = [&](const QString& key, const QString& v) { put(key, InetEditRules::TrimSpaces(oneLine(v))); };
     put(QStringLiteral("Mode"), QString::number(s.Mode));
     put(QStringLiteral("Mode2"), QString::number(s.Mode2));
     put(QStringLiteral("FTP"), s.FTP);
@@ -227,7 +240,7 @@ bool MontComm1::SaveInetInf()
     put(QStringLiteral("PassWord"), ScramblePass(QStringLiteral("SET"), s.PassWord));
     put(QStringLiteral("RemoteDir"), s.RemoteDir);
     put(QStringLiteral("URL"), s.URL);
-    for (int i = 0; i < unitCount(); ++i)
+    for (int i = 0; i < m_sys.unitCount(); ++i)
         put(QStringLiteral("FileName") + QString::number(i + 1), s.FileName[i]);
     put(QStringLiteral("TimeOut"), QString::number(s.TimeOut));
     put(QStringLiteral("NotReadSize"), QString::number(s.NotReadSize));

@@ -36,7 +36,7 @@ MailSetform::MailSetform(MontComm1& comm, QWidget* parent) : QDialog(parent), m_
     connect(EndCmd, &QPushButton::clicked, this, &QDialog::reject);
     FixAndCentre(*this);
 
-    const auto& s = m_comm.InternetSettings;
+    const auto& s = m_comm.inet().InternetSettings;
     SMTPName->setText(s.SMTPServerName);
     SendName->setText(s.SendMailName);
     Mailheader->setText(s.MailHeader);
@@ -47,12 +47,12 @@ void MailSetform::setClick()
 {
     if (AskOkCancel(m_comm.messages(), QStringLiteral("変更してもよろしいですか？"), QStringLiteral("確認"))) {
         using InetEditRules::TrimSpaces;
-        auto& s = m_comm.InternetSettings;
+        auto& s = m_comm.inet().InternetSettings;
         s.SMTPServerName = TrimSpaces(SMTPName->text());
         s.SendMailName = TrimSpaces(SendName->text());
         s.MailHeader = TrimSpaces(Mailheader->text());
         s.MailBody = TrimSpaces(Honbun->text());
-        m_comm.SaveInetInf();
+        m_comm.inet().SaveInetInf();
     }
     accept();
 }

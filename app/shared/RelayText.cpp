@@ -13,13 +13,13 @@ namespace Relay {
 
 QString DataFileName(const MontComm1& comm, int unit)
 {
-    const QString f = comm.RelayFileName(unit);
+    const QString f = comm.inet().RelayFileName(unit);
     return f.isEmpty() ? f : f + QStringLiteral(".txt");
 }
 
 QString RequestFileName(const MontComm1& comm, int unit)
 {
-    const QString f = comm.RelayFileName(unit);
+    const QString f = comm.inet().RelayFileName(unit);
     return f.isEmpty() ? f : f + QStringLiteral("1.txt");
 }
 
@@ -27,10 +27,10 @@ QString ParamLine(const MontComm1& comm, int unit)
 {
     // From the table as loaded (cells trimmed), so the line the upload side writes and the
     // one the download side expects are built from the same text.
-    if (unit < 0 || unit >= comm.unitCount() || !comm.SysInfValid)
+    if (unit < 0 || unit >= comm.sys().unitCount() || !comm.sys().SysInfValid)
         return QString();
     const QString name = DataFileName(comm, unit);
-    return name.isEmpty() ? name : name + u',' + comm.PinTypesText(unit);
+    return name.isEmpty() ? name : name + u',' + comm.sys().PinTypesText(unit);
 }
 
 QString DataLine(const QDateTime& now, const UploadValues& values)

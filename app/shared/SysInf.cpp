@@ -1,7 +1,8 @@
 // The device table, the cycle settings and the file sysinf001.csv that stores them.
 
-#include "MontComm1.h"
+#include "SysInf.h"
 #include "Outcome.h"
+#include "SettingsFile.h"
 
 #include "Conversions.h"
 #include "DeviceLink.h"
@@ -69,17 +70,19 @@ QString recordField(const QString& line, int n)
 
 } // namespace
 
-QString MontComm1::path(const QString& fileName) const
+SysInf::SysInf(QString workDir, MessageBoxService& messages) : m_workDir(std::move(workDir)), m_messages(messages) {}
+
+QString SysInf::path(const QString& fileName) const
 {
     return QDir(m_workDir).filePath(fileName);
 }
 
-int MontComm1::unitCount() const
+int SysInf::unitCount() const
 {
     return std::clamp<int>(DeviceCount, 0, std::clamp<int>(MaxDevices, 0, UnitSlots));
 }
 
-QString MontComm1::GetSysInfField(const QString& key, const QString& line)
+QString SysInf::GetSysInfField(const QString& key, const QString& line)
 {
     const auto it = std::find(ColumnKeys.begin(), ColumnKeys.end(), key);
     if (it == ColumnKeys.end())
@@ -93,9 +96,9 @@ QString MontComm1::GetSysInfField(const QString& key, const QString& line)
     return field.trimmed();
 }
 
-bool MontComm1::LoadSysInf()
+bool SysInf::LoadSysInf()
 {
-    const bool ok = loadSysInfChecked();
+    const bool ok = loadChecked();
     // A file that is there but did not load is the operator's work: a save asks before replacing it.
     const QString file = path(SysInfDir + SysInfName);
     SysInfUnreadable = !ok && (QFileInfo(file).exists() || QFileInfo(file).isSymLink());
@@ -103,7 +106,7 @@ bool MontComm1::LoadSysInf()
     return ok;
 }
 
-bool MontComm1::loadSysInfChecked()
+bool SysInf::loadChecked()
 {
     SysInfDir.clear();
     SysInfName = QStringLiteral("sysinf001.csv");
@@ -189,27 +192,11 @@ bool MontComm1::loadSysInfChecked()
     }
 }
 
-bool MontComm1::confirmReplacing(const QString& file, const QString& name, const QString& writeError)
-{
-    // What is in memory does not come from the file: replacing it is the operator's call, and
-    // the old file is kept beside it either way.
-    if (!AskOkCancel(m_messages,
-                     name + QStringLiteral(" は読めなかったため、いまの設定で置き換えます。\n元のファイルは ") + name +
-                         QStringLiteral(".bak に残します。よろしいですか？"),
-                     QStringLiteral("確認")))
-        return false;
-    if (!TextFile::keepCopy(file)) {
-        Notify(m_messages,
-               Failed(Fault::SettingsFile, writeError + u'\n' + name + QStringLiteral(".bak を作れません")));
-        return false;
-    }
-    return true;
-}
-
-bool MontComm1::SaveSysInf()
+bool SysInf::SaveSysInf()
 {
     const QString file = path(SysInfDir + SysInfName);
-    if (SysInfUnreadable && !confirmReplacing(file, SysInfName, QStringLiteral("システムファイル書き込みエラー")))
+    if (SysInfUnreadable &&
+        !ConfirmReplacing(m_messages, file, SysInfName, QStringLiteral("システムファイル書き込みエラー")))
         return false;
     const int count = unitCount();
     QString text =
@@ -242,7 +229,7 @@ bool MontComm1::SaveSysInf()
     return true;
 }
 
-int16_t MontComm1::GetPinType(int unit, int port, int pin) const
+int16_t SysInf::GetPinType(int unit, int port, int pin) const
 {
     if (!SysInfValid || unit < 0 || unit >= unitCount())
         return -1;
@@ -255,7 +242,7 @@ int16_t MontComm1::GetPinType(int unit, int port, int pin) const
     return -1;
 }
 
-QString MontComm1::GetArmField(int unit, int part) const
+QString SysInf::GetArmField(int unit, int part) const
 {
     if (unit < 0 || unit >= unitCount() || part < 0 || part > 2)
         return TableWord::Non;
@@ -275,7 +262,7 @@ QString MontComm1::GetArmField(int unit, int part) const
     }
 }
 
-QString MontComm1::PinTypesText(int unit) const
+QString SysInf::PinTypesText(int unit) const
 {
     QStringList types;
     for (int c = ColRA0; c < ColRB0 + UnitMap::PortBPins; ++c)
@@ -283,7 +270,7 @@ QString MontComm1::PinTypesText(int unit) const
     return types.join(u',');
 }
 
-AlarmRule MontComm1::ArmRule(int unit) const
+AlarmRule SysInf::ArmRule(int unit) const
 {
     AlarmRule rule;
     const QString kind = GetArmField(unit, 0);
@@ -301,14 +288,14 @@ AlarmRule MontComm1::ArmRule(int unit) const
     return rule;
 }
 
-bool MontComm1::AimUnitLink(DeviceLink& link, int unit, int32_t timeOut) const
+bool SysInf::AimUnitLink(DeviceLink& link, int unit, int32_t timeOut) const
 {
     if (unit < 0 || unit >= unitCount())
         return false;
     return AimUnitLink(link, DeviceTable[unit], timeOut);
 }
 
-bool MontComm1::AimUnitLink(DeviceLink& link, const DeviceRecord& row, int32_t timeOut)
+bool SysInf::AimUnitLink(DeviceLink& link, const DeviceRecord& row, int32_t timeOut)
 {
     const auto lcd = Conv::CInt16(Conv::Val(row[ColLCD]));
     const auto io = Conv::CInt16(Conv::Val(row[ColIO]));
@@ -324,24 +311,24 @@ bool MontComm1::AimUnitLink(DeviceLink& link, const DeviceRecord& row, int32_t t
     return true;
 }
 
-bool MontComm1::HoldsUnit(int row) const
+bool SysInf::HoldsUnit(int row) const
 {
     return row >= 0 && row < unitCount() && !DeviceTable[row][ColIP].trimmed().isEmpty();
 }
 
-QString MontComm1::UnitKey(const DeviceRecord& row)
+QString SysInf::UnitKey(const DeviceRecord& row)
 {
     return row[ColIP] + u':' + row[ColIO];
 }
 
-bool MontComm1::OpenUnitLink(DeviceLink& link, int unit)
+bool SysInf::OpenUnitLink(DeviceLink& link, int unit)
 {
     if (unit < 0 || unit >= unitCount() || !SysInfValid)
         return true;
     return OpenUnitLink(link, DeviceTable[unit], MonitorSettings.TimeOut);
 }
 
-bool MontComm1::OpenUnitLink(DeviceLink& link, const DeviceRecord& row, int32_t timeOut)
+bool SysInf::OpenUnitLink(DeviceLink& link, const DeviceRecord& row, int32_t timeOut)
 {
     try {
         if (!AimUnitLink(link, row, timeOut))
@@ -373,7 +360,7 @@ bool MontComm1::OpenUnitLink(DeviceLink& link, const DeviceRecord& row, int32_t 
     }
 }
 
-bool MontComm1::ProbeUnitLink(DeviceLink& link, int unit)
+bool SysInf::ProbeUnitLink(DeviceLink& link, int unit)
 {
     if (unit < 0 || unit >= unitCount())
         return false;

@@ -48,21 +48,20 @@ int main(int argc, char** argv)
     ScriptedMessageBox messages;
     SystemClock clock;
     MontComm1 comm(work.path(), messages, clock);
-    comm.InternetSettings.FTP = QStringLiteral("127.0.0.1");
-    comm.InternetSettings.ProxyPortNo = port;
-    comm.InternetSettings.ID = QStringLiteral("ftpuser");
-    comm.InternetSettings.PassWord = QStringLiteral("secret");
+    comm.inet().InternetSettings.FTP = QStringLiteral("127.0.0.1");
+    comm.inet().InternetSettings.ProxyPortNo = port;
+    comm.inet().InternetSettings.ID = QStringLiteral("ftpuser");
+    comm.inet().InternetSettings.PassWord = QStringLiteral("secret");
     FtpClient ftp;
     QTimer timFtp;
-    ConnectFtpEvents(comm, ftp, timFtp);
 
     FtpUploadJob job(ftp, timFtp);
     // One send, waited for here: the bench measures the whole chain of steps.
     auto upload = [&] {
         int16_t result = -99;
         bool ended = false;
-        if (!job.start(FtpTarget::of(comm.InternetSettings), comm.path(QStringLiteral("ABC.txt")),
-                       comm.FtpStepTimeOutMs, [&](int16_t code) {
+        if (!job.start(FtpTarget::of(comm.inet().InternetSettings), comm.path(QStringLiteral("ABC.txt")),
+                       comm.ftpStepTimeOutMs(), [&](int16_t code) {
                            result = code;
                            ended = true;
                        }))

@@ -36,8 +36,8 @@ void writeStation(const QString& dir, const QList<UnitRow>& rows, int mode, quin
     MontComm1 comm(dir, messages, clock);
     TextFile::writeWhole(comm.path(QStringLiteral("sysinf001.csv")),
                          sysInfText(rows, 1, QStringLiteral("s"), 2, QStringLiteral("s")));
-    comm.LoadSysInf();
-    auto& s = comm.InternetSettings;
+    comm.sys().LoadSysInf();
+    auto& s = comm.inet().InternetSettings;
     s.Mode = int16_t(mode);
     s.FTP = QStringLiteral("127.0.0.1");
     s.ProxyPortNo = QString::number(ftpPort);
@@ -45,7 +45,7 @@ void writeStation(const QString& dir, const QList<UnitRow>& rows, int mode, quin
     s.PassWord = QStringLiteral("secret");
     s.URL = url;
     s.FileName[0] = QStringLiteral("ABC");
-    comm.SaveInetInf();
+    comm.inet().SaveInetInf();
 }
 
 // The upload station: start slot 0 and run until killed.
@@ -150,7 +150,7 @@ int main(int argc, char** argv)
                     qPrintable(messages.shown.empty() ? QString() : messages.shown.back().text));
         return 1;
     }
-    const int following = comm.InternetSettings.NotReadSize;
+    const int following = comm.inet().InternetSettings.NotReadSize;
     waitUntil([&] { return down.Screen[0].outputLed[4] != Led::Empty; }, 5000);
 
     std::mt19937 rng(7);

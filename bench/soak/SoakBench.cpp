@@ -68,10 +68,9 @@ int main(int argc, char** argv)
     for (int u = 0; u < Units; ++u)
         names << QStringLiteral("u%1").arg(u);
     TextFile::writeWhole(comm.path("InetInf.ini"), inetInfText(1, names));
-    VARNIX varnix1;
     PollEngine engine([] { return std::make_unique<VARNIX>(); }, [] { return std::make_unique<FakeTransfer>(); });
     WindowOpener opener;
-    MontAll window(comm, engine, varnix1, opener);
+    MontAll window(comm, engine, opener);
     if (!window.Load())
         return 1;
     window.show();
@@ -111,7 +110,7 @@ int main(int argc, char** argv)
 
     long lines = 0, never = 0, missed = 0, twice = 0;
     for (int u = 0; u < Units; ++u) {
-        QFile f(comm.path(MontComm1::DataLogName(u)));
+        QFile f(comm.path(DataFiles::DataLogName(u)));
         f.open(QIODevice::ReadOnly);
         QDateTime previous;
         for (const QByteArray& line : f.readAll().split('\n')) {

@@ -83,7 +83,7 @@ struct Bench {
     {
         TextFile::writeWhole(st.path("sysinf001.csv"), sysInfText(simRows(sim), 1, "s", timeOutSeconds, "s"));
         TextFile::writeWhole(st.path("InetInf.ini"), inetInfText(1, {}));
-        window = std::make_unique<MontAll>(st.comm, engine, link1, opener);
+        window = std::make_unique<MontAll>(st.comm, engine, opener);
         window->Load();
         window->show();
         cycle().StartStop();
@@ -99,7 +99,7 @@ struct Bench {
         for (int i = 0; i < rounds; ++i) {
             st.clock.advance(1);
             for (int u = 0; u < healthy; ++u)
-                st.comm.unitItem(ItemFailureCount, u) = -1;
+                st.comm.units().unitItem(ItemFailureCount, u) = -1;
             QElapsedTimer t;
             t.start();
             cycle().MonitorTick();
@@ -128,17 +128,17 @@ double sequentialTick(const UnitSimProcess& sim, int rounds, int timeOutSeconds 
     if (!st) {
         st = std::make_unique<Station>();
         TextFile::writeWhole(st->path("sysinf001.csv"), sysInfText(simRows(sim), 1, "s", timeOutSeconds, "s"));
-        st->comm.LoadSysInf();
+        st->comm.sys().LoadSysInf();
         for (int u = 0; u < Units; ++u)
-            ReadUnit(link, st->comm.DeviceTable[u], timeOutSeconds);
+            ReadUnit(link, st->comm.sys().DeviceTable[u], timeOutSeconds);
     }
     std::vector<double> ms;
     for (int i = 0; i < rounds; ++i) {
         QElapsedTimer t;
         t.start();
         for (int u = 0; u < Units; ++u) {
-            ReadUnit(link, st->comm.DeviceTable[u], timeOutSeconds);
-            st->comm.WriteDataLog(u);
+            ReadUnit(link, st->comm.sys().DeviceTable[u], timeOutSeconds);
+            st->comm.files().WriteDataLog(u);
         }
         ms.push_back(t.nsecsElapsed() / 1e6);
     }
@@ -163,7 +163,7 @@ LiveRun live(const UnitSimProcess& sim, int healthy, int seconds = 10)
     VARNIX link1;
     PollEngine engine(varnix(), noTransfer());
     WindowOpener opener;
-    MontAll window(comm, engine, link1, opener);
+    MontAll window(comm, engine, opener);
     window.Load();
     window.show();
     LiveRun run;
@@ -189,7 +189,7 @@ LiveRun live(const UnitSimProcess& sim, int healthy, int seconds = 10)
     run.stopMs = stop.nsecsElapsed() / 1e6;
     run.fewestSeconds = seconds * 10;
     for (int u = 0; u < healthy; ++u) {
-        QFile f(comm.path(MontComm1::DataLogName(u)));
+        QFile f(comm.path(DataFiles::DataLogName(u)));
         f.open(QIODevice::ReadOnly);
         QSet<QByteArray> stamps;
         for (const QByteArray& line : f.readAll().split('\n'))

@@ -58,10 +58,10 @@ template <class Link = VARNIX, class Transfer = FakeTransfer> struct Rig {
     }
     MontAll& open()
     {
-        window = std::make_unique<MontAll>(st.comm, *engine, link1, opener);
+        window = std::make_unique<MontAll>(st.comm, *engine, opener);
         if (window->Load())
             window->show();
-        st.comm.smtp1 = &smtp;
+        st.comm.alarms().setSmtp(&smtp);
         return *window;
     }
     MonitorCycle& cycle() { return window->cycle(); }
@@ -105,13 +105,13 @@ template <class Link = VARNIX, class Transfer = FakeTransfer> struct Rig {
     {
         cycle().PollUnit(unit, timeOut, MonitorCycle::Pass::Tick);
         settle();
-        return st.comm.unitItem(ItemFailureCount, unit) == -1;
+        return st.comm.units().unitItem(ItemFailureCount, unit) == -1;
     }
     bool readRelay(int unit)
     {
         cycle().ReadRelayUnit(unit, MonitorCycle::Pass::Tick);
         settle();
-        return st.comm.unitItem(ItemFailureCount, unit) == -1;
+        return st.comm.units().unitItem(ItemFailureCount, unit) == -1;
     }
     // Mails go out on a worker: these wait for the queue to empty first.
     int mails()

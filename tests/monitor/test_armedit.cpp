@@ -29,7 +29,7 @@ struct ArmRig {
         on.pins = QStringLiteral("Ain,non,Ain,non,Din,Din,Din,Din,Dout,Dout,non,non");
         on.arm = QStringLiteral("Din: 3:Low");
         TextFile::writeWhole(st.path("sysinf001.csv"), sysInfText({off, on}, 1, "s", 1, "s", 2, 3));
-        EXPECT_TRUE(st.comm.LoadSysInf());
+        EXPECT_TRUE(st.comm.sys().LoadSysInf());
         QFile::remove(st.path("sysinf001.csv")); // so a test sees whether the window wrote it
         w = std::make_unique<ArmEdit>(st.comm);
         w->show();
@@ -66,7 +66,7 @@ TEST(ArmEdit, ShowsEachUnitsSetting)
     snap(w, QStringLiteral("ArmEdit"));
 
     rig.choose(1);
-    EXPECT_EQ(rig.st.comm.CurUnit, 1);
+    EXPECT_EQ(w.unit(), 1);
     EXPECT_TRUE(checked(w, "Option3_0"));
     EXPECT_TRUE(w.Combo3->isEnabled());
     EXPECT_EQ(w.Combo2->currentIndex(), 1);
@@ -103,22 +103,22 @@ TEST(ArmEdit, StoresSettingsAsTheAlarmEvaluationReadsThemAndRefusesWrongPins)
             continue;
         }
         EXPECT_EQ(rig.st.messageTexts(), QStringList{"変更してもよろしいですか？"});
-        EXPECT_EQ(rig.st.comm.cell(1, ColArm), c.stored);
-        EXPECT_EQ(rig.st.comm.GetArmField(1, 0), c.kind == 0 ? QStringLiteral("Ain") : QStringLiteral("Din"));
-        EXPECT_EQ(rig.st.comm.GetArmField(1, 1), QString::number(c.pin));
+        EXPECT_EQ(rig.st.comm.sys().cell(1, ColArm), c.stored);
+        EXPECT_EQ(rig.st.comm.sys().GetArmField(1, 0), c.kind == 0 ? QStringLiteral("Ain") : QStringLiteral("Din"));
+        EXPECT_EQ(rig.st.comm.sys().GetArmField(1, 1), QString::number(c.pin));
     }
     ASSERT_TRUE(rig.written());
-    ASSERT_TRUE(rig.st.comm.LoadSysInf());
-    EXPECT_EQ(rig.st.comm.cell(1, ColArm), QStringLiteral("Din:0:High"));
+    ASSERT_TRUE(rig.st.comm.sys().LoadSysInf());
+    EXPECT_EQ(rig.st.comm.sys().cell(1, ColArm), QStringLiteral("Din:0:High"));
 
     // Turning the alarm off stores "non"; Cancel stores nothing.
     click(w, "Option3_1");
     EXPECT_FALSE(w.Combo2->isEnabled());
     rig.st.messages.answers = {Answer::Cancel};
     click(w, "Command1");
-    EXPECT_EQ(rig.st.comm.cell(1, ColArm), QStringLiteral("Din:0:High"));
+    EXPECT_EQ(rig.st.comm.sys().cell(1, ColArm), QStringLiteral("Din:0:High"));
     click(w, "Command1");
-    EXPECT_EQ(rig.st.comm.cell(1, ColArm), QStringLiteral("non"));
+    EXPECT_EQ(rig.st.comm.sys().cell(1, ColArm), QStringLiteral("non"));
 }
 
 TEST(ArmEdit, SliderChangesAskAtEndAndAreWrittenOnce)
@@ -128,7 +128,7 @@ TEST(ArmEdit, SliderChangesAskAtEndAndAreWrittenOnce)
     w.ToggleRetrySection();
     w.Slider1->setValue(7);
     EXPECT_EQ(text(w, "Recycl"), QStringLiteral(" 7Sec"));
-    EXPECT_EQ(rig.st.comm.MonitorSettings.ReloadCycl, 7);
+    EXPECT_EQ(rig.st.comm.sys().MonitorSettings.ReloadCycl, 7);
     EXPECT_TRUE(w.dirty());
 
     // A refused pin keeps the retry change pending.
@@ -147,10 +147,10 @@ TEST(ArmEdit, SliderChangesAskAtEndAndAreWrittenOnce)
     EXPECT_EQ(rig.st.messageTexts(), QStringList(2, QStringLiteral("変更してもよろしいですか？")));
     EXPECT_FALSE(w.isVisible());
     ASSERT_TRUE(rig.written());
-    ASSERT_TRUE(rig.st.comm.LoadSysInf());
-    EXPECT_EQ(rig.st.comm.MonitorSettings.ReloadCycl, 7);
-    EXPECT_EQ(rig.st.comm.MonitorSettings.ReloadSize, 10);
-    EXPECT_EQ(rig.st.comm.cell(1, ColArm), QStringLiteral("Din: 3:Low")); // the unapplied lists are not saved
+    ASSERT_TRUE(rig.st.comm.sys().LoadSysInf());
+    EXPECT_EQ(rig.st.comm.sys().MonitorSettings.ReloadCycl, 7);
+    EXPECT_EQ(rig.st.comm.sys().MonitorSettings.ReloadSize, 10);
+    EXPECT_EQ(rig.st.comm.sys().cell(1, ColArm), QStringLiteral("Din: 3:Low")); // the unapplied lists are not saved
 }
 
 TEST(ArmEdit, SettingWritesARetryChangeWhenTheAlarmIsUnchanged)
@@ -165,8 +165,8 @@ TEST(ArmEdit, SettingWritesARetryChangeWhenTheAlarmIsUnchanged)
     EXPECT_EQ(rig.st.messageTexts(), QStringList{"変更してもよろしいですか？"});
     EXPECT_FALSE(w.dirty());
     ASSERT_TRUE(rig.written());
-    ASSERT_TRUE(rig.st.comm.LoadSysInf());
-    EXPECT_EQ(rig.st.comm.MonitorSettings.ReloadCycl, 9);
-    EXPECT_EQ(rig.st.comm.MonitorSettings.ReloadSize, 6);
-    EXPECT_EQ(rig.st.comm.cell(1, ColArm), QStringLiteral("Din:3:Low")); // the same alarm, in decimal form
+    ASSERT_TRUE(rig.st.comm.sys().LoadSysInf());
+    EXPECT_EQ(rig.st.comm.sys().MonitorSettings.ReloadCycl, 9);
+    EXPECT_EQ(rig.st.comm.sys().MonitorSettings.ReloadSize, 6);
+    EXPECT_EQ(rig.st.comm.sys().cell(1, ColArm), QStringLiteral("Din:3:Low")); // the same alarm, in decimal form
 }

@@ -93,7 +93,7 @@ TEST(MonitorCycle, APassedDueTimeRunsAndMovesPastNow)
     rig.start();
     rig.tick(3600); // the machine slept for an hour
     EXPECT_EQ(pollsPerUnit(rig.link1).size(), 4u);
-    const auto due = DateText::parseGeneral(rig.st.comm.CycleDue[0]);
+    const auto due = DateText::parseGeneral(rig.st.comm.units().CycleDue[0]);
     ASSERT_TRUE(due);
     EXPECT_GT(*due, rig.st.clock.now());
     rig.tick();
@@ -133,9 +133,9 @@ TEST(MonitorCycle, NextRetryUnitMovesItsCursorByOne)
     rig.files(rows);
     rig.open();
     auto& c = rig.st.comm;
-    c.unitItem(ItemFailureCount, 2) = 0;
-    c.unitItem(ItemFailureCount, 3) = 0; // not monitored
-    c.unitItem(ItemFailureCount, 4) = 4; // beyond ReloadSize 3
+    c.units().unitItem(ItemFailureCount, 2) = 0;
+    c.units().unitItem(ItemFailureCount, 3) = 0; // not monitored
+    c.units().unitItem(ItemFailureCount, 4) = 4; // beyond ReloadSize 3
     EXPECT_EQ(rig.cycle().NextRetryUnit(), 2);
     EXPECT_EQ(rig.cycle().RetryCursor, 1);
     EXPECT_EQ(rig.cycle().NextRetryUnit(), 2);
@@ -152,16 +152,16 @@ TEST(MonitorCycle, RetryPassStopsAtTheFirstFailure)
     rig.open();
     auto& c = rig.st.comm;
     for (int u : {0, 1, 2})
-        c.unitItem(ItemFailureCount, u) = 0;
+        c.units().unitItem(ItemFailureCount, u) = 0;
     rig.link1.failing = {"GetAnalog(5,5)"};
     rig.retry();
-    EXPECT_EQ(c.unitItem(ItemFailureCount, 0), 1);
-    EXPECT_EQ(c.unitItem(ItemFailureCount, 1), 0);
+    EXPECT_EQ(c.units().unitItem(ItemFailureCount, 0), 1);
+    EXPECT_EQ(c.units().unitItem(ItemFailureCount, 1), 0);
     rig.link1.failing.clear();
     rig.cycle().RetryCursor = 0;
     rig.retry();
     for (int u : {0, 1, 2})
-        EXPECT_EQ(c.unitItem(ItemFailureCount, u), -1) << u;
+        EXPECT_EQ(c.units().unitItem(ItemFailureCount, u), -1) << u;
 }
 
 TEST(MonitorCycle, AFailedPinReadKeepsWhatWasRead)
@@ -177,12 +177,12 @@ TEST(MonitorCycle, AFailedPinReadKeepsWhatWasRead)
     rig.link1.failing = {"GetPin(6,5)"};
     EXPECT_FALSE(rig.poll(0));
     auto& c = rig.st.comm;
-    EXPECT_EQ(c.unitItem(0, 0), 1);
-    EXPECT_EQ(c.unitItem(ItemTemperature, 0), 50);
-    EXPECT_EQ(c.unitItem(ItemRB0 + 4, 0), 1);
-    EXPECT_EQ(c.unitItem(ItemRB0 + 6, 0), 0);
-    EXPECT_EQ(c.unitItem(ItemFailureCount, 0), 0);
-    EXPECT_EQ(c.unitItem(ItemAlarmFlag, 0), 0); // no evaluation after a failed poll
+    EXPECT_EQ(c.units().unitItem(0, 0), 1);
+    EXPECT_EQ(c.units().unitItem(ItemTemperature, 0), 50);
+    EXPECT_EQ(c.units().unitItem(ItemRB0 + 4, 0), 1);
+    EXPECT_EQ(c.units().unitItem(ItemRB0 + 6, 0), 0);
+    EXPECT_EQ(c.units().unitItem(ItemFailureCount, 0), 0);
+    EXPECT_EQ(c.units().unitItem(ItemAlarmFlag, 0), 0); // no evaluation after a failed poll
 }
 
 TEST(MonitorCycle, AlarmOnAnalogueHighMeansExactlyOne)
@@ -194,14 +194,14 @@ TEST(MonitorCycle, AlarmOnAnalogueHighMeansExactlyOne)
     rig.open();
     rig.link1.analog = {{1, 2}};
     EXPECT_TRUE(rig.poll(0));
-    EXPECT_EQ(rig.st.comm.unitItem(ItemAlarmFlag, 0), 0);
+    EXPECT_EQ(rig.st.comm.units().unitItem(ItemAlarmFlag, 0), 0);
     rig.link1.analog = {{1, 1}};
     EXPECT_TRUE(rig.poll(0));
-    EXPECT_EQ(rig.st.comm.unitItem(ItemAlarmFlag, 0), 1);
+    EXPECT_EQ(rig.st.comm.units().unitItem(ItemAlarmFlag, 0), 1);
 
-    rig.st.comm.DeviceTable[0][ColArm] = "Din: x:Low"; // a pin that is not a number fails the poll
+    rig.st.comm.sys().DeviceTable[0][ColArm] = "Din: x:Low"; // a pin that is not a number fails the poll
     EXPECT_FALSE(rig.poll(0));
-    EXPECT_EQ(rig.st.comm.unitItem(ItemFailureCount, 0), 0);
+    EXPECT_EQ(rig.st.comm.units().unitItem(ItemFailureCount, 0), 0);
 }
 
 TEST(MonitorCycle, GivenUpUnitsOffThePageAreMailedToo)
@@ -228,8 +228,8 @@ TEST(MonitorCycle, AFailedAlarmMailOrNoticeLeavesThePollAndTheAlarmAsTheyAre)
     rig.smtp.failAt = 0;
     rig.link1.pins = {{2, 1}};
     EXPECT_TRUE(rig.poll(0));
-    EXPECT_EQ(rig.st.comm.unitItem(ItemFailureCount, 0), -1);
-    EXPECT_EQ(rig.st.comm.unitItem(ItemAlarmFlag, 0), 1);
+    EXPECT_EQ(rig.st.comm.units().unitItem(ItemFailureCount, 0), -1);
+    EXPECT_EQ(rig.st.comm.units().unitItem(ItemAlarmFlag, 0), 1);
     EXPECT_TRUE(rig.cycle().BeepTimer.isActive());
     ASSERT_TRUE(rig.st.waitForMail());
     ASSERT_EQ(rig.st.messages.shown.size(), 1u); // the mail's own message, once

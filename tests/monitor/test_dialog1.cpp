@@ -30,11 +30,10 @@ template <class Link = FakeLink> struct Dialog1Rig {
         b.pins = QStringLiteral("Ain,non,non,non,Din,non,Dout,non,non,non,non,non");
         b.control = QStringLiteral("Off");
         TextFile::writeWhole(st.path("sysinf001.csv"), sysInfText({a, b}));
-        EXPECT_TRUE(st.comm.LoadSysInf());
+        EXPECT_TRUE(st.comm.sys().LoadSysInf());
         QFile::remove(st.path("sysinf001.csv"));
-        st.comm.InternetSettings.Mode2 = int16_t(mode2);
-        st.comm.CurUnit = 1;
-        w = std::make_unique<Dialog1>(st.comm, engine.engine);
+        st.comm.inet().InternetSettings.Mode2 = int16_t(mode2);
+        w = std::make_unique<Dialog1>(st.comm, engine.engine, 1);
         w->show();
     }
     // "設定", then the unit's answer.
@@ -66,14 +65,14 @@ TEST(Dialog1, ShowsTheUnitAndInDownloadModeOnlyStoresIt)
     click(w, "Option3_0");
     click(w, "OKButton");
     EXPECT_FALSE(w.sending());
-    EXPECT_EQ(rig.st.comm.cell(1, ColRB0 + 2), QStringLiteral("non"));
-    EXPECT_EQ(rig.st.comm.cell(1, ColControl), QStringLiteral("On"));
+    EXPECT_EQ(rig.st.comm.sys().cell(1, ColRB0 + 2), QStringLiteral("non"));
+    EXPECT_EQ(rig.st.comm.sys().cell(1, ColControl), QStringLiteral("On"));
     EXPECT_TRUE(rig.link.log.isEmpty());
     EXPECT_TRUE(rig.st.messages.shown.empty());
     EXPECT_EQ(w.OKButton->text(), QStringLiteral("設定"));
     EXPECT_TRUE(w.isVisible());
-    ASSERT_TRUE(rig.st.comm.LoadSysInf());
-    EXPECT_EQ(rig.st.comm.cell(1, ColRB0 + 2), QStringLiteral("non"));
+    ASSERT_TRUE(rig.st.comm.sys().LoadSysInf());
+    EXPECT_EQ(rig.st.comm.sys().cell(1, ColRB0 + 2), QStringLiteral("non"));
 }
 
 TEST(Dialog1, InLanModeSendsTheSettingAndReportsAUnitThatFails)
@@ -99,8 +98,8 @@ TEST(Dialog1, InLanModeSendsTheSettingAndReportsAUnitThatFails)
     EXPECT_EQ(rig.st.messages.shown[0].icon, MessageBoxService::Icon::Exclamation);
     EXPECT_TRUE(rig.st.messages.shown[0].notice); // raised by the exchange: never waited for
     // saved before the unit was contacted
-    ASSERT_TRUE(rig.st.comm.LoadSysInf());
-    EXPECT_EQ(rig.st.comm.cell(1, ColRA0 + 1), QStringLiteral("Ain"));
+    ASSERT_TRUE(rig.st.comm.sys().LoadSysInf());
+    EXPECT_EQ(rig.st.comm.sys().cell(1, ColRA0 + 1), QStringLiteral("Ain"));
     click(w, "CancelButton");
     EXPECT_FALSE(w.isVisible());
 }

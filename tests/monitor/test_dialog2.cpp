@@ -38,14 +38,14 @@ struct Dialog2Rig {
     void files(const QList<UnitRow>& rows, int mode2)
     {
         TextFile::writeWhole(st.path("sysinf001.csv"), sysInfText(rows));
-        EXPECT_TRUE(st.comm.LoadSysInf());
-        st.comm.InternetSettings.Mode2 = int16_t(mode2);
-        st.comm.CurUnit = 0;
+        EXPECT_TRUE(st.comm.sys().LoadSysInf());
+        st.comm.inet().InternetSettings.Mode2 = int16_t(mode2);
+        unit = 0;
     }
-    Dialog2& open(int detailOpenFlag = 1)
+    int unit = 0;
+    Dialog2& open(bool readOnShow = true)
     {
-        st.comm.DetailOpenFlag = int16_t(detailOpenFlag);
-        w = std::make_unique<Dialog2>(st.comm, lanes());
+        w = std::make_unique<Dialog2>(st.comm, lanes(), unit, readOnShow);
         w->show();
         idle();
         return *w;
@@ -68,7 +68,7 @@ struct Dialog2Rig {
                 return false;
         return true;
     }
-    int logLines() const { return QString::fromLatin1(st.readBytes(MontComm1::DataLogName(0))).count(u'\n'); }
+    int logLines() const { return QString::fromLatin1(st.readBytes(DataFiles::DataLogName(0))).count(u'\n'); }
 };
 
 } // namespace
@@ -80,7 +80,7 @@ TEST(Dialog2, OpensDisconnectedAndReadsNothingForAFailedUnitOrStoppedMonitoring)
     FakeLink link;
     FakeTransfer transfer;
     rig.script(link, transfer);
-    Dialog2& w = rig.open(0);
+    Dialog2& w = rig.open(false);
     EXPECT_EQ(w.windowTitle(), QStringLiteral("詳細モニタ"));
     EXPECT_EQ(text(w, "Nametext"), QStringLiteral("機械0"));
     EXPECT_EQ(text(w, "IPtext_0"), QStringLiteral("127.0.0.11"));
@@ -88,14 +88,14 @@ TEST(Dialog2, OpensDisconnectedAndReadsNothingForAFailedUnitOrStoppedMonitoring)
     EXPECT_EQ(w.statusTone(), Dialog2::Tone::Window);
     EXPECT_TRUE(link.log.isEmpty());
     EXPECT_TRUE(rig.allWhite());
-    EXPECT_FALSE(QFile::exists(rig.st.path(MontComm1::DataLogName(0))));
+    EXPECT_FALSE(QFile::exists(rig.st.path(DataFiles::DataLogName(0))));
     EXPECT_EQ(control<QWidget>(w, "Sw1_7")->accessibleName(), QStringLiteral("RB7 出力ｽｲｯﾁ"));
     EXPECT_EQ(control<QWidget>(w, "Picture1_0")->accessibleName(), QStringLiteral("RB0 入力"));
     snap(w, QStringLiteral("Dialog2"));
 
     // a unit beyond the table: nothing to show, and "接続" does nothing
-    rig.st.comm.CurUnit = 1;
-    Dialog2& none = rig.open(1);
+    rig.unit = 1;
+    Dialog2& none = rig.open(true);
     rig.tap("Opencmd_0");
     EXPECT_EQ(text(none, "Nametext"), QString());
     EXPECT_EQ(text(none, "Stattext_0"), QStringLiteral("切断"));
@@ -109,19 +109,19 @@ TEST(Dialog2, LanModeReadsTheUnitSetsItsOutputsAndReportsAUnitThatIsGone)
     Dialog2Rig rig;
     rig.files(simulatedRows(sim, 1, QStringLiteral("機械")), 1); // RA0, RA1 Ain; RB0..3 Din; RB4, RB5 Dout
     VARNIX link;
-    ASSERT_TRUE(rig.st.comm.OpenUnitLink(link, 0)); // the pin directions, as the main window's start sets them
+    ASSERT_TRUE(rig.st.comm.sys().OpenUnitLink(link, 0)); // the pin directions, as the main window's start sets them
     ASSERT_TRUE(sim.ok("ain 0 0 321"));
-    ASSERT_TRUE(sim.ok("ain 0 5 51")); // 25.2 degrees
-    rig.st.comm.unitItem(2, 0) = 77;   // RA2 is not "Ain": its item is left alone
+    ASSERT_TRUE(sim.ok("ain 0 5 51"));       // 25.2 degrees
+    rig.st.comm.units().unitItem(2, 0) = 77; // RA2 is not "Ain": its item is left alone
     Dialog2& w = rig.open();
     EXPECT_EQ(text(w, "Stattext_0"), Ok);
     EXPECT_EQ(w.statusTone(), Dialog2::Tone::Good);
     EXPECT_EQ(text(w, "Aintext0_0"), QStringLiteral("321"));
     EXPECT_EQ(text(w, "Aintext2_0"), QString());
     EXPECT_EQ(text(w, "temptext_0"), QStringLiteral(" 25 ℃"));
-    EXPECT_EQ(rig.st.comm.unitItem(0, 0), 321);
-    EXPECT_EQ(rig.st.comm.unitItem(2, 0), 77);
-    EXPECT_EQ(rig.st.comm.unitItem(ItemTemperature, 0), 51);
+    EXPECT_EQ(rig.st.comm.units().unitItem(0, 0), 321);
+    EXPECT_EQ(rig.st.comm.units().unitItem(2, 0), 77);
+    EXPECT_EQ(rig.st.comm.units().unitItem(ItemTemperature, 0), 51);
     // the simulator starts inputs 0 and 3 of its first unit high
     EXPECT_EQ(w.inputLamp(0), QStringLiteral("ledON.ico"));
     EXPECT_EQ(w.inputLamp(1), QStringLiteral("ledOFF.ico"));
@@ -131,14 +131,14 @@ TEST(Dialog2, LanModeReadsTheUnitSetsItsOutputsAndReportsAUnitThatIsGone)
     EXPECT_EQ(w.Sw1[0]->ForeColor(), QColor(Qt::white));
     snap(w, QStringLiteral("Dialog2_read"));
     ASSERT_EQ(rig.logLines(), 1);
-    EXPECT_TRUE(QString::fromLatin1(rig.st.readBytes(MontComm1::DataLogName(0))).contains(QStringLiteral(", 77, 0,")));
+    EXPECT_TRUE(QString::fromLatin1(rig.st.readBytes(DataFiles::DataLogName(0))).contains(QStringLiteral(", 77, 0,")));
 
     rig.tap("Sw1_4");
     EXPECT_TRUE(w.Sw1[4]->Value());
     EXPECT_EQ(w.outputLamp(4), QStringLiteral("ledON.ico"));
     EXPECT_EQ(text(w, "Stattext_0"), Ok);
     VARNIX check;
-    ASSERT_TRUE(rig.st.comm.AimUnitLink(check, 0, 1));
+    ASSERT_TRUE(rig.st.comm.sys().AimUnitLink(check, 0, 1));
     EXPECT_EQ(check.GetPin(6, 4), 1);
 
     click(w, "Sw1_0"); // white: flips back at once, and the unit is not touched
@@ -168,7 +168,7 @@ TEST(Dialog2, DownloadModeShowsTheRelayedValuesAndPostsOutputRequests)
     ASSERT_TRUE(http.ready());
     Dialog2Rig rig;
     rig.files({UnitRow{QStringLiteral("機械0")}}, 0);
-    auto& s = rig.st.comm.InternetSettings;
+    auto& s = rig.st.comm.inet().InternetSettings;
     s.URL = http.url();
     s.FTP = QStringLiteral("127.0.0.1");
     s.ProxyPortNo = QString::number(ftp.port());
@@ -196,12 +196,12 @@ TEST(Dialog2, DownloadModeShowsTheRelayedValuesAndPostsOutputRequests)
     EXPECT_EQ(w.inputLamp(3), QStringLiteral("ledON.ico"));
     EXPECT_TRUE(w.Sw1[4]->Value());
     EXPECT_EQ(w.Sw1[5]->ForeColor(), Orange);
-    EXPECT_EQ(rig.st.comm.unitItem(0, 0), 0); // relayed values are only shown
-    EXPECT_FALSE(QFile::exists(rig.st.path(MontComm1::DataLogName(0))));
+    EXPECT_EQ(rig.st.comm.units().unitItem(0, 0), 0); // relayed values are only shown
+    EXPECT_FALSE(QFile::exists(rig.st.path(DataFiles::DataLogName(0))));
 
     // a flip lands on the server as the exact request line, and the local copy goes
     rig.tap("Sw1_5");
-    const QString token = MontComm1::ScramblePass(QStringLiteral("SET"), QStringLiteral("secret"));
+    const QString token = InetInf::ScramblePass(QStringLiteral("SET"), QStringLiteral("secret"));
     EXPECT_EQ(QString::fromLatin1(ftp.file("f01.txt")), token + QStringLiteral(",f01.txt,PortB,5,High\r\n"));
     EXPECT_TRUE(rig.st.messages.shown.empty());
     EXPECT_EQ(w.outputLamp(5), QStringLiteral("ledON.ico"));
@@ -219,7 +219,7 @@ TEST(Dialog2, DownloadModeShowsTheRelayedValuesAndPostsOutputRequests)
     TextFile::writeWhole(ftp.root("f01.txt"), QStringLiteral("\r\n"));
     rig.st.messages.shown.clear();
     s.ProxyPortNo = QStringLiteral("1");
-    rig.st.comm.FtpStepTimeOutMs = 2000;
+    rig.st.comm.setFtpStepTimeOutMs(2000);
     rig.tap("Sw1_4");
     ASSERT_EQ(rig.st.messageTexts(), QStringList{" アップロード出来ません！ "});
     EXPECT_EQ(rig.st.messages.shown[0].title, QStringLiteral("FTPサーバーコネクトタイムアウト"));
@@ -286,15 +286,13 @@ TEST(Dialog2, RelayFetchesUseTheNamedProxyAndTryFourTimes)
 {
     Station st;
     TextFile::writeWhole(st.path("sysinf001.csv"), sysInfText({UnitRow{QStringLiteral("機械0")}}));
-    ASSERT_TRUE(st.comm.LoadSysInf());
-    auto& s = st.comm.InternetSettings;
+    ASSERT_TRUE(st.comm.sys().LoadSysInf());
+    auto& s = st.comm.inet().InternetSettings;
     s.Mode2 = 0;
     s.URL = QStringLiteral("http://relay.example");
     s.FileName[0] = QStringLiteral("f0");
     s.ProxyServerName = QStringLiteral("proxy.example");
     s.ProxyPortNo = QStringLiteral("8080");
-    st.comm.CurUnit = 0;
-    st.comm.DetailOpenFlag = 1;
     FakeLink link;
     FakeTransfer transfer;
     ScriptedEngine lanes(link, transfer);
@@ -304,7 +302,7 @@ TEST(Dialog2, RelayFetchesUseTheNamedProxyAndTryFourTimes)
         EXPECT_TRUE(Settle([&] { return !w.busy(); }));
     };
     {
-        Dialog2 w(st.comm, lanes.engine);
+        Dialog2 w(st.comm, lanes.engine, 0, true);
         read(w);
         EXPECT_EQ(text(w, "Stattext_0"), Failed);
     }
@@ -317,7 +315,7 @@ TEST(Dialog2, RelayFetchesUseTheNamedProxyAndTryFourTimes)
     s.ProxyServerName.clear();
     transfer.fetched.clear();
     transfer.documents[QStringLiteral("http://relay.example/f0.txt")] = QStringLiteral("f0.txt,other\r\n");
-    Dialog2 w(st.comm, lanes.engine);
+    Dialog2 w(st.comm, lanes.engine, 0, true);
     read(w);
     EXPECT_EQ(transfer.fetched.size(), 1);
     EXPECT_EQ(transfer.AccessType, InternetTransfer::Default);
@@ -334,8 +332,7 @@ TEST(Dialog2, TheOpeningReadStartsOnceTheDialogIsUpAndModal)
     GatedLink link;
     FakeTransfer transfer;
     rig.script(link, transfer);
-    rig.st.comm.DetailOpenFlag = 1;
-    Dialog2 w(rig.st.comm, rig.lanes());
+    Dialog2 w(rig.st.comm, rig.lanes(), 0, true);
     EXPECT_EQ(rig.lanes().pending(), 0);
     EXPECT_FALSE(w.busy());
 

@@ -51,7 +51,7 @@ struct Dialog4Rig {
             rows << r;
         }
         TextFile::writeWhole(st.path("sysinf001.csv"), sysInfText(rows));
-        EXPECT_TRUE(st.comm.LoadSysInf());
+        EXPECT_TRUE(st.comm.sys().LoadSysInf());
         w = std::make_unique<Dialog4>(st.comm, engine.engine);
         w->show();
     }
@@ -134,7 +134,6 @@ TEST(Dialog4, ThePassCannotBeClosedAndReachesEveryUnit)
     PressEscape(w);
     w.close();
     click(w, "CancelButton");
-    rig.st.comm.CurLink = nullptr;
     EXPECT_TRUE(w.isVisible());
 
     rig.link.open();

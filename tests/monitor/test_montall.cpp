@@ -54,10 +54,10 @@ TEST(MontAll, LoadsShowsStartsPollsAndStops)
     EXPECT_TRUE(rig.cycle().Timer1.isActive());
     EXPECT_TRUE(rig.cycle().Timer2.isActive());
     EXPECT_EQ(w.rowLamp(0), Lamp::On); // the start polls at once
-    EXPECT_EQ(rig.st.comm.unitItem(0, 0), 321);
+    EXPECT_EQ(rig.st.comm.units().unitItem(0, 0), 321);
     rig.tick();
     EXPECT_EQ(w.rowLamp(0), Lamp::On);
-    EXPECT_EQ(rig.st.comm.unitItem(0, 1), 0); // the unmonitored unit is never polled
+    EXPECT_EQ(rig.st.comm.units().unitItem(0, 1), 0); // the unmonitored unit is never polled
     EXPECT_EQ(w.rowLamp(1), Lamp::None);
     // both units got a data log line for the start tick and this one
     EXPECT_EQ(rig.st.readBytes("DataFile000.csv").count('\n'), 2);
@@ -68,7 +68,7 @@ TEST(MontAll, LoadsShowsStartsPollsAndStops)
     EXPECT_FALSE(rig.cycle().Timer1.isActive());
     EXPECT_FALSE(rig.cycle().Timer2.isActive());
     EXPECT_EQ(w.rowLamp(0), Lamp::Off);
-    EXPECT_EQ(rig.st.comm.unitItem(0, 0), 0);
+    EXPECT_EQ(rig.st.comm.units().unitItem(0, 0), 0);
 }
 
 TEST(MontAll, NoUnitsMeansNoStart)
@@ -120,12 +120,12 @@ TEST(MontAll, AUnitThatStopsAnsweringIsGivenUpAfterItsRetries)
     ASSERT_EQ(w.rowLamp(1), Lamp::On);
     ASSERT_TRUE(sim.ok("fault 1 down"));
     rig.tick(); // the tick's poll fails: handed to the retry pass
-    EXPECT_EQ(rig.st.comm.unitItem(ItemFailureCount, 1), 0);
+    EXPECT_EQ(rig.st.comm.units().unitItem(ItemFailureCount, 1), 0);
     EXPECT_EQ(w.rowLamp(1), Lamp::On);
     for (int retry = 1; retry <= 4; ++retry) {
         EXPECT_NE(w.rowLamp(1), Lamp::GivenUp) << retry;
         rig.retry();
-        EXPECT_EQ(rig.st.comm.unitItem(ItemFailureCount, 1), retry);
+        EXPECT_EQ(rig.st.comm.units().unitItem(ItemFailureCount, 1), retry);
     }
     EXPECT_EQ(w.rowLamp(1), Lamp::GivenUp);
     EXPECT_EQ(w.rowTone(1), RowTone::Alert);
@@ -168,7 +168,7 @@ TEST(MontAll, AlarmRaiseAcknowledgeClearAndRaiseAgain)
     EXPECT_EQ(rig.mails(), 1);
 
     rig.button("BeepReset")->click();
-    EXPECT_EQ(rig.st.comm.unitItem(ItemAlarmFlag, 0), 2);
+    EXPECT_EQ(rig.st.comm.units().unitItem(ItemAlarmFlag, 0), 2);
     EXPECT_FALSE(rig.cycle().BeepTimer.isActive());
     EXPECT_FALSE(rig.button("BeepReset")->isVisible());
     EXPECT_EQ(panel(w, 1), QStringLiteral(" アラーム検出：機械0"));
@@ -181,14 +181,14 @@ TEST(MontAll, AlarmRaiseAcknowledgeClearAndRaiseAgain)
 
     ASSERT_TRUE(sim.ok("din 0 2 0")); // the acknowledged one clears: no mail for a clear
     rig.tick();
-    EXPECT_EQ(rig.st.comm.unitItem(ItemAlarmFlag, 0), 0);
+    EXPECT_EQ(rig.st.comm.units().unitItem(ItemAlarmFlag, 0), 0);
     EXPECT_EQ(panel(w, 1), QStringLiteral(" アラーム検出：機械1"));
     EXPECT_EQ(w.rowTone(0), RowTone::Normal);
     EXPECT_EQ(rig.mails(), 2);
 
     ASSERT_TRUE(sim.ok("din 0 2 1")); // and raises again
     rig.tick();
-    EXPECT_EQ(rig.st.comm.unitItem(ItemAlarmFlag, 0), 1);
+    EXPECT_EQ(rig.st.comm.units().unitItem(ItemAlarmFlag, 0), 1);
     EXPECT_EQ(rig.mails(), 3);
 
     rig.start(); // stopping clears every alarm
@@ -226,8 +226,7 @@ TEST(MontAll, SecondInstanceInTheSameDirectoryIsRefused)
     Rig<> rig;
     rig.files({UnitRow{"a"}});
     rig.open();
-    VARNIX l1;
-    MontAll second(rig.st.comm, *rig.engine, l1, rig.opener);
+    MontAll second(rig.st.comm, *rig.engine, rig.opener);
     EXPECT_FALSE(second.Load());
     ASSERT_EQ(rig.st.messages.shown.size(), 1u);
     EXPECT_EQ(rig.st.messages.shown[0].text, QStringLiteral("　複数の起動は認めません！　"));
@@ -241,7 +240,10 @@ TEST(MontAll, SettingsWindowsAskBeforeStopping)
     Rig<> rig;
     rig.files(simRows(sim, 1));
     int opened = 0;
-    rig.opener.add(StationWindow::SysEdit, [&](QWidget*) { ++opened; });
+    rig.opener.add(StationWindow::SysEdit, [&](QWidget*, const OpenArgs& args) {
+        ++opened;
+        EXPECT_TRUE(args.timeOutGroupEnabled); // LAN mode: the main window's group follows it
+    });
     rig.open();
     rig.start();
     rig.st.messages.answers = {MessageBoxService::Answer::No};
@@ -274,11 +276,9 @@ TEST(MontAll, UnitDialogsPauseAndRestoreTheTimers)
     rig.files(simRows(sim, 1));
     bool timersDuring = true;
     int unit = -1;
-    DeviceLink* link = nullptr;
-    rig.opener.add(StationWindow::Dialog1, [&](QWidget*) {
+    rig.opener.add(StationWindow::Dialog1, [&](QWidget*, const OpenArgs& args) {
         timersDuring = rig.cycle().Timer1.isActive() || rig.cycle().Timer2.isActive();
-        unit = rig.st.comm.CurUnit;
-        link = rig.st.comm.CurLink;
+        unit = args.unit;
     });
     MontAll& w = rig.open();
     rig.start();
@@ -289,8 +289,6 @@ TEST(MontAll, UnitDialogsPauseAndRestoreTheTimers)
     QCoreApplication::sendEvent(w.Picture1[0], &press);
     EXPECT_FALSE(timersDuring);
     EXPECT_EQ(unit, 0);
-    EXPECT_EQ(link, &rig.link1);
-    EXPECT_EQ(rig.st.comm.CurLink, nullptr);
     EXPECT_TRUE(rig.cycle().Timer1.isActive());
     EXPECT_FALSE(rig.cycle().Timer2.isActive());
 }
@@ -302,10 +300,12 @@ TEST(MontAll, NameClickOpensTheDetailDialogOnlyForMonitoredUnits)
     rows[1].control = "Off";
     rig.files(rows);
     int opened = 0;
-    int16_t flag = -1;
-    rig.opener.add(StationWindow::Dialog2, [&](QWidget*) {
+    bool readOnShow = true;
+    int unit = -1;
+    rig.opener.add(StationWindow::Dialog2, [&](QWidget*, const OpenArgs& args) {
         ++opened;
-        flag = rig.st.comm.DetailOpenFlag;
+        readOnShow = args.readOnShow;
+        unit = args.unit;
     });
     MontAll& w = rig.open();
     auto click = [&](QWidget* target) {
@@ -318,7 +318,8 @@ TEST(MontAll, NameClickOpensTheDetailDialogOnlyForMonitoredUnits)
     EXPECT_EQ(opened, 0);
     click(w.DevName[0]);
     EXPECT_EQ(opened, 1);
-    EXPECT_EQ(flag, 0); // monitoring was not running
+    EXPECT_FALSE(readOnShow); // monitoring was not running
+    EXPECT_EQ(unit, 0);
 }
 
 TEST(MontAll, ClosingDuringAMailToAServerThatNeverAnswersIsPromptAndFreesTheFolder)
@@ -335,7 +336,7 @@ TEST(MontAll, ClosingDuringAMailToAServerThatNeverAnswersIsPromptAndFreesTheFold
                                          .replace("SendMailName=", "SendMailName=station@example.jp"));
     rig.open();
     SmtpControl smtp;
-    rig.st.comm.smtp1 = &smtp;
+    rig.st.comm.alarms().setSmtp(&smtp);
     rig.link1.pins = {{2, 1}};
     rig.start(); // the alarm is raised and its mail goes out
     QElapsedTimer waited;
@@ -343,16 +344,15 @@ TEST(MontAll, ClosingDuringAMailToAServerThatNeverAnswersIsPromptAndFreesTheFold
     while (!silent.hasPendingConnections() && waited.elapsed() < 5000)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     ASSERT_TRUE(silent.hasPendingConnections());
-    ASSERT_GT(rig.st.comm.mailsPending(), 0);
-    rig.st.comm.SendAlarmMail(QStringLiteral("queued behind it"));
+    ASSERT_GT(rig.st.comm.alarms().mailsPending(), 0);
+    rig.st.comm.alarms().SendAlarmMail(QStringLiteral("queued behind it"));
 
     QElapsedTimer closing;
     closing.start();
     rig.window->close();
     rig.window.reset();
-    VARNIX l1;
-    MontAll next(rig.st.comm, *rig.engine, l1, rig.opener); // a new start in the same folder
+    MontAll next(rig.st.comm, *rig.engine, rig.opener); // a new start in the same folder
     EXPECT_TRUE(next.Load());
     EXPECT_LT(closing.elapsed(), 2000);
-    EXPECT_EQ(rig.st.comm.mailsPending(), 0);
+    EXPECT_EQ(rig.st.comm.alarms().mailsPending(), 0);
 }

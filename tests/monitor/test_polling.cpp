@@ -67,7 +67,7 @@ TEST(Polling, MinuteAndHourCyclesPollOncePerCycleOverTwoHours)
             polls += temperatureReads(rig.link1);
         }
         EXPECT_EQ(polls, expected) << cycle << type;
-        const auto due = DateText::parseGeneral(rig.st.comm.CycleDue[0]);
+        const auto due = DateText::parseGeneral(rig.st.comm.units().CycleDue[0]);
         ASSERT_TRUE(due);
         EXPECT_LE(rig.st.clock.now().secsTo(*due), 3600 + 59 * 60) << "due time runs away";
     }
@@ -114,8 +114,8 @@ TEST(Polling, AUnitThatNeverAnswersCostsOnlyItselfAndIsNotAskedTwice)
     rig.st.clock.advance(1);
     rig.cycle().MonitorTick(); // due again while its poll is still out
     rig.settle();
-    EXPECT_EQ(rig.st.comm.unitItem(ItemFailureCount, 2), 0); // one failure, not two
-    EXPECT_EQ(rig.st.comm.unitItem(ItemFailureCount, 0), -1);
+    EXPECT_EQ(rig.st.comm.units().unitItem(ItemFailureCount, 2), 0); // one failure, not two
+    EXPECT_EQ(rig.st.comm.units().unitItem(ItemFailureCount, 0), -1);
     EXPECT_EQ(rig.st.readBytes("DataFile000.csv").count('\n'), 3);
 }
 
@@ -135,7 +135,7 @@ TEST(Polling, AnswersThatArriveAfterAStopOrAPauseChangeNothing)
     rig.cycle().MonitorTick();
     rig.start(); // "停止" while the poll is out
     pumpFor(500);
-    EXPECT_EQ(rig.st.comm.unitItem(0, 0), 0);
+    EXPECT_EQ(rig.st.comm.units().unitItem(0, 0), 0);
     EXPECT_EQ(w.rowLamp(0), Lamp::Off);
     EXPECT_EQ(rig.cycle().exchangesOut(), 0);
 
@@ -146,11 +146,11 @@ TEST(Polling, AnswersThatArriveAfterAStopOrAPauseChangeNothing)
     rig.cycle().MonitorTick();
     const auto paused = rig.cycle().PauseForDialog(); // a per-unit dialog opens
     pumpFor(500);
-    EXPECT_EQ(rig.st.comm.unitItem(0, 0), 321); // the late answer did not land
+    EXPECT_EQ(rig.st.comm.units().unitItem(0, 0), 321); // the late answer did not land
     rig.st.clock.advance(1);
     rig.cycle().ResumeAfterDialog(paused); // runs a tick at once
     rig.settle();
-    EXPECT_EQ(rig.st.comm.unitItem(0, 0), 999);
+    EXPECT_EQ(rig.st.comm.units().unitItem(0, 0), 999);
     EXPECT_EQ(w.rowLamp(0), Lamp::On);
 }
 
@@ -164,14 +164,14 @@ TEST(Polling, PanelThreeReadsRetryWhileAPassRuns)
     MontAll& w = rig.open();
     rig.start();
     w.setPanel(3, QStringLiteral("前"));
-    rig.st.comm.unitItem(ItemFailureCount, 0) = 0;
+    rig.st.comm.units().unitItem(ItemFailureCount, 0) = 0;
     rig.cycle().RetryPass();
     EXPECT_EQ(w.Panels[2]->text(), QStringLiteral("リトライ"));
     rig.cycle().RetryPass(); // a second pass while one runs starts nothing
     EXPECT_EQ(rig.cycle().exchangesOut(), 1);
     rig.settle();
     EXPECT_EQ(w.Panels[2]->text(), QStringLiteral("前"));
-    EXPECT_EQ(rig.st.comm.unitItem(ItemFailureCount, 0), -1);
+    EXPECT_EQ(rig.st.comm.units().unitItem(ItemFailureCount, 0), -1);
 }
 
 TEST(Polling, RowsWithoutAnAddressAreNeverPolledLoggedOrMailed)
@@ -199,7 +199,7 @@ TEST(Polling, RedrawShowsGivenUpUnitsAndPagingWhileRunningRunsATick)
     rig.files(numberedRows(31), 1, {}, {}, 1);
     MontAll& w = rig.open();
     rig.start();
-    rig.st.comm.unitItem(ItemFailureCount, 3) = 2; // beyond ReloadSize 1: given up
+    rig.st.comm.units().unitItem(ItemFailureCount, 3) = 2; // beyond ReloadSize 1: given up
     rig.button("Command1_1")->click();
     rig.settle();
     rig.st.clock.advance(1);
@@ -220,12 +220,12 @@ TEST(Polling, ModalWindowsReloadOnReturnAndClearTheAlarmFlags)
     rig.files(rows);
     int16_t flagInDialog = -1;
     bool beepingInDialog = true;
-    rig.opener.add(StationWindow::Dialog1, [&](QWidget*) {
-        flagInDialog = rig.st.comm.unitItem(ItemAlarmFlag, 0);
+    rig.opener.add(StationWindow::Dialog1, [&](QWidget*, const OpenArgs&) {
+        flagInDialog = rig.st.comm.units().unitItem(ItemAlarmFlag, 0);
         beepingInDialog = rig.cycle().BeepTimer.isActive();
     });
-    rig.opener.add(StationWindow::SysEdit, [&](QWidget*) {
-        flagInDialog = rig.st.comm.unitItem(ItemAlarmFlag, 0);
+    rig.opener.add(StationWindow::SysEdit, [&](QWidget*, const OpenArgs&) {
+        flagInDialog = rig.st.comm.units().unitItem(ItemAlarmFlag, 0);
         auto renamed = rows;
         renamed[0].name = QStringLiteral("改名");
         TextFile::writeWhole(rig.st.path("sysinf001.csv"), sysInfText(renamed));
@@ -234,13 +234,13 @@ TEST(Polling, ModalWindowsReloadOnReturnAndClearTheAlarmFlags)
     rig.link1.pins = {{2, 1}};
     rig.start();
     rig.tick();
-    ASSERT_EQ(rig.st.comm.unitItem(ItemAlarmFlag, 0), 1);
+    ASSERT_EQ(rig.st.comm.units().unitItem(ItemAlarmFlag, 0), 1);
     click(w.Picture1[0]);
     EXPECT_EQ(flagInDialog, 0);
     EXPECT_FALSE(beepingInDialog);
-    EXPECT_EQ(rig.st.comm.unitItem(ItemAlarmFlag, 0), 0);
+    EXPECT_EQ(rig.st.comm.units().unitItem(ItemAlarmFlag, 0), 0);
     rig.tick(); // the next poll raises it again
-    ASSERT_EQ(rig.st.comm.unitItem(ItemAlarmFlag, 0), 1);
+    ASSERT_EQ(rig.st.comm.units().unitItem(ItemAlarmFlag, 0), 1);
 
     flagInDialog = -1;
     rig.button("editcmd")->click(); // Yes to the stop question
@@ -273,7 +273,7 @@ TEST(Polling, TheMonitoringRunsWithoutAWindow)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     EXPECT_EQ(view.lamps[0], Lamp::On);
     EXPECT_EQ(view.lamps[1], Lamp::On);
-    EXPECT_EQ(st.comm.unitItem(0, 1), 77);
+    EXPECT_EQ(st.comm.units().unitItem(0, 1), 77);
     EXPECT_EQ(view.panels[2], QString());
     cycle.Shutdown();
 }
@@ -300,14 +300,13 @@ TEST(Polling, ABoxLeftOpenNeitherStopsNorFalsifiesTheDataLog)
     for (int i = 0; i < units; ++i)
         names << QStringLiteral("u%1").arg(i);
     TextFile::writeWhole(comm.path("InetInf.ini"), inetInfText(1, names));
-    VARNIX varnix1;
     PollEngine engine([] { return std::make_unique<VARNIX>(); }, [] { return std::make_unique<FakeTransfer>(); });
     WindowOpener opener;
     FakeSmtp smtp;
-    MontAll window(comm, engine, varnix1, opener);
+    MontAll window(comm, engine, opener);
     ASSERT_TRUE(window.Load());
     window.show();
-    comm.smtp1 = &smtp;
+    comm.alarms().setSmtp(&smtp);
     window.findChild<QPushButton*>(QStringLiteral("Command2_0"))->click();
     const QDateTime started = clock.now();
     // Nobody answers within the run. Should a box hold the work inside a nested loop, the
@@ -333,7 +332,7 @@ TEST(Polling, ABoxLeftOpenNeitherStopsNorFalsifiesTheDataLog)
     pumpFor(100);
     for (int i = 0; i < units; ++i) {
         const QStringList lines =
-            readAll(comm.path(MontComm1::DataLogName(i))).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+            readAll(comm.path(DataFiles::DataLogName(i))).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
         ASSERT_GE(lines.size(), 8) << "unit " << i;
         QDateTime previous;
         for (const QString& line : lines) {

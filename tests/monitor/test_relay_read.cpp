@@ -59,14 +59,14 @@ TEST(ReadRelayUnit, StoresTheRelayedValues)
     rig.serve("R0", relay("R0", rig.st.clock.now(), "11,22,33,44,25,1,0,1,0,1,0,0,1"));
     ASSERT_TRUE(rig.readRelay(0));
     auto& c = rig.st.comm;
-    EXPECT_EQ(c.unitItem(0, 0), 0);  // RA0 is not "Ain": its field is passed over
-    EXPECT_EQ(c.unitItem(1, 0), 22); // RA1 takes field 4
-    EXPECT_EQ(c.unitItem(ItemRB0, 0), 1);
-    EXPECT_EQ(c.unitItem(ItemRB0 + 7, 0), 1); // the last field runs to the end of the text
-    EXPECT_EQ(c.unitItem(ItemFailureCount, 0), -1);
+    EXPECT_EQ(c.units().unitItem(0, 0), 0);  // RA0 is not "Ain": its field is passed over
+    EXPECT_EQ(c.units().unitItem(1, 0), 22); // RA1 takes field 4
+    EXPECT_EQ(c.units().unitItem(ItemRB0, 0), 1);
+    EXPECT_EQ(c.units().unitItem(ItemRB0 + 7, 0), 1); // the last field runs to the end of the text
+    EXPECT_EQ(c.units().unitItem(ItemFailureCount, 0), -1);
     EXPECT_EQ(w.rowLamp(0), Lamp::On);
     // the relay carries whole degrees: the log shows the same degrees as in LAN mode
-    c.WriteDataLog(0);
+    c.files().WriteDataLog(0);
     EXPECT_TRUE(rig.st.readBytes("DataFile000.csv").endsWith(", 25\r\n"));
 }
 
@@ -93,15 +93,15 @@ TEST(ReadRelayUnit, BadRelayFilesCountAsFailures)
     for (const auto& cs : cases) {
         rig.serve("R0", cs.text);
         EXPECT_FALSE(rig.readRelay(0)) << cs.what;
-        EXPECT_EQ(c.unitItem(ItemFailureCount, 0), ++expected) << cs.what;
-        EXPECT_EQ(c.unitItem(1, 0), 0) << cs.what; // nothing half-stored
+        EXPECT_EQ(c.units().unitItem(ItemFailureCount, 0), ++expected) << cs.what;
+        EXPECT_EQ(c.units().unitItem(1, 0), 0) << cs.what; // nothing half-stored
     }
     // stale data is stored, and still counts as a failed read
     rig.serve("R0", relay("R0", now.addSecs(-5 * 60), good));
     EXPECT_FALSE(rig.readRelay(0));
-    EXPECT_EQ(c.unitItem(ItemFailureCount, 0), ++expected);
-    EXPECT_EQ(c.unitItem(1, 0), 22);
-    EXPECT_EQ(c.unitItem(ItemRB0 + 7, 0), 1);
+    EXPECT_EQ(c.units().unitItem(ItemFailureCount, 0), ++expected);
+    EXPECT_EQ(c.units().unitItem(1, 0), 22);
+    EXPECT_EQ(c.units().unitItem(ItemRB0 + 7, 0), 1);
     QFile::remove(QDir(rig.served.path()).filePath("R0.txt"));
     EXPECT_FALSE(rig.readRelay(0)); // missing file: HTTP 404
     EXPECT_EQ(rig.mails(), 0);      // no mail in download mode
@@ -115,7 +115,7 @@ TEST(ReadRelayUnit, AUnitWithoutAUsableNameIsGivenUpAtOnce)
     MontAll& w = rig.open();
     for (int u = 0; u < 2; ++u) {
         EXPECT_FALSE(rig.readRelay(u));
-        EXPECT_EQ(rig.st.comm.unitItem(ItemFailureCount, u), 4);
+        EXPECT_EQ(rig.st.comm.units().unitItem(ItemFailureCount, u), 4);
         EXPECT_EQ(w.rowLamp(u), Lamp::GivenUp);
     }
 }
@@ -126,12 +126,12 @@ TEST(ReadRelayUnit, StartNeedsTheSettingsInDownloadMode)
     rig.open();
     QFile::remove(rig.st.path("InetInf.ini"));
     rig.cycle().Activate(); // defaults: Mode2 1, LAN
-    EXPECT_EQ(rig.st.comm.InternetSettings.Mode2, 1);
+    EXPECT_EQ(rig.st.comm.inet().InternetSettings.Mode2, 1);
     TextFile::writeWhole(rig.st.path("InetInf.ini"), inetInfText(0, {"R0"}, rig.http.url()));
     QFile::remove(rig.st.path("sysinf001.csv"));
     rig.cycle().Activate();
     EXPECT_FALSE(rig.cycle().HeaderListValid);
-    rig.st.comm.DeviceCount = 1;
+    rig.st.comm.sys().DeviceCount = 1;
     rig.start();
     EXPECT_FALSE(rig.cycle().Timer1.isActive());
     ASSERT_EQ(rig.st.messages.shown.size(), 1u);
@@ -161,8 +161,8 @@ TEST(ReadRelayUnit, GoesThroughTheNamedProxy)
     ASSERT_TRUE(rig.http.ready());
     ASSERT_TRUE(proxy.ready());
     rig.open();
-    rig.st.comm.InternetSettings.ProxyServerName = "127.0.0.1";
-    rig.st.comm.InternetSettings.ProxyPortNo = QString::number(proxy.port());
+    rig.st.comm.inet().InternetSettings.ProxyServerName = "127.0.0.1";
+    rig.st.comm.inet().InternetSettings.ProxyPortNo = QString::number(proxy.port());
     rig.serve("R0", relay("R0", rig.st.clock.now(), "11,22,33,44,25,1,0,1,0,1,0,0,1"));
     ASSERT_TRUE(rig.readRelay(0));
     EXPECT_EQ(rig.transfer1.AccessType, InternetTransfer::NamedProxy);
@@ -170,7 +170,7 @@ TEST(ReadRelayUnit, GoesThroughTheNamedProxy)
         QThread::msleep(50);
     EXPECT_TRUE(proxy.log().contains(rig.http.url() + "/R0.txt")) << proxy.log().toStdString();
 
-    rig.st.comm.InternetSettings.ProxyServerName.clear(); // the operator removed the proxy
+    rig.st.comm.inet().InternetSettings.ProxyServerName.clear(); // the operator removed the proxy
     ASSERT_TRUE(rig.readRelay(0));
     EXPECT_NE(rig.transfer1.AccessType, InternetTransfer::NamedProxy);
 }

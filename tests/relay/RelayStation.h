@@ -25,19 +25,19 @@ struct RelayStation {
     RelayStation()
     {
         mon.setTimersEnabled(false);
-        st.comm.smtp1 = &smtp;
-        st.comm.FtpStepTimeOutMs = 5000;
+        st.comm.alarms().setSmtp(&smtp);
+        st.comm.setFtpStepTimeOutMs(5000);
     }
     // The mail worker may still be talking to smtp, which goes before st.
-    ~RelayStation() { st.comm.StopMail(); }
+    ~RelayStation() { st.comm.alarms().StopMail(); }
     // Writes sysinf001.csv and InetInf.ini; every unit gets the relay file name "ABC", "ABD", ...
     void files(const QList<UnitRow>& rows, int mode, const std::function<void(InternetSettings&)>& more = {},
                int cycle = 1)
     {
         TextFile::writeWhole(st.path("sysinf001.csv"),
                              sysInfText(rows, cycle, QStringLiteral("s"), 2, QStringLiteral("s")));
-        st.comm.LoadSysInf(); // the settings file holds one relay file name per loaded unit
-        auto& s = st.comm.InternetSettings;
+        st.comm.sys().LoadSysInf(); // the settings file holds one relay file name per loaded unit
+        auto& s = st.comm.inet().InternetSettings;
         s = InternetSettings{};
         s.Mode = int16_t(mode);
         s.PassWord = QStringLiteral("secret");
@@ -45,7 +45,7 @@ struct RelayStation {
             s.FileName[i] = QStringLiteral("AB") + QChar(u'C' + i);
         if (more)
             more(s);
-        st.comm.SaveInetInf();
+        st.comm.inet().SaveInetInf();
         static QTemporaryDir bookDir;
         static const bool made = MakeMailXls(bookDir.filePath("mail.xls"), {"op@example.jp|op"});
         if (made)
@@ -59,7 +59,8 @@ struct RelayStation {
         limit.setSingleShot(true);
         limit.start(20000);
         EventPump::waitUntil([&] {
-            return (!mon.working() && !mon.switchOperating() && st.comm.mailsPending() == 0) || !limit.isActive();
+            return (!mon.working() && !mon.switchOperating() && st.comm.alarms().mailsPending() == 0) ||
+                   !limit.isActive();
         });
     }
     void start(int slot = 0)

@@ -34,15 +34,15 @@ TEST(MontMainWindow, PreselectsUnitsAndDrawsASlotsWork)
     UnitSimProcess sim(2);
     Station st;
     TextFile::writeWhole(st.path("sysinf001.csv"), sysInfText(simulatedRows(sim, 2, QStringLiteral("ポンプ"))));
-    st.comm.LoadSysInf();
-    st.comm.InternetSettings.Mode = 3;
-    st.comm.InternetSettings.FileName[0] = QStringLiteral("P0");
-    st.comm.InternetSettings.FileName[1] = QStringLiteral("P1");
-    st.comm.SaveInetInf();
+    st.comm.sys().LoadSysInf();
+    st.comm.inet().InternetSettings.Mode = 3;
+    st.comm.inet().InternetSettings.FileName[0] = QStringLiteral("P0");
+    st.comm.inet().InternetSettings.FileName[1] = QStringLiteral("P1");
+    st.comm.inet().SaveInetInf();
     PollEngine engine([] { return std::make_unique<VARNIX>(); }, [] { return std::make_unique<CurlTransfer>(); });
     WindowOpener opener;
     bool opened = false;
-    opener.add(StationWindow::ArmEdit, [&](QWidget*) { opened = true; });
+    opener.add(StationWindow::ArmEdit, [&](QWidget*, const OpenArgs&) { opened = true; });
     MontMain w(st.comm, engine, opener);
     w.monitor().setTimersEnabled(false);
     w.show();
@@ -104,10 +104,10 @@ TEST(MontMainWindow, AnInputsAlarmTurnsOnlyItsInputLedRed)
     QList<UnitRow> rows = simulatedRows(sim, 1);
     rows[0].arm = QStringLiteral("Din: 0:High");
     TextFile::writeWhole(st.path("sysinf001.csv"), sysInfText(rows));
-    st.comm.LoadSysInf();
-    st.comm.InternetSettings.Mode = 3;
-    st.comm.InternetSettings.FileName[0] = QStringLiteral("P0");
-    st.comm.SaveInetInf();
+    st.comm.sys().LoadSysInf();
+    st.comm.inet().InternetSettings.Mode = 3;
+    st.comm.inet().InternetSettings.FileName[0] = QStringLiteral("P0");
+    st.comm.inet().SaveInetInf();
     ASSERT_TRUE(sim.ok("din 0 0 1"));
     PollEngine engine([] { return std::make_unique<VARNIX>(); }, [] { return std::make_unique<CurlTransfer>(); });
     WindowOpener opener;
@@ -131,10 +131,10 @@ TEST(MontMainWindow, ClosingWhileASlotWaitsForItsUnitEndsTheWindowAtOnce)
     UnitSimProcess sim(1);
     Station st;
     TextFile::writeWhole(st.path("sysinf001.csv"), sysInfText(simulatedRows(sim, 1)));
-    st.comm.LoadSysInf();
-    st.comm.InternetSettings.Mode = 3;
-    st.comm.InternetSettings.FileName[0] = QStringLiteral("P0");
-    st.comm.SaveInetInf();
+    st.comm.sys().LoadSysInf();
+    st.comm.inet().InternetSettings.Mode = 3;
+    st.comm.inet().InternetSettings.FileName[0] = QStringLiteral("P0");
+    st.comm.inet().SaveInetInf();
     PollEngine engine([] { return std::make_unique<VARNIX>(); }, [] { return std::make_unique<CurlTransfer>(); });
     WindowOpener opener;
     MontMain w(st.comm, engine, opener);
@@ -157,7 +157,7 @@ TEST(MontMainWindow, ClosingWhileASlotWaitsForItsUnitEndsTheWindowAtOnce)
     wait.start(600);
     EventPump::waitUntil([&] { return !wait.isActive(); });
     EXPECT_EQ(text(w, "Stattext_0"), QStringLiteral("切断"));
-    EXPECT_FALSE(st.comm.FileExists(QStringLiteral("P0.txt")));
+    EXPECT_FALSE(st.comm.files().FileExists(QStringLiteral("P0.txt")));
 }
 
 TEST(MontMainWindow, ClosingDuringAStalledFtpSendEndsWithinASecond)
@@ -167,8 +167,8 @@ TEST(MontMainWindow, ClosingDuringAStalledFtpSendEndsWithinASecond)
     ASSERT_TRUE(server.ready());
     Station st;
     TextFile::writeWhole(st.path("sysinf001.csv"), sysInfText(simulatedRows(sim, 1)));
-    st.comm.LoadSysInf();
-    auto& s = st.comm.InternetSettings;
+    st.comm.sys().LoadSysInf();
+    auto& s = st.comm.inet().InternetSettings;
     s.Mode = 0;
     s.FTP = QStringLiteral("127.0.0.1");
     s.ProxyPortNo = QString::number(server.port());
@@ -176,8 +176,8 @@ TEST(MontMainWindow, ClosingDuringAStalledFtpSendEndsWithinASecond)
     s.PassWord = QStringLiteral("secret");
     s.URL = QStringLiteral("http://127.0.0.1:1");
     s.FileName[0] = QStringLiteral("P0");
-    st.comm.SaveInetInf();
-    st.comm.FtpStepTimeOutMs = 30000; // the watchdog would end it only after half a minute
+    st.comm.inet().SaveInetInf();
+    st.comm.setFtpStepTimeOutMs(30000); // the watchdog would end it only after half a minute
     PollEngine engine([] { return std::make_unique<VARNIX>(); }, [] { return std::make_unique<CurlTransfer>(); });
     WindowOpener opener;
     auto* w = new MontMain(st.comm, engine, opener);

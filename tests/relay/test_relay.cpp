@@ -44,7 +44,7 @@ void makeOutputs(const UnitSimProcess& sim, int unit = 0)
 
 QString token()
 {
-    return MontComm1::ScramblePass(QStringLiteral("SET"), QStringLiteral("secret"));
+    return InetInf::ScramblePass(QStringLiteral("SET"), QStringLiteral("secret"));
 }
 
 struct InternetPair {
@@ -111,7 +111,7 @@ TEST(InternetRelay, TheDownloadSlotShowsTheUnitAndSwitchesItsOutputThroughTheUpl
     p.down.cycle();
     EXPECT_EQ(p.down.smtp.sent.size(), 1u);
     // The download log records the relayed values.
-    const QString log = QString::fromLocal8Bit(p.down.st.readBytes(MontComm1::DataLogName(0)));
+    const QString log = QString::fromLocal8Bit(p.down.st.readBytes(DataFiles::DataLogName(0)));
     EXPECT_TRUE(log.contains(QStringLiteral(", 321, "))) << log.toStdString();
 
     // RB4 is an output: the flip posts a request, the LED waits.
@@ -120,7 +120,7 @@ TEST(InternetRelay, TheDownloadSlotShowsTheUnitAndSwitchesItsOutputThroughTheUpl
     const QString request = token() + QStringLiteral(",ABC1.txt,PortB,4,High");
     EXPECT_EQ(QString::fromLatin1(p.ftp.file("ABC1.txt")), request + CrLf);
     EXPECT_EQ(p.down.screen().outputLed[4], Led::Wait);
-    EXPECT_FALSE(p.down.st.comm.FileExists(QStringLiteral("ABC1.txt"))); // the local copy is gone
+    EXPECT_FALSE(p.down.st.comm.files().FileExists(QStringLiteral("ABC1.txt"))); // the local copy is gone
     // A second flip while that request waits is refused and the switch returns.
     p.down.flip(5, true);
     EXPECT_EQ(p.down.st.messageTexts().last(), QStringLiteral("前の出力処理が完了していません"));
@@ -138,16 +138,16 @@ TEST(InternetRelay, TheDownloadSlotShowsTheUnitAndSwitchesItsOutputThroughTheUpl
     p.up.cycle();
     p.down.cycle();
     EXPECT_EQ(p.down.screen().outputLed[4], Led::On);
-    EXPECT_EQ(p.down.mon.PendingCount[4], p.down.st.comm.InternetSettings.NotReadSize);
+    EXPECT_EQ(p.down.mon.PendingCount[4], p.down.st.comm.inet().InternetSettings.NotReadSize);
 }
 
 TEST(InternetRelay, ARaisedAlarmMarksTheCameraFoldersThroughTheSlotsOwnControl)
 {
     InternetPair p;
     QDir(p.ftp.root()).mkdir("cam1");
-    p.down.st.comm.LoadInetInf();
-    p.down.st.comm.InternetSettings.Camera[0] = QStringLiteral("cam1");
-    p.down.st.comm.SaveInetInf();
+    p.down.st.comm.inet().LoadInetInf();
+    p.down.st.comm.inet().InternetSettings.Camera[0] = QStringLiteral("cam1");
+    p.down.st.comm.inet().SaveInetInf();
     p.up.start();
     p.up.cycle();
     p.down.start();
@@ -175,7 +175,7 @@ TEST(InternetRelay, ARequestThatNeverTakesEffectReturnsTheSwitchAfterNotReadSize
     ASSERT_TRUE(lost.open(QIODevice::WriteOnly | QIODevice::Truncate));
     lost.write("\r\n");
     lost.close();
-    const int notRead = p.down.st.comm.InternetSettings.NotReadSize;
+    const int notRead = p.down.st.comm.inet().InternetSettings.NotReadSize;
     for (int c = 0; c < notRead; ++c) {
         p.up.cycle();
         p.down.cycle();
@@ -391,8 +391,8 @@ TEST(UploadServe, RequestsAreCarriedOutOnceAndOnlyWithTheToken)
     RelayStation& up = lan.up;
     ASSERT_EQ(up.status(), QStringLiteral("接続中"));
     // Another password's token: left in place, not carried out.
-    const QByteArray foreign = MontComm1::ScramblePass(QStringLiteral("SET"), QStringLiteral("other")).toLatin1() +
-                               ",ABC1.txt,PortB,4,High\r\n";
+    const QByteArray foreign =
+        InetInf::ScramblePass(QStringLiteral("SET"), QStringLiteral("other")).toLatin1() + ",ABC1.txt,PortB,4,High\r\n";
     up.st.writeBytes("ABC1.txt", foreign);
     up.cycle();
     EXPECT_EQ(up.st.readBytes("ABC1.txt"), foreign);
@@ -505,14 +505,14 @@ TEST(SlotWork, SlotsWorkSideBySideAndASlotsOwnTickWhileItWorksIsSkippedAndCaught
     up.settle();
     EXPECT_EQ(most, 3); // a slow unit holds only its own slot
     EXPECT_EQ(cycles, (std::array<int, 3>{1, 1, 1}));
-    const QString due1 = up.st.comm.CycleDue[1];
+    const QString due1 = up.st.comm.units().CycleDue[1];
     up.st.clock.advance(2); // their due time went by: the next tick catches up
     up.mon.Timer1Tick(1);
     up.mon.Timer1Tick(2);
     up.settle();
     EXPECT_EQ(cycles, (std::array<int, 3>{1, 2, 2}));
-    EXPECT_NE(up.st.comm.CycleDue[1], due1);
-    EXPECT_GT(up.st.comm.CycleDue[1], DateText::general(up.st.clock.now()));
+    EXPECT_NE(up.st.comm.units().CycleDue[1], due1);
+    EXPECT_GT(up.st.comm.units().CycleDue[1], DateText::general(up.st.clock.now()));
     EXPECT_TRUE(up.st.readBytes("ABD.txt").startsWith("ABD.txt,"));
     EXPECT_TRUE(up.st.readBytes("ABE.txt").startsWith("ABE.txt,"));
 }
@@ -563,11 +563,11 @@ TEST(InternetRelay, TheUploadStartDialsOnceAndHangsUpWhenTheSlotStops)
 {
     FakeDialUp dialUp; // outlives the station's line
     InternetPair p;
-    p.up.st.comm.RasBackend = &dialUp;
+    p.up.st.comm.setDialUpBackend(&dialUp);
     p.up.st.comm.dialUpLine().PauseMs = 10;
-    p.up.st.comm.LoadInetInf();
-    p.up.st.comm.InternetSettings.DialUpName = QStringLiteral("isp");
-    p.up.st.comm.SaveInetInf();
+    p.up.st.comm.inet().LoadInetInf();
+    p.up.st.comm.inet().InternetSettings.DialUpName = QStringLiteral("isp");
+    p.up.st.comm.inet().SaveInetInf();
     dialUp.dialResult = 651;
     p.up.start();
     EXPECT_EQ(p.up.st.messages.shown.back().text, QStringLiteral("ダイアルアップ接続に失敗しました"));
@@ -581,12 +581,12 @@ TEST(InternetRelay, TheUploadStartDialsOnceAndHangsUpWhenTheSlotStops)
     EXPECT_TRUE(p.up.mon.holdsLine(0));
     EXPECT_EQ(dialUp.up.size(), 1u);
     p.up.cycle();
-    ASSERT_TRUE(p.up.st.comm.FileExists(QStringLiteral("ABC.txt")));
+    ASSERT_TRUE(p.up.st.comm.files().FileExists(QStringLiteral("ABC.txt")));
     p.up.click(0); // stop
     EXPECT_FALSE(p.up.mon.holdsLine(0));
     waitLineDown(p.up);
     EXPECT_TRUE(dialUp.up.empty());
-    EXPECT_FALSE(p.up.st.comm.FileExists(QStringLiteral("ABC.txt"))); // mode 0 removes its local data file
+    EXPECT_FALSE(p.up.st.comm.files().FileExists(QStringLiteral("ABC.txt"))); // mode 0 removes its local data file
 }
 
 TEST(InternetRelay, TheLineStaysUpWhileAnotherSlotUsesItAndRepeatedStopsDuringTheHangUpAreHarmless)
@@ -595,11 +595,11 @@ TEST(InternetRelay, TheLineStaysUpWhileAnotherSlotUsesItAndRepeatedStopsDuringTh
     InternetPair p;
     dialUp.hangUpMs = 300;
     RelayStation& up = p.up;
-    up.st.comm.RasBackend = &dialUp;
+    up.st.comm.setDialUpBackend(&dialUp);
     up.st.comm.dialUpLine().PauseMs = 10;
-    up.st.comm.LoadInetInf();
-    up.st.comm.InternetSettings.DialUpName = QStringLiteral("isp");
-    up.st.comm.SaveInetInf();
+    up.st.comm.inet().LoadInetInf();
+    up.st.comm.inet().InternetSettings.DialUpName = QStringLiteral("isp");
+    up.st.comm.inet().SaveInetInf();
     up.mon.Activate();
     up.mon.NameComboClick(1, 0); // both slots relay the one unit
     up.click(0);

@@ -38,7 +38,7 @@ TEST(DialUpLine, ReleaseWithoutALeaseDoesNothing)
 {
     Station st;
     FakeDialUp dial;
-    st.comm.RasBackend = &dial;
+    st.comm.setDialUpBackend(&dial);
     st.comm.dialUpLine().release();
     st.comm.dialUpLine().release();
     EXPECT_EQ(st.comm.dialUpLine().leases(), 0);
@@ -49,7 +49,7 @@ TEST(DialUpLine, LeasesShareOneDialAndTheLastOneHangsUp)
 {
     Station st;
     FakeDialUp dial;
-    st.comm.RasBackend = &dial;
+    st.comm.setDialUpBackend(&dial);
     DialUpLine& line = st.comm.dialUpLine();
     line.PauseMs = 10;
     std::vector<int32_t> answers;
@@ -81,7 +81,7 @@ TEST(DialUpLine, StopsDuringAHangUpNeitherReenterNorFreeIt)
             return FakeDialUp::hangUp(handle);
         }
     } dial;
-    st.comm.RasBackend = &dial;
+    st.comm.setDialUpBackend(&dial);
     DialUpLine& line = st.comm.dialUpLine();
     line.PauseMs = 50;
     std::vector<int32_t> answers;
@@ -107,7 +107,7 @@ TEST(DialUpLine, AFailedDialAnswersItsCodeAfterTheLineSettles)
     Station st;
     FakeDialUp dial;
     dial.dialResult = DialUpError::AuthenticationFailed;
-    st.comm.RasBackend = &dial;
+    st.comm.setDialUpBackend(&dial);
     DialUpLine& line = st.comm.dialUpLine();
     line.PauseMs = 10;
     std::vector<int32_t> answers;
@@ -129,7 +129,7 @@ TEST(DialUpLine, AStationClosedWithTheLineUpHangsItUp)
     FakeDialUp dial;
     {
         Station st;
-        st.comm.RasBackend = &dial;
+        st.comm.setDialUpBackend(&dial);
         std::vector<int32_t> answers;
         st.comm.dialUpLine().acquire("isp", "u", "p", &st.comm.dialUpLine(),
                                      [&](int32_t rc) { answers.push_back(rc); });

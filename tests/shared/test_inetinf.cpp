@@ -6,8 +6,8 @@
 namespace {
 void fill(MontComm1& c, int units)
 {
-    c.DeviceCount = int16_t(units);
-    auto& s = c.InternetSettings;
+    c.sys().DeviceCount = int16_t(units);
+    auto& s = c.inet().InternetSettings;
     s.Mode = 0;
     s.Mode2 = 0;
     s.FTP = "ftp.example ";
@@ -37,10 +37,10 @@ TEST(InetInf, SavesExactBytes)
 {
     Station st;
     fill(st.comm, 2);
-    ASSERT_TRUE(st.comm.SaveInetInf());
+    ASSERT_TRUE(st.comm.inet().SaveInetInf());
     const QByteArray text = st.readBytes("InetInf.ini");
-    const QByteArray pass = MontComm1::ScramblePass("SET", "p=ss word~").toLatin1();
-    const QByteArray dialPass = MontComm1::ScramblePass("SET", "secret").toLatin1();
+    const QByteArray pass = InetInf::ScramblePass("SET", "p=ss word~").toLatin1();
+    const QByteArray dialPass = InetInf::ScramblePass("SET", "secret").toLatin1();
     // every line, in its place
     EXPECT_EQ(text.toStdString(),
               ("Mode=0\r\nMode2=0\r\nFTP=ftp.example \r\nID=user\r\nPassWord=" + pass +
@@ -53,20 +53,20 @@ TEST(InetInf, SavesExactBytes)
                   .toStdString());
     EXPECT_FALSE(text.contains("p=ss word~")); // the password is shifted in the file
     EXPECT_FALSE(text.contains("secret"));
-    EXPECT_EQ(st.comm.InternetSettings.PassWord, "p=ss word~"); // and plain in memory
+    EXPECT_EQ(st.comm.inet().InternetSettings.PassWord, "p=ss word~"); // and plain in memory
 }
 
 TEST(InetInf, RoundTrips)
 {
     Station st;
     fill(st.comm, 3);
-    ASSERT_TRUE(st.comm.SaveInetInf());
+    ASSERT_TRUE(st.comm.inet().SaveInetInf());
     Station other;
-    other.comm.DeviceCount = 3;
+    other.comm.sys().DeviceCount = 3;
     other.writeBytes("InetInf.ini", st.readBytes("InetInf.ini"));
-    ASSERT_TRUE(other.comm.LoadInetInf());
-    const auto& a = st.comm.InternetSettings;
-    const auto& b = other.comm.InternetSettings;
+    ASSERT_TRUE(other.comm.inet().LoadInetInf());
+    const auto& a = st.comm.inet().InternetSettings;
+    const auto& b = other.comm.inet().InternetSettings;
     EXPECT_EQ(b.Mode, 0);
     EXPECT_EQ(b.FTP, "ftp.example "); // written as typed
     EXPECT_EQ(b.PassWord, a.PassWord);
@@ -88,33 +88,33 @@ TEST(InetInf, RoundTrips)
 TEST(InetInf, MissingOrBrokenFileGivesTheDefaults)
 {
     Station st;
-    st.comm.DeviceCount = 1;
-    st.comm.InternetSettings.FTP = "old";
-    st.comm.InternetSettings.SMTPServerName = "kept";
-    EXPECT_FALSE(st.comm.LoadInetInf());
-    EXPECT_EQ(st.comm.InternetSettings.Mode, 2);
-    EXPECT_EQ(st.comm.InternetSettings.Mode2, 1);
-    EXPECT_EQ(st.comm.InternetSettings.TimeOut, 3);
-    EXPECT_EQ(st.comm.InternetSettings.NotReadSize, 5);
-    EXPECT_EQ(st.comm.InternetSettings.FTP, "");
-    EXPECT_EQ(st.comm.InternetSettings.SMTPServerName, "kept");
+    st.comm.sys().DeviceCount = 1;
+    st.comm.inet().InternetSettings.FTP = "old";
+    st.comm.inet().InternetSettings.SMTPServerName = "kept";
+    EXPECT_FALSE(st.comm.inet().LoadInetInf());
+    EXPECT_EQ(st.comm.inet().InternetSettings.Mode, 2);
+    EXPECT_EQ(st.comm.inet().InternetSettings.Mode2, 1);
+    EXPECT_EQ(st.comm.inet().InternetSettings.TimeOut, 3);
+    EXPECT_EQ(st.comm.inet().InternetSettings.NotReadSize, 5);
+    EXPECT_EQ(st.comm.inet().InternetSettings.FTP, "");
+    EXPECT_EQ(st.comm.inet().InternetSettings.SMTPServerName, "kept");
 
     // Three file names read by a station with five units: a number line receives text.
     Station writer;
     fill(writer.comm, 3);
-    ASSERT_TRUE(writer.comm.SaveInetInf());
+    ASSERT_TRUE(writer.comm.inet().SaveInetInf());
     Station reader;
-    reader.comm.DeviceCount = 5;
+    reader.comm.sys().DeviceCount = 5;
     reader.writeBytes("InetInf.ini", writer.readBytes("InetInf.ini"));
-    EXPECT_FALSE(reader.comm.LoadInetInf());
-    EXPECT_EQ(reader.comm.InternetSettings.Mode, 2);
-    EXPECT_EQ(reader.comm.InternetSettings.FileName[3], "");
-    EXPECT_EQ(reader.comm.InternetSettings.ProxyServerName, ""); // never reached, so kept (empty)
-    EXPECT_TRUE(st.messages.shown.empty());                      // a missing file is a new station: nothing to say
+    EXPECT_FALSE(reader.comm.inet().LoadInetInf());
+    EXPECT_EQ(reader.comm.inet().InternetSettings.Mode, 2);
+    EXPECT_EQ(reader.comm.inet().InternetSettings.FileName[3], "");
+    EXPECT_EQ(reader.comm.inet().InternetSettings.ProxyServerName, ""); // never reached, so kept (empty)
+    EXPECT_TRUE(st.messages.shown.empty()); // a missing file is a new station: nothing to say
 
     Station mode;
     mode.writeBytes("InetInf.ini", "Mode=x\r\n");
-    EXPECT_FALSE(mode.comm.LoadInetInf());
+    EXPECT_FALSE(mode.comm.inet().LoadInetInf());
 }
 
 // A unit added to sysinf001.csv by hand: the file has one FileName line too few.
@@ -122,48 +122,48 @@ TEST(InetInf, AFileThatDoesNotLoadIsReportedAndOnlyReplacedWhenTheOperatorSaysSo
 {
     Station st;
     fill(st.comm, 3);
-    ASSERT_TRUE(st.comm.SaveInetInf());
+    ASSERT_TRUE(st.comm.inet().SaveInetInf());
     const QByteArray original = st.readBytes("InetInf.ini");
-    st.comm.DeviceCount = 4;
-    EXPECT_FALSE(st.comm.LoadInetInf());
-    EXPECT_TRUE(st.comm.InetInfUnreadable);
+    st.comm.sys().DeviceCount = 4;
+    EXPECT_FALSE(st.comm.inet().LoadInetInf());
+    EXPECT_TRUE(st.comm.inet().InetInfUnreadable);
     ASSERT_EQ(st.messages.shown.size(), 1u);
     EXPECT_TRUE(st.messages.shown[0].notice);
     EXPECT_TRUE(st.messages.shown[0].text.contains("InetInf.ini 11 行目"));
     EXPECT_TRUE(st.messages.shown[0].text.contains("FileName4= のはずが TimeOut= です"));
-    EXPECT_FALSE(st.comm.LoadInetInf()); // the next activation does not repeat it
+    EXPECT_FALSE(st.comm.inet().LoadInetInf()); // the next activation does not repeat it
     EXPECT_EQ(st.messages.shown.size(), 1u);
 
     // A settings window saves the defaults now in memory: asked, and Cancel writes nothing.
     st.messages.answers = {MessageBoxService::Answer::Cancel};
-    EXPECT_FALSE(st.comm.SaveInetInf());
+    EXPECT_FALSE(st.comm.inet().SaveInetInf());
     ASSERT_EQ(st.messages.shown.size(), 2u);
     EXPECT_EQ(st.messages.shown[1].buttons, MessageBoxService::Buttons::OkCancel);
     EXPECT_EQ(st.readBytes("InetInf.ini"), original);
     EXPECT_FALSE(QFileInfo::exists(st.path("InetInf.ini.bak")));
 
     // OK replaces it and keeps the old file beside it; later saves ask no more.
-    EXPECT_TRUE(st.comm.SaveInetInf());
+    EXPECT_TRUE(st.comm.inet().SaveInetInf());
     EXPECT_EQ(st.readBytes("InetInf.ini.bak"), original);
     EXPECT_TRUE(st.readBytes("InetInf.ini").startsWith("Mode=2\r\n"));
-    EXPECT_TRUE(st.comm.SaveInetInf());
+    EXPECT_TRUE(st.comm.inet().SaveInetInf());
     EXPECT_EQ(st.messages.shown.size(), 3u);
-    EXPECT_TRUE(st.comm.LoadInetInf());
+    EXPECT_TRUE(st.comm.inet().LoadInetInf());
 }
 
 TEST(InetInf, ALineOutOfPlaceOrAModeOutOfRangeFailsTheLoad)
 {
     Station writer;
     fill(writer.comm, 2);
-    ASSERT_TRUE(writer.comm.SaveInetInf());
+    ASSERT_TRUE(writer.comm.inet().SaveInetInf());
     const QByteArray good = writer.readBytes("InetInf.ini");
     auto loads = [](const QByteArray& text) {
         Station st;
-        st.comm.DeviceCount = 2;
-        st.comm.InternetSettings.MailBody = "before";
+        st.comm.sys().DeviceCount = 2;
+        st.comm.inet().InternetSettings.MailBody = "before";
         st.writeBytes("InetInf.ini", text);
-        const bool ok = st.comm.LoadInetInf();
-        EXPECT_EQ(st.comm.InternetSettings.MailBody, ok ? "よろしく" : "before"); // never a neighbour's value
+        const bool ok = st.comm.inet().LoadInetInf();
+        EXPECT_EQ(st.comm.inet().InternetSettings.MailBody, ok ? "よろしく" : "before"); // never a neighbour's value
         EXPECT_EQ(st.messages.shown.size(), ok ? 0u : 1u);
         return ok;
     };
@@ -197,12 +197,12 @@ TEST(InetInf, SavesKeepTheOwnersModeAndLeftOversOfACrashAreRemoved)
 {
     Station st;
     fill(st.comm, 1);
-    ASSERT_TRUE(st.comm.SaveInetInf());
+    ASSERT_TRUE(st.comm.inet().SaveInetInf());
     const auto mode = [&](const char* name) { return QFileInfo(st.path(name)).permissions(); };
     EXPECT_EQ(mode("InetInf.ini"), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
     QFile::setPermissions(st.path("InetInf.ini"),
                           QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser | QFile::ReadGroup);
-    ASSERT_TRUE(st.comm.SaveInetInf());
+    ASSERT_TRUE(st.comm.inet().SaveInetInf());
     EXPECT_EQ(mode("InetInf.ini"),
               QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser | QFile::ReadGroup);
 
@@ -210,10 +210,10 @@ TEST(InetInf, SavesKeepTheOwnersModeAndLeftOversOfACrashAreRemoved)
     st.writeBytes(".InetInf.ini.a1B2c3", "PassWord=x\r\n");
     st.writeBytes(".InetInf.ini.keep", "not ours");
     st.writeBytes(".sysinf001.csv.Zz9Yy8", "half");
-    EXPECT_TRUE(st.comm.LoadInetInf());
+    EXPECT_TRUE(st.comm.inet().LoadInetInf());
     EXPECT_FALSE(QFileInfo::exists(st.path(".InetInf.ini.a1B2c3")));
     EXPECT_TRUE(QFileInfo::exists(st.path(".InetInf.ini.keep")));
-    st.comm.LoadSysInf();
+    st.comm.sys().LoadSysInf();
     EXPECT_FALSE(QFileInfo::exists(st.path(".sysinf001.csv.Zz9Yy8")));
 }
 
@@ -221,36 +221,36 @@ TEST(InetInf, AValueRunsFromTheFirstEqualsSign)
 {
     Station st;
     fill(st.comm, 1);
-    ASSERT_TRUE(st.comm.SaveInetInf());
+    ASSERT_TRUE(st.comm.inet().SaveInetInf());
     QByteArray text = st.readBytes("InetInf.ini");
     text.replace("URL=http", "url=a=b");
     Station other;
-    other.comm.DeviceCount = 1;
+    other.comm.sys().DeviceCount = 1;
     other.writeBytes("InetInf.ini", text);
-    ASSERT_TRUE(other.comm.LoadInetInf()); // keys compare without regard to case
-    EXPECT_EQ(other.comm.InternetSettings.URL, "a=b://127.0.0.1/relay");
+    ASSERT_TRUE(other.comm.inet().LoadInetInf()); // keys compare without regard to case
+    EXPECT_EQ(other.comm.inet().InternetSettings.URL, "a=b://127.0.0.1/relay");
 }
 
 TEST(InetInf, LineBreaksNeverReachTheFile)
 {
     Station st;
     fill(st.comm, 1);
-    st.comm.InternetSettings.MailBody = "line one\r\nline two\nthree";
-    st.comm.InternetSettings.FTP = "a\rb";
-    ASSERT_TRUE(st.comm.SaveInetInf());
+    st.comm.inet().InternetSettings.MailBody = "line one\r\nline two\nthree";
+    st.comm.inet().InternetSettings.FTP = "a\rb";
+    ASSERT_TRUE(st.comm.inet().SaveInetInf());
     Station other;
-    other.comm.DeviceCount = 1;
+    other.comm.sys().DeviceCount = 1;
     other.writeBytes("InetInf.ini", st.readBytes("InetInf.ini"));
-    ASSERT_TRUE(other.comm.LoadInetInf());
-    EXPECT_EQ(other.comm.InternetSettings.MailBody, "line one line two three");
-    EXPECT_EQ(other.comm.InternetSettings.FTP, "a b");
-    EXPECT_EQ(other.comm.InternetSettings.Camera[0], "cam1");
+    ASSERT_TRUE(other.comm.inet().LoadInetInf());
+    EXPECT_EQ(other.comm.inet().InternetSettings.MailBody, "line one line two three");
+    EXPECT_EQ(other.comm.inet().InternetSettings.FTP, "a b");
+    EXPECT_EQ(other.comm.inet().InternetSettings.Camera[0], "cam1");
 }
 
 TEST(InetInf, FailedSaveShowsItsMessage)
 {
     Station st;
-    MontComm1 elsewhere(st.path("gone"), st.messages, st.clock);
+    InetInf elsewhere(st.path("gone"), st.messages, st.comm.sys());
     EXPECT_FALSE(elsewhere.SaveInetInf());
     ASSERT_EQ(st.messages.shown.size(), 1u);
     EXPECT_EQ(st.messages.shown[0].text, QStringLiteral("設定ファイル書き込みエラー"));
@@ -262,9 +262,9 @@ TEST(ScramblePass, ResetUndoesSetOverEveryPrintableCharacter)
     QString all;
     for (int c = 32; c <= 126; ++c)
         all += QChar(c);
-    const QString shifted = MontComm1::ScramblePass("SET", all);
+    const QString shifted = InetInf::ScramblePass("SET", all);
     EXPECT_NE(shifted, all);
-    EXPECT_EQ(MontComm1::ScramblePass("RESET", shifted), all);
+    EXPECT_EQ(InetInf::ScramblePass("RESET", shifted), all);
     for (QChar c : shifted)
         EXPECT_TRUE(c.unicode() >= 32 && c.unicode() <= 126);
     // every printable character moves, and the shift is a permutation of the range
@@ -276,36 +276,36 @@ TEST(ScramblePass, ResetUndoesSetOverEveryPrintableCharacter)
 TEST(ScramblePass, LeavesOtherCharactersAndKnowsItsWords)
 {
     const QString text = QStringLiteral("日本語ｱ\tpass");
-    const QString shifted = MontComm1::ScramblePass("set", text);
+    const QString shifted = InetInf::ScramblePass("set", text);
     EXPECT_EQ(shifted.left(5), text.left(5));
     EXPECT_NE(shifted.mid(5), text.mid(5));
-    EXPECT_EQ(MontComm1::ScramblePass("Reset", shifted), text);
-    EXPECT_EQ(MontComm1::ScramblePass("other", text), QString());
+    EXPECT_EQ(InetInf::ScramblePass("Reset", shifted), text);
+    EXPECT_EQ(InetInf::ScramblePass("other", text), QString());
     // wrap-around at both ends of the range
-    EXPECT_EQ(MontComm1::ScramblePass("SET", " "), QString(QChar(127 - MontComm1::PassShift)));
-    EXPECT_EQ(MontComm1::ScramblePass("RESET", "~"), QString(QChar(31 + MontComm1::PassShift)));
+    EXPECT_EQ(InetInf::ScramblePass("SET", " "), QString(QChar(127 - InetInf::PassShift)));
+    EXPECT_EQ(InetInf::ScramblePass("RESET", "~"), QString(QChar(31 + InetInf::PassShift)));
 }
 
 TEST(InetInf, CommModeFollowsModeAndSendFolder)
 {
     Station st;
-    auto& s = st.comm.InternetSettings;
+    auto& s = st.comm.inet().InternetSettings;
     s.Mode = 0;
-    EXPECT_EQ(st.comm.CommMode(), CommModeKind::InternetUpload);
+    EXPECT_EQ(st.comm.inet().CommMode(), CommModeKind::InternetUpload);
     s.Mode = 1;
-    EXPECT_EQ(st.comm.CommMode(), CommModeKind::InternetDownload);
+    EXPECT_EQ(st.comm.inet().CommMode(), CommModeKind::InternetDownload);
     s.Mode = 2;
-    EXPECT_EQ(st.comm.CommMode(), CommModeKind::LanDownload);
+    EXPECT_EQ(st.comm.inet().CommMode(), CommModeKind::LanDownload);
     s.Mode = 3;
-    EXPECT_EQ(st.comm.CommMode(), CommModeKind::PlainLan);
+    EXPECT_EQ(st.comm.inet().CommMode(), CommModeKind::PlainLan);
     s.SendFordername = "host\\share";
-    EXPECT_EQ(st.comm.CommMode(), CommModeKind::LanUpload);
+    EXPECT_EQ(st.comm.inet().CommMode(), CommModeKind::LanUpload);
 }
 
 TEST(InetInf, HandEditedRelayNamesNeverBuildAPath)
 {
     Station st;
-    st.comm.DeviceCount = 5;
+    st.comm.sys().DeviceCount = 5;
     QByteArray text =
         "Mode=1\r\nMode2=0\r\nFTP=\r\nID=\r\nPassWord=\r\nRemoteDir=\r\nURL=\r\n"
         "FileName1=ok12345\r\nFileName2=../etc\r\nFileName3=toolong123\r\nFileName4=\x83\x7c\r\nFileName5=a b\r\n"
@@ -315,11 +315,11 @@ TEST(InetInf, HandEditedRelayNamesNeverBuildAPath)
           "DialUpUser", "DialUpPass", "SendFordername", "Camera1", "Camera2", "Camera3", "Camera4"})
         text += QByteArray(key) + "=\r\n";
     st.writeBytes("InetInf.ini", text);
-    ASSERT_TRUE(st.comm.LoadInetInf());
-    EXPECT_EQ(st.comm.RelayFileName(0), "ok12345");
-    EXPECT_EQ(st.comm.InternetSettings.FileName[1], "../etc"); // kept as read, so a save does not lose it
+    ASSERT_TRUE(st.comm.inet().LoadInetInf());
+    EXPECT_EQ(st.comm.inet().RelayFileName(0), "ok12345");
+    EXPECT_EQ(st.comm.inet().InternetSettings.FileName[1], "../etc"); // kept as read, so a save does not lose it
     for (int i = 1; i < 5; ++i)
-        EXPECT_EQ(st.comm.RelayFileName(i), QString()) << i;
-    EXPECT_EQ(st.comm.RelayFileName(-1), QString());
-    EXPECT_EQ(st.comm.RelayFileName(100), QString());
+        EXPECT_EQ(st.comm.inet().RelayFileName(i), QString()) << i;
+    EXPECT_EQ(st.comm.inet().RelayFileName(-1), QString());
+    EXPECT_EQ(st.comm.inet().RelayFileName(100), QString());
 }

@@ -28,7 +28,7 @@ namespace {
 
 void mailSettings(MontComm1& c, const QString& server)
 {
-    auto& s = c.InternetSettings;
+    auto& s = c.inet().InternetSettings;
     s.SMTPServerName = server;
     s.SendMailName = QStringLiteral("station@example.jp");
     s.MailHeader = QStringLiteral("警報通知");
@@ -43,10 +43,10 @@ TEST(AlarmMail, EveryAddressOfTheBookGetsTheTextLineForLine)
     ASSERT_TRUE(server.ready());
     Station st;
     SmtpControl smtp;
-    st.comm.smtp1 = &smtp;
+    st.comm.alarms().setSmtp(&smtp);
     mailSettings(st.comm, server.address());
     ASSERT_TRUE(MakeMailXls(st.path("mail.xls"), {"a@example.jp|山田", "|空行", "c@example.jp|"}));
-    st.comm.SendAlarmMail(QStringLiteral("機械7"));
+    st.comm.alarms().SendAlarmMail(QStringLiteral("機械7"));
     ASSERT_TRUE(st.waitForMail());
     EXPECT_TRUE(st.messages.shown.empty());
     ASSERT_EQ(server.count(), 2); // the row with no address is skipped
@@ -70,10 +70,10 @@ TEST(AlarmMail, TheTextHandedToTheControl)
 {
     Station st;
     FakeSmtp smtp;
-    st.comm.smtp1 = &smtp;
+    st.comm.alarms().setSmtp(&smtp);
     mailSettings(st.comm, QStringLiteral("mail.example.jp"));
     ASSERT_TRUE(MakeMailXls(st.path("mail.xls"), {"a@example.jp|N"}));
-    st.comm.SendAlarmMail(QStringLiteral("T"));
+    st.comm.alarms().SendAlarmMail(QStringLiteral("T"));
     ASSERT_TRUE(st.waitForMail());
     ASSERT_EQ(smtp.sent.size(), 1u);
     EXPECT_EQ(smtp.sent[0].server, QStringLiteral("mail.example.jp"));
@@ -86,12 +86,12 @@ TEST(AlarmMail, LineBreaksCannotAddHeaders)
 {
     Station st;
     FakeSmtp smtp;
-    st.comm.smtp1 = &smtp;
+    st.comm.alarms().setSmtp(&smtp);
     mailSettings(st.comm, QStringLiteral("mail.example.jp"));
-    st.comm.InternetSettings.MailHeader = QStringLiteral("警報\r\nBcc: x@evil.example");
-    st.comm.InternetSettings.SendMailName = QStringLiteral("station@example.jp\nBcc: y@evil.example");
+    st.comm.inet().InternetSettings.MailHeader = QStringLiteral("警報\r\nBcc: x@evil.example");
+    st.comm.inet().InternetSettings.SendMailName = QStringLiteral("station@example.jp\nBcc: y@evil.example");
     ASSERT_TRUE(MakeMailXls(st.path("mail.xls"), {"a@example.jp\r\nBcc: z@evil.example|N\nBcc: w@evil.example"}));
-    st.comm.SendAlarmMail(QStringLiteral("T"));
+    st.comm.alarms().SendAlarmMail(QStringLiteral("T"));
     ASSERT_TRUE(st.waitForMail());
     ASSERT_EQ(smtp.sent.size(), 1u);
     const QString head = smtp.sent[0].text.section(QStringLiteral("\r\n\r\n"), 0, 0);
@@ -110,12 +110,12 @@ TEST(AlarmMail, AddressesThatWouldExtendTheSmtpCommandAreRefusedAndNamed)
     ASSERT_TRUE(server.ready());
     Station st;
     SmtpControl smtp;
-    st.comm.smtp1 = &smtp;
+    st.comm.alarms().setSmtp(&smtp);
     mailSettings(st.comm, server.address());
     ASSERT_TRUE(MakeMailXls(st.path("mail.xls"),
                             {"d@x.jp> NOTIFY=SUCCESS ORCPT=rfc822;evil@x.jp|A",
                              "angle@example.com>, <other@evil.example|B", "tanaka @example.jp|C", "ok@example.jp|D"}));
-    st.comm.SendAlarmMail(QStringLiteral("T"));
+    st.comm.alarms().SendAlarmMail(QStringLiteral("T"));
     ASSERT_TRUE(st.waitForMail());
     ASSERT_EQ(server.count(), 1);
     EXPECT_EQ(server.envelope(1), QStringList({"station@example.jp", "ok@example.jp"}));
@@ -175,12 +175,12 @@ TEST(AlarmMail, ABadBookShowsWhyAndSendsNothing)
         Station st;
         FakeSmtp smtp;
         FakeDialUp dial;
-        st.comm.smtp1 = &smtp;
-        st.comm.RasBackend = &dial;
+        st.comm.alarms().setSmtp(&smtp);
+        st.comm.setDialUpBackend(&dial);
         mailSettings(st.comm, QStringLiteral("mail.example.jp"));
-        st.comm.InternetSettings.DialUpName = QStringLiteral("isp");
+        st.comm.inet().InternetSettings.DialUpName = QStringLiteral("isp");
         cs.make(st);
-        st.comm.SendAlarmMail(QStringLiteral("T"));
+        st.comm.alarms().SendAlarmMail(QStringLiteral("T"));
         ASSERT_TRUE(st.waitForMail());
         EXPECT_TRUE(smtp.sent.empty()) << cs.what;
         ASSERT_EQ(st.messages.shown.size(), 1u) << cs.what;
@@ -198,15 +198,15 @@ TEST(AlarmMail, ARefusedRecipientCostsOnlyItsOwnMailAndTheDialUpIsHungUp)
     Station st;
     SmtpControl smtp;
     FakeDialUp dial;
-    st.comm.smtp1 = &smtp;
-    st.comm.RasBackend = &dial;
+    st.comm.alarms().setSmtp(&smtp);
+    st.comm.setDialUpBackend(&dial);
     mailSettings(st.comm, server.address());
-    auto& s = st.comm.InternetSettings;
+    auto& s = st.comm.inet().InternetSettings;
     s.DialUpName = QStringLiteral("isp");
     s.DialUpUser = QStringLiteral("user1");
     st.comm.dialUpLine().PauseMs = 10;
     ASSERT_TRUE(MakeMailXls(st.path("mail.xls"), {"a@example.jp|A", "b@example.jp|B", "c@example.jp|C"}));
-    st.comm.SendAlarmMail(QStringLiteral("T"));
+    st.comm.alarms().SendAlarmMail(QStringLiteral("T"));
     ASSERT_TRUE(st.waitForMail());
     EXPECT_EQ(server.count(), 2); // a and c: the refusal of b stops nobody else's mail
     ASSERT_EQ(st.messages.shown.size(), 1u);
@@ -225,14 +225,14 @@ TEST(AlarmMail, AServerThatIsDownIsReported)
 {
     Station st;
     SmtpControl smtp;
-    st.comm.smtp1 = &smtp;
+    st.comm.alarms().setSmtp(&smtp);
     QTcpServer probe;
     probe.listen(QHostAddress::LocalHost, 0);
     const QString closed = QStringLiteral("127.0.0.1:%1").arg(probe.serverPort());
     probe.close();
     mailSettings(st.comm, closed);
     ASSERT_TRUE(MakeMailXls(st.path("mail.xls"), {"a@example.jp|A", "b@example.jp|B"}));
-    st.comm.SendAlarmMail(QStringLiteral("T"));
+    st.comm.alarms().SendAlarmMail(QStringLiteral("T"));
     ASSERT_TRUE(st.waitForMail());
     EXPECT_EQ(st.messages.shown.size(), 1u); // one message, not one per row
 }
@@ -250,12 +250,12 @@ TEST(AlarmMail, AnAlarmRaisedDuringAMailIsMailedAfterItAndTheCallerNeverWaits)
             return FakeSmtp::SmtpSend(a, b, c, d);
         }
     } smtp;
-    st.comm.smtp1 = &smtp;
+    st.comm.alarms().setSmtp(&smtp);
     mailSettings(st.comm, QStringLiteral("mail.example.jp"));
     ASSERT_TRUE(MakeMailXls(st.path("mail.xls"), {"a@example.jp|A"}));
-    st.comm.SendAlarmMail(QStringLiteral("first")); // returns with the send still held
-    st.comm.SendAlarmMail(QStringLiteral("second"));
-    EXPECT_EQ(st.comm.mailsPending(), 2);
+    st.comm.alarms().SendAlarmMail(QStringLiteral("first")); // returns with the send still held
+    st.comm.alarms().SendAlarmMail(QStringLiteral("second"));
+    EXPECT_EQ(st.comm.alarms().mailsPending(), 2);
     smtp.go = true;
     ASSERT_TRUE(st.waitForMail());
     ASSERT_EQ(smtp.sent.size(), 2u);
@@ -268,12 +268,12 @@ TEST(AlarmMail, AFailureLeftOnScreenNeitherStacksNorHoldsLaterMail)
     Station st;
     FakeSmtp smtp;
     smtp.failAt = 0;
-    st.comm.smtp1 = &smtp;
+    st.comm.alarms().setSmtp(&smtp);
     st.messages.keepNoticesOpen = true; // nobody presses OK
     mailSettings(st.comm, QStringLiteral("mail.example.jp"));
     ASSERT_TRUE(MakeMailXls(st.path("mail.xls"), {"a@example.jp|A"}));
     for (int i = 0; i < 5; ++i)
-        st.comm.SendAlarmMail(QStringLiteral("T%1").arg(i));
+        st.comm.alarms().SendAlarmMail(QStringLiteral("T%1").arg(i));
     ASSERT_TRUE(st.waitForMail());
     EXPECT_EQ(st.messages.shown.size(), 1u); // the same text is not stacked
     EXPECT_EQ(smtp.calls, 5);                // and every later alarm was still tried
@@ -285,20 +285,20 @@ TEST(AlarmMail, ClosingDuringASendToAServerThatNeverAnswersEndsAtOnce)
     ASSERT_TRUE(silent.listen(QHostAddress::LocalHost, 0));
     Station st;
     SmtpControl smtp;
-    st.comm.smtp1 = &smtp;
+    st.comm.alarms().setSmtp(&smtp);
     mailSettings(st.comm, QStringLiteral("127.0.0.1:%1").arg(silent.serverPort()));
     ASSERT_TRUE(MakeMailXls(st.path("mail.xls"), {"a@example.jp|A"}));
-    st.comm.SendAlarmMail(QStringLiteral("T"));
-    st.comm.SendAlarmMail(QStringLiteral("U"));
+    st.comm.alarms().SendAlarmMail(QStringLiteral("T"));
+    st.comm.alarms().SendAlarmMail(QStringLiteral("U"));
     QDeadlineTimer connected(5000);
     while (!silent.hasPendingConnections() && !connected.hasExpired())
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
     ASSERT_TRUE(silent.hasPendingConnections());
     QElapsedTimer closing;
     closing.start();
-    st.comm.StopMail();
+    st.comm.alarms().StopMail();
     EXPECT_LT(closing.elapsed(), 1500);
-    EXPECT_EQ(st.comm.mailsPending(), 0);
+    EXPECT_EQ(st.comm.alarms().mailsPending(), 0);
 }
 
 TEST(MailServer, SchemesOptIntoTls)
@@ -322,8 +322,7 @@ struct Notice {
     QTimer timFtp;
     Notice(const FtpServer& server)
     {
-        ConnectFtpEvents(st.comm, ftp, timFtp);
-        auto& s = st.comm.InternetSettings;
+        auto& s = st.comm.inet().InternetSettings;
         s.FTP = QStringLiteral("127.0.0.1:%1").arg(server.port());
         s.ID = QStringLiteral("ftpuser");
         s.PassWord = QStringLiteral("secret");
@@ -332,7 +331,7 @@ struct Notice {
     int16_t mark()
     {
         std::optional<int16_t> result;
-        st.comm.PostAbnormalMark(ftp, timFtp, [&](int16_t r) { result = r; });
+        st.comm.alarms().PostAbnormalMark(ftp, timFtp, [&](int16_t r) { result = r; });
         QDeadlineTimer deadline(60000);
         while (!result && !deadline.hasExpired())
             QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
@@ -348,12 +347,12 @@ TEST(AbnormalityNotice, OnlyCamera3IsMarked)
     ASSERT_TRUE(server.ready());
     QDir(server.root()).mkdir("cam3");
     Notice n(server);
-    n.st.comm.InternetSettings.Camera[2] = QStringLiteral("cam3");
+    n.st.comm.inet().InternetSettings.Camera[2] = QStringLiteral("cam3");
     EXPECT_EQ(n.mark(), 0);
     EXPECT_EQ(server.count("STOR"), 1);
     EXPECT_EQ(server.file("cam3/IjyouFile.txt"), QByteArray("!!\r\n"));
     EXPECT_EQ(n.st.readBytes("IjyouFile.txt"), QByteArray("!!\r\n"));
-    EXPECT_EQ(n.st.comm.InternetSettings.RemoteDir, QStringLiteral("relay"));
+    EXPECT_EQ(n.st.comm.inet().InternetSettings.RemoteDir, QStringLiteral("relay"));
 }
 
 TEST(AbnormalityNotice, OnlyTheLastUploadDecides)
@@ -362,22 +361,22 @@ TEST(AbnormalityNotice, OnlyTheLastUploadDecides)
     ASSERT_TRUE(server.ready());
     QDir(server.root()).mkdir("good");
     Notice n(server);
-    auto& cam = n.st.comm.InternetSettings.Camera;
+    auto& cam = n.st.comm.inet().InternetSettings.Camera;
     cam[0] = QStringLiteral("missing");
     cam[1] = QStringLiteral("good");
     EXPECT_EQ(n.mark(), 0); // the first failing does not stop the second
     EXPECT_EQ(server.file("good/IjyouFile.txt"), QByteArray("!!\r\n"));
     std::swap(cam[0], cam[1]);
     EXPECT_EQ(n.mark(), 1);
-    EXPECT_EQ(n.st.comm.InternetSettings.RemoteDir, QStringLiteral("relay"));
+    EXPECT_EQ(n.st.comm.inet().InternetSettings.RemoteDir, QStringLiteral("relay"));
 }
 
 TEST(AbnormalityNotice, WithoutTheMainWindowsControlsNothingIsSent)
 {
     Station st;
-    st.comm.InternetSettings.Camera[0] = QStringLiteral("cam1");
+    st.comm.inet().InternetSettings.Camera[0] = QStringLiteral("cam1");
     int16_t result = -99;
-    st.comm.PostAbnormalMark([&](int16_t r) { result = r; });
+    st.comm.alarms().PostAbnormalMark([&](int16_t r) { result = r; });
     EXPECT_EQ(result, 1);
 }
 

@@ -16,9 +16,9 @@ const QString Data = QStringLiteral("26/12/08,10:20:30,-7,0,32767,-32768,25,1,0,
 void load(Station& st, const QList<UnitRow>& rows, const QStringList& names)
 {
     TextFile::writeWhole(st.path("sysinf001.csv"), sysInfText(rows));
-    ASSERT_TRUE(st.comm.LoadSysInf());
+    ASSERT_TRUE(st.comm.sys().LoadSysInf());
     for (int i = 0; i < names.size(); ++i)
-        st.comm.InternetSettings.FileName[i] = names[i];
+        st.comm.inet().InternetSettings.FileName[i] = names[i];
 }
 
 UnitRow row(const QString& name, const QString& pins)
@@ -69,9 +69,9 @@ TEST(RelayParamLine, EachUnitGetsItsOwnPinTypes)
 TEST(RelayParamLine, NothingWithoutAValidTable)
 {
     Station st;
-    st.comm.DeviceCount = 1;
-    st.comm.InternetSettings.FileName[0] = "ABC";
-    EXPECT_FALSE(st.comm.LoadSysInf()); // no sysinf001.csv
+    st.comm.sys().DeviceCount = 1;
+    st.comm.inet().InternetSettings.FileName[0] = "ABC";
+    EXPECT_FALSE(st.comm.sys().LoadSysInf()); // no sysinf001.csv
     EXPECT_EQ(Relay::ParamLine(st.comm, 0), QString());
 }
 

@@ -40,12 +40,12 @@ TEST(SysInf, SavesExactBytes)
 {
     Station st;
     auto& c = st.comm;
-    c.DeviceCount = 1;
-    c.MonitorSettings = {5, "s", 2, "s", 3, 3};
+    c.sys().DeviceCount = 1;
+    c.sys().MonitorSettings = {5, "s", 2, "s", 3, 3};
     const QStringList row = QString::fromUtf8(record("ポンプ１")).split(u',');
     for (int i = 0; i < 20; ++i)
-        c.DeviceTable[0][i] = row[i];
-    ASSERT_TRUE(c.SaveSysInf());
+        c.sys().DeviceTable[0][i] = row[i];
+    ASSERT_TRUE(c.sys().SaveSysInf());
     const QByteArray expected = sysinf(1, Settings, {record("\x83\x7c\x83\x93\x83\x76\x82\x50")});
     EXPECT_EQ(st.readBytes("sysinf001.csv"), expected);
     // twenty fields on line 1, twenty-one on line 2
@@ -59,42 +59,42 @@ TEST(SysInf, RoundTripsTableAndSettings)
 {
     Station st;
     auto& c = st.comm;
-    c.DeviceCount = 3;
-    c.MonitorSettings = {7, "n", 12, "s", 10, 4};
+    c.sys().DeviceCount = 3;
+    c.sys().MonitorSettings = {7, "n", 12, "s", 10, 4};
     for (int r = 0; r < 3; ++r) {
         const QStringList row = QString::fromUtf8(record(" 名前" + QByteArray::number(r), "Din: 3:Low")).split(u',');
         for (int i = 0; i < 20; ++i)
-            c.DeviceTable[r][i] = row[i];
+            c.sys().DeviceTable[r][i] = row[i];
     }
-    const auto table = c.DeviceTable;
-    ASSERT_TRUE(c.SaveSysInf());
+    const auto table = c.sys().DeviceTable;
+    ASSERT_TRUE(c.sys().SaveSysInf());
     Station other;
     other.writeBytes("sysinf001.csv", st.readBytes("sysinf001.csv"));
-    ASSERT_TRUE(other.comm.LoadSysInf());
-    EXPECT_TRUE(other.comm.SysInfValid);
-    EXPECT_EQ(other.comm.DeviceCount, 3);
-    EXPECT_EQ(other.comm.MonitorSettings.MoniterCycl, 7);
-    EXPECT_EQ(other.comm.MonitorSettings.MoniterCyclType, "n");
-    EXPECT_EQ(other.comm.MonitorSettings.TimeOut, 12);
-    EXPECT_EQ(other.comm.MonitorSettings.ReloadSize, 4);
-    EXPECT_EQ(other.comm.DeviceTable, table);
-    EXPECT_EQ(other.comm.GetArmField(1, 0), "Din");
-    EXPECT_EQ(other.comm.GetArmField(1, 1), "3");
-    EXPECT_EQ(other.comm.GetArmField(1, 2), "Low");
+    ASSERT_TRUE(other.comm.sys().LoadSysInf());
+    EXPECT_TRUE(other.comm.sys().SysInfValid);
+    EXPECT_EQ(other.comm.sys().DeviceCount, 3);
+    EXPECT_EQ(other.comm.sys().MonitorSettings.MoniterCycl, 7);
+    EXPECT_EQ(other.comm.sys().MonitorSettings.MoniterCyclType, "n");
+    EXPECT_EQ(other.comm.sys().MonitorSettings.TimeOut, 12);
+    EXPECT_EQ(other.comm.sys().MonitorSettings.ReloadSize, 4);
+    EXPECT_EQ(other.comm.sys().DeviceTable, table);
+    EXPECT_EQ(other.comm.sys().GetArmField(1, 0), "Din");
+    EXPECT_EQ(other.comm.sys().GetArmField(1, 1), "3");
+    EXPECT_EQ(other.comm.sys().GetArmField(1, 2), "Low");
 }
 
 TEST(SysInf, SaveNormalisesPinCells)
 {
     Station st;
     auto& c = st.comm;
-    c.DeviceCount = 1;
-    c.MonitorSettings = {5, "s", 2, "s", 3, 3};
+    c.sys().DeviceCount = 1;
+    c.sys().MonitorSettings = {5, "s", 2, "s", 3, 3};
     for (int i = 0; i < 20; ++i)
-        c.DeviceTable[0][i] = "x";
-    c.DeviceTable[0][ColRA0 + 2] = "Din";
-    c.DeviceTable[0][ColRB0 + 4] = "";
-    c.DeviceTable[0][ColRB0 + 1] = "Dout";
-    ASSERT_TRUE(c.SaveSysInf());
+        c.sys().DeviceTable[0][i] = "x";
+    c.sys().DeviceTable[0][ColRA0 + 2] = "Din";
+    c.sys().DeviceTable[0][ColRB0 + 4] = "";
+    c.sys().DeviceTable[0][ColRB0 + 1] = "Dout";
+    ASSERT_TRUE(c.sys().SaveSysInf());
     const QList<QByteArray> fields = st.readBytes("sysinf001.csv").split('\n')[3].trimmed().split(',');
     EXPECT_EQ(fields[ColRA0 + 2], "non");
     EXPECT_EQ(fields[ColRB0 + 4], "non");
@@ -110,43 +110,43 @@ TEST(SysInf, LoadNormalisesFields)
         sysinf(3, "MoniterCycl=  7 ,MoniterCyclType= s,TimeOut= 2,TimeOutCyclType=s,ReloadCycl= 3,ReloadSize= 3,",
                {" lead,127.0.0.11,,0015, 2.5 , 9600 ,Ain ,non,non,non,Din,Dout,non,non,non,non,non,non,On,Din: 3:Low",
                 record("b"), "short,1.2.3.4"}));
-    ASSERT_TRUE(st.comm.LoadSysInf());
+    ASSERT_TRUE(st.comm.sys().LoadSysInf());
     const auto& c = st.comm;
-    EXPECT_EQ(c.MonitorSettings.MoniterCycl, 7);
-    EXPECT_EQ(c.MonitorSettings.MoniterCyclType, ""); // the single character after the key is a space
-    EXPECT_EQ(c.DeviceTable[0][ColName], " lead");
-    EXPECT_EQ(c.DeviceTable[0][ColLCD], "0");
-    EXPECT_EQ(c.DeviceTable[0][ColIO], "15");
-    EXPECT_EQ(c.DeviceTable[0][ColRS], "2.5");
-    EXPECT_EQ(c.DeviceTable[0][ColBPS], "9600");
-    EXPECT_EQ(c.DeviceTable[0][ColRA0], "Ain");
-    EXPECT_EQ(c.GetPinType(0, 5, 0), 2);
-    EXPECT_EQ(c.GetPinType(0, 5, 1), -1);
-    EXPECT_EQ(c.GetPinType(0, 6, 0), 1);
-    EXPECT_EQ(c.GetPinType(0, 6, 1), 0);
-    EXPECT_EQ(c.GetPinType(0, 6, 2), -1);
-    EXPECT_EQ(c.GetPinType(0, 7, 1), -1);
-    EXPECT_EQ(c.GetPinType(3, 6, 0), -1);
+    EXPECT_EQ(c.sys().MonitorSettings.MoniterCycl, 7);
+    EXPECT_EQ(c.sys().MonitorSettings.MoniterCyclType, ""); // the single character after the key is a space
+    EXPECT_EQ(c.sys().DeviceTable[0][ColName], " lead");
+    EXPECT_EQ(c.sys().DeviceTable[0][ColLCD], "0");
+    EXPECT_EQ(c.sys().DeviceTable[0][ColIO], "15");
+    EXPECT_EQ(c.sys().DeviceTable[0][ColRS], "2.5");
+    EXPECT_EQ(c.sys().DeviceTable[0][ColBPS], "9600");
+    EXPECT_EQ(c.sys().DeviceTable[0][ColRA0], "Ain");
+    EXPECT_EQ(c.sys().GetPinType(0, 5, 0), 2);
+    EXPECT_EQ(c.sys().GetPinType(0, 5, 1), -1);
+    EXPECT_EQ(c.sys().GetPinType(0, 6, 0), 1);
+    EXPECT_EQ(c.sys().GetPinType(0, 6, 1), 0);
+    EXPECT_EQ(c.sys().GetPinType(0, 6, 2), -1);
+    EXPECT_EQ(c.sys().GetPinType(0, 7, 1), -1);
+    EXPECT_EQ(c.sys().GetPinType(3, 6, 0), -1);
     // a line with too few fields yields empty cells, never a read past the line
-    EXPECT_EQ(c.DeviceTable[2][ColIP], "1.2.3.4");
-    EXPECT_EQ(c.DeviceTable[2][ColIO], "0");
-    EXPECT_EQ(c.DeviceTable[2][ColArm], "");
+    EXPECT_EQ(c.sys().DeviceTable[2][ColIP], "1.2.3.4");
+    EXPECT_EQ(c.sys().DeviceTable[2][ColIO], "0");
+    EXPECT_EQ(c.sys().DeviceTable[2][ColArm], "");
     for (int r = 3; r < 100; ++r)
         for (int col = 0; col < 20; ++col)
-            ASSERT_TRUE(c.DeviceTable[r][col].isEmpty());
+            ASSERT_TRUE(c.sys().DeviceTable[r][col].isEmpty());
 }
 
 TEST(SysInf, ArmKeepsFurtherCommasAndSplitsOnColons)
 {
     Station st;
     st.writeBytes("sysinf001.csv", sysinf(1, Settings, {record("a", "Ain: 2:High,extra")}));
-    ASSERT_TRUE(st.comm.LoadSysInf());
-    EXPECT_EQ(st.comm.DeviceTable[0][ColArm], "Ain: 2:High,extra");
-    EXPECT_EQ(st.comm.GetArmField(0, 2), "High,extra");
-    EXPECT_EQ(st.comm.GetArmField(0, 3), "non");
-    EXPECT_EQ(st.comm.GetArmField(1, 0), "non");
-    st.comm.DeviceTable[0][ColArm] = "non";
-    EXPECT_EQ(st.comm.GetArmField(0, 1), "non");
+    ASSERT_TRUE(st.comm.sys().LoadSysInf());
+    EXPECT_EQ(st.comm.sys().DeviceTable[0][ColArm], "Ain: 2:High,extra");
+    EXPECT_EQ(st.comm.sys().GetArmField(0, 2), "High,extra");
+    EXPECT_EQ(st.comm.sys().GetArmField(0, 3), "non");
+    EXPECT_EQ(st.comm.sys().GetArmField(1, 0), "non");
+    st.comm.sys().DeviceTable[0][ColArm] = "non";
+    EXPECT_EQ(st.comm.sys().GetArmField(0, 1), "non");
 }
 
 TEST(SysInf, EachCheckShowsItsMessage)
@@ -176,8 +176,8 @@ TEST(SysInf, EachCheckShowsItsMessage)
     for (const auto& c : cases) {
         Station st;
         st.writeBytes("sysinf001.csv", c.file);
-        EXPECT_FALSE(st.comm.LoadSysInf()) << c.message.toStdString();
-        EXPECT_FALSE(st.comm.SysInfValid);
+        EXPECT_FALSE(st.comm.sys().LoadSysInf()) << c.message.toStdString();
+        EXPECT_FALSE(st.comm.sys().SysInfValid);
         ASSERT_EQ(st.messages.shown.size(), 1u) << c.message.toStdString();
         EXPECT_EQ(st.messages.shown[0].text, c.message);
         EXPECT_EQ(st.messages.shown[0].icon, MessageBoxService::Icon::None);
@@ -191,12 +191,12 @@ TEST(SysInf, ValuesBeforeTheFailingCheckAreKept)
     st.writeBytes(
         "sysinf001.csv",
         sysinf(2, "MoniterCycl= 9,MoniterCyclType=n,TimeOut= 0,TimeOutCyclType=s,ReloadCycl= 3,ReloadSize= 3,", {}));
-    st.comm.DeviceTable[0][ColName] = "kept";
-    EXPECT_FALSE(st.comm.LoadSysInf());
-    EXPECT_EQ(st.comm.MonitorSettings.MoniterCycl, 9);
-    EXPECT_EQ(st.comm.MonitorSettings.MoniterCyclType, "n");
-    EXPECT_EQ(st.comm.DeviceCount, 2);
-    EXPECT_EQ(st.comm.DeviceTable[0][ColName], "kept");
+    st.comm.sys().DeviceTable[0][ColName] = "kept";
+    EXPECT_FALSE(st.comm.sys().LoadSysInf());
+    EXPECT_EQ(st.comm.sys().MonitorSettings.MoniterCycl, 9);
+    EXPECT_EQ(st.comm.sys().MonitorSettings.MoniterCyclType, "n");
+    EXPECT_EQ(st.comm.sys().DeviceCount, 2);
+    EXPECT_EQ(st.comm.sys().DeviceTable[0][ColName], "kept");
 }
 
 TEST(SysInf, OtherFailuresNameTheirLineAndAreOnlyReplacedWhenTheOperatorSaysSo)
@@ -218,24 +218,24 @@ TEST(SysInf, OtherFailuresNameTheirLineAndAreOnlyReplacedWhenTheOperatorSaysSo)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.file.left(40).toStdString());
         Station st;
-        st.comm.SysInfValid = true;
+        st.comm.sys().SysInfValid = true;
         st.writeBytes("sysinf001.csv", c.file);
-        EXPECT_FALSE(st.comm.LoadSysInf());
-        EXPECT_FALSE(st.comm.SysInfValid);
+        EXPECT_FALSE(st.comm.sys().LoadSysInf());
+        EXPECT_FALSE(st.comm.sys().SysInfValid);
         ASSERT_EQ(st.messages.shown.size(), 1u);
         EXPECT_TRUE(st.messages.shown[0].text.contains(c.said)) << st.messages.shown[0].text.toStdString();
         // The table a settings window then builds replaces the file only on OK, with a copy kept.
         st.messages.answers = {MessageBoxService::Answer::Cancel};
-        EXPECT_FALSE(st.comm.SaveSysInf());
+        EXPECT_FALSE(st.comm.sys().SaveSysInf());
         EXPECT_EQ(st.readBytes("sysinf001.csv"), c.file);
-        EXPECT_TRUE(st.comm.SaveSysInf());
+        EXPECT_TRUE(st.comm.sys().SaveSysInf());
         EXPECT_EQ(st.readBytes("sysinf001.csv.bak"), c.file);
         EXPECT_NE(st.readBytes("sysinf001.csv"), c.file);
     }
     Station missing;
-    EXPECT_FALSE(missing.comm.LoadSysInf());
+    EXPECT_FALSE(missing.comm.sys().LoadSysInf());
     EXPECT_TRUE(missing.messages.shown.empty());
-    EXPECT_TRUE(missing.comm.SaveSysInf()); // a new station asks nothing
+    EXPECT_TRUE(missing.comm.sys().SaveSysInf()); // a new station asks nothing
     EXPECT_TRUE(missing.messages.shown.empty());
 }
 
@@ -243,14 +243,14 @@ TEST(SysInf, RejectedCountNeverDrivesALoopPastTheTable)
 {
     Station st;
     st.writeBytes("sysinf001.csv", sysinf(30000, Settings, {}));
-    EXPECT_FALSE(st.comm.LoadSysInf());
-    EXPECT_EQ(st.comm.DeviceCount, 30000);
-    EXPECT_EQ(st.comm.unitCount(), 100);
-    EXPECT_EQ(st.comm.GetPinType(150, 6, 0), -1);
-    EXPECT_EQ(st.comm.GetArmField(150, 0), "non");
-    st.comm.DeviceCount = -4;
-    EXPECT_EQ(st.comm.unitCount(), 0);
-    EXPECT_TRUE(st.comm.SaveSysInf());
+    EXPECT_FALSE(st.comm.sys().LoadSysInf());
+    EXPECT_EQ(st.comm.sys().DeviceCount, 30000);
+    EXPECT_EQ(st.comm.sys().unitCount(), 100);
+    EXPECT_EQ(st.comm.sys().GetPinType(150, 6, 0), -1);
+    EXPECT_EQ(st.comm.sys().GetArmField(150, 0), "non");
+    st.comm.sys().DeviceCount = -4;
+    EXPECT_EQ(st.comm.sys().unitCount(), 0);
+    EXPECT_TRUE(st.comm.sys().SaveSysInf());
 }
 
 TEST(SysInf, ALoadOfOneHundredUnitsWorks)
@@ -260,22 +260,22 @@ TEST(SysInf, ALoadOfOneHundredUnitsWorks)
     for (int i = 0; i < 100; ++i)
         rows << record("u" + QByteArray::number(i));
     st.writeBytes("sysinf001.csv", sysinf(100, Settings, rows));
-    ASSERT_TRUE(st.comm.LoadSysInf());
-    EXPECT_EQ(st.comm.DeviceTable[99][ColName], "u99");
-    EXPECT_TRUE(st.comm.DeviceTable[100][ColName].isEmpty());
+    ASSERT_TRUE(st.comm.sys().LoadSysInf());
+    EXPECT_EQ(st.comm.sys().DeviceTable[99][ColName], "u99");
+    EXPECT_TRUE(st.comm.sys().DeviceTable[100][ColName].isEmpty());
 }
 
 TEST(SysInf, FailedSaveShowsItsMessageAndKeepsTheOldFile)
 {
     Station st;
     st.writeBytes("sysinf001.csv", sysinf(1, Settings, {record("a")}));
-    ASSERT_TRUE(st.comm.LoadSysInf());
+    ASSERT_TRUE(st.comm.sys().LoadSysInf());
     const QByteArray before = st.readBytes("sysinf001.csv");
-    st.comm.DeviceTable[0][ColName] = "changed";
+    st.comm.sys().DeviceTable[0][ColName] = "changed";
     // The file's directory vanishing stands in for any failure to write.
-    MontComm1 elsewhere(st.path("gone"), st.messages, st.clock);
+    SysInf elsewhere(st.path("gone"), st.messages);
     elsewhere.DeviceCount = 1;
-    elsewhere.MonitorSettings = st.comm.MonitorSettings;
+    elsewhere.MonitorSettings = st.comm.sys().MonitorSettings;
     EXPECT_FALSE(elsewhere.SaveSysInf());
     ASSERT_EQ(st.messages.shown.size(), 1u);
     EXPECT_EQ(st.messages.shown[0].text, QStringLiteral("システムファイル書き込みエラー"));
@@ -288,12 +288,12 @@ TEST(SysInf, OnlyARegularFileOfSaneSizeIsLoaded)
     // Well-formed but past any real size: the arm cell of one record takes the bulk.
     Station big;
     big.writeBytes("sysinf001.csv", sysinf(1, Settings, {record("a", "non" + QByteArray(17 * 1024 * 1024, ','))}));
-    EXPECT_FALSE(big.comm.LoadSysInf());
+    EXPECT_FALSE(big.comm.sys().LoadSysInf());
     EXPECT_EQ(big.messageTexts().join("").count("sysinf001.csv を読めません"), 1);
 
     Station zero;
     ASSERT_TRUE(QFile::link(QStringLiteral("/dev/zero"), zero.path("sysinf001.csv")));
-    EXPECT_FALSE(zero.comm.LoadSysInf());
+    EXPECT_FALSE(zero.comm.sys().LoadSysInf());
 
     // A FIFO with no writer: the load fails at once instead of waiting for one. A watchdog
     // thread feeds it an end, so a reader that blocks is a failed test, not a hung one.
@@ -311,7 +311,7 @@ TEST(SysInf, OnlyARegularFileOfSaneSizeIsLoaded)
         }
     });
     const auto t0 = std::chrono::steady_clock::now();
-    EXPECT_FALSE(fifo.comm.LoadSysInf());
+    EXPECT_FALSE(fifo.comm.sys().LoadSysInf());
     done = true;
     watchdog.join();
     EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(2));
@@ -333,15 +333,16 @@ TEST(ArmRule, ReadsKindPinAndLevelAndRefusesPinsOfAnotherKind)
         {"Din: 8:High", AlarmRule::Kind::Digital, -1, true}, {"Din: x:High", AlarmRule::Kind::Digital, -1, true},
         {"Din:-1:Low", AlarmRule::Kind::Digital, -1, false}, {"Dout: 1:High", AlarmRule::Kind::None, -1, false},
     };
-    st.comm.DeviceCount = 1;
+    st.comm.sys().DeviceCount = 1;
     for (const auto& c : cases) {
-        st.comm.DeviceTable[0][ColArm] = QString::fromUtf8(c.arm);
-        const AlarmRule r = st.comm.ArmRule(0);
+        st.comm.sys().DeviceTable[0][ColArm] = QString::fromUtf8(c.arm);
+        const AlarmRule r = st.comm.sys().ArmRule(0);
         EXPECT_EQ(r.kind, c.kind) << c.arm;
         EXPECT_EQ(r.pin, c.pin) << c.arm;
-        if (c.kind != AlarmRule::Kind::None)
+        if (c.kind != AlarmRule::Kind::None) {
             EXPECT_EQ(r.high, c.high) << c.arm;
+        }
     }
-    st.comm.DeviceTable[0][ColArm] = "Din: 3:High";
-    EXPECT_EQ(st.comm.ArmRule(0).item(), ItemRB0 + 3);
+    st.comm.sys().DeviceTable[0][ColArm] = "Din: 3:High";
+    EXPECT_EQ(st.comm.sys().ArmRule(0).item(), ItemRB0 + 3);
 }

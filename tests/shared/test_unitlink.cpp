@@ -6,16 +6,16 @@
 namespace {
 void oneUnit(MontComm1& c, const QStringList& pins)
 {
-    c.DeviceCount = 1;
-    c.SysInfValid = true;
-    c.MonitorSettings.TimeOut = 7;
+    c.sys().DeviceCount = 1;
+    c.sys().SysInfValid = true;
+    c.sys().MonitorSettings.TimeOut = 7;
     const QStringList head = {"u", "127.0.0.11", "3", "1502", "2", "9600"};
     for (int i = 0; i < 6; ++i)
-        c.DeviceTable[0][i] = head[i];
+        c.sys().DeviceTable[0][i] = head[i];
     for (int i = 0; i < 12; ++i)
-        c.DeviceTable[0][ColRA0 + i] = pins[i];
-    c.DeviceTable[0][ColControl] = "On";
-    c.DeviceTable[0][ColArm] = "non";
+        c.sys().DeviceTable[0][ColRA0 + i] = pins[i];
+    c.sys().DeviceTable[0][ColControl] = "On";
+    c.sys().DeviceTable[0][ColArm] = "non";
 }
 const QStringList Pins = {"Ain", "non", "Ain", "non", "Din", "Dout", "non", "non", "non", "non", "non", "Din"};
 } // namespace
@@ -25,7 +25,7 @@ TEST(OpenUnitLink, AimsTheLinkAndWritesEveryDirection)
     Station st;
     oneUnit(st.comm, Pins);
     FakeLink link;
-    EXPECT_TRUE(st.comm.OpenUnitLink(link, 0));
+    EXPECT_TRUE(st.comm.sys().OpenUnitLink(link, 0));
     EXPECT_EQ(link.log, QStringList({"IP=127.0.0.11", "LcdPort=3", "ParallelPort=1502", "SerialPort=2", "BaudRate=9600",
                                      "TimeOut=7", "SetDirp(5,0,1)", "GetDirp(5,0)", "SetDirp(5,2,1)", "GetDirp(5,2)",
                                      "SetDirp(5,5,1)", "SetDirp(6,0,1)", "GetDirp(6,0)", "SetDirp(6,1,0)",
@@ -38,16 +38,16 @@ TEST(OpenUnitLink, FailsOnAMismatchOrAnError)
     oneUnit(st.comm, Pins);
     FakeLink differs;
     differs.dirOverride[{6, 1}] = 1; // an output pin that reads back as input
-    EXPECT_FALSE(st.comm.OpenUnitLink(differs, 0));
+    EXPECT_FALSE(st.comm.sys().OpenUnitLink(differs, 0));
     EXPECT_EQ(differs.log.last(), "GetDirp(6,1)");
 
     FakeLink down;
     down.down = true;
-    EXPECT_FALSE(st.comm.OpenUnitLink(down, 0));
+    EXPECT_FALSE(st.comm.sys().OpenUnitLink(down, 0));
 
-    st.comm.DeviceTable[0][ColIO] = "70000"; // beyond int16
+    st.comm.sys().DeviceTable[0][ColIO] = "70000"; // beyond int16
     FakeLink untouched;
-    EXPECT_FALSE(st.comm.OpenUnitLink(untouched, 0));
+    EXPECT_FALSE(st.comm.sys().OpenUnitLink(untouched, 0));
 }
 
 TEST(OpenUnitLink, OutsideTheTableLeavesTheLinkAlone)
@@ -55,10 +55,10 @@ TEST(OpenUnitLink, OutsideTheTableLeavesTheLinkAlone)
     Station st;
     oneUnit(st.comm, Pins);
     FakeLink link;
-    EXPECT_TRUE(st.comm.OpenUnitLink(link, 1));
-    EXPECT_TRUE(st.comm.OpenUnitLink(link, -1));
-    st.comm.SysInfValid = false;
-    EXPECT_TRUE(st.comm.OpenUnitLink(link, 0));
+    EXPECT_TRUE(st.comm.sys().OpenUnitLink(link, 1));
+    EXPECT_TRUE(st.comm.sys().OpenUnitLink(link, -1));
+    st.comm.sys().SysInfValid = false;
+    EXPECT_TRUE(st.comm.sys().OpenUnitLink(link, 0));
     EXPECT_TRUE(link.log.isEmpty());
 }
 
@@ -67,8 +67,8 @@ TEST(ProbeUnitLink, OneReadWithTimeOutZero)
     Station st;
     oneUnit(st.comm, Pins);
     FakeLink link;
-    EXPECT_TRUE(st.comm.ProbeUnitLink(link, 0));
+    EXPECT_TRUE(st.comm.sys().ProbeUnitLink(link, 0));
     EXPECT_EQ(link.log.mid(5), QStringList({"TimeOut=0", "GetDirp(5,5)"}));
     link.down = true;
-    EXPECT_FALSE(st.comm.ProbeUnitLink(link, 0));
+    EXPECT_FALSE(st.comm.sys().ProbeUnitLink(link, 0));
 }

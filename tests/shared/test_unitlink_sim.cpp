@@ -10,9 +10,9 @@
 namespace {
 void aimAt(MontComm1& c, const UnitSimProcess& sim, int unit)
 {
-    c.DeviceCount = 1;
-    c.SysInfValid = true;
-    c.MonitorSettings.TimeOut = 1;
+    c.sys().DeviceCount = 1;
+    c.sys().SysInfValid = true;
+    c.sys().MonitorSettings.TimeOut = 1;
     const QStringList row = {"u",    QString::fromStdString(sim.ip(unit)),
                              "0",    QString::number(sim.port()),
                              "0",    "9600",
@@ -24,7 +24,7 @@ void aimAt(MontComm1& c, const UnitSimProcess& sim, int unit)
                              "non",  "non",
                              "On",   "non"};
     for (int i = 0; i < 20; ++i)
-        c.DeviceTable[0][i] = row[i];
+        c.sys().DeviceTable[0][i] = row[i];
 }
 } // namespace
 
@@ -35,11 +35,11 @@ TEST(UnitLinkOnSimulator, OpensAndProbesAHealthyUnit)
     Station st;
     aimAt(st.comm, sim, 0);
     VARNIX link;
-    EXPECT_TRUE(st.comm.OpenUnitLink(link, 0));
+    EXPECT_TRUE(st.comm.sys().OpenUnitLink(link, 0));
     EXPECT_EQ(link.GetDirp(6, 1), 0);
     EXPECT_EQ(link.GetDirp(6, 3), 1);
     EXPECT_EQ(link.GetDirp(5, 2), 2);
-    EXPECT_TRUE(st.comm.ProbeUnitLink(link, 0));
+    EXPECT_TRUE(st.comm.sys().ProbeUnitLink(link, 0));
     EXPECT_EQ(link.TimeOut(), 0);
 }
 
@@ -56,10 +56,10 @@ TEST(UnitLinkOnSimulator, FailsOnADownMuteOrFaultyUnit)
         VARNIX link;
         QElapsedTimer clock;
         clock.start();
-        EXPECT_FALSE(st.comm.OpenUnitLink(link, 0)) << u;
+        EXPECT_FALSE(st.comm.sys().OpenUnitLink(link, 0)) << u;
         EXPECT_LT(clock.elapsed(), 1800) << u; // within TimeOut (1 s), with a margin
         clock.restart();
-        EXPECT_FALSE(st.comm.ProbeUnitLink(link, 0)) << u;
+        EXPECT_FALSE(st.comm.sys().ProbeUnitLink(link, 0)) << u;
         EXPECT_LT(clock.elapsed(), 1800) << u;
     }
 }

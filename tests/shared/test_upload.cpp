@@ -24,24 +24,23 @@ struct Uploader {
     int dataRequests = 0;
     Uploader()
     {
-        ConnectFtpEvents(st.comm, ftp, timFtp);
         QObject::connect(&ftp, &FtpClient::DataRequest, [this](int, QByteArray&) { ++dataRequests; });
     }
     void aim(const FtpServer& server, const QString& remoteDir = {})
     {
-        auto& s = st.comm.InternetSettings;
+        auto& s = st.comm.inet().InternetSettings;
         s.FTP = QStringLiteral("127.0.0.1");
         s.ProxyPortNo = QString::number(server.port());
         s.ID = QStringLiteral("ftpuser");
         s.PassWord = QStringLiteral("secret");
         s.RemoteDir = remoteDir;
     }
-    // One send through a job, waited for here (the station itself never waits for one).
+    FtpUploadJob job{ftp, timFtp};
+    // One send through the job, waited for here (the station itself never waits for one).
     int16_t upload(const QString& name)
     {
-        FtpUploadJob job(ftp, timFtp);
         std::optional<int16_t> result;
-        if (!job.start(FtpTarget::of(st.comm.InternetSettings), st.path(name), st.comm.FtpStepTimeOutMs,
+        if (!job.start(FtpTarget::of(st.comm.inet().InternetSettings), st.path(name), st.comm.ftpStepTimeOutMs(),
                        [&](int16_t code) { result = code; }))
             return -1;
         QDeadlineTimer deadline(120000);
@@ -74,7 +73,7 @@ TEST(FtpUploadJob, SmallAndLargeFilesLandByteForByteInTheRemoteDirectory)
         u.dataRequests = 0;
         EXPECT_EQ(u.upload(name), 0) << size;
         EXPECT_EQ(server.file("relay/" + name), pattern(size)) << size;
-        EXPECT_EQ(u.st.comm.RemoteFileSize, size);
+        EXPECT_EQ(u.job.remoteFileSize(), size);
         // blocks of 8192 bytes, then the request that finds the end
         EXPECT_EQ(u.dataRequests, (size + 8191) / 8192 + 1) << size;
     }
@@ -107,7 +106,7 @@ TEST(FtpUploadJob, FailuresAreReportedAtOnceWithTheirCodes)
     EXPECT_FALSE(QFile::exists(server.root("missing/A.txt")));
 
     u.aim(server);
-    u.st.comm.InternetSettings.PassWord = QStringLiteral("wrong");
+    u.st.comm.inet().InternetSettings.PassWord = QStringLiteral("wrong");
     EXPECT_EQ(u.upload("A.txt"), 8); // a refused login is named as such, not as a connection fault
     EXPECT_EQ(FtpErrorText(8, {}), QStringLiteral("FTPサーバーにログインできません（ID かパスワードが違います）"));
     EXPECT_EQ(server.count("STOR"), 0);
@@ -117,7 +116,7 @@ TEST(FtpUploadJob, FailuresAreReportedAtOnceWithTheirCodes)
     const quint16 closed = probe.serverPort();
     probe.close();
     u.aim(server);
-    u.st.comm.InternetSettings.ProxyPortNo = QString::number(closed);
+    u.st.comm.inet().InternetSettings.ProxyPortNo = QString::number(closed);
     EXPECT_EQ(u.upload("A.txt"), 1); // refused
 
     u.aim(server);
@@ -129,14 +128,13 @@ TEST(FtpUploadJob, FailuresAreReportedAtOnceWithTheirCodes)
     EXPECT_EQ(FtpErrorText(-1, {}), QStringLiteral("その他のエラー"));
 }
 
-TEST(FtpUploadJob, ARefusedSizeIsASizeErrorEvenWhenTheOldSizeWouldMatch)
+TEST(FtpUploadJob, ARefusedSizeIsASizeError)
 {
     FtpServer server(QStringLiteral("ftpuser"), {QStringLiteral("--no-size")});
     ASSERT_TRUE(server.ready());
     Uploader u;
     u.aim(server);
     u.st.writeBytes("A.txt", "abc");
-    u.st.comm.RemoteFileSize = 3; // what an earlier upload of the same length left behind
     EXPECT_EQ(u.upload("A.txt"), 4);
     EXPECT_FALSE(QFile::exists(server.root("A.txt"))); // an unconfirmed file is not published
 }
@@ -180,9 +178,9 @@ TEST(FtpUploadJob, AServerThatNeverAnswersEndsWithTwoAndTheControlRecovers)
     FtpServer server;
     ASSERT_TRUE(server.ready());
     Uploader u;
-    u.st.comm.FtpStepTimeOutMs = 1500;
+    u.st.comm.setFtpStepTimeOutMs(1500);
     u.aim(server);
-    u.st.comm.InternetSettings.ProxyPortNo = QString::number(silent.serverPort());
+    u.st.comm.inet().InternetSettings.ProxyPortNo = QString::number(silent.serverPort());
     u.st.writeBytes("A.txt", "abc");
     QElapsedTimer clock;
     clock.start();
@@ -203,9 +201,9 @@ TEST(FtpUploadJob, TheWatchdogDropsAStalledStepSoTheControlSendsAgainUnaided)
     FtpServer server;
     ASSERT_TRUE(stalling.ready() && server.ready());
     Uploader u;
-    u.st.comm.FtpStepTimeOutMs = 3000; // room for the login on a busy machine
+    u.st.comm.setFtpStepTimeOutMs(3000); // room for the login on a busy machine
     u.aim(server);
-    u.st.comm.InternetSettings.ProxyPortNo = QString::number(stalling.port());
+    u.st.comm.inet().InternetSettings.ProxyPortNo = QString::number(stalling.port());
     u.st.writeBytes("A.txt", "abc");
     EXPECT_EQ(u.upload("A.txt"), 2);
     EXPECT_EQ(stalling.stors, 1); // it was the transfer that stalled, not the login
@@ -225,7 +223,7 @@ TEST(FtpUploadJob, ThroughANamedProxyTheLoginIsIdAtTheFtpHost)
     FtpServer gateway(QStringLiteral("ftpuser@ftp.example.jp"));
     ASSERT_TRUE(gateway.ready());
     Uploader u;
-    auto& s = u.st.comm.InternetSettings;
+    auto& s = u.st.comm.inet().InternetSettings;
     s.FTP = QStringLiteral("ftp.example.jp");
     s.ID = QStringLiteral("ftpuser");
     s.PassWord = QStringLiteral("secret");
@@ -244,7 +242,7 @@ TEST(FtpUploadJob, TlsAskedForIsNeverDroppedThroughAProxy)
         FtpServer gateway(QStringLiteral("ftpuser@") + host);
         ASSERT_TRUE(gateway.ready());
         Uploader u;
-        auto& s = u.st.comm.InternetSettings;
+        auto& s = u.st.comm.inet().InternetSettings;
         s.FTP = host;
         s.ID = QStringLiteral("ftpuser");
         s.PassWord = QStringLiteral("secret");
@@ -357,26 +355,27 @@ TEST(FtpUploadJob, TheAbnormalityMarkGoesToEveryCameraFolderWithoutWaiting)
     QDir(server.root()).mkdir("cam4");
     Uploader u;
     u.aim(server, QStringLiteral("relay"));
-    auto& cam = u.st.comm.InternetSettings.Camera;
+    auto& cam = u.st.comm.inet().InternetSettings.Camera;
     cam[0] = QStringLiteral("cam1");
     cam[3] = QStringLiteral("cam4");
     std::optional<int16_t> result;
-    u.st.comm.PostAbnormalMark(u.ftp, u.timFtp, [&](int16_t r) { result = r; });
+    u.st.comm.alarms().PostAbnormalMark(u.ftp, u.timFtp, [&](int16_t r) { result = r; });
     EXPECT_FALSE(result.has_value());
     letRun([&] { return result.has_value(); });
     EXPECT_EQ(result, int16_t(0));
     EXPECT_EQ(server.file("cam1/IjyouFile.txt"), QByteArray("!!\r\n"));
     EXPECT_EQ(server.file("cam4/IjyouFile.txt"), QByteArray("!!\r\n"));
-    EXPECT_EQ(u.st.comm.InternetSettings.RemoteDir, QStringLiteral("relay"));
+    EXPECT_EQ(u.st.comm.inet().InternetSettings.RemoteDir, QStringLiteral("relay"));
     // A missing last folder decides the result; a control that goes first ends the run quietly.
     cam[3] = QStringLiteral("missing");
     result.reset();
-    u.st.comm.PostAbnormalMark(u.ftp, u.timFtp, [&](int16_t r) { result = r; });
+    u.st.comm.alarms().PostAbnormalMark(u.ftp, u.timFtp, [&](int16_t r) { result = r; });
     letRun([&] { return result.has_value(); });
     EXPECT_EQ(result, int16_t(1));
     {
         FtpClient shortLived;
-        u.st.comm.PostAbnormalMark(shortLived, u.timFtp, [&](int16_t) { FAIL() << "reported after its control"; });
+        u.st.comm.alarms().PostAbnormalMark(shortLived, u.timFtp,
+                                            [&](int16_t) { FAIL() << "reported after its control"; });
     }
     QTimer pause;
     pause.setSingleShot(true);

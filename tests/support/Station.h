@@ -33,9 +33,9 @@ struct Station {
     bool waitForMail(int limitMs = 20000)
     {
         QDeadlineTimer deadline(limitMs);
-        while (comm.mailsPending() > 0 && !deadline.hasExpired())
+        while (comm.alarms().mailsPending() > 0 && !deadline.hasExpired())
             QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
-        return comm.mailsPending() == 0;
+        return comm.alarms().mailsPending() == 0;
     }
     QStringList messageTexts() const
     {

@@ -1,0 +1,72 @@
+#pragma once
+// The Internet settings (mode, relay, mail, dial-up, camera folders) and the file InetInf.ini
+// that stores them.
+
+#include <QString>
+#include <array>
+#include <cstdint>
+
+class MessageBoxService;
+class SysInf;
+
+struct InternetSettings {
+    int16_t Mode = 2;
+    int16_t Mode2 = 1;
+    QString FTP;
+    QString ID;
+    QString PassWord;
+    QString RemoteDir;
+    QString URL;
+    std::array<QString, 100> FileName;
+    int16_t TimeOut = 3;
+    int16_t NotReadSize = 5;
+    QString ProxyServerName;
+    QString ProxyPortNo;
+    QString SMTPServerName;
+    QString SendMailName;
+    QString MailHeader;
+    QString MailBody;
+    QString DialUpName;
+    QString DialUpUser;
+    QString DialUpPass;
+    QString SendFordername;
+    std::array<QString, 5> Camera;
+};
+
+// How this station relays, read from Mode and SendFordername.
+enum class CommModeKind { InternetUpload, InternetDownload, LanDownload, LanUpload, PlainLan };
+
+class InetInf {
+public:
+    // The file holds a relay file name for each unit of sys's table.
+    InetInf(QString workDir, MessageBoxService& messages, const SysInf& sys);
+
+    struct InternetSettings InternetSettings;
+    bool InetInfValid = false;
+    // The file is there but did not load: the settings in memory are defaults, and a save
+    // asks first and keeps the old file as InetInf.ini.bak.
+    bool InetInfUnreadable = false;
+    // Why the last load failed, as reported (reported again only when it changes).
+    QString InetInfProblem;
+
+    // A failed load or save has been reported through the message-box service.
+    bool LoadInetInf();
+    bool SaveInetInf();
+    CommModeKind CommMode() const;
+    static QString ScramblePass(const QString& direction, const QString& text);
+    static constexpr int PassShift = 23;
+    // The unit's relay file name when it is 1 to 8 ASCII letters and digits, else empty:
+    // a hand-edited name is never used to build a path.
+    QString RelayFileName(int unit) const;
+    static bool IsRelayFileNameValid(const QString& name);
+    // True when at least one of Camera1..Camera4 is set.
+    bool HasCameraFolder() const;
+
+private:
+    QString path(const QString& fileName) const;
+    bool loadLines(QString& problem);
+
+    QString m_workDir;
+    MessageBoxService& m_messages;
+    const SysInf& m_sys;
+};

@@ -1,0 +1,45 @@
+// The station's shared parts and its one dial-up line.
+
+#include "MontComm1.h"
+
+#include "DialUpLine.h"
+
+#include <QDir>
+
+MontComm1::MontComm1(QString workDir, MessageBoxService& messages, const Clock& clock)
+    : m_workDir(std::move(workDir))
+    , m_messages(messages)
+    , m_clock(clock)
+    , m_sys(m_workDir, messages)
+    , m_inet(m_workDir, messages, m_sys)
+    , m_files(m_workDir, clock, m_inet, m_units)
+    , m_alarms(*this)
+{
+}
+
+MontComm1::~MontComm1()
+{
+    // The mail first: it may hold a lease on the line.
+    m_alarms.StopMail();
+    m_line.reset();
+}
+
+QString MontComm1::path(const QString& fileName) const
+{
+    return QDir(m_workDir).filePath(fileName);
+}
+
+DialUpLine& MontComm1::dialUpLine()
+{
+    if (!m_line)
+        m_line = std::make_unique<DialUpLine>();
+    m_line->Backend = m_dialUpBackend;
+    return *m_line;
+}
+
+void MontComm1::setDialUpBackend(DialUpBackend* backend)
+{
+    m_dialUpBackend = backend;
+    if (m_line)
+        m_line->Backend = backend;
+}

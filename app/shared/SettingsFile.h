@@ -1,0 +1,9 @@
+#pragma once
+// What the two settings files share.
+
+#include <QString>
+
+class MessageBoxService;
+
+// Before a save replaces a settings file that did not load: asks, and keeps name.bak.
+bool ConfirmReplacing(MessageBoxService& messages, const QString& file, const QString& name, const QString& writeError);
