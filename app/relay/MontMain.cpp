@@ -193,7 +193,7 @@ void MontMain::redraw()
 {
     const QPalette base = QApplication::palette();
     for (int i = 0; i < DetailMonitor::Slots; ++i) {
-        const SlotScreen& s = m_monitor.Screen[i];
+        const SlotScreen& s = m_monitor.screen(i);
         QComboBox* combo = NameCombo[i];
         QStringList items;
         for (int k = 0; k < combo->count(); ++k)
@@ -209,8 +209,8 @@ void MontMain::redraw()
         combo->setEnabled(s.selectorEnabled);
         paintBackground(combo, QPalette::Base, s.selectorAlert ? LightRed : base.color(QPalette::Base));
         IPtext[i]->setText(s.ip);
-        Label14[i]->setEnabled(m_monitor.addressFieldsEnabled);
-        IPtext[i]->setEnabled(m_monitor.addressFieldsEnabled);
+        Label14[i]->setEnabled(m_monitor.addressFieldsEnabled());
+        IPtext[i]->setEnabled(m_monitor.addressFieldsEnabled());
         Opencmd[i]->setText(s.openCaption);
         Stattext[i]->setText(s.status);
         paintBackground(Stattext[i], QPalette::Base,
@@ -239,9 +239,9 @@ void MontMain::redraw()
         }
         Frame1[i]->setCursor(s.busy ? Qt::BusyCursor : Qt::ArrowCursor);
     }
-    Panels[0]->setText(m_monitor.panel1);
-    Panels[1]->setText(m_monitor.panel2);
-    BeepReset->setVisible(m_monitor.beepResetVisible);
+    Panels[0]->setText(m_monitor.panel1());
+    Panels[1]->setText(m_monitor.panel2());
+    BeepReset->setVisible(m_monitor.beepResetVisible());
     // From a switch flip until its output is set or its request posted: busy and disabled.
     const bool switching = m_monitor.switchOperating();
     if (switching != m_switching) {
@@ -275,7 +275,7 @@ void MontMain::openSettingsWindow(StationWindow which)
     }
     m_monitor.StopAll();
     OpenArgs args;
-    args.timeOutGroupEnabled = m_monitor.addressFieldsEnabled;
+    args.timeOutGroupEnabled = m_monitor.addressFieldsEnabled();
     m_opener.open(which, this, args);
     m_monitor.Activate();
 }

@@ -59,7 +59,7 @@ int runUploadStation(const QString& dir)
     mon.Activate();
     mon.OpencmdClick(0);
     EventPump::waitUntil([&] { return !mon.working(); }); // the start runs on the event loop
-    if (mon.Screen[0].status != QStringLiteral("接続中")) {
+    if (mon.screen(0).status != QStringLiteral("接続中")) {
         std::fprintf(stderr, "upload slot did not start\n");
         return 1;
     }
@@ -145,13 +145,13 @@ int main(int argc, char** argv)
     down.Activate();
     down.OpencmdClick(0);
     waitUntil([&] { return !down.working(); }, 15000);
-    if (down.Screen[0].status != QStringLiteral("接続中")) {
+    if (down.screen(0).status != QStringLiteral("接続中")) {
         std::printf("download slot did not start: %s\n",
                     qPrintable(messages.shown.empty() ? QString() : messages.shown.back().text));
         return 1;
     }
     const int following = comm.inet().InternetSettings.NotReadSize;
-    waitUntil([&] { return down.Screen[0].outputLed[4] != Led::Empty; }, 5000);
+    waitUntil([&] { return down.screen(0).outputLed[4] != Led::Empty; }, 5000);
 
     std::mt19937 rng(7);
     std::uniform_int_distribution<int> pause(0, CycleMs);
@@ -159,7 +159,7 @@ int main(int argc, char** argv)
     int failures = 0;
     for (int run = 0; run < 10; ++run) {
         waitUntil([] { return false; }, pause(rng)); // flip at another phase of the cycles each time
-        const bool target = !down.Screen[0].switchOn[4];
+        const bool target = !down.screen(0).switchOn[4];
         QElapsedTimer t;
         t.start();
         down.SwitchFlipped(4, target);
@@ -171,8 +171,8 @@ int main(int argc, char** argv)
             [&] {
                 if (served < 0 && QFile(root.filePath(QStringLiteral("ABC1.txt"))).size() == 2)
                     served = t.elapsed(); // the upload station has taken the request
-                return down.Screen[0].outputLed[4] == want && down.PendingCount[4] == following &&
-                       down.Screen[0].switchOn[4] == target;
+                return down.screen(0).outputLed[4] == want && down.downloadSlot(0)->pendingCount(4) == following &&
+                       down.screen(0).switchOn[4] == target;
             },
             15000);
         std::printf("run %d: request posted after %lld ms, taken after %lld ms, level shown after %lld ms\n", run + 1,

@@ -85,6 +85,6 @@ struct RelayStation {
         mon.Timer1Tick(slot);
         settle();
     }
-    const SlotScreen& screen(int slot = 0) const { return mon.Screen[slot]; }
-    QString status(int slot = 0) const { return mon.Screen[slot].status; }
+    const SlotScreen& screen(int slot = 0) const { return mon.screen(slot); }
+    QString status(int slot = 0) const { return mon.screen(slot).status; }
 };

@@ -119,7 +119,7 @@ TEST(MontMainWindow, AnInputsAlarmTurnsOnlyItsInputLedRed)
     st.clock.advance(1);
     w.monitor().Timer1Tick(0);
     settle(w);
-    ASSERT_EQ(w.monitor().SlotAlarm[0], 1);
+    ASSERT_EQ(w.monitor().slotAlarm(0), 1);
     const QColor red(255, 0, 0);
     EXPECT_EQ(w.Picture1[0]->palette().color(QPalette::Window), red);
     EXPECT_NE(w.Picture2[0]->palette().color(QPalette::Window), red);
@@ -150,7 +150,7 @@ TEST(MontMainWindow, ClosingWhileASlotWaitsForItsUnitEndsTheWindowAtOnce)
     w.close(); // nothing of the cycle is on the stack: the window ends now
     EXPECT_FALSE(w.isVisible());
     EXPECT_FALSE(w.monitor().working());
-    EXPECT_EQ(w.monitor().SlotActive[0], 0);
+    EXPECT_FALSE(w.monitor().slotActive(0));
     // The dropped cycle's reading, when it comes, changes nothing.
     QTimer wait;
     wait.setSingleShot(true);

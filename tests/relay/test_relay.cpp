@@ -103,8 +103,8 @@ TEST(InternetRelay, TheDownloadSlotShowsTheUnitAndSwitchesItsOutputThroughTheUpl
     EXPECT_EQ(p.down.screen().values[4], QStringLiteral("26 ℃"));
     EXPECT_EQ(p.down.screen().inputLed[0], Led::On);
     // RB0 high is the download side's alarm: it beeps, marks the pin and mails once.
-    EXPECT_EQ(p.down.mon.SlotAlarm[0], 1);
-    EXPECT_TRUE(p.down.mon.beepResetVisible);
+    EXPECT_EQ(p.down.mon.slotAlarm(0), 1);
+    EXPECT_TRUE(p.down.mon.beepResetVisible());
     EXPECT_TRUE(p.down.screen().inputAlarm[0]);
     EXPECT_FALSE(p.down.screen().outputAlarm[0]); // RB0 is an input: only its input LED turns red
     ASSERT_EQ(p.down.smtp.sent.size(), 1u);
@@ -138,7 +138,7 @@ TEST(InternetRelay, TheDownloadSlotShowsTheUnitAndSwitchesItsOutputThroughTheUpl
     p.up.cycle();
     p.down.cycle();
     EXPECT_EQ(p.down.screen().outputLed[4], Led::On);
-    EXPECT_EQ(p.down.mon.PendingCount[4], p.down.st.comm.inet().InternetSettings.NotReadSize);
+    EXPECT_EQ(p.down.mon.downloadSlot(0)->pendingCount(4), p.down.st.comm.inet().InternetSettings.NotReadSize);
 }
 
 TEST(InternetRelay, ARaisedAlarmMarksTheCameraFoldersThroughTheSlotsOwnControl)
@@ -154,7 +154,7 @@ TEST(InternetRelay, ARaisedAlarmMarksTheCameraFoldersThroughTheSlotsOwnControl)
     ASSERT_EQ(p.down.status(), QStringLiteral("接続中"));
     EXPECT_TRUE(p.ftp.file("cam1/IjyouFile.txt").isEmpty());
     p.down.cycle(); // RB0 high raises the alarm
-    EXPECT_EQ(p.down.mon.SlotAlarm[0], 1);
+    EXPECT_EQ(p.down.mon.slotAlarm(0), 1);
     EXPECT_EQ(p.ftp.file("cam1/IjyouFile.txt"), QByteArray("!!\r\n"));
     EXPECT_EQ(p.down.status(), QStringLiteral("接続中"));
     const int marks = p.ftp.count("STOR");
@@ -202,9 +202,9 @@ TEST(InternetRelay, StaleDataIsShownButCountsAsAnError)
     EXPECT_EQ(p.down.status(), QStringLiteral("通信ｴﾗｰ"));
     EXPECT_EQ(p.down.screen().values[0], QStringLiteral("321"));
     p.down.mon.StatBarTick();
-    EXPECT_EQ(p.down.mon.panel2, QStringLiteral("  タイムアウトエラー ： 機械0"));
+    EXPECT_EQ(p.down.mon.panel2(), QStringLiteral("  タイムアウトエラー ： 機械0"));
     p.down.mon.StatBarTick();
-    EXPECT_EQ(p.down.mon.panel2, QStringLiteral("  通信モード ： ダウンロード"));
+    EXPECT_EQ(p.down.mon.panel2(), QStringLiteral("  通信モード ： ダウンロード"));
 }
 
 namespace {
@@ -231,7 +231,7 @@ TEST(LanRelay, TheSendFolderCarriesDataAndRequests)
     LanPair p;
     p.up.start();
     ASSERT_EQ(p.up.status(), QStringLiteral("接続中")) << p.up.st.messageTexts().join(u'|').toStdString();
-    EXPECT_EQ(p.up.mon.StatusModeText, QStringLiteral("  通信モード ： ＬＡＮアップロード"));
+    EXPECT_EQ(p.up.mon.modeText(), QStringLiteral("  通信モード ： ＬＡＮアップロード"));
     EXPECT_EQ(p.down.st.readBytes("ABC1.txt"), QByteArray("\r\n"));
     p.up.cycle();
     EXPECT_EQ(p.up.status(), QStringLiteral("接続中"));
@@ -275,7 +275,7 @@ TEST(LanRelay, WithoutASendFolderTheFilesStayInTheWorkingDirectory)
     UnitSimProcess& sim = lan.sim;
     RelayStation& up = lan.up;
     ASSERT_EQ(up.status(), QStringLiteral("接続中"));
-    EXPECT_EQ(up.mon.StatusModeText, QStringLiteral("  通信モード ： ＬＡＮ（通常モード）"));
+    EXPECT_EQ(up.mon.modeText(), QStringLiteral("  通信モード ： ＬＡＮ（通常モード）"));
     up.cycle();
     EXPECT_EQ(up.status(), QStringLiteral("接続中"));
     EXPECT_TRUE(up.st.readBytes("ABC.txt").startsWith("ABC.txt,Ain,Ain,"));
@@ -309,7 +309,7 @@ TEST(DownloadStart, ChecksTheUploadSidesParameterLine)
     down.click(0);
     EXPECT_EQ(down.st.messageTexts().last(), QStringLiteral("入出力タイプ設定がアップロード側と\r\n異なっています"));
     EXPECT_EQ(down.status(), QStringLiteral("切断"));
-    EXPECT_EQ(down.mon.SlotActive[0], 0);
+    EXPECT_FALSE(down.mon.slotActive(0));
 
     down.st.writeBytes("ABC.txt",
                        (param + QStringLiteral("\r\n26/12/08,10:20:30,1,2,3,4,5,0,0,0,0,0,0,0,0\r\n")).toLatin1());
@@ -351,7 +351,7 @@ TEST(DownloadCycle, UntrustedRelayFilesFailTheReadAndNothingElse)
         down.st.writeBytes("ABC.txt", b);
         down.cycle();
         EXPECT_EQ(down.status(), QStringLiteral("通信ｴﾗｰ")) << b.left(80).toStdString();
-        EXPECT_EQ(down.mon.SlotActive[0], -1);
+        EXPECT_TRUE(down.mon.slotActive(0));
         EXPECT_EQ(down.screen().values[0], QStringLiteral("11"));
     }
     // A parameter line of other pin types is reported by name.
@@ -360,7 +360,7 @@ TEST(DownloadCycle, UntrustedRelayFilesFailTheReadAndNothingElse)
         "ABC.txt,Ain,Ain,Ain,non,Din,Din,Din,Din,Dout,Dout,non,non\r\n26/12/08,10:20:30,1,2,3,4,5,0,0,0,0,0,0,0,0\r\n");
     down.cycle();
     down.mon.StatBarTick();
-    EXPECT_EQ(down.mon.panel2, QStringLiteral("  入出力タイプ設定エラー ： u0"));
+    EXPECT_EQ(down.mon.panel2(), QStringLiteral("  入出力タイプ設定エラー ： u0"));
     down.st.writeBytes("ABC.txt", good);
     down.cycle();
     EXPECT_EQ(down.status(), QStringLiteral("接続中"));
@@ -375,10 +375,10 @@ TEST(UploadStart, AUnitWithoutRelayFileNameOrUnreachableIsNotStarted)
     up.files(rows, 3, [](InternetSettings& s) { s.FileName[0].clear(); });
     up.start(0);
     EXPECT_EQ(up.st.messageTexts().last(), QStringLiteral("ﾊﾟﾗﾒｰﾀﾌｧｲﾙを設定して下さい"));
-    EXPECT_EQ(up.mon.SlotActive[0], 0);
+    EXPECT_FALSE(up.mon.slotActive(0));
     up.click(1);
     EXPECT_EQ(up.status(1), QStringLiteral("接続ｴﾗｰ"));
-    EXPECT_EQ(up.mon.SlotActive[1], 0);
+    EXPECT_FALSE(up.mon.slotActive(1));
     EXPECT_EQ(up.screen(2).index, -1); // two units: slot 2 stays empty
     up.click(2);
     EXPECT_EQ(up.status(2), QStringLiteral("切断"));
@@ -490,7 +490,7 @@ TEST(SlotWork, SlotsWorkSideBySideAndASlotsOwnTickWhileItWorksIsSkippedAndCaught
     QObject::connect(&up.mon, &DetailMonitor::changed, [&] {
         int busy = 0;
         for (int i = 0; i < 3; ++i) {
-            const bool b = up.mon.Screen[i].busy;
+            const bool b = up.mon.screen(i).busy;
             busy += b;
             cycles[i] += b && !wasBusy[i];
             wasBusy[i] = b;
@@ -529,7 +529,7 @@ TEST(SlotWork, ALateCycleKeepsTheGridFromTheStartAndALongOneSkipsToTheNextDueTim
         QStringList starts;
         bool inCycle = false;
         QObject::connect(&up.mon, &DetailMonitor::changed, [&] {
-            const bool busy = up.mon.Screen[0].busy;
+            const bool busy = up.mon.screen(0).busy;
             if (busy && !inCycle) {
                 starts << up.st.clock.now().toString(QStringLiteral("mm:ss"));
                 up.st.clock.advance(runSeconds); // the cycle's work takes this long
@@ -572,7 +572,7 @@ TEST(InternetRelay, TheUploadStartDialsOnceAndHangsUpWhenTheSlotStops)
     p.up.start();
     EXPECT_EQ(p.up.st.messages.shown.back().text, QStringLiteral("ダイアルアップ接続に失敗しました"));
     EXPECT_EQ(p.up.st.messages.shown.back().title, QStringLiteral("ダウンロード"));
-    EXPECT_EQ(p.up.mon.SlotActive[0], 0);
+    EXPECT_FALSE(p.up.mon.slotActive(0));
     EXPECT_EQ(p.up.st.comm.dialUpLine().leases(), 0); // a failed start gives its lease back
     waitLineDown(p.up);
     dialUp.dialResult = 0;
@@ -627,6 +627,40 @@ TEST(InternetRelay, TheLineStaysUpWhileAnotherSlotUsesItAndRepeatedStopsDuringTh
     EXPECT_TRUE(dialUp.up.empty());
     EXPECT_FALSE(up.mon.holdsLine(0) || up.mon.holdsLine(1));
     EXPECT_EQ(up.status(0), QStringLiteral("切断"));
+}
+
+// The mode changed in the settings while a slot relays: the slots take the other side's type,
+// the old one's work and lease end with it, and the new side starts from its own state.
+TEST(InternetRelay, ChangingSidesWhileASlotRelaysEndsItsWorkAndGivesTheLineBack)
+{
+    FakeDialUp dialUp; // outlives the station's line
+    InternetPair p;
+    RelayStation& up = p.up;
+    up.st.comm.setDialUpBackend(&dialUp);
+    up.st.comm.dialUpLine().PauseMs = 10;
+    up.st.comm.inet().LoadInetInf();
+    up.st.comm.inet().InternetSettings.DialUpName = QStringLiteral("isp");
+    up.st.comm.inet().SaveInetInf();
+    up.start();
+    ASSERT_EQ(up.status(), QStringLiteral("接続中"));
+    ASSERT_NE(up.mon.uploadSlot(0), nullptr);
+    up.st.clock.advance(1);
+    up.mon.Timer1Tick(0); // a cycle under way when the side changes
+    ASSERT_TRUE(up.mon.slotWorking(0));
+
+    up.st.comm.inet().InternetSettings.Mode = 1;
+    up.st.comm.inet().SaveInetInf();
+    up.mon.Activate();
+    EXPECT_EQ(up.mon.uploadSlot(0), nullptr);
+    ASSERT_NE(up.mon.downloadSlot(0), nullptr);
+    EXPECT_FALSE(up.mon.working());
+    EXPECT_FALSE(up.mon.slotActive(0));
+    EXPECT_EQ(up.st.comm.dialUpLine().leases(), 0);
+    EXPECT_EQ(up.mon.modeText(), QStringLiteral("  通信モード ： ダウンロード"));
+    up.settle(); // the dropped cycle's answers change nothing
+    EXPECT_EQ(up.status(), QStringLiteral("切断"));
+    waitLineDown(up);
+    EXPECT_TRUE(dialUp.up.empty());
 }
 
 // --- the station never waits on a person ---
@@ -779,7 +813,7 @@ TEST(NoWaiting, AFlipDuringASlowFetchPostsTheLevelTheOperatorChose)
     EXPECT_EQ(QString::fromLatin1(ftp.file("ABC1.txt")), token() + QStringLiteral(",ABC1.txt,PortB,4,High\r\n"));
     EXPECT_TRUE(down.screen().switchOn[4]);
     EXPECT_EQ(down.screen().outputLed[4], Led::Wait);
-    EXPECT_EQ(down.mon.PendingCount[4], 0);
+    EXPECT_EQ(down.mon.downloadSlot(0)->pendingCount(4), 0);
     EXPECT_FALSE(anyWaitingBox(down.st.messages));
 }
 
