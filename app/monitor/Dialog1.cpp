@@ -5,6 +5,7 @@
 #include "PollEngine.h"
 #include "TableWords.h"
 #include "UnitWork.h"
+#include "UnitEndpoint.h"
 
 #include <QCloseEvent>
 #include <QGridLayout>
@@ -166,9 +167,8 @@ void Dialog1::okClick()
     m_cursor.set(true);
     const DeviceRecord row = m_comm.sys().DeviceTable[u];
     const int32_t timeOut = m_comm.sys().MonitorSettings.TimeOut;
-    m_engine.submit<bool>(
-        SysInf::UnitKey(row), this,
-        [row, timeOut](PollEngine::Tools& tools) { return SysInf::OpenUnitLink(tools.link, row, timeOut); },
+    UnitEndpoint::onUnit<bool>(
+        m_engine, row, this, [row, timeOut](DeviceLink& link) { return SysInf::OpenUnitLink(link, row, timeOut); },
         [this, caption](bool ok) { sent(ok, caption); });
 }
 

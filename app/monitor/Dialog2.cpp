@@ -8,6 +8,7 @@
 #include "Switch.h"
 #include "TableWords.h"
 #include "TextFile.h"
+#include "UnitEndpoint.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -261,9 +262,8 @@ void Dialog2::readDirect(int u)
 {
     const DeviceRecord row = m_comm.sys().DeviceTable[u];
     const auto ain = Detail::AinChannels(m_comm, u);
-    m_engine.submit<UnitWork::ProbedReading>(
-        SysInf::UnitKey(row), this,
-        [row, ain](PollEngine::Tools& tools) { return UnitWork::ProbeAndRead(tools.link, row, ain); },
+    UnitEndpoint::onUnit<UnitWork::ProbedReading>(
+        m_engine, row, this, [row, ain](DeviceLink& link) { return UnitWork::ProbeAndRead(link, row, ain); },
         [this, u](UnitWork::ProbedReading r) { directRead(u, r); });
 }
 
@@ -366,9 +366,9 @@ void Dialog2::SetOutputDirect(int s)
     const bool on = Sw1[s]->Value();
     const int32_t port = OutPort;
     const int16_t pin = OutPin;
-    m_engine.submit<UnitWork::OutputSet>(
-        SysInf::UnitKey(row), this,
-        [row, port, pin, on](PollEngine::Tools& tools) { return UnitWork::SetOutput(tools.link, row, port, pin, on); },
+    UnitEndpoint::onUnit<UnitWork::OutputSet>(
+        m_engine, row, this,
+        [row, port, pin, on](DeviceLink& link) { return UnitWork::SetOutput(link, row, port, pin, on); },
         [this, s, on](UnitWork::OutputSet r) {
             OutPinState = r.before;
             if (r.ok)
@@ -397,13 +397,9 @@ void Dialog2::fetch(const QString& name, std::function<Result(InternetTransfer&,
     const auto& s = m_comm.inet().InternetSettings;
     const QString url = s.URL + u'/' + name;
     const QString proxy = s.ProxyServerName, proxyPort = s.ProxyPortNo;
-    m_engine.submit<Result>(
-        url, this,
-        [url, proxy, proxyPort, work = std::move(work)](PollEngine::Tools& tools) {
-            UnitWork::UseProxy(tools.transfer, proxy, proxyPort);
-            return work(tools.transfer, url);
-        },
-        std::move(done));
+    UnitEndpoint::onUrl<Result>(
+        m_engine, url, proxy, proxyPort, this,
+        [url, work = std::move(work)](InternetTransfer& transfer) { return work(transfer, url); }, std::move(done));
 }
 
 void Dialog2::PostOutputRequest(int s)

@@ -5,6 +5,7 @@
 #include "PollEngine.h"
 #include "TableWords.h"
 #include "UnitWork.h"
+#include "UnitEndpoint.h"
 
 #include <QCloseEvent>
 #include <QGridLayout>
@@ -106,9 +107,9 @@ void Dialog4::sendFrom(int unit)
         if (m_comm.sys().cell(i, ColControl) == TableWord::On && m_comm.sys().SysInfValid) {
             const DeviceRecord row = m_comm.sys().DeviceTable[i];
             const int32_t timeOut = m_comm.sys().MonitorSettings.TimeOut;
-            m_engine.submit<bool>(
-                SysInf::UnitKey(row), this,
-                [row, timeOut](PollEngine::Tools& tools) { return SysInf::OpenUnitLink(tools.link, row, timeOut); },
+            UnitEndpoint::onUnit<bool>(
+                m_engine, row, this,
+                [row, timeOut](DeviceLink& link) { return SysInf::OpenUnitLink(link, row, timeOut); },
                 [this, i, name = row[ColName]](bool ok) { unitDone(i, name, ok); });
             return;
         }

@@ -45,17 +45,6 @@ OutputSet SetOutput(DeviceLink& link, const DeviceRecord& row, int32_t port, int
     return r;
 }
 
-void UseProxy(InternetTransfer& transfer, const QString& proxy, const QString& proxyPort)
-{
-    if (!proxy.isEmpty()) {
-        transfer.Proxy = proxy;
-        transfer.ProxyPort = proxyPort;
-        transfer.AccessType = InternetTransfer::NamedProxy;
-    } else {
-        transfer.AccessType = InternetTransfer::Default;
-    }
-}
-
 QString FetchRelayText(InternetTransfer& transfer, const QString& url, const QString& dataName, int attempts)
 {
     QString text;

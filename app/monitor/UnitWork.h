@@ -29,10 +29,6 @@ struct OutputSet {
 };
 OutputSet SetOutput(DeviceLink& link, const DeviceRecord& row, int32_t port, int16_t pin, bool on);
 
-// The proxy of the settings, if any, for the transfers that follow; a proxy taken out of the
-// settings is not used again.
-void UseProxy(InternetTransfer& transfer, const QString& proxy, const QString& proxyPort);
-
 // Up to attempts fetches of url, ending at the first text that starts with dataName; the last
 // text fetched (empty after an error).
 QString FetchRelayText(InternetTransfer& transfer, const QString& url, const QString& dataName, int attempts);

@@ -14,6 +14,7 @@
 #include "RelayTransport.h"
 #include "TableWords.h"
 #include "TextFile.h"
+#include "UnitEndpoint.h"
 
 namespace {
 const QString MarkName = QStringLiteral("IjyouFile.txt");
@@ -83,13 +84,13 @@ void RelaySlot::onUnit(std::function<void(DeviceLink&)> work, std::function<void
     }
     const DeviceRecord row = m_comm.sys().DeviceTable[u];
     const int32_t timeOut = m_comm.sys().MonitorSettings.TimeOut;
-    m_engine.submit<bool>(
-        SysInf::UnitKey(row), this,
-        [row, timeOut, work = std::move(work)](PollEngine::Tools& tools) {
+    UnitEndpoint::onUnit<bool>(
+        m_engine, row, this,
+        [row, timeOut, work = std::move(work)](DeviceLink& link) {
             try {
-                if (!SysInf::AimUnitLink(tools.link, row, timeOut))
+                if (!SysInf::AimUnitLink(link, row, timeOut))
                     return false;
-                work(tools.link);
+                work(link);
                 return true;
             } catch (...) {
                 return false;

@@ -8,6 +8,7 @@
 #include "PollEngine.h"
 #include "RelayText.h"
 #include "TextFile.h"
+#include "UnitEndpoint.h"
 
 #include <QPointer>
 
@@ -44,13 +45,9 @@ void RelayTransport::fetchDocument(QObject* context, const QString& url, std::fu
 {
     const QString proxy = m_comm.inet().InternetSettings.ProxyServerName;
     const QString proxyPort = m_comm.inet().InternetSettings.ProxyPortNo;
-    m_engine.submit<Fetched>(
-        url, context,
-        [url, proxy, proxyPort](PollEngine::Tools& tools) {
-            InternetTransfer& t = tools.transfer;
-            t.Proxy = proxy;
-            t.ProxyPort = proxyPort;
-            t.AccessType = proxy.isEmpty() ? InternetTransfer::Default : InternetTransfer::NamedProxy;
+    UnitEndpoint::onUrl<Fetched>(
+        m_engine, url, proxy, proxyPort, context,
+        [url](InternetTransfer& t) {
             Fetched f;
             try {
                 QString doc = t.OpenURL(url);
