@@ -237,7 +237,7 @@ void ArmEdit::setClick()
     }
     if ((*arm != m_armString || m_dirty) && ask()) {
         m_comm.sys().cell(unit, ColArm) = *arm;
-        m_comm.sys().SaveSysInf();
+        Notify(m_comm.messages(), m_comm.sys().SaveSysInf());
         m_dirty = false;
     }
 }
@@ -247,7 +247,7 @@ void ArmEdit::endClick()
     if (m_dirty) {
         if (!ask())
             return;
-        m_comm.sys().SaveSysInf();
+        Notify(m_comm.messages(), m_comm.sys().SaveSysInf());
         m_dirty = false;
     }
     accept();

@@ -152,7 +152,7 @@ void Dialog1::okClick()
                                            : Option2[3 * k + 2]->isChecked() ? TableWord::Dout
                                                                              : TableWord::Non;
     m_comm.sys().cell(u, ColControl) = Option3[0]->isChecked() ? TableWord::On : TableWord::Off;
-    m_comm.sys().SaveSysInf();
+    Notify(m_comm.messages(), m_comm.sys().SaveSysInf());
     // A table that did not load is never sent to a unit.
     if (m_comm.inet().InternetSettings.Mode2 != 1 || !m_comm.sys().SysInfValid)
         return;

@@ -60,10 +60,10 @@ int32_t MonitorCycle::TimeOutSeconds() const
 
 void MonitorCycle::Activate()
 {
-    m_comm.sys().LoadSysInf();
+    Notify(m_comm.messages(), m_comm.sys().LoadSysInf());
     // ReloadCycl is at most 32767, so the product fits an int; a value below 1 never gets here.
     Timer2.setInterval(std::max<int>(1, m_comm.sys().MonitorSettings.ReloadCycl) * 1000);
-    m_comm.inet().InetInfValid = m_comm.inet().LoadInetInf();
+    Notify(m_comm.messages(), m_comm.inet().LoadInetInf());
     HeaderListValid = BuildExpectedHeaders();
     if (lanMode()) {
         m_view.setPortSettingEnabled(true);

@@ -67,8 +67,8 @@ void DetailMonitor::StopAll()
 
 void DetailMonitor::Activate()
 {
-    m_comm.sys().SysInfValid = m_comm.sys().LoadSysInf();
-    m_comm.inet().InetInfValid = m_comm.inet().LoadInetInf();
+    Notify(m_comm.messages(), m_comm.sys().LoadSysInf());
+    Notify(m_comm.messages(), m_comm.inet().LoadInetInf());
     const CommModeKind mode = m_comm.inet().CommMode();
     makeSlots(mode == CommModeKind::InternetUpload || mode == CommModeKind::LanUpload ||
               mode == CommModeKind::PlainLan);

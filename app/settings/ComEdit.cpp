@@ -140,5 +140,5 @@ void ComEdit::StoreCommMode()
         inet.Mode = lan ? 3 : 0;
     else if (m_choice == 1)
         inet.Mode = lan ? 2 : 1;
-    m_comm.inet().SaveInetInf();
+    Notify(m_comm.messages(), m_comm.inet().SaveInetInf());
 }

@@ -57,5 +57,5 @@ void ComEdit2::StoreCommMode()
     if (m_choice == m_comm.inet().InternetSettings.Mode2)
         return;
     m_comm.inet().InternetSettings.Mode2 = m_choice;
-    m_comm.inet().SaveInetInf();
+    Notify(m_comm.messages(), m_comm.inet().SaveInetInf());
 }

@@ -393,8 +393,8 @@ void SysEdit::endClick()
     }
     if (TableChanged() || m_dirty) {
         SysEditRules::FillUnsetRetry(m_comm.sys().MonitorSettings);
-        m_comm.sys().SaveSysInf();
-        m_comm.inet().SaveInetInf();
+        Notify(m_comm.messages(), m_comm.sys().SaveSysInf());
+        Notify(m_comm.messages(), m_comm.inet().SaveInetInf());
     }
     accept();
 }

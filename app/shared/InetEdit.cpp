@@ -220,7 +220,7 @@ bool InetEdit::StoreInetSettings()
     s.DialUpName = TrimSpaces(frmDialUpName->text());
     s.DialUpUser = TrimSpaces(frmDialUpUser->text());
     s.DialUpPass = TrimSpaces(frmDialUpPass->text());
-    m_comm.inet().SaveInetInf();
+    Notify(m_comm.messages(), m_comm.inet().SaveInetInf());
     return true;
 }
 

@@ -105,7 +105,7 @@ CommModeKind InetInf::CommMode() const
     }
 }
 
-bool InetInf::LoadInetInf()
+Outcome InetInf::LoadInetInf()
 {
     const QString file = path(IniName);
     TextFile::removeStaleTemporaries(file);
@@ -113,15 +113,17 @@ bool InetInf::LoadInetInf()
     if (loadLines(problem)) {
         InetInfUnreadable = false;
         InetInfProblem.clear();
-        return true;
+        InetInfValid = true;
+        return {};
     }
+    InetInfValid = false;
     // A missing file is a new station; one that is there but unreadable is the operator's
     // work: say so once, and never let the defaults below replace it unasked.
     InetInfUnreadable = QFileInfo(file).exists() || QFileInfo(file).isSymLink();
     if (!InetInfUnreadable)
         problem.clear();
-    if (!problem.isEmpty() && problem != InetInfProblem)
-        Notify(m_messages, Failed(Fault::SettingsFile, problem));
+    const Outcome outcome = !problem.isEmpty() && problem != InetInfProblem ? Failed(Fault::SettingsFile, problem)
+                                                                            : Failed(Fault::NotLoaded);
     InetInfProblem = problem;
     auto& s = InternetSettings;
     s.Mode = 2;
@@ -140,7 +142,7 @@ bool InetInf::LoadInetInf()
     s.NotReadSize = 5;
     for (int i = 0; i < 4; ++i)
         s.Camera[i].clear();
-    return false;
+    return outcome;
 }
 
 bool InetInf::loadLines(QString& problem)
@@ -224,11 +226,15 @@ bool InetInf::loadLines(QString& problem)
     return true;
 }
 
-bool InetInf::SaveInetInf()
+Outcome InetInf::SaveInetInf()
 {
     const QString file = path(IniName);
-    if (InetInfUnreadable && !ConfirmReplacing(m_messages, file, IniName, QStringLiteral("設定ファイル書き込みエラー")))
-        return false;
+    if (InetInfUnreadable) {
+        const Outcome confirmed =
+            ConfirmReplacing(m_messages, file, IniName, QStringLiteral("設定ファイル書き込みエラー"));
+        if (!confirmed)
+            return confirmed;
+    }
     const auto& s = InternetSettings;
     QString text;
     auto put = [&](const QString& key, const QString& v) { text += key + u'=' + oneLine(v) + CrLf; };
@@ -258,10 +264,9 @@ bool InetInf::SaveInetInf()
         putTrimmed(QStringLiteral("Camera") + QString::number(i + 1), s.Camera[i]);
     text += CrLf;
     if (!TextFile::writeWhole(file, text, nullptr, TextFile::kPrivateMode)) {
-        Notify(m_messages, Failed(Fault::SettingsFile, QStringLiteral("設定ファイル書き込みエラー")));
-        return false;
+        return Failed(Fault::SettingsFile, QStringLiteral("設定ファイル書き込みエラー"));
     }
     InetInfUnreadable = false;
     InetInfProblem.clear();
-    return true;
+    return {};
 }

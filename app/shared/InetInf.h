@@ -2,6 +2,8 @@
 // The Internet settings (mode, relay, mail, dial-up, camera folders) and the file InetInf.ini
 // that stores them.
 
+#include "Outcome.h"
+
 #include <QString>
 #include <array>
 #include <cstdint>
@@ -49,9 +51,11 @@ public:
     // Why the last load failed, as reported (reported again only when it changes).
     QString InetInfProblem;
 
-    // A failed load or save has been reported through the message-box service.
-    bool LoadInetInf();
-    bool SaveInetInf();
+    // Failed with what went wrong, for the window to show (a load's fault once, until it
+    // changes); NotLoaded for a station without the file. A save of a file that did not load
+    // asks first.
+    Outcome LoadInetInf();
+    Outcome SaveInetInf();
     CommModeKind CommMode() const;
     static QString ScramblePass(const QString& direction, const QString& text);
     static constexpr int PassShift = 23;

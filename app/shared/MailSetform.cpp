@@ -52,7 +52,7 @@ void MailSetform::setClick()
         s.SendMailName = TrimSpaces(SendName->text());
         s.MailHeader = TrimSpaces(Mailheader->text());
         s.MailBody = TrimSpaces(Honbun->text());
-        m_comm.inet().SaveInetInf();
+        Notify(m_comm.messages(), m_comm.inet().SaveInetInf());
     }
     accept();
 }

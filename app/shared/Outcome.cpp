@@ -7,6 +7,7 @@ QString FaultText(const Outcome& o)
     switch (o.fault) {
     case Fault::None:
     case Fault::Cancelled:
+    case Fault::NotLoaded:
         return QString();
     case Fault::AddressBook:
     case Fault::MailSend:
@@ -64,7 +65,7 @@ MessageBoxService::Icon FaultIcon(const Outcome& o)
 
 void Notify(MessageBoxService& messages, const Outcome& o)
 {
-    if (o.ok() || o.fault == Fault::Cancelled)
+    if (o.ok() || o.fault == Fault::Cancelled || o.fault == Fault::NotLoaded)
         return;
     messages.notify(FaultText(o), FaultTitle(o), FaultIcon(o));
 }

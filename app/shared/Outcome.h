@@ -22,6 +22,7 @@ enum class Fault {
     Cancelled,     // the station is closing
     PortSetting,   // a unit did not take its port setting in the bulk pass; detail: the unit's name
     SettingsFile,  // a settings file could not be read or written; detail: what went wrong
+    NotLoaded,     // a settings file not there yet (a new station), or its fault was shown already
 };
 
 struct Outcome {
@@ -29,6 +30,7 @@ struct Outcome {
     QString detail;
     int32_t code = 0;
     bool ok() const { return fault == Fault::None; }
+    explicit operator bool() const { return ok(); }
 };
 
 inline Outcome Failed(Fault fault, QString detail = QString(), int32_t code = 0)

@@ -6,7 +6,8 @@
 #include "Outcome.h"
 #include "TextFile.h"
 
-bool ConfirmReplacing(MessageBoxService& messages, const QString& file, const QString& name, const QString& writeError)
+Outcome ConfirmReplacing(MessageBoxService& messages, const QString& file, const QString& name,
+                         const QString& writeError)
 {
     // What is in memory does not come from the file: replacing it is the operator's call, and
     // the old file is kept beside it either way.
@@ -14,10 +15,8 @@ bool ConfirmReplacing(MessageBoxService& messages, const QString& file, const QS
                      name + QStringLiteral(" は読めなかったため、いまの設定で置き換えます。\n元のファイルは ") + name +
                          QStringLiteral(".bak に残します。よろしいですか？"),
                      QStringLiteral("確認")))
-        return false;
-    if (!TextFile::keepCopy(file)) {
-        Notify(messages, Failed(Fault::SettingsFile, writeError + u'\n' + name + QStringLiteral(".bak を作れません")));
-        return false;
-    }
-    return true;
+        return Failed(Fault::Cancelled);
+    if (!TextFile::keepCopy(file))
+        return Failed(Fault::SettingsFile, writeError + u'\n' + name + QStringLiteral(".bak を作れません"));
+    return {};
 }

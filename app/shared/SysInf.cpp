@@ -96,17 +96,17 @@ QString SysInf::GetSysInfField(const QString& key, const QString& line)
     return field.trimmed();
 }
 
-bool SysInf::LoadSysInf()
+Outcome SysInf::LoadSysInf()
 {
-    const bool ok = loadChecked();
+    const Outcome loaded = loadChecked();
     // A file that is there but did not load is the operator's work: a save asks before replacing it.
     const QString file = path(SysInfDir + SysInfName);
-    SysInfUnreadable = !ok && (QFileInfo(file).exists() || QFileInfo(file).isSymLink());
-    SysInfValid = ok;
-    return ok;
+    SysInfUnreadable = !loaded && (QFileInfo(file).exists() || QFileInfo(file).isSymLink());
+    SysInfValid = loaded.ok();
+    return loaded;
 }
 
-bool SysInf::loadChecked()
+Outcome SysInf::loadChecked()
 {
     SysInfDir.clear();
     SysInfName = QStringLiteral("sysinf001.csv");
@@ -114,16 +114,13 @@ bool SysInf::loadChecked()
     TextFile::removeStaleTemporaries(path(SysInfDir + SysInfName));
     const QString file = path(SysInfDir + SysInfName);
     const QString unreadable = QStringLiteral("システムファイルが読めません\n") + SysInfName;
-    auto fail = [&](const QString& message) {
-        Notify(m_messages, Failed(Fault::SettingsFile, message));
-        return false;
-    };
+    auto fail = [&](const QString& message) { return Failed(Fault::SettingsFile, message); };
     const auto lines = TextFile::readLines(file);
     if (!lines) {
         if (QFileInfo(file).exists() || QFileInfo(file).isSymLink())
             return fail(unreadable +
                         QStringLiteral(" を読めません（通常のファイルでない、大きすぎる、または Shift-JIS でない）"));
-        return false; // a new station
+        return Failed(Fault::NotLoaded); // a new station
     }
     int reading = 0; // the line a number beyond int16 came from
     auto line = [&](int i) -> const QString& {
@@ -185,19 +182,22 @@ bool SysInf::loadChecked()
             for (int c = 0; c < TableColumns; ++c)
                 DeviceTable[r][c] = (r < DeviceCount && c < 20) ? rows[r][c] : QString();
         }
-        return true;
+        return {};
     } catch (const SilentLoadError& e) {
         return fail(unreadable + QStringLiteral(" %1 行目").arg(reading) +
                     (e.missing ? QStringLiteral("がありません") : QStringLiteral("の数値が範囲外です")));
     }
 }
 
-bool SysInf::SaveSysInf()
+Outcome SysInf::SaveSysInf()
 {
     const QString file = path(SysInfDir + SysInfName);
-    if (SysInfUnreadable &&
-        !ConfirmReplacing(m_messages, file, SysInfName, QStringLiteral("システムファイル書き込みエラー")))
-        return false;
+    if (SysInfUnreadable) {
+        const Outcome confirmed =
+            ConfirmReplacing(m_messages, file, SysInfName, QStringLiteral("システムファイル書き込みエラー"));
+        if (!confirmed)
+            return confirmed;
+    }
     const int count = unitCount();
     QString text =
         SysInfName + QStringLiteral(",Rec=") + Conv::Str(count) + QStringLiteral(",,,,,,,,,,,,,,,,,,") + CrLf;
@@ -221,12 +221,10 @@ bool SysInf::SaveSysInf()
         text += fields.join(u',') + CrLf;
     }
     text += CrLf;
-    if (!TextFile::writeWhole(file, text, nullptr, TextFile::kPrivateMode)) {
-        Notify(m_messages, Failed(Fault::SettingsFile, QStringLiteral("システムファイル書き込みエラー")));
-        return false;
-    }
+    if (!TextFile::writeWhole(file, text, nullptr, TextFile::kPrivateMode))
+        return Failed(Fault::SettingsFile, QStringLiteral("システムファイル書き込みエラー"));
     SysInfUnreadable = false;
-    return true;
+    return {};
 }
 
 int16_t SysInf::GetPinType(int unit, int port, int pin) const

@@ -1,6 +1,7 @@
 #pragma once
 // The device table and the cycle settings, and the file sysinf001.csv that stores them.
 
+#include "Outcome.h"
 #include "UnitStates.h"
 
 #include <QString>
@@ -72,9 +73,10 @@ public:
     QString& cell(int row, int column) { return DeviceTable[row][column]; }
     const QString& cell(int row, int column) const { return DeviceTable[row][column]; }
 
-    // A failed load or save has been reported through the message-box service.
-    bool LoadSysInf();
-    bool SaveSysInf();
+    // Failed with what went wrong, for the window to show; NotLoaded for a station without
+    // the file. A save of a file that did not load asks first.
+    Outcome LoadSysInf();
+    Outcome SaveSysInf();
     static QString GetSysInfField(const QString& key, const QString& line);
     int16_t GetPinType(int unit, int port, int pin) const;
     QString GetArmField(int unit, int part) const;
@@ -96,7 +98,7 @@ public:
 
 private:
     QString path(const QString& fileName) const;
-    bool loadChecked();
+    Outcome loadChecked();
 
     QString m_workDir;
     MessageBoxService& m_messages;

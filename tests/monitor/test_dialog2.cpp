@@ -20,7 +20,7 @@
 namespace {
 
 const QString Ok = QStringLiteral("正常");
-const QString Failed = QStringLiteral("通信ｴﾗｰ");
+const QString CommError = QStringLiteral("通信ｴﾗｰ");
 const QColor Orange(0xFF, 0x80, 0x00);
 
 struct Dialog2Rig {
@@ -148,11 +148,11 @@ TEST(Dialog2, LanModeReadsTheUnitSetsItsOutputsAndReportsAUnitThatIsGone)
 
     ASSERT_TRUE(sim.ok("fault 0 down"));
     rig.tap("Sw1_5"); // a link error: reported, and the switch keeps its new position
-    EXPECT_EQ(text(w, "Stattext_0"), Failed);
+    EXPECT_EQ(text(w, "Stattext_0"), CommError);
     EXPECT_TRUE(w.Sw1[5]->Value());
     EXPECT_EQ(w.outputLamp(5), QStringLiteral("ledOFF.ico"));
     rig.tap("Opencmd_0");
-    EXPECT_EQ(text(w, "Stattext_0"), Failed);
+    EXPECT_EQ(text(w, "Stattext_0"), CommError);
     EXPECT_EQ(w.statusTone(), Dialog2::Tone::Error);
     EXPECT_TRUE(rig.allWhite());
     EXPECT_FALSE(w.Sw1[4]->Value());
@@ -224,7 +224,7 @@ TEST(Dialog2, DownloadModeShowsTheRelayedValuesAndPostsOutputRequests)
     ASSERT_EQ(rig.st.messageTexts(), QStringList{" アップロード出来ません！ "});
     EXPECT_EQ(rig.st.messages.shown[0].title, QStringLiteral("FTPサーバーコネクトタイムアウト"));
     EXPECT_TRUE(w.Sw1[4]->Value());
-    EXPECT_EQ(text(w, "Stattext_0"), Failed);
+    EXPECT_EQ(text(w, "Stattext_0"), CommError);
     EXPECT_EQ(QString::fromLatin1(ftp.file("f01.txt")), QStringLiteral("\r\n"));
 
     // stale data: shown, but reported
@@ -235,7 +235,7 @@ TEST(Dialog2, DownloadModeShowsTheRelayedValuesAndPostsOutputRequests)
     EXPECT_EQ(rig.st.messages.shown[0].title, QStringLiteral("Talveron"));
     EXPECT_EQ(rig.st.messages.shown[0].icon, MessageBoxService::Icon::Exclamation);
     EXPECT_EQ(text(w, "Aintext0_0"), QStringLiteral("321"));
-    EXPECT_EQ(text(w, "Stattext_0"), Failed);
+    EXPECT_EQ(text(w, "Stattext_0"), CommError);
     EXPECT_EQ(w.Sw1[4]->ForeColor(), Orange);
 
     // the upload side has other pin types
@@ -243,7 +243,7 @@ TEST(Dialog2, DownloadModeShowsTheRelayedValuesAndPostsOutputRequests)
     relay(QString(param).replace(QStringLiteral("Dout"), QStringLiteral("Din")), now);
     rig.tap("Opencmd_0");
     EXPECT_EQ(rig.st.messageTexts(), QStringList{"入出力タイプ設定がアップロード側と\r\n異なっています"});
-    EXPECT_EQ(text(w, "Stattext_0"), Failed);
+    EXPECT_EQ(text(w, "Stattext_0"), CommError);
     EXPECT_EQ(text(w, "Aintext0_0"), QString());
     EXPECT_TRUE(rig.allWhite());
 
@@ -252,7 +252,7 @@ TEST(Dialog2, DownloadModeShowsTheRelayedValuesAndPostsOutputRequests)
     TextFile::writeWhole(ftp.root("f0.txt"), param + QStringLiteral("\r\n2026/12/08,10:20:30,x,y\r\n"));
     rig.tap("Opencmd_0");
     EXPECT_TRUE(rig.st.messages.shown.empty());
-    EXPECT_EQ(text(w, "Stattext_0"), Failed);
+    EXPECT_EQ(text(w, "Stattext_0"), CommError);
 
     // no relay file at all
     QFile::remove(ftp.root("f0.txt"));
@@ -260,7 +260,7 @@ TEST(Dialog2, DownloadModeShowsTheRelayedValuesAndPostsOutputRequests)
     EXPECT_EQ(rig.st.messageTexts(),
               QStringList{"パラメータファイルがダウンロードできません\r\nアップロード側が接続しているか、又は\r\n"
                           "通信設定が正しいか確認して下さい"});
-    EXPECT_EQ(text(w, "Stattext_0"), Failed);
+    EXPECT_EQ(text(w, "Stattext_0"), CommError);
 
     // a unit without a relay file name has nothing to fetch: the same failure, not a system file one
     rig.st.messages.shown.clear();
@@ -270,7 +270,7 @@ TEST(Dialog2, DownloadModeShowsTheRelayedValuesAndPostsOutputRequests)
     EXPECT_EQ(rig.st.messageTexts(),
               QStringList{"パラメータファイルがダウンロードできません\r\nアップロード側が接続しているか、又は\r\n"
                           "通信設定が正しいか確認して下さい"});
-    EXPECT_EQ(text(w, "Stattext_0"), Failed);
+    EXPECT_EQ(text(w, "Stattext_0"), CommError);
     EXPECT_TRUE(rig.allWhite());
 }
 
@@ -304,7 +304,7 @@ TEST(Dialog2, RelayFetchesUseTheNamedProxyAndTryFourTimes)
     {
         Dialog2 w(st.comm, lanes.engine, 0, true);
         read(w);
-        EXPECT_EQ(text(w, "Stattext_0"), Failed);
+        EXPECT_EQ(text(w, "Stattext_0"), CommError);
     }
     EXPECT_EQ(transfer.fetched, QStringList(4, QStringLiteral("http://relay.example/f0.txt")));
     EXPECT_EQ(transfer.AccessType, InternetTransfer::NamedProxy);
@@ -319,7 +319,7 @@ TEST(Dialog2, RelayFetchesUseTheNamedProxyAndTryFourTimes)
     read(w);
     EXPECT_EQ(transfer.fetched.size(), 1);
     EXPECT_EQ(transfer.AccessType, InternetTransfer::Default);
-    EXPECT_EQ(text(w, "Stattext_0"), Failed);
+    EXPECT_EQ(text(w, "Stattext_0"), CommError);
 }
 
 // Opened as the main window opens it: nothing is asked of the unit before the dialog is up;

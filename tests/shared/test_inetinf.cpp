@@ -91,7 +91,7 @@ TEST(InetInf, MissingOrBrokenFileGivesTheDefaults)
     st.comm.sys().DeviceCount = 1;
     st.comm.inet().InternetSettings.FTP = "old";
     st.comm.inet().InternetSettings.SMTPServerName = "kept";
-    EXPECT_FALSE(st.comm.inet().LoadInetInf());
+    EXPECT_FALSE(Reported(st.messages, st.comm.inet().LoadInetInf()));
     EXPECT_EQ(st.comm.inet().InternetSettings.Mode, 2);
     EXPECT_EQ(st.comm.inet().InternetSettings.Mode2, 1);
     EXPECT_EQ(st.comm.inet().InternetSettings.TimeOut, 3);
@@ -106,7 +106,7 @@ TEST(InetInf, MissingOrBrokenFileGivesTheDefaults)
     Station reader;
     reader.comm.sys().DeviceCount = 5;
     reader.writeBytes("InetInf.ini", writer.readBytes("InetInf.ini"));
-    EXPECT_FALSE(reader.comm.inet().LoadInetInf());
+    EXPECT_FALSE(Reported(reader.messages, reader.comm.inet().LoadInetInf()));
     EXPECT_EQ(reader.comm.inet().InternetSettings.Mode, 2);
     EXPECT_EQ(reader.comm.inet().InternetSettings.FileName[3], "");
     EXPECT_EQ(reader.comm.inet().InternetSettings.ProxyServerName, ""); // never reached, so kept (empty)
@@ -114,7 +114,7 @@ TEST(InetInf, MissingOrBrokenFileGivesTheDefaults)
 
     Station mode;
     mode.writeBytes("InetInf.ini", "Mode=x\r\n");
-    EXPECT_FALSE(mode.comm.inet().LoadInetInf());
+    EXPECT_FALSE(Reported(mode.messages, mode.comm.inet().LoadInetInf()));
 }
 
 // A unit added to sysinf001.csv by hand: the file has one FileName line too few.
@@ -125,18 +125,18 @@ TEST(InetInf, AFileThatDoesNotLoadIsReportedAndOnlyReplacedWhenTheOperatorSaysSo
     ASSERT_TRUE(st.comm.inet().SaveInetInf());
     const QByteArray original = st.readBytes("InetInf.ini");
     st.comm.sys().DeviceCount = 4;
-    EXPECT_FALSE(st.comm.inet().LoadInetInf());
+    EXPECT_FALSE(Reported(st.messages, st.comm.inet().LoadInetInf()));
     EXPECT_TRUE(st.comm.inet().InetInfUnreadable);
     ASSERT_EQ(st.messages.shown.size(), 1u);
     EXPECT_TRUE(st.messages.shown[0].notice);
     EXPECT_TRUE(st.messages.shown[0].text.contains("InetInf.ini 11 行目"));
     EXPECT_TRUE(st.messages.shown[0].text.contains("FileName4= のはずが TimeOut= です"));
-    EXPECT_FALSE(st.comm.inet().LoadInetInf()); // the next activation does not repeat it
+    EXPECT_FALSE(Reported(st.messages, st.comm.inet().LoadInetInf())); // the next activation does not repeat it
     EXPECT_EQ(st.messages.shown.size(), 1u);
 
     // A settings window saves the defaults now in memory: asked, and Cancel writes nothing.
     st.messages.answers = {MessageBoxService::Answer::Cancel};
-    EXPECT_FALSE(st.comm.inet().SaveInetInf());
+    EXPECT_FALSE(Reported(st.messages, st.comm.inet().SaveInetInf()));
     ASSERT_EQ(st.messages.shown.size(), 2u);
     EXPECT_EQ(st.messages.shown[1].buttons, MessageBoxService::Buttons::OkCancel);
     EXPECT_EQ(st.readBytes("InetInf.ini"), original);
@@ -162,7 +162,9 @@ TEST(InetInf, ALineOutOfPlaceOrAModeOutOfRangeFailsTheLoad)
         st.comm.sys().DeviceCount = 2;
         st.comm.inet().InternetSettings.MailBody = "before";
         st.writeBytes("InetInf.ini", text);
-        const bool ok = st.comm.inet().LoadInetInf();
+        const Outcome loaded = st.comm.inet().LoadInetInf();
+        Notify(st.messages, loaded);
+        const bool ok = loaded.ok();
         EXPECT_EQ(st.comm.inet().InternetSettings.MailBody, ok ? "よろしく" : "before"); // never a neighbour's value
         EXPECT_EQ(st.messages.shown.size(), ok ? 0u : 1u);
         return ok;
@@ -251,7 +253,7 @@ TEST(InetInf, FailedSaveShowsItsMessage)
 {
     Station st;
     InetInf elsewhere(st.path("gone"), st.messages, st.comm.sys());
-    EXPECT_FALSE(elsewhere.SaveInetInf());
+    EXPECT_FALSE(Reported(st.messages, elsewhere.SaveInetInf()));
     ASSERT_EQ(st.messages.shown.size(), 1u);
     EXPECT_EQ(st.messages.shown[0].text, QStringLiteral("設定ファイル書き込みエラー"));
     EXPECT_EQ(st.messages.shown[0].buttons, MessageBoxService::Buttons::Ok);

@@ -176,7 +176,7 @@ TEST(SysInf, EachCheckShowsItsMessage)
     for (const auto& c : cases) {
         Station st;
         st.writeBytes("sysinf001.csv", c.file);
-        EXPECT_FALSE(st.comm.sys().LoadSysInf()) << c.message.toStdString();
+        EXPECT_FALSE(Reported(st.messages, st.comm.sys().LoadSysInf())) << c.message.toStdString();
         EXPECT_FALSE(st.comm.sys().SysInfValid);
         ASSERT_EQ(st.messages.shown.size(), 1u) << c.message.toStdString();
         EXPECT_EQ(st.messages.shown[0].text, c.message);
@@ -192,7 +192,7 @@ TEST(SysInf, ValuesBeforeTheFailingCheckAreKept)
         "sysinf001.csv",
         sysinf(2, "MoniterCycl= 9,MoniterCyclType=n,TimeOut= 0,TimeOutCyclType=s,ReloadCycl= 3,ReloadSize= 3,", {}));
     st.comm.sys().DeviceTable[0][ColName] = "kept";
-    EXPECT_FALSE(st.comm.sys().LoadSysInf());
+    EXPECT_FALSE(Reported(st.messages, st.comm.sys().LoadSysInf()));
     EXPECT_EQ(st.comm.sys().MonitorSettings.MoniterCycl, 9);
     EXPECT_EQ(st.comm.sys().MonitorSettings.MoniterCyclType, "n");
     EXPECT_EQ(st.comm.sys().DeviceCount, 2);
@@ -220,20 +220,20 @@ TEST(SysInf, OtherFailuresNameTheirLineAndAreOnlyReplacedWhenTheOperatorSaysSo)
         Station st;
         st.comm.sys().SysInfValid = true;
         st.writeBytes("sysinf001.csv", c.file);
-        EXPECT_FALSE(st.comm.sys().LoadSysInf());
+        EXPECT_FALSE(Reported(st.messages, st.comm.sys().LoadSysInf()));
         EXPECT_FALSE(st.comm.sys().SysInfValid);
         ASSERT_EQ(st.messages.shown.size(), 1u);
         EXPECT_TRUE(st.messages.shown[0].text.contains(c.said)) << st.messages.shown[0].text.toStdString();
         // The table a settings window then builds replaces the file only on OK, with a copy kept.
         st.messages.answers = {MessageBoxService::Answer::Cancel};
-        EXPECT_FALSE(st.comm.sys().SaveSysInf());
+        EXPECT_FALSE(Reported(st.messages, st.comm.sys().SaveSysInf()));
         EXPECT_EQ(st.readBytes("sysinf001.csv"), c.file);
         EXPECT_TRUE(st.comm.sys().SaveSysInf());
         EXPECT_EQ(st.readBytes("sysinf001.csv.bak"), c.file);
         EXPECT_NE(st.readBytes("sysinf001.csv"), c.file);
     }
     Station missing;
-    EXPECT_FALSE(missing.comm.sys().LoadSysInf());
+    EXPECT_FALSE(Reported(missing.messages, missing.comm.sys().LoadSysInf()));
     EXPECT_TRUE(missing.messages.shown.empty());
     EXPECT_TRUE(missing.comm.sys().SaveSysInf()); // a new station asks nothing
     EXPECT_TRUE(missing.messages.shown.empty());
@@ -243,7 +243,7 @@ TEST(SysInf, RejectedCountNeverDrivesALoopPastTheTable)
 {
     Station st;
     st.writeBytes("sysinf001.csv", sysinf(30000, Settings, {}));
-    EXPECT_FALSE(st.comm.sys().LoadSysInf());
+    EXPECT_FALSE(Reported(st.messages, st.comm.sys().LoadSysInf()));
     EXPECT_EQ(st.comm.sys().DeviceCount, 30000);
     EXPECT_EQ(st.comm.sys().unitCount(), 100);
     EXPECT_EQ(st.comm.sys().GetPinType(150, 6, 0), -1);
@@ -276,7 +276,7 @@ TEST(SysInf, FailedSaveShowsItsMessageAndKeepsTheOldFile)
     SysInf elsewhere(st.path("gone"), st.messages);
     elsewhere.DeviceCount = 1;
     elsewhere.MonitorSettings = st.comm.sys().MonitorSettings;
-    EXPECT_FALSE(elsewhere.SaveSysInf());
+    EXPECT_FALSE(Reported(st.messages, elsewhere.SaveSysInf()));
     ASSERT_EQ(st.messages.shown.size(), 1u);
     EXPECT_EQ(st.messages.shown[0].text, QStringLiteral("システムファイル書き込みエラー"));
     EXPECT_EQ(st.readBytes("sysinf001.csv"), before);
@@ -288,12 +288,12 @@ TEST(SysInf, OnlyARegularFileOfSaneSizeIsLoaded)
     // Well-formed but past any real size: the arm cell of one record takes the bulk.
     Station big;
     big.writeBytes("sysinf001.csv", sysinf(1, Settings, {record("a", "non" + QByteArray(17 * 1024 * 1024, ','))}));
-    EXPECT_FALSE(big.comm.sys().LoadSysInf());
+    EXPECT_FALSE(Reported(big.messages, big.comm.sys().LoadSysInf()));
     EXPECT_EQ(big.messageTexts().join("").count("sysinf001.csv を読めません"), 1);
 
     Station zero;
     ASSERT_TRUE(QFile::link(QStringLiteral("/dev/zero"), zero.path("sysinf001.csv")));
-    EXPECT_FALSE(zero.comm.sys().LoadSysInf());
+    EXPECT_FALSE(Reported(zero.messages, zero.comm.sys().LoadSysInf()));
 
     // A FIFO with no writer: the load fails at once instead of waiting for one. A watchdog
     // thread feeds it an end, so a reader that blocks is a failed test, not a hung one.
@@ -311,7 +311,7 @@ TEST(SysInf, OnlyARegularFileOfSaneSizeIsLoaded)
         }
     });
     const auto t0 = std::chrono::steady_clock::now();
-    EXPECT_FALSE(fifo.comm.sys().LoadSysInf());
+    EXPECT_FALSE(Reported(fifo.messages, fifo.comm.sys().LoadSysInf()));
     done = true;
     watchdog.join();
     EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(2));

@@ -10,6 +10,13 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+// What a window does with a settings load or save: shows a failure, and says whether it went through.
+inline bool Reported(MessageBoxService& messages, const Outcome& outcome)
+{
+    Notify(messages, outcome);
+    return outcome.ok();
+}
+
 struct Station {
     QTemporaryDir dir;
     ScriptedMessageBox messages;
