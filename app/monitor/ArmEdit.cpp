@@ -2,6 +2,7 @@
 
 #include "Conversions.h"
 #include "FixedWindow.h"
+#include "FormParts.h"
 #include "MessageBox.h"
 #include "TableWords.h"
 
@@ -143,13 +144,9 @@ void ArmEdit::buildControls()
     Frame1 = retryFrame(QStringLiteral("Frame1"), QStringLiteral("リトライ回数設定"), Recount,
                         QStringLiteral("Recount"), Slider2, QStringLiteral("Slider2"));
 
-    auto* buttons = new QHBoxLayout;
     Command1 = FormButton(this, QStringLiteral("Command1"), QStringLiteral("設定"));
     Command2 = FormButton(this, QStringLiteral("Command2"), QStringLiteral("終了"));
-    buttons->addStretch();
-    buttons->addWidget(Command1);
-    buttons->addWidget(Command2);
-    top->addLayout(buttons);
+    top->addLayout(FormButtonRow({}, {Command1, Command2}));
 
     connect(DevName, &QComboBox::activated, this, &ArmEdit::selectUnit);
     connect(Slider1, &QSlider::valueChanged, this, [this](int v) {

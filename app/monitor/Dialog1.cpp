@@ -1,6 +1,7 @@
 #include "Dialog1.h"
 
 #include "FixedWindow.h"
+#include "FormParts.h"
 #include "Outcome.h"
 #include "PollEngine.h"
 #include "TableWords.h"
@@ -119,13 +120,9 @@ void Dialog1::buildControls()
         column(QStringLiteral("RB%1").arg(k), {0, 2, 3}, Option2, QStringLiteral("Option2"), 3 * k);
     top->addWidget(pins);
 
-    auto* buttons = new QHBoxLayout;
     OKButton = FormButton(this, QStringLiteral("OKButton"), QStringLiteral("設定"));
     CancelButton = FormButton(this, QStringLiteral("CancelButton"), QStringLiteral("終了"));
-    buttons->addStretch();
-    buttons->addWidget(OKButton);
-    buttons->addWidget(CancelButton);
-    top->addLayout(buttons);
+    top->addLayout(FormButtonRow({}, {OKButton, CancelButton}));
     connect(OKButton, &QPushButton::clicked, this, &Dialog1::okClick);
     connect(CancelButton, &QPushButton::clicked, this, &QDialog::reject);
 }

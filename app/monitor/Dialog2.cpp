@@ -1,6 +1,7 @@
 #include "Dialog2.h"
 
 #include "FixedWindow.h"
+#include "FormParts.h"
 #include "FtpUpload.h"
 #include "Lamps.h"
 #include "MessageBox.h"
@@ -149,11 +150,8 @@ void Dialog2::buildControls()
     }
     top->addWidget(digital);
 
-    auto* buttons = new QHBoxLayout;
     CancelButton = FormButton(this, QStringLiteral("CancelButton"), QStringLiteral("終了"));
-    buttons->addStretch();
-    buttons->addWidget(CancelButton);
-    top->addLayout(buttons);
+    top->addLayout(FormButtonRow({}, {CancelButton}));
     connect(Opencmd, &QPushButton::clicked, this, &Dialog2::openClick);
     connect(CancelButton, &QPushButton::clicked, this, &QDialog::reject);
 }

@@ -1,6 +1,7 @@
 #include "Dialog4.h"
 
 #include "FixedWindow.h"
+#include "FormParts.h"
 #include "Outcome.h"
 #include "PollEngine.h"
 #include "TableWords.h"
@@ -50,13 +51,9 @@ Dialog4::Dialog4(MontComm1& comm, PollEngine& engine, QWidget* parent) : QDialog
     ProgressBar1->setSizePolicy(keep);
     ProgressBar1->setVisible(false);
     top->addWidget(ProgressBar1);
-    auto* buttons = new QHBoxLayout;
     OKButton = FormButton(this, QStringLiteral("OKButton"), QStringLiteral("開始"));
     CancelButton = FormButton(this, QStringLiteral("CancelButton"), QStringLiteral("終了"));
-    buttons->addStretch();
-    buttons->addWidget(OKButton);
-    buttons->addWidget(CancelButton);
-    top->addLayout(buttons);
+    top->addLayout(FormButtonRow({}, {OKButton, CancelButton}));
     connect(OKButton, &QPushButton::clicked, this, &Dialog4::okClick);
     connect(CancelButton, &QPushButton::clicked, this, &QDialog::reject);
     FixAndCentre(*this);

@@ -1,5 +1,7 @@
 #include "FtpClient.h"
 
+#include "ServerAddress.h"
+
 #include <QMetaObject>
 #include <QUrl>
 #include <algorithm>
@@ -348,30 +350,15 @@ FtpClient::Result FtpClient::performQuoted(uint64_t seq, const QString& command,
 
 void FtpClient::Connect(const QString& host, const QString& user, const QString& password)
 {
-    QString h = host.trimmed();
-    QString scheme = QStringLiteral("ftp");
-    int defaultPort = 21;
-    if (h.startsWith(QLatin1String("ftps://"), Qt::CaseInsensitive)) {
-        scheme = QStringLiteral("ftps");
-        defaultPort = 990;
-        h = h.mid(7);
-    } else if (h.startsWith(QLatin1String("ftp://"), Qt::CaseInsensitive)) {
-        scheme = QStringLiteral("ftpes"); // written with a scheme: TLS is required
-        h = h.mid(6);
-    }
-    while (h.endsWith(u'/'))
-        h.chop(1);
-    int port = 0;
-    const qsizetype colon = h.lastIndexOf(u':');
-    if (colon > 0 && h.indexOf(u':') == colon) { // "name:port"
-        bool ok = false;
-        port = h.mid(colon + 1).toInt(&ok);
-        if (ok)
-            h = h.left(colon);
-        else
-            port = 0;
-    }
-    if (port <= 0 || port > 65535) {
+    const ServerAddress a = SplitServerAddress(host, {QStringLiteral("ftps"), QStringLiteral("ftp")});
+    const QString h = a.host;
+    // Written with "ftp://", TLS is required (explicit); "ftps://" is implicit TLS.
+    const QString scheme = a.scheme == QLatin1String("ftps")  ? a.scheme
+                           : a.scheme == QLatin1String("ftp") ? QStringLiteral("ftpes")
+                                                              : QStringLiteral("ftp");
+    const int defaultPort = a.scheme == QLatin1String("ftps") ? 990 : 21;
+    int port = a.port;
+    if (port == 0) {
         bool ok = false;
         port = Port.trimmed().toInt(&ok);
         if (!ok || port <= 0 || port > 65535)

@@ -1,5 +1,7 @@
 #include "SmtpControl.h"
 
+#include "ServerAddress.h"
+
 #include <QLocale>
 #include <QMetaObject>
 #include <QStringList>
@@ -12,30 +14,13 @@ namespace Mail {
 
 ServerUrl serverUrl(const QString& server)
 {
-    QString s = server.trimmed();
+    const ServerAddress a = SplitServerAddress(server, {QStringLiteral("smtps"), QStringLiteral("smtp")});
     ServerUrl out;
-    QString scheme = QStringLiteral("smtp");
-    int port = 25;
-    if (s.startsWith(QLatin1String("smtps://"), Qt::CaseInsensitive)) {
-        scheme = QStringLiteral("smtps");
-        port = 465;
-        s = s.mid(8);
-    } else if (s.startsWith(QLatin1String("smtp://"), Qt::CaseInsensitive)) {
-        out.requireTls = true; // written with a scheme: STARTTLS or nothing
-        s = s.mid(7);
-    }
-    while (s.endsWith(u'/'))
-        s.chop(1);
-    const qsizetype colon = s.lastIndexOf(u':');
-    if (colon > 0 && s.indexOf(u':') == colon) {
-        bool ok = false;
-        const int p = s.mid(colon + 1).toInt(&ok);
-        if (ok && p > 0 && p < 65536) {
-            port = p;
-            s = s.left(colon);
-        }
-    }
-    out.url = scheme.toLatin1() + "://" + s.toUtf8() + ':' + QByteArray::number(port);
+    const bool implicitTls = a.scheme == QLatin1String("smtps");
+    out.requireTls = a.scheme == QLatin1String("smtp"); // written with a scheme: STARTTLS or nothing
+    const int port = a.port ? a.port : implicitTls ? 465 : 25;
+    out.url = (implicitTls ? QByteArray("smtps") : QByteArray("smtp")) + "://" + a.host.toUtf8() + ':' +
+              QByteArray::number(port);
     return out;
 }
 

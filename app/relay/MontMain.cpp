@@ -1,6 +1,7 @@
 #include "MontMain.h"
 
 #include "FixedWindow.h"
+#include "FormParts.h"
 #include "Lamps.h"
 #include "MessageBox.h"
 #include "Switch.h"

@@ -1,6 +1,7 @@
 #include "ComEdit.h"
 
 #include "FixedWindow.h"
+#include "FormParts.h"
 
 #include <QComboBox>
 #include <QGroupBox>

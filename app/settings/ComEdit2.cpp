@@ -1,6 +1,7 @@
 #include "ComEdit2.h"
 
 #include "FixedWindow.h"
+#include "FormParts.h"
 
 #include <QGroupBox>
 #include <QHBoxLayout>

@@ -1,6 +1,7 @@
 #include "SysEdit.h"
 
 #include "FixedWindow.h"
+#include "FormParts.h"
 #include "MessageBox.h"
 
 #include <QComboBox>
@@ -177,19 +178,12 @@ void SysEdit::buildControls()
                   {QStringLiteral("non"), QStringLiteral("DigtalIn"), QStringLiteral("DigtalOut")});
     top->addWidget(pins);
 
-    auto* buttons = new QHBoxLayout;
-    auto button = [&](const QString& name, const QString& text) {
-        auto* b = FormButton(this, name, text);
-        buttons->addWidget(b);
-        return b;
-    };
-    Command1 = button(QStringLiteral("Command1"), QStringLiteral("追加"));
-    Command3 = button(QStringLiteral("Command3"), QStringLiteral("削除"));
-    Command5 = button(QStringLiteral("Command5"), QStringLiteral("変更"));
-    buttons->addStretch();
-    MailSET = button(QStringLiteral("MailSET"), QStringLiteral("メール設定"));
-    Command4 = button(QStringLiteral("Command4"), QStringLiteral("終了"));
-    top->addLayout(buttons);
+    Command1 = FormButton(this, QStringLiteral("Command1"), QStringLiteral("追加"));
+    Command3 = FormButton(this, QStringLiteral("Command3"), QStringLiteral("削除"));
+    Command5 = FormButton(this, QStringLiteral("Command5"), QStringLiteral("変更"));
+    MailSET = FormButton(this, QStringLiteral("MailSET"), QStringLiteral("メール設定"));
+    Command4 = FormButton(this, QStringLiteral("Command4"), QStringLiteral("終了"));
+    top->addLayout(FormButtonRow({Command1, Command3, Command5}, {MailSET, Command4}));
 
     connect(DevName, &QComboBox::activated, this, &SysEdit::selectEntry);
     connect(Command1, &QPushButton::clicked, this, &SysEdit::addClick);

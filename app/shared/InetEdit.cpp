@@ -1,6 +1,7 @@
 #include "InetEdit.h"
 
 #include "FixedWindow.h"
+#include "FormParts.h"
 #include "InetEditRules.h"
 #include "MessageBox.h"
 

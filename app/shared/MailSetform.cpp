@@ -1,6 +1,7 @@
 #include "MailSetform.h"
 
 #include "FixedWindow.h"
+#include "FormParts.h"
 #include "InetEditRules.h"
 #include "MessageBox.h"
 
