@@ -50,11 +50,7 @@ template <class Link = VARNIX, class Transfer = FakeTransfer> struct Rig {
         while (n.size() < rows.size())
             n << QStringLiteral("u%1").arg(n.size());
         TextFile::writeWhole(st.path("InetInf.ini"), inetInfText(mode2, n, url, camera));
-        // One address, so every alarm mail reaches the fake control once; made once per run.
-        static QTemporaryDir bookDir;
-        static const bool made = MakeMailXls(bookDir.filePath("mail.xls"), {"op@example.jp|op"});
-        if (made)
-            QFile::copy(bookDir.filePath("mail.xls"), st.path("mail.xls"));
+        CopyOperatorBook(st.path("mail.xls"));
     }
     MontAll& open()
     {

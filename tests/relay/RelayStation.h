@@ -46,10 +46,7 @@ struct RelayStation {
         if (more)
             more(s);
         st.comm.inet().SaveInetInf();
-        static QTemporaryDir bookDir;
-        static const bool made = MakeMailXls(bookDir.filePath("mail.xls"), {"op@example.jp|op"});
-        if (made)
-            QFile::copy(bookDir.filePath("mail.xls"), st.path("mail.xls"));
+        CopyOperatorBook(st.path("mail.xls"));
     }
     // Lets events run until no slot works, no flip waits and no alarm mail is left to send (at
     // most 20 s, so a fault cannot hang the test; the assertions after it then fail).

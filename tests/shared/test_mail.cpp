@@ -309,6 +309,8 @@ TEST(MailServer, SchemesOptIntoTls)
     EXPECT_EQ(Mail::serverUrl("smtps://mail.example.jp").url, QByteArray("smtps://mail.example.jp:465"));
     EXPECT_EQ(Mail::serverUrl("smtp://mail.example.jp:587").url, QByteArray("smtp://mail.example.jp:587"));
     EXPECT_TRUE(Mail::serverUrl("smtp://mail.example.jp:587").requireTls);
+    // a port that is no TCP port is dropped for the default, never passed on inside the host
+    EXPECT_EQ(Mail::serverUrl("mail.example.jp:99999").url, QByteArray("smtp://mail.example.jp:25"));
     EXPECT_EQ(Mail::envelopeAddress("監視局 <station@example.jp>"), QStringLiteral("station@example.jp"));
 }
 

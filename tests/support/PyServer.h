@@ -2,9 +2,11 @@
 // A server script of tests/support run by Debian's Python on a free loopback port (the
 // script prints it); stopped with the object.
 
+#include <QFile>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
 
 #ifndef TALVERON_TEST_SUPPORT_DIR
 #error "TALVERON_TEST_SUPPORT_DIR must name tests/support"
@@ -41,4 +43,13 @@ inline bool MakeMailXls(const QString& path, const QStringList& rows, const QStr
     p.start(QStringLiteral("/usr/bin/python3"),
             QStringList{PyServer::supportFile(QStringLiteral("make_mail_xls.py")), path, sheet, header} + rows);
     return p.waitForFinished(20000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
+// The stations' address book of one operator, so every alarm mail reaches a fake control once:
+// written once per test program and copied into each station's folder.
+inline bool CopyOperatorBook(const QString& path)
+{
+    static QTemporaryDir bookDir;
+    static const bool made = MakeMailXls(bookDir.filePath(QStringLiteral("mail.xls")), {"op@example.jp|op"});
+    return made && QFile::copy(bookDir.filePath(QStringLiteral("mail.xls")), path);
 }
