@@ -4,6 +4,9 @@
 // engine's lane of that unit; in download mode it fetches the relay data file on the lane of
 // its URL and posts output requests. Every exchange reports back to the dialog, which stays
 // busy (busy pointer, controls off, no closing) until then.
+//
+// Larger than most forms (about 430 lines) because it is a form with two ways to its unit, the
+// unit itself and the relay files, each with its read and its output path.
 
 #include "BusyCursor.h"
 #include "DetailRead.h"

@@ -7,6 +7,9 @@
 //
 // Abend and the destructor never wait on the server: a step under way is dropped within a
 // poll interval and its connection closed without a goodbye.
+//
+// Larger than most classes here (about 470 lines) because it is a whole protocol control: the
+// session, its worker, the transfer callbacks and the cancel path belong together.
 
 #include <QByteArray>
 #include <QList>
