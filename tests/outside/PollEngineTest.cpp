@@ -184,10 +184,13 @@ TEST(PollEngine, WorkThatThrowsStillAnswersAndTheLaneGoesOn)
 
 TEST(PollEngine, EndingCancelsAUnitAndAServerThatNeverAnswerAndJoinsEveryLane)
 {
-    // Accepts connections (the kernel does, without an event loop) and never says a word.
+    // Accept connections (the kernel does, without an event loop or a thread) and never say a
+    // word. The unit's port must fit the link's 16-bit port, which a system-chosen one may not.
     QTcpServer silent;
     ASSERT_TRUE(silent.listen(QHostAddress::LocalHost, 0));
     const quint16 port = silent.serverPort();
+    ScriptedUnit silentUnit(nullptr);
+    ASSERT_NE(silentUnit.port, 0);
     std::atomic<int> inside{0};
     QElapsedTimer t;
     {
@@ -197,7 +200,7 @@ TEST(PollEngine, EndingCancelsAUnitAndAServerThatNeverAnswerAndJoinsEveryLane)
             "unit", &context,
             [&](PollEngine::Tools& tools) {
                 tools.link.setIP("127.0.0.1");
-                tools.link.setParallelPort(int16_t(port));
+                tools.link.setParallelPort(int16_t(silentUnit.port));
                 tools.link.setTimeOut(60);
                 ++inside;
                 try {
@@ -298,13 +301,13 @@ TEST(PollEngine, ALinkUnusedForTheIdlePeriodGoesWhileItsLaneWorksForAnotherKey)
             return link;
         },
         fakeTransfers(), 1);
-    engine.setIdleCloseMs(200);
+    engine.setIdleCloseMs(300);
     QObject context;
     // b once, then a queue of work on a that keeps the lane busy well past b's idle period.
     int answers = 0;
     int goneBDuringA = -1, goneADuringA = -1;
     engine.submit<int>("b", &context, sleepThen(0, 0), [&](int) { ++answers; });
-    const int aWorks = 100;
+    const int aWorks = 150;
     for (int i = 0; i < aWorks; ++i)
         engine.submit<int>(
             "a", &context,
