@@ -6,12 +6,14 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <map>
 #include <mutex>
 #include <thread>
 
 namespace {
 
 struct Job {
+    QString key;
     std::function<void(PollEngine::Tools&)> work;
     std::function<void()> deliver;
 };
@@ -71,43 +73,75 @@ struct PollEngine::Lane {
 
 namespace {
 
+using LaneClock = std::chrono::steady_clock;
+
+// A key's own link on its lane, and when its last work ended.
+struct KeyLink {
+    std::unique_ptr<DeviceLink> link;
+    LaneClock::time_point lastUsed;
+};
+
+// Drops every link not used for the idle period, closing its connection, and tells when the
+// next of those left comes due (max() when none is left).
+LaneClock::time_point dropIdleLinks(std::map<QString, KeyLink>& links, LaneClock::duration idle)
+{
+    const auto now = LaneClock::now();
+    auto next = LaneClock::time_point::max();
+    for (auto it = links.begin(); it != links.end();) {
+        if (now - it->second.lastUsed >= idle) {
+            it = links.erase(it);
+        } else {
+            next = std::min(next, it->second.lastUsed + idle);
+            ++it;
+        }
+    }
+    return next;
+}
+
 void runLane(std::shared_ptr<PollEngine::Lane> lane, std::shared_ptr<PollEngine::Gate> gate,
-             PollEngine::LinkFactory links, PollEngine::TransferFactory transfers,
+             PollEngine::LinkFactory makeLink, PollEngine::TransferFactory transfers,
              std::shared_ptr<std::atomic<bool>> cancel, int idleCloseMs)
 {
-    std::unique_ptr<DeviceLink> link;
+    const auto idle = std::chrono::milliseconds(idleCloseMs);
+    // Each key keeps its own link, so the connection to a unit is never handed to another unit's
+    // work, even where keys share the lane. A link is dropped once unused for the idle period,
+    // whatever other keys of the lane do meanwhile: the units get their sockets back.
+    std::map<QString, KeyLink> links;
     std::unique_ptr<InternetTransfer> transfer;
     for (;;) {
+        const auto nextDrop = dropIdleLinks(links, idle);
         std::unique_lock lock(lane->mutex);
-        const bool woken = lane->wake.wait_for(lock, std::chrono::milliseconds(idleCloseMs),
-                                               [&] { return lane->stop || !lane->jobs.empty(); });
-        if (!woken) {
-            lock.unlock();
-            link.reset(); // idle: the units get their sockets back
+        const auto ready = [&] { return lane->stop || !lane->jobs.empty(); };
+        if (nextDrop == LaneClock::time_point::max())
+            lane->wake.wait(lock, ready);
+        else if (!lane->wake.wait_until(lock, nextDrop, ready))
             continue;
-        }
         if (lane->stop)
             break;
         Job job = std::move(lane->jobs.front());
         lane->jobs.pop_front();
         lock.unlock();
+        KeyLink& mine = links[job.key];
         try {
-            if (!link) {
-                link = links();
-                link->watchCancel(cancel.get());
+            if (!mine.link) {
+                mine.link = makeLink();
+                mine.link->watchCancel(cancel.get());
             }
             if (!transfer) {
                 transfer = transfers();
                 transfer->CancelFlag = cancel.get();
             }
-            PollEngine::Tools tools{*link, *transfer};
+            PollEngine::Tools tools{*mine.link, *transfer};
             job.work(tools);
         } catch (...) {
             // Work reports its own failures in its result; nothing may end the lane.
         }
+        mine.lastUsed = LaneClock::now();
+        if (!mine.link)
+            links.erase(job.key); // the factory failed; try again next time
         gate->post(std::move(job.deliver));
     }
-    link.reset();
+    links.clear();
     transfer.reset();
 }
 
@@ -166,7 +200,7 @@ void PollEngine::enqueue(const QString& key, std::function<void(Tools&)> work, s
         deliver();
     };
     std::lock_guard lock(lane.mutex);
-    lane.jobs.push_back(Job{std::move(work), std::move(counted)});
+    lane.jobs.push_back(Job{key, std::move(work), std::move(counted)});
     lane.wake.notify_one();
 }
 

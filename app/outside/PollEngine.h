@@ -2,10 +2,12 @@
 // Runs unit exchanges and relay fetches off the UI thread, many units at once.
 //
 // Work is queued on a lane chosen by a key (a unit's "ip:port", or a relay file's URL). Each lane
-// is one worker thread that owns its own device link and transfer control, so a unit's
-// connection is only ever used by one thread, and the requests for one key run in the order
-// they were given. A new key gets a lane of its own until MaxLanes exist; after that keys share
-// lanes. A lane left idle for IdleCloseMs (or the period set) drops its link, closing its connections.
+// is one worker thread that owns a device link per key it serves and one transfer control, so a
+// unit's connection is only ever used by one thread, and the requests for one key run in the
+// order they were given. A new key gets a lane of its own until MaxLanes exist (or the smaller
+// limit given); after that keys share lanes, each still with its own link. The lane is the one
+// owner of a link's life: it makes the key's link on first use and drops any link unused for
+// IdleCloseMs (or the period set), closing its connection.
 //
 // Results come back on the thread that owns the engine (the UI thread) as queued events, and
 // only while the context object given with the work still exists.
@@ -36,7 +38,7 @@ public:
     using LinkFactory = std::function<std::unique_ptr<DeviceLink>()>;
     using TransferFactory = std::function<std::unique_ptr<InternetTransfer>()>;
 
-    // What a lane lends the work it runs.
+    // What a lane lends the work it runs: the key's own link, and the lane's transfer.
     struct Tools {
         DeviceLink& link;
         InternetTransfer& transfer;
@@ -68,7 +70,7 @@ public:
     int pending() const;
     // Threads started so far (for tests and the benchmark).
     int laneCount() const;
-    // How long a lane waits idle before dropping its link; lanes started later use it.
+    // How long a link may go unused before its lane drops it; lanes started later use it.
     void setIdleCloseMs(int ms) { m_idleCloseMs = std::max(1, ms); }
 
     struct Lane;

@@ -1,17 +1,7 @@
 #include "VARNIX.h"
 
-#include <modbus.h>
-
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-#include <algorithm>
-#include <cerrno>
-#include <cstring>
+#include <iterator>
+#include <string>
 
 namespace {
 
@@ -24,17 +14,6 @@ constexpr int kPortADirBase = 0;
 constexpr int kPortBDirBase = 8;
 constexpr int kPortACoilBase = 16;
 constexpr int kPortBCoilBase = 0;
-
-// A kept connection is fit for the next request only when the unit has not closed it and
-// nothing is waiting to be read: a byte there would be a reply to no request of ours.
-bool idleAndOpen(int fd)
-{
-    if (fd < 0)
-        return false;
-    char byte;
-    const ssize_t n = ::recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
-    return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
-}
 
 bool isAnalogChannel(int channel)
 {
@@ -67,72 +46,49 @@ std::string request(uint8_t function, uint16_t addr, uint16_t arg)
     return pdu;
 }
 
-// Waits for fd until the deadline; false on time-out or cancel. The wait is measured by the
-// link's clock, so a test clock that jumps past the deadline ends it at once; it looks at the
-// cancel flag every few tens of milliseconds.
-bool waitFor(int fd, short events, const MonotonicClock& clock, MonotonicClock::time_point until,
-             const std::atomic<bool>* cancel)
-{
-    for (;;) {
-        if (cancel && cancel->load())
-            return false;
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - clock.now()).count();
-        if (left <= 0)
-            return false;
-        pollfd p{fd, events, 0};
-        const int n = ::poll(&p, 1, int(std::min<long long>(left, cancel ? 50 : 60000)));
-        if (n > 0)
-            return true;
-        if (n < 0 && errno != EINTR)
-            return true; // let the following call report the error
-    }
-}
-
 bool isException(const std::string& reply, uint8_t function)
 {
     return static_cast<uint8_t>(reply[0]) == (function | 0x80);
 }
 
-std::string exceptionText(const std::string& reply)
+// The names the station has always given exception codes, odd ones included, so its messages and
+// logs read as before.
+std::string exceptionName(uint8_t code)
 {
-    return std::string("unit answered exception ") + std::to_string(static_cast<uint8_t>(reply[1])) + " (" +
-           modbus_strerror(MODBUS_ENOBASE + static_cast<uint8_t>(reply[1])) + ")";
+    static const char* const names[] = {nullptr,
+                                        "Illegal function",
+                                        "Illegal data address",
+                                        "Illegal data value",
+                                        "Slave device or server failure",
+                                        "Acknowledge",
+                                        "Slave device or server is busy",
+                                        "Negative acknowledge",
+                                        "Memory parity error",
+                                        nullptr,
+                                        "Gateway path unavailable",
+                                        "Target device failed to respond",
+                                        "Invalid CRC",
+                                        "Invalid data",
+                                        "Invalid exception code",
+                                        nullptr,
+                                        "Too many data",
+                                        "Response not from requested slave"};
+    if (code < std::size(names) && names[code])
+        return names[code];
+    return "Unknown error " + std::to_string(112345678 + code);
 }
 
-// A reply is in step with the request and of the length its function needs; the exception
-// form is accepted here and left to the caller.
-bool replyFits(const std::string& req, const std::string& reply)
+std::string exceptionText(const std::string& reply)
 {
-    const uint8_t fc = static_cast<uint8_t>(req[0]);
-    if (reply.empty())
-        return false;
-    if (isException(reply, fc))
-        return reply.size() == 2;
-    if (static_cast<uint8_t>(reply[0]) != fc)
-        return false;
-    const uint16_t qty = be16(req, 3);
-    switch (fc) {
-    case kReadDiscrete:
-        return reply.size() >= 2 && static_cast<uint8_t>(reply[1]) == (qty + 7) / 8 &&
-               reply.size() == 2u + (qty + 7) / 8;
-    case kReadHolding:
-    case kReadInput:
-        return reply.size() >= 2 && static_cast<uint8_t>(reply[1]) == qty * 2 && reply.size() == 2u + qty * 2;
-    default: // the writes echo their request
-        return reply == req;
-    }
+    const uint8_t code = static_cast<uint8_t>(reply[1]);
+    return "unit answered exception " + std::to_string(code) + " (" + exceptionName(code) + ")";
 }
 
 } // namespace
 
-VARNIX::VARNIX(const MonotonicClock& clock) : m_clock(clock) {}
+VARNIX::VARNIX(const MonotonicClock& clock) : m_clock(clock), m_client(clock) {}
 
-VARNIX::~VARNIX()
-{
-    disconnect();
-    for (auto& [key, p] : m_parked)
-        ::close(p.fd);
-}
+VARNIX::~VARNIX() = default;
 
 void VARNIX::setIP(const QString& ip)
 {
@@ -197,33 +153,8 @@ void VARNIX::dropSnapshots()
 
 void VARNIX::disconnect()
 {
-    if (m_fd >= 0) {
-        ::close(m_fd);
-        m_fd = -1;
-    }
-    m_portABlockRefused = false;
+    m_client.close();
     dropSnapshots();
-}
-
-void VARNIX::park()
-{
-    // Only a connection whose last exchange went well is kept: nothing can be in flight on it.
-    m_parked[m_connectedIp + ":" + std::to_string(m_connectedPort)] = {m_fd, m_portABlockRefused, m_lastUsed};
-    m_fd = -1;
-    m_portABlockRefused = false;
-}
-
-void VARNIX::closeIdle()
-{
-    const auto limit = m_clock.now() - std::chrono::milliseconds(kIdleCloseMs);
-    for (auto it = m_parked.begin(); it != m_parked.end();) {
-        if (it->second.lastUsed < limit) {
-            ::close(it->second.fd);
-            it = m_parked.erase(it);
-        } else {
-            ++it;
-        }
-    }
 }
 
 void VARNIX::fail(const std::string& what, const std::string& why)
@@ -239,169 +170,21 @@ void VARNIX::badArgument(const std::string& what)
     throw DeviceLinkError(target() + ": " + what);
 }
 
-bool VARNIX::ensureConnected(TimePoint deadline)
+bool VARNIX::portABlockRefusedHere() const
 {
-    const std::string ip = m_ip.trimmed().toStdString();
-    const int port = m_parallelPort;
-    if (m_fd >= 0 && (ip != m_connectedIp || port != m_connectedPort))
-        park();
-    if (m_fd < 0) {
-        closeIdle();
-        const auto it = m_parked.find(ip + ":" + std::to_string(port));
-        if (it != m_parked.end()) {
-            m_fd = it->second.fd;
-            m_portABlockRefused = it->second.portABlockRefused;
-            m_lastUsed = it->second.lastUsed;
-            m_connectedIp = ip;
-            m_connectedPort = port;
-            m_parked.erase(it);
-        }
-    }
-    if (m_fd >= 0 && m_clock.now() - m_lastUsed > std::chrono::milliseconds(kIdleCloseMs))
-        disconnect(); // the unit may have dropped a connection idle this long
-    if (m_fd >= 0 && !idleAndOpen(m_fd))
-        disconnect(); // closed by the unit, or holding bytes nobody asked for
-    m_lastUsed = m_clock.now();
-    if (m_fd >= 0)
-        return true;
-    connectFresh(deadline);
-    return false;
-}
-
-void VARNIX::connectFresh(TimePoint deadline)
-{
-    const std::string ip = m_ip.trimmed().toStdString();
-    const int port = m_parallelPort;
-    in_addr addr{};
-    if (ip.empty() || inet_pton(AF_INET, ip.c_str(), &addr) != 1)
-        badArgument("not a dotted IPv4 address");
-    if (port <= 0)
-        badArgument("bad TCP port " + std::to_string(port));
-
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        fail("connect", std::strerror(errno));
-    const int one = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(static_cast<uint16_t>(port));
-    sa.sin_addr = addr;
-    int err = 0;
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
-        err = errno;
-        if (err == EINPROGRESS || err == EINTR) {
-            if (!waitFor(fd, POLLOUT, m_clock, deadline, m_cancel)) {
-                err = ETIMEDOUT;
-            } else {
-                socklen_t len = sizeof err;
-                if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0)
-                    err = errno;
-            }
-        }
-    }
-    if (err != 0) {
-        ::close(fd);
-        fail("connect", err == ETIMEDOUT ? "no answer within the time-out" : std::strerror(err));
-    }
-    m_fd = fd;
-    m_connectedIp = ip;
-    m_connectedPort = port;
-    m_portABlockRefused = false;
-    ++m_connects;
-}
-
-VARNIX::Attempt VARNIX::attempt(const std::string& adu, std::string& reply, TimePoint deadline, const std::string& what,
-                                int& err)
-{
-    err = 0;
-    size_t sent = 0;
-    while (sent < adu.size()) {
-        const ssize_t n = ::send(m_fd, adu.data() + sent, adu.size() - sent, MSG_NOSIGNAL);
-        if (n > 0) {
-            sent += size_t(n);
-            continue;
-        }
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            if (!waitFor(m_fd, POLLOUT, m_clock, deadline, m_cancel))
-                fail(what, "no answer within the time-out");
-            continue;
-        }
-        err = n < 0 ? errno : 0;
-        return Attempt::FailedBeforeReply;
-    }
-
-    // The whole reply must arrive by the deadline, and each byte within the gap of the last.
-    std::string in;
-    size_t want = 7;
-    TimePoint until = deadline;
-    while (in.size() < want) {
-        // The socket does not block: read what is there, and wait only when nothing is.
-        char buf[260];
-        const ssize_t n = ::recv(m_fd, buf, std::min(sizeof buf, want - in.size()), 0);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            if (!waitFor(m_fd, POLLIN, m_clock, until, m_cancel))
-                fail(what, in.empty()          ? "no answer within the time-out"
-                           : until == deadline ? "reply not complete within the time-out"
-                                               : "reply broke off");
-            continue;
-        }
-        if (n <= 0) {
-            if (in.empty()) {
-                err = n < 0 ? errno : 0;
-                return Attempt::FailedBeforeReply;
-            }
-            fail(what, n == 0 ? "connection closed by the unit" : std::strerror(errno));
-        }
-        in.append(buf, size_t(n));
-        until = std::min(deadline, m_clock.now() + std::chrono::milliseconds(kByteGapMs));
-        if (want == 7 && in.size() == 7) {
-            if (be16(in, 0) != be16(adu, 0))
-                fail(what, "reply to another request (transaction id)");
-            if (be16(in, 2) != 0)
-                fail(what, "not a Modbus reply (protocol id " + std::to_string(be16(in, 2)) + ")");
-            const uint16_t len = be16(in, 4);
-            if (len < 2 || len > 254)
-                fail(what, "bad reply length " + std::to_string(len));
-            if (static_cast<uint8_t>(in[6]) != kUnitId)
-                fail(what, "reply from unit id " + std::to_string(static_cast<uint8_t>(in[6])));
-            want = 6u + len;
-        }
-    }
-    reply = in.substr(7);
-    return Attempt::Done;
+    return m_portABlockRefusedOn == m_client.connectCount() &&
+           m_client.isConnectedTo(m_ip.trimmed().toStdString(), m_parallelPort);
 }
 
 std::string VARNIX::exchange(const std::string& pdu, const std::string& what)
 {
-    const TimePoint deadline = m_clock.now() + std::chrono::milliseconds(timeoutMs());
-    const bool reused = ensureConnected(deadline);
-    std::string adu;
-    put16(adu, ++m_transaction);
-    put16(adu, 0);
-    put16(adu, static_cast<uint16_t>(pdu.size() + 1));
-    adu.push_back(static_cast<char>(kUnitId));
-    adu += pdu;
-
-    std::string reply;
-    int err = 0;
-    Attempt a = attempt(adu, reply, deadline, what, err);
-    if (a == Attempt::FailedBeforeReply && reused) {
-        // The unit closed the kept connection, perhaps while we looked: one fresh try.
-        disconnect();
-        connectFresh(deadline);
-        a = attempt(adu, reply, deadline, what, err);
+    try {
+        return m_client.exchange(m_ip.trimmed().toStdString(), m_parallelPort, pdu, timeoutMs());
+    } catch (const ModbusTcpClient::BadAddress& e) {
+        badArgument(e.what());
+    } catch (const ModbusTcpClient::Failure& e) {
+        fail(e.connecting() ? "connect" : what, e.what());
     }
-    if (a == Attempt::FailedBeforeReply)
-        fail(what, err != 0 ? std::strerror(err) : "connection closed by the unit");
-    if (!replyFits(pdu, reply))
-        fail(what, "reply does not fit the request");
-    m_lastUsed = m_clock.now();
-    return reply;
 }
 
 int16_t VARNIX::GetDirp(int32_t port, int16_t pin)
@@ -454,8 +237,7 @@ int16_t VARNIX::GetAnalog(int32_t port, int16_t channel)
         return static_cast<int16_t>(m_portA->regs[channel]);
     m_portA.reset();
 
-    if (!m_portABlockRefused || !isConnected() || m_ip.trimmed().toStdString() != m_connectedIp ||
-        m_parallelPort != m_connectedPort) {
+    if (!portABlockRefusedHere()) {
         const std::string reply = exchange(request(kReadInput, 0, kPortAPins), "read analogue inputs");
         if (!isException(reply, kReadInput)) {
             PortASnapshot snap{};
@@ -469,7 +251,7 @@ int16_t VARNIX::GetAnalog(int32_t port, int16_t channel)
         // with the request, so the connection stays and we read one register instead.
         if (static_cast<uint8_t>(reply[1]) != kIllegalAddress)
             fail("read analogue inputs", exceptionText(reply));
-        m_portABlockRefused = true;
+        m_portABlockRefusedOn = m_client.connectCount();
     }
     const std::string reply = exchange(request(kReadInput, uint16_t(channel), 1), "read analogue input");
     if (isException(reply, kReadInput))

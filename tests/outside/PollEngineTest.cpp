@@ -4,6 +4,7 @@
 #include "FakeTransfer.h"
 #include "InternetTransfer.h"
 #include "PollEngine.h"
+#include "ScriptedUnit.h"
 #include "VARNIX.h"
 
 #include <QCoreApplication>
@@ -15,6 +16,8 @@
 #include <atomic>
 #include <chrono>
 #include <gtest/gtest.h>
+#include <map>
+#include <set>
 #include <thread>
 
 namespace {
@@ -44,6 +47,22 @@ Work sleepThen(int ms, int value)
         std::this_thread::sleep_for(std::chrono::milliseconds(ms));
         return value;
     };
+}
+
+// The right answer to a read of one holding register, holding 1.
+std::string holdingOne(const std::string& req)
+{
+    return req.substr(0, 2) + std::string("\0\0\0\5\1\3\2\0\1", 9);
+}
+
+void aimAt(DeviceLink& link, int port, int32_t timeOut)
+{
+    link.setIP(QStringLiteral("127.0.0.1"));
+    link.setLcdPort(0);
+    link.setParallelPort(int16_t(port));
+    link.setSerialPort(0);
+    link.setBaudRate(QStringLiteral("9600"));
+    link.setTimeOut(timeOut);
 }
 
 } // namespace
@@ -165,10 +184,13 @@ TEST(PollEngine, WorkThatThrowsStillAnswersAndTheLaneGoesOn)
 
 TEST(PollEngine, EndingCancelsAUnitAndAServerThatNeverAnswerAndJoinsEveryLane)
 {
-    // Accepts connections (the kernel does, without an event loop) and never says a word.
+    // Accept connections (the kernel does, without an event loop or a thread) and never say a
+    // word. The unit's port must fit the link's 16-bit port, which a system-chosen one may not.
     QTcpServer silent;
     ASSERT_TRUE(silent.listen(QHostAddress::LocalHost, 0));
     const quint16 port = silent.serverPort();
+    ScriptedUnit silentUnit(nullptr);
+    ASSERT_NE(silentUnit.port, 0);
     std::atomic<int> inside{0};
     QElapsedTimer t;
     {
@@ -178,7 +200,7 @@ TEST(PollEngine, EndingCancelsAUnitAndAServerThatNeverAnswerAndJoinsEveryLane)
             "unit", &context,
             [&](PollEngine::Tools& tools) {
                 tools.link.setIP("127.0.0.1");
-                tools.link.setParallelPort(int16_t(port));
+                tools.link.setParallelPort(int16_t(silentUnit.port));
                 tools.link.setTimeOut(60);
                 ++inside;
                 try {
@@ -231,4 +253,144 @@ TEST(PollEngine, ALaneLeftIdleDropsItsLinkAndMakesANewOneForTheNextWork)
         EXPECT_EQ(made, round);
         EXPECT_EQ(gone, round);
     }
+}
+
+TEST(PollEngine, KeysSharingALaneEachKeepTheirOwnLink)
+{
+    std::atomic<int> made{0};
+    PollEngine engine(
+        [&] {
+            ++made;
+            return std::make_unique<FakeLink>();
+        },
+        fakeTransfers(), 1);
+    QObject context;
+    std::map<QString, std::set<DeviceLink*>> seen; // touched by the one lane only
+    int answers = 0;
+    for (int round = 0; round < 3; ++round)
+        for (const QString key : {"10.0.0.1:502", "10.0.0.2:502"})
+            engine.submit<int>(
+                key, &context,
+                [&seen, key](PollEngine::Tools& tools) {
+                    seen[key].insert(&tools.link);
+                    return 0;
+                },
+                [&](int) { ++answers; });
+    pumpUntil([&] { return answers == 6; });
+    ASSERT_EQ(answers, 6);
+    EXPECT_EQ(engine.laneCount(), 1);
+    EXPECT_EQ(made, 2);
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen["10.0.0.1:502"].size(), 1u) << "a key keeps its link from one work to the next";
+    EXPECT_EQ(seen["10.0.0.2:502"].size(), 1u);
+    EXPECT_NE(*seen["10.0.0.1:502"].begin(), *seen["10.0.0.2:502"].begin()) << "keys never share a link";
+}
+
+TEST(PollEngine, ALinkUnusedForTheIdlePeriodGoesWhileItsLaneWorksForAnotherKey)
+{
+    struct NamedLink : FakeLink {
+        std::function<void()> onGone;
+        ~NamedLink() override { onGone(); }
+    };
+    std::atomic<int> goneA{0}, goneB{0};
+    std::atomic<int> made{0};
+    PollEngine engine(
+        [&] {
+            auto link = std::make_unique<NamedLink>();
+            link->onGone = [&, first = made++ == 0] { ++(first ? goneB : goneA); };
+            return link;
+        },
+        fakeTransfers(), 1);
+    engine.setIdleCloseMs(300);
+    QObject context;
+    // b once, then a queue of work on a that keeps the lane busy well past b's idle period.
+    int answers = 0;
+    int goneBDuringA = -1, goneADuringA = -1;
+    engine.submit<int>("b", &context, sleepThen(0, 0), [&](int) { ++answers; });
+    const int aWorks = 150;
+    for (int i = 0; i < aWorks; ++i)
+        engine.submit<int>(
+            "a", &context,
+            [&, last = i == aWorks - 1](PollEngine::Tools&) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                if (last) {
+                    goneBDuringA = goneB;
+                    goneADuringA = goneA;
+                }
+                return 0;
+            },
+            [&](int) { ++answers; });
+    pumpUntil([&] { return answers == aWorks + 1; }, 20000);
+    ASSERT_EQ(answers, aWorks + 1);
+    EXPECT_EQ(goneBDuringA, 1) << "b's link outlived its idle period because the lane was busy";
+    EXPECT_EQ(goneADuringA, 0) << "a link in use was dropped";
+    pumpUntil([&] { return goneA == 1; }, 10000);
+    EXPECT_EQ(goneA, 1) << "a's link is dropped once idle too";
+}
+
+TEST(PollEngine, TwoUnitsSharingALaneGetAConnectionEachUntilIdle)
+{
+    ScriptedUnit unitA([](const std::string& req, int) { return holdingOne(req); });
+    ScriptedUnit unitB([](const std::string& req, int) { return holdingOne(req); });
+    ASSERT_NE(unitA.port, 0);
+    ASSERT_NE(unitB.port, 0);
+    PollEngine engine([] { return std::make_unique<VARNIX>(); }, fakeTransfers(), 1);
+    engine.setIdleCloseMs(300);
+    QObject context;
+    int ok = 0, answers = 0;
+    // Queued at once, as a poll tick does: the units take turns on the one lane.
+    for (int round = 0; round < 3; ++round)
+        for (const ScriptedUnit* unit : {&unitA, &unitB})
+            engine.submit<bool>(
+                QStringLiteral("127.0.0.1:%1").arg(unit->port), &context,
+                [port = unit->port](PollEngine::Tools& tools) {
+                    aimAt(tools.link, port, 5);
+                    return tools.link.GetDirp(UnitMap::PortB, 0) == 1;
+                },
+                [&](bool good) {
+                    ++answers;
+                    ok += good;
+                });
+    pumpUntil([&] { return answers == 6; }, 20000);
+    EXPECT_EQ(ok, 6);
+    EXPECT_EQ(unitA.connections(), 1) << "each turn of the lane reconnected";
+    EXPECT_EQ(unitB.connections(), 1);
+    pumpUntil([&] { return unitA.open() == 0 && unitB.open() == 0; }, 10000);
+    EXPECT_EQ(unitA.open(), 0) << "an idle link kept its connection";
+    EXPECT_EQ(unitB.open(), 0);
+}
+
+TEST(PollEngine, EndingCancelsAnExchangeOnALaneThatServesSeveralUnits)
+{
+    // The kernel accepts for the silent unit, which never reads: the exchange on the second key
+    // would wait for its whole time-out.
+    ScriptedUnit answering([](const std::string& req, int) { return holdingOne(req); });
+    ScriptedUnit silent(nullptr);
+    const int silentPort = silent.port;
+    std::atomic<bool> inside{false};
+    QElapsedTimer t;
+    {
+        PollEngine engine([] { return std::make_unique<VARNIX>(); }, fakeTransfers(), 1);
+        QObject context;
+        for (int port : {answering.port, silentPort})
+            engine.submit<int>(
+                QStringLiteral("127.0.0.1:%1").arg(port), &context,
+                [&, port](PollEngine::Tools& tools) {
+                    aimAt(tools.link, port, 60);
+                    inside = port == silentPort;
+                    try {
+                        tools.link.GetDirp(UnitMap::PortB, 0);
+                    } catch (const DeviceLinkError&) {
+                    }
+                    return 0;
+                },
+                [](int) {});
+        QDeadlineTimer limit(20000);
+        while (!inside && !limit.hasExpired())
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        ASSERT_TRUE(inside);
+        t.start();
+    }
+    // Far below the 60 s the exchange would otherwise wait.
+    EXPECT_LT(t.elapsed(), 10000);
 }

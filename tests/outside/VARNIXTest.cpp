@@ -1,10 +1,12 @@
 #include "VARNIX.h"
+#include "ScriptedUnit.h"
 #include "SimulatorSuite.h"
 #include "UnitSimProcess.h"
 
 #include <gtest/gtest.h>
 #include <modbus.h>
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -25,6 +27,44 @@ void aim(VARNIX& link, const UnitSimProcess& sim, int unit, int32_t timeOut = 2)
     link.setSerialPort(0);
     link.setBaudRate("9600");
     link.setTimeOut(timeOut);
+}
+
+void aimAt(VARNIX& link, int port)
+{
+    link.setIP("127.0.0.1");
+    link.setLcdPort(0);
+    link.setParallelPort(int16_t(port));
+    link.setSerialPort(0);
+    link.setBaudRate("9600");
+    link.setTimeOut(1);
+}
+
+std::string bytes(std::initializer_list<int> b)
+{
+    std::string s;
+    for (int v : b)
+        s.push_back(static_cast<char>(v));
+    return s;
+}
+
+// A clock that moves only when the test says so.
+class HandClock : public MonotonicClock {
+public:
+    time_point now() const override { return m_t; }
+    void advance(std::chrono::milliseconds d) { m_t += d; }
+
+private:
+    time_point m_t = std::chrono::steady_clock::now();
+};
+
+std::string failureText(const std::function<void()>& call)
+{
+    try {
+        call();
+    } catch (const DeviceLinkError& e) {
+        return e.what();
+    }
+    return "no failure";
 }
 
 struct TwoUnits {
@@ -250,7 +290,7 @@ TEST_F(VARNIXTest, SlowUnitWithinTimeOutAnswers)
     EXPECT_EQ(link.GetAnalog(5, 2), 77);
 }
 
-TEST_F(VARNIXTest, KeepsOneConnectionPerUnitAcrossReAims)
+TEST_F(VARNIXTest, KeepsItsConnectionWhileAimedAtOneUnitAndReconnectsWhenReAimed)
 {
     ASSERT_TRUE(sim().ok("ain 0 0 10"));
     ASSERT_TRUE(sim().ok("ain 1 0 20"));
@@ -262,31 +302,29 @@ TEST_F(VARNIXTest, KeepsOneConnectionPerUnitAcrossReAims)
     }
     EXPECT_EQ(link.connectCount(), 1);
 
+    // No connections are parked: each re-aim closes the old one and opens the new.
     aim(link, sim(), 1);
     EXPECT_EQ(link.GetAnalog(5, 0), 20);
     aim(link, sim(), 0);
     EXPECT_EQ(link.GetAnalog(5, 0), 10);
-    aim(link, sim(), 1);
-    EXPECT_EQ(link.GetAnalog(5, 0), 20);
-    EXPECT_EQ(link.connectCount(), 2);
-    EXPECT_EQ(link.openConnections(), 2);
-
-    // a failure closes only that unit's connection
-    ASSERT_TRUE(sim().ok("fault 1 exception"));
-    aim(link, sim(), 1);
-    EXPECT_THROW(link.GetAnalog(5, 0), DeviceLinkError);
-    EXPECT_EQ(link.openConnections(), 1);
-    ASSERT_TRUE(sim().ok("fault 1 up"));
-    aim(link, sim(), 1);
-    EXPECT_EQ(link.GetAnalog(5, 0), 20);
     EXPECT_EQ(link.connectCount(), 3);
+
+    // an exception reply closes the connection too
+    ASSERT_TRUE(sim().ok("fault 0 exception"));
+    aim(link, sim(), 0);
+    EXPECT_THROW(link.GetAnalog(5, 0), DeviceLinkError);
+    EXPECT_FALSE(link.isConnected());
+    ASSERT_TRUE(sim().ok("fault 0 up"));
+    aim(link, sim(), 0);
+    EXPECT_EQ(link.GetAnalog(5, 0), 10);
+    EXPECT_EQ(link.connectCount(), 4);
 
     // a unit that restarted closed the kept connection: the next poll reconnects at once
     ASSERT_TRUE(sim().ok("fault 0 down"));
     ASSERT_TRUE(sim().ok("fault 0 up"));
     aim(link, sim(), 0);
     EXPECT_EQ(link.GetAnalog(5, 0), 10);
-    EXPECT_EQ(link.connectCount(), 4);
+    EXPECT_EQ(link.connectCount(), 5);
 }
 
 TEST_F(VARNIXTest, NoReadingOutlivesItsPoll)
@@ -323,6 +361,87 @@ TEST_F(VARNIXTest, TwoLinksOnOneUnitAtOnce)
     EXPECT_EQ(b.GetAnalog(5, 2), 901);
     EXPECT_TRUE(a.isConnected());
     EXPECT_TRUE(b.isConnected());
+}
+
+// A unit without register 4 refuses the whole-port read: it is read register by register for as
+// long as its connection lasts, and asked for the block again on the next connection.
+TEST(VARNIXScriptedUnit, PortABlockRefusedIsReadRegisterByRegisterOnThatConnection)
+{
+    std::atomic<int> blockReads{0}, singleReads{0};
+    ScriptedUnit unit([&](const std::string& req, int) {
+        if (req[7] == 4 && req[11] == 6) {
+            ++blockReads;
+            return req.substr(0, 2) + bytes({0, 0, 0, 3, 1, 0x84, 2});
+        }
+        if (req[7] == 4) {
+            ++singleReads;
+            return req.substr(0, 2) + bytes({0, 0, 0, 5, 1, 4, 2, 0, 100 + req[9]});
+        }
+        return std::string(); // anything else: closed unanswered
+    });
+    HandClock clock;
+    VARNIX link(clock);
+    aimAt(link, unit.port);
+    EXPECT_EQ(link.GetAnalog(5, 2), 102);
+    aimAt(link, unit.port);
+    EXPECT_EQ(link.GetAnalog(5, 3), 103);
+    EXPECT_EQ(blockReads, 1);
+    EXPECT_EQ(singleReads, 2);
+
+    // The connection is replaced inside the next read (too old to trust); the poll after asks
+    // the new connection for the whole port again.
+    clock.advance(std::chrono::milliseconds(ModbusTcpClient::kStaleMs + 1));
+    aimAt(link, unit.port);
+    EXPECT_EQ(link.GetAnalog(5, 1), 101);
+    EXPECT_EQ(link.connectCount(), 2);
+    aimAt(link, unit.port);
+    EXPECT_EQ(link.GetAnalog(5, 0), 100);
+    EXPECT_EQ(blockReads, 2) << "a new connection did not ask for the whole port";
+
+    // So does the connection after a failure.
+    EXPECT_THROW(link.GetPin(6, 0), DeviceLinkError);
+    aimAt(link, unit.port);
+    EXPECT_EQ(link.GetAnalog(5, 1), 101);
+    EXPECT_EQ(blockReads, 3);
+}
+
+TEST(VARNIXScriptedUnit, FailuresNameTheUnitTheOperationAndTheCause)
+{
+    std::atomic<int> code{4};
+    ScriptedUnit unit([&](const std::string& req, int) {
+        return req.substr(0, 2) + bytes({0, 0, 0, 3, 1, req[7] | 0x80, code});
+    });
+    VARNIX link;
+    aimAt(link, unit.port);
+    const std::string at = "127.0.0.1:" + std::to_string(unit.port) + ": ";
+    EXPECT_EQ(failureText([&] { link.GetDirp(6, 0); }),
+              at + "read direction: unit answered exception 4 (Slave device or server failure)");
+    // Every code reads as the station has always named it.
+    for (int c = 0; c < 256; ++c) {
+        code = c;
+        EXPECT_EQ(failureText([&] { link.SetPin(6, 1, 1); }), at + "write output: unit answered exception " +
+                                                                  std::to_string(c) + " (" +
+                                                                  modbus_strerror(MODBUS_ENOBASE + c) + ")");
+    }
+
+    ScriptedUnit stranger([](const std::string& req, int) {
+        return req.substr(0, 2) + bytes({0, 0, 0, 5, 9, 3, 2, 0, 1});
+    });
+    aimAt(link, stranger.port);
+    EXPECT_EQ(failureText([&] { link.GetDirp(6, 0); }),
+              "127.0.0.1:" + std::to_string(stranger.port) + ": read direction: reply from unit id 9");
+
+    const int refusedPort = [] {
+        ScriptedUnit gone(nullptr);
+        return gone.port;
+    }();
+    aimAt(link, refusedPort);
+    EXPECT_EQ(failureText([&] { link.GetPin(6, 0); }),
+              "127.0.0.1:" + std::to_string(refusedPort) + ": connect: Connection refused");
+
+    link.setIP(" unit7");
+    EXPECT_EQ(failureText([&] { link.GetPin(6, 0); }),
+              " unit7:" + std::to_string(refusedPort) + ": not a dotted IPv4 address");
 }
 
 } // namespace
