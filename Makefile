@@ -4,8 +4,9 @@ JOBS ?= 2
 
 SANITIZE_BUILD ?= build-sanitize
 TSAN_BUILD ?= build-tsan
+PACKAGE_BUILD ?= build-package
 
-.PHONY: all bootstrap configure build test test-sanitize test-tsan bench demo demo-relay fuzz clean
+.PHONY: all bootstrap configure build test test-sanitize test-tsan bench demo demo-relay fuzz package package-check clean
 
 all: build
 
@@ -49,8 +50,24 @@ demo-relay: build
 	@scripts/bootstrap demo
 	@scripts/demo-relay $(BUILD)
 
+# The Debian packages (talveron, libmime1.4, libmime-dev, libmime-ui) in $(PACKAGE_BUILD)/packages/,
+# built for /usr with Debian's compiler and linker flags. Nothing is installed.
+package: bootstrap
+	@flags() { DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get $$1; }; \
+	  CFLAGS="$$(flags CFLAGS) $$(flags CPPFLAGS)" CXXFLAGS="$$(flags CXXFLAGS) $$(flags CPPFLAGS)" \
+	  LDFLAGS="$$(flags LDFLAGS)" cmake -S . -B $(PACKAGE_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr \
+	  -DTALVERON_PACKAGE=ON >/dev/null
+	@cmake --build $(PACKAGE_BUILD) -j $(JOBS)
+	@rm -rf $(PACKAGE_BUILD)/packages
+	@cd $(PACKAGE_BUILD) && cpack --config CPackConfig.cmake >/dev/null && cpack --config CPackConfig-mime.cmake >/dev/null
+	@ls -l $(PACKAGE_BUILD)/packages/*.deb
+
+# Builds the packages, checks them with lintian, installs them, runs what they installed, purges them.
+package-check:
+	@scripts/package-check
+
 fuzz: bootstrap
 	@scripts/fuzz
 
 clean:
-	rm -rf $(BUILD) $(SANITIZE_BUILD) $(TSAN_BUILD) build-fuzz
+	rm -rf $(BUILD) $(SANITIZE_BUILD) $(TSAN_BUILD) $(PACKAGE_BUILD) build-fuzz

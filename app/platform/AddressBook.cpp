@@ -1,6 +1,7 @@
 #include "AddressBook.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QProcess>
 #include <sys/resource.h>
@@ -24,11 +25,18 @@ QString decoded(const QByteArray& field)
 
 QString AddressBookReaderPath()
 {
-    // Installed beside the station; in the build tree, where the build put it.
+    // Beside the station, else installed in the private program folder; in the build tree, where
+    // the build put it.
     const QString beside = QCoreApplication::applicationDirPath() + QStringLiteral("/talveron-bookread");
     if (QFileInfo(beside).isExecutable())
         return beside;
-    return QStringLiteral(TALVERON_BOOKREAD_BUILT);
+    const QString installed = QDir::cleanPath(QCoreApplication::applicationDirPath() +
+                                              QStringLiteral("/" TALVERON_LIBEXEC_FROM_BIN "/talveron-bookread"));
+#ifdef TALVERON_BOOKREAD_BUILT
+    if (!QFileInfo(installed).isExecutable())
+        return QStringLiteral(TALVERON_BOOKREAD_BUILT);
+#endif
+    return installed;
 }
 
 AddressBook ReadAddressBook(const QString& path)

@@ -1,0 +1,200 @@
+#include "Launch.h"
+
+#include "Lamps.h"
+
+#include <QString>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <system_error>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace Launch {
+namespace {
+
+std::string variable(const char* name)
+{
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+// A relative XDG variable is to be ignored, as if unset.
+fs::path xdgBase(const std::string& value, const std::string& home, const char* fallback)
+{
+    if (!value.empty() && fs::path(value).is_absolute())
+        return value;
+    return fs::path(home) / fallback;
+}
+
+std::string quoted(const fs::path& p)
+{
+    return "\"" + p.string() + "\"";
+}
+
+// The folder the config file names. The line is taken as written: only the line end goes, since
+// blanks may belong to a folder's name.
+Choice fromConfigFile(const fs::path& file, const Environment& env)
+{
+    std::ifstream in(file, std::ios::binary);
+    std::string line;
+    if (!in || fs::is_directory(file))
+        return {{}, "Cannot read " + quoted(file) + ", which should name the station folder."};
+    if (!std::getline(in, line) && !in.eof())
+        return {{}, "Cannot read " + quoted(file) + ", which should name the station folder."};
+    if (!line.empty() && line.back() == '\r')
+        line.pop_back();
+    if (line.empty())
+        return {{},
+                quoted(file) +
+                    " names no folder. Write the station folder's full path on its first line, "
+                    "or delete the file to use " +
+                    quoted(DefaultFolder(env)) + "."};
+    fs::path folder;
+    if (line == "~")
+        folder = env.home;
+    else if (line.rfind("~/", 0) == 0)
+        folder = fs::path(env.home) / line.substr(2);
+    else
+        folder = line;
+    if (!folder.is_absolute() || (line[0] == '~' && env.home.empty()))
+        return {{},
+                quoted(file) + " names \"" + line +
+                    "\", which is not a full path. Write the station folder's full path (starting with / or ~/)."};
+    return {folder, {}};
+}
+
+} // namespace
+
+Environment CurrentEnvironment()
+{
+    return {variable("HOME"), variable("XDG_DATA_HOME"), variable("XDG_CONFIG_HOME")};
+}
+
+Arguments ParseArguments(const std::vector<std::string>& args)
+{
+    Arguments parsed;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "-h" || a == "--help") {
+            parsed.help = true;
+        } else if (a == "--folder" || a.rfind("--folder=", 0) == 0) {
+            std::string value;
+            if (a == "--folder") {
+                if (i + 1 == args.size()) {
+                    parsed.error = "--folder needs a folder.";
+                    return parsed;
+                }
+                value = args[++i];
+            } else {
+                value = a.substr(9);
+            }
+            if (value.empty() || parsed.folder) {
+                parsed.error = value.empty() ? "--folder needs a folder." : "--folder was given twice.";
+                return parsed;
+            }
+            parsed.folder = value;
+        } else {
+            parsed.error = "Unknown argument \"" + a + "\".";
+            return parsed;
+        }
+    }
+    return parsed;
+}
+
+fs::path ConfigFile(const Environment& env)
+{
+    return xdgBase(env.xdgConfigHome, env.home, ".config") / "talveron" / "station-folder";
+}
+
+fs::path DefaultFolder(const Environment& env)
+{
+    return xdgBase(env.xdgDataHome, env.home, ".local/share") / "talveron" / "station";
+}
+
+Choice ChooseFolder(const Arguments& args, const Environment& env, const fs::path& currentDir)
+{
+    Choice choice;
+    if (args.folder) {
+        choice.folder = fs::path(*args.folder).is_absolute() ? fs::path(*args.folder) : currentDir / *args.folder;
+    } else {
+        if (env.home.empty() || !fs::path(env.home).is_absolute())
+            return {{}, "HOME is not set to a full path, so there is no place for the station folder."};
+        const fs::path config = ConfigFile(env);
+        std::error_code ec;
+        const bool haveConfig = fs::exists(fs::symlink_status(config, ec));
+        choice = haveConfig ? fromConfigFile(config, env) : Choice{DefaultFolder(env), {}};
+        if (!choice.error.empty())
+            return choice;
+    }
+    choice.folder = choice.folder.lexically_normal();
+    std::error_code ec;
+    const fs::file_status st = fs::status(choice.folder, ec);
+    if (fs::exists(st) && !fs::is_directory(st))
+        return {{}, "The station folder " + quoted(choice.folder) + " is a file, not a folder."};
+    return choice;
+}
+
+Preparation PrepareFolder(const fs::path& folder)
+{
+    Preparation result;
+    std::error_code ec;
+    result.created = fs::create_directories(folder, ec);
+    if (ec) {
+        result.error = "Cannot make the station folder " + quoted(folder) + ": " + ec.message() + ".";
+        return result;
+    }
+    if (!fs::is_directory(folder, ec)) {
+        result.error = "The station folder " + quoted(folder) + " is not a folder.";
+        return result;
+    }
+    if (!result.created)
+        return result;
+    // Its settings will hold passwords.
+    fs::permissions(folder, fs::perms::owner_all, fs::perm_options::replace, ec);
+    // The station has the same lamps built in, so a failure here costs nothing but the files.
+    if (!Lamps::writeBuiltIn(QString::fromStdString(folder.string())))
+        result.warning = "Could not write the lamp pictures into " + quoted(folder) + "; the station uses its own.";
+    return result;
+}
+
+fs::path StationBeside(const fs::path& launcher)
+{
+    return launcher.parent_path() / "talveron";
+}
+
+std::string StationProblem(const fs::path& station)
+{
+    const int err = ::access(station.c_str(), X_OK) == 0 ? 0 : errno;
+    std::error_code ec;
+    if (err != 0 || !fs::is_regular_file(station, ec))
+        return "The station program " + quoted(station) + " is missing or cannot be run" +
+               (err ? std::string(": ") + std::strerror(err) : std::string()) + ".";
+    return {};
+}
+
+std::string StartStation(const fs::path& station, const fs::path& folder)
+{
+    if (std::string problem = StationProblem(station); !problem.empty())
+        return problem;
+    if (::chdir(folder.c_str()) != 0)
+        return "Cannot enter the station folder " + quoted(folder) + ": " + std::strerror(errno) + ".";
+    ::setenv("PWD", folder.c_str(), 1);
+    char name[] = "talveron";
+    char* const argv[] = {name, nullptr};
+    ::execv(station.c_str(), argv);
+    return "Cannot start the station program " + quoted(station) + ": " + std::strerror(errno) + ".";
+}
+
+std::string Usage()
+{
+    return "Usage: talveron-launch [--folder DIR]\n"
+           "Starts the Talveron station in the user's station folder, making it on first use.\n"
+           "Without --folder the folder is the one named on the first line of\n"
+           "$XDG_CONFIG_HOME/talveron/station-folder, else $XDG_DATA_HOME/talveron/station.\n";
+}
+
+} // namespace Launch
