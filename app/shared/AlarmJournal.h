@@ -1,0 +1,43 @@
+#pragma once
+// The alarm journal AlarmLog.csv in the working directory: one line per event, in the text form
+// of the data logs (Shift-JIS, CR LF, appended whole or not at all), five fields separated by
+// ",": the date and time as the data log writes them, the unit's row number in three digits
+// (empty for the station itself), the unit's name, the event and the alarm setting's text.
+
+#include <QDateTime>
+#include <QString>
+#include <vector>
+
+class Clock;
+
+enum class JournalEvent { Raised, Acknowledged, Cleared, GivenUp, Answering, MailFailed, DiskLow };
+
+struct JournalEntry {
+    QDateTime time;
+    int unit = -1; // -1 for an event of the station itself
+    QString name;
+    QString event;
+    QString condition;
+};
+
+class AlarmJournal {
+public:
+    static inline const QString FileName = QStringLiteral("AlarmLog.csv");
+
+    AlarmJournal(QString workDir, const Clock& clock);
+
+    // The event's word in the journal: 発生, 確認, 復帰, 通信断, 通信復帰, メール送信失敗, ディスク残量不足.
+    static QString EventWord(JournalEvent event);
+    // Appends the event's line, stamped now; false when it could not be written (the caller's
+    // work goes on either way).
+    bool Record(JournalEvent event, int unit, const QString& name, const QString& condition = QString());
+    QString path() const;
+
+    // The entries of a journal file, oldest first: its last maxBytes at most, whole lines only;
+    // lines that are not five fields with a date are passed over.
+    static std::vector<JournalEntry> Read(const QString& path, qint64 maxBytes = 16 * 1024 * 1024);
+
+private:
+    QString m_workDir;
+    const Clock& m_clock;
+};

@@ -1,0 +1,64 @@
+#pragma once
+// Reads a time range of a unit's data log (DataFileNNN.csv) without reading the rest of the
+// file: the lines are in time order, so the start of the range is found by bisecting the file
+// by byte offset, and only the range is read. The range is reduced to buckets of equal width
+// holding each channel's minimum and maximum, so a chart draws at most two points per column
+// however long the period. A line that is torn, malformed or earlier than the one before it is
+// skipped and counted. A log still growing is read up to its last whole line; ReadMore takes
+// the lines appended since.
+
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace DataLog {
+
+// The values of a line, in the line's order: RA0..RA3, RB0..RB7, the temperature in °C.
+inline constexpr int Channels = 13;
+enum Channel : int { RA0 = 0, RB0 = 4, Temperature = 12 };
+
+// Times are the log's wall-clock seconds ("YYYY/MM/DD HH:MM:SS" counted from 1970-01-01 as
+// written, without a time zone), so comparing two never converts a date.
+using Seconds = int64_t;
+Seconds toSeconds(const QDateTime& t);
+QDateTime fromSeconds(Seconds s);
+
+struct Line {
+    Seconds time = 0;
+    std::array<int32_t, Channels> values{};
+};
+// One line without its line end; nothing when it is torn or malformed.
+std::optional<Line> ParseLine(const char* begin, const char* end);
+
+struct Bucket {
+    Seconds start = 0;
+    std::array<int32_t, Channels> min{}, max{}, last{};
+    int64_t lines = 0;
+};
+
+struct Range {
+    Seconds from = 0, to = 0;     // inclusive
+    Seconds width = 1;            // seconds per bucket
+    std::vector<Bucket> buckets;  // the buckets that hold lines, in time order
+    int64_t lines = 0;            // lines taken
+    int64_t skipped = 0;          // torn, malformed or out-of-order lines passed over
+    int64_t endOffset = 0;        // where the next whole line starts (ReadMore goes on from there)
+    Seconds lastTime = INT64_MIN; // the time of the last line taken
+    int64_t bytesRead = 0;        // what finding and reading the range cost
+    bool fileMissing = false;
+};
+
+// The lines from..to of the log, in buckets of (to - from + 1) / columns seconds or more.
+Range ReadRange(const QString& path, Seconds from, Seconds to, int columns);
+// Moves the range's end to newTo (its start by as many whole buckets, dropping those that fall
+// out) and adds the lines appended to the log since it was read.
+void ReadMore(const QString& path, Range& range, Seconds newTo);
+
+// The raw lines from..to, for copying; at most maxLines (the count of lines in the range may be more).
+QStringList RawLines(const QString& path, Seconds from, Seconds to, int maxLines);
+
+} // namespace DataLog

@@ -1,0 +1,93 @@
+// The alarm journal's lines and the disk watch.
+
+#include "AlarmJournal.h"
+#include "DiskWatch.h"
+#include "SetClock.h"
+#include "TextFile.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+TEST(AlarmJournal, EachEventIsOneWholeLineOfFiveFields)
+{
+    QTemporaryDir dir;
+    SetClock clock{QDateTime(QDate(2026, 12, 8), QTime(10, 20, 30))};
+    AlarmJournal journal(dir.path(), clock);
+    const std::pair<JournalEvent, const char*> events[] = {
+        {JournalEvent::Raised, "発生"},        {JournalEvent::Acknowledged, "確認"},
+        {JournalEvent::Cleared, "復帰"},       {JournalEvent::GivenUp, "通信断"},
+        {JournalEvent::Answering, "通信復帰"}, {JournalEvent::MailFailed, "メール送信失敗"}};
+    for (const auto& [event, word] : events) {
+        EXPECT_EQ(AlarmJournal::EventWord(event), QString::fromUtf8(word));
+        EXPECT_TRUE(journal.Record(event, 7, QStringLiteral("ポンプ,1"), QStringLiteral("Din:2:High")));
+        clock.advance(1);
+    }
+    const auto bytes = TextFile::readBytes(journal.path());
+    ASSERT_TRUE(bytes);
+    // Shift-JIS and CR LF, as the data logs; a comma in a name never makes a sixth field
+    EXPECT_EQ(bytes->left(bytes->indexOf('\n') + 1),
+              TextFile::encode(QStringLiteral("2026/12/08 10:20:30,007,ポンプ 1,発生,Din:2:High\r\n")));
+    const auto entries = AlarmJournal::Read(journal.path());
+    ASSERT_EQ(entries.size(), 6u);
+    EXPECT_EQ(entries[5].event, QStringLiteral("メール送信失敗"));
+    EXPECT_EQ(entries[5].unit, 7);
+    EXPECT_EQ(entries[5].time, QDateTime(QDate(2026, 12, 8), QTime(10, 20, 35)));
+}
+
+TEST(AlarmJournal, ReadingTakesWholeLinesOfTheEndAndPassesOverOthers)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(AlarmJournal::FileName);
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(TextFile::encode(QStringLiteral("2026/12/08 10:00:00,000,a,発生,\r\n")));
+    f.write("not a line\r\n");
+    const QByteArray disk = TextFile::encode(QStringLiteral("2026/12/08 10:00:01,,,ディスク残量不足,残り\r\n"));
+    const QByteArray torn = TextFile::encode(QStringLiteral("2026/12/08 10:00:02,001,b,発"));
+    f.write(disk);
+    f.write(torn);
+    f.close();
+    const auto entries = AlarmJournal::Read(path);
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[1].unit, -1);
+    EXPECT_EQ(entries[1].event, QStringLiteral("ディスク残量不足"));
+    // only the end of a large journal is read, from a whole line on
+    EXPECT_EQ(AlarmJournal::Read(path, disk.size() + torn.size() + 1).size(), 1u);
+    EXPECT_EQ(AlarmJournal::Read(path, disk.size() + torn.size()).size(), 0u); // its start is cut off
+    EXPECT_TRUE(AlarmJournal::Read(dir.filePath("missing.csv")).empty());
+}
+
+TEST(DiskWatch, WarnsEachMinuteBelowTheFloorAndJournalsEachShortageOnce)
+{
+    constexpr int64_t GB = int64_t(1) << 30;
+    EXPECT_FALSE(DiskWarningText({50 * GB, 100 * GB}));
+    EXPECT_TRUE(DiskWarningText({9 * GB, 100 * GB})); // under 10 %
+    EXPECT_TRUE(DiskWarningText({GB / 2, 2 * GB}));   // under 1 GB
+    EXPECT_EQ(*DiskWarningText({GB / 2, 2 * GB}),
+              QStringLiteral("  ディスクの空きが少なくなっています：残り 0.5 GB（25％）"));
+
+    QTemporaryDir dir;
+    SetClock clock{QDateTime(QDate(2026, 12, 8), QTime(10, 20, 30))};
+    AlarmJournal journal(dir.path(), clock);
+    DiskWatch watch(dir.path(), journal);
+    DiskSpace space{50 * GB, 100 * GB};
+    watch.setProbe([&] { return std::optional<DiskSpace>(space); });
+    int warnings = 0;
+    QObject::connect(&watch, &DiskWatch::warning, [&](const QString&) { ++warnings; });
+    watch.check();
+    space.available = GB / 4;
+    watch.check();
+    watch.check();
+    space.available = 50 * GB;
+    watch.check();
+    space.available = GB / 4;
+    watch.check();
+    EXPECT_EQ(warnings, 3);
+    const auto entries = AlarmJournal::Read(journal.path());
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0].event, QStringLiteral("ディスク残量不足"));
+    // the real disk answers too
+    DiskWatch real(dir.path(), journal);
+    real.check();
+}
