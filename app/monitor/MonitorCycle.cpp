@@ -143,6 +143,10 @@ void MonitorCycle::pollFailed(int unit, bool lan)
     failures = int16_t(std::min<int>(failures + 1, INT16_MAX));
     if (failures <= m_comm.sys().MonitorSettings.ReloadSize)
         return;
+    if (failures == m_comm.sys().MonitorSettings.ReloadSize + 1 && !m_givenUp[unit]) {
+        m_givenUp[unit] = true; // until it answers again, whatever restarts meanwhile
+        journal(JournalEvent::GivenUp, unit);
+    }
     showGivenUp(unit);
     // Mail once per failure episode, for every unit, not only those on the page shown.
     if (lan && failures == m_comm.sys().MonitorSettings.ReloadSize + 1)
@@ -157,10 +161,22 @@ void MonitorCycle::showGivenUp(int unit)
     m_view.setRowTone(unit % RowsPerPage, RowTone::Alert);
 }
 
+void MonitorCycle::journal(JournalEvent event, int unit)
+{
+    m_comm.journal().Record(event, unit, m_comm.sys().cell(unit, ColName), m_comm.AlarmCondition(unit));
+}
+
+void MonitorCycle::answered(int unit)
+{
+    m_comm.units().unitItem(ItemFailureCount, unit) = -1;
+    if (std::exchange(m_givenUp[unit], false))
+        journal(JournalEvent::Answering, unit);
+}
+
 void MonitorCycle::notifyAlarm(int unit)
 {
     // Both go out beside the work and report their own failures; neither changes what a poll found.
-    m_comm.alarms().SendAlarmMail(m_comm.sys().cell(unit, ColName));
+    m_comm.alarms().SendAlarmMail(m_comm.sys().cell(unit, ColName), unit);
     if (m_comm.inet().HasCameraFolder())
         m_comm.alarms().PostAbnormalMark();
 }
@@ -218,7 +234,7 @@ bool MonitorCycle::ApplyReading(int unit, const UnitReading& reading)
         pollFailed(unit, true);
         return false;
     }
-    m_comm.units().unitItem(ItemFailureCount, unit) = -1;
+    answered(unit);
     if (!EvaluateAlarm(unit)) {
         pollFailed(unit, true);
         return false;
@@ -387,7 +403,7 @@ bool MonitorCycle::ApplyRelayFetch(int unit, const RelayFetch& fetch)
     // Stale data is stored too; it only counts as a failed read.
     if (!m_comm.files().IsDataFresh(data.stamp))
         return failed();
-    m_comm.units().unitItem(ItemFailureCount, unit) = -1;
+    answered(unit);
     if (!EvaluateAlarm(unit))
         return failed();
     showGoodPoll(unit);
@@ -418,6 +434,7 @@ void MonitorCycle::SetUnitAlarm(AlarmChange change, int unit)
     if (unit < 0 || unit >= SysInf::UnitSlots)
         return;
     m_comm.units().unitItem(ItemAlarmFlag, unit) = change == AlarmChange::Raise ? AlarmRaised : AlarmClear;
+    journal(change == AlarmChange::Raise ? JournalEvent::Raised : JournalEvent::Cleared, unit);
     showAlarms();
     // A raise always mails; a clear never does, even while another alarm stands.
     if (change == AlarmChange::Raise)
@@ -463,9 +480,13 @@ void MonitorCycle::BeepTick()
 
 void MonitorCycle::BeepResetClick()
 {
-    for (auto& s : m_comm.units().UnitValues)
-        if (s[ItemAlarmFlag] == AlarmRaised)
-            s[ItemAlarmFlag] = AlarmAcknowledged;
+    for (int unit = 0; unit < SysInf::UnitSlots; ++unit) {
+        int16_t& flag = m_comm.units().unitItem(ItemAlarmFlag, unit);
+        if (flag == AlarmRaised) {
+            flag = AlarmAcknowledged;
+            journal(JournalEvent::Acknowledged, unit);
+        }
+    }
     showAlarms();
 }
 

@@ -133,6 +133,10 @@ private:
     void showGoodPoll(int unit);
     void showGivenUp(int unit);
     void notifyAlarm(int unit);
+    // The event's line in the alarm journal.
+    void journal(JournalEvent event, int unit);
+    // A good poll: the failure count goes, and a unit given up is journalled as answering again.
+    void answered(int unit);
     void stopMonitoring();
     void showAlarms();
     bool dueNow() const;
@@ -157,6 +161,8 @@ private:
     bool m_startPoll = false;
     uint64_t m_generation = 0;
     std::array<bool, SysInf::UnitSlots> m_inFlight{};
+    // Units journalled as given up and not yet answering again (a restart does not forget them).
+    std::array<bool, SysInf::UnitSlots> m_givenUp{};
     int m_tickOut = 0;
     bool m_retryRunning = false;
     bool m_activityShown = false;

@@ -333,6 +333,7 @@ void RelaySlot::CheckDigitalAlarm(int kind, int pin, bool high)
             m_screen.outputAlarm[pin] = false;
             m_screen.selectorAlert = false;
             SetAlarmState(false);
+            journal(JournalEvent::Cleared);
         }
         return;
     }
@@ -341,9 +342,16 @@ void RelaySlot::CheckDigitalAlarm(int kind, int pin, bool high)
     (kind == 1 ? m_screen.inputAlarm : m_screen.outputAlarm)[pin] = true;
     m_screen.selectorAlert = true;
     SetAlarmState(true);
-    m_comm.alarms().SendAlarmMail(m_comm.sys().cell(u, ColName));
+    journal(JournalEvent::Raised);
+    m_comm.alarms().SendAlarmMail(m_comm.sys().cell(u, ColName), u);
     if (m_comm.inet().HasCameraFolder())
         m_markWanted = true; // sent through the slot's control as the cycle's next step
+}
+
+void RelaySlot::journal(JournalEvent event)
+{
+    if (const int u = unitOf(); u >= 0)
+        m_comm.journal().Record(event, u, m_comm.sys().cell(u, ColName), m_comm.AlarmCondition(u));
 }
 
 void RelaySlot::SetAlarmState(bool raise)
@@ -354,8 +362,10 @@ void RelaySlot::SetAlarmState(bool raise)
 
 void RelaySlot::acknowledge()
 {
-    if (m_alarm == AlarmRaised)
-        m_alarm = AlarmAcknowledged;
+    if (m_alarm != AlarmRaised)
+        return;
+    m_alarm = AlarmAcknowledged;
+    journal(JournalEvent::Acknowledged);
 }
 
 void RelaySlot::postMark(Next next)

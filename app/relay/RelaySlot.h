@@ -109,6 +109,8 @@ protected:
 
 private:
     void SetAlarmState(bool raise);
+    // The event's line in the alarm journal, for the slot's unit.
+    void journal(JournalEvent event);
     void ResetSwitches();
     void ArmOutputSwitches();
     void PrepareSlotDisplay();

@@ -82,9 +82,9 @@ public:
             m_comm.dialUpLine().release();
     }
 
-    void queue(const QString& text)
+    void queue(const QString& text, int unit)
     {
-        m_pending.push_back(text);
+        m_pending.push_back({text, unit});
         if (!m_running)
             next();
     }
@@ -106,9 +106,10 @@ private:
         if (!m_running)
             return;
         const auto& s = m_comm.inet().InternetSettings;
-        auto job = std::make_shared<MailJob>(MailJob{
-            m_pending.front(), s.SMTPServerName, s.SendMailName, s.MailHeader, s.MailBody, m_comm.alarms().smtp(), {}});
+        m_current = m_pending.front();
         m_pending.pop_front();
+        auto job = std::make_shared<MailJob>(MailJob{
+            m_current.text, s.SMTPServerName, s.SendMailName, s.MailHeader, s.MailBody, m_comm.alarms().smtp(), {}});
         m_smtp = job->smtp;
         // The book is read first: a station without one dials nobody.
         onWorker<AddressBook>([path = m_comm.path(QStringLiteral("mail.xls"))] { return ReadAddressBook(path); },
@@ -140,6 +141,10 @@ private:
     void ended(const Outcome& outcome)
     {
         Notify(m_comm.messages(), outcome);
+        // An alarm whose mail did not reach everyone is on record for the morning after.
+        if (!outcome.ok() && outcome.fault != Fault::Cancelled)
+            m_comm.journal().Record(JournalEvent::MailFailed, m_current.unit, m_current.text,
+                                    m_comm.AlarmCondition(m_current.unit));
         if (m_leased) {
             m_leased = false;
             m_comm.dialUpLine().release();
@@ -148,7 +153,12 @@ private:
     }
 
     MontComm1& m_comm;
-    std::deque<QString> m_pending;
+    struct Pending {
+        QString text;
+        int unit = -1;
+    };
+    std::deque<Pending> m_pending;
+    Pending m_current;
     bool m_running = false;
     bool m_leased = false;
     bool m_closing = false;
@@ -160,11 +170,11 @@ AlarmNotifier::AlarmNotifier(MontComm1& comm) : m_comm(comm) {}
 
 AlarmNotifier::~AlarmNotifier() = default;
 
-void AlarmNotifier::SendAlarmMail(const QString& alarmText)
+void AlarmNotifier::SendAlarmMail(const QString& alarmText, int unit)
 {
     if (!m_mail)
         m_mail = std::make_unique<MailRunner>(m_comm);
-    m_mail->queue(alarmText);
+    m_mail->queue(alarmText, unit);
 }
 
 void AlarmNotifier::StopMail()

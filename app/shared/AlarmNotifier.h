@@ -21,8 +21,9 @@ public:
     ~AlarmNotifier();
 
     // Queues the text and returns at once: a mail run reads the book and mails every address
-    // on a worker thread, one run at a time in the order asked.
-    void SendAlarmMail(const QString& alarmText);
+    // on a worker thread, one run at a time in the order asked. A run that fails is journalled
+    // under the unit (the row the alarm is of; -1 when none).
+    void SendAlarmMail(const QString& alarmText, int unit = -1);
     // Texts queued or being mailed.
     int mailsPending() const;
     // Closing: the send under way ends at once, queued texts are dropped, the worker is joined.

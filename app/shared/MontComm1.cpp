@@ -3,6 +3,7 @@
 #include "MontComm1.h"
 
 #include "DialUpLine.h"
+#include "TableWords.h"
 
 #include <QDir>
 
@@ -13,6 +14,7 @@ MontComm1::MontComm1(QString workDir, MessageBoxService& messages, const Clock& 
     , m_sys(m_workDir, messages)
     , m_inet(m_workDir, messages, m_sys)
     , m_files(m_workDir, clock, m_inet, m_units)
+    , m_journal(m_workDir, clock)
     , m_alarms(*this)
 {
 }
@@ -22,6 +24,14 @@ MontComm1::~MontComm1()
     // The mail first: it may hold a lease on the line.
     m_alarms.StopMail();
     m_line.reset();
+}
+
+QString MontComm1::AlarmCondition(int unit) const
+{
+    if (unit < 0 || unit >= m_sys.unitCount())
+        return QString();
+    const QString& arm = m_sys.cell(unit, ColArm);
+    return arm == TableWord::Non ? QString() : arm;
 }
 
 QString MontComm1::path(const QString& fileName) const

@@ -1,10 +1,12 @@
 #pragma once
 // What every window of the station shares, each part with one concern: the device table and
 // cycle settings (SysInf), the Internet settings (InetInf), the unit states (UnitStates), the
-// data and relay files (DataFiles), the alarm mail and mark (AlarmNotifier) and the one
+// data and relay files (DataFiles), the alarm mail and mark (AlarmNotifier), the alarm journal
+// (AlarmJournal) and the one
 // dial-up line. The program has one; tests make as many as they like, each on its own
 // working directory.
 
+#include "AlarmJournal.h"
 #include "AlarmNotifier.h"
 #include "DataFiles.h"
 #include "InetInf.h"
@@ -43,6 +45,9 @@ public:
     const UnitStates& units() const { return m_units; }
     DataFiles& files() { return m_files; }
     AlarmNotifier& alarms() { return m_alarms; }
+    AlarmJournal& journal() { return m_journal; }
+    // The journal's condition field for a unit: its alarm setting, empty where none.
+    QString AlarmCondition(int unit) const;
 
     // One dial-up line for the whole station, taken by leases.
     DialUpLine& dialUpLine();
@@ -61,6 +66,7 @@ private:
     InetInf m_inet;
     UnitStates m_units;
     DataFiles m_files;
+    AlarmJournal m_journal;
     DialUpBackend* m_dialUpBackend = nullptr;
     std::unique_ptr<DialUpLine> m_line;
     AlarmNotifier m_alarms; // after the line: its mail may hold a lease until it goes

@@ -349,3 +349,44 @@ TEST(Polling, ABoxLeftOpenNeitherStopsNorFalsifiesTheDataLog)
         EXPECT_LE(started.secsTo(previous), started.secsTo(stopped));
     }
 }
+
+// The night's alarms are on record next morning: raise, acknowledge, clear, given up, answering
+// again and a mail that did not go out, each once, in order, from the main window.
+TEST(Polling, EveryAlarmEventOfTheMainWindowIsJournalled)
+{
+    Rig<FakeLink> rig;
+    auto rows = numberedRows(1);
+    rows[0].arm = "Din:2:High";
+    rig.files(rows, 1, {}, {}, 1); // given up after one retry
+    rig.open();
+    rig.smtp.failAt = 0;
+    rig.link1.pins = {{2, 1}};
+    rig.start();
+    rig.mails();
+    rig.smtp.failAt = -1;
+    rig.button("BeepReset")->click();
+    rig.link1.pins = {{2, 0}};
+    rig.tick();
+    rig.link1.down = true;
+    for (int i = 0; i < 3; ++i) {
+        rig.tick();
+        rig.retry();
+    }
+    rig.link1.down = false;
+    rig.button("Command2_0")->click(); // stop, and start again: the given-up unit answers
+    rig.start();
+    rig.mails();
+
+    QStringList events;
+    for (const JournalEntry& e : AlarmJournal::Read(rig.st.comm.journal().path()))
+        events << QStringLiteral("%1 %2 %3 %4").arg(e.unit).arg(e.name, e.event, e.condition);
+    EXPECT_EQ(events, (QStringList{
+                          "0 u0 発生 Din:2:High",
+                          "0 u0 メール送信失敗 Din:2:High",
+                          "0 u0 確認 Din:2:High",
+                          "0 u0 復帰 Din:2:High",
+                          "0 u0 通信断 Din:2:High",
+                          "0 u0 通信復帰 Din:2:High",
+                      }))
+        << events.join(u'\n').toStdString();
+}

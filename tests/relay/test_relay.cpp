@@ -141,6 +141,30 @@ TEST(InternetRelay, TheDownloadSlotShowsTheUnitAndSwitchesItsOutputThroughTheUpl
     EXPECT_EQ(p.down.mon.downloadSlot(0)->pendingCount(4), p.down.st.comm.inet().InternetSettings.NotReadSize);
 }
 
+// The detail monitor's alarms reach the same journal as the main window's.
+TEST(InternetRelay, TheSlotsAlarmsAreJournalled)
+{
+    InternetPair p;
+    p.up.start();
+    p.up.cycle();
+    p.down.start();
+    p.down.cycle(); // RB0 high raises the alarm
+    p.down.mon.BeepResetClick();
+    ASSERT_TRUE(p.sim.ok("din 0 0 0"));
+    p.up.cycle();
+    p.down.cycle(); // and its condition goes
+    p.down.st.waitForMail();
+    QStringList events;
+    for (const JournalEntry& e : AlarmJournal::Read(p.down.st.comm.journal().path()))
+        events << QStringLiteral("%1 %2 %3 %4").arg(e.unit).arg(e.name, e.event, e.condition);
+    const QString name = p.down.st.comm.sys().cell(0, ColName);
+    EXPECT_EQ(events, (QStringList{QStringLiteral("0 %1 発生 Din: 0:High").arg(name),
+                                   QStringLiteral("0 %1 確認 Din: 0:High").arg(name),
+                                   QStringLiteral("0 %1 復帰 Din: 0:High").arg(name)}))
+        << events.join(u'\n').toStdString();
+    EXPECT_FALSE(QFile::exists(p.up.st.comm.journal().path())); // the upload side had no alarm
+}
+
 TEST(InternetRelay, ARaisedAlarmMarksTheCameraFoldersThroughTheSlotsOwnControl)
 {
     InternetPair p;
