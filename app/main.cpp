@@ -1,6 +1,7 @@
 // talveron: the monitoring station. It takes no command line; its files are in the
 // current directory.
 
+#include "AlarmHistory.h"
 #include "ArmEdit.h"
 #include "Clock.h"
 #include "Dialog1.h"
@@ -18,10 +19,12 @@
 #include "PollEngine.h"
 #include "QtMessageBox.h"
 #include "SysEdit.h"
+#include "TrendWindow.h"
 #include "VARNIX.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QPointer>
 
 int main(int argc, char** argv)
 {
@@ -79,6 +82,28 @@ int main(int argc, char** argv)
     opener.add(StationWindow::MontMain, [&](QWidget* parent, const OpenArgs&) {
         MontMain w(comm, engine, opener, parent);
         w.exec();
+    });
+    // The history windows are modeless: one of each per window they are opened from.
+    QPointer<TrendWindow> trend;
+    opener.add(StationWindow::Trend, [&](QWidget* parent, const OpenArgs&) {
+        if (!trend || trend->parentWidget() != parent) {
+            trend = new TrendWindow(comm.sys(), comm.workDir(), clock, parent);
+            trend->setAttribute(Qt::WA_DeleteOnClose);
+        }
+        trend->show();
+        trend->raise();
+        trend->activateWindow();
+    });
+    QPointer<AlarmHistory> history;
+    opener.add(StationWindow::AlarmHistory, [&](QWidget* parent, const OpenArgs&) {
+        if (!history || history->parentWidget() != parent) {
+            history = new AlarmHistory(comm.sys(), comm.journal().path(), clock, parent);
+            history->setAttribute(Qt::WA_DeleteOnClose);
+        }
+        history->reload();
+        history->show();
+        history->raise();
+        history->activateWindow();
     });
     messages.setParent(&window);
     if (!window.Load())

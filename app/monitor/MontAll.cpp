@@ -33,6 +33,7 @@ const QString Caption = QStringLiteral("Talveron");
 
 MontAll::MontAll(MontComm1& comm, PollEngine& engine, WindowOpener& opener, QWidget* parent)
     : QWidget(parent)
+    , disk(comm.workDir(), comm.journal())
     , m_comm(comm)
     , m_opener(opener)
 {
@@ -125,6 +126,8 @@ void MontAll::buildControls()
     ComEditCmd = makeButton(QStringLiteral("ComEditCmd"), QStringLiteral("通信設定"));
     BeepReset = makeButton(QStringLiteral("BeepReset"), QStringLiteral("アラーム音解除"));
     EndCmd = makeButton(QStringLiteral("EndCmd"), QStringLiteral("終了"));
+    TrendCmd = makeButton(QStringLiteral("TrendCmd"), QStringLiteral("トレンド"));
+    HistoryCmd = makeButton(QStringLiteral("HistoryCmd"), QStringLiteral("アラーム履歴"));
     BeepReset->setVisible(false);
     buttons->addWidget(Command1[0], 0, 0);
     buttons->addWidget(Command1[1], 0, 1);
@@ -136,6 +139,8 @@ void MontAll::buildControls()
     buttons->addWidget(ArmSet, 1, 3);
     buttons->addWidget(ComEditCmd, 1, 4);
     buttons->addWidget(EndCmd, 1, 5);
+    buttons->addWidget(TrendCmd, 1, 0);
+    buttons->addWidget(HistoryCmd, 1, 1);
     top->addLayout(buttons);
 
     StatusBar1 = new QStatusBar(this);
@@ -158,6 +163,10 @@ void MontAll::buildControls()
     connect(ComEditCmd, &QPushButton::clicked, this, [this] { openSettingsWindow(StationWindow::ComEdit2, false); });
     connect(BeepReset, &QPushButton::clicked, this, [this] { m_cycle->BeepResetClick(); });
     connect(EndCmd, &QPushButton::clicked, this, &MontAll::quit);
+    // The history windows open beside the monitoring, which goes on.
+    connect(TrendCmd, &QPushButton::clicked, this, [this] { m_opener.open(StationWindow::Trend, this); });
+    connect(HistoryCmd, &QPushButton::clicked, this, [this] { m_opener.open(StationWindow::AlarmHistory, this); });
+    connect(&disk, &DiskWatch::warning, this, [this](const QString& text) { StatusBar1->showMessage(text, 20000); });
 }
 
 bool MontAll::Load()
@@ -178,6 +187,7 @@ bool MontAll::Load()
         move(screen->availableGeometry().center() - rect().center());
     m_cycle->PageOffset = 0;
     m_cycle->ResetUnitStates();
+    disk.start();
     return true;
 }
 

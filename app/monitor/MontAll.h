@@ -3,6 +3,7 @@
 
 #include "FtpClient.h"
 #include "InstanceLock.h"
+#include "DiskWatch.h"
 #include "MonitorCycle.h"
 #include "SmtpControl.h"
 #include "WindowOpener.h"
@@ -54,11 +55,14 @@ public:
     QPushButton* ComEditCmd = nullptr;
     QPushButton* BeepReset = nullptr;
     QPushButton* EndCmd = nullptr;
+    QPushButton* TrendCmd = nullptr;
+    QPushButton* HistoryCmd = nullptr;
     QStatusBar* StatusBar1 = nullptr;
     std::array<QLabel*, 3> Panels{};
     SmtpControl smtp1;
     FtpClient ftp1;
     QTimer timFtp; // the watchdog of ftp1's uploads
+    DiskWatch disk;
 
 protected:
     void showEvent(QShowEvent* event) override;

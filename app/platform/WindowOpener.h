@@ -7,7 +7,18 @@
 
 class QWidget;
 
-enum class StationWindow { SysEdit, ArmEdit, ComEdit, ComEdit2, Dialog4, MontMain, Dialog1, Dialog2 };
+enum class StationWindow {
+    SysEdit,
+    ArmEdit,
+    ComEdit,
+    ComEdit2,
+    Dialog4,
+    MontMain,
+    Dialog1,
+    Dialog2,
+    Trend,        // modeless: opened beside the monitoring, which goes on
+    AlarmHistory, // modeless too
+};
 
 // What a window is opened for.
 struct OpenArgs {

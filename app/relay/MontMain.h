@@ -43,6 +43,8 @@ public:
     QPushButton* ComEditCmd = nullptr;
     QPushButton* BeepReset = nullptr;
     QPushButton* Endcmd = nullptr;
+    QPushButton* TrendCmd = nullptr;
+    QPushButton* HistoryCmd = nullptr;
     QStatusBar* StatusBar1 = nullptr;
     std::array<QLabel*, 2> Panels{};
 

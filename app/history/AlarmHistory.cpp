@@ -1,0 +1,164 @@
+// The alarm history window and its filters.
+
+#include "AlarmHistory.h"
+
+#include "Clock.h"
+#include "FormParts.h"
+#include "SysInf.h"
+
+#include <QComboBox>
+#include <QHeaderView>
+#include <QTableWidget>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <map>
+
+namespace History {
+
+std::vector<JournalEntry> Filter(const std::vector<JournalEntry>& entries, int unit, const QDateTime& since)
+{
+    std::vector<JournalEntry> out;
+    for (auto it = entries.rbegin(); it != entries.rend(); ++it)
+        if ((unit < 0 || it->unit == unit) && (!since.isValid() || it->time >= since))
+            out.push_back(*it);
+    // The journal is in writing order; a clock set back would break that, the list never does.
+    std::stable_sort(out.begin(), out.end(),
+                     [](const JournalEntry& a, const JournalEntry& b) { return a.time > b.time; });
+    return out;
+}
+
+std::vector<UnitCount> RaisedLastDay(const std::vector<JournalEntry>& entries, const QDateTime& now)
+{
+    const QDateTime since = now.addSecs(-24 * 3600);
+    const QString raised = AlarmJournal::EventWord(JournalEvent::Raised);
+    std::map<int, UnitCount> counts;
+    for (const JournalEntry& e : entries) {
+        if (e.unit < 0 || e.event != raised || e.time < since || e.time > now)
+            continue;
+        UnitCount& c = counts[e.unit];
+        c.unit = e.unit;
+        c.name = e.name;
+        ++c.raised;
+    }
+    std::vector<UnitCount> out;
+    for (auto& [unit, c] : counts)
+        out.push_back(c);
+    std::stable_sort(out.begin(), out.end(),
+                     [](const UnitCount& a, const UnitCount& b) { return a.raised > b.raised; });
+    return out;
+}
+
+} // namespace History
+
+namespace {
+
+const std::array<int, 4> PeriodHours = {24, 7 * 24, 30 * 24, 0};
+
+QTableWidget* table(QWidget* parent, const QString& name, const QString& label, const QStringList& heads)
+{
+    auto* t = new QTableWidget(0, int(heads.size()), parent);
+    t->setObjectName(name);
+    t->setAccessibleName(label);
+    t->setHorizontalHeaderLabels(heads);
+    t->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    t->setSelectionBehavior(QAbstractItemView::SelectRows);
+    t->verticalHeader()->setVisible(false);
+    t->horizontalHeader()->setStretchLastSection(true);
+    return t;
+}
+
+void setRow(QTableWidget* t, int row, const QStringList& cells, bool alert = false)
+{
+    for (int c = 0; c < cells.size(); ++c) {
+        auto* item = new QTableWidgetItem(cells[c]);
+        if (alert)
+            item->setBackground(QColor(255, 192, 192));
+        t->setItem(row, c, item);
+    }
+}
+
+} // namespace
+
+AlarmHistory::AlarmHistory(const SysInf& sys, QString journalPath, const Clock& clock, QWidget* parent)
+    : QWidget(parent, Qt::Window)
+    , m_sys(sys)
+    , m_journalPath(std::move(journalPath))
+    , m_clock(clock)
+{
+    setObjectName(QStringLiteral("AlarmHistory"));
+    setWindowTitle(QStringLiteral("アラーム履歴"));
+    buildControls();
+    reload();
+}
+
+void AlarmHistory::buildControls()
+{
+    auto* top = new QVBoxLayout(this);
+    auto* filters = new QHBoxLayout;
+    UnitFilter = new QComboBox(this);
+    UnitFilter->setObjectName(QStringLiteral("UnitFilter"));
+    UnitFilter->setAccessibleName(QStringLiteral("ユニット"));
+    UnitFilter->addItem(QStringLiteral("全ユニット"));
+    for (int u = 0; u < m_sys.unitCount(); ++u)
+        UnitFilter->addItem(m_sys.cell(u, ColName));
+    PeriodFilter = new QComboBox(this);
+    PeriodFilter->setObjectName(QStringLiteral("PeriodFilter"));
+    PeriodFilter->setAccessibleName(QStringLiteral("期間"));
+    PeriodFilter->addItems(
+        {QStringLiteral("24時間"), QStringLiteral("7日"), QStringLiteral("30日"), QStringLiteral("全期間")});
+    PeriodFilter->setCurrentIndex(1);
+    filters->addWidget(new QLabel(QStringLiteral("ユニット"), this));
+    filters->addWidget(UnitFilter, 1);
+    filters->addWidget(new QLabel(QStringLiteral("期間"), this));
+    filters->addWidget(PeriodFilter);
+    filters->addStretch(1);
+    top->addLayout(filters);
+
+    auto* tables = new QHBoxLayout;
+    EventTable = table(this, QStringLiteral("EventTable"), QStringLiteral("アラーム履歴"),
+                       {QStringLiteral("日時"), QStringLiteral("No."), QStringLiteral("名称"), QStringLiteral("事象"),
+                        QStringLiteral("条件")});
+    CountTable = table(this, QStringLiteral("CountTable"), QStringLiteral("24時間の発生回数"),
+                       {QStringLiteral("名称"), QStringLiteral("24時間の発生")});
+    tables->addWidget(EventTable, 3);
+    tables->addWidget(CountTable, 1);
+    top->addLayout(tables, 1);
+
+    StatusText = new QLabel(this);
+    StatusText->setObjectName(QStringLiteral("StatusText"));
+    Refresh = FormButton(this, QStringLiteral("Refresh"), QStringLiteral("更新"));
+    CloseCmd = FormButton(this, QStringLiteral("CloseCmd"), QStringLiteral("閉じる"));
+    auto* bottom = new QHBoxLayout;
+    bottom->addWidget(StatusText, 1);
+    bottom->addLayout(FormButtonRow({}, {Refresh, CloseCmd}));
+    top->addLayout(bottom);
+    resize(820, 480);
+
+    connect(UnitFilter, &QComboBox::currentIndexChanged, this, &AlarmHistory::reload);
+    connect(PeriodFilter, &QComboBox::currentIndexChanged, this, &AlarmHistory::reload);
+    connect(Refresh, &QPushButton::clicked, this, &AlarmHistory::reload);
+    connect(CloseCmd, &QPushButton::clicked, this, &QWidget::close);
+}
+
+void AlarmHistory::reload()
+{
+    const auto entries = AlarmJournal::Read(m_journalPath);
+    const QDateTime now = m_clock.now();
+    const int hours = PeriodHours[std::clamp(PeriodFilter->currentIndex(), 0, 3)];
+    const auto shown =
+        History::Filter(entries, UnitFilter->currentIndex() - 1, hours ? now.addSecs(-hours * 3600) : QDateTime());
+    EventTable->setRowCount(int(shown.size()));
+    for (int r = 0; r < int(shown.size()); ++r) {
+        const JournalEntry& e = shown[r];
+        setRow(EventTable, r,
+               {e.time.toString(QStringLiteral("yyyy/MM/dd HH:mm:ss")),
+                e.unit < 0 ? QString() : QStringLiteral("%1").arg(e.unit, 3, 10, QLatin1Char('0')), e.name, e.event,
+                e.condition});
+    }
+    const auto counts = History::RaisedLastDay(entries, now);
+    CountTable->setRowCount(int(counts.size()));
+    for (int r = 0; r < int(counts.size()); ++r)
+        setRow(CountTable, r, {counts[r].name, QString::number(counts[r].raised)},
+               counts[r].raised >= History::Frequent);
+    StatusText->setText(QStringLiteral("%1 件").arg(shown.size()));
+}

@@ -1,0 +1,186 @@
+// The trend and alarm history windows offscreen, driven by their controls.
+
+#include "AlarmHistory.h"
+#include "Station.h"
+#include "SysInfWriter.h"
+#include "TextFile.h"
+#include "TrendWindow.h"
+#include "WindowDriver.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QChartView>
+#include <QClipboard>
+#include <QComboBox>
+#include <QFile>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineSeries>
+#include <QTableWidget>
+#include <gtest/gtest.h>
+
+namespace {
+
+// Two units; unit 0 logs a day up to the station's clock, unit 1 only the last hour.
+struct HistoryRig {
+    Station st;
+    HistoryRig()
+    {
+        TextFile::writeWhole(st.path("sysinf001.csv"), sysInfText({UnitRow{"ポンプ"}, UnitRow{"タンク"}}));
+        EXPECT_TRUE(st.comm.sys().LoadSysInf());
+        const DataLog::Seconds now = DataLog::toSeconds(st.clock.now());
+        log(0, now - 86400 + 1, now);
+        log(1, now - 3600 + 1, now);
+    }
+    void log(int unit, DataLog::Seconds from, DataLog::Seconds to)
+    {
+        QByteArray text;
+        for (DataLog::Seconds t = from; t <= to; ++t)
+            text += line(t);
+        QFile f(st.path(DataFiles::DataLogName(unit)));
+        ASSERT_TRUE(f.open(QIODevice::Append));
+        f.write(text);
+    }
+    static QByteArray line(DataLog::Seconds t)
+    {
+        const int v = int(t % 1000);
+        return DataLog::fromSeconds(t).toString(QStringLiteral("yyyy/MM/dd HH:mm:ss")).toLatin1() + ", " +
+               QByteArray::number(v) + ", 0, 0, 0, " + QByteArray::number((t / 60) % 2) +
+               ", 0, 0, 0, 0, 0, 0, 0, 25\r\n";
+    }
+};
+
+// The windows' pictures are kept under the build folder, to be looked at by eye.
+void shot(QWidget& w, const QString& name)
+{
+    QDir().mkpath(QStringLiteral(TALVERON_HISTORY_SCREENS));
+    EXPECT_TRUE(w.grab().save(QDir(QStringLiteral(TALVERON_HISTORY_SCREENS)).filePath(name + QStringLiteral(".png"))));
+}
+
+int pointsOf(QChartView* view)
+{
+    int n = 0;
+    for (QAbstractSeries* s : view->chart()->series())
+        n += int(static_cast<QLineSeries*>(s)->count());
+    return n;
+}
+
+} // namespace
+
+TEST(TrendWindow, ShowsAUnitsDayAndFollowsItsLogLive)
+{
+    HistoryRig rig;
+    TrendWindow w(rig.st.comm.sys(), rig.st.dir.path(), rig.st.clock);
+    w.resize(900, 600);
+    w.show();
+    EXPECT_EQ(w.windowTitle(), QStringLiteral("トレンド"));
+    EXPECT_EQ(control<QComboBox>(w, "PeriodCombo")->currentText(), QStringLiteral("24時間"));
+    EXPECT_EQ(w.AnalogChart->chart()->series().size(), 5); // RA0..RA3 and the temperature
+    EXPECT_EQ(w.PinChart->chart()->series().size(), 8);
+    EXPECT_EQ(w.model().lines(), 86400);
+    // at most two points a column for each series, whatever the period
+    const int columns = w.AnalogChart->width();
+    EXPECT_GT(pointsOf(w.AnalogChart), 0);
+    EXPECT_LE(pointsOf(w.AnalogChart), 5 * 2 * columns);
+    EXPECT_TRUE(control<QCheckBox>(w, "LiveCheck")->isChecked());
+    shot(w, QStringLiteral("TrendWindow"));
+
+    // two seconds later two lines more: the live step takes them and the range slides
+    const DataLog::Seconds now = DataLog::toSeconds(rig.st.clock.now());
+    rig.st.clock.advance(2);
+    rig.log(0, now + 1, now + 2);
+    w.liveStep();
+    EXPECT_EQ(w.model().to(), now + 2);
+    EXPECT_GE(w.model().lines(), 86400);
+
+    // the hour: fewer lines; zoom in and out by the keys, and back with Home
+    control<QComboBox>(w, "PeriodCombo")->setCurrentIndex(0);
+    EXPECT_EQ(w.model().lines(), 3600);
+    const auto span = w.model().to() - w.model().from();
+    QKeyEvent plus(QEvent::KeyPress, Qt::Key_Plus, Qt::NoModifier, "+");
+    QApplication::sendEvent(&w, &plus);
+    EXPECT_NEAR(double(w.model().to() - w.model().from()), span / 2.0, 2.0);
+    QKeyEvent left(QEvent::KeyPress, Qt::Key_Left, Qt::NoModifier);
+    const auto before = w.model().from();
+    QApplication::sendEvent(&w, &left);
+    EXPECT_LT(w.model().from(), before);
+    QKeyEvent home(QEvent::KeyPress, Qt::Key_Home, Qt::NoModifier);
+    QApplication::sendEvent(&w, &home);
+    EXPECT_EQ(w.model().to() - w.model().from(), span);
+    w.close();
+}
+
+TEST(TrendWindow, ComparesChannelsOfUnitsAndCopiesAndSavesTheShownRange)
+{
+    HistoryRig rig;
+    TrendWindow w(rig.st.comm.sys(), rig.st.dir.path(), rig.st.clock);
+    w.resize(900, 600);
+    w.show();
+    click(w, "Mode_1");
+    control<QComboBox>(w, "ChannelUnit_0")->setCurrentIndex(1); // ポンプ
+    control<QComboBox>(w, "Channel_0")->setCurrentIndex(0);     // RA0
+    control<QComboBox>(w, "ChannelUnit_1")->setCurrentIndex(2); // タンク
+    control<QComboBox>(w, "Channel_1")->setCurrentIndex(4);     // RB0
+    ASSERT_EQ(w.model().series().size(), 2u);
+    EXPECT_EQ(w.model().series()[0].title, QStringLiteral("ポンプ RA0"));
+    EXPECT_EQ(w.AnalogChart->chart()->series().size(), 1);
+    EXPECT_EQ(w.PinChart->chart()->series().size(), 1);
+    // a pin is a step line: no point between two levels but on a change
+    for (const QPointF& p : w.model().series()[1].points)
+        EXPECT_TRUE(p.y() == 0.0 || p.y() == 1.0) << p.y();
+
+    control<QComboBox>(w, "PeriodCombo")->setCurrentIndex(0);
+    click(w, "CopyCsv");
+    const QStringList csv = QApplication::clipboard()->text().split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+    ASSERT_EQ(csv.size(), 1 + 3600 + 3600);
+    EXPECT_EQ(csv[0], QStringLiteral("日時,No.,RA0,RA1,RA2,RA3,RB0,RB1,RB2,RB3,RB4,RB5,RB6,RB7,温度"));
+    EXPECT_TRUE(csv[1].startsWith(DataLog::fromSeconds(w.model().from()).toString("yyyy/MM/dd HH:mm:ss") + ",000,"))
+        << csv[1].toStdString();
+    EXPECT_TRUE(csv.last().contains(QStringLiteral(",001,")));
+
+    const QString png = rig.st.path("trend.png");
+    ASSERT_TRUE(w.savePng(png));
+    QImage saved(png);
+    EXPECT_EQ(saved.height(), w.AnalogChart->height() + w.PinChart->height());
+    shot(w, QStringLiteral("TrendWindowChannels"));
+    w.close();
+}
+
+TEST(AlarmHistory, ListsNewestFirstFiltersAndCountsTheDaysAlarms)
+{
+    HistoryRig rig;
+    AlarmJournal& journal = rig.st.comm.journal();
+    rig.st.clock.advance(-3 * 86400);
+    journal.Record(JournalEvent::Raised, 1, QStringLiteral("タンク"),
+                   QStringLiteral("Din:0:High")); // too old for the count
+    rig.st.clock.advance(3 * 86400 - 3600);
+    for (int i = 0; i < History::Frequent; ++i) {
+        journal.Record(JournalEvent::Raised, 0, QStringLiteral("ポンプ"), QStringLiteral("Din:2:High"));
+        rig.st.clock.advance(60);
+        journal.Record(JournalEvent::Cleared, 0, QStringLiteral("ポンプ"), QStringLiteral("Din:2:High"));
+    }
+    journal.Record(JournalEvent::Raised, 1, QStringLiteral("タンク"), QStringLiteral("Din:0:High"));
+    journal.Record(JournalEvent::DiskLow, -1, QString(), QStringLiteral("残り 0.5 GB"));
+
+    AlarmHistory w(rig.st.comm.sys(), journal.path(), rig.st.clock);
+    w.show();
+    EXPECT_EQ(w.windowTitle(), QStringLiteral("アラーム履歴"));
+    QTableWidget* events = w.EventTable;
+    ASSERT_EQ(events->rowCount(), 2 * History::Frequent + 3); // 7 days: all of them
+    EXPECT_EQ(events->item(0, 3)->text(), QStringLiteral("ディスク残量不足"));
+    EXPECT_EQ(events->item(1, 1)->text(), QStringLiteral("001"));
+    EXPECT_EQ(events->item(events->rowCount() - 1, 2)->text(), QStringLiteral("タンク"));
+    // the unit that alarms all day is first, and marked
+    ASSERT_EQ(w.CountTable->rowCount(), 2);
+    EXPECT_EQ(w.CountTable->item(0, 0)->text(), QStringLiteral("ポンプ"));
+    EXPECT_EQ(w.CountTable->item(0, 1)->text(), QString::number(History::Frequent));
+    EXPECT_NE(w.CountTable->item(0, 0)->background(), w.CountTable->item(1, 0)->background());
+    EXPECT_EQ(w.CountTable->item(1, 1)->text(), QStringLiteral("1"));
+    shot(w, QStringLiteral("AlarmHistory"));
+
+    control<QComboBox>(w, "UnitFilter")->setCurrentIndex(2); // タンク
+    EXPECT_EQ(events->rowCount(), 2);
+    control<QComboBox>(w, "PeriodFilter")->setCurrentIndex(0); // 24 hours
+    EXPECT_EQ(events->rowCount(), 1);
+    w.close();
+}
