@@ -356,3 +356,34 @@ TEST(MontAll, ClosingDuringAMailToAServerThatNeverAnswersIsPromptAndFreesTheFold
     EXPECT_LT(closing.elapsed(), 2000);
     EXPECT_EQ(rig.st.comm.alarms().mailsPending(), 0);
 }
+
+// The history windows open beside the monitoring, which goes on; the disk warning shows in the
+// status bar each time the watch finds the disk short.
+TEST(MontAll, TheHistoryWindowsOpenWithoutStoppingAndTheDiskWarningShows)
+{
+    UnitSimProcess sim(1);
+    ASSERT_TRUE(sim.running()) << sim.error();
+    Rig<> rig;
+    rig.files(simRows(sim, 1));
+    std::vector<StationWindow> opened;
+    for (StationWindow which : {StationWindow::Trend, StationWindow::AlarmHistory})
+        rig.opener.add(which, [&, which](QWidget*, const OpenArgs&) {
+            opened.push_back(which);
+            EXPECT_TRUE(rig.cycle().Timer1.isActive());
+        });
+    MontAll& w = rig.open();
+    rig.start();
+    rig.button("TrendCmd")->click();
+    rig.button("HistoryCmd")->click();
+    EXPECT_EQ(opened, (std::vector<StationWindow>{StationWindow::Trend, StationWindow::AlarmHistory}));
+    EXPECT_TRUE(rig.st.messages.shown.empty()); // no stop question
+    EXPECT_TRUE(rig.cycle().Timer1.isActive());
+
+    constexpr int64_t GB = int64_t(1) << 30;
+    w.disk.setProbe([] { return std::optional<DiskSpace>(DiskSpace{GB / 2, 100 * GB}); });
+    w.disk.check();
+    EXPECT_TRUE(w.StatusBar1->currentMessage().contains(QStringLiteral("ディスクの空きが少なくなっています")));
+    const auto entries = AlarmJournal::Read(rig.st.comm.journal().path());
+    ASSERT_FALSE(entries.empty());
+    EXPECT_EQ(entries.back().event, QStringLiteral("ディスク残量不足"));
+}
