@@ -293,7 +293,7 @@ bool append(const QString& path, const QString& text)
     if (!whole) {
         // A full disk or a size limit took part of the line: take it back, so the next line
         // does not start glued to a broken one.
-        (void)::ftruncate(fd, st.st_size);
+        [[maybe_unused]] const int truncated = ::ftruncate(fd, st.st_size); // nothing more to do if it fails
     }
     const bool closed = ::close(fd) == 0;
     return whole && closed;

@@ -90,7 +90,7 @@ TEST_F(FolderChoice, AFileIsNotAStationFolder)
     write(home / ".config/talveron/station-folder", (home / "notes.txt").string() + "\n");
     const Launch::Choice c = choose();
     EXPECT_TRUE(c.folder.empty());
-    EXPECT_NE(c.error.find("is a file"), std::string::npos) << c.error;
+    EXPECT_NE(c.error.find("ファイルです"), std::string::npos) << c.error;
 }
 
 TEST_F(FolderChoice, FolderOptionWinsOverABrokenConfig)
@@ -223,7 +223,7 @@ TEST_F(Start, TheLauncherReportsFailureWithoutAScreen)
     EXPECT_EQ(WEXITSTATUS(status), 1);
     std::ifstream in(home / "err");
     const std::string err(std::istreambuf_iterator<char>(in), {});
-    EXPECT_NE(err.find("talveron-launch: The station program"), std::string::npos) << err;
+    EXPECT_NE(err.find("talveron-launch: ステーションのプログラム"), std::string::npos) << err;
     EXPECT_FALSE(fs::exists(home / ".local/share/talveron"));
 
     const std::string bad = "env -i HOME=/x " TALVERON_LAUNCH_PATH " --nonsense 2>/dev/null";

@@ -42,17 +42,17 @@ Choice fromConfigFile(const fs::path& file, const Environment& env)
     std::ifstream in(file, std::ios::binary);
     std::string line;
     if (!in || fs::is_directory(file))
-        return {{}, "Cannot read " + quoted(file) + ", which should name the station folder."};
+        return {{}, quoted(file) + " を読めません（ステーションフォルダを書いておくファイルです）。"};
     if (!std::getline(in, line) && !in.eof())
-        return {{}, "Cannot read " + quoted(file) + ", which should name the station folder."};
+        return {{}, quoted(file) + " を読めません（ステーションフォルダを書いておくファイルです）。"};
     if (!line.empty() && line.back() == '\r')
         line.pop_back();
     if (line.empty())
         return {{},
                 quoted(file) +
-                    " names no folder. Write the station folder's full path on its first line, "
-                    "or delete the file to use " +
-                    quoted(DefaultFolder(env)) + "."};
+                    " にフォルダが書かれていません。1 行目にステーションフォルダのフルパスを書くか、"
+                    "このファイルを削除して " +
+                    quoted(DefaultFolder(env)) + " を使ってください。"};
     fs::path folder;
     if (line == "~")
         folder = env.home;
@@ -61,9 +61,10 @@ Choice fromConfigFile(const fs::path& file, const Environment& env)
     else
         folder = line;
     if (!folder.is_absolute() || (line[0] == '~' && env.home.empty()))
-        return {{},
-                quoted(file) + " names \"" + line +
-                    "\", which is not a full path. Write the station folder's full path (starting with / or ~/)."};
+        return {
+            {},
+            quoted(file) + " の \"" + line +
+                "\" はフルパスではありません。ステーションフォルダのフルパス（/ か ~/ で始まる）を書いてください。"};
     return {folder, {}};
 }
 
@@ -85,7 +86,7 @@ Arguments ParseArguments(const std::vector<std::string>& args)
             std::string value;
             if (a == "--folder") {
                 if (i + 1 == args.size()) {
-                    parsed.error = "--folder needs a folder.";
+                    parsed.error = "--folder にはフォルダを指定してください。";
                     return parsed;
                 }
                 value = args[++i];
@@ -93,12 +94,13 @@ Arguments ParseArguments(const std::vector<std::string>& args)
                 value = a.substr(9);
             }
             if (value.empty() || parsed.folder) {
-                parsed.error = value.empty() ? "--folder needs a folder." : "--folder was given twice.";
+                parsed.error =
+                    value.empty() ? "--folder にはフォルダを指定してください。" : "--folder が 2 回指定されています。";
                 return parsed;
             }
             parsed.folder = value;
         } else {
-            parsed.error = "Unknown argument \"" + a + "\".";
+            parsed.error = "不明な引数です：\"" + a + "\"";
             return parsed;
         }
     }
@@ -122,7 +124,7 @@ Choice ChooseFolder(const Arguments& args, const Environment& env, const fs::pat
         choice.folder = fs::path(*args.folder).is_absolute() ? fs::path(*args.folder) : currentDir / *args.folder;
     } else {
         if (env.home.empty() || !fs::path(env.home).is_absolute())
-            return {{}, "HOME is not set to a full path, so there is no place for the station folder."};
+            return {{}, "HOME がフルパスでないため、ステーションフォルダを置く場所がありません。"};
         const fs::path config = ConfigFile(env);
         std::error_code ec;
         const bool haveConfig = fs::exists(fs::symlink_status(config, ec));
@@ -134,7 +136,7 @@ Choice ChooseFolder(const Arguments& args, const Environment& env, const fs::pat
     std::error_code ec;
     const fs::file_status st = fs::status(choice.folder, ec);
     if (fs::exists(st) && !fs::is_directory(st))
-        return {{}, "The station folder " + quoted(choice.folder) + " is a file, not a folder."};
+        return {{}, "ステーションフォルダ " + quoted(choice.folder) + " はフォルダではなくファイルです。"};
     return choice;
 }
 
@@ -144,11 +146,11 @@ Preparation PrepareFolder(const fs::path& folder)
     std::error_code ec;
     result.created = fs::create_directories(folder, ec);
     if (ec) {
-        result.error = "Cannot make the station folder " + quoted(folder) + ": " + ec.message() + ".";
+        result.error = "ステーションフォルダ " + quoted(folder) + " を作れません：" + ec.message();
         return result;
     }
     if (!fs::is_directory(folder, ec)) {
-        result.error = "The station folder " + quoted(folder) + " is not a folder.";
+        result.error = "ステーションフォルダ " + quoted(folder) + " はフォルダではありません。";
         return result;
     }
     if (!result.created)
@@ -157,7 +159,7 @@ Preparation PrepareFolder(const fs::path& folder)
     fs::permissions(folder, fs::perms::owner_all, fs::perm_options::replace, ec);
     // The station has the same lamps built in, so a failure here costs nothing but the files.
     if (!Lamps::writeBuiltIn(QString::fromStdString(folder.string())))
-        result.warning = "Could not write the lamp pictures into " + quoted(folder) + "; the station uses its own.";
+        result.warning = quoted(folder) + " にランプの画像を書けませんでした。ステーションは内蔵の画像を使います。";
     return result;
 }
 
@@ -171,8 +173,8 @@ std::string StationProblem(const fs::path& station)
     const int err = ::access(station.c_str(), X_OK) == 0 ? 0 : errno;
     std::error_code ec;
     if (err != 0 || !fs::is_regular_file(station, ec))
-        return "The station program " + quoted(station) + " is missing or cannot be run" +
-               (err ? std::string(": ") + std::strerror(err) : std::string()) + ".";
+        return "ステーションのプログラム " + quoted(station) + " がないか、実行できません" +
+               (err ? std::string("：") + std::strerror(err) : std::string()) + "。";
     return {};
 }
 
@@ -181,12 +183,12 @@ std::string StartStation(const fs::path& station, const fs::path& folder)
     if (std::string problem = StationProblem(station); !problem.empty())
         return problem;
     if (::chdir(folder.c_str()) != 0)
-        return "Cannot enter the station folder " + quoted(folder) + ": " + std::strerror(errno) + ".";
+        return "ステーションフォルダ " + quoted(folder) + " に入れません：" + std::strerror(errno);
     ::setenv("PWD", folder.c_str(), 1);
     char name[] = "talveron";
     char* const argv[] = {name, nullptr};
     ::execv(station.c_str(), argv);
-    return "Cannot start the station program " + quoted(station) + ": " + std::strerror(errno) + ".";
+    return "ステーションのプログラム " + quoted(station) + " を起動できません：" + std::strerror(errno);
 }
 
 std::string Usage()

@@ -51,7 +51,7 @@ int main(int argc, char** argv)
     // The station is looked for first, so a broken install leaves no folder behind.
     const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
     if (ec)
-        return fail(argc, argv, "Cannot tell where talveron-launch is installed: " + ec.message() + ".");
+        return fail(argc, argv, "talveron-launch のインストール先がわかりません：" + ec.message());
     const std::filesystem::path station = Launch::StationBeside(self);
     if (std::string problem = Launch::StationProblem(station); !problem.empty())
         return fail(argc, argv, problem);
