@@ -348,14 +348,23 @@ void RelaySlot::CheckDigitalAlarm(int kind, int pin, bool high)
 
 void RelaySlot::SetAlarmState(bool raise)
 {
-    m_alarm = raise ? AlarmRaised : AlarmClear;
+    const int16_t before = std::exchange(m_alarm, raise ? AlarmRaised : AlarmClear);
+    if ((before == AlarmClear) == raise) // a stop with no alarm standing is no event
+        m_comm.mqtt().alarmEvent(unitOf(), raise ? AlarmEvent::Raised : AlarmEvent::Cleared);
     m_host.alarmChanged();
 }
 
 void RelaySlot::acknowledge()
 {
-    if (m_alarm == AlarmRaised)
+    if (m_alarm == AlarmRaised) {
         m_alarm = AlarmAcknowledged;
+        m_comm.mqtt().alarmEvent(unitOf(), AlarmEvent::Acknowledged);
+    }
+}
+
+void RelaySlot::reportPoll(int unit, UnitLamp lamp)
+{
+    m_comm.mqtt().unitPolled(unit, lamp, m_alarm);
 }
 
 void RelaySlot::postMark(Next next)

@@ -1,13 +1,14 @@
 #pragma once
 // What every window of the station shares, each part with one concern: the device table and
 // cycle settings (SysInf), the Internet settings (InetInf), the unit states (UnitStates), the
-// data and relay files (DataFiles), the alarm mail and mark (AlarmNotifier) and the one
-// dial-up line. The program has one; tests make as many as they like, each on its own
+// data and relay files (DataFiles), the alarm mail and mark (AlarmNotifier), the MQTT feed
+// (MqttFeed) and the one dial-up line. The program has one; tests make as many as they like, each on its own
 // working directory.
 
 #include "AlarmNotifier.h"
 #include "DataFiles.h"
 #include "InetInf.h"
+#include "MqttFeed.h"
 #include "SysInf.h"
 #include "UnitStates.h"
 
@@ -43,6 +44,8 @@ public:
     const UnitStates& units() const { return m_units; }
     DataFiles& files() { return m_files; }
     AlarmNotifier& alarms() { return m_alarms; }
+    // The MQTT publisher: idle until started from MqttInf.ini.
+    MqttFeed& mqtt() { return m_mqtt; }
 
     // One dial-up line for the whole station, taken by leases.
     DialUpLine& dialUpLine();
@@ -61,6 +64,7 @@ private:
     InetInf m_inet;
     UnitStates m_units;
     DataFiles m_files;
+    MqttFeed m_mqtt;
     DialUpBackend* m_dialUpBackend = nullptr;
     std::unique_ptr<DialUpLine> m_line;
     AlarmNotifier m_alarms; // after the line: its mail may hold a lease until it goes
