@@ -85,7 +85,8 @@ void MosquittoPublisher::publish(const QString& topic, const QByteArray& payload
 
 void MosquittoPublisher::wake()
 {
-    if (m_wakeWrite < 0)
+    // One byte in the pipe is enough to wake the thread; the rest of a burst needs none.
+    if (m_wakeWrite < 0 || m_wakePending.exchange(true))
         return;
     const char byte = 1;
     [[maybe_unused]] const auto n = ::write(m_wakeWrite, &byte, 1); // a full pipe already wakes the thread
@@ -106,6 +107,7 @@ bool MosquittoPublisher::waitForWork(std::chrono::milliseconds limit)
     }
     ::poll(fds, nfds_t(count), int(std::max<int64_t>(0, limit.count())));
     if (fds[0].revents & POLLIN) {
+        m_wakePending = false; // before draining: a publish from now on writes again
         char buffer[64];
         while (::read(m_wakeRead, buffer, sizeof buffer) > 0) {}
     }

@@ -128,6 +128,7 @@ private:
     bool m_stop = false;
     int m_wakeRead = -1;
     int m_wakeWrite = -1;
+    std::atomic<bool> m_wakePending{false};
     // Network thread only.
     std::unique_ptr<Session> m_session;
     std::chrono::steady_clock::time_point m_nextAttempt;

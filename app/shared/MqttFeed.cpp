@@ -143,8 +143,14 @@ QString MqttFeed::unitTopic(const QString& prefix, int unit)
 
 QString MqttFeed::nowText() const
 {
+    // A tick's hundred results fall in one second: the text is made once for it.
     const QDateTime now = m_clock.now();
-    return now.toOffsetFromUtc(now.offsetFromUtc()).toString(Qt::ISODate);
+    const qint64 second = now.toSecsSinceEpoch();
+    if (second != m_timeSecond || m_timeText.isEmpty()) {
+        m_timeSecond = second;
+        m_timeText = now.toOffsetFromUtc(now.offsetFromUtc()).toString(Qt::ISODate);
+    }
+    return m_timeText;
 }
 
 void MqttFeed::unitPolled(int unit, UnitLamp lamp)

@@ -66,4 +66,6 @@ private:
     bool m_discovery = false;
     std::array<std::optional<UnitLamp>, Units> m_lamp{};
     std::array<int16_t, Units> m_alarm{};
+    mutable qint64 m_timeSecond = 0;
+    mutable QString m_timeText;
 };

@@ -11,6 +11,7 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QThread>
+#include <chrono>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -83,6 +84,7 @@ struct Received {
     std::string topic;
     QByteArray payload;
     bool retained = false;
+    std::chrono::steady_clock::time_point at; // when it came in
 };
 
 // Subscribes to the given filters and keeps every message, in order of arrival.
@@ -116,8 +118,8 @@ public:
         mosquitto_message_callback_set(m_handle, [](mosquitto*, void* obj, const mosquitto_message* m) {
             auto* self = static_cast<Subscriber*>(obj);
             std::lock_guard lock(self->m_mutex);
-            self->m_messages.push_back(
-                {m->topic, QByteArray(static_cast<const char*>(m->payload), m->payloadlen), m->retain});
+            self->m_messages.push_back({m->topic, QByteArray(static_cast<const char*>(m->payload), m->payloadlen),
+                                        m->retain, std::chrono::steady_clock::now()});
         });
         mosquitto_connect_async(m_handle, "127.0.0.1", port, 30);
         mosquitto_loop_start(m_handle);
