@@ -16,6 +16,7 @@
 #include "MontAll.h"
 #include "MontComm1.h"
 #include "MontMain.h"
+#include "MqttEdit.h"
 #include "PollEngine.h"
 #include "QtMessageBox.h"
 #include "SysEdit.h"
@@ -38,6 +39,13 @@ int main(int argc, char** argv)
     PollEngine engine([] { return std::make_unique<VARNIX>(); }, [] { return std::make_unique<CurlTransfer>(); });
     WindowOpener opener;
     MontAll window(comm, engine, opener);
+    // Saved MQTT settings take effect at once: the feed connects again with them.
+    const auto showMqttSettings = [&](QWidget* over) {
+        MqttEdit mqtt(comm.workDir(), messages, over);
+        mqtt.exec();
+        if (mqtt.saved())
+            Notify(messages, comm.mqtt().start());
+    };
     opener.add(StationWindow::SysEdit, [&](QWidget* parent, const OpenArgs& args) {
         SysEdit w(comm, parent);
         w.showMailSettings = [&](QWidget* over) {
@@ -69,6 +77,7 @@ int main(int argc, char** argv)
             InetEdit inet(comm, over);
             inet.exec();
         };
+        w.showMqttSettings = showMqttSettings;
         w.exec();
     });
     opener.add(StationWindow::ComEdit, [&](QWidget* parent, const OpenArgs&) {
@@ -77,6 +86,7 @@ int main(int argc, char** argv)
             InetEdit inet(comm, over);
             inet.exec();
         };
+        w.showMqttSettings = showMqttSettings;
         w.exec();
     });
     opener.add(StationWindow::MontMain, [&](QWidget* parent, const OpenArgs&) {
@@ -109,5 +119,7 @@ int main(int argc, char** argv)
     if (!window.Load())
         return 1; // refused: another station runs in this folder, or its lock could not be taken
     window.show();
+    // No MqttInf.ini, or no broker in it: nothing is published.
+    Notify(messages, comm.mqtt().start());
     return app.exec();
 }

@@ -128,6 +128,7 @@ void MonitorCycle::RedrawRows()
 
 void MonitorCycle::showGoodPoll(int unit)
 {
+    m_comm.mqtt().unitPolled(unit, UnitLamp::Good);
     if (!onPageShown(unit))
         return;
     const int row = unit % RowsPerPage;
@@ -137,11 +138,13 @@ void MonitorCycle::showGoodPoll(int unit)
     m_view.setRowTone(row, alarm ? RowTone::Alert : RowTone::Normal);
 }
 
-void MonitorCycle::pollFailed(int unit, bool lan)
+void MonitorCycle::pollFailed(int unit, bool lan, bool stale)
 {
     int16_t& failures = m_comm.units().unitItem(ItemFailureCount, unit);
     failures = int16_t(std::min<int>(failures + 1, INT16_MAX));
-    if (failures <= m_comm.sys().MonitorSettings.ReloadSize)
+    const bool givenUp = failures > m_comm.sys().MonitorSettings.ReloadSize;
+    m_comm.mqtt().unitPolled(unit, givenUp ? UnitLamp::GivenUp : stale ? UnitLamp::RelayStale : UnitLamp::Failed);
+    if (!givenUp)
         return;
     if (failures == m_comm.sys().MonitorSettings.ReloadSize + 1 && !m_givenUp[unit]) {
         m_givenUp[unit] = true; // until it answers again, whatever restarts meanwhile
@@ -342,6 +345,7 @@ MonitorCycle::Started MonitorCycle::ReadRelayUnit(int unit, Pass pass)
     const QString name = m_comm.inet().RelayFileName(unit); // empty for a name that is not 1..8 letters and digits
     if (name.isEmpty()) {
         m_comm.units().unitItem(ItemFailureCount, unit) = int16_t(m_comm.sys().MonitorSettings.ReloadSize + 1);
+        m_comm.mqtt().unitPolled(unit, UnitLamp::GivenUp);
         showGivenUp(unit);
         return Started::FailedAtOnce;
     }
@@ -401,8 +405,10 @@ bool MonitorCycle::ApplyRelayFetch(int unit, const RelayFetch& fetch)
     for (int p = 0; p < UnitMap::PortBPins; ++p)
         m_comm.units().unitItem(ItemRB0 + p, unit) = data.values[5 + p];
     // Stale data is stored too; it only counts as a failed read.
-    if (!m_comm.files().IsDataFresh(data.stamp))
-        return failed();
+    if (!m_comm.files().IsDataFresh(data.stamp)) {
+        pollFailed(unit, false, true);
+        return false;
+    }
     answered(unit);
     if (!EvaluateAlarm(unit))
         return failed();
@@ -435,6 +441,7 @@ void MonitorCycle::SetUnitAlarm(AlarmChange change, int unit)
         return;
     m_comm.units().unitItem(ItemAlarmFlag, unit) = change == AlarmChange::Raise ? AlarmRaised : AlarmClear;
     journal(change == AlarmChange::Raise ? JournalEvent::Raised : JournalEvent::Cleared, unit);
+    m_comm.mqtt().alarmEvent(unit, change == AlarmChange::Raise ? AlarmEvent::Raised : AlarmEvent::Cleared);
     showAlarms();
     // A raise always mails; a clear never does, even while another alarm stands.
     if (change == AlarmChange::Raise)
@@ -443,8 +450,10 @@ void MonitorCycle::SetUnitAlarm(AlarmChange change, int unit)
 
 void MonitorCycle::ClearAllAlarms()
 {
-    for (auto& s : m_comm.units().UnitValues)
-        s[ItemAlarmFlag] = AlarmClear;
+    // Monitoring stops or pauses: an alarm standing ends here for the broker's readers too.
+    for (int i = 0; i < SysInf::UnitSlots; ++i)
+        if (std::exchange(m_comm.units().unitItem(ItemAlarmFlag, i), int16_t(AlarmClear)) != AlarmClear)
+            m_comm.mqtt().alarmEvent(i, AlarmEvent::Cleared);
     showAlarms();
 }
 
@@ -485,6 +494,7 @@ void MonitorCycle::BeepResetClick()
         if (flag == AlarmRaised) {
             flag = AlarmAcknowledged;
             journal(JournalEvent::Acknowledged, unit);
+            m_comm.mqtt().alarmEvent(unit, AlarmEvent::Acknowledged);
         }
     }
     showAlarms();

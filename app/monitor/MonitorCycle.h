@@ -129,7 +129,8 @@ public:
     bool onPageShown(int unit) const;
 
 private:
-    void pollFailed(int unit, bool lan);
+    // stale: relayed data that came but is too old.
+    void pollFailed(int unit, bool lan, bool stale = false);
     void showGoodPoll(int unit);
     void showGivenUp(int unit);
     void notifyAlarm(int unit);

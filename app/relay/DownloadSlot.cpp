@@ -89,6 +89,7 @@ void DownloadSlot::ShowRelayedData(Next next)
     const QString dataName = Relay::DataFileName(m_comm, u);
     auto show = [this, u, dataName, next](std::optional<QString> text) {
         if (!text || u < 0 || unitOf() != u) {
+            reportPoll(u, UnitLamp::Failed);
             setStatus(QStringLiteral("通信ｴﾗｰ"), Tone::Bad);
             return next();
         }
@@ -110,7 +111,10 @@ void DownloadSlot::ShowRelayedData(Next next)
 
 void DownloadSlot::showRelayText(int u, const QString& dataName, const QString& text)
 {
-    const auto failed = [&] { setStatus(QStringLiteral("通信ｴﾗｰ"), Tone::Bad); };
+    const auto failed = [&] {
+        reportPoll(u, UnitLamp::Failed);
+        setStatus(QStringLiteral("通信ｴﾗｰ"), Tone::Bad);
+    };
     Relay::RelayData data;
     switch (Relay::ParseText(text, dataName, m_paramLine, data)) {
     case Relay::Check::NotDataFile:
@@ -162,11 +166,13 @@ void DownloadSlot::showRelayText(int u, const QString& dataName, const QString& 
     }
     m_host.screenChanged();
     if (m_comm.files().IsDataFresh(data.stamp)) {
+        reportPoll(u, UnitLamp::Good);
         setStatus(QStringLiteral("接続中"), Tone::Good);
         return;
     }
     m_host.reportError(QStringLiteral("  タイムアウトエラー ： ") + unitName());
-    failed();
+    reportPoll(u, UnitLamp::RelayStale);
+    setStatus(QStringLiteral("通信ｴﾗｰ"), Tone::Bad);
 }
 
 void DownloadSlot::setOutput(int pin, bool on, Next next)

@@ -356,7 +356,9 @@ void RelaySlot::journal(JournalEvent event)
 
 void RelaySlot::SetAlarmState(bool raise)
 {
-    m_alarm = raise ? AlarmRaised : AlarmClear;
+    const int16_t before = std::exchange(m_alarm, raise ? AlarmRaised : AlarmClear);
+    if ((before == AlarmClear) == raise) // a stop with no alarm standing is no event
+        m_comm.mqtt().alarmEvent(unitOf(), raise ? AlarmEvent::Raised : AlarmEvent::Cleared);
     m_host.alarmChanged();
 }
 
@@ -366,6 +368,12 @@ void RelaySlot::acknowledge()
         return;
     m_alarm = AlarmAcknowledged;
     journal(JournalEvent::Acknowledged);
+    m_comm.mqtt().alarmEvent(unitOf(), AlarmEvent::Acknowledged);
+}
+
+void RelaySlot::reportPoll(int unit, UnitLamp lamp)
+{
+    m_comm.mqtt().unitPolled(unit, lamp, m_alarm);
 }
 
 void RelaySlot::postMark(Next next)

@@ -85,6 +85,8 @@ protected:
     // Sends the abnormality mark when the cycle raised an alarm, then next.
     void postMark(Next next);
     void RevertSwitch(int pin);
+    // A poll result of the slot's unit, for the MQTT feed, with the slot's own alarm.
+    void reportPoll(int unit, UnitLamp lamp);
     bool flipHeld(int pin) const { return m_flipsHeld[pin] > 0; }
     uint64_t generation() const { return m_generation; }
 

@@ -109,6 +109,7 @@ void UploadSlot::PollSlotUnit(Next next)
     const uint64_t started = generation();
     onUnit(read, [this, u, ain, r, next, started](bool ok) {
         if (!ok || unitOf() != u) {
+            reportPoll(u, UnitLamp::Failed);
             setStatus(QStringLiteral("通信ｴﾗｰ"), Tone::Bad);
             return next();
         }
@@ -143,6 +144,7 @@ void UploadSlot::PollSlotUnit(Next next)
         }
         if (generation() != started)
             return; // stopped while the alarm mail ran
+        reportPoll(u, UnitLamp::Good);
         setStatus(QStringLiteral("接続中"), Tone::Good);
         postMark([this, next] {
             WriteAndSendDataFile([this, next](bool sent) {

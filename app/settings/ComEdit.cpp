@@ -91,7 +91,8 @@ void ComEdit::buildControls()
 
     InetCmd = FormButton(this, QStringLiteral("InetCmd"), QStringLiteral("インターネット設定"));
     EndCmd = FormButton(this, QStringLiteral("EndCmd"), QStringLiteral("終了"));
-    top->addLayout(FormButtonRow({InetCmd}, {EndCmd}));
+    MqttCmd = FormButton(this, QStringLiteral("MqttCmd"), QStringLiteral("MQTT設定"));
+    top->addLayout(FormButtonRow({InetCmd, MqttCmd}, {EndCmd}));
 
     for (int i = 0; i < 2; ++i)
         connect(ModeOpt[i], &QRadioButton::clicked, this, [this, i] { modeOptClick(i); });
@@ -104,6 +105,10 @@ void ComEdit::buildControls()
         StoreCommMode();
         if (showInetSettings)
             showInetSettings(this);
+    });
+    connect(MqttCmd, &QPushButton::clicked, this, [this] {
+        if (showMqttSettings)
+            showMqttSettings(this);
     });
 }
 

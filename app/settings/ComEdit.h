@@ -21,6 +21,8 @@ public:
 
     // How "インターネット設定" shows the Internet settings window (modally, over this one).
     std::function<void(QWidget* parent)> showInetSettings;
+    // How "MQTT設定" shows the MQTT settings window.
+    std::function<void(QWidget* parent)> showMqttSettings;
 
     int choiceIndex() const { return m_choice; }
 
@@ -29,6 +31,7 @@ public:
     QLabel* lblFname = nullptr;
     QLineEdit* txtFname = nullptr;
     QPushButton* InetCmd = nullptr;
+    QPushButton* MqttCmd = nullptr;
     QPushButton* EndCmd = nullptr;
 
 private:

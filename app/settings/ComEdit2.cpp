@@ -28,7 +28,8 @@ ComEdit2::ComEdit2(MontComm1& comm, QWidget* parent) : QDialog(parent), m_comm(c
     top->addWidget(frame);
     InetCmd = FormButton(this, QStringLiteral("InetCmd"), QStringLiteral("インターネット設定"));
     EndCmd = FormButton(this, QStringLiteral("EndCmd"), QStringLiteral("終了"));
-    top->addLayout(FormButtonRow({InetCmd}, {EndCmd}));
+    MqttCmd = FormButton(this, QStringLiteral("MqttCmd"), QStringLiteral("MQTT設定"));
+    top->addLayout(FormButtonRow({InetCmd, MqttCmd}, {EndCmd}));
     connect(EndCmd, &QPushButton::clicked, this, [this] {
         StoreCommMode();
         accept();
@@ -36,6 +37,10 @@ ComEdit2::ComEdit2(MontComm1& comm, QWidget* parent) : QDialog(parent), m_comm(c
     connect(InetCmd, &QPushButton::clicked, this, [this] {
         if (showInetSettings)
             showInetSettings(this);
+    });
+    connect(MqttCmd, &QPushButton::clicked, this, [this] {
+        if (showMqttSettings)
+            showMqttSettings(this);
     });
     FixAndCentre(*this);
 

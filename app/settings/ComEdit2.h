@@ -17,11 +17,14 @@ public:
 
     // How "インターネット設定" shows the Internet settings window (modally, over this one).
     std::function<void(QWidget* parent)> showInetSettings;
+    // How "MQTT設定" shows the MQTT settings window.
+    std::function<void(QWidget* parent)> showMqttSettings;
 
     int choiceIndex() const { return m_choice; }
 
     std::array<QRadioButton*, 2> ModeOpt{};
     QPushButton* InetCmd = nullptr;
+    QPushButton* MqttCmd = nullptr;
     QPushButton* EndCmd = nullptr;
 
 private:

@@ -2,14 +2,14 @@
 // What every window of the station shares, each part with one concern: the device table and
 // cycle settings (SysInf), the Internet settings (InetInf), the unit states (UnitStates), the
 // data and relay files (DataFiles), the alarm mail and mark (AlarmNotifier), the alarm journal
-// (AlarmJournal) and the one
-// dial-up line. The program has one; tests make as many as they like, each on its own
-// working directory.
+// (AlarmJournal), the MQTT feed (MqttFeed) and the one dial-up line. The program has one; tests
+// make as many as they like, each on its own working directory.
 
 #include "AlarmJournal.h"
 #include "AlarmNotifier.h"
 #include "DataFiles.h"
 #include "InetInf.h"
+#include "MqttFeed.h"
 #include "SysInf.h"
 #include "UnitStates.h"
 
@@ -48,6 +48,8 @@ public:
     AlarmJournal& journal() { return m_journal; }
     // The journal's condition field for a unit: its alarm setting, empty where none.
     QString AlarmCondition(int unit) const;
+    // The MQTT publisher: idle until started from MqttInf.ini.
+    MqttFeed& mqtt() { return m_mqtt; }
 
     // One dial-up line for the whole station, taken by leases.
     DialUpLine& dialUpLine();
@@ -67,6 +69,7 @@ private:
     UnitStates m_units;
     DataFiles m_files;
     AlarmJournal m_journal;
+    MqttFeed m_mqtt;
     DialUpBackend* m_dialUpBackend = nullptr;
     std::unique_ptr<DialUpLine> m_line;
     AlarmNotifier m_alarms; // after the line: its mail may hold a lease until it goes

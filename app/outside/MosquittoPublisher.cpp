@@ -1,0 +1,302 @@
+// The MQTT client on its own thread: libmosquitto driven by poll() on its socket and a wake pipe,
+// so a message handed over is on its way at once and the UI thread never waits for the network.
+
+#include "MqttPublisher.h"
+
+#include <mosquitto.h>
+
+#include <algorithm>
+#include <fcntl.h>
+#include <map>
+#include <poll.h>
+#include <unistd.h>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr int MaxInFlight = 20; // messages handed to libmosquitto and not yet acknowledged
+constexpr int KeepAliveSeconds = 30;
+
+void initLibrary()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { mosquitto_lib_init(); });
+}
+
+} // namespace
+
+struct MosquittoPublisher::Session {
+    mosquitto* handle = nullptr;
+    bool connected = false;
+    bool failed = false;  // a refusal or a lost connection, seen in a callback
+    bool refused = false; // the broker answered the CONNECT with a refusal
+    Clock::time_point started = Clock::now();
+    std::map<int, MqttMessage> unacked; // events by message id; retained states are sent again anyway
+    int inFlight = 0;
+    int offlineMid = -1;
+    bool offlineDone = false;
+    ~Session()
+    {
+        if (handle)
+            mosquitto_destroy(handle);
+    }
+};
+
+MosquittoPublisher::MosquittoPublisher(MqttEndpoint endpoint)
+    : m_endpoint(std::move(endpoint))
+    , m_backlog(m_endpoint.eventLimit)
+    , m_nextAttempt(Clock::now())
+    , m_retry(m_endpoint.firstRetry)
+{
+    initLibrary();
+    int fds[2];
+    if (pipe2(fds, O_NONBLOCK | O_CLOEXEC) == 0) {
+        m_wakeRead = fds[0];
+        m_wakeWrite = fds[1];
+    }
+    m_thread = std::thread([this] { run(); });
+}
+
+MosquittoPublisher::~MosquittoPublisher()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_stop = true;
+    }
+    wake();
+    m_thread.join();
+    if (m_wakeRead >= 0)
+        ::close(m_wakeRead);
+    if (m_wakeWrite >= 0)
+        ::close(m_wakeWrite);
+}
+
+void MosquittoPublisher::publish(const QString& topic, const QByteArray& payload, int qos, bool retain)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_backlog.add(MqttMessage{topic, payload, qos, retain});
+        m_counters.queued = m_backlog.size();
+        m_counters.mostQueued = m_backlog.mostQueued();
+        m_counters.lost = m_backlog.lost();
+    }
+    wake();
+}
+
+void MosquittoPublisher::wake()
+{
+    // One byte in the pipe is enough to wake the thread; the rest of a burst needs none.
+    if (m_wakeWrite < 0 || m_wakePending.exchange(true))
+        return;
+    const char byte = 1;
+    [[maybe_unused]] const auto n = ::write(m_wakeWrite, &byte, 1); // a full pipe already wakes the thread
+}
+
+// Waits for the wake pipe (and the session's socket, if any) at most limit; true when the
+// socket has something to do.
+bool MosquittoPublisher::waitForWork(std::chrono::milliseconds limit)
+{
+    pollfd fds[2] = {{m_wakeRead, POLLIN, 0}, {-1, 0, 0}};
+    int count = 1;
+    if (m_session) {
+        const int sock = mosquitto_socket(m_session->handle);
+        if (sock >= 0) {
+            fds[1] = {sock, short(POLLIN | (mosquitto_want_write(m_session->handle) ? POLLOUT : 0)), 0};
+            count = 2;
+        }
+    }
+    ::poll(fds, nfds_t(count), int(std::max<int64_t>(0, limit.count())));
+    if (fds[0].revents & POLLIN) {
+        m_wakePending = false; // before draining: a publish from now on writes again
+        char buffer[64];
+        while (::read(m_wakeRead, buffer, sizeof buffer) > 0) {}
+    }
+    if (count < 2 || !fds[1].revents)
+        return false;
+    int rc = MOSQ_ERR_SUCCESS;
+    if (fds[1].revents & (POLLIN | POLLERR | POLLHUP))
+        rc = mosquitto_loop_read(m_session->handle, 1);
+    if (rc == MOSQ_ERR_SUCCESS && (fds[1].revents & POLLOUT))
+        rc = mosquitto_loop_write(m_session->handle, 1);
+    if (rc != MOSQ_ERR_SUCCESS)
+        m_session->failed = true;
+    return true;
+}
+
+void MosquittoPublisher::run()
+{
+    for (;;) {
+        {
+            std::lock_guard lock(m_mutex);
+            if (m_stop)
+                break;
+        }
+        const auto now = Clock::now();
+        if (!m_session) {
+            if (now >= m_nextAttempt)
+                startAttempt();
+            else
+                waitForWork(std::chrono::duration_cast<std::chrono::milliseconds>(m_nextAttempt - now) +
+                            std::chrono::milliseconds(1));
+            continue;
+        }
+        waitForWork(std::chrono::milliseconds(m_session->connected ? 500 : 100));
+        if (m_session && !m_session->failed && mosquitto_loop_misc(m_session->handle) != MOSQ_ERR_SUCCESS)
+            m_session->failed = true;
+        if (m_session->failed) {
+            dropSession(false);
+            continue;
+        }
+        if (!m_session->connected) {
+            // A broker that took the connection and says nothing is not waited for any longer.
+            if (Clock::now() - m_session->started >= m_endpoint.connackTimeOut)
+                dropSession(true);
+            continue;
+        }
+        sendQueued();
+    }
+    sayOffline();
+    m_session.reset();
+}
+
+void MosquittoPublisher::startAttempt()
+{
+    ++m_counters.attempts;
+    auto s = std::make_unique<Session>();
+    const QByteArray id = m_endpoint.clientId.toUtf8();
+    s->handle = mosquitto_new(id.isEmpty() ? nullptr : id.constData(), true, s.get());
+    if (!s->handle) {
+        dropSession(false);
+        return;
+    }
+    mosquitto* h = s->handle;
+    mosquitto_int_option(h, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+    const QByteArray status = m_endpoint.statusTopic.toUtf8();
+    if (!status.isEmpty())
+        mosquitto_will_set(h, status.constData(), 7, "offline", 1, true);
+    if (!m_endpoint.user.isEmpty())
+        mosquitto_username_pw_set(h, m_endpoint.user.toUtf8().constData(), m_endpoint.password.toUtf8().constData());
+    bool ready = true;
+    if (m_endpoint.tls) {
+        if (m_endpoint.caFile.isEmpty())
+            ready = mosquitto_int_option(h, MOSQ_OPT_TLS_USE_OS_CERTS, 1) == MOSQ_ERR_SUCCESS;
+        else
+            ready = mosquitto_tls_set(h, m_endpoint.caFile.toLocal8Bit().constData(), nullptr, nullptr, nullptr,
+                                      nullptr) == MOSQ_ERR_SUCCESS;
+    }
+    mosquitto_connect_callback_set(h, [](mosquitto*, void* obj, int rc) {
+        auto* session = static_cast<Session*>(obj);
+        if (rc == 0)
+            session->connected = true;
+        else
+            session->failed = session->refused = true;
+    });
+    mosquitto_disconnect_callback_set(h, [](mosquitto*, void* obj, int) { static_cast<Session*>(obj)->failed = true; });
+    mosquitto_publish_callback_set(h, [](mosquitto*, void* obj, int mid) {
+        auto* session = static_cast<Session*>(obj);
+        session->unacked.erase(mid);
+        session->inFlight = std::max(0, session->inFlight - 1);
+        if (mid == session->offlineMid)
+            session->offlineDone = true;
+    });
+    m_session = std::move(s);
+    if (!ready || mosquitto_connect_async(h, m_endpoint.host.toUtf8().constData(), m_endpoint.port, KeepAliveSeconds) !=
+                      MOSQ_ERR_SUCCESS) {
+        dropSession(false);
+        return;
+    }
+}
+
+void MosquittoPublisher::dropSession(bool givenUp)
+{
+    if (givenUp)
+        ++m_counters.givenUp;
+    if (m_session) {
+        if (m_session->refused)
+            ++m_counters.refused;
+        std::deque<MqttMessage> events;
+        for (auto& [mid, message] : m_session->unacked)
+            events.push_back(std::move(message));
+        if (!events.empty()) {
+            std::lock_guard lock(m_mutex);
+            m_backlog.putBack(std::move(events));
+            m_counters.queued = m_backlog.size();
+            m_counters.lost = m_backlog.lost();
+        }
+    }
+    m_session.reset();
+    m_counters.connected = false;
+    m_nextAttempt = Clock::now() + m_retry;
+    m_retry = std::min(m_retry * 2, m_endpoint.lastRetry);
+}
+
+void MosquittoPublisher::sendQueued()
+{
+    Session& s = *m_session;
+    if (!m_counters.connected) {
+        // A new connection: say so, and send every unit's state again.
+        m_counters.connected = true;
+        ++m_counters.connects;
+        m_retry = m_endpoint.firstRetry;
+        const QByteArray status = m_endpoint.statusTopic.toUtf8();
+        if (!status.isEmpty() &&
+            mosquitto_publish(s.handle, nullptr, status.constData(), 6, "online", 1, true) == MOSQ_ERR_SUCCESS)
+            ++s.inFlight;
+        std::lock_guard lock(m_mutex);
+        m_backlog.requeueRetained();
+    }
+    while (s.inFlight < MaxInFlight) {
+        std::optional<MqttMessage> next;
+        {
+            std::lock_guard lock(m_mutex);
+            next = m_backlog.take();
+            m_counters.queued = m_backlog.size();
+            m_counters.mostQueued = m_backlog.mostQueued();
+        }
+        if (!next)
+            break;
+        const QByteArray topic = next->topic.toUtf8();
+        int mid = 0;
+        const int rc = mosquitto_publish(s.handle, &mid, topic.constData(), int(next->payload.size()),
+                                         next->payload.constData(), next->qos, next->retain);
+        if (rc == MOSQ_ERR_SUCCESS) {
+            ++s.inFlight;
+            ++m_counters.sent;
+            if (!next->retain)
+                s.unacked.emplace(mid, std::move(*next));
+        } else if (rc == MOSQ_ERR_NO_CONN || rc == MOSQ_ERR_CONN_LOST) {
+            std::lock_guard lock(m_mutex);
+            if (next->retain)
+                m_backlog.add(std::move(*next));
+            else
+                m_backlog.putBack({std::move(*next)});
+            s.failed = true;
+            break;
+        } else {
+            // A message the library refuses (a topic it finds malformed, too large) never
+            // will be taken: it is counted as lost instead of blocking the rest.
+            std::lock_guard lock(m_mutex);
+            m_backlog.noteLost();
+            m_counters.lost = m_backlog.lost();
+        }
+    }
+}
+
+void MosquittoPublisher::sayOffline()
+{
+    if (!m_session || !m_counters.connected || m_session->failed)
+        return;
+    Session& s = *m_session;
+    const QByteArray status = m_endpoint.statusTopic.toUtf8();
+    if (!status.isEmpty() &&
+        mosquitto_publish(s.handle, &s.offlineMid, status.constData(), 7, "offline", 1, true) == MOSQ_ERR_SUCCESS) {
+        const auto deadline = Clock::now() + std::chrono::seconds(1);
+        while (!s.offlineDone && !s.failed && Clock::now() < deadline) {
+            waitForWork(std::chrono::milliseconds(50));
+            mosquitto_loop_misc(s.handle);
+        }
+    }
+    mosquitto_disconnect(s.handle);
+    mosquitto_loop_write(s.handle, 1);
+    m_counters.connected = false;
+}

@@ -1,0 +1,288 @@
+// The units' states and alarm events as JSON for the broker.
+
+#include "MqttFeed.h"
+
+#include "Clock.h"
+#include "Conversions.h"
+#include "DeviceLink.h"
+#include "MqttPublisher.h"
+#include "SysInf.h"
+#include "TableWords.h"
+#include "UnitStates.h"
+
+#include <QDateTime>
+
+namespace {
+
+constexpr int StateQos = 1;
+constexpr int EventQos = 1;
+
+// Names come from the operator's table: anything may be in them.
+void appendString(QByteArray& out, const QString& text)
+{
+    out += '"';
+    for (const char c : text.toUtf8()) {
+        switch (c) {
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        default:
+            if (static_cast<unsigned char>(c) < 0x20)
+                out += "\\u00" + QByteArray::number(static_cast<unsigned char>(c), 16).rightJustified(2, '0');
+            else
+                out += c;
+        }
+    }
+    out += '"';
+}
+
+const char* lampWord(UnitLamp lamp)
+{
+    switch (lamp) {
+    case UnitLamp::Good:
+        return "good";
+    case UnitLamp::Failed:
+        return "failed";
+    case UnitLamp::GivenUp:
+        return "given_up";
+    case UnitLamp::RelayStale:
+        return "relay_stale";
+    }
+    return "failed";
+}
+
+const char* alarmWord(int16_t flag)
+{
+    return flag == AlarmRaised ? "raised" : flag == AlarmAcknowledged ? "acknowledged" : "none";
+}
+
+const char* eventWord(AlarmEvent event)
+{
+    switch (event) {
+    case AlarmEvent::Raised:
+        return "raised";
+    case AlarmEvent::Acknowledged:
+        return "acknowledged";
+    case AlarmEvent::Cleared:
+        return "cleared";
+    case AlarmEvent::GivenUp:
+        return "given_up";
+    case AlarmEvent::Answering:
+        return "answering";
+    }
+    return "cleared";
+}
+
+} // namespace
+
+MqttFeed::MqttFeed(QString workDir, const SysInf& sys, const UnitStates& units, const Clock& clock)
+    : m_workDir(std::move(workDir))
+    , m_sys(sys)
+    , m_units(units)
+    , m_clock(clock)
+{
+}
+
+MqttFeed::~MqttFeed() = default;
+
+Outcome MqttFeed::start()
+{
+    stop();
+    MqttInf inf(m_workDir);
+    const Outcome loaded = inf.load();
+    if (!loaded || !inf.enabled())
+        return loaded.fault == Fault::NotLoaded ? Outcome{} : loaded;
+    const auto& s = inf.settings;
+    const auto broker = MqttInf::parseBroker(s.Broker);
+    MqttEndpoint e;
+    e.host = broker->host;
+    e.port = broker->port;
+    e.tls = broker->tls;
+    e.caFile = s.CaFile;
+    e.clientId = s.ClientId;
+    e.user = s.User;
+    e.password = s.PassWord;
+    const QString prefix = MqttInf::topicPrefix(s);
+    e.statusTopic = prefix + QStringLiteral("/status");
+    setPublisher(std::make_unique<MosquittoPublisher>(std::move(e)), prefix, s.Discovery == 1);
+    return {};
+}
+
+void MqttFeed::stop()
+{
+    m_publisher.reset();
+}
+
+void MqttFeed::setPublisher(std::unique_ptr<MqttPublisher> publisher, const QString& prefix, bool discovery)
+{
+    m_publisher = std::move(publisher);
+    m_prefix = prefix;
+    m_discovery = discovery;
+    m_lamp.fill(std::nullopt);
+    m_alarm.fill(AlarmClear);
+    if (m_publisher && m_discovery)
+        publishDiscovery();
+}
+
+QString MqttFeed::unitTopic(const QString& prefix, int unit)
+{
+    return prefix + QStringLiteral("/units/%1/state").arg(unit, 3, 10, QLatin1Char('0'));
+}
+
+QString MqttFeed::nowText() const
+{
+    // A tick's hundred results fall in one second: the text is made once for it.
+    const QDateTime now = m_clock.now();
+    const qint64 second = now.toSecsSinceEpoch();
+    if (second != m_timeSecond || m_timeText.isEmpty()) {
+        m_timeSecond = second;
+        m_timeText = now.toOffsetFromUtc(now.offsetFromUtc()).toString(Qt::ISODate);
+    }
+    return m_timeText;
+}
+
+void MqttFeed::unitPolled(int unit, UnitLamp lamp)
+{
+    if (!m_publisher || unit < 0 || unit >= Units)
+        return;
+    unitPolled(unit, lamp, m_units.unitItem(ItemAlarmFlag, unit));
+}
+
+void MqttFeed::unitPolled(int unit, UnitLamp lamp, int16_t alarmFlag)
+{
+    if (!m_publisher || unit < 0 || unit >= Units)
+        return;
+    const std::optional<UnitLamp> before = std::exchange(m_lamp[unit], lamp);
+    m_alarm[unit] = alarmFlag;
+    publishState(unit);
+    // Giving up on a unit and hearing from it again are events as much as alarms are.
+    if (lamp == UnitLamp::GivenUp && before != UnitLamp::GivenUp)
+        alarmEvent(unit, AlarmEvent::GivenUp);
+    else if (before == UnitLamp::GivenUp && lamp == UnitLamp::Good)
+        alarmEvent(unit, AlarmEvent::Answering);
+}
+
+void MqttFeed::alarmEvent(int unit, AlarmEvent event)
+{
+    if (!m_publisher || unit < 0 || unit >= Units)
+        return;
+    m_publisher->publish(m_prefix + QStringLiteral("/alarms"), alarmJson(unit, event), EventQos, false);
+    const int16_t flag = event == AlarmEvent::Raised         ? int16_t(AlarmRaised)
+                         : event == AlarmEvent::Acknowledged ? int16_t(AlarmAcknowledged)
+                         : event == AlarmEvent::Cleared      ? int16_t(AlarmClear)
+                                                             : m_alarm[unit];
+    // The retained state follows an alarm change at once, not only at the next poll.
+    if (flag != m_alarm[unit]) {
+        m_alarm[unit] = flag;
+        if (m_lamp[unit])
+            publishState(unit);
+    }
+}
+
+void MqttFeed::publishState(int unit)
+{
+    m_publisher->publish(unitTopic(m_prefix, unit), stateJson(unit, *m_lamp[unit], m_alarm[unit]), StateQos, true);
+}
+
+QByteArray MqttFeed::stateJson(int unit, UnitLamp lamp, int16_t alarmFlag) const
+{
+    const auto& s = m_units.UnitValues[unit];
+    QByteArray out;
+    out.reserve(320);
+    out += "{\"unit\":" + QByteArray::number(unit) + ",\"name\":";
+    appendString(out, m_sys.cell(unit, ColName));
+    out += ",\"time\":";
+    appendString(out, nowText());
+    out += ",\"ra\":[";
+    for (int c = 0; c < UnitMap::AnalogChannels; ++c) {
+        if (c)
+            out += ',';
+        out += m_sys.cell(unit, ColRA0 + c) == TableWord::Ain ? QByteArray::number(s[c]) : QByteArray("null");
+    }
+    out += "],\"temperature_c\":" +
+           QByteArray::number(Conv::RoundHalfEven(s[ItemTemperature] / UnitMap::DegreeFactor), 'f', 0);
+    out += ",\"temperature_raw\":" + QByteArray::number(s[ItemTemperature]) + ",\"rb\":[";
+    for (int p = 0; p < UnitMap::PortBPins; ++p) {
+        if (p)
+            out += ',';
+        out += m_sys.cell(unit, ColRB0 + p) == TableWord::Non ? QByteArray("null")
+                                                              : QByteArray(s[ItemRB0 + p] != 0 ? "1" : "0");
+    }
+    out += "],\"lamp\":\"";
+    out += lampWord(lamp);
+    // The item is -1 after a good poll and counts from 0 at the first failure.
+    out += "\",\"failures\":" + QByteArray::number(std::max<int>(0, s[ItemFailureCount] + 1));
+    out += ",\"alarm\":\"";
+    out += alarmWord(alarmFlag);
+    out += "\"}";
+    return out;
+}
+
+QByteArray MqttFeed::alarmJson(int unit, AlarmEvent event) const
+{
+    const QString arm = m_sys.cell(unit, ColArm);
+    QByteArray out = "{\"unit\":" + QByteArray::number(unit) + ",\"name\":";
+    appendString(out, m_sys.cell(unit, ColName));
+    out += ",\"time\":";
+    appendString(out, nowText());
+    out += ",\"event\":\"";
+    out += eventWord(event);
+    out += "\",\"condition\":";
+    appendString(out, arm == TableWord::Non ? QString() : arm);
+    out += '}';
+    return out;
+}
+
+void MqttFeed::publishDiscovery()
+{
+    // Discovery ids take letters, digits, "_" and "-" only.
+    QString node = m_prefix;
+    for (QChar& c : node)
+        if (!(c.isLetterOrNumber() && c.unicode() < 128) && c != u'-')
+            c = u'_';
+    const QByteArray availability = "\"availability_topic\":\"" + (m_prefix + QStringLiteral("/status")).toUtf8() +
+                                    "\",\"payload_available\":\"online\",\"payload_not_available\":\"offline\"";
+    struct Entity {
+        const char* component;
+        const char* key;
+        const char* label;
+        const char* extra;
+    };
+    static const Entity entities[] = {
+        {"sensor", "temperature", " temperature",
+         ",\"value_template\":\"{{ value_json.temperature_c }}\",\"unit_of_measurement\":\"°C\","
+         "\"device_class\":\"temperature\""},
+        {"sensor", "lamp", " lamp", ",\"value_template\":\"{{ value_json.lamp }}\""},
+        {"binary_sensor", "alarm", " alarm",
+         ",\"value_template\":\"{{ 'ON' if value_json.alarm != 'none' else 'OFF' }}\",\"device_class\":\"problem\""},
+    };
+    for (int u = 0; u < std::min(Units, m_sys.unitCount()); ++u) {
+        if (!m_sys.HoldsUnit(u))
+            continue;
+        const QString id = node + QStringLiteral("_%1").arg(u, 3, 10, QLatin1Char('0'));
+        for (const Entity& e : entities) {
+            QByteArray body = "{\"name\":";
+            appendString(body, m_sys.cell(u, ColName) + QLatin1String(e.label));
+            body += ",\"unique_id\":\"" + id.toUtf8() + '_' + e.key + "\",\"state_topic\":\"" +
+                    unitTopic(m_prefix, u).toUtf8() + "\"," + availability + e.extra +
+                    ",\"device\":{\"identifiers\":[\"" + id.toUtf8() + "\"],\"name\":";
+            appendString(body, m_sys.cell(u, ColName));
+            body += "}}";
+            m_publisher->publish(QStringLiteral("homeassistant/%1/%2/%3/config")
+                                     .arg(QLatin1String(e.component), id, QLatin1String(e.key)),
+                                 body, 1, true);
+        }
+    }
+}

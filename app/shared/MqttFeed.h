@@ -1,0 +1,71 @@
+#pragma once
+// What the station tells an MQTT broker: each unit's state after each poll result, its alarm
+// events, and whether the station is online. The station's work calls in once per outcome; the
+// feed copies what it needs on the calling thread and hands a finished message to the
+// publisher, whose own thread does the network. Without a publisher every call returns at once.
+
+#include "MqttInf.h"
+#include "Outcome.h"
+
+#include <QByteArray>
+#include <QString>
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+class Clock;
+class MqttPublisher;
+class SysInf;
+class UnitStates;
+
+// The lamp a poll result leaves: answered, failed, failed too often, or relayed data too old.
+enum class UnitLamp { Good, Failed, GivenUp, RelayStale };
+enum class AlarmEvent { Raised, Acknowledged, Cleared, GivenUp, Answering };
+
+class MqttFeed {
+public:
+    static constexpr int Units = 100;
+
+    MqttFeed(QString workDir, const SysInf& sys, const UnitStates& units, const Clock& clock);
+    ~MqttFeed();
+    MqttFeed(const MqttFeed&) = delete;
+    MqttFeed& operator=(const MqttFeed&) = delete;
+
+    // Reads MqttInf.ini and, when it names a broker, connects (again). A fault of the file
+    // leaves the station without MQTT and is returned for the window to show.
+    Outcome start();
+    void stop();
+    // Puts a given client behind the feed (tests, the benchmark); null: no MQTT.
+    void setPublisher(std::unique_ptr<MqttPublisher> publisher, const QString& prefix, bool discovery = false);
+    bool active() const { return m_publisher != nullptr; }
+    MqttPublisher* publisher() const { return m_publisher.get(); }
+    const QString& prefix() const { return m_prefix; }
+
+    // A poll result of the unit; the alarm flag is the main window's (or the slot's own).
+    void unitPolled(int unit, UnitLamp lamp);
+    void unitPolled(int unit, UnitLamp lamp, int16_t alarmFlag);
+    void alarmEvent(int unit, AlarmEvent event);
+
+    // The message bodies, for the tests.
+    QByteArray stateJson(int unit, UnitLamp lamp, int16_t alarmFlag) const;
+    QByteArray alarmJson(int unit, AlarmEvent event) const;
+    static QString unitTopic(const QString& prefix, int unit);
+
+private:
+    void publishState(int unit);
+    void publishDiscovery();
+    QString nowText() const;
+
+    QString m_workDir;
+    const SysInf& m_sys;
+    const UnitStates& m_units;
+    const Clock& m_clock;
+    std::unique_ptr<MqttPublisher> m_publisher;
+    QString m_prefix;
+    bool m_discovery = false;
+    std::array<std::optional<UnitLamp>, Units> m_lamp{};
+    std::array<int16_t, Units> m_alarm{};
+    mutable qint64 m_timeSecond = 0;
+    mutable QString m_timeText;
+};

@@ -1,0 +1,157 @@
+// MqttInf.ini: Key=value lines, Shift-JIS, CR LF, like the station's other settings files.
+
+#include "MqttInf.h"
+
+#include "InetInf.h"
+#include "SettingsFile.h"
+#include "TextFile.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QHash>
+#include <QSysInfo>
+#include <QUrl>
+
+namespace {
+
+const QString IniName = QStringLiteral("MqttInf.ini");
+const QString CrLf = QStringLiteral("\r\n");
+
+// A value with a line break would end its line early and start a bogus one.
+QString oneLine(QString v)
+{
+    v.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
+    v.replace(u'\r', u' ');
+    v.replace(u'\n', u' ');
+    return v;
+}
+
+bool hasWildcard(const QString& topic)
+{
+    return topic.contains(u'+') || topic.contains(u'#') || topic.contains(QChar(0));
+}
+
+} // namespace
+
+MqttInf::MqttInf(QString workDir) : m_workDir(std::move(workDir)) {}
+
+std::optional<BrokerAddress> MqttInf::parseBroker(const QString& text)
+{
+    const QUrl url(text.trimmed(), QUrl::StrictMode);
+    if (!url.isValid() || url.host().isEmpty() || !url.userInfo().isEmpty() ||
+        !(url.path().isEmpty() || url.path() == QStringLiteral("/")) || url.hasQuery() || url.hasFragment())
+        return std::nullopt;
+    BrokerAddress a;
+    a.host = url.host();
+    if (url.scheme() == QStringLiteral("mqtt"))
+        a.tls = false;
+    else if (url.scheme() == QStringLiteral("mqtts"))
+        a.tls = true;
+    else
+        return std::nullopt;
+    a.port = url.port(a.tls ? 8883 : 1883);
+    if (a.port < 1 || a.port > 65535)
+        return std::nullopt;
+    return a;
+}
+
+QString MqttInf::checkSettings(const MqttSettings& s)
+{
+    if (!s.Broker.trimmed().isEmpty() && !parseBroker(s.Broker))
+        return QStringLiteral("ブローカーは mqtt://ホスト:ポート か mqtts://ホスト:ポート で指定して下さい");
+    if (hasWildcard(s.TopicPrefix))
+        return QStringLiteral("トピックの接頭辞に + や # は使えません");
+    if (s.ClientId.toUtf8().size() > 65535 || s.User.toUtf8().size() > 65535 || s.PassWord.toUtf8().size() > 65535)
+        return QStringLiteral("クライアントID・ユーザー名・パスワードが長すぎます");
+    if (s.Discovery != 0 && s.Discovery != 1)
+        return QStringLiteral("Discovery は 0 か 1 です");
+    return QString();
+}
+
+QString MqttInf::topicPrefix(const MqttSettings& s)
+{
+    QString prefix = s.TopicPrefix.trimmed();
+    while (prefix.endsWith(u'/'))
+        prefix.chop(1);
+    if (!prefix.isEmpty())
+        return prefix;
+    QString host = QSysInfo::machineHostName();
+    host.remove(u'+').remove(u'#').remove(u'/');
+    return QStringLiteral("talveron/") + (host.isEmpty() ? QStringLiteral("station") : host);
+}
+
+Outcome MqttInf::load()
+{
+    const QString file = QDir(m_workDir).filePath(IniName);
+    TextFile::removeStaleTemporaries(file);
+    settings = MqttSettings{};
+    m_loaded = false;
+    m_unreadable = false;
+    if (!QFileInfo(file).exists() && !QFileInfo(file).isSymLink())
+        return Failed(Fault::NotLoaded);
+    m_unreadable = true; // until it has loaded
+    const QString unreadable = IniName + QStringLiteral(" が読めません");
+    const auto lines = TextFile::readLines(file);
+    if (!lines)
+        return Failed(Fault::SettingsFile, unreadable);
+    QHash<QString, QString> values;
+    for (int i = 0; i < lines->size(); ++i) {
+        const QString& line = (*lines)[i];
+        if (line.trimmed().isEmpty())
+            continue;
+        const qsizetype eq = line.indexOf(u'=');
+        // Only the line number is named: the line may hold the password.
+        if (eq <= 0)
+            return Failed(Fault::SettingsFile,
+                          unreadable + QStringLiteral(" %1 行目: Key=値 の形ではありません").arg(i + 1));
+        values.insert(line.left(eq).trimmed().toLower(), line.mid(eq + 1));
+    }
+    MqttSettings s;
+    s.Broker = values.value(QStringLiteral("broker")).trimmed();
+    s.CaFile = values.value(QStringLiteral("cafile")).trimmed();
+    s.ClientId = values.value(QStringLiteral("clientid")).trimmed();
+    s.User = values.value(QStringLiteral("user"));
+    s.PassWord = InetInf::ScramblePass(QStringLiteral("RESET"), values.value(QStringLiteral("password")));
+    s.TopicPrefix = values.value(QStringLiteral("topicprefix")).trimmed();
+    const QString discovery = values.value(QStringLiteral("discovery")).trimmed();
+    s.Discovery = discovery == QStringLiteral("1")                          ? 1
+                  : discovery.isEmpty() || discovery == QStringLiteral("0") ? 0
+                                                                            : -1;
+    const QString problem = checkSettings(s);
+    if (!problem.isEmpty())
+        return Failed(Fault::SettingsFile, unreadable + u'\n' + problem);
+    settings = s;
+    m_loaded = true;
+    m_unreadable = false;
+    return {};
+}
+
+Outcome MqttInf::save(MessageBoxService& messages)
+{
+    const QString problem = checkSettings(settings);
+    if (!problem.isEmpty())
+        return Failed(Fault::SettingsFile, problem);
+    const QString file = QDir(m_workDir).filePath(IniName);
+    const QString writeError = IniName + QStringLiteral(" に書き込めません");
+    if (m_unreadable) {
+        const Outcome confirmed = ConfirmReplacing(messages, file, IniName, writeError);
+        if (!confirmed)
+            return confirmed;
+    }
+    const auto& s = settings;
+    QString text;
+    auto put = [&](const QString& key, const QString& v) { text += key + u'=' + oneLine(v) + CrLf; };
+    put(QStringLiteral("Broker"), s.Broker.trimmed());
+    put(QStringLiteral("CaFile"), s.CaFile.trimmed());
+    put(QStringLiteral("ClientId"), s.ClientId.trimmed());
+    put(QStringLiteral("User"), s.User);
+    // Shifted as in InetInf.ini, so a glance at the file does not show it.
+    put(QStringLiteral("PassWord"), InetInf::ScramblePass(QStringLiteral("SET"), s.PassWord));
+    put(QStringLiteral("TopicPrefix"), s.TopicPrefix.trimmed());
+    put(QStringLiteral("Discovery"), QString::number(s.Discovery));
+    if (!TextFile::writeWhole(file, text, nullptr, TextFile::kPrivateMode))
+        return Failed(Fault::SettingsFile, writeError);
+    m_loaded = true;
+    m_unreadable = false;
+    return {};
+}

@@ -1,0 +1,298 @@
+// The MQTT parts without a broker: the backlog's bounds, the settings file, and what the
+// station's polls and alarms hand to the publisher.
+
+#include "FakeLink.h"
+#include "MqttFeed.h"
+#include "MqttPublisher.h"
+#include "Rig.h"
+
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <gtest/gtest.h>
+
+namespace {
+
+MqttMessage state(const QString& topic, const char* body)
+{
+    return MqttMessage{topic, body, 1, true};
+}
+MqttMessage event(const char* body)
+{
+    return MqttMessage{QStringLiteral("p/alarms"), body, 1, false};
+}
+
+struct Recorded {
+    std::vector<MqttMessage> messages;
+    std::vector<MqttMessage> on(const QString& topic) const
+    {
+        std::vector<MqttMessage> out;
+        for (const auto& m : messages)
+            if (m.topic == topic)
+                out.push_back(m);
+        return out;
+    }
+};
+
+class RecordingPublisher : public MqttPublisher {
+public:
+    explicit RecordingPublisher(Recorded& r) : m_r(r) {}
+    void publish(const QString& topic, const QByteArray& payload, int qos, bool retain) override
+    {
+        m_r.messages.push_back({topic, payload, qos, retain});
+    }
+
+private:
+    Recorded& m_r;
+};
+
+QJsonObject json(const QByteArray& body)
+{
+    QJsonParseError error;
+    const QJsonDocument doc = QJsonDocument::fromJson(body, &error);
+    EXPECT_EQ(error.error, QJsonParseError::NoError) << body.toStdString();
+    return doc.object();
+}
+
+} // namespace
+
+TEST(MqttBacklog, KeepsTheNewestStateOfEachTopicAndSendsAllAgainAfterAReconnect)
+{
+    MqttBacklog b(10);
+    b.add(state("u/000", "a1"));
+    b.add(state("u/001", "b1"));
+    b.add(state("u/000", "a2"));
+    EXPECT_EQ(b.size(), 2);
+    EXPECT_EQ(b.take()->payload, "a2");
+    EXPECT_EQ(b.take()->payload, "b1");
+    EXPECT_FALSE(b.take());
+    b.requeueRetained();
+    EXPECT_EQ(b.size(), 2);
+    b.add(state("u/001", "b2"));
+    EXPECT_EQ(b.size(), 2) << "a state already waiting is replaced, not queued twice";
+    QStringList got;
+    while (auto m = b.take())
+        got << QString::fromUtf8(m->payload);
+    got.sort();
+    EXPECT_EQ(got, (QStringList{"a2", "b2"}));
+    EXPECT_EQ(b.lost(), 0);
+}
+
+TEST(MqttBacklog, EventsKeepTheirOrderUpToTheLimitThenAreCountedLost)
+{
+    MqttBacklog b(3, 2);
+    for (const char* e : {"e1", "e2", "e3", "e4", "e5"})
+        b.add(event(e));
+    b.add(state("u/000", "s"));
+    b.add(state("u/001", "s"));
+    b.add(state("u/002", "s")); // over the topic limit
+    EXPECT_EQ(b.lost(), 3);
+    EXPECT_LE(b.mostQueued(), b.limit());
+    EXPECT_EQ(b.take()->payload, "e1");
+    // An event sent but not acknowledged when the link went goes first, and still counts.
+    b.putBack({event("e1"), event("e0")});
+    EXPECT_EQ(b.lost(), 4);
+    EXPECT_EQ(b.take()->payload, "e1");
+    EXPECT_EQ(b.take()->payload, "e2");
+    EXPECT_EQ(b.take()->payload, "e3");
+}
+
+TEST(MqttInf, ReadsBrokerAddressesAndRefusesWhatCannotBeOne)
+{
+    auto a = MqttInf::parseBroker(QStringLiteral("mqtt://broker.local"));
+    ASSERT_TRUE(a);
+    EXPECT_EQ(a->port, 1883);
+    EXPECT_FALSE(a->tls);
+    a = MqttInf::parseBroker(QStringLiteral("mqtts://10.0.0.2:9883"));
+    ASSERT_TRUE(a);
+    EXPECT_EQ(a->port, 9883);
+    EXPECT_TRUE(a->tls);
+    EXPECT_EQ(MqttInf::parseBroker(QStringLiteral("mqtts://h"))->port, 8883);
+    for (const char* bad : {"broker:1883", "http://h:1883", "mqtt://", "mqtt://h:0", "mqtt://h:70000", "mqtt://u:p@h",
+                            "mqtt://h/x", "mqtt://h?x=1"})
+        EXPECT_FALSE(MqttInf::parseBroker(QString::fromLatin1(bad))) << bad;
+}
+
+TEST(MqttInf, SavesForTheOwnerOnlyAndReadsBackWhatWasSaved)
+{
+    Station st;
+    MqttInf inf(st.dir.path());
+    EXPECT_EQ(inf.load().fault, Fault::NotLoaded);
+    EXPECT_FALSE(inf.enabled());
+    inf.settings = {QStringLiteral("mqtts://h:8883"),
+                    QStringLiteral("/ca.pem"),
+                    QStringLiteral("st1"),
+                    QStringLiteral("user"),
+                    QStringLiteral("s3cret=x"),
+                    QStringLiteral("site/a/"),
+                    1};
+    ASSERT_TRUE(inf.save(st.messages));
+    const QFileInfo file(st.path("MqttInf.ini"));
+    EXPECT_EQ(file.permissions() & (QFile::ReadGroup | QFile::ReadOther | QFile::WriteGroup | QFile::WriteOther), 0);
+    const QByteArray bytes = st.readBytes("MqttInf.ini");
+    EXPECT_TRUE(bytes.startsWith("Broker=mqtts://h:8883\r\n")) << bytes.toStdString();
+    EXPECT_FALSE(bytes.contains("s3cret")) << "the password is not stored as typed";
+    MqttInf again(st.dir.path());
+    ASSERT_TRUE(again.load());
+    EXPECT_TRUE(again.enabled());
+    EXPECT_EQ(again.settings.PassWord, QStringLiteral("s3cret=x"));
+    EXPECT_EQ(again.settings.Discovery, 1);
+    EXPECT_EQ(MqttInf::topicPrefix(again.settings), QStringLiteral("site/a"));
+    EXPECT_TRUE(MqttInf::topicPrefix({}).startsWith(QStringLiteral("talveron/")));
+}
+
+TEST(MqttInf, AFileThatCannotBeUsedMeansNoMqttAndNamesNoPassword)
+{
+    Station st;
+    st.writeBytes("MqttInf.ini", "Broker=mqtt://h\r\nPassWord=hunter2\r\nTopicPrefix=a/#\r\n");
+    MqttInf inf(st.dir.path());
+    const Outcome o = inf.load();
+    EXPECT_EQ(o.fault, Fault::SettingsFile);
+    EXPECT_FALSE(inf.enabled());
+    EXPECT_FALSE(o.detail.contains(QStringLiteral("hunter2")));
+    st.writeBytes("MqttInf.ini", "Broker=mqtt://h\r\nhunter2\r\n");
+    const Outcome line = inf.load();
+    EXPECT_EQ(line.fault, Fault::SettingsFile);
+    EXPECT_FALSE(line.detail.contains(QStringLiteral("hunter2")));
+    // A save over a file that did not load asks first; declined, the file stays as it was.
+    st.messages.answers.push_back(MessageBoxService::Answer::Cancel);
+    inf.settings.Broker = QStringLiteral("mqtt://other");
+    EXPECT_EQ(inf.save(st.messages).fault, Fault::Cancelled);
+    EXPECT_TRUE(st.readBytes("MqttInf.ini").contains("hunter2"));
+}
+
+TEST(MqttFeed, AStationWithoutTheFileOrWithoutABrokerPublishesNothing)
+{
+    Station st;
+    EXPECT_TRUE(st.comm.mqtt().start());
+    EXPECT_FALSE(st.comm.mqtt().active());
+    st.writeBytes("MqttInf.ini", "Broker=\r\nClientId=x\r\n");
+    EXPECT_TRUE(st.comm.mqtt().start());
+    EXPECT_FALSE(st.comm.mqtt().active());
+    st.comm.mqtt().unitPolled(0, UnitLamp::Good); // nothing to do, nothing to crash
+    st.comm.mqtt().alarmEvent(0, AlarmEvent::Raised);
+    EXPECT_TRUE(st.messages.shown.empty());
+}
+
+struct FeedRig : Rig<FakeLink> {
+    Recorded sent;
+    explicit FeedRig(const QList<UnitRow>& rows)
+    {
+        files(rows);
+        open();
+        st.comm.mqtt().setPublisher(std::make_unique<RecordingPublisher>(sent), QStringLiteral("p"));
+    }
+    QJsonObject lastState(int unit)
+    {
+        const auto all = sent.on(MqttFeed::unitTopic(QStringLiteral("p"), unit));
+        return all.empty() ? QJsonObject() : json(all.back().payload);
+    }
+    QStringList events()
+    {
+        QStringList out;
+        for (const auto& m : sent.on(QStringLiteral("p/alarms")))
+            out << json(m.payload).value(QStringLiteral("event")).toString();
+        return out;
+    }
+};
+
+TEST(MqttFeed, AGoodPollPublishesTheUnitsValuesRetained)
+{
+    UnitRow row{QStringLiteral("ポンプ\"1\"")};
+    row.pins = QStringLiteral("Ain,non,Ain,non,Din,Din,Dout,non,non,non,non,Din");
+    FeedRig rig({row});
+    rig.start();
+    UnitReading r;
+    r.items[0] = 120;
+    r.items[2] = -5;
+    r.items[ItemTemperature] = 506;
+    r.items[ItemRB0] = 1;
+    r.items[ItemRB0 + 2] = 0;
+    r.items[ItemRB0 + 7] = 3;
+    r.ok = true;
+    ASSERT_TRUE(rig.cycle().ApplyReading(0, r));
+    const auto states = rig.sent.on(QStringLiteral("p/units/000/state"));
+    ASSERT_FALSE(states.empty());
+    EXPECT_TRUE(states.back().retain);
+    EXPECT_EQ(states.back().qos, 1);
+    const QJsonObject o = json(states.back().payload);
+    EXPECT_EQ(o.keys(), (QStringList{"alarm", "failures", "lamp", "name", "ra", "rb", "temperature_c",
+                                     "temperature_raw", "time", "unit"}));
+    EXPECT_EQ(o["unit"].toInt(), 0);
+    EXPECT_EQ(o["name"].toString(), row.name);
+    EXPECT_EQ(o["ra"].toArray(), QJsonArray({120, QJsonValue(), -5, QJsonValue()}));
+    EXPECT_EQ(o["temperature_raw"].toInt(), 506);
+    EXPECT_EQ(o["temperature_c"].toInt(), 250);
+    EXPECT_EQ(o["rb"].toArray(), QJsonArray({1, 0, 0, QJsonValue(), QJsonValue(), QJsonValue(), QJsonValue(), 1}));
+    EXPECT_EQ(o["lamp"].toString(), "good");
+    EXPECT_EQ(o["failures"].toInt(), 0);
+    EXPECT_EQ(o["alarm"].toString(), "none");
+    const QDateTime t = QDateTime::fromString(o["time"].toString(), Qt::ISODate);
+    EXPECT_EQ(t, rig.st.clock.now());
+    EXPECT_GE(o["time"].toString().size(), 20) << "with its offset";
+}
+
+TEST(MqttFeed, FailuresCountUpToGivenUpAndAnAnswerAfterThatIsAnEvent)
+{
+    FeedRig rig({UnitRow{QStringLiteral("a")}});
+    rig.start();
+    UnitReading bad;
+    // Three retries allowed: the fifth failure in a row gives up.
+    for (int i = 1; i <= 5; ++i) {
+        rig.cycle().ApplyReading(0, bad);
+        EXPECT_EQ(rig.lastState(0)["failures"].toInt(), i);
+        EXPECT_EQ(rig.lastState(0)["lamp"].toString(), i <= 4 ? "failed" : "given_up") << i;
+    }
+    rig.cycle().ApplyReading(0, bad);
+    UnitReading good;
+    good.ok = true;
+    rig.cycle().ApplyReading(0, good);
+    EXPECT_EQ(rig.lastState(0)["lamp"].toString(), "good");
+    EXPECT_EQ(rig.events(), (QStringList{"given_up", "answering"})) << "each once";
+}
+
+TEST(MqttFeed, AlarmsGoOutInOrderAndTheStateFollowsThem)
+{
+    UnitRow row{QStringLiteral("a")};
+    row.arm = QStringLiteral("Din:0:High");
+    FeedRig rig({row, UnitRow{QStringLiteral("b")}});
+    rig.start();
+    UnitReading r;
+    r.ok = true;
+    r.items[ItemRB0] = 1;
+    rig.cycle().ApplyReading(0, r);
+    EXPECT_EQ(rig.lastState(0)["alarm"].toString(), "raised");
+    rig.cycle().BeepResetClick();
+    EXPECT_EQ(rig.lastState(0)["alarm"].toString(), "acknowledged");
+    r.items[ItemRB0] = 0;
+    rig.cycle().ApplyReading(0, r);
+    EXPECT_EQ(rig.lastState(0)["alarm"].toString(), "none");
+    rig.cycle().ApplyReading(0, UnitReading{{}, true});
+    r.items[ItemRB0] = 1;
+    rig.cycle().ApplyReading(0, r);
+    rig.button("Command2_0")->click(); // stopping ends the alarm standing
+    EXPECT_EQ(rig.events(), (QStringList{"raised", "acknowledged", "cleared", "raised", "cleared"}));
+    const auto first = json(rig.sent.on(QStringLiteral("p/alarms")).front().payload);
+    EXPECT_EQ(first["condition"].toString(), row.arm);
+    EXPECT_EQ(first["name"].toString(), "a");
+    EXPECT_FALSE(rig.sent.on(QStringLiteral("p/alarms")).front().retain);
+    for (const auto& m : rig.sent.on(MqttFeed::unitTopic(QStringLiteral("p"), 1)))
+        EXPECT_EQ(json(m.payload)["alarm"].toString(), "none") << "unit b has no alarm of its own";
+}
+
+TEST(MqttFeed, DiscoveryAnnouncesEachUnitOnceWithItsStateTopic)
+{
+    Station st;
+    TextFile::writeWhole(st.path("sysinf001.csv"),
+                         sysInfText({UnitRow{QStringLiteral("a")}, UnitRow{QStringLiteral("b")}}));
+    st.comm.sys().LoadSysInf();
+    Recorded sent;
+    st.comm.mqtt().setPublisher(std::make_unique<RecordingPublisher>(sent), QStringLiteral("site/x"), true);
+    ASSERT_EQ(sent.messages.size(), 6u);
+    const auto config =
+        json(sent.on(QStringLiteral("homeassistant/sensor/site_x_001/temperature/config")).at(0).payload);
+    EXPECT_EQ(config["state_topic"].toString(), QStringLiteral("site/x/units/001/state"));
+    EXPECT_EQ(config["availability_topic"].toString(), QStringLiteral("site/x/status"));
+    EXPECT_TRUE(sent.messages.front().retain);
+}

@@ -1,0 +1,67 @@
+// The MQTT settings window and the button that opens it.
+
+#include "ComEdit.h"
+#include "ComEdit2.h"
+#include "MqttEdit.h"
+#include "Station.h"
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <gtest/gtest.h>
+
+TEST(MqttEdit, EveryBoxIsNamedAndWhatIsSavedIsLoadedNextTime)
+{
+    Station st;
+    {
+        MqttEdit w(st.dir.path(), st.messages);
+        EXPECT_EQ(w.windowTitle(), QStringLiteral("MQTT設定"));
+        for (QLineEdit* e : w.findChildren<QLineEdit*>()) {
+            EXPECT_FALSE(e->accessibleName().isEmpty()) << e->objectName().toStdString();
+            EXPECT_FALSE(e->objectName().isEmpty());
+        }
+        EXPECT_EQ(w.txtPassWord->echoMode(), QLineEdit::Password);
+        w.txtBroker->setText(QStringLiteral("mqtt://127.0.0.1:1883"));
+        w.txtPassWord->setText(QStringLiteral("pw"));
+        w.chkDiscovery->setChecked(true);
+        w.OKCmd->click();
+        EXPECT_TRUE(w.saved());
+    }
+    MqttEdit again(st.dir.path(), st.messages);
+    EXPECT_EQ(again.txtBroker->text(), QStringLiteral("mqtt://127.0.0.1:1883"));
+    EXPECT_EQ(again.txtPassWord->text(), QStringLiteral("pw"));
+    EXPECT_TRUE(again.chkDiscovery->isChecked());
+    EXPECT_TRUE(st.messages.shown.empty());
+}
+
+TEST(MqttEdit, AWrongBrokerIsSaidAndNothingIsSaved)
+{
+    Station st;
+    MqttEdit w(st.dir.path(), st.messages);
+    w.txtBroker->setText(QStringLiteral("tcp://host"));
+    w.txtPassWord->setText(QStringLiteral("hunter2"));
+    w.OKCmd->click();
+    EXPECT_FALSE(w.saved());
+    EXPECT_FALSE(QFile::exists(st.path("MqttInf.ini")));
+    ASSERT_EQ(st.messages.shown.size(), 1u);
+    EXPECT_FALSE(st.messages.shown[0].text.contains(QStringLiteral("hunter2")));
+}
+
+TEST(MqttEdit, BothCommunicationWindowsOpenItWithTheirOtherButtonsUnchanged)
+{
+    Station st;
+    int opened = 0;
+    ComEdit a(st.comm);
+    ComEdit2 b(st.comm);
+    a.showMqttSettings = [&](QWidget*) { ++opened; };
+    b.showMqttSettings = [&](QWidget*) { ++opened; };
+    for (QDialog* w : {static_cast<QDialog*>(&a), static_cast<QDialog*>(&b)}) {
+        QPushButton* mqtt = w->findChild<QPushButton*>(QStringLiteral("MqttCmd"));
+        ASSERT_TRUE(mqtt);
+        EXPECT_EQ(mqtt->text(), QStringLiteral("MQTT設定"));
+        EXPECT_TRUE(w->findChild<QPushButton*>(QStringLiteral("InetCmd")));
+        EXPECT_TRUE(w->findChild<QPushButton*>(QStringLiteral("EndCmd")));
+        mqtt->click();
+    }
+    EXPECT_EQ(opened, 2);
+}
