@@ -317,7 +317,7 @@ TEST(Polling, ABoxLeftOpenNeitherStopsNorFalsifiesTheDataLog)
             if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible())
                 box->accept();
     });
-    pumpFor(10000);
+    pumpFor(5000);
     const QDateTime stopped = clock.now();
     window.cycle().Shutdown();
 
@@ -333,7 +333,7 @@ TEST(Polling, ABoxLeftOpenNeitherStopsNorFalsifiesTheDataLog)
     for (int i = 0; i < units; ++i) {
         const QStringList lines =
             readAll(comm.path(DataFiles::DataLogName(i))).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
-        ASSERT_GE(lines.size(), 8) << "unit " << i;
+        ASSERT_GE(lines.size(), 4) << "unit " << i;
         QDateTime previous;
         for (const QString& line : lines) {
             const QStringList f = line.split(u',');
