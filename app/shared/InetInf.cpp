@@ -18,16 +18,6 @@ namespace {
 const QString IniName = QStringLiteral("InetInf.ini");
 const QString CrLf = QStringLiteral("\r\n");
 
-// The file has no escape for a line break, so one inside a value would shift every
-// following line: each CR LF, CR or LF becomes one space.
-QString oneLine(QString v)
-{
-    v.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
-    v.replace(u'\r', u' ');
-    v.replace(u'\n', u' ');
-    return v;
-}
-
 struct LoadError {};
 
 } // namespace
@@ -237,8 +227,8 @@ Outcome InetInf::SaveInetInf()
     }
     const auto& s = InternetSettings;
     QString text;
-    auto put = [&](const QString& key, const QString& v) { text += key + u'=' + oneLine(v) + CrLf; };
-    auto putTrimmed = [&](const QString& key, const QString& v) { put(key, InetEditRules::TrimSpaces(oneLine(v))); };
+    auto put = [&](const QString& key, const QString& v) { text += key + u'=' + OneLine(v) + CrLf; };
+    auto putTrimmed = [&](const QString& key, const QString& v) { put(key, InetEditRules::TrimSpaces(OneLine(v))); };
     put(QStringLiteral("Mode"), QString::number(s.Mode));
     put(QStringLiteral("Mode2"), QString::number(s.Mode2));
     put(QStringLiteral("FTP"), s.FTP);

@@ -17,15 +17,6 @@ namespace {
 const QString IniName = QStringLiteral("MqttInf.ini");
 const QString CrLf = QStringLiteral("\r\n");
 
-// A value with a line break would end its line early and start a bogus one.
-QString oneLine(QString v)
-{
-    v.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
-    v.replace(u'\r', u' ');
-    v.replace(u'\n', u' ');
-    return v;
-}
-
 bool hasWildcard(const QString& topic)
 {
     return topic.contains(u'+') || topic.contains(u'#') || topic.contains(QChar(0));
@@ -140,7 +131,7 @@ Outcome MqttInf::save(MessageBoxService& messages)
     }
     const auto& s = settings;
     QString text;
-    auto put = [&](const QString& key, const QString& v) { text += key + u'=' + oneLine(v) + CrLf; };
+    auto put = [&](const QString& key, const QString& v) { text += key + u'=' + OneLine(v) + CrLf; };
     put(QStringLiteral("Broker"), s.Broker.trimmed());
     put(QStringLiteral("CaFile"), s.CaFile.trimmed());
     put(QStringLiteral("ClientId"), s.ClientId.trimmed());

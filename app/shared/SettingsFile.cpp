@@ -6,6 +6,14 @@
 #include "Outcome.h"
 #include "TextFile.h"
 
+QString OneLine(QString v)
+{
+    v.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
+    v.replace(u'\r', u' ');
+    v.replace(u'\n', u' ');
+    return v;
+}
+
 Outcome ConfirmReplacing(MessageBoxService& messages, const QString& file, const QString& name,
                          const QString& writeError)
 {

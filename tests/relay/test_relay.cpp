@@ -583,15 +583,25 @@ void waitLineDown(RelayStation& station)
 
 } // namespace
 
+namespace {
+
+// The station dials "isp" through the fake, whose pause after a hang-up is short.
+void dialVia(FakeDialUp& dialUp, RelayStation& station)
+{
+    station.st.comm.setDialUpBackend(&dialUp);
+    station.st.comm.dialUpLine().PauseMs = 10;
+    station.st.comm.inet().LoadInetInf();
+    station.st.comm.inet().InternetSettings.DialUpName = QStringLiteral("isp");
+    station.st.comm.inet().SaveInetInf();
+}
+
+} // namespace
+
 TEST(InternetRelay, TheUploadStartDialsOnceAndHangsUpWhenTheSlotStops)
 {
     FakeDialUp dialUp; // outlives the station's line
     InternetPair p;
-    p.up.st.comm.setDialUpBackend(&dialUp);
-    p.up.st.comm.dialUpLine().PauseMs = 10;
-    p.up.st.comm.inet().LoadInetInf();
-    p.up.st.comm.inet().InternetSettings.DialUpName = QStringLiteral("isp");
-    p.up.st.comm.inet().SaveInetInf();
+    dialVia(dialUp, p.up);
     dialUp.dialResult = 651;
     p.up.start();
     EXPECT_EQ(p.up.st.messages.shown.back().text, QStringLiteral("ダイアルアップ接続に失敗しました"));
@@ -619,11 +629,7 @@ TEST(InternetRelay, TheLineStaysUpWhileAnotherSlotUsesItAndRepeatedStopsDuringTh
     InternetPair p;
     dialUp.hangUpMs = 300;
     RelayStation& up = p.up;
-    up.st.comm.setDialUpBackend(&dialUp);
-    up.st.comm.dialUpLine().PauseMs = 10;
-    up.st.comm.inet().LoadInetInf();
-    up.st.comm.inet().InternetSettings.DialUpName = QStringLiteral("isp");
-    up.st.comm.inet().SaveInetInf();
+    dialVia(dialUp, up);
     up.mon.Activate();
     up.mon.NameComboClick(1, 0); // both slots relay the one unit
     up.click(0);
@@ -660,11 +666,7 @@ TEST(InternetRelay, ChangingSidesWhileASlotRelaysEndsItsWorkAndGivesTheLineBack)
     FakeDialUp dialUp; // outlives the station's line
     InternetPair p;
     RelayStation& up = p.up;
-    up.st.comm.setDialUpBackend(&dialUp);
-    up.st.comm.dialUpLine().PauseMs = 10;
-    up.st.comm.inet().LoadInetInf();
-    up.st.comm.inet().InternetSettings.DialUpName = QStringLiteral("isp");
-    up.st.comm.inet().SaveInetInf();
+    dialVia(dialUp, up);
     up.start();
     ASSERT_EQ(up.status(), QStringLiteral("接続中"));
     ASSERT_NE(up.mon.uploadSlot(0), nullptr);
