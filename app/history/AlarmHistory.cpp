@@ -63,6 +63,7 @@ QTableWidget* table(QWidget* parent, const QString& name, const QString& label, 
     t->setEditTriggers(QAbstractItemView::NoEditTriggers);
     t->setSelectionBehavior(QAbstractItemView::SelectRows);
     t->verticalHeader()->setVisible(false);
+    t->setWordWrap(false);
     t->horizontalHeader()->setStretchLastSection(true);
     return t;
 }
@@ -118,6 +119,10 @@ void AlarmHistory::buildControls()
     EventTable = table(this, QStringLiteral("EventTable"), QStringLiteral("アラーム履歴"),
                        {QStringLiteral("日時"), QStringLiteral("No."), QStringLiteral("名称"), QStringLiteral("事象"),
                         QStringLiteral("条件")});
+    // Wide enough for a whole date and time, in the font shown.
+    EventTable->setColumnWidth(0,
+                               EventTable->fontMetrics().horizontalAdvance(QStringLiteral("0000/00/00 00:00:00")) + 16);
+    EventTable->setColumnWidth(1, EventTable->fontMetrics().horizontalAdvance(QStringLiteral("No.000")) + 16);
     CountTable = table(this, QStringLiteral("CountTable"), QStringLiteral("24時間の発生回数"),
                        {QStringLiteral("名称"), QStringLiteral("24時間の発生")});
     tables->addWidget(EventTable, 3);
