@@ -27,6 +27,31 @@ void settle(MontMain& w)
         [&] { return (!w.monitor().working() && !w.monitor().switchOperating()) || !limit.isActive(); });
 }
 
+// A LAN upload station over the given rows (unit 0 relays as "P0"), its detail monitor shown with
+// the ticks left to the test, and slot 0 connected.
+struct LanWindow {
+    PollEngine engine{[] { return std::make_unique<VARNIX>(); }, [] { return std::make_unique<CurlTransfer>(); }};
+    WindowOpener opener;
+    std::unique_ptr<MontMain> w;
+    LanWindow(Station& st, const QList<UnitRow>& rows)
+    {
+        TextFile::writeWhole(st.path("sysinf001.csv"), sysInfText(rows));
+        st.comm.sys().LoadSysInf();
+        st.comm.inet().InternetSettings.Mode = 3;
+        st.comm.inet().InternetSettings.FileName[0] = QStringLiteral("P0");
+        st.comm.inet().SaveInetInf();
+    }
+    MontMain& connect(Station& st)
+    {
+        w = std::make_unique<MontMain>(st.comm, engine, opener);
+        w->monitor().setTimersEnabled(false);
+        w->show();
+        click(*w, "Opencmd_0");
+        settle(*w);
+        return *w;
+    }
+};
+
 } // namespace
 
 TEST(MontMainWindow, PreselectsUnitsAndDrawsASlotsWork)
@@ -103,19 +128,9 @@ TEST(MontMainWindow, AnInputsAlarmTurnsOnlyItsInputLedRed)
     Station st;
     QList<UnitRow> rows = simulatedRows(sim, 1);
     rows[0].arm = QStringLiteral("Din: 0:High");
-    TextFile::writeWhole(st.path("sysinf001.csv"), sysInfText(rows));
-    st.comm.sys().LoadSysInf();
-    st.comm.inet().InternetSettings.Mode = 3;
-    st.comm.inet().InternetSettings.FileName[0] = QStringLiteral("P0");
-    st.comm.inet().SaveInetInf();
+    LanWindow lan(st, rows);
     ASSERT_TRUE(sim.ok("din 0 0 1"));
-    PollEngine engine([] { return std::make_unique<VARNIX>(); }, [] { return std::make_unique<CurlTransfer>(); });
-    WindowOpener opener;
-    MontMain w(st.comm, engine, opener);
-    w.monitor().setTimersEnabled(false);
-    w.show();
-    click(w, "Opencmd_0");
-    settle(w);
+    MontMain& w = lan.connect(st);
     st.clock.advance(1);
     w.monitor().Timer1Tick(0);
     settle(w);
@@ -130,18 +145,8 @@ TEST(MontMainWindow, ClosingWhileASlotWaitsForItsUnitEndsTheWindowAtOnce)
 {
     UnitSimProcess sim(1);
     Station st;
-    TextFile::writeWhole(st.path("sysinf001.csv"), sysInfText(simulatedRows(sim, 1)));
-    st.comm.sys().LoadSysInf();
-    st.comm.inet().InternetSettings.Mode = 3;
-    st.comm.inet().InternetSettings.FileName[0] = QStringLiteral("P0");
-    st.comm.inet().SaveInetInf();
-    PollEngine engine([] { return std::make_unique<VARNIX>(); }, [] { return std::make_unique<CurlTransfer>(); });
-    WindowOpener opener;
-    MontMain w(st.comm, engine, opener);
-    w.monitor().setTimersEnabled(false);
-    w.show();
-    click(w, "Opencmd_0");
-    settle(w);
+    LanWindow lan(st, simulatedRows(sim, 1));
+    MontMain& w = lan.connect(st);
     ASSERT_EQ(text(w, "Stattext_0"), QStringLiteral("接続中"));
     ASSERT_TRUE(sim.ok("fault 0 slow 300"));
     st.clock.advance(1);
