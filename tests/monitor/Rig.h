@@ -84,6 +84,16 @@ template <class Link = VARNIX, class Transfer = FakeTransfer> struct Rig {
         while ((cycle().exchangesOut() > 0 || cycle().retryRunning()) && t.elapsed() < 10000)
             QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     }
+    // Lets every exchange on the lanes end, those the window no longer waits for included, and
+    // their answers be delivered (or dropped).
+    void drain()
+    {
+        QElapsedTimer t;
+        t.start();
+        while (engine->pending() > 0 && t.elapsed() < 10000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QCoreApplication::processEvents();
+    }
     // One second on, then one tick and its answers.
     void tick(int seconds = 1)
     {
