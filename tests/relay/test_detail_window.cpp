@@ -148,19 +148,21 @@ TEST(MontMainWindow, ClosingWhileASlotWaitsForItsUnitEndsTheWindowAtOnce)
     LanWindow lan(st, simulatedRows(sim, 1));
     MontMain& w = lan.connect(st);
     ASSERT_EQ(text(w, "Stattext_0"), QStringLiteral("接続中"));
-    ASSERT_TRUE(sim.ok("fault 0 slow 300"));
+    ASSERT_TRUE(sim.ok("fault 0 slow 80"));
     st.clock.advance(1);
     w.monitor().Timer1Tick(0);
     ASSERT_TRUE(w.monitor().working());
+    ASSERT_GT(lan.engine.pending(), 0);
     w.close(); // nothing of the cycle is on the stack: the window ends now
     EXPECT_FALSE(w.isVisible());
     EXPECT_FALSE(w.monitor().working());
     EXPECT_FALSE(w.monitor().slotActive(0));
     // The dropped cycle's reading, when it comes, changes nothing.
-    QTimer wait;
-    wait.setSingleShot(true);
-    wait.start(600);
-    EventPump::waitUntil([&] { return !wait.isActive(); });
+    QTimer limit;
+    limit.setSingleShot(true);
+    limit.start(10000);
+    EventPump::waitUntil([&] { return lan.engine.pending() == 0 || !limit.isActive(); });
+    QCoreApplication::processEvents();
     EXPECT_EQ(text(w, "Stattext_0"), QStringLiteral("切断"));
     EXPECT_FALSE(st.comm.files().FileExists(QStringLiteral("P0.txt")));
 }

@@ -500,7 +500,7 @@ TEST(InternetRelay, ARequestFileThatIsNotTextIsResetOnTheServer)
 TEST(SlotWork, SlotsWorkSideBySideAndASlotsOwnTickWhileItWorksIsSkippedAndCaughtUp)
 {
     UnitSimProcess sim(3);
-    ASSERT_TRUE(sim.ok("fault 0 slow 150") && sim.ok("fault 1 slow 150") && sim.ok("fault 2 slow 150"));
+    ASSERT_TRUE(sim.ok("fault 0 slow 50") && sim.ok("fault 1 slow 50") && sim.ok("fault 2 slow 50"));
     RelayStation up;
     up.files(simulatedRows(sim, 3), 3);
     up.mon.Activate();
@@ -768,7 +768,7 @@ TEST(NoWaiting, AFlipDuringASlowPollSetsTheLevelTheOperatorChose)
     RelayStation& up = lan.up;
     ASSERT_EQ(up.status(), QStringLiteral("接続中"));
     ASSERT_EQ(outputLevel(lan.sim, 4), 0);
-    ASSERT_TRUE(lan.sim.ok("fault 0 slow 200"));
+    ASSERT_TRUE(lan.sim.ok("fault 0 slow 60"));
     up.st.clock.advance(1);
     up.mon.Timer1Tick(0);
     ASSERT_TRUE(up.mon.slotWorking(0));
@@ -830,7 +830,7 @@ TEST(NoWaiting, AFlipDuringASlowFetchPostsTheLevelTheOperatorChose)
     });
     down.start();
     ASSERT_EQ(down.status(), QStringLiteral("接続中")) << down.st.messageTexts().join(u'|').toStdString();
-    slowMs = 200;
+    slowMs = 80;
     down.st.clock.advance(1);
     down.mon.Timer1Tick(0);
     ASSERT_TRUE(down.mon.slotWorking(0));
