@@ -48,9 +48,11 @@ bool waitFor(int fd, short events, const MonotonicClock& clock, MonotonicClock::
     for (;;) {
         if (cancel && cancel->load())
             return false;
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - clock.now()).count();
-        if (left <= 0)
+        const auto now = clock.now();
+        if (now >= until)
             return false;
+        // Rounded up: a wait never ends before its deadline.
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - now).count();
         pollfd p{fd, events, 0};
         const int n = ::poll(&p, 1, int(std::min<long long>(left, cancel ? 50 : 60000)));
         if (n > 0)
@@ -210,7 +212,7 @@ ModbusTcpClient::Attempt ModbusTcpClient::attempt(const std::string& adu, std::s
             fail(n == 0 ? "connection closed by the unit" : std::strerror(errno));
         }
         in.append(buf, size_t(n));
-        until = std::min(deadline, m_clock.now() + std::chrono::milliseconds(kByteGapMs));
+        until = std::min(deadline, m_clock.now() + std::chrono::milliseconds(m_byteGapMs));
         if (want == 7 && in.size() == 7) {
             if (be16(in, 0) != be16(adu, 0))
                 fail("reply to another request (transaction id)");

@@ -3,7 +3,8 @@
 //
 // Time-out: each exchange gets a time-out that bounds it whole, from its request: the connect
 // (when one is needed), sending and the complete reply, however slowly the unit trickles it.
-// After the first reply byte the rest must also follow within kByteGapMs.
+// After the first reply byte the rest must also follow within the byte gap (kByteGapMs unless
+// set otherwise).
 //
 // Replies are checked against the request: transaction id, protocol id 0, unit id kUnitId, an
 // MBAP length that matches the PDU, and the PDU's own byte count (a write echoes its request).
@@ -76,6 +77,11 @@ public:
 
     void watchCancel(const std::atomic<bool>* flag) { m_cancel = flag; }
 
+    // The longest pause allowed between two bytes of one reply; tests shorten it. Below 1 counts
+    // as 1.
+    void setByteGapMs(int ms) { m_byteGapMs = ms < 1 ? 1 : ms; }
+    int byteGapMs() const { return m_byteGapMs; }
+
 private:
     using TimePoint = MonotonicClock::time_point;
     enum class Attempt { Done, FailedBeforeReply };
@@ -90,6 +96,7 @@ private:
 
     const MonotonicClock& m_clock;
     const std::atomic<bool>* m_cancel = nullptr;
+    int m_byteGapMs = kByteGapMs;
     int m_fd = -1;
     uint16_t m_transaction = 0;
     std::string m_connectedIp;

@@ -1,6 +1,8 @@
 #include "VARNIX.h"
 
+#include <algorithm>
 #include <iterator>
+#include <limits>
 #include <string>
 
 namespace {
@@ -86,7 +88,16 @@ std::string exceptionText(const std::string& reply)
 
 } // namespace
 
-VARNIX::VARNIX(const MonotonicClock& clock) : m_clock(clock), m_client(clock) {}
+VARNIX::VARNIX(const MonotonicClock& clock) : VARNIX(clock, Timings()) {}
+
+VARNIX::VARNIX(const MonotonicClock& clock, const Timings& timings)
+    : m_clock(clock)
+    , m_timings(timings)
+    , m_client(clock)
+{
+    m_timings.timeOutUnitMs = std::max(1, m_timings.timeOutUnitMs);
+    m_client.setByteGapMs(m_timings.byteGapMs);
+}
 
 VARNIX::~VARNIX() = default;
 
@@ -129,10 +140,10 @@ void VARNIX::setTimeOut(int32_t seconds)
 int VARNIX::timeoutMs() const
 {
     if (m_timeOut <= 0)
-        return kZeroTimeOutMs;
+        return m_timings.zeroTimeOutMs;
     // Keep the product inside int; no unit wait needs more than a day.
-    const int32_t capped = m_timeOut > 86400 ? 86400 : m_timeOut;
-    return capped * 1000;
+    const int64_t capped = m_timeOut > 86400 ? 86400 : m_timeOut;
+    return int(std::min<int64_t>(capped * m_timings.timeOutUnitMs, std::numeric_limits<int>::max()));
 }
 
 std::string VARNIX::target() const

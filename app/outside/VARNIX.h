@@ -4,6 +4,8 @@
 // Time-out: TimeOut is in seconds and bounds a whole exchange from its request (see
 // ModbusTcpClient). TimeOut 0 (and anything below it), which the probe uses, means a short wait
 // of kZeroTimeOutMs milliseconds, so a probe of a missing unit never blocks the window for long.
+// Timings given at construction can shorten these waits (tests do, so a unit that never answers
+// costs milliseconds); the defaults are the ones above.
 //
 // Connection: one, to the unit the link is aimed at, kept between exchanges; re-aimed at
 // another unit the link closes it and connects to the new one. How long a link lives is its
@@ -31,8 +33,15 @@ public:
     static constexpr int kSnapshotAgeMs = 200;
     static constexpr int kUnitId = ModbusTcpClient::kUnitId;
 
+    struct Timings {
+        int timeOutUnitMs = 1000;                    // what one unit of TimeOut lasts
+        int zeroTimeOutMs = kZeroTimeOutMs;          // the wait of TimeOut 0
+        int byteGapMs = ModbusTcpClient::kByteGapMs; // see ModbusTcpClient
+    };
+
     // The clock must outlive the link; tests pass one they move by hand.
     explicit VARNIX(const MonotonicClock& clock = SteadyClock::instance());
+    VARNIX(const MonotonicClock& clock, const Timings& timings);
     ~VARNIX() override;
     VARNIX(const VARNIX&) = delete;
     VARNIX& operator=(const VARNIX&) = delete;
@@ -95,6 +104,7 @@ private:
     int32_t m_timeOut = 0;
 
     const MonotonicClock& m_clock;
+    Timings m_timings;
     ModbusTcpClient m_client;
     // A unit that refuses the whole-port read (exception) is read register by register for as
     // long as the connection lasts: this is the connection's number (connectCount) it refused on.

@@ -80,22 +80,43 @@ TEST(ModbusTcpClientMisbehavingUnit, TricklingReplyEndsWithinTheTimeOut)
 {
     UnitSimProcess sim(1, "127.0.0.51");
     ASSERT_TRUE(sim.running()) << sim.error();
-    // Every byte comes well within the gap allowed between bytes; the whole reply would take 6 s.
-    ASSERT_TRUE(sim.ok("fault 0 trickle 300"));
+    // Every byte comes well within the gap allowed between bytes; the whole reply (21 bytes)
+    // would take 420 ms.
+    ASSERT_TRUE(sim.ok("fault 0 trickle 20"));
     ModbusTcpClient client;
+    client.setByteGapMs(200);
     const auto t0 = Steady::now();
     try {
-        client.exchange("127.0.0.51", sim.port(), kReadPortA, 2000);
+        client.exchange("127.0.0.51", sim.port(), kReadPortA, 250);
         ADD_FAILURE() << "a trickled reply was taken";
     } catch (const ModbusTcpClient::Failure& e) {
         EXPECT_STREQ(e.what(), "reply not complete within the time-out");
         EXPECT_FALSE(e.connecting());
     }
-    EXPECT_LT(secondsSince(t0), 2.5);
-    EXPECT_GE(secondsSince(t0), 1.9);
+    EXPECT_LT(secondsSince(t0), 0.25 + 0.4);
+    EXPECT_GE(secondsSince(t0), 0.25);
     EXPECT_FALSE(client.isConnected());
     ASSERT_TRUE(sim.ok("fault 0 up"));
     EXPECT_EQ(client.exchange("127.0.0.51", sim.port(), kReadPortA, 2000).substr(0, 2), bytes({4, 12}));
+}
+
+TEST(ModbusTcpClientMisbehavingUnit, AReplyThatStopsHalfWayEndsAfterTheByteGap)
+{
+    // The first three bytes of the right answer, and never the rest.
+    ScriptedUnit unit([](const std::string& req, int) { return dirReply(req).substr(0, 3); });
+    ModbusTcpClient client;
+    EXPECT_EQ(client.byteGapMs(), ModbusTcpClient::kByteGapMs);
+    client.setByteGapMs(50);
+    const auto t0 = Steady::now();
+    try {
+        client.exchange(kLoopback, unit.port, kReadDirection, 60000);
+        ADD_FAILURE() << "half a reply was taken";
+    } catch (const ModbusTcpClient::Failure& e) {
+        EXPECT_STREQ(e.what(), "reply broke off");
+    }
+    EXPECT_GE(secondsSince(t0), 0.05);
+    EXPECT_LT(secondsSince(t0), 0.05 + 0.3) << "the gap did not end the wait";
+    EXPECT_FALSE(client.isConnected());
 }
 
 TEST(ModbusTcpClientMisbehavingUnit, UnitThatClosesAfterEachReplyIsAskedAgainOnAFreshConnection)
@@ -136,15 +157,20 @@ TEST(ModbusTcpClientMisbehavingUnit, RepliesThatBreakTheProtocolAreFailures)
              return r.substr(0, 2) + bytes({0, 0, 0, 5, 1, 3, 3, 0, 1});
          }},
     };
+    // One unit plays every case in turn, a connection each; the last plays the right answer.
+    std::atomic<size_t> playing{0};
+    ScriptedUnit unit([&](const std::string& req, int) {
+        return playing < cases.size() ? cases[playing].reply(req) : dirReply(req);
+    });
     for (const Case& c : cases) {
-        ScriptedUnit unit([&c](const std::string& req, int) { return c.reply(req); });
         ModbusTcpClient client;
         EXPECT_THROW(client.exchange(kLoopback, unit.port, kReadDirection, 1000), ModbusTcpClient::Failure) << c.what;
         EXPECT_FALSE(client.isConnected()) << c.what;
+        ++playing;
     }
-    ScriptedUnit good([](const std::string& req, int) { return dirReply(req); });
     ModbusTcpClient client;
-    EXPECT_EQ(client.exchange(kLoopback, good.port, kReadDirection, 1000), bytes({3, 2, 0, 1}));
+    EXPECT_EQ(client.exchange(kLoopback, unit.port, kReadDirection, 1000), bytes({3, 2, 0, 1}));
+    EXPECT_EQ(unit.connections(), int(cases.size()) + 1);
 }
 
 TEST(ModbusTcpClientMisbehavingUnit, ConnectTimeOutSaysSo)
@@ -163,7 +189,7 @@ TEST(ModbusTcpClientMisbehavingUnit, ConnectTimeOutSaysSo)
     }
     ModbusTcpClient client;
     try {
-        client.exchange(kLoopback, full.port, kReadDirection, 1000);
+        client.exchange(kLoopback, full.port, kReadDirection, 100);
         ADD_FAILURE() << "connected to a full queue";
     } catch (const ModbusTcpClient::Failure& e) {
         EXPECT_STREQ(e.what(), "no answer within the time-out");

@@ -301,18 +301,20 @@ TEST(PollEngine, ALinkUnusedForTheIdlePeriodGoesWhileItsLaneWorksForAnotherKey)
             return link;
         },
         fakeTransfers(), 1);
-    engine.setIdleCloseMs(300);
+    engine.setIdleCloseMs(100);
     QObject context;
-    // b once, then a queue of work on a that keeps the lane busy well past b's idle period.
+    // b once, then a queue of work on a that keeps the lane busy until b's link has gone (or for
+    // far longer than b's idle period, when it never goes); what is left then runs at once.
     int answers = 0;
     int goneBDuringA = -1, goneADuringA = -1;
     engine.submit<int>("b", &context, sleepThen(0, 0), [&](int) { ++answers; });
-    const int aWorks = 150;
+    const int aWorks = 1000;
     for (int i = 0; i < aWorks; ++i)
         engine.submit<int>(
             "a", &context,
             [&, last = i == aWorks - 1](PollEngine::Tools&) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                if (goneB == 0)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
                 if (last) {
                     goneBDuringA = goneB;
                     goneADuringA = goneA;
@@ -335,7 +337,7 @@ TEST(PollEngine, TwoUnitsSharingALaneGetAConnectionEachUntilIdle)
     ASSERT_NE(unitA.port, 0);
     ASSERT_NE(unitB.port, 0);
     PollEngine engine([] { return std::make_unique<VARNIX>(); }, fakeTransfers(), 1);
-    engine.setIdleCloseMs(300);
+    engine.setIdleCloseMs(150);
     QObject context;
     int ok = 0, answers = 0;
     // Queued at once, as a poll tick does: the units take turns on the one lane.

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <thread>
 
 namespace {
@@ -56,6 +57,32 @@ public:
 private:
     time_point m_t = std::chrono::steady_clock::now();
 };
+
+// Real time run faster and moved on by hand: now() is the real time since construction times
+// rate, plus whatever the test added.
+class TestClock : public MonotonicClock {
+public:
+    explicit TestClock(int rate = 1) : m_rate(rate) {}
+    time_point now() const override
+    {
+        return m_start + (std::chrono::steady_clock::now() - m_start) * m_rate + m_added;
+    }
+    void advance(std::chrono::milliseconds d) { m_added += d; }
+
+private:
+    int m_rate;
+    time_point m_start = std::chrono::steady_clock::now();
+    std::chrono::steady_clock::duration m_added{0};
+};
+
+// Waits twenty times shorter than the station's: TimeOut 1 lasts 50 ms, TimeOut 0 20 ms.
+VARNIX::Timings quick()
+{
+    VARNIX::Timings t;
+    t.timeOutUnitMs = 50;
+    t.zeroTimeOutMs = 20;
+    return t;
+}
 
 std::string failureText(const std::function<void()>& call)
 {
@@ -227,22 +254,46 @@ TEST_F(VARNIXTest, DownUnitRaisesQuicklyAndRecovers)
 
 TEST_F(VARNIXTest, MuteUnitRaisesWithinTimeOut)
 {
+    // The station's own waits, on a clock that runs 25 times faster. The link looks at the clock
+    // every 50 ms of real time while it watches a cancel flag, so it sees the time pass.
     ASSERT_TRUE(sim().ok("fault 1 mute"));
-    VARNIX link;
+    TestClock clock(25);
+    std::atomic<bool> never{false};
+    VARNIX link(clock);
+    link.watchCancel(&never);
+    const auto realStart = Clock::now();
+    const auto linkTime = [&](const std::function<void()>& call) {
+        const auto t0 = clock.now();
+        EXPECT_THROW(call(), DeviceLinkError);
+        return std::chrono::duration<double>(clock.now() - t0).count();
+    };
+    // The bounds are in the link's time; 4 s of it are 160 ms of real time for a busy machine.
     aim(link, sim(), 1, 1);
-    auto t0 = Clock::now();
-    EXPECT_THROW(link.GetAnalog(5, 0), DeviceLinkError);
-    double took = secondsSince(t0);
-    EXPECT_GE(took, 0.9);
-    EXPECT_LT(took, 2.0);
+    double took = linkTime([&] { link.GetAnalog(5, 0); });
+    EXPECT_GE(took, 1.0);
+    EXPECT_LT(took, 1.0 + 4.0);
 
     // TimeOut 0 is the probe's short wait.
     aim(link, sim(), 1, 0);
-    t0 = Clock::now();
-    EXPECT_THROW(link.GetDirp(5, 5), DeviceLinkError);
+    took = linkTime([&] { link.GetDirp(5, 5); });
+    EXPECT_GE(took, VARNIX::kZeroTimeOutMs / 1000.0);
+    EXPECT_LT(took, VARNIX::kZeroTimeOutMs / 1000.0 + 4.0);
+    EXPECT_LT(secondsSince(realStart), 1.0) << "the link waited by the real clock, not its own";
+
+    // Shorter timings shorten the waits in real time too.
+    VARNIX fast(SteadyClock::instance(), quick());
+    aim(fast, sim(), 1, 2);
+    auto t0 = Clock::now();
+    EXPECT_THROW(fast.GetAnalog(5, 0), DeviceLinkError);
     took = secondsSince(t0);
-    EXPECT_GE(took, VARNIX::kZeroTimeOutMs / 1000.0 - 0.1);
-    EXPECT_LT(took, VARNIX::kZeroTimeOutMs / 1000.0 + 1.0);
+    EXPECT_GE(took, 0.1);
+    EXPECT_LT(took, 0.1 + 0.5);
+    aim(fast, sim(), 1, 0);
+    t0 = Clock::now();
+    EXPECT_THROW(fast.GetDirp(5, 5), DeviceLinkError);
+    took = secondsSince(t0);
+    EXPECT_GE(took, 0.02);
+    EXPECT_LT(took, 0.02 + 0.5);
 }
 
 TEST_F(VARNIXTest, ExceptionRepliesRaise)
@@ -264,8 +315,9 @@ TEST_F(VARNIXTest, LateReplyIsNotTakenForALaterAnswer)
 {
     ASSERT_TRUE(sim().ok("ain 0 0 111"));
     ASSERT_TRUE(sim().ok("ain 0 1 222"));
-    ASSERT_TRUE(sim().ok("fault 0 slow 1400"));
-    VARNIX link;
+    // Each reply comes 50 ms after the link has given up on it.
+    ASSERT_TRUE(sim().ok("fault 0 slow 100"));
+    VARNIX link(SteadyClock::instance(), quick());
     aim(link, sim(), 0, 1);
     EXPECT_THROW(link.GetAnalog(5, 0), DeviceLinkError);
     EXPECT_THROW(link.GetDirp(6, 2), DeviceLinkError);
@@ -274,8 +326,8 @@ TEST_F(VARNIXTest, LateReplyIsNotTakenForALaterAnswer)
     ASSERT_TRUE(sim().ok("ain 0 1 444"));
     ASSERT_TRUE(sim().ok("fault 0 up"));
     // Let the late replies arrive where a kept connection would find them.
-    std::this_thread::sleep_for(std::chrono::milliseconds(600));
-    aim(link, sim(), 0, 1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    aim(link, sim(), 0, 40);
     EXPECT_EQ(link.GetAnalog(5, 0), 333);
     EXPECT_EQ(link.GetAnalog(5, 1), 444);
     EXPECT_EQ(link.GetDirp(6, 2), 1);
@@ -284,9 +336,9 @@ TEST_F(VARNIXTest, LateReplyIsNotTakenForALaterAnswer)
 TEST_F(VARNIXTest, SlowUnitWithinTimeOutAnswers)
 {
     ASSERT_TRUE(sim().ok("ain 1 2 77"));
-    ASSERT_TRUE(sim().ok("fault 1 slow 300"));
-    VARNIX link;
-    aim(link, sim(), 1, 1);
+    ASSERT_TRUE(sim().ok("fault 1 slow 100"));
+    VARNIX link(SteadyClock::instance(), quick());
+    aim(link, sim(), 1, 6); // 300 ms
     EXPECT_EQ(link.GetAnalog(5, 2), 77);
 }
 
@@ -331,7 +383,8 @@ TEST_F(VARNIXTest, NoReadingOutlivesItsPoll)
 {
     ASSERT_TRUE(sim().ok("ain 1 3 500"));
     ASSERT_TRUE(sim().ok("din 1 6 0"));
-    VARNIX link;
+    TestClock clock;
+    VARNIX link(clock);
     aim(link, sim(), 1);
     EXPECT_EQ(link.GetAnalog(5, 3), 500);
     EXPECT_EQ(link.GetPin(6, 6), 0);
@@ -346,7 +399,7 @@ TEST_F(VARNIXTest, NoReadingOutlivesItsPoll)
     // A caller that does not write them still gets fresh values once the copy has aged.
     ASSERT_TRUE(sim().ok("ain 1 3 502"));
     ASSERT_TRUE(sim().ok("din 1 6 0"));
-    std::this_thread::sleep_for(std::chrono::milliseconds(VARNIX::kSnapshotAgeMs + 50));
+    clock.advance(std::chrono::milliseconds(VARNIX::kSnapshotAgeMs));
     EXPECT_EQ(link.GetAnalog(5, 3), 502);
     EXPECT_EQ(link.GetPin(6, 6), 0);
 }

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <poll.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -78,20 +79,22 @@ TEST(InstanceLock, OfFourStartedAtOnceExactlyOneHoldsItAndItGoesWithItsProcess)
 {
     for (int trial = 0; trial < 20; ++trial) {
         QTemporaryDir dir;
-        int go[2], held[2];
+        int go[2], held[2], release[2];
         ASSERT_EQ(pipe(go), 0);
         ASSERT_EQ(pipe(held), 0);
+        ASSERT_EQ(pipe(release), 0);
         std::vector<pid_t> kids;
         for (int k = 0; k < 4; ++k) {
             const pid_t pid = fork();
             if (pid == 0) {
                 close(go[1]);
+                close(release[1]);
                 char b;
                 (void)!read(go[0], &b, 1); // all start together when the pipe closes
                 InstanceLock lock(dir.path());
                 const char r = lock.acquire() ? '1' : (lock.failure().isEmpty() ? '0' : 'x');
                 (void)!write(held[1], &r, 1);
-                usleep(100 * 1000); // hold it while the others try
+                (void)!read(release[0], &b, 1); // hold it until every other has tried
                 _exit(0);
             }
             kids.push_back(pid);
@@ -99,13 +102,16 @@ TEST(InstanceLock, OfFourStartedAtOnceExactlyOneHoldsItAndItGoesWithItsProcess)
         close(go[0]);
         close(go[1]);
         close(held[1]);
+        close(release[0]);
         std::string answers;
         char b;
-        while (read(held[0], &b, 1) == 1)
+        pollfd p{held[0], POLLIN, 0};
+        while (answers.size() < kids.size() && poll(&p, 1, 10000) == 1 && read(held[0], &b, 1) == 1)
             answers += b;
+        close(release[1]);
         close(held[0]);
-        for (pid_t p : kids)
-            waitpid(p, nullptr, 0);
+        for (pid_t pid : kids)
+            waitpid(pid, nullptr, 0);
         std::sort(answers.begin(), answers.end());
         EXPECT_EQ(answers, "0001") << "trial " << trial;
         // Every holder has ended: the lock is free again, whatever the file still holds.

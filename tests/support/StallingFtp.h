@@ -18,13 +18,17 @@ public:
                 serve(s);
         });
         connect(&m_data, &QTcpServer::newConnection, this, [this] {
-            while (QTcpSocket* d = m_data.nextPendingConnection())
+            while (QTcpSocket* d = m_data.nextPendingConnection()) {
                 d->setParent(this); // held open and never read
+                connect(d, &QTcpSocket::disconnected, this, [this] { ++dataClosed; });
+            }
         });
     }
     bool ready() const { return m_control.isListening() && m_data.isListening(); }
     quint16 port() const { return m_control.serverPort(); }
-    int stors = 0; // STOR commands received
+    int stors = 0;      // STOR commands received
+    int dataClosed = 0; // data connections the client has closed
+    int unanswered = 0; // commands left without an answer (all but the login ones after a STOR)
 
 private:
     void serve(QTcpSocket* s)
@@ -49,6 +53,8 @@ private:
                     m_stalled = true;
                 } else if (!m_stalled)
                     s->write("200 ok\r\n");
+                else
+                    ++unanswered;
             }
         });
     }

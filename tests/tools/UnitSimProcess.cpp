@@ -18,7 +18,9 @@ std::string UnitSimProcess::binaryPath()
     return TALVERON_UNITSIM_PATH;
 }
 
-UnitSimProcess::UnitSimProcess(int units, const std::string& first) : m_units(units), m_first(first)
+UnitSimProcess::UnitSimProcess(int units, const std::string& first, const std::vector<std::string>& options)
+    : m_units(units)
+    , m_first(first)
 {
     std::signal(SIGPIPE, SIG_IGN);
     int in[2], out[2];
@@ -28,8 +30,10 @@ UnitSimProcess::UnitSimProcess(int units, const std::string& first) : m_units(un
     }
     const std::string path = binaryPath();
     const std::string n = std::to_string(units);
-    std::vector<const char*> argv = {path.c_str(),  "--units", n.c_str(), "--first",
-                                     first.c_str(), "--port",  "0",       nullptr};
+    std::vector<const char*> argv = {path.c_str(), "--units", n.c_str(), "--first", first.c_str(), "--port", "0"};
+    for (const std::string& option : options)
+        argv.push_back(option.c_str());
+    argv.push_back(nullptr);
     const pid_t parent = getpid();
     m_pid = fork();
     if (m_pid == 0) {

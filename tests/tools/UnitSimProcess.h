@@ -10,12 +10,15 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 #include <sys/types.h>
 
 class UnitSimProcess {
 public:
-    // Starts the simulator and waits for its ready lines.
-    explicit UnitSimProcess(int units = 1, const std::string& first = "127.0.0.11");
+    // Starts the simulator and waits for its ready lines; options go on its command line
+    // (e.g. {"--drift-ms", "10"}).
+    explicit UnitSimProcess(int units = 1, const std::string& first = "127.0.0.11",
+                            const std::vector<std::string>& options = {});
     ~UnitSimProcess();
     UnitSimProcess(const UnitSimProcess&) = delete;
     UnitSimProcess& operator=(const UnitSimProcess&) = delete;

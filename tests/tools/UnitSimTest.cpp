@@ -17,6 +17,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -207,9 +209,16 @@ TEST_F(UnitSimTest, FaultsAsAClientSeesThem)
     {
         const int fd = rawConnect(sim(), 1);
         ASSERT_NE(fd, -1) << "a mute unit still accepts";
-        const std::string req = bytes({0, 9, 0, 0, 0, 6, 1, 3, 0, 0, 0, 1});
-        send(fd, req.data(), req.size(), 0);
-        EXPECT_EQ(rawRead(fd, 1, 400), "");
+        const std::string unheard = bytes({0, 9, 0, 0, 0, 6, 1, 3, 0, 0, 0, 1});
+        send(fd, unheard.data(), unheard.size(), 0);
+        EXPECT_EQ(rawRead(fd, 1, 50), "");
+        // Back to normal on the same connection: only the request sent since is answered.
+        ASSERT_TRUE(sim().ok("fault 1 up"));
+        const std::string heard = bytes({0, 10, 0, 0, 0, 6, 1, 3, 0, 0, 0, 1});
+        send(fd, heard.data(), heard.size(), 0);
+        const std::string reply = rawRead(fd, 11, 1000);
+        ASSERT_EQ(reply.size(), 11u);
+        EXPECT_EQ(reply.substr(0, 2), bytes({0, 10})) << "the request sent while mute was answered";
         close(fd);
     }
     ASSERT_TRUE(sim().ok("fault 1 exception"));
@@ -232,15 +241,18 @@ TEST_F(UnitSimTest, FaultsAsAClientSeesThem)
 TEST_F(UnitSimTest, TrickleCloseEachAndWrongUnitAsAClientSeesThem)
 {
     const std::string req = bytes({0, 7, 0, 0, 0, 6, 1, 3, 0, 0, 0, 1});
-    ASSERT_TRUE(sim().ok("fault 1 trickle 40"));
+    ASSERT_TRUE(sim().ok("fault 1 trickle 20"));
     {
         const int fd = rawConnect(sim(), 1);
         ASSERT_NE(fd, -1);
         const auto t0 = std::chrono::steady_clock::now();
         send(fd, req.data(), req.size(), 0);
-        EXPECT_EQ(rawRead(fd, 1, 1000).size(), 1u) << "the first byte comes alone";
-        EXPECT_EQ(rawRead(fd, 10, 1000).size(), 10u);
-        EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(10 * 40 - 20));
+        const std::string first = rawRead(fd, 1, 1000);
+        EXPECT_EQ(first.size(), 1u) << "the first byte comes alone";
+        const std::string rest = rawRead(fd, 10, 1000);
+        EXPECT_EQ(rest.size(), 10u);
+        EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(10 * 20));
+        EXPECT_EQ((first + rest).substr(0, 9), bytes({0, 7, 0, 0, 0, 5, 1, 3, 2})) << "trickled out of order";
         close(fd);
     }
     ASSERT_TRUE(sim().ok("fault 1 closeeach"));
@@ -304,22 +316,38 @@ long residentKiB(pid_t pid)
     return -1;
 }
 
-// Sends read requests without reading a reply for up to ms, as far as the socket takes them.
-size_t floodWithoutReading(int fd, int ms)
+// Sends read requests on every socket without reading a reply, as far as the sockets take them:
+// until none has taken a byte for quietMs (the unit has stopped reading them), or for limitMs.
+void floodWithoutReading(const std::vector<int>& fds, int quietMs, int limitMs)
 {
-    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
     std::string burst;
-    for (int i = 0; i < 100; ++i)
+    for (int i = 0; i < 1000; ++i)
         burst += bytes({0, 1, 0, 0, 0, 6, 1, 3, 0, 0, 0, 16});
+    // Where each socket is in the burst, so a partly taken send goes on from there and the
+    // stream stays whole frames.
+    std::vector<size_t> at(fds.size(), 0);
+    for (int fd : fds)
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
     size_t sent = 0;
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (std::chrono::steady_clock::now() < end && sent < 100u * 1024 * 1024) {
-        const ssize_t n = send(fd, burst.data(), burst.size(), MSG_NOSIGNAL);
-        if (n > 0)
-            sent += size_t(n);
-        usleep(n > 0 ? 200 : 10 * 1000);
+    const auto start = std::chrono::steady_clock::now();
+    auto lastTaken = start;
+    for (auto now = start; now - start < std::chrono::milliseconds(limitMs) &&
+                           now - lastTaken < std::chrono::milliseconds(quietMs) && sent < 100u * 1024 * 1024;
+         now = std::chrono::steady_clock::now()) {
+        bool took = false;
+        for (size_t i = 0; i < fds.size(); ++i) {
+            const ssize_t n = send(fds[i], burst.data() + at[i], burst.size() - at[i], MSG_NOSIGNAL);
+            if (n > 0) {
+                sent += size_t(n);
+                at[i] = (at[i] + size_t(n)) % burst.size();
+                took = true;
+            }
+        }
+        if (took)
+            lastTaken = std::chrono::steady_clock::now();
+        else
+            usleep(5 * 1000);
     }
-    return sent;
 }
 
 TEST(UnitSimBounds, ClientsThatDoNotReadAndSlowUnitsHoldLittleMemory)
@@ -333,8 +361,7 @@ TEST(UnitSimBounds, ClientsThatDoNotReadAndSlowUnitsHoldLittleMemory)
     const long before = residentKiB(sim.pid());
     const int a = rawConnect(sim, 0), b = rawConnect(sim, 1);
     ASSERT_TRUE(a != -1 && b != -1);
-    floodWithoutReading(a, 1500);
-    floodWithoutReading(b, 1500);
+    floodWithoutReading({a, b}, 100, 3000);
     const long after = residentKiB(sim.pid());
     EXPECT_LT(after - before, 8 * 1024) << before << " KiB before, " << after << " KiB after";
     close(a);
@@ -357,6 +384,16 @@ double cpuSeconds(pid_t pid)
     return double(ticks) / double(sysconf(_SC_CLK_TCK));
 }
 
+long openDescriptors(pid_t pid)
+{
+    long n = 0;
+    std::error_code ec;
+    for (auto it = std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec);
+         !ec && it != std::filesystem::directory_iterator(); it.increment(ec))
+        ++n;
+    return n;
+}
+
 TEST(UnitSimBounds, RestsAtTheDescriptorLimitAndServesAgainAfter)
 {
     // The simulator inherits a low descriptor limit; ours comes back at once.
@@ -372,56 +409,97 @@ TEST(UnitSimBounds, RestsAtTheDescriptorLimitAndServesAgainAfter)
     std::vector<int> clients;
     for (int i = 0; i < 40; ++i)
         clients.push_back(rawConnect(sim, 0));
-    usleep(200 * 1000);
+    // Until the simulator has taken all the connections its limit allows.
+    for (int i = 0; i < 1000 && openDescriptors(sim.pid()) < long(low.rlim_cur); ++i)
+        usleep(5 * 1000);
+    ASSERT_GE(openDescriptors(sim.pid()), long(low.rlim_cur));
     const double cpu0 = cpuSeconds(sim.pid());
-    usleep(1000 * 1000);
+    usleep(300 * 1000);
     const double busy = cpuSeconds(sim.pid()) - cpu0;
-    EXPECT_LT(busy, 0.3) << "seconds of CPU in one second at the descriptor limit";
+    EXPECT_LT(busy, 0.1) << "seconds of CPU in 0.3 s at the descriptor limit";
     for (int fd : clients)
         if (fd != -1)
             close(fd);
-    usleep(300 * 1000);
+    // The client's own wait for an answer covers the simulator's rest.
     ModbusClient c(sim, 0);
     ASSERT_TRUE(c.connected());
     uint16_t v;
     EXPECT_EQ(modbus_read_registers(*c, 0, 1, &v), 1);
 }
 
-TEST(UnitSimBounds, AddressesPastTheLastAreRefused)
+// Starts the simulator with these arguments and returns what it says on its error output
+// before it ends (or within five seconds).
+std::string complaint(const std::vector<std::string>& args)
 {
     int err[2];
-    ASSERT_EQ(pipe(err), 0);
+    if (pipe(err) != 0)
+        return "no pipe";
+    const std::string path = UnitSimProcess::binaryPath();
+    std::vector<const char*> argv{path.c_str()};
+    for (const std::string& a : args)
+        argv.push_back(a.c_str());
+    argv.push_back(nullptr);
     const pid_t pid = fork();
     if (pid == 0) {
         const int null = open("/dev/null", O_WRONLY);
         dup2(null, STDOUT_FILENO);
         dup2(err[1], STDERR_FILENO);
-        const std::string path = UnitSimProcess::binaryPath();
-        execl(path.c_str(), path.c_str(), "--first", "255.255.255.254", "--units", "3", "--port", "0",
-              static_cast<char*>(nullptr));
+        execv(path.c_str(), const_cast<char* const*>(argv.data()));
         _exit(127);
     }
-    ASSERT_GT(pid, 0);
     close(err[1]);
-    // Without the check the third unit wraps to 0.0.0.0.
+    if (pid < 0) {
+        close(err[0]);
+        return "no fork";
+    }
     const std::string message = rawRead(err[0], 1000, 5000);
     close(err[0]);
     kill(pid, SIGKILL);
     int status = 0;
     waitpid(pid, &status, 0);
+    return message;
+}
+
+TEST(UnitSimBounds, AddressesPastTheLastAreRefused)
+{
+    // Without the check the third unit wraps to 0.0.0.0.
+    const std::string message = complaint({"--first", "255.255.255.254", "--units", "3", "--port", "0"});
     EXPECT_NE(message.find("past 255.255.255.255"), std::string::npos) << message;
 }
 
 TEST_F(UnitSimTest, AnaloguesDriftSlowlyNearTheirLevel)
 {
-    ModbusClient c(sim(), 2);
+    // A unit of its own that drifts a step every 10 ms rather than every second.
+    constexpr int periodMs = 10;
+    UnitSimProcess fast(1, "127.0.0.61", {"--drift-ms", std::to_string(periodMs)});
+    ASSERT_TRUE(fast.running()) << fast.error();
+    ModbusClient c(fast, 0);
     ASSERT_TRUE(c.connected());
-    uint16_t first[6], later[6];
+    using Steady = std::chrono::steady_clock;
+    uint16_t first[6], last[6];
+    auto lastAsked = Steady::now();
     ASSERT_EQ(modbus_read_input_registers(*c, 0, 6, first), 6);
-    usleep(1100 * 1000);
-    ASSERT_EQ(modbus_read_input_registers(*c, 0, 6, later), 6);
-    for (int ch : {0, 1, 5})
-        EXPECT_LE(std::abs(first[ch] - later[ch]), 2) << "channel " << ch;
+    std::copy(first, first + 6, last);
+    bool moved = false;
+    for (int read = 0; read < 20; ++read) {
+        usleep(periodMs * 1000);
+        const auto asked = Steady::now();
+        uint16_t now[6];
+        ASSERT_EQ(modbus_read_input_registers(*c, 0, 6, now), 6);
+        // At most a step per period between the two reads, whatever the scheduler did.
+        const long steps = long((Steady::now() - lastAsked) / std::chrono::milliseconds(periodMs)) + 1;
+        for (int ch : {0, 1, 2, 3, 5}) {
+            EXPECT_LE(std::abs(now[ch] - last[ch]), steps) << "channel " << ch;
+            EXPECT_LE(std::abs(now[ch] - first[ch]), ch == 5 ? 2 * 4 : 2 * 8) << "channel " << ch << " left its level";
+            moved = moved || now[ch] != first[ch];
+        }
+        std::copy(now, now + 6, last);
+        lastAsked = asked;
+    }
+    EXPECT_TRUE(moved) << "nothing drifted in 20 periods";
+
+    for (const char* bad : {"0", "x", "3600001"})
+        EXPECT_NE(complaint({"--drift-ms", bad}).find("--drift-ms takes"), std::string::npos) << bad;
 }
 
 TEST(UnitSimLifetime, KeepsServingAfterInputClosesAndStopsOnSignal)

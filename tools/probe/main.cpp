@@ -14,8 +14,9 @@ int usage(const std::string& why)
 {
     std::fprintf(stderr,
                  "talveron-probe: %s\n"
-                 "usage: talveron-probe IP PORT [TIMEOUT]\n"
-                 "  PORT is the unit's IO port (1..32767); TIMEOUT in seconds, 0 (default) a short wait\n",
+                 "usage: talveron-probe [--wait-ms MS] IP PORT [TIMEOUT]\n"
+                 "  PORT is the unit's IO port (1..32767); TIMEOUT in seconds, 0 (default) a short wait\n"
+                 "  of MS milliseconds (1..86400000, default 1000)\n",
                  why.c_str());
     return 2;
 }
@@ -29,6 +30,15 @@ void line(std::string& out, const std::string& name, long value)
 
 int main(int argc, char** argv)
 {
+    VARNIX::Timings timings;
+    if (argc > 1 && std::string(argv[1]) == "--wait-ms") {
+        long ms = 0;
+        if (argc < 3 || !argNumber(argv[2], 1, 86400000, ms))
+            return usage("--wait-ms takes 1..86400000");
+        timings.zeroTimeOutMs = static_cast<int>(ms);
+        argc -= 2;
+        argv += 2;
+    }
     if (argc < 3 || argc > 4)
         return usage("expected IP and PORT");
     long port = 0, timeOut = 0;
@@ -37,7 +47,7 @@ int main(int argc, char** argv)
     if (argc == 4 && !argNumber(argv[3], 0, 86400, timeOut))
         return usage(std::string("bad time-out ") + argv[3]);
 
-    VARNIX link;
+    VARNIX link(SteadyClock::instance(), timings);
     link.setIP(QString::fromLocal8Bit(argv[1]));
     link.setLcdPort(0);
     link.setParallelPort(static_cast<int16_t>(port));

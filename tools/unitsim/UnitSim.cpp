@@ -24,8 +24,7 @@ constexpr uint8_t kDeviceFailure = 0x04;
 // Room temperature: 22 degrees at 2.024 raw per degree.
 constexpr double kRawPerDegree = 2.024;
 constexpr int kDriftAnalog = 8;
-constexpr int kDriftTemp = 4; // about two degrees either way
-constexpr auto kDriftPeriod = std::chrono::milliseconds(1000);
+constexpr int kDriftTemp = 4;           // about two degrees either way
 constexpr size_t kMaxInput = 64 * 1024; // a client flooding a mute unit is cut off
 // Replies queued for a client that does not read them: past this, its requests wait in the
 // kernel until it reads, so memory stays bounded whatever the client does.
@@ -572,7 +571,7 @@ int Server::run(int controlFd, int stopFd)
 {
     std::string pendingLine;
     bool skippingLine = false;
-    auto nextDrift = Clock::now() + kDriftPeriod;
+    auto nextDrift = Clock::now() + m_driftPeriod;
     watch(stopFd, kTagStop, EPOLLIN, EPOLL_CTL_ADD);
     watch(controlFd, kTagControl, EPOLLIN, EPOLL_CTL_ADD);
     epoll_event events[64];
@@ -659,7 +658,7 @@ int Server::run(int controlFd, int stopFd)
         if (after >= nextDrift) {
             for (auto& u : m_units)
                 u.state.drift(m_rng);
-            nextDrift = after + kDriftPeriod;
+            nextDrift = after + m_driftPeriod;
         }
     }
 }

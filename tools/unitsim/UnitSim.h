@@ -72,8 +72,12 @@ struct Conn {
 
 class Server {
 public:
+    static constexpr int kDriftPeriodMs = 1000;
+
     // Binds every unit; port 0 picks one free port shared by all units.
     bool start(int units, const std::string& first, int port, std::string& error);
+    // How often unpinned analogue inputs move a step; set before run().
+    void setDriftPeriodMs(int ms) { m_driftPeriod = std::chrono::milliseconds(ms < 1 ? 1 : ms); }
     int port() const { return m_port; }
     const std::vector<Unit>& units() const { return m_units; }
     // Runs until quit or a signal; controlFd is read for control lines.
@@ -99,6 +103,7 @@ private:
     std::vector<Unit> m_units;
     std::vector<std::unique_ptr<Conn>> m_conns;
     int m_port = 0;
+    Clock::duration m_driftPeriod = std::chrono::milliseconds(kDriftPeriodMs);
     std::mt19937 m_rng{std::random_device{}()};
 };
 

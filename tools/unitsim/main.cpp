@@ -24,9 +24,10 @@ int usage(const char* why)
 {
     std::fprintf(stderr,
                  "talveron-unitsim: %s\n"
-                 "usage: talveron-unitsim [--units N] [--first IP] [--port PORT]\n"
+                 "usage: talveron-unitsim [--units N] [--first IP] [--port PORT] [--drift-ms MS]\n"
                  "  N units (1..250, default 1) on consecutive addresses from IP (default 127.0.0.11),\n"
-                 "  all on PORT (default 1502; 0 picks a free one below 32768)\n",
+                 "  all on PORT (default 1502; 0 picks a free one below 32768); analogue inputs drift\n"
+                 "  a step every MS milliseconds (1..3600000, default 1000)\n",
                  why);
     return 2;
 }
@@ -35,7 +36,7 @@ int usage(const char* why)
 
 int main(int argc, char** argv)
 {
-    long units = 1, port = 1502;
+    long units = 1, port = 1502, driftMs = unitsim::Server::kDriftPeriodMs;
     std::string first = "127.0.0.11";
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
@@ -50,6 +51,9 @@ int main(int argc, char** argv)
         } else if (a == "--port") {
             if (!argNumber(v, 0, 65535, port))
                 return usage("--port takes 0..65535");
+        } else if (a == "--drift-ms") {
+            if (!argNumber(v, 1, 3600000, driftMs))
+                return usage("--drift-ms takes 1..3600000");
         } else {
             return usage(("unknown option " + a).c_str());
         }
@@ -65,6 +69,7 @@ int main(int argc, char** argv)
     std::signal(SIGPIPE, SIG_IGN);
 
     unitsim::Server server;
+    server.setDriftPeriodMs(static_cast<int>(driftMs));
     std::string error;
     if (!server.start(static_cast<int>(units), first, static_cast<int>(port), error)) {
         std::fprintf(stderr, "talveron-unitsim: cannot listen: %s\n", error.c_str());
