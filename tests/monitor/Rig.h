@@ -22,11 +22,14 @@
 
 // A scripted link serves every unit on one lane, so its log keeps each poll's calls together;
 // real links get a lane and a connection per unit, as in the program.
-template <class Link> std::unique_ptr<PollEngine> makeEngine(Link& link, InternetTransfer& transfer, std::mutex& mutex)
+template <class Link>
+std::unique_ptr<PollEngine> makeEngine(Link& link, InternetTransfer& transfer, std::mutex& mutex,
+                                       const VARNIX::Timings& timings = {})
 {
     auto transfers = [&transfer, &mutex] { return std::make_unique<ForwardingTransfer>(transfer, mutex); };
     if constexpr (std::is_same_v<Link, VARNIX>)
-        return std::make_unique<PollEngine>([] { return std::make_unique<VARNIX>(); }, transfers);
+        return std::make_unique<PollEngine>(
+            [timings] { return std::make_unique<VARNIX>(SteadyClock::instance(), timings); }, transfers);
     else
         return std::make_unique<PollEngine>([&link, &mutex] { return std::make_unique<ForwardingLink>(link, mutex); },
                                             transfers, 1);
@@ -52,6 +55,8 @@ template <class Link = VARNIX, class Transfer = FakeTransfer> struct Rig {
         TextFile::writeWhole(st.path("InetInf.ini"), inetInfText(mode2, n, url, camera));
         CopyOperatorBook(st.path("mail.xls"));
     }
+    // Real links whose waits last the given times (before open()).
+    void linkTimings(const VARNIX::Timings& timings) { engine = makeEngine(link1, transfer1, fakeMutex, timings); }
     MontAll& open()
     {
         window = std::make_unique<MontAll>(st.comm, *engine, opener);

@@ -99,7 +99,8 @@ TEST(Polling, AUnitThatNeverAnswersCostsOnlyItselfAndIsNotAskedTwice)
     UnitSimProcess sim(3);
     ASSERT_TRUE(sim.running()) << sim.error();
     Rig<> rig;
-    rig.files(simulatedRows(sim, 3)); // TimeOut 1 s
+    rig.linkTimings({.timeOutUnitMs = 300, .zeroTimeOutMs = 300, .byteGapMs = 300});
+    rig.files(simulatedRows(sim, 3)); // TimeOut 1: 300 ms here
     MontAll& w = rig.open();
     rig.start();
     ASSERT_TRUE(sim.ok("fault 2 mute"));
