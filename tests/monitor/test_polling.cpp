@@ -77,7 +77,7 @@ TEST(Polling, ATickReturnsAtOnceAndLogsWhatEachUnitHolds)
 {
     UnitSimProcess sim(2);
     ASSERT_TRUE(sim.running()) << sim.error();
-    ASSERT_TRUE(sim.ok("fault 1 slow 150"));
+    ASSERT_TRUE(sim.ok("fault 1 slow 60"));
     Rig<> rig;
     rig.files(simulatedRows(sim, 2));
     MontAll& w = rig.open();
@@ -125,7 +125,7 @@ TEST(Polling, AnswersThatArriveAfterAStopOrAPauseChangeNothing)
     UnitSimProcess sim(1);
     ASSERT_TRUE(sim.running()) << sim.error();
     ASSERT_TRUE(sim.ok("ain 0 0 321"));
-    ASSERT_TRUE(sim.ok("fault 0 slow 60")); // two requests: 120 ms
+    ASSERT_TRUE(sim.ok("fault 0 slow 40")); // two requests: 80 ms
     Rig<> rig;
     rig.files(simulatedRows(sim, 1));
     MontAll& w = rig.open();
@@ -161,7 +161,7 @@ TEST(Polling, PanelThreeReadsRetryWhileAPassRuns)
 {
     UnitSimProcess sim(1);
     ASSERT_TRUE(sim.running()) << sim.error();
-    ASSERT_TRUE(sim.ok("fault 0 slow 80"));
+    ASSERT_TRUE(sim.ok("fault 0 slow 40"));
     Rig<> rig;
     rig.files(simulatedRows(sim, 1));
     MontAll& w = rig.open();
@@ -286,7 +286,7 @@ namespace {
 // Station time running kSpeed times as fast as real time, so a run of seconds takes a fraction.
 class FastClock : public Clock {
 public:
-    static constexpr int kSpeed = 4;
+    static constexpr int kSpeed = 5;
     QDateTime now() const override { return m_start.addMSecs(m_elapsed.elapsed() * kSpeed); }
 
 private:
@@ -303,7 +303,7 @@ private:
 // A new station with no address book: unit 0 alarms, the "not found" box opens and nobody is
 // there to press OK. Monitoring goes on under it, and every unit logs its own reading every
 // second. The box is the real one, as the operator would see it; the station's seconds run
-// four times as fast as real ones, and so does its tick.
+// five times as fast as real ones, and so does its tick.
 TEST(Polling, ABoxLeftOpenNeitherStopsNorFalsifiesTheDataLog)
 {
     constexpr int units = 100;

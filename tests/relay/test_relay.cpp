@@ -627,7 +627,7 @@ TEST(InternetRelay, TheLineStaysUpWhileAnotherSlotUsesItAndRepeatedStopsDuringTh
 {
     FakeDialUp dialUp; // outlives the station's line
     InternetPair p;
-    dialUp.hangUpMs = 300;
+    dialUp.hangUpMs = 100; // long enough for the stops below to come during it
     RelayStation& up = p.up;
     dialVia(dialUp, up);
     up.mon.Activate();
