@@ -178,14 +178,14 @@ TEST(FtpUploadJob, AServerThatNeverAnswersEndsWithTwoAndTheControlRecovers)
     FtpServer server;
     ASSERT_TRUE(server.ready());
     Uploader u;
-    u.st.comm.setFtpStepTimeOutMs(1500);
+    u.st.comm.setFtpStepTimeOutMs(100);
     u.aim(server);
     u.st.comm.inet().InternetSettings.ProxyPortNo = QString::number(silent.serverPort());
     u.st.writeBytes("A.txt", "abc");
     QElapsedTimer clock;
     clock.start();
     EXPECT_EQ(u.upload("A.txt"), 2);
-    EXPECT_GE(clock.elapsed(), 1400);
+    EXPECT_GE(clock.elapsed(), 90); // the period set, less a coarse timer's few per cent
     EXPECT_LT(clock.elapsed(), 5000);
     EXPECT_FALSE(u.timFtp.isActive());
     u.ftp.ResetTransfer();
@@ -202,6 +202,8 @@ TEST(FtpUploadJob, TheWatchdogDropsAStalledStepSoTheControlSendsAgainUnaided)
     ASSERT_TRUE(stalling.ready() && server.ready());
     Uploader u;
     u.st.comm.setFtpStepTimeOutMs(3000); // room for the login on a busy machine
+    // Once the transfer hangs, the watchdog needs no more than a moment to be seen firing.
+    stalling.onStall = [&] { u.timFtp.setInterval(50); };
     u.aim(server);
     u.st.comm.inet().InternetSettings.ProxyPortNo = QString::number(stalling.port());
     u.st.writeBytes("A.txt", "abc");

@@ -5,6 +5,7 @@
 
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <functional>
 #include <vector>
 
 class StallingFtp : public QObject {
@@ -29,6 +30,9 @@ public:
     int stors = 0;      // STOR commands received
     int dataClosed = 0; // data connections the client has closed
     int unanswered = 0; // commands left without an answer (all but the login ones after a STOR)
+    // Called once the STOR has been answered and the transfer hangs, so a test can act then
+    // rather than after a guessed time.
+    std::function<void()> onStall;
 
 private:
     void serve(QTcpSocket* s)
@@ -51,6 +55,8 @@ private:
                     ++stors;
                     s->write("150 go ahead\r\n"); // and nothing after it
                     m_stalled = true;
+                    if (onStall)
+                        onStall();
                 } else if (!m_stalled)
                     s->write("200 ok\r\n");
                 else
