@@ -11,6 +11,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
+#include <atomic>
 #include <chrono>
 #include <gtest/gtest.h>
 #include <thread>
@@ -73,17 +74,20 @@ TEST(DialUpLine, LeasesShareOneDialAndTheLastOneHangsUp)
 TEST(DialUpLine, StopsDuringAHangUpNeitherReenterNorFreeIt)
 {
     Station st;
-    // Hangs up slowly, as a modem line does, so the stops land inside it.
+    // Hangs up only when the test lets it, as a slow modem line would, so the stops land inside it.
     struct SlowHangUp : FakeDialUp {
+        std::atomic<bool> go{false};
         int32_t hangUp(int32_t handle) override
         {
-            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            while (!go)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
             return FakeDialUp::hangUp(handle);
         }
+        void cancel() override { go = true; }
     } dial;
     st.comm.setDialUpBackend(&dial);
     DialUpLine& line = st.comm.dialUpLine();
-    line.PauseMs = 50;
+    line.PauseMs = 10;
     std::vector<int32_t> answers;
     line.acquire("isp", "u", "p", nullptr, {});
     line.acquire("isp", "u", "p", &line, [&](int32_t rc) { answers.push_back(rc); });
@@ -95,6 +99,12 @@ TEST(DialUpLine, StopsDuringAHangUpNeitherReenterNorFreeIt)
     line.release();
     // A new user during the hang-up gets a fresh dial once the line has settled.
     line.acquire("isp", "u", "p", &line, [&](int32_t rc) { answers.push_back(rc); });
+    // Events run while the hang-up is still out; then the line lets it end.
+    QDeadlineTimer held(20);
+    while (!held.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    EXPECT_EQ(line.state(), DialUpLine::State::HangingUp);
+    dial.go = true;
     untilAnswered(answers, 2);
     EXPECT_EQ(answers.back(), 0);
     line.release();
