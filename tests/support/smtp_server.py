@@ -1,9 +1,10 @@
 #!/usr/bin/python3
 """aiosmtpd on a free loopback port; prints the port, then stores every mail it accepts.
 
-usage: smtp_server.py DIR [--reject ADDRESS] [--starttls CERT KEY | --implicit CERT KEY]
+usage: smtp_server.py DIR [--reject ADDRESS] [--starttls CERT KEY | --implicit CERT KEY] [--nodelay]
 Each mail becomes DIR/N.eml (the data as received) with DIR/N.env holding the envelope
-sender and recipients, one a line. A RCPT TO of ADDRESS is refused with 550.
+sender and recipients, one a line. A RCPT TO of ADDRESS is refused with 550. With --nodelay
+every reply line goes out at once (TCP_NODELAY), not held back by the client's delayed ACK.
 """
 import asyncio, os, socket, ssl, sys
 from aiosmtpd.smtp import SMTP
@@ -35,7 +36,11 @@ class Handler:
         return '250 Message accepted'
 
 async def main():
-    sock = socket.socket()
+    if '--nodelay' in sys.argv:
+        # asyncio sets TCP_NODELAY only on sockets made with the TCP protocol named.
+        sock = socket.socket(socket.AF_INET, socket.SOCK_STREAM, socket.IPPROTO_TCP)
+    else:
+        sock = socket.socket()
     sock.bind(('127.0.0.1', 0))
     loop = asyncio.get_running_loop()
     if tls and tls[0] == '--starttls':
