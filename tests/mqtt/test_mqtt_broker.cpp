@@ -38,8 +38,8 @@ MqttEndpoint endpoint(int port)
     e.port = port;
     e.statusTopic = Prefix + QStringLiteral("/status");
     // Short, so that a test sees several attempts (and a reconnect) in a fraction of a second.
-    e.firstRetry = std::chrono::milliseconds(20);
-    e.lastRetry = std::chrono::milliseconds(80);
+    e.firstRetry = std::chrono::milliseconds(10);
+    e.lastRetry = std::chrono::milliseconds(40);
     return e;
 }
 
@@ -149,7 +149,7 @@ TEST(MqttBroker, ABrokerAwayHoldsNothingUpAndGetsEveryStateAgainWhenBack)
     rig.start();
     ASSERT_TRUE(waitUntil([&] { return client.counters().connected.load() && client.counters().queued == 0; }));
 
-    broker.stop();
+    broker.kill();
     ASSERT_TRUE(waitUntil([&] { return !client.counters().connected.load(); }));
     // The station goes on while the client tries again and again: every tick polls and logs.
     const int attemptsBefore = client.counters().attempts.load();
@@ -171,12 +171,25 @@ TEST(MqttBroker, ABrokerAwayHoldsNothingUpAndGetsEveryStateAgainWhenBack)
 
     ASSERT_TRUE(broker.start()); // no persistence: the broker comes back empty
     ASSERT_TRUE(waitUntil([&] { return client.counters().connected.load(); }));
-    Subscriber sub(broker.port, {Prefix.toStdString() + "/units/#", Prefix.toStdString() + "/status"});
-    ASSERT_TRUE(sub.waitFor([&] { return sub.latest().size() >= 5; }));
-    for (int u = 0; u < 4; ++u)
-        EXPECT_EQ(json(sub.latest().at(unitTopic(u)))["lamp"].toString(), "good");
-    EXPECT_EQ(sub.latest().at(Prefix.toStdString() + "/status"), "online");
+    {
+        Subscriber sub(broker.port, {Prefix.toStdString() + "/units/#", Prefix.toStdString() + "/status"});
+        ASSERT_TRUE(sub.waitFor([&] { return sub.latest().size() >= 5; }));
+        for (int u = 0; u < 4; ++u)
+            EXPECT_EQ(json(sub.latest().at(unitTopic(u)))["lamp"].toString(), "good");
+        EXPECT_EQ(sub.latest().at(Prefix.toStdString() + "/status"), "online");
+    }
     EXPECT_GE(client.counters().connects.load(), 2);
+
+    // Away once more with no tick meanwhile: the states already sent are not waiting any more,
+    // and still the empty broker gets every one of them again.
+    broker.kill();
+    ASSERT_TRUE(waitUntil([&] { return !client.counters().connected.load(); }));
+    ASSERT_TRUE(broker.start());
+    ASSERT_TRUE(waitUntil([&] { return client.counters().connects.load() >= 3; }));
+    Subscriber again(broker.port, {Prefix.toStdString() + "/units/#"});
+    ASSERT_TRUE(again.waitFor([&] { return again.latest().size() >= 4; }));
+    for (int u = 0; u < 4; ++u)
+        EXPECT_EQ(json(again.latest().at(unitTopic(u)))["lamp"].toString(), "good");
 }
 
 TEST(MqttBroker, TlsWithATestAuthorityAndAPasswordFile)
