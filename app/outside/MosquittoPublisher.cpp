@@ -107,9 +107,12 @@ bool MosquittoPublisher::waitForWork(std::chrono::milliseconds limit)
     }
     ::poll(fds, nfds_t(count), int(std::max<int64_t>(0, limit.count())));
     if (fds[0].revents & POLLIN) {
-        m_wakePending = false; // before draining: a publish from now on writes again
         char buffer[64];
         while (::read(m_wakeRead, buffer, sizeof buffer) > 0) {}
+        // Cleared after draining, never before: a byte written in between would be drained with
+        // the flag still set, and every later wake-up (the one that stops the thread too) skipped.
+        // A publish that finds the flag still set is seen anyway: the caller looks at the work next.
+        m_wakePending = false;
     }
     if (count < 2 || !fds[1].revents)
         return false;

@@ -9,6 +9,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <csignal>
+#include <thread>
 #include <gtest/gtest.h>
 
 namespace {
@@ -269,4 +270,29 @@ TEST(MqttBroker, ABrokerThatNeverAnswersIsGivenUpWithinItsTimeOut)
     EXPECT_GE(client.counters().givenUp.load(), 1);
     EXPECT_FALSE(client.counters().connected.load());
     EXPECT_EQ(client.counters().queued.load(), 50);
+}
+
+TEST(MosquittoPublisher, ClosingDuringABurstNeverWaitsForTheNextAttempt)
+{
+    // An address that cannot be one: every attempt fails at once, and then the client waits two
+    // seconds for the next one, a wait that only its wake-up ends early.
+    MqttEndpoint e = endpoint(-1);
+    e.firstRetry = e.lastRetry = std::chrono::seconds(2);
+    for (int round = 0; round < 10; ++round) {
+        auto client = std::make_unique<MosquittoPublisher>(e);
+        ASSERT_TRUE(waitUntil([&] { return client->counters().attempts.load() >= 1; }));
+        // Publishers outnumbering the cores, so the client's thread is often put aside mid-step.
+        std::vector<std::thread> burst;
+        for (int t = 0; t < 4; ++t)
+            burst.emplace_back([&] {
+                for (int i = 0; i < 1000; ++i)
+                    client->publish(QStringLiteral("test/st/alarms"), "x", 0, false);
+            });
+        for (auto& t : burst)
+            t.join();
+        QElapsedTimer closing;
+        closing.start();
+        client.reset();
+        ASSERT_LT(closing.elapsed(), 1000) << "round " << round;
+    }
 }
