@@ -26,13 +26,7 @@ void DownloadSlot::prepare(std::function<void(bool)> done)
             done(ok);
         });
     };
-    if (m_transport.route() == RelayTransport::Route::Folder)
-        return check();
-    dialUp([check, done](bool up) {
-        if (!up)
-            return done(false);
-        check();
-    });
+    withLine(check, done);
 }
 
 void DownloadSlot::CheckRemoteParams(std::function<void(bool)> done)

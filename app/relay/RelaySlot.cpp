@@ -155,6 +155,17 @@ void RelaySlot::dialUp(std::function<void(bool)> done)
                                 })));
 }
 
+void RelaySlot::withLine(std::function<void()> then, std::function<void(bool)> done)
+{
+    if (m_transport.route() == RelayTransport::Route::Folder)
+        return then();
+    dialUp([then = std::move(then), done = std::move(done)](bool up) {
+        if (!up)
+            return done(false);
+        then();
+    });
+}
+
 void RelaySlot::releaseLine()
 {
     if (!m_leased)

@@ -79,6 +79,9 @@ protected:
     void warn(const QString& text, const QString& title = QString());
     bool LoadParamLine();
     void dialUp(std::function<void(bool)> done);
+    // Runs then() at once over the shared folder, else once the line is up; done(false) when it
+    // cannot be.
+    void withLine(std::function<void()> then, std::function<void(bool)> done);
     // One exchange with the slot's unit on its lane; done(false) on a link error.
     void onUnit(std::function<void(DeviceLink&)> work, std::function<void(bool)> done);
     void CheckDigitalAlarm(int kind, int pin, bool high);

@@ -39,13 +39,7 @@ void UploadSlot::prepare(std::function<void(bool)> done)
             done(false);
         });
     };
-    if (lan)
-        return ready();
-    dialUp([ready, done](bool up) {
-        if (!up)
-            return done(false);
-        ready();
-    });
+    withLine(ready, done);
 }
 
 void UploadSlot::openLink(std::function<void(bool)> done)
