@@ -48,18 +48,8 @@ std::string bytes(std::initializer_list<int> b)
     return s;
 }
 
-// A clock that moves only when the test says so.
-class HandClock : public MonotonicClock {
-public:
-    time_point now() const override { return m_t; }
-    void advance(std::chrono::milliseconds d) { m_t += d; }
-
-private:
-    time_point m_t = std::chrono::steady_clock::now();
-};
-
 // Real time run faster and moved on by hand: now() is the real time since construction times
-// rate, plus whatever the test added.
+// rate, plus whatever the test added (rate 0: a clock that moves only when the test says so).
 class TestClock : public MonotonicClock {
 public:
     explicit TestClock(int rate = 1) : m_rate(rate) {}
@@ -432,7 +422,7 @@ TEST(VARNIXScriptedUnit, PortABlockRefusedIsReadRegisterByRegisterOnThatConnecti
         }
         return std::string(); // anything else: closed unanswered
     });
-    HandClock clock;
+    TestClock clock(0);
     VARNIX link(clock);
     aimAt(link, unit.port);
     EXPECT_EQ(link.GetAnalog(5, 2), 102);
