@@ -41,6 +41,12 @@ QString AlarmJournal::EventWord(JournalEvent event)
         return QStringLiteral("メール送信失敗");
     case JournalEvent::DiskLow:
         return QStringLiteral("ディスク残量不足");
+    case JournalEvent::Started:
+        return QStringLiteral("監視開始");
+    case JournalEvent::Stopped:
+        return QStringLiteral("監視停止");
+    case JournalEvent::ClockChanged:
+        return QStringLiteral("時刻変更");
     }
     return QString();
 }

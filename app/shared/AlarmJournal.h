@@ -10,7 +10,19 @@
 
 class Clock;
 
-enum class JournalEvent { Raised, Acknowledged, Cleared, GivenUp, Answering, MailFailed, DiskLow };
+enum class JournalEvent {
+    Raised,
+    Acknowledged,
+    Cleared,
+    GivenUp,
+    Answering,
+    MailFailed,
+    DiskLow,
+    // The station's own (no unit): monitoring started or stopped, the wall clock set.
+    Started,
+    Stopped,
+    ClockChanged,
+};
 
 struct JournalEntry {
     QDateTime time;
@@ -26,7 +38,8 @@ public:
 
     AlarmJournal(QString workDir, const Clock& clock);
 
-    // The event's word in the journal: 発生, 確認, 復帰, 通信断, 通信復帰, メール送信失敗, ディスク残量不足.
+    // The event's word in the journal: 発生, 確認, 復帰, 通信断, 通信復帰, メール送信失敗, ディスク残量不足,
+    // 監視開始, 監視停止, 時刻変更.
     static QString EventWord(JournalEvent event);
     // Appends the event's line, stamped now; false when it could not be written (the caller's
     // work goes on either way).
