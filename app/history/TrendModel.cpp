@@ -5,7 +5,10 @@
 #include "DataFiles.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QSet>
+#include <algorithm>
+#include <map>
 
 QString TrendModel::ChannelName(int channel)
 {
@@ -37,7 +40,74 @@ void TrendModel::load(DataLog::Seconds from, DataLog::Seconds to, int columns)
         if (!m_ranges.count(s.unit))
             m_ranges[s.unit] =
                 DataLog::ReadRange(QDir(m_workDir).filePath(DataFiles::DataLogName(s.unit)), from, to, m_columns);
+    m_journalSize = -1;
+    readQuiet();
     rebuildPoints();
+}
+
+void TrendModel::readQuiet()
+{
+    const QString path = QDir(m_workDir).filePath(AlarmJournal::FileName);
+    const QFileInfo info(path);
+    const qint64 size = info.isFile() ? info.size() : 0;
+    if (size == m_journalSize)
+        return;
+    m_journalSize = size;
+    std::vector<int> units;
+    for (const TrendSeries& s : m_series)
+        units.push_back(s.unit);
+    m_quiet = QuietPeriods(size > 0 ? AlarmJournal::Read(path) : std::vector<JournalEntry>{}, units, m_from, m_to);
+}
+
+std::vector<QuietPeriod> TrendModel::QuietPeriods(const std::vector<JournalEntry>& journal,
+                                                  const std::vector<int>& units, DataLog::Seconds from,
+                                                  DataLog::Seconds to)
+{
+    const QString stopped = AlarmJournal::EventWord(JournalEvent::Stopped);
+    const QString started = AlarmJournal::EventWord(JournalEvent::Started);
+    const QString givenUp = AlarmJournal::EventWord(JournalEvent::GivenUp);
+    const QString answering = AlarmJournal::EventWord(JournalEvent::Answering);
+    std::vector<QuietPeriod> out;
+    std::optional<DataLog::Seconds> stopStart;
+    std::map<int, DataLog::Seconds> downSince;
+    const auto end = [&](DataLog::Seconds a, DataLog::Seconds b) {
+        if (b >= from && a <= to)
+            out.push_back({a, b});
+    };
+    for (const JournalEntry& e : journal) {
+        const DataLog::Seconds t = DataLog::toSeconds(e.time);
+        if (e.unit < 0) {
+            if (e.event == stopped && !stopStart) {
+                stopStart = t;
+                for (const auto& [unit, since] : downSince) // a stop ends every failure episode
+                    end(since, t);
+                downSince.clear();
+            } else if (e.event == started && stopStart) {
+                end(*stopStart, t);
+                stopStart.reset();
+            }
+        } else if (std::find(units.begin(), units.end(), e.unit) != units.end()) {
+            if (e.event == givenUp)
+                downSince.emplace(e.unit, t);
+            else if (e.event == answering && downSince.count(e.unit)) {
+                end(downSince[e.unit], t);
+                downSince.erase(e.unit);
+            }
+        }
+    }
+    if (stopStart)
+        end(*stopStart, QuietPeriod::Open);
+    for (const auto& [unit, since] : downSince)
+        end(since, QuietPeriod::Open);
+    std::sort(out.begin(), out.end(), [](const QuietPeriod& a, const QuietPeriod& b) { return a.from < b.from; });
+    std::vector<QuietPeriod> merged;
+    for (const QuietPeriod& p : out) {
+        if (!merged.empty() && p.from <= merged.back().to)
+            merged.back().to = std::max(merged.back().to, p.to);
+        else
+            merged.push_back(p);
+    }
+    return merged;
 }
 
 void TrendModel::follow(DataLog::Seconds now)
@@ -48,6 +118,7 @@ void TrendModel::follow(DataLog::Seconds now)
         m_from = m_ranges.begin()->second.from;
         m_to = now;
     }
+    readQuiet();
     rebuildPoints();
 }
 
@@ -83,10 +154,18 @@ void TrendModel::rebuildPoints()
         // Pins are stacked so eight step lines stay apart: pin p runs between 2p and 2p + 1.
         const double base = s.pin() ? 2.0 * (c - DataLog::RB0) : 0.0;
         s.points.reserve(int(it->second.buckets.size()) * 2 + 2);
+        s.breaks.clear();
         double previous = 0;
         bool first = true;
+        DataLog::Seconds before = 0;
         for (const DataLog::Bucket& b : it->second.buckets) {
             const double x = double(b.start * 1000 + offsetMs);
+            // A bucket with no line between two that have one is a gap, drawn as one.
+            if (!first && b.start - before > it->second.width) {
+                s.breaks.append(int(s.points.size()));
+                first = true;
+            }
+            before = b.start;
             if (s.pin()) {
                 // A step: the level held until the bucket, then what the bucket saw, ending on its last level.
                 if (!first)

@@ -3,6 +3,7 @@
 // channels, or up to four channels of different units), the period, and the points to draw,
 // read through the data log reader at the chart's width and followed live.
 
+#include "AlarmJournal.h"
 #include "DataLogReader.h"
 
 #include <QList>
@@ -17,6 +18,14 @@ struct TrendSeries {
     QString title;   // "名称 RA0"
     bool pin() const { return channel >= DataLog::RB0 && channel < DataLog::Temperature; }
     QList<QPointF> points; // x: milliseconds since the epoch; y: the value (pins stacked 0..7)
+    QList<int> breaks;     // where a line starts again after seconds without a log line
+};
+
+// A period in which the log's lines are not readings: monitoring stopped, or a unit shown was
+// given up (its lines repeat what it last sent). to is Open while the period goes on.
+struct QuietPeriod {
+    static constexpr DataLog::Seconds Open = INT64_MAX;
+    DataLog::Seconds from = 0, to = 0;
 };
 
 class TrendModel {
@@ -46,13 +55,22 @@ public:
     QString csv(int maxLines, bool* truncated = nullptr) const;
     // Milliseconds since the epoch for a log time (the station's local time zone).
     static qint64 toMs(DataLog::Seconds s);
+    // The periods of the journal's entries that touch from..to, for the units given, in time
+    // order and merged where they overlap.
+    static std::vector<QuietPeriod> QuietPeriods(const std::vector<JournalEntry>& journal, const std::vector<int>& units,
+                                                 DataLog::Seconds from, DataLog::Seconds to);
+    const std::vector<QuietPeriod>& quiet() const { return m_quiet; }
 
 private:
     void rebuildPoints();
+    // Reads the journal again when it has changed since.
+    void readQuiet();
 
     QString m_workDir;
     std::vector<TrendSeries> m_series;
     std::map<int, DataLog::Range> m_ranges; // by unit
     DataLog::Seconds m_from = 0, m_to = 0;
     int m_columns = 600;
+    std::vector<QuietPeriod> m_quiet;
+    qint64 m_journalSize = -1;
 };

@@ -7,6 +7,8 @@
 #include "SysInf.h"
 
 #include <QApplication>
+#include <QAreaSeries>
+#include <QLegendMarker>
 #include <QCheckBox>
 #include <QChart>
 #include <QChartView>
@@ -69,6 +71,44 @@ void updatePoints(QLineSeries* line, const QList<QPointF>& points)
             line->replace(i, points[i]);
     for (int i = have; i < points.size(); ++i)
         line->append(points[i]);
+}
+
+QLineSeries* addLine(QChart* chart, QDateTimeAxis* time, QValueAxis* value, const QString& name)
+{
+    auto* line = new QLineSeries;
+    line->setName(name);
+    chart->addSeries(line);
+    line->attachAxis(time);
+    line->attachAxis(value);
+    return line;
+}
+
+void hideFromLegend(QChart* chart, QAbstractSeries* series)
+{
+    for (QLegendMarker* m : chart->legend()->markers(series))
+        m->setVisible(false);
+}
+
+// A grey band over x0..x1 from y0 to y1: the log's lines there are not readings.
+QAbstractSeries* addShade(QChart* chart, QDateTimeAxis* time, QValueAxis* value, double x0, double x1, double y0,
+                          double y1, bool named)
+{
+    auto* upper = new QLineSeries;
+    auto* lower = new QLineSeries;
+    upper->append({QPointF(x0, y1), QPointF(x1, y1)});
+    lower->append({QPointF(x0, y0), QPointF(x1, y0)});
+    auto* area = new QAreaSeries(upper, lower);
+    upper->setParent(area);
+    lower->setParent(area);
+    area->setName(QStringLiteral("通信断・監視停止"));
+    area->setColor(QColor(0x80, 0x80, 0x80, 0x50));
+    area->setBorderColor(Qt::transparent);
+    chart->addSeries(area);
+    area->attachAxis(time);
+    area->attachAxis(value);
+    if (!named)
+        hideFromLegend(chart, area);
+    return area;
 }
 
 } // namespace
@@ -243,14 +283,11 @@ void TrendWindow::reload()
     m_model.setSeries(chosenSeries());
     for (QChart* chart : {m_analog, m_pins})
         chart->removeAllSeries();
-    for (const TrendSeries& s : m_model.series()) {
-        auto* line = new QLineSeries;
-        line->setName(s.title);
-        QChart* chart = s.pin() ? m_pins : m_analog;
-        chart->addSeries(line);
-        line->attachAxis(s.pin() ? m_pinTime : m_analogTime);
-        line->attachAxis(s.pin() ? m_pinValue : m_analogValue);
-    }
+    m_lines.clear();
+    m_shades.clear();
+    for (const TrendSeries& s : m_model.series())
+        m_lines.push_back({s.pin() ? addLine(m_pins, m_pinTime, m_pinValue, s.title)
+                                   : addLine(m_analog, m_analogTime, m_analogValue, s.title)});
     const int period = PeriodCombo->currentIndex();
     DataLog::Seconds from, to;
     if (period == 4) {
@@ -278,14 +315,29 @@ void TrendWindow::draw()
 {
     double low = 0, high = 1;
     bool any = false;
-    const QList<QAbstractSeries*> analog = m_analog->series();
-    const QList<QAbstractSeries*> pins = m_pins->series();
-    int a = 0, p = 0;
-    for (const TrendSeries& s : m_model.series()) {
-        auto* line = static_cast<QLineSeries*>(s.pin() ? pins.value(p++) : analog.value(a++));
-        if (!line)
-            continue;
-        updatePoints(line, s.points);
+    for (size_t i = 0; i < m_model.series().size() && i < m_lines.size(); ++i) {
+        const TrendSeries& s = m_model.series()[i];
+        QChart* chart = s.pin() ? m_pins : m_analog;
+        auto& lines = m_lines[i];
+        // One line from each gap to the next, in the colour of the first.
+        const int pieces = int(s.breaks.size()) + 1;
+        while (int(lines.size()) < pieces) {
+            QLineSeries* more = s.pin() ? addLine(m_pins, m_pinTime, m_pinValue, s.title)
+                                        : addLine(m_analog, m_analogTime, m_analogValue, s.title);
+            more->setColor(lines.front()->color());
+            hideFromLegend(chart, more);
+            lines.push_back(more);
+        }
+        while (int(lines.size()) > pieces) {
+            chart->removeSeries(lines.back());
+            delete lines.back();
+            lines.pop_back();
+        }
+        for (int k = 0; k < pieces; ++k) {
+            const int start = k == 0 ? 0 : s.breaks[k - 1];
+            const int end = k + 1 < pieces ? s.breaks[k] : int(s.points.size());
+            updatePoints(lines[k], s.points.mid(start, end - start));
+        }
         if (!s.pin()) {
             for (const QPointF& pt : s.points) {
                 low = any ? std::min(low, pt.y()) : pt.y();
@@ -299,6 +351,21 @@ void TrendWindow::draw()
         m_analogValue->setRange(low - margin, high + margin);
     const QDateTime from = QDateTime::fromMSecsSinceEpoch(TrendModel::toMs(m_model.from()));
     const QDateTime to = QDateTime::fromMSecsSinceEpoch(TrendModel::toMs(m_model.to()));
+    for (QAbstractSeries* shade : m_shades) {
+        shade->chart()->removeSeries(shade);
+        delete shade;
+    }
+    m_shades.clear();
+    for (const QuietPeriod& q : m_model.quiet()) {
+        const double x0 = double(TrendModel::toMs(std::max(q.from, m_model.from())));
+        const double x1 = double(TrendModel::toMs(std::min(q.to, m_model.to())));
+        if (x1 <= x0)
+            continue;
+        const bool named = m_shades.empty();
+        m_shades.push_back(
+            addShade(m_analog, m_analogTime, m_analogValue, x0, x1, low - margin, high + margin, named));
+        m_shades.push_back(addShade(m_pins, m_pinTime, m_pinValue, x0, x1, -0.5, 16, named));
+    }
     m_analogTime->setRange(from, to);
     m_pinTime->setRange(from, to);
     StatusText->setText(QStringLiteral("%1 ～ %2　%3 行")

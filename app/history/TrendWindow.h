@@ -13,7 +13,9 @@
 
 class Clock;
 class QCheckBox;
+class QAbstractSeries;
 class QChart;
+class QLineSeries;
 class QChartView;
 class QComboBox;
 class QDateTimeAxis;
@@ -78,6 +80,9 @@ private:
     QDateTimeAxis* m_pinTime = nullptr;
     QValueAxis* m_analogValue = nullptr;
     QValueAxis* m_pinValue = nullptr;
+    // Each series' lines: the first carries its name, the others go on after its gaps.
+    std::vector<std::vector<QLineSeries*>> m_lines;
+    std::vector<QAbstractSeries*> m_shades; // the quiet periods, on both charts
     QTimer m_live;
     QTimer m_reread; // a zoom or pan reads the new range once the wheel has stopped
     QPoint m_dragFrom;

@@ -154,15 +154,15 @@ void Dialog1::okClick()
     if (m_comm.inet().InternetSettings.Mode2 != 1 || !m_comm.sys().SysInfValid)
         return;
 
-    // The exchange runs on the unit's lane; until it reports, the dialog keeps its buttons
-    // off and refuses to close, so no answer arrives at a dialog that is gone.
+    // The exchange runs on the unit's lane; until it reports, "設定" is off. Closing the dialog
+    // cancels it there (the unit's time-out may be minutes), and its answer then changes nothing.
     const QString caption = OKButton->text();
     OKButton->setText(QStringLiteral("通信中"));
     OKButton->setEnabled(false);
-    CancelButton->setEnabled(false);
     m_sending = true;
     m_cursor.set(true);
     const DeviceRecord row = m_comm.sys().DeviceTable[u];
+    m_sendKey = SysInf::UnitKey(row);
     const int32_t timeOut = m_comm.sys().MonitorSettings.TimeOut;
     UnitEndpoint::onUnit<bool>(
         m_engine, row, this, [row, timeOut](DeviceLink& link) { return SysInf::OpenUnitLink(link, row, timeOut); },
@@ -171,6 +171,8 @@ void Dialog1::okClick()
 
 void Dialog1::sent(bool ok, const QString& caption)
 {
+    if (m_abandoned)
+        return;
     m_sending = false;
     m_cursor.set(false);
     OKButton->setEnabled(true);
@@ -180,16 +182,24 @@ void Dialog1::sent(bool ok, const QString& caption)
         Notify(m_comm.messages(), Failed(Fault::LinkError));
 }
 
+void Dialog1::abandonSend()
+{
+    if (!m_sending)
+        return;
+    m_sending = false;
+    m_abandoned = true;
+    m_cursor.set(false);
+    m_engine.cancel(m_sendKey);
+}
+
 void Dialog1::reject()
 {
-    if (!m_sending) // Escape and "終了" wait for the unit's answer
-        QDialog::reject();
+    abandonSend();
+    QDialog::reject();
 }
 
 void Dialog1::closeEvent(QCloseEvent* event)
 {
-    if (m_sending)
-        event->ignore();
-    else
-        QDialog::closeEvent(event);
+    abandonSend();
+    QDialog::closeEvent(event);
 }

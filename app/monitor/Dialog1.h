@@ -46,5 +46,8 @@ private:
     const int m_unit;
     PollEngine& m_engine;
     bool m_sending = false;
+    bool m_abandoned = false; // closed during the send: its answer changes nothing
+    QString m_sendKey;        // the lane of the send under way
     BusyCursor m_cursor;
+    void abandonSend();
 };

@@ -1,5 +1,6 @@
 #include "Dialog2.h"
 
+#include "Clock.h"
 #include "FixedWindow.h"
 #include "FormParts.h"
 #include "FtpUpload.h"
@@ -231,14 +232,34 @@ void Dialog2::beginBusy()
 {
     m_busy = true;
     m_cursor.set(true);
-    setEnabled(false);
+    setControlsEnabled(false);
 }
 
 void Dialog2::endBusy()
 {
     m_cursor.set(false);
-    setEnabled(true);
+    setControlsEnabled(true);
     m_busy = false;
+    m_switching = false;
+}
+
+// "終了" stays on during a read, which it ends; a switch at work turns it off too.
+void Dialog2::setControlsEnabled(bool enabled)
+{
+    for (QWidget* w : findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        w->setEnabled(enabled || (w == CancelButton && !m_switching));
+}
+
+bool Dialog2::mayClose()
+{
+    if (m_switching)
+        return false;
+    if (m_busy) {
+        m_abandoned = true;
+        m_engine.cancel(m_readKey);
+        endBusy();
+    }
+    return true;
 }
 
 void Dialog2::openClick()
@@ -260,6 +281,7 @@ void Dialog2::readDirect(int u)
 {
     const DeviceRecord row = m_comm.sys().DeviceTable[u];
     const auto ain = Detail::AinChannels(m_comm, u);
+    m_readKey = SysInf::UnitKey(row);
     UnitEndpoint::onUnit<UnitWork::ProbedReading>(
         m_engine, row, this, [row, ain](DeviceLink& link) { return UnitWork::ProbeAndRead(link, row, ain); },
         [this, u](UnitWork::ProbedReading r) { directRead(u, r); });
@@ -267,6 +289,8 @@ void Dialog2::readDirect(int u)
 
 void Dialog2::directRead(int u, const UnitWork::ProbedReading& r)
 {
+    if (m_abandoned)
+        return;
     if (!r.probed) {
         ResetSwitches();
         setStatus(QStringLiteral("通信ｴﾗｰ"), Tone::Error);
@@ -276,11 +300,12 @@ void Dialog2::directRead(int u, const UnitWork::ProbedReading& r)
             setStatus(QStringLiteral("通信ｴﾗｰ"), Tone::Error); // the switches stay armed: the unit answered the probe
         } else {
             Detail::StoreDirect(m_comm, u, r.reading);
+            m_comm.units().Heard[u] = true;
             showReading(Detail::ShownFromDirect(m_comm, u, r.reading));
             setStatus(QStringLiteral("正常"), Tone::Good);
         }
     }
-    m_comm.files().WriteDataLog(u);
+    m_comm.dataLog().write(u, m_comm.clock().now());
     endBusy();
 }
 
@@ -305,6 +330,7 @@ void Dialog2::readRelayed(int u)
         endBusy();
         return;
     }
+    m_readKey = m_comm.inet().InternetSettings.URL + u'/' + dataName;
     fetch<QString>(
         dataName,
         [dataName](InternetTransfer& transfer, const QString& url) {
@@ -315,6 +341,8 @@ void Dialog2::readRelayed(int u)
 
 void Dialog2::relayFetched(int u, const QString& dataName, const QString& paramLine, const QString& text)
 {
+    if (m_abandoned)
+        return;
     Relay::RelayData data;
     const Relay::Check check = Relay::ParseText(text, dataName, paramLine, data);
     if (check != Relay::Check::Ok) {
@@ -349,6 +377,7 @@ void Dialog2::switchFlipped(int s)
     }
     if (!unitValid() || m_comm.sys().GetPinType(m_unit, UnitMap::PortB, s) != 0)
         return;
+    m_switching = true;
     beginBusy();
     OutPort = UnitMap::PortB;
     OutPin = int16_t(s);
@@ -458,14 +487,14 @@ void Dialog2::requestChecked(int s, bool high, int16_t code, const QString& name
 
 void Dialog2::closeEvent(QCloseEvent* event)
 {
-    if (m_busy)
-        event->ignore();
-    else
+    if (mayClose())
         QDialog::closeEvent(event);
+    else
+        event->ignore();
 }
 
 void Dialog2::reject()
 {
-    if (!m_busy) // Escape during an exchange does not close the dialog under it
+    if (mayClose()) // a read ends with the dialog; an output being set does not
         QDialog::reject();
 }

@@ -78,6 +78,9 @@ private:
     void setOutputLamp(int p, bool high);
     void beginBusy();
     void endBusy();
+    void setControlsEnabled(bool enabled);
+    // Closing: a read under way is cancelled on its lane; false while a switch is at work.
+    bool mayClose();
     void readDirect(int unit);
     void directRead(int unit, const UnitWork::ProbedReading& r);
     void readRelayed(int unit);
@@ -97,6 +100,9 @@ private:
     PollEngine& m_engine;
     Tone m_tone = Tone::Window;
     bool m_busy = false;
+    bool m_switching = false; // an output is being set or its request posted: no closing
+    bool m_abandoned = false; // closed during a read: its answer changes nothing
+    QString m_readKey;        // the lane of the read under way
     bool m_readOnShow = false;
     BusyCursor m_cursor;
     std::array<QString, 8> m_inputLamps;

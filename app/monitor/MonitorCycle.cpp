@@ -14,6 +14,7 @@
 #include "TableWords.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <utility>
 
 MonitorCycle::MonitorCycle(MontComm1& comm, MonitorView& view, PollEngine& engine, QObject* parent)
@@ -89,6 +90,7 @@ void MonitorCycle::ResetUnitStates()
         s[ItemFailureCount] = -1;
         s[ItemAlarmFlag] = AlarmClear;
     }
+    m_comm.units().Heard.fill(false);
     RetryCursor = 0;
 }
 
@@ -146,14 +148,11 @@ void MonitorCycle::pollFailed(int unit, bool lan, bool stale)
     m_comm.mqtt().unitPolled(unit, givenUp ? UnitLamp::GivenUp : stale ? UnitLamp::RelayStale : UnitLamp::Failed);
     if (!givenUp)
         return;
-    if (failures == m_comm.sys().MonitorSettings.ReloadSize + 1 && !m_givenUp[unit]) {
-        m_givenUp[unit] = true; // until it answers again, whatever restarts meanwhile
-        journal(JournalEvent::GivenUp, unit);
-    }
+    // Journalled and mailed once per failure episode, for every unit, not only those on the
+    // page shown; relayed units are not mailed.
+    if (failures == m_comm.sys().MonitorSettings.ReloadSize + 1 && !std::exchange(m_givenUp[unit], true))
+        m_events.givenUp(unit, lan);
     showGivenUp(unit);
-    // Mail once per failure episode, for every unit, not only those on the page shown.
-    if (lan && failures == m_comm.sys().MonitorSettings.ReloadSize + 1)
-        notifyAlarm(unit);
 }
 
 void MonitorCycle::showGivenUp(int unit)
@@ -164,24 +163,11 @@ void MonitorCycle::showGivenUp(int unit)
     m_view.setRowTone(unit % RowsPerPage, RowTone::Alert);
 }
 
-void MonitorCycle::journal(JournalEvent event, int unit)
-{
-    m_comm.journal().Record(event, unit, m_comm.sys().cell(unit, ColName), m_comm.AlarmCondition(unit));
-}
-
 void MonitorCycle::answered(int unit)
 {
     m_comm.units().unitItem(ItemFailureCount, unit) = -1;
     if (std::exchange(m_givenUp[unit], false))
-        journal(JournalEvent::Answering, unit);
-}
-
-void MonitorCycle::notifyAlarm(int unit)
-{
-    // Both go out beside the work and report their own failures; neither changes what a poll found.
-    m_comm.alarms().SendAlarmMail(m_comm.sys().cell(unit, ColName), unit);
-    if (m_comm.inet().HasCameraFolder())
-        m_comm.alarms().PostAbnormalMark();
+        m_events.answering(unit);
 }
 
 UnitReading ReadUnit(DeviceLink& link, const DeviceRecord& row, int32_t timeOutSeconds)
@@ -237,6 +223,7 @@ bool MonitorCycle::ApplyReading(int unit, const UnitReading& reading)
         pollFailed(unit, true);
         return false;
     }
+    m_comm.units().Heard[unit] = true;
     answered(unit);
     if (!EvaluateAlarm(unit)) {
         pollFailed(unit, true);
@@ -279,11 +266,8 @@ int MonitorCycle::exchangesOut() const
 
 void MonitorCycle::logLine(int unit, const QDateTime& stamp)
 {
-    const qint64 second = stamp.toSecsSinceEpoch();
-    if (m_lastLogged[unit] == second)
-        return;
-    m_lastLogged[unit] = second;
-    m_comm.files().WriteDataLog(unit, stamp);
+    // Units not monitored keep a line of what they hold every second, as they always have.
+    m_comm.dataLog().write(unit, stamp, m_comm.sys().cell(unit, ColControl) == TableWord::On);
 }
 
 void MonitorCycle::flushHeldLine(int unit)
@@ -409,6 +393,7 @@ bool MonitorCycle::ApplyRelayFetch(int unit, const RelayFetch& fetch)
         pollFailed(unit, false, true);
         return false;
     }
+    m_comm.units().Heard[unit] = true;
     answered(unit);
     if (!EvaluateAlarm(unit))
         return failed();
@@ -440,20 +425,20 @@ void MonitorCycle::SetUnitAlarm(AlarmChange change, int unit)
     if (unit < 0 || unit >= SysInf::UnitSlots)
         return;
     m_comm.units().unitItem(ItemAlarmFlag, unit) = change == AlarmChange::Raise ? AlarmRaised : AlarmClear;
-    journal(change == AlarmChange::Raise ? JournalEvent::Raised : JournalEvent::Cleared, unit);
-    m_comm.mqtt().alarmEvent(unit, change == AlarmChange::Raise ? AlarmEvent::Raised : AlarmEvent::Cleared);
     showAlarms();
     // A raise always mails; a clear never does, even while another alarm stands.
     if (change == AlarmChange::Raise)
-        notifyAlarm(unit);
+        m_events.raised(unit);
+    else
+        m_events.cleared(unit);
 }
 
-void MonitorCycle::ClearAllAlarms()
+void MonitorCycle::ClearAllAlarms(const char* reason)
 {
     // Monitoring stops or pauses: an alarm standing ends here for the broker's readers too.
     for (int i = 0; i < SysInf::UnitSlots; ++i)
-        if (std::exchange(m_comm.units().unitItem(ItemAlarmFlag, i), int16_t(AlarmClear)) != AlarmClear)
-            m_comm.mqtt().alarmEvent(i, AlarmEvent::Cleared);
+        if (std::exchange(m_comm.units().unitItem(ItemAlarmFlag, i), int16_t(AlarmClear)) != AlarmClear && reason)
+            m_comm.mqtt().alarmEvent(i, AlarmEvent::Cleared, reason);
     showAlarms();
 }
 
@@ -493,8 +478,7 @@ void MonitorCycle::BeepResetClick()
         int16_t& flag = m_comm.units().unitItem(ItemAlarmFlag, unit);
         if (flag == AlarmRaised) {
             flag = AlarmAcknowledged;
-            journal(JournalEvent::Acknowledged, unit);
-            m_comm.mqtt().alarmEvent(unit, AlarmEvent::Acknowledged);
+            m_events.acknowledged(unit);
         }
     }
     showAlarms();
@@ -528,6 +512,34 @@ void MonitorCycle::advanceDue()
         NextCycleDue(m_comm.units().CycleDue[0], m_comm.clock().now(), m_comm.sys().MonitorSettings);
 }
 
+void MonitorCycle::anchorTicks()
+{
+    m_anchorWall = m_comm.clock().now();
+    m_anchorElapsed = m_comm.clock().elapsedMs();
+    m_lastTick = -1;
+}
+
+qint64 MonitorCycle::ticksDue(QDateTime& due)
+{
+    const QDateTime now = m_comm.clock().now();
+    const qint64 elapsed = m_comm.clock().elapsedMs() - m_anchorElapsed;
+    // The wall clock moved by more than a timer's slip against the time that passed: it was set.
+    constexpr qint64 SetClockMs = 2000;
+    if (std::abs(m_anchorWall.msecsTo(now) - elapsed) > SetClockMs) {
+        m_anchorWall = now.addMSecs(-elapsed);
+        m_comm.dataLog().clockChanged();
+        m_events.clockChanged();
+    }
+    // A timer may fire a little early; a tick late by a second or more still takes its own
+    // second, and the seconds it skipped are counted in.
+    constexpr qint64 EarlyMs = 100;
+    const qint64 tick = (elapsed + EarlyMs) / 1000;
+    due = m_anchorWall.addMSecs(tick * 1000);
+    const qint64 ticks = m_lastTick < 0 ? 1 : std::max<qint64>(0, tick - m_lastTick);
+    m_lastTick = std::max(m_lastTick, tick);
+    return ticks;
+}
+
 void MonitorCycle::MonitorTick()
 {
     ReentryGuard guard(m_tickBusy);
@@ -537,24 +549,33 @@ void MonitorCycle::MonitorTick()
     // this tick and the due time moves on once. The tick never waits for an answer: a polled
     // unit's line waits for its answer (or for the next tick), the others are logged now.
     // The tick run at start polls every unit once, off the grid, so the first lines after a
-    // start hold readings instead of the zeros the reset left.
+    // start hold readings as soon as the units answer.
     const bool onGrid = dueNow();
     const bool due = onGrid || std::exchange(m_startPoll, false);
-    const QDateTime now = m_comm.clock().now();
+    QDateTime stamp;
+    const qint64 ticks = ticksDue(stamp);
+    // A minute at most: a longer gap is a machine that slept or froze, which nothing watched,
+    // and stays a gap.
+    constexpr qint64 MaxSkipped = 60;
+    const qint64 skipped = ticks - 1 > MaxSkipped ? 0 : std::max<qint64>(0, ticks - 1);
     const int count = m_comm.sys().unitCount();
     for (int i = 0; i < count; ++i) {
         if (!m_comm.sys().HoldsUnit(i))
             continue;
         flushHeldLine(i); // still unanswered since the last tick: logged with what it holds
+        for (qint64 k = skipped; k > 0; --k)
+            logLine(i, stamp.addSecs(-k));
         Started started = Started::FailedAtOnce;
         if (due && m_comm.sys().cell(i, ColControl) == TableWord::On &&
             m_comm.units().unitItem(ItemFailureCount, i) == -1)
             started = lanMode() ? PollUnit(i, TimeOutSeconds(), Pass::Tick) : ReadRelayUnit(i, Pass::Tick);
+        if (ticks == 0)
+            continue; // off the grid (a page turned): this second has its lines
         if (started == Started::Yes) {
             m_lineHeld[i] = true;
-            m_heldStamp[i] = now;
+            m_heldStamp[i] = stamp;
         } else {
-            logLine(i, now);
+            logLine(i, stamp);
         }
     }
     if (onGrid && running())
@@ -609,6 +630,9 @@ void MonitorCycle::StartStop()
     m_view.setStartCaption(QStringLiteral("停止"));
     Timer1.setInterval(1000);
     Timer1.start();
+    anchorTicks();
+    m_monitoring = true;
+    m_events.started();
     const QDateTime now = m_comm.clock().now();
     m_comm.units().CycleStart[0] = DateText::general(now);
     const auto& m = m_comm.sys().MonitorSettings;
@@ -646,24 +670,41 @@ bool MonitorCycle::StopForWindow(bool redraw)
     return true;
 }
 
-// Every way into the stopped state: timers off, answers still out ignored, alarms and states cleared.
+// Every way into the stopped state: timers off, answers still out ignored, alarms and states
+// cleared, and a stop of a running monitoring on record. Failure episodes end with it.
 void MonitorCycle::stopMonitoring()
 {
     m_view.setStartCaption(QStringLiteral("開始"));
     Timer1.stop();
     Timer2.stop();
     invalidate();
-    ClearAllAlarms();
+    if (std::exchange(m_monitoring, false))
+        m_events.stopped();
+    m_givenUp.fill(false);
+    ClearAllAlarms(nullptr);
     ResetUnitStates();
 }
 
-MonitorCycle::Paused MonitorCycle::PauseForDialog()
+void MonitorCycle::cancelPoll(int unit)
+{
+    if (unit < 0 || unit >= m_comm.sys().unitCount() || !m_inFlight[unit])
+        return;
+    // Its answer no longer counts (the pause moves the generation on); what is left of it on
+    // the lane ends now, whichever way the unit is reached.
+    m_engine.cancel(SysInf::UnitKey(m_comm.sys().DeviceTable[unit]));
+    const QString name = m_comm.inet().RelayFileName(unit);
+    if (!name.isEmpty())
+        m_engine.cancel(m_comm.inet().InternetSettings.URL + u'/' + name + QStringLiteral(".txt"));
+}
+
+MonitorCycle::Paused MonitorCycle::PauseForDialog(int unit)
 {
     Paused was{Timer1.isActive(), Timer2.isActive()};
     Timer1.stop();
     Timer2.stop();
+    cancelPoll(unit);
     invalidate();
-    ClearAllAlarms();
+    ClearAllAlarms("paused");
     return was;
 }
 
@@ -673,6 +714,7 @@ void MonitorCycle::ResumeAfterDialog(const Paused& was)
         return;
     if (was.timer1) {
         Timer1.start();
+        anchorTicks(); // the seconds of the pause have no lines
         MonitorTick();
     }
     if (was.timer2)
@@ -683,8 +725,12 @@ void MonitorCycle::ResumeAfterDialog(const Paused& was)
 
 void MonitorCycle::Shutdown()
 {
+    if (m_shutdown)
+        return;
     m_shutdown = true;
     invalidate();
+    if (std::exchange(m_monitoring, false))
+        m_events.stopped(); // the program ends while watching: the gap that follows is on record
     Timer1.stop();
     Timer2.stop();
     BeepTimer.stop();

@@ -7,6 +7,7 @@
 // the retry pass, the polls under way and the alarms share its generation, the page shown and
 // the held log lines, and a split would only pass them back and forth.
 
+#include "AlarmEvents.h"
 #include "MontComm1.h"
 
 #include <QObject>
@@ -96,7 +97,8 @@ public:
     bool EvaluateAlarm(int unit);
     enum class AlarmChange { Raise, Clear };
     void SetUnitAlarm(AlarmChange change, int unit);
-    void ClearAllAlarms();
+    // reason: what the broker's readers are told each standing alarm ended by; none: not told.
+    void ClearAllAlarms(const char* reason);
     int NextRetryUnit();
 
     // Buttons and timers.
@@ -108,12 +110,13 @@ public:
     void BeepResetClick();
     // Stops monitoring before a settings window opens; false when the operator said No.
     bool StopForWindow(bool redraw);
-    // Pauses the timers around a per-unit dialog and puts them back afterwards.
+    // Pauses the timers around a per-unit dialog and puts them back afterwards. The dialog's
+    // unit's poll under way is cancelled, so the dialog's own exchange need not wait behind it.
     struct Paused {
         bool timer1 = false;
         bool timer2 = false;
     };
-    Paused PauseForDialog();
+    Paused PauseForDialog(int unit = -1);
     void ResumeAfterDialog(const Paused& was);
     // The program is ending: no handler may start another poll.
     void Shutdown();
@@ -133,15 +136,18 @@ private:
     void pollFailed(int unit, bool lan, bool stale = false);
     void showGoodPoll(int unit);
     void showGivenUp(int unit);
-    void notifyAlarm(int unit);
-    // The event's line in the alarm journal.
-    void journal(JournalEvent event, int unit);
     // A good poll: the failure count goes, and a unit given up is journalled as answering again.
     void answered(int unit);
     void stopMonitoring();
     void showAlarms();
     bool dueNow() const;
     void advanceDue();
+    // The tick's seconds: tick k of a run is due k seconds after its start, by the time that only
+    // flows forward; its lines carry the wall-clock second it was due. Restarted with the timer.
+    void anchorTicks();
+    // The ticks due since the last one handled (0 for a tick off the grid, as after paging);
+    // a wall clock set since is journalled and followed.
+    qint64 ticksDue(QDateTime& due);
     // Results of polls sent before this call change nothing any more.
     void invalidate();
     void pollStarted(int unit, Pass pass);
@@ -150,13 +156,17 @@ private:
     void retryEnded();
     void showActivity();
     // The data log: a unit polled at a tick gets that tick's line when the poll ends, so the
-    // line holds what the unit answered; at most one line per unit and second.
+    // line holds what the unit answered; at most one line per unit and second. A monitored unit
+    // has no line until it has answered since the start.
     void logLine(int unit, const QDateTime& stamp);
     void flushHeldLine(int unit);
+    void cancelPoll(int unit);
 
     MontComm1& m_comm;
     MonitorView& m_view;
     PollEngine& m_engine;
+    AlarmEvents m_events{m_comm};
+    bool m_monitoring = false; // from a start to a stop, pauses for dialogs included
     bool m_tickBusy = false;
     bool m_shutdown = false;
     bool m_startPoll = false;
@@ -169,6 +179,8 @@ private:
     bool m_activityShown = false;
     std::array<bool, SysInf::UnitSlots> m_lineHeld{};
     std::array<QDateTime, SysInf::UnitSlots> m_heldStamp;
-    std::array<qint64, SysInf::UnitSlots> m_lastLogged{}; // seconds since the epoch
+    QDateTime m_anchorWall;     // when tick 0 was due, on the wall clock as last followed
+    qint64 m_anchorElapsed = 0; // and on the clock that only flows forward
+    qint64 m_lastTick = -1;     // the last tick handled
     QString m_panelBeforeActivity;
 };

@@ -258,7 +258,7 @@ void MontAll::openUnitDialog(StationWindow which, int row)
     if (which == StationWindow::Dialog2 && m_comm.sys().cell(u, ColControl) != TableWord::On)
         return;
     const bool wasRunning = m_cycle->running();
-    const auto paused = m_cycle->PauseForDialog();
+    const auto paused = m_cycle->PauseForDialog(u);
     OpenArgs args;
     args.unit = u;
     args.readOnShow =

@@ -16,6 +16,7 @@ struct Job {
     QString key;
     std::function<void(PollEngine::Tools&)> work;
     std::function<void()> deliver;
+    bool cancelled = false;
 };
 
 } // namespace
@@ -68,6 +69,10 @@ struct PollEngine::Lane {
     std::condition_variable wake;
     std::deque<Job> jobs;
     bool stop = false;
+    QString running; // the key of the work under way, empty between works
+    // Raised to end the work under way; its links and transfer watch it. Lowered, under the
+    // mutex, before each work starts.
+    std::atomic<bool> abort{false};
     std::thread thread;
 };
 
@@ -99,8 +104,7 @@ LaneClock::time_point dropIdleLinks(std::map<QString, KeyLink>& links, LaneClock
 }
 
 void runLane(std::shared_ptr<PollEngine::Lane> lane, std::shared_ptr<PollEngine::Gate> gate,
-             PollEngine::LinkFactory makeLink, PollEngine::TransferFactory transfers,
-             std::shared_ptr<std::atomic<bool>> cancel, int idleCloseMs)
+             PollEngine::LinkFactory makeLink, PollEngine::TransferFactory transfers, int idleCloseMs)
 {
     const auto idle = std::chrono::milliseconds(idleCloseMs);
     // Each key keeps its own link, so the connection to a unit is never handed to another unit's
@@ -120,16 +124,23 @@ void runLane(std::shared_ptr<PollEngine::Lane> lane, std::shared_ptr<PollEngine:
             break;
         Job job = std::move(lane->jobs.front());
         lane->jobs.pop_front();
+        if (job.cancelled) { // answered at once, in its place among the key's work
+            lock.unlock();
+            gate->post(std::move(job.deliver));
+            continue;
+        }
+        lane->running = job.key;
+        lane->abort = false;
         lock.unlock();
         KeyLink& mine = links[job.key];
         try {
             if (!mine.link) {
                 mine.link = makeLink();
-                mine.link->watchCancel(cancel.get());
+                mine.link->watchCancel(&lane->abort);
             }
             if (!transfer) {
                 transfer = transfers();
-                transfer->CancelFlag = cancel.get();
+                transfer->CancelFlag = &lane->abort;
             }
             PollEngine::Tools tools{*mine.link, *transfer};
             job.work(tools);
@@ -139,6 +150,10 @@ void runLane(std::shared_ptr<PollEngine::Lane> lane, std::shared_ptr<PollEngine:
         mine.lastUsed = LaneClock::now();
         if (!mine.link)
             links.erase(job.key); // the factory failed; try again next time
+        {
+            std::lock_guard done(lane->mutex);
+            lane->running.clear();
+        }
         gate->post(std::move(job.deliver));
     }
     links.clear();
@@ -162,10 +177,10 @@ PollEngine::~PollEngine()
     // Links and transfers watch the cancel flag beside their sockets, so every lane ends within
     // a few tens of milliseconds whatever a unit or server is doing, and is joined.
     m_gate->close();
-    m_cancel->store(true);
     for (auto& lane : m_lanes) {
         std::lock_guard lock(lane->mutex);
         lane->stop = true;
+        lane->abort = true;
         lane->jobs.clear();
         lane->wake.notify_one();
     }
@@ -181,7 +196,7 @@ PollEngine::Lane& PollEngine::laneFor(const QString& key)
     int index;
     if (int(m_lanes.size()) < m_maxLanes) {
         auto lane = std::make_shared<Lane>();
-        lane->thread = std::thread(runLane, lane, m_gate, m_links, m_transfers, m_cancel, m_idleCloseMs);
+        lane->thread = std::thread(runLane, lane, m_gate, m_links, m_transfers, m_idleCloseMs);
         m_lanes.push_back(lane);
         index = int(m_lanes.size()) - 1;
     } else {
@@ -202,6 +217,20 @@ void PollEngine::enqueue(const QString& key, std::function<void(Tools&)> work, s
     std::lock_guard lock(lane.mutex);
     lane.jobs.push_back(Job{key, std::move(work), std::move(counted)});
     lane.wake.notify_one();
+}
+
+void PollEngine::cancel(const QString& key)
+{
+    const auto it = m_laneOfKey.find(key);
+    if (it == m_laneOfKey.end())
+        return;
+    Lane& lane = *m_lanes[it->second];
+    std::lock_guard lock(lane.mutex);
+    for (Job& job : lane.jobs)
+        if (job.key == key)
+            job.cancelled = true;
+    if (lane.running == key)
+        lane.abort = true;
 }
 
 int PollEngine::pending() const

@@ -13,7 +13,7 @@
 // only while the context object given with the work still exists.
 //
 // Destroying the engine drops queued work, cancels the exchanges under way (links and transfers
-// watch the engine's cancel flag) and joins every lane: it returns within about a hundred
+// watch their lane's cancel flag) and joins every lane: it returns within about a hundred
 // milliseconds whatever a unit or server is doing.
 
 #include "DeviceLink.h"
@@ -66,6 +66,11 @@ public:
             });
     }
 
+    // Ends the key's work given so far: what is queued is dropped, what runs is cancelled as the
+    // engine's end would (its link or transfer reports an error). Each still gets its done(),
+    // with whatever its work returned or a default result; work given later runs as usual.
+    void cancel(const QString& key);
+
     // Exchanges queued or running, over all lanes.
     int pending() const;
     // Threads started so far (for tests and the benchmark).
@@ -87,6 +92,5 @@ private:
     std::vector<std::shared_ptr<Lane>> m_lanes;
     std::map<QString, int> m_laneOfKey;
     std::shared_ptr<Gate> m_gate;
-    std::shared_ptr<std::atomic<bool>> m_cancel = std::make_shared<std::atomic<bool>>(false);
     int m_pending = 0;
 };

@@ -166,3 +166,12 @@ void DetailMonitor::StatBarTick()
     m_errorPending = false;
     emit changed();
 }
+
+int DetailMonitor::slotWatching(int unit, int asking) const
+{
+    for (int i = 0; i < Slots; ++i)
+        if (i != asking && m_slots[i] && unit >= 0 && m_slots[i]->unitOf() == unit &&
+            (m_slots[i]->active() || m_slots[i]->working()))
+            return i;
+    return -1;
+}

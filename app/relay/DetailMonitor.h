@@ -76,6 +76,7 @@ private:
     void alarmChanged() override;
     void reportError(const QString& text) override;
     void switchOpsChanged(int delta) override { m_switchOps += delta; }
+    int slotWatching(int unit, int asking) const override;
     // Gives every slot the type of the side the mode names.
     void makeSlots(bool upload);
     void SetModeCaption();

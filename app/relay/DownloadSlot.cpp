@@ -160,6 +160,7 @@ void DownloadSlot::showRelayText(int u, const QString& dataName, const QString& 
     }
     m_host.screenChanged();
     if (m_comm.files().IsDataFresh(data.stamp)) {
+        m_comm.units().Heard[u] = true;
         reportPoll(u, UnitLamp::Good);
         setStatus(QStringLiteral("接続中"), Tone::Good);
         return;

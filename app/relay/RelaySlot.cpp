@@ -187,6 +187,13 @@ void RelaySlot::StartSlot()
         endWork();
         return;
     }
+    // Two slots on one unit would log it twice a second and send one file under one name twice.
+    if (const int other = m_host.slotWatching(unitOf(), m_index); other >= 0) {
+        m_screen.busy = false;
+        warn(unitName() + QStringLiteral("はスロット%1でモニタ中です").arg(other + 1));
+        endWork();
+        return;
+    }
     prepare([this](bool ok) {
         m_screen.busy = false;
         m_host.screenChanged();
@@ -320,10 +327,11 @@ void RelaySlot::runCycle()
     beginWork();
     m_screen.busy = true;
     m_host.screenChanged();
-    cycle([this] {
+    const QDateTime due = m_comm.clock().now();
+    cycle([this, due] {
         const int u = unitOf();
         if (u >= 0)
-            m_comm.files().WriteDataLog(u);
+            m_comm.dataLog().write(u, due);
         m_screen.busy = false;
         m_comm.units().CycleDue[m_index] =
             NextCycleDue(m_comm.units().CycleDue[m_index], m_comm.clock().now(), m_comm.sys().MonitorSettings);

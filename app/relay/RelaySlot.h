@@ -34,6 +34,8 @@ public:
     virtual void reportError(const QString& text) = 0;
     // Switch operations waiting or under way changed by delta.
     virtual void switchOpsChanged(int delta) = 0;
+    // The slot other than `asking` that monitors the unit or is starting to, or -1.
+    virtual int slotWatching(int unit, int asking) const = 0;
 
 protected:
     ~SlotHost() = default;
@@ -54,6 +56,8 @@ public:
     int16_t alarm() const { return m_alarm; }
     bool holdsLine() const { return m_leased; }
     void setTimersEnabled(bool enabled) { m_timersEnabled = enabled; }
+    // The table row of the unit chosen, or -1.
+    int unitOf() const;
 
     // --- the window's events ---
     void select(const QStringList& names, int index);
@@ -73,7 +77,6 @@ protected:
     virtual void setOutput(int pin, bool on, Next next) = 0;
     virtual void stopped() {}
 
-    int unitOf() const;
     QString unitName() const;
     void setStatus(const QString& text, Tone tone);
     void warn(const QString& text, const QString& title = QString());

@@ -116,6 +116,7 @@ void UploadSlot::PollSlotUnit(Next next)
             }
         }
         m_comm.units().unitItem(ItemTemperature, u) = r->raw;
+        m_comm.units().Heard[u] = true; // the pins follow below, before anything else runs
         const double degrees = Conv::RoundHalfEven(r->raw / UnitMap::DegreeFactor);
         m_values[4] = int16_t(degrees);
         m_screen.values[4] = Conv::Str(degrees) + QStringLiteral(" ℃");

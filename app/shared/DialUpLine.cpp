@@ -36,8 +36,14 @@ void DialUpLine::acquire(const QString& entry, const QString& user, const QStrin
         m_password = password;
         dial();
         break;
+    case State::Dialing:
+        break; // answered with that dial
     default:
-        break; // dialing: answered with that dial; hanging up or settling: dials again after
+        // Hanging up or settling: dials again afterwards, with the settings of the latest lease.
+        m_entry = entry;
+        m_user = user;
+        m_password = password;
+        break;
     }
 }
 
@@ -78,9 +84,11 @@ void DialUpLine::dial()
                     hangUp();
                 return;
             }
-            // A failed dial answers after the line has settled, as the dial-up control did.
+            // A failed dial answers its own waiters after the line has settled, as the dial-up
+            // control did; leases taken while it settles dial again rather than hear an old failure.
             m_handle = 0;
             m_failed = rc;
+            m_failedWaiting.swap(m_waiting);
             m_state = State::Settling;
             emit stateChanged();
             m_settle.start(PauseMs);
@@ -107,7 +115,7 @@ void DialUpLine::settled()
 {
     m_state = State::Down;
     if (m_failed != 0) {
-        answer(m_failed);
+        answer(m_failedWaiting, m_failed);
         m_failed = 0;
     }
     emit stateChanged();
@@ -117,8 +125,13 @@ void DialUpLine::settled()
 
 void DialUpLine::answer(int32_t rc)
 {
+    answer(m_waiting, rc);
+}
+
+void DialUpLine::answer(std::vector<Waiter>& whom, int32_t rc)
+{
     std::vector<Waiter> waiting;
-    waiting.swap(m_waiting);
+    waiting.swap(whom);
     for (auto& w : waiting) {
         QPointer<QObject> context = w.context;
         QMetaObject::invokeMethod(

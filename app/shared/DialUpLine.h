@@ -45,18 +45,20 @@ private:
     void dial();
     void hangUp();
     void settled();
-    void answer(int32_t rc);
-
     struct Waiter {
         QPointer<QObject> context;
         Done done;
     };
+    void answer(int32_t rc);
+    void answer(std::vector<Waiter>& whom, int32_t rc);
+
     int m_leases = 0;
     State m_state = State::Down;
     int32_t m_handle = 0;
     int32_t m_failed = 0; // a failed dial's code, answered once the line has settled
     QString m_entry, m_user, m_password;
     std::vector<Waiter> m_waiting;
+    std::vector<Waiter> m_failedWaiting; // the leases the failed dial answers
     QTimer m_settle;
     Worker m_worker;
 };

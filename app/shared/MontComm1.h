@@ -8,6 +8,7 @@
 #include "AlarmJournal.h"
 #include "AlarmNotifier.h"
 #include "DataFiles.h"
+#include "DataLogGate.h"
 #include "InetInf.h"
 #include "MqttFeed.h"
 #include "SysInf.h"
@@ -44,6 +45,8 @@ public:
     UnitStates& units() { return m_units; }
     const UnitStates& units() const { return m_units; }
     DataFiles& files() { return m_files; }
+    // Every writer of a unit's data log goes through here.
+    DataLogGate& dataLog() { return m_dataLog; }
     AlarmNotifier& alarms() { return m_alarms; }
     AlarmJournal& journal() { return m_journal; }
     // The journal's condition field for a unit: its alarm setting, empty where none.
@@ -68,6 +71,7 @@ private:
     InetInf m_inet;
     UnitStates m_units;
     DataFiles m_files;
+    DataLogGate m_dataLog{m_files, m_units};
     AlarmJournal m_journal;
     MqttFeed m_mqtt;
     DialUpBackend* m_dialUpBackend = nullptr;

@@ -59,6 +59,8 @@ const char* lampWord(UnitLamp lamp)
         return "given_up";
     case UnitLamp::RelayStale:
         return "relay_stale";
+    case UnitLamp::Stopped:
+        return "stopped";
     }
     return "failed";
 }
@@ -174,11 +176,11 @@ void MqttFeed::unitPolled(int unit, UnitLamp lamp, int16_t alarmFlag)
         alarmEvent(unit, AlarmEvent::Answering);
 }
 
-void MqttFeed::alarmEvent(int unit, AlarmEvent event)
+void MqttFeed::alarmEvent(int unit, AlarmEvent event, const char* reason)
 {
     if (!m_publisher || unit < 0 || unit >= Units)
         return;
-    m_publisher->publish(m_prefix + QStringLiteral("/alarms"), alarmJson(unit, event), EventQos, false);
+    m_publisher->publish(m_prefix + QStringLiteral("/alarms"), alarmJson(unit, event, reason), EventQos, false);
     const int16_t flag = event == AlarmEvent::Raised         ? int16_t(AlarmRaised)
                          : event == AlarmEvent::Acknowledged ? int16_t(AlarmAcknowledged)
                          : event == AlarmEvent::Cleared      ? int16_t(AlarmClear)
@@ -189,6 +191,17 @@ void MqttFeed::alarmEvent(int unit, AlarmEvent event)
         if (m_lamp[unit])
             publishState(unit);
     }
+}
+
+void MqttFeed::monitoringStopped()
+{
+    if (!m_publisher)
+        return;
+    for (int unit = 0; unit < Units; ++unit)
+        if (m_lamp[unit] && *m_lamp[unit] != UnitLamp::Stopped) {
+            m_lamp[unit] = UnitLamp::Stopped;
+            publishState(unit);
+        }
 }
 
 void MqttFeed::publishState(int unit)
@@ -230,7 +243,7 @@ QByteArray MqttFeed::stateJson(int unit, UnitLamp lamp, int16_t alarmFlag) const
     return out;
 }
 
-QByteArray MqttFeed::alarmJson(int unit, AlarmEvent event) const
+QByteArray MqttFeed::alarmJson(int unit, AlarmEvent event, const char* reason) const
 {
     const QString arm = m_sys.cell(unit, ColArm);
     QByteArray out = "{\"unit\":" + QByteArray::number(unit) + ",\"name\":";
@@ -241,6 +254,11 @@ QByteArray MqttFeed::alarmJson(int unit, AlarmEvent event) const
     out += eventWord(event);
     out += "\",\"condition\":";
     appendString(out, arm == TableWord::Non ? QString() : arm);
+    if (reason) {
+        out += ",\"reason\":\"";
+        out += reason;
+        out += '"';
+    }
     out += '}';
     return out;
 }

@@ -19,8 +19,9 @@ class MqttPublisher;
 class SysInf;
 class UnitStates;
 
-// The lamp a poll result leaves: answered, failed, failed too often, or relayed data too old.
-enum class UnitLamp { Good, Failed, GivenUp, RelayStale };
+// The lamp a poll result leaves: answered, failed, failed too often, or relayed data too old;
+// and the state of every unit once monitoring has stopped.
+enum class UnitLamp { Good, Failed, GivenUp, RelayStale, Stopped };
 enum class AlarmEvent { Raised, Acknowledged, Cleared, GivenUp, Answering };
 
 class MqttFeed {
@@ -45,11 +46,14 @@ public:
     // A poll result of the unit; the alarm flag is the main window's (or the slot's own).
     void unitPolled(int unit, UnitLamp lamp);
     void unitPolled(int unit, UnitLamp lamp, int16_t alarmFlag);
-    void alarmEvent(int unit, AlarmEvent event);
+    // reason, when given, says why an event came other than from the unit ("stopped").
+    void alarmEvent(int unit, AlarmEvent event, const char* reason = nullptr);
+    // Monitoring stopped: every unit's retained state says so until its next poll.
+    void monitoringStopped();
 
     // The message bodies, for the tests.
     QByteArray stateJson(int unit, UnitLamp lamp, int16_t alarmFlag) const;
-    QByteArray alarmJson(int unit, AlarmEvent event) const;
+    QByteArray alarmJson(int unit, AlarmEvent event, const char* reason = nullptr) const;
     static QString unitTopic(const QString& prefix, int unit);
 
 private:

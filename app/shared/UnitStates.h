@@ -21,6 +21,9 @@ public:
     std::array<UnitState, UnitSlots> UnitValues{};
     int16_t& unitItem(int item, int unit) { return UnitValues[unit][item]; }
     int16_t unitItem(int item, int unit) const { return UnitValues[unit][item]; }
+    // Whether a unit's values came whole from the unit since they were last reset: until then
+    // they are the reset's zeros (or part of a reading), which its data log must not carry.
+    std::array<bool, UnitSlots> Heard{};
     // Index 0 is the main window's cycle, 1..3 the detail monitor's slots.
     std::array<QString, 4> CycleStart;
     std::array<QString, 4> CycleDue;

@@ -134,6 +134,31 @@ TEST(DialUpLine, AFailedDialAnswersItsCodeAfterTheLineSettles)
     EXPECT_EQ(dial.calls, QStringList({"dial isp u", "dial nowhere u"}));
 }
 
+TEST(DialUpLine, ALeaseTakenWhileAFailedDialSettlesDialsAgain)
+{
+    Station st;
+    FakeDialUp dial;
+    dial.dialResult = DialUpError::AuthenticationFailed;
+    st.comm.setDialUpBackend(&dial);
+    DialUpLine& line = st.comm.dialUpLine();
+    line.PauseMs = 100;
+    std::vector<int32_t> first, second;
+    line.acquire("isp", "u", "p", &line, [&](int32_t rc) { first.push_back(rc); });
+    QDeadlineTimer limit(5000);
+    while (line.state() != DialUpLine::State::Settling && !limit.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    ASSERT_EQ(line.state(), DialUpLine::State::Settling);
+    dial.dialResult = 0;
+    line.acquire("isp", "u", "p", &line, [&](int32_t rc) { second.push_back(rc); });
+    untilAnswered(second, 1);
+    EXPECT_EQ(first, std::vector<int32_t>({DialUpError::AuthenticationFailed}));
+    EXPECT_EQ(second, std::vector<int32_t>({0}));
+    line.release();
+    line.release();
+    untilDown(line);
+    EXPECT_EQ(dial.calls, QStringList({"dial isp u", "dial isp u", "hangup 40"}));
+}
+
 TEST(DialUpLine, AStationClosedWithTheLineUpHangsItUp)
 {
     FakeDialUp dial;

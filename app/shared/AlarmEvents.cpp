@@ -1,0 +1,68 @@
+#include "AlarmEvents.h"
+
+#include "MontComm1.h"
+
+void AlarmEvents::journal(JournalEvent event, int unit)
+{
+    if (unit < 0)
+        m_comm.journal().Record(event, -1, QString());
+    else
+        m_comm.journal().Record(event, unit, m_comm.sys().cell(unit, ColName), m_comm.AlarmCondition(unit));
+}
+
+void AlarmEvents::mailAndMark(int unit)
+{
+    m_comm.alarms().SendAlarmMail(m_comm.sys().cell(unit, ColName), unit);
+    if (m_comm.inet().HasCameraFolder())
+        m_comm.alarms().PostAbnormalMark();
+}
+
+void AlarmEvents::raised(int unit)
+{
+    journal(JournalEvent::Raised, unit);
+    m_comm.mqtt().alarmEvent(unit, AlarmEvent::Raised);
+    mailAndMark(unit);
+}
+
+void AlarmEvents::acknowledged(int unit)
+{
+    journal(JournalEvent::Acknowledged, unit);
+    m_comm.mqtt().alarmEvent(unit, AlarmEvent::Acknowledged);
+}
+
+void AlarmEvents::cleared(int unit)
+{
+    journal(JournalEvent::Cleared, unit);
+    m_comm.mqtt().alarmEvent(unit, AlarmEvent::Cleared);
+}
+
+void AlarmEvents::givenUp(int unit, bool mail)
+{
+    journal(JournalEvent::GivenUp, unit);
+    if (mail)
+        mailAndMark(unit);
+}
+
+void AlarmEvents::answering(int unit)
+{
+    journal(JournalEvent::Answering, unit);
+}
+
+void AlarmEvents::started()
+{
+    journal(JournalEvent::Started, -1);
+}
+
+void AlarmEvents::stopped()
+{
+    journal(JournalEvent::Stopped, -1);
+    for (int unit = 0; unit < UnitStates::UnitSlots; ++unit)
+        if (m_comm.units().unitItem(ItemAlarmFlag, unit) != AlarmClear)
+            m_comm.mqtt().alarmEvent(unit, AlarmEvent::Cleared, "stopped");
+    m_comm.mqtt().monitoringStopped();
+}
+
+void AlarmEvents::clockChanged()
+{
+    journal(JournalEvent::ClockChanged, -1);
+}

@@ -1,0 +1,32 @@
+#pragma once
+// The one fan-out of the station's alarm and monitoring events: each writes the journal line,
+// tells the MQTT feed and, where the event calls for it, sends the alarm mail and posts the
+// abnormality mark. Those report their own failures; none of them changes what a poll found.
+
+#include "AlarmJournal.h"
+
+class MontComm1;
+
+class AlarmEvents {
+public:
+    explicit AlarmEvents(MontComm1& comm) : m_comm(comm) {}
+
+    void raised(int unit); // mailed and marked
+    void acknowledged(int unit);
+    void cleared(int unit);
+    // The MQTT feed tells given-up and answering units from their lamps; mail marks a failure
+    // episode of a unit polled directly.
+    void givenUp(int unit, bool mail);
+    void answering(int unit);
+    void started();
+    // Monitoring stopped: the alarms standing end for the broker's readers with the reason
+    // "stopped", and every unit's state says stopped. Call before the flags are cleared.
+    void stopped();
+    void clockChanged();
+
+private:
+    void journal(JournalEvent event, int unit);
+    void mailAndMark(int unit);
+
+    MontComm1& m_comm;
+};

@@ -1,0 +1,28 @@
+#pragma once
+// The one way into the units' data logs for every writer (the main window's tick, the detail
+// monitor dialog, the relay slots): at most one line per unit and second, the first standing,
+// in time order, and no line while a unit's values are not yet its own.
+
+#include "UnitStates.h"
+
+#include <QDateTime>
+#include <array>
+
+class DataFiles;
+
+class DataLogGate {
+public:
+    DataLogGate(DataFiles& files, const UnitStates& units) : m_files(files), m_units(units) {}
+
+    // Appends the unit's line under the second of `due` unless the unit has a line for that
+    // second or a later one, or, when mustBeHeard, its values have not come from it since they
+    // were reset. True when the line was written.
+    bool write(int unit, const QDateTime& due, bool mustBeHeard = true);
+    // The wall clock was set: lines follow the new clock, whatever seconds were written before.
+    void clockChanged() { m_last.fill(0); }
+
+private:
+    DataFiles& m_files;
+    const UnitStates& m_units;
+    std::array<qint64, UnitStates::UnitSlots> m_last{}; // each unit's last line, seconds since the epoch
+};
