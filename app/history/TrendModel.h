@@ -57,8 +57,9 @@ public:
     static qint64 toMs(DataLog::Seconds s);
     // The periods of the journal's entries that touch from..to, for the units given, in time
     // order and merged where they overlap.
-    static std::vector<QuietPeriod> QuietPeriods(const std::vector<JournalEntry>& journal, const std::vector<int>& units,
-                                                 DataLog::Seconds from, DataLog::Seconds to);
+    static std::vector<QuietPeriod> QuietPeriods(const std::vector<JournalEntry>& journal,
+                                                 const std::vector<int>& units, DataLog::Seconds from,
+                                                 DataLog::Seconds to);
     const std::vector<QuietPeriod>& quiet() const { return m_quiet; }
 
 private:

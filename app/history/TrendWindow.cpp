@@ -362,8 +362,7 @@ void TrendWindow::draw()
         if (x1 <= x0)
             continue;
         const bool named = m_shades.empty();
-        m_shades.push_back(
-            addShade(m_analog, m_analogTime, m_analogValue, x0, x1, low - margin, high + margin, named));
+        m_shades.push_back(addShade(m_analog, m_analogTime, m_analogValue, x0, x1, low - margin, high + margin, named));
         m_shades.push_back(addShade(m_pins, m_pinTime, m_pinValue, x0, x1, -0.5, 16, named));
     }
     m_analogTime->setRange(from, to);

@@ -730,7 +730,7 @@ void MonitorCycle::Shutdown()
     m_shutdown = true;
     invalidate();
     if (std::exchange(m_monitoring, false))
-        m_events.stopped(); // the program ends while watching: the gap that follows is on record
+        m_events.stopped(true); // the program ends while watching: the gap that follows is on record
     Timer1.stop();
     Timer2.stop();
     BeepTimer.stop();

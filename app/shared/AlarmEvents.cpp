@@ -53,9 +53,11 @@ void AlarmEvents::started()
     journal(JournalEvent::Started, -1);
 }
 
-void AlarmEvents::stopped()
+void AlarmEvents::stopped(bool ending)
 {
     journal(JournalEvent::Stopped, -1);
+    if (ending)
+        return;
     for (int unit = 0; unit < UnitStates::UnitSlots; ++unit)
         if (m_comm.units().unitItem(ItemAlarmFlag, unit) != AlarmClear)
             m_comm.mqtt().alarmEvent(unit, AlarmEvent::Cleared, "stopped");

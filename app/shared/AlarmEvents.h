@@ -20,8 +20,9 @@ public:
     void answering(int unit);
     void started();
     // Monitoring stopped: the alarms standing end for the broker's readers with the reason
-    // "stopped", and every unit's state says stopped. Call before the flags are cleared.
-    void stopped();
+    // "stopped", and every unit's state says stopped. Call before the flags are cleared. A
+    // program that is ending only journals it: its broker connection is going with it.
+    void stopped(bool ending = false);
     void clockChanged();
 
 private:

@@ -8,6 +8,7 @@
 #include "UnitSimProcess.h"
 
 #include "Clock.h"
+#include "MqttPublisher.h"
 #include "QtMessageBox.h"
 
 #include <QApplication>
@@ -41,6 +42,14 @@ void pumpFor(int ms)
     QElapsedTimer t;
     t.start();
     while (t.elapsed() < ms)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+}
+
+void pumpUntil(const std::function<bool()>& done)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!done() && t.elapsed() < 10000)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
 }
 
@@ -416,4 +425,109 @@ TEST(Polling, EveryAlarmEventOfTheMainWindowIsJournalled)
                           "-1  監視開始 ",
                       }))
         << events.join(u'\n').toStdString();
+}
+
+namespace {
+
+class RecordingPublisher : public MqttPublisher {
+public:
+    explicit RecordingPublisher(std::vector<std::pair<QString, QByteArray>>& out) : m_out(out) {}
+    void publish(const QString& topic, const QByteArray& body, int, bool) override { m_out.emplace_back(topic, body); }
+
+private:
+    std::vector<std::pair<QString, QByteArray>>& m_out;
+};
+
+} // namespace
+
+// Two units answer in about two station seconds, unit 0's alarm stands, monitoring is started,
+// stopped, started and stopped: every log line holds a reading its unit sent, one a second, and
+// the journal and the broker tell when monitoring stopped. A dialog opened on a unit whose poll
+// is out gets the unit's lane at once.
+TEST(Polling, EveryLineOfTheRecordIsTrueWithSlowUnitsAStopAndADialog)
+{
+    constexpr int units = 3;
+    UnitSimProcess sim(units);
+    ASSERT_TRUE(sim.running()) << sim.error();
+    for (int i = 0; i < units; ++i)
+        ASSERT_TRUE(sim.ok("ain " + std::to_string(i) + " 0 " + std::to_string(100 + i)));
+    ASSERT_TRUE(sim.ok("din 0 0 1") && sim.ok("fault 1 slow 100") && sim.ok("fault 2 slow 100"));
+    QTemporaryDir dir;
+    ScriptedMessageBox messages;
+    FastClock clock;
+    MontComm1 comm(dir.path(), messages, clock);
+    std::vector<std::pair<QString, QByteArray>> mqtt;
+    comm.mqtt().setPublisher(std::make_unique<RecordingPublisher>(mqtt), QStringLiteral("t"));
+    auto rows = simulatedRows(sim, units);
+    rows[0].arm = QStringLiteral("Din: 0:High");
+    TextFile::writeWhole(comm.path("sysinf001.csv"), sysInfText(rows, 1, "s", 5));
+    TextFile::writeWhole(comm.path("InetInf.ini"), inetInfText(1, {"u0", "u1", "u2"}));
+    PollEngine engine([] { return std::make_unique<VARNIX>(); }, [] { return std::make_unique<FakeTransfer>(); });
+    WindowOpener opener;
+    MontAll window(comm, engine, opener);
+    ASSERT_TRUE(window.Load());
+    window.show();
+    MonitorCycle& cycle = window.cycle();
+    for (int run = 0; run < 2; ++run) {
+        window.findChild<QPushButton*>(QStringLiteral("Command2_0"))->click();
+        cycle.Timer1.setInterval(1000 / FastClock::kSpeed);
+        pumpFor(800);
+        if (run == 0) { // the dialog's exchange starts at once, not after the slow poll
+            pumpUntil([&] { return cycle.inFlight(1); });
+            const auto paused = cycle.PauseForDialog(1);
+            QElapsedTimer waited;
+            waited.start();
+            qint64 ranAfter = -1;
+            engine.submit<int>(
+                SysInf::UnitKey(comm.sys().DeviceTable[1]), &window, [&](PollEngine::Tools&) { return 0; },
+                [&](int) { ranAfter = waited.elapsed(); });
+            pumpUntil([&] { return ranAfter >= 0; });
+            EXPECT_GE(ranAfter, 0);
+            EXPECT_LT(ranAfter, 200);
+            cycle.ResumeAfterDialog(paused);
+            pumpFor(600);
+        }
+        window.findChild<QPushButton*>(QStringLiteral("Command2_0"))->click();
+    }
+    window.cycle().Shutdown();
+
+    for (int i = 0; i < units; ++i) {
+        const QStringList lines =
+            readAll(comm.path(DataFiles::DataLogName(i))).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+        ASSERT_GE(lines.size(), 3) << "unit " << i;
+        QDateTime previous;
+        int gaps = 0;
+        for (const QString& line : lines) {
+            EXPECT_EQ(line.split(u',').value(1).trimmed().toInt(), 100 + i)
+                << "unit " << i << ": " << line.toStdString();
+            const QDateTime at = QDateTime::fromString(line.left(19), QStringLiteral("yyyy/MM/dd HH:mm:ss"));
+            if (previous.isValid()) {
+                EXPECT_GE(previous.secsTo(at), 1) << "unit " << i << ": " << line.toStdString();
+                gaps += previous.secsTo(at) != 1;
+            }
+            previous = at;
+        }
+        EXPECT_LE(gaps, 3) << "unit " << i; // the dialog's pause and the stop, nothing else
+    }
+    QStringList events;
+    for (const JournalEntry& e : AlarmJournal::Read(comm.journal().path()))
+        if (e.event != AlarmJournal::EventWord(JournalEvent::MailFailed))
+            events << QString::number(e.unit) + u' ' + e.event;
+    // The dialog's pause clears the alarm, which is raised again after it, as it always was.
+    EXPECT_EQ(events,
+              QStringList({"-1 監視開始", "0 発生", "0 発生", "-1 監視停止", "-1 監視開始", "0 発生", "-1 監視停止"}))
+        << events.join(u'\n').toStdString();
+    QStringList alarms;
+    std::map<QString, QByteArray> retained;
+    for (const auto& [topic, body] : mqtt) {
+        if (topic == QStringLiteral("t/alarms"))
+            alarms << QString::fromUtf8(body);
+        retained[topic] = body;
+    }
+    ASSERT_GE(alarms.size(), 2);
+    EXPECT_TRUE(alarms.last().contains(
+        QStringLiteral("\"event\":\"cleared\",\"condition\":\"Din: 0:High\",\"reason\":\"stopped\"")))
+        << alarms.last().toStdString();
+    for (int i = 0; i < units; ++i)
+        EXPECT_TRUE(retained[MqttFeed::unitTopic("t", i)].contains("\"lamp\":\"stopped\"")) << i;
 }

@@ -629,10 +629,23 @@ TEST(InternetRelay, TheLineStaysUpWhileAnotherSlotUsesItAndRepeatedStopsDuringTh
     InternetPair p;
     dialUp.hangUpMs = 100; // long enough for the stops below to come during it
     RelayStation& up = p.up;
+    QList<UnitRow> two = p.rows;
+    two << p.rows[0];
+    two[1].name = QStringLiteral("機械B");
+    up.files(two, 0, [&](InternetSettings& s) {
+        s.FTP = QStringLiteral("127.0.0.1");
+        s.ProxyPortNo = QString::number(p.ftp.port());
+        s.ID = QStringLiteral("ftpuser");
+        s.URL = p.http.url();
+    });
     dialVia(dialUp, up);
     up.mon.Activate();
-    up.mon.NameComboClick(1, 0); // both slots relay the one unit
+    up.mon.NameComboClick(1, 0);
     up.click(0);
+    up.click(1); // one unit in two slots would log twice a second and send one file twice
+    EXPECT_EQ(up.status(1), QStringLiteral("切断"));
+    EXPECT_EQ(up.st.messageTexts().value(0), QStringLiteral("機械0はスロット1でモニタ中です"));
+    up.mon.NameComboClick(1, 1);
     up.click(1);
     ASSERT_EQ(up.status(0), QStringLiteral("接続中"));
     ASSERT_EQ(up.status(1), QStringLiteral("接続中"));
