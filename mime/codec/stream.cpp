@@ -148,23 +148,27 @@ Status Stream::State::Base64Decode(std::string_view piece) {
         if (detail::kDecode.value[in[at]] == detail::kSkip) continue;
         carry.push_back(piece[at]);
         if (carry.size() == 4) {
-            groupLength = detail::DecodePlain(reinterpret_cast<const std::uint8_t*>(carry.data()), 4, group);
+            groupLength = detail::DecodePlain(reinterpret_cast<const std::uint8_t*>(carry.data()), 4, group, nullptr);
             carry.clear();
             ++at;
             break;
         }
     }
-    const std::string_view rest = piece.substr(at);
-    const std::size_t whole = Base64WholeGroupsPrefix(rest);
-    Output out{IntoBuffer, &buffer};
-    const Status status = mime::Base64Decode(rest.substr(0, whole), out);
-    if (status != Status::Ok) return status;
-    const std::string_view tail = rest.substr(whole);
-    if (HasZeroByte(tail)) return Status::InvalidValue;
+    // The rest is decoded whole; the characters of its ignored last group are then found
+    // from its end and carried.
+    const std::size_t n = piece.size() - at;
+    auto* out = reinterpret_cast<std::uint8_t*>(Reserve((n + 3) / 4 * 3));
+    if (out == nullptr) return Status::OutOfMemory;
+    unsigned leftover = 0;
+    const std::size_t written = detail::DecodeActive(in + at, n, out, &leftover);
+    if (written == detail::kZeroByte) return Status::InvalidValue;
     Send(reinterpret_cast<const char*>(group), groupLength);
-    Send(out.data, out.length);
-    for (const char c : tail)
-        if (detail::kDecode.value[static_cast<unsigned char>(c)] != detail::kSkip) carry.push_back(c);
+    Send(reinterpret_cast<const char*>(out), written);
+    std::size_t from = piece.size();
+    for (unsigned k = 0; k < leftover; --from)
+        if (detail::kDecode.value[in[from - 1]] != detail::kSkip) ++k;
+    for (; from < piece.size(); ++from)
+        if (detail::kDecode.value[in[from]] != detail::kSkip) carry.push_back(piece[from]);
     return Status::Ok;
 }
 

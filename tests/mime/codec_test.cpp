@@ -569,15 +569,19 @@ TEST(Stream, LongTextInRandomPiecesGivesWhatOneCallGives) {
                                                          {Conversion::QuotedPrintableDecode, text + encoded}};
     Status (*whole[])(std::string_view, std::string&) = {Base64Encode, Base64Decode, QuotedPrintableEncode,
                                                          QuotedPrintableDecode};
-    for (std::size_t k = 0; k < 4; ++k) {
-        const std::string_view in = inputs[k].second;
-        std::vector<std::string_view> pieces;
-        for (std::size_t at = 0; at < in.size();) {
-            pieces.push_back(in.substr(at, 1 + rng() % 9000));
-            at += pieces.back().size();
+    for (Kernel kernel : {Kernel::Plain, Kernel::Auto}) {
+        SetBase64Kernel(kernel);
+        for (std::size_t k = 0; k < 4; ++k) {
+            const std::string_view in = inputs[k].second;
+            std::vector<std::string_view> pieces;
+            for (std::size_t at = 0; at < in.size();) {
+                pieces.push_back(in.substr(at, 1 + rng() % 9000));
+                at += pieces.back().size();
+            }
+            EXPECT_EQ(InPieces(inputs[k].first, pieces).out, Conv(whole[k], in)) << k;
         }
-        EXPECT_EQ(InPieces(inputs[k].first, pieces).out, Conv(whole[k], in)) << k;
     }
+    SetBase64Kernel(Kernel::Auto);
 }
 
 TEST(Stream, RefusedPieceWritesNothingAndWhatWentBeforeStays) {
