@@ -11,8 +11,8 @@ struct QpBlocks {
     std::size_t written;   // output bytes
 };
 
-// Decodes from the start of `in` while the text is plain bytes and "=" with two hex digits,
-// stopping before anything else (soft breaks, a malformed "=") or near the end; the caller
+// Decodes from the start of `in` while the text is plain bytes, "=" with two hex digits and
+// soft breaks, stopping before anything else (a malformed "=") or near the end; the caller
 // goes on from there. Never writes past out + n.
 using QpBlocksKernel = QpBlocks (*)(const std::uint8_t* in, std::size_t n, std::uint8_t* out);
 

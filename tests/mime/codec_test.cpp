@@ -253,6 +253,8 @@ TEST_P(Base64Kernels, QuotedPrintableDecodeAgreesWithPlain) {
     for (char& c : middle)
         if (c == '\0') c = 1;
     const std::string encoded = Conv(QuotedPrintableEncode, "plain words " + middle + " and more");
+    // Escapes and soft breaks at every place of a block.
+    for (std::size_t off = 0; off < 40; ++off) check(encoded.substr(off) + encoded);
     for (std::size_t pos = 0; pos < encoded.size(); ++pos)
         for (const char b : {'=', '\r', '\n', 'G', 'f', '0', '\x80'}) {
             std::string text = encoded;
