@@ -115,14 +115,21 @@ class ReadAhead {
 
     // Page-aligned: the kernel copies into a misaligned buffer at a fifth of the speed.
     ReadAhead() : storage_(new (std::align_val_t{4096}) char[kPiece * kSlots]), reader_([this] { Run(); }) {}
-    // The reader may be blocked on a pipe nobody will write to again; it ends with the process.
-    ~ReadAhead() {
+    // Ends the reading and frees this. Once the last piece was taken the reader has returned;
+    // before that it may be blocked on a pipe nobody will write to again, so it and what it
+    // uses are left to end with the process.
+    void Stop(bool lastTaken) {
         {
             std::lock_guard<std::mutex> lock(mutex_);
             stop_ = true;
         }
         changed_.notify_all();
-        reader_.detach();
+        if (!lastTaken) {
+            reader_.detach();
+            return;
+        }
+        reader_.join();
+        delete this;
     }
 
     // The next piece; it stays valid until the next call.
@@ -197,20 +204,22 @@ int StreamConversion(talveron::mime::Stream::Conversion conversion) {
     using talveron::mime::Status;
     Written written;
     talveron::mime::Stream stream(conversion, WriteOut, &written);
-    ReadAhead input;
+    auto* input = new ReadAhead;
     Status status = Status::Ok;
+    ReadAhead::Piece piece;
     for (;;) {
-        const ReadAhead::Piece piece = input.Next();
+        piece = input->Next();
         status = stream.Push(std::string_view(piece.data, piece.length));
-        if (status != Status::Ok || written.error != 0) break;
-        if (piece.error != 0) {
-            std::fprintf(stderr, "mimetool: cannot read standard input: %s\n", std::strerror(piece.error));
-            return 1;
-        }
+        if (status != Status::Ok || written.error != 0 || piece.error != 0) break;
         if (piece.end) {
             status = stream.Finish();
             break;
         }
+    }
+    input->Stop(piece.end || piece.error != 0);
+    if (status == Status::Ok && written.error == 0 && piece.error != 0) {
+        std::fprintf(stderr, "mimetool: cannot read standard input: %s\n", std::strerror(piece.error));
+        return 1;
     }
     if (written.error != 0) {
         std::fprintf(stderr, "mimetool: cannot write standard output: %s\n", std::strerror(written.error));
