@@ -1,11 +1,15 @@
-"""Whole-process throughput of `mimetool Base64Encode` / `Base64Decode` against GNU base64 on
-the same files (best of several runs each, output to /dev/null). Prints figures; not a test.
+"""Whole-process figures of `mimetool`'s streamed conversions, beside `cat` (the floor: reading
+the input once) and GNU base64 on the same files in the same run. Each command runs with a
+file as standard input, output to /dev/null and to a file; the median of RUNS runs is shown,
+with the process's peak resident memory. Then the peak memory of each conversion on a 1 GiB
+input through a pipe. Prints figures; not a test.
 
-usage: process_bench.py MIMETOOL [MiB]
+usage: process_bench.py MIMETOOL [MiB] [GiB for the memory run, 0 to skip]
 """
 import base64
 import os
 import random
+import statistics
 import subprocess
 import sys
 import tempfile
@@ -13,60 +17,88 @@ import time
 
 TOOL = sys.argv[1]
 MIB = int(sys.argv[2]) if len(sys.argv) > 2 else 64
-RUNS = 7
+LARGE_GIB = int(sys.argv[3]) if len(sys.argv) > 3 else 1
+RUNS = 10
 
 
-def best(command, path):
+def peak_kib(command, stdin, stdout):
+    """Peak resident KiB of one run. A child's peak counts its parent's memory from before its
+    exec, so the command is started by GNU time (small) rather than by this script."""
+    with tempfile.NamedTemporaryFile("r") as report:
+        subprocess.run(["/usr/bin/time", "-f", "%M", "-o", report.name, *command], stdin=stdin, stdout=stdout,
+                       check=True)
+        return int(report.read().split()[-1])
+
+
+def median(command, path, sink):
     times = []
     for _ in range(RUNS):
-        with open(path, "rb") as source, open(os.devnull, "wb") as sink:
+        with open(path, "rb") as source, open(sink, "wb") as out:
             t0 = time.perf_counter()
-            subprocess.run(command, stdin=source, stdout=sink, check=True)
+            subprocess.run(command, stdin=source, stdout=out, check=True)
             times.append(time.perf_counter() - t0)
-    return min(times)
+    with open(path, "rb") as source, open(sink, "wb") as out:
+        return statistics.median(times), peak_kib(command, source, out)
+
+
+def table(title, path, commands, scratch):
+    size = os.path.getsize(path)
+    print(f"{title}: {size / 1e6:.1f} MB input, median of {RUNS}")
+    for sink_name, sink in (("/dev/null", os.devnull), ("file", scratch)):
+        rows = [(name, *median(command, path, sink)) for name, command in commands]
+        floor = rows[0][1]
+        gnu = rows[-1][1]
+        for name, seconds, kib in rows:
+            print(f"  > {sink_name:9} {name:34} {seconds * 1e3:7.1f} ms  {size / seconds / 1e9:5.2f} GB/s"
+                  f"  {seconds / floor:5.2f} x cat  {seconds / gnu:5.2f} x GNU  peak {kib / 1024:6.1f} MiB")
+
+
+def peak_on_large(generator_block, member, what, gib):
+    """Peak memory of `mimetool member` with `gib` GiB of repeated blocks through a pipe."""
+    with tempfile.NamedTemporaryFile("r") as report:
+        child = subprocess.Popen(["/usr/bin/time", "-f", "%M", "-o", report.name, TOOL, member],
+                                 stdin=subprocess.PIPE, stdout=subprocess.DEVNULL)
+        block = generator_block * ((1 << 20) // len(generator_block))
+        sent = 0
+        t0 = time.perf_counter()
+        while sent < (gib << 30):
+            child.stdin.write(block)
+            sent += len(block)
+        child.stdin.close()
+        code = child.wait()
+        seconds = time.perf_counter() - t0
+        kib = int(report.read().split()[-1])
+    print(f"  {member:22} {what:14} {sent / 2**30:.2f} GiB: peak {kib / 1024:6.1f} MiB, {seconds:5.2f} s, exit {code}")
 
 
 def main():
     rng = random.Random(7)
     with tempfile.TemporaryDirectory() as d:
         raw = os.path.join(d, "random.bin")
+        text = os.path.join(d, "random.b64")
+        scratch = os.path.join(d, "out")
         data = rng.randbytes(MIB << 20)
         with open(raw, "wb") as f:
             f.write(data)
-        text = base64.b64encode(data[: (MIB << 20) // 4 * 3])
-        files = {"clean one line": text,
-                 "CR LF every 76": b"".join(text[i:i + 76] + b"\r\n" for i in range(0, len(text), 76))}
-        # 10% foreign bytes: any byte outside the alphabet, "=" and the zero byte.
-        alphabet = set(b"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/=\0")
-        others = bytes(b for b in range(256) if b not in alphabet)
-        noisy = bytearray()
-        chunk = 1 << 16
-        for i in range(0, len(text), chunk):
-            part = text[i:i + chunk]
-            picks = rng.randbytes(len(part))
-            for c, p in zip(part, picks):
-                if p < 26:
-                    noisy.append(others[p * 7 % len(others)])
-                noisy.append(c)
-        files["10% foreign bytes"] = bytes(noisy)
-        paths = {}
-        for name, content in files.items():
-            paths[name] = os.path.join(d, name.replace(" ", "_").replace("%", "") + ".b64")
-            with open(paths[name], "wb") as f:
-                f.write(content)
-
-        print(f"whole-process Base64, {MIB} MiB files, best of {RUNS} runs")
-        size = os.path.getsize(raw)
-        ours, gnu = best([TOOL, "Base64Encode"], raw), best(["base64", "-w0"], raw)
-        print(f"{'encode random':28} mimetool {size / ours / 1e9:6.2f} GB/s  GNU {size / gnu / 1e9:6.2f} GB/s"
-              f"  ratio {gnu / ours:5.2f}")
-        for name, path in paths.items():
-            size = os.path.getsize(path)
-            # GNU base64 -d takes LF but not CR, so CR LF text needs -i as foreign bytes do.
-            gnu_cmd = ["base64", "-d"] if name == "clean one line" else ["base64", "-d", "-i"]
-            ours, gnu = best([TOOL, "Base64Decode"], path), best(gnu_cmd, path)
-            print(f"{'decode ' + name:28} mimetool {size / ours / 1e9:6.2f} GB/s  GNU {size / gnu / 1e9:6.2f} GB/s"
-                  f"  ratio {gnu / ours:5.2f}")
+        with open(text, "wb") as f:
+            f.write(base64.b64encode(data))
+        table("Base64 decode, one line", text,
+              [("cat", ["cat"]), ("mimetool Base64Decode", [TOOL, "Base64Decode"]),
+               ("GNU base64 -d", ["base64", "-d"])], scratch)
+        table("Base64 encode", raw,
+              [("cat", ["cat"]), ("mimetool Base64Encode", [TOOL, "Base64Encode"]),
+               ("GNU base64 -w0", ["base64", "-w0"])], scratch)
+        del data
+    if LARGE_GIB > 0:
+        print(f"peak memory, {LARGE_GIB} GiB input through a pipe")
+        sample = random.Random(8).randbytes(3 << 16)
+        encoded = base64.b64encode(sample)
+        text = sample.replace(b"\0", b"\1")
+        peak_on_large(sample, "Base64Encode", "random", LARGE_GIB)
+        peak_on_large(encoded, "Base64Decode", "its text", LARGE_GIB)
+        peak_on_large(text, "QuotedPrintableEncode", "random", LARGE_GIB)
+        peak_on_large(b" \t", "QuotedPrintableEncode", "only blanks", LARGE_GIB)  # all held back to the end
+        peak_on_large(text, "QuotedPrintableDecode", "random", LARGE_GIB)
 
 
 main()

@@ -33,7 +33,7 @@ void EncodePlain(const std::uint8_t* in, std::size_t n, char* out) {
     }
 }
 
-std::size_t DecodePlain(const std::uint8_t* in, std::size_t n, std::uint8_t* out) {
+std::size_t DecodePlain(const std::uint8_t* in, std::size_t n, std::uint8_t* out, unsigned* leftover) {
     std::uint8_t* const start = out;
     std::uint8_t group[4];
     unsigned have = 0;
@@ -50,6 +50,7 @@ std::size_t DecodePlain(const std::uint8_t* in, std::size_t n, std::uint8_t* out
         }
     }
     // A final group of one to three characters is ignored.
+    if (leftover != nullptr) *leftover = have;
     return static_cast<std::size_t>(out - start);
 }
 
@@ -116,6 +117,11 @@ Kernel ActiveBase64Kernel() {
 }
 
 namespace detail {
+std::size_t DecodeActive(const std::uint8_t* in, std::size_t n, std::uint8_t* out, unsigned* leftover) {
+    EnsureChosen();
+    return g_decode.load(std::memory_order_acquire)(in, n, out, leftover);
+}
+
 QpBlocksKernel ActiveQpBlocks() {
     EnsureChosen();
     return g_qpBlocks.load(std::memory_order_relaxed);
@@ -141,8 +147,9 @@ Status Base64Decode(std::string_view source, Output& out) {
     // before the text is known to be good; callers free it on any failure.
     if (!Allocate(out, (source.size() + 3) / 4 * 3)) return Status::OutOfMemory;
     EnsureChosen();
-    const std::size_t written = g_decode.load(std::memory_order_acquire)(
-        reinterpret_cast<const std::uint8_t*>(source.data()), source.size(), reinterpret_cast<std::uint8_t*>(out.data));
+    const std::size_t written =
+        g_decode.load(std::memory_order_acquire)(reinterpret_cast<const std::uint8_t*>(source.data()), source.size(),
+                                                 reinterpret_cast<std::uint8_t*>(out.data), nullptr);
     if (written == detail::kZeroByte) {
         out.length = 0;
         return Status::InvalidValue;

@@ -10,12 +10,16 @@ namespace talveron::mime::detail {
 using EncodeKernel = void (*)(const std::uint8_t* in, std::size_t n, char* out);
 // Decode n bytes of text; skips bytes outside the alphabet, returns the bytes written, or
 // kZeroByte when the text holds a zero byte (what was written then means nothing).
-// `out` holds at least 3 * ceil(n / 4) bytes.
+// `out` holds at least 3 * ceil(n / 4) bytes. `leftover`, when not null, receives the number of
+// kept characters of the ignored last group (0 to 3), so a caller going piece by piece can
+// carry them without counting the piece a second time.
 inline constexpr std::size_t kZeroByte = static_cast<std::size_t>(-1);
-using DecodeKernel = std::size_t (*)(const std::uint8_t* in, std::size_t n, std::uint8_t* out);
+using DecodeKernel = std::size_t (*)(const std::uint8_t* in, std::size_t n, std::uint8_t* out, unsigned* leftover);
 
 void EncodePlain(const std::uint8_t* in, std::size_t n, char* out);
-std::size_t DecodePlain(const std::uint8_t* in, std::size_t n, std::uint8_t* out);
+std::size_t DecodePlain(const std::uint8_t* in, std::size_t n, std::uint8_t* out, unsigned* leftover);
+// The kernel in use.
+std::size_t DecodeActive(const std::uint8_t* in, std::size_t n, std::uint8_t* out, unsigned* leftover);
 
 // Number of kept characters (alphabet and "=") in n bytes.
 using CountKernel = std::size_t (*)(const std::uint8_t* in, std::size_t n);
@@ -24,7 +28,7 @@ std::size_t CountPlain(const std::uint8_t* in, std::size_t n);
 #if defined(TALVERON_MIME_HAVE_AVX2)
 std::size_t CountAvx2(const std::uint8_t* in, std::size_t n);
 void EncodeAvx2(const std::uint8_t* in, std::size_t n, char* out);
-std::size_t DecodeAvx2(const std::uint8_t* in, std::size_t n, std::uint8_t* out);
+std::size_t DecodeAvx2(const std::uint8_t* in, std::size_t n, std::uint8_t* out, unsigned* leftover);
 #endif
 
 // Shared by the plain and SIMD paths so both treat odd groups alike.

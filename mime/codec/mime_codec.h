@@ -47,6 +47,31 @@ Status UuDecodeLine(std::string_view source, Output& out);
 // whole gives.
 std::size_t Base64WholeGroupsPrefix(std::string_view text);
 
+// One of the four body conversions on a text that arrives in pieces. The sink receives, in
+// order, exactly the bytes one call on the whole text gives, and memory stays bounded however
+// long the text is: Base64 keeps at most three characters or two bytes between pieces,
+// quoted-printable decoding two bytes, and quoted-printable encoding the blanks that end the
+// text so far (whether they are escaped depends on what follows), beyond `heldInMemory` bytes
+// in a temporary file. A rejected piece (InvalidValue: a zero byte where the conversion
+// refuses one) writes nothing, but what earlier pieces gave has gone to the sink.
+class Stream {
+  public:
+    enum class Conversion { Base64Encode, Base64Decode, QuotedPrintableEncode, QuotedPrintableDecode };
+    using Sink = void (*)(void* context, const char* data, std::size_t length);
+
+    Stream(Conversion conversion, Sink sink, void* context, std::size_t heldInMemory = std::size_t{1} << 20);
+    ~Stream();
+    Stream(const Stream&) = delete;
+    Stream& operator=(const Stream&) = delete;
+
+    Status Push(std::string_view piece);
+    Status Finish();  // the end of the text: what was held back goes out
+
+  private:
+    struct State;
+    State* state_;
+};
+
 // The same conversions into a std::string (one allocation, then trimmed in place).
 // On failure `result` is left as it was.
 Status Base64Encode(std::string_view source, std::string& result);

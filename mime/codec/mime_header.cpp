@@ -216,7 +216,7 @@ Status MimeHeaderDecode(std::string_view source, Output& out) {
         if (in[e] == 'B' || in[e] == 'b') {
             std::size_t q = text;
             while (q < lineEnd && IsBase64Text(in[q])) ++q;
-            w += detail::DecodePlain(in + text, q - text, w);
+            w += detail::DecodePlain(in + text, q - text, w, nullptr);
             // Skip the closing "?=" only where it stands; a word cut short loses nothing after it.
             if (q + 1 < n && in[q] == '?' && in[q + 1] == '=') q += 2;
             i = q;

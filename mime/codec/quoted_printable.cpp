@@ -65,81 +65,63 @@ constexpr FormTable kForms{};
 
 }  // namespace
 
-Status QuotedPrintableEncode(std::string_view source, Output& out) {
-    if (HasZeroByte(source)) return Status::InvalidValue;
-    const std::size_t n = source.size();
-    // Each byte gives at most 3 characters and a soft break needs 75 characters before it,
-    // so there are at most n / 25 breaks. Three bytes per input byte alone would overflow.
-    if (!Allocate(out, 3 * n + 3 * (n / 25))) return Status::OutOfMemory;
-    const auto* in = reinterpret_cast<const unsigned char*>(source.data());
+namespace detail {
 
-    // A space or TAB is escaped only when nothing but spaces and TABs follows it; finding the
-    // last other byte once keeps this linear.
-    std::size_t tailStart = n;
-    while (tailStart > 0 && (in[tailStart - 1] == ' ' || in[tailStart - 1] == '\t')) --tailStart;
-
-    char* w = out.data;
-    std::size_t counter = 0;
+char* QpEncodeSome(const std::uint8_t* in, std::size_t n, std::size_t literalEnd, std::size_t& counter, char* w) {
+    std::size_t line = counter;
     std::size_t i = 0;
     // Each byte is written as four bytes of a prepared form ("c" or "=XY") and the output
     // moves on by its true length: no branch on the byte, which Japanese text (escaped and
     // literal bytes mixed) mispredicts half the time. Four-byte writes stay inside the
-    // allocation up to the last byte but one; the rest takes the exact path.
-    const std::size_t fast = std::min(tailStart, n >= 2 ? n - 2 : 0);
+    // capacity up to the last byte but one; the rest takes the exact path. A soft break goes
+    // before a byte rather than after the one before, so none follows the text's last byte.
+    const std::size_t fast = std::min(literalEnd, n >= 2 ? n - 2 : 0);
     for (; i < fast; ++i) {
+        if (line >= 75) {
+            std::memcpy(w, "=\r\n", 3);
+            w += 3;
+            line = 0;
+        }
         const char* form = kForms.form[in[i]];
         const auto length = static_cast<unsigned>(form[3]);
         std::memcpy(w, form, 4);
         w += length;
-        counter += length;
-        if (counter >= 75) {  // input remains: i < n - 2
-            std::memcpy(w, "=\r\n", 3);
-            w += 3;
-            counter = 0;
-        }
+        line += length;
     }
     for (; i < n; ++i) {
+        if (line >= 75) {
+            std::memcpy(w, "=\r\n", 3);
+            w += 3;
+            line = 0;
+        }
         const unsigned char c = in[i];
         const bool blank = c == ' ' || c == '\t';
-        if (kLiteral.literal[c] || (blank && i < tailStart)) {
+        if (kLiteral.literal[c] || (blank && i < literalEnd)) {
             *w++ = static_cast<char>(c);
-            counter += 1;
+            line += 1;
         } else {
             *w++ = '=';
             *w++ = kHex[c >> 4];
             *w++ = kHex[c & 15];
-            counter += 3;
-        }
-        if (counter >= 75 && i + 1 < n) {
-            *w++ = '=';
-            *w++ = '\r';
-            *w++ = '\n';
-            counter = 0;
+            line += 3;
         }
     }
-    out.length = static_cast<std::size_t>(w - out.data);
-    return Status::Ok;
+    counter = line;
+    return w;
 }
 
-Status QuotedPrintableDecode(std::string_view source, Output& out) {
-    // The text ends at its first zero byte.
-    if (const void* zero = source.empty() ? nullptr : std::memchr(source.data(), 0, source.size()))
-        source = source.substr(0, static_cast<std::size_t>(static_cast<const char*>(zero) - source.data()));
-    const std::size_t n = source.size();
-    if (!Allocate(out, n)) return Status::OutOfMemory;
-    const auto* in = reinterpret_cast<const unsigned char*>(source.data());
-    char* w = out.data;
+std::size_t QpDecodeSome(const std::uint8_t* in, std::size_t n, std::uint8_t* out, std::size_t& written) {
+    auto* w = reinterpret_cast<char*>(out);
     std::size_t i = 0;
     // Escapes and literal bytes alternate in Japanese text, so the common cases (a byte other
     // than "=", and "=" with two hex digits) are chosen without a branch; only "=" followed by
     // anything else takes the slow way below.
-    const detail::QpBlocksKernel blocks = detail::ActiveQpBlocks();
-    auto* const start = reinterpret_cast<std::uint8_t*>(out.data);
+    const QpBlocksKernel blocks = ActiveQpBlocks();
     while (i + 2 < n) {
         if (blocks != nullptr) {
             // The block kernel stops before what it does not take; the scalar steps go on to
             // just past it (at most 16 bytes), then the kernel again.
-            const detail::QpBlocks done = blocks(in + i, n - i, start + (w - out.data));
+            const QpBlocks done = blocks(in + i, n - i, reinterpret_cast<std::uint8_t*>(w));
             i += done.consumed;
             w += done.written;
             for (const std::size_t until = i + 16; i < until && i + 2 < n;) {
@@ -148,7 +130,7 @@ Status QuotedPrintableDecode(std::string_view source, Output& out) {
                 const bool escape = c == '=';
                 if (escape && pair > 0xFF) {
                     i = SlowEscape(in, i, w);
-                    break;  // usually the soft break that stopped the kernel
+                    break;
                 }
                 *w++ = static_cast<char>(escape ? pair : c);
                 i += escape ? 3 : 1;
@@ -177,10 +159,40 @@ Status QuotedPrintableDecode(std::string_view source, Output& out) {
         *w++ = static_cast<char>(escape ? pair : c);
         i += escape ? 3 : 1;
     }
+    written = static_cast<std::size_t>(w - reinterpret_cast<char*>(out));
+    return i;
+}
+
+}  // namespace detail
+
+Status QuotedPrintableEncode(std::string_view source, Output& out) {
+    if (HasZeroByte(source)) return Status::InvalidValue;
+    const std::size_t n = source.size();
+    // Each byte gives at most 3 characters and a soft break needs 75 characters before it,
+    // so there are at most n / 25 breaks. Three bytes per input byte alone would overflow.
+    if (!Allocate(out, 3 * n + 3 * (n / 25))) return Status::OutOfMemory;
+    const auto* in = reinterpret_cast<const std::uint8_t*>(source.data());
+    // A space or TAB is escaped only when nothing but spaces and TABs follows it; finding the
+    // last other byte once keeps this linear.
+    std::size_t tailStart = n;
+    while (tailStart > 0 && (in[tailStart - 1] == ' ' || in[tailStart - 1] == '\t')) --tailStart;
+    std::size_t counter = 0;
+    out.length = static_cast<std::size_t>(detail::QpEncodeSome(in, n, tailStart, counter, out.data) - out.data);
+    return Status::Ok;
+}
+
+Status QuotedPrintableDecode(std::string_view source, Output& out) {
+    // The text ends at its first zero byte.
+    if (const void* zero = source.empty() ? nullptr : std::memchr(source.data(), 0, source.size()))
+        source = source.substr(0, static_cast<std::size_t>(static_cast<const char*>(zero) - source.data()));
+    const std::size_t n = source.size();
+    if (!Allocate(out, n)) return Status::OutOfMemory;
+    const auto* in = reinterpret_cast<const std::uint8_t*>(source.data());
+    std::size_t written = 0;
+    const std::size_t i = detail::QpDecodeSome(in, n, reinterpret_cast<std::uint8_t*>(out.data), written);
     // At most two bytes are left, and a "=" among them has fewer than two after it: copied.
-    if (i < n) std::memcpy(w, in + i, n - i);
-    w += n - i;
-    out.length = static_cast<std::size_t>(w - out.data);
+    if (i < n) std::memcpy(out.data + written, in + i, n - i);
+    out.length = written + (n - i);
     return Status::Ok;
 }
 

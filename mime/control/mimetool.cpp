@@ -1,21 +1,23 @@
 // mimetool MEMBER [ARGS]: calls one member of the Mime control through its dispatch
 // interface. Source comes from standard input, the result goes to standard output as raw
-// bytes; UuEncodeBegin takes FILE and PERM as arguments.
+// bytes; UuEncodeBegin takes FILE and PERM as arguments. The four body conversions stream:
+// standard input is read in fixed pieces and each piece's result written before the next.
+#include "control_internal.h"
 #include "mime.h"
+#include "mime_codec.h"
 
-#include <malloc.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <condition_variable>
 #include <cstdio>
-#include <algorithm>
 #include <cstring>
-#include <future>
+#include <memory>
+#include <new>
+#include <mutex>
 #include <string>
 #include <thread>
-#include <vector>
 
 namespace {
 
@@ -97,189 +99,140 @@ MimeBStr ReadInput(int& readError) {
     return MimeStrAlloc(gathered.data(), gathered.size());
 }
 
-MimeResult CallOne(MimeDispatch* mime, std::int32_t dispid, MimeBStr source, MimeVariant& result,
-                   MimeExcepInfo& excep) {
-    MimeVariant arg{};
-    arg.type = MIME_VT_BSTR | MIME_VT_BYREF;
-    arg.value.pbstr = &source;
-    return MimeInvoke(mime, dispid, MIME_DISPATCH_METHOD, &arg, 1, &result, &excep);
-}
+// Standard input in pieces, read on a thread of its own a few pieces ahead of the one being
+// converted: reading the input costs about as much as converting it, and the two overlap.
+class ReadAhead {
+  public:
+    static constexpr std::size_t kPiece = std::size_t{1} << 19;
+    static constexpr unsigned kSlots = 4;
 
-// Decoding pieces are 128 KiB: a piece, its copy and its result stay in the second-level cache.
-constexpr std::size_t kDecodePiece = 1 << 17;
+    struct Piece {
+        const char* data = nullptr;
+        std::size_t length = 0;
+        int error = 0;     // errno of a failed read; the piece holds what came before it
+        bool end = false;  // nothing follows
+    };
 
-// One member call on data[0, length); the result string goes to the caller (null on failure,
-// after the error is printed).
-MimeBStr CallPiece(MimeDispatch* mime, std::int32_t dispid, const char* data, std::size_t length) {
-    MimeBStr source = MimeStrAlloc(data, length);
-    if (source == nullptr) {
-        Error(7, "Out of memory");
-        return nullptr;
-    }
-    MimeVariant result{};
-    MimeExcepInfo excep{};
-    const MimeResult r = CallOne(mime, dispid, source, result, excep);
-    MimeStrFree(source);
-    if (r != MIME_S_OK) {
-        Error(excep.code, excep.description ? excep.description : "failure");
-        return nullptr;
-    }
-    return result.value.bstr;
-}
-
-// Writes and frees one result; false (with the message printed) when standard output fails.
-bool WriteResult(MimeBStr result) {
-    const bool ok = WriteAll(STDOUT_FILENO, result, MimeStrLen(result));
-    const int saved = errno;
-    MimeStrFree(result);
-    if (!ok) std::fprintf(stderr, "mimetool: cannot write standard output: %s\n", std::strerror(saved));
-    return ok;
-}
-
-// Where the next decoding piece of data[at, size) ends: at whole groups of four kept
-// characters, or the rest when fewer than four are kept in a whole piece.
-std::size_t DecodePieceLength(const char* data, std::size_t at, std::size_t size) {
-    const std::size_t piece = std::min(size - at, kDecodePiece);
-    if (at + piece == size) return piece;
-    const std::size_t cut = MimeBase64WholeGroupsPrefix(data + at, piece);
-    return cut > 0 ? cut : size - at;
-}
-
-// Decoding on two cores. The first half is cut into pieces of whole groups up to just before
-// the middle; where it stops, the second half starts, so the halves decode on their own and
-// together give the bytes of one call. While this thread cuts the first half (and checks it
-// for zero bytes piece by piece, in cache), the other checks the second half; only when
-// neither holds a zero byte does anything get written. Then this thread decodes and writes
-// the first half while the other decodes the second and keeps its results until then.
-// Returns -1, with nothing written, for a zero byte or an input the cut does not suit.
-int DecodeTwoThreads(MimeDispatch* mime, const char* data, std::size_t size) {
-    const std::size_t middle = size / 2;
-    std::promise<std::size_t> start;  // where the second half starts; size: give up
-    // The second half's result, held until the first is written: fresh memory, so in huge
-    // pages where the system allows, which saves most of the page faults.
-    const std::size_t heldCapacity =
-        ((size - middle + 3) / 4 * 3 + kDecodePiece + (2 << 20) - 1) & ~std::size_t{(2 << 20) - 1};
-    void* heldMap = mmap(nullptr, heldCapacity, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (heldMap == MAP_FAILED) return -1;
-    madvise(heldMap, heldCapacity, MADV_HUGEPAGE);
-    char* held = static_cast<char*>(heldMap);
-    std::size_t heldLength = 0;
-    bool heldOk = true;
-    std::packaged_task<bool()> secondZero(
-        [data, size, middle] { return std::memchr(data + middle, 0, size - middle) != nullptr; });
-    std::future<bool> zeroFound = secondZero.get_future();
-    std::thread other([&, startAt = start.get_future()]() mutable {
-        secondZero();
-        std::size_t at = startAt.get();
-        MimeDispatch* own = MimeCreate();  // an object of its own for this thread's calls
-        if (own == nullptr && at < size) {
-            heldOk = false;
-            Error(7, "Out of memory");
+    // Page-aligned: the kernel copies into a misaligned buffer at a fifth of the speed.
+    ReadAhead() : storage_(new (std::align_val_t{4096}) char[kPiece * kSlots]), reader_([this] { Run(); }) {}
+    // Ends the reading and frees this. Once the last piece was taken the reader has returned;
+    // before that it may be blocked on a pipe nobody will write to again, so it and what it
+    // uses are left to end with the process.
+    void Stop(bool lastTaken) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stop_ = true;
+        }
+        changed_.notify_all();
+        if (!lastTaken) {
+            reader_.detach();
             return;
         }
-        while (at < size) {
-            const std::size_t piece = DecodePieceLength(data, at, size);
-            MimeBStr result = CallPiece(own, MIME_DISPID_BASE64DECODE, data + at, piece);
-            if (result == nullptr) {
-                heldOk = false;
-                break;
+        reader_.join();
+        delete this;
+    }
+
+    // The next piece; it stays valid until the next call.
+    Piece Next() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (taken_) {
+            ++consumed_;
+            changed_.notify_all();
+        }
+        changed_.wait(lock, [this] { return produced_ > consumed_; });
+        taken_ = true;
+        return slots_[consumed_ % kSlots];
+    }
+
+  private:
+    void Run() {
+        for (unsigned long k = 0;; ++k) {
+            {
+                std::unique_lock<std::mutex> lock(mutex_);
+                changed_.wait(lock, [this, k] { return stop_ || k - consumed_ < kSlots; });
+                if (stop_) return;
             }
-            const std::size_t n = MimeStrLen(result);
-            std::memcpy(held + heldLength, result, n);
-            heldLength += n;
-            MimeStrFree(result);
-            at += piece;
+            Piece piece;
+            char* data = storage_.get() + (k % kSlots) * kPiece;
+            piece.data = data;
+            while (piece.length < kPiece) {
+                const ssize_t n = read(STDIN_FILENO, data + piece.length, kPiece - piece.length);
+                if (n > 0) {
+                    piece.length += static_cast<std::size_t>(n);
+                } else if (n == 0) {
+                    piece.end = true;
+                    break;
+                } else if (errno != EINTR) {
+                    piece.error = errno;
+                    break;
+                }
+            }
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                slots_[k % kSlots] = piece;
+                ++produced_;
+            }
+            changed_.notify_all();
+            if (piece.end || piece.error != 0) return;
         }
-        if (own != nullptr) MimeRelease(own);
-    });
-    std::vector<std::size_t> pieces;
-    bool suited = true;
-    std::size_t at = 0;
-    while (at < middle) {
-        const std::size_t piece = std::min(middle - at, kDecodePiece);
-        const std::size_t cut = MimeBase64WholeGroupsPrefix(data + at, piece);
-        if (std::memchr(data + at, 0, piece) != nullptr || (cut == 0 && at + piece < middle)) {
-            suited = false;
-            break;
-        }
-        if (cut > 0) pieces.push_back(cut);
-        const bool last = at + piece == middle;
-        at += cut;
-        if (last) break;
     }
-    if (!suited || zeroFound.get()) {
-        start.set_value(size);
-        other.join();
-        munmap(heldMap, heldCapacity);
-        return -1;
-    }
-    start.set_value(at);
-    int status = 0;
-    at = 0;
-    for (const std::size_t piece : pieces) {
-        MimeBStr result = CallPiece(mime, MIME_DISPID_BASE64DECODE, data + at, piece);
-        if (result == nullptr)
-            status = kFailure;
-        else if (!WriteResult(result))
-            status = 1;
-        if (status != 0) break;
-        at += piece;
-    }
-    other.join();
-    if (status == 0 && !heldOk) status = kFailure;
-    if (status == 0 && !WriteAll(STDOUT_FILENO, held, heldLength)) {
-        std::fprintf(stderr, "mimetool: cannot write standard output: %s\n", std::strerror(errno));
-        status = 1;
-    }
-    munmap(heldMap, heldCapacity);
-    return status;
+
+    struct Free {
+        void operator()(char* p) const { ::operator delete[](p, std::align_val_t{4096}); }
+    };
+    std::unique_ptr<char[], Free> storage_;
+    Piece slots_[kSlots];
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    unsigned long produced_ = 0, consumed_ = 0;
+    bool taken_ = false, stop_ = false;
+    std::thread reader_;  // last: starts once the rest is ready
+};
+
+struct Written {
+    int error = 0;  // errno of the first failed write; later output is dropped
+};
+
+void WriteOut(void* context, const char* data, std::size_t length) {
+    auto* written = static_cast<Written*>(context);
+    if (written->error == 0 && !WriteAll(STDOUT_FILENO, data, length)) written->error = errno;
 }
 
-// Base64 of a large regular file goes through the member piece by piece, so the buffers stay
-// in cache: encoding in multiples of three bytes, decoding at whole groups of four kept
-// characters (on two threads when there are two cores). Both give exactly what one call on
-// the whole input gives. Returns -1 when the input is not suited (then the caller makes one
-// call as usual).
-int StreamBase64(MimeDispatch* mime, std::int32_t dispid) {
-    struct stat st {};
-    if (fstat(STDIN_FILENO, &st) != 0 || !S_ISREG(st.st_mode) || lseek(STDIN_FILENO, 0, SEEK_CUR) != 0) return -1;
-    const auto size = static_cast<std::size_t>(st.st_size);
-    if (size < (std::size_t{1} << 20)) return -1;
-    void* map = mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, STDIN_FILENO, 0);
-    if (map == MAP_FAILED) return -1;
-    // Unmapped on every way out.
-    struct Unmap {
-        void* map;
-        std::size_t size;
-        ~Unmap() { munmap(map, size); }
-    } unmap{map, size};
-    const char* data = static_cast<const char*>(map);
-    const bool decode = dispid == MIME_DISPID_BASE64DECODE;
-    if (decode && std::thread::hardware_concurrency() >= 2) {
-        const int done = DecodeTwoThreads(mime, data, size);
-        if (done >= 0 || std::memchr(data, 0, size) != nullptr) return done;
+// One of the four body conversions from standard input to standard output. A piece the
+// conversion rejects stops it with the error; what earlier pieces gave has been written.
+int StreamConversion(talveron::mime::Stream::Conversion conversion) {
+    using talveron::mime::Status;
+    Written written;
+    talveron::mime::Stream stream(conversion, WriteOut, &written);
+    auto* input = new ReadAhead;
+    Status status = Status::Ok;
+    ReadAhead::Piece piece;
+    for (;;) {
+        piece = input->Next();
+        status = stream.Push(std::string_view(piece.data, piece.length));
+        if (status != Status::Ok || written.error != 0 || piece.error != 0) break;
+        if (piece.end) {
+            status = stream.Finish();
+            break;
+        }
     }
-    // A zero byte makes the whole call fail; let the single call report it, with no output.
-    if (decode && std::memchr(data, 0, size) != nullptr) return -1;
-    constexpr std::size_t kEncodePiece = 3 * (256 << 10);
-    std::size_t at = 0;
-    while (at < size) {
-        const std::size_t piece = decode ? DecodePieceLength(data, at, size) : std::min(size - at, kEncodePiece);
-        MimeBStr result = CallPiece(mime, dispid, data + at, piece);
-        if (result == nullptr) return kFailure;
-        if (!WriteResult(result)) return 1;
-        at += piece;
+    input->Stop(piece.end || piece.error != 0);
+    if (status == Status::Ok && written.error == 0 && piece.error != 0) {
+        std::fprintf(stderr, "mimetool: cannot read standard input: %s\n", std::strerror(piece.error));
+        return 1;
     }
+    if (written.error != 0) {
+        std::fprintf(stderr, "mimetool: cannot write standard output: %s\n", std::strerror(written.error));
+        return 1;
+    }
+    if (status == Status::InvalidValue) return Error(29904, talveron::mime::kInvalidValueText);
+    if (status == Status::OutOfMemory) return Error(7, talveron::mime::kOutOfMemoryText);
     return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    // The pieces of a streamed Base64 file are allocated and freed hundreds of times; kept on
-    // the heap (not mapped afresh, not trimmed) they reuse the same warm, already faulted memory.
-    mallopt(M_MMAP_THRESHOLD, 8 << 20);
-    mallopt(M_TRIM_THRESHOLD, 64 << 20);
     if (argc < 2) {
         std::fprintf(stderr, "usage: mimetool MEMBER [ARGS]   (Source is read from standard input)\n");
         return kFailure;
@@ -294,9 +247,18 @@ int main(int argc, char** argv) {
     for (std::uint32_t k = 0; k < MimeMemberCount(); ++k)
         if (MimeMemberAt(k)->dispid == dispid) info = MimeMemberAt(k);
 
-    if ((dispid == MIME_DISPID_BASE64ENCODE || dispid == MIME_DISPID_BASE64DECODE) && argc == 2) {
-        const int streamed = StreamBase64(mime, dispid);
-        if (streamed >= 0) return streamed;
+    using Conversion = talveron::mime::Stream::Conversion;
+    if (argc == 2) {
+        switch (dispid) {
+            case MIME_DISPID_BASE64ENCODE:
+                return StreamConversion(Conversion::Base64Encode);
+            case MIME_DISPID_BASE64DECODE:
+                return StreamConversion(Conversion::Base64Decode);
+            case MIME_DISPID_QUOTEDPRINTABLEENCODE:
+                return StreamConversion(Conversion::QuotedPrintableEncode);
+            case MIME_DISPID_QUOTEDPRINTABLEDECODE:
+                return StreamConversion(Conversion::QuotedPrintableDecode);
+        }
     }
 
     // Arguments: a Source parameter reads standard input; others come from the command line.

@@ -4,6 +4,8 @@
 
 #include <random>
 #include <string>
+#include <utility>
+#include <vector>
 
 using namespace talveron::mime;
 using namespace std::string_literals;
@@ -251,6 +253,8 @@ TEST_P(Base64Kernels, QuotedPrintableDecodeAgreesWithPlain) {
     for (char& c : middle)
         if (c == '\0') c = 1;
     const std::string encoded = Conv(QuotedPrintableEncode, "plain words " + middle + " and more");
+    // Escapes and soft breaks at every place of a block.
+    for (std::size_t off = 0; off < 40; ++off) check(encoded.substr(off) + encoded);
     for (std::size_t pos = 0; pos < encoded.size(); ++pos)
         for (const char b : {'=', '\r', '\n', 'G', 'f', '0', '\x80'}) {
             std::string text = encoded;
@@ -505,4 +509,92 @@ TEST(Base64, DecodingPiecesCutAtWholeGroupsEqualsDecodingWhole) {
         EXPECT_EQ(pieces, whole);
     }
     SetBase64Kernel(Kernel::Auto);
+}
+
+namespace {
+
+using Conversion = Stream::Conversion;
+
+struct Streamed {
+    std::string out;
+    Status status = Status::Ok;
+};
+
+// The pieces through a Stream; stops at the first failure, as mimetool does.
+Streamed InPieces(Conversion conversion, const std::vector<std::string_view>& pieces, std::size_t held = 1 << 20) {
+    Streamed r;
+    auto sink = [](void* context, const char* data, std::size_t n) {
+        static_cast<std::string*>(context)->append(data, n);
+    };
+    talveron::mime::Stream stream(conversion, sink, &r.out, held);
+    for (const std::string_view piece : pieces)
+        if ((r.status = stream.Push(piece)) != Status::Ok) return r;
+    r.status = stream.Finish();
+    return r;
+}
+
+}  // namespace
+
+TEST(Stream, EveryCutGivesWhatOneCallGives) {
+    const std::string blanks = "  \t \t\t  ";
+    const struct {
+        Conversion conversion;
+        Status (*whole)(std::string_view, std::string&);
+        std::string text;
+    } cases[] = {
+        {Conversion::Base64Encode, Base64Encode, RandomBytes(11, 21)},
+        {Conversion::Base64Decode, Base64Decode, "YWJj\r\nYW=I= \x80YQ==\r\nYWI=YQ"},
+        {Conversion::QuotedPrintableEncode, QuotedPrintableEncode,
+         "a=\xE9" + blanks + "b\r\n" + std::string(74, 'x') + "\xE9" + blanks + "y" + blanks},
+        {Conversion::QuotedPrintableDecode, QuotedPrintableDecode, "=41=3d=\r\nab=\rc=4G=\r=\r\n=E9\r\nx=\r\n=4"},
+    };
+    for (const auto& c : cases) {
+        const std::string expected = Conv(c.whole, c.text);
+        const std::string_view text = c.text;
+        std::vector<std::string_view> bytes;
+        for (std::size_t i = 0; i < text.size(); ++i) bytes.push_back(text.substr(i, 1));
+        EXPECT_EQ(InPieces(c.conversion, bytes, 3).out, expected);
+        for (std::size_t cut = 0; cut <= text.size(); ++cut)
+            ASSERT_EQ(InPieces(c.conversion, {text.substr(0, cut), text.substr(cut)}, 5).out, expected) << cut;
+    }
+}
+
+TEST(Stream, LongTextInRandomPiecesGivesWhatOneCallGives) {
+    std::mt19937 rng(22);
+    std::string text = QpishText(rng, 300000);
+    for (char& c : text)
+        if (c == '\0') c = 1;
+    const std::string encoded = Conv(QuotedPrintableEncode, text);
+    const std::pair<Conversion, std::string> inputs[] = {{Conversion::Base64Encode, text},
+                                                         {Conversion::Base64Decode, text + B64(text)},
+                                                         {Conversion::QuotedPrintableEncode, text + "  "},
+                                                         {Conversion::QuotedPrintableDecode, text + encoded}};
+    Status (*whole[])(std::string_view, std::string&) = {Base64Encode, Base64Decode, QuotedPrintableEncode,
+                                                         QuotedPrintableDecode};
+    for (Kernel kernel : {Kernel::Plain, Kernel::Auto}) {
+        SetBase64Kernel(kernel);
+        for (std::size_t k = 0; k < 4; ++k) {
+            const std::string_view in = inputs[k].second;
+            std::vector<std::string_view> pieces;
+            for (std::size_t at = 0; at < in.size();) {
+                pieces.push_back(in.substr(at, 1 + rng() % 9000));
+                at += pieces.back().size();
+            }
+            EXPECT_EQ(InPieces(inputs[k].first, pieces).out, Conv(whole[k], in)) << k;
+        }
+    }
+    SetBase64Kernel(Kernel::Auto);
+}
+
+TEST(Stream, RefusedPieceWritesNothingAndWhatWentBeforeStays) {
+    Streamed r = InPieces(Conversion::Base64Decode, {"YWJjYW", "J\0j"s});
+    EXPECT_EQ(r.status, Status::InvalidValue);
+    EXPECT_EQ(r.out, "abc");  // not the group completed by the refused piece
+    r = InPieces(Conversion::QuotedPrintableEncode, {"ab ", "c\0"s});
+    EXPECT_EQ(r.status, Status::InvalidValue);
+    EXPECT_EQ(r.out, "ab");
+    // Quoted-printable decoding takes a zero byte as the end of the text instead.
+    r = InPieces(Conversion::QuotedPrintableDecode, {"=4", "1=\0"s, "=42"});
+    EXPECT_EQ(r.status, Status::Ok);
+    EXPECT_EQ(r.out, "A=");
 }

@@ -283,52 +283,31 @@ class Mimetool(unittest.TestCase):
         self.assertEqual(self.run_tool("NoSuchMember").returncode, 2)
         self.assertEqual(self.run_tool("UuEncodeBegin", "only-one").returncode, 2)
 
-    def test_regular_file_input(self):
+    def test_streamed_input_gives_what_one_call_gives(self):
+        # The body conversions read standard input in pieces, from a file or a pipe alike.
         data = rng.randbytes(3 << 20)
-        with tempfile.TemporaryFile() as f:
-            f.write(base64.b64encode(data))
-            f.seek(0)
-            out = subprocess.run([TOOL, "Base64Decode"], stdin=f, capture_output=True, check=True).stdout
-        self.assertEqual(out, data)
-        # Large files are fed to the member in pieces; padding and foreign bytes anywhere
-        # must give what one call gives.
-        noisy = bytearray(base64.encodebytes(data))
-        for k in range(0, len(noisy), 997):
-            noisy[k] = rng.choice(b"=\x80 -")
-        with tempfile.TemporaryFile() as f:
-            f.write(noisy)
-            f.seek(0)
-            out = subprocess.run([TOOL, "Base64Decode"], stdin=f, capture_output=True, check=True).stdout
-        self.assertEqual(out, call("Base64Decode", bytes(noisy)))
-        with tempfile.TemporaryFile() as f:
-            f.write(bytes(noisy) + b"\0")
-            f.seek(0)
-            bad = subprocess.run([TOOL, "Base64Decode"], stdin=f, capture_output=True)
-        self.assertEqual((bad.returncode, bad.stdout), (2, b""))
-
-    def test_two_thread_decode_matches_one_call(self):
-        # Large files decode in two halves on two threads; the cut near the middle must give
-        # what one call gives whatever surrounds it, and a late zero byte still means no output.
-        data = rng.randbytes(6 << 20)
-        wrapped = base64.encodebytes(data).replace(b"\n", b"\r\n")
-        noisy = bytearray(wrapped)
+        noisy = bytearray(base64.encodebytes(data).replace(b"\n", b"\r\n"))
         for k in range(0, len(noisy), 613):
             noisy[k] = rng.choice(b"=\x80\xff -*\r\n")
-        middle = len(noisy) // 2
-        noisy[middle - 3:middle + 3] = b"=\x80A=\nB"   # padding and foreign bytes across the middle
-        for text in (wrapped, bytes(noisy), bytes(noisy[:middle]) + b"\x01" * 200000 + bytes(noisy[middle:]),
-                     b"QQ==" * (1 << 19) + b"=A", bytes(noisy[:-5]) + b"YQ"):
+        text = data.replace(b"\0", b"\1") + b" \t" * 400000
+        for member, source in (("Base64Encode", data), ("Base64Decode", bytes(noisy)),
+                               ("QuotedPrintableEncode", text),
+                               ("QuotedPrintableDecode", call("QuotedPrintableEncode", text))):
+            expected = call(member, source)
             with tempfile.TemporaryFile() as f:
-                f.write(text)
+                f.write(source)
                 f.seek(0)
-                out = subprocess.run([TOOL, "Base64Decode"], stdin=f, capture_output=True, check=True).stdout
-            self.assertEqual(out, call("Base64Decode", text))
-        with tempfile.TemporaryFile() as f:
-            f.write(bytes(noisy[:-10]) + b"\0" + bytes(noisy[-9:]))
-            f.seek(0)
-            bad = subprocess.run([TOOL, "Base64Decode"], stdin=f, capture_output=True)
-        self.assertEqual((bad.returncode, bad.stdout), (2, b""))
+                out = subprocess.run([TOOL, member], stdin=f, capture_output=True, check=True).stdout
+            self.assertEqual(out, expected, member)
+            self.assertEqual(self.run_tool(member, data=source).stdout, expected, member)
 
+    def test_late_zero_byte_fails_and_keeps_what_was_written(self):
+        text = base64.b64encode(rng.randbytes(3 << 20))
+        for member in ("Base64Decode", "QuotedPrintableEncode"):
+            bad = self.run_tool(member, data=text + b"\0")
+            self.assertEqual((bad.returncode, bad.stderr.decode()), (2, "error 29904: プロパティの値が不正です。\n"))
+            self.assertGreater(len(bad.stdout), 0)
+            self.assertTrue(call(member, text).startswith(bad.stdout), member)
 
 if __name__ == "__main__":
     unittest.main(verbosity=1)

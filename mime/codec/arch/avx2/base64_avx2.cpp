@@ -126,7 +126,7 @@ void EncodeAvx2(const std::uint8_t* in, std::size_t n, char* out) {
     EncodePlain(in + i, n - i, out);
 }
 
-std::size_t DecodeAvx2(const std::uint8_t* in, std::size_t n, std::uint8_t* out) {
+std::size_t DecodeAvx2(const std::uint8_t* in, std::size_t n, std::uint8_t* out, unsigned* leftover) {
     std::uint8_t* const start = out;
     std::size_t i = 0;
     const __m256i pad = _mm256_set1_epi8('=');
@@ -238,8 +238,10 @@ std::size_t DecodeAvx2(const std::uint8_t* in, std::size_t n, std::uint8_t* out)
         else if (in[i] == 0)
             return kZeroByte;
     }
-    // A final group of one to three characters is ignored.
+    // A final group of one to three characters is ignored. The paths before the staging take
+    // whole groups only, so what is staged starts a group.
     out = DecodeKept(stage, staged & ~std::size_t{3}, out);
+    if (leftover != nullptr) *leftover = static_cast<unsigned>(staged & 3);
     return static_cast<std::size_t>(out - start);
 }
 
