@@ -184,3 +184,21 @@ TEST(AlarmHistory, ListsNewestFirstFiltersAndCountsTheDaysAlarms)
     EXPECT_EQ(events->rowCount(), 1);
     w.close();
 }
+
+// The trend's grey periods: a stop, and a shown unit given up until it answers or a stop ends it.
+TEST(TrendModel, QuietPeriodsComeFromStopsAndGivenUpUnitsShown)
+{
+    const QDateTime t0(QDate(2026, 12, 8), QTime(10, 0));
+    const auto at = [&](int s, int unit, JournalEvent e) {
+        return JournalEntry{t0.addSecs(s), unit, QString(), AlarmJournal::EventWord(e), QString()};
+    };
+    const std::vector<JournalEntry> journal = {at(0, -1, JournalEvent::Started),   at(10, 1, JournalEvent::GivenUp),
+                                               at(20, 1, JournalEvent::Answering), at(30, 2, JournalEvent::GivenUp),
+                                               at(40, 1, JournalEvent::GivenUp),   at(50, -1, JournalEvent::Stopped),
+                                               at(60, -1, JournalEvent::Started),  at(70, 1, JournalEvent::GivenUp)};
+    const DataLog::Seconds base = DataLog::toSeconds(t0);
+    std::vector<std::pair<DataLog::Seconds, DataLog::Seconds>> got;
+    for (const QuietPeriod& q : TrendModel::QuietPeriods(journal, {1}, base, base + 100))
+        got.emplace_back(q.from - base, q.to == QuietPeriod::Open ? -1 : q.to - base);
+    EXPECT_EQ(got, (std::vector<std::pair<DataLog::Seconds, DataLog::Seconds>>{{10, 20}, {40, 60}, {70, -1}}));
+}

@@ -235,3 +235,24 @@ TEST(MonitorCycle, AFailedAlarmMailOrNoticeLeavesThePollAndTheAlarmAsTheyAre)
     ASSERT_EQ(rig.st.messages.shown.size(), 1u); // the mail's own message, once
     EXPECT_EQ(rig.st.messages.shown[0].text, QStringLiteral("op@example.jp：550 refused"));
 }
+
+// A tick three seconds late writes the two it skipped with the values held; a clock set back an
+// hour is journalled, and the lines follow it.
+TEST(MonitorCycle, ALateTickFillsItsSecondsAndASetClockIsFollowedAndJournalled)
+{
+    Rig<FakeLink> rig;
+    rig.files(units(1));
+    rig.open();
+    rig.start();
+    rig.tick(3);
+    rig.st.clock.set(rig.st.clock.now().addSecs(-3600));
+    rig.tick();
+    QStringList times;
+    for (const QByteArray& line : rig.st.readBytes(DataFiles::DataLogName(0)).split('\n'))
+        if (!line.isEmpty())
+            times << QString::fromLatin1(line.mid(11, 8));
+    EXPECT_EQ(times, QStringList({"10:20:30", "10:20:31", "10:20:32", "10:20:33", "09:20:34"}));
+    const auto journal = AlarmJournal::Read(rig.st.comm.journal().path());
+    ASSERT_EQ(journal.size(), 2u);
+    EXPECT_EQ(journal[1].event, QStringLiteral("時刻変更"));
+}
