@@ -116,9 +116,7 @@ TEST(Dialog1, EscapeEndsTheSendAndClosesAtOnce)
     PressEscape(w);
     EXPECT_FALSE(w.isVisible());
     EXPECT_FALSE(w.sending());
-    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     rig.link.open();
     ASSERT_TRUE(Settle([&] { return rig.engine.engine.pending() == 0; }));
     EXPECT_TRUE(rig.st.messages.shown.empty());
-    EXPECT_FALSE(w.isVisible());
 }

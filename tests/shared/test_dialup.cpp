@@ -155,7 +155,7 @@ TEST(DialUpLine, ALeaseTakenWhileAFailedDialSettlesDialsAgain)
     EXPECT_EQ(second, std::vector<int32_t>({0}));
     line.release();
     line.release();
-    untilDown(line);
+    untilDown(line); // before the fake goes
     EXPECT_EQ(dial.calls, QStringList({"dial isp u", "dial isp u", "hangup 40"}));
 }
 
