@@ -1,5 +1,6 @@
-// talveron: the monitoring station. It takes no command line; its files are in the
-// current directory.
+// talveron: the monitoring station. Its files are in the current directory. It takes one option,
+// --start: monitoring starts as soon as the window is up, as after "開始" (for autostart after a
+// power cut); a refused start is said in the window, on standard error and in the journal.
 
 #include "AlarmHistory.h"
 #include "ArmEdit.h"
@@ -19,6 +20,7 @@
 #include "MqttEdit.h"
 #include "PollEngine.h"
 #include "QtMessageBox.h"
+#include "StationLife.h"
 #include "SysEdit.h"
 #include "TrendWindow.h"
 #include "VARNIX.h"
@@ -26,11 +28,20 @@
 #include <QApplication>
 #include <QDir>
 #include <QPointer>
+#include <QTimer>
+
+#include <cstdio>
 
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Talveron"));
+    const QStringList options = QApplication::arguments().mid(1);
+    const bool start = options == QStringList{QStringLiteral("--start")};
+    if (!options.isEmpty() && !start) {
+        std::fputs("usage: talveron [--start]\n", stderr);
+        return 2;
+    }
     QtMessageBox messages;
     SystemClock clock;
     NmcliDialUp dialUp; // outlives comm: a line still up is hung up when comm goes
@@ -117,9 +128,19 @@ int main(int argc, char** argv)
     });
     messages.setParent(&window);
     if (!window.Load())
-        return 1; // refused: another station runs in this folder, or its lock could not be taken
+        return 3; // refused: another station runs in this folder, or its lock could not be taken
+    StationLife life(comm);
+    life.started();
     window.show();
     // No MqttInf.ini, or no broker in it: nothing is published.
     Notify(messages, comm.mqtt().start());
-    return app.exec();
+    if (start)
+        QTimer::singleShot(0, &window, [&window] {
+            const QString why = window.cycle().StartUnattended();
+            if (!why.isEmpty())
+                std::fprintf(stderr, "talveron: %s\n", why.toUtf8().constData());
+        });
+    const int rc = app.exec();
+    life.ended();
+    return rc;
 }

@@ -642,6 +642,28 @@ void MonitorCycle::StartStop()
     MonitorTick();
 }
 
+QString MonitorCycle::StartUnattended()
+{
+    if (running())
+        return QString();
+    QString why;
+    if (!m_comm.sys().SysInfValid)
+        why = QStringLiteral("システム情報ファイルに異常が認められます");
+    else if (m_comm.sys().unitCount() <= 0 || m_comm.sys().DeviceCount <= 0)
+        why = QStringLiteral("監視するユニットが登録されていません");
+    else if (!(lanMode() || (m_comm.inet().InetInfValid && HeaderListValid)))
+        why = QStringLiteral("設定リストが作成できませんでした");
+    else
+        StartStop();
+    if (why.isEmpty() && !running())
+        why = QStringLiteral("監視を開始できませんでした");
+    if (!why.isEmpty()) {
+        m_view.setPanel(3, why);
+        m_comm.journal().Record(JournalEvent::StartRefused, -1, QString(), why);
+    }
+    return why;
+}
+
 void MonitorCycle::Page(int index)
 {
     if (index == 1) {

@@ -102,7 +102,10 @@ public:
     int NextRetryUnit();
 
     // Buttons and timers.
-    void StartStop();     // Command2(0)
+    void StartStop(); // Command2(0)
+    // The start of "--start": as "開始", but a refusal is shown in panel 3 and journalled
+    // instead of asked about. Returns it, empty when monitoring runs.
+    QString StartUnattended();
     void Page(int index); // Command1(i)
     void MonitorTick();   // Timer1
     void RetryPass();     // Timer2

@@ -39,7 +39,7 @@ QString AddressBookReaderPath()
     return installed;
 }
 
-AddressBook ReadAddressBook(const QString& path)
+AddressBook ReadAddressBook(const QString& path, const std::atomic<bool>* cancel)
 {
     AddressBook book;
     if (!QFileInfo::exists(path)) {
@@ -69,8 +69,14 @@ AddressBook ReadAddressBook(const QString& path)
     }
     QByteArray out;
     bool finished = false;
-    for (int waited = 0; waited < ReadLimitMs && out.size() <= OutputLimit; waited += 100) {
-        finished = p.waitForFinished(100);
+    for (int waited = 0; waited < ReadLimitMs && out.size() <= OutputLimit; waited += 50) {
+        if (cancel && cancel->load()) {
+            p.kill();
+            p.waitForFinished(1000);
+            book.error = QStringLiteral("アドレス帳の読み込みを中止しました。");
+            return book;
+        }
+        finished = p.waitForFinished(50);
         out += p.readAllStandardOutput();
         if (finished)
             break;

@@ -3,6 +3,7 @@
 // names "address" and "name", read with FreeXL.
 
 #include <QString>
+#include <atomic>
 #include <optional>
 #include <vector>
 
@@ -17,8 +18,8 @@ struct AddressBook {
 };
 
 // Reads the book in a separate process (talveron-bookread) under time and memory limits; call
-// it off the UI thread.
-AddressBook ReadAddressBook(const QString& path);
+// it off the UI thread. Raising cancel ends the process at once (the station is closing).
+AddressBook ReadAddressBook(const QString& path, const std::atomic<bool>* cancel = nullptr);
 // The FreeXL reader itself, for that process: regular files only.
 AddressBook ReadAddressBookFile(const QString& path);
 // Where the station finds talveron-bookread.

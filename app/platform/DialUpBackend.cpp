@@ -2,6 +2,7 @@
 
 #include <QProcess>
 #include <QTemporaryFile>
+#include <algorithm>
 
 QString DialUpError::text(int32_t code)
 {
@@ -35,7 +36,10 @@ int32_t NmcliDialUp::run(const QStringList& args, QString* out)
         return DialUpError::ServiceUnavailable;
     const int sliceMs = 100;
     bool finished = false;
-    for (int waited = 0; waited < TimeOutSeconds * 1000; waited += sliceMs) {
+    const auto limit = [this] {
+        return m_limitMs > 0 ? std::min(m_limitMs.load(), TimeOutSeconds * 1000) : TimeOutSeconds * 1000;
+    };
+    for (int waited = 0; waited < limit(); waited += sliceMs) {
         if (m_cancel)
             break;
         if (p.waitForFinished(sliceMs)) {

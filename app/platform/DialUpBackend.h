@@ -32,6 +32,9 @@ public:
     virtual int32_t hangUp(int32_t handle) = 0;
     // From any thread: the call under way, and every later one, ends at once (the station is closing).
     virtual void cancel() {}
+    // The station is closing and must leave nothing dialled: calls run again after a cancel, and
+    // each, the one under way included, ends within ms.
+    virtual void closing(int ms) { (void)ms; }
 };
 
 // nmcli, run as a child process. Blocks its caller: the station calls it on a worker thread.
@@ -44,9 +47,15 @@ public:
     int32_t hangUp(int32_t handle) override;
     int TimeOutSeconds = 90;
     void cancel() override { m_cancel = true; }
+    void closing(int ms) override
+    {
+        m_limitMs = ms;
+        m_cancel = false;
+    }
 
 private:
     int32_t run(const QStringList& args, QString* out);
     QString m_program;
     std::atomic<bool> m_cancel{false};
+    std::atomic<int> m_limitMs{0}; // 0: TimeOutSeconds
 };

@@ -47,6 +47,16 @@ QString AlarmJournal::EventWord(JournalEvent event)
         return QStringLiteral("監視停止");
     case JournalEvent::ClockChanged:
         return QStringLiteral("時刻変更");
+    case JournalEvent::Launched:
+        return QStringLiteral("起動");
+    case JournalEvent::Exited:
+        return QStringLiteral("終了");
+    case JournalEvent::Down:
+        return QStringLiteral("停止中");
+    case JournalEvent::HangUpFailed:
+        return QStringLiteral("回線切断失敗");
+    case JournalEvent::StartRefused:
+        return QStringLiteral("監視開始失敗");
     }
     return QString();
 }

@@ -18,10 +18,16 @@ enum class JournalEvent {
     Answering,
     MailFailed,
     DiskLow,
-    // The station's own (no unit): monitoring started or stopped, the wall clock set.
+    // The station's own (no unit): monitoring started or stopped, the wall clock set; the
+    // program started, ended, or was found to have been down; a line left dialled; a start refused.
     Started,
     Stopped,
     ClockChanged,
+    Launched,
+    Exited,
+    Down,
+    HangUpFailed,
+    StartRefused,
 };
 
 struct JournalEntry {
@@ -39,7 +45,7 @@ public:
     AlarmJournal(QString workDir, const Clock& clock);
 
     // The event's word in the journal: 発生, 確認, 復帰, 通信断, 通信復帰, メール送信失敗, ディスク残量不足,
-    // 監視開始, 監視停止, 時刻変更.
+    // 監視開始, 監視停止, 時刻変更, 起動, 終了, 停止中, 回線切断失敗, 監視開始失敗.
     static QString EventWord(JournalEvent event);
     // Appends the event's line, stamped now; false when it could not be written (the caller's
     // work goes on either way).

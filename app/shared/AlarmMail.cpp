@@ -11,6 +11,7 @@
 #include "SmtpControl.h"
 #include "Worker.h"
 
+#include <atomic>
 #include <QMetaObject>
 #include <QObject>
 #include <QPointer>
@@ -74,6 +75,7 @@ public:
     ~MailRunner() override
     {
         m_closing = true;
+        m_cancelRead = true; // the address-book reader ends now, not at its time limit
         // Only a step still out touches the control: one that has reported may outlive it.
         if (m_worker.out() && m_smtp)
             m_smtp->cancel();
@@ -112,7 +114,8 @@ private:
             m_current.text, s.SMTPServerName, s.SendMailName, s.MailHeader, s.MailBody, m_comm.alarms().smtp(), {}});
         m_smtp = job->smtp;
         // The book is read first: a station without one dials nobody.
-        onWorker<AddressBook>([path = m_comm.path(QStringLiteral("mail.xls"))] { return ReadAddressBook(path); },
+        onWorker<AddressBook>([path = m_comm.path(QStringLiteral("mail.xls")),
+                               cancel = &m_cancelRead] { return ReadAddressBook(path, cancel); },
                               [this, job](AddressBook book) {
                                   if (!book.error.isEmpty()) {
                                       ended(Failed(Fault::AddressBook, book.error));
@@ -162,6 +165,7 @@ private:
     bool m_running = false;
     bool m_leased = false;
     bool m_closing = false;
+    std::atomic<bool> m_cancelRead{false};
     SmtpClient* m_smtp = nullptr;
     Worker m_worker;
 };

@@ -4,6 +4,7 @@
 
 #include <QMetaObject>
 #include <memory>
+#include <utility>
 
 DialUpLine::DialUpLine(QObject* parent) : QObject(parent)
 {
@@ -13,17 +14,49 @@ DialUpLine::DialUpLine(QObject* parent) : QObject(parent)
 
 DialUpLine::~DialUpLine()
 {
-    // Closing: the command under way ends at once; a line still up is brought down on the way out.
-    if (Backend && m_worker.out())
+    close();
+}
+
+int32_t DialUpLine::close()
+{
+    if (std::exchange(m_closed, true))
+        return 0;
+    if (!Backend) {
+        m_worker.join();
+        return 0;
+    }
+    // A dial is ended at once; a hang-up is left to finish, within the closing time.
+    const bool dialing = m_state == State::Dialing;
+    const bool hangingUp = m_state == State::HangingUp && m_worker.out();
+    if (dialing && m_worker.out()) {
         Backend->cancel();
+        m_worker.join();
+    }
+    Backend->closing(CloseMs);
     m_worker.join();
-    if (Backend && m_state == State::Up && m_handle != 0)
-        Backend->hangUp(m_handle);
+    std::vector<int32_t> handles;
+    if (m_state == State::Up && m_handle != 0)
+        handles.push_back(m_handle);
+    if (dialing) { // its answer may still be queued, or the profile came up as the dial was ended
+        std::vector<ActiveDialUp> up;
+        Backend->active(up);
+        for (const auto& a : up)
+            if (a.entry == m_entry)
+                handles.push_back(a.handle);
+    }
+    int32_t failed = hangingUp ? *m_hangUpResult : 0;
+    for (int32_t handle : handles)
+        if (const int32_t rc = Backend->hangUp(handle); rc != 0 && rc != DialUpError::NotConnected)
+            failed = rc;
+    m_state = State::Down;
+    return failed;
 }
 
 void DialUpLine::acquire(const QString& entry, const QString& user, const QString& password, QObject* context,
                          Done done)
 {
+    if (m_closed)
+        return;
     ++m_leases;
     m_waiting.push_back({QPointer<QObject>(context), std::move(done)});
     switch (m_state) {
@@ -102,7 +135,10 @@ void DialUpLine::hangUp()
     DialUpBackend* backend = Backend;
     const int32_t handle = m_handle;
     m_worker.run<int32_t>(
-        this, [backend, handle]() -> int32_t { return backend ? backend->hangUp(handle) : 0; },
+        this,
+        [backend, handle, result = m_hangUpResult]() -> int32_t {
+            return *result = backend ? backend->hangUp(handle) : 0;
+        },
         [this](int32_t) {
             m_handle = 0;
             m_state = State::Settling;

@@ -12,6 +12,7 @@
 #include "Worker.h"
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <vector>
 
 class DialUpBackend;
@@ -24,6 +25,12 @@ public:
 
     explicit DialUpLine(QObject* parent = nullptr);
     ~DialUpLine() override;
+
+    // The station is closing: a dial under way is ended and whatever it brought up goes down, a
+    // hang-up under way is finished, a line up is hung up; nmcli gets CloseMs for it. Returns 0,
+    // or the code of a hang-up that failed. The line takes no lease afterwards.
+    int32_t close();
+    static constexpr int CloseMs = 5000;
 
     DialUpBackend* Backend = nullptr;
     int PauseMs = 3000; // the line settles this long after a hang-up or a failed dial
@@ -56,6 +63,8 @@ private:
     State m_state = State::Down;
     int32_t m_handle = 0;
     int32_t m_failed = 0; // a failed dial's code, answered once the line has settled
+    bool m_closed = false;
+    std::shared_ptr<int32_t> m_hangUpResult = std::make_shared<int32_t>(0); // of the last hang-up run
     QString m_entry, m_user, m_password;
     std::vector<Waiter> m_waiting;
     std::vector<Waiter> m_failedWaiting; // the leases the failed dial answers

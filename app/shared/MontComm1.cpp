@@ -2,6 +2,7 @@
 
 #include "MontComm1.h"
 
+#include "DialUpBackend.h"
 #include "DialUpLine.h"
 #include "TableWords.h"
 
@@ -22,8 +23,11 @@ MontComm1::MontComm1(QString workDir, MessageBoxService& messages, const Clock& 
 
 MontComm1::~MontComm1()
 {
-    // The mail first: it may hold a lease on the line.
+    // The mail first: it may hold a lease on the line. Nothing is left dialled.
     m_alarms.StopMail();
+    if (m_line)
+        if (const int32_t rc = m_line->close(); rc != 0)
+            m_journal.Record(JournalEvent::HangUpFailed, -1, QString(), DialUpError::text(rc));
     m_line.reset();
 }
 

@@ -231,4 +231,38 @@ TEST_F(Start, TheLauncherReportsFailureWithoutAScreen)
     EXPECT_EQ(WEXITSTATUS(badStatus), 1);
 }
 
+// Autostart: a user service that runs the launcher with --start and restarts a station that
+// fails; an XDG autostart entry where systemctl cannot; off takes both away.
+TEST_F(Start, AutostartIsAUserServiceOrADesktopEntryAndOffRemovesIt)
+{
+    const fs::path calls = home / "calls";
+    write(home / "fake/systemctl", "#!/bin/sh\necho \"$*\" >> '" + calls.string() + "'\n[ -e '" +
+                                       (home / "nobus").string() + "' ] && exit 1\nexit 0\n");
+    fs::permissions(home / "fake/systemctl", fs::perms::owner_all);
+    const std::string path = std::getenv("PATH") ? std::getenv("PATH") : "";
+    ::setenv("PATH", ((home / "fake").string() + ":" + path).c_str(), 1);
+    const fs::path folder = home / "st 1%";
+    const Launch::Autostart files = Launch::AutostartFiles(env);
+    const auto read = [](const fs::path& p) {
+        std::ifstream in(p);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    EXPECT_TRUE(Launch::SetAutostart(true, "/usr/bin/talveron-launch", folder, env).error.empty());
+    const std::string unit = read(files.service);
+    EXPECT_NE(unit.find("ExecStart=\"/usr/bin/talveron-launch\" --folder \"" + home.string() + "/st 1%%\" --start\n"),
+              std::string::npos)
+        << unit;
+    EXPECT_NE(unit.find("Restart=on-failure\n"), std::string::npos);
+    EXPECT_NE(unit.find("WantedBy=graphical-session.target\n"), std::string::npos);
+    EXPECT_EQ(read(calls), "--user daemon-reload\n--user enable talveron.service\n");
+    write(home / "nobus", "");
+    EXPECT_NE(Launch::SetAutostart(true, "/usr/bin/talveron-launch", folder, env).said.find("起動し直す"),
+              std::string::npos);
+    EXPECT_FALSE(fs::exists(files.service));
+    EXPECT_NE(read(files.entry).find("Exec=\"/usr/bin/talveron-launch\" --folder"), std::string::npos);
+    EXPECT_TRUE(Launch::SetAutostart(false, "/usr/bin/talveron-launch", folder, env).error.empty());
+    EXPECT_FALSE(fs::exists(files.entry));
+    ::setenv("PATH", path.c_str(), 1);
+}
+
 } // namespace

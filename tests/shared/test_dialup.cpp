@@ -241,3 +241,53 @@ TEST(DialUp, NmcliBackendRunsTheProfileUpAndDown)
     NmcliDialUp missing(dir.filePath("no-such-program"));
     EXPECT_EQ(missing.entries(names), DialUpError::ServiceUnavailable);
 }
+
+// Closing leaves nothing dialled: a dial under way is ended and the profile it brought up goes
+// down; a hang-up under way is finished, not killed, and journalled when it fails.
+TEST(DialUp, ClosingEndsADialAndFinishesAHangUp)
+{
+    QTemporaryDir dir;
+    const QString script = dir.filePath("nmcli");
+    QFile f(script);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(QStringLiteral("#!/bin/sh\necho \"$*\" >> %1/calls\ncase \"$*\" in\n"
+                           " *'connection up'*) [ -e %1/slow ] && exec sleep 30;;\n"
+                           " *--active*) printf 'isp:/org/freedesktop/NetworkManager/ActiveConnection/7\\n';;\n"
+                           " *'connection down'*) sleep 0.5; echo finished >> %1/calls; [ -e %1/fail ] && exit 1;;\n"
+                           "esac\nexit 0\n")
+                .arg(dir.path())
+                .toUtf8());
+    f.close();
+    f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const auto calls = [&] {
+        QFile c(dir.filePath("calls"));
+        return c.open(QIODevice::ReadOnly) ? QString::fromUtf8(c.readAll()) : QString();
+    };
+    NmcliDialUp nm(script);
+    ScriptedMessageBox messages;
+    SetClock clock;
+    for (const char* flag : {"slow", "fail"}) {
+        QFile::remove(dir.filePath("calls"));
+        QFile(dir.filePath(flag)).open(QIODevice::WriteOnly);
+        QElapsedTimer closing;
+        {
+            MontComm1 comm(dir.path(), messages, clock);
+            comm.setDialUpBackend(&nm);
+            comm.dialUpLine().acquire("isp", "u", "p", &comm.dialUpLine(),
+                                      [&](int32_t) { comm.dialUpLine().release(); });
+            QDeadlineTimer limit(5000);
+            while (!calls().contains(QString::fromLatin1(flag) == "slow" ? "connection up" : "connection down") &&
+                   !limit.hasExpired())
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+            closing.start();
+        }
+        EXPECT_LT(closing.elapsed(), 3000) << flag;
+        EXPECT_TRUE(calls().contains("connection down apath /org/freedesktop/NetworkManager/ActiveConnection/7"))
+            << flag;
+        EXPECT_TRUE(calls().endsWith("finished\n")) << flag;
+        QFile::remove(dir.filePath(flag));
+    }
+    const auto journal = AlarmJournal::Read(dir.filePath(AlarmJournal::FileName));
+    ASSERT_EQ(journal.size(), 1u);
+    EXPECT_EQ(journal[0].event, QStringLiteral("回線切断失敗"));
+}

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <fstream>
 #include <system_error>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -99,6 +100,15 @@ Arguments ParseArguments(const std::vector<std::string>& args)
                 return parsed;
             }
             parsed.folder = value;
+        } else if (a == "--start") {
+            parsed.start = true;
+        } else if (a == "--autostart") {
+            const std::string value = i + 1 < args.size() ? args[++i] : std::string();
+            if ((value != "on" && value != "off") || parsed.autostart) {
+                parsed.error = "--autostart には on か off を 1 回指定してください。";
+                return parsed;
+            }
+            parsed.autostart = value == "on";
         } else {
             parsed.error = "不明な引数です：\"" + a + "\"";
             return parsed;
@@ -178,7 +188,7 @@ std::string StationProblem(const fs::path& station)
     return {};
 }
 
-std::string StartStation(const fs::path& station, const fs::path& folder)
+std::string StartStation(const fs::path& station, const fs::path& folder, bool start)
 {
     if (std::string problem = StationProblem(station); !problem.empty())
         return problem;
@@ -186,17 +196,155 @@ std::string StartStation(const fs::path& station, const fs::path& folder)
         return "ステーションフォルダ " + quoted(folder) + " に入れません：" + std::strerror(errno);
     ::setenv("PWD", folder.c_str(), 1);
     char name[] = "talveron";
-    char* const argv[] = {name, nullptr};
+    char option[] = "--start";
+    char* const argv[] = {name, start ? option : nullptr, nullptr};
     ::execv(station.c_str(), argv);
     return "ステーションのプログラム " + quoted(station) + " を起動できません：" + std::strerror(errno);
 }
 
+Autostart AutostartFiles(const Environment& env)
+{
+    const fs::path config = xdgBase(env.xdgConfigHome, env.home, ".config");
+    return {config / "systemd" / "user" / "talveron.service", config / "autostart" / "talveron.desktop"};
+}
+
+namespace {
+
+// One argument of a unit file's or a desktop entry's command line, in double quotes.
+std::string commandArgument(const std::string& text, const std::string& escaped)
+{
+    std::string out = "\"";
+    for (char c : text) {
+        if (c == '%')
+            out += "%%";
+        else if (escaped.find(c) != std::string::npos)
+            out += std::string("\\") + c;
+        else
+            out += c;
+    }
+    return out + "\"";
+}
+
+std::string commandLine(const fs::path& launcher, const fs::path& folder, const std::string& escaped)
+{
+    return commandArgument(launcher.string(), escaped) + " --folder " + commandArgument(folder.string(), escaped) +
+           " --start";
+}
+
+bool writeFile(const fs::path& path, const std::string& text, std::string& error)
+{
+    std::error_code ec;
+    fs::create_directories(path.parent_path(), ec);
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+    out.close();
+    if (!out)
+        error = quoted(path) + " を書けません。";
+    return bool(out);
+}
+
+// systemctl --user with the arguments given; true when it ran and said yes.
+bool systemctl(std::vector<std::string> args)
+{
+    args.insert(args.begin(), {"systemctl", "--user"});
+    std::vector<char*> argv;
+    for (auto& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::execvp("systemctl", argv.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    return pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+} // namespace
+
+std::string ServiceText(const fs::path& launcher, const fs::path& folder)
+{
+    std::string description = folder.string();
+    for (std::size_t at = description.find('%'); at != std::string::npos; at = description.find('%', at + 2))
+        description.insert(at, "%");
+    return "[Unit]\n"
+           "Description=Talveron station in " +
+           description +
+           "\n"
+           "After=graphical-session.target\n"
+           "PartOf=graphical-session.target\n"
+           "\n"
+           "[Service]\n"
+           "ExecStart=" +
+           commandLine(launcher, folder, "\"\\") +
+           "\n"
+           "Restart=on-failure\n"
+           "RestartSec=5\n"
+           "# Another station in the folder: a restart would be refused again.\n"
+           "RestartPreventExitStatus=" +
+           std::to_string(StationRefused) +
+           "\n"
+           "\n"
+           "[Install]\n"
+           "WantedBy=graphical-session.target\n";
+}
+
+std::string EntryText(const fs::path& launcher, const fs::path& folder)
+{
+    return "[Desktop Entry]\n"
+           "Type=Application\n"
+           "Name=Talveron\n"
+           "Comment=Talveron station in " +
+           folder.string() +
+           "\n"
+           "Exec=" +
+           commandLine(launcher, folder, "\"`$\\") +
+           "\n"
+           "X-GNOME-Autostart-enabled=true\n";
+}
+
+Outcome SetAutostart(bool on, const fs::path& launcher, const fs::path& folder, const Environment& env)
+{
+    const Autostart files = AutostartFiles(env);
+    std::error_code ec;
+    Outcome result;
+    if (!on) {
+        const bool hadService = fs::exists(files.service, ec);
+        if (hadService)
+            systemctl({"disable", "talveron.service"});
+        fs::remove(files.service, ec);
+        fs::remove(files.entry, ec);
+        if (hadService)
+            systemctl({"daemon-reload"});
+        result.said = "自動起動を止めました。";
+        return result;
+    }
+    if (!writeFile(files.service, ServiceText(launcher, folder), result.error))
+        return result;
+    if (systemctl({"daemon-reload"}) && systemctl({"enable", "talveron.service"})) {
+        fs::remove(files.entry, ec);
+        result.said = "ログインすると " + quoted(folder) +
+                      " のステーションが監視を始めます（systemd のユーザーサービス talveron.service。"
+                      "止まったときは 5 秒後に起動し直します）。";
+        return result;
+    }
+    // No systemd user session: the desktop starts the station at login, but nothing restarts it.
+    fs::remove(files.service, ec);
+    if (!writeFile(files.entry, EntryText(launcher, folder), result.error))
+        return result;
+    result.said = "systemd のユーザーセッションがないため、デスクトップの自動起動 " + quoted(files.entry) +
+                  " を作りました。ログインすると監視を始めますが、止まったときに起動し直すことはできません。";
+    return result;
+}
+
 std::string Usage()
 {
-    return "Usage: talveron-launch [--folder DIR]\n"
+    return "Usage: talveron-launch [--folder DIR] [--start] [--autostart on|off]\n"
            "Starts the Talveron station in the user's station folder, making it on first use.\n"
            "Without --folder the folder is the one named on the first line of\n"
-           "$XDG_CONFIG_HOME/talveron/station-folder, else $XDG_DATA_HOME/talveron/station.\n";
+           "$XDG_CONFIG_HOME/talveron/station-folder, else $XDG_DATA_HOME/talveron/station.\n"
+           "--start starts monitoring at once. --autostart on starts the station in the folder,\n"
+           "monitoring, at each login (a systemd user service, restarted when it fails); off ends that.\n";
 }
 
 } // namespace Launch

@@ -19,6 +19,8 @@ Environment CurrentEnvironment();
 
 struct Arguments {
     std::optional<std::string> folder; // --folder DIR
+    std::optional<bool> autostart;     // --autostart on|off
+    bool start = false;                // --start: the station starts monitoring at once
     bool help = false;
     std::string error; // not empty: the command line was not understood
 };
@@ -50,9 +52,30 @@ std::filesystem::path StationBeside(const std::filesystem::path& launcher);
 // Empty when the station program can be run, else why not.
 std::string StationProblem(const std::filesystem::path& station);
 
-// Changes into the folder and replaces this process with the station. Returns only on failure,
-// with the reason.
-std::string StartStation(const std::filesystem::path& station, const std::filesystem::path& folder);
+// Changes into the folder and replaces this process with the station (with --start when start).
+// Returns only on failure, with the reason.
+std::string StartStation(const std::filesystem::path& station, const std::filesystem::path& folder, bool start = false);
+
+// Autostart of the station in a folder at the user's login, with --start. A systemd user
+// service (talveron.service, restarted when it fails) where systemd runs the user's session,
+// else an XDG autostart entry, which starts the station at login but does not restart it.
+struct Autostart {
+    std::filesystem::path service; // $XDG_CONFIG_HOME/systemd/user/talveron.service
+    std::filesystem::path entry;   // $XDG_CONFIG_HOME/autostart/talveron.desktop
+};
+Autostart AutostartFiles(const Environment& env);
+std::string ServiceText(const std::filesystem::path& launcher, const std::filesystem::path& folder);
+std::string EntryText(const std::filesystem::path& launcher, const std::filesystem::path& folder);
+struct Outcome {
+    std::string said;  // what was done, for the operator
+    std::string error; // not empty: it could not be done
+};
+// Turns autostart on (for this folder) or off. systemctl is found on PATH.
+Outcome SetAutostart(bool on, const std::filesystem::path& launcher, const std::filesystem::path& folder,
+                     const Environment& env);
+
+// The station's exit code when its folder is taken by another station: restarting cannot help.
+constexpr int StationRefused = 3;
 
 std::string Usage();
 

@@ -60,5 +60,13 @@ int main(int argc, char** argv)
         return fail(argc, argv, prepared.error);
     if (!prepared.warning.empty())
         std::fprintf(stderr, "talveron-launch: %s\n", prepared.warning.c_str());
-    return fail(argc, argv, Launch::StartStation(station, choice.folder));
+    if (args.autostart) {
+        const Launch::Outcome set =
+            Launch::SetAutostart(*args.autostart, self, choice.folder, Launch::CurrentEnvironment());
+        if (!set.error.empty())
+            return fail(argc, argv, set.error);
+        std::printf("%s\n", set.said.c_str());
+        return 0;
+    }
+    return fail(argc, argv, Launch::StartStation(station, choice.folder, args.start));
 }
