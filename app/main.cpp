@@ -27,8 +27,11 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QPointer>
 #include <QTimer>
+#include <QTranslator>
 
 #include <cstdio>
 
@@ -36,6 +39,12 @@ int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Talveron"));
+    // The station speaks Japanese whatever the desktop's language: Qt's own buttons and file
+    // dialogs too ("はい", "いいえ", "保存"), where Qt's translations are installed.
+    QTranslator qtJapanese;
+    if (qtJapanese.load(QLocale(QLocale::Japanese, QLocale::Japan), QStringLiteral("qtbase"), QStringLiteral("_"),
+                        QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QApplication::installTranslator(&qtJapanese);
     const QStringList options = QApplication::arguments().mid(1);
     const bool start = options == QStringList{QStringLiteral("--start")};
     if (!options.isEmpty() && !start) {

@@ -41,9 +41,24 @@ std::optional<QString> BuildArmString(const MontComm1& comm, int unit, bool on, 
     }
     if (conditionIndex != 0 && conditionIndex != 1)
         return std::nullopt;
-    // The pin in plain decimal ("Ain:2:High"); the reader also takes the spaced form
-    // ("Ain: 2:High") that earlier versions stored.
-    return text + QString::number(pin) + u':' + (conditionIndex == 0 ? TableWord::High : TableWord::Low);
+    // The stored form: the pin as Str writes it, with a space before a number that is not
+    // negative ("Ain: 2:High").
+    return text + Conv::Str(pin) + u':' + (conditionIndex == 0 ? TableWord::High : TableWord::Low);
+}
+
+bool SameArm(const QString& a, const QString& b)
+{
+    // By their parts: "Ain:2:High" read from a file is the alarm "Ain: 2:High" writes.
+    const auto parts = [](const QString& arm) {
+        QStringList p = arm.split(u':');
+        for (QString& s : p)
+            s = s.trimmed();
+        if (p.size() == 3)
+            if (const auto pin = Conv::StrictInt16(p[1]))
+                p[1] = QString::number(*pin);
+        return p;
+    };
+    return parts(a) == parts(b);
 }
 
 } // namespace ArmEditRules
@@ -232,7 +247,7 @@ void ArmEdit::setClick()
                                MessageBoxService::Icon::Exclamation, MessageBoxService::Buttons::Ok);
         return;
     }
-    if ((*arm != m_armString || m_dirty) && ask()) {
+    if ((!ArmEditRules::SameArm(*arm, m_armString) || m_dirty) && ask()) {
         m_comm.sys().cell(unit, ColArm) = *arm;
         Notify(m_comm.messages(), m_comm.sys().SaveSysInf());
         m_dirty = false;

@@ -21,6 +21,8 @@ namespace ArmEditRules {
 // when the pin is not of the chosen kind on the unit or the condition is unknown.
 std::optional<QString> BuildArmString(const MontComm1& comm, int unit, bool on, int kindIndex, int pin,
                                       int conditionIndex);
+// Whether two stored alarm settings are the same alarm, whatever spacing each was written with.
+bool SameArm(const QString& a, const QString& b);
 
 } // namespace ArmEditRules
 

@@ -166,7 +166,13 @@ void MontAll::buildControls()
     // The history windows open beside the monitoring, which goes on.
     connect(TrendCmd, &QPushButton::clicked, this, [this] { m_opener.open(StationWindow::Trend, this); });
     connect(HistoryCmd, &QPushButton::clicked, this, [this] { m_opener.open(StationWindow::AlarmHistory, this); });
-    connect(&disk, &DiskWatch::warning, this, [this](const QString& text) { StatusBar1->showMessage(text, 20000); });
+    // In the title bar, where it hides none of the status panels, the alarm text above all.
+    connect(&disk, &DiskWatch::warning, this, [this](const QString& text) {
+        const QString title = windowTitle();
+        const qsizetype mark = title.indexOf(QStringLiteral("　―　"));
+        setWindowTitle((mark < 0 ? title : title.left(mark)) +
+                       (text.isEmpty() ? QString() : QStringLiteral("　―　") + text.trimmed()));
+    });
 }
 
 bool MontAll::Load()

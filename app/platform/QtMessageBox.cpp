@@ -26,8 +26,9 @@ void QtMessageBox::notify(const QString& text, const QString& title, Icon icon)
     if (m_open.contains(text))
         return;
     m_open.insert(text);
-    // Queued: the box appears after the step that raised it has returned. Modal for the
-    // operator, but opened with open(), so no nested loop holds the caller or anything else.
+    // Queued: the box appears after the step that raised it has returned. Not modal: a notice
+    // raised by work must not lock the history windows, which are the main window's children;
+    // as the main window's own dialog it stays above it. No nested loop holds anything.
     QPointer<QWidget> parent(m_parent);
     QMetaObject::invokeMethod(
         qApp,
@@ -38,9 +39,9 @@ void QtMessageBox::notify(const QString& text, const QString& title, Icon icon)
             box->setWindowTitle(title);
             box->setIcon(boxIcon(icon));
             box->setStandardButtons(QMessageBox::Ok);
-            box->setWindowModality(Qt::ApplicationModal);
+            box->setWindowModality(Qt::NonModal);
             QObject::connect(box, &QObject::destroyed, qApp, [this, text] { m_open.remove(text); });
-            box->open();
+            box->show();
         },
         Qt::QueuedConnection);
 }

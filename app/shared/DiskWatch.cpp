@@ -4,6 +4,7 @@
 
 #include "AlarmJournal.h"
 
+#include <utility>
 #include <QStorageInfo>
 
 std::optional<QString> DiskWarningText(const DiskSpace& space)
@@ -41,7 +42,8 @@ void DiskWatch::check()
     const auto space = m_probe();
     const auto text = space ? DiskWarningText(*space) : std::nullopt;
     if (!text) {
-        m_low = false;
+        if (std::exchange(m_low, false))
+            emit warning(QString());
         return;
     }
     if (!m_low)

@@ -39,6 +39,7 @@ public:
     bool low() const { return m_low; }
 
 signals:
+    // Each check while space is low; an empty text once it is not any more.
     void warning(const QString& text);
 
 private:

@@ -66,9 +66,9 @@ int main(int argc, char** argv)
         sim.send("ain " + num(u) + " 1 1");
     }
     sim.send("din 0 0 1"); // unit 0's alarm holds
-    // Nine reads a poll (two channels, the temperature, six pins): 135 to 333 ms each is 1.2 to 3 s.
+    // A poll reads two blocks, port A and port B: 600 to 1455 ms a reply is 1.2 to 2.9 s a poll.
     for (int u = FirstSlow; u < Units; ++u)
-        sim.send("fault " + num(u) + " slow " + num(135 + (u - FirstSlow) * 10));
+        sim.send("fault " + num(u) + " slow " + num(600 + (u - FirstSlow) * 45));
 
     QTemporaryDir dir;
     QtMessageBox messages;

@@ -74,7 +74,9 @@ TEST(DiskWatch, WarnsEachMinuteBelowTheFloorAndJournalsEachShortageOnce)
     DiskSpace space{50 * GB, 100 * GB};
     watch.setProbe([&] { return std::optional<DiskSpace>(space); });
     int warnings = 0;
-    QObject::connect(&watch, &DiskWatch::warning, [&](const QString&) { ++warnings; });
+    int cleared = 0;
+    QObject::connect(&watch, &DiskWatch::warning,
+                     [&](const QString& text) { ++(text.isEmpty() ? cleared : warnings); });
     watch.check();
     space.available = GB / 4;
     watch.check();
@@ -84,6 +86,7 @@ TEST(DiskWatch, WarnsEachMinuteBelowTheFloorAndJournalsEachShortageOnce)
     space.available = GB / 4;
     watch.check();
     EXPECT_EQ(warnings, 3);
+    EXPECT_EQ(cleared, 1); // the window takes the warning away
     const auto entries = AlarmJournal::Read(journal.path());
     ASSERT_EQ(entries.size(), 2u);
     EXPECT_EQ(entries[0].event, QStringLiteral("ディスク残量不足"));

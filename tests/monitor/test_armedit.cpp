@@ -91,8 +91,8 @@ TEST(ArmEdit, StoresSettingsAsTheAlarmEvaluationReadsThemAndRefusesWrongPins)
         int kind, pin, condition;
         QString stored; // empty: refused
     };
-    for (const Case& c : {Case{0, 2, 0, "Ain:2:High"}, Case{0, 5, 0, ""}, Case{0, 1, 0, ""}, Case{1, 5, 1, "Din:5:Low"},
-                          Case{1, 6, 0, ""}, Case{1, 0, 0, "Din:0:High"}}) {
+    for (const Case& c : {Case{0, 2, 0, "Ain: 2:High"}, Case{0, 5, 0, ""}, Case{0, 1, 0, ""},
+                          Case{1, 5, 1, "Din: 5:Low"}, Case{1, 6, 0, ""}, Case{1, 0, 0, "Din: 0:High"}}) {
         rig.st.messages.shown.clear();
         rig.set(c.kind, c.pin, c.condition);
         click(w, "Command1");
@@ -109,14 +109,14 @@ TEST(ArmEdit, StoresSettingsAsTheAlarmEvaluationReadsThemAndRefusesWrongPins)
     }
     ASSERT_TRUE(rig.written());
     ASSERT_TRUE(rig.st.comm.sys().LoadSysInf());
-    EXPECT_EQ(rig.st.comm.sys().cell(1, ColArm), QStringLiteral("Din:0:High"));
+    EXPECT_EQ(rig.st.comm.sys().cell(1, ColArm), QStringLiteral("Din: 0:High"));
 
     // Turning the alarm off stores "non"; Cancel stores nothing.
     click(w, "Option3_1");
     EXPECT_FALSE(w.Combo2->isEnabled());
     rig.st.messages.answers = {Answer::Cancel};
     click(w, "Command1");
-    EXPECT_EQ(rig.st.comm.sys().cell(1, ColArm), QStringLiteral("Din:0:High"));
+    EXPECT_EQ(rig.st.comm.sys().cell(1, ColArm), QStringLiteral("Din: 0:High"));
     click(w, "Command1");
     EXPECT_EQ(rig.st.comm.sys().cell(1, ColArm), QStringLiteral("non"));
 }
@@ -168,5 +168,10 @@ TEST(ArmEdit, SettingWritesARetryChangeWhenTheAlarmIsUnchanged)
     ASSERT_TRUE(rig.st.comm.sys().LoadSysInf());
     EXPECT_EQ(rig.st.comm.sys().MonitorSettings.ReloadCycl, 9);
     EXPECT_EQ(rig.st.comm.sys().MonitorSettings.ReloadSize, 6);
-    EXPECT_EQ(rig.st.comm.sys().cell(1, ColArm), QStringLiteral("Din:3:Low")); // the same alarm, in decimal form
+    EXPECT_EQ(rig.st.comm.sys().cell(1, ColArm), QStringLiteral("Din: 3:Low")); // the stored form
+    EXPECT_TRUE(ArmEditRules::SameArm(QStringLiteral("Din:3:Low"), QStringLiteral("Din: 3:Low")));
+    EXPECT_FALSE(ArmEditRules::SameArm(QStringLiteral("Din:3:Low"), QStringLiteral("Din: 3:High")));
+    rig.st.messages.shown.clear();
+    click(w, "Command1"); // nothing changed: nothing asked
+    EXPECT_TRUE(rig.st.messages.shown.empty());
 }

@@ -381,8 +381,14 @@ TEST(MontAll, TheHistoryWindowsOpenWithoutStoppingAndTheDiskWarningShows)
 
     constexpr int64_t GB = int64_t(1) << 30;
     w.disk.setProbe([] { return std::optional<DiskSpace>(DiskSpace{GB / 2, 100 * GB}); });
+    rig.cycle().SetUnitAlarm(MonitorCycle::AlarmChange::Raise, 0);
     w.disk.check();
-    EXPECT_TRUE(w.StatusBar1->currentMessage().contains(QStringLiteral("ディスクの空きが少なくなっています")));
+    EXPECT_TRUE(w.windowTitle().contains(QStringLiteral("ディスクの空きが少なくなっています")));
+    EXPECT_TRUE(w.StatusBar1->currentMessage().isEmpty()); // the alarm line stays in sight
+    EXPECT_TRUE(w.Panels[0]->isVisible() && w.Panels[0]->text().startsWith(QStringLiteral(" アラーム検出：")));
+    w.disk.setProbe([] { return std::optional<DiskSpace>(DiskSpace{50 * GB, 100 * GB}); });
+    w.disk.check();
+    EXPECT_FALSE(w.windowTitle().contains(QStringLiteral("ディスク")));
     const auto entries = AlarmJournal::Read(rig.st.comm.journal().path());
     ASSERT_FALSE(entries.empty());
     EXPECT_EQ(entries.back().event, QStringLiteral("ディスク残量不足"));

@@ -20,15 +20,14 @@ void onSignal(int)
     (void)!write(stopPipe[1], &b, 1);
 }
 
+const char* const Usage = "usage: talveron-unitsim [--units N] [--first IP] [--port PORT] [--drift-ms MS]\n"
+                          "  N units (1..250, default 1) on consecutive addresses from IP (default 127.0.0.11),\n"
+                          "  all on PORT (default 1502; 0 picks a free one below 32768); analogue inputs drift\n"
+                          "  a step every MS milliseconds (1..3600000, default 1000)\n";
+
 int usage(const char* why)
 {
-    std::fprintf(stderr,
-                 "talveron-unitsim: %s\n"
-                 "usage: talveron-unitsim [--units N] [--first IP] [--port PORT] [--drift-ms MS]\n"
-                 "  N units (1..250, default 1) on consecutive addresses from IP (default 127.0.0.11),\n"
-                 "  all on PORT (default 1502; 0 picks a free one below 32768); analogue inputs drift\n"
-                 "  a step every MS milliseconds (1..3600000, default 1000)\n",
-                 why);
+    std::fprintf(stderr, "talveron-unitsim: %s\n%s", why, Usage);
     return 2;
 }
 
@@ -40,6 +39,10 @@ int main(int argc, char** argv)
     std::string first = "127.0.0.11";
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
+        if (a == "-h" || a == "--help") {
+            std::fputs(Usage, stdout);
+            return 0;
+        }
         if (i + 1 >= argc)
             return usage(("missing value after " + a).c_str());
         const char* v = argv[++i];
