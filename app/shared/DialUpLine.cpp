@@ -21,13 +21,15 @@ int32_t DialUpLine::close()
 {
     if (std::exchange(m_closed, true))
         return 0;
-    if (!Backend) {
+    // A dial is ended at once; a hang-up is left to finish, within the closing time. A line with
+    // nothing under way and nothing up leaves the backend alone (it may be gone already).
+    const bool dialing = m_state == State::Dialing;
+    const bool hangingUp = m_state == State::HangingUp && m_worker.out();
+    const bool up = m_state == State::Up && m_handle != 0;
+    if (!Backend || (!dialing && !hangingUp && !up && !m_worker.out())) {
         m_worker.join();
         return 0;
     }
-    // A dial is ended at once; a hang-up is left to finish, within the closing time.
-    const bool dialing = m_state == State::Dialing;
-    const bool hangingUp = m_state == State::HangingUp && m_worker.out();
     if (dialing && m_worker.out()) {
         Backend->cancel();
         m_worker.join();
@@ -35,7 +37,7 @@ int32_t DialUpLine::close()
     Backend->closing(CloseMs);
     m_worker.join();
     std::vector<int32_t> handles;
-    if (m_state == State::Up && m_handle != 0)
+    if (up)
         handles.push_back(m_handle);
     if (dialing) { // its answer may still be queued, or the profile came up as the dial was ended
         std::vector<ActiveDialUp> up;
