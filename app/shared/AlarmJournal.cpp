@@ -67,8 +67,8 @@ bool AlarmJournal::Record(JournalEvent event, int unit, const QString& name, con
 std::vector<JournalEntry> AlarmJournal::Read(const QString& path, qint64 maxBytes)
 {
     std::vector<JournalEntry> entries;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    QFile file;
+    if (!TextFile::openRegular(file, path))
         return entries;
     const qint64 start = std::max<qint64>(0, file.size() - maxBytes);
     file.seek(start);
