@@ -8,9 +8,11 @@
 #include "MqttPublisher.h"
 #include "SysInf.h"
 #include "TableWords.h"
+#include "TextFile.h"
 #include "UnitStates.h"
 
 #include <QDateTime>
+#include <QDir>
 
 namespace {
 
@@ -112,7 +114,14 @@ Outcome MqttFeed::start()
     e.host = broker->host;
     e.port = broker->port;
     e.tls = broker->tls;
-    e.caFile = s.CaFile;
+    e.caFile = s.CaFile.isEmpty() ? QString() : QDir(m_workDir).filePath(s.CaFile);
+    // Said now, while the window can tell; the client would only fail quietly on every attempt.
+    if (e.tls && !e.caFile.isEmpty() && !TextFile::readBytes(e.caFile))
+        return Failed(
+            Fault::SettingsFile,
+            QStringLiteral(
+                "CA証明書ファイル %1 が読めません（通常のファイルではないか、大きすぎます）。MQTT は止めたままです")
+                .arg(s.CaFile));
     e.clientId = s.ClientId;
     e.user = s.User;
     e.password = s.PassWord;

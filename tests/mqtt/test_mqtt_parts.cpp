@@ -11,6 +11,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -173,6 +175,27 @@ TEST(MqttFeed, AStationWithoutTheFileOrWithoutABrokerPublishesNothing)
     st.comm.mqtt().unitPolled(0, UnitLamp::Good); // nothing to do, nothing to crash
     st.comm.mqtt().alarmEvent(0, AlarmEvent::Raised);
     EXPECT_TRUE(st.messages.shown.empty());
+}
+
+TEST(MqttFeed, ACertificateFileThatIsNotARegularFileNeitherHoldsNorStartsTheClient)
+{
+    Station st;
+    const QString fifo = st.dir.filePath("ca.pem");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    st.writeBytes("MqttInf.ini", "Broker=mqtts://127.0.0.1:1\r\nCaFile=ca.pem\r\n");
+    ::alarm(10); // a hang ends the test
+    EXPECT_EQ(st.comm.mqtt().start().fault, Fault::SettingsFile);
+    EXPECT_FALSE(st.comm.mqtt().active());
+    MqttEndpoint e;
+    e.host = QStringLiteral("127.0.0.1");
+    e.port = 1;
+    e.tls = true;
+    e.caFile = fifo;
+    {
+        MosquittoPublisher client(e); // its thread must not open the FIFO, or its end waits for ever
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    ::alarm(0);
 }
 
 struct FeedRig : Rig<FakeLink> {
