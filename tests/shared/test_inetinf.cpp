@@ -151,6 +151,37 @@ TEST(InetInf, AFileThatDoesNotLoadIsReportedAndOnlyReplacedWhenTheOperatorSaysSo
     EXPECT_TRUE(st.comm.inet().LoadInetInf());
 }
 
+// Rec= 101: the units the file counts are not known, so the file is neither read nor replaced.
+TEST(InetInf, WhileTheSystemFileDoesNotLoadTheFileIsNeitherLoadedNorReplaced)
+{
+    Station st;
+    fill(st.comm, 2);
+    ASSERT_TRUE(st.comm.inet().SaveInetInf());
+    const QByteArray original = st.readBytes("InetInf.ini");
+    st.writeBytes("sysinf001.csv", "sysinf001.csv,Rec= 101,\r\n");
+    EXPECT_FALSE(Reported(st.messages, st.comm.sys().LoadSysInf()));
+    EXPECT_FALSE(Reported(st.messages, st.comm.inet().LoadInetInf()));
+    EXPECT_EQ(st.messages.shown.size(), 1u); // the system file's fault alone
+    const Outcome saved = st.comm.inet().SaveInetInf();
+    EXPECT_EQ(saved.fault, Fault::SettingsFile);
+    EXPECT_TRUE(saved.detail.contains(QStringLiteral("先にシステムファイルを直して下さい")));
+    EXPECT_EQ(st.readBytes("InetInf.ini"), original);
+    EXPECT_FALSE(QFileInfo::exists(st.path("InetInf.ini.bak")));
+}
+
+TEST(InetInf, ALoadErrorNamesNoValue)
+{
+    for (const QByteArray& text :
+         {QByteArray("Mode=0 FTP=host ID=user PassWord=Zecret"), QByteArray("Mode=0\r\nMode2=0\r\nZecret=x\r\n"),
+          QByteArray("Mode=0\r\nMode2=Zecret\r\n")}) {
+        Station st;
+        st.writeBytes("InetInf.ini", text);
+        const Outcome o = st.comm.inet().LoadInetInf();
+        EXPECT_EQ(o.fault, Fault::SettingsFile);
+        EXPECT_FALSE(o.detail.contains(QStringLiteral("Zecret"))) << o.detail.toStdString();
+    }
+}
+
 TEST(InetInf, ALineOutOfPlaceOrAModeOutOfRangeFailsTheLoad)
 {
     Station writer;
