@@ -3,6 +3,8 @@
 // of the data logs (Shift-JIS, CR LF, appended whole or not at all), five fields separated by
 // ",": the date and time as the data log writes them, the unit's row number in three digits
 // (empty for the station itself), the unit's name, the event and the alarm setting's text.
+// A text field with a quote or a comma is quoted as CSV readers expect, and one a spreadsheet
+// would take for a formula (=, +, -, @ first) begins with an apostrophe; reading undoes both.
 
 #include <QDateTime>
 #include <QString>
