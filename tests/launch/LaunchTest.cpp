@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -82,6 +83,39 @@ TEST_F(FolderChoice, UnusableConfigLinesAreErrorsNamingTheFile)
     fs::remove(config);
     fs::create_directory(config); // a folder where the file should be
     EXPECT_FALSE(choose().error.empty());
+}
+
+// Config files and folders the launcher must refuse at once, without growing or waiting.
+TEST_F(FolderChoice, HostileConfigFilesAndForeignFoldersAreRefused)
+{
+    const fs::path config = home / ".config/talveron/station-folder";
+    const fs::path open = home / "open";
+    fs::create_directories(open);
+    fs::permissions(open, fs::perms::all);
+    fs::path theirs = "/"; // root's, unless the test runs as root
+    if (::geteuid() == 0) {
+        theirs = home / "theirs";
+        fs::create_directories(theirs);
+        ASSERT_EQ(::chown(theirs.c_str(), 65534, 65534), 0);
+    }
+    const std::vector<std::pair<std::string, std::function<void()>>> cases = {
+        {"FIFO", [&] { ::mkfifo(config.c_str(), 0600); }},
+        {"/dev/zero", [&] { fs::create_symlink("/dev/zero", config); }},
+        {"NUL", [&] { write(config, (home / "a").string() + std::string(1, '\0') + "b\n"); }},
+        {"long", [&] { write(config, "/" + std::string(5000, 'a') + "\n"); }},
+        {"world-writable", [&] { write(config, open.string() + "\n"); }},
+        {"another owner", [&] { write(config, theirs.string() + "\n"); }},
+    };
+    ::alarm(10); // a hang ends the test
+    for (const auto& [what, make] : cases) {
+        fs::create_directories(config.parent_path());
+        fs::remove(config);
+        make();
+        const Launch::Choice c = choose();
+        EXPECT_TRUE(c.folder.empty()) << what;
+        EXPECT_FALSE(c.error.empty()) << what;
+    }
+    ::alarm(0);
 }
 
 TEST_F(FolderChoice, AFileIsNotAStationFolder)
