@@ -49,8 +49,10 @@ public:
     QString path() const;
 
     // The entries of a journal file, oldest first: its last maxBytes at most, whole lines only;
-    // lines that are not five fields with a date are passed over.
-    static std::vector<JournalEntry> Read(const QString& path, qint64 maxBytes = 16 * 1024 * 1024);
+    // lines that are not five fields with a date are passed over. older tells whether the file
+    // holds more before what was read.
+    static std::vector<JournalEntry> Read(const QString& path, qint64 maxBytes = 16 * 1024 * 1024,
+                                          bool* older = nullptr);
 
 private:
     QString m_workDir;
