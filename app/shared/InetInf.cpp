@@ -278,10 +278,11 @@ Outcome InetInf::SaveInetInf()
     for (int i = 0; i < 4; ++i)
         putTrimmed(QStringLiteral("Camera") + QString::number(i + 1), s.Camera[i]);
     text += CrLf;
-    if (!TextFile::writeWhole(file, text, nullptr, TextFile::kPrivateMode)) {
-        return Failed(Fault::SettingsFile, QStringLiteral("設定ファイル書き込みエラー"));
-    }
+    const Outcome saved = SaveSettingsText(file, IniName, text, !s.PassWord.isEmpty() || !s.DialUpPass.isEmpty(),
+                                           QStringLiteral("設定ファイル書き込みエラー"));
+    if (!saved)
+        return saved;
     InetInfUnreadable = false;
     InetInfProblem.clear();
-    return {};
+    return saved;
 }

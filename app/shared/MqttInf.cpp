@@ -151,9 +151,10 @@ Outcome MqttInf::save(MessageBoxService& messages)
     put(QStringLiteral("PassWord"), InetInf::ScramblePass(QStringLiteral("SET"), s.PassWord));
     put(QStringLiteral("TopicPrefix"), s.TopicPrefix.trimmed());
     put(QStringLiteral("Discovery"), QString::number(s.Discovery));
-    if (!TextFile::writeWhole(file, text, nullptr, TextFile::kPrivateMode))
-        return Failed(Fault::SettingsFile, writeError);
+    const Outcome saved = SaveSettingsText(file, IniName, text, !s.PassWord.isEmpty(), writeError);
+    if (!saved)
+        return saved;
     m_loaded = true;
     m_unreadable = false;
-    return {};
+    return saved;
 }
