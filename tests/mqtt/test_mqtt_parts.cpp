@@ -194,8 +194,13 @@ TEST(MqttFeed, ACertificateFileThatIsNotARegularFileNeitherHoldsNorStartsTheClie
     st.writeBytes("MqttInf.ini", "Broker=mqtts://127.0.0.1:1\r\nCaFile=ca.pem\r\n");
     ::alarm(10); // a hang ends the test
     EXPECT_EQ(st.comm.mqtt().start().fault, Fault::SettingsFile);
+    MqttEndpoint e;
+    e.host = QStringLiteral("127.0.0.1");
+    e.port = 1;
+    e.tls = true;
+    e.caFile = st.dir.filePath("ca.pem");
     {
-        MosquittoPublisher client({QStringLiteral("127.0.0.1"), 1, true, st.dir.filePath("ca.pem")});
+        MosquittoPublisher client(e);
         std::this_thread::sleep_for(std::chrono::milliseconds(100)); // its thread tries, and must not open it
     }
     ::alarm(0);
