@@ -8,6 +8,7 @@
 
 #include <QComboBox>
 #include <QHeaderView>
+#include <QTableView>
 #include <QTableWidget>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -46,6 +47,61 @@ std::vector<UnitCount> RaisedLastDay(const std::vector<JournalEntry>& entries, c
     std::stable_sort(out.begin(), out.end(),
                      [](const UnitCount& a, const UnitCount& b) { return a.raised > b.raised; });
     return out;
+}
+
+Loaded Load(const QString& journalPath, int unit, const QDateTime& since, const QDateTime& now)
+{
+    Loaded out;
+    const auto entries = AlarmJournal::Read(journalPath, 16 * 1024 * 1024, &out.older);
+    out.shown = Filter(entries, unit, since);
+    out.counts = RaisedLastDay(entries, now);
+    return out;
+}
+
+void EventModel::setEntries(std::vector<JournalEntry> entries)
+{
+    beginResetModel();
+    m_entries = std::move(entries);
+    endResetModel();
+}
+
+int EventModel::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : int(m_entries.size());
+}
+
+int EventModel::columnCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : 5;
+}
+
+QVariant EventModel::data(const QModelIndex& index, int role) const
+{
+    if (role != Qt::DisplayRole || !index.isValid() || index.row() >= int(m_entries.size()))
+        return QVariant();
+    const JournalEntry& e = m_entries[size_t(index.row())];
+    switch (index.column()) {
+    case 0:
+        return e.time.toString(QStringLiteral("yyyy/MM/dd HH:mm:ss"));
+    case 1:
+        return e.unit < 0 ? QString() : QStringLiteral("%1").arg(e.unit, 3, 10, QLatin1Char('0'));
+    case 2:
+        return e.name;
+    case 3:
+        return e.event;
+    case 4:
+        return e.condition;
+    }
+    return QVariant();
+}
+
+QVariant EventModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    static const QStringList heads = {QStringLiteral("日時"), QStringLiteral("No."), QStringLiteral("名称"),
+                                      QStringLiteral("事象"), QStringLiteral("条件")};
+    if (role != Qt::DisplayRole || orientation != Qt::Horizontal || section < 0 || section >= heads.size())
+        return QAbstractTableModel::headerData(section, orientation, role);
+    return heads[section];
 }
 
 } // namespace History
@@ -116,9 +172,16 @@ void AlarmHistory::buildControls()
     top->addLayout(filters);
 
     auto* tables = new QHBoxLayout;
-    EventTable = table(this, QStringLiteral("EventTable"), QStringLiteral("アラーム履歴"),
-                       {QStringLiteral("日時"), QStringLiteral("No."), QStringLiteral("名称"), QStringLiteral("事象"),
-                        QStringLiteral("条件")});
+    EventTable = new QTableView(this);
+    EventTable->setObjectName(QStringLiteral("EventTable"));
+    EventTable->setAccessibleName(QStringLiteral("アラーム履歴"));
+    m_events = new History::EventModel(this);
+    EventTable->setModel(m_events);
+    EventTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    EventTable->setSelectionBehavior(QAbstractItemView::SelectRows);
+    EventTable->verticalHeader()->setVisible(false);
+    EventTable->setWordWrap(false);
+    EventTable->horizontalHeader()->setStretchLastSection(true);
     // Wide enough for a whole date and time, in the font shown.
     EventTable->setColumnWidth(0,
                                EventTable->fontMetrics().horizontalAdvance(QStringLiteral("0000/00/00 00:00:00")) + 16);
@@ -147,23 +210,34 @@ void AlarmHistory::buildControls()
 
 void AlarmHistory::reload()
 {
-    const auto entries = AlarmJournal::Read(m_journalPath);
+    if (m_worker.out()) { // one read at a time; the last filters win
+        m_again = true;
+        return;
+    }
+    m_again = false;
     const QDateTime now = m_clock.now();
     const int hours = PeriodHours[std::clamp(PeriodFilter->currentIndex(), 0, 3)];
-    const auto shown =
-        History::Filter(entries, UnitFilter->currentIndex() - 1, hours ? now.addSecs(-hours * 3600) : QDateTime());
-    EventTable->setRowCount(int(shown.size()));
-    for (int r = 0; r < int(shown.size()); ++r) {
-        const JournalEntry& e = shown[r];
-        setRow(EventTable, r,
-               {e.time.toString(QStringLiteral("yyyy/MM/dd HH:mm:ss")),
-                e.unit < 0 ? QString() : QStringLiteral("%1").arg(e.unit, 3, 10, QLatin1Char('0')), e.name, e.event,
-                e.condition});
-    }
-    const auto counts = History::RaisedLastDay(entries, now);
+    const QDateTime since = hours ? now.addSecs(-hours * 3600) : QDateTime();
+    const int unit = UnitFilter->currentIndex() - 1;
+    StatusText->setText(QStringLiteral("読み込み中…"));
+    m_worker.run<History::Loaded>(
+        this, [path = m_journalPath, unit, since, now] { return History::Load(path, unit, since, now); },
+        [this](History::Loaded loaded) {
+            if (m_again)
+                return reload();
+            present(std::move(loaded));
+        });
+}
+
+void AlarmHistory::present(History::Loaded loaded)
+{
+    const auto shown = loaded.shown.size();
+    m_events->setEntries(std::move(loaded.shown));
+    const auto& counts = loaded.counts;
     CountTable->setRowCount(int(counts.size()));
     for (int r = 0; r < int(counts.size()); ++r)
         setRow(CountTable, r, {counts[r].name, QString::number(counts[r].raised)},
                counts[r].raised >= History::Frequent);
-    StatusText->setText(QStringLiteral("%1 件").arg(shown.size()));
+    StatusText->setText(loaded.older ? QStringLiteral("%1 件（これより古い記録は読み込んでいません）").arg(shown)
+                                     : QStringLiteral("%1 件").arg(shown));
 }

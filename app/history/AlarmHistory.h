@@ -1,10 +1,13 @@
 #pragma once
 // The alarm history window "アラーム履歴": the alarm journal newest first, filtered by unit and
 // period, and beside it each unit's count of alarms in the last 24 hours, most first, so the
-// unit that alarms all day stands out.
+// unit that alarms all day stands out. The journal is read and filtered on a thread of its own
+// (it may hold a quarter of a million lines); the list is a model, not an item per cell.
 
 #include "AlarmJournal.h"
+#include "Worker.h"
 
+#include <QAbstractTableModel>
 #include <QWidget>
 #include <vector>
 
@@ -12,6 +15,7 @@ class Clock;
 class QComboBox;
 class QLabel;
 class QPushButton;
+class QTableView;
 class QTableWidget;
 class SysInf;
 
@@ -29,6 +33,29 @@ std::vector<UnitCount> RaisedLastDay(const std::vector<JournalEntry>& entries, c
 // A unit that alarms this often in a day is marked.
 inline constexpr int Frequent = 10;
 
+// What the window shows of the journal, made off the UI thread.
+struct Loaded {
+    std::vector<JournalEntry> shown; // newest first
+    std::vector<UnitCount> counts;
+    bool older = false; // the journal holds entries before those read
+};
+Loaded Load(const QString& journalPath, int unit, const QDateTime& since, const QDateTime& now);
+
+// The event list's rows: date and time, No., name, event, condition.
+class EventModel : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    using QAbstractTableModel::QAbstractTableModel;
+    void setEntries(std::vector<JournalEntry> entries);
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+
+private:
+    std::vector<JournalEntry> m_entries;
+};
+
 } // namespace History
 
 class AlarmHistory : public QWidget {
@@ -40,17 +67,23 @@ public:
     QComboBox* PeriodFilter = nullptr;
     QPushButton* Refresh = nullptr;
     QPushButton* CloseCmd = nullptr;
-    QTableWidget* EventTable = nullptr;
+    QTableView* EventTable = nullptr;
     QTableWidget* CountTable = nullptr;
     QLabel* StatusText = nullptr;
 
-    // Reads the journal again and shows it with the filters set.
+    // Reads the journal again, off the UI thread, and shows it with the filters set.
     void reload();
+    // True while a read is out.
+    bool loading() const { return m_worker.out(); }
 
 private:
     void buildControls();
+    void present(History::Loaded loaded);
 
     const SysInf& m_sys;
     QString m_journalPath;
     const Clock& m_clock;
+    History::EventModel* m_events = nullptr;
+    bool m_again = false; // the filters changed while a read was out
+    Worker m_worker;      // last: joined before the window's parts go
 };

@@ -30,8 +30,9 @@ void TrendModel::setSeries(std::vector<TrendSeries> series)
     m_ranges.clear();
 }
 
-void TrendModel::load(DataLog::Seconds from, DataLog::Seconds to, int columns)
+void TrendModel::load(DataLog::Seconds from, DataLog::Seconds to, int columns, DataLog::Seconds now)
 {
+    m_now = now;
     m_from = from;
     m_to = to;
     m_columns = std::max(columns, 1);
@@ -39,7 +40,7 @@ void TrendModel::load(DataLog::Seconds from, DataLog::Seconds to, int columns)
     for (const TrendSeries& s : m_series)
         if (!m_ranges.count(s.unit))
             m_ranges[s.unit] =
-                DataLog::ReadRange(QDir(m_workDir).filePath(DataFiles::DataLogName(s.unit)), from, to, m_columns);
+                DataLog::ReadRange(QDir(m_workDir).filePath(DataFiles::DataLogName(s.unit)), from, to, m_columns, now);
     m_journalSize = -1;
     readQuiet();
     rebuildPoints();
@@ -112,8 +113,9 @@ std::vector<QuietPeriod> TrendModel::QuietPeriods(const std::vector<JournalEntry
 
 void TrendModel::follow(DataLog::Seconds now)
 {
+    m_now = now;
     for (auto& [unit, range] : m_ranges)
-        DataLog::ReadMore(QDir(m_workDir).filePath(DataFiles::DataLogName(unit)), range, now);
+        DataLog::ReadMore(QDir(m_workDir).filePath(DataFiles::DataLogName(unit)), range, now, now);
     if (!m_ranges.empty()) {
         m_from = m_ranges.begin()->second.from;
         m_to = now;
@@ -198,7 +200,7 @@ QString TrendModel::csv(int maxLines, bool* truncated) const
             continue;
         units.insert(s.unit);
         const QStringList lines =
-            DataLog::RawLines(QDir(m_workDir).filePath(DataFiles::DataLogName(s.unit)), m_from, m_to, left + 1);
+            DataLog::RawLines(QDir(m_workDir).filePath(DataFiles::DataLogName(s.unit)), m_from, m_to, left + 1, m_now);
         cut = cut || lines.size() > left;
         const QString number = QStringLiteral("%1").arg(s.unit, 3, 10, QLatin1Char('0'));
         const int taken = int(std::min<qsizetype>(lines.size(), left));

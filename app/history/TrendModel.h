@@ -37,8 +37,9 @@ public:
 
     void setSeries(std::vector<TrendSeries> series);
     const std::vector<TrendSeries>& series() const { return m_series; }
-    // Reads from..to into at most two points per column of each series.
-    void load(DataLog::Seconds from, DataLog::Seconds to, int columns);
+    // Reads from..to into at most two points per column of each series; a line later than now
+    // plus a minute is out of order.
+    void load(DataLog::Seconds from, DataLog::Seconds to, int columns, DataLog::Seconds now = DataLog::NoClock);
     // The range ends at now: the lines written since are added, older ones slide out.
     void follow(DataLog::Seconds now);
     // Moves the range without reading; the next load reads it.
@@ -72,6 +73,7 @@ private:
     std::map<int, DataLog::Range> m_ranges; // by unit
     DataLog::Seconds m_from = 0, m_to = 0;
     int m_columns = 600;
+    DataLog::Seconds m_now = DataLog::NoClock;
     std::vector<QuietPeriod> m_quiet;
     qint64 m_journalSize = -1;
 };

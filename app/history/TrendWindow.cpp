@@ -127,7 +127,7 @@ TrendWindow::TrendWindow(const SysInf& sys, QString workDir, const Clock& clock,
     m_reread.setSingleShot(true);
     m_reread.setInterval(150);
     connect(&m_reread, &QTimer::timeout, this, [this] {
-        m_model.load(m_model.from(), m_model.to(), columns());
+        m_model.load(m_model.from(), m_model.to(), columns(), DataLog::toSeconds(m_clock.now()));
         draw();
     });
     reload();
@@ -297,7 +297,7 @@ void TrendWindow::reload()
         to = DataLog::toSeconds(m_clock.now());
         from = to - Periods[period] + 1;
     }
-    m_model.load(from, std::max(from, to), columns());
+    m_model.load(from, std::max(from, to), columns(), DataLog::toSeconds(m_clock.now()));
     draw();
     if (LiveCheck->isChecked() && period != 4 && !m_zoomed)
         m_live.start();

@@ -3,6 +3,8 @@
 
 #include "MqttPublisher.h"
 
+#include "TextFile.h"
+
 #include <mosquitto.h>
 
 #include <algorithm>
@@ -49,6 +51,10 @@ MosquittoPublisher::MosquittoPublisher(MqttEndpoint endpoint)
     , m_retry(m_endpoint.firstRetry)
 {
     initLibrary();
+    if (m_endpoint.tls && !m_endpoint.caFile.isEmpty()) {
+        const auto ca = TextFile::readBytes(m_endpoint.caFile);
+        m_caReady = ca && m_caCopy.open() && m_caCopy.write(*ca) == ca->size() && m_caCopy.flush();
+    }
     int fds[2];
     if (pipe2(fds, O_NONBLOCK | O_CLOEXEC) == 0) {
         m_wakeRead = fds[0];
@@ -184,8 +190,8 @@ void MosquittoPublisher::startAttempt()
         if (m_endpoint.caFile.isEmpty())
             ready = mosquitto_int_option(h, MOSQ_OPT_TLS_USE_OS_CERTS, 1) == MOSQ_ERR_SUCCESS;
         else
-            ready = mosquitto_tls_set(h, m_endpoint.caFile.toLocal8Bit().constData(), nullptr, nullptr, nullptr,
-                                      nullptr) == MOSQ_ERR_SUCCESS;
+            ready = m_caReady && mosquitto_tls_set(h, QFile::encodeName(m_caCopy.fileName()).constData(), nullptr,
+                                                   nullptr, nullptr, nullptr) == MOSQ_ERR_SUCCESS;
     }
     mosquitto_connect_callback_set(h, [](mosquitto*, void* obj, int rc) {
         auto* session = static_cast<Session*>(obj);

@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QHash>
 #include <QString>
+#include <QTemporaryFile>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -76,7 +77,7 @@ struct MqttEndpoint {
     QString host;
     int port = 1883;
     bool tls = false;
-    QString caFile; // empty: the system's certificates
+    QString caFile; // empty: the system's certificates; only a regular file is taken
     QString clientId;
     QString user;
     QString password;
@@ -123,6 +124,10 @@ private:
 
     MqttEndpoint m_endpoint;
     MqttCounters m_counters;
+    // The certificates copied when the client is made: the network thread never opens a path
+    // the operator named (a FIFO there would hold it, and the station's end with it).
+    QTemporaryFile m_caCopy;
+    bool m_caReady = false;
     std::mutex m_mutex; // guards m_backlog and m_stop
     MqttBacklog m_backlog;
     bool m_stop = false;

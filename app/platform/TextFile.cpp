@@ -106,15 +106,43 @@ QByteArray encode(const QString& text)
     return out ? *out : QByteArray();
 }
 
-std::optional<QByteArray> readBytes(const QString& path)
+namespace {
+// A descriptor of the regular file at path, or -1: opening a FIFO without O_NONBLOCK would
+// wait for a writer for ever.
+int openRegularFd(const QString& path, struct stat& st)
 {
-    // Only a regular file of sane size: a FIFO would block for ever, a device or a huge
-    // file would eat the memory.
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
-        return std::nullopt;
+        return -1;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+} // namespace
+
+bool openRegular(QFile& file, const QString& path)
+{
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxReadBytes) {
+    const int fd = openRegularFd(path, st);
+    if (fd < 0)
+        return false;
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return false;
+    }
+    return true;
+}
+
+std::optional<QByteArray> readBytes(const QString& path)
+{
+    // Only a regular file of sane size: a device or a huge file would eat the memory.
+    struct stat st {};
+    const int fd = openRegularFd(path, st);
+    if (fd < 0)
+        return std::nullopt;
+    if (st.st_size > kMaxReadBytes) {
         ::close(fd);
         return std::nullopt;
     }
@@ -175,7 +203,8 @@ std::optional<QStringList> readLines(const QString& path)
     return lines;
 }
 
-bool writeWholeBytes(const QString& path, const QByteArray& bytes, QString* error, int newMode)
+namespace {
+bool replaceWhole(const QString& path, const QByteArray& bytes, QString* error, int newMode, bool keepMode)
 {
     // Our own temporary-write-rename: QSaveFile was seen to report success after a short write.
     ignoreFileSizeSignal();
@@ -188,7 +217,7 @@ bool writeWholeBytes(const QString& path, const QByteArray& bytes, QString* erro
     // An operator who made the file stricter (a password inside) keeps that after every save.
     mode_t mode = mode_t(newMode);
     struct stat old {};
-    if (::stat(QFile::encodeName(info.absoluteFilePath()).constData(), &old) == 0 && S_ISREG(old.st_mode))
+    if (keepMode && ::stat(QFile::encodeName(info.absoluteFilePath()).constData(), &old) == 0 && S_ISREG(old.st_mode))
         mode = old.st_mode & 0777;
     QByteArray tmpl =
         QFile::encodeName(info.absolutePath() + QStringLiteral("/.") + info.fileName() + QStringLiteral(".XXXXXX"));
@@ -227,6 +256,17 @@ bool writeWholeBytes(const QString& path, const QByteArray& bytes, QString* erro
         return fail("rename");
     }
     return true;
+}
+} // namespace
+
+bool writeWholeBytes(const QString& path, const QByteArray& bytes, QString* error, int newMode)
+{
+    return replaceWhole(path, bytes, error, newMode, true);
+}
+
+bool writeWholeWithMode(const QString& path, const QByteArray& bytes, int mode, QString* error)
+{
+    return replaceWhole(path, bytes, error, mode, false);
 }
 
 bool writeWhole(const QString& path, const QString& text, QString* error, int newMode)

@@ -3,6 +3,7 @@
 // Inside the program text is QString; bytes exist only here.
 
 #include <QByteArray>
+#include <QFile>
 #include <QString>
 #include <QStringList>
 #include <optional>
@@ -21,6 +22,11 @@ inline constexpr qsizetype kMaxReadBytes = 16 * 1024 * 1024;
 // (missing, unreadable, a folder, a FIFO, a device, too big).
 std::optional<QByteArray> readBytes(const QString& path);
 
+// Opens a regular file for reading without blocking: a FIFO, a device or a folder in its
+// place (checked on the open descriptor, so a swap after a check cannot slip through) is
+// refused. Callers bound what they read; the file may be endless in practice.
+bool openRegular(QFile& file, const QString& path);
+
 // Reads the whole file and splits it into lines (CR LF, a lone CR or a lone LF end a line).
 // Nothing when the file cannot be read or is not CP932 text.
 std::optional<QStringList> readLines(const QString& path);
@@ -36,6 +42,8 @@ inline constexpr int kPrivateMode = 0600;
 // temporary file is gone. A file that exists keeps its permissions; a new one gets newMode.
 bool writeWhole(const QString& path, const QString& text, QString* error = nullptr, int newMode = kSharedMode);
 bool writeWholeBytes(const QString& path, const QByteArray& bytes, QString* error = nullptr, int newMode = kSharedMode);
+// The same, with mode whether or not the file existed: for a file that carries a secret.
+bool writeWholeWithMode(const QString& path, const QByteArray& bytes, int mode, QString* error = nullptr);
 
 // Copies the file to path + ".bak" (replacing an older copy); true when done or when there is
 // no file to copy.

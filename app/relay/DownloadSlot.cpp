@@ -191,12 +191,15 @@ void DownloadSlot::PostOutputRequest(int pin, bool on, Next next)
                 return refused();
             const QString token = InetInf::ScramblePass(QStringLiteral("SET"), m_comm.inet().InternetSettings.PassWord);
             const QString line = Relay::RequestLine(token, name, UnitMap::PortB, pin, on);
-            if (!TextFile::writeWhole(m_comm.path(name), line + CrLf)) {
+            const bool internet = m_transport.route() == RelayTransport::Route::Internet;
+            // The line carries the token: the FTP route's copy is only staged here; over the
+            // shared folder the other station may run as another user of the group.
+            if (!TextFile::writeWholeWithMode(m_comm.path(name), TextFile::encode(line + CrLf),
+                                              internet ? TextFile::kPrivateMode : 0640)) {
                 setStatus(QStringLiteral("通信ｴﾗｰ"), Tone::Bad);
                 RevertSwitch(pin);
                 return next();
             }
-            const bool internet = m_transport.route() == RelayTransport::Route::Internet;
             auto notPosted = [this, pin, next](const QString& title) {
                 warn(QStringLiteral(" アップロード出来ません！ "), title);
                 setStatus(QStringLiteral("通信ｴﾗｰ"), Tone::Bad);

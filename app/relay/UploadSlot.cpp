@@ -207,8 +207,9 @@ void UploadSlot::ServeOutputRequest(Next next)
     const QString name = Relay::RequestFileName(m_comm, u);
     if (name.isEmpty())
         return next();
-    // A request file that is there but cannot be read as one (too large, not CP932) would
-    // block every later request: it is reset like a consumed request and reported.
+    // A request file that is there but cannot be read as one (too large, not CP932, not a
+    // regular file, another token) would block every later request: it is reset like a
+    // consumed request and reported.
     if (m_transport.route() == RelayTransport::Route::Internet) {
         m_transport.fetchDocument(this, m_comm.inet().InternetSettings.URL + u'/' + name,
                                   guarded<RelayTransport::Fetched>([this, u, name, next](RelayTransport::Fetched f) {
@@ -222,8 +223,8 @@ void UploadSlot::ServeOutputRequest(Next next)
     }
     const QString path = m_transport.sendFolderPath(name);
     const auto lines = RelayTransport::readRelayLines(path, 1);
-    if (!lines)
-        return QFileInfo(path).isFile() ? discardRequest(name, next) : next();
+    if (!lines) // a FIFO or a folder in its place is unreadable too
+        return QFileInfo::exists(path) || QFileInfo(path).isSymLink() ? discardRequest(name, next) : next();
     if (lines->isEmpty())
         return next();
     serve(u, name, lines->at(0), next);
@@ -234,8 +235,10 @@ void UploadSlot::serve(int u, const QString& name, const QString& text, Next nex
     const QString token = InetInf::ScramblePass(QStringLiteral("SET"), m_comm.inet().InternetSettings.PassWord);
     Relay::OutputRequest request;
     const Relay::Request kind = Relay::ParseRequest(text, token, name, request);
+    // A request with another token is no request of ours, but left in place it would hold off
+    // every later one: it goes the way of an unreadable file.
     if (kind == Relay::Request::None)
-        return next();
+        return text.trimmed().isEmpty() ? next() : discardRequest(name, next);
     // Consume it first: a request is carried out at most once, even if the unit then fails.
     QString requestLine = text.section(u'\n', 0, 0);
     if (requestLine.endsWith(u'\r'))

@@ -3,6 +3,8 @@
 // of the data logs (Shift-JIS, CR LF, appended whole or not at all), five fields separated by
 // ",": the date and time as the data log writes them, the unit's row number in three digits
 // (empty for the station itself), the unit's name, the event and the alarm setting's text.
+// A text field with a quote or a comma is quoted as CSV readers expect, and one a spreadsheet
+// would take for a formula (=, +, -, @ first) begins with an apostrophe; reading undoes both.
 
 #include <QDateTime>
 #include <QString>
@@ -53,8 +55,10 @@ public:
     QString path() const;
 
     // The entries of a journal file, oldest first: its last maxBytes at most, whole lines only;
-    // lines that are not five fields with a date are passed over.
-    static std::vector<JournalEntry> Read(const QString& path, qint64 maxBytes = 16 * 1024 * 1024);
+    // lines that are not five fields with a date are passed over. older tells whether the file
+    // holds more before what was read.
+    static std::vector<JournalEntry> Read(const QString& path, qint64 maxBytes = 16 * 1024 * 1024,
+                                          bool* older = nullptr);
 
 private:
     QString m_workDir;

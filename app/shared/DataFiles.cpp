@@ -83,8 +83,8 @@ bool DataFiles::IsDataFresh(const QDateTime& stamp) const
 
 bool DataFiles::FileExists(const QString& filePath) const
 {
-    QFile f(QDir(m_workDir).filePath(filePath));
-    return f.open(QIODevice::ReadOnly);
+    QFile f;
+    return TextFile::openRegular(f, QDir(m_workDir).filePath(filePath));
 }
 
 void DataFiles::DeleteLocalFile(const QString& filePath) const

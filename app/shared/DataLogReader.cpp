@@ -2,6 +2,8 @@
 
 #include "DataLogReader.h"
 
+#include "TextFile.h"
+
 #include <QFile>
 #include <algorithm>
 
@@ -12,6 +14,9 @@ namespace {
 constexpr int64_t kChunk = 1 << 20;      // bytes read at a time
 constexpr int64_t kBisectStop = 1 << 16; // the last stretch is scanned, not bisected
 constexpr int kMaxLine = 4096;           // a longer "line" is not one of ours
+// A read gives up after this much without a good line (a hole of zeros, a file that is not a
+// log), so no tick sits on it; the next read goes on from there.
+constexpr int64_t kMaxJunk = 64 << 20;
 
 // Days from 1970-01-01 to the civil date (proleptic Gregorian).
 int64_t daysFromCivil(int64_t y, unsigned m, unsigned d)
@@ -50,7 +55,9 @@ std::optional<Seconds> parseTime(const char* p, const char* end)
 }
 
 // Whole lines of a file from an offset, read in chunks; a last line without its line end is
-// not given (the writer may be in the middle of it).
+// not given (the writer may be in the middle of it). A stretch longer than kMaxLine without a
+// line end is dropped as it comes and given as one empty line (one per kMaxJunk bytes), so
+// memory stays bounded.
 class LineScanner {
 public:
     LineScanner(QFile& file, int64_t offset, int64_t& bytesRead)
@@ -70,10 +77,28 @@ public:
                 end = m_buffer.constData() + lf;
                 if (end > begin && end[-1] == '\r')
                     --end;
-                start = m_offset;
+                if (m_overlongFrom >= 0) { // its tail alone might look like a line
+                    begin = end;
+                    start = m_overlongFrom;
+                    m_overlongFrom = -1;
+                } else {
+                    start = m_offset;
+                }
                 m_offset += lf + 1 - m_pos;
                 m_pos = lf + 1;
                 return true;
+            }
+            if (m_buffer.size() - m_pos > kMaxLine) {
+                if (m_overlongFrom < 0)
+                    m_overlongFrom = m_offset;
+                m_offset += m_buffer.size() - m_pos;
+                m_pos = m_buffer.size();
+                if (m_offset - m_overlongFrom > kMaxJunk) { // given as a line, so the caller may stop
+                    begin = end = m_buffer.constData() + m_pos;
+                    start = m_overlongFrom;
+                    m_overlongFrom = -1;
+                    return true;
+                }
             }
             m_buffer.remove(0, m_pos);
             m_pos = 0;
@@ -92,6 +117,7 @@ private:
     int64_t& m_bytesRead;
     QByteArray m_buffer;
     qsizetype m_pos = 0;
+    int64_t m_overlongFrom = -1; // where the line being dropped began
 };
 
 // The time of the first good line that starts after offset (at offset itself when 0).
@@ -170,11 +196,20 @@ void scan(QFile& file, int64_t offset, Range& r)
     const char* end;
     int64_t start = offset;
     r.endOffset = offset;
+    int64_t lastGood = offset;
     while (lines.next(begin, end, start)) {
         const auto line = ParseLine(begin, end);
         if (!line) {
             if (r.lastTime != INT64_MIN) // torn lines before the range are none of its business
                 ++r.skipped;
+            r.endOffset = lines.offset();
+            if (r.endOffset - lastGood > kMaxJunk)
+                return;
+            continue;
+        }
+        lastGood = lines.offset();
+        if (line->time > r.latest) { // ahead of the clock: an end of the range it is not
+            ++r.skipped;
             r.endOffset = lines.offset();
             continue;
         }
@@ -194,6 +229,12 @@ void scan(QFile& file, int64_t offset, Range& r)
             take(r, *line);
         r.endOffset = lines.offset();
     }
+    r.endOffset = lines.offset(); // past a dropped stretch at the end, which is never read again
+}
+
+Seconds latestFor(Seconds now)
+{
+    return now > NoClock - 60 ? NoClock : now + 60;
 }
 
 } // namespace
@@ -252,14 +293,15 @@ std::optional<Line> ParseLine(const char* p, const char* end)
     return line;
 }
 
-Range ReadRange(const QString& path, Seconds from, Seconds to, int columns)
+Range ReadRange(const QString& path, Seconds from, Seconds to, int columns, Seconds now)
 {
     Range r;
+    r.latest = latestFor(now);
     r.from = from;
     r.to = std::max(from, to);
     r.width = std::max<Seconds>(1, (r.to - r.from + 1 + std::max(columns, 1) - 1) / std::max(columns, 1));
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    QFile file;
+    if (!TextFile::openRegular(file, path)) {
         r.fileMissing = true;
         return r;
     }
@@ -267,8 +309,9 @@ Range ReadRange(const QString& path, Seconds from, Seconds to, int columns)
     return r;
 }
 
-void ReadMore(const QString& path, Range& r, Seconds newTo)
+void ReadMore(const QString& path, Range& r, Seconds newTo, Seconds now)
 {
+    r.latest = latestFor(now);
     if (newTo > r.to) {
         // The start moves by whole buckets, so the buckets kept keep their bounds.
         const Seconds steps = (newTo - r.to) / r.width;
@@ -278,25 +321,27 @@ void ReadMore(const QString& path, Range& r, Seconds newTo)
             std::find_if(r.buckets.begin(), r.buckets.end(), [&](const Bucket& b) { return b.start >= r.from; });
         r.buckets.erase(r.buckets.begin(), keep);
     }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    QFile file;
+    if (!TextFile::openRegular(file, path)) {
         r.fileMissing = true;
         return;
     }
     r.fileMissing = false;
     if (file.size() < r.endOffset) { // the log was replaced: read the range afresh
-        r = ReadRange(path, r.from, r.to, int((r.to - r.from + 1) / r.width));
+        r = ReadRange(path, r.from, r.to, int((r.to - r.from + 1) / r.width), now);
         return;
     }
     scan(file, r.endOffset, r);
 }
 
-QStringList RawLines(const QString& path, Seconds from, Seconds to, int maxLines)
+QStringList RawLines(const QString& path, Seconds from, Seconds to, int maxLines, Seconds now)
 {
     QStringList out;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    QFile file;
+    if (!TextFile::openRegular(file, path))
         return out;
+    const Seconds latest = latestFor(now);
+    int64_t junkFrom = -1;
     int64_t bytesRead = 0;
     LineScanner lines(file, seekStart(file, from, bytesRead), bytesRead);
     const char* begin;
@@ -304,7 +349,14 @@ QStringList RawLines(const QString& path, Seconds from, Seconds to, int maxLines
     int64_t start;
     while (out.size() < maxLines && lines.next(begin, end, start)) {
         const auto line = ParseLine(begin, end);
-        if (!line || line->time < from)
+        if (!line) {
+            junkFrom = junkFrom < 0 ? start : junkFrom;
+            if (lines.offset() - junkFrom > kMaxJunk)
+                break;
+            continue;
+        }
+        junkFrom = -1;
+        if (line->time < from || line->time > latest)
             continue;
         if (line->time > to)
             break;

@@ -4,8 +4,9 @@
 // by byte offset, and only the range is read. The range is reduced to buckets of equal width
 // holding each channel's minimum and maximum, so a chart draws at most two points per column
 // however long the period. A line that is torn, malformed or earlier than the one before it is
-// skipped and counted. A log still growing is read up to its last whole line; ReadMore takes
-// the lines appended since.
+// skipped and counted, and so is a line dated more than a minute after the clock: a single
+// line from a wrong clock must not end the range. A log still growing is read up to its last
+// whole line; ReadMore takes the lines appended since, from where the last read stopped.
 
 #include <QDateTime>
 #include <QString>
@@ -24,6 +25,8 @@ enum Channel : int { RA0 = 0, RB0 = 4, Temperature = 12 };
 // Times are the log's wall-clock seconds ("YYYY/MM/DD HH:MM:SS" counted from 1970-01-01 as
 // written, without a time zone), so comparing two never converts a date.
 using Seconds = int64_t;
+// "Now" for a reader that has no clock: no line is ahead of it.
+inline constexpr Seconds NoClock = INT64_MAX;
 Seconds toSeconds(const QDateTime& t);
 QDateTime fromSeconds(Seconds s);
 
@@ -48,17 +51,18 @@ struct Range {
     int64_t skipped = 0;          // torn, malformed or out-of-order lines passed over
     int64_t endOffset = 0;        // where the next whole line starts (ReadMore goes on from there)
     Seconds lastTime = INT64_MIN; // the time of the last line taken
+    Seconds latest = NoClock;     // a line later than this is out of order
     int64_t bytesRead = 0;        // what finding and reading the range cost
     bool fileMissing = false;
 };
 
 // The lines from..to of the log, in buckets of (to - from + 1) / columns seconds or more.
-Range ReadRange(const QString& path, Seconds from, Seconds to, int columns);
+Range ReadRange(const QString& path, Seconds from, Seconds to, int columns, Seconds now = NoClock);
 // Moves the range's end to newTo (its start by as many whole buckets, dropping those that fall
 // out) and adds the lines appended to the log since it was read.
-void ReadMore(const QString& path, Range& range, Seconds newTo);
+void ReadMore(const QString& path, Range& range, Seconds newTo, Seconds now = NoClock);
 
 // The raw lines from..to, for copying; at most maxLines (the count of lines in the range may be more).
-QStringList RawLines(const QString& path, Seconds from, Seconds to, int maxLines);
+QStringList RawLines(const QString& path, Seconds from, Seconds to, int maxLines, Seconds now = NoClock);
 
 } // namespace DataLog

@@ -137,8 +137,8 @@ void FtpUploadJob::next()
     FtpClient& ftp = *m_ftp;
     const auto put = [&] {
         restartWatchdog();
-        m_file = std::make_unique<QFile>(m_localPath);
-        if (!m_file->open(QIODevice::ReadOnly)) {
+        m_file = std::make_unique<QFile>();
+        if (!TextFile::openRegular(*m_file, m_localPath)) {
             m_file.reset();
             finish(3);
             return;

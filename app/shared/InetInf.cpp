@@ -12,6 +12,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 namespace {
 
@@ -100,7 +101,9 @@ Outcome InetInf::LoadInetInf()
     const QString file = path(IniName);
     TextFile::removeStaleTemporaries(file);
     QString problem;
-    if (loadLines(problem)) {
+    // The system file's fault was shown by its own load; this file is not to blame.
+    HeldBySysInf = m_sys.SysInfUnreadable;
+    if (!HeldBySysInf && loadLines(problem)) {
         InetInfUnreadable = false;
         InetInfProblem.clear();
         InetInfValid = true;
@@ -109,7 +112,7 @@ Outcome InetInf::LoadInetInf()
     InetInfValid = false;
     // A missing file is a new station; one that is there but unreadable is the operator's
     // work: say so once, and never let the defaults below replace it unasked.
-    InetInfUnreadable = QFileInfo(file).exists() || QFileInfo(file).isSymLink();
+    InetInfUnreadable = !HeldBySysInf && (QFileInfo(file).exists() || QFileInfo(file).isSymLink());
     if (!InetInfUnreadable)
         problem.clear();
     const Outcome outcome = !problem.isEmpty() && problem != InetInfProblem ? Failed(Fault::SettingsFile, problem)
@@ -134,6 +137,22 @@ Outcome InetInf::LoadInetInf()
         s.Camera[i].clear();
     return outcome;
 }
+
+namespace {
+// A key of the file: only such a text is named in a load error, since in a line out of place
+// the text before "=" may be part of a password.
+bool isKey(const QString& text)
+{
+    static const QStringList keys = {"Mode",         "Mode2",           "FTP",           "ID",
+                                     "PassWord",     "RemoteDir",       "URL",           "TimeOut",
+                                     "NotReadSize",  "ProxyServerName", "ProxyPortNo",   "SMTPServerName",
+                                     "SendMailName", "MailHeader",      "MailBody",      "DialUpName",
+                                     "DialUpUser",   "DialUpPass",      "SendFordername"};
+    static const QRegularExpression numbered(QStringLiteral("^(FileName[1-9][0-9]{0,2}|Camera[1-4])$"),
+                                             QRegularExpression::CaseInsensitiveOption);
+    return keys.contains(text, Qt::CaseInsensitive) || numbered.match(text).hasMatch();
+}
+} // namespace
 
 bool InetInf::loadLines(QString& problem)
 {
@@ -165,15 +184,15 @@ bool InetInf::loadLines(QString& problem)
             if (eq < 0)
                 throw lineProblem(QStringLiteral("%1= のはずが「=」のない行です").arg(key));
             if (line.left(eq).compare(key, Qt::CaseInsensitive) != 0)
-                throw lineProblem(
-                    QStringLiteral("%1= のはずが %2= です").arg(key, line.left(std::min<qsizetype>(eq, 40))));
+                throw lineProblem(isKey(line.left(eq)) ? QStringLiteral("%1= のはずが %2= です").arg(key, line.left(eq))
+                                                       : QStringLiteral("%1= のはずが別の行です").arg(key));
             return line.mid(eq + 1);
         };
         auto number = [&](const QString& key) -> int16_t {
             const QString text = value(key);
             const auto n = Conv::StrictInt16(text);
             if (!n)
-                throw lineProblem(QStringLiteral("%1 の値「%2」は数値ではありません").arg(key, text.left(40)));
+                throw lineProblem(QStringLiteral("%1 の値が数値ではありません").arg(key));
             return *n;
         };
         // The modes choose what the station does with the units: only 0..3 written as digits.
@@ -181,7 +200,7 @@ bool InetInf::loadLines(QString& problem)
             const QString text = value(key);
             const QString digits = text.trimmed();
             if (digits.size() != 1 || digits[0] < u'0' || digits[0] > u'3')
-                throw lineProblem(QStringLiteral("%1 の値「%2」は 0～3 ではありません").arg(key, text.left(40)));
+                throw lineProblem(QStringLiteral("%1 の値が 0～3 ではありません").arg(key));
             return int16_t(digits[0].unicode() - u'0');
         };
         s.Mode = mode(QStringLiteral("Mode"));
@@ -219,6 +238,12 @@ bool InetInf::loadLines(QString& problem)
 Outcome InetInf::SaveInetInf()
 {
     const QString file = path(IniName);
+    if (m_sys.SysInfUnreadable)
+        return Failed(Fault::SettingsFile,
+                      QStringLiteral("システムファイル sysinf001.csv が読めないため、") + IniName +
+                          QStringLiteral(" は保存しませんでした。先にシステムファイルを直して下さい"));
+    if (HeldBySysInf) // mended since: the file is loaded with the units at the next activation
+        return Failed(Fault::NotLoaded);
     if (InetInfUnreadable) {
         const Outcome confirmed =
             ConfirmReplacing(m_messages, file, IniName, QStringLiteral("設定ファイル書き込みエラー"));
@@ -253,10 +278,11 @@ Outcome InetInf::SaveInetInf()
     for (int i = 0; i < 4; ++i)
         putTrimmed(QStringLiteral("Camera") + QString::number(i + 1), s.Camera[i]);
     text += CrLf;
-    if (!TextFile::writeWhole(file, text, nullptr, TextFile::kPrivateMode)) {
-        return Failed(Fault::SettingsFile, QStringLiteral("設定ファイル書き込みエラー"));
-    }
+    const Outcome saved = SaveSettingsText(file, IniName, text, !s.PassWord.isEmpty() || !s.DialUpPass.isEmpty(),
+                                           QStringLiteral("設定ファイル書き込みエラー"));
+    if (!saved)
+        return saved;
     InetInfUnreadable = false;
     InetInfProblem.clear();
-    return {};
+    return saved;
 }

@@ -50,10 +50,13 @@ public:
     bool InetInfUnreadable = false;
     // Why the last load failed, as reported (reported again only when it changes).
     QString InetInfProblem;
+    // The last load was skipped: sysinf001.csv was there but did not load, and the file's
+    // FileName lines are counted by its units. Nothing is saved until a load has run.
+    bool HeldBySysInf = false;
 
     // Failed with what went wrong, for the window to show (a load's fault once, until it
     // changes); NotLoaded for a station without the file. A save of a file that did not load
-    // asks first.
+    // asks first. While the system file does not load, the file is neither loaded nor saved.
     Outcome LoadInetInf();
     Outcome SaveInetInf();
     CommModeKind CommMode() const;

@@ -8,44 +8,23 @@
 #include "MqttPublisher.h"
 #include "SysInf.h"
 #include "TableWords.h"
+#include "TextFile.h"
 #include "UnitStates.h"
 
 #include <QDateTime>
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 
 namespace {
 
 constexpr int StateQos = 1;
 constexpr int EventQos = 1;
 
-// Names come from the operator's table: anything may be in them.
-void appendString(QByteArray& out, const QString& text)
+QByteArray compact(const QJsonObject& o)
 {
-    out += '"';
-    for (const char c : text.toUtf8()) {
-        switch (c) {
-        case '"':
-            out += "\\\"";
-            break;
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        default:
-            if (static_cast<unsigned char>(c) < 0x20)
-                out += "\\u00" + QByteArray::number(static_cast<unsigned char>(c), 16).rightJustified(2, '0');
-            else
-                out += c;
-        }
-    }
-    out += '"';
+    return QJsonDocument(o).toJson(QJsonDocument::Compact);
 }
 
 const char* lampWord(UnitLamp lamp)
@@ -112,7 +91,14 @@ Outcome MqttFeed::start()
     e.host = broker->host;
     e.port = broker->port;
     e.tls = broker->tls;
-    e.caFile = s.CaFile;
+    e.caFile = s.CaFile.isEmpty() ? QString() : QDir(m_workDir).filePath(s.CaFile);
+    // Said now, while the window can tell; the client would only fail quietly on every attempt.
+    if (e.tls && !e.caFile.isEmpty() && !TextFile::readBytes(e.caFile))
+        return Failed(
+            Fault::SettingsFile,
+            QStringLiteral(
+                "CA証明書ファイル %1 が読めません（通常のファイルではないか、大きすぎます）。MQTT は止めたままです")
+                .arg(s.CaFile));
     e.clientId = s.ClientId;
     e.user = s.User;
     e.password = s.PassWord;
@@ -212,55 +198,40 @@ void MqttFeed::publishState(int unit)
 QByteArray MqttFeed::stateJson(int unit, UnitLamp lamp, int16_t alarmFlag) const
 {
     const auto& s = m_units.UnitValues[unit];
-    QByteArray out;
-    out.reserve(320);
-    out += "{\"unit\":" + QByteArray::number(unit) + ",\"name\":";
-    appendString(out, m_sys.cell(unit, ColName));
-    out += ",\"time\":";
-    appendString(out, nowText());
-    out += ",\"ra\":[";
-    for (int c = 0; c < UnitMap::AnalogChannels; ++c) {
-        if (c)
-            out += ',';
-        out += m_sys.cell(unit, ColRA0 + c) == TableWord::Ain ? QByteArray::number(s[c]) : QByteArray("null");
-    }
-    out += "],\"temperature_c\":" +
-           QByteArray::number(Conv::RoundHalfEven(s[ItemTemperature] / UnitMap::DegreeFactor), 'f', 0);
-    out += ",\"temperature_raw\":" + QByteArray::number(s[ItemTemperature]) + ",\"rb\":[";
-    for (int p = 0; p < UnitMap::PortBPins; ++p) {
-        if (p)
-            out += ',';
-        out += m_sys.cell(unit, ColRB0 + p) == TableWord::Non ? QByteArray("null")
-                                                              : QByteArray(s[ItemRB0 + p] != 0 ? "1" : "0");
-    }
-    out += "],\"lamp\":\"";
-    out += lampWord(lamp);
-    // The item is -1 after a good poll and counts from 0 at the first failure.
-    out += "\",\"failures\":" + QByteArray::number(std::max<int>(0, s[ItemFailureCount] + 1));
-    out += ",\"alarm\":\"";
-    out += alarmWord(alarmFlag);
-    out += "\"}";
-    return out;
+    QJsonArray ra, rb;
+    for (int c = 0; c < UnitMap::AnalogChannels; ++c)
+        ra.append(m_sys.cell(unit, ColRA0 + c) == TableWord::Ain ? QJsonValue(s[c]) : QJsonValue(QJsonValue::Null));
+    for (int p = 0; p < UnitMap::PortBPins; ++p)
+        rb.append(m_sys.cell(unit, ColRB0 + p) == TableWord::Non ? QJsonValue(QJsonValue::Null)
+                                                                 : QJsonValue(s[ItemRB0 + p] != 0 ? 1 : 0));
+    return compact({
+        {QStringLiteral("unit"), unit},
+        {QStringLiteral("name"), m_sys.cell(unit, ColName)},
+        {QStringLiteral("time"), nowText()},
+        {QStringLiteral("ra"), ra},
+        {QStringLiteral("temperature_c"), qint64(Conv::RoundHalfEven(s[ItemTemperature] / UnitMap::DegreeFactor))},
+        {QStringLiteral("temperature_raw"), s[ItemTemperature]},
+        {QStringLiteral("rb"), rb},
+        {QStringLiteral("lamp"), QLatin1String(lampWord(lamp))},
+        // The item is -1 after a good poll and counts from 0 at the first failure.
+        {QStringLiteral("failures"), std::max<int>(0, s[ItemFailureCount] + 1)},
+        {QStringLiteral("alarm"), QLatin1String(alarmWord(alarmFlag))},
+    });
 }
 
 QByteArray MqttFeed::alarmJson(int unit, AlarmEvent event, const char* reason) const
 {
     const QString arm = m_sys.cell(unit, ColArm);
-    QByteArray out = "{\"unit\":" + QByteArray::number(unit) + ",\"name\":";
-    appendString(out, m_sys.cell(unit, ColName));
-    out += ",\"time\":";
-    appendString(out, nowText());
-    out += ",\"event\":\"";
-    out += eventWord(event);
-    out += "\",\"condition\":";
-    appendString(out, arm == TableWord::Non ? QString() : arm);
-    if (reason) {
-        out += ",\"reason\":\"";
-        out += reason;
-        out += '"';
-    }
-    out += '}';
-    return out;
+    QJsonObject o{
+        {QStringLiteral("unit"), unit},
+        {QStringLiteral("name"), m_sys.cell(unit, ColName)},
+        {QStringLiteral("time"), nowText()},
+        {QStringLiteral("event"), QLatin1String(eventWord(event))},
+        {QStringLiteral("condition"), arm == TableWord::Non ? QString() : arm},
+    };
+    if (reason)
+        o.insert(QStringLiteral("reason"), QLatin1String(reason));
+    return compact(o);
 }
 
 void MqttFeed::publishDiscovery()
@@ -270,37 +241,43 @@ void MqttFeed::publishDiscovery()
     for (QChar& c : node)
         if (!(c.isLetterOrNumber() && c.unicode() < 128) && c != u'-')
             c = u'_';
-    const QByteArray availability = "\"availability_topic\":\"" + (m_prefix + QStringLiteral("/status")).toUtf8() +
-                                    "\",\"payload_available\":\"online\",\"payload_not_available\":\"offline\"";
     struct Entity {
         const char* component;
         const char* key;
         const char* label;
-        const char* extra;
+        QJsonObject extra;
     };
-    static const Entity entities[] = {
-        {"sensor", "temperature", " temperature",
-         ",\"value_template\":\"{{ value_json.temperature_c }}\",\"unit_of_measurement\":\"°C\","
-         "\"device_class\":\"temperature\""},
-        {"sensor", "lamp", " lamp", ",\"value_template\":\"{{ value_json.lamp }}\""},
-        {"binary_sensor", "alarm", " alarm",
-         ",\"value_template\":\"{{ 'ON' if value_json.alarm != 'none' else 'OFF' }}\",\"device_class\":\"problem\""},
+    const Entity entities[] = {
+        {"sensor",
+         "temperature",
+         " temperature",
+         {{QStringLiteral("value_template"), QStringLiteral("{{ value_json.temperature_c }}")},
+          {QStringLiteral("unit_of_measurement"), QStringLiteral("°C")},
+          {QStringLiteral("device_class"), QStringLiteral("temperature")}}},
+        {"sensor", "lamp", " lamp", {{QStringLiteral("value_template"), QStringLiteral("{{ value_json.lamp }}")}}},
+        {"binary_sensor",
+         "alarm",
+         " alarm",
+         {{QStringLiteral("value_template"), QStringLiteral("{{ 'ON' if value_json.alarm != 'none' else 'OFF' }}")},
+          {QStringLiteral("device_class"), QStringLiteral("problem")}}},
     };
     for (int u = 0; u < std::min(Units, m_sys.unitCount()); ++u) {
         if (!m_sys.HoldsUnit(u))
             continue;
         const QString id = node + QStringLiteral("_%1").arg(u, 3, 10, QLatin1Char('0'));
         for (const Entity& e : entities) {
-            QByteArray body = "{\"name\":";
-            appendString(body, m_sys.cell(u, ColName) + QLatin1String(e.label));
-            body += ",\"unique_id\":\"" + id.toUtf8() + '_' + e.key + "\",\"state_topic\":\"" +
-                    unitTopic(m_prefix, u).toUtf8() + "\"," + availability + e.extra +
-                    ",\"device\":{\"identifiers\":[\"" + id.toUtf8() + "\"],\"name\":";
-            appendString(body, m_sys.cell(u, ColName));
-            body += "}}";
+            QJsonObject body = e.extra;
+            body.insert(QStringLiteral("name"), m_sys.cell(u, ColName) + QLatin1String(e.label));
+            body.insert(QStringLiteral("unique_id"), id + u'_' + QLatin1String(e.key));
+            body.insert(QStringLiteral("state_topic"), unitTopic(m_prefix, u));
+            body.insert(QStringLiteral("availability_topic"), m_prefix + QStringLiteral("/status"));
+            body.insert(QStringLiteral("payload_available"), QStringLiteral("online"));
+            body.insert(QStringLiteral("payload_not_available"), QStringLiteral("offline"));
+            body.insert(QStringLiteral("device"), QJsonObject{{QStringLiteral("identifiers"), QJsonArray{id}},
+                                                              {QStringLiteral("name"), m_sys.cell(u, ColName)}});
             m_publisher->publish(QStringLiteral("homeassistant/%1/%2/%3/config")
                                      .arg(QLatin1String(e.component), id, QLatin1String(e.key)),
-                                 body, 1, true);
+                                 compact(body), 1, true);
         }
     }
 }

@@ -17,9 +17,19 @@ namespace {
 const QString IniName = QStringLiteral("MqttInf.ini");
 const QString CrLf = QStringLiteral("\r\n");
 
-bool hasWildcard(const QString& topic)
+// A prefix every message can go out under: a broker drops a topic with a wildcard or a control
+// character, keeps "$" topics to itself, and a topic is at most 65535 bytes with what follows.
+bool goodPrefix(const QString& prefix)
 {
-    return topic.contains(u'+') || topic.contains(u'#') || topic.contains(QChar(0));
+    if (prefix.isEmpty()) // the station's own default
+        return true;
+    const QByteArray bytes = prefix.toUtf8();
+    if (bytes.size() > 200 || prefix.startsWith(u'$'))
+        return false;
+    for (const QChar c : prefix)
+        if (c == u'+' || c == u'#' || c.category() == QChar::Other_Control)
+            return false;
+    return QString::fromUtf8(bytes) == prefix; // no lone surrogate
 }
 
 } // namespace
@@ -50,8 +60,9 @@ QString MqttInf::checkSettings(const MqttSettings& s)
 {
     if (!s.Broker.trimmed().isEmpty() && !parseBroker(s.Broker))
         return QStringLiteral("ブローカーは mqtt://ホスト:ポート か mqtts://ホスト:ポート で指定して下さい");
-    if (hasWildcard(s.TopicPrefix))
-        return QStringLiteral("トピックの接頭辞に + や # は使えません");
+    if (!goodPrefix(s.TopicPrefix.trimmed()))
+        return QStringLiteral(
+            "トピックの接頭辞は UTF-8 で 1～200 バイト、制御文字・+・# を含まず、$ で始まらないものにして下さい");
     if (s.ClientId.toUtf8().size() > 65535 || s.User.toUtf8().size() > 65535 || s.PassWord.toUtf8().size() > 65535)
         return QStringLiteral("クライアントID・ユーザー名・パスワードが長すぎます");
     if (s.Discovery != 0 && s.Discovery != 1)
@@ -140,9 +151,10 @@ Outcome MqttInf::save(MessageBoxService& messages)
     put(QStringLiteral("PassWord"), InetInf::ScramblePass(QStringLiteral("SET"), s.PassWord));
     put(QStringLiteral("TopicPrefix"), s.TopicPrefix.trimmed());
     put(QStringLiteral("Discovery"), QString::number(s.Discovery));
-    if (!TextFile::writeWhole(file, text, nullptr, TextFile::kPrivateMode))
-        return Failed(Fault::SettingsFile, writeError);
+    const Outcome saved = SaveSettingsText(file, IniName, text, !s.PassWord.isEmpty(), writeError);
+    if (!saved)
+        return saved;
     m_loaded = true;
     m_unreadable = false;
-    return {};
+    return saved;
 }

@@ -65,6 +65,8 @@ MessageBoxService::Icon FaultIcon(const Outcome& o)
 
 void Notify(MessageBoxService& messages, const Outcome& o)
 {
+    if (o.ok() && !o.notice.isEmpty())
+        messages.notify(o.notice, MessageBoxService::applicationTitle(), MessageBoxService::Icon::Information);
     if (o.ok() || o.fault == Fault::Cancelled || o.fault == Fault::NotLoaded)
         return;
     messages.notify(FaultText(o), FaultTitle(o), FaultIcon(o));

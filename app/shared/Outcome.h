@@ -29,18 +29,19 @@ struct Outcome {
     Fault fault = Fault::None;
     QString detail;
     int32_t code = 0;
+    QString notice; // said after work that went well (the window shows it once)
     bool ok() const { return fault == Fault::None; }
     explicit operator bool() const { return ok(); }
 };
 
 inline Outcome Failed(Fault fault, QString detail = QString(), int32_t code = 0)
 {
-    return Outcome{fault, std::move(detail), code};
+    return Outcome{fault, std::move(detail), code, QString()};
 }
 
 // The operator's words for an outcome, its box title and icon.
 QString FaultText(const Outcome& outcome);
 QString FaultTitle(const Outcome& outcome);
 MessageBoxService::Icon FaultIcon(const Outcome& outcome);
-// Shows a failed outcome after the current step (a good one shows nothing).
+// Shows a failed outcome after the current step (a good one only its notice, if it has one).
 void Notify(MessageBoxService& messages, const Outcome& outcome);

@@ -6,12 +6,31 @@
 #include "Outcome.h"
 #include "TextFile.h"
 
+#include <QFile>
+#include <sys/stat.h>
+
 QString OneLine(QString v)
 {
     v.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
     v.replace(u'\r', u' ');
     v.replace(u'\n', u' ');
     return v;
+}
+
+Outcome SaveSettingsText(const QString& file, const QString& name, const QString& text, bool holdsPassword,
+                         const QString& writeError)
+{
+    struct stat st {};
+    const bool shared = holdsPassword && ::stat(QFile::encodeName(file).constData(), &st) == 0 && S_ISREG(st.st_mode) &&
+                        (st.st_mode & 077) != 0;
+    const bool written = shared ? TextFile::writeWholeWithMode(file, TextFile::encode(text), int(st.st_mode & 0700))
+                                : TextFile::writeWhole(file, text, nullptr, TextFile::kPrivateMode);
+    if (!written)
+        return Failed(Fault::SettingsFile, writeError);
+    Outcome saved;
+    if (shared)
+        saved.notice = name + QStringLiteral(" にはパスワードがあるため、他のユーザーが読めないようにしました");
+    return saved;
 }
 
 Outcome ConfirmReplacing(MessageBoxService& messages, const QString& file, const QString& name,

@@ -15,3 +15,8 @@ QString OneLine(QString value);
 
 Outcome ConfirmReplacing(MessageBoxService& messages, const QString& file, const QString& name,
                          const QString& writeError);
+
+// Replaces a settings file whole. One holding a password loses any access of group and others
+// the operator had given (the notice says so); otherwise the file keeps its mode.
+Outcome SaveSettingsText(const QString& file, const QString& name, const QString& text, bool holdsPassword,
+                         const QString& writeError);

@@ -170,11 +170,16 @@ Outcome SysInf::loadChecked()
         if (MonitorSettings.ReloadSize < 1)
             return fail(QStringLiteral("リトライ回数設定異常"));
 
-        line(2); // the header row must be there; its text is not checked
+        // Without its header row the first unit would be taken for it, and every unit's
+        // values would go to the unit before it.
+        if (line(2) != HeaderRow)
+            return fail(unreadable + QStringLiteral(" 3 行目が見出しの行ではありません"));
         // Read every record before touching the table, so a missing line leaves it whole.
         std::vector<std::array<QString, 20>> rows(DeviceCount);
         for (int r = 0; r < DeviceCount; ++r) {
             const QString& record = line(3 + r);
+            if (record.count(u',') < 19) // cut short: its missing fields are not empty ones
+                return fail(unreadable + QStringLiteral(" %1 行目の項目が 20 に足りません").arg(4 + r));
             for (int c = 0; c < 20; ++c)
                 rows[r][c] = GetSysInfField(ColumnKeys[c], record);
         }

@@ -7,6 +7,8 @@
 #include <QTemporaryDir>
 #include <cstdio>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace DataLog;
 
@@ -198,4 +200,44 @@ TEST(DataLogReader, RawLinesAreTheRangesLinesAsWritten)
     ASSERT_EQ(lines.size(), 5);
     EXPECT_EQ(lines[0].toLatin1() + "\r\n", lineAt(Day0 + 10, 10));
     EXPECT_EQ(RawLines(path, Day0, Day0 + 999, 7).size(), 7);
+}
+
+// Files a reader may meet in a log's place: none blocks it (a hang ends the test by the alarm),
+// holds more than a chunk of it, or is read again on every tick.
+TEST(DataLogReader, HostileFilesNeitherBlockNorGrowNorAreReadAgain)
+{
+    QTemporaryDir dir;
+    const QString fifo = dir.filePath("DataFile000.csv"), zero = dir.filePath("DataFile001.csv"),
+                  hole = dir.filePath("DataFile002.csv");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    ASSERT_EQ(::symlink("/dev/zero", QFile::encodeName(zero).constData()), 0);
+    QFile f(hole); // 256 MB without a line end, then a line
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.resize(256 << 20) && f.seek(256 << 20));
+    f.write("\r\n" + lineAt(Day0, 1));
+    f.close();
+    ::alarm(20);
+    EXPECT_TRUE(ReadRange(fifo, Day0, Day0 + 9, 10).fileMissing && ReadRange(zero, Day0, Day0 + 9, 10).fileMissing);
+    Range r = ReadRange(hole, Day0, Day0 + 9, 10);
+    EXPECT_LT(r.bytesRead, 100 << 20); // it gives up on the stretch and goes on from there next time
+    for (int tick = 0; tick < 4 && r.lines == 0; ++tick)
+        ReadMore(hole, r, Day0 + 9);
+    EXPECT_EQ(r.lines, 1);
+    EXPECT_LT(r.bytesRead, 300 << 20); // each byte once
+    ::alarm(0);
+}
+
+TEST(DataLogReader, ALineAheadOfTheClockIsOutOfOrderNotTheEndOfTheRange)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("DataFile005.csv");
+    writeLog(path, Day0, 3600);
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::Append));
+    f.write(lineAt(toSeconds(QDateTime(QDate(2099, 1, 1), QTime(0, 0))), 7));
+    for (int i = 3600; i < 7200; ++i)
+        f.write(lineAt(Day0 + i, i));
+    f.close();
+    const Range r = ReadRange(path, Day0, Day0 + 7199, 100, Day0 + 7199);
+    EXPECT_EQ(r.lines, 7200);
+    EXPECT_EQ(r.skipped, 1);
 }

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -82,6 +83,34 @@ TEST_F(FolderChoice, UnusableConfigLinesAreErrorsNamingTheFile)
     fs::remove(config);
     fs::create_directory(config); // a folder where the file should be
     EXPECT_FALSE(choose().error.empty());
+}
+
+// Config files and folders the launcher must refuse at once, without growing or waiting.
+TEST_F(FolderChoice, HostileConfigFilesAndForeignFoldersAreRefused)
+{
+    const fs::path config = home / ".config/talveron/station-folder";
+    const fs::path open = home / "open", theirs = home / "theirs";
+    fs::create_directories(open);
+    fs::permissions(open, fs::perms::all);
+    fs::create_directories(theirs);
+    fs::create_directories(config.parent_path());
+    const bool root = ::geteuid() == 0; // as another user, "/" is another owner's
+    ASSERT_TRUE(!root || ::chown(theirs.c_str(), 65534, 65534) == 0);
+    const std::vector<std::pair<std::string, std::function<void()>>> cases = {
+        {"FIFO", [&] { ::mkfifo(config.c_str(), 0600); }},
+        {"/dev/zero", [&] { fs::create_symlink("/dev/zero", config); }},
+        {"NUL", [&] { write(config, (home / "a").string() + std::string(1, '\0') + "b\n"); }},
+        {"long", [&] { write(config, "/" + std::string(5000, 'a') + "\n"); }},
+        {"writable", [&] { write(config, open.string() + "\n"); }},
+        {"another owner", [&] { write(config, (root ? theirs : fs::path("/")).string() + "\n"); }},
+    };
+    ::alarm(10); // a hang ends the test
+    for (const auto& [what, make] : cases) {
+        fs::remove(config);
+        make();
+        EXPECT_FALSE(choose().error.empty()) << what;
+    }
+    ::alarm(0);
 }
 
 TEST_F(FolderChoice, AFileIsNotAStationFolder)

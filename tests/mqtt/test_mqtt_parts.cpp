@@ -11,6 +11,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -114,6 +116,16 @@ TEST(MqttInf, ReadsBrokerAddressesAndRefusesWhatCannotBeOne)
         EXPECT_FALSE(MqttInf::parseBroker(QString::fromLatin1(bad))) << bad;
 }
 
+TEST(MqttInf, APrefixNoMessageCouldGoOutUnderIsRefused)
+{
+    MqttSettings s;
+    for (const QString& bad : {QStringLiteral("a\tb"), QStringLiteral("a\x01"), QStringLiteral("$SYS/x"),
+                               QStringLiteral("a/+"), QStringLiteral("a#"), QString(201, u'a'), QString(67, u'あ')})
+        EXPECT_FALSE((s.TopicPrefix = bad, MqttInf::checkSettings(s)).isEmpty()) << bad.left(10).toStdString();
+    for (const QString& good : {QString(), QString(200, u'a'), QStringLiteral("a\"b\\c"), QString(66, u'あ')})
+        EXPECT_TRUE((s.TopicPrefix = good, MqttInf::checkSettings(s)).isEmpty()) << good.left(10).toStdString();
+}
+
 TEST(MqttInf, SavesForTheOwnerOnlyAndReadsBackWhatWasSaved)
 {
     Station st;
@@ -173,6 +185,25 @@ TEST(MqttFeed, AStationWithoutTheFileOrWithoutABrokerPublishesNothing)
     st.comm.mqtt().unitPolled(0, UnitLamp::Good); // nothing to do, nothing to crash
     st.comm.mqtt().alarmEvent(0, AlarmEvent::Raised);
     EXPECT_TRUE(st.messages.shown.empty());
+}
+
+TEST(MqttFeed, ACertificateFileThatIsNotARegularFileNeitherHoldsNorStartsTheClient)
+{
+    Station st;
+    ASSERT_EQ(::mkfifo(QFile::encodeName(st.dir.filePath("ca.pem")).constData(), 0600), 0);
+    st.writeBytes("MqttInf.ini", "Broker=mqtts://127.0.0.1:1\r\nCaFile=ca.pem\r\n");
+    ::alarm(10); // a hang ends the test
+    EXPECT_EQ(st.comm.mqtt().start().fault, Fault::SettingsFile);
+    MqttEndpoint e;
+    e.host = QStringLiteral("127.0.0.1");
+    e.port = 1;
+    e.tls = true;
+    e.caFile = st.dir.filePath("ca.pem");
+    {
+        MosquittoPublisher client(e);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100)); // its thread tries, and must not open it
+    }
+    ::alarm(0);
 }
 
 struct FeedRig : Rig<FakeLink> {
@@ -295,4 +326,21 @@ TEST(MqttFeed, DiscoveryAnnouncesEachUnitOnceWithItsStateTopic)
     EXPECT_EQ(config["state_topic"].toString(), QStringLiteral("site/x/units/001/state"));
     EXPECT_EQ(config["availability_topic"].toString(), QStringLiteral("site/x/status"));
     EXPECT_TRUE(sent.messages.front().retain);
+
+    // Whatever the prefix and the names hold, every payload stays JSON.
+    Recorded odd;
+    st.comm.sys().DeviceTable[0][ColName] = QStringLiteral("\"a\\\x01");
+    st.comm.mqtt().setPublisher(std::make_unique<RecordingPublisher>(odd), QStringLiteral("a\"b\\c"), true);
+    st.comm.mqtt().unitPolled(0, UnitLamp::Good);
+    st.comm.mqtt().alarmEvent(0, AlarmEvent::Raised);
+    ASSERT_GE(odd.messages.size(), 8u);
+    for (const auto& m : odd.messages) {
+        QJsonParseError error{};
+        const QJsonObject o = QJsonDocument::fromJson(m.payload, &error).object();
+        EXPECT_EQ(error.error, QJsonParseError::NoError) << m.payload.toStdString();
+        if (o.contains(QStringLiteral("availability_topic")))
+            EXPECT_EQ(o["availability_topic"].toString(), QStringLiteral("a\"b\\c/status"));
+        else
+            EXPECT_EQ(o["name"].toString(), QStringLiteral("\"a\\\x01"));
+    }
 }

@@ -14,8 +14,11 @@
 #include <QDir>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QFileInfo>
 #include <QTimer>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -269,6 +272,7 @@ TEST(LanRelay, TheSendFolderCarriesDataAndRequests)
     EXPECT_TRUE(p.down.screen(1).switchOn[4] == false);
     p.down.flip(5, true);
     EXPECT_EQ(p.down.st.readBytes("ABC1.txt"), (token() + QStringLiteral(",ABC1.txt,PortB,5,High\r\n")).toLatin1());
+    EXPECT_FALSE(QFileInfo(p.down.st.dir.filePath("ABC1.txt")).permissions() & QFileDevice::ReadOther); // the token
     p.up.cycle();
     EXPECT_EQ(outputLevel(p.sim, 5), 1);
     EXPECT_EQ(p.down.st.readBytes("ABC1.txt"), QByteArray("\r\n"));
@@ -414,13 +418,6 @@ TEST(UploadServe, RequestsAreCarriedOutOnceAndOnlyWithTheToken)
     UnitSimProcess& sim = lan.sim;
     RelayStation& up = lan.up;
     ASSERT_EQ(up.status(), QStringLiteral("接続中"));
-    // Another password's token: left in place, not carried out.
-    const QByteArray foreign =
-        InetInf::ScramblePass(QStringLiteral("SET"), QStringLiteral("other")).toLatin1() + ",ABC1.txt,PortB,4,High\r\n";
-    up.st.writeBytes("ABC1.txt", foreign);
-    up.cycle();
-    EXPECT_EQ(up.st.readBytes("ABC1.txt"), foreign);
-    EXPECT_EQ(outputLevel(sim, 4), 0);
     // PortA pin 2 switches pin 2 of port 5; the request file is reset first.
     up.st.writeBytes("ABC1.txt", (token() + QStringLiteral(",ABC1.txt,PortA,2,High\r\n")).toLatin1());
     up.cycle();
@@ -466,9 +463,17 @@ TEST(UploadServe, OnlyWhatTheTableAllowsIsCarriedOutAndAnUnreadableRequestIsCons
         (token() + QStringLiteral(",ABC1.txt,Port,2,Highest-garbage\r\n")).toLatin1(),        // no such port
         token().toLatin1() + ",ABC1.txt,PortB,4,High\xff\xfe\r\n",                            // not CP932
         token().toLatin1() + ",ABC1.txt,PortB,4,High," + QByteArray(70 * 1024, 'x') + "\r\n", // over 64 KiB
+        // another password's token: left in place it would hold off every later request
+        InetInf::ScramblePass(QStringLiteral("SET"), QStringLiteral("other")).toLatin1() + ",ABC1.txt,PortB,4,High\r\n",
+        QByteArray(), // a FIFO in the file's place
     };
     for (const QByteArray& request : refused) {
-        up.st.writeBytes("ABC1.txt", request);
+        if (request.isEmpty()) {
+            const QByteArray path = QFile::encodeName(up.st.dir.filePath("ABC1.txt"));
+            ASSERT_TRUE(::unlink(path.constData()) == 0 && ::mkfifo(path.constData(), 0600) == 0);
+        } else {
+            up.st.writeBytes("ABC1.txt", request);
+        }
         up.cycle();
         EXPECT_EQ(up.status(), QStringLiteral("通信ｴﾗｰ")) << request.left(40).toStdString();
         EXPECT_EQ(up.st.readBytes("ABC1.txt"), QByteArray("\r\n")) << request.left(40).toStdString();

@@ -151,6 +151,30 @@ TEST(InetInf, AFileThatDoesNotLoadIsReportedAndOnlyReplacedWhenTheOperatorSaysSo
     EXPECT_TRUE(st.comm.inet().LoadInetInf());
 }
 
+// Rec= 101: the units the file counts are not known, so the file is neither read nor replaced.
+TEST(InetInf, WhileTheSystemFileDoesNotLoadTheFileIsNeitherLoadedNorReplaced)
+{
+    Station st;
+    fill(st.comm, 2);
+    ASSERT_TRUE(st.comm.inet().SaveInetInf());
+    const QByteArray original = st.readBytes("InetInf.ini");
+    st.writeBytes("sysinf001.csv", "sysinf001.csv,Rec= 101,\r\n");
+    st.comm.sys().LoadSysInf();
+    EXPECT_EQ(st.comm.inet().LoadInetInf().fault, Fault::NotLoaded); // the system file's fault, not this one's
+    EXPECT_TRUE(st.comm.inet().SaveInetInf().detail.contains(QStringLiteral("先にシステムファイルを直して下さい")));
+    EXPECT_EQ(st.readBytes("InetInf.ini"), original);
+}
+
+TEST(InetInf, ALoadErrorNamesNoValue)
+{
+    Station st;
+    for (const char* text :
+         {"Mode=0 FTP=h ID=u PassWord=Zecret", "Mode=0\r\nMode2=0\r\nZecret=x\r\n", "Mode=0\r\nMode2=Zecret\r\n"}) {
+        st.writeBytes("InetInf.ini", text);
+        EXPECT_FALSE(st.comm.inet().LoadInetInf().detail.contains(QStringLiteral("Zecret"))) << text;
+    }
+}
+
 TEST(InetInf, ALineOutOfPlaceOrAModeOutOfRangeFailsTheLoad)
 {
     Station writer;
@@ -202,11 +226,20 @@ TEST(InetInf, SavesKeepTheOwnersModeAndLeftOversOfACrashAreRemoved)
     ASSERT_TRUE(st.comm.inet().SaveInetInf());
     const auto mode = [&](const char* name) { return QFileInfo(st.path(name)).permissions(); };
     EXPECT_EQ(mode("InetInf.ini"), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
-    QFile::setPermissions(st.path("InetInf.ini"),
-                          QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser | QFile::ReadGroup);
-    ASSERT_TRUE(st.comm.inet().SaveInetInf());
-    EXPECT_EQ(mode("InetInf.ini"),
-              QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser | QFile::ReadGroup);
+    const auto groupReadable =
+        QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser | QFile::ReadGroup;
+    QFile::setPermissions(st.path("InetInf.ini"), groupReadable);
+    st.comm.inet().InternetSettings.PassWord.clear();
+    st.comm.inet().InternetSettings.DialUpPass.clear();
+    ASSERT_TRUE(Reported(st.messages, st.comm.inet().SaveInetInf()));
+    EXPECT_EQ(mode("InetInf.ini"), groupReadable);
+    // a password saved into it takes the group's access away, and says so once
+    st.comm.inet().InternetSettings.PassWord = QStringLiteral("pw");
+    ASSERT_TRUE(Reported(st.messages, st.comm.inet().SaveInetInf()));
+    ASSERT_TRUE(Reported(st.messages, st.comm.inet().SaveInetInf()));
+    EXPECT_EQ(mode("InetInf.ini"), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
+    ASSERT_EQ(st.messages.shown.size(), 1u);
+    EXPECT_TRUE(st.messages.shown[0].text.contains(QStringLiteral("パスワード")));
 
     // A save killed before its rename leaves ".InetInf.ini.XXXXXX"; the next load removes it.
     st.writeBytes(".InetInf.ini.a1B2c3", "PassWord=x\r\n");

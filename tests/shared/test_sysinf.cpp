@@ -109,7 +109,7 @@ TEST(SysInf, LoadNormalisesFields)
         "sysinf001.csv",
         sysinf(3, "MoniterCycl=  7 ,MoniterCyclType= s,TimeOut= 2,TimeOutCyclType=s,ReloadCycl= 3,ReloadSize= 3,",
                {" lead,127.0.0.11,,0015, 2.5 , 9600 ,Ain ,non,non,non,Din,Dout,non,non,non,non,non,non,On,Din: 3:Low",
-                record("b"), "short,1.2.3.4"}));
+                record("b"), "short,1.2.3.4,,,,,,,,,,,,,,,,,,"}));
     ASSERT_TRUE(st.comm.sys().LoadSysInf());
     const auto& c = st.comm;
     EXPECT_EQ(c.sys().MonitorSettings.MoniterCycl, 7);
@@ -127,7 +127,7 @@ TEST(SysInf, LoadNormalisesFields)
     EXPECT_EQ(c.sys().GetPinType(0, 6, 2), -1);
     EXPECT_EQ(c.sys().GetPinType(0, 7, 1), -1);
     EXPECT_EQ(c.sys().GetPinType(3, 6, 0), -1);
-    // a line with too few fields yields empty cells, never a read past the line
+    // empty fields are empty cells
     EXPECT_EQ(c.sys().DeviceTable[2][ColIP], "1.2.3.4");
     EXPECT_EQ(c.sys().DeviceTable[2][ColIO], "0");
     EXPECT_EQ(c.sys().DeviceTable[2][ColArm], "");
@@ -214,6 +214,9 @@ TEST(SysInf, OtherFailuresNameTheirLineAndAreOnlyReplacedWhenTheOperatorSaysSo)
         {sysinf(1, "MoniterCycl= 99999,MoniterCyclType=s,TimeOut= 2,", {record("a")}),
          "sysinf001.csv 2 行目の数値が範囲外です"},
         {"sysinf001.csv,Rec= 1,\r\n" + Settings + "\r\n\x96\xbc\xff\xff\r\n", "sysinf001.csv を読めません"},
+        // the header row missing: the first unit is not taken for it
+        {sysinf(2, Settings, {record("a"), record("b")}).replace("RB7,Control", "RB7,Ctrl"), "sysinf001.csv 3 行目"},
+        {sysinf(2, Settings, {record("a"), "b,1.2.3.4,0,1"}), "sysinf001.csv 5 行目の項目が 20 に足りません"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.file.left(40).toStdString());

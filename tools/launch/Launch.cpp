@@ -7,7 +7,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
+#include <fcntl.h>
+#include <optional>
+#include <sys/stat.h>
 #include <system_error>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -36,18 +38,52 @@ std::string quoted(const fs::path& p)
     return "\"" + p.string() + "\"";
 }
 
+constexpr std::size_t kConfigBytes = 4096; // far more than a path's line
+
+// The first kConfigBytes of a regular file: a FIFO would hold the launcher in open(), a link
+// to a device would feed it for ever. Opened without blocking and checked on the descriptor.
+std::optional<std::string> readHead(const fs::path& file)
+{
+    const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    struct stat st {};
+    std::string head(kConfigBytes + 1, '\0'); // a byte more tells a longer file
+    std::size_t got = 0;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        while (got < head.size()) {
+            const ssize_t n = ::read(fd, head.data() + got, head.size() - got);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            got += std::size_t(n);
+        }
+    } else {
+        ::close(fd);
+        return std::nullopt;
+    }
+    ::close(fd);
+    head.resize(got);
+    return head;
+}
+
 // The folder the config file names. The line is taken as written: only the line end goes, since
 // blanks may belong to a folder's name.
 Choice fromConfigFile(const fs::path& file, const Environment& env)
 {
-    std::ifstream in(file, std::ios::binary);
-    std::string line;
-    if (!in || fs::is_directory(file))
+    const auto head = readHead(file);
+    if (!head)
         return {{}, quoted(file) + " を読めません（ステーションフォルダを書いておくファイルです）。"};
-    if (!std::getline(in, line) && !in.eof())
-        return {{}, quoted(file) + " を読めません（ステーションフォルダを書いておくファイルです）。"};
+    const std::size_t end = head->find('\n');
+    if (end == std::string::npos && head->size() > kConfigBytes)
+        return {{}, quoted(file) + " の 1 行目が長すぎます。ステーションフォルダのフルパスを 1 行で書いてください。"};
+    std::string line = head->substr(0, end);
     if (!line.empty() && line.back() == '\r')
         line.pop_back();
+    // A NUL would cut the path short without a word.
+    if (line.find('\0') != std::string::npos)
+        return {{}, quoted(file) + " の 1 行目に NUL 文字があります。ステーションフォルダのフルパスを書いてください。"};
     if (line.empty())
         return {{},
                 quoted(file) +
@@ -147,6 +183,14 @@ Choice ChooseFolder(const Arguments& args, const Environment& env, const fs::pat
     const fs::file_status st = fs::status(choice.folder, ec);
     if (fs::exists(st) && !fs::is_directory(st))
         return {{}, "ステーションフォルダ " + quoted(choice.folder) + " はフォルダではなくファイルです。"};
+    // Its settings hold passwords: a folder another user owns or can write to is not ours.
+    struct stat owner {};
+    if (fs::exists(st) && ::stat(choice.folder.c_str(), &owner) == 0 &&
+        (owner.st_uid != ::geteuid() || (owner.st_mode & (S_IWGRP | S_IWOTH)) != 0))
+        return {{},
+                "ステーションフォルダ " + quoted(choice.folder) +
+                    " は他のユーザーのもの、または他のユーザーも書き込めるフォルダのため使いません。"
+                    "自分だけが書き込めるフォルダを指定してください。"};
     return choice;
 }
 
