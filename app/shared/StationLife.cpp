@@ -15,8 +15,8 @@ namespace {
 // The time of a log's last line: its last few hundred bytes are enough.
 std::optional<QDateTime> lastLineTime(const QString& path)
 {
-    QFile f(path);
-    if (!QFileInfo(path).isFile() || !f.open(QIODevice::ReadOnly))
+    QFile f;
+    if (!TextFile::openRegular(f, path)) // a FIFO or a device in a log's place is no sign of life
         return std::nullopt;
     const qint64 tail = 512;
     f.seek(std::max<qint64>(0, f.size() - tail));

@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <optional>
 #include <sys/stat.h>
+#include <fstream>
 #include <system_error>
 #include <sys/wait.h>
 #include <unistd.h>
