@@ -330,7 +330,6 @@ void Dialog2::readRelayed(int u)
         endBusy();
         return;
     }
-    m_readKey = m_comm.inet().InternetSettings.URL + u'/' + dataName;
     fetch<QString>(
         dataName,
         [dataName](InternetTransfer& transfer, const QString& url) {
@@ -423,6 +422,7 @@ void Dialog2::fetch(const QString& name, std::function<Result(InternetTransfer&,
     // A relay file under the URL, on its lane, through the proxy of the settings as they are now.
     const auto& s = m_comm.inet().InternetSettings;
     const QString url = s.URL + u'/' + name;
+    m_readKey = url; // the lane a close cancels
     const QString proxy = s.ProxyServerName, proxyPort = s.ProxyPortNo;
     UnitEndpoint::onUrl<Result>(
         m_engine, url, proxy, proxyPort, this,

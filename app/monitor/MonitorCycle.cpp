@@ -334,7 +334,7 @@ MonitorCycle::Started MonitorCycle::ReadRelayUnit(int unit, Pass pass)
         return Started::FailedAtOnce;
     }
     const auto& s = m_comm.inet().InternetSettings;
-    const QString url = s.URL + u'/' + name + QStringLiteral(".txt");
+    const QString url = relayUrl(name);
     const QString proxy = s.ProxyServerName, proxyPort = s.ProxyPortNo;
     const uint64_t generation = m_generation;
     pollStarted(unit, pass);
@@ -716,7 +716,12 @@ void MonitorCycle::cancelPoll(int unit)
     m_engine.cancel(SysInf::UnitKey(m_comm.sys().DeviceTable[unit]));
     const QString name = m_comm.inet().RelayFileName(unit);
     if (!name.isEmpty())
-        m_engine.cancel(m_comm.inet().InternetSettings.URL + u'/' + name + QStringLiteral(".txt"));
+        m_engine.cancel(relayUrl(name));
+}
+
+QString MonitorCycle::relayUrl(const QString& fileName) const
+{
+    return m_comm.inet().InternetSettings.URL + u'/' + fileName + QStringLiteral(".txt");
 }
 
 MonitorCycle::Paused MonitorCycle::PauseForDialog(int unit)

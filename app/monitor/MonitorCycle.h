@@ -164,6 +164,8 @@ private:
     void logLine(int unit, const QDateTime& stamp);
     void flushHeldLine(int unit);
     void cancelPoll(int unit);
+    // Where a unit's relay data file is fetched: the key of its lane too.
+    QString relayUrl(const QString& fileName) const;
 
     MontComm1& m_comm;
     MonitorView& m_view;

@@ -2,6 +2,7 @@
 
 #include "Clock.h"
 #include "DataFiles.h"
+#include "DataLogReader.h"
 #include "DateText.h"
 #include "MontComm1.h"
 #include "TextFile.h"
@@ -22,10 +23,9 @@ std::optional<QDateTime> lastLineTime(const QString& path)
     f.seek(std::max<qint64>(0, f.size() - tail));
     const QList<QByteArray> lines = f.read(tail).split('\n');
     for (auto it = lines.rbegin(); it != lines.rend(); ++it) {
-        const QDateTime t =
-            QDateTime::fromString(QString::fromLatin1(it->left(19)), QStringLiteral("yyyy/MM/dd HH:mm:ss"));
-        if (t.isValid())
-            return t;
+        const QByteArray line = it->endsWith('\r') ? it->chopped(1) : *it;
+        if (const auto parsed = DataLog::ParseLine(line.constData(), line.constData() + line.size()))
+            return DataLog::fromSeconds(parsed->time);
     }
     return std::nullopt;
 }

@@ -33,6 +33,25 @@ void untilAnswered(const std::vector<int32_t>& answers, size_t n)
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 10);
 }
 
+// A stand-in nmcli in dir that records its arguments in dir/calls and then runs cases ("%1" is dir).
+QString standInNmcli(const QTemporaryDir& dir, const QString& cases)
+{
+    const QString script = dir.filePath("nmcli");
+    QFile f(script);
+    f.open(QIODevice::WriteOnly);
+    f.write(QStringLiteral("#!/bin/sh\necho \"$*\" >> %1/calls\n").arg(dir.path()).toUtf8() +
+            QString(cases).replace(QStringLiteral("%1"), dir.path()).toUtf8() + "exit 0\n");
+    f.close();
+    f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    return script;
+}
+
+QString fileText(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+}
+
 } // namespace
 
 TEST(DialUpLine, ReleaseWithoutALeaseDoesNothing)
@@ -204,23 +223,16 @@ TEST(DialUp, DialHangUpAndTheListsOfEntriesAndConnections)
 TEST(DialUp, NmcliBackendRunsTheProfileUpAndDown)
 {
     QTemporaryDir dir;
-    const QString script = dir.filePath("nmcli");
-    QFile f(script);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    // Records its arguments and the secrets file; "bad" is an unknown profile.
-    f.write(QStringLiteral("#!/bin/sh\necho \"$*\" >> %1/calls\n"
-                           "case \"$*\" in\n"
-                           " *passwd-file*) for a; do last=$a; done; cat \"$last\" >> %1/secrets;;\n"
-                           "esac\n"
-                           "case \"$*\" in\n"
-                           " *'id bad'*) echo 'Error: unknown connection' >&2; exit 10;;\n"
-                           " *--active*) printf 'isp:/org/freedesktop/NetworkManager/ActiveConnection/7\\n';;\n"
-                           " *'connection show'*) printf 'isp\\nWired connection 1\\n';;\n"
-                           "esac\nexit 0\n")
-                .arg(dir.path())
-                .toUtf8());
-    f.close();
-    f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    // Records the secrets file too; "bad" is an unknown profile.
+    const QString script = standInNmcli(
+        dir, QStringLiteral("case \"$*\" in\n"
+                            " *passwd-file*) for a; do last=$a; done; cat \"$last\" >> %1/secrets;;\n"
+                            "esac\n"
+                            "case \"$*\" in\n"
+                            " *'id bad'*) echo 'Error: unknown connection' >&2; exit 10;;\n"
+                            " *--active*) printf 'isp:/org/freedesktop/NetworkManager/ActiveConnection/7\\n';;\n"
+                            " *'connection show'*) printf 'isp\\nWired connection 1\\n';;\n"
+                            "esac\n"));
     NmcliDialUp nm(script);
     std::vector<QString> names;
     EXPECT_EQ(nm.entries(names), 0);
@@ -230,14 +242,10 @@ TEST(DialUp, NmcliBackendRunsTheProfileUpAndDown)
     EXPECT_EQ(handle, 7);
     EXPECT_EQ(nm.dial("bad", "u", "pw1", handle), DialUpError::EntryNotFound);
     EXPECT_EQ(nm.hangUp(7), 0);
-    QFile calls(dir.filePath("calls"));
-    calls.open(QIODevice::ReadOnly);
-    const QString log = QString::fromUtf8(calls.readAll());
+    const QString log = fileText(dir.filePath("calls"));
     EXPECT_FALSE(log.contains("pw1")); // never on a command line
     EXPECT_TRUE(log.contains("connection down apath /org/freedesktop/NetworkManager/ActiveConnection/7"));
-    QFile secrets(dir.filePath("secrets"));
-    secrets.open(QIODevice::ReadOnly);
-    EXPECT_TRUE(secrets.readAll().contains("ppp.password:pw1"));
+    EXPECT_TRUE(fileText(dir.filePath("secrets")).contains("ppp.password:pw1"));
     NmcliDialUp missing(dir.filePath("no-such-program"));
     EXPECT_EQ(missing.entries(names), DialUpError::ServiceUnavailable);
 }
@@ -247,22 +255,13 @@ TEST(DialUp, NmcliBackendRunsTheProfileUpAndDown)
 TEST(DialUp, ClosingEndsADialAndFinishesAHangUp)
 {
     QTemporaryDir dir;
-    const QString script = dir.filePath("nmcli");
-    QFile f(script);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(QStringLiteral("#!/bin/sh\necho \"$*\" >> %1/calls\ncase \"$*\" in\n"
-                           " *'connection up'*) [ -e %1/slow ] && exec sleep 30;;\n"
-                           " *--active*) printf 'isp:/org/freedesktop/NetworkManager/ActiveConnection/7\\n';;\n"
-                           " *'connection down'*) sleep 0.5; echo finished >> %1/calls; [ -e %1/fail ] && exit 1;;\n"
-                           "esac\nexit 0\n")
-                .arg(dir.path())
-                .toUtf8());
-    f.close();
-    f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    const auto calls = [&] {
-        QFile c(dir.filePath("calls"));
-        return c.open(QIODevice::ReadOnly) ? QString::fromUtf8(c.readAll()) : QString();
-    };
+    const QString script = standInNmcli(
+        dir, QStringLiteral("case \"$*\" in\n"
+                            " *'connection up'*) [ -e %1/slow ] && exec sleep 30;;\n"
+                            " *--active*) printf 'isp:/org/freedesktop/NetworkManager/ActiveConnection/7\\n';;\n"
+                            " *'connection down'*) sleep 0.5; echo finished >> %1/calls; [ -e %1/fail ] && exit 1;;\n"
+                            "esac\n"));
+    const auto calls = [&] { return fileText(dir.filePath("calls")); };
     NmcliDialUp nm(script);
     ScriptedMessageBox messages;
     SetClock clock;
