@@ -117,6 +117,11 @@ Kernel ActiveBase64Kernel() {
 }
 
 namespace detail {
+void EncodeActive(const std::uint8_t* in, std::size_t n, char* out) {
+    EnsureChosen();
+    g_encode.load(std::memory_order_acquire)(in, n, out);
+}
+
 std::size_t DecodeActive(const std::uint8_t* in, std::size_t n, std::uint8_t* out, unsigned* leftover) {
     EnsureChosen();
     return g_decode.load(std::memory_order_acquire)(in, n, out, leftover);

@@ -18,7 +18,8 @@ using DecodeKernel = std::size_t (*)(const std::uint8_t* in, std::size_t n, std:
 
 void EncodePlain(const std::uint8_t* in, std::size_t n, char* out);
 std::size_t DecodePlain(const std::uint8_t* in, std::size_t n, std::uint8_t* out, unsigned* leftover);
-// The kernel in use.
+// The kernels in use.
+void EncodeActive(const std::uint8_t* in, std::size_t n, char* out);
 std::size_t DecodeActive(const std::uint8_t* in, std::size_t n, std::uint8_t* out, unsigned* leftover);
 
 // Number of kept characters (alphabet and "=") in n bytes.

@@ -117,21 +117,23 @@ Status Stream::Finish() {
 }
 
 Status Stream::State::Base64Encode(std::string_view piece) {
+    // A group completed from the last piece's bytes goes in front of this piece's text, so each
+    // piece is one write.
+    std::size_t joined = 0;
     if (!carry.empty()) {
         const std::size_t take = std::min(piece.size(), 3 - carry.size());
         carry.append(piece.substr(0, take));
         piece.remove_prefix(take);
         if (carry.size() < 3) return Status::Ok;
-        char group[4];
-        detail::EncodePlain(reinterpret_cast<const std::uint8_t*>(carry.data()), 3, group);
-        Send(group, 4);
-        carry.clear();
+        joined = 4;
     }
     const std::size_t whole = piece.size() / 3 * 3;
-    Output out{IntoBuffer, &buffer};
-    const Status status = mime::Base64Encode(piece.substr(0, whole), out);
-    if (status != Status::Ok) return status;
-    Send(out.data, out.length);
+    const std::size_t length = joined + Base64Length(whole);
+    char* out = Reserve(length);
+    if (out == nullptr) return Status::OutOfMemory;
+    if (joined != 0) detail::EncodePlain(reinterpret_cast<const std::uint8_t*>(carry.data()), 3, out);
+    detail::EncodeActive(reinterpret_cast<const std::uint8_t*>(piece.data()), whole, out + joined);
+    Send(out, length);
     carry.assign(piece.substr(whole));
     return Status::Ok;
 }
@@ -154,16 +156,16 @@ Status Stream::State::Base64Decode(std::string_view piece) {
             break;
         }
     }
-    // The rest is decoded whole; the characters of its ignored last group are then found
-    // from its end and carried.
+    // The rest is decoded whole behind that group (one write a piece); the characters of its
+    // ignored last group are then found from its end and carried.
     const std::size_t n = piece.size() - at;
-    auto* out = reinterpret_cast<std::uint8_t*>(Reserve((n + 3) / 4 * 3));
+    auto* out = reinterpret_cast<std::uint8_t*>(Reserve(groupLength + (n + 3) / 4 * 3));
     if (out == nullptr) return Status::OutOfMemory;
+    std::memcpy(out, group, groupLength);
     unsigned leftover = 0;
-    const std::size_t written = detail::DecodeActive(in + at, n, out, &leftover);
+    const std::size_t written = detail::DecodeActive(in + at, n, out + groupLength, &leftover);
     if (written == detail::kZeroByte) return Status::InvalidValue;
-    Send(reinterpret_cast<const char*>(group), groupLength);
-    Send(reinterpret_cast<const char*>(out), written);
+    Send(reinterpret_cast<const char*>(out), groupLength + written);
     std::size_t from = piece.size();
     for (unsigned k = 0; k < leftover; --from)
         if (detail::kDecode.value[in[from - 1]] != detail::kSkip) ++k;
