@@ -295,9 +295,11 @@ class Mimetool(unittest.TestCase):
                                ("QuotedPrintableDecode", call("QuotedPrintableEncode", text))):
             expected = call(member, source)
             with tempfile.TemporaryFile() as f:
-                f.write(source)
-                f.seek(0)
+                # A file is mapped from its page holding the offset, and left read to its end.
+                f.write(b"skipped" * 700 + source)
+                f.seek(4900)
                 out = subprocess.run([TOOL, member], stdin=f, capture_output=True, check=True).stdout
+                self.assertEqual(os.lseek(f.fileno(), 0, os.SEEK_CUR), 4900 + len(source))
             self.assertEqual(out, expected, member)
             self.assertEqual(self.run_tool(member, data=source).stdout, expected, member)
 
