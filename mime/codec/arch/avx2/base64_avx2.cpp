@@ -10,9 +10,13 @@
 namespace talveron::mime::detail {
 namespace {
 
-// 24 input bytes (12 per lane) to 32 six-bit values, one per byte.
+// 24 input bytes to 32 six-bit values, one per byte: 12 bytes from byte `low` of the low lane,
+// 12 from byte 0 of the high lane.
+template <char low>
 inline __m256i EncodeUnpack(__m256i in) {
-    in = _mm256_shuffle_epi8(in, _mm256_setr_epi8(1, 0, 2, 1, 4, 3, 5, 4, 7, 6, 8, 7, 10, 9, 11, 10,  //
+    in = _mm256_shuffle_epi8(in, _mm256_setr_epi8(low + 1, low, low + 2, low + 1, low + 4, low + 3, low + 5, low + 4,
+                                                  low + 7, low + 6, low + 8, low + 7, low + 10, low + 9, low + 11,
+                                                  low + 10,  //
                                                   1, 0, 2, 1, 4, 3, 5, 4, 7, 6, 8, 7, 10, 9, 11, 10));
     const __m256i t0 = _mm256_and_si256(in, _mm256_set1_epi32(0x0fc0fc00));
     const __m256i t1 = _mm256_mulhi_epu16(t0, _mm256_set1_epi32(0x04000040));
@@ -113,14 +117,29 @@ std::size_t CountAvx2(const std::uint8_t* in, std::size_t n) {
 
 void EncodeAvx2(const std::uint8_t* in, std::size_t n, char* out) {
     std::size_t i = 0;
-    // Each step reads 28 bytes (two 16-byte loads 12 apart) and uses 24.
-    for (; i + 28 <= n; i += 24) {
+    // The first step reads 28 bytes as two 16-byte loads 12 apart. The later ones read 32 bytes
+    // from 4 before the step, which puts both lanes' 12 bytes in one load: the input streams
+    // from memory (a mapped file) and fewer loads a step keep the encoding under the reading.
+    if (n >= 28) {
+        const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+        const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 12));
+        const __m256i v = EncodeUnpack<0>(_mm256_inserti128_si256(_mm256_castsi128_si256(lo), hi, 1));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), EncodeTranslate(v));
+        out += 32;
+        i = 24;
+    }
+    for (; i + 52 <= n; i += 48) {
         // Reading 2 KiB ahead keeps large inputs streaming (about a fifth faster at 64 MiB).
         _mm_prefetch(reinterpret_cast<const char*>(in + i) + 2048, _MM_HINT_T0);
-        const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
-        const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i + 12));
-        const __m256i v = EncodeUnpack(_mm256_inserti128_si256(_mm256_castsi128_si256(lo), hi, 1));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), EncodeTranslate(v));
+        const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + i - 4));
+        const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + i + 20));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), EncodeTranslate(EncodeUnpack<4>(a)));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 32), EncodeTranslate(EncodeUnpack<4>(b)));
+        out += 64;
+    }
+    for (; i + 28 <= n; i += 24) {
+        const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + i - 4));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), EncodeTranslate(EncodeUnpack<4>(a)));
         out += 32;
     }
     EncodePlain(in + i, n - i, out);
