@@ -6,6 +6,7 @@
 #include "mime.h"
 #include "mime_codec.h"
 
+#include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -244,15 +245,24 @@ struct Converted {
     }
 };
 
-// Standard input from where it stands to its end, when it is a regular file that can be mapped:
-// converted window by window from the mapping, and what was added to the file meanwhile read
-// after it. The file offset ends at the end, as reading would leave it. False when standard
-// input is something else and nothing was taken from it.
-bool ConvertFile(talveron::mime::Stream& stream, Converted& c, const Written& written) {
+// Standard input when it is a regular file: from where it stands to the size it has now.
+struct FileInput {
+    std::size_t start = 0, size = 0;
+};
+
+bool IsFileInput(FileInput& file) {
     struct stat st {};
     if (fstat(STDIN_FILENO, &st) != 0 || !S_ISREG(st.st_mode)) return false;
     const off_t start = lseek(STDIN_FILENO, 0, SEEK_CUR);
     if (start < 0) return false;
+    file.start = static_cast<std::size_t>(start);
+    file.size = std::max(file.start, static_cast<std::size_t>(st.st_size));
+    return true;
+}
+
+// A file input is converted window by window from a mapping of it, and what was added to the
+// file meanwhile read after it. The file offset ends at the end, as reading would leave it.
+void ConvertFile(talveron::mime::Stream& stream, Converted& c, const Written& written, const FileInput& file) {
     g_pageSize = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
     struct sigaction bus {};
     bus.sa_sigaction = OnBusError;
@@ -261,8 +271,8 @@ bool ConvertFile(talveron::mime::Stream& stream, Converted& c, const Written& wr
     struct sigaction before {};
     sigaction(SIGBUS, &bus, &before);
 
-    auto at = static_cast<std::size_t>(start);
-    const auto size = static_cast<std::size_t>(st.st_size);
+    std::size_t at = file.start;
+    const std::size_t size = file.size;
     while (at < size && !c.Stopped(written)) {
         const std::size_t window = at / kWindow * kWindow;
         const std::size_t length = std::min(size - window, kWindow);
@@ -282,13 +292,14 @@ bool ConvertFile(talveron::mime::Stream& stream, Converted& c, const Written& wr
     sigaction(SIGBUS, &before, nullptr);
     // Cut short where a page still held its first bytes, the rest of that page read as zero
     // bytes without a fault.
+    struct stat st {};
     if (fstat(STDIN_FILENO, &st) == 0 && static_cast<std::size_t>(st.st_size) < at) g_inputCut = 1;
-    if (c.Stopped(written)) return true;
+    if (c.Stopped(written)) return;
 
     // The rest, if any: the file grew, or could not be mapped from here on.
     if (lseek(STDIN_FILENO, static_cast<off_t>(at), SEEK_SET) < 0) {
         c.readError = errno;
-        return true;
+        return;
     }
     static char chunk[1 << 16];
     for (;;) {
@@ -302,7 +313,24 @@ bool ConvertFile(talveron::mime::Stream& stream, Converted& c, const Written& wr
         c.status = stream.Push(std::string_view(chunk, static_cast<std::size_t>(n)));
         if (c.Stopped(written)) break;
     }
-    return true;
+}
+
+// A result of known length written at the end of a regular file has its blocks reserved at
+// once: the file system then need not reserve them write by write (on ext4 that was a quarter
+// of the writing's processor time). Failing that, it is written as it would have been.
+bool ReserveOutput(std::size_t length) {
+    struct stat st {};
+    if (length == 0 || fstat(STDOUT_FILENO, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    const off_t at = lseek(STDOUT_FILENO, 0, SEEK_CUR);
+    if (at != st.st_size) return false;  // writing over what the file holds: nothing to reserve
+    return fallocate(STDOUT_FILENO, FALLOC_FL_KEEP_SIZE, at, static_cast<off_t>(length)) == 0;
+}
+
+// After a failure, the reserved blocks past what was written are given back: truncating to the
+// size the file has frees them without touching its bytes.
+void ReleaseOutputReserve() {
+    struct stat st {};
+    if (fstat(STDOUT_FILENO, &st) == 0) (void)ftruncate(STDOUT_FILENO, st.st_size);
 }
 
 // Anything else (a pipe, a terminal) is read on a second thread a few pieces ahead.
@@ -325,8 +353,17 @@ int StreamConversion(talveron::mime::Stream::Conversion conversion) {
     Written written;
     talveron::mime::Stream stream(conversion, WriteOut, &written);
     Converted c;
-    if (!ConvertFile(stream, c, written)) ConvertRead(stream, c, written);
-    if (!c.Stopped(written)) c.status = stream.Finish();
+    FileInput file;
+    if (IsFileInput(file)) {
+        const bool reserved = conversion == talveron::mime::Stream::Conversion::Base64Encode &&
+                              ReserveOutput(talveron::mime::Base64Length(file.size - file.start));
+        ConvertFile(stream, c, written, file);
+        if (!c.Stopped(written)) c.status = stream.Finish();
+        if (reserved && c.Stopped(written)) ReleaseOutputReserve();
+    } else {
+        ConvertRead(stream, c, written);
+        if (!c.Stopped(written)) c.status = stream.Finish();
+    }
     if (g_inputCut != 0) {
         std::fprintf(stderr, "mimetool: cannot read standard input: the file was cut short while being read\n");
         return 1;
