@@ -30,27 +30,31 @@ def peak_kib(command, stdin, stdout):
         return int(report.read().split()[-1])
 
 
-def median(command, path, sink):
-    times = []
-    for _ in range(RUNS):
-        with open(path, "rb") as source, open(sink, "wb") as out:
-            t0 = time.perf_counter()
-            subprocess.run(command, stdin=source, stdout=out, check=True)
-            times.append(time.perf_counter() - t0)
+def timed(command, path, sink):
     with open(path, "rb") as source, open(sink, "wb") as out:
-        return statistics.median(times), peak_kib(command, source, out)
+        t0 = time.perf_counter()
+        subprocess.run(command, stdin=source, stdout=out, check=True)
+        return time.perf_counter() - t0
 
 
 def table(title, path, commands, scratch):
+    """The commands take turns, one run each a round, so a change in the machine's load during
+    the table weighs on all of them alike."""
     size = os.path.getsize(path)
-    print(f"{title}: {size / 1e6:.1f} MB input, median of {RUNS}")
+    print(f"{title}: {size / 1e6:.1f} MB input, median of {RUNS}, load {os.getloadavg()[0]:.2f}")
     for sink_name, sink in (("/dev/null", os.devnull), ("file", scratch)):
-        rows = [(name, *median(command, path, sink)) for name, command in commands]
-        floor = rows[0][1]
-        gnu = rows[-1][1]
-        for name, seconds, kib in rows:
+        times = [[] for _ in commands]
+        for _ in range(RUNS):
+            for k, (_, command) in enumerate(commands):
+                times[k].append(timed(command, path, sink))
+        medians = [statistics.median(t) for t in times]
+        floor, gnu = medians[0], medians[-1]
+        for (name, command), seconds in zip(commands, medians):
+            with open(path, "rb") as source, open(sink, "wb") as out:
+                kib = peak_kib(command, source, out)
             print(f"  > {sink_name:9} {name:34} {seconds * 1e3:7.1f} ms  {size / seconds / 1e9:5.2f} GB/s"
                   f"  {seconds / floor:5.2f} x cat  {seconds / gnu:5.2f} x GNU  peak {kib / 1024:6.1f} MiB")
+    print(f"  load after: {os.getloadavg()[0]:.2f}")
 
 
 def peak_on_large(generator_block, member, what, gib):
