@@ -201,7 +201,8 @@ class ReadAhead {
 // read: populating them up front with the mapping was no faster.
 constexpr std::size_t kWindow = std::size_t{4} << 20;
 // What one Push converts: small enough that its result is still in the processor's cache when
-// write() copies it out (a multiple of 3 and of 4, so Base64 carries nothing between slices).
+// write() copies it out (a multiple of 3 and of 4, so Base64 carries nothing across the slices
+// of a window).
 constexpr std::size_t kSlice = std::size_t{192} << 10;
 
 // A file cut short while mapped raises SIGBUS on the pages it lost. They are replaced by zero
