@@ -17,6 +17,7 @@
 #include "MontAll.h"
 #include "MontComm1.h"
 #include "MontMain.h"
+#include "LogEdit.h"
 #include "MqttEdit.h"
 #include "PollEngine.h"
 #include "QtMessageBox.h"
@@ -71,6 +72,13 @@ int main(int argc, char** argv)
         w.showMailSettings = [&](QWidget* over) {
             MailSetform mail(comm, over);
             mail.exec();
+        };
+        // Saved log settings take effect at once: the gate and the archive worker follow them.
+        w.showLogSettings = [&](QWidget* over) {
+            LogEdit logs(comm.workDir(), messages, over);
+            logs.exec();
+            if (logs.saved())
+                Notify(messages, comm.logs().start());
         };
         w.SetTimeOutGroupEnabled(args.timeOutGroupEnabled);
         w.exec();

@@ -39,8 +39,7 @@ void TrendModel::load(DataLog::Seconds from, DataLog::Seconds to, int columns, D
     m_ranges.clear();
     for (const TrendSeries& s : m_series)
         if (!m_ranges.count(s.unit))
-            m_ranges[s.unit] =
-                DataLog::ReadRange(QDir(m_workDir).filePath(DataFiles::DataLogName(s.unit)), from, to, m_columns, now);
+            m_ranges[s.unit] = DataLog::ReadUnit(m_workDir, s.unit, from, to, m_columns, now);
     m_journalSize = -1;
     readQuiet();
     rebuildPoints();
@@ -115,7 +114,7 @@ void TrendModel::follow(DataLog::Seconds now)
 {
     m_now = now;
     for (auto& [unit, range] : m_ranges)
-        DataLog::ReadMore(QDir(m_workDir).filePath(DataFiles::DataLogName(unit)), range, now, now);
+        DataLog::ReadUnitMore(m_workDir, unit, range, now, now);
     if (!m_ranges.empty()) {
         m_from = m_ranges.begin()->second.from;
         m_to = now;
@@ -199,8 +198,7 @@ QString TrendModel::csv(int maxLines, bool* truncated) const
         if (units.contains(s.unit))
             continue;
         units.insert(s.unit);
-        const QStringList lines =
-            DataLog::RawLines(QDir(m_workDir).filePath(DataFiles::DataLogName(s.unit)), m_from, m_to, left + 1, m_now);
+        const QStringList lines = DataLog::RawUnitLines(m_workDir, s.unit, m_from, m_to, left + 1, m_now);
         cut = cut || lines.size() > left;
         const QString number = QStringLiteral("%1").arg(s.unit, 3, 10, QLatin1Char('0'));
         const int taken = int(std::min<qsizetype>(lines.size(), left));

@@ -194,6 +194,7 @@ bool MontAll::Load()
     m_cycle->PageOffset = 0;
     m_cycle->ResetUnitStates();
     disk.start();
+    Notify(m_comm.messages(), m_comm.logs().start());
     return true;
 }
 

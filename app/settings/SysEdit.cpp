@@ -183,7 +183,9 @@ void SysEdit::buildControls()
     Command5 = FormButton(this, QStringLiteral("Command5"), QStringLiteral("変更"));
     MailSET = FormButton(this, QStringLiteral("MailSET"), QStringLiteral("メール設定"));
     Command4 = FormButton(this, QStringLiteral("Command4"), QStringLiteral("終了"));
-    top->addLayout(FormButtonRow({Command1, Command3, Command5}, {MailSET, Command4}));
+    // After the described buttons, so none of them moves.
+    LogCmd = FormButton(this, QStringLiteral("LogCmd"), QStringLiteral("ログ保存設定"));
+    top->addLayout(FormButtonRow({Command1, Command3, Command5, LogCmd}, {MailSET, Command4}));
 
     connect(DevName, &QComboBox::activated, this, &SysEdit::selectEntry);
     connect(Command1, &QPushButton::clicked, this, &SysEdit::addClick);
@@ -193,6 +195,10 @@ void SysEdit::buildControls()
     connect(MailSET, &QPushButton::clicked, this, [this] {
         if (showMailSettings)
             showMailSettings(this);
+    });
+    connect(LogCmd, &QPushButton::clicked, this, [this] {
+        if (showLogSettings)
+            showLogSettings(this);
     });
     connect(Cycltext, &QLineEdit::textEdited, this, [this] { m_dirty = true; });
     connect(TimeComm, &QLineEdit::textEdited, this, [this] { m_dirty = true; });

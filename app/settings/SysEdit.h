@@ -23,6 +23,7 @@ public:
     void SetTimeOutGroupEnabled(bool enabled);
     // How "メール設定" shows the mail settings window (modally, over this one).
     std::function<void(QWidget* parent)> showMailSettings;
+    std::function<void(QWidget* parent)> showLogSettings;
 
     bool dirty() const { return m_dirty; }
 
@@ -44,6 +45,7 @@ public:
     QPushButton* Command5 = nullptr;
     QPushButton* Command4 = nullptr;
     QPushButton* MailSET = nullptr;
+    QPushButton* LogCmd = nullptr;
 
 private:
     void buildControls();

@@ -154,6 +154,8 @@ QString AlarmJournal::EventWord(JournalEvent event)
         return QStringLiteral("回線切断失敗");
     case JournalEvent::StartRefused:
         return QStringLiteral("監視開始失敗");
+    case JournalEvent::ArchiveFailed:
+        return QStringLiteral("ログ保存失敗");
     }
     return QString();
 }

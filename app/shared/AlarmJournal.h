@@ -30,6 +30,7 @@ enum class JournalEvent {
     Down,
     HangUpFailed,
     StartRefused,
+    ArchiveFailed, // a data log could not be archived (it waits for the next pass)
 };
 
 struct JournalEntry {

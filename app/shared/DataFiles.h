@@ -14,6 +14,7 @@ public:
     DataFiles(QString workDir, const Clock& clock, const InetInf& inet, const UnitStates& units);
 
     static QString DataLogName(int unit);
+    const QString& workDir() const { return m_workDir; }
     // Appends the unit's line, stamped now; a log error never stops the caller.
     void WriteDataLog(int unit);
     // The line under the given time: a line held back until its poll ended keeps its tick's second.

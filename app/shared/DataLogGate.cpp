@@ -1,6 +1,9 @@
 #include "DataLogGate.h"
 
 #include "DataFiles.h"
+#include "LogArchive.h"
+
+#include <QDir>
 
 bool DataLogGate::write(int unit, const QDateTime& due, bool mustBeHeard)
 {
@@ -16,6 +19,37 @@ bool DataLogGate::write(int unit, const QDateTime& due, bool mustBeHeard)
     if (second <= last && second > last - SetBackSeconds)
         return false;
     last = second;
+    if (m_archiving)
+        rollMonth(unit, due);
     m_files.WriteDataLog(unit, due);
     return true;
+}
+
+void DataLogGate::setArchiving(bool on, std::function<void()> renamed)
+{
+    m_archiving = on;
+    m_renamed = std::move(renamed);
+    m_liveMonth.fill(0); // looked at again: the logs may have been moved meanwhile
+}
+
+void DataLogGate::rollMonth(int unit, const QDateTime& due)
+{
+    const int month = due.date().year() * 100 + due.date().month();
+    int& live = m_liveMonth[unit];
+    if (live == 0) {
+        live = LogArchive::FirstLineMonth(QDir(m_files.workDir()).filePath(DataFiles::DataLogName(unit)));
+        if (live == 0)
+            live = -1;
+    }
+    if (live > 0 && month > live) {
+        // One rename: the next line starts a fresh live log, and no line is copied out of a file
+        // being written. When the rename fails the line goes on into the live log.
+        if (!LogArchive::RenameLive(m_files.workDir(), unit, live))
+            return;
+        if (m_renamed)
+            m_renamed();
+        live = month;
+    } else if (live < 0) {
+        live = month;
+    }
 }

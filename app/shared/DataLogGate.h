@@ -7,6 +7,7 @@
 
 #include <QDateTime>
 #include <array>
+#include <functional>
 
 class DataFiles;
 
@@ -20,9 +21,19 @@ public:
     bool write(int unit, const QDateTime& due, bool mustBeHeard = true);
     // The wall clock was set: lines follow the new clock, whatever seconds were written before.
     void clockChanged() { m_last.fill(0); }
+    // With archiving on, a unit's live log is renamed for the archive worker before its first
+    // line of a later month (or at once when it holds older months), and renamed() is called.
+    void setArchiving(bool on, std::function<void()> renamed = {});
 
 private:
     DataFiles& m_files;
     const UnitStates& m_units;
+    // Renames the unit's live log when the line's month is later than the log's first month.
+    void rollMonth(int unit, const QDateTime& due);
+
     std::array<qint64, UnitStates::UnitSlots> m_last{}; // each unit's last line, seconds since the epoch
+    bool m_archiving = false;
+    std::function<void()> m_renamed;
+    // The month (YYYYMM) of each live log's first line: 0 not looked at yet, -1 no log.
+    std::array<int, UnitStates::UnitSlots> m_liveMonth{};
 };

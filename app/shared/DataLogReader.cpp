@@ -2,7 +2,11 @@
 
 #include "DataLogReader.h"
 
+#include "DataFiles.h"
+#include "LogArchive.h"
 #include "TextFile.h"
+
+#include <QDir>
 
 #include <QFile>
 #include <algorithm>
@@ -188,8 +192,42 @@ void take(Range& r, const Line& line)
     r.lastTime = line.time;
 }
 
+// A line earlier than lines already taken from an earlier file: into the bucket it belongs to.
+void takeEarlier(Range& r, const Line& line)
+{
+    const Seconds start = r.from + (line.time - r.from) / r.width * r.width;
+    auto it = std::lower_bound(r.buckets.begin(), r.buckets.end(), start,
+                               [](const Bucket& b, Seconds s) { return b.start < s; });
+    if (it == r.buckets.end() || it->start != start) {
+        Bucket b;
+        b.start = start;
+        b.min = b.max = b.last = line.values;
+        it = r.buckets.insert(it, b);
+    }
+    for (int c = 0; c < Channels; ++c) {
+        it->min[c] = std::min(it->min[c], line.values[c]);
+        it->max[c] = std::max(it->max[c], line.values[c]);
+    }
+    ++it->lines;
+    ++r.lines;
+}
+
+// One line of a file whose last line taken was at fileLast.
+void consume(Range& r, const Line& line, Seconds& fileLast)
+{
+    if (line.time < fileLast) {
+        ++r.skipped; // a clock set back: the line is out of order
+        return;
+    }
+    fileLast = line.time;
+    if (line.time < r.lastTime)
+        takeEarlier(r, line);
+    else
+        take(r, line);
+}
+
 // Takes the lines from offset up to r.to into r.
-void scan(QFile& file, int64_t offset, Range& r)
+void scan(QFile& file, int64_t offset, Range& r, Seconds& fileLast)
 {
     LineScanner lines(file, offset, r.bytesRead);
     const char* begin;
@@ -200,7 +238,7 @@ void scan(QFile& file, int64_t offset, Range& r)
     while (lines.next(begin, end, start)) {
         const auto line = ParseLine(begin, end);
         if (!line) {
-            if (r.lastTime != INT64_MIN) // torn lines before the range are none of its business
+            if (fileLast != INT64_MIN) // torn lines before the range are none of its business
                 ++r.skipped;
             r.endOffset = lines.offset();
             if (r.endOffset - lastGood > kMaxJunk)
@@ -218,15 +256,12 @@ void scan(QFile& file, int64_t offset, Range& r)
             return;
         }
         if (line->time < r.from) {
-            if (r.lastTime != INT64_MIN)
+            if (fileLast != INT64_MIN)
                 ++r.skipped; // behind a line already taken: out of order
             r.endOffset = lines.offset();
             continue;
         }
-        if (line->time < r.lastTime)
-            ++r.skipped; // a clock set back: the line is out of order
-        else
-            take(r, *line);
+        consume(r, *line, fileLast);
         r.endOffset = lines.offset();
     }
     r.endOffset = lines.offset(); // past a dropped stretch at the end, which is never read again
@@ -252,6 +287,11 @@ QDateTime fromSeconds(Seconds s)
     const int64_t days = s >= 0 ? s / 86400 : (s - 86399) / 86400;
     const int64_t rest = s - days * 86400;
     return QDateTime(QDate(1970, 1, 1).addDays(days), QTime(int(rest / 3600), int(rest / 60 % 60), int(rest % 60)));
+}
+
+std::optional<Seconds> LineTime(const char* begin, const char* end)
+{
+    return parseTime(begin, end);
 }
 
 std::optional<Line> ParseLine(const char* p, const char* end)
@@ -293,23 +333,76 @@ std::optional<Line> ParseLine(const char* p, const char* end)
     return line;
 }
 
-Range ReadRange(const QString& path, Seconds from, Seconds to, int columns, Seconds now)
+namespace {
+
+// Where a range is read from: the live log, and for a unit its archived months before it.
+struct Source {
+    QString live;
+    QString workDir;
+    int unit = -1; // none: the live log alone
+};
+
+Range emptyRange(Seconds from, Seconds to, int columns, Seconds now)
 {
     Range r;
     r.latest = latestFor(now);
     r.from = from;
     r.to = std::max(from, to);
     r.width = std::max<Seconds>(1, (r.to - r.from + 1 + std::max(columns, 1) - 1) / std::max(columns, 1));
-    QFile file;
-    if (!TextFile::openRegular(file, path)) {
-        r.fileMissing = true;
-        return r;
-    }
-    scan(file, seekStart(file, from, r.bytesRead), r);
     return r;
 }
 
-void ReadMore(const QString& path, Range& r, Seconds newTo, Seconds now)
+int64_t dayOf(Seconds s)
+{
+    return s >= 0 ? s / 86400 : (s - 86399) / 86400;
+}
+
+// The archives and renamed logs of the unit that may hold lines of the range.
+void readArchived(const Source& src, Range& r)
+{
+    const auto logs = LogArchive::FindUnitLogs(src.workDir, src.unit);
+    const int firstMonth = LogArchive::MonthOf(r.from);
+    const int lastMonth = LogArchive::MonthOf(r.to);
+    for (const auto& a : logs.archives) {
+        if (a.month < firstMonth || a.month > lastMonth)
+            continue;
+        Seconds fileLast = INT64_MIN;
+        const bool whole = LogArchive::ReadDays(a.path, dayOf(r.from), dayOf(r.to), [&](const char* b, const char* e) {
+            const auto line = ParseLine(b, e);
+            if (!line || line->time > r.latest)
+                ++r.skipped;
+            else if (line->time >= r.from && line->time <= r.to)
+                consume(r, *line, fileLast);
+        });
+        if (!whole)
+            ++r.skipped; // the rest of a broken archive
+    }
+    for (const QString& path : logs.pending) {
+        QFile file;
+        if (!TextFile::openRegular(file, path))
+            continue;
+        Seconds fileLast = INT64_MIN;
+        scan(file, seekStart(file, r.from, r.bytesRead), r, fileLast);
+    }
+}
+
+Range readSource(const Source& src, Seconds from, Seconds to, int columns, Seconds now)
+{
+    Range r = emptyRange(from, to, columns, now);
+    if (src.unit >= 0)
+        readArchived(src, r);
+    QFile file;
+    if (!TextFile::openRegular(file, src.live)) {
+        r.fileMissing = src.unit < 0 || r.lines == 0;
+        r.endOffset = 0;
+        return r;
+    }
+    Seconds fileLast = INT64_MIN;
+    scan(file, seekStart(file, from, r.bytesRead), r, fileLast);
+    return r;
+}
+
+void readMore(const Source& src, Range& r, Seconds newTo, Seconds now)
 {
     r.latest = latestFor(now);
     if (newTo > r.to) {
@@ -322,16 +415,44 @@ void ReadMore(const QString& path, Range& r, Seconds newTo, Seconds now)
         r.buckets.erase(r.buckets.begin(), keep);
     }
     QFile file;
-    if (!TextFile::openRegular(file, path)) {
-        r.fileMissing = true;
+    if (!TextFile::openRegular(file, src.live)) {
+        r.fileMissing = src.unit < 0 || r.lines == 0;
         return;
     }
     r.fileMissing = false;
-    if (file.size() < r.endOffset) { // the log was replaced: read the range afresh
-        r = ReadRange(path, r.from, r.to, int((r.to - r.from + 1) / r.width), now);
+    if (file.size() < r.endOffset) { // the log was replaced or renamed for archiving: read afresh
+        r = readSource(src, r.from, r.to, int((r.to - r.from + 1) / r.width), now);
         return;
     }
-    scan(file, r.endOffset, r);
+    Seconds fileLast = r.lastTime;
+    scan(file, r.endOffset, r, fileLast);
+}
+
+Source unitSource(const QString& workDir, int unit)
+{
+    return Source{QDir(workDir).filePath(DataFiles::DataLogName(unit)), workDir, unit};
+}
+
+} // namespace
+
+Range ReadRange(const QString& path, Seconds from, Seconds to, int columns, Seconds now)
+{
+    return readSource(Source{path, {}, -1}, from, to, columns, now);
+}
+
+void ReadMore(const QString& path, Range& r, Seconds newTo, Seconds now)
+{
+    readMore(Source{path, {}, -1}, r, newTo, now);
+}
+
+Range ReadUnit(const QString& workDir, int unit, Seconds from, Seconds to, int columns, Seconds now)
+{
+    return readSource(unitSource(workDir, unit), from, to, columns, now);
+}
+
+void ReadUnitMore(const QString& workDir, int unit, Range& range, Seconds newTo, Seconds now)
+{
+    readMore(unitSource(workDir, unit), range, newTo, now);
 }
 
 QStringList RawLines(const QString& path, Seconds from, Seconds to, int maxLines, Seconds now)
@@ -362,6 +483,32 @@ QStringList RawLines(const QString& path, Seconds from, Seconds to, int maxLines
             break;
         out << QString::fromLatin1(begin, end - begin);
     }
+    return out;
+}
+
+QStringList RawUnitLines(const QString& workDir, int unit, Seconds from, Seconds to, int maxLines, Seconds now)
+{
+    QStringList out;
+    const Seconds latest = latestFor(now);
+    const auto logs = LogArchive::FindUnitLogs(workDir, unit);
+    for (const auto& a : logs.archives) {
+        if (a.month < LogArchive::MonthOf(from) || a.month > LogArchive::MonthOf(to))
+            continue;
+        LogArchive::ReadDays(a.path, dayOf(from), dayOf(to), [&](const char* b, const char* e) {
+            const auto t = LineTime(b, e);
+            if (out.size() < maxLines && t && *t >= from && *t <= to && *t <= latest && ParseLine(b, e))
+                out << QString::fromLatin1(b, e - b);
+        });
+    }
+    QStringList files = logs.pending;
+    files << logs.live;
+    for (const QString& path : files)
+        if (out.size() < maxLines)
+            out << RawLines(path, from, to, maxLines - int(out.size()), now);
+    // Lines of a later file that belong before earlier ones (a clock set back) go in their place.
+    const auto time = [](const QString& l) { return QStringView(l).left(19); };
+    if (!std::is_sorted(out.begin(), out.end(), [&](const QString& a, const QString& b) { return time(a) < time(b); }))
+        std::stable_sort(out.begin(), out.end(), [&](const QString& a, const QString& b) { return time(a) < time(b); });
     return out;
 }
 

@@ -36,6 +36,8 @@ struct Line {
 };
 // One line without its line end; nothing when it is torn or malformed.
 std::optional<Line> ParseLine(const char* begin, const char* end);
+// The time of a line, read from its stamp alone; nothing when it has none.
+std::optional<Seconds> LineTime(const char* begin, const char* end);
 
 struct Bucket {
     Seconds start = 0;
@@ -64,5 +66,14 @@ void ReadMore(const QString& path, Range& range, Seconds newTo, Seconds now = No
 
 // The raw lines from..to, for copying; at most maxLines (the count of lines in the range may be more).
 QStringList RawLines(const QString& path, Seconds from, Seconds to, int maxLines, Seconds now = NoClock);
+
+// The same for a unit's whole log: its monthly archives (each day found without reading the
+// month), the logs renamed for archiving and the live log, read as one in time order. A line of a
+// later file that belongs before lines already read (written after the clock was set back across
+// a month) is merged in by time; within one file such a line is skipped, as above.
+Range ReadUnit(const QString& workDir, int unit, Seconds from, Seconds to, int columns, Seconds now = NoClock);
+void ReadUnitMore(const QString& workDir, int unit, Range& range, Seconds newTo, Seconds now = NoClock);
+QStringList RawUnitLines(const QString& workDir, int unit, Seconds from, Seconds to, int maxLines,
+                         Seconds now = NoClock);
 
 } // namespace DataLog

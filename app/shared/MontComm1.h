@@ -10,6 +10,7 @@
 #include "DataFiles.h"
 #include "DataLogGate.h"
 #include "InetInf.h"
+#include "LogArchiver.h"
 #include "MqttFeed.h"
 #include "SysInf.h"
 #include "UnitStates.h"
@@ -49,6 +50,8 @@ public:
     DataLogGate& dataLog() { return m_dataLog; }
     AlarmNotifier& alarms() { return m_alarms; }
     AlarmJournal& journal() { return m_journal; }
+    // How the data logs are kept (LogInf.ini) and the worker that archives them.
+    LogArchiver& logs() { return m_logs; }
     // The journal's condition field for a unit: its alarm setting, empty where none.
     QString AlarmCondition(int unit) const;
     // The MQTT publisher: idle until started from MqttInf.ini.
@@ -73,6 +76,7 @@ private:
     DataFiles m_files;
     DataLogGate m_dataLog{m_files, m_units};
     AlarmJournal m_journal;
+    LogArchiver m_logs{m_workDir, m_dataLog, m_journal, m_clock};
     MqttFeed m_mqtt;
     DialUpBackend* m_dialUpBackend = nullptr;
     std::unique_ptr<DialUpLine> m_line;

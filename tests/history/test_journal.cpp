@@ -97,6 +97,17 @@ TEST(DiskWatch, WarnsEachMinuteBelowTheFloorAndJournalsEachShortageOnce)
     EXPECT_TRUE(DiskWarningText({GB / 2, 2 * GB}));   // under 1 GB
     EXPECT_EQ(*DiskWarningText({GB / 2, 2 * GB}),
               QStringLiteral("  ディスクの空きが少なくなっています：残り 0.5 GB（25％）"));
+    // The days left at the rate the disk fills, once ten minutes of it have been seen.
+    FillRate rate;
+    rate.add(0, 10 * GB);
+    rate.add(60'000, 10 * GB - GB / 60);
+    EXPECT_FALSE(rate.daysLeft());
+    rate.add(3'600'000, 9 * GB); // 1 GB an hour
+    ASSERT_TRUE(rate.daysLeft());
+    EXPECT_NEAR(*rate.daysLeft(), 9.0 / 24, 0.01);
+    rate.add(7'200'000, 20 * GB); // an archive pass gave room back
+    EXPECT_FALSE(rate.daysLeft());
+    EXPECT_TRUE(DiskWarningText({GB / 2, 2 * GB}, 3.5)->endsWith(QStringLiteral("あと約 3 日で一杯です")));
 
     QTemporaryDir dir;
     SetClock clock{QDateTime(QDate(2026, 12, 8), QTime(10, 20, 30))};
