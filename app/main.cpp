@@ -1,6 +1,7 @@
 // talveron: the monitoring station. Its files are in the current directory. It takes one option,
 // --start: monitoring starts as soon as the window is up, as after "開始" (for autostart after a
 // power cut); a refused start is said in the window, on standard error and in the journal.
+// --report daily|monthly DATE --out DIR writes a report's CSV files and ends (ReportCommand.h).
 
 #include "AlarmHistory.h"
 #include "ArmEdit.h"
@@ -21,6 +22,8 @@
 #include "MqttEdit.h"
 #include "PollEngine.h"
 #include "QtMessageBox.h"
+#include "ReportCommand.h"
+#include "ReportWindow.h"
 #include "StationLife.h"
 #include "SysEdit.h"
 #include "TrendWindow.h"
@@ -35,9 +38,15 @@
 #include <QTranslator>
 
 #include <cstdio>
+#include <string_view>
 
 int main(int argc, char** argv)
 {
+    // Reports from the command line need no window, no display and no lock.
+    if (argc > 1 && std::string_view(argv[1]) == "--report") {
+        QCoreApplication core(argc, argv);
+        return RunReportCommand(QCoreApplication::arguments().mid(1));
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Talveron"));
     // The station speaks Japanese whatever the desktop's language: Qt's own buttons and file
@@ -49,7 +58,9 @@ int main(int argc, char** argv)
     const QStringList options = QApplication::arguments().mid(1);
     const bool start = options == QStringList{QStringLiteral("--start")};
     if (!options.isEmpty() && !start) {
-        std::fputs("usage: talveron [--start]\n", stderr);
+        std::fputs(
+            "usage: talveron [--start] | --report daily YYYY-MM-DD --out DIR | --report monthly YYYY-MM --out DIR\n",
+            stderr);
         return 2;
     }
     QtMessageBox messages;
@@ -131,6 +142,16 @@ int main(int argc, char** argv)
         trend->show();
         trend->raise();
         trend->activateWindow();
+    });
+    QPointer<ReportWindow> report;
+    opener.add(StationWindow::Report, [&](QWidget* parent, const OpenArgs&) {
+        if (!report || report->parentWidget() != parent) {
+            report = new ReportWindow(comm.sys(), comm.workDir(), clock, messages, parent);
+            report->setAttribute(Qt::WA_DeleteOnClose);
+        }
+        report->show();
+        report->raise();
+        report->activateWindow();
     });
     QPointer<AlarmHistory> history;
     opener.add(StationWindow::AlarmHistory, [&](QWidget* parent, const OpenArgs&) {

@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QGridLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -128,6 +129,7 @@ void MontAll::buildControls()
     EndCmd = makeButton(QStringLiteral("EndCmd"), QStringLiteral("終了"));
     TrendCmd = makeButton(QStringLiteral("TrendCmd"), QStringLiteral("トレンド"));
     HistoryCmd = makeButton(QStringLiteral("HistoryCmd"), QStringLiteral("アラーム履歴"));
+    ReportCmd = makeButton(QStringLiteral("ReportCmd"), QStringLiteral("帳票"));
     BeepReset->setVisible(false);
     buttons->addWidget(Command1[0], 0, 0);
     buttons->addWidget(Command1[1], 0, 1);
@@ -139,8 +141,12 @@ void MontAll::buildControls()
     buttons->addWidget(ArmSet, 1, 3);
     buttons->addWidget(ComEditCmd, 1, 4);
     buttons->addWidget(EndCmd, 1, 5);
-    buttons->addWidget(TrendCmd, 1, 0);
-    buttons->addWidget(HistoryCmd, 1, 1);
+    // The history buttons share the two cells under the page arrows, so no described button moves.
+    auto* history = new QHBoxLayout;
+    history->setSpacing(2);
+    for (QPushButton* b : {TrendCmd, HistoryCmd, ReportCmd})
+        history->addWidget(b);
+    buttons->addLayout(history, 1, 0, 1, 2);
     top->addLayout(buttons);
 
     StatusBar1 = new QStatusBar(this);
@@ -166,6 +172,7 @@ void MontAll::buildControls()
     // The history windows open beside the monitoring, which goes on.
     connect(TrendCmd, &QPushButton::clicked, this, [this] { m_opener.open(StationWindow::Trend, this); });
     connect(HistoryCmd, &QPushButton::clicked, this, [this] { m_opener.open(StationWindow::AlarmHistory, this); });
+    connect(ReportCmd, &QPushButton::clicked, this, [this] { m_opener.open(StationWindow::Report, this); });
     // In the title bar, where it hides none of the status panels, the alarm text above all.
     connect(&disk, &DiskWatch::warning, this, [this](const QString& text) {
         const QString title = windowTitle();

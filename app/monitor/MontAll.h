@@ -57,6 +57,7 @@ public:
     QPushButton* EndCmd = nullptr;
     QPushButton* TrendCmd = nullptr;
     QPushButton* HistoryCmd = nullptr;
+    QPushButton* ReportCmd = nullptr;
     QStatusBar* StatusBar1 = nullptr;
     std::array<QLabel*, 3> Panels{};
     SmtpControl smtp1;

@@ -18,6 +18,7 @@ enum class StationWindow {
     Dialog2,
     Trend,        // modeless: opened beside the monitoring, which goes on
     AlarmHistory, // modeless too
+    Report,       // modeless too: 日報 and 月報
 };
 
 // What a window is opened for.

@@ -167,10 +167,12 @@ void MontMain::buildControls()
     Endcmd = FormButton(this, QStringLiteral("Endcmd"), QStringLiteral("終了"));
     TrendCmd = FormButton(this, QStringLiteral("TrendCmd"), QStringLiteral("トレンド"));
     HistoryCmd = FormButton(this, QStringLiteral("HistoryCmd"), QStringLiteral("アラーム履歴"));
-    top->addLayout(FormButtonRow({ArmSet, editcmd, ComEditCmd, TrendCmd, HistoryCmd}, {BeepReset, Endcmd}));
+    ReportCmd = FormButton(this, QStringLiteral("ReportCmd"), QStringLiteral("帳票"));
+    top->addLayout(FormButtonRow({ArmSet, editcmd, ComEditCmd, TrendCmd, HistoryCmd, ReportCmd}, {BeepReset, Endcmd}));
     // Beside the slots, which go on: children of this window, so its modality lets them be used.
     connect(TrendCmd, &QPushButton::clicked, this, [this] { m_opener.open(StationWindow::Trend, this); });
     connect(HistoryCmd, &QPushButton::clicked, this, [this] { m_opener.open(StationWindow::AlarmHistory, this); });
+    connect(ReportCmd, &QPushButton::clicked, this, [this] { m_opener.open(StationWindow::Report, this); });
     connect(ArmSet, &QPushButton::clicked, this, [this] { openSettingsWindow(StationWindow::ArmEdit); });
     connect(editcmd, &QPushButton::clicked, this, [this] { openSettingsWindow(StationWindow::SysEdit); });
     connect(ComEditCmd, &QPushButton::clicked, this, [this] { openSettingsWindow(StationWindow::ComEdit); });

@@ -45,6 +45,7 @@ public:
     QPushButton* Endcmd = nullptr;
     QPushButton* TrendCmd = nullptr;
     QPushButton* HistoryCmd = nullptr;
+    QPushButton* ReportCmd = nullptr;
     QStatusBar* StatusBar1 = nullptr;
     std::array<QLabel*, 2> Panels{};
 

@@ -58,6 +58,8 @@ public:
     // The entries of a journal file, oldest first: its last maxBytes at most, whole lines only;
     // lines that are not five fields with a date are passed over. older tells whether the file
     // holds more before what was read.
+    // A text as a CSV field a spreadsheet takes as text: quoted where it must be, a formula guarded.
+    static QString CsvField(const QString& text);
     static std::vector<JournalEntry> Read(const QString& path, qint64 maxBytes = 16 * 1024 * 1024,
                                           bool* older = nullptr);
 

@@ -512,4 +512,51 @@ QStringList RawUnitLines(const QString& workDir, int unit, Seconds from, Seconds
     return out;
 }
 
+int64_t ForEachUnitLine(const QString& workDir, int unit, Seconds from, Seconds to,
+                        const std::function<void(const Line&)>& line, Seconds now)
+{
+    const Seconds latest = latestFor(now);
+    Seconds last = INT64_MIN;
+    int64_t skipped = 0;
+    // False once a line is past the range: the rest of that file is later still.
+    const auto give = [&](const char* b, const char* e) {
+        const auto l = ParseLine(b, e);
+        if (!l || l->time > latest) {
+            ++skipped;
+            return true;
+        }
+        if (l->time < from)
+            return true;
+        if (l->time > to)
+            return false;
+        if (l->time <= last) {
+            ++skipped;
+            return true;
+        }
+        last = l->time;
+        line(*l);
+        return true;
+    };
+    const auto logs = LogArchive::FindUnitLogs(workDir, unit);
+    for (const auto& a : logs.archives)
+        if (a.month >= LogArchive::MonthOf(from) && a.month <= LogArchive::MonthOf(to))
+            LogArchive::ReadDays(a.path, dayOf(from), dayOf(to), [&](const char* b, const char* e) { give(b, e); });
+    QStringList files = logs.pending;
+    files << logs.live;
+    for (const QString& path : files) {
+        QFile file;
+        if (!TextFile::openRegular(file, path))
+            continue;
+        int64_t bytesRead = 0;
+        LineScanner lines(file, seekStart(file, from, bytesRead), bytesRead);
+        const char* begin;
+        const char* end;
+        int64_t start;
+        while (lines.next(begin, end, start))
+            if (!give(begin, end))
+                break;
+    }
+    return skipped;
+}
+
 } // namespace DataLog

@@ -13,6 +13,7 @@
 #include <QStringList>
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -75,5 +76,9 @@ Range ReadUnit(const QString& workDir, int unit, Seconds from, Seconds to, int c
 void ReadUnitMore(const QString& workDir, int unit, Range& range, Seconds newTo, Seconds now = NoClock);
 QStringList RawUnitLines(const QString& workDir, int unit, Seconds from, Seconds to, int maxLines,
                          Seconds now = NoClock);
+// Every good line from..to of a unit's whole log, at most one a second and in time order (a line
+// not later than the one before is skipped); the count of lines skipped.
+int64_t ForEachUnitLine(const QString& workDir, int unit, Seconds from, Seconds to,
+                        const std::function<void(const Line&)>& line, Seconds now = NoClock);
 
 } // namespace DataLog

@@ -1,0 +1,162 @@
+#include "ReportWindow.h"
+
+#include "Clock.h"
+#include "FormParts.h"
+#include "MessageBox.h"
+#include "SysInf.h"
+
+#include <QComboBox>
+#include <QDateEdit>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStandardItemModel>
+#include <QTableView>
+#include <QVBoxLayout>
+
+ReportWindow::ReportWindow(const SysInf& sys, QString workDir, const Clock& clock, MessageBoxService& messages,
+                           QWidget* parent)
+    : QWidget(parent, Qt::Window)
+    , m_sys(sys)
+    , m_workDir(std::move(workDir))
+    , m_clock(clock)
+    , m_messages(messages)
+{
+    setObjectName(QStringLiteral("ReportWindow"));
+    setWindowTitle(QStringLiteral("帳票"));
+    auto* top = new QVBoxLayout(this);
+    auto* choice = new QHBoxLayout;
+    OptDaily = new QRadioButton(QStringLiteral("日報"), this);
+    OptDaily->setObjectName(QStringLiteral("OptDaily"));
+    OptMonthly = new QRadioButton(QStringLiteral("月報"), this);
+    OptMonthly->setObjectName(QStringLiteral("OptMonthly"));
+    OptDaily->setChecked(true);
+    UnitCombo = new QComboBox(this);
+    UnitCombo->setObjectName(QStringLiteral("UnitCombo"));
+    UnitCombo->setAccessibleName(QStringLiteral("ユニット"));
+    UnitCombo->addItem(QStringLiteral("全ユニット"), -1);
+    for (int unit : Report::TableUnits(sys))
+        UnitCombo->addItem(QStringLiteral("%1 %2").arg(unit, 3, 10, QLatin1Char('0')).arg(sys.cell(unit, ColName)),
+                           unit);
+    DateEdit = new QDateEdit(m_clock.now().date().addDays(-1), this);
+    DateEdit->setObjectName(QStringLiteral("DateEdit"));
+    DateEdit->setAccessibleName(QStringLiteral("日付"));
+    DateEdit->setCalendarPopup(true);
+    MakeCmd = FormButton(this, QStringLiteral("MakeCmd"), QStringLiteral("作成"));
+    SaveCmd = FormButton(this, QStringLiteral("SaveCmd"), QStringLiteral("CSV保存"));
+    SaveCmd->setEnabled(false);
+    for (QWidget* w : std::initializer_list<QWidget*>{OptDaily, OptMonthly, UnitCombo, DateEdit, MakeCmd, SaveCmd})
+        choice->addWidget(w);
+    choice->addStretch();
+    top->addLayout(choice);
+    Progress = new QProgressBar(this);
+    Progress->setObjectName(QStringLiteral("Progress"));
+    Progress->setAccessibleName(QStringLiteral("進み具合"));
+    top->addWidget(Progress);
+    m_model = new QStandardItemModel(this);
+    Preview = new QTableView(this);
+    Preview->setObjectName(QStringLiteral("Preview"));
+    Preview->setAccessibleName(QStringLiteral("プレビュー"));
+    Preview->setModel(m_model);
+    Preview->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    Preview->verticalHeader()->setVisible(false);
+    top->addWidget(Preview, 1);
+    StatusLabel = new QLabel(this);
+    StatusLabel->setObjectName(QStringLiteral("StatusLabel"));
+    top->addWidget(StatusLabel);
+    resize(980, 560);
+    kindChanged();
+
+    connect(OptDaily, &QRadioButton::toggled, this, &ReportWindow::kindChanged);
+    connect(MakeCmd, &QPushButton::clicked, this, &ReportWindow::make);
+    connect(SaveCmd, &QPushButton::clicked, this, [this] {
+        const QString folder = QFileDialog::getExistingDirectory(this, QStringLiteral("CSV保存"), m_workDir);
+        if (!folder.isEmpty())
+            saveTo(folder);
+    });
+}
+
+ReportWindow::~ReportWindow()
+{
+    stopWorker();
+}
+
+void ReportWindow::stopWorker()
+{
+    if (!m_worker.joinable())
+        return;
+    *m_cancel = true; // the unit being read is finished, the rest are not begun
+    m_worker.join();
+}
+
+void ReportWindow::kindChanged()
+{
+    DateEdit->setDisplayFormat(OptDaily->isChecked() ? QStringLiteral("yyyy/MM/dd") : QStringLiteral("yyyy/MM"));
+}
+
+void ReportWindow::make()
+{
+    if (busy())
+        return; // one at a time: the button is off meanwhile anyway
+    stopWorker();
+    m_cancel = std::make_shared<std::atomic<bool>>(false);
+    m_kind = OptDaily->isChecked() ? Report::Kind::Daily : Report::Kind::Monthly;
+    m_date = DateEdit->date();
+    const int unit = UnitCombo->currentData().toInt();
+    std::vector<int> units = unit < 0 ? Report::TableUnits(m_sys) : std::vector<int>{unit};
+    MakeCmd->setEnabled(false);
+    SaveCmd->setEnabled(false);
+    Progress->setRange(0, int(units.size()));
+    Progress->setValue(0);
+    StatusLabel->setText(QStringLiteral("作成中…"));
+    m_done = false;
+    // The worker reads a copy of the table: the settings windows may change it meanwhile.
+    auto sys = std::make_shared<SysInf>(m_sys);
+    m_worker = std::thread([this, sys, units, kind = m_kind, date = m_date, now = m_clock.now(), cancel = m_cancel] {
+        auto figures = Report::Make(
+            m_workDir, *sys, kind, date, units, now,
+            [this, cancel](int done, int total) {
+                if (!*cancel)
+                    QMetaObject::invokeMethod(this, [this, done, total] { Progress->setValue(std::min(done, total)); });
+            },
+            cancel.get());
+        if (!*cancel)
+            QMetaObject::invokeMethod(this, [this, f = std::move(figures)]() mutable { finished(std::move(f)); });
+        m_done = true;
+    });
+}
+
+void ReportWindow::finished(std::vector<Report::UnitFigures> figures)
+{
+    m_worker.join();
+    m_figures = std::move(figures);
+    const auto rows = Report::FiguresRows(m_figures, m_kind);
+    m_model->clear();
+    m_model->setHorizontalHeaderLabels(rows.front());
+    for (size_t r = 1; r < rows.size(); ++r) {
+        QList<QStandardItem*> items;
+        for (const QString& field : rows[r])
+            items << new QStandardItem(field);
+        m_model->appendRow(items);
+    }
+    Preview->resizeColumnsToContents();
+    MakeCmd->setEnabled(true);
+    SaveCmd->setEnabled(true);
+    StatusLabel->setText(QStringLiteral("%1 行").arg(rows.size() - 1));
+    emit made();
+}
+
+void ReportWindow::saveTo(const QString& folder)
+{
+    const Outcome written = Report::WriteCsv(folder, m_kind, m_date, m_figures);
+    if (!written) {
+        Notify(m_messages, written);
+        return;
+    }
+    StatusLabel->setText(QStringLiteral("%1 と %2 を保存しました")
+                             .arg(Report::FileName(m_kind, m_date, false), Report::FileName(m_kind, m_date, true)));
+}
