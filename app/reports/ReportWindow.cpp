@@ -14,9 +14,45 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QStandardItemModel>
+#include <QAbstractTableModel>
 #include <QTableView>
 #include <QVBoxLayout>
+
+// The preview's rows as they are: a month of 100 units is tens of thousands of rows, which items
+// would make the UI thread build one by one.
+class ReportWindow::RowsModel : public QAbstractTableModel {
+public:
+    using QAbstractTableModel::QAbstractTableModel;
+    void setRows(std::vector<QStringList> rows)
+    {
+        beginResetModel();
+        m_rows = std::move(rows);
+        endResetModel();
+    }
+    int rowCount(const QModelIndex& parent = {}) const override
+    {
+        return parent.isValid() || m_rows.empty() ? 0 : int(m_rows.size()) - 1;
+    }
+    int columnCount(const QModelIndex& parent = {}) const override
+    {
+        return parent.isValid() || m_rows.empty() ? 0 : int(m_rows.front().size());
+    }
+    QVariant data(const QModelIndex& index, int role) const override
+    {
+        if (role != Qt::DisplayRole || !index.isValid())
+            return {};
+        return m_rows[size_t(index.row()) + 1].value(index.column());
+    }
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override
+    {
+        if (role != Qt::DisplayRole || orientation != Qt::Horizontal || m_rows.empty())
+            return {};
+        return m_rows.front().value(section);
+    }
+
+private:
+    std::vector<QStringList> m_rows; // the header first
+};
 
 ReportWindow::ReportWindow(const SysInf& sys, QString workDir, const Clock& clock, MessageBoxService& messages,
                            QWidget* parent)
@@ -57,13 +93,14 @@ ReportWindow::ReportWindow(const SysInf& sys, QString workDir, const Clock& cloc
     Progress->setObjectName(QStringLiteral("Progress"));
     Progress->setAccessibleName(QStringLiteral("進み具合"));
     top->addWidget(Progress);
-    m_model = new QStandardItemModel(this);
+    m_model = new RowsModel(this);
     Preview = new QTableView(this);
     Preview->setObjectName(QStringLiteral("Preview"));
     Preview->setAccessibleName(QStringLiteral("プレビュー"));
     Preview->setModel(m_model);
     Preview->setEditTriggers(QAbstractItemView::NoEditTriggers);
     Preview->verticalHeader()->setVisible(false);
+    Preview->horizontalHeader()->setResizeContentsPrecision(50); // widths from the first rows only
     top->addWidget(Preview, 1);
     StatusLabel = new QLabel(this);
     StatusLabel->setObjectName(QStringLiteral("StatusLabel"));
@@ -124,29 +161,25 @@ void ReportWindow::make()
                     QMetaObject::invokeMethod(this, [this, done, total] { Progress->setValue(std::min(done, total)); });
             },
             cancel.get());
+        auto rows = Report::FiguresRows(figures, kind);
         if (!*cancel)
-            QMetaObject::invokeMethod(this, [this, f = std::move(figures)]() mutable { finished(std::move(f)); });
+            QMetaObject::invokeMethod(this, [this, f = std::move(figures), r = std::move(rows)]() mutable {
+                finished(std::move(f), std::move(r));
+            });
         m_done = true;
     });
 }
 
-void ReportWindow::finished(std::vector<Report::UnitFigures> figures)
+void ReportWindow::finished(std::vector<Report::UnitFigures> figures, std::vector<QStringList> rows)
 {
     m_worker.join();
     m_figures = std::move(figures);
-    const auto rows = Report::FiguresRows(m_figures, m_kind);
-    m_model->clear();
-    m_model->setHorizontalHeaderLabels(rows.front());
-    for (size_t r = 1; r < rows.size(); ++r) {
-        QList<QStandardItem*> items;
-        for (const QString& field : rows[r])
-            items << new QStandardItem(field);
-        m_model->appendRow(items);
-    }
+    const qsizetype count = qsizetype(rows.size()) - 1;
+    m_model->setRows(std::move(rows));
     Preview->resizeColumnsToContents();
     MakeCmd->setEnabled(true);
     SaveCmd->setEnabled(true);
-    StatusLabel->setText(QStringLiteral("%1 行").arg(rows.size() - 1));
+    StatusLabel->setText(QStringLiteral("%1 行").arg(count));
     emit made();
 }
 

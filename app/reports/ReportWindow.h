@@ -17,7 +17,6 @@ class QLabel;
 class QProgressBar;
 class QPushButton;
 class QRadioButton;
-class QStandardItemModel;
 class QTableView;
 class SysInf;
 
@@ -49,14 +48,15 @@ signals:
 
 private:
     void kindChanged();
-    void finished(std::vector<Report::UnitFigures> figures);
+    void finished(std::vector<Report::UnitFigures> figures, std::vector<QStringList> rows);
     void stopWorker();
 
     const SysInf& m_sys;
     QString m_workDir;
     const Clock& m_clock;
     MessageBoxService& m_messages;
-    QStandardItemModel* m_model = nullptr;
+    class RowsModel;
+    RowsModel* m_model = nullptr;
     std::vector<Report::UnitFigures> m_figures;
     Report::Kind m_kind = Report::Kind::Daily;
     QDate m_date;
