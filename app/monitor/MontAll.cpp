@@ -78,7 +78,11 @@ void MontAll::buildControls()
     big.setPointSize(big.pointSize() + 8);
     big.setBold(true);
     title->setFont(big);
-    top->addWidget(title);
+    // The title row has room at its right: the reports button goes there, so nothing described moves.
+    auto* titleRow = new QHBoxLayout;
+    titleRow->addWidget(title);
+    titleRow->addStretch();
+    top->addLayout(titleRow);
 
     auto* grid = new QGridLayout;
     for (int col = 0; col < 3; ++col) {
@@ -141,12 +145,9 @@ void MontAll::buildControls()
     buttons->addWidget(ArmSet, 1, 3);
     buttons->addWidget(ComEditCmd, 1, 4);
     buttons->addWidget(EndCmd, 1, 5);
-    // The history buttons share the two cells under the page arrows, so no described button moves.
-    auto* history = new QHBoxLayout;
-    history->setSpacing(2);
-    for (QPushButton* b : {TrendCmd, HistoryCmd, ReportCmd})
-        history->addWidget(b);
-    buttons->addLayout(history, 1, 0, 1, 2);
+    buttons->addWidget(TrendCmd, 1, 0);
+    buttons->addWidget(HistoryCmd, 1, 1);
+    titleRow->addWidget(ReportCmd, 0, Qt::AlignBottom);
     top->addLayout(buttons);
 
     StatusBar1 = new QStatusBar(this);

@@ -100,6 +100,7 @@ ReportWindow::ReportWindow(const SysInf& sys, QString workDir, const Clock& cloc
     Preview->setModel(m_model);
     Preview->setEditTriggers(QAbstractItemView::NoEditTriggers);
     Preview->verticalHeader()->setVisible(false);
+    Preview->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
     Preview->horizontalHeader()->setResizeContentsPrecision(50); // widths from the first rows only
     top->addWidget(Preview, 1);
     StatusLabel = new QLabel(this);
