@@ -59,10 +59,13 @@ public:
     QPushButton* HistoryCmd = nullptr;
     QStatusBar* StatusBar1 = nullptr;
     std::array<QLabel*, 3> Panels{};
+    // The MQTT broker's state, beside the panels and apart from them; hidden while MQTT is off.
+    QLabel* MqttState = nullptr;
     SmtpControl smtp1;
     FtpClient ftp1;
     QTimer timFtp; // the watchdog of ftp1's uploads
     DiskWatch disk;
+    QTimer timMqtt; // looks at the MQTT client's state every second
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -75,6 +78,7 @@ private:
     void openUnitDialog(StationWindow which, int row);
     void showModal(StationWindow which, const OpenArgs& args);
     void quit();
+    void showMqttState();
 
     MontComm1& m_comm;
     WindowOpener& m_opener;
