@@ -228,6 +228,8 @@ void AlarmHistory::buildControls()
     EventTable->setColumnWidth(0,
                                EventTable->fontMetrics().horizontalAdvance(QStringLiteral("0000/00/00 00:00:00")) + 16);
     EventTable->setColumnWidth(1, EventTable->fontMetrics().horizontalAdvance(QStringLiteral("No.000")) + 16);
+    EventTable->setColumnWidth(
+        3, EventTable->fontMetrics().horizontalAdvance(AlarmJournal::EventWord(JournalEvent::DiskLow)) + 16);
     CountTable = table(this, QStringLiteral("CountTable"), QStringLiteral("24時間の発生回数"),
                        {QStringLiteral("名称"), QStringLiteral("24時間の発生")});
     CountTable->setItemDelegate(new CutTextTips(CountTable));

@@ -284,7 +284,10 @@ void TrendWindow::buildControls()
     m_tempValue = valueAxis(m_analog, Qt::AlignRight, QStringLiteral("温度(℃)"));
     m_pins = newChart(PinChart, this, QStringLiteral("PinChart"), m_pinTime);
     m_pinValue = new QCategoryAxis;
-    m_pinValue->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
+    // A lane's name beside it; its upper level is ON, its lower OFF. (Two labels a lane would
+    // not fit: Qt cuts a label to "..." when the next one is nearer than its height.)
+    m_pinValue->setLabelsPosition(QCategoryAxis::AxisLabelsPositionCenter);
+    m_pinValue->setTitleText(QStringLiteral("上:ON　下:OFF"));
     m_pinValue->setGridLineVisible(false);
     m_pins->addAxis(m_pinValue, Qt::AlignLeft);
     top->addWidget(AnalogChart, 3);
@@ -410,29 +413,24 @@ void TrendWindow::reload()
         chart->removeAllSeries();
     m_lines.clear();
     m_shades.clear();
-    // The pins' levels by name, top-down: each lane's OFF at its foot and ON at its head.
+    // The pins' lanes by name, top-down as the legend lists them.
     clearCategories(m_pinValue);
     int pins = 0;
     for (const TrendSeries& s : m_model.series())
         pins += s.pin() ? 1 : 0;
     m_pinValue->setStartValue(-0.5);
-    QStringList labels(pins * 2);
-    for (const TrendSeries& s : m_model.series()) {
-        if (!s.pin())
-            continue;
-        const QString name = Mode[0]->isChecked() ? TrendModel::ChannelName(s.channel) : s.title;
-        labels[2 * s.lane] = name + QStringLiteral(" OFF");
-        labels[2 * s.lane + 1] = name + QStringLiteral(" ON");
-    }
+    QStringList labels(pins);
+    for (const TrendSeries& s : m_model.series())
+        if (s.pin())
+            labels[s.lane] = Mode[0]->isChecked() ? TrendModel::ChannelName(s.channel) : s.title;
     QSet<QString> taken;
-    for (int i = 0; i < labels.size(); ++i) {
+    for (int lane = 0; lane < labels.size(); ++lane) {
         // A category's label is its key: the same channel of two units needs telling apart.
-        while (taken.contains(labels[i]))
-            labels[i] += u' ';
-        taken.insert(labels[i]);
-        m_pinValue->append(labels[i], i / 2 * 2.0 + (i % 2 ? 1.0 : 0.0));
+        while (taken.contains(labels[lane]))
+            labels[lane] += u' ';
+        taken.insert(labels[lane]);
+        m_pinValue->append(labels[lane], 2.0 * lane + 1.5);
     }
-    m_pinValue->setRange(-0.5, std::max(1, pins) * 2.0 - 0.5);
     int colour = 0;
     for (const TrendSeries& s : m_model.series()) {
         const QColor c = Colours[size_t(colour++ % DataLog::Channels)];
@@ -442,6 +440,8 @@ void TrendWindow::reload()
         m_lines.push_back(
             {addLine(s.pin() ? m_pins : m_analog, s.pin() ? m_pinTime : m_analogTime, value, s.title, c)});
     }
+    // After the series: attaching one sets the axis to its data's range.
+    m_pinValue->setRange(-0.5, std::max(1, pins) * 2.0 - 0.5);
     const int period = PeriodCombo->currentIndex();
     DataLog::Seconds from, to;
     if (period == 4) {
@@ -518,9 +518,12 @@ void TrendWindow::draw()
             }
         }
     }
-    const int valueTicks = std::max(2, AnalogChart->height() / 45);
-    setRoundRange(m_analogValue, low[0], std::max(high[0], low[0] + 1), valueTicks);
-    setRoundRange(m_tempValue, low[1], std::max(high[1], low[1] + 1), valueTicks);
+    const int valueTicks = std::max(2, AnalogChart->height() / 30);
+    for (size_t a = 0; a < 2; ++a) {
+        // A little room above and below, so no line runs along the frame; a flat line in the middle.
+        const double room = std::max(0.5, (high[a] - low[a]) * 0.02);
+        setRoundRange(a == 0 ? m_analogValue : m_tempValue, low[a] - room, high[a] + room, valueTicks);
+    }
     m_tempValue->setVisible(any[1]);
     m_analogValue->setVisible(any[0] || !any[1]);
     for (QAbstractSeries* shade : m_shades) {
@@ -722,9 +725,8 @@ bool TrendWindow::handleKey(int key)
 void TrendWindow::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
-    // As many time labels as the new width holds.
-    QMetaObject::invokeMethod(
-        this, [this] { setTimeAxes(m_model.from(), m_model.to()); }, Qt::QueuedConnection);
+    // As many ticks as the new size holds.
+    QMetaObject::invokeMethod(this, &TrendWindow::draw, Qt::QueuedConnection);
 }
 
 void TrendWindow::keyPressEvent(QKeyEvent* event)

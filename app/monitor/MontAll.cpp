@@ -154,7 +154,7 @@ void MontAll::buildControls()
     // A permanent widget of its own: the three panels keep their place and their texts.
     MqttState = new QLabel(StatusBar1);
     MqttState->setObjectName(QStringLiteral("MqttState"));
-    MqttState->setMaximumWidth(260);
+    MqttState->setMaximumWidth(220);
     MqttState->setVisible(false);
     StatusBar1->addPermanentWidget(MqttState);
     top->addWidget(StatusBar1);

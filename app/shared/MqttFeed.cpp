@@ -300,47 +300,47 @@ QString MqttFeed::FaultText(const MqttLinkState& state)
     switch (state.fault) {
     case MqttFault::None:
     case MqttFault::Connecting:
-        why = QStringLiteral("接続しています");
+        why = QStringLiteral("接続を試みています");
         break;
     case MqttFault::NoAddress:
-        why = QStringLiteral("ホスト名が見つかりません");
+        why = QStringLiteral("ホスト名不明");
         break;
     case MqttFault::Refused:
-        why = QStringLiteral("接続を拒否されました。ポートを確認してください");
+        why = QStringLiteral("接続拒否");
         break;
     case MqttFault::Unreachable:
-        why = QStringLiteral("ホストに届きません");
+        why = QStringLiteral("ホストに届かない");
         break;
     case MqttFault::NoAnswer:
-        why = QStringLiteral("ブローカーが応答しません");
+        why = QStringLiteral("応答なし");
         break;
     case MqttFault::BrokerRefused:
         // The MQTT 3.1.1 CONNACK return codes.
         switch (state.detail) {
         case 1:
-            why = QStringLiteral("ブローカーがこのプロトコル版を受け付けません");
+            why = QStringLiteral("プロトコル版の不一致");
             break;
         case 2:
-            why = QStringLiteral("クライアントIDを拒否されました");
+            why = QStringLiteral("クライアントID拒否");
             break;
         case 3:
-            why = QStringLiteral("ブローカーが利用できません");
+            why = QStringLiteral("ブローカー利用不可");
             break;
         case 4:
-            why = QStringLiteral("ユーザー名かパスワードが違います");
+            why = QStringLiteral("ユーザー名かパスワードの誤り");
             break;
         case 5:
-            why = QStringLiteral("接続を許可されていません");
+            why = QStringLiteral("接続の許可なし");
             break;
         default:
-            why = QStringLiteral("ブローカーに拒否されました（%1）").arg(state.detail);
+            why = QStringLiteral("ブローカーの拒否 %1").arg(state.detail);
         }
         break;
     case MqttFault::Tls:
-        why = QStringLiteral("TLS の接続に失敗しました。CA証明書を確認してください");
+        why = QStringLiteral("TLS 失敗");
         break;
     case MqttFault::Lost:
-        why = QStringLiteral("接続が切れました");
+        why = QStringLiteral("切断");
         break;
     case MqttFault::Other:
         why = QStringLiteral("エラー %1").arg(state.detail);

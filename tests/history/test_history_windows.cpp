@@ -72,8 +72,7 @@ TEST(TrendWindow, ShowsAUnitsDayAndFollowsItsLogLive)
 {
     HistoryRig rig;
     TrendWindow w(rig.st.comm.sys(), rig.st.dir.path(), rig.st.clock);
-    w.resize(900, 600);
-    w.show();
+    w.show(); // at its own size: the picture shows what an operator first sees
     EXPECT_EQ(w.windowTitle(), QStringLiteral("トレンド"));
     EXPECT_EQ(control<QComboBox>(w, "PeriodCombo")->currentText(), QStringLiteral("24時間"));
     // RA0, RA1 and the temperature; RB0..RB5 (the unit's "non" channels are not drawn)
@@ -144,6 +143,12 @@ TEST(TrendWindow, ComparesChannelsOfUnitsAndCopiesAndSavesTheShownRange)
     EXPECT_TRUE(csv[1].startsWith(DataLog::fromSeconds(w.model().from()).toString("yyyy/MM/dd HH:mm:ss") + ",000,"))
         << csv[1].toStdString();
     EXPECT_TRUE(csv.last().contains(QStringLiteral(",001,")));
+    // the file written on the worker holds what the copy holds, in the station's encoding
+    w.saveCsv(rig.st.path("trend.csv"));
+    QDeadlineTimer saving(10000);
+    while (w.savingCsv() && !saving.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    EXPECT_EQ(TextFile::readAll(rig.st.path("trend.csv")), QApplication::clipboard()->text());
 
     const QString png = rig.st.path("trend.png");
     ASSERT_TRUE(w.savePng(png));
