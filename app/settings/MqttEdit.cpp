@@ -111,14 +111,17 @@ void MqttEdit::testClick()
     }
     const MqttEndpoint endpoint = MqttFeed::Endpoint(s, m_workDir);
     const int attempt = ++m_testAttempt;
+    m_testOut = true;
     TestCmd->setEnabled(false);
     TestResult->setText(QStringLiteral("接続テスト中…"));
     m_testTimer.start();
     // Detached, not joined: a host name that does not resolve may hold the thread past the
     // limit, and neither the window nor the station's end waits for it.
     QPointer<MqttEdit> self(this);
-    std::thread([self, endpoint, attempt] {
-        const MqttLinkState state = ProbeMqtt(endpoint, std::chrono::milliseconds(TestLimitMs - 500));
+    // The probe ends a little before the window's limit, so its own reason is the one shown.
+    const int limit = m_testTimer.interval();
+    std::thread([self, endpoint, attempt, limit] {
+        const MqttLinkState state = ProbeMqtt(endpoint, std::chrono::milliseconds(limit - std::min(500, limit / 10)));
         QMetaObject::invokeMethod(
             qApp,
             [self, attempt, state] {
@@ -131,8 +134,9 @@ void MqttEdit::testClick()
 
 void MqttEdit::testDone(int attempt, const MqttLinkState& state)
 {
-    if (attempt != m_testAttempt || !m_testTimer.isActive())
+    if (attempt != m_testAttempt || !m_testOut)
         return; // a test already ended by the limit, or one before the last
+    m_testOut = false;
     m_testTimer.stop();
     TestCmd->setEnabled(true);
     TestResult->setText(state.connected ? QStringLiteral("接続できました")

@@ -38,7 +38,9 @@ public:
     QPushButton* CancelCmd = nullptr;
 
     // True while a connection test is out.
-    bool testing() const { return m_testTimer.isActive(); }
+    bool testing() const { return m_testOut; }
+    // Tests shorten the test's limit.
+    void setTestLimitMs(int ms) { m_testTimer.setInterval(ms); }
 
 private:
     void okClick();
@@ -51,5 +53,6 @@ private:
     MqttInf m_inf;
     QTimer m_testTimer; // the limit: a test that has not answered by then has failed
     int m_testAttempt = 0;
+    bool m_testOut = false;
     bool m_saved = false;
 };
