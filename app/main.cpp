@@ -158,6 +158,13 @@ int main(int argc, char** argv)
         if (!history || history->parentWidget() != parent) {
             history = new AlarmHistory(comm.sys(), comm.journal().path(), clock, parent);
             history->setAttribute(Qt::WA_DeleteOnClose);
+            // A row's unit and time in the trend opened from the same window.
+            QObject::connect(history, &AlarmHistory::trendAsked, history,
+                             [&, from = history.data()](int unit, const QDateTime& at) {
+                                 opener.open(StationWindow::Trend, from->parentWidget());
+                                 if (trend)
+                                     trend->showAt(unit, at);
+                             });
         }
         history->reload();
         history->show();

@@ -7,7 +7,12 @@
 #include "SysInf.h"
 
 #include <QComboBox>
+#include <QFileInfo>
 #include <QHeaderView>
+#include <QHelpEvent>
+#include <QScrollBar>
+#include <QStyledItemDelegate>
+#include <QToolTip>
 #include <QTableView>
 #include <QTableWidget>
 #include <QVBoxLayout>
@@ -110,6 +115,26 @@ namespace {
 
 const std::array<int, 4> PeriodHours = {24, 7 * 24, 30 * 24, 0};
 
+// A cell whose text does not fit shows it whole as a tooltip; one that fits shows none.
+class CutTextTips : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    bool helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
+                   const QModelIndex& index) override
+    {
+        if (event->type() != QEvent::ToolTip)
+            return QStyledItemDelegate::helpEvent(event, view, option, index);
+        const QString text = index.data().toString();
+        // The style's padding on either side of a cell's text.
+        const int room = option.rect.width() - 8;
+        if (!text.isEmpty() && option.fontMetrics.horizontalAdvance(text) > room)
+            QToolTip::showText(event->globalPos(), text, view, option.rect);
+        else
+            QToolTip::hideText();
+        return true;
+    }
+};
+
 QTableWidget* table(QWidget* parent, const QString& name, const QString& label, const QStringList& heads)
 {
     auto* t = new QTableWidget(0, int(heads.size()), parent);
@@ -145,7 +170,23 @@ AlarmHistory::AlarmHistory(const SysInf& sys, QString journalPath, const Clock& 
     setObjectName(QStringLiteral("AlarmHistory"));
     setWindowTitle(QStringLiteral("アラーム履歴"));
     buildControls();
+    m_follow.setInterval(FollowMs);
+    connect(&m_follow, &QTimer::timeout, this, &AlarmHistory::follow);
+    m_follow.start();
     reload();
+}
+
+std::pair<qint64, QDateTime> AlarmHistory::journalStamp() const
+{
+    const QFileInfo info(m_journalPath);
+    return info.isFile() ? std::make_pair(info.size(), info.lastModified()) : std::make_pair(qint64(0), QDateTime());
+}
+
+void AlarmHistory::follow()
+{
+    // A look at the file's size and time; the read itself stays on the worker.
+    if (!m_worker.out() && journalStamp() != m_readStamp)
+        reload();
 }
 
 void AlarmHistory::buildControls()
@@ -181,13 +222,17 @@ void AlarmHistory::buildControls()
     EventTable->setSelectionBehavior(QAbstractItemView::SelectRows);
     EventTable->verticalHeader()->setVisible(false);
     EventTable->setWordWrap(false);
+    EventTable->setItemDelegate(new CutTextTips(EventTable));
     EventTable->horizontalHeader()->setStretchLastSection(true);
     // Wide enough for a whole date and time, in the font shown.
     EventTable->setColumnWidth(0,
                                EventTable->fontMetrics().horizontalAdvance(QStringLiteral("0000/00/00 00:00:00")) + 16);
     EventTable->setColumnWidth(1, EventTable->fontMetrics().horizontalAdvance(QStringLiteral("No.000")) + 16);
+    EventTable->setColumnWidth(
+        3, EventTable->fontMetrics().horizontalAdvance(AlarmJournal::EventWord(JournalEvent::DiskLow)) + 16);
     CountTable = table(this, QStringLiteral("CountTable"), QStringLiteral("24時間の発生回数"),
                        {QStringLiteral("名称"), QStringLiteral("24時間の発生")});
+    CountTable->setItemDelegate(new CutTextTips(CountTable));
     tables->addWidget(EventTable, 3);
     tables->addWidget(CountTable, 1);
     top->addLayout(tables, 1);
@@ -206,6 +251,11 @@ void AlarmHistory::buildControls()
     connect(PeriodFilter, &QComboBox::currentIndexChanged, this, &AlarmHistory::reload);
     connect(Refresh, &QPushButton::clicked, this, &AlarmHistory::reload);
     connect(CloseCmd, &QPushButton::clicked, this, &QWidget::close);
+    connect(EventTable, &QTableView::doubleClicked, this, [this](const QModelIndex& index) {
+        const JournalEntry* e = m_events->entry(index.row());
+        if (e && e->unit >= 0 && e->unit < m_sys.unitCount())
+            emit trendAsked(e->unit, e->time);
+    });
 }
 
 void AlarmHistory::reload()
@@ -219,7 +269,9 @@ void AlarmHistory::reload()
     const int hours = PeriodHours[std::clamp(PeriodFilter->currentIndex(), 0, 3)];
     const QDateTime since = hours ? now.addSecs(-hours * 3600) : QDateTime();
     const int unit = UnitFilter->currentIndex() - 1;
-    StatusText->setText(QStringLiteral("読み込み中…"));
+    m_readStamp = journalStamp(); // taken before the read: a line added meanwhile is read next time
+    if (m_events->rowCount() == 0)
+        StatusText->setText(QStringLiteral("読み込み中…"));
     m_worker.run<History::Loaded>(
         this, [path = m_journalPath, unit, since, now] { return History::Load(path, unit, since, now); },
         [this](History::Loaded loaded) {
@@ -232,7 +284,10 @@ void AlarmHistory::reload()
 void AlarmHistory::present(History::Loaded loaded)
 {
     const auto shown = loaded.shown.size();
+    // An operator reading further down keeps the place; at the top the newest lines come in view.
+    const int scrolled = EventTable->verticalScrollBar()->value();
     m_events->setEntries(std::move(loaded.shown));
+    EventTable->verticalScrollBar()->setValue(scrolled);
     const auto& counts = loaded.counts;
     CountTable->setRowCount(int(counts.size()));
     for (int r = 0; r < int(counts.size()); ++r)

@@ -2,12 +2,16 @@
 // The alarm history window "アラーム履歴": the alarm journal newest first, filtered by unit and
 // period, and beside it each unit's count of alarms in the last 24 hours, most first, so the
 // unit that alarms all day stands out. The journal is read and filtered on a thread of its own
-// (it may hold a quarter of a million lines); the list is a model, not an item per cell.
+// (it may hold a quarter of a million lines); the list is a model, not an item per cell. The
+// window follows the journal as it grows; a double-click on a unit's row asks for its trend at
+// that moment.
 
 #include "AlarmJournal.h"
 #include "Worker.h"
 
 #include <QAbstractTableModel>
+#include <QDateTime>
+#include <QTimer>
 #include <QWidget>
 #include <vector>
 
@@ -51,6 +55,10 @@ public:
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+    const JournalEntry* entry(int row) const
+    {
+        return row >= 0 && row < int(m_entries.size()) ? &m_entries[size_t(row)] : nullptr;
+    }
 
 private:
     std::vector<JournalEntry> m_entries;
@@ -61,6 +69,9 @@ private:
 class AlarmHistory : public QWidget {
     Q_OBJECT
 public:
+    // How often the journal's size and time are looked at for new lines.
+    static constexpr int FollowMs = 2000;
+
     AlarmHistory(const SysInf& sys, QString journalPath, const Clock& clock, QWidget* parent = nullptr);
 
     QComboBox* UnitFilter = nullptr;
@@ -75,15 +86,24 @@ public:
     void reload();
     // True while a read is out.
     bool loading() const { return m_worker.out(); }
+    // Reads the journal again when it changed since the last read (the timer calls it).
+    void follow();
+
+signals:
+    // A unit's row was double-clicked: its trend around the entry's time.
+    void trendAsked(int unit, const QDateTime& at);
 
 private:
     void buildControls();
     void present(History::Loaded loaded);
+    std::pair<qint64, QDateTime> journalStamp() const;
 
     const SysInf& m_sys;
     QString m_journalPath;
     const Clock& m_clock;
     History::EventModel* m_events = nullptr;
-    bool m_again = false; // the filters changed while a read was out
-    Worker m_worker;      // last: joined before the window's parts go
+    bool m_again = false;                             // the filters changed while a read was out
+    std::pair<qint64, QDateTime> m_readStamp{-1, {}}; // the journal's size and time when last read
+    QTimer m_follow;
+    Worker m_worker; // last: joined before the window's parts go
 };

@@ -4,10 +4,14 @@
 
 #include "DataFiles.h"
 
+#include "TextFile.h"
+
 #include <QDir>
 #include <QFileInfo>
+#include <QSaveFile>
 #include <QSet>
 #include <algorithm>
+#include <climits>
 #include <map>
 
 QString TrendModel::ChannelName(int channel)
@@ -152,8 +156,8 @@ void TrendModel::rebuildPoints()
         if (it == m_ranges.end())
             continue;
         const int c = s.channel;
-        // Pins are stacked so eight step lines stay apart: pin p runs between 2p and 2p + 1.
-        const double base = s.pin() ? 2.0 * (c - DataLog::RB0) : 0.0;
+        // Pins are stacked so their step lines stay apart, each in its own lane.
+        const double base = s.pin() ? 2.0 * s.lane : 0.0;
         s.points.reserve(int(it->second.buckets.size()) * 2 + 2);
         s.breaks.clear();
         double previous = 0;
@@ -188,25 +192,124 @@ void TrendModel::rebuildPoints()
     }
 }
 
-QString TrendModel::csv(int maxLines, bool* truncated) const
+std::vector<int> TrendModel::units() const
 {
-    QString out = QStringLiteral("日時,No.,RA0,RA1,RA2,RA3,RB0,RB1,RB2,RB3,RB4,RB5,RB6,RB7,温度\r\n");
-    QSet<int> units;
-    int left = maxLines;
-    bool cut = false;
-    for (const TrendSeries& s : m_series) {
-        if (units.contains(s.unit))
-            continue;
-        units.insert(s.unit);
-        const QStringList lines = DataLog::RawUnitLines(m_workDir, s.unit, m_from, m_to, left + 1, m_now);
-        cut = cut || lines.size() > left;
-        const QString number = QStringLiteral("%1").arg(s.unit, 3, 10, QLatin1Char('0'));
-        const int taken = int(std::min<qsizetype>(lines.size(), left));
-        for (int i = 0; i < taken; ++i)
-            out += lines[i].left(19) + u',' + number + QString(lines[i].mid(19)).remove(u' ') + QStringLiteral("\r\n");
-        left -= taken;
-    }
-    if (truncated)
-        *truncated = cut;
+    std::vector<int> out;
+    for (const TrendSeries& s : m_series)
+        if (std::find(out.begin(), out.end(), s.unit) == out.end())
+            out.push_back(s.unit);
     return out;
+}
+
+namespace {
+
+const QString CsvHead = QStringLiteral("日時,No.,RA0,RA1,RA2,RA3,RB0,RB1,RB2,RB3,RB4,RB5,RB6,RB7,温度\r\n");
+
+struct UnitLine {
+    QString raw; // as the log holds it: "yyyy/MM/dd HH:mm:ss, v, v, ..."
+    int unit = 0;
+};
+
+// The lines of the units from..to, each unit's at most maxLines (its oldest), in time order;
+// a second's lines keep the units' order.
+std::vector<UnitLine> mergedLines(const QString& workDir, const std::vector<int>& units, DataLog::Seconds from,
+                                  DataLog::Seconds to, int maxLines, DataLog::Seconds now)
+{
+    std::vector<UnitLine> out;
+    for (const int unit : units)
+        for (QString& raw : DataLog::RawUnitLines(workDir, unit, from, to, maxLines, now))
+            out.push_back({std::move(raw), unit});
+    // The written time sorts as text: "yyyy/MM/dd HH:mm:ss".
+    std::stable_sort(out.begin(), out.end(), [](const UnitLine& a, const UnitLine& b) {
+        return QStringView(a.raw).left(19) < QStringView(b.raw).left(19);
+    });
+    return out;
+}
+
+void appendCsvLine(QString& out, const UnitLine& l)
+{
+    out += QStringView(l.raw).left(19);
+    out += u',';
+    out += QStringLiteral("%1").arg(l.unit, 3, 10, QLatin1Char('0'));
+    out += QString(l.raw.mid(19)).remove(u' ');
+    out += QStringLiteral("\r\n");
+}
+
+DataLog::Seconds lineTime(const UnitLine& l)
+{
+    return DataLog::toSeconds(QDateTime::fromString(l.raw.left(19), QStringLiteral("yyyy/MM/dd HH:mm:ss")));
+}
+
+} // namespace
+
+TrendModel::CsvCopy TrendModel::csv(int maxLines) const
+{
+    CsvCopy copy;
+    copy.from = m_from;
+    copy.to = m_to;
+    maxLines = std::max(maxLines, 1);
+    // The buckets count each unit's lines: from the newest back, the start that keeps the lines
+    // of all units within the quota. The read below checks it (the buckets may be a step behind).
+    std::map<DataLog::Seconds, int64_t> byStart;
+    for (const auto& [unit, range] : m_ranges)
+        for (const DataLog::Bucket& b : range.buckets)
+            if (b.start + range.width > m_from && b.start <= m_to)
+                byStart[b.start] += b.lines;
+    int64_t total = 0;
+    for (auto it = byStart.rbegin(); it != byStart.rend(); ++it) {
+        if (total + it->second > maxLines) {
+            // The start of the newest buckets that fit (the newest alone if even it does not).
+            copy.from = std::max(m_from, it.base() == byStart.end() ? it->first : it.base()->first);
+            copy.cut = true;
+            break;
+        }
+        total += it->second;
+    }
+    std::vector<UnitLine> lines = mergedLines(m_workDir, units(), copy.from, m_to, maxLines + 1, m_now);
+    if (int64_t(lines.size()) > maxLines) {
+        // Too many after all: the newest whole seconds that fit, no second half kept.
+        copy.cut = true;
+        size_t first = lines.size() - size_t(maxLines);
+        const QStringView boundary = QStringView(lines[first].raw).left(19);
+        if (first > 0 && QStringView(lines[first - 1].raw).left(19) == boundary)
+            while (first < lines.size() && QStringView(lines[first].raw).left(19) == boundary)
+                ++first;
+        lines.erase(lines.begin(), lines.begin() + qsizetype(first));
+        copy.from = lines.empty() ? m_to : lineTime(lines.front());
+    }
+    copy.text = CsvHead;
+    copy.text.reserve(qsizetype(lines.size()) * 64 + CsvHead.size());
+    for (const UnitLine& l : lines)
+        appendCsvLine(copy.text, l);
+    copy.lines = int64_t(lines.size());
+    return copy;
+}
+
+QString TrendModel::WriteCsv(const QString& workDir, const std::vector<int>& units, DataLog::Seconds from,
+                             DataLog::Seconds to, DataLog::Seconds now, const QString& path, CsvProgress& progress)
+{
+    // About 200,000 lines a slice, whatever the number of units: a unit logs a line a second.
+    const DataLog::Seconds slice = std::clamp<DataLog::Seconds>(
+        200000 / std::max<DataLog::Seconds>(1, DataLog::Seconds(units.size())), 600, 86400);
+    const DataLog::Seconds span = std::max<DataLog::Seconds>(0, to - from) + 1;
+    progress.total = int((span + slice - 1) / slice);
+    progress.done = 0;
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return file.errorString();
+    bool written = file.write(TextFile::encode(CsvHead)) >= 0;
+    for (DataLog::Seconds a = from; written && a <= to; a += slice) {
+        if (progress.cancel) {
+            file.cancelWriting();
+            return QStringLiteral("中止しました");
+        }
+        QString text;
+        for (const UnitLine& l : mergedLines(workDir, units, a, std::min(to, a + slice - 1), INT_MAX, now))
+            appendCsvLine(text, l);
+        written = file.write(text.toLatin1()) >= 0; // the lines are the log's ASCII
+        ++progress.done;
+    }
+    if (!written || !file.commit())
+        return file.errorString();
+    return QString();
 }

@@ -9,6 +9,7 @@
 #include <QList>
 #include <QPointF>
 #include <QString>
+#include <atomic>
 #include <map>
 #include <vector>
 
@@ -16,8 +17,9 @@ struct TrendSeries {
     int unit = -1;
     int channel = 0; // a DataLog::Channel
     QString title;   // "名称 RA0"
+    int lane = 0;    // a pin's place in the stack, counted from the bottom: it runs between 2·lane and 2·lane + 1
     bool pin() const { return channel >= DataLog::RB0 && channel < DataLog::Temperature; }
-    QList<QPointF> points; // x: milliseconds since the epoch; y: the value (pins stacked 0..7)
+    QList<QPointF> points; // x: milliseconds since the epoch; y: the value (pins stacked by lane)
     QList<int> breaks;     // where a line starts again after seconds without a log line
 };
 
@@ -34,6 +36,7 @@ public:
     static QString ChannelName(int channel);
 
     explicit TrendModel(QString workDir) : m_workDir(std::move(workDir)) {}
+    const QString& workDir() const { return m_workDir; }
 
     void setSeries(std::vector<TrendSeries> series);
     const std::vector<TrendSeries>& series() const { return m_series; }
@@ -52,8 +55,26 @@ public:
     DataLog::Seconds to() const { return m_to; }
     int64_t lines() const;
     int64_t skipped() const;
-    // The shown range's log lines as CSV with a header, at most maxLines; truncated tells.
-    QString csv(int maxLines, bool* truncated = nullptr) const;
+    // The shown range's log lines of every unit shown as CSV with a header, in time order, at
+    // most maxLines: when they are more, the newest whole seconds that fit are kept.
+    struct CsvCopy {
+        QString text;
+        int64_t lines = 0;
+        DataLog::Seconds from = 0, to = 0; // the seconds the text holds
+        bool cut = false;                  // the range's older part did not fit
+    };
+    CsvCopy csv(int maxLines) const;
+    // Writes the log lines of units from..to to path as the copy's CSV (Shift-JIS), a slice of
+    // time at a time, so a week of a hundred units needs no more memory than a slice. done
+    // counts the slices written out of total; a set cancel ends it and leaves no file. Empty
+    // when written, else what went wrong.
+    struct CsvProgress {
+        std::atomic<int> done{0}, total{0};
+        std::atomic<bool> cancel{false};
+    };
+    static QString WriteCsv(const QString& workDir, const std::vector<int>& units, DataLog::Seconds from,
+                            DataLog::Seconds to, DataLog::Seconds now, const QString& path, CsvProgress& progress);
+    std::vector<int> units() const;
     // Milliseconds since the epoch for a log time (the station's local time zone).
     static qint64 toMs(DataLog::Seconds s);
     // The periods of the journal's entries that touch from..to, for the units given, in time

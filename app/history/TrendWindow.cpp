@@ -5,24 +5,29 @@
 #include "Clock.h"
 #include "FormParts.h"
 #include "SysInf.h"
+#include "TableWords.h"
+#include "TrendScale.h"
 
 #include <QApplication>
 #include <QAreaSeries>
-#include <QLegendMarker>
+#include <QCategoryAxis>
 #include <QCheckBox>
 #include <QChart>
 #include <QChartView>
 #include <QClipboard>
 #include <QComboBox>
-#include <QDateTimeAxis>
 #include <QDateTimeEdit>
 #include <QDir>
 #include <QFileDialog>
 #include <QKeyEvent>
+#include <QLegendMarker>
 #include <QLineSeries>
+#include <QProgressBar>
 #include <QRadioButton>
-#include <QValueAxis>
+#include <QSet>
+#include <QSignalBlocker>
 #include <QVBoxLayout>
+#include <QValueAxis>
 #include <algorithm>
 #include <cmath>
 
@@ -30,6 +35,14 @@ namespace {
 
 constexpr int CsvLines = 200000;
 const std::array<DataLog::Seconds, 4> Periods = {3600, 8 * 3600, 86400, 7 * 86400};
+const QString Stamp = QStringLiteral("yyyy/MM/dd HH:mm:ss");
+
+// Thirteen colours that stay apart on white, one for each channel a unit can show.
+const std::array<QColor, DataLog::Channels> Colours = {
+    QColor(0x1f, 0x77, 0xb4), QColor(0xd6, 0x27, 0x28), QColor(0x2c, 0xa0, 0x2c), QColor(0x94, 0x67, 0xbd),
+    QColor(0xff, 0x7f, 0x0e), QColor(0x8c, 0x56, 0x4b), QColor(0xe3, 0x77, 0xc2), QColor(0x7f, 0x7f, 0x7f),
+    QColor(0xbc, 0xbd, 0x22), QColor(0x17, 0xbe, 0xcf), QColor(0x00, 0x00, 0x80), QColor(0x80, 0x00, 0x00),
+    QColor(0x00, 0x60, 0x30)};
 
 QComboBox* combo(QWidget* parent, const QString& name, const QString& label)
 {
@@ -39,22 +52,51 @@ QComboBox* combo(QWidget* parent, const QString& name, const QString& label)
     return c;
 }
 
-QChart* newChart(QChartView*& view, QWidget* parent, const QString& name, QDateTimeAxis*& time, QValueAxis*& value)
+QChart* newChart(QChartView*& view, QWidget* parent, const QString& name, QCategoryAxis*& time)
 {
     auto* chart = new QChart;
     chart->legend()->setAlignment(Qt::AlignRight);
     chart->setMargins(QMargins(4, 4, 4, 4));
-    time = new QDateTimeAxis;
-    time->setFormat(QStringLiteral("MM/dd HH:mm"));
-    time->setTickCount(7);
-    value = new QValueAxis;
+    time = new QCategoryAxis;
+    // The labels stand at round times, the ticks' own values.
+    time->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
     chart->addAxis(time, Qt::AlignBottom);
-    chart->addAxis(value, Qt::AlignLeft);
     view = new QChartView(chart, parent);
     view->setObjectName(name);
     view->setRenderHint(QPainter::Antialiasing, false);
     view->setMinimumSize(640, 200);
+    view->setFocusPolicy(Qt::StrongFocus); // the arrow keys pan once a chart is clicked
+    view->viewport()->setMouseTracking(true);
     return chart;
+}
+
+QValueAxis* valueAxis(QChart* chart, Qt::Alignment side, const QString& title)
+{
+    auto* axis = new QValueAxis;
+    axis->setTitleText(title);
+    axis->setTickType(QValueAxis::TicksDynamic);
+    axis->setTickAnchor(0);
+    chart->addAxis(axis, side);
+    return axis;
+}
+
+// The axis on round values: low..high widened to whole steps of 1, 2 or 5 × 10ⁿ.
+void setRoundRange(QValueAxis* axis, double low, double high, int maxTicks)
+{
+    const double step = TrendScale::ValueStep(high - low, maxTicks);
+    const auto [a, b] = TrendScale::RoundRange(low, high, step);
+    const int decimals = step >= 1 ? 0 : int(std::ceil(-std::log10(step) - 1e-9));
+    axis->setLabelFormat(QStringLiteral("%.%1f").arg(decimals));
+    if (axis->tickInterval() != step)
+        axis->setTickInterval(step);
+    if (axis->min() != a || axis->max() != b)
+        axis->setRange(a, b);
+}
+
+void clearCategories(QCategoryAxis* axis)
+{
+    for (const QString& label : axis->categoriesLabels())
+        axis->remove(label);
 }
 
 // A live step changes only the last buckets, unless the range slid or was read afresh: only the
@@ -73,13 +115,18 @@ void updatePoints(QLineSeries* line, const QList<QPointF>& points)
         line->append(points[i]);
 }
 
-QLineSeries* addLine(QChart* chart, QDateTimeAxis* time, QValueAxis* value, const QString& name)
+QLineSeries* addLine(QChart* chart, QAbstractAxis* time, QAbstractAxis* value, const QString& name,
+                     const QColor& colour)
 {
     auto* line = new QLineSeries;
     line->setName(name);
     chart->addSeries(line);
     line->attachAxis(time);
     line->attachAxis(value);
+    QPen pen = line->pen();
+    pen.setColor(colour);
+    pen.setWidthF(1.5);
+    line->setPen(pen);
     return line;
 }
 
@@ -90,7 +137,7 @@ void hideFromLegend(QChart* chart, QAbstractSeries* series)
 }
 
 // A grey band over x0..x1 from y0 to y1: the log's lines there are not readings.
-QAbstractSeries* addShade(QChart* chart, QDateTimeAxis* time, QValueAxis* value, double x0, double x1, double y0,
+QAbstractSeries* addShade(QChart* chart, QAbstractAxis* time, QAbstractAxis* value, double x0, double x1, double y0,
                           double y1, bool named)
 {
     auto* upper = new QLineSeries;
@@ -111,6 +158,22 @@ QAbstractSeries* addShade(QChart* chart, QDateTimeAxis* time, QValueAxis* value,
     return area;
 }
 
+// The points of a series at x, or its nearest within reach: "min～max" when a bucket saw both.
+std::optional<std::pair<double, double>> valuesAt(const QList<QPointF>& points, double x, double reach)
+{
+    auto it = std::lower_bound(points.begin(), points.end(), x, [](const QPointF& p, double v) { return p.x() < v; });
+    if (it != points.begin() && (it == points.end() || x - std::prev(it)->x() < it->x() - x))
+        --it;
+    if (it == points.end() || std::abs(it->x() - x) > reach)
+        return std::nullopt;
+    double low = it->y(), high = it->y();
+    for (auto j = it; j != points.end() && j->x() == it->x(); ++j) {
+        low = std::min(low, j->y());
+        high = std::max(high, j->y());
+    }
+    return std::make_pair(low, high);
+}
+
 } // namespace
 
 TrendWindow::TrendWindow(const SysInf& sys, QString workDir, const Clock& clock, QWidget* parent)
@@ -122,6 +185,8 @@ TrendWindow::TrendWindow(const SysInf& sys, QString workDir, const Clock& clock,
     setObjectName(QStringLiteral("TrendWindow"));
     setWindowTitle(QStringLiteral("トレンド"));
     buildControls();
+    // Wide enough for the time labels and the legends side by side.
+    resize(1100, 760);
     m_live.setInterval(LiveMs);
     connect(&m_live, &QTimer::timeout, this, &TrendWindow::liveStep);
     m_reread.setSingleShot(true);
@@ -130,7 +195,22 @@ TrendWindow::TrendWindow(const SysInf& sys, QString workDir, const Clock& clock,
         m_model.load(m_model.from(), m_model.to(), columns(), DataLog::toSeconds(m_clock.now()));
         draw();
     });
+    m_csvWatch.setInterval(200);
+    connect(&m_csvWatch, &QTimer::timeout, this, [this] {
+        if (m_csvProgress && m_csvProgress->total > 0) {
+            CsvProgress->setMaximum(m_csvProgress->total);
+            CsvProgress->setValue(m_csvProgress->done);
+        }
+    });
     reload();
+    AnalogChart->setFocus();
+}
+
+TrendWindow::~TrendWindow()
+{
+    // A file still being written is given up: the worker stops at its next slice.
+    if (m_csvProgress)
+        m_csvProgress->cancel = true;
 }
 
 void TrendWindow::buildControls()
@@ -139,8 +219,10 @@ void TrendWindow::buildControls()
     auto* choose = new QHBoxLayout;
     Mode[0] = new QRadioButton(QStringLiteral("ユニット"), this);
     Mode[1] = new QRadioButton(QStringLiteral("チャンネル"), this);
-    for (int i = 0; i < 2; ++i)
+    for (int i = 0; i < 2; ++i) {
         Mode[i]->setObjectName(QStringLiteral("Mode_%1").arg(i));
+        Mode[i]->setAccessibleName(Mode[i]->text());
+    }
     Mode[0]->setChecked(true);
     QStringList names;
     for (int u = 0; u < m_sys.unitCount(); ++u)
@@ -186,6 +268,7 @@ void TrendWindow::buildControls()
     }
     LiveCheck = new QCheckBox(QStringLiteral("ライブ更新"), this);
     LiveCheck->setObjectName(QStringLiteral("LiveCheck"));
+    LiveCheck->setAccessibleName(LiveCheck->text());
     LiveCheck->setChecked(true);
     period->addWidget(new QLabel(QStringLiteral("期間"), this));
     period->addWidget(PeriodCombo);
@@ -196,24 +279,49 @@ void TrendWindow::buildControls()
     period->addStretch(1);
     top->addLayout(period);
 
-    m_analog = newChart(AnalogChart, this, QStringLiteral("AnalogChart"), m_analogTime, m_analogValue);
-    m_pins = newChart(PinChart, this, QStringLiteral("PinChart"), m_pinTime, m_pinValue);
-    m_pinValue->setRange(-0.5, 16);
-    m_pinValue->setLabelsVisible(false);
+    m_analog = newChart(AnalogChart, this, QStringLiteral("AnalogChart"), m_analogTime);
+    m_analogValue = valueAxis(m_analog, Qt::AlignLeft, QStringLiteral("RA"));
+    m_tempValue = valueAxis(m_analog, Qt::AlignRight, QStringLiteral("温度(℃)"));
+    m_pins = newChart(PinChart, this, QStringLiteral("PinChart"), m_pinTime);
+    m_pinValue = new QCategoryAxis;
+    // A lane's name beside it; its upper level is ON, its lower OFF. (Two labels a lane would
+    // not fit: Qt cuts a label to "..." when the next one is nearer than its height.)
+    m_pinValue->setLabelsPosition(QCategoryAxis::AxisLabelsPositionCenter);
+    m_pinValue->setTitleText(QStringLiteral("上:ON　下:OFF"));
     m_pinValue->setGridLineVisible(false);
+    m_pins->addAxis(m_pinValue, Qt::AlignLeft);
     top->addWidget(AnalogChart, 3);
-    top->addWidget(PinChart, 2);
-    for (QChartView* v : {AnalogChart, PinChart})
+    top->addWidget(PinChart, 3);
+    for (QChartView* v : {AnalogChart, PinChart}) {
+        v->installEventFilter(this);
         v->viewport()->installEventFilter(this);
+    }
+    for (QChart* c : {m_analog, m_pins})
+        connect(c, &QChart::plotAreaChanged, this, [this] {
+            // After the layout pass that moved it: both charts have their new areas by then.
+            QMetaObject::invokeMethod(this, &TrendWindow::alignPlots, Qt::QueuedConnection);
+        });
+
+    ReadOut = new QLabel(this);
+    ReadOut->setObjectName(QStringLiteral("ReadOut"));
+    ReadOut->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    top->addWidget(ReadOut);
 
     StatusText = new QLabel(this);
     StatusText->setObjectName(QStringLiteral("StatusText"));
+    CsvProgress = new QProgressBar(this);
+    CsvProgress->setObjectName(QStringLiteral("CsvProgress"));
+    CsvProgress->setAccessibleName(QStringLiteral("CSV保存の進み具合"));
+    CsvProgress->setMaximumWidth(160);
+    CsvProgress->setVisible(false);
     SavePng = FormButton(this, QStringLiteral("SavePng"), QStringLiteral("PNG保存"));
     CopyCsv = FormButton(this, QStringLiteral("CopyCsv"), QStringLiteral("CSVコピー"));
+    SaveCsv = FormButton(this, QStringLiteral("SaveCsv"), QStringLiteral("CSV保存"));
     CloseCmd = FormButton(this, QStringLiteral("CloseCmd"), QStringLiteral("閉じる"));
     auto* bottom = new QHBoxLayout;
     bottom->addWidget(StatusText, 1);
-    bottom->addLayout(FormButtonRow({}, {SavePng, CopyCsv, CloseCmd}));
+    bottom->addWidget(CsvProgress);
+    bottom->addLayout(FormButtonRow({}, {SavePng, CopyCsv, SaveCsv, CloseCmd}));
     top->addLayout(bottom);
 
     auto again = [this] {
@@ -242,11 +350,22 @@ void TrendWindow::buildControls()
             StatusText->setText(QStringLiteral("PNG を保存できませんでした：") + path);
     });
     connect(CopyCsv, &QPushButton::clicked, this, [this] {
-        bool truncated = false;
-        const QString text = m_model.csv(CsvLines, &truncated);
-        QApplication::clipboard()->setText(text);
-        StatusText->setText(truncated ? QStringLiteral("CSV をコピーしました（最初の %1 行のみ）").arg(CsvLines)
-                                      : QStringLiteral("CSV をコピーしました（%1 行）").arg(text.count(u'\n') - 1));
+        const TrendModel::CsvCopy copy = m_model.csv(CsvLines);
+        QApplication::clipboard()->setText(copy.text);
+        const QString period = DataLog::fromSeconds(copy.from).toString(Stamp) + QStringLiteral(" ～ ") +
+                               DataLog::fromSeconds(copy.to).toString(Stamp);
+        StatusText->setText(copy.cut ? QStringLiteral("CSV をコピーしました（%1 行まで：新しい %2 のみ）。"
+                                                      "全体は「CSV保存」で")
+                                           .arg(CsvLines)
+                                           .arg(period)
+                                     : QStringLiteral("CSV をコピーしました（%1、%2 行）").arg(period).arg(copy.lines));
+    });
+    connect(SaveCsv, &QPushButton::clicked, this, [this] {
+        const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("CSV保存"),
+                                                          QDir::home().filePath(QStringLiteral("trend.csv")),
+                                                          QStringLiteral("CSV (*.csv)"));
+        if (!path.isEmpty())
+            saveCsv(path);
     });
     connect(CloseCmd, &QPushButton::clicked, this, &QWidget::close);
 }
@@ -262,6 +381,9 @@ std::vector<TrendSeries> TrendWindow::chosenSeries() const
     auto add = [&](int unit, int channel) {
         if (unit < 0 || unit >= m_sys.unitCount())
             return;
+        // A channel the unit does not use has no readings: its log column is a filler.
+        if (channel < DataLog::Temperature && m_sys.cell(unit, ColRA0 + channel) == TableWord::Non)
+            return;
         TrendSeries s;
         s.unit = unit;
         s.channel = channel;
@@ -275,6 +397,12 @@ std::vector<TrendSeries> TrendWindow::chosenSeries() const
         for (int i = 0; i < 4; ++i)
             add(ChannelUnit[i]->currentIndex() - 1, Channel[i]->currentIndex());
     }
+    // The pins stack top-down in the order listed, as the legend lists them.
+    const auto pins = int(std::count_if(out.begin(), out.end(), [](const TrendSeries& s) { return s.pin(); }));
+    int lane = pins;
+    for (TrendSeries& s : out)
+        if (s.pin())
+            s.lane = --lane;
     return out;
 }
 
@@ -285,9 +413,35 @@ void TrendWindow::reload()
         chart->removeAllSeries();
     m_lines.clear();
     m_shades.clear();
+    // The pins' lanes by name, top-down as the legend lists them.
+    clearCategories(m_pinValue);
+    int pins = 0;
     for (const TrendSeries& s : m_model.series())
-        m_lines.push_back({s.pin() ? addLine(m_pins, m_pinTime, m_pinValue, s.title)
-                                   : addLine(m_analog, m_analogTime, m_analogValue, s.title)});
+        pins += s.pin() ? 1 : 0;
+    m_pinValue->setStartValue(-0.5);
+    QStringList labels(pins);
+    for (const TrendSeries& s : m_model.series())
+        if (s.pin())
+            labels[s.lane] = Mode[0]->isChecked() ? TrendModel::ChannelName(s.channel) : s.title;
+    QSet<QString> taken;
+    for (int lane = 0; lane < labels.size(); ++lane) {
+        // A category's label is its key: the same channel of two units needs telling apart.
+        while (taken.contains(labels[lane]))
+            labels[lane] += u' ';
+        taken.insert(labels[lane]);
+        m_pinValue->append(labels[lane], 2.0 * lane + 1.5);
+    }
+    int colour = 0;
+    for (const TrendSeries& s : m_model.series()) {
+        const QColor c = Colours[size_t(colour++ % DataLog::Channels)];
+        QAbstractAxis* value = s.pin()                             ? static_cast<QAbstractAxis*>(m_pinValue)
+                               : s.channel == DataLog::Temperature ? m_tempValue
+                                                                   : m_analogValue;
+        m_lines.push_back(
+            {addLine(s.pin() ? m_pins : m_analog, s.pin() ? m_pinTime : m_analogTime, value, s.title, c)});
+    }
+    // After the series: attaching one sets the axis to its data's range.
+    m_pinValue->setRange(-0.5, std::max(1, pins) * 2.0 - 0.5);
     const int period = PeriodCombo->currentIndex();
     DataLog::Seconds from, to;
     if (period == 4) {
@@ -311,10 +465,28 @@ void TrendWindow::liveStep()
     draw();
 }
 
+void TrendWindow::setTimeAxes(DataLog::Seconds from, DataLog::Seconds to)
+{
+    // As many ticks as their labels fit side by side in the plot's width.
+    const QString widest = to - from > 86400 ? QStringLiteral("00/00 00:00") : QStringLiteral("00:00:00");
+    const int plotWidth = std::max(200, int(m_analog->plotArea().width()));
+    const int maxTicks = std::max(2, plotWidth / (fontMetrics().horizontalAdvance(widest) + 24));
+    const DataLog::Seconds step = TrendScale::TimeStep(from, to, maxTicks);
+    const qint64 offsetMs = TrendModel::toMs(from) - from * 1000;
+    for (QCategoryAxis* axis : {m_analogTime, m_pinTime}) {
+        clearCategories(axis);
+        axis->setStartValue(double(from * 1000 + offsetMs - 1));
+        for (const DataLog::Seconds t : TrendScale::TimeTicks(from, to, step))
+            axis->append(TrendScale::TimeLabel(t, step, to - from), double(t * 1000 + offsetMs));
+        axis->setRange(double(from * 1000 + offsetMs), double(to * 1000 + offsetMs));
+    }
+}
+
 void TrendWindow::draw()
 {
-    double low = 0, high = 1;
-    bool any = false;
+    // The readings and the temperature each on an axis of their own.
+    std::array<double, 2> low{0, 0}, high{1, 1};
+    std::array<bool, 2> any{false, false};
     for (size_t i = 0; i < m_model.series().size() && i < m_lines.size(); ++i) {
         const TrendSeries& s = m_model.series()[i];
         QChart* chart = s.pin() ? m_pins : m_analog;
@@ -322,9 +494,8 @@ void TrendWindow::draw()
         // One line from each gap to the next, in the colour of the first.
         const int pieces = int(s.breaks.size()) + 1;
         while (int(lines.size()) < pieces) {
-            QLineSeries* more = s.pin() ? addLine(m_pins, m_pinTime, m_pinValue, s.title)
-                                        : addLine(m_analog, m_analogTime, m_analogValue, s.title);
-            more->setColor(lines.front()->color());
+            QLineSeries* more = addLine(chart, s.pin() ? m_pinTime : m_analogTime, lines.front()->attachedAxes().back(),
+                                        s.title, lines.front()->color());
             hideFromLegend(chart, more);
             lines.push_back(more);
         }
@@ -339,18 +510,22 @@ void TrendWindow::draw()
             updatePoints(lines[k], s.points.mid(start, end - start));
         }
         if (!s.pin()) {
+            const size_t a = s.channel == DataLog::Temperature ? 1 : 0;
             for (const QPointF& pt : s.points) {
-                low = any ? std::min(low, pt.y()) : pt.y();
-                high = any ? std::max(high, pt.y()) : pt.y();
-                any = true;
+                low[a] = any[a] ? std::min(low[a], pt.y()) : pt.y();
+                high[a] = any[a] ? std::max(high[a], pt.y()) : pt.y();
+                any[a] = true;
             }
         }
     }
-    const double margin = std::max(1.0, (high - low) * 0.05);
-    if (m_analogValue->min() != low - margin || m_analogValue->max() != high + margin)
-        m_analogValue->setRange(low - margin, high + margin);
-    const QDateTime from = QDateTime::fromMSecsSinceEpoch(TrendModel::toMs(m_model.from()));
-    const QDateTime to = QDateTime::fromMSecsSinceEpoch(TrendModel::toMs(m_model.to()));
+    const int valueTicks = std::max(2, AnalogChart->height() / 30);
+    for (size_t a = 0; a < 2; ++a) {
+        // A little room above and below, so no line runs along the frame; a flat line in the middle.
+        const double room = std::max(0.5, (high[a] - low[a]) * 0.02);
+        setRoundRange(a == 0 ? m_analogValue : m_tempValue, low[a] - room, high[a] + room, valueTicks);
+    }
+    m_tempValue->setVisible(any[1]);
+    m_analogValue->setVisible(any[0] || !any[1]);
     for (QAbstractSeries* shade : m_shades) {
         shade->chart()->removeSeries(shade);
         delete shade;
@@ -362,16 +537,39 @@ void TrendWindow::draw()
         if (x1 <= x0)
             continue;
         const bool named = m_shades.empty();
-        m_shades.push_back(addShade(m_analog, m_analogTime, m_analogValue, x0, x1, low - margin, high + margin, named));
-        m_shades.push_back(addShade(m_pins, m_pinTime, m_pinValue, x0, x1, -0.5, 16, named));
+        m_shades.push_back(
+            addShade(m_analog, m_analogTime, m_analogValue, x0, x1, m_analogValue->min(), m_analogValue->max(), named));
+        m_shades.push_back(
+            addShade(m_pins, m_pinTime, m_pinValue, x0, x1, m_pinValue->min(), m_pinValue->max(), named));
     }
-    m_analogTime->setRange(from, to);
-    m_pinTime->setRange(from, to);
+    setTimeAxes(m_model.from(), m_model.to());
     StatusText->setText(QStringLiteral("%1 ～ %2　%3 行")
-                            .arg(from.toString(QStringLiteral("yyyy/MM/dd HH:mm:ss")),
-                                 to.toString(QStringLiteral("yyyy/MM/dd HH:mm:ss")))
+                            .arg(DataLog::fromSeconds(m_model.from()).toString(Stamp),
+                                 DataLog::fromSeconds(m_model.to()).toString(Stamp))
                             .arg(m_model.lines()) +
                         (m_model.skipped() ? QStringLiteral("（読めない行 %1）").arg(m_model.skipped()) : QString()));
+}
+
+void TrendWindow::alignPlots()
+{
+    // Each chart's plot area without the margin it was given; both take the larger inset on
+    // either side, so one time runs at one x in both charts.
+    const std::array<QChart*, 2> charts = {m_analog, m_pins};
+    std::array<double, 2> left{}, right{};
+    for (size_t i = 0; i < 2; ++i) {
+        const QRectF area = charts[i]->plotArea();
+        left[i] = area.left() - m_extra[i].left();
+        right[i] = charts[i]->size().width() - area.right() - m_extra[i].right();
+    }
+    const double l = std::max(left[0], left[1]);
+    const double r = std::max(right[0], right[1]);
+    for (size_t i = 0; i < 2; ++i) {
+        const QMargins extra(int(std::lround(l - left[i])), 0, int(std::lround(r - right[i])), 0);
+        if (extra == m_extra[i])
+            continue;
+        m_extra[i] = extra;
+        charts[i]->setMargins(QMargins(4, 4, 4, 4) + extra);
+    }
 }
 
 void TrendWindow::showRange(DataLog::Seconds from, DataLog::Seconds to)
@@ -381,19 +579,16 @@ void TrendWindow::showRange(DataLog::Seconds from, DataLog::Seconds to)
     if (to <= from)
         to = from + 1;
     // The axes follow at once; the log is read again for the new range once the wheel stops.
-    const QDateTime f = QDateTime::fromMSecsSinceEpoch(TrendModel::toMs(from));
-    const QDateTime t = QDateTime::fromMSecsSinceEpoch(TrendModel::toMs(to));
-    m_analogTime->setRange(f, t);
-    m_pinTime->setRange(f, t);
+    setTimeAxes(from, to);
     m_model.setRange(from, to); // the points come with the reread
     m_reread.start();
 }
 
-void TrendWindow::zoom(double factor)
+void TrendWindow::zoom(double factor, std::optional<DataLog::Seconds> anchor)
 {
-    const double mid = (m_model.from() + m_model.to()) / 2.0;
-    const double half = std::max(30.0, (m_model.to() - m_model.from()) * factor / 2.0);
-    showRange(DataLog::Seconds(std::llround(mid - half)), DataLog::Seconds(std::llround(mid + half)));
+    const DataLog::Seconds from = m_model.from(), to = m_model.to();
+    const auto [a, b] = TrendScale::ZoomAbout(from, to, anchor.value_or(from + (to - from) / 2), factor);
+    showRange(a, b);
 }
 
 void TrendWindow::pan(double fraction)
@@ -408,6 +603,90 @@ void TrendWindow::resetView()
     reload();
 }
 
+void TrendWindow::showAt(int unit, const QDateTime& at)
+{
+    {
+        const QSignalBlocker a(Mode[0]), b(Mode[1]), c(UnitCombo), d(PeriodCombo), e(FromEdit), f(ToEdit), g(LiveCheck);
+        Mode[0]->setChecked(true);
+        UnitCombo->setCurrentIndex(unit);
+        PeriodCombo->setCurrentIndex(4);
+        FromEdit->setDateTime(at.addSecs(-1800));
+        ToEdit->setDateTime(at.addSecs(1800));
+        FromEdit->setEnabled(true);
+        ToEdit->setEnabled(true);
+        LiveCheck->setChecked(false);
+    }
+    m_zoomed = false;
+    reload();
+}
+
+void TrendWindow::saveCsv(const QString& path)
+{
+    if (m_csvWorker.out())
+        return;
+    m_csvProgress = std::make_shared<TrendModel::CsvProgress>();
+    SaveCsv->setEnabled(false);
+    CsvProgress->setRange(0, 0); // busy until the first slice says how many there are
+    CsvProgress->setVisible(true);
+    m_csvWatch.start();
+    const QString period = DataLog::fromSeconds(m_model.from()).toString(Stamp) + QStringLiteral(" ～ ") +
+                           DataLog::fromSeconds(m_model.to()).toString(Stamp);
+    StatusText->setText(QStringLiteral("CSV を保存しています（%1）…").arg(period));
+    m_csvWorker.run<QString>(
+        this,
+        [progress = m_csvProgress, dir = m_model.workDir(), units = m_model.units(), from = m_model.from(),
+         to = m_model.to(), now = DataLog::toSeconds(m_clock.now()),
+         path] { return TrendModel::WriteCsv(dir, units, from, to, now, path, *progress); },
+        [this, path, period](const QString& error) {
+            m_csvWatch.stop();
+            CsvProgress->setVisible(false);
+            SaveCsv->setEnabled(true);
+            StatusText->setText(error.isEmpty()
+                                    ? QStringLiteral("CSV を保存しました（%1）：%2").arg(period, path)
+                                    : QStringLiteral("CSV を保存できませんでした：%1（%2）").arg(path, error));
+        });
+}
+
+QString TrendWindow::readOutAt(QChartView* view, QPointF pos) const
+{
+    const auto t = timeAt(view, pos);
+    if (!t)
+        return QString();
+    QStringList parts{DataLog::fromSeconds(*t).toString(Stamp)};
+    const double x = double(TrendModel::toMs(*t));
+    const DataLog::Seconds span = std::max<DataLog::Seconds>(1, m_model.to() - m_model.from());
+    // Farther than two buckets from a point is a gap in the log: nothing to read there.
+    const double reach = 2000.0 * std::max<double>(1.0, double(span) / columns());
+    const bool pins = view == PinChart;
+    for (const TrendSeries& s : m_model.series()) {
+        if (s.pin() != pins)
+            continue;
+        const auto v = valuesAt(s.points, x, reach);
+        QString value;
+        if (!v)
+            value = QStringLiteral("－");
+        else if (s.pin())
+            value = v->second - 2.0 * s.lane >= 0.5 ? QStringLiteral("ON") : QStringLiteral("OFF");
+        else
+            value = v->first == v->second ? QString::number(v->first)
+                                          : QString::number(v->first) + u'～' + QString::number(v->second);
+        parts << s.title + u' ' + value;
+    }
+    return parts.join(QStringLiteral("　"));
+}
+
+std::optional<DataLog::Seconds> TrendWindow::timeAt(QChartView* view, QPointF pos) const
+{
+    QChart* chart = view->chart();
+    const QPointF at = chart->mapFromScene(view->mapToScene(pos.toPoint()));
+    if (!chart->plotArea().contains(at))
+        return std::nullopt;
+    // The share of the plot's width, on the time axis: independent of any series.
+    const double share = (at.x() - chart->plotArea().left()) / std::max(1.0, chart->plotArea().width());
+    const DataLog::Seconds from = m_model.from(), to = m_model.to();
+    return from + DataLog::Seconds(std::llround(share * double(to - from)));
+}
+
 bool TrendWindow::savePng(const QString& path)
 {
     QPixmap picture(AnalogChart->width(), AnalogChart->height() + PinChart->height());
@@ -419,48 +698,77 @@ bool TrendWindow::savePng(const QString& path)
     return picture.save(path, "PNG");
 }
 
-void TrendWindow::keyPressEvent(QKeyEvent* event)
+bool TrendWindow::handleKey(int key)
 {
-    switch (event->key()) {
+    switch (key) {
     case Qt::Key_Plus:
     case Qt::Key_Equal:
         zoom(0.5);
-        return;
+        return true;
     case Qt::Key_Minus:
         zoom(2.0);
-        return;
+        return true;
     case Qt::Key_Left:
         pan(-0.25);
-        return;
+        return true;
     case Qt::Key_Right:
         pan(0.25);
-        return;
+        return true;
     case Qt::Key_Home:
         resetView();
-        return;
+        return true;
     default:
-        QWidget::keyPressEvent(event);
+        return false;
     }
+}
+
+void TrendWindow::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    // As many ticks as the new size holds.
+    QMetaObject::invokeMethod(this, &TrendWindow::draw, Qt::QueuedConnection);
+}
+
+void TrendWindow::keyPressEvent(QKeyEvent* event)
+{
+    if (!handleKey(event->key()))
+        QWidget::keyPressEvent(event);
 }
 
 bool TrendWindow::eventFilter(QObject* watched, QEvent* event)
 {
+    // The views scroll with the arrow keys of their own; the keys pan the time instead.
+    if (watched == AnalogChart || watched == PinChart) {
+        if (event->type() == QEvent::KeyPress && handleKey(static_cast<QKeyEvent*>(event)->key()))
+            return true;
+        return QWidget::eventFilter(watched, event);
+    }
+    auto* view = watched == PinChart->viewport() ? PinChart : AnalogChart;
     switch (event->type()) {
-    case QEvent::Wheel:
-        zoom(static_cast<QWheelEvent*>(event)->angleDelta().y() > 0 ? 0.8 : 1.25);
+    case QEvent::Wheel: {
+        auto* wheel = static_cast<QWheelEvent*>(event);
+        if (wheel->angleDelta().y() != 0)
+            zoom(wheel->angleDelta().y() > 0 ? 0.8 : 1.25, timeAt(view, wheel->position()));
         return true;
+    }
     case QEvent::MouseButtonPress:
+        view->setFocus();
         m_dragging = true;
         m_dragFrom = static_cast<QMouseEvent*>(event)->position().toPoint();
         return true;
-    case QEvent::MouseMove:
+    case QEvent::MouseMove: {
+        const QPoint at = static_cast<QMouseEvent*>(event)->position().toPoint();
         if (m_dragging) {
-            const QPoint at = static_cast<QMouseEvent*>(event)->position().toPoint();
-            const int width = std::max(1, static_cast<QWidget*>(watched)->width());
+            const double width = std::max(1.0, view->chart()->plotArea().width());
             pan(-double(at.x() - m_dragFrom.x()) / width);
             m_dragFrom = at;
         }
+        ReadOut->setText(readOutAt(view, at));
         return true;
+    }
+    case QEvent::Leave:
+        ReadOut->clear();
+        return false;
     case QEvent::MouseButtonRelease:
         m_dragging = false;
         return true;

@@ -158,6 +158,12 @@ void MontAll::buildControls()
         Panels[i]->setObjectName(QStringLiteral("Panel%1").arg(i + 1));
         StatusBar1->addWidget(Panels[i], i == 0 ? 3 : 1);
     }
+    // A permanent widget of its own: the three panels keep their place and their texts.
+    MqttState = new QLabel(StatusBar1);
+    MqttState->setObjectName(QStringLiteral("MqttState"));
+    MqttState->setMaximumWidth(220);
+    MqttState->setVisible(false);
+    StatusBar1->addPermanentWidget(MqttState);
     top->addWidget(StatusBar1);
 
     connect(Command1[0], &QPushButton::clicked, this, [this] { m_cycle->Page(0); });
@@ -183,6 +189,21 @@ void MontAll::buildControls()
     });
 }
 
+void MontAll::showMqttState()
+{
+    const auto state = m_comm.mqtt().linkState();
+    MqttState->setVisible(state.has_value());
+    if (!state)
+        return;
+    const QString text = QStringLiteral("MQTT ") + MqttFeed::LinkText(*state);
+    MqttState->setToolTip(text);
+    // A long reason is cut to the widget's width; the tooltip holds it whole.
+    MqttState->setText(MqttState->fontMetrics().elidedText(text, Qt::ElideRight, MqttState->maximumWidth()));
+    QPalette palette = MqttState->palette();
+    palette.setColor(QPalette::WindowText, state->connected ? palette.color(QPalette::Text) : QColor(0xB0, 0, 0));
+    MqttState->setPalette(palette);
+}
+
 bool MontAll::Load()
 {
     setWindowTitle(windowTitle() + QStringLiteral("  Ver2.1"));
@@ -203,6 +224,10 @@ bool MontAll::Load()
     m_cycle->ResetUnitStates();
     disk.start();
     Notify(m_comm.messages(), m_comm.logs().start());
+    timMqtt.setObjectName(QStringLiteral("timMqtt"));
+    timMqtt.setInterval(1000);
+    connect(&timMqtt, &QTimer::timeout, this, &MontAll::showMqttState);
+    timMqtt.start();
     return true;
 }
 

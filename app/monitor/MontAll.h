@@ -60,10 +60,13 @@ public:
     QPushButton* ReportCmd = nullptr;
     QStatusBar* StatusBar1 = nullptr;
     std::array<QLabel*, 3> Panels{};
+    // The MQTT broker's state, beside the panels and apart from them; hidden while MQTT is off.
+    QLabel* MqttState = nullptr;
     SmtpControl smtp1;
     FtpClient ftp1;
     QTimer timFtp; // the watchdog of ftp1's uploads
     DiskWatch disk;
+    QTimer timMqtt; // looks at the MQTT client's state every second
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -76,6 +79,7 @@ private:
     void openUnitDialog(StationWindow which, int row);
     void showModal(StationWindow which, const OpenArgs& args);
     void quit();
+    void showMqttState();
 
     MontComm1& m_comm;
     WindowOpener& m_opener;

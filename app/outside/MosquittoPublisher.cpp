@@ -8,6 +8,8 @@
 #include <mosquitto.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <tuple>
 #include <fcntl.h>
 #include <map>
 #include <poll.h>
@@ -25,6 +27,37 @@ void initLibrary()
     std::call_once(once, [] { mosquitto_lib_init(); });
 }
 
+// What a failed libmosquitto call says about the link, with errno where it set one.
+std::pair<MqttFault, int> faultOf(int rc, int error)
+{
+    switch (rc) {
+    case MOSQ_ERR_EAI:
+        return {MqttFault::NoAddress, 0};
+    case MOSQ_ERR_CONN_LOST:
+    case MOSQ_ERR_NO_CONN:
+        return {MqttFault::Lost, 0};
+    case MOSQ_ERR_TLS:
+    case MOSQ_ERR_TLS_HANDSHAKE:
+        return {MqttFault::Tls, 0};
+    case MOSQ_ERR_ERRNO:
+        switch (error) {
+        case ECONNREFUSED:
+            return {MqttFault::Refused, 0};
+        case EHOSTUNREACH:
+        case ENETUNREACH:
+        case ETIMEDOUT:
+            return {MqttFault::Unreachable, 0};
+        case ECONNRESET:
+        case EPIPE:
+            return {MqttFault::Lost, 0};
+        default:
+            return {MqttFault::Other, error};
+        }
+    default:
+        return {MqttFault::Other, rc};
+    }
+}
+
 } // namespace
 
 struct MosquittoPublisher::Session {
@@ -32,6 +65,9 @@ struct MosquittoPublisher::Session {
     bool connected = false;
     bool failed = false;  // a refusal or a lost connection, seen in a callback
     bool refused = false; // the broker answered the CONNECT with a refusal
+    int connackCode = 0;
+    bool wasConnected = false;
+    std::pair<MqttFault, int> fault{MqttFault::Lost, 0}; // what the failing call said
     Clock::time_point started = Clock::now();
     std::map<int, MqttMessage> unacked; // events by message id; retained states are sent again anyway
     int inFlight = 0;
@@ -127,8 +163,10 @@ bool MosquittoPublisher::waitForWork(std::chrono::milliseconds limit)
         rc = mosquitto_loop_read(m_session->handle, 1);
     if (rc == MOSQ_ERR_SUCCESS && (fds[1].revents & POLLOUT))
         rc = mosquitto_loop_write(m_session->handle, 1);
-    if (rc != MOSQ_ERR_SUCCESS)
+    if (rc != MOSQ_ERR_SUCCESS) {
+        m_session->fault = faultOf(rc, errno);
         m_session->failed = true;
+    }
     return true;
 }
 
@@ -195,10 +233,12 @@ void MosquittoPublisher::startAttempt()
     }
     mosquitto_connect_callback_set(h, [](mosquitto*, void* obj, int rc) {
         auto* session = static_cast<Session*>(obj);
-        if (rc == 0)
-            session->connected = true;
-        else
+        if (rc == 0) {
+            session->connected = session->wasConnected = true;
+        } else {
             session->failed = session->refused = true;
+            session->connackCode = rc;
+        }
     });
     mosquitto_disconnect_callback_set(h, [](mosquitto*, void* obj, int) { static_cast<Session*>(obj)->failed = true; });
     mosquitto_publish_callback_set(h, [](mosquitto*, void* obj, int mid) {
@@ -209,8 +249,11 @@ void MosquittoPublisher::startAttempt()
             session->offlineDone = true;
     });
     m_session = std::move(s);
-    if (!ready || mosquitto_connect_async(h, m_endpoint.host.toUtf8().constData(), m_endpoint.port, KeepAliveSeconds) !=
-                      MOSQ_ERR_SUCCESS) {
+    const int rc =
+        ready ? mosquitto_connect_async(h, m_endpoint.host.toUtf8().constData(), m_endpoint.port, KeepAliveSeconds)
+              : MOSQ_ERR_TLS;
+    if (rc != MOSQ_ERR_SUCCESS) {
+        m_session->fault = faultOf(rc, errno);
         dropSession(false);
         return;
     }
@@ -220,6 +263,16 @@ void MosquittoPublisher::dropSession(bool givenUp)
 {
     if (givenUp)
         ++m_counters.givenUp;
+    if (givenUp)
+        noteFault(MqttFault::NoAnswer);
+    else if (!m_session)
+        noteFault(MqttFault::Other);
+    else if (m_session->refused)
+        noteFault(MqttFault::BrokerRefused, m_session->connackCode);
+    else if (m_session->wasConnected)
+        noteFault(MqttFault::Lost);
+    else
+        noteFault(m_session->fault.first, m_session->fault.second);
     if (m_session) {
         if (m_session->refused)
             ++m_counters.refused;
@@ -237,6 +290,21 @@ void MosquittoPublisher::dropSession(bool givenUp)
     m_counters.connected = false;
     m_nextAttempt = Clock::now() + m_retry;
     m_retry = std::min(m_retry * 2, m_endpoint.lastRetry);
+}
+
+void MosquittoPublisher::noteFault(MqttFault fault, int detail)
+{
+    m_counters.faultDetail = detail;
+    m_counters.fault = int(fault);
+}
+
+std::optional<MqttLinkState> MosquittoPublisher::linkState() const
+{
+    MqttLinkState state;
+    state.connected = m_counters.connected;
+    state.fault = state.connected ? MqttFault::None : MqttFault(m_counters.fault.load());
+    state.detail = m_counters.faultDetail;
+    return state;
 }
 
 void MosquittoPublisher::sendQueued()
@@ -308,4 +376,76 @@ void MosquittoPublisher::sayOffline()
     mosquitto_disconnect(s.handle);
     mosquitto_loop_write(s.handle, 1);
     m_counters.connected = false;
+}
+
+MqttLinkState ProbeMqtt(const MqttEndpoint& endpoint, std::chrono::milliseconds limit)
+{
+    initLibrary();
+    const auto deadline = Clock::now() + limit;
+    struct Probe {
+        bool answered = false;
+        int connack = 0;
+    } probe;
+    MqttLinkState state;
+    QTemporaryFile ca;
+    if (endpoint.tls && !endpoint.caFile.isEmpty()) {
+        const auto bytes = TextFile::readBytes(endpoint.caFile);
+        if (!bytes || !ca.open() || ca.write(*bytes) != bytes->size() || !ca.flush()) {
+            state.fault = MqttFault::Tls;
+            return state;
+        }
+    }
+    // A client id of its own: the station's would end the station's session at the broker.
+    const QByteArray id = endpoint.clientId.isEmpty() ? QByteArray() : endpoint.clientId.toUtf8() + "-test";
+    mosquitto* h = mosquitto_new(id.isEmpty() ? nullptr : id.constData(), true, &probe);
+    if (!h) {
+        state.fault = MqttFault::Other;
+        return state;
+    }
+    mosquitto_int_option(h, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+    if (!endpoint.user.isEmpty())
+        mosquitto_username_pw_set(h, endpoint.user.toUtf8().constData(), endpoint.password.toUtf8().constData());
+    int rc = MOSQ_ERR_SUCCESS;
+    if (endpoint.tls)
+        rc = endpoint.caFile.isEmpty() ? mosquitto_int_option(h, MOSQ_OPT_TLS_USE_OS_CERTS, 1)
+                                       : mosquitto_tls_set(h, QFile::encodeName(ca.fileName()).constData(), nullptr,
+                                                           nullptr, nullptr, nullptr);
+    mosquitto_connect_callback_set(h, [](mosquitto*, void* obj, int code) {
+        auto* p = static_cast<Probe*>(obj);
+        p->answered = true;
+        p->connack = code;
+    });
+    if (rc != MOSQ_ERR_SUCCESS)
+        rc = MOSQ_ERR_TLS;
+    else
+        rc = mosquitto_connect_async(h, endpoint.host.toUtf8().constData(), endpoint.port, KeepAliveSeconds);
+    state.fault = MqttFault::NoAnswer;
+    if (rc != MOSQ_ERR_SUCCESS)
+        std::tie(state.fault, state.detail) = faultOf(rc, errno);
+    while (rc == MOSQ_ERR_SUCCESS && !probe.answered) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0)
+            break;
+        pollfd fd{mosquitto_socket(h), short(POLLIN | (mosquitto_want_write(h) ? POLLOUT : 0)), 0};
+        ::poll(&fd, 1, int(std::min<int64_t>(left.count(), 100)));
+        if (fd.revents & (POLLIN | POLLERR | POLLHUP))
+            rc = mosquitto_loop_read(h, 1);
+        if (rc == MOSQ_ERR_SUCCESS && (fd.revents & POLLOUT))
+            rc = mosquitto_loop_write(h, 1);
+        if (rc == MOSQ_ERR_SUCCESS)
+            rc = mosquitto_loop_misc(h);
+        if (rc != MOSQ_ERR_SUCCESS)
+            std::tie(state.fault, state.detail) = faultOf(rc, errno);
+    }
+    if (probe.answered) {
+        state.connected = probe.connack == 0;
+        state.fault = state.connected ? MqttFault::None : MqttFault::BrokerRefused;
+        state.detail = probe.connack;
+        if (state.connected) {
+            mosquitto_disconnect(h);
+            mosquitto_loop_write(h, 1);
+        }
+    }
+    mosquitto_destroy(h);
+    return state;
 }

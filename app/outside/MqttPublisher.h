@@ -17,11 +17,32 @@
 #include <optional>
 #include <thread>
 
+// Whether the client is connected, and if not what its last attempt met.
+enum class MqttFault : int {
+    None,          // connected
+    Connecting,    // the first attempt is still out
+    NoAddress,     // the host name does not resolve
+    Refused,       // nothing listens at the port
+    Unreachable,   // no route to the host, or the TCP connection timed out
+    NoAnswer,      // the connection was taken but no CONNACK came in time
+    BrokerRefused, // CONNACK with a refusal; detail is its return code
+    Tls,           // the TLS handshake or its certificates failed
+    Lost,          // a connection that was up went away
+    Other,         // detail is libmosquitto's error code
+};
+struct MqttLinkState {
+    bool connected = false;
+    MqttFault fault = MqttFault::Connecting;
+    int detail = 0;
+};
+
 class MqttPublisher {
 public:
     virtual ~MqttPublisher() = default;
     // Never blocks: the message is queued for the network thread.
     virtual void publish(const QString& topic, const QByteArray& payload, int qos, bool retain) = 0;
+    // How the connection stands; nothing for a publisher without a network (tests, the benchmark).
+    virtual std::optional<MqttLinkState> linkState() const { return std::nullopt; }
 };
 
 struct MqttMessage {
@@ -97,9 +118,17 @@ struct MqttCounters {
     std::atomic<int> mostQueued{0};
     std::atomic<int> attempts{0};
     std::atomic<int> connects{0};
-    std::atomic<int> givenUp{0}; // attempts dropped for want of a CONNACK in time
-    std::atomic<int> refused{0}; // CONNACK with a refusal (bad name or password, ...)
+    std::atomic<int> givenUp{0};                        // attempts dropped for want of a CONNACK in time
+    std::atomic<int> refused{0};                        // CONNACK with a refusal (bad name or password, ...)
+    std::atomic<int> fault{int(MqttFault::Connecting)}; // what the last attempt met (MqttFault)
+    std::atomic<int> faultDetail{0};
 };
+
+// One connection to the broker and back, for "接続テスト": connects, waits for the CONNACK at most
+// limit, disconnects. It blocks (a host name is resolved on the calling thread), so it runs off
+// the UI thread. It never publishes, and never uses the station's own client id, which would
+// take the station's session over.
+MqttLinkState ProbeMqtt(const MqttEndpoint& endpoint, std::chrono::milliseconds limit);
 
 // The client over libmosquitto on a thread of its own. It connects at once and again after a
 // lost or refused connection, waiting 1 s, 2 s, 4 s ... up to 30 s between attempts.
@@ -110,6 +139,7 @@ public:
     ~MosquittoPublisher() override;
 
     void publish(const QString& topic, const QByteArray& payload, int qos, bool retain) override;
+    std::optional<MqttLinkState> linkState() const override;
     const MqttCounters& counters() const { return m_counters; }
 
 private:
@@ -119,6 +149,7 @@ private:
     bool waitForWork(std::chrono::milliseconds limit);
     void startAttempt();
     void dropSession(bool givenUp);
+    void noteFault(MqttFault fault, int detail = 0);
     void sendQueued();
     void sayOffline();
 

@@ -3,14 +3,20 @@
 #include "FixedWindow.h"
 #include "FormParts.h"
 #include "MessageBox.h"
+#include "MqttFeed.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QGridLayout>
+#include <QLabel>
+#include <QPointer>
 #include <QVBoxLayout>
+#include <thread>
 
 MqttEdit::MqttEdit(const QString& workDir, MessageBoxService& messages, QWidget* parent)
     : QDialog(parent)
     , m_messages(messages)
+    , m_workDir(workDir)
     , m_inf(workDir)
 {
     setObjectName(QStringLiteral("MqttEdit"));
@@ -29,15 +35,31 @@ MqttEdit::MqttEdit(const QString& workDir, MessageBoxService& messages, QWidget*
     txtTopicPrefix =
         FormTextRow(grid, frame, QStringLiteral("txtTopicPrefix"), QStringLiteral("トピックの接頭辞"), 5, 280);
     chkDiscovery = new QCheckBox(QStringLiteral("Home Assistant に自動登録する"), frame);
+    // Empty is allowed: the prefix the station then uses.
+    txtTopicPrefix->setPlaceholderText(MqttInf::topicPrefix(MqttSettings{}));
     chkDiscovery->setObjectName(QStringLiteral("chkDiscovery"));
     chkDiscovery->setAccessibleName(chkDiscovery->text());
     grid->addWidget(chkDiscovery, 6, 1);
+    TestCmd = FormButton(frame, QStringLiteral("TestCmd"), QStringLiteral("接続テスト"));
+    TestResult = new QLabel(frame);
+    TestResult->setObjectName(QStringLiteral("TestResult"));
+    TestResult->setWordWrap(true);
+    TestResult->setMinimumWidth(280);
+    grid->addWidget(TestCmd, 7, 0);
+    grid->addWidget(TestResult, 7, 1);
     top->addWidget(frame);
     OKCmd = FormButton(this, QStringLiteral("OKCmd"), QStringLiteral("保存"));
     CancelCmd = FormButton(this, QStringLiteral("CancelCmd"), QStringLiteral("キャンセル"));
     top->addLayout(FormButtonRow({OKCmd}, {CancelCmd}));
     connect(OKCmd, &QPushButton::clicked, this, [this] { okClick(); });
     connect(CancelCmd, &QPushButton::clicked, this, &QDialog::reject);
+    connect(TestCmd, &QPushButton::clicked, this, [this] { testClick(); });
+    m_testTimer.setSingleShot(true);
+    m_testTimer.setInterval(TestLimitMs);
+    connect(&m_testTimer, &QTimer::timeout, this, [this] {
+        // A name that takes longer to resolve than the limit ends here; its answer is ignored.
+        testDone(m_testAttempt, MqttLinkState{false, MqttFault::NoAnswer, 0});
+    });
     FixAndCentre(*this);
 
     // A file that does not load is reported once here; its fields start empty.
@@ -52,9 +74,9 @@ MqttEdit::MqttEdit(const QString& workDir, MessageBoxService& messages, QWidget*
     chkDiscovery->setChecked(s.Discovery == 1);
 }
 
-void MqttEdit::okClick()
+MqttSettings MqttEdit::fields() const
 {
-    auto& s = m_inf.settings;
+    MqttSettings s;
     s.Broker = txtBroker->text().trimmed();
     s.CaFile = txtCaFile->text().trimmed();
     s.ClientId = txtClientId->text().trimmed();
@@ -62,6 +84,12 @@ void MqttEdit::okClick()
     s.PassWord = txtPassWord->text();
     s.TopicPrefix = txtTopicPrefix->text().trimmed();
     s.Discovery = chkDiscovery->isChecked() ? 1 : 0;
+    return s;
+}
+
+void MqttEdit::okClick()
+{
+    m_inf.settings = fields();
     const Outcome outcome = m_inf.save(m_messages);
     if (!outcome) {
         Notify(m_messages, outcome); // the window stays open to correct it
@@ -69,4 +97,48 @@ void MqttEdit::okClick()
     }
     m_saved = true;
     accept();
+}
+
+void MqttEdit::testClick()
+{
+    const MqttSettings s = fields();
+    QString wrong = MqttInf::checkSettings(s);
+    if (wrong.isEmpty() && s.Broker.isEmpty())
+        wrong = QStringLiteral("ブローカーを入力してください");
+    if (!wrong.isEmpty()) {
+        TestResult->setText(wrong);
+        return;
+    }
+    const MqttEndpoint endpoint = MqttFeed::Endpoint(s, m_workDir);
+    const int attempt = ++m_testAttempt;
+    m_testOut = true;
+    TestCmd->setEnabled(false);
+    TestResult->setText(QStringLiteral("接続テスト中…"));
+    m_testTimer.start();
+    // Detached, not joined: a host name that does not resolve may hold the thread past the
+    // limit, and neither the window nor the station's end waits for it.
+    QPointer<MqttEdit> self(this);
+    // The probe ends a little before the window's limit, so its own reason is the one shown.
+    const int limit = m_testTimer.interval();
+    std::thread([self, endpoint, attempt, limit] {
+        const MqttLinkState state = ProbeMqtt(endpoint, std::chrono::milliseconds(limit - std::min(500, limit / 10)));
+        QMetaObject::invokeMethod(
+            qApp,
+            [self, attempt, state] {
+                if (self)
+                    self->testDone(attempt, state);
+            },
+            Qt::QueuedConnection);
+    }).detach();
+}
+
+void MqttEdit::testDone(int attempt, const MqttLinkState& state)
+{
+    if (attempt != m_testAttempt || !m_testOut)
+        return; // a test already ended by the limit, or one before the last
+    m_testOut = false;
+    m_testTimer.stop();
+    TestCmd->setEnabled(true);
+    TestResult->setText(state.connected ? QStringLiteral("接続できました")
+                                        : QStringLiteral("接続できません：") + MqttFeed::FaultText(state));
 }

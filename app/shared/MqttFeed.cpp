@@ -86,12 +86,7 @@ Outcome MqttFeed::start()
     if (!loaded || !inf.enabled())
         return loaded.fault == Fault::NotLoaded ? Outcome{} : loaded;
     const auto& s = inf.settings;
-    const auto broker = MqttInf::parseBroker(s.Broker);
-    MqttEndpoint e;
-    e.host = broker->host;
-    e.port = broker->port;
-    e.tls = broker->tls;
-    e.caFile = s.CaFile.isEmpty() ? QString() : QDir(m_workDir).filePath(s.CaFile);
+    MqttEndpoint e = Endpoint(s, m_workDir);
     // Said now, while the window can tell; the client would only fail quietly on every attempt.
     if (e.tls && !e.caFile.isEmpty() && !TextFile::readBytes(e.caFile))
         return Failed(
@@ -99,13 +94,25 @@ Outcome MqttFeed::start()
             QStringLiteral(
                 "CA証明書ファイル %1 が読めません（通常のファイルではないか、大きすぎます）。MQTT は止めたままです")
                 .arg(s.CaFile));
-    e.clientId = s.ClientId;
-    e.user = s.User;
-    e.password = s.PassWord;
     const QString prefix = MqttInf::topicPrefix(s);
     e.statusTopic = prefix + QStringLiteral("/status");
     setPublisher(std::make_unique<MosquittoPublisher>(std::move(e)), prefix, s.Discovery == 1);
     return {};
+}
+
+MqttEndpoint MqttFeed::Endpoint(const MqttSettings& s, const QString& workDir)
+{
+    MqttEndpoint e;
+    if (const auto broker = MqttInf::parseBroker(s.Broker)) {
+        e.host = broker->host;
+        e.port = broker->port;
+        e.tls = broker->tls;
+    }
+    e.caFile = s.CaFile.isEmpty() ? QString() : QDir(workDir).filePath(s.CaFile);
+    e.clientId = s.ClientId;
+    e.user = s.User;
+    e.password = s.PassWord;
+    return e;
 }
 
 void MqttFeed::stop()
@@ -280,4 +287,64 @@ void MqttFeed::publishDiscovery()
                                  compact(body), 1, true);
         }
     }
+}
+
+QString MqttFeed::LinkText(const MqttLinkState& state)
+{
+    return state.connected ? QStringLiteral("接続中") : QStringLiteral("未接続（%1）").arg(FaultText(state));
+}
+
+QString MqttFeed::FaultText(const MqttLinkState& state)
+{
+    QString why;
+    switch (state.fault) {
+    case MqttFault::None:
+    case MqttFault::Connecting:
+        why = QStringLiteral("接続を試みています");
+        break;
+    case MqttFault::NoAddress:
+        why = QStringLiteral("ホスト名不明");
+        break;
+    case MqttFault::Refused:
+        why = QStringLiteral("接続拒否");
+        break;
+    case MqttFault::Unreachable:
+        why = QStringLiteral("ホストに届かない");
+        break;
+    case MqttFault::NoAnswer:
+        why = QStringLiteral("応答なし");
+        break;
+    case MqttFault::BrokerRefused:
+        // The MQTT 3.1.1 CONNACK return codes.
+        switch (state.detail) {
+        case 1:
+            why = QStringLiteral("プロトコル版の不一致");
+            break;
+        case 2:
+            why = QStringLiteral("クライアントID拒否");
+            break;
+        case 3:
+            why = QStringLiteral("ブローカー利用不可");
+            break;
+        case 4:
+            why = QStringLiteral("ユーザー名かパスワードの誤り");
+            break;
+        case 5:
+            why = QStringLiteral("接続の許可なし");
+            break;
+        default:
+            why = QStringLiteral("ブローカーの拒否 %1").arg(state.detail);
+        }
+        break;
+    case MqttFault::Tls:
+        why = QStringLiteral("TLS 失敗");
+        break;
+    case MqttFault::Lost:
+        why = QStringLiteral("切断");
+        break;
+    case MqttFault::Other:
+        why = QStringLiteral("エラー %1").arg(state.detail);
+        break;
+    }
+    return why;
 }

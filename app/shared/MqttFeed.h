@@ -5,6 +5,7 @@
 // publisher, whose own thread does the network. Without a publisher every call returns at once.
 
 #include "MqttInf.h"
+#include "MqttPublisher.h"
 #include "Outcome.h"
 
 #include <QByteArray>
@@ -15,7 +16,6 @@
 #include <optional>
 
 class Clock;
-class MqttPublisher;
 class SysInf;
 class UnitStates;
 
@@ -42,6 +42,14 @@ public:
     bool active() const { return m_publisher != nullptr; }
     MqttPublisher* publisher() const { return m_publisher.get(); }
     const QString& prefix() const { return m_prefix; }
+    // How the broker's connection stands; nothing while MQTT is off. Read without waiting.
+    std::optional<MqttLinkState> linkState() const { return m_publisher ? m_publisher->linkState() : std::nullopt; }
+    // Where and as whom the settings connect (a broker they name, checked before).
+    static MqttEndpoint Endpoint(const MqttSettings& s, const QString& workDir);
+    // "接続中", or "未接続" with the reason, as the operator reads it.
+    static QString LinkText(const MqttLinkState& state);
+    // Why a link is not up, in the operator's words.
+    static QString FaultText(const MqttLinkState& state);
 
     // A poll result of the unit; the alarm flag is the main window's (or the slot's own).
     void unitPolled(int unit, UnitLamp lamp);

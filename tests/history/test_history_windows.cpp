@@ -4,6 +4,7 @@
 #include "Station.h"
 #include "SysInfWriter.h"
 #include "TextFile.h"
+#include "TrendScale.h"
 #include "TrendWindow.h"
 #include "WindowDriver.h"
 
@@ -71,12 +72,17 @@ TEST(TrendWindow, ShowsAUnitsDayAndFollowsItsLogLive)
 {
     HistoryRig rig;
     TrendWindow w(rig.st.comm.sys(), rig.st.dir.path(), rig.st.clock);
-    w.resize(900, 600);
-    w.show();
+    w.show(); // at its own size: the picture shows what an operator first sees
     EXPECT_EQ(w.windowTitle(), QStringLiteral("トレンド"));
     EXPECT_EQ(control<QComboBox>(w, "PeriodCombo")->currentText(), QStringLiteral("24時間"));
-    EXPECT_EQ(w.AnalogChart->chart()->series().size(), 5); // RA0..RA3 and the temperature
-    EXPECT_EQ(w.PinChart->chart()->series().size(), 8);
+    // RA0, RA1 and the temperature; RB0..RB5 (the unit's "non" channels are not drawn)
+    EXPECT_EQ(w.AnalogChart->chart()->series().size(), 3);
+    EXPECT_EQ(w.PinChart->chart()->series().size(), 6);
+    // one time at one x in both charts
+    for (int i = 0; i < 5; ++i)
+        QCoreApplication::processEvents();
+    EXPECT_NEAR(w.AnalogChart->chart()->plotArea().left(), w.PinChart->chart()->plotArea().left(), 1.0);
+    EXPECT_NEAR(w.AnalogChart->chart()->plotArea().right(), w.PinChart->chart()->plotArea().right(), 1.0);
     EXPECT_EQ(w.model().lines(), 86400);
     // at most two points a column for each series, whatever the period
     const int columns = w.AnalogChart->width();
@@ -137,6 +143,12 @@ TEST(TrendWindow, ComparesChannelsOfUnitsAndCopiesAndSavesTheShownRange)
     EXPECT_TRUE(csv[1].startsWith(DataLog::fromSeconds(w.model().from()).toString("yyyy/MM/dd HH:mm:ss") + ",000,"))
         << csv[1].toStdString();
     EXPECT_TRUE(csv.last().contains(QStringLiteral(",001,")));
+    // the file written on the worker holds what the copy holds, in the station's encoding
+    w.saveCsv(rig.st.path("trend.csv"));
+    QDeadlineTimer saving(10000);
+    while (w.savingCsv() && !saving.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    EXPECT_EQ(TextFile::readAll(rig.st.path("trend.csv")), QApplication::clipboard()->text());
 
     const QString png = rig.st.path("trend.png");
     ASSERT_TRUE(w.savePng(png));
@@ -213,4 +225,52 @@ TEST(TrendModel, QuietPeriodsComeFromStopsAndGivenUpUnitsShown)
     for (const QuietPeriod& q : TrendModel::QuietPeriods(journal, {1}, base, base + 100))
         got.emplace_back(q.from - base, q.to == QuietPeriod::Open ? -1 : q.to - base);
     EXPECT_EQ(got, (std::vector<std::pair<DataLog::Seconds, DataLog::Seconds>>{{10, 20}, {40, 60}, {70, -1}}));
+}
+
+// Over its quota the copy keeps the newest whole seconds of every unit shown, and says which.
+TEST(TrendModel, ACopyOverItsQuotaKeepsTheNewestSecondsOfAllUnits)
+{
+    HistoryRig rig;
+    TrendModel model(rig.st.dir.path());
+    const auto series = [](int unit) {
+        TrendSeries s;
+        s.unit = unit;
+        return s;
+    };
+    model.setSeries({series(0), series(1)});
+    const DataLog::Seconds now = DataLog::toSeconds(rig.st.clock.now());
+    model.load(now - 7199, now, 600, now);
+    const TrendModel::CsvCopy copy = model.csv(1000);
+    const QStringList lines = copy.text.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+    EXPECT_TRUE(copy.cut);
+    EXPECT_EQ(lines.size() - 1, copy.lines);
+    EXPECT_LE(copy.lines, 1000);
+    EXPECT_GT(copy.lines, 900);
+    EXPECT_EQ(copy.to, now);
+    const auto stamp = [](DataLog::Seconds t) { return DataLog::fromSeconds(t).toString("yyyy/MM/dd HH:mm:ss"); };
+    EXPECT_TRUE(lines[1].startsWith(stamp(copy.from) + ",000,")) << lines[1].toStdString();
+    EXPECT_TRUE(lines.last().startsWith(stamp(now) + ",001,")) << lines.last().toStdString();
+    EXPECT_EQ(lines.filter(QStringLiteral(",000,")).size(), lines.filter(QStringLiteral(",001,")).size());
+}
+
+TEST(TrendScale, TicksOnRoundValuesAndTimesAndTheWheelKeepsThePointersTime)
+{
+    using namespace TrendScale;
+    EXPECT_DOUBLE_EQ(ValueStep(1023, 8), 200);
+    EXPECT_DOUBLE_EQ(ValueStep(0.3, 3), 0.1);
+    EXPECT_DOUBLE_EQ(ValueStep(46, 10), 5);
+    EXPECT_EQ(RoundRange(-3, 1021, 200), std::make_pair(-200.0, 1200.0));
+    EXPECT_EQ(TimeStep(0, 3600, 7), 600);
+    EXPECT_EQ(TimeStep(0, 86400, 8), 3 * 3600);
+    EXPECT_EQ(TimeStep(0, 7 * 86400, 8), 86400);
+    EXPECT_EQ(TimeStep(0, 90, 6), 15);
+    const DataLog::Seconds at = DataLog::toSeconds(QDateTime(QDate(2026, 12, 8), QTime(10, 3, 17)));
+    const auto ticks = TimeTicks(at, at + 3600, 900);
+    ASSERT_EQ(ticks.size(), 4u);
+    EXPECT_EQ(DataLog::fromSeconds(ticks[0]).time(), QTime(10, 15));
+    EXPECT_EQ(DataLog::fromSeconds(TimeTicks(at, at + 3 * 86400, 86400)[0]).time(), QTime(0, 0));
+    // the time under the pointer stays at its place on the axis
+    EXPECT_EQ(ZoomAbout(0, 1000, 250, 0.5), std::make_pair(DataLog::Seconds(125), DataLog::Seconds(625)));
+    EXPECT_EQ(ZoomAbout(0, 1000, 250, 2), std::make_pair(DataLog::Seconds(-250), DataLog::Seconds(1750)));
+    EXPECT_EQ(ZoomAbout(0, 40, 20, 0.1), std::make_pair(DataLog::Seconds(5), DataLog::Seconds(35)));
 }

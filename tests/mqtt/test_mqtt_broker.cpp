@@ -246,7 +246,12 @@ TEST(MqttBroker, TlsWithATestAuthorityAndAPasswordFile)
     MosquittoPublisher refused(wrong);
     ASSERT_TRUE(waitUntil([&] { return refused.counters().refused.load() >= 2; }));
     EXPECT_FALSE(refused.counters().connected.load());
+    EXPECT_EQ(refused.linkState()->fault, MqttFault::BrokerRefused);
     EXPECT_TRUE(st.messages.shown.empty());
+    // "接続テスト" says the same, and gets through TLS with the right password
+    EXPECT_EQ(ProbeMqtt(wrong, std::chrono::seconds(5)).fault, MqttFault::BrokerRefused);
+    wrong.password = QStringLiteral("s3cret");
+    EXPECT_TRUE(ProbeMqtt(wrong, std::chrono::seconds(5)).connected);
 }
 
 TEST(MqttBroker, ABrokerThatNeverAnswersIsGivenUpWithinItsTimeOut)
@@ -269,6 +274,7 @@ TEST(MqttBroker, ABrokerThatNeverAnswersIsGivenUpWithinItsTimeOut)
     ASSERT_TRUE(waitUntil([&] { return closed >= 1 && accepted.size() >= 2; }));
     EXPECT_GE(client.counters().givenUp.load(), 1);
     EXPECT_FALSE(client.counters().connected.load());
+    EXPECT_EQ(client.linkState()->fault, MqttFault::NoAnswer);
     EXPECT_EQ(client.counters().queued.load(), 50);
 }
 

@@ -6,10 +6,12 @@
 #include "MqttPublisher.h"
 #include "Rig.h"
 
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QTcpServer>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -343,4 +345,24 @@ TEST(MqttFeed, DiscoveryAnnouncesEachUnitOnceWithItsStateTopic)
         else
             EXPECT_EQ(o["name"].toString(), QStringLiteral("\"a\\\x01"));
     }
+}
+
+// "接続テスト" ends within its limit against a server that takes the connection and says nothing,
+// and tells that from nothing listening at all.
+TEST(MqttProbe, EndsWithinItsLimitAndSaysWhy)
+{
+    QTcpServer silent;
+    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost));
+    MqttEndpoint e;
+    e.host = QStringLiteral("127.0.0.1");
+    e.port = silent.serverPort();
+    QElapsedTimer took;
+    took.start();
+    const MqttLinkState quiet = ProbeMqtt(e, std::chrono::milliseconds(300));
+    EXPECT_LT(took.elapsed(), 2000);
+    EXPECT_FALSE(quiet.connected);
+    EXPECT_EQ(quiet.fault, MqttFault::NoAnswer);
+    silent.close();
+    const MqttLinkState none = ProbeMqtt(e, std::chrono::milliseconds(2000));
+    EXPECT_EQ(none.fault, MqttFault::Refused) << MqttFeed::LinkText(none).toStdString();
 }

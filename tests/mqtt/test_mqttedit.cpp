@@ -6,8 +6,12 @@
 #include "Station.h"
 
 #include <QCheckBox>
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTcpServer>
 #include <gtest/gtest.h>
 
 TEST(MqttEdit, EveryBoxIsNamedAndWhatIsSavedIsLoadedNextTime)
@@ -64,4 +68,24 @@ TEST(MqttEdit, BothCommunicationWindowsOpenItWithTheirOtherButtonsUnchanged)
         mqtt->click();
     }
     EXPECT_EQ(opened, 2);
+}
+
+// "接続テスト" against a server that takes the connection and never answers: the click is back at
+// once, and within the limit the window says why and gives the button back.
+TEST(MqttEdit, AConnectionTestEndsWithinItsLimitAndSaysWhy)
+{
+    Station st;
+    QTcpServer silent;
+    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost));
+    MqttEdit w(st.dir.path(), st.messages);
+    w.setTestLimitMs(400);
+    w.txtBroker->setText(QStringLiteral("mqtt://127.0.0.1:%1").arg(silent.serverPort()));
+    w.TestCmd->click();
+    EXPECT_TRUE(w.testing());
+    EXPECT_FALSE(w.TestCmd->isEnabled());
+    QDeadlineTimer deadline(3000);
+    while (w.testing() && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    EXPECT_TRUE(w.TestCmd->isEnabled());
+    EXPECT_EQ(w.TestResult->text(), QStringLiteral("接続できません：応答なし"));
 }
