@@ -30,6 +30,7 @@
 #include "VARNIX.h"
 
 #include <QApplication>
+#include <QGuiApplication>
 #include <QDir>
 #include <QLibraryInfo>
 #include <QLocale>
@@ -42,9 +43,11 @@
 
 int main(int argc, char** argv)
 {
-    // Reports from the command line need no window, no display and no lock.
+    // Reports from the command line need no window, no display and no lock: the PDF is drawn
+    // offscreen.
     if (argc > 1 && std::string_view(argv[1]) == "--report") {
-        QCoreApplication core(argc, argv);
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        QGuiApplication gui(argc, argv);
         return RunReportCommand(QCoreApplication::arguments().mid(1));
     }
     QApplication app(argc, argv);

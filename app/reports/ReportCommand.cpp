@@ -3,9 +3,11 @@
 #include "Clock.h"
 #include "MessageBox.h"
 #include "ReportFigures.h"
+#include "ReportPdf.h"
 #include "SysInf.h"
 
 #include <QDir>
+#include <QSysInfo>
 #include <cstdio>
 
 namespace {
@@ -62,6 +64,8 @@ int RunReportCommand(const QStringList& a)
         return fail(QStringLiteral("出力フォルダーを作れません: %1").arg(a[4]));
     SystemClock clock;
     const auto figures = Report::Make(QDir::currentPath(), sys, kind, date, Report::TableUnits(sys), clock.now());
-    const Outcome written = Report::WriteCsv(a[4], kind, date, figures);
+    Outcome written = Report::WriteCsv(a[4], kind, date, figures);
+    if (written)
+        written = Report::WritePdf(a[4], figures, kind, date, {QSysInfo::machineHostName(), clock.now()});
     return written ? 0 : fail(FaultText(written));
 }

@@ -1,6 +1,6 @@
 #pragma once
 // talveron --report daily YYYY-MM-DD --out DIR, talveron --report monthly YYYY-MM --out DIR: the
-// CSV files of every unit of the station folder (the current directory), without a window and
+// CSV files and the PDF of every unit of the station folder (the current directory), without a window and
 // without the folder's lock, so a station running there is not disturbed.
 
 #include <QStringList>

@@ -3,6 +3,7 @@
 #include "Clock.h"
 #include "FormParts.h"
 #include "MessageBox.h"
+#include "ReportPdf.h"
 #include "SysInf.h"
 
 #include <QComboBox>
@@ -12,7 +13,10 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QProgressBar>
+#include <QPrintDialog>
+#include <QPrinter>
 #include <QPushButton>
+#include <QSysInfo>
 #include <QRadioButton>
 #include <QAbstractTableModel>
 #include <QTableView>
@@ -85,7 +89,12 @@ ReportWindow::ReportWindow(const SysInf& sys, QString workDir, const Clock& cloc
     MakeCmd = FormButton(this, QStringLiteral("MakeCmd"), QStringLiteral("作成"));
     SaveCmd = FormButton(this, QStringLiteral("SaveCmd"), QStringLiteral("CSV保存"));
     SaveCmd->setEnabled(false);
-    for (QWidget* w : std::initializer_list<QWidget*>{OptDaily, OptMonthly, UnitCombo, DateEdit, MakeCmd, SaveCmd})
+    PdfCmd = FormButton(this, QStringLiteral("PdfCmd"), QStringLiteral("PDF保存"));
+    PrintCmd = FormButton(this, QStringLiteral("PrintCmd"), QStringLiteral("印刷"));
+    PdfCmd->setEnabled(false);
+    PrintCmd->setEnabled(false);
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{OptDaily, OptMonthly, UnitCombo, DateEdit, MakeCmd, SaveCmd, PdfCmd, PrintCmd})
         choice->addWidget(w);
     choice->addStretch();
     top->addLayout(choice);
@@ -115,6 +124,19 @@ ReportWindow::ReportWindow(const SysInf& sys, QString workDir, const Clock& cloc
         const QString folder = QFileDialog::getExistingDirectory(this, QStringLiteral("CSV保存"), m_workDir);
         if (!folder.isEmpty())
             saveTo(folder);
+    });
+    connect(PdfCmd, &QPushButton::clicked, this, [this] {
+        const QString folder = QFileDialog::getExistingDirectory(this, QStringLiteral("PDF保存"), m_workDir);
+        if (!folder.isEmpty())
+            savePdfTo(folder);
+    });
+    connect(PrintCmd, &QPushButton::clicked, this, [this] {
+        QPrinter printer(QPrinter::HighResolution);
+        printer.setPageSize(QPageSize(QPageSize::A4));
+        printer.setFullPage(true);
+        QPrintDialog dialog(&printer, this);
+        if (dialog.exec() == QDialog::Accepted)
+            Report::PaintPages(printer, m_figures, m_kind, m_date, {QSysInfo::machineHostName(), m_clock.now()});
     });
 }
 
@@ -146,8 +168,8 @@ void ReportWindow::make()
     m_date = DateEdit->date();
     const int unit = UnitCombo->currentData().toInt();
     std::vector<int> units = unit < 0 ? Report::TableUnits(m_sys) : std::vector<int>{unit};
-    MakeCmd->setEnabled(false);
-    SaveCmd->setEnabled(false);
+    for (QPushButton* b : {MakeCmd, SaveCmd, PdfCmd, PrintCmd})
+        b->setEnabled(false);
     Progress->setRange(0, int(units.size()));
     Progress->setValue(0);
     StatusLabel->setText(QStringLiteral("作成中…"));
@@ -178,8 +200,8 @@ void ReportWindow::finished(std::vector<Report::UnitFigures> figures, std::vecto
     const qsizetype count = qsizetype(rows.size()) - 1;
     m_model->setRows(std::move(rows));
     Preview->resizeColumnsToContents();
-    MakeCmd->setEnabled(true);
-    SaveCmd->setEnabled(true);
+    for (QPushButton* b : {MakeCmd, SaveCmd, PdfCmd, PrintCmd})
+        b->setEnabled(true);
     StatusLabel->setText(QStringLiteral("%1 行").arg(count));
     emit made();
 }
@@ -193,4 +215,15 @@ void ReportWindow::saveTo(const QString& folder)
     }
     StatusLabel->setText(QStringLiteral("%1 と %2 を保存しました")
                              .arg(Report::FileName(m_kind, m_date, false), Report::FileName(m_kind, m_date, true)));
+}
+
+void ReportWindow::savePdfTo(const QString& folder)
+{
+    const Outcome written =
+        Report::WritePdf(folder, m_figures, m_kind, m_date, {QSysInfo::machineHostName(), m_clock.now()});
+    if (!written) {
+        Notify(m_messages, written);
+        return;
+    }
+    StatusLabel->setText(QStringLiteral("%1 を保存しました").arg(Report::PdfName(m_kind, m_date)));
 }

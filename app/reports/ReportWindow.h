@@ -33,6 +33,8 @@ public:
     QDateEdit* DateEdit = nullptr;
     QPushButton* MakeCmd = nullptr;
     QPushButton* SaveCmd = nullptr;
+    QPushButton* PdfCmd = nullptr;
+    QPushButton* PrintCmd = nullptr;
     QProgressBar* Progress = nullptr;
     QTableView* Preview = nullptr;
     QLabel* StatusLabel = nullptr;
@@ -41,6 +43,8 @@ public:
     void make();
     // Writes the figures made into folder (as "CSV保存" does after its folder dialog).
     void saveTo(const QString& folder);
+    // Writes the figures made as a PDF into folder (as "PDF保存" does after its folder dialog).
+    void savePdfTo(const QString& folder);
     bool busy() const { return m_worker.joinable() && !m_done; }
 
 signals:
