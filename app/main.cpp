@@ -23,6 +23,7 @@
 #include "PollEngine.h"
 #include "QtMessageBox.h"
 #include "ReportCommand.h"
+#include "ReportSchedule.h"
 #include "ReportWindow.h"
 #include "StationLife.h"
 #include "SysEdit.h"
@@ -179,6 +180,9 @@ int main(int argc, char** argv)
         return 3; // refused: another station runs in this folder, or its lock could not be taken
     StationLife life(comm);
     life.started();
+    // Reports made by themselves (ReportInf.ini): a run missed while the station was down is made now.
+    ReportSchedule reports(comm);
+    reports.start();
     window.show();
     // No MqttInf.ini, or no broker in it: nothing is published.
     Notify(messages, comm.mqtt().start());

@@ -81,6 +81,14 @@ QByteArray encodedWord(const QString& text)
     return out;
 }
 
+QByteArray dateHeader(const QDateTime& date)
+{
+    QByteArray out = "Date: " + QLocale::c().toString(date, QStringLiteral("ddd, dd MMM yyyy HH:mm:ss ")).toLatin1();
+    const int offset = date.offsetFromUtc() / 60;
+    return out + (offset < 0 ? "-" : "+") +
+           QByteArray::number(100 * (qAbs(offset) / 60) + qAbs(offset) % 60).rightJustified(4, '0') + "\r\n";
+}
+
 QByteArray buildMessage(const QString& text, const QDateTime& date)
 {
     const qsizetype split = text.indexOf(QStringLiteral("\r\n\r\n"));
@@ -108,10 +116,7 @@ QByteArray buildMessage(const QString& text, const QDateTime& date)
         }
         out += "\r\n";
     }
-    out += "Date: " + QLocale::c().toString(date, QStringLiteral("ddd, dd MMM yyyy HH:mm:ss ")).toLatin1();
-    const int offset = date.offsetFromUtc() / 60;
-    out += (offset < 0 ? "-" : "+") +
-           QByteArray::number(100 * (qAbs(offset) / 60) + qAbs(offset) % 60).rightJustified(4, '0') + "\r\n";
+    out += dateHeader(date);
     out += "MIME-Version: 1.0\r\n";
     out += "Content-Type: text/plain; charset=UTF-8\r\n";
     out += "Content-Transfer-Encoding: base64\r\n\r\n";
@@ -190,6 +195,12 @@ QString failureText(CURLcode rc, const char* detail)
 QString SmtpControl::SmtpSend(const QString& server, const QString& sender, const QString& recipient,
                               const QString& text)
 {
+    return SmtpSendMessage(server, sender, recipient, Mail::buildMessage(text, QDateTime::currentDateTime()));
+}
+
+QString SmtpControl::SmtpSendMessage(const QString& server, const QString& sender, const QString& recipient,
+                                     const QByteArray& message)
+{
     static std::once_flag once;
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
     if (server.trimmed().isEmpty())
@@ -206,7 +217,7 @@ QString SmtpControl::SmtpSend(const QString& server, const QString& sender, cons
     const QByteArray from = '<' + fromAddress.toUtf8() + '>';
     const QByteArray to = '<' + toAddress.toUtf8() + '>';
     Send job;
-    job.payload = Mail::buildMessage(text, QDateTime::currentDateTime());
+    job.payload = message;
     job.cancel = &m_cancel;
     const QByteArray caFile = CaFile.toLocal8Bit();
     CURL* h = curl_easy_init();

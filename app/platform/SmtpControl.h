@@ -16,6 +16,13 @@ public:
     // lines ended by CR LF. Returns empty text when the server took the mail, else what failed.
     virtual QString SmtpSend(const QString& server, const QString& sender, const QString& recipient,
                              const QString& text) = 0;
+    // The same for a mail already made, as it goes on the wire (a report with its attachment).
+    virtual QString SmtpSendMessage(const QString& server, const QString& sender, const QString& recipient,
+                                    const QByteArray& message)
+    {
+        (void)server, (void)sender, (void)recipient, (void)message;
+        return QStringLiteral("添付付きのメールは送れません");
+    }
     // From any thread: the send under way ends at once, and every later one fails (closing).
     virtual void cancel() {}
 };
@@ -28,6 +35,8 @@ public:
     QString CaFile; // certificates to trust besides the system's; only tests set it
     QString SmtpSend(const QString& server, const QString& sender, const QString& recipient,
                      const QString& text) override;
+    QString SmtpSendMessage(const QString& server, const QString& sender, const QString& recipient,
+                            const QByteArray& message) override;
     void cancel() override { m_cancel = true; }
 
 private:
@@ -49,4 +58,6 @@ bool isUsableAddress(const QString& address);
 // ASCII, MIME headers, and the body in UTF-8 Base64.
 QByteArray buildMessage(const QString& text, const QDateTime& date);
 QByteArray encodedWord(const QString& text);
+// "Date: ..." with its line end.
+QByteArray dateHeader(const QDateTime& date);
 } // namespace Mail

@@ -4,8 +4,10 @@
 #include "FormParts.h"
 #include "MessageBox.h"
 #include "ReportPdf.h"
+#include "ReportSchedule.h"
 #include "SysInf.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDateEdit>
 #include <QFileDialog>
@@ -98,6 +100,27 @@ ReportWindow::ReportWindow(const SysInf& sys, QString workDir, const Clock& cloc
         choice->addWidget(w);
     choice->addStretch();
     top->addLayout(choice);
+    auto* automatic = new QHBoxLayout;
+    AutoDaily = new QCheckBox(QStringLiteral("日報を毎日 0:05 に作る"), this);
+    AutoDaily->setObjectName(QStringLiteral("AutoDaily"));
+    AutoMonthly = new QCheckBox(QStringLiteral("月報を毎月 1 日に作る"), this);
+    AutoMonthly->setObjectName(QStringLiteral("AutoMonthly"));
+    AutoMail = new QCheckBox(QStringLiteral("作った帳票をメールで送る"), this);
+    AutoMail->setObjectName(QStringLiteral("AutoMail"));
+    ReportSettings settings;
+    const Outcome loaded = LoadReportInf(m_workDir, settings);
+    if (loaded.fault != Fault::NotLoaded) // no file yet: nothing is made by itself
+        Notify(m_messages, loaded);
+    AutoDaily->setChecked(settings.Daily == 1);
+    AutoMonthly->setChecked(settings.Monthly == 1);
+    AutoMail->setChecked(settings.Mail == 1);
+    for (QCheckBox* b : {AutoDaily, AutoMonthly, AutoMail}) {
+        b->setAccessibleName(b->text());
+        automatic->addWidget(b);
+        connect(b, &QCheckBox::toggled, this, &ReportWindow::saveAuto);
+    }
+    automatic->addStretch();
+    top->addLayout(automatic);
     Progress = new QProgressBar(this);
     Progress->setObjectName(QStringLiteral("Progress"));
     Progress->setAccessibleName(QStringLiteral("進み具合"));
@@ -226,4 +249,11 @@ void ReportWindow::savePdfTo(const QString& folder)
         return;
     }
     StatusLabel->setText(QStringLiteral("%1 を保存しました").arg(Report::PdfName(m_kind, m_date)));
+}
+
+void ReportWindow::saveAuto()
+{
+    const ReportSettings s{AutoDaily->isChecked() ? 1 : 0, AutoMonthly->isChecked() ? 1 : 0,
+                           AutoMail->isChecked() ? 1 : 0};
+    Notify(m_messages, SaveReportInf(m_workDir, s));
 }

@@ -11,6 +11,7 @@
 
 class Clock;
 class MessageBoxService;
+class QCheckBox;
 class QComboBox;
 class QDateEdit;
 class QLabel;
@@ -35,6 +36,10 @@ public:
     QPushButton* SaveCmd = nullptr;
     QPushButton* PdfCmd = nullptr;
     QPushButton* PrintCmd = nullptr;
+    // Made by themselves (ReportInf.ini), saved as they are ticked.
+    QCheckBox* AutoDaily = nullptr;
+    QCheckBox* AutoMonthly = nullptr;
+    QCheckBox* AutoMail = nullptr;
     QProgressBar* Progress = nullptr;
     QTableView* Preview = nullptr;
     QLabel* StatusLabel = nullptr;
@@ -54,6 +59,7 @@ private:
     void kindChanged();
     void finished(std::vector<Report::UnitFigures> figures, std::vector<QStringList> rows);
     void stopWorker();
+    void saveAuto();
 
     const SysInf& m_sys;
     QString m_workDir;

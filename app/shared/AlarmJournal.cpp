@@ -161,6 +161,8 @@ QString AlarmJournal::EventWord(JournalEvent event)
         return QStringLiteral("監視開始失敗");
     case JournalEvent::ArchiveFailed:
         return QStringLiteral("ログ保存失敗");
+    case JournalEvent::ReportFailed:
+        return QStringLiteral("帳票作成失敗");
     }
     return QString();
 }

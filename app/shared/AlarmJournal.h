@@ -31,6 +31,7 @@ enum class JournalEvent {
     HangUpFailed,
     StartRefused,
     ArchiveFailed, // a data log could not be archived (it waits for the next pass)
+    ReportFailed,  // a report made by itself failed (the name field: which report)
 };
 
 struct JournalEntry {

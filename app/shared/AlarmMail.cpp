@@ -8,6 +8,7 @@
 #include "DialUpLine.h"
 #include "MessageBox.h"
 #include "Outcome.h"
+#include "MailAttachment.h"
 #include "SmtpControl.h"
 #include "Worker.h"
 
@@ -36,6 +37,7 @@ struct MailJob {
     QString server, sender, subject, body;
     SmtpClient* smtp = nullptr;
     std::vector<AddressRow> rows; // MailList: the book's rows for this run
+    QString attachment;           // a report's file: the mail is a report's, with its own subject
 };
 
 // Every address gets its mail, whatever happened to the ones before it: an alarm must reach
@@ -52,11 +54,20 @@ Outcome mailAll(const MailJob& job)
             continue;
         const QString address = oneLine(*row.address);
         const QString name = oneLine(row.name);
-        const QString mail = QStringLiteral("To:") + name + u'<' + address + u'>' + QStringLiteral("\r\n") +
-                             QStringLiteral("Subject:") + subject + QStringLiteral("\r\n") + QStringLiteral("From:") +
-                             sender + QStringLiteral("\r\n\r\n") + name + QStringLiteral("様へ\r\n\r\n") +
-                             job.alarmText + QStringLiteral("\r\n") + job.body;
-        const QString error = job.smtp->SmtpSend(job.server, sender, address, mail);
+        QString error;
+        if (!job.attachment.isEmpty()) {
+            const QString text = name + QStringLiteral("様へ\r\n\r\n") + job.alarmText;
+            error = job.smtp->SmtpSendMessage(job.server, sender, address,
+                                              Mail::AttachmentMessage(name + QStringLiteral(" <") + address + u'>',
+                                                                      sender, subject, text, job.attachment,
+                                                                      QDateTime::currentDateTime()));
+        } else {
+            const QString mail = QStringLiteral("To:") + name + u'<' + address + u'>' + QStringLiteral("\r\n") +
+                                 QStringLiteral("Subject:") + subject + QStringLiteral("\r\n") +
+                                 QStringLiteral("From:") + sender + QStringLiteral("\r\n\r\n") + name +
+                                 QStringLiteral("様へ\r\n\r\n") + job.alarmText + QStringLiteral("\r\n") + job.body;
+            error = job.smtp->SmtpSend(job.server, sender, address, mail);
+        }
         if (!error.isEmpty())
             failures << address + QStringLiteral("：") + error;
     }
@@ -84,9 +95,9 @@ public:
             m_comm.dialUpLine().release();
     }
 
-    void queue(const QString& text, int unit)
+    void queue(const QString& text, int unit, const QString& subject = {}, const QString& attachment = {})
     {
-        m_pending.push_back({text, unit});
+        m_pending.push_back({text, unit, subject, attachment});
         if (!m_running)
             next();
     }
@@ -110,8 +121,14 @@ private:
         const auto& s = m_comm.inet().InternetSettings;
         m_current = m_pending.front();
         m_pending.pop_front();
-        auto job = std::make_shared<MailJob>(MailJob{
-            m_current.text, s.SMTPServerName, s.SendMailName, s.MailHeader, s.MailBody, m_comm.alarms().smtp(), {}});
+        auto job = std::make_shared<MailJob>(MailJob{m_current.text,
+                                                     s.SMTPServerName,
+                                                     s.SendMailName,
+                                                     m_current.attachment.isEmpty() ? s.MailHeader : m_current.subject,
+                                                     s.MailBody,
+                                                     m_comm.alarms().smtp(),
+                                                     {},
+                                                     m_current.attachment});
         m_smtp = job->smtp;
         // The book is read first: a station without one dials nobody.
         onWorker<AddressBook>([path = m_comm.path(QStringLiteral("mail.xls")),
@@ -159,6 +176,7 @@ private:
     struct Pending {
         QString text;
         int unit = -1;
+        QString subject, attachment; // a report's mail
     };
     std::deque<Pending> m_pending;
     Pending m_current;
@@ -184,6 +202,13 @@ void AlarmNotifier::SendAlarmMail(const QString& alarmText, int unit)
 void AlarmNotifier::StopMail()
 {
     m_mail.reset();
+}
+
+void AlarmNotifier::SendReportMail(const QString& subject, const QString& text, const QString& attachment)
+{
+    if (!m_mail)
+        m_mail = std::make_unique<MailRunner>(m_comm);
+    m_mail->queue(text, -1, subject, attachment);
 }
 
 int AlarmNotifier::mailsPending() const

@@ -24,6 +24,9 @@ public:
     // on a worker thread, one run at a time in the order asked. A run that fails is journalled
     // under the unit (the row the alarm is of; -1 when none).
     void SendAlarmMail(const QString& alarmText, int unit = -1);
+    // A report to every address of the book, the file attached (or said where it is when too
+    // big), in the same queue as the alarms; a failure is journalled like theirs.
+    void SendReportMail(const QString& subject, const QString& text, const QString& attachment);
     // Texts queued or being mailed.
     int mailsPending() const;
     // Closing: the send under way ends at once, queued texts are dropped, the worker is joined.

@@ -26,43 +26,23 @@ QString LogInf::checkSettings(const LogSettings& s)
 
 Outcome LogInf::load()
 {
-    const QString file = QDir(m_workDir).filePath(IniName);
-    TextFile::removeStaleTemporaries(file);
     settings = LogSettings{};
     m_unreadable = false;
-    if (!QFileInfo(file).exists() && !QFileInfo(file).isSymLink())
-        return Failed(Fault::NotLoaded);
-    m_unreadable = true;
-    const QString unreadable = IniName + QStringLiteral(" が読めません");
-    const auto lines = TextFile::readLines(file);
-    if (!lines)
-        return Failed(Fault::SettingsFile, unreadable);
     QHash<QString, QString> values;
-    for (int i = 0; i < lines->size(); ++i) {
-        const QString& line = (*lines)[i];
-        if (line.trimmed().isEmpty())
-            continue;
-        const qsizetype eq = line.indexOf(u'=');
-        if (eq <= 0)
-            return Failed(Fault::SettingsFile,
-                          unreadable + QStringLiteral(" %1 行目: Key=値 の形ではありません").arg(i + 1));
-        values.insert(line.left(eq).trimmed().toLower(), line.mid(eq + 1).trimmed());
+    const Outcome read = ReadKeyValues(QDir(m_workDir).filePath(IniName), IniName, values);
+    if (!read) {
+        m_unreadable = read.fault != Fault::NotLoaded;
+        return read;
     }
-    const auto number = [&](const QString& key, int& out) {
-        const QString v = values.value(key);
-        bool ok = true;
-        out = v.isEmpty() ? 0 : v.toInt(&ok);
-        if (!ok)
-            out = -1;
-    };
     LogSettings s;
-    number(QStringLiteral("archive"), s.Archive);
-    number(QStringLiteral("keepmonths"), s.KeepMonths);
+    s.Archive = KeyNumber(values, QStringLiteral("archive"));
+    s.KeepMonths = KeyNumber(values, QStringLiteral("keepmonths"));
     const QString problem = checkSettings(s);
-    if (!problem.isEmpty())
-        return Failed(Fault::SettingsFile, unreadable + u'\n' + problem);
+    if (!problem.isEmpty()) {
+        m_unreadable = true;
+        return Failed(Fault::SettingsFile, IniName + QStringLiteral(" が読めません\n") + problem);
+    }
     settings = s;
-    m_unreadable = false;
     return {};
 }
 

@@ -2,6 +2,8 @@
 
 #include "SettingsFile.h"
 
+#include <QFileInfo>
+
 #include "MessageBox.h"
 #include "Outcome.h"
 #include "TextFile.h"
@@ -46,4 +48,34 @@ Outcome ConfirmReplacing(MessageBoxService& messages, const QString& file, const
     if (!TextFile::keepCopy(file))
         return Failed(Fault::SettingsFile, writeError + u'\n' + name + QStringLiteral(".bak を作れません"));
     return {};
+}
+
+Outcome ReadKeyValues(const QString& file, const QString& name, QHash<QString, QString>& values)
+{
+    TextFile::removeStaleTemporaries(file);
+    if (!QFileInfo(file).exists() && !QFileInfo(file).isSymLink())
+        return Failed(Fault::NotLoaded);
+    const QString unreadable = name + QStringLiteral(" が読めません");
+    const auto lines = TextFile::readLines(file);
+    if (!lines)
+        return Failed(Fault::SettingsFile, unreadable);
+    for (int i = 0; i < lines->size(); ++i) {
+        const QString& line = (*lines)[i];
+        if (line.trimmed().isEmpty())
+            continue;
+        const qsizetype eq = line.indexOf(u'=');
+        if (eq <= 0)
+            return Failed(Fault::SettingsFile,
+                          unreadable + QStringLiteral(" %1 行目: Key=値 の形ではありません").arg(i + 1));
+        values.insert(line.left(eq).trimmed().toLower(), line.mid(eq + 1).trimmed());
+    }
+    return {};
+}
+
+int KeyNumber(const QHash<QString, QString>& values, const QString& key)
+{
+    const QString v = values.value(key);
+    bool ok = true;
+    const int n = v.isEmpty() ? 0 : v.toInt(&ok);
+    return ok ? n : -1;
 }

@@ -3,6 +3,7 @@
 
 #include "Outcome.h"
 
+#include <QHash>
 #include <QString>
 
 class MessageBoxService;
@@ -20,3 +21,9 @@ Outcome ConfirmReplacing(MessageBoxService& messages, const QString& file, const
 // the operator had given (the notice says so); otherwise the file keeps its mode.
 Outcome SaveSettingsText(const QString& file, const QString& name, const QString& text, bool holdsPassword,
                          const QString& writeError);
+
+// The Key=value lines of a small settings file (keys in lower case, values trimmed): NotLoaded
+// when there is no file, Failed naming the line (never its value) when one is not Key=value.
+Outcome ReadKeyValues(const QString& file, const QString& name, QHash<QString, QString>& values);
+// A whole number value (0 when absent); -1 when it is not one.
+int KeyNumber(const QHash<QString, QString>& values, const QString& key);
