@@ -235,6 +235,10 @@ private:
         putLE32(m_out.data() + 12, uint32_t(n));
         if (!writeAll(m_fd, m_out.constData(), kIndexBytes + n))
             return fail(errnoText());
+        // Written back a frame at a time, so the final fsync has little left: one long flush
+        // would hold up the data logs' appends on the same disk.
+        ::sync_file_range(m_fd, m_written, off_t(kIndexBytes + n), SYNC_FILE_RANGE_WRITE);
+        m_written += off_t(kIndexBytes + n);
         m_hash.addData(m_buffer);
         m_bytes += m_buffer.size();
         m_buffer.clear();
@@ -248,6 +252,7 @@ private:
 
     QString m_path;
     int m_fd = -1;
+    off_t m_written = 0;
     ZSTD_CCtx* m_ctx = nullptr;
     QByteArray m_buffer, m_out;
     int64_t m_day = 0;
