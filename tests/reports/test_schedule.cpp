@@ -31,11 +31,11 @@ TEST(ReportSchedule, MakesYesterdaysAndLastMonthsAndMailsThem)
 {
     SmtpServer server;
     ASSERT_TRUE(server.ready());
+    SmtpControl smtp; // outlives the station's mail worker
     Station st;
     TextFile::writeWhole(st.path("sysinf001.csv"), sysInfText({UnitRow{QStringLiteral("ポンプ")}}));
     ASSERT_TRUE(st.comm.sys().LoadSysInf());
     st.writeBytes("DataFile000.csv", "2026/11/30 10:00:00, 5, 6, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 22\r\n");
-    SmtpControl smtp;
     st.comm.alarms().setSmtp(&smtp);
     auto& mail = st.comm.inet().InternetSettings;
     mail.SMTPServerName = server.address();
@@ -81,4 +81,5 @@ TEST(ReportSchedule, MakesYesterdaysAndLastMonthsAndMailsThem)
     later.start();
     waitDone(later);
     EXPECT_TRUE(reports(st).contains(QStringLiteral("daily-2026-12-01.pdf")));
+    EXPECT_TRUE(st.waitForMail());
 }
