@@ -51,17 +51,7 @@ Outcome LogInf::save(MessageBoxService& messages)
     const QString problem = checkSettings(settings);
     if (!problem.isEmpty())
         return Failed(Fault::SettingsFile, problem);
-    const QString file = QDir(m_workDir).filePath(IniName);
-    const QString writeError = IniName + QStringLiteral(" に書き込めません");
-    if (m_unreadable) {
-        const Outcome confirmed = ConfirmReplacing(messages, file, IniName, writeError);
-        if (!confirmed)
-            return confirmed;
-    }
-    const QString text =
-        QStringLiteral("Archive=%1\r\nKeepMonths=%2\r\n").arg(settings.Archive).arg(settings.KeepMonths);
-    const Outcome saved = SaveSettingsText(file, IniName, text, false, writeError);
-    if (saved)
-        m_unreadable = false;
-    return saved;
+    return SaveKeyValues(
+        messages, QDir(m_workDir).filePath(IniName), IniName,
+        QStringLiteral("Archive=%1\r\nKeepMonths=%2\r\n").arg(settings.Archive).arg(settings.KeepMonths), m_unreadable);
 }

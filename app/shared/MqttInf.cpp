@@ -84,30 +84,14 @@ QString MqttInf::topicPrefix(const MqttSettings& s)
 
 Outcome MqttInf::load()
 {
-    const QString file = QDir(m_workDir).filePath(IniName);
-    TextFile::removeStaleTemporaries(file);
     settings = MqttSettings{};
     m_loaded = false;
-    m_unreadable = false;
-    if (!QFileInfo(file).exists() && !QFileInfo(file).isSymLink())
-        return Failed(Fault::NotLoaded);
-    m_unreadable = true; // until it has loaded
-    const QString unreadable = IniName + QStringLiteral(" が読めません");
-    const auto lines = TextFile::readLines(file);
-    if (!lines)
-        return Failed(Fault::SettingsFile, unreadable);
     QHash<QString, QString> values;
-    for (int i = 0; i < lines->size(); ++i) {
-        const QString& line = (*lines)[i];
-        if (line.trimmed().isEmpty())
-            continue;
-        const qsizetype eq = line.indexOf(u'=');
-        // Only the line number is named: the line may hold the password.
-        if (eq <= 0)
-            return Failed(Fault::SettingsFile,
-                          unreadable + QStringLiteral(" %1 行目: Key=値 の形ではありません").arg(i + 1));
-        values.insert(line.left(eq).trimmed().toLower(), line.mid(eq + 1));
-    }
+    const Outcome read = ReadKeyValues(QDir(m_workDir).filePath(IniName), IniName, values, false);
+    m_unreadable = !read && read.fault != Fault::NotLoaded;
+    if (!read)
+        return read;
+    const QString unreadable = IniName + QStringLiteral(" が読めません");
     MqttSettings s;
     s.Broker = values.value(QStringLiteral("broker")).trimmed();
     s.CaFile = values.value(QStringLiteral("cafile")).trimmed();
@@ -120,11 +104,12 @@ Outcome MqttInf::load()
                   : discovery.isEmpty() || discovery == QStringLiteral("0") ? 0
                                                                             : -1;
     const QString problem = checkSettings(s);
-    if (!problem.isEmpty())
+    if (!problem.isEmpty()) {
+        m_unreadable = true;
         return Failed(Fault::SettingsFile, unreadable + u'\n' + problem);
+    }
     settings = s;
     m_loaded = true;
-    m_unreadable = false;
     return {};
 }
 
@@ -133,13 +118,6 @@ Outcome MqttInf::save(MessageBoxService& messages)
     const QString problem = checkSettings(settings);
     if (!problem.isEmpty())
         return Failed(Fault::SettingsFile, problem);
-    const QString file = QDir(m_workDir).filePath(IniName);
-    const QString writeError = IniName + QStringLiteral(" に書き込めません");
-    if (m_unreadable) {
-        const Outcome confirmed = ConfirmReplacing(messages, file, IniName, writeError);
-        if (!confirmed)
-            return confirmed;
-    }
     const auto& s = settings;
     QString text;
     auto put = [&](const QString& key, const QString& v) { text += key + u'=' + OneLine(v) + CrLf; };
@@ -151,10 +129,9 @@ Outcome MqttInf::save(MessageBoxService& messages)
     put(QStringLiteral("PassWord"), InetInf::ScramblePass(QStringLiteral("SET"), s.PassWord));
     put(QStringLiteral("TopicPrefix"), s.TopicPrefix.trimmed());
     put(QStringLiteral("Discovery"), QString::number(s.Discovery));
-    const Outcome saved = SaveSettingsText(file, IniName, text, !s.PassWord.isEmpty(), writeError);
-    if (!saved)
-        return saved;
-    m_loaded = true;
-    m_unreadable = false;
+    const Outcome saved =
+        SaveKeyValues(messages, QDir(m_workDir).filePath(IniName), IniName, text, m_unreadable, !s.PassWord.isEmpty());
+    if (saved)
+        m_loaded = true;
     return saved;
 }

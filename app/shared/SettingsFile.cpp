@@ -50,7 +50,7 @@ Outcome ConfirmReplacing(MessageBoxService& messages, const QString& file, const
     return {};
 }
 
-Outcome ReadKeyValues(const QString& file, const QString& name, QHash<QString, QString>& values)
+Outcome ReadKeyValues(const QString& file, const QString& name, QHash<QString, QString>& values, bool trimValues)
 {
     TextFile::removeStaleTemporaries(file);
     if (!QFileInfo(file).exists() && !QFileInfo(file).isSymLink())
@@ -67,9 +67,25 @@ Outcome ReadKeyValues(const QString& file, const QString& name, QHash<QString, Q
         if (eq <= 0)
             return Failed(Fault::SettingsFile,
                           unreadable + QStringLiteral(" %1 行目: Key=値 の形ではありません").arg(i + 1));
-        values.insert(line.left(eq).trimmed().toLower(), line.mid(eq + 1).trimmed());
+        const QString value = line.mid(eq + 1);
+        values.insert(line.left(eq).trimmed().toLower(), trimValues ? value.trimmed() : value);
     }
     return {};
+}
+
+Outcome SaveKeyValues(MessageBoxService& messages, const QString& file, const QString& name, const QString& text,
+                      bool& unreadable, bool holdsPassword)
+{
+    const QString writeError = name + QStringLiteral(" に書き込めません");
+    if (unreadable) {
+        const Outcome confirmed = ConfirmReplacing(messages, file, name, writeError);
+        if (!confirmed)
+            return confirmed;
+    }
+    const Outcome saved = SaveSettingsText(file, name, text, holdsPassword, writeError);
+    if (saved)
+        unreadable = false;
+    return saved;
 }
 
 int KeyNumber(const QHash<QString, QString>& values, const QString& key)

@@ -22,8 +22,14 @@ Outcome ConfirmReplacing(MessageBoxService& messages, const QString& file, const
 Outcome SaveSettingsText(const QString& file, const QString& name, const QString& text, bool holdsPassword,
                          const QString& writeError);
 
-// The Key=value lines of a small settings file (keys in lower case, values trimmed): NotLoaded
-// when there is no file, Failed naming the line (never its value) when one is not Key=value.
-Outcome ReadKeyValues(const QString& file, const QString& name, QHash<QString, QString>& values);
+// The Key=value lines of a small settings file (keys in lower case, values trimmed unless told
+// not to: a password may hold spaces): NotLoaded when there is no file, Failed naming the line
+// (never its value, which may be a password) when one is not Key=value.
+Outcome ReadKeyValues(const QString& file, const QString& name, QHash<QString, QString>& values,
+                      bool trimValues = true);
+// Replaces such a file with text; one that did not load (unreadable) only when the operator
+// agrees, and then it loads again.
+Outcome SaveKeyValues(MessageBoxService& messages, const QString& file, const QString& name, const QString& text,
+                      bool& unreadable, bool holdsPassword = false);
 // A whole number value (0 when absent); -1 when it is not one.
 int KeyNumber(const QHash<QString, QString>& values, const QString& key);

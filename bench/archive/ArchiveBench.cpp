@@ -7,6 +7,7 @@
 //   archive_bench [units]   (default 10: a tenth of 100 units' month, about 1.7 GB of logs)
 
 #include "BenchStation.h"
+#include "TrendOpen.h"
 #include "DataLogReader.h"
 #include "LogArchive.h"
 #include "MontAll.h"
@@ -33,18 +34,6 @@
 namespace {
 
 using namespace BenchStation;
-
-double openMs(const SysInf& sys, const QString& dir, const Clock& clock, int unit)
-{
-    QElapsedTimer t;
-    t.start();
-    TrendWindow w(sys, dir, clock);
-    w.UnitCombo->setCurrentIndex(unit);
-    w.resize(1000, 700);
-    w.show();
-    (void)w.grab();
-    return double(t.nsecsElapsed()) / 1e6;
-}
 
 } // namespace
 

@@ -8,6 +8,7 @@
 #include "QtMessageBox.h"
 #include "SysInf.h"
 #include "TextFile.h"
+#include "TrendOpen.h"
 #include "TrendWindow.h"
 
 #include <QApplication>
@@ -86,19 +87,6 @@ long rssKb()
         if (line.startsWith("VmRSS:"))
             return line.mid(6).trimmed().split(' ').first().toLong();
     return 0;
-}
-
-// From construction to the first picture of both charts.
-double openMs(const SysInf& sys, const QString& dir, const Clock& clock, int unit)
-{
-    QElapsedTimer t;
-    t.start();
-    TrendWindow w(sys, dir, clock);
-    w.UnitCombo->setCurrentIndex(unit);
-    w.resize(1000, 700);
-    w.show();
-    (void)w.grab();
-    return double(t.nsecsElapsed()) / 1e6;
 }
 
 double median(std::vector<double> v)

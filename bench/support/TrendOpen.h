@@ -1,0 +1,20 @@
+#pragma once
+// The trend benchmarks' one figure of the window: from construction to the first picture of both
+// charts, on a unit's last 24 hours.
+
+#include "TrendWindow.h"
+
+#include <QComboBox>
+#include <QElapsedTimer>
+
+inline double openMs(const SysInf& sys, const QString& dir, const Clock& clock, int unit)
+{
+    QElapsedTimer t;
+    t.start();
+    TrendWindow w(sys, dir, clock);
+    w.UnitCombo->setCurrentIndex(unit);
+    w.resize(1000, 700);
+    w.show();
+    (void)w.grab();
+    return double(t.nsecsElapsed()) / 1e6;
+}
