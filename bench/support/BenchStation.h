@@ -13,6 +13,7 @@
 #include "VARNIX.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -144,8 +145,17 @@ inline Watched monitor(const UnitSimProcess& sim, const QString& dir, const std:
     window.cycle().StartStop();
     since.start();
     probe.start();
-    while (!done() && wall.elapsed() < limitMs)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    // An event loop that waits, as the station's own does: one that spun would take a core from
+    // the polls and the simulator and make the UI thread look later than it is.
+    QEventLoop loop;
+    QTimer look;
+    look.setInterval(20);
+    QObject::connect(&look, &QTimer::timeout, [&] {
+        if (done() || wall.elapsed() >= limitMs)
+            loop.quit();
+    });
+    look.start();
+    loop.exec();
     w.seconds = double(wall.elapsed()) / 1000.0;
     probe.stop();
     window.cycle().StartStop();

@@ -12,6 +12,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
@@ -178,10 +179,11 @@ LiveRun live(const UnitSimProcess& sim, int healthy, int seconds = 10)
     window.cycle().StartStop();
     since.start();
     probe.start();
-    QElapsedTimer wall;
-    wall.start();
-    while (wall.elapsed() < seconds * 1000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    // An event loop that waits, as the station's own does: one that spun would take a core from
+    // the polls and the simulator and make the UI thread look later than it is.
+    QEventLoop loop;
+    QTimer::singleShot(seconds * 1000, &loop, &QEventLoop::quit);
+    loop.exec();
     probe.stop();
     QElapsedTimer stop;
     stop.start();
