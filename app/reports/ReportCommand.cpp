@@ -64,8 +64,6 @@ int RunReportCommand(const QStringList& a)
         return fail(QStringLiteral("出力フォルダーを作れません: %1").arg(a[4]));
     SystemClock clock;
     const auto figures = Report::Make(QDir::currentPath(), sys, kind, date, Report::TableUnits(sys), clock.now());
-    Outcome written = Report::WriteCsv(a[4], kind, date, figures);
-    if (written)
-        written = Report::WritePdf(a[4], figures, kind, date, {QSysInfo::machineHostName(), clock.now()});
+    const Outcome written = Report::WriteReport(a[4], figures, kind, date, {QSysInfo::machineHostName(), clock.now()});
     return written ? 0 : fail(FaultText(written));
 }

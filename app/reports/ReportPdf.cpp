@@ -234,4 +234,11 @@ Outcome WritePdf(const QString& folder, const std::vector<UnitFigures>& figures,
     return {};
 }
 
+Outcome WriteReport(const QString& folder, const std::vector<UnitFigures>& figures, Kind kind, const QDate& date,
+                    const PrintHeading& heading)
+{
+    const Outcome csv = WriteCsv(folder, kind, date, figures);
+    return csv ? WritePdf(folder, figures, kind, date, heading) : csv;
+}
+
 } // namespace Report

@@ -27,4 +27,8 @@ QString PdfName(Kind kind, const QDate& date);
 Outcome WritePdf(const QString& folder, const std::vector<UnitFigures>& figures, Kind kind, const QDate& date,
                  const PrintHeading& heading);
 
+// The report's files as the command line and the schedule make them: both CSV files, then the PDF.
+Outcome WriteReport(const QString& folder, const std::vector<UnitFigures>& figures, Kind kind, const QDate& date,
+                    const PrintHeading& heading);
+
 } // namespace Report

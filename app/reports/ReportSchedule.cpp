@@ -113,9 +113,7 @@ void ReportSchedule::check()
                            ? Outcome{}
                            : Failed(Fault::SettingsFile, QStringLiteral("reports フォルダーを作れません"));
         if (made)
-            made = Report::WriteCsv(folder, d.kind, d.date, figures);
-        if (made)
-            made = Report::WritePdf(folder, figures, d.kind, d.date, {QSysInfo::machineHostName(), now});
+            made = Report::WriteReport(folder, figures, d.kind, d.date, {QSysInfo::machineHostName(), now});
         if (!*cancel)
             QMetaObject::invokeMethod(this, [this, d, made, mail] { finished(d, made, mail); });
     });

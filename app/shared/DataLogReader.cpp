@@ -352,11 +352,6 @@ Range emptyRange(Seconds from, Seconds to, int columns, Seconds now)
     return r;
 }
 
-int64_t dayOf(Seconds s)
-{
-    return s >= 0 ? s / 86400 : (s - 86399) / 86400;
-}
-
 // The archives and renamed logs of the unit that may hold lines of the range.
 void readArchived(const Source& src, Range& r)
 {
@@ -367,7 +362,7 @@ void readArchived(const Source& src, Range& r)
         if (a.month < firstMonth || a.month > lastMonth)
             continue;
         Seconds fileLast = INT64_MIN;
-        const bool whole = LogArchive::ReadDays(a.path, dayOf(r.from), dayOf(r.to), [&](const char* b, const char* e) {
+        const bool whole = LogArchive::ReadDays(a.path, DayOf(r.from), DayOf(r.to), [&](const char* b, const char* e) {
             const auto line = ParseLine(b, e);
             if (!line || line->time > r.latest)
                 ++r.skipped;
@@ -494,7 +489,7 @@ QStringList RawUnitLines(const QString& workDir, int unit, Seconds from, Seconds
     for (const auto& a : logs.archives) {
         if (a.month < LogArchive::MonthOf(from) || a.month > LogArchive::MonthOf(to))
             continue;
-        LogArchive::ReadDays(a.path, dayOf(from), dayOf(to), [&](const char* b, const char* e) {
+        LogArchive::ReadDays(a.path, DayOf(from), DayOf(to), [&](const char* b, const char* e) {
             const auto t = LineTime(b, e);
             if (out.size() < maxLines && t && *t >= from && *t <= to && *t <= latest && ParseLine(b, e))
                 out << QString::fromLatin1(b, e - b);
@@ -540,7 +535,7 @@ int64_t ForEachUnitLine(const QString& workDir, int unit, Seconds from, Seconds 
     const auto logs = LogArchive::FindUnitLogs(workDir, unit);
     for (const auto& a : logs.archives)
         if (a.month >= LogArchive::MonthOf(from) && a.month <= LogArchive::MonthOf(to))
-            LogArchive::ReadDays(a.path, dayOf(from), dayOf(to), [&](const char* b, const char* e) { give(b, e); });
+            LogArchive::ReadDays(a.path, DayOf(from), DayOf(to), [&](const char* b, const char* e) { give(b, e); });
     QStringList files = logs.pending;
     files << logs.live;
     for (const QString& path : files) {

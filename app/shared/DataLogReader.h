@@ -29,6 +29,11 @@ using Seconds = int64_t;
 // "Now" for a reader that has no clock: no line is ahead of it.
 inline constexpr Seconds NoClock = INT64_MAX;
 Seconds toSeconds(const QDateTime& t);
+// The day of a log time, counted from 1970-01-01.
+inline int64_t DayOf(Seconds s)
+{
+    return s >= 0 ? s / 86400 : (s - 86399) / 86400;
+}
 QDateTime fromSeconds(Seconds s);
 
 struct Line {

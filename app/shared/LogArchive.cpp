@@ -49,11 +49,6 @@ uint32_t getLE32(const char* p)
     return v;
 }
 
-int64_t dayOf(int64_t seconds)
-{
-    return seconds >= 0 ? seconds / 86400 : (seconds - 86399) / 86400;
-}
-
 int64_t monthStart(int month)
 {
     return DataLog::toSeconds(QDateTime(QDate(month / 100, month % 100, 1), QTime(0, 0)));
@@ -433,7 +428,7 @@ Outcome mergeInto(const QString& archivePath, QFile& log, const Run& run, const 
     std::stable_sort(merged.begin(), merged.end(), [](const LineRef& a, const LineRef& b) { return a.time < b.time; });
     return writeArchive(archivePath, [&](Writer& w) {
         for (const LineRef& l : merged)
-            if (!w.add(l.text, dayOf(l.time)))
+            if (!w.add(l.text, DataLog::DayOf(l.time)))
                 return false;
         return true;
     });
@@ -444,7 +439,7 @@ Outcome mergeInto(const QString& archivePath, QFile& log, const Run& run, const 
 int MonthOf(int64_t seconds)
 {
     // Civil date from days since 1970-01-01 (proleptic Gregorian).
-    const int64_t z = dayOf(seconds) + 719468;
+    const int64_t z = DataLog::DayOf(seconds) + 719468;
     const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
     const int64_t doe = z - era * 146097;
     const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
@@ -579,7 +574,7 @@ Outcome ArchiveLog(const QString& path, const std::atomic<bool>* cancel)
                 TimeKey key{monthStart(run.month)};
                 std::string_view line;
                 while (lines.next(line)) {
-                    if ((cancel && *cancel) || !w.add(line, dayOf(key(line))))
+                    if ((cancel && *cancel) || !w.add(line, DataLog::DayOf(key(line))))
                         return false;
                 }
                 return true;

@@ -24,7 +24,7 @@ Seconds dayStart(const QDate& d)
 
 QDate dateOf(Seconds s)
 {
-    return QDate(1970, 1, 1).addDays(s >= 0 ? s / 86400 : (s - 86399) / 86400);
+    return QDate(1970, 1, 1).addDays(DataLog::DayOf(s));
 }
 
 // "YYYY/MM/DD HH:MM:SS" of a log time, without a time zone, as the log writes it.
@@ -242,19 +242,20 @@ JournalFacts JournalFacts::From(const std::vector<JournalEntry>& journal)
     const QString givenUp = AlarmJournal::EventWord(JournalEvent::GivenUp);
     const QString answering = AlarmJournal::EventWord(JournalEvent::Answering);
     const QString raised = AlarmJournal::EventWord(JournalEvent::Raised);
-    std::optional<Seconds> stopSince;
+    constexpr Seconds running = INT64_MIN; // monitoring not stopped
+    Seconds stopSince = running;
     std::map<int, Seconds> downSince;
     for (const JournalEntry& e : journal) {
         const Seconds t = DataLog::toSeconds(e.time);
         if (e.unit < 0) {
-            if (e.event == stopped && !stopSince) {
+            if (e.event == stopped && stopSince == running) {
                 stopSince = t;
                 for (const auto& [unit, since] : downSince) // a stop ends every failure episode
                     facts.givenUp[unit].push_back({since, t});
                 downSince.clear();
-            } else if (e.event == started && stopSince) {
-                facts.stopped.push_back({*stopSince, t});
-                stopSince.reset();
+            } else if (e.event == started && stopSince != running) {
+                facts.stopped.push_back({stopSince, t});
+                stopSince = running;
             }
         } else if (e.event == givenUp) {
             downSince.emplace(e.unit, t);
@@ -266,8 +267,8 @@ JournalFacts JournalFacts::From(const std::vector<JournalEntry>& journal)
         }
     }
     constexpr Seconds open = INT64_MAX / 2; // still going on
-    if (stopSince)
-        facts.stopped.push_back({*stopSince, open});
+    if (stopSince != running)
+        facts.stopped.push_back({stopSince, open});
     for (const auto& [unit, since] : downSince)
         facts.givenUp[unit].push_back({since, open});
     return facts;

@@ -85,15 +85,11 @@ int main(int argc, char** argv)
     QTemporaryDir dir(QDir::current().filePath(QStringLiteral("archive-bench-XXXXXX")));
     ScriptedMessageBox messages;
     SetClock clock{QDateTime(QDate(2026, 12, 1), QTime(0, 0))};
-    QString table = QStringLiteral("sysinf001.csv,Rec=2,,,,,,,,,,,,,,,,,,\r\nMoniterCycl=1,MoniterCyclType=s,"
-                                   "TimeOut=1,TimeOutCyclType=s,ReloadCycl=1,ReloadSize=3,,,,,,,,,,,,,,\r\n");
-    table += QStringLiteral("名称,ＩＰ,LCDPort,I/Oport,RS232C,BPS,RA0,RA1,RA2,RA3,RB0,RB1,RB2,RB3,RB4,RB5,RB6,RB7,"
-                            "Control,Arm\r\n");
+    QList<UnitRow> rows;
     for (int u = 0; u < 2; ++u)
-        table += QStringLiteral("u%1,127.0.0.1,0,%2,0,9600,Ain,Ain,Ain,Ain,Din,Din,Din,Din,Din,Din,Din,Din,On,non\r\n")
-                     .arg(u)
-                     .arg(1000 + u);
-    TextFile::writeWhole(QDir(dir.path()).filePath(QStringLiteral("sysinf001.csv")), table + QStringLiteral("\r\n"));
+        rows.push_back({QStringLiteral("u%1").arg(u), QStringLiteral("127.0.0.1"), 1000 + u,
+                        QStringLiteral("Ain,Ain,Ain,Ain,Din,Din,Din,Din,Din,Din,Din,Din")});
+    TextFile::writeWhole(QDir(dir.path()).filePath(QStringLiteral("sysinf001.csv")), sysInfText(rows));
     SysInf sys(dir.path(), messages);
     sys.LoadSysInf();
     gen.restart();
