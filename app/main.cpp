@@ -19,6 +19,7 @@
 #include "MontComm1.h"
 #include "MontMain.h"
 #include "LogEdit.h"
+#include "ChannelEdit.h"
 #include "MqttEdit.h"
 #include "PollEngine.h"
 #include "QtMessageBox.h"
@@ -95,8 +96,15 @@ int main(int argc, char** argv)
             if (logs.saved())
                 Notify(messages, comm.logs().start());
         };
+        // Saved channel words reach MQTT at once; the trend and the history read them when drawn.
+        w.showChannelSettings = [&](QWidget* over) {
+            ChannelEdit channels(comm, over);
+            channels.exec();
+        };
         w.SetTimeOutGroupEnabled(args.timeOutGroupEnabled);
         w.exec();
+        // Units added or removed, renamed, or their channel words changed: Home Assistant follows.
+        comm.mqtt().refreshDiscovery();
     });
     opener.add(StationWindow::ArmEdit, [&](QWidget* parent, const OpenArgs&) {
         ArmEdit w(comm, parent);
@@ -140,7 +148,7 @@ int main(int argc, char** argv)
     QPointer<TrendWindow> trend;
     opener.add(StationWindow::Trend, [&](QWidget* parent, const OpenArgs&) {
         if (!trend || trend->parentWidget() != parent) {
-            trend = new TrendWindow(comm.sys(), comm.workDir(), clock, parent);
+            trend = new TrendWindow(comm.sys(), comm.channels(), comm.workDir(), clock, parent);
             trend->setAttribute(Qt::WA_DeleteOnClose);
         }
         trend->show();
@@ -160,7 +168,7 @@ int main(int argc, char** argv)
     QPointer<AlarmHistory> history;
     opener.add(StationWindow::AlarmHistory, [&](QWidget* parent, const OpenArgs&) {
         if (!history || history->parentWidget() != parent) {
-            history = new AlarmHistory(comm.sys(), comm.journal().path(), clock, parent);
+            history = new AlarmHistory(comm.sys(), comm.channels(), comm.journal().path(), clock, parent);
             history->setAttribute(Qt::WA_DeleteOnClose);
             // A row's unit and time in the trend opened from the same window.
             QObject::connect(history, &AlarmHistory::trendAsked, history,
@@ -184,6 +192,8 @@ int main(int argc, char** argv)
     ReportSchedule reports(comm);
     reports.start();
     window.show();
+    // Tag names and engineering units for display; a faulty file is said once and left unused.
+    Notify(messages, comm.channels().load());
     // No MqttInf.ini, or no broker in it: nothing is published.
     Notify(messages, comm.mqtt().start());
     if (start)
