@@ -160,15 +160,23 @@ void ChannelEdit::showUnit(int index)
     preview();
 }
 
+QStringList ChannelEdit::rowCells(int channel) const
+{
+    QStringList cells;
+    for (int k = 0; k < Columns.size(); ++k) {
+        const QTableWidgetItem* item = ChannelGrid->item(channel, k);
+        cells << (applies(channel, k) && item ? item->text().trimmed() : QString());
+    }
+    return cells;
+}
+
 bool ChannelEdit::takeGrid()
 {
     if (m_shown < 0)
         return true;
     std::vector<ChannelLine> lines;
     for (int c = 0; c < ChannelTable::Channels; ++c) {
-        QStringList cells;
-        for (int k = 0; k < Columns.size(); ++k)
-            cells << (applies(c, k) && ChannelGrid->item(c, k) ? ChannelGrid->item(c, k)->text().trimmed() : QString());
+        const QStringList cells = rowCells(c);
         if (std::all_of(cells.begin(), cells.end(), [](const QString& s) { return s.isEmpty(); }))
             continue; // no line: raw values
         QString problem;
@@ -192,11 +200,8 @@ void ChannelEdit::preview()
         PreviewText->clear();
         return;
     }
-    QStringList cells;
-    for (int k = 0; k < Columns.size(); ++k)
-        cells << (applies(c, k) && ChannelGrid->item(c, k) ? ChannelGrid->item(c, k)->text() : QString());
     QString problem;
-    const auto line = ChannelTable::Parse(unitAt(m_shown), c, cells, problem);
+    const auto line = ChannelTable::Parse(unitAt(m_shown), c, rowCells(c), problem);
     const QString word = ChannelTable::ChannelWord(c);
     if (!line) {
         PreviewText->setText(word + QStringLiteral("：") + problem);

@@ -36,6 +36,8 @@ private:
     // The grid into the copy; false (after saying which cell is wrong) when a row is not a line.
     bool takeGrid();
     void preview();
+    // The row's cells that belong to the channel's kind, trimmed; the others empty.
+    QStringList rowCells(int channel) const;
     int unitAt(int index) const;
 
     MontComm1& m_comm;
