@@ -99,6 +99,20 @@ void RelaySlot::onUnit(std::function<void(DeviceLink&)> work, std::function<void
         guarded<bool>(std::move(done)));
 }
 
+void RelaySlot::readUnit(std::function<void(UnitReading)> done)
+{
+    const int u = unitOf();
+    if (u < 0) {
+        done(UnitReading{});
+        return;
+    }
+    const DeviceRecord row = m_comm.sys().DeviceTable[u];
+    const ReadPlan plan{true, m_comm.sys().MonitorSettings.TimeOut, true};
+    UnitEndpoint::onUnit<UnitReading>(
+        m_engine, row, this, [row, plan](DeviceLink& link) { return ReadUnit(link, row, plan); },
+        guarded<UnitReading>(std::move(done)));
+}
+
 // --- the selector and the connect button ---
 
 void RelaySlot::select(const QStringList& names, int index)

@@ -12,6 +12,7 @@
 
 #include "MontComm1.h"
 #include "RelayScreen.h"
+#include "UnitRead.h"
 
 #include <QObject>
 #include <QTimer>
@@ -87,6 +88,8 @@ protected:
     void withLine(std::function<void()> then, std::function<void(bool)> done);
     // One exchange with the slot's unit on its lane; done(false) on a link error.
     void onUnit(std::function<void(DeviceLink&)> work, std::function<void(bool)> done);
+    // The slot's unit read whole (every pin), on its lane.
+    void readUnit(std::function<void(UnitReading)> done);
     void CheckDigitalAlarm(int kind, int pin, bool high);
     // Sends the abnormality mark when the cycle raised an alarm, then next.
     void postMark(Next next);

@@ -332,7 +332,7 @@ TEST(MqttFeed, AlarmsGoOutInOrderAndTheStateFollowsThem)
     r.items[ItemRB0] = 0;
     rig.cycle().ApplyReading(0, r);
     EXPECT_EQ(rig.lastState(0)["alarm"].toString(), "none");
-    rig.cycle().ApplyReading(0, UnitReading{{}, true});
+    rig.cycle().ApplyReading(0, UnitReading{{}, true, {}});
     r.items[ItemRB0] = 1;
     rig.cycle().ApplyReading(0, r);
     rig.button("Command2_0")->click(); // stopping ends the alarm standing
