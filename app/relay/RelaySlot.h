@@ -10,6 +10,7 @@
 // overwrite it, and the output is set (or the request posted) with that level once the slot's
 // work has ended.
 
+#include "AlarmEvents.h"
 #include "MontComm1.h"
 #include "RelayScreen.h"
 #include "UnitRead.h"
@@ -115,13 +116,12 @@ protected:
     PollEngine& m_engine;
     RelayTransport& m_transport;
     SlotHost& m_host;
+    AlarmEvents m_events{m_comm}; // the station's one fan-out of alarm events
     SlotScreen m_screen;
     QString m_paramLine;
 
 private:
     void SetAlarmState(bool raise);
-    // The event's line in the alarm journal, for the slot's unit.
-    void journal(JournalEvent event);
     void ResetSwitches();
     void ArmOutputSwitches();
     void PrepareSlotDisplay();
