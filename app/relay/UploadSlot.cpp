@@ -64,7 +64,7 @@ void UploadSlot::resetRequestFile(const QString& name, std::function<void(bool, 
                                 }));
     };
     if (m_transport.route() == RelayTransport::Route::Folder) {
-        if (m_comm.files().CreateRelayFile(name))
+        if (!m_comm.files().CreateRelayFile(name))
             return done(false, QString());
         check(QString());
     } else {

@@ -96,8 +96,8 @@ void DataFiles::DeleteLocalFile(const QString& filePath) const
 bool DataFiles::CreateRelayFile(const QString& fileName)
 {
     if (!TextFile::writeWholeBytes(path(fileName), QByteArrayLiteral("\r\n")))
-        return true;
-    return !m_inet.InternetSettings.SendFordername.isEmpty() && !CopyToSendFolder(fileName);
+        return false;
+    return m_inet.InternetSettings.SendFordername.isEmpty() || CopyToSendFolder(fileName);
 }
 
 QString DataFiles::SendFolderPath(const QString& fileName) const

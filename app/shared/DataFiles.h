@@ -27,7 +27,7 @@ public:
     bool FileExists(const QString& path) const;
     void DeleteLocalFile(const QString& path) const;
     // Writes one empty line into fileName and copies it into the send folder when one is
-    // set; true on failure.
+    // set; false on failure.
     bool CreateRelayFile(const QString& fileName);
     // The file of that name in the send folder (SendFordername, relative to the working directory).
     QString SendFolderPath(const QString& fileName) const;

@@ -79,7 +79,7 @@ TEST(FileUtilities, ExistsDeleteAndFlagFiles)
 {
     Station st;
     EXPECT_FALSE(st.comm.files().FileExists("flag1.txt"));
-    EXPECT_FALSE(st.comm.files().CreateRelayFile("flag1.txt"));
+    EXPECT_TRUE(st.comm.files().CreateRelayFile("flag1.txt"));
     EXPECT_EQ(st.readBytes("flag1.txt"), "\r\n");
     EXPECT_TRUE(st.comm.files().FileExists("flag1.txt"));
     st.comm.files().DeleteLocalFile("flag1.txt");
@@ -88,10 +88,10 @@ TEST(FileUtilities, ExistsDeleteAndFlagFiles)
 
     QDir(st.dir.path()).mkdir("share");
     st.comm.inet().InternetSettings.SendFordername = "share";
-    EXPECT_FALSE(st.comm.files().CreateRelayFile("flag2.txt"));
+    EXPECT_TRUE(st.comm.files().CreateRelayFile("flag2.txt"));
     EXPECT_EQ(st.readBytes("share/flag2.txt"), "\r\n");
 
     st.comm.inet().InternetSettings.SendFordername = "host\\missing";
-    EXPECT_TRUE(st.comm.files().CreateRelayFile("flag3.txt"));
+    EXPECT_FALSE(st.comm.files().CreateRelayFile("flag3.txt"));
     EXPECT_EQ(st.readBytes("flag3.txt"), "\r\n"); // the local file is written all the same
 }
