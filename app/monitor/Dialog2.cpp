@@ -11,6 +11,7 @@
 #include "TableWords.h"
 #include "TextFile.h"
 #include "UnitEndpoint.h"
+#include "StatusWords.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -292,11 +293,11 @@ void Dialog2::directRead(int u, const UnitWork::ProbedReading& r)
         return;
     if (!r.probed) {
         ResetSwitches();
-        setStatus(QStringLiteral("通信ｴﾗｰ"), Tone::Error);
+        setStatus(StatusWord::CommError, Tone::Error);
     } else {
         ArmOutputSwitches();
         if (!r.reading.ok) {
-            setStatus(QStringLiteral("通信ｴﾗｰ"), Tone::Error); // the switches stay armed: the unit answered the probe
+            setStatus(StatusWord::CommError, Tone::Error); // the switches stay armed: the unit answered the probe
         } else {
             StoreReading(m_comm.units(), u, r.reading);
             showReading(Detail::ShownFromDirect(m_comm, u, r.reading));
@@ -323,7 +324,7 @@ void Dialog2::readRelayed(int u)
         warn(dataName.isEmpty() ? Detail::RelayCheckMessage(Relay::Check::NotDataFile)
                                 : QStringLiteral("システムファイルが開けません"),
              MessageBoxService::applicationTitle());
-        setStatus(QStringLiteral("通信ｴﾗｰ"), Tone::Error);
+        setStatus(StatusWord::CommError, Tone::Error);
         ResetSwitches();
         endBusy();
         return;
@@ -346,7 +347,7 @@ void Dialog2::relayFetched(int u, const QString& dataName, const QString& paramL
         const QString message = Detail::RelayCheckMessage(check);
         if (!message.isEmpty())
             warn(message, MessageBoxService::applicationTitle());
-        setStatus(QStringLiteral("通信ｴﾗｰ"), Tone::Error);
+        setStatus(StatusWord::CommError, Tone::Error);
         ResetSwitches();
         endBusy();
         return;
@@ -356,7 +357,7 @@ void Dialog2::relayFetched(int u, const QString& dataName, const QString& paramL
         setStatus(QStringLiteral("正常"), Tone::Good);
     } else {
         warn(QStringLiteral("タイムアウトエラー"), MessageBoxService::applicationTitle());
-        setStatus(QStringLiteral("通信ｴﾗｰ"), Tone::Error);
+        setStatus(StatusWord::CommError, Tone::Error);
     }
     ArmOutputSwitches();
     endBusy();
@@ -398,7 +399,7 @@ void Dialog2::SetOutputDirect(int s)
             if (r.ok)
                 setOutputLamp(s, on);
             else
-                setStatus(QStringLiteral("通信ｴﾗｰ"), Tone::Error);
+                setStatus(StatusWord::CommError, Tone::Error);
             endBusy();
         });
 }
@@ -431,7 +432,7 @@ void Dialog2::PostOutputRequest(int s)
 {
     const QString name = Relay::RequestFileName(m_comm, m_unit);
     if (name.isEmpty()) { // no usable relay file name: nothing can be posted
-        setStatus(QStringLiteral("通信ｴﾗｰ"), Tone::Error);
+        setStatus(StatusWord::CommError, Tone::Error);
         RevertSwitch(s);
         endBusy();
         return;
@@ -451,7 +452,7 @@ void Dialog2::requestIdle(int s, const QString& name, bool idle)
     const QString token = InetInf::ScramblePass(QStringLiteral("SET"), m_comm.inet().InternetSettings.PassWord);
     const QString line = Relay::RequestLine(token, name, OutPort, OutPin, high);
     if (!TextFile::writeWhole(m_comm.path(name), line + QStringLiteral("\r\n"))) {
-        setStatus(QStringLiteral("通信ｴﾗｰ"), Tone::Error);
+        setStatus(StatusWord::CommError, Tone::Error);
         RevertSwitch(s);
         endBusy();
         return;
@@ -477,7 +478,7 @@ void Dialog2::requestChecked(int s, bool high, int16_t code, const QString& name
         setOutputLamp(s, high);
     } else {
         warn(QStringLiteral(" アップロード出来ません！ "), FtpErrorText(code, m_comm.path(name)));
-        setStatus(QStringLiteral("通信ｴﾗｰ"), Tone::Error);
+        setStatus(StatusWord::CommError, Tone::Error);
         RevertSwitch(s);
     }
     endBusy();

@@ -10,6 +10,7 @@
 #include "RelayTransport.h"
 #include "TableWords.h"
 #include "TextFile.h"
+#include "StatusWords.h"
 
 namespace {
 const QString CrLf = QStringLiteral("\r\n");
@@ -84,7 +85,7 @@ void DownloadSlot::ShowRelayedData(Next next)
     auto show = [this, u, dataName, next](std::optional<QString> text) {
         if (!text || u < 0 || unitOf() != u) {
             reportPoll(u, UnitLamp::Failed);
-            setStatus(QStringLiteral("通信ｴﾗｰ"), Tone::Bad);
+            setStatus(StatusWord::CommError, Tone::Bad);
             return next();
         }
         const uint64_t started = generation();
@@ -107,7 +108,7 @@ void DownloadSlot::showRelayText(int u, const QString& dataName, const QString& 
 {
     const auto failed = [&] {
         reportPoll(u, UnitLamp::Failed);
-        setStatus(QStringLiteral("通信ｴﾗｰ"), Tone::Bad);
+        setStatus(StatusWord::CommError, Tone::Bad);
     };
     Relay::RelayData data;
     switch (Relay::ParseText(text, dataName, m_paramLine, data)) {
@@ -167,7 +168,7 @@ void DownloadSlot::showRelayText(int u, const QString& dataName, const QString& 
     }
     m_host.reportError(QStringLiteral("  タイムアウトエラー ： ") + unitName());
     reportPoll(u, UnitLamp::RelayStale);
-    setStatus(QStringLiteral("通信ｴﾗｰ"), Tone::Bad);
+    setStatus(StatusWord::CommError, Tone::Bad);
 }
 
 void DownloadSlot::setOutput(int pin, bool on, Next next)
@@ -196,13 +197,13 @@ void DownloadSlot::PostOutputRequest(int pin, bool on, Next next)
             // shared folder the other station may run as another user of the group.
             if (!TextFile::writeWholeWithMode(m_comm.path(name), TextFile::encode(line + CrLf),
                                               internet ? TextFile::kPrivateMode : 0640)) {
-                setStatus(QStringLiteral("通信ｴﾗｰ"), Tone::Bad);
+                setStatus(StatusWord::CommError, Tone::Bad);
                 RevertSwitch(pin);
                 return next();
             }
             auto notPosted = [this, pin, next](const QString& title) {
                 warn(QStringLiteral(" アップロード出来ません！ "), title);
-                setStatus(QStringLiteral("通信ｴﾗｰ"), Tone::Bad);
+                setStatus(StatusWord::CommError, Tone::Bad);
                 RevertSwitch(pin);
                 next();
             };

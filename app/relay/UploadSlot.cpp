@@ -9,6 +9,7 @@
 #include "RelayTransport.h"
 #include "TableWords.h"
 #include "TextFile.h"
+#include "StatusWords.h"
 
 #include <QFileInfo>
 #include <algorithm>
@@ -86,7 +87,7 @@ void UploadSlot::PollSlotUnit(Next next)
     readUnit([this, u, next, started](UnitReading r) {
         if (!r.ok || unitOf() != u) {
             reportPoll(u, UnitLamp::Failed);
-            setStatus(QStringLiteral("通信ｴﾗｰ"), Tone::Bad);
+            setStatus(StatusWord::CommError, Tone::Bad);
             return next();
         }
         StoreReading(m_comm.units(), u, r);
@@ -122,7 +123,7 @@ void UploadSlot::PollSlotUnit(Next next)
         postMark([this, next] {
             WriteAndSendDataFile([this, next](bool sent) {
                 if (!sent)
-                    setStatus(QStringLiteral("通信ｴﾗｰ"), Tone::Bad);
+                    setStatus(StatusWord::CommError, Tone::Bad);
                 next();
             });
         });
@@ -168,7 +169,7 @@ void UploadSlot::setOutput(int pin, bool on, Next next)
     onUnit([=](DeviceLink& link) { link.SetPin(port, int16_t(pin), on ? 1 : 0); },
            [this, pin, on, next](bool ok) {
                if (!ok) {
-                   setStatus(QStringLiteral("通信ｴﾗｰ"), Tone::Bad); // the switch keeps its position
+                   setStatus(StatusWord::CommError, Tone::Bad); // the switch keeps its position
                    return next();
                }
                m_screen.outputLed[pin] = on ? Led::On : Led::Off;
@@ -228,7 +229,7 @@ void UploadSlot::serve(int u, const QString& name, const QString& text, Next nex
         const bool allowed =
             request.port != UnitMap::PortB || m_comm.sys().GetPinType(u, UnitMap::PortB, request.pin) == 0;
         if (kind == Relay::Request::Bad || unitOf() != u || !allowed) {
-            setStatus(QStringLiteral("通信ｴﾗｰ"), Tone::Bad);
+            setStatus(StatusWord::CommError, Tone::Bad);
             return next();
         }
         if (!request.hasLevel) {
@@ -247,7 +248,7 @@ void UploadSlot::setRequested(const Relay::OutputRequest& request, Next next)
     onUnit([=](DeviceLink& link) { link.SetPin(port, pin, high ? 1 : 0); },
            [this, port, pin, high, next](bool ok) {
                if (!ok) {
-                   setStatus(QStringLiteral("通信ｴﾗｰ"), Tone::Bad);
+                   setStatus(StatusWord::CommError, Tone::Bad);
                    return next();
                }
                if (port == UnitMap::PortB) { // port A has no switches to show it on
@@ -263,7 +264,7 @@ void UploadSlot::setRequested(const Relay::OutputRequest& request, Next next)
 void UploadSlot::discardRequest(const QString& name, Next next)
 {
     resetRequestFile(name, [this, next](bool, const QString&) {
-        setStatus(QStringLiteral("通信ｴﾗｰ"), Tone::Bad);
+        setStatus(StatusWord::CommError, Tone::Bad);
         next();
     });
 }
