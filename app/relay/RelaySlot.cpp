@@ -92,7 +92,7 @@ void RelaySlot::onUnit(std::function<void(DeviceLink&)> work, std::function<void
                     return false;
                 work(link);
                 return true;
-            } catch (...) {
+            } catch (const std::exception&) { // a link error; anything else ends at the lane
                 return false;
             }
         },

@@ -57,7 +57,7 @@ void RelayTransport::fetchDocument(QObject* context, const QString& url, std::fu
                     f.text = std::move(doc);
             } catch (const UnreadableDocument&) {
                 f.unreadable = true;
-            } catch (...) {
+            } catch (const std::exception&) { // the transfer failed: no text
             }
             return f;
         },
