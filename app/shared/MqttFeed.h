@@ -24,6 +24,14 @@ class UnitStates;
 enum class UnitLamp { Good, Failed, GivenUp, RelayStale, Stopped };
 enum class AlarmEvent { Raised, Acknowledged, Cleared, GivenUp, Answering };
 
+// Another reader of the same unit states (the web view), told on the UI thread.
+class StateListener {
+public:
+    virtual ~StateListener() = default;
+    virtual void unitState(int unit, const QByteArray& json) = 0;
+    virtual void monitoringChanged(bool running) = 0;
+};
+
 class MqttFeed {
 public:
     static constexpr int Units = 100;
@@ -40,6 +48,8 @@ public:
     // Puts a given client behind the feed (tests, the benchmark); null: no MQTT.
     void setPublisher(std::unique_ptr<MqttPublisher> publisher, const QString& prefix, bool discovery = false);
     bool active() const { return m_publisher != nullptr; }
+    // The states also go to listener (null: to no one), with or without a broker.
+    void setListener(StateListener* listener) { m_listener = listener; }
     MqttPublisher* publisher() const { return m_publisher.get(); }
     const QString& prefix() const { return m_prefix; }
     // How the broker's connection stands; nothing while MQTT is off. Read without waiting.
@@ -58,6 +68,7 @@ public:
     void alarmEvent(int unit, AlarmEvent event, const char* reason = nullptr);
     // Monitoring stopped: every unit's retained state says so until its next poll.
     void monitoringStopped();
+    void monitoringStarted();
 
     // The message bodies, for the tests.
     QByteArray stateJson(int unit, UnitLamp lamp, int16_t alarmFlag) const;
@@ -65,6 +76,7 @@ public:
     static QString unitTopic(const QString& prefix, int unit);
 
 private:
+    bool listened() const { return m_publisher || m_listener; }
     void publishState(int unit);
     void publishDiscovery();
     QString nowText() const;
@@ -74,6 +86,7 @@ private:
     const UnitStates& m_units;
     const Clock& m_clock;
     std::unique_ptr<MqttPublisher> m_publisher;
+    StateListener* m_listener = nullptr;
     QString m_prefix;
     bool m_discovery = false;
     std::array<std::optional<UnitLamp>, Units> m_lamp{};
