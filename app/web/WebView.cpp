@@ -1,0 +1,95 @@
+// The web view's settings turned into a running server, and the station's snapshots into it.
+
+#include "WebView.h"
+
+#include "AlarmJournal.h"
+#include "Clock.h"
+#include "MontComm1.h"
+#include "TextFile.h"
+#include "WebPages.h"
+
+#include <QDir>
+
+WebView::WebView(MontComm1& comm) : m_comm(comm)
+{
+    m_look.setInterval(LookMs);
+    connect(&m_look, &QTimer::timeout, this, &WebView::look);
+}
+
+WebView::~WebView()
+{
+    stop();
+}
+
+void WebView::stop()
+{
+    m_look.stop();
+    m_comm.mqtt().setListener(nullptr);
+    m_server.reset();
+    m_fault.clear();
+}
+
+Outcome WebView::start()
+{
+    stop();
+    WebInf inf(m_comm.workDir());
+    const Outcome loaded = inf.load();
+    if (!loaded || !inf.enabled())
+        return loaded.fault == Fault::NotLoaded ? Outcome{} : loaded;
+    const WebSettings& s = inf.settings;
+    WebServerConfig config;
+    config.listen = *WebInf::parseListen(s.Listen); // checked by the load
+    config.passHash = s.PassHash;
+    config.workDir = m_comm.workDir();
+    if (!s.CertFile.isEmpty()) {
+        // Read here, while the window can tell; the server's threads open nothing the settings name.
+        const auto cert = TextFile::readBytes(QDir(m_comm.workDir()).filePath(s.CertFile));
+        const auto key = TextFile::readBytes(QDir(m_comm.workDir()).filePath(s.KeyFile));
+        if (!cert || !key) {
+            m_fault = QStringLiteral("証明書ファイルか鍵ファイルが読めません");
+            m_comm.journal().Record(JournalEvent::WebFailed, -1, m_fault);
+            return Failed(Fault::SettingsFile, m_fault + QStringLiteral("。Web表示は止めたままです"));
+        }
+        config.cert = *cert;
+        config.key = *key;
+    }
+    return start(config);
+}
+
+Outcome WebView::start(const WebServerConfig& config)
+{
+    stop();
+    auto server = std::make_unique<WebServer>(config);
+    const QString why = server->start();
+    if (!why.isEmpty()) {
+        m_fault = why;
+        m_comm.journal().Record(JournalEvent::WebFailed, -1, why);
+        return Failed(Fault::SettingsFile, QStringLiteral("Web表示: ") + why + QStringLiteral("。監視は続けます"));
+    }
+    m_server = std::move(server);
+    m_comm.mqtt().setListener(this);
+    look();
+    m_look.start();
+    return {};
+}
+
+void WebView::unitState(int unit, const QByteArray& json)
+{
+    if (m_server)
+        m_server->setUnitState(unit, json);
+}
+
+void WebView::monitoringChanged(bool)
+{
+    // Told while the start or stop is under way: the window's state is read once it is done.
+    QTimer::singleShot(0, this, &WebView::look);
+}
+
+void WebView::look()
+{
+    if (!m_server)
+        return;
+    m_server->setNow(m_comm.clock().now());
+    m_server->setStation(WebPages::StationJson(m_comm.sys(), WebPages::ModeText(int(m_comm.inet().CommMode())),
+                                               m_running && m_running()));
+}
