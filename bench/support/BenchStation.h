@@ -117,9 +117,10 @@ struct Watched {
 };
 
 // The station in dir monitoring 100 simulated units on the real clock until done() or limitMs;
-// the longest the UI thread was kept from a 5 ms timer.
+// the longest the UI thread was kept from a 5 ms timer. finish, when given, runs before the
+// station goes (to end what prepare started on it).
 inline Watched monitor(const UnitSimProcess& sim, const QString& dir, const std::function<void(MontComm1&)>& prepare,
-                       const std::function<bool()>& done, int limitMs)
+                       const std::function<bool()>& done, int limitMs, const std::function<void()>& finish = {})
 {
     ScriptedMessageBox messages;
     SystemClock clock;
@@ -159,6 +160,8 @@ inline Watched monitor(const UnitSimProcess& sim, const QString& dir, const std:
     w.seconds = double(wall.elapsed()) / 1000.0;
     probe.stop();
     window.cycle().StartStop();
+    if (finish)
+        finish();
     return w;
 }
 
