@@ -20,18 +20,15 @@ WebEdit::WebEdit(const QString& workDir, MessageBoxService& messages, QWidget* p
     auto* top = new QVBoxLayout(this);
     auto* frame = FormFrame(this, QStringLiteral("Frame1"), QStringLiteral("ブラウザからの閲覧（表示のみ）"));
     auto* grid = new QGridLayout(frame);
-    chkEnabled = new QCheckBox(QStringLiteral("Web表示を使う"), frame);
-    chkEnabled->setObjectName(QStringLiteral("chkEnabled"));
-    chkEnabled->setAccessibleName(chkEnabled->text());
+    chkEnabled = FormCheckBox(frame, QStringLiteral("chkEnabled"), QStringLiteral("Web表示を使う"));
     grid->addWidget(chkEnabled, 0, 1);
     txtListen =
         FormTextRow(grid, frame, QStringLiteral("txtListen"), QStringLiteral("待ち受けアドレス:ポート"), 1, 280);
     txtListen->setPlaceholderText(WebSettings{}.Listen);
     txtPassWord = FormTextRow(grid, frame, QStringLiteral("txtPassWord"), QStringLiteral("閲覧パスワード"), 2, 280);
     txtPassWord->setEchoMode(QLineEdit::Password);
-    chkNoPassWord = new QCheckBox(QStringLiteral("パスワードを使わない（この画面の前の人だけが見る）"), frame);
-    chkNoPassWord->setObjectName(QStringLiteral("chkNoPassWord"));
-    chkNoPassWord->setAccessibleName(chkNoPassWord->text());
+    chkNoPassWord = FormCheckBox(frame, QStringLiteral("chkNoPassWord"),
+                                 QStringLiteral("パスワードを使わない（この画面の前の人だけが見る）"));
     grid->addWidget(chkNoPassWord, 3, 1);
     txtCertFile =
         FormTextRow(grid, frame, QStringLiteral("txtCertFile"), QStringLiteral("証明書ファイル (PEM)"), 4, 280);
