@@ -12,6 +12,7 @@
 #include <QHash>
 #include <QUrlQuery>
 #include <arpa/inet.h>
+#include <malloc.h>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -49,6 +50,18 @@ struct Asset {
 
 } // namespace
 
+// What the pages show of the station, replaced whole at each hand-over: a stream takes the
+// pointer under the lock and reads the snapshot after letting go, so the UI thread never waits
+// for fifty streams to read.
+struct WebServer::Snapshot {
+    uint64_t version = 0; // counts every change below
+    QByteArray station;
+    uint64_t stationVersion = 0;
+    std::array<QByteArray, Units> units;
+    std::array<uint64_t, Units> unitVersion{};
+    QDateTime now = QDateTime::currentDateTime();
+};
+
 struct WebServer::Shared {
     WebServerConfig config;
     std::map<QByteArray, Asset> assets; // by request path
@@ -56,12 +69,7 @@ struct WebServer::Shared {
     std::mutex lock;
     std::condition_variable changed;
     bool stopping = false;
-    uint64_t version = 0; // counts every change below
-    QByteArray station;
-    uint64_t stationVersion = 0;
-    std::array<QByteArray, Units> units;
-    std::array<uint64_t, Units> unitVersion{};
-    QDateTime now = QDateTime::currentDateTime();
+    std::shared_ptr<const Snapshot> snapshot = std::make_shared<Snapshot>();
 
     std::map<QByteArray, SteadyClock::time_point> sessions; // token -> expiry
     struct Tries {
@@ -74,6 +82,13 @@ struct WebServer::Shared {
 namespace {
 
 using Shared = WebServer::Shared;
+using Snapshot = WebServer::Snapshot;
+
+std::shared_ptr<const Snapshot> current(Shared& s)
+{
+    std::lock_guard guard(s.lock);
+    return s.snapshot;
+}
 
 // What one request has gathered between the library's calls.
 struct Request {
@@ -272,7 +287,7 @@ MHD_Result login(MHD_Connection* c, Shared& s, const Request& req)
 
 // The parts that changed since the stream last looked, as events; a stream that falls behind
 // skips to the newest state, it never queues.
-QByteArray changes(Shared& s, Stream& st)
+QByteArray changes(const Snapshot& s, Stream& st)
 {
     QByteArray out;
     const auto event = [&out](const char* name, const QByteArray& data) {
@@ -299,14 +314,19 @@ ssize_t readStream(void* cls, uint64_t, char* buf, size_t max)
     if (st.sent >= st.pending.size()) {
         st.pending.clear();
         st.sent = 0;
-        std::unique_lock guard(s.lock);
-        const bool moved = s.changed.wait_for(guard, std::chrono::milliseconds(s.config.keepAliveMs),
-                                              [&] { return s.stopping || s.version != st.seen; });
-        if (s.stopping)
-            return MHD_CONTENT_READER_END_OF_STREAM;
-        st.pending = moved ? changes(s, st) : QByteArray(": \n\n"); // a comment keeps proxies from closing
+        std::shared_ptr<const Snapshot> now;
+        {
+            std::unique_lock guard(s.lock);
+            s.changed.wait_for(guard, std::chrono::milliseconds(s.config.keepAliveMs),
+                               [&] { return s.stopping || s.snapshot->version != st.seen; });
+            if (s.stopping)
+                return MHD_CONTENT_READER_END_OF_STREAM;
+            now = s.snapshot;
+        }
+        if (now->version != st.seen)
+            st.pending = changes(*now, st);
         if (st.pending.isEmpty())
-            st.pending = ": \n\n";
+            st.pending = ": \n\n"; // a comment keeps proxies from closing a quiet stream
     }
     const size_t n = std::min(max, size_t(st.pending.size() - st.sent));
     memcpy(buf, st.pending.constData() + st.sent, n);
@@ -326,13 +346,7 @@ MHD_Result events(MHD_Connection* c, const std::shared_ptr<Shared>& shared)
 
 MHD_Result api(MHD_Connection* c, Shared& s, const QByteArray& path)
 {
-    QByteArray station;
-    QDateTime now;
-    {
-        std::lock_guard guard(s.lock);
-        station = s.station;
-        now = s.now;
-    }
+    const QDateTime now = current(s)->now;
     bool ok = true;
     const int unit = argument(c, "unit").toInt(&ok);
     if (path == "/api/alarms") {
@@ -349,9 +363,12 @@ MHD_Result api(MHD_Connection* c, Shared& s, const QByteArray& path)
     const int columns = argument(c, "columns").toInt();
     if (!ok || unit < 0 || unit >= WebServer::Units || !span || columns < 1 || columns > WebPages::MaxColumns)
         return text(c, s, MHD_HTTP_BAD_REQUEST, "bad unit, span or columns");
-    return answer(c, s, MHD_HTTP_OK,
-                  bytesResponse(WebPages::TrendJson(s.config.workDir, unit, *span, columns, DataLog::toSeconds(now)),
-                                "application/json"));
+    MHD_Response* r = bytesResponse(
+        WebPages::TrendJson(s.config.workDir, unit, *span, columns, DataLog::toSeconds(now)), "application/json");
+    // Each connection's thread reads through megabyte blocks, and glibc keeps what a thread freed
+    // in that thread's arena: given back now, a day's trend a second does not grow the station.
+    malloc_trim(0);
+    return answer(c, s, MHD_HTTP_OK, r);
 }
 
 MHD_Result handle(void* cls, MHD_Connection* c, const char* url, const char* method, const char*, const char* upload,
@@ -525,32 +542,43 @@ quint16 WebServer::port() const
     return info ? info->port : 0;
 }
 
-void WebServer::setStation(const QByteArray& json)
+void WebServer::update(const std::function<void(Snapshot&)>& change)
 {
     {
         std::lock_guard guard(m_shared->lock);
-        if (m_shared->station == json)
-            return;
-        m_shared->station = json;
-        m_shared->stationVersion = ++m_shared->version;
+        auto next = std::make_shared<Snapshot>(*m_shared->snapshot);
+        change(*next);
+        m_shared->snapshot = std::move(next);
     }
     m_shared->changed.notify_all();
 }
 
-void WebServer::setUnitState(int unit, const QByteArray& json)
+void WebServer::setStation(const QByteArray& json)
 {
-    if (unit < 0 || unit >= Units)
-        return;
-    {
-        std::lock_guard guard(m_shared->lock);
-        m_shared->units[size_t(unit)] = json;
-        m_shared->unitVersion[size_t(unit)] = ++m_shared->version;
-    }
-    m_shared->changed.notify_all();
+    if (current(*m_shared)->station == json)
+        return; // only the UI thread changes it
+    update([&](Snapshot& s) {
+        s.stationVersion = ++s.version;
+        s.station = json;
+    });
+}
+
+void WebServer::setUnitStates(const std::map<int, QByteArray>& states)
+{
+    update([&](Snapshot& s) {
+        for (const auto& [unit, json] : states)
+            if (unit >= 0 && unit < Units) {
+                s.units[size_t(unit)] = json;
+                s.unitVersion[size_t(unit)] = ++s.version;
+            }
+    });
 }
 
 void WebServer::setNow(const QDateTime& now)
 {
+    // Read by requests only: no stream needs waking for it.
     std::lock_guard guard(m_shared->lock);
-    m_shared->now = now;
+    auto next = std::make_shared<Snapshot>(*m_shared->snapshot);
+    next->now = now;
+    m_shared->snapshot = std::move(next);
 }

@@ -10,6 +10,8 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
+#include <functional>
+#include <map>
 #include <memory>
 
 struct WebServerConfig {
@@ -38,14 +40,17 @@ public:
 
     // From the UI thread. The station: mode, monitoring and the units' names, as JSON.
     void setStation(const QByteArray& json);
-    // A unit's state as the MQTT feed words it.
-    void setUnitState(int unit, const QByteArray& json);
+    // Units' states as the MQTT feed words them, by unit.
+    void setUnitStates(const std::map<int, QByteArray>& states);
     // The station's clock, for the periods of the alarm list and the trend.
     void setNow(const QDateTime& now);
 
     struct Shared;
+    struct Snapshot;
 
 private:
+    void update(const std::function<void(Snapshot&)>& change);
+
     std::shared_ptr<Shared> m_shared;
     struct MHD_Daemon* m_daemon = nullptr;
 };

@@ -14,6 +14,9 @@ WebView::WebView(MontComm1& comm) : m_comm(comm)
 {
     m_look.setInterval(LookMs);
     connect(&m_look, &QTimer::timeout, this, &WebView::look);
+    m_hand.setSingleShot(true);
+    m_hand.setInterval(HandMs);
+    connect(&m_hand, &QTimer::timeout, this, &WebView::hand);
 }
 
 WebView::~WebView()
@@ -24,6 +27,8 @@ WebView::~WebView()
 void WebView::stop()
 {
     m_look.stop();
+    m_hand.stop();
+    m_pending.clear();
     m_comm.mqtt().setListener(nullptr);
     m_server.reset();
     m_fault.clear();
@@ -75,8 +80,17 @@ Outcome WebView::start(const WebServerConfig& config)
 
 void WebView::unitState(int unit, const QByteArray& json)
 {
+    if (!m_server)
+        return;
+    m_pending[unit] = json;
+    if (!m_hand.isActive())
+        m_hand.start();
+}
+
+void WebView::hand()
+{
     if (m_server)
-        m_server->setUnitState(unit, json);
+        m_server->setUnitStates(std::exchange(m_pending, {}));
 }
 
 void WebView::monitoringChanged(bool)

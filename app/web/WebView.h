@@ -19,6 +19,9 @@ class WebView : public QObject, public StateListener {
     Q_OBJECT
 public:
     static constexpr int LookMs = 500;
+    // States that come within this long of each other go over together: a tick's hundred poll
+    // results wake each stream once, not a hundred times.
+    static constexpr int HandMs = 20;
 
     explicit WebView(MontComm1& comm);
     ~WebView() override;
@@ -42,10 +45,13 @@ public:
 
 private:
     void look();
+    void hand();
 
     MontComm1& m_comm;
     std::unique_ptr<WebServer> m_server;
     QTimer m_look;
+    QTimer m_hand;
+    std::map<int, QByteArray> m_pending; // states not handed over yet, by unit
     std::function<bool()> m_running;
     QString m_fault;
 };

@@ -114,6 +114,7 @@ inline QList<UnitRow> simRows(const UnitSimProcess& sim)
 struct Watched {
     double seconds = 0;
     double worstLateMs = 0;
+    std::vector<double> lateMs; // each 5 ms timer's lateness
 };
 
 // The station in dir monitoring 100 simulated units on the real clock until done() or limitMs;
@@ -137,7 +138,8 @@ inline Watched monitor(const UnitSimProcess& sim, const QString& dir, const std:
     probe.setTimerType(Qt::PreciseTimer);
     probe.setInterval(5);
     QObject::connect(&probe, &QTimer::timeout, [&] {
-        w.worstLateMs = std::max(w.worstLateMs, double(since.nsecsElapsed()) / 1e6 - 5);
+        w.lateMs.push_back(double(since.nsecsElapsed()) / 1e6 - 5);
+        w.worstLateMs = std::max(w.worstLateMs, w.lateMs.back());
         since.restart();
     });
     wall.start();
