@@ -21,6 +21,8 @@
 #include <mutex>
 #include <netinet/in.h>
 #include <openssl/rand.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 using SteadyClock = std::chrono::steady_clock;
 
@@ -363,12 +365,9 @@ MHD_Result api(MHD_Connection* c, Shared& s, const QByteArray& path)
     const int columns = argument(c, "columns").toInt();
     if (!ok || unit < 0 || unit >= WebServer::Units || !span || columns < 1 || columns > WebPages::MaxColumns)
         return text(c, s, MHD_HTTP_BAD_REQUEST, "bad unit, span or columns");
-    MHD_Response* r = bytesResponse(
-        WebPages::TrendJson(s.config.workDir, unit, *span, columns, DataLog::toSeconds(now)), "application/json");
-    // Each connection's thread reads through megabyte blocks, and glibc keeps what a thread freed
-    // in that thread's arena: given back now, a day's trend a second does not grow the station.
-    malloc_trim(0);
-    return answer(c, s, MHD_HTTP_OK, r);
+    return answer(c, s, MHD_HTTP_OK,
+                  bytesResponse(WebPages::TrendJson(s.config.workDir, unit, *span, columns, DataLog::toSeconds(now)),
+                                "application/json"));
 }
 
 MHD_Result handle(void* cls, MHD_Connection* c, const char* url, const char* method, const char*, const char* upload,
@@ -376,6 +375,9 @@ MHD_Result handle(void* cls, MHD_Connection* c, const char* url, const char* met
 {
     const auto& shared = *static_cast<std::shared_ptr<Shared>*>(cls);
     Shared& s = *shared;
+    // Each connection has a thread; like the archive worker's, it yields to monitoring.
+    thread_local const bool lowered = setpriority(PRIO_PROCESS, id_t(gettid()), 10) == 0;
+    (void)lowered;
     const QByteArray m(method), path(url);
     const bool post = m == MHD_HTTP_METHOD_POST;
     const bool isLogin = path == "/login";
@@ -490,6 +492,10 @@ WebServer::~WebServer()
 QString WebServer::start()
 {
     const WebServerConfig& cf = m_shared->config;
+    // The log reader's megabyte blocks, read on a connection's own thread, would otherwise stay in
+    // that thread's malloc arena once glibc raised its mmap threshold: some 70 MiB over sixteen
+    // arenas under a trend a second. A fixed threshold hands such blocks back when they are freed.
+    mallopt(M_MMAP_THRESHOLD, 512 * 1024);
     sockaddr_storage address{};
     unsigned flags = MHD_USE_THREAD_PER_CONNECTION | MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_POLL;
     if (cf.listen.host.protocol() == QAbstractSocket::IPv6Protocol) {
@@ -542,30 +548,34 @@ quint16 WebServer::port() const
     return info ? info->port : 0;
 }
 
-void WebServer::update(const std::function<void(Snapshot&)>& change)
+bool WebServer::update(const std::function<void(Snapshot&)>& change, bool wake)
 {
     {
-        std::lock_guard guard(m_shared->lock);
+        // Fifty streams wake at each hand-over and each takes the lock for a moment; one of them
+        // preempted while holding it must not hold the UI thread too.
+        std::unique_lock guard(m_shared->lock, std::try_to_lock);
+        if (!guard.owns_lock())
+            return false;
         auto next = std::make_shared<Snapshot>(*m_shared->snapshot);
         change(*next);
         m_shared->snapshot = std::move(next);
     }
-    m_shared->changed.notify_all();
+    if (wake)
+        m_shared->changed.notify_all();
+    return true;
 }
 
-void WebServer::setStation(const QByteArray& json)
+bool WebServer::setStation(const QByteArray& json)
 {
-    if (current(*m_shared)->station == json)
-        return; // only the UI thread changes it
-    update([&](Snapshot& s) {
+    return update([&](Snapshot& s) {
         s.stationVersion = ++s.version;
         s.station = json;
     });
 }
 
-void WebServer::setUnitStates(const std::map<int, QByteArray>& states)
+bool WebServer::setUnitStates(const std::map<int, QByteArray>& states)
 {
-    update([&](Snapshot& s) {
+    return update([&](Snapshot& s) {
         for (const auto& [unit, json] : states)
             if (unit >= 0 && unit < Units) {
                 s.units[size_t(unit)] = json;
@@ -574,11 +584,7 @@ void WebServer::setUnitStates(const std::map<int, QByteArray>& states)
     });
 }
 
-void WebServer::setNow(const QDateTime& now)
+bool WebServer::setNow(const QDateTime& now)
 {
-    // Read by requests only: no stream needs waking for it.
-    std::lock_guard guard(m_shared->lock);
-    auto next = std::make_shared<Snapshot>(*m_shared->snapshot);
-    next->now = now;
-    m_shared->snapshot = std::move(next);
+    return update([&](Snapshot& s) { s.now = now; }, false); // read by requests only: no stream to wake
 }

@@ -38,18 +38,20 @@ public:
     QString start();
     quint16 port() const;
 
-    // From the UI thread. The station: mode, monitoring and the units' names, as JSON.
-    void setStation(const QByteArray& json);
+    // From the UI thread, which never waits here: each returns false, taking nothing, while the
+    // streams hold the snapshot, and the caller hands it over again a little later.
+    // The station: mode, monitoring and the units' names, as JSON.
+    bool setStation(const QByteArray& json);
     // Units' states as the MQTT feed words them, by unit.
-    void setUnitStates(const std::map<int, QByteArray>& states);
+    bool setUnitStates(const std::map<int, QByteArray>& states);
     // The station's clock, for the periods of the alarm list and the trend.
-    void setNow(const QDateTime& now);
+    bool setNow(const QDateTime& now);
 
     struct Shared;
     struct Snapshot;
 
 private:
-    void update(const std::function<void(Snapshot&)>& change);
+    bool update(const std::function<void(Snapshot&)>& change, bool wake = true);
 
     std::shared_ptr<Shared> m_shared;
     struct MHD_Daemon* m_daemon = nullptr;

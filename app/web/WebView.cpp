@@ -29,6 +29,7 @@ void WebView::stop()
     m_look.stop();
     m_hand.stop();
     m_pending.clear();
+    m_station.clear();
     m_comm.mqtt().setListener(nullptr);
     m_server.reset();
     m_fault.clear();
@@ -89,8 +90,12 @@ void WebView::unitState(int unit, const QByteArray& json)
 
 void WebView::hand()
 {
-    if (m_server)
-        m_server->setUnitStates(std::exchange(m_pending, {}));
+    if (!m_server)
+        return;
+    if (m_server->setUnitStates(m_pending))
+        m_pending.clear();
+    else
+        m_hand.start(); // the streams are reading: again in a moment
 }
 
 void WebView::monitoringChanged(bool)
@@ -103,7 +108,9 @@ void WebView::look()
 {
     if (!m_server)
         return;
-    m_server->setNow(m_comm.clock().now());
-    m_server->setStation(WebPages::StationJson(m_comm.sys(), WebPages::ModeText(int(m_comm.inet().CommMode())),
-                                               m_running && m_running()));
+    m_server->setNow(m_comm.clock().now()); // a miss is made good at the next look
+    const QByteArray station = WebPages::StationJson(m_comm.sys(), WebPages::ModeText(int(m_comm.inet().CommMode())),
+                                                     m_running && m_running());
+    if (station != m_station && m_server->setStation(station))
+        m_station = station;
 }

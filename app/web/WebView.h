@@ -52,6 +52,7 @@ private:
     QTimer m_look;
     QTimer m_hand;
     std::map<int, QByteArray> m_pending; // states not handed over yet, by unit
+    QByteArray m_station;                // the station's list as last handed over
     std::function<bool()> m_running;
     QString m_fault;
 };

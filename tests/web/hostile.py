@@ -104,7 +104,7 @@ try:
         check(locked, *case)
     for case in [('no password: own screen', get('/'), 200),
                  ('no password: X-Forwarded-For', get('/', 'X-Forwarded-For: 203.0.113.9\r\n'), 403),
-                 ('no password: Forwarded', get('/events', 'Forwarded: for=203.0.113.9\r\n'), 403),
+                 ('no password: Forwarded', get('/', 'Forwarded: for=203.0.113.9\r\n'), 403),
                  ('no password: another host name', get('/').replace(b'Host: 127.0.0.1', b'Host: evil.example'), 403)]:
         check(open_, *case)
 finally:

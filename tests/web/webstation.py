@@ -64,11 +64,16 @@ class Station:
         return int(lines[0].split()[1]), headers, body
 
     def stop(self):
-        if self.proc.poll() is None:
-            try:
+        """Ends the station; one that crashed or was stopped by a sanitizer fails the test."""
+        try:
+            if self.proc.poll() is None:
                 self.proc.stdin.write('quit\n')
                 self.proc.stdin.flush()
-                self.proc.wait(15)
-            except Exception:
-                self.proc.kill()
-        self.dir.cleanup()
+            code = self.proc.wait(15)
+        except Exception:
+            self.proc.kill()
+            raise
+        finally:
+            self.dir.cleanup()
+        if code != 0:
+            raise RuntimeError('the station ended with %d' % code)
