@@ -19,6 +19,7 @@
 #include "MontComm1.h"
 #include "MontMain.h"
 #include "LogEdit.h"
+#include "ChannelEdit.h"
 #include "MqttEdit.h"
 #include "PollEngine.h"
 #include "QtMessageBox.h"
@@ -112,8 +113,15 @@ int main(int argc, char** argv)
             if (logs.saved())
                 Notify(messages, comm.logs().start());
         };
+        // Saved channel words reach MQTT at once; the trend and the history read them when drawn.
+        w.showChannelSettings = [&](QWidget* over) {
+            ChannelEdit channels(comm, over);
+            channels.exec();
+        };
         w.SetTimeOutGroupEnabled(args.timeOutGroupEnabled);
         w.exec();
+        // Units added or removed, renamed, or their channel words changed: Home Assistant follows.
+        comm.mqtt().refreshDiscovery();
     });
     opener.add(StationWindow::ArmEdit, [&](QWidget* parent, const OpenArgs&) {
         ArmEdit w(comm, parent);
@@ -159,7 +167,7 @@ int main(int argc, char** argv)
     QPointer<TrendWindow> trend;
     opener.add(StationWindow::Trend, [&](QWidget* parent, const OpenArgs&) {
         if (!trend || trend->parentWidget() != parent) {
-            trend = new TrendWindow(comm.sys(), comm.workDir(), clock, parent);
+            trend = new TrendWindow(comm.sys(), comm.channels(), comm.workDir(), clock, parent);
             trend->setAttribute(Qt::WA_DeleteOnClose);
         }
         trend->show();
@@ -179,7 +187,7 @@ int main(int argc, char** argv)
     QPointer<AlarmHistory> history;
     opener.add(StationWindow::AlarmHistory, [&](QWidget* parent, const OpenArgs&) {
         if (!history || history->parentWidget() != parent) {
-            history = new AlarmHistory(comm.sys(), comm.journal().path(), clock, parent);
+            history = new AlarmHistory(comm.sys(), comm.channels(), comm.journal().path(), clock, parent);
             history->setAttribute(Qt::WA_DeleteOnClose);
             // A row's unit and time in the trend opened from the same window.
             QObject::connect(history, &AlarmHistory::trendAsked, history,
@@ -203,6 +211,8 @@ int main(int argc, char** argv)
     ReportSchedule reports(comm);
     reports.start();
     window.show();
+    // Tag names and engineering units for display; a faulty file is said once and left unused.
+    Notify(messages, comm.channels().load());
     // No MqttInf.ini, or no broker in it: nothing is published.
     Notify(messages, comm.mqtt().start());
     // No WebInf.ini, or Enabled=0: nothing is served.

@@ -36,6 +36,15 @@ ini += ["TimeOut=3", "NotReadSize=5", "ProxyServerName=", "ProxyPortNo=", "SMTPS
 with open(os.path.join(out, "InetInf.ini"), "wb") as f:
     f.write(("\r\n".join(ini) + "\r\n\r\n").encode("cp932"))
 
+# Tag names and engineering units for the trend, the alarm history and MQTT: the first units'
+# levels in metres and pressures in MPa, their pumps running or stopped.
+channels = ["ユニット,チャンネル,タグ名,単位,生値下限,生値上限,工学値下限,工学値上限,小数桁,ON表示,OFF表示"]
+for u in range(min(units, 4)):
+    channels += ["%03d,RA0,水位,m,0,1023,0,5,2,," % u, "%03d,RA1,圧力,MPa,0,1023,0,1,3,," % u,
+                 "%03d,RB2,ポンプ%d,,,,,,,運転,停止" % (u, u + 1)]
+with open(os.path.join(out, "ChannelInf.csv"), "wb") as f:
+    f.write(("\r\n".join(channels) + "\r\n").encode("cp932"))
+
 res = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "resources")
 for icon in ("ledON.ico", "ledOFF.ico", "ledON2.ico", "ledWAIT.ico"):
     shutil.copy(os.path.join(res, icon), out)

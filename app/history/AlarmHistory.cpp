@@ -95,7 +95,7 @@ QVariant EventModel::data(const QModelIndex& index, int role) const
     case 3:
         return e.event;
     case 4:
-        return e.condition;
+        return m_channels && e.unit >= 0 ? m_channels->conditionText(e.unit, e.condition) : e.condition;
     }
     return QVariant();
 }
@@ -159,7 +159,8 @@ void setRow(QTableWidget* t, int row, const QStringList& cells, bool alert = fal
 
 } // namespace
 
-AlarmHistory::AlarmHistory(const SysInf& sys, QString journalPath, const Clock& clock, QWidget* parent)
+AlarmHistory::AlarmHistory(const SysInf& sys, const ChannelTable& channels, QString journalPath, const Clock& clock,
+                           QWidget* parent)
     : QWidget(parent, Qt::Window)
     , m_sys(sys)
     , m_journalPath(std::move(journalPath))
@@ -168,6 +169,7 @@ AlarmHistory::AlarmHistory(const SysInf& sys, QString journalPath, const Clock& 
     setObjectName(QStringLiteral("AlarmHistory"));
     setWindowTitle(QStringLiteral("アラーム履歴"));
     buildControls();
+    m_events->setChannels(&channels);
     m_follow.setInterval(FollowMs);
     connect(&m_follow, &QTimer::timeout, this, &AlarmHistory::follow);
     m_follow.start();

@@ -7,6 +7,7 @@
 // that moment.
 
 #include "AlarmJournal.h"
+#include "ChannelTable.h"
 #include "Worker.h"
 
 #include <QAbstractTableModel>
@@ -55,6 +56,8 @@ class EventModel : public QAbstractTableModel {
 public:
     using QAbstractTableModel::QAbstractTableModel;
     void setEntries(std::vector<JournalEntry> entries);
+    // The conditions in the plant's words, where the channel table names their channel.
+    void setChannels(const ChannelTable* channels) { m_channels = channels; }
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
@@ -66,6 +69,7 @@ public:
 
 private:
     std::vector<JournalEntry> m_entries;
+    const ChannelTable* m_channels = nullptr;
 };
 
 } // namespace History
@@ -76,7 +80,8 @@ public:
     // How often the journal's size and time are looked at for new lines.
     static constexpr int FollowMs = 2000;
 
-    AlarmHistory(const SysInf& sys, QString journalPath, const Clock& clock, QWidget* parent = nullptr);
+    AlarmHistory(const SysInf& sys, const ChannelTable& channels, QString journalPath, const Clock& clock,
+                 QWidget* parent = nullptr);
 
     QComboBox* UnitFilter = nullptr;
     QComboBox* PeriodFilter = nullptr;

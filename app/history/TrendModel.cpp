@@ -11,6 +11,7 @@
 #include <QSaveFile>
 #include <QSet>
 #include <algorithm>
+#include <array>
 #include <climits>
 #include <map>
 
@@ -21,6 +22,24 @@ QString TrendModel::ChannelName(int channel)
     if (channel >= DataLog::RB0 && channel < DataLog::Temperature)
         return QStringLiteral("RB%1").arg(channel - DataLog::RB0);
     return QStringLiteral("温度(℃)");
+}
+
+QString TrendSeries::axisTitle() const
+{
+    if (channel == DataLog::Temperature)
+        return TrendModel::ChannelName(channel);
+    if (!line)
+        return QStringLiteral("RA");
+    return line->unitText.isEmpty() ? QStringLiteral("工学値") : line->unitText;
+}
+
+QString TrendSeries::valueText(double v) const
+{
+    if (pin())
+        return line ? line->levelText(v >= 0.5) : v >= 0.5 ? QStringLiteral("ON") : QStringLiteral("OFF");
+    if (line)
+        return QString::number(v, 'f', line->decimals);
+    return QString::number(v);
 }
 
 qint64 TrendModel::toMs(DataLog::Seconds s)
@@ -183,9 +202,10 @@ void TrendModel::rebuildPoints()
                 }
                 previous = b.last[c];
             } else {
-                s.points.append(QPointF(x, b.min[c]));
+                const auto y = [&](int32_t v) { return s.line ? s.line->scaled(v) : double(v); };
+                s.points.append(QPointF(x, y(b.min[c])));
                 if (b.max[c] != b.min[c])
-                    s.points.append(QPointF(x, b.max[c]));
+                    s.points.append(QPointF(x, y(b.max[c])));
             }
             first = false;
         }
@@ -204,6 +224,26 @@ std::vector<int> TrendModel::units() const
 namespace {
 
 const QString CsvHead = QStringLiteral("日時,No.,RA0,RA1,RA2,RA3,RB0,RB1,RB2,RB3,RB4,RB5,RB6,RB7,温度\r\n");
+
+// The CSV's header: a channel's column named by its tag and unit where every unit shown has
+// the same ones, else by the channel (its values are still each unit's engineering values).
+QString csvHead(const std::vector<int>& units, const ChannelTable& channels)
+{
+    QStringList head = CsvHead.trimmed().split(u',');
+    for (int c = 0; c < ChannelTable::Channels; ++c) {
+        std::optional<QString> caption;
+        bool same = !units.empty();
+        for (const int u : units) {
+            const ChannelLine* l = channels.find(u, c);
+            const QString mine = l ? l->caption() : head[2 + c];
+            same = same && (!caption || *caption == mine);
+            caption = mine;
+        }
+        if (same && caption)
+            head[2 + c] = *caption;
+    }
+    return head.join(u',') + QStringLiteral("\r\n");
+}
 
 struct UnitLine {
     QString raw; // as the log holds it: "yyyy/MM/dd HH:mm:ss, v, v, ..."
@@ -226,12 +266,39 @@ std::vector<UnitLine> mergedLines(const QString& workDir, const std::vector<int>
     return out;
 }
 
-void appendCsvLine(QString& out, const UnitLine& l)
+// Each unit's channel lines by channel, looked up once for all the lines written.
+struct CsvWords {
+    explicit CsvWords(const ChannelTable& channels)
+    {
+        for (const ChannelLine& l : channels.lines()) {
+            byUnit[size_t(l.unit)][size_t(l.channel)] = &l;
+            any = true;
+        }
+    }
+    std::array<std::array<const ChannelLine*, ChannelTable::Channels>, 100> byUnit{};
+    bool any = false;
+};
+
+void appendCsvLine(QString& out, const UnitLine& l, const CsvWords& words)
 {
     out += QStringView(l.raw).left(19);
     out += u',';
     out += QStringLiteral("%1").arg(l.unit, 3, 10, QLatin1Char('0'));
-    out += QString(l.raw.mid(19)).remove(u' ');
+    const QString values = QString(l.raw.mid(19)).remove(u' ');
+    const auto& lines = words.byUnit[size_t(std::clamp(l.unit, 0, 99))];
+    if (std::all_of(lines.begin(), lines.end(), [](const ChannelLine* c) { return c == nullptr; })) {
+        out += values;
+    } else {
+        // ",v,v,...": the fields after the time, each in the unit's words where it has a line.
+        const QStringList fields = values.split(u',');
+        for (int k = 1; k < fields.size(); ++k) {
+            const ChannelLine* line = k - 1 < ChannelTable::Channels ? lines[size_t(k - 1)] : nullptr;
+            bool ok = false;
+            const int v = fields[k].toInt(&ok);
+            out += u',';
+            out += !line || !ok ? fields[k] : line->analogue() ? line->text(v) : line->levelText(v != 0);
+        }
+    }
     out += QStringLiteral("\r\n");
 }
 
@@ -242,7 +309,7 @@ DataLog::Seconds lineTime(const UnitLine& l)
 
 } // namespace
 
-TrendModel::CsvCopy TrendModel::csv(int maxLines) const
+TrendModel::CsvCopy TrendModel::csv(int maxLines, const ChannelTable& channels) const
 {
     CsvCopy copy;
     copy.from = m_from;
@@ -277,16 +344,18 @@ TrendModel::CsvCopy TrendModel::csv(int maxLines) const
         lines.erase(lines.begin(), lines.begin() + qsizetype(first));
         copy.from = lines.empty() ? m_to : lineTime(lines.front());
     }
-    copy.text = CsvHead;
-    copy.text.reserve(qsizetype(lines.size()) * 64 + CsvHead.size());
+    copy.text = csvHead(units(), channels);
+    copy.text.reserve(qsizetype(lines.size()) * 64 + copy.text.size());
+    const CsvWords words(channels);
     for (const UnitLine& l : lines)
-        appendCsvLine(copy.text, l);
+        appendCsvLine(copy.text, l, words);
     copy.lines = int64_t(lines.size());
     return copy;
 }
 
-QString TrendModel::WriteCsv(const QString& workDir, const std::vector<int>& units, DataLog::Seconds from,
-                             DataLog::Seconds to, DataLog::Seconds now, const QString& path, CsvProgress& progress)
+QString TrendModel::WriteCsv(const QString& workDir, const std::vector<int>& units, const ChannelTable& channels,
+                             DataLog::Seconds from, DataLog::Seconds to, DataLog::Seconds now, const QString& path,
+                             CsvProgress& progress)
 {
     // About 200,000 lines a slice, whatever the number of units: a unit logs a line a second.
     const DataLog::Seconds slice = std::clamp<DataLog::Seconds>(
@@ -297,7 +366,8 @@ QString TrendModel::WriteCsv(const QString& workDir, const std::vector<int>& uni
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return file.errorString();
-    bool written = file.write(TextFile::encode(CsvHead)) >= 0;
+    bool written = file.write(TextFile::encode(csvHead(units, channels))) >= 0;
+    const CsvWords words(channels);
     for (DataLog::Seconds a = from; written && a <= to; a += slice) {
         if (progress.cancel) {
             file.cancelWriting();
@@ -305,8 +375,9 @@ QString TrendModel::WriteCsv(const QString& workDir, const std::vector<int>& uni
         }
         QString text;
         for (const UnitLine& l : mergedLines(workDir, units, a, std::min(to, a + slice - 1), INT_MAX, now))
-            appendCsvLine(text, l);
-        written = file.write(text.toLatin1()) >= 0; // the lines are the log's ASCII
+            appendCsvLine(text, l, words);
+        // The log's lines are ASCII; ON/OFF words may be Japanese.
+        written = file.write(words.any ? TextFile::encode(text) : text.toLatin1()) >= 0;
         ++progress.done;
     }
     if (!written || !file.commit())

@@ -4,6 +4,7 @@
 // read through the data log reader at the chart's width and followed live.
 
 #include "AlarmJournal.h"
+#include "ChannelTable.h"
 #include "DataLogReader.h"
 
 #include <QList>
@@ -15,10 +16,15 @@
 
 struct TrendSeries {
     int unit = -1;
-    int channel = 0; // a DataLog::Channel
-    QString title;   // "名称 RA0"
-    int lane = 0;    // a pin's place in the stack, counted from the bottom: it runs between 2·lane and 2·lane + 1
+    int channel = 0;                 // a DataLog::Channel
+    QString title;                   // "名称 RA0", or "名称 タグ名(単位)" where the channel table names it
+    std::optional<ChannelLine> line; // the channel's words and scaling, when it has a line
+    int lane = 0; // a pin's place in the stack, counted from the bottom: it runs between 2·lane and 2·lane + 1
     bool pin() const { return channel >= DataLog::RB0 && channel < DataLog::Temperature; }
+    // The value axis the series is drawn on: one per unit text.
+    QString axisTitle() const;
+    // A reading as the operator reads it: scaled where the line says, pins in its words.
+    QString valueText(double v) const;
     QList<QPointF> points; // x: milliseconds since the epoch; y: the value (pins stacked by lane)
     QList<int> breaks;     // where a line starts again after seconds without a log line
 };
@@ -63,7 +69,7 @@ public:
         DataLog::Seconds from = 0, to = 0; // the seconds the text holds
         bool cut = false;                  // the range's older part did not fit
     };
-    CsvCopy csv(int maxLines) const;
+    CsvCopy csv(int maxLines, const ChannelTable& channels) const;
     // Writes the log lines of units from..to to path as the copy's CSV (Shift-JIS), a slice of
     // time at a time, so a week of a hundred units needs no more memory than a slice. done
     // counts the slices written out of total; a set cancel ends it and leaves no file. Empty
@@ -72,8 +78,11 @@ public:
         std::atomic<int> done{0}, total{0};
         std::atomic<bool> cancel{false};
     };
-    static QString WriteCsv(const QString& workDir, const std::vector<int>& units, DataLog::Seconds from,
-                            DataLog::Seconds to, DataLog::Seconds now, const QString& path, CsvProgress& progress);
+    // The channel table's lines of the units shown go into the CSV as engineering values and
+    // words; the header names a column by its tag and unit where every unit shown agrees on them.
+    static QString WriteCsv(const QString& workDir, const std::vector<int>& units, const ChannelTable& channels,
+                            DataLog::Seconds from, DataLog::Seconds to, DataLog::Seconds now, const QString& path,
+                            CsvProgress& progress);
     std::vector<int> units() const;
     // Milliseconds since the epoch for a log time (the station's local time zone).
     static qint64 toMs(DataLog::Seconds s);

@@ -176,9 +176,11 @@ std::optional<std::pair<double, double>> valuesAt(const QList<QPointF>& points, 
 
 } // namespace
 
-TrendWindow::TrendWindow(const SysInf& sys, QString workDir, const Clock& clock, QWidget* parent)
+TrendWindow::TrendWindow(const SysInf& sys, const ChannelTable& channels, QString workDir, const Clock& clock,
+                         QWidget* parent)
     : QWidget(parent, Qt::Window)
     , m_sys(sys)
+    , m_channels(channels)
     , m_clock(clock)
     , m_model(std::move(workDir))
 {
@@ -280,8 +282,7 @@ void TrendWindow::buildControls()
     top->addLayout(period);
 
     m_analog = newChart(AnalogChart, this, QStringLiteral("AnalogChart"), m_analogTime);
-    m_analogValue = valueAxis(m_analog, Qt::AlignLeft, QStringLiteral("RA"));
-    m_tempValue = valueAxis(m_analog, Qt::AlignRight, QStringLiteral("温度(℃)"));
+    m_valueAxes.push_back(valueAxis(m_analog, Qt::AlignLeft, QStringLiteral("RA")));
     m_pins = newChart(PinChart, this, QStringLiteral("PinChart"), m_pinTime);
     m_pinValue = new QCategoryAxis;
     // A lane's name beside it; its upper level is ON, its lower OFF. (Two labels a lane would
@@ -350,7 +351,7 @@ void TrendWindow::buildControls()
             StatusText->setText(QStringLiteral("PNG を保存できませんでした：") + path);
     });
     connect(CopyCsv, &QPushButton::clicked, this, [this] {
-        const TrendModel::CsvCopy copy = m_model.csv(CsvLines);
+        const TrendModel::CsvCopy copy = m_model.csv(CsvLines, m_channels);
         QApplication::clipboard()->setText(copy.text);
         const QString period = DataLog::fromSeconds(copy.from).toString(Stamp) + QStringLiteral(" ～ ") +
                                DataLog::fromSeconds(copy.to).toString(Stamp);
@@ -387,7 +388,9 @@ std::vector<TrendSeries> TrendWindow::chosenSeries() const
         TrendSeries s;
         s.unit = unit;
         s.channel = channel;
-        s.title = m_sys.cell(unit, ColName) + u' ' + TrendModel::ChannelName(channel);
+        if (const ChannelLine* l = channel < DataLog::Temperature ? m_channels.find(unit, channel) : nullptr)
+            s.line = *l;
+        s.title = m_sys.cell(unit, ColName) + u' ' + (s.line ? s.line->caption() : TrendModel::ChannelName(channel));
         out.push_back(s);
     };
     if (Mode[0]->isChecked()) {
@@ -422,7 +425,9 @@ void TrendWindow::reload()
     QStringList labels(pins);
     for (const TrendSeries& s : m_model.series())
         if (s.pin())
-            labels[s.lane] = Mode[0]->isChecked() ? TrendModel::ChannelName(s.channel) : s.title;
+            labels[s.lane] = !Mode[0]->isChecked() ? s.title
+                             : s.line              ? s.line->name
+                                                   : TrendModel::ChannelName(s.channel);
     QSet<QString> taken;
     for (int lane = 0; lane < labels.size(); ++lane) {
         // A category's label is its key: the same channel of two units needs telling apart.
@@ -431,12 +436,37 @@ void TrendWindow::reload()
         taken.insert(labels[lane]);
         m_pinValue->append(labels[lane], 2.0 * lane + 1.5);
     }
-    int colour = 0;
+    // One axis per unit text, in the order the series first name it; the first on the left.
+    // Axes are kept for the next choice and hidden while unused: a chart that loses an axis
+    // may go on drawing its labels.
+    m_seriesAxis.clear();
+    QStringList titles;
     for (const TrendSeries& s : m_model.series()) {
+        if (s.pin()) {
+            m_seriesAxis.push_back(-1);
+            continue;
+        }
+        qsizetype a = titles.indexOf(s.axisTitle());
+        if (a < 0) {
+            a = titles.size();
+            titles << s.axisTitle();
+            if (size_t(a) >= m_valueAxes.size())
+                m_valueAxes.push_back(valueAxis(m_analog, a % 2 ? Qt::AlignRight : Qt::AlignLeft, QString()));
+        }
+        m_seriesAxis.push_back(int(a));
+    }
+    if (titles.isEmpty())
+        titles << QStringLiteral("RA");
+    for (size_t a = 0; a < m_valueAxes.size(); ++a) {
+        m_valueAxes[a]->setTitleText(a < size_t(titles.size()) ? titles[qsizetype(a)] : QString());
+        m_valueAxes[a]->setVisible(a < size_t(titles.size()));
+    }
+    m_usedAxes = size_t(titles.size());
+    int colour = 0;
+    for (size_t i = 0; i < m_model.series().size(); ++i) {
+        const TrendSeries& s = m_model.series()[i];
         const QColor c = Colours[size_t(colour++ % DataLog::Channels)];
-        QAbstractAxis* value = s.pin()                             ? static_cast<QAbstractAxis*>(m_pinValue)
-                               : s.channel == DataLog::Temperature ? m_tempValue
-                                                                   : m_analogValue;
+        QAbstractAxis* value = s.pin() ? static_cast<QAbstractAxis*>(m_pinValue) : m_valueAxes[size_t(m_seriesAxis[i])];
         m_lines.push_back(
             {addLine(s.pin() ? m_pins : m_analog, s.pin() ? m_pinTime : m_analogTime, value, s.title, c)});
     }
@@ -484,9 +514,10 @@ void TrendWindow::setTimeAxes(DataLog::Seconds from, DataLog::Seconds to)
 
 void TrendWindow::draw()
 {
-    // The readings and the temperature each on an axis of their own.
-    std::array<double, 2> low{0, 0}, high{1, 1};
-    std::array<bool, 2> any{false, false};
+    // Each unit text on an axis of its own.
+    const size_t axes = m_usedAxes;
+    std::vector<double> low(axes, 0), high(axes, 1);
+    std::vector<bool> any(axes, false);
     for (size_t i = 0; i < m_model.series().size() && i < m_lines.size(); ++i) {
         const TrendSeries& s = m_model.series()[i];
         QChart* chart = s.pin() ? m_pins : m_analog;
@@ -510,7 +541,7 @@ void TrendWindow::draw()
             updatePoints(lines[k], s.points.mid(start, end - start));
         }
         if (!s.pin()) {
-            const size_t a = s.channel == DataLog::Temperature ? 1 : 0;
+            const auto a = size_t(m_seriesAxis[i]);
             for (const QPointF& pt : s.points) {
                 low[a] = any[a] ? std::min(low[a], pt.y()) : pt.y();
                 high[a] = any[a] ? std::max(high[a], pt.y()) : pt.y();
@@ -519,13 +550,16 @@ void TrendWindow::draw()
         }
     }
     const int valueTicks = std::max(2, AnalogChart->height() / 30);
-    for (size_t a = 0; a < 2; ++a) {
-        // A little room above and below, so no line runs along the frame; a flat line in the middle.
-        const double room = std::max(0.5, (high[a] - low[a]) * 0.02);
-        setRoundRange(a == 0 ? m_analogValue : m_tempValue, low[a] - room, high[a] + room, valueTicks);
+    for (size_t a = 0; a < axes; ++a) {
+        // A little room above and below, so no line runs along the frame; a flat line in the
+        // middle. Engineering values may be small: the room follows the values' size.
+        const double size = std::max({std::abs(low[a]), std::abs(high[a]), 1e-9});
+        const QString title = m_valueAxes[a]->titleText();
+        const bool raw = title == u"RA" || title == TrendModel::ChannelName(DataLog::Temperature);
+        const double floor = raw ? 0.5 : size * 0.01;
+        const double room = std::max(floor, (high[a] - low[a]) * 0.02);
+        setRoundRange(m_valueAxes[a], low[a] - room, high[a] + room, valueTicks);
     }
-    m_tempValue->setVisible(any[1]);
-    m_analogValue->setVisible(any[0] || !any[1]);
     for (QAbstractSeries* shade : m_shades) {
         shade->chart()->removeSeries(shade);
         delete shade;
@@ -537,8 +571,8 @@ void TrendWindow::draw()
         if (x1 <= x0)
             continue;
         const bool named = m_shades.empty();
-        m_shades.push_back(
-            addShade(m_analog, m_analogTime, m_analogValue, x0, x1, m_analogValue->min(), m_analogValue->max(), named));
+        m_shades.push_back(addShade(m_analog, m_analogTime, m_valueAxes.front(), x0, x1, m_valueAxes.front()->min(),
+                                    m_valueAxes.front()->max(), named));
         m_shades.push_back(
             addShade(m_pins, m_pinTime, m_pinValue, x0, x1, m_pinValue->min(), m_pinValue->max(), named));
     }
@@ -634,9 +668,9 @@ void TrendWindow::saveCsv(const QString& path)
     StatusText->setText(QStringLiteral("CSV を保存しています（%1）…").arg(period));
     m_csvWorker.run<QString>(
         this,
-        [progress = m_csvProgress, dir = m_model.workDir(), units = m_model.units(), from = m_model.from(),
-         to = m_model.to(), now = DataLog::toSeconds(m_clock.now()),
-         path] { return TrendModel::WriteCsv(dir, units, from, to, now, path, *progress); },
+        [progress = m_csvProgress, dir = m_model.workDir(), units = m_model.units(), channels = m_channels,
+         from = m_model.from(), to = m_model.to(), now = DataLog::toSeconds(m_clock.now()),
+         path] { return TrendModel::WriteCsv(dir, units, channels, from, to, now, path, *progress); },
         [this, path, period](const QString& error) {
             m_csvWatch.stop();
             CsvProgress->setVisible(false);
@@ -666,10 +700,10 @@ QString TrendWindow::readOutAt(QChartView* view, QPointF pos) const
         if (!v)
             value = QStringLiteral("－");
         else if (s.pin())
-            value = v->second - 2.0 * s.lane >= 0.5 ? QStringLiteral("ON") : QStringLiteral("OFF");
+            value = s.valueText(v->second - 2.0 * s.lane);
         else
-            value = v->first == v->second ? QString::number(v->first)
-                                          : QString::number(v->first) + u'～' + QString::number(v->second);
+            value =
+                v->first == v->second ? s.valueText(v->first) : s.valueText(v->first) + u'～' + s.valueText(v->second);
         parts << s.title + u' ' + value;
     }
     return parts.join(QStringLiteral("　"));

@@ -36,7 +36,8 @@ class TrendWindow : public QWidget {
 public:
     static constexpr int LiveMs = 1000;
 
-    TrendWindow(const SysInf& sys, QString workDir, const Clock& clock, QWidget* parent = nullptr);
+    TrendWindow(const SysInf& sys, const ChannelTable& channels, QString workDir, const Clock& clock,
+                QWidget* parent = nullptr);
     ~TrendWindow() override;
 
     std::array<QRadioButton*, 2> Mode{}; // one unit, or chosen channels
@@ -94,14 +95,18 @@ private:
     int columns() const;
 
     const SysInf& m_sys;
+    const ChannelTable& m_channels;
     const Clock& m_clock;
     TrendModel m_model;
     QChart* m_analog = nullptr;
     QChart* m_pins = nullptr;
     QCategoryAxis* m_analogTime = nullptr;
     QCategoryAxis* m_pinTime = nullptr;
-    QValueAxis* m_analogValue = nullptr;
-    QValueAxis* m_tempValue = nullptr; // the temperature in °C, on the right
+    // One value axis per unit text of the series shown (raw readings "RA", "温度(℃)", "m", …),
+    // alternately left and right; the first always there.
+    std::vector<QValueAxis*> m_valueAxes;
+    std::vector<int> m_seriesAxis; // each series' axis in m_valueAxes; -1 for a pin
+    size_t m_usedAxes = 1;         // the first axes of m_valueAxes, those shown
     QCategoryAxis* m_pinValue = nullptr;
     // Each series' lines: the first carries its name, the others go on after its gaps.
     std::vector<std::vector<QLineSeries*>> m_lines;

@@ -9,23 +9,6 @@
 
 namespace Detail {
 
-DirectReading ReadDirect(DeviceLink& link, const std::array<bool, 4>& isAin)
-{
-    DirectReading r;
-    try {
-        for (int k = 0; k < UnitMap::AnalogChannels; ++k)
-            if (isAin[k])
-                r.ain[k] = link.GetAnalog(UnitMap::PortA, int16_t(k));
-        r.rawTemperature = link.GetAnalog(UnitMap::PortA, UnitMap::TemperatureChannel);
-        for (int p = 0; p < UnitMap::PortBPins; ++p)
-            r.levels[p] = int16_t(std::clamp<int32_t>(link.GetPin(UnitMap::PortB, int16_t(p)), INT16_MIN, INT16_MAX));
-        r.ok = true;
-    } catch (const std::exception&) {
-        r.ok = false;
-    }
-    return r;
-}
-
 QString TemperatureText(int16_t raw)
 {
     return Conv::Str(Conv::RoundHalfEven(raw / UnitMap::DegreeFactor)) + QStringLiteral(" ℃");
@@ -50,27 +33,18 @@ void fillPins(Shown& s, const MontComm1& comm, int unit, const auto& levels)
 }
 } // namespace
 
-Shown ShownFromDirect(const MontComm1& comm, int unit, const DirectReading& r)
+Shown ShownFromDirect(const MontComm1& comm, int unit, const UnitReading& r)
 {
     Shown s;
     for (int k = 0; k < 4; ++k)
-        if (r.ain[k])
-            s.ain[k] = QString::number(*r.ain[k]);
-    s.temperature = TemperatureText(r.rawTemperature);
-    fillPins(s, comm, unit, r.levels);
-    return s;
-}
-
-void StoreDirect(MontComm1& comm, int unit, const DirectReading& r)
-{
-    if (unit < 0 || unit >= SysInf::UnitSlots)
-        return;
-    for (int k = 0; k < 4; ++k)
-        if (r.ain[k])
-            comm.units().unitItem(k, unit) = *r.ain[k];
-    comm.units().unitItem(ItemTemperature, unit) = r.rawTemperature;
+        if (r.items[k])
+            s.ain[k] = QString::number(*r.items[k]);
+    s.temperature = TemperatureText(r.items[ItemTemperature].value_or(0));
+    std::array<int16_t, 8> levels{};
     for (int p = 0; p < 8; ++p)
-        comm.units().unitItem(ItemRB0 + p, unit) = r.levels[p];
+        levels[p] = r.items[ItemRB0 + p].value_or(0);
+    fillPins(s, comm, unit, levels);
+    return s;
 }
 
 Shown ShownFromRelay(const MontComm1& comm, int unit, const Relay::RelayData& d)

@@ -3,25 +3,16 @@
 // apart from the widgets so both read paths can be checked without a window.
 
 #include "RelayText.h"
+#include "UnitRead.h"
 
 #include <QString>
 #include <array>
 #include <cstdint>
 #include <optional>
 
-class DeviceLink;
 class MontComm1;
 
 namespace Detail {
-
-// One direct read of a unit the link is aimed at. Never throws: a link error gives ok = false.
-struct DirectReading {
-    bool ok = false;
-    std::array<std::optional<int16_t>, 4> ain; // only the channels of type "Ain" are read
-    int16_t rawTemperature = 0;
-    std::array<int16_t, 8> levels{};
-};
-DirectReading ReadDirect(DeviceLink& link, const std::array<bool, 4>& isAin);
 
 // What the slot's fields show after a good read.
 struct Shown {
@@ -35,9 +26,8 @@ struct Shown {
 QString TemperatureText(int16_t raw);
 std::array<bool, 4> AinChannels(const MontComm1& comm, int unit);
 
-Shown ShownFromDirect(const MontComm1& comm, int unit, const DirectReading& r);
-// Items 0..3 of channels that are not "Ain" keep their values, as in the main window's poll.
-void StoreDirect(MontComm1& comm, int unit, const DirectReading& r);
+// What a whole read of every pin shows (ReadUnit with allPins).
+Shown ShownFromDirect(const MontComm1& comm, int unit, const UnitReading& r);
 Shown ShownFromRelay(const MontComm1& comm, int unit, const Relay::RelayData& d);
 
 // The message for a relay document the check refused; empty for Ok and for bad data,

@@ -280,10 +280,9 @@ void Dialog2::openClick()
 void Dialog2::readDirect(int u)
 {
     const DeviceRecord row = m_comm.sys().DeviceTable[u];
-    const auto ain = Detail::AinChannels(m_comm, u);
     m_readKey = SysInf::UnitKey(row);
     UnitEndpoint::onUnit<UnitWork::ProbedReading>(
-        m_engine, row, this, [row, ain](DeviceLink& link) { return UnitWork::ProbeAndRead(link, row, ain); },
+        m_engine, row, this, [row](DeviceLink& link) { return UnitWork::ProbeAndRead(link, row); },
         [this, u](UnitWork::ProbedReading r) { directRead(u, r); });
 }
 
@@ -299,8 +298,7 @@ void Dialog2::directRead(int u, const UnitWork::ProbedReading& r)
         if (!r.reading.ok) {
             setStatus(QStringLiteral("通信ｴﾗｰ"), Tone::Error); // the switches stay armed: the unit answered the probe
         } else {
-            Detail::StoreDirect(m_comm, u, r.reading);
-            m_comm.units().Heard[u] = true;
+            StoreReading(m_comm.units(), u, r.reading);
             showReading(Detail::ShownFromDirect(m_comm, u, r.reading));
             setStatus(QStringLiteral("正常"), Tone::Good);
         }

@@ -170,29 +170,6 @@ void MonitorCycle::answered(int unit)
         m_events.answering(unit);
 }
 
-UnitReading ReadUnit(DeviceLink& link, const DeviceRecord& row, int32_t timeOutSeconds)
-{
-    UnitReading r;
-    try {
-        if (!SysInf::AimUnitLink(link, row, timeOutSeconds))
-            return r;
-        for (int c = 0; c < UnitMap::AnalogChannels; ++c)
-            if (row[ColRA0 + c] == TableWord::Ain)
-                r.items[c] = link.GetAnalog(UnitMap::PortA, int16_t(c));
-        r.items[ItemTemperature] = link.GetAnalog(UnitMap::PortA, UnitMap::TemperatureChannel);
-        for (int p = 0; p < UnitMap::PortBPins; ++p) {
-            const QString& type = row[ColRB0 + p];
-            if (type == TableWord::Din || type == TableWord::Dout)
-                r.items[ItemRB0 + p] =
-                    int16_t(std::clamp<int32_t>(link.GetPin(UnitMap::PortB, int16_t(p)), INT16_MIN, INT16_MAX));
-        }
-        r.ok = true;
-    } catch (const std::exception&) {
-        r.ok = false;
-    }
-    return r;
-}
-
 MonitorCycle::Started MonitorCycle::PollUnit(int unit, int32_t timeOutSeconds, Pass pass)
 {
     if (unit < 0 || unit >= m_comm.sys().unitCount())
@@ -204,7 +181,9 @@ MonitorCycle::Started MonitorCycle::PollUnit(int unit, int32_t timeOutSeconds, P
     pollStarted(unit, pass);
     m_engine.submit<UnitReading>(
         SysInf::UnitKey(row), this,
-        [row, timeOutSeconds](PollEngine::Tools& tools) { return ReadUnit(tools.link, row, timeOutSeconds); },
+        [row, timeOutSeconds](PollEngine::Tools& tools) {
+            return ReadUnit(tools.link, row, ReadPlan{true, timeOutSeconds, false});
+        },
         [this, unit, pass, generation](UnitReading reading) {
             pollEnded(unit, pass, generation, [&] { return ApplyReading(unit, reading); });
         });
@@ -215,15 +194,11 @@ bool MonitorCycle::ApplyReading(int unit, const UnitReading& reading)
 {
     if (unit < 0 || unit >= m_comm.sys().unitCount())
         return false;
-    // Values read before a failure stay stored.
-    for (int i = 0; i < int(reading.items.size()); ++i)
-        if (reading.items[i])
-            m_comm.units().unitItem(i, unit) = *reading.items[i];
+    StoreReading(m_comm.units(), unit, reading);
     if (!reading.ok) {
         pollFailed(unit, true);
         return false;
     }
-    m_comm.units().Heard[unit] = true;
     answered(unit);
     if (!EvaluateAlarm(unit)) {
         pollFailed(unit, true);

@@ -9,6 +9,7 @@
 
 #include "AlarmEvents.h"
 #include "MontComm1.h"
+#include "UnitRead.h"
 
 #include <QObject>
 #include <QTimer>
@@ -19,15 +20,6 @@
 
 class DeviceLink;
 class PollEngine;
-
-// What one poll read from a unit, taken on a poll engine's lane: the items read before any
-// failure, and whether the whole poll went through.
-struct UnitReading {
-    std::array<std::optional<int16_t>, 14> items;
-    bool ok = false;
-};
-// Reads a unit the way a poll does, on the link given (any thread: it touches only its arguments).
-UnitReading ReadUnit(DeviceLink& link, const DeviceRecord& row, int32_t timeOutSeconds);
 
 // One relay fetch: the document, or why there is none.
 struct RelayFetch {

@@ -21,12 +21,12 @@ bool probe(DeviceLink& link, const DeviceRecord& row)
 }
 } // namespace
 
-ProbedReading ProbeAndRead(DeviceLink& link, const DeviceRecord& row, const std::array<bool, 4>& isAin)
+ProbedReading ProbeAndRead(DeviceLink& link, const DeviceRecord& row)
 {
     ProbedReading r;
     r.probed = probe(link, row);
     if (r.probed)
-        r.reading = Detail::ReadDirect(link, isAin);
+        r.reading = ReadUnit(link, row, ReadPlan{false, 0, true}); // the probe has aimed the link
     return r;
 }
 

@@ -18,9 +18,9 @@ namespace UnitWork {
 // The detail dialog's read: a probe that aims the link at the unit, then the direct read.
 struct ProbedReading {
     bool probed = false;
-    Detail::DirectReading reading;
+    UnitReading reading; // every pin
 };
-ProbedReading ProbeAndRead(DeviceLink& link, const DeviceRecord& row, const std::array<bool, 4>& isAin);
+ProbedReading ProbeAndRead(DeviceLink& link, const DeviceRecord& row);
 
 // Sets one output pin; before is the pin's level read just ahead of the change.
 struct OutputSet {

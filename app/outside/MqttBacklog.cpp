@@ -66,7 +66,14 @@ std::optional<MqttMessage> MqttBacklog::take()
         return std::move(e.message);
     }
     m_waiting.insert(e.topic, false);
-    return m_last.value(e.topic);
+    MqttMessage m = m_last.value(e.topic);
+    // An empty retained message removes the topic's message at the broker: once sent, there is
+    // nothing to send again after a reconnect.
+    if (m.payload.isEmpty()) {
+        m_last.remove(e.topic);
+        m_waiting.remove(e.topic);
+    }
+    return m;
 }
 
 void MqttBacklog::requeueRetained()

@@ -99,6 +99,20 @@ void RelaySlot::onUnit(std::function<void(DeviceLink&)> work, std::function<void
         guarded<bool>(std::move(done)));
 }
 
+void RelaySlot::readUnit(std::function<void(UnitReading)> done)
+{
+    const int u = unitOf();
+    if (u < 0) {
+        done(UnitReading{});
+        return;
+    }
+    const DeviceRecord row = m_comm.sys().DeviceTable[u];
+    const ReadPlan plan{true, m_comm.sys().MonitorSettings.TimeOut, true};
+    UnitEndpoint::onUnit<UnitReading>(
+        m_engine, row, this, [row, plan](DeviceLink& link) { return ReadUnit(link, row, plan); },
+        guarded<UnitReading>(std::move(done)));
+}
+
 // --- the selector and the connect button ---
 
 void RelaySlot::select(const QStringList& names, int index)
@@ -245,6 +259,8 @@ void RelaySlot::StopSlot()
     m_screen.selectorAlert = false;
     m_screen.status = QStringLiteral("切断");
     m_screen.statusTone = Tone::Window;
+    if (m_alarm != AlarmClear && unitOf() >= 0)
+        m_events.cleared(unitOf(), false);
     SetAlarmState(false);
     ResetSwitches();
     releaseLine();
@@ -352,7 +368,7 @@ void RelaySlot::CheckDigitalAlarm(int kind, int pin, bool high)
             m_screen.outputAlarm[pin] = false;
             m_screen.selectorAlert = false;
             SetAlarmState(false);
-            journal(JournalEvent::Cleared);
+            m_events.cleared(u);
         }
         return;
     }
@@ -361,23 +377,14 @@ void RelaySlot::CheckDigitalAlarm(int kind, int pin, bool high)
     (kind == 1 ? m_screen.inputAlarm : m_screen.outputAlarm)[pin] = true;
     m_screen.selectorAlert = true;
     SetAlarmState(true);
-    journal(JournalEvent::Raised);
-    m_comm.alarms().SendAlarmMail(m_comm.sys().cell(u, ColName), u);
+    m_events.raised(u, false);
     if (m_comm.inet().HasCameraFolder())
         m_markWanted = true; // sent through the slot's control as the cycle's next step
 }
 
-void RelaySlot::journal(JournalEvent event)
-{
-    if (const int u = unitOf(); u >= 0)
-        m_comm.journal().Record(event, u, m_comm.sys().cell(u, ColName), m_comm.AlarmCondition(u));
-}
-
 void RelaySlot::SetAlarmState(bool raise)
 {
-    const int16_t before = std::exchange(m_alarm, raise ? AlarmRaised : AlarmClear);
-    if ((before == AlarmClear) == raise) // a stop with no alarm standing is no event
-        m_comm.mqtt().alarmEvent(unitOf(), raise ? AlarmEvent::Raised : AlarmEvent::Cleared);
+    m_alarm = raise ? AlarmRaised : AlarmClear;
     m_host.alarmChanged();
 }
 
@@ -386,8 +393,8 @@ void RelaySlot::acknowledge()
     if (m_alarm != AlarmRaised)
         return;
     m_alarm = AlarmAcknowledged;
-    journal(JournalEvent::Acknowledged);
-    m_comm.mqtt().alarmEvent(unitOf(), AlarmEvent::Acknowledged);
+    if (unitOf() >= 0)
+        m_events.acknowledged(unitOf());
 }
 
 void RelaySlot::reportPoll(int unit, UnitLamp lamp)

@@ -10,8 +10,10 @@
 // overwrite it, and the output is set (or the request posted) with that level once the slot's
 // work has ended.
 
+#include "AlarmEvents.h"
 #include "MontComm1.h"
 #include "RelayScreen.h"
+#include "UnitRead.h"
 
 #include <QObject>
 #include <QTimer>
@@ -87,6 +89,8 @@ protected:
     void withLine(std::function<void()> then, std::function<void(bool)> done);
     // One exchange with the slot's unit on its lane; done(false) on a link error.
     void onUnit(std::function<void(DeviceLink&)> work, std::function<void(bool)> done);
+    // The slot's unit read whole (every pin), on its lane.
+    void readUnit(std::function<void(UnitReading)> done);
     void CheckDigitalAlarm(int kind, int pin, bool high);
     // Sends the abnormality mark when the cycle raised an alarm, then next.
     void postMark(Next next);
@@ -112,13 +116,12 @@ protected:
     PollEngine& m_engine;
     RelayTransport& m_transport;
     SlotHost& m_host;
+    AlarmEvents m_events{m_comm}; // the station's one fan-out of alarm events
     SlotScreen m_screen;
     QString m_paramLine;
 
 private:
     void SetAlarmState(bool raise);
-    // The event's line in the alarm journal, for the slot's unit.
-    void journal(JournalEvent event);
     void ResetSwitches();
     void ArmOutputSwitches();
     void PrepareSlotDisplay();

@@ -18,12 +18,6 @@ namespace {
 const QString CrLf = QStringLiteral("\r\n");
 } // namespace
 
-struct UploadSlot::Reading {
-    std::array<int16_t, 4> analog{};
-    int16_t raw = 0;
-    std::array<int32_t, 8> pins{};
-};
-
 void UploadSlot::prepare(std::function<void(bool)> done)
 {
     const bool lan = m_transport.route() == RelayTransport::Route::Folder;
@@ -88,54 +82,38 @@ void UploadSlot::PollSlotUnit(Next next)
     const int u = unitOf();
     if (u < 0)
         return next();
-    std::array<bool, 4> ain{};
-    for (int k = 0; k < UnitMap::AnalogChannels; ++k)
-        ain[k] = m_comm.sys().cell(u, ColRA0 + k) == TableWord::Ain;
-    auto r = std::make_shared<Reading>();
-    auto read = [ain, r](DeviceLink& link) {
-        for (int k = 0; k < UnitMap::AnalogChannels; ++k)
-            if (ain[k])
-                r->analog[k] = link.GetAnalog(UnitMap::PortA, int16_t(k));
-        r->raw = link.GetAnalog(UnitMap::PortA, UnitMap::TemperatureChannel);
-        for (int p = 0; p < UnitMap::PortBPins; ++p)
-            r->pins[p] = link.GetPin(UnitMap::PortB, int16_t(p));
-    };
     const uint64_t started = generation();
-    onUnit(read, [this, u, ain, r, next, started](bool ok) {
-        if (!ok || unitOf() != u) {
+    readUnit([this, u, next, started](UnitReading r) {
+        if (!r.ok || unitOf() != u) {
             reportPoll(u, UnitLamp::Failed);
             setStatus(QStringLiteral("通信ｴﾗｰ"), Tone::Bad);
             return next();
         }
+        StoreReading(m_comm.units(), u, r);
         for (int k = 0; k < UnitMap::AnalogChannels; ++k) {
             // A channel that is not an input carries 0 in the data line: readers skip it.
-            m_values[k] = ain[k] ? r->analog[k] : 0;
-            if (ain[k]) {
-                m_screen.values[k] = QString::number(r->analog[k]);
-                m_comm.units().unitItem(k, u) = r->analog[k];
-            }
+            m_values[k] = r.items[k].value_or(0);
+            if (r.items[k])
+                m_screen.values[k] = QString::number(*r.items[k]);
         }
-        m_comm.units().unitItem(ItemTemperature, u) = r->raw;
-        m_comm.units().Heard[u] = true; // the pins follow below, before anything else runs
-        const double degrees = Conv::RoundHalfEven(r->raw / UnitMap::DegreeFactor);
+        const double degrees = Conv::RoundHalfEven(*r.items[ItemTemperature] / UnitMap::DegreeFactor);
         m_values[4] = int16_t(degrees);
         m_screen.values[4] = Conv::Str(degrees) + QStringLiteral(" ℃");
         const AlarmRule rule = m_comm.sys().ArmRule(u);
         for (int p = 0; p < UnitMap::PortBPins; ++p) {
-            const auto level = int16_t(std::clamp<int32_t>(r->pins[p], -32768, 32767));
-            m_comm.units().unitItem(ItemRB0 + p, u) = level;
+            const int16_t level = *r.items[ItemRB0 + p];
             m_values[5 + p] = level;
             const int kind = m_comm.sys().GetPinType(u, UnitMap::PortB, p);
-            const Led led = r->pins[p] != 0 ? Led::On : Led::Off;
+            const Led led = level != 0 ? Led::On : Led::Off;
             if (kind == 1) {
                 m_screen.inputLed[p] = led;
             } else if (kind == 0) {
                 m_screen.outputLed[p] = led;
                 if (!flipHeld(p)) // the operator's choice waits to be carried out
-                    m_screen.switchOn[p] = r->pins[p] != 0;
+                    m_screen.switchOn[p] = level != 0;
             }
             if ((kind == 0 || kind == 1) && rule.kind == AlarmRule::Kind::Digital && rule.pin == p)
-                CheckDigitalAlarm(kind, p, r->pins[p] != 0);
+                CheckDigitalAlarm(kind, p, level != 0);
         }
         if (generation() != started)
             return; // stopped while the alarm mail ran

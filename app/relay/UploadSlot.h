@@ -21,7 +21,6 @@ protected:
     void stopped() override;
 
 private:
-    struct Reading;
     void PollSlotUnit(Next next);
     void WriteAndSendDataFile(std::function<void(bool)> done);
     void ServeOutputRequest(Next next);

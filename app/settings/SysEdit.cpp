@@ -53,6 +53,7 @@ SysEdit::SysEdit(MontComm1& comm, QWidget* parent) : QDialog(parent), m_comm(com
     }
     RefreshWindow(0);
     m_dirty = false;
+    m_channelsText = m_comm.channels().text();
 }
 
 void SysEdit::buildControls()
@@ -185,7 +186,8 @@ void SysEdit::buildControls()
     Command4 = FormButton(this, QStringLiteral("Command4"), QStringLiteral("終了"));
     // After the described buttons, so none of them moves.
     LogCmd = FormButton(this, QStringLiteral("LogCmd"), QStringLiteral("ログ保存設定"));
-    top->addLayout(FormButtonRow({Command1, Command3, Command5, LogCmd}, {MailSET, Command4}));
+    ChannelCmd = FormButton(this, QStringLiteral("ChannelCmd"), QStringLiteral("チャンネル設定"));
+    top->addLayout(FormButtonRow({Command1, Command3, Command5, LogCmd, ChannelCmd}, {MailSET, Command4}));
 
     connect(DevName, &QComboBox::activated, this, &SysEdit::selectEntry);
     connect(Command1, &QPushButton::clicked, this, &SysEdit::addClick);
@@ -199,6 +201,11 @@ void SysEdit::buildControls()
     connect(LogCmd, &QPushButton::clicked, this, [this] {
         if (showLogSettings)
             showLogSettings(this);
+    });
+    connect(ChannelCmd, &QPushButton::clicked, this, [this] {
+        if (showChannelSettings)
+            showChannelSettings(this);
+        m_channelsText = m_comm.channels().text(); // that window saves what it changed
     });
     connect(Cycltext, &QLineEdit::textEdited, this, [this] { m_dirty = true; });
     connect(TimeComm, &QLineEdit::textEdited, this, [this] { m_dirty = true; });
@@ -341,6 +348,7 @@ void SysEdit::addClick()
     RefreshWindow(n);
     if (n < SysInf::UnitSlots)
         m_comm.inet().InternetSettings.FileName[n].clear();
+    m_comm.channels().setUnit(n, {}); // a new unit starts with no channel words
     m_dirty = true;
 }
 
@@ -396,5 +404,7 @@ void SysEdit::endClick()
         Notify(m_comm.messages(), m_comm.sys().SaveSysInf());
         Notify(m_comm.messages(), m_comm.inet().SaveInetInf());
     }
+    if (m_comm.channels().text() != m_channelsText)
+        Notify(m_comm.messages(), m_comm.channels().save(m_comm.messages()));
     accept();
 }

@@ -24,6 +24,7 @@ public:
     // How "メール設定" shows the mail settings window (modally, over this one).
     std::function<void(QWidget* parent)> showMailSettings;
     std::function<void(QWidget* parent)> showLogSettings;
+    std::function<void(QWidget* parent)> showChannelSettings;
 
     bool dirty() const { return m_dirty; }
 
@@ -46,6 +47,7 @@ public:
     QPushButton* Command4 = nullptr;
     QPushButton* MailSET = nullptr;
     QPushButton* LogCmd = nullptr;
+    QPushButton* ChannelCmd = nullptr;
 
 private:
     void buildControls();
@@ -68,4 +70,5 @@ private:
     bool m_dirty = false;
     bool m_showing = false; // the window is showing stored values, not taking the operator's
     std::array<DeviceRecord, SysInf::TableRows> m_snapshot;
+    QString m_channelsText; // ChannelInf.csv as the window found it
 };

@@ -174,6 +174,8 @@ void DeleteUnit(MontComm1& comm, int d)
         comm.sys().DeviceTable[i] = comm.sys().DeviceTable[i + 1];
     }
     comm.sys().DeviceCount = int16_t(count - 1);
+    // A channel's tag and scaling stay with their unit, not with its row.
+    comm.channels().deleteUnit(d);
 }
 
 int16_t CycleValue(const QString& text)

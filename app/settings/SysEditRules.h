@@ -36,7 +36,8 @@ std::optional<QString> ValidateEntry(const MontComm1& comm, const UnitFields& f,
 void StoreRow(MontComm1& comm, int row, const UnitFields& f);
 UnitFields ShowRow(const MontComm1& comm, int row);
 
-// Moves the rows and relay file names after unit d up one place and drops the last unit.
+// Moves the rows, relay file names and channel lines after unit d up one place and drops the
+// last unit.
 void DeleteUnit(MontComm1& comm, int d);
 
 // The cycle and time-out boxes: the leading number of their first two characters, 0 for none.

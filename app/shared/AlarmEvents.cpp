@@ -10,18 +10,18 @@ void AlarmEvents::journal(JournalEvent event, int unit)
         m_comm.journal().Record(event, unit, m_comm.sys().cell(unit, ColName), m_comm.AlarmCondition(unit));
 }
 
-void AlarmEvents::mailAndMark(int unit)
+void AlarmEvents::mailAndMark(int unit, bool mark)
 {
     m_comm.alarms().SendAlarmMail(m_comm.sys().cell(unit, ColName), unit);
-    if (m_comm.inet().HasCameraFolder())
+    if (mark && m_comm.inet().HasCameraFolder())
         m_comm.alarms().PostAbnormalMark();
 }
 
-void AlarmEvents::raised(int unit)
+void AlarmEvents::raised(int unit, bool markHere)
 {
     journal(JournalEvent::Raised, unit);
     m_comm.mqtt().alarmEvent(unit, AlarmEvent::Raised);
-    mailAndMark(unit);
+    mailAndMark(unit, markHere);
 }
 
 void AlarmEvents::acknowledged(int unit)
@@ -30,9 +30,10 @@ void AlarmEvents::acknowledged(int unit)
     m_comm.mqtt().alarmEvent(unit, AlarmEvent::Acknowledged);
 }
 
-void AlarmEvents::cleared(int unit)
+void AlarmEvents::cleared(int unit, bool journalled)
 {
-    journal(JournalEvent::Cleared, unit);
+    if (journalled)
+        journal(JournalEvent::Cleared, unit);
     m_comm.mqtt().alarmEvent(unit, AlarmEvent::Cleared);
 }
 

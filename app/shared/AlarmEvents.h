@@ -11,9 +11,12 @@ class AlarmEvents {
 public:
     explicit AlarmEvents(MontComm1& comm) : m_comm(comm) {}
 
-    void raised(int unit); // mailed and marked
+    // Mailed, and marked unless the caller posts the mark itself (a detail slot sends it through
+    // its own FTP control as a step of its cycle).
+    void raised(int unit, bool markHere = true);
     void acknowledged(int unit);
-    void cleared(int unit);
+    // journalled false: the alarm ended with a detail slot's stop, which only its broker hears of.
+    void cleared(int unit, bool journalled = true);
     // The MQTT feed tells given-up and answering units from their lamps; mail marks a failure
     // episode of a unit polled directly.
     void givenUp(int unit, bool mail);
@@ -27,7 +30,7 @@ public:
 
 private:
     void journal(JournalEvent event, int unit);
-    void mailAndMark(int unit);
+    void mailAndMark(int unit, bool mark = true);
 
     MontComm1& m_comm;
 };

@@ -16,7 +16,7 @@ MontComm1::MontComm1(QString workDir, MessageBoxService& messages, const Clock& 
     , m_inet(m_workDir, messages, m_sys)
     , m_files(m_workDir, clock, m_inet, m_units)
     , m_journal(m_workDir, clock)
-    , m_mqtt(m_workDir, m_sys, m_units, clock)
+    , m_mqtt(m_workDir, m_sys, m_units, m_channels, clock)
     , m_alarms(*this)
 {
 }

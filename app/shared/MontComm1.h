@@ -7,6 +7,7 @@
 
 #include "AlarmJournal.h"
 #include "AlarmNotifier.h"
+#include "ChannelTable.h"
 #include "DataFiles.h"
 #include "DataLogGate.h"
 #include "InetInf.h"
@@ -54,6 +55,9 @@ public:
     LogArchiver& logs() { return m_logs; }
     // The journal's condition field for a unit: its alarm setting, empty where none.
     QString AlarmCondition(int unit) const;
+    // Tag names, engineering units and ON/OFF words for display (ChannelInf.csv); empty until loaded.
+    ChannelTable& channels() { return m_channels; }
+    const ChannelTable& channels() const { return m_channels; }
     // The MQTT publisher: idle until started from MqttInf.ini.
     MqttFeed& mqtt() { return m_mqtt; }
 
@@ -76,6 +80,7 @@ private:
     DataFiles m_files;
     DataLogGate m_dataLog{m_files, m_units};
     AlarmJournal m_journal;
+    ChannelTable m_channels{m_workDir};
     LogArchiver m_logs{m_workDir, m_dataLog, m_journal, m_clock};
     MqttFeed m_mqtt;
     DialUpBackend* m_dialUpBackend = nullptr;

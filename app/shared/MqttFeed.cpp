@@ -2,6 +2,7 @@
 
 #include "MqttFeed.h"
 
+#include "ChannelTable.h"
 #include "Clock.h"
 #include "Conversions.h"
 #include "DeviceLink.h"
@@ -68,10 +69,12 @@ const char* eventWord(AlarmEvent event)
 
 } // namespace
 
-MqttFeed::MqttFeed(QString workDir, const SysInf& sys, const UnitStates& units, const Clock& clock)
+MqttFeed::MqttFeed(QString workDir, const SysInf& sys, const UnitStates& units, const ChannelTable& channels,
+                   const Clock& clock)
     : m_workDir(std::move(workDir))
     , m_sys(sys)
     , m_units(units)
+    , m_channels(channels)
     , m_clock(clock)
 {
 }
@@ -127,8 +130,14 @@ void MqttFeed::setPublisher(std::unique_ptr<MqttPublisher> publisher, const QStr
     m_discovery = discovery;
     m_lamp.fill(std::nullopt);
     m_alarm.fill(AlarmClear);
-    if (m_publisher && m_discovery)
-        publishDiscovery();
+    if (m_publisher)
+        publishDiscovery(true);
+}
+
+void MqttFeed::refreshDiscovery()
+{
+    if (m_publisher)
+        publishDiscovery(false);
 }
 
 QString MqttFeed::unitTopic(const QString& prefix, int unit)
@@ -224,6 +233,21 @@ QByteArray MqttFeed::stateJson(int unit, UnitLamp lamp, int16_t alarmFlag) const
     for (int p = 0; p < UnitMap::PortBPins; ++p)
         rb.append(m_sys.cell(unit, ColRB0 + p) == TableWord::Non ? QJsonValue(QJsonValue::Null)
                                                                  : QJsonValue(s[ItemRB0 + p] != 0 ? 1 : 0));
+    // The channels the plant has named, in its words; a channel without readings has no value.
+    QJsonArray values;
+    for (const ChannelLine& l : m_channels.forUnit(unit)) {
+        QJsonObject v{{QStringLiteral("channel"), ChannelTable::ChannelWord(l.channel)},
+                      {QStringLiteral("name"), l.name}};
+        const bool read = m_sys.cell(unit, ColRA0 + l.channel) != TableWord::Non;
+        if (l.analogue()) {
+            v.insert(QStringLiteral("value"), read ? QJsonValue(l.rounded(s[l.channel])) : QJsonValue());
+            v.insert(QStringLiteral("unit"), l.unitText);
+        } else {
+            v.insert(QStringLiteral("value"),
+                     read ? QJsonValue(l.levelText(s[ItemRB0 + l.channel - 4] != 0)) : QJsonValue());
+        }
+        values.append(v);
+    }
     return compact({
         {QStringLiteral("unit"), unit},
         {QStringLiteral("name"), m_sys.cell(unit, ColName)},
@@ -232,6 +256,7 @@ QByteArray MqttFeed::stateJson(int unit, UnitLamp lamp, int16_t alarmFlag) const
         {QStringLiteral("temperature_c"), qint64(Conv::RoundHalfEven(s[ItemTemperature] / UnitMap::DegreeFactor))},
         {QStringLiteral("temperature_raw"), s[ItemTemperature]},
         {QStringLiteral("rb"), rb},
+        {QStringLiteral("values"), values},
         {QStringLiteral("lamp"), QLatin1String(lampWord(lamp))},
         // The item is -1 after a good poll and counts from 0 at the first failure.
         {QStringLiteral("failures"), std::max<int>(0, s[ItemFailureCount] + 1)},
@@ -254,51 +279,159 @@ QByteArray MqttFeed::alarmJson(int unit, AlarmEvent event, const char* reason) c
     return compact(o);
 }
 
-void MqttFeed::publishDiscovery()
+namespace {
+
+// Home Assistant's device class for a unit text, and the unit as it spells it; only units it
+// lists for that class, since it refuses a sensor whose unit does not fit its class.
+std::pair<QString, QString> deviceClassOf(const QString& unitText)
+{
+    static const QHash<QString, std::pair<QString, QString>> known = {
+        {QStringLiteral("℃"), {QStringLiteral("temperature"), QStringLiteral("°C")}},
+        {QStringLiteral("°C"), {QStringLiteral("temperature"), QStringLiteral("°C")}},
+        {QStringLiteral("°F"), {QStringLiteral("temperature"), QStringLiteral("°F")}},
+        {QStringLiteral("K"), {QStringLiteral("temperature"), QStringLiteral("K")}},
+        {QStringLiteral("Pa"), {QStringLiteral("pressure"), QStringLiteral("Pa")}},
+        {QStringLiteral("hPa"), {QStringLiteral("pressure"), QStringLiteral("hPa")}},
+        {QStringLiteral("kPa"), {QStringLiteral("pressure"), QStringLiteral("kPa")}},
+        {QStringLiteral("bar"), {QStringLiteral("pressure"), QStringLiteral("bar")}},
+        {QStringLiteral("mbar"), {QStringLiteral("pressure"), QStringLiteral("mbar")}},
+        {QStringLiteral("psi"), {QStringLiteral("pressure"), QStringLiteral("psi")}},
+        {QStringLiteral("V"), {QStringLiteral("voltage"), QStringLiteral("V")}},
+        {QStringLiteral("mV"), {QStringLiteral("voltage"), QStringLiteral("mV")}},
+        {QStringLiteral("A"), {QStringLiteral("current"), QStringLiteral("A")}},
+        {QStringLiteral("mA"), {QStringLiteral("current"), QStringLiteral("mA")}},
+        {QStringLiteral("W"), {QStringLiteral("power"), QStringLiteral("W")}},
+        {QStringLiteral("kW"), {QStringLiteral("power"), QStringLiteral("kW")}},
+        {QStringLiteral("Hz"), {QStringLiteral("frequency"), QStringLiteral("Hz")}},
+        {QStringLiteral("mm"), {QStringLiteral("distance"), QStringLiteral("mm")}},
+        {QStringLiteral("cm"), {QStringLiteral("distance"), QStringLiteral("cm")}},
+        {QStringLiteral("m"), {QStringLiteral("distance"), QStringLiteral("m")}},
+        {QStringLiteral("m³/h"), {QStringLiteral("volume_flow_rate"), QStringLiteral("m³/h")}},
+        {QStringLiteral("L/min"), {QStringLiteral("volume_flow_rate"), QStringLiteral("L/min")}},
+    };
+    return known.value(unitText, {QString(), unitText});
+}
+
+const QStringList FixedEntities = {QStringLiteral("temperature"), QStringLiteral("lamp"), QStringLiteral("alarm")};
+
+QString configTopic(const QString& component, const QString& id, const QString& key)
+{
+    return QStringLiteral("homeassistant/%1/%2/%3/config").arg(component, id, key);
+}
+
+QString componentOf(const QString& key)
+{
+    return key == u"alarm" || key.startsWith(u"rb") ? QStringLiteral("binary_sensor") : QStringLiteral("sensor");
+}
+
+} // namespace
+
+QString MqttFeed::discoveryId(int unit) const
 {
     // Discovery ids take letters, digits, "_" and "-" only.
     QString node = m_prefix;
     for (QChar& c : node)
         if (!(c.isLetterOrNumber() && c.unicode() < 128) && c != u'-')
             c = u'_';
-    struct Entity {
-        const char* component;
-        const char* key;
-        const char* label;
-        QJsonObject extra;
-    };
-    const Entity entities[] = {
-        {"sensor",
-         "temperature",
-         " temperature",
-         {{QStringLiteral("value_template"), QStringLiteral("{{ value_json.temperature_c }}")},
-          {QStringLiteral("unit_of_measurement"), QStringLiteral("°C")},
-          {QStringLiteral("device_class"), QStringLiteral("temperature")}}},
-        {"sensor", "lamp", " lamp", {{QStringLiteral("value_template"), QStringLiteral("{{ value_json.lamp }}")}}},
-        {"binary_sensor",
-         "alarm",
-         " alarm",
-         {{QStringLiteral("value_template"), QStringLiteral("{{ 'ON' if value_json.alarm != 'none' else 'OFF' }}")},
-          {QStringLiteral("device_class"), QStringLiteral("problem")}}},
-    };
+    return node + QStringLiteral("_%1").arg(unit, 3, 10, QLatin1Char('0'));
+}
+
+QStringList MqttFeed::possibleDiscoveryTopics() const
+{
+    QStringList keys = FixedEntities;
+    for (int c = 0; c < ChannelTable::Channels; ++c)
+        keys << ChannelTable::ChannelWord(c).toLower();
+    QStringList out;
+    for (int u = 0; u < Units; ++u)
+        for (const QString& key : keys)
+            out << configTopic(componentOf(key), discoveryId(u), key);
+    return out;
+}
+
+QHash<QString, QByteArray> MqttFeed::discoveryConfigs() const
+{
+    QHash<QString, QByteArray> out;
+    if (!m_discovery)
+        return out;
+    const QJsonObject station{{QStringLiteral("topic"), m_prefix + QStringLiteral("/status")}};
     for (int u = 0; u < std::min(Units, m_sys.unitCount()); ++u) {
-        if (!m_sys.HoldsUnit(u))
+        // Monitored units only: one set not to be polled has nothing to show.
+        if (!m_sys.HoldsUnit(u) || m_sys.cell(u, ColControl) != TableWord::On)
             continue;
-        const QString id = node + QStringLiteral("_%1").arg(u, 3, 10, QLatin1Char('0'));
-        for (const Entity& e : entities) {
-            QJsonObject body = e.extra;
-            body.insert(QStringLiteral("name"), m_sys.cell(u, ColName) + QLatin1String(e.label));
-            body.insert(QStringLiteral("unique_id"), id + u'_' + QLatin1String(e.key));
-            body.insert(QStringLiteral("state_topic"), unitTopic(m_prefix, u));
-            body.insert(QStringLiteral("availability_topic"), m_prefix + QStringLiteral("/status"));
-            body.insert(QStringLiteral("payload_available"), QStringLiteral("online"));
-            body.insert(QStringLiteral("payload_not_available"), QStringLiteral("offline"));
+        const QString state = unitTopic(m_prefix, u);
+        // Readings are unknown while the unit does not answer; its lamp and alarm say why.
+        const QJsonArray unitUp{station, QJsonObject{{QStringLiteral("topic"), state},
+                                                     {QStringLiteral("value_template"),
+                                                      QStringLiteral("{{ 'online' if value_json.lamp == 'good' "
+                                                                     "else 'offline' }}")}}};
+        const QString id = discoveryId(u);
+        auto add = [&](const QString& key, const QString& name, QJsonObject body, bool reading) {
+            body.insert(QStringLiteral("name"), name);
+            body.insert(QStringLiteral("unique_id"), id + u'_' + key);
+            body.insert(QStringLiteral("state_topic"), state);
+            body.insert(QStringLiteral("availability"), reading ? unitUp : QJsonArray{station});
+            body.insert(QStringLiteral("availability_mode"), QStringLiteral("all"));
             body.insert(QStringLiteral("device"), QJsonObject{{QStringLiteral("identifiers"), QJsonArray{id}},
                                                               {QStringLiteral("name"), m_sys.cell(u, ColName)}});
-            m_publisher->publish(QStringLiteral("homeassistant/%1/%2/%3/config")
-                                     .arg(QLatin1String(e.component), id, QLatin1String(e.key)),
-                                 compact(body), 1, true);
+            body.insert(QStringLiteral("origin"), QJsonObject{{QStringLiteral("name"), QStringLiteral("Talveron")}});
+            out.insert(configTopic(componentOf(key), id, key), compact(body));
+        };
+        add(QStringLiteral("temperature"), QStringLiteral("temperature"),
+            {{QStringLiteral("value_template"), QStringLiteral("{{ value_json.temperature_c }}")},
+             {QStringLiteral("unit_of_measurement"), QStringLiteral("°C")},
+             {QStringLiteral("device_class"), QStringLiteral("temperature")},
+             {QStringLiteral("state_class"), QStringLiteral("measurement")}},
+            true);
+        add(QStringLiteral("lamp"), QStringLiteral("lamp"),
+            {{QStringLiteral("value_template"), QStringLiteral("{{ value_json.lamp }}")}}, false);
+        add(QStringLiteral("alarm"), QStringLiteral("alarm"),
+            {{QStringLiteral("value_template"), QStringLiteral("{{ 'ON' if value_json.alarm != 'none' else 'OFF' }}")},
+             {QStringLiteral("device_class"), QStringLiteral("problem")}},
+            false);
+        for (const ChannelLine& l : m_channels.forUnit(u)) {
+            if (m_sys.cell(u, ColRA0 + l.channel) == TableWord::Non)
+                continue; // no readings to show
+            const QString word = ChannelTable::ChannelWord(l.channel);
+            if (l.analogue()) {
+                // "values" in brackets: after a dot it would be the mapping's method of that name.
+                QJsonObject body{{QStringLiteral("value_template"),
+                                  QStringLiteral("{{ (value_json['values'] | selectattr('channel', 'eq', '%1') | "
+                                                 "first)['value'] }}")
+                                      .arg(word)},
+                                 {QStringLiteral("state_class"), QStringLiteral("measurement")}};
+                const auto [deviceClass, unitText] = deviceClassOf(l.unitText);
+                if (!unitText.isEmpty())
+                    body.insert(QStringLiteral("unit_of_measurement"), unitText);
+                if (!deviceClass.isEmpty())
+                    body.insert(QStringLiteral("device_class"), deviceClass);
+                body.insert(QStringLiteral("suggested_display_precision"), l.decimals);
+                add(word.toLower(), l.name, body, true);
+            } else {
+                add(word.toLower(), l.name,
+                    {{QStringLiteral("value_template"),
+                      QStringLiteral("{{ 'ON' if value_json.rb[%1] == 1 else 'OFF' }}").arg(l.channel - 4)}},
+                    true);
+            }
         }
+    }
+    return out;
+}
+
+void MqttFeed::publishDiscovery(bool atStart)
+{
+    const QHash<QString, QByteArray> configs = discoveryConfigs();
+    // Removed first, so a topic never shows a config that is about to go.
+    QSet<QString> gone = m_announced;
+    if (atStart && m_discovery)
+        for (const QString& topic : possibleDiscoveryTopics())
+            gone.insert(topic);
+    for (const QString& topic : gone)
+        if (!configs.contains(topic))
+            m_publisher->publish(topic, QByteArray(), 1, true);
+    m_announced.clear();
+    for (auto it = configs.cbegin(); it != configs.cend(); ++it) {
+        m_publisher->publish(it.key(), it.value(), 1, true);
+        m_announced.insert(it.key());
     }
 }
 

@@ -9,12 +9,15 @@
 #include "Outcome.h"
 
 #include <QByteArray>
+#include <QHash>
+#include <QSet>
 #include <QString>
 #include <array>
 #include <cstdint>
 #include <memory>
 #include <optional>
 
+class ChannelTable;
 class Clock;
 class SysInf;
 class UnitStates;
@@ -36,7 +39,8 @@ class MqttFeed {
 public:
     static constexpr int Units = 100;
 
-    MqttFeed(QString workDir, const SysInf& sys, const UnitStates& units, const Clock& clock);
+    MqttFeed(QString workDir, const SysInf& sys, const UnitStates& units, const ChannelTable& channels,
+             const Clock& clock);
     ~MqttFeed();
     MqttFeed(const MqttFeed&) = delete;
     MqttFeed& operator=(const MqttFeed&) = delete;
@@ -69,26 +73,40 @@ public:
     // Monitoring stopped: every unit's retained state says so until its next poll.
     void monitoringStopped();
     void monitoringStarted();
+    // The device table or the channel table changed: Home Assistant is told what there is now,
+    // and what went is removed.
+    void refreshDiscovery();
 
     // The message bodies, for the tests.
     QByteArray stateJson(int unit, UnitLamp lamp, int16_t alarmFlag) const;
     QByteArray alarmJson(int unit, AlarmEvent event, const char* reason = nullptr) const;
     static QString unitTopic(const QString& prefix, int unit);
+    // Home Assistant's config topics and bodies for the units monitored now, by topic.
+    QHash<QString, QByteArray> discoveryConfigs() const;
+    // Every config topic the station could have announced under this prefix.
+    QStringList possibleDiscoveryTopics() const;
 
 private:
     bool listened() const { return m_publisher || m_listener; }
     void publishState(int unit);
-    void publishDiscovery();
+    // Announces what discoveryConfigs() holds and empties every other topic that has, or may
+    // have, a config of ours: all possible ones at the start (a previous run may have left
+    // them), those announced before afterwards.
+    void publishDiscovery(bool atStart);
     QString nowText() const;
+    // "<prefix as an id>_NNN": a unit's device and the start of its entities' ids.
+    QString discoveryId(int unit) const;
 
     QString m_workDir;
     const SysInf& m_sys;
     const UnitStates& m_units;
+    const ChannelTable& m_channels;
     const Clock& m_clock;
     std::unique_ptr<MqttPublisher> m_publisher;
     StateListener* m_listener = nullptr;
     QString m_prefix;
     bool m_discovery = false;
+    QSet<QString> m_announced; // config topics sent with a body
     std::array<std::optional<UnitLamp>, Units> m_lamp{};
     std::array<int16_t, Units> m_alarm{};
     mutable qint64 m_timeSecond = 0;

@@ -11,7 +11,8 @@ inline double openMs(const SysInf& sys, const QString& dir, const Clock& clock, 
 {
     QElapsedTimer t;
     t.start();
-    TrendWindow w(sys, dir, clock);
+    const ChannelTable none(dir); // raw values, as the benchmarks measured them before
+    TrendWindow w(sys, none, dir, clock);
     w.UnitCombo->setCurrentIndex(unit);
     w.resize(1000, 700);
     w.show();

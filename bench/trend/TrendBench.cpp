@@ -129,11 +129,12 @@ int main(int argc, char** argv)
     std::printf("generated: a year of unit 0 (%lld lines, %.0f MB) and a day of 99 units in %.1f s\n",
                 static_cast<long long>(year), double(yearBytes) / 1e6, double(gen.elapsed()) / 1000.0);
 
+    const ChannelTable none(dir.path()); // raw values
     // The window's memory: what opening it on the year log adds to the process.
     const long before = rssKb();
     double windowMb = 0;
     {
-        TrendWindow w(sys, dir.path(), clock);
+        TrendWindow w(sys, none, dir.path(), clock);
         w.resize(1000, 700);
         w.show();
         (void)w.grab();
@@ -155,7 +156,7 @@ int main(int argc, char** argv)
 
     // Live: a line a second for each of 100 units, the window following unit 0's year log.
     {
-        TrendWindow w(sys, dir.path(), clock);
+        TrendWindow w(sys, none, dir.path(), clock);
         w.resize(1000, 700);
         w.show();
         (void)w.grab();

@@ -71,7 +71,7 @@ int pointsOf(QChartView* view)
 TEST(TrendWindow, ShowsAUnitsDayAndFollowsItsLogLive)
 {
     HistoryRig rig;
-    TrendWindow w(rig.st.comm.sys(), rig.st.dir.path(), rig.st.clock);
+    TrendWindow w(rig.st.comm.sys(), rig.st.comm.channels(), rig.st.dir.path(), rig.st.clock);
     w.show(); // at its own size: the picture shows what an operator first sees
     EXPECT_EQ(w.windowTitle(), QStringLiteral("トレンド"));
     EXPECT_EQ(control<QComboBox>(w, "PeriodCombo")->currentText(), QStringLiteral("24時間"));
@@ -116,10 +116,44 @@ TEST(TrendWindow, ShowsAUnitsDayAndFollowsItsLogLive)
     w.close();
 }
 
+TEST(TrendWindow, ShowsTheChannelTablesTagsAndUnitsAndCopiesEngineeringValues)
+{
+    HistoryRig rig;
+    TextFile::writeWhole(
+        rig.st.path("ChannelInf.csv"),
+        QStringLiteral("ユニット,チャンネル,タグ名,単位,生値下限,生値上限,工学値下限,工学値上限,小数桁,ON表示,"
+                       "OFF表示\r\n000,RA0,水位,m,0,1000,0,10,2,,\r\n000,RB0,ポンプ1,,,,,,,運転,停止\r\n"));
+    ASSERT_TRUE(rig.st.comm.channels().load());
+    TrendWindow w(rig.st.comm.sys(), rig.st.comm.channels(), rig.st.dir.path(), rig.st.clock);
+    w.resize(900, 600);
+    w.show();
+    control<QComboBox>(w, "PeriodCombo")->setCurrentIndex(0);
+    EXPECT_EQ(w.model().series()[0].title, QStringLiteral("ポンプ 水位(m)"));
+    QStringList axes;
+    for (QAbstractAxis* a : w.AnalogChart->chart()->axes(Qt::Vertical))
+        if (a->isVisible())
+            axes << a->titleText();
+    EXPECT_EQ(axes, (QStringList{"m", "RA", "温度(℃)"})) << "one axis per unit text";
+    for (const QPointF& p : w.model().series()[0].points)
+        EXPECT_TRUE(p.y() >= 0 && p.y() < 10) << p.y(); // raw 0..999 scaled
+    click(w, "CopyCsv");
+    const QStringList csv = QApplication::clipboard()->text().split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+    EXPECT_EQ(csv[0], QStringLiteral("日時,No.,水位(m),RA1,RA2,RA3,ポンプ1,RB1,RB2,RB3,RB4,RB5,RB6,RB7,温度"));
+    const DataLog::Seconds t = w.model().from();
+    EXPECT_EQ(csv[1].section(u',', 2, 2), QString::number((t % 1000) / 100.0, 'f', 2));
+    EXPECT_EQ(csv[1].section(u',', 6, 6), (t / 60) % 2 ? QStringLiteral("運転") : QStringLiteral("停止"));
+    w.saveCsv(rig.st.path("trend.csv"));
+    QDeadlineTimer saving(10000);
+    while (w.savingCsv() && !saving.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    EXPECT_EQ(TextFile::readAll(rig.st.path("trend.csv")), QApplication::clipboard()->text());
+    shot(w, QStringLiteral("TrendWindowEngineering"));
+}
+
 TEST(TrendWindow, ComparesChannelsOfUnitsAndCopiesAndSavesTheShownRange)
 {
     HistoryRig rig;
-    TrendWindow w(rig.st.comm.sys(), rig.st.dir.path(), rig.st.clock);
+    TrendWindow w(rig.st.comm.sys(), rig.st.comm.channels(), rig.st.dir.path(), rig.st.clock);
     w.resize(900, 600);
     w.show();
     click(w, "Mode_1");
@@ -174,7 +208,7 @@ TEST(AlarmHistory, ListsNewestFirstFiltersAndCountsTheDaysAlarms)
     journal.Record(JournalEvent::Raised, 1, QStringLiteral("タンク"), QStringLiteral("Din:0:High"));
     journal.Record(JournalEvent::DiskLow, -1, QString(), QStringLiteral("残り 0.5 GB"));
 
-    AlarmHistory w(rig.st.comm.sys(), journal.path(), rig.st.clock);
+    AlarmHistory w(rig.st.comm.sys(), rig.st.comm.channels(), journal.path(), rig.st.clock);
     w.show();
     EXPECT_TRUE(w.loading()); // the window is back before the journal is read
     const auto settled = [&] {
@@ -240,7 +274,7 @@ TEST(TrendModel, ACopyOverItsQuotaKeepsTheNewestSecondsOfAllUnits)
     model.setSeries({series(0), series(1)});
     const DataLog::Seconds now = DataLog::toSeconds(rig.st.clock.now());
     model.load(now - 7199, now, 600, now);
-    const TrendModel::CsvCopy copy = model.csv(1000);
+    const TrendModel::CsvCopy copy = model.csv(1000, rig.st.comm.channels());
     const QStringList lines = copy.text.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
     EXPECT_TRUE(copy.cut);
     EXPECT_EQ(lines.size() - 1, copy.lines);

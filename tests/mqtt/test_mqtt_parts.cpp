@@ -81,6 +81,11 @@ TEST(MqttBacklog, KeepsTheNewestStateOfEachTopicAndSendsAllAgainAfterAReconnect)
     got.sort();
     EXPECT_EQ(got, (QStringList{"a2", "b2"}));
     EXPECT_EQ(b.lost(), 0);
+    // An empty retained message (a removal) goes once: it is not sent again after a reconnect.
+    b.add(state("u/001", ""));
+    EXPECT_TRUE(b.take()->payload.isEmpty());
+    b.requeueRetained();
+    EXPECT_EQ(b.size(), 1);
 }
 
 TEST(MqttBacklog, EventsKeepTheirOrderUpToTheLimitThenAreCountedLost)
@@ -230,11 +235,32 @@ struct FeedRig : Rig<FakeLink> {
     }
 };
 
+namespace {
+
+ChannelLine line(int channel, const char* name, const char* unit = "", const char* on = "", const char* off = "")
+{
+    ChannelLine l;
+    l.channel = channel;
+    l.name = QString::fromUtf8(name);
+    l.unitText = QString::fromUtf8(unit);
+    l.rawHigh = 1000;
+    l.engHigh = 10;
+    l.decimals = 2;
+    l.onText = QString::fromUtf8(on);
+    l.offText = QString::fromUtf8(off);
+    return l;
+}
+
+} // namespace
+
 TEST(MqttFeed, AGoodPollPublishesTheUnitsValuesRetained)
 {
     UnitRow row{QStringLiteral("ポンプ\"1\"")};
     row.pins = QStringLiteral("Ain,non,Ain,non,Din,Din,Dout,non,non,non,non,Din");
     FeedRig rig({row});
+    // Scaled for people beside the raw readings; RA1 is not read.
+    rig.st.comm.channels().setUnit(
+        0, {line(0, "水位", "m"), line(1, "予備"), line(4, "ポンプ1", "", "運転", "停止"), line(6, "弁")});
     rig.start();
     UnitReading r;
     r.items[0] = 120;
@@ -251,7 +277,12 @@ TEST(MqttFeed, AGoodPollPublishesTheUnitsValuesRetained)
     EXPECT_EQ(states.back().qos, 1);
     const QJsonObject o = json(states.back().payload);
     EXPECT_EQ(o.keys(), (QStringList{"alarm", "failures", "lamp", "name", "ra", "rb", "temperature_c",
-                                     "temperature_raw", "time", "unit"}));
+                                     "temperature_raw", "time", "unit", "values"}));
+    EXPECT_EQ(o["values"].toArray(),
+              QJsonArray({QJsonObject{{"channel", "RA0"}, {"name", "水位"}, {"value", 1.2}, {"unit", "m"}},
+                          QJsonObject{{"channel", "RA1"}, {"name", "予備"}, {"value", QJsonValue()}, {"unit", ""}},
+                          QJsonObject{{"channel", "RB0"}, {"name", "ポンプ1"}, {"value", "運転"}},
+                          QJsonObject{{"channel", "RB2"}, {"name", "弁"}, {"value", "OFF"}}}));
     EXPECT_EQ(o["unit"].toInt(), 0);
     EXPECT_EQ(o["name"].toString(), row.name);
     EXPECT_EQ(o["ra"].toArray(), QJsonArray({120, QJsonValue(), -5, QJsonValue()}));
@@ -301,7 +332,7 @@ TEST(MqttFeed, AlarmsGoOutInOrderAndTheStateFollowsThem)
     r.items[ItemRB0] = 0;
     rig.cycle().ApplyReading(0, r);
     EXPECT_EQ(rig.lastState(0)["alarm"].toString(), "none");
-    rig.cycle().ApplyReading(0, UnitReading{{}, true});
+    rig.cycle().ApplyReading(0, UnitReading{{}, true, {}});
     r.items[ItemRB0] = 1;
     rig.cycle().ApplyReading(0, r);
     rig.button("Command2_0")->click(); // stopping ends the alarm standing
@@ -314,20 +345,92 @@ TEST(MqttFeed, AlarmsGoOutInOrderAndTheStateFollowsThem)
         EXPECT_EQ(json(m.payload)["alarm"].toString(), "none") << "unit b has no alarm of its own";
 }
 
-TEST(MqttFeed, DiscoveryAnnouncesEachUnitOnceWithItsStateTopic)
+TEST(MqttFeed, DiscoveryPayloadsKeepToHomeAssistantsSchemaAndWhatGoesIsRemoved)
 {
     Station st;
+    UnitRow away{QStringLiteral("c")};
+    away.control = QStringLiteral("Off"); // registered but not monitored
     TextFile::writeWhole(st.path("sysinf001.csv"),
-                         sysInfText({UnitRow{QStringLiteral("a")}, UnitRow{QStringLiteral("b")}}));
+                         sysInfText({UnitRow{QStringLiteral("a")}, UnitRow{QStringLiteral("b")}, away}));
     st.comm.sys().LoadSysInf();
+    // RA2 is not read (non): its line has nothing to announce.
+    st.comm.channels().setUnit(0, {line(0, "水位", "m"), line(1, "圧力", "kPa"), line(2, "予備", "V"),
+                                   line(4, "ポンプ1", "", "運転", "停止")});
+    st.comm.channels().setUnit(1, {line(0, "室温", "℃"), line(1, "流量", "L/h")});
     Recorded sent;
     st.comm.mqtt().setPublisher(std::make_unique<RecordingPublisher>(sent), QStringLiteral("site/x"), true);
-    ASSERT_EQ(sent.messages.size(), 6u);
-    const auto config =
-        json(sent.on(QStringLiteral("homeassistant/sensor/site_x_001/temperature/config")).at(0).payload);
-    EXPECT_EQ(config["state_topic"].toString(), QStringLiteral("site/x/units/001/state"));
-    EXPECT_EQ(config["availability_topic"].toString(), QStringLiteral("site/x/status"));
-    EXPECT_TRUE(sent.messages.front().retain);
+
+    // The options of Home Assistant's MQTT sensor and binary_sensor as its documentation lists them.
+    const QSet<QString> common = {"name",           "unique_id",    "state_topic",
+                                  "value_template", "availability", "availability_mode",
+                                  "device",         "origin",       "device_class"};
+    const QSet<QString> sensorOnly = {"unit_of_measurement", "state_class", "suggested_display_precision"};
+    struct Case {
+        const char* topic;
+        const char* name;
+        const char* deviceClass;
+        const char* unit;
+        bool unitAvailability;
+    };
+    const Case cases[] = {
+        {"sensor/site_x_000/temperature", "temperature", "temperature", "°C", true},
+        {"sensor/site_x_000/lamp", "lamp", "", "", false},
+        {"binary_sensor/site_x_000/alarm", "alarm", "problem", "", false},
+        {"sensor/site_x_000/ra0", "水位", "distance", "m", true},
+        {"sensor/site_x_000/ra1", "圧力", "pressure", "kPa", true},
+        {"binary_sensor/site_x_000/rb0", "ポンプ1", "", "", true},
+        {"sensor/site_x_001/temperature", "temperature", "temperature", "°C", true},
+        {"sensor/site_x_001/lamp", "lamp", "", "", false},
+        {"binary_sensor/site_x_001/alarm", "alarm", "problem", "", false},
+        {"sensor/site_x_001/ra0", "室温", "temperature", "°C", true}, // ℃ as Home Assistant spells it
+        {"sensor/site_x_001/ra1", "流量", "", "L/h", true},           // no class it would accept
+    };
+    int announced = 0;
+    for (const auto& m : sent.messages)
+        announced += m.payload.isEmpty() ? 0 : 1;
+    EXPECT_EQ(announced, int(std::size(cases)));
+    for (const Case& c : cases) {
+        const QString topic = QStringLiteral("homeassistant/%1/config").arg(QString::fromUtf8(c.topic));
+        const auto got = sent.on(topic);
+        ASSERT_EQ(got.size(), 1u) << c.topic;
+        EXPECT_TRUE(got[0].retain);
+        const QJsonObject o = json(got[0].payload);
+        const bool sensor = topic.contains(QStringLiteral("/sensor/"));
+        for (const QString& key : o.keys())
+            EXPECT_TRUE(common.contains(key) || (sensor && sensorOnly.contains(key)))
+                << c.topic << " " << key.toStdString();
+        EXPECT_EQ(o["name"].toString(), QString::fromUtf8(c.name)) << "without the device's name";
+        EXPECT_EQ(o["device_class"].toString(), QString::fromUtf8(c.deviceClass)) << c.topic;
+        EXPECT_EQ(o["unit_of_measurement"].toString(), QString::fromUtf8(c.unit)) << c.topic;
+        EXPECT_EQ(o["state_class"].toString(), sensor && *c.unit ? "measurement" : "") << c.topic;
+        EXPECT_EQ(o["unique_id"].toString(), topic.section(u'/', 2, 2) + u'_' + topic.section(u'/', 3, 3));
+        EXPECT_EQ(o["state_topic"].toString(),
+                  MqttFeed::unitTopic("site/x", topic.section(u'/', 2, 2).right(3).toInt()));
+        const QJsonArray availability = o["availability"].toArray();
+        ASSERT_EQ(availability.size(), c.unitAvailability ? 2 : 1) << c.topic;
+        EXPECT_EQ(availability[0].toObject()["topic"].toString(), QStringLiteral("site/x/status"));
+        EXPECT_EQ(o["availability_mode"].toString(), QStringLiteral("all"));
+        EXPECT_FALSE(o["device"].toObject()["name"].toString().isEmpty());
+    }
+    // What a previous run may have left is emptied: the unit not monitored, channels without a line.
+    for (const char* gone :
+         {"sensor/site_x_002/temperature", "binary_sensor/site_x_000/rb1", "sensor/site_x_000/ra2"}) {
+        const auto got = sent.on(QStringLiteral("homeassistant/%1/config").arg(QString::fromUtf8(gone)));
+        ASSERT_EQ(got.size(), 1u) << gone;
+        EXPECT_TRUE(got[0].payload.isEmpty() && got[0].retain) << gone;
+    }
+
+    // A line deleted goes; discovery turned off takes everything announced away.
+    sent.messages.clear();
+    st.comm.channels().setUnit(0, {line(0, "水位", "m")});
+    st.comm.mqtt().refreshDiscovery();
+    EXPECT_TRUE(sent.on("homeassistant/sensor/site_x_000/ra1/config").at(0).payload.isEmpty());
+    EXPECT_FALSE(sent.on("homeassistant/sensor/site_x_000/ra0/config").at(0).payload.isEmpty());
+    Recorded off;
+    st.comm.mqtt().setPublisher(std::make_unique<RecordingPublisher>(off), QStringLiteral("site/x"), false);
+    EXPECT_EQ(off.messages.size(), std::size(cases) - 2);
+    for (const auto& m : off.messages)
+        EXPECT_TRUE(m.payload.isEmpty() && m.topic.startsWith("homeassistant/")) << m.topic.toStdString();
 
     // Whatever the prefix and the names hold, every payload stays JSON.
     Recorded odd;
@@ -335,15 +438,17 @@ TEST(MqttFeed, DiscoveryAnnouncesEachUnitOnceWithItsStateTopic)
     st.comm.mqtt().setPublisher(std::make_unique<RecordingPublisher>(odd), QStringLiteral("a\"b\\c"), true);
     st.comm.mqtt().unitPolled(0, UnitLamp::Good);
     st.comm.mqtt().alarmEvent(0, AlarmEvent::Raised);
-    ASSERT_GE(odd.messages.size(), 8u);
     for (const auto& m : odd.messages) {
+        if (m.payload.isEmpty())
+            continue;
         QJsonParseError error{};
         const QJsonObject o = QJsonDocument::fromJson(m.payload, &error).object();
         EXPECT_EQ(error.error, QJsonParseError::NoError) << m.payload.toStdString();
-        if (o.contains(QStringLiteral("availability_topic")))
-            EXPECT_EQ(o["availability_topic"].toString(), QStringLiteral("a\"b\\c/status"));
-        else
+        if (!o.contains(QStringLiteral("device"))) {
             EXPECT_EQ(o["name"].toString(), QStringLiteral("\"a\\\x01"));
+        } else if (m.topic.contains(QStringLiteral("_000/"))) {
+            EXPECT_EQ(o["device"].toObject()["name"].toString(), QStringLiteral("\"a\\\x01"));
+        }
     }
 }
 

@@ -179,6 +179,12 @@ TEST(SysEdit, ChangeTestsNamesOnlyWhenRenamedAndClearsTheAlarm)
 TEST(SysEdit, DeleteRefusesEditedFieldsAndMovesTheOthersUp)
 {
     SysEditRig rig(3);
+    TextFile::writeWhole(
+        rig.st.path("ChannelInf.csv"),
+        QStringLiteral("ユニット,チャンネル,タグ名,単位,生値下限,生値上限,工学値下限,工学値上限,小数桁,ON表示,"
+                       "OFF表示\r\n001,RB0,弁,,,,,,,開,閉\r\n002,RB0,扉,,,,,,,開,閉\r\n"));
+    ASSERT_TRUE(rig.st.comm.channels().load());
+    rig.open();
     SysEdit& w = *rig.w;
     // The last unit of one cannot go; edited or typed fields are refused with one message.
     w.DevName->setCurrentIndex(1);
@@ -209,6 +215,10 @@ TEST(SysEdit, DeleteRefusesEditedFieldsAndMovesTheOthersUp)
     EXPECT_EQ(rig.st.comm.inet().InternetSettings.FileName[1], QStringLiteral("F2"));
     EXPECT_EQ(w.DevName->count(), 2);
     EXPECT_EQ(w.DevName->currentText(), QStringLiteral("機械0"));
+    // The channel words go with their unit, saved with the table.
+    click(w, "Command4");
+    EXPECT_EQ(rig.st.readBytes("ChannelInf.csv").split('\n').mid(1),
+              (QList<QByteArray>{TextFile::encode(QStringLiteral("001,RB0,扉,,,,,,,開,閉\r")), ""}));
 }
 
 TEST(SysEdit, DeleteWithOneUnitAsksNothing)
