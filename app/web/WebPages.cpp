@@ -94,8 +94,17 @@ std::optional<DataLog::Seconds> SpanSeconds(const QString& span)
     return std::nullopt;
 }
 
-QByteArray TrendJson(const QString& workDir, int unit, DataLog::Seconds span, int columns, DataLog::Seconds now)
+QByteArray TrendJson(const QString& workDir, int unit, DataLog::Seconds span, int columns, DataLog::Seconds now,
+                     const std::vector<ChannelLine>& lines)
 {
+    std::array<const ChannelLine*, DataLog::Channels> named{};
+    QJsonArray captions;
+    for (const ChannelLine& l : lines)
+        if (l.unit == unit && l.analogue()) {
+            named[size_t(l.channel)] = &l;
+            captions.append(
+                QJsonObject{{QStringLiteral("channel"), l.channel}, {QStringLiteral("caption"), l.caption()}});
+        }
     const DataLog::Seconds from = now - span + 1;
     const DataLog::Range range = DataLog::ReadUnit(workDir, unit, from, now, columns, now);
     // Times go out as milliseconds since the epoch, the chart's own scale.
@@ -104,8 +113,16 @@ QByteArray TrendJson(const QString& workDir, int unit, DataLog::Seconds span, in
     for (const DataLog::Bucket& b : range.buckets) {
         QJsonArray low, high;
         for (int c = 0; c < DataLog::Channels; ++c) {
-            low.append(b.min[size_t(c)]);
-            high.append(b.max[size_t(c)]);
+            const ChannelLine* l = named[size_t(c)];
+            if (!l) {
+                low.append(b.min[size_t(c)]);
+                high.append(b.max[size_t(c)]);
+                continue;
+            }
+            // A falling scale turns the least reading into the greatest value.
+            const double a = l->rounded(b.min[size_t(c)]), z = l->rounded(b.max[size_t(c)]);
+            low.append(std::min(a, z));
+            high.append(std::max(a, z));
         }
         buckets.append(QJsonArray{ms(b.start), low, high});
     }
@@ -113,6 +130,7 @@ QByteArray TrendJson(const QString& workDir, int unit, DataLog::Seconds span, in
                     {QStringLiteral("to"), ms(now)},
                     {QStringLiteral("width"), qint64(range.width)},
                     {QStringLiteral("lines"), qint64(range.lines)},
+                    {QStringLiteral("captions"), captions},
                     {QStringLiteral("buckets"), buckets}});
 }
 

@@ -3,6 +3,7 @@
 // UI thread from its own data), the alarm journal with the alarm history's filters, and a unit's
 // trend read through the data log reader. Plain functions: the tests call them without a server.
 
+#include "ChannelTable.h"
 #include "DataLogReader.h"
 
 #include <QByteArray>
@@ -29,8 +30,10 @@ QByteArray AlarmsJson(const QString& journalPath, int unit, int period, const QD
 // "1h", "24h" or "7d" in seconds; nothing for anything else.
 std::optional<DataLog::Seconds> SpanSeconds(const QString& span);
 // The unit's last span seconds up to now, in at most columns buckets of each channel's least
-// and greatest value: never more than two points a column.
-QByteArray TrendJson(const QString& workDir, int unit, DataLog::Seconds span, int columns, DataLog::Seconds now);
+// and greatest value: never more than two points a column. An analogue channel the channel table
+// names is given in its engineering unit, with its caption.
+QByteArray TrendJson(const QString& workDir, int unit, DataLog::Seconds span, int columns, DataLog::Seconds now,
+                     const std::vector<ChannelLine>& lines = {});
 QByteArray LoginPage(const QString& message);
 
 } // namespace WebPages

@@ -62,6 +62,7 @@ struct WebServer::Snapshot {
     std::array<QByteArray, Units> units;
     std::array<uint64_t, Units> unitVersion{};
     QDateTime now = QDateTime::currentDateTime();
+    std::vector<ChannelLine> channels;
 };
 
 struct WebServer::Shared {
@@ -348,7 +349,8 @@ MHD_Result events(MHD_Connection* c, const std::shared_ptr<Shared>& shared)
 
 MHD_Result api(MHD_Connection* c, Shared& s, const QByteArray& path)
 {
-    const QDateTime now = current(s)->now;
+    const std::shared_ptr<const Snapshot> snapshot = current(s);
+    const QDateTime now = snapshot->now;
     bool ok = true;
     const int unit = argument(c, "unit").toInt(&ok);
     if (path == "/api/alarms") {
@@ -366,7 +368,8 @@ MHD_Result api(MHD_Connection* c, Shared& s, const QByteArray& path)
     if (!ok || unit < 0 || unit >= WebServer::Units || !span || columns < 1 || columns > WebPages::MaxColumns)
         return text(c, s, MHD_HTTP_BAD_REQUEST, "bad unit, span or columns");
     return answer(c, s, MHD_HTTP_OK,
-                  bytesResponse(WebPages::TrendJson(s.config.workDir, unit, *span, columns, DataLog::toSeconds(now)),
+                  bytesResponse(WebPages::TrendJson(s.config.workDir, unit, *span, columns, DataLog::toSeconds(now),
+                                                    snapshot->channels),
                                 "application/json"));
 }
 
@@ -582,6 +585,11 @@ bool WebServer::setUnitStates(const std::map<int, QByteArray>& states)
                 s.unitVersion[size_t(unit)] = ++s.version;
             }
     });
+}
+
+bool WebServer::setChannels(const std::vector<ChannelLine>& lines)
+{
+    return update([&](Snapshot& s) { s.channels = lines; }, false);
 }
 
 bool WebServer::setNow(const QDateTime& now)

@@ -4,6 +4,7 @@
 // it: it hands over finished snapshots (the station's list, each unit's state, the time), which
 // the server copies under a short lock; live pages follow them as Server-Sent Events.
 
+#include "ChannelTable.h"
 #include "DataLogReader.h"
 #include "WebInf.h"
 
@@ -13,6 +14,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <vector>
 
 struct WebServerConfig {
     ListenAddress listen;
@@ -46,6 +48,8 @@ public:
     bool setUnitStates(const std::map<int, QByteArray>& states);
     // The station's clock, for the periods of the alarm list and the trend.
     bool setNow(const QDateTime& now);
+    // The channel table's lines, for the trend's engineering units.
+    bool setChannels(const std::vector<ChannelLine>& lines);
 
     struct Shared;
     struct Snapshot;

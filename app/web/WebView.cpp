@@ -30,6 +30,7 @@ void WebView::stop()
     m_hand.stop();
     m_pending.clear();
     m_station.clear();
+    m_channels = UINT64_MAX;
     m_comm.mqtt().setListener(nullptr);
     m_server.reset();
     m_fault.clear();
@@ -113,4 +114,7 @@ void WebView::look()
                                                      m_running && m_running());
     if (station != m_station && m_server->setStation(station))
         m_station = station;
+    const uint64_t channels = m_comm.channels().generation();
+    if (channels != m_channels && m_server->setChannels(m_comm.channels().lines()))
+        m_channels = channels;
 }

@@ -53,6 +53,7 @@ private:
     QTimer m_hand;
     std::map<int, QByteArray> m_pending; // states not handed over yet, by unit
     QByteArray m_station;                // the station's list as last handed over
+    uint64_t m_channels = UINT64_MAX;    // the channel table's generation last handed over
     std::function<bool()> m_running;
     QString m_fault;
 };

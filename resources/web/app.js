@@ -181,12 +181,22 @@ function unitPage() {
       tr.append(el('th', '', name), el('td', '', value));
       body.append(tr);
     };
-    for (let c = 0; c < 4; ++c)
-      if (u.inputs[c] === 'Ain') row(ChannelNames[c], s && s.ra[c] !== null ? String(s.ra[c]) : '―');
+    // A channel the plant has named shows its tag name and its value in the plant's words.
+    const named = (c) => s && (s.values || []).find((v) => v.channel === ChannelNames[c]);
+    const show = (v) => (v.value === null || v.value === undefined ? '―' : String(v.value) + (v.unit ? ' ' + v.unit : ''));
+    for (let c = 0; c < 4; ++c) {
+      if (u.inputs[c] !== 'Ain') continue;
+      const v = named(c);
+      if (v) row(v.name + '（' + ChannelNames[c] + '）', show(v));
+      else row(ChannelNames[c], s && s.ra[c] !== null ? String(s.ra[c]) : '―');
+    }
     row(ChannelNames[12], s ? String(s.temperature_c) : '―');
-    for (let p = 0; p < 8; ++p)
-      if (u.inputs[4 + p] !== 'non')
-        row(ChannelNames[4 + p] + ' (' + u.inputs[4 + p] + ')', s && s.rb[p] !== null ? (s.rb[p] ? 'ON' : 'OFF') : '―');
+    for (let p = 0; p < 8; ++p) {
+      if (u.inputs[4 + p] === 'non') continue;
+      const v = named(4 + p);
+      const label = (v ? v.name + '（' + ChannelNames[4 + p] + '）' : ChannelNames[4 + p]) + ' ' + u.inputs[4 + p];
+      row(label, v ? show(v) : s && s.rb[p] !== null ? (s.rb[p] ? 'ON' : 'OFF') : '―');
+    }
   };
   const draw = () => {
     const ratio = window.devicePixelRatio || 1;
@@ -241,8 +251,9 @@ function unitPage() {
     });
     const legend = document.getElementById('series');
     legend.replaceChildren();
+    const caption = (c) => ((trend.captions || []).find((k) => k.channel === c) || {caption: ChannelNames[c]}).caption;
     channels.forEach((c, i) => {
-      const li = el('li', '', ChannelNames[c]);
+      const li = el('li', '', caption(c));
       li.style.borderColor = Colours[i % Colours.length];
       legend.append(li);
     });

@@ -66,6 +66,8 @@ try:
         wait.until(lambda d: d.execute_script("return document.querySelector('button[data-span=\"24h\"]')"
                                               ".getAttribute('aria-pressed') === 'true' && !!document.getElementById('trend').dataset.buckets"))
         time.sleep(0.5)
+        assert '水位（RA0）' in driver.find_element(By.ID, 'readings').text  # the channel table's words
+        assert '水位(m)' in driver.find_element(By.ID, 'series').text
         trend = driver.find_element(By.ID, 'trend')
         buckets, columns = int(trend.get_attribute('data-buckets')), int(trend.get_attribute('data-columns'))
         assert 0 < buckets <= columns, (buckets, columns)

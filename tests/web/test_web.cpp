@@ -1,5 +1,5 @@
 // The web view's parts: its settings and their window, the pages' JSON against the readers the
-// windows use, the feed's states reaching it without a broker, and a start that cannot bind.
+// windows use, the feed's states reaching it without a broker, a start that cannot bind, HTTPS.
 
 #include "AlarmHistory.h"
 #include "ComEdit.h"
@@ -8,6 +8,7 @@
 #include "Station.h"
 #include "WebEdit.h"
 #include "WebPages.h"
+#include "WebServer.h"
 #include "WebView.h"
 
 #include <QCheckBox>
@@ -15,6 +16,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QTcpServer>
 #include <gtest/gtest.h>
@@ -153,6 +155,12 @@ TEST(WebPages, TrendSendsAtMostTwoPointsAColumnWithTheLogsExtremes)
     EXPECT_EQ(buckets.first()[1].toArray()[0].toInt(), 3601); // the hour's first line, not before
     EXPECT_EQ(buckets.last()[2].toArray()[0].toInt(), 7200);
     EXPECT_EQ(t["lines"].toInt(), 3600);
+    // A named channel in its engineering unit: 0..7200 raw is 0..100 m.
+    ChannelLine level{0, 0, QStringLiteral("水位"), QStringLiteral("m"), 0, 7200, 0, 100, 1};
+    const QJsonObject e = json(WebPages::TrendJson(st.dir.path(), 0, 3600, 100, now, {level}));
+    EXPECT_EQ(e["buckets"].toArray().last()[2].toArray()[0].toDouble(), 100.0);
+    EXPECT_EQ(e["buckets"].toArray().first()[1].toArray()[0].toDouble(), 50.0); // 3601 raw, to one decimal
+    EXPECT_EQ(e["captions"].toArray()[0].toObject()["caption"].toString(), QStringLiteral("水位(m)"));
 }
 
 namespace {
@@ -198,4 +206,31 @@ TEST(WebView, AnAddressInUseIsSaidAndJournalled)
     EXPECT_TRUE(web.start());
     EXPECT_TRUE(web.serving());
     EXPECT_TRUE(web.fault().isEmpty());
+}
+
+TEST(WebServer, UnderHttpsTheSessionCookieIsSecure)
+{
+    Station st;
+    const auto run = [&](const QString& program, const QStringList& args) {
+        QProcess p;
+        p.start(program, args);
+        p.waitForFinished(30000);
+        return p.readAllStandardOutput();
+    };
+    run(QStringLiteral("openssl"), {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1", "-subj",
+                                    "/CN=localhost", "-keyout", st.path("key.pem"), "-out", st.path("cert.pem")});
+    WebServerConfig config;
+    config.listen = {QHostAddress(QHostAddress::LocalHost), 0};
+    config.passHash = WebInf::HashPassword(QStringLiteral("pw"), 1000);
+    config.cert = st.readBytes(QStringLiteral("cert.pem"));
+    config.key = st.readBytes(QStringLiteral("key.pem"));
+    WebServer server(config);
+    ASSERT_EQ(server.start(), QString());
+    const QString url = QStringLiteral("https://127.0.0.1:%1/login").arg(server.port());
+    const QByteArray answer = run(QStringLiteral("curl"), {"-sk", "-i", "--data", "password=pw", url});
+    EXPECT_TRUE(answer.startsWith("HTTP/1.1 303")) << answer.constData();
+    EXPECT_TRUE(answer.contains("; HttpOnly; SameSite=Strict; Secure")) << answer.constData();
+    EXPECT_TRUE(answer.contains("Strict-Transport-Security"));
+    const QString plain = QStringLiteral("http://127.0.0.1:%1/login").arg(server.port());
+    EXPECT_FALSE(run(QStringLiteral("curl"), {"-s", "-i", "-m", "5", plain}).startsWith("HTTP/1.1 200"));
 }

@@ -52,6 +52,12 @@ int main(int argc, char** argv)
     rows[2].arm = QStringLiteral("Din: 0:High");
     TextFile::writeWhole(comm.path(QStringLiteral("sysinf001.csv")), sysInfText(rows, 1, "s", 1, "s", 1, 2));
     TextFile::writeWhole(comm.path(QStringLiteral("InetInf.ini")), inetInfText(1, {}));
+    // Unit 0 in the plant's words: a level in metres and a pump's running state.
+    TextFile::writeWhole(
+        comm.path(ChannelTable::FileName),
+        QStringLiteral("ユニット,チャンネル,タグ名,単位,生値下限,生値上限,工学値下限,工学値上限,小数桁,ON表示,"
+                       "OFF表示\r\n000,RA0,水位,m,0,1000,0,10,2,,\r\n000,RB0,ポンプ1,,,,,,,運転,停止\r\n"));
+    comm.channels().load();
     const DataLog::Seconds now = DataLog::toSeconds(clock.now());
     BenchStation::writeLog(comm.path(DataFiles::DataLogName(0)), 0, now - 2 * 3600, now - 5);
 
