@@ -30,6 +30,8 @@
 #include "SysEdit.h"
 #include "TrendWindow.h"
 #include "VARNIX.h"
+#include "WebEdit.h"
+#include "WebView.h"
 
 #include <QApplication>
 #include <QGuiApplication>
@@ -76,6 +78,21 @@ int main(int argc, char** argv)
     PollEngine engine([] { return std::make_unique<VARNIX>(); }, [] { return std::make_unique<CurlTransfer>(); });
     WindowOpener opener;
     MontAll window(comm, engine, opener);
+    WebView web(comm);
+    web.setRunning([&window] { return window.cycle().running(); });
+    // A view that cannot start is said in the status bar as well as in a box: monitoring goes on.
+    const auto startWeb = [&] {
+        const Outcome outcome = web.start();
+        window.showWebFault(web.fault());
+        Notify(messages, outcome);
+    };
+    // Saved web settings take effect at once.
+    const auto showWebSettings = [&](QWidget* over) {
+        WebEdit edit(comm.workDir(), messages, over);
+        edit.exec();
+        if (edit.saved())
+            startWeb();
+    };
     // Saved MQTT settings take effect at once: the feed connects again with them.
     const auto showMqttSettings = [&](QWidget* over) {
         MqttEdit mqtt(comm.workDir(), messages, over);
@@ -129,6 +146,7 @@ int main(int argc, char** argv)
             inet.exec();
         };
         w.showMqttSettings = showMqttSettings;
+        w.showWebSettings = showWebSettings;
         w.exec();
     });
     opener.add(StationWindow::ComEdit, [&](QWidget* parent, const OpenArgs&) {
@@ -138,6 +156,7 @@ int main(int argc, char** argv)
             inet.exec();
         };
         w.showMqttSettings = showMqttSettings;
+        w.showWebSettings = showWebSettings;
         w.exec();
     });
     opener.add(StationWindow::MontMain, [&](QWidget* parent, const OpenArgs&) {
@@ -196,6 +215,8 @@ int main(int argc, char** argv)
     Notify(messages, comm.channels().load());
     // No MqttInf.ini, or no broker in it: nothing is published.
     Notify(messages, comm.mqtt().start());
+    // No WebInf.ini, or Enabled=0: nothing is served.
+    startWeb();
     if (start)
         QTimer::singleShot(0, &window, [&window] {
             const QString why = window.cycle().StartUnattended();

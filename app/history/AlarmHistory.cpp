@@ -113,8 +113,6 @@ QVariant EventModel::headerData(int section, Qt::Orientation orientation, int ro
 
 namespace {
 
-const std::array<int, 4> PeriodHours = {24, 7 * 24, 30 * 24, 0};
-
 // A cell whose text does not fit shows it whole as a tooltip; one that fits shows none.
 class CutTextTips : public QStyledItemDelegate {
 public:
@@ -268,7 +266,7 @@ void AlarmHistory::reload()
     }
     m_again = false;
     const QDateTime now = m_clock.now();
-    const int hours = PeriodHours[std::clamp(PeriodFilter->currentIndex(), 0, 3)];
+    const int hours = History::PeriodHours[std::clamp(PeriodFilter->currentIndex(), 0, 3)];
     const QDateTime since = hours ? now.addSecs(-hours * 3600) : QDateTime();
     const int unit = UnitFilter->currentIndex() - 1;
     m_readStamp = journalStamp(); // taken before the read: a line added meanwhile is read next time

@@ -14,6 +14,7 @@
 #include <QDateTime>
 #include <QTimer>
 #include <QWidget>
+#include <array>
 #include <vector>
 
 class Clock;
@@ -25,6 +26,9 @@ class QTableWidget;
 class SysInf;
 
 namespace History {
+
+// The hours of the period filter's choices: 24 hours, 7 days, 30 days, all (0).
+inline constexpr std::array<int, 4> PeriodHours = {24, 7 * 24, 30 * 24, 0};
 
 // The entries of the unit (-1: all) from since on, newest first.
 std::vector<JournalEntry> Filter(const std::vector<JournalEntry>& entries, int unit, const QDateTime& since);

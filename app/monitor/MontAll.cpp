@@ -164,6 +164,11 @@ void MontAll::buildControls()
     MqttState->setMaximumWidth(220);
     MqttState->setVisible(false);
     StatusBar1->addPermanentWidget(MqttState);
+    WebState = new QLabel(StatusBar1);
+    WebState->setObjectName(QStringLiteral("WebState"));
+    WebState->setMaximumWidth(220);
+    WebState->setVisible(false);
+    StatusBar1->addPermanentWidget(WebState);
     top->addWidget(StatusBar1);
 
     connect(Command1[0], &QPushButton::clicked, this, [this] { m_cycle->Page(0); });
@@ -202,6 +207,17 @@ void MontAll::showMqttState()
     QPalette palette = MqttState->palette();
     palette.setColor(QPalette::WindowText, state->connected ? palette.color(QPalette::Text) : QColor(0xB0, 0, 0));
     MqttState->setPalette(palette);
+}
+
+void MontAll::showWebFault(const QString& why)
+{
+    const QString text = QStringLiteral("Web 停止（%1）").arg(why);
+    WebState->setVisible(!why.isEmpty());
+    WebState->setToolTip(text);
+    WebState->setText(WebState->fontMetrics().elidedText(text, Qt::ElideRight, WebState->maximumWidth()));
+    QPalette palette = WebState->palette();
+    palette.setColor(QPalette::WindowText, QColor(0xB0, 0, 0));
+    WebState->setPalette(palette);
 }
 
 bool MontAll::Load()

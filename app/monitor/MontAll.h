@@ -29,6 +29,8 @@ public:
 
     // The window's load: false when another station runs in this directory (the program ends).
     bool Load();
+    // Shows why the web view does not serve (empty: hides it).
+    void showWebFault(const QString& why);
     MonitorCycle& cycle() { return *m_cycle; }
 
     // MonitorView
@@ -62,6 +64,8 @@ public:
     std::array<QLabel*, 3> Panels{};
     // The MQTT broker's state, beside the panels and apart from them; hidden while MQTT is off.
     QLabel* MqttState = nullptr;
+    // Why the web view is not serving though enabled; hidden otherwise.
+    QLabel* WebState = nullptr;
     SmtpControl smtp1;
     FtpClient ftp1;
     QTimer timFtp; // the watchdog of ftp1's uploads

@@ -1,7 +1,8 @@
 #pragma once
-// The pieces every form is built of: named buttons, frames, button rows and labelled text boxes.
+// The pieces every form is built of: named buttons, check boxes, frames, button rows and labelled text boxes.
 
 #include <QBoxLayout>
+#include <QCheckBox>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
@@ -16,6 +17,15 @@ inline QPushButton* FormButton(QWidget* parent, const QString& name, const QStri
     b->setObjectName(name);
     b->setAutoDefault(false);
     return b;
+}
+
+// A check box, named for tests; its text names it for screen readers.
+inline QCheckBox* FormCheckBox(QWidget* parent, const QString& name, const QString& text)
+{
+    auto* c = new QCheckBox(text, parent);
+    c->setObjectName(name);
+    c->setAccessibleName(text);
+    return c;
 }
 
 // A frame of related controls, named for tests; screen readers announce its caption.

@@ -92,7 +92,8 @@ void ComEdit::buildControls()
     InetCmd = FormButton(this, QStringLiteral("InetCmd"), QStringLiteral("インターネット設定"));
     EndCmd = FormButton(this, QStringLiteral("EndCmd"), QStringLiteral("終了"));
     MqttCmd = FormButton(this, QStringLiteral("MqttCmd"), QStringLiteral("MQTT設定"));
-    top->addLayout(FormButtonRow({InetCmd, MqttCmd}, {EndCmd}));
+    WebCmd = FormButton(this, QStringLiteral("WebCmd"), QStringLiteral("Web設定"));
+    top->addLayout(FormButtonRow({InetCmd, MqttCmd, WebCmd}, {EndCmd}));
 
     for (int i = 0; i < 2; ++i)
         connect(ModeOpt[i], &QRadioButton::clicked, this, [this, i] { modeOptClick(i); });
@@ -109,6 +110,10 @@ void ComEdit::buildControls()
     connect(MqttCmd, &QPushButton::clicked, this, [this] {
         if (showMqttSettings)
             showMqttSettings(this);
+    });
+    connect(WebCmd, &QPushButton::clicked, this, [this] {
+        if (showWebSettings)
+            showWebSettings(this);
     });
 }
 

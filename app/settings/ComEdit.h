@@ -23,6 +23,8 @@ public:
     std::function<void(QWidget* parent)> showInetSettings;
     // How "MQTT設定" shows the MQTT settings window.
     std::function<void(QWidget* parent)> showMqttSettings;
+    // How "Web設定" shows the web view's settings window.
+    std::function<void(QWidget* parent)> showWebSettings;
 
     int choiceIndex() const { return m_choice; }
 
@@ -32,6 +34,7 @@ public:
     QLineEdit* txtFname = nullptr;
     QPushButton* InetCmd = nullptr;
     QPushButton* MqttCmd = nullptr;
+    QPushButton* WebCmd = nullptr;
     QPushButton* EndCmd = nullptr;
 
 private:

@@ -29,7 +29,8 @@ ComEdit2::ComEdit2(MontComm1& comm, QWidget* parent) : QDialog(parent), m_comm(c
     InetCmd = FormButton(this, QStringLiteral("InetCmd"), QStringLiteral("インターネット設定"));
     EndCmd = FormButton(this, QStringLiteral("EndCmd"), QStringLiteral("終了"));
     MqttCmd = FormButton(this, QStringLiteral("MqttCmd"), QStringLiteral("MQTT設定"));
-    top->addLayout(FormButtonRow({InetCmd, MqttCmd}, {EndCmd}));
+    WebCmd = FormButton(this, QStringLiteral("WebCmd"), QStringLiteral("Web設定"));
+    top->addLayout(FormButtonRow({InetCmd, MqttCmd, WebCmd}, {EndCmd}));
     connect(EndCmd, &QPushButton::clicked, this, [this] {
         StoreCommMode();
         accept();
@@ -41,6 +42,10 @@ ComEdit2::ComEdit2(MontComm1& comm, QWidget* parent) : QDialog(parent), m_comm(c
     connect(MqttCmd, &QPushButton::clicked, this, [this] {
         if (showMqttSettings)
             showMqttSettings(this);
+    });
+    connect(WebCmd, &QPushButton::clicked, this, [this] {
+        if (showWebSettings)
+            showWebSettings(this);
     });
     FixAndCentre(*this);
 

@@ -19,12 +19,15 @@ public:
     std::function<void(QWidget* parent)> showInetSettings;
     // How "MQTT設定" shows the MQTT settings window.
     std::function<void(QWidget* parent)> showMqttSettings;
+    // How "Web設定" shows the web view's settings window.
+    std::function<void(QWidget* parent)> showWebSettings;
 
     int choiceIndex() const { return m_choice; }
 
     std::array<QRadioButton*, 2> ModeOpt{};
     QPushButton* InetCmd = nullptr;
     QPushButton* MqttCmd = nullptr;
+    QPushButton* WebCmd = nullptr;
     QPushButton* EndCmd = nullptr;
 
 private:

@@ -21,9 +21,7 @@ LogEdit::LogEdit(const QString& workDir, MessageBoxService& messages, QWidget* p
     auto* top = new QVBoxLayout(this);
     auto* frame = FormFrame(this, QStringLiteral("Frame1"), QStringLiteral("データログ"));
     auto* grid = new QGridLayout(frame);
-    chkArchive = new QCheckBox(QStringLiteral("月ごとに圧縮して保存する"), frame);
-    chkArchive->setObjectName(QStringLiteral("chkArchive"));
-    chkArchive->setAccessibleName(chkArchive->text());
+    chkArchive = FormCheckBox(frame, QStringLiteral("chkArchive"), QStringLiteral("月ごとに圧縮して保存する"));
     grid->addWidget(chkArchive, 0, 0, 1, 2);
     const QString keepLabel = QStringLiteral("保存する月数（0：無期限）");
     auto* label = new QLabel(keepLabel, frame);

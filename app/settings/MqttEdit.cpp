@@ -34,11 +34,9 @@ MqttEdit::MqttEdit(const QString& workDir, MessageBoxService& messages, QWidget*
     txtPassWord->setEchoMode(QLineEdit::Password);
     txtTopicPrefix =
         FormTextRow(grid, frame, QStringLiteral("txtTopicPrefix"), QStringLiteral("トピックの接頭辞"), 5, 280);
-    chkDiscovery = new QCheckBox(QStringLiteral("Home Assistant に自動登録する"), frame);
+    chkDiscovery = FormCheckBox(frame, QStringLiteral("chkDiscovery"), QStringLiteral("Home Assistant に自動登録する"));
     // Empty is allowed: the prefix the station then uses.
     txtTopicPrefix->setPlaceholderText(MqttInf::topicPrefix(MqttSettings{}));
-    chkDiscovery->setObjectName(QStringLiteral("chkDiscovery"));
-    chkDiscovery->setAccessibleName(chkDiscovery->text());
     grid->addWidget(chkDiscovery, 6, 1);
     TestCmd = FormButton(frame, QStringLiteral("TestCmd"), QStringLiteral("接続テスト"));
     TestResult = new QLabel(frame);

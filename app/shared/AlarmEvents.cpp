@@ -52,6 +52,7 @@ void AlarmEvents::answering(int unit)
 void AlarmEvents::started()
 {
     journal(JournalEvent::Started, -1);
+    m_comm.mqtt().monitoringStarted();
 }
 
 void AlarmEvents::stopped(bool ending)

@@ -163,6 +163,8 @@ QString AlarmJournal::EventWord(JournalEvent event)
         return QStringLiteral("ログ保存失敗");
     case JournalEvent::ReportFailed:
         return QStringLiteral("帳票作成失敗");
+    case JournalEvent::WebFailed:
+        return QStringLiteral("Web表示失敗");
     }
     return QString();
 }

@@ -32,6 +32,7 @@ enum class JournalEvent {
     StartRefused,
     ArchiveFailed, // a data log could not be archived (it waits for the next pass)
     ReportFailed,  // a report made by itself failed (the name field: which report)
+    WebFailed,     // the web view could not start (the name field: why)
 };
 
 struct JournalEntry {

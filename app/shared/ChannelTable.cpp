@@ -153,6 +153,7 @@ std::optional<ChannelLine> ChannelTable::Parse(int unit, int channel, QStringLis
 
 Outcome ChannelTable::load()
 {
+    ++m_generation;
     m_lines.clear();
     m_unreadable = false;
     const QString path = QDir(m_workDir).filePath(FileName);
@@ -254,6 +255,7 @@ std::vector<ChannelLine> ChannelTable::forUnit(int unit) const
 
 void ChannelTable::setUnit(int unit, std::vector<ChannelLine> lines)
 {
+    ++m_generation;
     std::erase_if(m_lines, [unit](const ChannelLine& l) { return l.unit == unit; });
     for (ChannelLine& l : lines) {
         l.unit = unit;
@@ -264,6 +266,7 @@ void ChannelTable::setUnit(int unit, std::vector<ChannelLine> lines)
 
 bool ChannelTable::deleteUnit(int unit)
 {
+    ++m_generation;
     bool changed = std::erase_if(m_lines, [unit](const ChannelLine& l) { return l.unit == unit; }) > 0;
     for (ChannelLine& l : m_lines)
         if (l.unit > unit) {

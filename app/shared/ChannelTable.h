@@ -8,6 +8,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <cstdint>
 #include <optional>
 #include <vector>
 
@@ -53,6 +54,8 @@ public:
     const ChannelLine* find(int unit, int channel) const;
     std::vector<ChannelLine> forUnit(int unit) const;
     const std::vector<ChannelLine>& lines() const { return m_lines; }
+    // Changes whenever the lines may have: a reader that copied them knows when to copy again.
+    uint64_t generation() const { return m_generation; }
     // Replaces the unit's lines (channels outside 0..11 and duplicates are the caller's to refuse).
     void setUnit(int unit, std::vector<ChannelLine> lines);
     // The unit is removed from the device table: its lines go, later units' move up one row.
@@ -78,4 +81,5 @@ private:
     QString m_workDir;
     std::vector<ChannelLine> m_lines; // by unit, then channel
     bool m_unreadable = false;
+    uint64_t m_generation = 0;
 };

@@ -159,14 +159,14 @@ QString MqttFeed::nowText() const
 
 void MqttFeed::unitPolled(int unit, UnitLamp lamp)
 {
-    if (!m_publisher || unit < 0 || unit >= Units)
+    if (!listened() || unit < 0 || unit >= Units)
         return;
     unitPolled(unit, lamp, m_units.unitItem(ItemAlarmFlag, unit));
 }
 
 void MqttFeed::unitPolled(int unit, UnitLamp lamp, int16_t alarmFlag)
 {
-    if (!m_publisher || unit < 0 || unit >= Units)
+    if (!listened() || unit < 0 || unit >= Units)
         return;
     const std::optional<UnitLamp> before = std::exchange(m_lamp[unit], lamp);
     m_alarm[unit] = alarmFlag;
@@ -180,9 +180,10 @@ void MqttFeed::unitPolled(int unit, UnitLamp lamp, int16_t alarmFlag)
 
 void MqttFeed::alarmEvent(int unit, AlarmEvent event, const char* reason)
 {
-    if (!m_publisher || unit < 0 || unit >= Units)
+    if (!listened() || unit < 0 || unit >= Units)
         return;
-    m_publisher->publish(m_prefix + QStringLiteral("/alarms"), alarmJson(unit, event, reason), EventQos, false);
+    if (m_publisher)
+        m_publisher->publish(m_prefix + QStringLiteral("/alarms"), alarmJson(unit, event, reason), EventQos, false);
     const int16_t flag = event == AlarmEvent::Raised         ? int16_t(AlarmRaised)
                          : event == AlarmEvent::Acknowledged ? int16_t(AlarmAcknowledged)
                          : event == AlarmEvent::Cleared      ? int16_t(AlarmClear)
@@ -195,9 +196,17 @@ void MqttFeed::alarmEvent(int unit, AlarmEvent event, const char* reason)
     }
 }
 
+void MqttFeed::monitoringStarted()
+{
+    if (m_listener)
+        m_listener->monitoringChanged(true);
+}
+
 void MqttFeed::monitoringStopped()
 {
-    if (!m_publisher)
+    if (m_listener)
+        m_listener->monitoringChanged(false);
+    if (!listened())
         return;
     for (int unit = 0; unit < Units; ++unit)
         if (m_lamp[unit] && *m_lamp[unit] != UnitLamp::Stopped) {
@@ -208,7 +217,11 @@ void MqttFeed::monitoringStopped()
 
 void MqttFeed::publishState(int unit)
 {
-    m_publisher->publish(unitTopic(m_prefix, unit), stateJson(unit, *m_lamp[unit], m_alarm[unit]), StateQos, true);
+    const QByteArray json = stateJson(unit, *m_lamp[unit], m_alarm[unit]);
+    if (m_publisher)
+        m_publisher->publish(unitTopic(m_prefix, unit), json, StateQos, true);
+    if (m_listener)
+        m_listener->unitState(unit, json);
 }
 
 QByteArray MqttFeed::stateJson(int unit, UnitLamp lamp, int16_t alarmFlag) const

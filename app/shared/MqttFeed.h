@@ -27,6 +27,14 @@ class UnitStates;
 enum class UnitLamp { Good, Failed, GivenUp, RelayStale, Stopped };
 enum class AlarmEvent { Raised, Acknowledged, Cleared, GivenUp, Answering };
 
+// Another reader of the same unit states (the web view), told on the UI thread.
+class StateListener {
+public:
+    virtual ~StateListener() = default;
+    virtual void unitState(int unit, const QByteArray& json) = 0;
+    virtual void monitoringChanged(bool running) = 0;
+};
+
 class MqttFeed {
 public:
     static constexpr int Units = 100;
@@ -44,6 +52,8 @@ public:
     // Puts a given client behind the feed (tests, the benchmark); null: no MQTT.
     void setPublisher(std::unique_ptr<MqttPublisher> publisher, const QString& prefix, bool discovery = false);
     bool active() const { return m_publisher != nullptr; }
+    // The states also go to listener (null: to no one), with or without a broker.
+    void setListener(StateListener* listener) { m_listener = listener; }
     MqttPublisher* publisher() const { return m_publisher.get(); }
     const QString& prefix() const { return m_prefix; }
     // How the broker's connection stands; nothing while MQTT is off. Read without waiting.
@@ -62,6 +72,7 @@ public:
     void alarmEvent(int unit, AlarmEvent event, const char* reason = nullptr);
     // Monitoring stopped: every unit's retained state says so until its next poll.
     void monitoringStopped();
+    void monitoringStarted();
     // The device table or the channel table changed: Home Assistant is told what there is now,
     // and what went is removed.
     void refreshDiscovery();
@@ -76,6 +87,7 @@ public:
     QStringList possibleDiscoveryTopics() const;
 
 private:
+    bool listened() const { return m_publisher || m_listener; }
     void publishState(int unit);
     // Announces what discoveryConfigs() holds and empties every other topic that has, or may
     // have, a config of ours: all possible ones at the start (a previous run may have left
@@ -91,6 +103,7 @@ private:
     const ChannelTable& m_channels;
     const Clock& m_clock;
     std::unique_ptr<MqttPublisher> m_publisher;
+    StateListener* m_listener = nullptr;
     QString m_prefix;
     bool m_discovery = false;
     QSet<QString> m_announced; // config topics sent with a body

@@ -114,12 +114,14 @@ inline QList<UnitRow> simRows(const UnitSimProcess& sim)
 struct Watched {
     double seconds = 0;
     double worstLateMs = 0;
+    std::vector<double> lateMs; // each 5 ms timer's lateness
 };
 
 // The station in dir monitoring 100 simulated units on the real clock until done() or limitMs;
-// the longest the UI thread was kept from a 5 ms timer.
+// the longest the UI thread was kept from a 5 ms timer. finish, when given, runs before the
+// station goes (to end what prepare started on it).
 inline Watched monitor(const UnitSimProcess& sim, const QString& dir, const std::function<void(MontComm1&)>& prepare,
-                       const std::function<bool()>& done, int limitMs)
+                       const std::function<bool()>& done, int limitMs, const std::function<void()>& finish = {})
 {
     ScriptedMessageBox messages;
     SystemClock clock;
@@ -136,7 +138,8 @@ inline Watched monitor(const UnitSimProcess& sim, const QString& dir, const std:
     probe.setTimerType(Qt::PreciseTimer);
     probe.setInterval(5);
     QObject::connect(&probe, &QTimer::timeout, [&] {
-        w.worstLateMs = std::max(w.worstLateMs, double(since.nsecsElapsed()) / 1e6 - 5);
+        w.lateMs.push_back(double(since.nsecsElapsed()) / 1e6 - 5);
+        w.worstLateMs = std::max(w.worstLateMs, w.lateMs.back());
         since.restart();
     });
     wall.start();
@@ -159,6 +162,8 @@ inline Watched monitor(const UnitSimProcess& sim, const QString& dir, const std:
     w.seconds = double(wall.elapsed()) / 1000.0;
     probe.stop();
     window.cycle().StartStop();
+    if (finish)
+        finish();
     return w;
 }
 
