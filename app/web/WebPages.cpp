@@ -102,8 +102,9 @@ QByteArray TrendJson(const QString& workDir, int unit, DataLog::Seconds span, in
     for (const ChannelLine& l : lines)
         if (l.unit == unit && l.analogue()) {
             named[size_t(l.channel)] = &l;
-            captions.append(
-                QJsonObject{{QStringLiteral("channel"), l.channel}, {QStringLiteral("caption"), l.caption()}});
+            captions.append(QJsonObject{{QStringLiteral("channel"), l.channel},
+                                        {QStringLiteral("caption"), l.caption()},
+                                        {QStringLiteral("decimals"), l.decimals}});
         }
     const DataLog::Seconds from = now - span + 1;
     const DataLog::Range range = DataLog::ReadUnit(workDir, unit, from, now, columns, now);

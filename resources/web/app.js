@@ -94,7 +94,7 @@ function overview() {
         li.id = 'unit-' + u.unit;
         const a = el('a');
         a.href = '/unit?unit=' + u.unit;
-        a.append(el('span', 'lamp'), el('span', 'no', String(u.unit + 1).padStart(3, '0')), el('span', 'uname', u.name),
+        a.append(el('span', 'lamp'), el('span', 'no', String(u.unit).padStart(3, '0')), el('span', 'uname', u.name),
                  el('span', 'alarm'));
         li.append(a);
         list.append(li);
@@ -124,7 +124,7 @@ function alarms() {
       body.replaceChildren();
       for (const e of data.entries) {
         const tr = el('tr');
-        tr.append(el('td', '', e.time), el('td', '', e.unit < 0 ? '' : String(e.unit + 1).padStart(3, '0')),
+        tr.append(el('td', '', e.time), el('td', '', e.unit < 0 ? '' : String(e.unit).padStart(3, '0')),
                   el('td', '', e.name), el('td', '', e.event), el('td', '', e.condition));
         body.append(tr);
       }
@@ -168,7 +168,7 @@ function unitPage() {
     const u = info();
     const s = live.states[unit];
     if (!u) return;
-    document.getElementById('title').textContent = String(unit + 1).padStart(3, '0') + ' ' + u.name;
+    document.getElementById('title').textContent = String(unit).padStart(3, '0') + ' ' + u.name;
     document.title = u.name + ' - Talveron';
     document.getElementById('lamp').className = 'lamp ' + lampClass(u, s);
     document.getElementById('state').textContent =
@@ -183,11 +183,17 @@ function unitPage() {
     };
     // A channel the plant has named shows its tag name and its value in the plant's words.
     const named = (c) => s && (s.values || []).find((v) => v.channel === ChannelNames[c]);
-    const show = (v) => (v.value === null || v.value === undefined ? '―' : String(v.value) + (v.unit ? ' ' + v.unit : ''));
+    // A number goes out in JSON without its trailing zeros: the channel's decimals put them back.
+    const show = (v, c) => {
+      if (v.value === null || v.value === undefined) return '―';
+      const cap = trend && (trend.captions || []).find((k) => k.channel === c);
+      const text = typeof v.value === 'number' && cap ? v.value.toFixed(cap.decimals) : String(v.value);
+      return text + (v.unit ? ' ' + v.unit : '');
+    };
     for (let c = 0; c < 4; ++c) {
       if (u.inputs[c] !== 'Ain') continue;
       const v = named(c);
-      if (v) row(v.name + '（' + ChannelNames[c] + '）', show(v));
+      if (v) row(v.name + '（' + ChannelNames[c] + '）', show(v, c));
       else row(ChannelNames[c], s && s.ra[c] !== null ? String(s.ra[c]) : '―');
     }
     row(ChannelNames[12], s ? String(s.temperature_c) : '―');
@@ -195,7 +201,7 @@ function unitPage() {
       if (u.inputs[4 + p] === 'non') continue;
       const v = named(4 + p);
       const label = (v ? v.name + '（' + ChannelNames[4 + p] + '）' : ChannelNames[4 + p]) + ' ' + u.inputs[4 + p];
-      row(label, v ? show(v) : s && s.rb[p] !== null ? (s.rb[p] ? 'ON' : 'OFF') : '―');
+      row(label, v ? show(v, 4 + p) : s && s.rb[p] !== null ? (s.rb[p] ? 'ON' : 'OFF') : '―');
     }
   };
   const draw = () => {
@@ -270,6 +276,7 @@ function unitPage() {
       status.textContent = '読み込めません（' + err.message + '）';
     }
     draw();
+    readings(); // the trend brings the channels' decimals
   };
   for (const b of document.querySelectorAll('.spans button'))
     b.addEventListener('click', () => {

@@ -156,7 +156,7 @@ TEST(WebPages, TrendSendsAtMostTwoPointsAColumnWithTheLogsExtremes)
     EXPECT_EQ(buckets.last()[2].toArray()[0].toInt(), 7200);
     EXPECT_EQ(t["lines"].toInt(), 3600);
     // A named channel in its engineering unit: 0..7200 raw is 0..100 m.
-    ChannelLine level{0, 0, QStringLiteral("水位"), QStringLiteral("m"), 0, 7200, 0, 100, 1};
+    ChannelLine level{0, 0, QStringLiteral("水位"), QStringLiteral("m"), 0, 7200, 0, 100, 1, {}, {}};
     const QJsonObject e = json(WebPages::TrendJson(st.dir.path(), 0, 3600, 100, now, {level}));
     EXPECT_EQ(e["buckets"].toArray().last()[2].toArray()[0].toDouble(), 100.0);
     EXPECT_EQ(e["buckets"].toArray().first()[1].toArray()[0].toDouble(), 50.0); // 3601 raw, to one decimal
