@@ -14,6 +14,7 @@
 #include "ComEdit.h"
 #include "ComEdit2.h"
 #include "DialUpBackend.h"
+#include "FtpClient.h"
 #include "InternetTransfer.h"
 #include "MontAll.h"
 #include "MontComm1.h"
@@ -26,6 +27,7 @@
 #include "ReportCommand.h"
 #include "ReportSchedule.h"
 #include "ReportWindow.h"
+#include "SmtpControl.h"
 #include "StationLife.h"
 #include "SysEdit.h"
 #include "TrendWindow.h"
@@ -73,8 +75,15 @@ int main(int argc, char** argv)
     QtMessageBox messages;
     SystemClock clock;
     NmcliDialUp dialUp; // outlives comm: a line still up is hung up when comm goes
+    // The controls the alarm mail and the abnormality mark go out through, with the FTP
+    // control's watchdog; they outlive comm, which uses them until it goes.
+    SmtpControl smtp1;
+    FtpClient ftp1;
+    QTimer Timer3;
     MontComm1 comm(QDir::currentPath(), messages, clock);
     comm.setDialUpBackend(&dialUp);
+    comm.alarms().setSmtp(&smtp1);
+    comm.alarms().SetMainFtp(&ftp1, &Timer3);
     PollEngine engine([] { return std::make_unique<VARNIX>(); }, [] { return std::make_unique<CurlTransfer>(); });
     WindowOpener opener;
     MontAll window(comm, engine, opener);

@@ -148,11 +148,16 @@ void MonitorCycle::pollFailed(int unit, bool lan, bool stale)
     m_comm.mqtt().unitPolled(unit, givenUp ? UnitLamp::GivenUp : stale ? UnitLamp::RelayStale : UnitLamp::Failed);
     if (!givenUp)
         return;
-    // Journalled and mailed once per failure episode, for every unit, not only those on the
-    // page shown; relayed units are not mailed.
-    if (failures == m_comm.sys().MonitorSettings.ReloadSize + 1 && !std::exchange(m_givenUp[unit], true))
-        m_events.givenUp(unit, lan);
+    if (failures == m_comm.sys().MonitorSettings.ReloadSize + 1)
+        giveUp(unit, lan); // relayed units are not mailed
     showGivenUp(unit);
+}
+
+void MonitorCycle::giveUp(int unit, bool mail)
+{
+    // Once per failure episode, for every unit, not only those on the page shown.
+    if (!std::exchange(m_givenUp[unit], true))
+        m_comm.events().givenUp(unit, mail);
 }
 
 void MonitorCycle::showGivenUp(int unit)
@@ -167,7 +172,7 @@ void MonitorCycle::answered(int unit)
 {
     m_comm.units().unitItem(ItemFailureCount, unit) = -1;
     if (std::exchange(m_givenUp[unit], false))
-        m_events.answering(unit);
+        m_comm.events().answering(unit);
 }
 
 MonitorCycle::Started MonitorCycle::PollUnit(int unit, int32_t timeOutSeconds, Pass pass)
@@ -305,6 +310,7 @@ MonitorCycle::Started MonitorCycle::ReadRelayUnit(int unit, Pass pass)
     if (name.isEmpty()) {
         m_comm.units().unitItem(ItemFailureCount, unit) = int16_t(m_comm.sys().MonitorSettings.ReloadSize + 1);
         m_comm.mqtt().unitPolled(unit, UnitLamp::GivenUp);
+        giveUp(unit, false);
         showGivenUp(unit);
         return Started::FailedAtOnce;
     }
@@ -403,9 +409,9 @@ void MonitorCycle::SetUnitAlarm(AlarmChange change, int unit)
     showAlarms();
     // A raise always mails; a clear never does, even while another alarm stands.
     if (change == AlarmChange::Raise)
-        m_events.raised(unit);
+        m_comm.events().raised(unit);
     else
-        m_events.cleared(unit);
+        m_comm.events().cleared(unit);
 }
 
 void MonitorCycle::ClearAllAlarms(const char* reason)
@@ -453,7 +459,7 @@ void MonitorCycle::BeepResetClick()
         int16_t& flag = m_comm.units().unitItem(ItemAlarmFlag, unit);
         if (flag == AlarmRaised) {
             flag = AlarmAcknowledged;
-            m_events.acknowledged(unit);
+            m_comm.events().acknowledged(unit);
         }
     }
     showAlarms();
@@ -503,7 +509,7 @@ qint64 MonitorCycle::ticksDue(QDateTime& due)
     if (std::abs(m_anchorWall.msecsTo(now) - elapsed) > SetClockMs) {
         m_anchorWall = now.addMSecs(-elapsed);
         m_comm.dataLog().clockChanged();
-        m_events.clockChanged();
+        m_comm.events().clockChanged();
     }
     // A timer may fire a little early; a tick late by a second or more still takes its own
     // second, and the seconds it skipped are counted in.
@@ -607,7 +613,7 @@ void MonitorCycle::StartStop()
     Timer1.start();
     anchorTicks();
     m_monitoring = true;
-    m_events.started();
+    m_comm.events().started();
     const QDateTime now = m_comm.clock().now();
     m_comm.units().CycleStart[0] = DateText::general(now);
     const auto& m = m_comm.sys().MonitorSettings;
@@ -676,7 +682,7 @@ void MonitorCycle::stopMonitoring()
     Timer2.stop();
     invalidate();
     if (std::exchange(m_monitoring, false))
-        m_events.stopped();
+        m_comm.events().stopped();
     m_givenUp.fill(false);
     ClearAllAlarms(nullptr);
     ResetUnitStates();
@@ -732,7 +738,7 @@ void MonitorCycle::Shutdown()
     m_shutdown = true;
     invalidate();
     if (std::exchange(m_monitoring, false))
-        m_events.stopped(true); // the program ends while watching: the gap that follows is on record
+        m_comm.events().stopped(true); // the program ends while watching: the gap that follows is on record
     Timer1.stop();
     Timer2.stop();
     BeepTimer.stop();

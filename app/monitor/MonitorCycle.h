@@ -7,7 +7,6 @@
 // the retry pass, the polls under way and the alarms share its generation, the page shown and
 // the held log lines, and a split would only pass them back and forth.
 
-#include "AlarmEvents.h"
 #include "MontComm1.h"
 #include "UnitRead.h"
 
@@ -131,6 +130,7 @@ private:
     void pollFailed(int unit, bool lan, bool stale = false);
     void showGoodPoll(int unit);
     void showGivenUp(int unit);
+    void giveUp(int unit, bool mail);
     // A good poll: the failure count goes, and a unit given up is journalled as answering again.
     void answered(int unit);
     void stopMonitoring();
@@ -162,7 +162,6 @@ private:
     MontComm1& m_comm;
     MonitorView& m_view;
     PollEngine& m_engine;
-    AlarmEvents m_events{m_comm};
     bool m_monitoring = false; // from a start to a stop, pauses for dialogs included
     bool m_tickBusy = false;
     bool m_shutdown = false;

@@ -44,10 +44,6 @@ MontAll::MontAll(MontComm1& comm, PollEngine& engine, WindowOpener& opener, QWid
     m_cycle->Timer1.setObjectName(QStringLiteral("Timer1"));
     m_cycle->Timer2.setObjectName(QStringLiteral("Timer2"));
     m_cycle->BeepTimer.setObjectName(QStringLiteral("BeepTimer"));
-    // The alarm mail and the abnormality notice go out through this window's controls.
-    timFtp.setObjectName(QStringLiteral("timFtp"));
-    comm.alarms().setSmtp(&smtp1);
-    comm.alarms().SetMainFtp(&ftp1, &timFtp);
     m_icons[int(Lamp::Off)] = Lamps::load(comm.workDir(), Lamps::Off);
     m_icons[int(Lamp::On)] = Lamps::load(comm.workDir(), Lamps::On);
     m_icons[int(Lamp::GivenUp)] = Lamps::load(comm.workDir(), Lamps::GivenUp);
@@ -63,10 +59,7 @@ MontAll::MontAll(MontComm1& comm, PollEngine& engine, WindowOpener& opener, QWid
 MontAll::~MontAll()
 {
     m_cycle->Shutdown();
-    m_comm.alarms().StopMail(); // before smtp1 goes: the mail worker may be inside it
-    if (m_comm.alarms().smtp() == &smtp1)
-        m_comm.alarms().setSmtp(nullptr);
-    m_comm.alarms().SetMainFtp(nullptr, nullptr);
+    m_comm.alarms().StopMail(); // a mail under way ends with the window, not at its time-out
 }
 
 void MontAll::buildControls()

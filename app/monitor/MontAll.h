@@ -1,11 +1,9 @@
 #pragma once
 // The start-up window: all registered units, thirty to a page, with their lamps.
 
-#include "FtpClient.h"
 #include "InstanceLock.h"
 #include "DiskWatch.h"
 #include "MonitorCycle.h"
-#include "SmtpControl.h"
 #include "WindowOpener.h"
 
 #include <QIcon>
@@ -66,9 +64,6 @@ public:
     QLabel* MqttState = nullptr;
     // Why the web view is not serving though enabled; hidden otherwise.
     QLabel* WebState = nullptr;
-    SmtpControl smtp1;
-    FtpClient ftp1;
-    QTimer timFtp; // the watchdog of ftp1's uploads
     DiskWatch disk;
     QTimer timMqtt; // looks at the MQTT client's state every second
 

@@ -16,10 +16,6 @@
 #include "TextFile.h"
 #include "UnitEndpoint.h"
 
-namespace {
-const QString MarkName = QStringLiteral("IjyouFile.txt");
-} // namespace
-
 RelaySlot::RelaySlot(int index, MontComm1& comm, PollEngine& engine, RelayTransport& transport, SlotHost& host)
     : m_index(index)
     , m_comm(comm)
@@ -260,7 +256,7 @@ void RelaySlot::StopSlot()
     m_screen.status = QStringLiteral("切断");
     m_screen.statusTone = Tone::Window;
     if (m_alarm != AlarmClear && unitOf() >= 0)
-        m_events.cleared(unitOf(), false);
+        m_comm.events().cleared(unitOf(), false);
     SetAlarmState(false);
     ResetSwitches();
     releaseLine();
@@ -368,7 +364,7 @@ void RelaySlot::CheckDigitalAlarm(int kind, int pin, bool high)
             m_screen.outputAlarm[pin] = false;
             m_screen.selectorAlert = false;
             SetAlarmState(false);
-            m_events.cleared(u);
+            m_comm.events().cleared(u);
         }
         return;
     }
@@ -377,7 +373,7 @@ void RelaySlot::CheckDigitalAlarm(int kind, int pin, bool high)
     (kind == 1 ? m_screen.inputAlarm : m_screen.outputAlarm)[pin] = true;
     m_screen.selectorAlert = true;
     SetAlarmState(true);
-    m_events.raised(u, false);
+    m_comm.events().raised(u, false);
     if (m_comm.inet().HasCameraFolder())
         m_markWanted = true; // sent through the slot's control as the cycle's next step
 }
@@ -394,7 +390,7 @@ void RelaySlot::acknowledge()
         return;
     m_alarm = AlarmAcknowledged;
     if (unitOf() >= 0)
-        m_events.acknowledged(unitOf());
+        m_comm.events().acknowledged(unitOf());
 }
 
 void RelaySlot::reportPoll(int unit, UnitLamp lamp)
@@ -407,23 +403,12 @@ void RelaySlot::postMark(Next next)
     if (!m_markWanted)
         return next();
     m_markWanted = false;
-    TextFile::writeWholeBytes(m_comm.path(MarkName), QByteArrayLiteral("!!\r\n"));
-    QStringList folders;
-    for (int i = 0; i < 4; ++i)
-        if (!m_comm.inet().InternetSettings.Camera[i].isEmpty())
-            folders << m_comm.inet().InternetSettings.Camera[i];
-    postMarkTo(folders, next);
-}
-
-void RelaySlot::postMarkTo(QStringList folders, Next next)
-{
-    // One camera folder after the other; a failing one does not stop the next.
-    if (folders.isEmpty())
-        return next();
-    FtpTarget target = FtpTarget::of(m_comm.inet().InternetSettings);
-    target.remoteDir = folders.takeFirst();
-    m_transport.upload(m_index, target, MarkName,
-                       guarded<int16_t>([this, folders, next](int16_t) { postMarkTo(folders, next); }));
+    // Through the slot's own control, and dropped with the slot's other work when it stops.
+    m_comm.alarms().PostAbnormalMark(
+        [this](const FtpTarget& target, const QString& name, std::function<void(int16_t)> sent) {
+            m_transport.upload(m_index, target, name, guarded<int16_t>(std::move(sent)));
+        },
+        [next](int16_t) { next(); });
 }
 
 // --- output switches ---

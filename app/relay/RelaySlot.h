@@ -10,7 +10,6 @@
 // overwrite it, and the output is set (or the request posted) with that level once the slot's
 // work has ended.
 
-#include "AlarmEvents.h"
 #include "MontComm1.h"
 #include "RelayScreen.h"
 #include "UnitRead.h"
@@ -116,7 +115,6 @@ protected:
     PollEngine& m_engine;
     RelayTransport& m_transport;
     SlotHost& m_host;
-    AlarmEvents m_events{m_comm}; // the station's one fan-out of alarm events
     SlotScreen m_screen;
     QString m_paramLine;
 
@@ -133,7 +131,6 @@ private:
     void runFlips();
     void startTimer();
     void restartGrid();
-    void postMarkTo(QStringList folders, Next next);
 
     QTimer m_timer1;
     bool m_timersEnabled = true;

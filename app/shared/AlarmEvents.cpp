@@ -1,45 +1,51 @@
 #include "AlarmEvents.h"
 
-#include "MontComm1.h"
+#include "AlarmNotifier.h"
+#include "InetInf.h"
+#include "MqttFeed.h"
+#include "SysInf.h"
+#include "TableWords.h"
+#include "UnitStates.h"
 
 void AlarmEvents::journal(JournalEvent event, int unit)
 {
     if (unit < 0)
-        m_comm.journal().Record(event, -1, QString());
+        m_parts.journal.Record(event, -1, QString());
     else
-        m_comm.journal().Record(event, unit, m_comm.sys().cell(unit, ColName), m_comm.AlarmCondition(unit));
+        m_parts.journal.Record(event, unit, m_parts.sys.cell(unit, ColName), m_parts.sys.AlarmCondition(unit));
 }
 
 void AlarmEvents::mailAndMark(int unit, bool mark)
 {
-    m_comm.alarms().SendAlarmMail(m_comm.sys().cell(unit, ColName), unit);
-    if (mark && m_comm.inet().HasCameraFolder())
-        m_comm.alarms().PostAbnormalMark();
+    m_parts.notifier.SendAlarmMail(m_parts.sys.cell(unit, ColName), unit);
+    if (mark && m_parts.inet.HasCameraFolder())
+        m_parts.notifier.PostAbnormalMark();
 }
 
 void AlarmEvents::raised(int unit, bool markHere)
 {
     journal(JournalEvent::Raised, unit);
-    m_comm.mqtt().alarmEvent(unit, AlarmEvent::Raised);
+    m_parts.mqtt.alarmEvent(unit, AlarmEvent::Raised);
     mailAndMark(unit, markHere);
 }
 
 void AlarmEvents::acknowledged(int unit)
 {
     journal(JournalEvent::Acknowledged, unit);
-    m_comm.mqtt().alarmEvent(unit, AlarmEvent::Acknowledged);
+    m_parts.mqtt.alarmEvent(unit, AlarmEvent::Acknowledged);
 }
 
 void AlarmEvents::cleared(int unit, bool journalled)
 {
     if (journalled)
         journal(JournalEvent::Cleared, unit);
-    m_comm.mqtt().alarmEvent(unit, AlarmEvent::Cleared);
+    m_parts.mqtt.alarmEvent(unit, AlarmEvent::Cleared);
 }
 
 void AlarmEvents::givenUp(int unit, bool mail)
 {
     journal(JournalEvent::GivenUp, unit);
+    m_parts.mqtt.alarmEvent(unit, AlarmEvent::GivenUp);
     if (mail)
         mailAndMark(unit);
 }
@@ -47,12 +53,13 @@ void AlarmEvents::givenUp(int unit, bool mail)
 void AlarmEvents::answering(int unit)
 {
     journal(JournalEvent::Answering, unit);
+    m_parts.mqtt.alarmEvent(unit, AlarmEvent::Answering);
 }
 
 void AlarmEvents::started()
 {
     journal(JournalEvent::Started, -1);
-    m_comm.mqtt().monitoringStarted();
+    m_parts.mqtt.monitoringStarted();
 }
 
 void AlarmEvents::stopped(bool ending)
@@ -61,9 +68,9 @@ void AlarmEvents::stopped(bool ending)
     if (ending)
         return;
     for (int unit = 0; unit < UnitStates::UnitSlots; ++unit)
-        if (m_comm.units().unitItem(ItemAlarmFlag, unit) != AlarmClear)
-            m_comm.mqtt().alarmEvent(unit, AlarmEvent::Cleared, "stopped");
-    m_comm.mqtt().monitoringStopped();
+        if (m_parts.units.unitItem(ItemAlarmFlag, unit) != AlarmClear)
+            m_parts.mqtt.alarmEvent(unit, AlarmEvent::Cleared, "stopped");
+    m_parts.mqtt.monitoringStopped();
 }
 
 void AlarmEvents::clockChanged()

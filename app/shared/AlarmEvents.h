@@ -5,11 +5,23 @@
 
 #include "AlarmJournal.h"
 
-class MontComm1;
+class AlarmNotifier;
+class InetInf;
+class MqttFeed;
+class SysInf;
+class UnitStates;
 
 class AlarmEvents {
 public:
-    explicit AlarmEvents(MontComm1& comm) : m_comm(comm) {}
+    struct Parts {
+        AlarmJournal& journal;
+        MqttFeed& mqtt;
+        AlarmNotifier& notifier;
+        const SysInf& sys;
+        const InetInf& inet;
+        const UnitStates& units;
+    };
+    explicit AlarmEvents(Parts parts) : m_parts(parts) {}
 
     // Mailed, and marked unless the caller posts the mark itself (a detail slot sends it through
     // its own FTP control as a step of its cycle).
@@ -17,8 +29,8 @@ public:
     void acknowledged(int unit);
     // journalled false: the alarm ended with a detail slot's stop, which only its broker hears of.
     void cleared(int unit, bool journalled = true);
-    // The MQTT feed tells given-up and answering units from their lamps; mail marks a failure
-    // episode of a unit polled directly.
+    // A unit given up and one heard again after that, once each per failure episode; mail marks
+    // a failure episode of a unit polled directly.
     void givenUp(int unit, bool mail);
     void answering(int unit);
     void started();
@@ -32,5 +44,5 @@ private:
     void journal(JournalEvent event, int unit);
     void mailAndMark(int unit, bool mark = true);
 
-    MontComm1& m_comm;
+    Parts m_parts;
 };

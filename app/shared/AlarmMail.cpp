@@ -2,7 +2,9 @@
 
 #include "AlarmNotifier.h"
 
-#include "MontComm1.h"
+#include "AlarmJournal.h"
+#include "InetInf.h"
+#include "SysInf.h"
 
 #include "AddressBook.h"
 #include "DialUpLine.h"
@@ -13,6 +15,7 @@
 #include "Worker.h"
 
 #include <atomic>
+#include <QDir>
 #include <QMetaObject>
 #include <QObject>
 #include <QPointer>
@@ -82,7 +85,7 @@ Outcome mailAll(const MailJob& job)
 // the sends run on a worker thread. Destroying it cancels the send under way and joins.
 class MailRunner : public QObject {
 public:
-    explicit MailRunner(MontComm1& comm) : m_comm(comm) {}
+    explicit MailRunner(AlarmNotifier& owner) : m_owner(owner), m_parts(owner.m_parts) {}
     ~MailRunner() override
     {
         m_closing = true;
@@ -92,7 +95,7 @@ public:
             m_smtp->cancel();
         m_worker.join();
         if (m_leased)
-            m_comm.dialUpLine().release();
+            m_parts.line().release();
     }
 
     void queue(const QString& text, int unit, const QString& subject = {}, const QString& attachment = {})
@@ -118,7 +121,7 @@ private:
         m_running = !m_pending.empty();
         if (!m_running)
             return;
-        const auto& s = m_comm.inet().InternetSettings;
+        const auto& s = m_parts.inet.InternetSettings;
         m_current = m_pending.front();
         m_pending.pop_front();
         auto job = std::make_shared<MailJob>(MailJob{m_current.text,
@@ -126,12 +129,12 @@ private:
                                                      s.SendMailName,
                                                      m_current.attachment.isEmpty() ? s.MailHeader : m_current.subject,
                                                      s.MailBody,
-                                                     m_comm.alarms().smtp(),
+                                                     m_owner.smtp(),
                                                      {},
                                                      m_current.attachment});
         m_smtp = job->smtp;
         // The book is read first: a station without one dials nobody.
-        onWorker<AddressBook>([path = m_comm.path(QStringLiteral("mail.xls")),
+        onWorker<AddressBook>([path = QDir(m_parts.workDir).filePath(QStringLiteral("mail.xls")),
                                cancel = &m_cancelRead] { return ReadAddressBook(path, cancel); },
                               [this, job](AddressBook book) {
                                   if (!book.error.isEmpty()) {
@@ -145,7 +148,7 @@ private:
 
     void dialThenSend(const std::shared_ptr<MailJob>& job)
     {
-        const auto& s = m_comm.inet().InternetSettings;
+        const auto& s = m_parts.inet.InternetSettings;
         auto send = [this, job] {
             onWorker<Outcome>([job] { return mailAll(*job); }, [this](Outcome o) { ended(o); });
         };
@@ -155,24 +158,25 @@ private:
         }
         m_leased = true;
         // A failed dial still tries the mail: the line may be up by other means.
-        m_comm.dialUpLine().acquire(s.DialUpName, s.DialUpUser, s.DialUpPass, this, [send](int32_t) { send(); });
+        m_parts.line().acquire(s.DialUpName, s.DialUpUser, s.DialUpPass, this, [send](int32_t) { send(); });
     }
 
     void ended(const Outcome& outcome)
     {
-        Notify(m_comm.messages(), outcome);
+        Notify(m_parts.messages, outcome);
         // An alarm whose mail did not reach everyone is on record for the morning after.
         if (!outcome.ok() && outcome.fault != Fault::Cancelled)
-            m_comm.journal().Record(JournalEvent::MailFailed, m_current.unit, m_current.text,
-                                    m_comm.AlarmCondition(m_current.unit));
+            m_parts.journal.Record(JournalEvent::MailFailed, m_current.unit, m_current.text,
+                                   m_parts.sys.AlarmCondition(m_current.unit));
         if (m_leased) {
             m_leased = false;
-            m_comm.dialUpLine().release();
+            m_parts.line().release();
         }
         next();
     }
 
-    MontComm1& m_comm;
+    AlarmNotifier& m_owner;
+    const AlarmNotifier::Parts& m_parts;
     struct Pending {
         QString text;
         int unit = -1;
@@ -188,14 +192,14 @@ private:
     Worker m_worker;
 };
 
-AlarmNotifier::AlarmNotifier(MontComm1& comm) : m_comm(comm) {}
+AlarmNotifier::AlarmNotifier(Parts parts) : m_parts(std::move(parts)) {}
 
 AlarmNotifier::~AlarmNotifier() = default;
 
 void AlarmNotifier::SendAlarmMail(const QString& alarmText, int unit)
 {
     if (!m_mail)
-        m_mail = std::make_unique<MailRunner>(m_comm);
+        m_mail = std::make_unique<MailRunner>(*this);
     m_mail->queue(alarmText, unit);
 }
 
@@ -207,7 +211,7 @@ void AlarmNotifier::StopMail()
 void AlarmNotifier::SendReportMail(const QString& subject, const QString& text, const QString& attachment)
 {
     if (!m_mail)
-        m_mail = std::make_unique<MailRunner>(m_comm);
+        m_mail = std::make_unique<MailRunner>(*this);
     m_mail->queue(text, -1, subject, attachment);
 }
 

@@ -9,15 +9,31 @@
 #include <functional>
 #include <memory>
 
+class AlarmJournal;
+class DialUpLine;
 class FtpClient;
+class FtpUploadJob;
+class InetInf;
 class MailRunner;
-class MontComm1;
+class MessageBoxService;
 class QTimer;
 class SmtpClient;
+class SysInf;
+struct FtpTarget;
 
 class AlarmNotifier {
 public:
-    explicit AlarmNotifier(MontComm1& comm);
+    // What the mail and the mark need of the station.
+    struct Parts {
+        QString workDir;
+        const InetInf& inet;
+        const SysInf& sys;
+        AlarmJournal& journal;
+        MessageBoxService& messages;
+        std::function<DialUpLine&()> line; // made on first use
+        const int& ftpStepTimeOutMs;
+    };
+    explicit AlarmNotifier(Parts parts);
     ~AlarmNotifier();
 
     // Queues the text and returns at once: a mail run reads the book and mails every address
@@ -35,21 +51,31 @@ public:
     void setSmtp(SmtpClient* smtp) { m_smtp = smtp; }
     SmtpClient* smtp() const { return m_smtp; }
 
-    // IjyouFile.txt into every Camera folder, without waiting. done(0, or 1 when the last
-    // folder's send failed) follows from the event loop; nothing follows when ftp is destroyed
-    // first. Without a control: the main window's (1 at once when there is none).
+    // Sends a file of the working directory to target's folder; done(code) with the codes of
+    // FtpUploadJob, from the event loop. A sender that is cancelled never calls done.
+    using FileSend =
+        std::function<void(const FtpTarget& target, const QString& fileName, std::function<void(int16_t)> done)>;
+    // IjyouFile.txt into every Camera folder, one after the other through send; a failing folder
+    // does not stop the next. done(0, or 1 when the last folder's send failed) once all have
+    // ended; nothing follows when the sender is cancelled.
+    void PostAbnormalMark(const FileSend& send, std::function<void(int16_t)> done);
+    // The same on a control of its own, without waiting; nothing follows when ftp is destroyed
+    // first. One mark at a time on a control: a second fails with 1. Without a control: the
+    // station's (1 at once when there is none).
     void PostAbnormalMark(FtpClient& ftp, QTimer& timer, std::function<void(int16_t)> done = {});
     void PostAbnormalMark(std::function<void(int16_t)> done = {});
-    void SetMainFtp(FtpClient* ftp, QTimer* timFtp)
+    // The station's FTP control and its watchdog, for the marks of the main window.
+    void SetMainFtp(FtpClient* ftp, QTimer* timer)
     {
         m_mainFtp = ftp;
-        m_mainTimFtp = timFtp;
+        m_mainTimer = timer;
     }
 
 private:
-    MontComm1& m_comm;
+    friend class MailRunner;
+    Parts m_parts;
     std::unique_ptr<MailRunner> m_mail;
     SmtpClient* m_smtp = nullptr;
     FtpClient* m_mainFtp = nullptr;
-    QTimer* m_mainTimFtp = nullptr;
+    QTimer* m_mainTimer = nullptr;
 };

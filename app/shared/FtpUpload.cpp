@@ -5,9 +5,10 @@
 #include "Conversions.h"
 #include "FtpClient.h"
 #include "AlarmNotifier.h"
-#include "MontComm1.h"
+#include "InetInf.h"
 #include "TextFile.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTimer>
 #include <optional>
@@ -263,88 +264,83 @@ QString FtpErrorText(int16_t code, const QString& localPath)
 
 namespace {
 
-// One camera folder after the other on one control; owned by its own chain and gone when the
-// chain ends or the control does.
-class AbnormalMarkRun : public QObject {
-public:
-    AbnormalMarkRun(FtpClient& ftp, QTimer& timer, const FtpTarget& target, QStringList folders, QString localPath,
-                    int stepTimeOutMs, std::function<void(int16_t)> done)
-        : QObject(&ftp)
-        , m_job(ftp, timer)
-        , m_target(target)
-        , m_folders(std::move(folders))
-        , m_localPath(std::move(localPath))
-        , m_stepTimeOutMs(stepTimeOutMs)
-        , m_done(std::move(done))
-    {
-        setObjectName(Name);
+// One folder after the other; the chain lives in the sender's callbacks, so a cancelled
+// sender drops it.
+void sendToFolders(const AlarmNotifier::FileSend& send, FtpTarget target, const QString& name, QStringList folders,
+                   int16_t last, std::function<void(int16_t)> done)
+{
+    if (folders.isEmpty()) {
+        if (done)
+            done(last != 0 ? 1 : 0);
+        return;
     }
-    static inline const QString Name = QStringLiteral("AbnormalMarkRun");
-    void next()
-    {
-        if (m_folders.isEmpty()) {
-            setObjectName(QString()); // ended: the next mark may start
-            auto done = std::move(m_done);
-            const int16_t result = m_last != 0 ? 1 : 0;
-            deleteLater();
-            if (done)
-                done(result);
-            return;
-        }
-        m_target.remoteDir = m_folders.takeFirst();
-        if (!m_job.start(m_target, m_localPath, m_stepTimeOutMs, [this](int16_t code) {
-                m_last = code; // the first failing does not stop the next
-                QMetaObject::invokeMethod(
-                    this, [this] { next(); }, Qt::QueuedConnection);
-            })) {
-            m_last = -1;
-            QMetaObject::invokeMethod(
-                this, [this] { next(); }, Qt::QueuedConnection);
-        }
-    }
+    target.remoteDir = folders.takeFirst();
+    send(target, name, [send, target, name, folders, done](int16_t code) {
+        sendToFolders(send, target, name, folders, code, done); // the first failing does not stop the next
+    });
+}
 
-private:
-    FtpUploadJob m_job;
-    FtpTarget m_target;
-    QStringList m_folders;
-    QString m_localPath;
-    int m_stepTimeOutMs;
-    std::function<void(int16_t)> m_done;
-    int16_t m_last = 0;
-};
+const QString MarkJobName = QStringLiteral("AbnormalMark");
+const QString MarkName = QStringLiteral("IjyouFile.txt");
+
+// Writes the mark into the working directory and says which folders it goes to.
+QStringList writeMark(const AlarmNotifier::Parts& parts)
+{
+    TextFile::writeWholeBytes(QDir(parts.workDir).filePath(MarkName), QByteArrayLiteral("!!\r\n"));
+    QStringList folders;
+    for (int i = 0; i < 4; ++i)
+        if (const QString& folder = parts.inet.InternetSettings.Camera[i]; !folder.isEmpty())
+            folders << folder;
+    return folders;
+}
 
 } // namespace
 
+void AlarmNotifier::PostAbnormalMark(const FileSend& send, std::function<void(int16_t)> done)
+{
+    const QStringList folders = writeMark(m_parts);
+    sendToFolders(send, FtpTarget::of(m_parts.inet.InternetSettings), MarkName, folders, 0, std::move(done));
+}
+
 void AlarmNotifier::PostAbnormalMark(FtpClient& ftp, QTimer& timer, std::function<void(int16_t)> done)
 {
-    // One mark at a time on a control: a second alarm while one is on its way fails, as a second
-    // upload always did, instead of mixing its steps into the first one's session.
-    if (ftp.findChild<QObject*>(AbnormalMarkRun::Name, Qt::FindDirectChildrenOnly)) {
+    // A second alarm while a mark is on its way fails, as a second upload always did, instead
+    // of mixing its steps into the first one's session.
+    if (ftp.findChild<FtpUploadJob*>(MarkJobName, Qt::FindDirectChildrenOnly)) {
         if (done)
             QMetaObject::invokeMethod(
                 &ftp, [done] { done(1); }, Qt::QueuedConnection);
         return;
     }
-    const QString mark = QStringLiteral("IjyouFile.txt");
-    TextFile::writeWholeBytes(m_comm.path(mark), QByteArrayLiteral("!!\r\n"));
-    const auto& s = m_comm.inet().InternetSettings;
-    QStringList folders;
-    for (int i = 0; i < 4; ++i)
-        if (!s.Camera[i].isEmpty())
-            folders << s.Camera[i];
-    auto* run = new AbnormalMarkRun(ftp, timer, FtpTarget::of(s), folders, m_comm.path(mark), m_comm.ftpStepTimeOutMs(),
-                                    std::move(done));
+    auto* job = new FtpUploadJob(ftp, timer, &ftp); // goes with the control, and the chain with it
+    job->setObjectName(MarkJobName);
+    const int stepMs = m_parts.ftpStepTimeOutMs;
+    const QString dir = m_parts.workDir;
+    FileSend send = [job, stepMs, dir](const FtpTarget& target, const QString& name,
+                                       std::function<void(int16_t)> sent) {
+        if (!job->start(target, QDir(dir).filePath(name), stepMs, sent))
+            QMetaObject::invokeMethod(
+                job, [sent] { sent(-1); }, Qt::QueuedConnection);
+    };
+    auto ended = [job, done = std::move(done)](int16_t result) {
+        job->setObjectName(QString()); // the next mark may start
+        job->deleteLater();
+        if (done)
+            done(result);
+    };
     // Started from the event loop, so done never comes from inside this call.
     QMetaObject::invokeMethod(
-        run, [run] { run->next(); }, Qt::QueuedConnection);
+        job,
+        [send, ended, folders = writeMark(m_parts), target = FtpTarget::of(m_parts.inet.InternetSettings)] {
+            sendToFolders(send, target, MarkName, folders, 0, ended);
+        },
+        Qt::QueuedConnection);
 }
-
-// --- the abnormality mark on the camera folders ---
 
 void AlarmNotifier::PostAbnormalMark(std::function<void(int16_t)> done)
 {
-    if (m_mainFtp && m_mainTimFtp) {
-        PostAbnormalMark(*m_mainFtp, *m_mainTimFtp, std::move(done));
+    if (m_mainFtp && m_mainTimer) {
+        PostAbnormalMark(*m_mainFtp, *m_mainTimer, std::move(done));
         return;
     }
     if (done)

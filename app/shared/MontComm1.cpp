@@ -17,7 +17,8 @@ MontComm1::MontComm1(QString workDir, MessageBoxService& messages, const Clock& 
     , m_files(m_workDir, clock, m_inet, m_units)
     , m_journal(m_workDir, clock)
     , m_mqtt(m_workDir, m_sys, m_units, m_channels, clock)
-    , m_alarms(*this)
+    , m_alarms({m_workDir, m_inet, m_sys, m_journal, messages, [this]() -> DialUpLine& { return dialUpLine(); },
+                m_ftpStepTimeOutMs})
 {
 }
 
@@ -29,14 +30,6 @@ MontComm1::~MontComm1()
         if (const int32_t rc = m_line->close(); rc != 0)
             m_journal.Record(JournalEvent::HangUpFailed, -1, QString(), DialUpError::text(rc));
     m_line.reset();
-}
-
-QString MontComm1::AlarmCondition(int unit) const
-{
-    if (unit < 0 || unit >= m_sys.unitCount())
-        return QString();
-    const QString& arm = m_sys.cell(unit, ColArm);
-    return arm == TableWord::Non ? QString() : arm;
 }
 
 QString MontComm1::path(const QString& fileName) const

@@ -5,6 +5,7 @@
 // (AlarmJournal), the MQTT feed (MqttFeed) and the one dial-up line. The program has one; tests
 // make as many as they like, each on its own working directory.
 
+#include "AlarmEvents.h"
 #include "AlarmJournal.h"
 #include "AlarmNotifier.h"
 #include "ChannelTable.h"
@@ -50,11 +51,11 @@ public:
     // Every writer of a unit's data log goes through here.
     DataLogGate& dataLog() { return m_dataLog; }
     AlarmNotifier& alarms() { return m_alarms; }
+    // Every raise, acknowledge, clear, given up, answering, start and stop goes through here.
+    AlarmEvents& events() { return m_events; }
     AlarmJournal& journal() { return m_journal; }
     // How the data logs are kept (LogInf.ini) and the worker that archives them.
     LogArchiver& logs() { return m_logs; }
-    // The journal's condition field for a unit: its alarm setting, empty where none.
-    QString AlarmCondition(int unit) const;
     // Tag names, engineering units and ON/OFF words for display (ChannelInf.csv); empty until loaded.
     ChannelTable& channels() { return m_channels; }
     const ChannelTable& channels() const { return m_channels; }
@@ -85,6 +86,7 @@ private:
     MqttFeed m_mqtt;
     DialUpBackend* m_dialUpBackend = nullptr;
     std::unique_ptr<DialUpLine> m_line;
-    AlarmNotifier m_alarms; // after the line: its mail may hold a lease until it goes
     int m_ftpStepTimeOutMs = 30000;
+    AlarmNotifier m_alarms; // after the line: its mail may hold a lease until it goes
+    AlarmEvents m_events{{m_journal, m_mqtt, m_alarms, m_sys, m_inet, m_units}};
 };

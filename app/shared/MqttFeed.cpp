@@ -168,14 +168,9 @@ void MqttFeed::unitPolled(int unit, UnitLamp lamp, int16_t alarmFlag)
 {
     if (!listened() || unit < 0 || unit >= Units)
         return;
-    const std::optional<UnitLamp> before = std::exchange(m_lamp[unit], lamp);
+    m_lamp[unit] = lamp;
     m_alarm[unit] = alarmFlag;
     publishState(unit);
-    // Giving up on a unit and hearing from it again are events as much as alarms are.
-    if (lamp == UnitLamp::GivenUp && before != UnitLamp::GivenUp)
-        alarmEvent(unit, AlarmEvent::GivenUp);
-    else if (before == UnitLamp::GivenUp && lamp == UnitLamp::Good)
-        alarmEvent(unit, AlarmEvent::Answering);
 }
 
 void MqttFeed::alarmEvent(int unit, AlarmEvent event, const char* reason)

@@ -82,6 +82,14 @@ int SysInf::unitCount() const
     return std::clamp<int>(DeviceCount, 0, std::clamp<int>(MaxDevices, 0, UnitSlots));
 }
 
+QString SysInf::AlarmCondition(int unit) const
+{
+    if (unit < 0 || unit >= unitCount())
+        return QString();
+    const QString& arm = cell(unit, ColArm);
+    return arm == TableWord::Non ? QString() : arm;
+}
+
 QString SysInf::GetSysInfField(const QString& key, const QString& line)
 {
     const auto it = std::find(ColumnKeys.begin(), ColumnKeys.end(), key);

@@ -81,6 +81,8 @@ public:
     int16_t GetPinType(int unit, int port, int pin) const;
     QString GetArmField(int unit, int part) const;
     AlarmRule ArmRule(int unit) const;
+    // The journal's condition field for a unit: its alarm setting, empty where none.
+    QString AlarmCondition(int unit) const;
     // The unit's twelve pin types RA0..RA3, RB0..RB7, joined by ",": the relay files carry them.
     QString PinTypesText(int unit) const;
 

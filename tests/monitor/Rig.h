@@ -5,6 +5,7 @@
 #include "FakeSmtp.h"
 #include "FakeTransfer.h"
 #include "Forwarding.h"
+#include "FtpClient.h"
 #include "MontAll.h"
 #include "PollEngine.h"
 #include "PyServer.h"
@@ -42,7 +43,9 @@ template <class Link = VARNIX, class Transfer = FakeTransfer> struct Rig {
     std::mutex fakeMutex;
     std::unique_ptr<PollEngine> engine = makeEngine(link1, transfer1, fakeMutex);
     WindowOpener opener;
-    FakeSmtp smtp; // stands in for the window's smtp1
+    FakeSmtp smtp; // stands in for the program's smtp1
+    FtpClient ftp1;
+    QTimer Timer3;
     std::unique_ptr<MontAll> window;
 
     void files(const QList<UnitRow>& rows, int mode2 = 1, const QStringList& names = {}, const QString& url = {},
@@ -63,6 +66,7 @@ template <class Link = VARNIX, class Transfer = FakeTransfer> struct Rig {
         if (window->Load())
             window->show();
         st.comm.alarms().setSmtp(&smtp);
+        st.comm.alarms().SetMainFtp(&ftp1, &Timer3);
         return *window;
     }
     MonitorCycle& cycle() { return window->cycle(); }
