@@ -113,11 +113,17 @@ TEST(ReadRelayUnit, AUnitWithoutAUsableNameIsGivenUpAtOnce)
     RelayRig rig(2);
     TextFile::writeWhole(rig.st.path("InetInf.ini"), inetInfText(0, {"", "../x"}, rig.http.url()));
     MontAll& w = rig.open();
-    for (int u = 0; u < 2; ++u) {
-        EXPECT_FALSE(rig.readRelay(u));
-        EXPECT_EQ(rig.st.comm.units().unitItem(ItemFailureCount, u), 4);
-        EXPECT_EQ(w.rowLamp(u), Lamp::GivenUp);
-    }
+    for (int pass = 0; pass < 2; ++pass)
+        for (int u = 0; u < 2; ++u) {
+            EXPECT_FALSE(rig.readRelay(u));
+            EXPECT_EQ(rig.st.comm.units().unitItem(ItemFailureCount, u), 4);
+            EXPECT_EQ(w.rowLamp(u), Lamp::GivenUp);
+        }
+    // On record once each, like any unit given up.
+    QStringList events;
+    for (const auto& e : AlarmJournal::Read(rig.st.comm.journal().path()))
+        events << e.event + QString::number(e.unit);
+    EXPECT_EQ(events, QStringList({"通信断0", "通信断1"}));
 }
 
 TEST(ReadRelayUnit, StartNeedsTheSettingsInDownloadMode)
