@@ -102,7 +102,9 @@ QString RequestLine(const QString& token, const QString& requestName, int port, 
 
 Request ParseRequest(const QString& text, const QString& token, const QString& requestName, OutputRequest& out)
 {
-    if (!StartsWithToken(text, token))
+    // The idle file (one empty line) is no request even for an empty token, which every text
+    // begins with: consuming it would send it again and read it back every cycle.
+    if (text.trimmed().isEmpty() || !StartsWithToken(text, token))
         return Request::None;
     if (!text.startsWith(token + u',' + requestName + u',') || requestName.isEmpty())
         return Request::OtherFile;

@@ -56,7 +56,7 @@ struct OutputRequest {
 };
 
 enum class Request {
-    None,      // the text does not begin with the token: nothing to consume
+    None,      // the idle file, or a text that does not begin with the token: nothing to consume
     OtherFile, // the token fits but the line names another file: consumed, not carried out
     Bad,       // a port word other than PortA or PortB, or a pin that is not 0..7: consumed, an error
     Carry,     // a request for this file: carry it out

@@ -209,9 +209,9 @@ TEST(RelayRequest, ParsesWhatTheTokenAndNameAllow)
         {"pin 8", "tok,ABC1.txt,PortB,8,High", "tok", R::Bad},
         {"pin -1", "tok,ABC1.txt,PortB,-1,High", "tok", R::Bad},
         {"no pin", "tok,ABC1.txt,PortB", "tok", R::Bad},
-        // An empty password gives an empty token: the idle line fits it but is no request.
-        {"idle line, empty token", "", "", R::OtherFile},
-        {"idle CR LF, empty token", "\r\n", "", R::OtherFile},
+        // An empty password gives an empty token: the idle line fits it but is never taken for one.
+        {"idle line, empty token", "", "", R::None},
+        {"idle CR LF, empty token", "\r\n", "", R::None},
         {"empty token request", ",ABC1.txt,PortB,0,High", "", R::Carry, 6, 0, true, true},
     };
     for (const auto& c : cases) {
