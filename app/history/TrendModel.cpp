@@ -2,6 +2,8 @@
 
 #include "TrendModel.h"
 
+#include "StationSize.h"
+
 #include "DataFiles.h"
 
 #include "TextFile.h"
@@ -275,7 +277,7 @@ struct CsvWords {
             any = true;
         }
     }
-    std::array<std::array<const ChannelLine*, ChannelTable::Channels>, 100> byUnit{};
+    std::array<std::array<const ChannelLine*, ChannelTable::Channels>, UnitSlots> byUnit{};
     bool any = false;
 };
 

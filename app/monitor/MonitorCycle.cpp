@@ -261,7 +261,7 @@ void MonitorCycle::flushHeldLine(int unit)
 void MonitorCycle::invalidate()
 {
     // Lines held for answers that will no longer count are written with what the units hold.
-    for (int i = 0; i < SysInf::UnitSlots; ++i)
+    for (int i = 0; i < UnitSlots; ++i)
         flushHeldLine(i);
     ++m_generation;
     m_tickOut = 0;
@@ -403,7 +403,7 @@ bool MonitorCycle::EvaluateAlarm(int unit)
 
 void MonitorCycle::SetUnitAlarm(AlarmChange change, int unit)
 {
-    if (unit < 0 || unit >= SysInf::UnitSlots)
+    if (unit < 0 || unit >= UnitSlots)
         return;
     m_comm.units().unitItem(ItemAlarmFlag, unit) = change == AlarmChange::Raise ? AlarmRaised : AlarmClear;
     showAlarms();
@@ -417,7 +417,7 @@ void MonitorCycle::SetUnitAlarm(AlarmChange change, int unit)
 void MonitorCycle::ClearAllAlarms(const char* reason)
 {
     // Monitoring stops or pauses: an alarm standing ends here for the broker's readers too.
-    for (int i = 0; i < SysInf::UnitSlots; ++i)
+    for (int i = 0; i < UnitSlots; ++i)
         if (std::exchange(m_comm.units().unitItem(ItemAlarmFlag, i), int16_t(AlarmClear)) != AlarmClear && reason)
             m_comm.mqtt().alarmEvent(i, AlarmEvent::Cleared, reason);
     showAlarms();
@@ -428,7 +428,7 @@ void MonitorCycle::showAlarms()
 {
     QString text;
     int raised = 0;
-    for (int i = 0; i < SysInf::UnitSlots; ++i) {
+    for (int i = 0; i < UnitSlots; ++i) {
         const int16_t flag = m_comm.units().unitItem(ItemAlarmFlag, i);
         if (flag == AlarmClear)
             continue;
@@ -455,7 +455,7 @@ void MonitorCycle::BeepTick()
 
 void MonitorCycle::BeepResetClick()
 {
-    for (int unit = 0; unit < SysInf::UnitSlots; ++unit) {
+    for (int unit = 0; unit < UnitSlots; ++unit) {
         int16_t& flag = m_comm.units().unitItem(ItemAlarmFlag, unit);
         if (flag == AlarmRaised) {
             flag = AlarmAcknowledged;

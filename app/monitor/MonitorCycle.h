@@ -7,6 +7,7 @@
 // the retry pass, the polls under way and the alarms share its generation, the page shown and
 // the held log lines, and a split would only pass them back and forth.
 
+#include "StationSize.h"
 #include "MontComm1.h"
 #include "UnitRead.h"
 
@@ -47,8 +48,6 @@ public:
 class MonitorCycle : public QObject {
     Q_OBJECT
 public:
-    static constexpr int RowsPerPage = 30;
-
     // Which timer a poll belongs to: a retry pass goes on with its next unit after a good poll.
     enum class Pass { Tick, Retry };
     enum class Started { Yes, FailedAtOnce, Busy };
@@ -58,7 +57,7 @@ public:
     // Window state.
     int16_t PageOffset = 0;
     int16_t RetryCursor = 0;
-    std::array<QString, SysInf::UnitSlots> ExpectedHeader;
+    std::array<QString, UnitSlots> ExpectedHeader;
     bool HeaderListValid = false;
     bool ModeControlsLan = true; // the system settings window's time-out group follows this
 
@@ -167,14 +166,14 @@ private:
     bool m_shutdown = false;
     bool m_startPoll = false;
     uint64_t m_generation = 0;
-    std::array<bool, SysInf::UnitSlots> m_inFlight{};
+    std::array<bool, UnitSlots> m_inFlight{};
     // Units journalled as given up and not yet answering again (a restart does not forget them).
-    std::array<bool, SysInf::UnitSlots> m_givenUp{};
+    std::array<bool, UnitSlots> m_givenUp{};
     int m_tickOut = 0;
     bool m_retryRunning = false;
     bool m_activityShown = false;
-    std::array<bool, SysInf::UnitSlots> m_lineHeld{};
-    std::array<QDateTime, SysInf::UnitSlots> m_heldStamp;
+    std::array<bool, UnitSlots> m_lineHeld{};
+    std::array<QDateTime, UnitSlots> m_heldStamp;
     QDateTime m_anchorWall;     // when tick 0 was due, on the wall clock as last followed
     qint64 m_anchorElapsed = 0; // and on the clock that only flows forward
     qint64 m_lastTick = -1;     // the last tick handled

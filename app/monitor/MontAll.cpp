@@ -51,7 +51,7 @@ MontAll::MontAll(MontComm1& comm, PollEngine& engine, WindowOpener& opener, QWid
         m_pixmaps[i] = m_icons[i].pixmap(24, 24);
     m_tones.fill(RowTone::Normal);
     buildControls();
-    for (int r = 0; r < 30; ++r)
+    for (int r = 0; r < RowsPerPage; ++r)
         Picture1[r]->clear();
     m_lampsDrawn = true; // every row now shows its (empty) lamp
 }
@@ -86,7 +86,7 @@ void MontAll::buildControls()
         grid->addWidget(nameHead, 0, col * 2);
         grid->addWidget(stateHead, 0, col * 2 + 1);
     }
-    for (int r = 0; r < 30; ++r) {
+    for (int r = 0; r < RowsPerPage; ++r) {
         auto* name = new QLineEdit(this);
         name->setObjectName(QStringLiteral("DevName_%1").arg(r));
         name->setReadOnly(true);
@@ -268,7 +268,7 @@ void MontAll::quit()
 bool MontAll::eventFilter(QObject* watched, QEvent* event)
 {
     if (event->type() == QEvent::MouseButtonRelease && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
-        for (int r = 0; r < 30; ++r) {
+        for (int r = 0; r < RowsPerPage; ++r) {
             if (watched == Picture1[r]) {
                 openUnitDialog(StationWindow::Dialog1, r);
                 return true;

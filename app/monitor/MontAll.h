@@ -46,8 +46,8 @@ public:
     Lamp rowLamp(int row) const { return m_lamps[row]; }
     RowTone rowTone(int row) const { return m_tones[row]; }
 
-    std::array<QLineEdit*, 30> DevName{};
-    std::array<QLabel*, 30> Picture1{};
+    std::array<QLineEdit*, RowsPerPage> DevName{};
+    std::array<QLabel*, RowsPerPage> Picture1{};
     std::array<QPushButton*, 2> Command1{};
     std::array<QPushButton*, 3> Command2{};
     QPushButton* editcmd = nullptr;
@@ -84,8 +84,8 @@ private:
     WindowOpener& m_opener;
     std::unique_ptr<MonitorCycle> m_cycle;
     std::unique_ptr<InstanceLock> m_lock;
-    std::array<Lamp, 30> m_lamps{};
-    std::array<RowTone, 30> m_tones{};
+    std::array<Lamp, RowsPerPage> m_lamps{};
+    std::array<RowTone, RowsPerPage> m_tones{};
     std::array<QIcon, 4> m_icons;
     std::array<QPixmap, 4> m_pixmaps;
     bool m_lampsDrawn = false;

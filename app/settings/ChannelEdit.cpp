@@ -44,7 +44,7 @@ ChannelEdit::ChannelEdit(MontComm1& comm, QWidget* parent)
     UnitCombo->setObjectName(QStringLiteral("UnitCombo"));
     UnitCombo->setAccessibleName(unitLabel->text());
     unitLabel->setBuddy(UnitCombo);
-    for (int u = 0; u < std::min(comm.sys().unitCount(), int(SysInf::UnitSlots)); ++u)
+    for (int u = 0; u < std::min(comm.sys().unitCount(), int(UnitSlots)); ++u)
         UnitCombo->addItem(QStringLiteral("%1 %2").arg(u, 3, 10, QLatin1Char('0')).arg(comm.sys().cell(u, ColName)), u);
     head->addWidget(unitLabel, 0, 0);
     head->addWidget(UnitCombo, 0, 1);

@@ -338,7 +338,7 @@ void SysEdit::addClick()
         return;
     if (!ask(QStringLiteral("追加してもよろしいですか？"), QStringLiteral("追加")))
         return;
-    if (m_comm.sys().DeviceCount >= 100) {
+    if (m_comm.sys().DeviceCount >= UnitSlots) {
         warn(QStringLiteral("最大登録件数(100)を超えました．"), QStringLiteral("追加"));
         return;
     }
@@ -346,7 +346,7 @@ void SysEdit::addClick()
     SysEditRules::StoreRow(m_comm, n, fields());
     ++m_comm.sys().DeviceCount;
     RefreshWindow(n);
-    if (n < SysInf::UnitSlots)
+    if (n < UnitSlots)
         m_comm.inet().InternetSettings.FileName[n].clear();
     m_comm.channels().setUnit(n, {}); // a new unit starts with no channel words
     m_dirty = true;

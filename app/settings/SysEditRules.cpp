@@ -169,7 +169,7 @@ void DeleteUnit(MontComm1& comm, int d)
     if (d < 0 || d >= count)
         return;
     for (int i = d; i < count - 1; ++i) {
-        if (i + 1 < SysInf::UnitSlots)
+        if (i + 1 < UnitSlots)
             comm.inet().InternetSettings.FileName[i] = comm.inet().InternetSettings.FileName[i + 1];
         comm.sys().DeviceTable[i] = comm.sys().DeviceTable[i + 1];
     }

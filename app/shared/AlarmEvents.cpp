@@ -67,7 +67,7 @@ void AlarmEvents::stopped(bool ending)
     journal(JournalEvent::Stopped, -1);
     if (ending)
         return;
-    for (int unit = 0; unit < UnitStates::UnitSlots; ++unit)
+    for (int unit = 0; unit < UnitSlots; ++unit)
         if (m_parts.units.unitItem(ItemAlarmFlag, unit) != AlarmClear)
             m_parts.mqtt.alarmEvent(unit, AlarmEvent::Cleared, "stopped");
     m_parts.mqtt.monitoringStopped();

@@ -3,6 +3,8 @@
 
 #include "ChannelTable.h"
 
+#include "StationSize.h"
+
 #include "SettingsFile.h"
 #include "TextFile.h"
 
@@ -23,7 +25,6 @@ const QStringList Head = {
     QStringLiteral("工学値下限"), QStringLiteral("工学値上限"), QStringLiteral("小数桁"),
     QStringLiteral("ON表示"),     QStringLiteral("OFF表示"),
 };
-constexpr int Units = 100;
 
 std::optional<double> number(const QString& text)
 {
@@ -88,7 +89,7 @@ QString ChannelTable::Number(double v)
 
 QString ChannelTable::Check(const ChannelLine& l)
 {
-    if (l.unit < 0 || l.unit >= Units)
+    if (l.unit < 0 || l.unit >= UnitSlots)
         return QStringLiteral("ユニットは 000～099 です");
     if (l.channel < 0 || l.channel >= Channels)
         return QStringLiteral("チャンネルは RA0～RA3、RB0～RB7 です");

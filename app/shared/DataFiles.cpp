@@ -42,7 +42,7 @@ void DataFiles::WriteDataLog(int unit)
 
 void DataFiles::WriteDataLog(int unit, const QDateTime& stamp)
 {
-    if (unit < 0 || unit >= UnitStates::UnitSlots)
+    if (unit < 0 || unit >= UnitSlots)
         return;
     const UnitState& s = m_units.UnitValues[unit];
     QString line = DateText::dataLog(stamp) + u',';

@@ -7,7 +7,7 @@
 
 bool DataLogGate::write(int unit, const QDateTime& due, bool mustBeHeard)
 {
-    if (unit < 0 || unit >= UnitStates::UnitSlots || !due.isValid())
+    if (unit < 0 || unit >= UnitSlots || !due.isValid())
         return false;
     if (mustBeHeard && !m_units.Heard[unit])
         return false;

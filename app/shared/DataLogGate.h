@@ -31,9 +31,9 @@ private:
     // Renames the unit's live log when the line's month is later than the log's first month.
     void rollMonth(int unit, const QDateTime& due);
 
-    std::array<qint64, UnitStates::UnitSlots> m_last{}; // each unit's last line, seconds since the epoch
+    std::array<qint64, UnitSlots> m_last{}; // each unit's last line, seconds since the epoch
     bool m_archiving = false;
     std::function<void()> m_renamed;
     // The month (YYYYMM) of each live log's first line: 0 not looked at yet, -1 no log.
-    std::array<int, UnitStates::UnitSlots> m_liveMonth{};
+    std::array<int, UnitSlots> m_liveMonth{};
 };

@@ -52,6 +52,6 @@ private:
     void endClick();
 
     MontComm1& m_comm;
-    std::array<QString, 100> m_fileNames;
+    std::array<QString, UnitSlots> m_fileNames;
     int16_t m_timeOut = 0;
 };

@@ -4,7 +4,7 @@
 
 namespace InetEditRules {
 
-std::optional<QString> CheckFileNames(const std::array<QString, 100>& names, int count, const QString& shown)
+std::optional<QString> CheckFileNames(const std::array<QString, UnitSlots>& names, int count, const QString& shown)
 {
     count = std::clamp(count, 0, int(names.size()));
     for (int i = 1; i < count; ++i)

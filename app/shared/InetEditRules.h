@@ -1,6 +1,8 @@
 #pragma once
 // The checks of the Internet settings window that need no widgets.
 
+#include "StationSize.h"
+
 #include <QString>
 #include <array>
 #include <optional>
@@ -9,7 +11,7 @@ namespace InetEditRules {
 
 // The warning for the first failing check of the relay file names 0..count-1, or nothing.
 // shown is the text of the file-name box, which alone must be letters and digits.
-std::optional<QString> CheckFileNames(const std::array<QString, 100>& names, int count, const QString& shown);
+std::optional<QString> CheckFileNames(const std::array<QString, UnitSlots>& names, int count, const QString& shown);
 
 // Leading and trailing spaces off, as the settings were always stored (tabs stay).
 QString TrimSpaces(const QString& text);

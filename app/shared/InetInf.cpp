@@ -76,7 +76,7 @@ bool InetInf::IsRelayFileNameValid(const QString& name)
 
 QString InetInf::RelayFileName(int unit) const
 {
-    if (unit < 0 || unit >= SysInf::UnitSlots)
+    if (unit < 0 || unit >= UnitSlots)
         return QString();
     const QString& name = InternetSettings.FileName[unit];
     return IsRelayFileNameValid(name) ? name : QString();

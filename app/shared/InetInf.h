@@ -2,6 +2,7 @@
 // The Internet settings (mode, relay, mail, dial-up, camera folders) and the file InetInf.ini
 // that stores them.
 
+#include "StationSize.h"
 #include "Outcome.h"
 
 #include <QString>
@@ -19,7 +20,7 @@ struct InternetSettings {
     QString PassWord;
     QString RemoteDir;
     QString URL;
-    std::array<QString, 100> FileName;
+    std::array<QString, UnitSlots> FileName;
     int16_t TimeOut = 3;
     int16_t NotReadSize = 5;
     QString ProxyServerName;

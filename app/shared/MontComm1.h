@@ -28,7 +28,6 @@ class MessageBoxService;
 class MontComm1 {
 public:
     static constexpr int TableRows = SysInf::TableRows;
-    static constexpr int UnitSlots = SysInf::UnitSlots;
 
     MontComm1(QString workDir, MessageBoxService& messages, const Clock& clock);
     ~MontComm1();

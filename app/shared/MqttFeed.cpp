@@ -159,14 +159,14 @@ QString MqttFeed::nowText() const
 
 void MqttFeed::unitPolled(int unit, UnitLamp lamp)
 {
-    if (!listened() || unit < 0 || unit >= Units)
+    if (!listened() || unit < 0 || unit >= UnitSlots)
         return;
     unitPolled(unit, lamp, m_units.unitItem(ItemAlarmFlag, unit));
 }
 
 void MqttFeed::unitPolled(int unit, UnitLamp lamp, int16_t alarmFlag)
 {
-    if (!listened() || unit < 0 || unit >= Units)
+    if (!listened() || unit < 0 || unit >= UnitSlots)
         return;
     m_lamp[unit] = lamp;
     m_alarm[unit] = alarmFlag;
@@ -175,7 +175,7 @@ void MqttFeed::unitPolled(int unit, UnitLamp lamp, int16_t alarmFlag)
 
 void MqttFeed::alarmEvent(int unit, AlarmEvent event, const char* reason)
 {
-    if (!listened() || unit < 0 || unit >= Units)
+    if (!listened() || unit < 0 || unit >= UnitSlots)
         return;
     if (m_publisher)
         m_publisher->publish(m_prefix + QStringLiteral("/alarms"), alarmJson(unit, event, reason), EventQos, false);
@@ -203,7 +203,7 @@ void MqttFeed::monitoringStopped()
         m_listener->monitoringChanged(false);
     if (!listened())
         return;
-    for (int unit = 0; unit < Units; ++unit)
+    for (int unit = 0; unit < UnitSlots; ++unit)
         if (m_lamp[unit] && *m_lamp[unit] != UnitLamp::Stopped) {
             m_lamp[unit] = UnitLamp::Stopped;
             publishState(unit);
@@ -337,7 +337,7 @@ QStringList MqttFeed::possibleDiscoveryTopics() const
     for (int c = 0; c < ChannelTable::Channels; ++c)
         keys << ChannelTable::ChannelWord(c).toLower();
     QStringList out;
-    for (int u = 0; u < Units; ++u)
+    for (int u = 0; u < UnitSlots; ++u)
         for (const QString& key : keys)
             out << configTopic(componentOf(key), discoveryId(u), key);
     return out;
@@ -349,7 +349,7 @@ QHash<QString, QByteArray> MqttFeed::discoveryConfigs() const
     if (!m_discovery)
         return out;
     const QJsonObject station{{QStringLiteral("topic"), m_prefix + QStringLiteral("/status")}};
-    for (int u = 0; u < std::min(Units, m_sys.unitCount()); ++u) {
+    for (int u = 0; u < std::min(UnitSlots, m_sys.unitCount()); ++u) {
         // Monitored units only: one set not to be polled has nothing to show.
         if (!m_sys.HoldsUnit(u) || m_sys.cell(u, ColControl) != TableWord::On)
             continue;

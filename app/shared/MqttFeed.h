@@ -4,6 +4,7 @@
 // feed copies what it needs on the calling thread and hands a finished message to the
 // publisher, whose own thread does the network. Without a publisher every call returns at once.
 
+#include "StationSize.h"
 #include "MqttInf.h"
 #include "MqttPublisher.h"
 #include "Outcome.h"
@@ -37,8 +38,6 @@ public:
 
 class MqttFeed {
 public:
-    static constexpr int Units = 100;
-
     MqttFeed(QString workDir, const SysInf& sys, const UnitStates& units, const ChannelTable& channels,
              const Clock& clock);
     ~MqttFeed();
@@ -107,8 +106,8 @@ private:
     QString m_prefix;
     bool m_discovery = false;
     QSet<QString> m_announced; // config topics sent with a body
-    std::array<std::optional<UnitLamp>, Units> m_lamp{};
-    std::array<int16_t, Units> m_alarm{};
+    std::array<std::optional<UnitLamp>, UnitSlots> m_lamp{};
+    std::array<int16_t, UnitSlots> m_alarm{};
     mutable qint64 m_timeSecond = 0;
     mutable QString m_timeText;
 };

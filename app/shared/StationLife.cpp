@@ -48,7 +48,7 @@ std::optional<QDateTime> StationLife::LastSign(const QString& workDir)
     const QFileInfo heartbeat(QDir(workDir).filePath(HeartbeatFile));
     if (heartbeat.isFile())
         later(heartbeat.lastModified());
-    for (int unit = 0; unit < UnitStates::UnitSlots; ++unit)
+    for (int unit = 0; unit < UnitSlots; ++unit)
         later(lastLineTime(QDir(workDir).filePath(DataFiles::DataLogName(unit))));
     return last;
 }

@@ -118,7 +118,7 @@ Outcome SysInf::loadChecked()
 {
     SysInfDir.clear();
     SysInfName = QStringLiteral("sysinf001.csv");
-    MaxDevices = 100;
+    MaxDevices = UnitSlots;
     TextFile::removeStaleTemporaries(path(SysInfDir + SysInfName));
     const QString file = path(SysInfDir + SysInfName);
     const QString unreadable = QStringLiteral("システムファイルが読めません\n") + SysInfName;

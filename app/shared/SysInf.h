@@ -1,6 +1,7 @@
 #pragma once
 // The device table and the cycle settings, and the file sysinf001.csv that stores them.
 
+#include "StationSize.h"
 #include "Outcome.h"
 #include "UnitStates.h"
 
@@ -52,14 +53,13 @@ class SysInf {
 public:
     static constexpr int TableRows = 111;
     static constexpr int TableColumns = int(std::tuple_size_v<DeviceRecord>);
-    static constexpr int UnitSlots = 100;
 
     SysInf(QString workDir, MessageBoxService& messages);
 
     QString SysInfDir;
     QString SysInfName = QStringLiteral("sysinf001.csv");
     int16_t DeviceCount = 0;
-    int16_t MaxDevices = 100;
+    int16_t MaxDevices = UnitSlots;
     bool SysInfValid = false;
     // The file is there but did not load: a save asks first and keeps the old file as .bak.
     bool SysInfUnreadable = false;

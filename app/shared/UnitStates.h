@@ -2,6 +2,8 @@
 // What the station last knew of each unit, shared by the main window and the detail monitor,
 // and the start and due times of their cycles.
 
+#include "StationSize.h"
+
 #include <QString>
 #include <array>
 #include <cstdint>
@@ -16,8 +18,6 @@ enum AlarmFlagState : int16_t { AlarmClear = 0, AlarmRaised = 1, AlarmAcknowledg
 
 class UnitStates {
 public:
-    static constexpr int UnitSlots = 100;
-
     std::array<UnitState, UnitSlots> UnitValues{};
     int16_t& unitItem(int item, int unit) { return UnitValues[unit][item]; }
     int16_t unitItem(int item, int unit) const { return UnitValues[unit][item]; }

@@ -4,7 +4,6 @@
 #include "FakeDialUp.h"
 #include "Station.h"
 #include "DialUpLine.h"
-#include "VBRas32.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -190,34 +189,6 @@ TEST(DialUpLine, AStationClosedWithTheLineUpHangsItUp)
         untilAnswered(answers, 1);
     }
     EXPECT_EQ(dial.calls, QStringList({"dial isp u", "hangup 40"}));
-}
-
-TEST(DialUp, DialHangUpAndTheListsOfEntriesAndConnections)
-{
-    FakeDialUp dial;
-    dial.profiles = {"isp", "backup"};
-    VBRas32 ras(&dial);
-    EXPECT_EQ(ras.EntryCount(), 2);
-    EXPECT_EQ(ras.EnumEntries(1), QStringLiteral("backup"));
-    EXPECT_EQ(ras.EnumEntries(2), QString());
-    int completes = 0, errors = 0;
-    QObject::connect(&ras, &VBRas32::ConnectComplete, [&] { ++completes; });
-    QObject::connect(&ras, &VBRas32::ConnectError, [&](int32_t) { ++errors; });
-    EXPECT_FALSE(ras.SeekEnumConns("isp", true)); // nothing open: nothing changed
-    EXPECT_FALSE(ras.Entry);
-    ras.setText(ras.Entry, "isp");
-    EXPECT_EQ(ras.Dialup(), 0);
-    EXPECT_EQ(completes, 1);
-    EXPECT_EQ(errors, 0);
-    const int32_t handle = ras.Connection();
-    EXPECT_NE(handle, 0);
-    VBRas32 other(&dial);
-    EXPECT_TRUE(other.SeekEnumConns("isp", true));
-    EXPECT_EQ(other.Connection(), handle);
-    EXPECT_EQ(ras.HangUp(), 0);
-    EXPECT_EQ(ras.Connection(), 0);
-    ras.setText(ras.Entry, "");
-    EXPECT_FALSE(ras.Entry); // empty text is an absent value
 }
 
 TEST(DialUp, NmcliBackendRunsTheProfileUpAndDown)

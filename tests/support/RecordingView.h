@@ -17,9 +17,9 @@ public:
     void setPortSettingEnabled(bool enabled) override { portSettingEnabled = enabled; }
     void beep() override { ++beeps; }
 
-    std::array<QString, MonitorCycle::RowsPerPage> names;
-    std::array<RowTone, MonitorCycle::RowsPerPage> tones{};
-    std::array<Lamp, MonitorCycle::RowsPerPage> lamps{};
+    std::array<QString, RowsPerPage> names;
+    std::array<RowTone, RowsPerPage> tones{};
+    std::array<Lamp, RowsPerPage> lamps{};
     std::array<QString, 3> panels;
     bool beepResetVisible = false;
     QString startCaption;
