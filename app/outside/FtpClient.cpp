@@ -422,6 +422,17 @@ void FtpClient::Rename(const QString& from, const QString& to, bool replace)
            false);
 }
 
+void FtpClient::Delete(const QString& fileName)
+{
+    QString path = m_dir;
+    if (!path.isEmpty() && !path.endsWith(u'/'))
+        path += u'/';
+    const QByteArray url = urlFor(path, true);
+    const QList<QByteArray> commands{"DELE " + fileName.section(u'/', -1).toUtf8()};
+    submit([this, url, commands](uint64_t seq) { return performQuoted(seq, QStringLiteral("DELE"), url, commands); },
+           false);
+}
+
 void FtpClient::Size(const QString& fileName)
 {
     const QString name = fileName.section(u'/', -1);

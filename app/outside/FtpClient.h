@@ -44,6 +44,8 @@ public:
     // Renames a file of the current directory; with replace, deletes the target first (for
     // servers that refuse to rename onto an existing file).
     void Rename(const QString& from, const QString& to, bool replace = false);
+    // Deletes a file of the current directory.
+    void Delete(const QString& fileName);
     void Size(const QString& fileName);
     bool IsIdle() const { return m_pending == 0; }
     void Abend();

@@ -25,6 +25,12 @@ RelaySlot::RelaySlot(int index, MontComm1& comm, PollEngine& engine, RelayTransp
 {
     m_timer1.setInterval(CycleTickMs);
     connect(&m_timer1, &QTimer::timeout, this, &RelaySlot::Timer1Tick);
+    connect(&m_transport, &RelayTransport::sendingDirect, this, [this](int slot) {
+        if (slot == m_index)
+            m_host.reportError(
+                QStringLiteral("  FTPサーバーが一時ファイル名を受け付けないため、最終ファイル名で直接送信します ： ") +
+                unitName());
+    });
 }
 
 RelaySlot::~RelaySlot()

@@ -25,6 +25,7 @@ RelayTransport::RelayTransport(MontComm1& comm, PollEngine& engine, QObject* par
     for (int i = 0; i < Slots; ++i) {
         m_ftp[i] = std::make_unique<FtpClient>(i, this);
         m_jobs[i] = std::make_unique<FtpUploadJob>(*m_ftp[i], m_watchdog[i]);
+        connect(m_jobs[i].get(), &FtpUploadJob::sendingDirect, this, [this, i] { emit sendingDirect(i); });
     }
 }
 
@@ -95,6 +96,7 @@ void RelayTransport::upload(int slot, const FtpTarget& target, const QString& na
 void RelayTransport::cancel(int slot)
 {
     m_jobs[slot]->cancel();
+    m_jobs[slot]->forgetStrict();
 }
 
 void RelayTransport::UpLdFileChk(QObject* context, const QString& name, const QString& expected,

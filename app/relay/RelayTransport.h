@@ -45,7 +45,8 @@ public:
     // Sends a working-directory file through the slot's FTP control; after a failed connection
     // or login the control's transfer is reset. done(code) with the codes of FtpUploadJob.
     void upload(int slot, const FtpTarget& target, const QString& name, std::function<void(int16_t)> done);
-    // Drops the slot's send under way; its done is never called.
+    // Drops the slot's send under way (its done is never called) and, as the slot has stopped,
+    // forgets whether its server refused temporary names.
     void cancel(int slot);
 
     // Whether the relay file now reads exactly expected (its lines, each ended by CR LF).
@@ -57,6 +58,11 @@ public:
     QString sendFolderPath(const QString& name) const;
     // Up to maxLines lines of a local relay file; nothing when it cannot be one.
     static std::optional<QStringList> readRelayLines(const QString& path, int maxLines);
+
+signals:
+    // The slot's server refused the temporary name, so its files now go under their final names;
+    // once until the slot stops.
+    void sendingDirect(int slot);
 
 private:
     MontComm1& m_comm;

@@ -39,8 +39,10 @@ bool FtpUploadJob::start(const FtpTarget& target, const QString& localPath, int 
     m_localPath = localPath;
     m_remoteName = localPath.section(u'/', -1);
     // Sent under a temporary name and renamed once its size is confirmed, so a reader on the
-    // server never gets half a file.
+    // server never gets half a file. A server that refuses the name or the rename gets the final
+    // name directly, as the only way it publishes anything.
     m_partName = u'.' + m_remoteName + QStringLiteral(".part");
+    m_direct = !m_strictServer.isEmpty() && m_strictServer == serverKey();
     m_stepTimeOutMs = stepTimeOutMs;
     m_done = std::move(done);
     ++m_run;
@@ -84,7 +86,19 @@ bool wantsTls(const QString& host)
            h.startsWith(QLatin1String("ftp://"), Qt::CaseInsensitive);
 }
 
+// A permanent refusal: the same command would be refused again.
+bool refused(int16_t code)
+{
+    return code >= 500 && code < 600;
+}
+
 } // namespace
+
+QString FtpUploadJob::serverKey() const
+{
+    const FtpTarget& t = m_target;
+    return QStringList{t.host.trimmed(), t.user.trimmed(), t.proxyServer, t.proxyPort}.join(u'\n');
+}
 
 void FtpUploadJob::begin()
 {
@@ -147,7 +161,7 @@ void FtpUploadJob::next()
         m_localSize = m_file->size();
         ftp.Filetype = QStringLiteral("I");
         m_step = Step::Put;
-        ftp.PutFile(m_remoteName, m_partName);
+        ftp.PutFile(m_remoteName, m_direct ? m_remoteName : m_partName);
     };
     switch (m_step) {
     case Step::Connect:
@@ -169,19 +183,35 @@ void FtpUploadJob::next()
         return put();
     case Step::Put: {
         m_file.reset();
+        if (m_code != 0 && !m_direct && refused(m_code)) {
+            m_direct = true; // a server that takes no dot names
+            return put();
+        }
         if (m_code != 0)
             return finish(3);
+        if (m_direct && m_strictServer != serverKey()) {
+            m_strictServer = serverKey();
+            emit sendingDirect();
+        }
         restartWatchdog();
         m_remoteSize = -1; // a size left over from an earlier send must not confirm this one
         m_step = Step::Size;
-        ftp.Size(m_partName);
+        ftp.Size(m_direct ? m_remoteName : m_partName);
         return;
     }
     case Step::Size:
-        // A file the server did not keep whole is never published: it stays under its
-        // temporary name, and the last good file keeps the real one.
-        if (m_localSize != m_remoteSize)
-            return finish(4);
+        if (m_localSize != m_remoteSize) {
+            if (m_direct)
+                return finish(4); // already under its final name: reported, nothing to undo
+            // A file the server did not keep whole is never published: the last good file keeps
+            // the real name, and the temporary copy goes, as something may watch the folder.
+            restartWatchdog();
+            m_step = Step::DropShort;
+            ftp.Delete(m_partName);
+            return;
+        }
+        if (m_direct)
+            return finish(0);
         restartWatchdog();
         m_step = Step::Rename;
         ftp.Rename(m_partName, m_remoteName);
@@ -195,7 +225,21 @@ void FtpUploadJob::next()
         ftp.Rename(m_partName, m_remoteName, true);
         return;
     case Step::Replace:
-        return finish(m_code == 0 ? int16_t(0) : int16_t(3));
+        if (m_code == 0)
+            return finish(0);
+        if (!refused(m_code))
+            return finish(3);
+        // A server that renames nothing: the temporary copy goes, and the file is sent again
+        // under its final name.
+        restartWatchdog();
+        m_direct = true;
+        m_step = Step::DropPart;
+        ftp.Delete(m_partName);
+        return;
+    case Step::DropPart:
+        return put(); // a copy left behind is no failure of the send
+    case Step::DropShort:
+        return finish(4);
     case Step::Idle:
     case Step::Drain:
     case Step::Refused:

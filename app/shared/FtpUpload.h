@@ -5,7 +5,8 @@
 // Result codes of a send: 0 sent and verified, 1 no connection (or a login failing otherwise
 // than by refusal), 8 the server refused the login, 2 a step did not
 // finish within its watchdog period (or the remote directory failed), 3 sending failed, 4 the
-// server's size differs (the file is then not published), 7 TLS was asked for through a proxy,
+// server's size differs (the file is then not published, unless the server takes only final
+// names), 7 TLS was asked for through a proxy,
 // which cannot carry it (nothing is sent), -1 another send is running on that job.
 
 #include <QMetaObject>
@@ -38,7 +39,8 @@ struct FtpTarget {
 // One file to the FTP server as a chain of the control's steps, each under the watchdog. It
 // never waits: every step is started from the control's events, and the result comes through
 // the callback once the chain has ended. The job has its own file and size, so jobs on
-// different controls run side by side.
+// different controls run side by side. A server that refuses the temporary name or the rename
+// gets the file under its final name, and the job remembers that server (until forgetStrict).
 class FtpUploadJob : public QObject {
     Q_OBJECT
 public:
@@ -54,9 +56,17 @@ public:
     bool busy() const { return m_step != Step::Idle; }
     // What the server last reported for the sent file; -1 when it gave no size.
     int32_t remoteFileSize() const { return m_remoteSize; }
+    // Forgets the server found refusing temporary names: its next send tries one again.
+    void forgetStrict() { m_strictServer.clear(); }
+
+signals:
+    // The server refused the temporary name (or its rename) and took the file under its final
+    // name; later sends to it go there directly until forgetStrict.
+    void sendingDirect();
 
 private:
-    enum class Step { Idle, Drain, Refused, Connect, Cd, Put, Size, Rename, Replace };
+    enum class Step { Idle, Drain, Refused, Connect, Cd, Put, Size, Rename, Replace, DropPart, DropShort };
+    QString serverKey() const;
     void begin();
     void stepFinished();
     void next();
@@ -71,6 +81,8 @@ private:
     QString m_localPath;
     QString m_remoteName;
     QString m_partName;
+    QString m_strictServer; // serverKey of the server found refusing temporary names
+    bool m_direct = false;  // this send goes under the final name
     int m_stepTimeOutMs = 30000;
     std::function<void(int16_t)> m_done;
     std::unique_ptr<QFile> m_file;

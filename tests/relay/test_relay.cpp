@@ -57,7 +57,7 @@ struct InternetPair {
     RelayStation up, down;
     QList<UnitRow> rows = simulatedRows(sim, 1, QStringLiteral("機械"));
 
-    InternetPair()
+    explicit InternetPair(const QStringList& ftpOptions = {}) : ftp(QStringLiteral("ftpuser"), ftpOptions)
     {
         EXPECT_TRUE(sim.running() && ftp.ready() && http.ready());
         EXPECT_TRUE(sim.ok("ain 0 0 321"));
@@ -232,6 +232,23 @@ TEST(InternetRelay, StaleDataIsShownButCountsAsAnError)
     EXPECT_EQ(p.down.mon.panel2(), QStringLiteral("  タイムアウトエラー ： 機械0"));
     p.down.mon.StatBarTick();
     EXPECT_EQ(p.down.mon.panel2(), QStringLiteral("  通信モード ： ダウンロード"));
+}
+
+TEST(InternetRelay, AServerRefusingDotNamesGetsFinalNamesAndTheStatusBarSaysSoOnceASlotRun)
+{
+    InternetPair p({QStringLiteral("--refuse-dot")});
+    const QString notice = QStringLiteral("最終ファイル名で直接送信します ： 機械0");
+    p.up.mon.Activate();
+    for (int run = 0; run < 2; ++run) { // a stop forgets the server: the next run says so again
+        p.up.click(0);
+        for (int c = 0; c < 3; ++c) { // the start's send, then two cycles'
+            p.up.mon.StatBarTick();
+            EXPECT_EQ(p.up.mon.panel2().endsWith(notice), c == 0) << run << c;
+            p.up.cycle();
+        }
+        EXPECT_EQ(p.ftp.file("ABC.txt"), p.up.st.readBytes("ABC.txt"));
+        p.up.mon.StopSlot(0);
+    }
 }
 
 namespace {

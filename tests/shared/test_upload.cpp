@@ -153,11 +153,12 @@ TEST(FtpUploadJob, AFileTheServerCutShortNeverReplacesTheLastGoodOne)
     EXPECT_EQ(u.upload("unit01.txt"), 4); // 送信済みファイルサイズエラー
     EXPECT_EQ(server.file("unit01.txt"), good);
     EXPECT_EQ(server.count("RNFR"), 0);
+    EXPECT_FALSE(QFile::exists(server.root(".unit01.txt.part")));
 }
 
-TEST(FtpUploadJob, ARenameRefusedEvenAfterTheRetryIsAFailure)
+TEST(FtpUploadJob, ARenameRefusedEvenAfterTheRetrySendsUnderTheFinalNameFromThenOnStillSizeChecked)
 {
-    FtpServer server(QStringLiteral("ftpuser"), {QStringLiteral("--refuse-rename")});
+    FtpServer server(QStringLiteral("ftpuser"), {QStringLiteral("--refuse-rename"), QStringLiteral("--keep"), "3"});
     ASSERT_TRUE(server.ready());
     Uploader u;
     u.aim(server);
@@ -165,10 +166,12 @@ TEST(FtpUploadJob, ARenameRefusedEvenAfterTheRetryIsAFailure)
     ASSERT_TRUE(old.open(QIODevice::WriteOnly) && old.write("old") == 3);
     old.close();
     u.st.writeBytes("A.txt", "abc");
-    EXPECT_EQ(u.upload("A.txt"), 3);
-    EXPECT_EQ(server.count("DELE"), 1); // the retry removed the old file first,
-    EXPECT_EQ(server.count("RNTO"), 2); // and its rename was refused too
-    EXPECT_FALSE(QFile::exists(server.root("A.txt")));
+    EXPECT_EQ(u.upload("A.txt"), 0);
+    EXPECT_EQ(server.file("A.txt"), QByteArray("abc"));
+    EXPECT_FALSE(QFile::exists(server.root(".A.txt.part")));
+    u.st.writeBytes("A.txt", "abcd");
+    EXPECT_EQ(u.upload("A.txt"), 4);                      // cut to 3 bytes
+    EXPECT_EQ(server.log().count("STOR .A.txt.part"), 1); // the second went straight to the final name
 }
 
 TEST(FtpUploadJob, AServerThatNeverAnswersEndsWithTwoAndTheControlRecovers)

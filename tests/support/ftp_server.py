@@ -1,9 +1,10 @@
 #!/usr/bin/python3
 """pyftpdlib on a free loopback port; prints the port, then serves until killed.
 
-usage: ftp_server.py ROOT USER PASSWORD [--no-size] [--refuse-rename] [--keep N] [--log FILE]
+usage: ftp_server.py ROOT USER PASSWORD [--no-size] [--refuse-rename] [--refuse-dot] [--keep N] [--log FILE]
 --no-size: the server answers SIZE with 502, as some servers do.
 --refuse-rename: every RNTO is answered 550 and nothing is renamed.
+--refuse-dot: a STOR of a name starting with '.' is answered 553 and nothing is stored.
 --keep N: a stored file is cut to its first N bytes, yet the transfer is answered 226.
 --log: every command received (passwords masked) goes to FILE, one a line.
 """
@@ -24,6 +25,8 @@ class Handler(FTPHandler):
         if cmd == 'SIZE' and '--no-size' in args:
             self.respond('502 Command not implemented.')
             return
+        if cmd == 'STOR' and '--refuse-dot' in args and arg.split('/')[-1].startswith('.'):
+            return self.respond('553 File name not allowed.')
         if cmd == 'RNTO' and '--refuse-rename' in args:
             self.respond('550 Rename refused.')
             return
