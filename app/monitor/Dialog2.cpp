@@ -51,8 +51,6 @@ Dialog2::Dialog2(MontComm1& comm, PollEngine& engine, int unit, bool readOnShow,
     setObjectName(QStringLiteral("Dialog2"));
     setWindowTitle(QStringLiteral("詳細モニタ"));
     setModal(true);
-    ftp1.setObjectName(QStringLiteral("ftp1"));
-    timFtp.setObjectName(QStringLiteral("timFtp"));
     m_on = Lamps::load(m_comm.workDir(), Lamps::On);
     m_off = Lamps::load(m_comm.workDir(), Lamps::Off);
     buildControls();
@@ -404,16 +402,6 @@ void Dialog2::SetOutputDirect(int s)
         });
 }
 
-void Dialog2::UpLdFileChk(const QString& name, const QString& expected, std::function<void(bool)> then)
-{
-    fetch<bool>(
-        name,
-        [expected](InternetTransfer& transfer, const QString& url) {
-            return UnitWork::FetchMatches(transfer, url, expected);
-        },
-        std::move(then));
-}
-
 template <class Result>
 void Dialog2::fetch(const QString& name, std::function<Result(InternetTransfer&, const QString&)> work,
                     std::function<void(Result)> done)
@@ -437,51 +425,33 @@ void Dialog2::PostOutputRequest(int s)
         endBusy();
         return;
     }
-    UpLdFileChk(name, QString(), [this, s, name](bool idle) { requestIdle(s, name, idle); });
-}
-
-void Dialog2::requestIdle(int s, const QString& name, bool idle)
-{
-    if (!idle) {
-        warn(QStringLiteral("前の出力処理が完了していません"), MessageBoxService::applicationTitle());
-        RevertSwitch(s);
-        endBusy();
-        return;
-    }
     const bool high = Sw1[s]->Value();
     const QString token = InetInf::ScramblePass(QStringLiteral("SET"), m_comm.inet().InternetSettings.PassWord);
     const QString line = Relay::RequestLine(token, name, OutPort, OutPin, high);
-    if (!TextFile::writeWhole(m_comm.path(name), line + QStringLiteral("\r\n"))) {
-        setStatus(StatusWord::CommError, Tone::Error);
-        RevertSwitch(s);
-        endBusy();
-        return;
-    }
-    // The job belongs to this dialog: closed with it, nothing of the send follows.
-    const bool started = m_upload.start(FtpTarget::of(m_comm.inet().InternetSettings), m_comm.path(name),
-                                        m_comm.ftpStepTimeOutMs(), [this, s, high, line, name](int16_t code) {
-                                            if (code == 1 || code == 2 || code == 8)
-                                                ftp1.ResetTransfer();
-                                            m_comm.files().DeleteLocalFile(name);
-                                            // The server's copy decides, whatever the send reported.
-                                            UpLdFileChk(name, line, [this, s, high, code, name](bool posted) {
-                                                requestChecked(s, high, code, name, posted);
-                                            });
-                                        });
-    if (!started)
-        requestChecked(s, high, -1, name, false);
-}
-
-void Dialog2::requestChecked(int s, bool high, int16_t code, const QString& name, bool posted)
-{
-    if (posted) {
-        setOutputLamp(s, high);
-    } else {
-        warn(QStringLiteral(" アップロード出来ません！ "), FtpErrorText(code, m_comm.path(name)));
-        setStatus(StatusWord::CommError, Tone::Error);
-        RevertSwitch(s);
-    }
-    endBusy();
+    // The transport belongs to this dialog: closed with it, nothing of the post follows. The
+    // server's copy decides, whatever the send reported.
+    m_transport.PostOutputRequest(
+        0, this, name, line, true, [] { return true; },
+        [this, s, high](RelayTransport::Post post) {
+            using State = RelayTransport::Post::State;
+            switch (post.state) {
+            case State::Posted:
+                setOutputLamp(s, high);
+                break;
+            case State::Busy:
+                warn(QStringLiteral("前の出力処理が完了していません"), MessageBoxService::applicationTitle());
+                RevertSwitch(s);
+                break;
+            case State::NotPosted:
+                warn(QStringLiteral(" アップロード出来ません！ "), post.title);
+                [[fallthrough]];
+            case State::Unwritten:
+                setStatus(StatusWord::CommError, Tone::Error);
+                RevertSwitch(s);
+                break;
+            }
+            endBusy();
+        });
 }
 
 void Dialog2::closeEvent(QCloseEvent* event)

@@ -5,14 +5,13 @@
 // its URL and posts output requests. Every exchange reports back to the dialog, which stays
 // busy (busy pointer, controls off, no closing) until then.
 //
-// Larger than most forms (about 430 lines) because it is a form with two ways to its unit, the
+// Larger than most forms (about 440 lines) because it is a form with two ways to its unit, the
 // unit itself and the relay files, each with its read and its output path.
 
 #include "BusyCursor.h"
 #include "DetailRead.h"
-#include "FtpClient.h"
-#include "FtpUpload.h"
 #include "MontComm1.h"
+#include "RelayTransport.h"
 #include "UnitWork.h"
 
 #include <QDialog>
@@ -45,9 +44,6 @@ public:
     std::array<QLabel*, 8> Picture2{};
     std::array<Switch*, 8> Sw1{};
     QPushButton* CancelButton = nullptr;
-    FtpClient ftp1;
-    QTimer timFtp;
-    FtpUploadJob m_upload{ftp1, timFtp};
 
     Tone statusTone() const { return m_tone; }
     // The lamp file a picture shows; empty when it shows nothing.
@@ -87,9 +83,6 @@ private:
     void relayFetched(int unit, const QString& dataName, const QString& paramLine, const QString& text);
     void SetOutputDirect(int s);
     void PostOutputRequest(int s);
-    void requestIdle(int s, const QString& name, bool idle);
-    void requestChecked(int s, bool high, int16_t code, const QString& name, bool posted);
-    void UpLdFileChk(const QString& name, const QString& expected, std::function<void(bool)> then);
     template <class Result>
     void fetch(const QString& name, std::function<Result(InternetTransfer&, const QString&)> work,
                std::function<void(Result)> done);
@@ -98,6 +91,8 @@ private:
     MontComm1& m_comm;
     const int m_unit;
     PollEngine& m_engine;
+    // The request file's post goes over the Internet only, through this dialog's own control.
+    RelayTransport m_transport{m_comm, m_engine, 1, RelayTransport::Route::Internet};
     Tone m_tone = Tone::Window;
     bool m_busy = false;
     bool m_switching = false; // an output is being set or its request posted: no closing

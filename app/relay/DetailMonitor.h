@@ -20,7 +20,7 @@ class PollEngine;
 class DetailMonitor : public QObject, private SlotHost {
     Q_OBJECT
 public:
-    static constexpr int Slots = RelayTransport::Slots;
+    static constexpr int Slots = 3;
     static constexpr int StatBarMs = 1500;
     static constexpr int BeepMs = 960;
 

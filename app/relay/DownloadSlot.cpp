@@ -186,47 +186,28 @@ void DownloadSlot::PostOutputRequest(int pin, bool on, Next next)
     };
     if (name.isEmpty())
         return refused();
-    m_transport.UpLdFileChk(
-        this, name, QString(), guarded<bool>([this, pin, on, name, refused, next](bool idle) {
-            if (!idle)
+    const QString token = InetInf::ScramblePass(QStringLiteral("SET"), m_comm.inet().InternetSettings.PassWord);
+    const QString line = Relay::RequestLine(token, name, UnitMap::PortB, pin, on);
+    const uint64_t started = generation();
+    m_transport.PostOutputRequest(
+        m_index, this, name, line, false, [this, started] { return generation() == started; },
+        [this, pin, refused, next](RelayTransport::Post post) {
+            using State = RelayTransport::Post::State;
+            switch (post.state) {
+            case State::Busy:
                 return refused();
-            const QString token = InetInf::ScramblePass(QStringLiteral("SET"), m_comm.inet().InternetSettings.PassWord);
-            const QString line = Relay::RequestLine(token, name, UnitMap::PortB, pin, on);
-            const bool internet = m_transport.route() == RelayTransport::Route::Internet;
-            // The line carries the token: the FTP route's copy is only staged here; over the
-            // shared folder the other station may run as another user of the group.
-            if (!TextFile::writeWholeWithMode(m_comm.path(name), TextFile::encode(line + CrLf),
-                                              internet ? TextFile::kPrivateMode : 0640)) {
+            case State::Posted:
+                m_screen.outputLed[pin] = Led::Wait;
+                m_pending[pin] = 0;
+                setStatus(QStringLiteral("接続中"), Tone::Good);
+                return next();
+            case State::NotPosted:
+                warn(QStringLiteral(" アップロード出来ません！ "), post.title);
+                [[fallthrough]];
+            case State::Unwritten:
                 setStatus(StatusWord::CommError, Tone::Bad);
                 RevertSwitch(pin);
                 return next();
             }
-            auto notPosted = [this, pin, next](const QString& title) {
-                warn(QStringLiteral(" アップロード出来ません！ "), title);
-                setStatus(StatusWord::CommError, Tone::Bad);
-                RevertSwitch(pin);
-                next();
-            };
-            auto verify = [this, pin, name, line, internet, notPosted, next] {
-                m_transport.UpLdFileChk(this, name, line,
-                                        guarded<bool>([this, pin, name, internet, notPosted, next](bool posted) {
-                                            if (!posted)
-                                                return notPosted(QString());
-                                            if (internet)
-                                                m_comm.files().DeleteLocalFile(name);
-                                            m_screen.outputLed[pin] = Led::Wait;
-                                            m_pending[pin] = 0;
-                                            setStatus(QStringLiteral("接続中"), Tone::Good);
-                                            next();
-                                        }));
-            };
-            if (!internet)
-                return verify();
-            m_transport.upload(m_index, FtpTarget::of(m_comm.inet().InternetSettings), name,
-                               guarded<int16_t>([this, name, verify, notPosted](int16_t code) {
-                                   if (code >= 0 && code <= 2)
-                                       return verify(); // a late send may still have landed: the read-back decides
-                                   notPosted(FtpErrorText(code, m_comm.path(name)));
-                               }));
-        }));
+        });
 }

@@ -64,13 +64,11 @@ void UploadSlot::resetRequestFile(const QString& name, std::function<void(bool, 
                                     resetRequestFile(name, done, attempt + 1);
                                 }));
     };
-    if (m_transport.route() == RelayTransport::Route::Folder) {
-        if (!m_comm.files().CreateRelayFile(name))
-            return done(false, QString());
-        check(QString());
-    } else {
-        m_transport.ClearRequestFile(m_index, name, guarded<QString>(check));
-    }
+    m_transport.clear(m_index, name, guarded<bool, QString>([check, done](bool cleared, const QString& err) {
+                          if (!cleared)
+                              return done(false, err);
+                          check(QString());
+                      }));
 }
 
 void UploadSlot::cycle(Next next)
@@ -149,18 +147,11 @@ void UploadSlot::WriteAndSendDataFile(std::function<void(bool)> done)
                                     fail(writeError);
                                 }));
     };
-    if (m_transport.route() == RelayTransport::Route::Internet) {
-        m_transport.upload(m_index, FtpTarget::of(m_comm.inet().InternetSettings), name,
-                           guarded<int16_t>([this, name, verify, fail](int16_t code) {
-                               if (code == 0)
-                                   return verify();
-                               fail(FtpErrorText(code, m_comm.path(name)));
-                           }));
-        return;
-    }
-    if (!m_comm.inet().InternetSettings.SendFordername.isEmpty())
-        m_comm.files().CopyToSendFolder(name); // a failed copy shows in the check below
-    verify();
+    m_transport.publish(m_index, name, guarded<int16_t>([this, name, verify, fail](int16_t code) {
+                            if (code == 0)
+                                return verify();
+                            fail(FtpErrorText(code, m_comm.path(name)));
+                        }));
 }
 
 void UploadSlot::setOutput(int pin, bool on, Next next)
@@ -189,24 +180,13 @@ void UploadSlot::ServeOutputRequest(Next next)
     // A request file that is there but cannot be read as one (too large, not CP932, not a
     // regular file, another token) would block every later request: it is reset like a
     // consumed request and reported.
-    if (m_transport.route() == RelayTransport::Route::Internet) {
-        m_transport.fetchDocument(this, m_comm.inet().InternetSettings.URL + u'/' + name,
-                                  guarded<RelayTransport::Fetched>([this, u, name, next](RelayTransport::Fetched f) {
-                                      if (f.unreadable)
-                                          return discardRequest(name, next);
-                                      if (!f.text)
-                                          return next();
-                                      serve(u, name, *f.text, next);
-                                  }));
-        return;
-    }
-    const QString path = m_transport.sendFolderPath(name);
-    const auto lines = RelayTransport::readRelayLines(path, 1);
-    if (!lines) // a FIFO or a folder in its place is unreadable too
-        return QFileInfo::exists(path) || QFileInfo(path).isSymLink() ? discardRequest(name, next) : next();
-    if (lines->isEmpty())
-        return next();
-    serve(u, name, lines->at(0), next);
+    m_transport.read(this, name, guarded<RelayTransport::Fetched>([this, u, name, next](RelayTransport::Fetched f) {
+                         if (f.unreadable)
+                             return discardRequest(name, next);
+                         if (!f.text)
+                             return next();
+                         serve(u, name, *f.text, next);
+                     }));
 }
 
 void UploadSlot::serve(int u, const QString& name, const QString& text, Next next)
@@ -279,10 +259,5 @@ void UploadSlot::consumeRequest(const QString& name, const QString& requestLine,
                                     consumeRequest(name, requestLine, next, attempt + 1);
                                 }));
     };
-    if (m_transport.route() == RelayTransport::Route::Internet) {
-        m_transport.ClearRequestFile(m_index, name, guarded<QString>([check](const QString&) { check(); }));
-    } else {
-        m_comm.files().CreateRelayFile(name);
-        check();
-    }
+    m_transport.clear(m_index, name, guarded<bool, QString>([check](bool, const QString&) { check(); }));
 }

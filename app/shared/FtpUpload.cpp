@@ -8,6 +8,7 @@
 #include "InetInf.h"
 #include "TextFile.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QTimer>
@@ -37,6 +38,7 @@ bool FtpUploadJob::start(const FtpTarget& target, const QString& localPath, int 
         return false;
     m_target = target;
     m_localPath = localPath;
+    m_bytes.reset();
     m_remoteName = localPath.section(u'/', -1);
     // Sent under a temporary name and renamed once its size is confirmed, so a reader on the
     // server never gets half a file. A server that refuses the name or the rename gets the final
@@ -73,6 +75,17 @@ bool FtpUploadJob::start(const FtpTarget& target, const QString& localPath, int 
     } else {
         m_step = Step::Drain;
     }
+    return true;
+}
+
+bool FtpUploadJob::start(const FtpTarget& target, const QString& remoteName, const QByteArray& bytes, int stepTimeOutMs,
+                         std::function<void(int16_t)> done)
+{
+    if (busy() || remoteName.isEmpty() || remoteName.contains(u'/'))
+        return false;
+    if (!start(target, remoteName, stepTimeOutMs, std::move(done)))
+        return false;
+    m_bytes = bytes; // read when the put step opens its source
     return true;
 }
 
@@ -152,9 +165,14 @@ void FtpUploadJob::next()
     FtpClient& ftp = *m_ftp;
     const auto put = [&] {
         restartWatchdog();
-        m_file = std::make_unique<QFile>();
-        if (!TextFile::openRegular(*m_file, m_localPath)) {
-            m_file.reset();
+        if (m_bytes) {
+            auto buffer = std::make_unique<QBuffer>();
+            buffer->setData(*m_bytes);
+            buffer->open(QIODevice::ReadOnly);
+            m_file = std::move(buffer);
+        } else if (auto file = std::make_unique<QFile>(); TextFile::openRegular(*file, m_localPath)) {
+            m_file = std::move(file);
+        } else {
             finish(3);
             return;
         }

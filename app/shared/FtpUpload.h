@@ -18,9 +18,10 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class FtpClient;
-class QFile;
+class QIODevice;
 class QTimer;
 struct InternetSettings;
 
@@ -50,6 +51,9 @@ public:
     // Sends the file at localPath under its bare name into target.remoteDir. done(code) comes
     // from the event loop, never from inside start; false (and no call) while a send runs.
     bool start(const FtpTarget& target, const QString& localPath, int stepTimeOutMs, std::function<void(int16_t)> done);
+    // The same for bytes held in memory, sent as remoteName: nothing is staged on the disk.
+    bool start(const FtpTarget& target, const QString& remoteName, const QByteArray& bytes, int stepTimeOutMs,
+               std::function<void(int16_t)> done);
     // Drops the send under way: the control's step is aborted and its session closed, and
     // done is never called.
     void cancel();
@@ -79,13 +83,14 @@ private:
     std::array<QMetaObject::Connection, 4> m_links;
     FtpTarget m_target;
     QString m_localPath;
+    std::optional<QByteArray> m_bytes; // sent instead of the file at m_localPath
     QString m_remoteName;
     QString m_partName;
     QString m_strictServer; // serverKey of the server found refusing temporary names
     bool m_direct = false;  // this send goes under the final name
     int m_stepTimeOutMs = 30000;
     std::function<void(int16_t)> m_done;
-    std::unique_ptr<QFile> m_file;
+    std::unique_ptr<QIODevice> m_file;
     qint64 m_localSize = 0;
     int32_t m_remoteSize = -1;
     Step m_step = Step::Idle;

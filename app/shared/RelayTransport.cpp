@@ -10,6 +10,7 @@
 #include "TextFile.h"
 #include "UnitEndpoint.h"
 
+#include <QFileInfo>
 #include <QPointer>
 
 namespace {
@@ -17,14 +18,17 @@ const QString CrLf = QStringLiteral("\r\n");
 constexpr qsizetype MaxLocalFile = 64 * 1024; // a relay file on disk larger than this is not ours
 } // namespace
 
-RelayTransport::RelayTransport(MontComm1& comm, PollEngine& engine, QObject* parent)
+RelayTransport::RelayTransport(MontComm1& comm, PollEngine& engine, int controls, std::optional<Route> fixed,
+                               QObject* parent)
     : QObject(parent)
     , m_comm(comm)
     , m_engine(engine)
+    , m_fixed(fixed)
 {
-    for (int i = 0; i < Slots; ++i) {
-        m_ftp[i] = std::make_unique<FtpClient>(i, this);
-        m_jobs[i] = std::make_unique<FtpUploadJob>(*m_ftp[i], m_watchdog[i]);
+    for (int i = 0; i < controls; ++i) {
+        m_ftp.push_back(std::make_unique<FtpClient>(i, this));
+        m_watchdog.push_back(std::make_unique<QTimer>());
+        m_jobs.push_back(std::make_unique<FtpUploadJob>(*m_ftp[i], *m_watchdog[i]));
         connect(m_jobs[i].get(), &FtpUploadJob::sendingDirect, this, [this, i] { emit sendingDirect(i); });
     }
 }
@@ -37,6 +41,8 @@ RelayTransport::~RelayTransport()
 
 RelayTransport::Route RelayTransport::route() const
 {
+    if (m_fixed)
+        return *m_fixed;
     const auto mode = m_comm.inet().CommMode();
     return mode == CommModeKind::InternetUpload || mode == CommModeKind::InternetDownload ? Route::Internet
                                                                                           : Route::Folder;
@@ -83,14 +89,37 @@ void RelayTransport::fetchRelayFile(QObject* context, const QString& url, const 
 
 void RelayTransport::upload(int slot, const FtpTarget& target, const QString& name, std::function<void(int16_t)> done)
 {
+    sendWith(slot, std::move(done), [&](FtpUploadJob& job, std::function<void(int16_t)> report) {
+        return job.start(target, m_comm.path(name), m_comm.ftpStepTimeOutMs(), std::move(report));
+    });
+}
+
+void RelayTransport::sendWith(int slot, std::function<void(int16_t)> done,
+                              const std::function<bool(FtpUploadJob&, std::function<void(int16_t)>)>& start)
+{
     auto report = [this, slot, done = std::move(done)](int16_t code) {
         if (code == 1 || code == 2 || code == 8)
             m_ftp[slot]->ResetTransfer();
         done(code);
     };
-    if (!m_jobs[slot]->start(target, m_comm.path(name), m_comm.ftpStepTimeOutMs(), report))
+    if (!start(*m_jobs[slot], report))
         QMetaObject::invokeMethod(
             m_jobs[slot].get(), [report] { report(-1); }, Qt::QueuedConnection);
+}
+
+void RelayTransport::put(int slot, const QString& name, const QString& text, std::function<void(int16_t)> done)
+{
+    const QByteArray bytes = TextFile::encode(text);
+    if (route() == Route::Internet) {
+        // Sent from memory: the line carries the token, and no copy of it stays on the disk.
+        sendWith(slot, std::move(done), [&](FtpUploadJob& job, std::function<void(int16_t)> report) {
+            return job.start(FtpTarget::of(m_comm.inet().InternetSettings), name, bytes, m_comm.ftpStepTimeOutMs(),
+                             std::move(report));
+        });
+        return;
+    }
+    // The other station may run as another user of the group.
+    done(TextFile::writeWholeWithMode(m_comm.path(name), bytes, 0640) ? int16_t(0) : int16_t(6));
 }
 
 void RelayTransport::cancel(int slot)
@@ -122,10 +151,76 @@ void RelayTransport::UpLdFileChk(QObject* context, const QString& name, const QS
 
 void RelayTransport::ClearRequestFile(int slot, const QString& name, std::function<void(QString)> done)
 {
-    if (!TextFile::writeWholeBytes(m_comm.path(name), QByteArrayLiteral("\r\n")))
-        return done(FtpErrorText(-1, QString()));
-    upload(slot, FtpTarget::of(m_comm.inet().InternetSettings), name,
-           [this, name, done](int16_t code) { done(FtpErrorText(code, m_comm.path(name))); });
+    sendWith(
+        slot, [this, name, done](int16_t code) { done(FtpErrorText(code, m_comm.path(name))); },
+        [&](FtpUploadJob& job, std::function<void(int16_t)> report) {
+            return job.start(FtpTarget::of(m_comm.inet().InternetSettings), name, QByteArrayLiteral("\r\n"),
+                             m_comm.ftpStepTimeOutMs(), std::move(report));
+        });
+}
+
+void RelayTransport::clear(int slot, const QString& name, std::function<void(bool, QString)> done)
+{
+    if (route() == Route::Internet) {
+        ClearRequestFile(slot, name, [done](const QString& err) { done(err.isEmpty(), err); });
+        return;
+    }
+    done(m_comm.files().CreateRelayFile(name), QString());
+}
+
+void RelayTransport::read(QObject* context, const QString& name, std::function<void(Fetched)> done)
+{
+    if (route() == Route::Internet) {
+        fetchDocument(context, m_comm.inet().InternetSettings.URL + u'/' + name, std::move(done));
+        return;
+    }
+    const QString path = sendFolderPath(name);
+    const auto lines = readRelayLines(path, 1);
+    Fetched f;
+    if (!lines) // a FIFO or a folder in its place is unreadable too
+        f.unreadable = QFileInfo::exists(path) || QFileInfo(path).isSymLink();
+    else if (!lines->isEmpty())
+        f.text = lines->at(0);
+    done(std::move(f));
+}
+
+void RelayTransport::publish(int slot, const QString& name, std::function<void(int16_t)> done)
+{
+    if (route() == Route::Internet) {
+        upload(slot, FtpTarget::of(m_comm.inet().InternetSettings), name, std::move(done));
+        return;
+    }
+    if (!m_comm.inet().InternetSettings.SendFordername.isEmpty())
+        m_comm.files().CopyToSendFolder(name); // a failed copy shows in the read-back
+    done(0);
+}
+
+void RelayTransport::PostOutputRequest(int slot, QObject* context, const QString& name, const QString& line,
+                                       bool whateverCode, std::function<bool()> wanted, std::function<void(Post)> done)
+{
+    QPointer<QObject> guard(context);
+    auto alive = [guard, wanted] { return guard && wanted(); };
+    UpLdFileChk(context, name, QString(), [=, this](bool idle) {
+        if (!alive())
+            return;
+        if (!idle)
+            return done(Post{Post::State::Busy, {}});
+        put(slot, name, line + CrLf, [=, this](int16_t code) {
+            if (!alive())
+                return;
+            if (code == 6)
+                return done(Post{Post::State::Unwritten, {}});
+            const QString title = code == 0 ? QString() : FtpErrorText(code, m_comm.path(name));
+            // A late send may still have landed: the read-back decides.
+            if (!whateverCode && (code < 0 || code > 2))
+                return done(Post{Post::State::NotPosted, title});
+            UpLdFileChk(guard, name, line, [=](bool posted) {
+                if (alive())
+                    done(posted ? Post{Post::State::Posted, {}}
+                                : Post{Post::State::NotPosted, whateverCode ? title : QString()});
+            });
+        });
+    });
 }
 
 QString RelayTransport::sendFolderPath(const QString& name) const
