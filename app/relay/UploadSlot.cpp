@@ -137,7 +137,7 @@ void UploadSlot::WriteAndSendDataFile(std::function<void(bool)> done)
         done(false);
     };
     const QString writeError = QStringLiteral("  データファイル書き込みエラー");
-    if (name.isEmpty() || !TextFile::writeWhole(m_comm.path(name), Relay::DataFileText(m_paramLine, line)))
+    if (name.isEmpty())
         return fail(writeError);
     const QString expected = m_paramLine + CrLf + line;
     auto verify = [this, name, expected, done, fail, writeError] {
@@ -147,10 +147,11 @@ void UploadSlot::WriteAndSendDataFile(std::function<void(bool)> done)
                                     fail(writeError);
                                 }));
     };
-    m_transport.publish(m_index, name, guarded<int16_t>([this, name, verify, fail](int16_t code) {
+    m_transport.publish(m_index, name, Relay::DataFileText(m_paramLine, line),
+                        guarded<int16_t>([this, name, verify, fail, writeError](int16_t code) {
                             if (code == 0)
                                 return verify();
-                            fail(FtpErrorText(code, m_comm.path(name)));
+                            fail(code == 6 ? writeError : FtpErrorText(code, m_comm.path(name)));
                         }));
 }
 

@@ -107,15 +107,21 @@ void RelayTransport::sendWith(int slot, std::function<void(int16_t)> done,
             m_jobs[slot].get(), [report] { report(-1); }, Qt::QueuedConnection);
 }
 
+void RelayTransport::sendBytes(int slot, const QString& name, const QByteArray& bytes,
+                               std::function<void(int16_t)> done)
+{
+    sendWith(slot, std::move(done), [&](FtpUploadJob& job, std::function<void(int16_t)> report) {
+        return job.start(FtpTarget::of(m_comm.inet().InternetSettings), name, bytes, m_comm.ftpStepTimeOutMs(),
+                         std::move(report));
+    });
+}
+
 void RelayTransport::put(int slot, const QString& name, const QString& text, std::function<void(int16_t)> done)
 {
     const QByteArray bytes = TextFile::encode(text);
     if (route() == Route::Internet) {
         // Sent from memory: the line carries the token, and no copy of it stays on the disk.
-        sendWith(slot, std::move(done), [&](FtpUploadJob& job, std::function<void(int16_t)> report) {
-            return job.start(FtpTarget::of(m_comm.inet().InternetSettings), name, bytes, m_comm.ftpStepTimeOutMs(),
-                             std::move(report));
-        });
+        sendBytes(slot, name, bytes, std::move(done));
         return;
     }
     // The other station may run as another user of the group.
@@ -151,12 +157,8 @@ void RelayTransport::UpLdFileChk(QObject* context, const QString& name, const QS
 
 void RelayTransport::ClearRequestFile(int slot, const QString& name, std::function<void(QString)> done)
 {
-    sendWith(
-        slot, [this, name, done](int16_t code) { done(FtpErrorText(code, m_comm.path(name))); },
-        [&](FtpUploadJob& job, std::function<void(int16_t)> report) {
-            return job.start(FtpTarget::of(m_comm.inet().InternetSettings), name, QByteArrayLiteral("\r\n"),
-                             m_comm.ftpStepTimeOutMs(), std::move(report));
-        });
+    sendBytes(slot, name, QByteArrayLiteral("\r\n"),
+              [this, name, done](int16_t code) { done(FtpErrorText(code, m_comm.path(name))); });
 }
 
 void RelayTransport::clear(int slot, const QString& name, std::function<void(bool, QString)> done)
@@ -184,10 +186,13 @@ void RelayTransport::read(QObject* context, const QString& name, std::function<v
     done(std::move(f));
 }
 
-void RelayTransport::publish(int slot, const QString& name, std::function<void(int16_t)> done)
+void RelayTransport::publish(int slot, const QString& name, const QString& text, std::function<void(int16_t)> done)
 {
+    // The station keeps its data file in the working directory on either route while it runs.
+    if (!TextFile::writeWhole(m_comm.path(name), text))
+        return done(6);
     if (route() == Route::Internet) {
-        upload(slot, FtpTarget::of(m_comm.inet().InternetSettings), name, std::move(done));
+        sendBytes(slot, name, TextFile::encode(text), std::move(done));
         return;
     }
     if (!m_comm.inet().InternetSettings.SendFordername.isEmpty())

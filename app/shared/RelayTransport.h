@@ -63,9 +63,10 @@ public:
     // could not be fetched), unreadable for one that cannot be a request file. Its first line only
     // through the folder.
     void read(QObject* context, const QString& name, std::function<void(Fetched)> done);
-    // A working-directory relay file made public on the route: sent to the FTP server, or copied
-    // into the send folder when one is set. done(code) with the codes of FtpUploadJob.
-    void publish(int slot, const QString& name, std::function<void(int16_t)> done);
+    // A relay file written into the working directory and made public on the route: sent to the
+    // FTP server, or copied into the send folder when one is set. done(code) with the codes of
+    // FtpUploadJob, 6 when the local file could not be written.
+    void publish(int slot, const QString& name, const QString& text, std::function<void(int16_t)> done);
 
     // An output request of the download side: the request file must be idle, then the line is
     // put (straight to the FTP server over the Internet, written for the other station through
@@ -91,6 +92,8 @@ signals:
 private:
     // Text put under name on the route: 6 when the local file could not be written.
     void put(int slot, const QString& name, const QString& text, std::function<void(int16_t)> done);
+    // Bytes sent from memory as name to the server of the settings.
+    void sendBytes(int slot, const QString& name, const QByteArray& bytes, std::function<void(int16_t)> done);
     void sendWith(int slot, std::function<void(int16_t)> done,
                   const std::function<bool(FtpUploadJob&, std::function<void(int16_t)>)>& start);
 
