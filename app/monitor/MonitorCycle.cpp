@@ -94,6 +94,12 @@ void MonitorCycle::ResetUnitStates()
     RetryCursor = 0;
 }
 
+void MonitorCycle::LoadState()
+{
+    PageOffset = 0;
+    ResetUnitStates();
+}
+
 bool MonitorCycle::onPageShown(int unit) const
 {
     return unit >= PageOffset && unit < PageOffset + RowsPerPage && unit < m_comm.sys().unitCount();

@@ -54,12 +54,11 @@ public:
 
     MonitorCycle(MontComm1& comm, MonitorView& view, PollEngine& engine, QObject* parent = nullptr);
 
-    // Window state.
-    int16_t PageOffset = 0;
-    int16_t RetryCursor = 0;
-    std::array<QString, UnitSlots> ExpectedHeader;
-    bool HeaderListValid = false;
-    bool ModeControlsLan = true; // the system settings window's time-out group follows this
+    // Window state, read only: the cycle keeps it.
+    int pageOffset() const { return PageOffset; }
+    int retryCursor() const { return RetryCursor; }
+    bool headerListValid() const { return HeaderListValid; }
+    bool modeControlsLan() const { return ModeControlsLan; }
 
     QTimer Timer1;
     QTimer Timer2;
@@ -72,6 +71,8 @@ public:
     // Activation: reload both files, rebuild the expected headers, show mode and cycle.
     void Activate();
     void ResetUnitStates();
+    // The window's load: the first page, and every unit as not yet polled.
+    void LoadState();
     void RedrawRows();
     void SetModeControls(bool lan) { ModeControlsLan = lan; }
 
@@ -125,6 +126,11 @@ public:
     bool onPageShown(int unit) const;
 
 private:
+    int16_t PageOffset = 0;
+    int16_t RetryCursor = 0;
+    std::array<QString, UnitSlots> ExpectedHeader;
+    bool HeaderListValid = false;
+    bool ModeControlsLan = true; // the system settings window's time-out group follows this
     // stale: relayed data that came but is too old.
     void pollFailed(int unit, bool lan, bool stale = false);
     void showGoodPoll(int unit);

@@ -229,8 +229,7 @@ bool MontAll::Load()
     setFixedSize(sizeHint()); // the design size: not resizable, minimising allowed
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
-    m_cycle->PageOffset = 0;
-    m_cycle->ResetUnitStates();
+    m_cycle->LoadState();
     disk.start();
     Notify(m_comm.messages(), m_comm.logs().start());
     timMqtt.setObjectName(QStringLiteral("timMqtt"));
@@ -295,13 +294,13 @@ void MontAll::openSettingsWindow(StationWindow which, bool redraw)
     if (!m_cycle->StopForWindow(redraw))
         return;
     OpenArgs args;
-    args.timeOutGroupEnabled = m_cycle->ModeControlsLan;
+    args.timeOutGroupEnabled = m_cycle->modeControlsLan();
     showModal(which, args);
 }
 
 void MontAll::openUnitDialog(StationWindow which, int row)
 {
-    const int u = m_cycle->PageOffset + row;
+    const int u = m_cycle->pageOffset() + row;
     if (u >= m_comm.sys().unitCount())
         return;
     if (which == StationWindow::Dialog2 && m_comm.sys().cell(u, ColControl) != TableWord::On)

@@ -137,12 +137,12 @@ TEST(MonitorCycle, NextRetryUnitMovesItsCursorByOne)
     c.units().unitItem(ItemFailureCount, 3) = 0; // not monitored
     c.units().unitItem(ItemFailureCount, 4) = 4; // beyond ReloadSize 3
     EXPECT_EQ(rig.cycle().NextRetryUnit(), 2);
-    EXPECT_EQ(rig.cycle().RetryCursor, 1);
+    EXPECT_EQ(rig.cycle().retryCursor(), 1);
     EXPECT_EQ(rig.cycle().NextRetryUnit(), 2);
-    EXPECT_EQ(rig.cycle().RetryCursor, 2);
+    EXPECT_EQ(rig.cycle().retryCursor(), 2);
     EXPECT_EQ(rig.cycle().NextRetryUnit(), 2);
     EXPECT_EQ(rig.cycle().NextRetryUnit(), -1);
-    EXPECT_EQ(rig.cycle().RetryCursor, 0);
+    EXPECT_EQ(rig.cycle().retryCursor(), 0);
 }
 
 TEST(MonitorCycle, RetryPassStopsAtTheFirstFailure)
@@ -158,7 +158,8 @@ TEST(MonitorCycle, RetryPassStopsAtTheFirstFailure)
     EXPECT_EQ(c.units().unitItem(ItemFailureCount, 0), 1);
     EXPECT_EQ(c.units().unitItem(ItemFailureCount, 1), 0);
     rig.link1.failing.clear();
-    rig.cycle().RetryCursor = 0;
+    while (rig.cycle().retryCursor() != 0) // to the end of the pass: the next starts from the first unit
+        rig.cycle().NextRetryUnit();
     rig.retry();
     for (int u : {0, 1, 2})
         EXPECT_EQ(c.units().unitItem(ItemFailureCount, u), -1) << u;

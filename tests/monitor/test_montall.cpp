@@ -93,7 +93,7 @@ TEST(MontAll, PagingWithThirtyOneUnits)
     MontAll& w = rig.open();
     EXPECT_EQ(rig.name(29), "u29");
     rig.button("Command1_1")->click();
-    EXPECT_EQ(rig.cycle().PageOffset, 30);
+    EXPECT_EQ(rig.cycle().pageOffset(), 30);
     EXPECT_EQ(rig.name(0), "u30");
     EXPECT_EQ(w.rowLamp(0), Lamp::Off);
     for (int r = 1; r < 30; ++r) {
@@ -101,10 +101,10 @@ TEST(MontAll, PagingWithThirtyOneUnits)
         EXPECT_EQ(w.rowLamp(r), Lamp::None);
     }
     rig.button("Command1_1")->click();
-    EXPECT_EQ(rig.cycle().PageOffset, 30);
+    EXPECT_EQ(rig.cycle().pageOffset(), 30);
     rig.button("Command1_0")->click();
     rig.button("Command1_0")->click();
-    EXPECT_EQ(rig.cycle().PageOffset, 0);
+    EXPECT_EQ(rig.cycle().pageOffset(), 0);
     EXPECT_EQ(rig.name(0), "u0");
 }
 

@@ -55,7 +55,7 @@ TEST(ReadRelayUnit, StoresTheRelayedValues)
     MontAll& w = rig.open();
     EXPECT_EQ(rig.window->findChild<QLabel*>("Panel2")->text(), QStringLiteral("  通信モード ： ダウンロード"));
     EXPECT_FALSE(rig.button("Command2_1")->isEnabled());
-    EXPECT_TRUE(rig.cycle().HeaderListValid);
+    EXPECT_TRUE(rig.cycle().headerListValid());
     rig.serve("R0", relay("R0", rig.st.clock.now(), "11,22,33,44,25,1,0,1,0,1,0,0,1"));
     ASSERT_TRUE(rig.readRelay(0));
     auto& c = rig.st.comm;
@@ -136,7 +136,7 @@ TEST(ReadRelayUnit, StartNeedsTheSettingsInDownloadMode)
     TextFile::writeWhole(rig.st.path("InetInf.ini"), inetInfText(0, {"R0"}, rig.http.url()));
     QFile::remove(rig.st.path("sysinf001.csv"));
     rig.cycle().Activate();
-    EXPECT_FALSE(rig.cycle().HeaderListValid);
+    EXPECT_FALSE(rig.cycle().headerListValid());
     rig.st.comm.sys().DeviceCount = 1;
     rig.start();
     EXPECT_FALSE(rig.cycle().Timer1.isActive());
