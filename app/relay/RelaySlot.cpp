@@ -409,12 +409,10 @@ void RelaySlot::postMark(Next next)
     if (!m_markWanted)
         return next();
     m_markWanted = false;
-    // Through the slot's own control, and dropped with the slot's other work when it stops.
-    m_comm.alarms().PostAbnormalMark(
-        [this](const FtpTarget& target, const QString& name, std::function<void(int16_t)> sent) {
-            m_transport.upload(m_index, target, name, guarded<int16_t>(std::move(sent)));
-        },
-        [next](int16_t) { next(); });
+    // Dropped with the slot's other work when it stops.
+    const uint64_t started = generation();
+    m_transport.postMark(
+        m_index, [this, started] { return generation() == started; }, std::move(next));
 }
 
 // --- output switches ---

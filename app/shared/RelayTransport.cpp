@@ -200,6 +200,21 @@ void RelayTransport::publish(int slot, const QString& name, const QString& text,
     done(0);
 }
 
+void RelayTransport::postMark(int slot, std::function<bool()> wanted, std::function<void()> done)
+{
+    m_comm.alarms().PostAbnormalMark(
+        [this, slot, wanted](const FtpTarget& target, const QString& name, std::function<void(int16_t)> sent) {
+            upload(slot, target, name, [wanted, sent](int16_t code) {
+                if (wanted())
+                    sent(code);
+            });
+        },
+        [wanted, done](int16_t) {
+            if (wanted())
+                done();
+        });
+}
+
 void RelayTransport::PostOutputRequest(int slot, QObject* context, const QString& name, const QString& line,
                                        bool whateverCode, std::function<bool()> wanted, std::function<void(Post)> done)
 {

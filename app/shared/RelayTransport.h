@@ -72,6 +72,9 @@ public:
     // put (straight to the FTP server over the Internet, written for the other station through
     // the folder) and read back. wanted() is asked before each step: a caller that has stopped
     // gets nothing more done. With whateverCode the read-back decides even after a failed send.
+    // The abnormality mark into every camera folder through the slot's control; wanted() as below.
+    void postMark(int slot, std::function<bool()> wanted, std::function<void()> done);
+
     struct Post {
         enum class State { Posted, Busy, Unwritten, NotPosted } state = State::NotPosted;
         QString title; // for NotPosted: the send's error text
