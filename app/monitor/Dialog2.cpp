@@ -432,23 +432,16 @@ void Dialog2::PostOutputRequest(int s)
     // server's copy decides, whatever the send reported.
     m_transport.PostOutputRequest(
         0, this, name, line, true, [] { return true; },
-        [this, s, high](RelayTransport::Post post) {
-            using State = RelayTransport::Post::State;
-            switch (post.state) {
-            case State::Posted:
+        [this, s, high](const Outcome& posted) {
+            if (posted.ok()) {
                 setOutputLamp(s, high);
-                break;
-            case State::Busy:
-                warn(QStringLiteral("前の出力処理が完了していません"), MessageBoxService::applicationTitle());
+            } else {
+                // The box's title is the send's error text; a request not written says nothing.
+                if (posted.fault != Fault::LocalFile)
+                    warn(FaultText(posted), FaultTitle(posted));
+                if (posted.fault != Fault::OutputPending)
+                    setStatus(StatusWord::CommError, Tone::Error);
                 RevertSwitch(s);
-                break;
-            case State::NotPosted:
-                warn(QStringLiteral(" アップロード出来ません！ "), post.title);
-                [[fallthrough]];
-            case State::Unwritten:
-                setStatus(StatusWord::CommError, Tone::Error);
-                RevertSwitch(s);
-                break;
             }
             endBusy();
         });

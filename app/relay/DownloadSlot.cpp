@@ -180,7 +180,7 @@ void DownloadSlot::PostOutputRequest(int pin, bool on, Next next)
 {
     const QString name = Relay::RequestFileName(m_comm, unitOf());
     auto refused = [this, pin, next] {
-        warn(QStringLiteral("前の出力処理が完了していません"));
+        warn(FaultText(Failed(Fault::OutputPending)));
         RevertSwitch(pin);
         next();
     };
@@ -191,23 +191,19 @@ void DownloadSlot::PostOutputRequest(int pin, bool on, Next next)
     const uint64_t started = generation();
     m_transport.PostOutputRequest(
         m_index, this, name, line, false, [this, started] { return generation() == started; },
-        [this, pin, refused, next](RelayTransport::Post post) {
-            using State = RelayTransport::Post::State;
-            switch (post.state) {
-            case State::Busy:
+        [this, pin, refused, next](const Outcome& posted) {
+            if (posted.fault == Fault::OutputPending)
                 return refused();
-            case State::Posted:
+            if (posted.ok()) {
                 m_screen.outputLed[pin] = Led::Wait;
                 m_pending[pin] = 0;
                 setStatus(QStringLiteral("接続中"), Tone::Good);
                 return next();
-            case State::NotPosted:
-                warn(QStringLiteral(" アップロード出来ません！ "), post.title);
-                [[fallthrough]];
-            case State::Unwritten:
-                setStatus(StatusWord::CommError, Tone::Bad);
-                RevertSwitch(pin);
-                return next();
             }
+            if (posted.fault == Fault::Upload)
+                warn(FaultText(posted), FaultTitle(posted));
+            setStatus(StatusWord::CommError, Tone::Bad);
+            RevertSwitch(pin);
+            next();
         });
 }

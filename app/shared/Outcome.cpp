@@ -25,6 +25,8 @@ QString FaultText(const Outcome& o)
         return QStringLiteral("通信エラーが発生しました．");
     case Fault::Upload:
         return QStringLiteral(" アップロード出来ません！ ");
+    case Fault::LocalFile:
+        return QStringLiteral("ローカルファイル作成エラー");
     case Fault::OutputPending:
         return QStringLiteral("前の出力処理が完了していません");
     case Fault::PortSetting:
@@ -43,6 +45,8 @@ QString FaultTitle(const Outcome& o)
         return QStringLiteral("確認");
     case Fault::RelayDialUp:
         return QStringLiteral("ダウンロード");
+    case Fault::Upload:
+        return o.detail;
     default:
         return MessageBoxService::applicationTitle();
     }

@@ -17,7 +17,8 @@ enum class Fault {
     RelayDialUp,   // the relay's dial-up failed
     FileOpen,      // the settings list could not be built
     LinkError,     // a unit did not answer a dialog's exchange
-    Upload,        // a relay file could not be sent; code: the upload's result code
+    Upload,        // a relay file could not be sent; code: the upload's result code; detail: its text
+    LocalFile,     // a relay file could not be written in the working directory
     OutputPending, // an output request is still waiting for the upload side
     Cancelled,     // the station is closing
     PortSetting,   // a unit did not take its port setting in the bulk pass; detail: the unit's name

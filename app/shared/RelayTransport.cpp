@@ -216,7 +216,8 @@ void RelayTransport::postMark(int slot, std::function<bool()> wanted, std::funct
 }
 
 void RelayTransport::PostOutputRequest(int slot, QObject* context, const QString& name, const QString& line,
-                                       bool whateverCode, std::function<bool()> wanted, std::function<void(Post)> done)
+                                       bool whateverCode, std::function<bool()> wanted,
+                                       std::function<void(Outcome)> done)
 {
     QPointer<QObject> guard(context);
     auto alive = [guard, wanted] { return guard && wanted(); };
@@ -224,20 +225,19 @@ void RelayTransport::PostOutputRequest(int slot, QObject* context, const QString
         if (!alive())
             return;
         if (!idle)
-            return done(Post{Post::State::Busy, {}});
+            return done(Failed(Fault::OutputPending));
         put(slot, name, line + CrLf, [=, this](int16_t code) {
             if (!alive())
                 return;
             if (code == 6)
-                return done(Post{Post::State::Unwritten, {}});
+                return done(Failed(Fault::LocalFile));
             const QString title = code == 0 ? QString() : FtpErrorText(code, m_comm.path(name));
             // A late send may still have landed: the read-back decides.
             if (!whateverCode && (code < 0 || code > 2))
-                return done(Post{Post::State::NotPosted, title});
+                return done(Failed(Fault::Upload, title, code));
             UpLdFileChk(guard, name, line, [=](bool posted) {
                 if (alive())
-                    done(posted ? Post{Post::State::Posted, {}}
-                                : Post{Post::State::NotPosted, whateverCode ? title : QString()});
+                    done(posted ? Outcome{} : Failed(Fault::Upload, whateverCode ? title : QString(), code));
             });
         });
     });

@@ -6,6 +6,7 @@
 // object lives. The callers ask for a file read, put, checked or cleared; the route is here.
 
 #include "FtpUpload.h"
+#include "Outcome.h"
 
 #include <QObject>
 #include <QString>
@@ -68,19 +69,18 @@ public:
     // FtpUploadJob, 6 when the local file could not be written.
     void publish(int slot, const QString& name, const QString& text, std::function<void(int16_t)> done);
 
-    // An output request of the download side: the request file must be idle, then the line is
-    // put (straight to the FTP server over the Internet, written for the other station through
-    // the folder) and read back. wanted() is asked before each step: a caller that has stopped
-    // gets nothing more done. With whateverCode the read-back decides even after a failed send.
-    // The abnormality mark into every camera folder through the slot's control; wanted() as below.
+    // The abnormality mark into every camera folder through the slot's control; wanted() is
+    // asked before each step, so a caller that has stopped gets nothing more done.
     void postMark(int slot, std::function<bool()> wanted, std::function<void()> done);
 
-    struct Post {
-        enum class State { Posted, Busy, Unwritten, NotPosted } state = State::NotPosted;
-        QString title; // for NotPosted: the send's error text
-    };
+    // An output request of the download side: the request file must be idle, then the line is
+    // put (straight to the FTP server over the Internet, written for the other station through
+    // the folder) and read back; wanted() as above. With whateverCode the read-back decides even
+    // after a failed send. done(OutputPending) for a request file that is not idle, LocalFile for
+    // a request that could not be written, Upload (with the send's code and text) for one not
+    // read back.
     void PostOutputRequest(int slot, QObject* context, const QString& name, const QString& line, bool whateverCode,
-                           std::function<bool()> wanted, std::function<void(Post)> done);
+                           std::function<bool()> wanted, std::function<void(Outcome)> done);
 
     // Where a file of the send folder is read (the working directory when none is set).
     QString sendFolderPath(const QString& name) const;
