@@ -5,7 +5,7 @@
 // its URL and posts output requests. Every exchange reports back to the dialog, which stays
 // busy (busy pointer, controls off, no closing) until then.
 //
-// Larger than most forms (about 440 lines) because it is a form with two ways to its unit, the
+// Larger than most forms (about 460 lines) because it is a form with two ways to its unit, the
 // unit itself and the relay files, each with its read and its output path.
 
 #include "BusyCursor.h"

@@ -3,7 +3,7 @@
 // polling of units (directly or from relay files), alarms and the beeper, paging and
 // the row display. The window draws what this tells its MonitorView.
 //
-// Larger than the other classes (about 600 lines) because it is one state machine: the tick,
+// Larger than the other classes (about 750 lines) because it is one state machine: the tick,
 // the retry pass, the polls under way and the alarms share its generation, the page shown and
 // the held log lines, and a split would only pass them back and forth.
 
