@@ -55,7 +55,7 @@ Dialog2::Dialog2(MontComm1& comm, PollEngine& engine, int unit, bool readOnShow,
     m_off = Lamps::load(m_comm.workDir(), Lamps::Off);
     buildControls();
     FixAndCentre(*this);
-    setStatus(QStringLiteral("切断"), Tone::Window);
+    setStatus(StatusWord::Disconnected, Tone::Window);
     ResetSwitches();
     if (!unitValid())
         return;
@@ -299,7 +299,7 @@ void Dialog2::directRead(int u, const UnitWork::ProbedReading& r)
         } else {
             StoreReading(m_comm.units(), u, r.reading);
             showReading(Detail::ShownFromDirect(m_comm, u, r.reading));
-            setStatus(QStringLiteral("正常"), Tone::Good);
+            setStatus(StatusWord::Normal, Tone::Good);
         }
     }
     m_comm.dataLog().write(u, m_comm.clock().now());
@@ -352,7 +352,7 @@ void Dialog2::relayFetched(int u, const QString& dataName, const QString& paramL
     }
     showReading(Detail::ShownFromRelay(m_comm, u, data));
     if (m_comm.files().IsDataFresh(text)) {
-        setStatus(QStringLiteral("正常"), Tone::Good);
+        setStatus(StatusWord::Normal, Tone::Good);
     } else {
         warn(QStringLiteral("タイムアウトエラー"), MessageBoxService::applicationTitle());
         setStatus(StatusWord::CommError, Tone::Error);

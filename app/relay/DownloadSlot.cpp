@@ -163,7 +163,7 @@ void DownloadSlot::showRelayText(int u, const QString& dataName, const QString& 
     if (m_comm.files().IsDataFresh(data.stamp)) {
         m_comm.units().Heard[u] = true;
         reportPoll(u, UnitLamp::Good);
-        setStatus(QStringLiteral("接続中"), Tone::Good);
+        setStatus(StatusWord::Connected, Tone::Good);
         return;
     }
     m_host.reportError(QStringLiteral("  タイムアウトエラー ： ") + unitName());
@@ -197,7 +197,7 @@ void DownloadSlot::PostOutputRequest(int pin, bool on, Next next)
             if (posted.ok()) {
                 m_screen.outputLed[pin] = Led::Wait;
                 m_pending[pin] = 0;
-                setStatus(QStringLiteral("接続中"), Tone::Good);
+                setStatus(StatusWord::Connected, Tone::Good);
                 return next();
             }
             if (posted.fault == Fault::Upload)

@@ -1,6 +1,8 @@
 #pragma once
 // What the detail monitor's window shows of a slot: the window only draws it.
 
+#include "StatusWords.h"
+
 #include <QString>
 #include <QStringList>
 #include <array>
@@ -15,7 +17,7 @@ struct SlotScreen {
     bool selectorAlert = false; // light red while the slot's alarm is raised
     QString ip;
     QString openCaption = QStringLiteral("接続");
-    QString status = QStringLiteral("切断");
+    QString status = StatusWord::Disconnected;
     Tone statusTone = Tone::Window;
     std::array<QString, 5> values; // RA0..RA3, temperature
     std::array<bool, 5> valueActive{};

@@ -231,7 +231,7 @@ void RelaySlot::StartSlot()
             startTimer();
             m_screen.openCaption = QStringLiteral("切断");
             m_screen.selectorEnabled = false;
-            setStatus(QStringLiteral("接続中"), Tone::Good);
+            setStatus(StatusWord::Connected, Tone::Good);
             PrepareSlotDisplay();
             endWork();
         });
@@ -259,7 +259,7 @@ void RelaySlot::StopSlot()
     m_screen.openCaption = QStringLiteral("接続");
     m_screen.selectorEnabled = true;
     m_screen.selectorAlert = false;
-    m_screen.status = QStringLiteral("切断");
+    m_screen.status = StatusWord::Disconnected;
     m_screen.statusTone = Tone::Window;
     if (m_alarm != AlarmClear && unitOf() >= 0)
         m_comm.events().cleared(unitOf(), false);

@@ -117,7 +117,7 @@ void UploadSlot::PollSlotUnit(Next next)
         if (generation() != started)
             return; // stopped while the alarm mail ran
         reportPoll(u, UnitLamp::Good);
-        setStatus(QStringLiteral("接続中"), Tone::Good);
+        setStatus(StatusWord::Connected, Tone::Good);
         postMark([this, next] {
             WriteAndSendDataFile([this, next](bool sent) {
                 if (!sent)
@@ -165,7 +165,7 @@ void UploadSlot::setOutput(int pin, bool on, Next next)
                    return next();
                }
                m_screen.outputLed[pin] = on ? Led::On : Led::Off;
-               setStatus(QStringLiteral("接続中"), Tone::Good);
+               setStatus(StatusWord::Connected, Tone::Good);
                next();
            });
 }
@@ -214,7 +214,7 @@ void UploadSlot::serve(int u, const QString& name, const QString& text, Next nex
             return next();
         }
         if (!request.hasLevel) {
-            setStatus(QStringLiteral("接続中"), Tone::Good);
+            setStatus(StatusWord::Connected, Tone::Good);
             return next();
         }
         setRequested(request, next);
@@ -237,7 +237,7 @@ void UploadSlot::setRequested(const Relay::OutputRequest& request, Next next)
                    if (!flipHeld(pin)) // the operator's own flip goes after it
                        m_screen.switchOn[pin] = high;
                }
-               setStatus(QStringLiteral("接続中"), Tone::Good);
+               setStatus(StatusWord::Connected, Tone::Good);
                next();
            });
 }
