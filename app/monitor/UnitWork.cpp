@@ -60,13 +60,4 @@ QString FetchRelayText(InternetTransfer& transfer, const QString& url, const QSt
     return text;
 }
 
-bool FetchMatches(InternetTransfer& transfer, const QString& url, const QString& expected)
-{
-    try {
-        return transfer.OpenURL(url) == expected + QStringLiteral("\r\n");
-    } catch (const std::exception&) {
-        return false;
-    }
-}
-
 } // namespace UnitWork

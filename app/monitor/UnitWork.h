@@ -33,7 +33,4 @@ OutputSet SetOutput(DeviceLink& link, const DeviceRecord& row, int32_t port, int
 // text fetched (empty after an error).
 QString FetchRelayText(InternetTransfer& transfer, const QString& url, const QString& dataName, int attempts);
 
-// Whether the document at url is exactly expected followed by CR LF (false on any error).
-bool FetchMatches(InternetTransfer& transfer, const QString& url, const QString& expected);
-
 } // namespace UnitWork
