@@ -1,10 +1,10 @@
 // The alarm history window and its filters.
 
-#include "AlarmHistory.h"
+#include "history/AlarmHistory.h"
 
-#include "Clock.h"
-#include "FormParts.h"
-#include "SysInf.h"
+#include "platform/Clock.h"
+#include "platform/FormParts.h"
+#include "shared/SysInf.h"
 
 #include <QComboBox>
 #include <QFileInfo>

@@ -6,9 +6,9 @@
 // window follows the journal as it grows; a double-click on a unit's row asks for its trend at
 // that moment.
 
-#include "AlarmJournal.h"
-#include "ChannelTable.h"
-#include "Worker.h"
+#include "shared/AlarmJournal.h"
+#include "shared/ChannelTable.h"
+#include "platform/Worker.h"
 
 #include <QAbstractTableModel>
 #include <QDateTime>

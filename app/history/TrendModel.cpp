@@ -1,12 +1,12 @@
 // The trend window's series, read and reduced from the data logs.
 
-#include "TrendModel.h"
+#include "history/TrendModel.h"
 
-#include "StationSize.h"
+#include "shared/StationSize.h"
 
-#include "DataFiles.h"
+#include "shared/DataFiles.h"
 
-#include "TextFile.h"
+#include "platform/TextFile.h"
 
 #include <QDir>
 #include <QFileInfo>

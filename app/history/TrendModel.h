@@ -3,9 +3,9 @@
 // channels, or up to four channels of different units), the period, and the points to draw,
 // read through the data log reader at the chart's width and followed live.
 
-#include "AlarmJournal.h"
-#include "ChannelTable.h"
-#include "DataLogReader.h"
+#include "shared/AlarmJournal.h"
+#include "shared/ChannelTable.h"
+#include "shared/DataLogReader.h"
 
 #include <QList>
 #include <QPointF>

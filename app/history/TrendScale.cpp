@@ -1,6 +1,6 @@
 // Round ticks and the zoom about the pointer.
 
-#include "TrendScale.h"
+#include "history/TrendScale.h"
 
 #include <algorithm>
 #include <array>

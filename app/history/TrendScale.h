@@ -2,7 +2,7 @@
 // The trend's axes as a person reads them: ticks on round values and round times, and a zoom
 // that keeps the time under the pointer where it was. Plain arithmetic, no widgets.
 
-#include "DataLogReader.h"
+#include "shared/DataLogReader.h"
 
 #include <QString>
 #include <utility>

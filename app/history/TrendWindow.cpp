@@ -1,12 +1,12 @@
 // The trend window: its controls, the two charts and the live timer.
 
-#include "TrendWindow.h"
+#include "history/TrendWindow.h"
 
-#include "Clock.h"
-#include "FormParts.h"
-#include "SysInf.h"
-#include "TableWords.h"
-#include "TrendScale.h"
+#include "platform/Clock.h"
+#include "platform/FormParts.h"
+#include "shared/SysInf.h"
+#include "shared/TableWords.h"
+#include "history/TrendScale.h"
 
 #include <QApplication>
 #include <QAreaSeries>

@@ -6,9 +6,9 @@
 // and the keys (+, -, ←, →, Home); the values under the pointer read out below the charts; the
 // shown range saved as PNG, copied as CSV, or written to a CSV file on a worker.
 
-#include "TrendModel.h"
+#include "history/TrendModel.h"
 
-#include "Worker.h"
+#include "platform/Worker.h"
 
 #include <QTimer>
 #include <QWidget>

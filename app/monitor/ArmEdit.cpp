@@ -1,10 +1,10 @@
-#include "ArmEdit.h"
+#include "monitor/ArmEdit.h"
 
-#include "Conversions.h"
-#include "FixedWindow.h"
-#include "FormParts.h"
-#include "MessageBox.h"
-#include "TableWords.h"
+#include "platform/Conversions.h"
+#include "platform/FixedWindow.h"
+#include "platform/FormParts.h"
+#include "platform/MessageBox.h"
+#include "shared/TableWords.h"
 
 #include <QComboBox>
 #include <QEvent>

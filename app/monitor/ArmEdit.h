@@ -2,7 +2,7 @@
 // The alarm settings window: one unit's alarm pin and level, and (behind a double-click)
 // the retry cycle and count of the monitoring.
 
-#include "MontComm1.h"
+#include "shared/MontComm1.h"
 
 #include <QDialog>
 #include <array>

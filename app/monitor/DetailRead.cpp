@@ -1,9 +1,9 @@
-#include "DetailRead.h"
+#include "monitor/DetailRead.h"
 
-#include "Conversions.h"
-#include "DeviceLink.h"
-#include "MontComm1.h"
-#include "TableWords.h"
+#include "platform/Conversions.h"
+#include "outside/DeviceLink.h"
+#include "shared/MontComm1.h"
+#include "shared/TableWords.h"
 
 #include <algorithm>
 

@@ -2,8 +2,8 @@
 // What the detail monitor dialog reads from one unit and what its fields then show, kept
 // apart from the widgets so both read paths can be checked without a window.
 
-#include "RelayText.h"
-#include "UnitRead.h"
+#include "shared/RelayText.h"
+#include "shared/UnitRead.h"
 
 #include <QString>
 #include <array>

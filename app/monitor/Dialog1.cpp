@@ -1,12 +1,12 @@
-#include "Dialog1.h"
+#include "monitor/Dialog1.h"
 
-#include "FixedWindow.h"
-#include "FormParts.h"
-#include "Outcome.h"
-#include "PollEngine.h"
-#include "TableWords.h"
-#include "UnitWork.h"
-#include "UnitEndpoint.h"
+#include "platform/FixedWindow.h"
+#include "platform/FormParts.h"
+#include "shared/Outcome.h"
+#include "outside/PollEngine.h"
+#include "shared/TableWords.h"
+#include "monitor/UnitWork.h"
+#include "shared/UnitEndpoint.h"
 
 #include <QCloseEvent>
 #include <QGridLayout>

@@ -2,8 +2,8 @@
 // The port setting dialog of one unit: monitored or not, and the type of each pin; in LAN mode
 // the new setting is sent to the unit at once, on the poll engine's lane of that unit.
 
-#include "BusyCursor.h"
-#include "MontComm1.h"
+#include "monitor/BusyCursor.h"
+#include "shared/MontComm1.h"
 
 #include <QDialog>
 #include <array>

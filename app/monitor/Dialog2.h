@@ -8,11 +8,11 @@
 // Larger than most forms (about 460 lines) because it is a form with two ways to its unit, the
 // unit itself and the relay files, each with its read and its output path.
 
-#include "BusyCursor.h"
-#include "DetailRead.h"
-#include "MontComm1.h"
-#include "RelayTransport.h"
-#include "UnitWork.h"
+#include "monitor/BusyCursor.h"
+#include "monitor/DetailRead.h"
+#include "shared/MontComm1.h"
+#include "shared/RelayTransport.h"
+#include "monitor/UnitWork.h"
 
 #include <QDialog>
 #include <QTimer>

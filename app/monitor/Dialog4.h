@@ -2,8 +2,8 @@
 // Sends the stored port setting to every monitored unit in one pass, one unit at a time on the
 // poll engine's lane of that unit.
 
-#include "BusyCursor.h"
-#include "MontComm1.h"
+#include "monitor/BusyCursor.h"
+#include "shared/MontComm1.h"
 
 #include <QDialog>
 

@@ -7,9 +7,9 @@
 // the retry pass, the polls under way and the alarms share its generation, the page shown and
 // the held log lines, and a split would only pass them back and forth.
 
-#include "StationSize.h"
-#include "MontComm1.h"
-#include "UnitRead.h"
+#include "shared/StationSize.h"
+#include "shared/MontComm1.h"
+#include "shared/UnitRead.h"
 
 #include <QObject>
 #include <QTimer>

@@ -1,11 +1,11 @@
-#include "MontAll.h"
+#include "monitor/MontAll.h"
 
-#include "FtpUpload.h"
-#include "DeviceLink.h"
-#include "TableWords.h"
-#include "EventPump.h"
-#include "Lamps.h"
-#include "MessageBox.h"
+#include "shared/FtpUpload.h"
+#include "outside/DeviceLink.h"
+#include "shared/TableWords.h"
+#include "platform/EventPump.h"
+#include "platform/Lamps.h"
+#include "platform/MessageBox.h"
 
 #include <QApplication>
 #include <QCloseEvent>

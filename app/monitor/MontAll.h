@@ -1,10 +1,10 @@
 #pragma once
 // The start-up window: all registered units, thirty to a page, with their lamps.
 
-#include "InstanceLock.h"
-#include "DiskWatch.h"
-#include "MonitorCycle.h"
-#include "WindowOpener.h"
+#include "platform/InstanceLock.h"
+#include "shared/DiskWatch.h"
+#include "monitor/MonitorCycle.h"
+#include "platform/WindowOpener.h"
 
 #include <QIcon>
 #include <QPixmap>

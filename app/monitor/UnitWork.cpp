@@ -1,8 +1,8 @@
-#include "UnitWork.h"
+#include "monitor/UnitWork.h"
 
-#include "DeviceLink.h"
-#include "InternetTransfer.h"
-#include "TableWords.h"
+#include "outside/DeviceLink.h"
+#include "outside/InternetTransfer.h"
+#include "shared/TableWords.h"
 
 namespace UnitWork {
 

@@ -3,8 +3,8 @@
 // it needs (the unit's row, a URL, the proxy), never on the station's shared data, and never
 // throws: a failed exchange is a false or empty result.
 
-#include "DetailRead.h"
-#include "MontComm1.h"
+#include "monitor/DetailRead.h"
+#include "shared/MontComm1.h"
 
 #include <QString>
 #include <array>

@@ -1,6 +1,6 @@
-#include "FtpClient.h"
+#include "outside/FtpClient.h"
 
-#include "ServerAddress.h"
+#include "platform/ServerAddress.h"
 
 #include <QMetaObject>
 #include <QUrl>

@@ -1,6 +1,6 @@
-#include "InternetTransfer.h"
+#include "outside/InternetTransfer.h"
 
-#include "TextFile.h"
+#include "platform/TextFile.h"
 
 #include <QUrl>
 #include <chrono>

@@ -1,4 +1,4 @@
-#include "ModbusTcpClient.h"
+#include "outside/ModbusTcpClient.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>

@@ -23,7 +23,7 @@
 // Cancel: a flag another thread may raise; every wait looks at it at least every 50 ms and
 // the exchange then fails at once as a time-out.
 
-#include "MonotonicClock.h"
+#include "platform/MonotonicClock.h"
 
 #include <atomic>
 #include <cstdint>

@@ -1,9 +1,9 @@
 // The MQTT client on its own thread: libmosquitto driven by poll() on its socket and a wake pipe,
 // so a message handed over is on its way at once and the UI thread never waits for the network.
 
-#include "MqttPublisher.h"
+#include "outside/MqttPublisher.h"
 
-#include "TextFile.h"
+#include "platform/TextFile.h"
 
 #include <mosquitto.h>
 

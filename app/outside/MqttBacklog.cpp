@@ -1,6 +1,6 @@
 // What waits for the broker: the newest state of each topic and the events, bounded.
 
-#include "MqttPublisher.h"
+#include "outside/MqttPublisher.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "PollEngine.h"
+#include "outside/PollEngine.h"
 
 #include <QCoreApplication>
 #include <algorithm>

@@ -16,8 +16,8 @@
 // watch their lane's cancel flag) and joins every lane: it returns within about a hundred
 // milliseconds whatever a unit or server is doing.
 
-#include "DeviceLink.h"
-#include "InternetTransfer.h"
+#include "outside/DeviceLink.h"
+#include "outside/InternetTransfer.h"
 
 #include <QObject>
 #include <QPointer>

@@ -1,6 +1,6 @@
 // A slide toggle drawn as a rounded track with a knob at the "入" or "切" end.
 
-#include "Switch.h"
+#include "outside/Switch.h"
 
 #include <QPainter>
 

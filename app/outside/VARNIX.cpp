@@ -1,4 +1,4 @@
-#include "VARNIX.h"
+#include "outside/VARNIX.h"
 
 #include <algorithm>
 #include <iterator>

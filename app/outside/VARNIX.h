@@ -18,9 +18,9 @@
 // is written (callers write them before every exchange), on SetPin and SetDirp, on any
 // error, and once it is older than kSnapshotAgeMs, so a value never outlives its poll.
 
-#include "DeviceLink.h"
-#include "ModbusTcpClient.h"
-#include "MonotonicClock.h"
+#include "outside/DeviceLink.h"
+#include "outside/ModbusTcpClient.h"
+#include "platform/MonotonicClock.h"
 
 #include <chrono>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "AddressBook.h"
+#include "platform/AddressBook.h"
 
 #include <QCoreApplication>
 #include <QDir>

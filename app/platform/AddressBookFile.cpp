@@ -1,6 +1,6 @@
 // The FreeXL reader of mail.xls, run only inside talveron-bookread.
 
-#include "AddressBook.h"
+#include "platform/AddressBook.h"
 
 #include <QFile>
 #include <fcntl.h>

@@ -1,4 +1,4 @@
-#include "DialUpBackend.h"
+#include "platform/DialUpBackend.h"
 
 #include <QProcess>
 #include <QTemporaryFile>

@@ -1,4 +1,4 @@
-#include "Lamps.h"
+#include "platform/Lamps.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
-#include "SmtpControl.h"
+#include "platform/SmtpControl.h"
 
-#include "ServerAddress.h"
+#include "platform/ServerAddress.h"
 
 #include <QLocale>
 #include <QMetaObject>

@@ -1,8 +1,8 @@
 // The detail monitor: its three slots, the status bar and the beeper they share.
 
-#include "DetailMonitor.h"
+#include "relay/DetailMonitor.h"
 
-#include "Conversions.h"
+#include "platform/Conversions.h"
 
 #include <algorithm>
 

@@ -5,10 +5,10 @@
 // bar from here and forwards its clicks; nothing here waits, and boxes are raised through the
 // message service's notify, never waited for.
 
-#include "DownloadSlot.h"
-#include "MontComm1.h"
-#include "RelayTransport.h"
-#include "UploadSlot.h"
+#include "relay/DownloadSlot.h"
+#include "shared/MontComm1.h"
+#include "shared/RelayTransport.h"
+#include "relay/UploadSlot.h"
 
 #include <QObject>
 #include <QTimer>

@@ -1,16 +1,16 @@
 // The download side of a slot: the relayed data file and the output requests it posts.
 
-#include "DownloadSlot.h"
+#include "relay/DownloadSlot.h"
 
-#include "Clock.h"
-#include "Conversions.h"
-#include "DeviceLink.h"
-#include "FtpUpload.h"
-#include "RelayText.h"
-#include "RelayTransport.h"
-#include "TableWords.h"
-#include "TextFile.h"
-#include "StatusWords.h"
+#include "platform/Clock.h"
+#include "platform/Conversions.h"
+#include "outside/DeviceLink.h"
+#include "shared/FtpUpload.h"
+#include "shared/RelayText.h"
+#include "shared/RelayTransport.h"
+#include "shared/TableWords.h"
+#include "platform/TextFile.h"
+#include "shared/StatusWords.h"
 
 namespace {
 const QString CrLf = QStringLiteral("\r\n");

@@ -2,7 +2,7 @@
 // A slot on the download side (modes 1 and 2): it reads the unit's relay data file that the
 // upload side publishes, and posts output requests when its switches are flipped.
 
-#include "RelaySlot.h"
+#include "relay/RelaySlot.h"
 
 #include <optional>
 

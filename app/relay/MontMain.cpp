@@ -1,10 +1,10 @@
-#include "MontMain.h"
+#include "relay/MontMain.h"
 
-#include "FixedWindow.h"
-#include "FormParts.h"
-#include "Lamps.h"
-#include "MessageBox.h"
-#include "Switch.h"
+#include "platform/FixedWindow.h"
+#include "platform/FormParts.h"
+#include "platform/Lamps.h"
+#include "platform/MessageBox.h"
+#include "outside/Switch.h"
 
 #include <QApplication>
 #include <QCloseEvent>

@@ -2,8 +2,8 @@
 // The detail monitor window: three slots side by side, each with its unit selector, start and
 // stop, status, readings, LEDs and output switches. It draws what its DetailMonitor holds.
 
-#include "DetailMonitor.h"
-#include "WindowOpener.h"
+#include "relay/DetailMonitor.h"
+#include "platform/WindowOpener.h"
 
 #include <QDialog>
 #include <QPixmap>

@@ -1,7 +1,7 @@
 #pragma once
 // What the detail monitor's window shows of a slot: the window only draws it.
 
-#include "StatusWords.h"
+#include "shared/StatusWords.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,20 +1,20 @@
 // A detail monitor slot: start and stop, the cycle, the switches and the slot's alarm.
 
-#include "RelaySlot.h"
+#include "relay/RelaySlot.h"
 
-#include "Clock.h"
-#include "CycleDue.h"
-#include "DateText.h"
-#include "DeviceLink.h"
-#include "DialUpLine.h"
-#include "FtpUpload.h"
-#include "MessageBox.h"
-#include "PollEngine.h"
-#include "RelayText.h"
-#include "RelayTransport.h"
-#include "TableWords.h"
-#include "TextFile.h"
-#include "UnitEndpoint.h"
+#include "platform/Clock.h"
+#include "shared/CycleDue.h"
+#include "platform/DateText.h"
+#include "outside/DeviceLink.h"
+#include "shared/DialUpLine.h"
+#include "shared/FtpUpload.h"
+#include "platform/MessageBox.h"
+#include "outside/PollEngine.h"
+#include "shared/RelayText.h"
+#include "shared/RelayTransport.h"
+#include "shared/TableWords.h"
+#include "platform/TextFile.h"
+#include "shared/UnitEndpoint.h"
 
 RelaySlot::RelaySlot(int index, MontComm1& comm, PollEngine& engine, RelayTransport& transport, SlotHost& host)
     : m_index(index)

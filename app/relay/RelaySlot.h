@@ -10,9 +10,9 @@
 // overwrite it, and the output is set (or the request posted) with that level once the slot's
 // work has ended.
 
-#include "MontComm1.h"
-#include "RelayScreen.h"
-#include "UnitRead.h"
+#include "shared/MontComm1.h"
+#include "relay/RelayScreen.h"
+#include "shared/UnitRead.h"
 
 #include <QObject>
 #include <QTimer>

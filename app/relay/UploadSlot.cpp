@@ -1,15 +1,15 @@
 // The upload side of a slot: the unit's poll, its relay data file and the output requests.
 
-#include "UploadSlot.h"
+#include "relay/UploadSlot.h"
 
-#include "Clock.h"
-#include "Conversions.h"
-#include "DeviceLink.h"
-#include "FtpUpload.h"
-#include "RelayTransport.h"
-#include "TableWords.h"
-#include "TextFile.h"
-#include "StatusWords.h"
+#include "platform/Clock.h"
+#include "platform/Conversions.h"
+#include "outside/DeviceLink.h"
+#include "shared/FtpUpload.h"
+#include "shared/RelayTransport.h"
+#include "shared/TableWords.h"
+#include "platform/TextFile.h"
+#include "shared/StatusWords.h"
 
 #include <QFileInfo>
 #include <algorithm>

@@ -2,8 +2,8 @@
 // A slot on the upload side (modes 0 and 3): it polls its unit, publishes the unit's relay data
 // file, and carries out the output requests the download side posts.
 
-#include "RelaySlot.h"
-#include "RelayText.h"
+#include "relay/RelaySlot.h"
+#include "shared/RelayText.h"
 
 class UploadSlot : public RelaySlot {
     Q_OBJECT

@@ -1,10 +1,10 @@
-#include "ReportCommand.h"
+#include "reports/ReportCommand.h"
 
-#include "Clock.h"
-#include "MessageBox.h"
-#include "ReportFigures.h"
-#include "ReportPdf.h"
-#include "SysInf.h"
+#include "platform/Clock.h"
+#include "platform/MessageBox.h"
+#include "shared/ReportFigures.h"
+#include "reports/ReportPdf.h"
+#include "shared/SysInf.h"
 
 #include <QDir>
 #include <QSysInfo>

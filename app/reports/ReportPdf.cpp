@@ -1,6 +1,6 @@
 // Report pages: a table and small charts per unit, in millimetres on A4.
 
-#include "ReportPdf.h"
+#include "reports/ReportPdf.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -4,8 +4,8 @@
 // channel (the hour's mean between its minimum and maximum); a 月報 page the daily table. Drawn
 // with Noto Sans CJK JP (Debian fonts-noto-cjk), which the PDF embeds.
 
-#include "Outcome.h"
-#include "ReportFigures.h"
+#include "shared/Outcome.h"
+#include "shared/ReportFigures.h"
 
 #include <QDateTime>
 

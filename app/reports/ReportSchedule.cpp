@@ -1,9 +1,9 @@
-#include "ReportSchedule.h"
+#include "reports/ReportSchedule.h"
 
-#include "Clock.h"
-#include "MontComm1.h"
-#include "ReportPdf.h"
-#include "SettingsFile.h"
+#include "platform/Clock.h"
+#include "shared/MontComm1.h"
+#include "reports/ReportPdf.h"
+#include "shared/SettingsFile.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -6,8 +6,8 @@
 // due of each kind; older ones from the window or --report). Made on a worker, one at a time; a
 // failure is journalled and tried again at the next start, and monitoring never waits for it.
 
-#include "Outcome.h"
-#include "ReportFigures.h"
+#include "shared/Outcome.h"
+#include "shared/ReportFigures.h"
 
 #include <QObject>
 #include <QSet>

@@ -1,11 +1,11 @@
-#include "ReportWindow.h"
+#include "reports/ReportWindow.h"
 
-#include "Clock.h"
-#include "FormParts.h"
-#include "MessageBox.h"
-#include "ReportPdf.h"
-#include "ReportSchedule.h"
-#include "SysInf.h"
+#include "platform/Clock.h"
+#include "platform/FormParts.h"
+#include "platform/MessageBox.h"
+#include "reports/ReportPdf.h"
+#include "reports/ReportSchedule.h"
+#include "shared/SysInf.h"
 
 #include <QCheckBox>
 #include <QComboBox>

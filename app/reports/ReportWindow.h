@@ -3,7 +3,7 @@
 // figures and "CSV保存". The figures are made on a thread of their own with progress shown, so
 // monitoring never waits; opened beside it from the main window and the detail monitor.
 
-#include "ReportFigures.h"
+#include "shared/ReportFigures.h"
 
 #include <QWidget>
 #include <memory>

@@ -1,9 +1,9 @@
-#include "ChannelEdit.h"
+#include "settings/ChannelEdit.h"
 
-#include "FixedWindow.h"
-#include "FormParts.h"
-#include "MessageBox.h"
-#include "MontComm1.h"
+#include "platform/FixedWindow.h"
+#include "platform/FormParts.h"
+#include "platform/MessageBox.h"
+#include "shared/MontComm1.h"
 
 #include <QComboBox>
 #include <QGridLayout>

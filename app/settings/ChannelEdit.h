@@ -4,7 +4,7 @@
 // tag name and ON/OFF words for RB0..RB7), with a raw value converted as a preview. It edits a
 // copy of the station's channel table and puts it in place when saved.
 
-#include "ChannelTable.h"
+#include "shared/ChannelTable.h"
 
 #include <QDialog>
 

@@ -1,7 +1,7 @@
-#include "ComEdit.h"
+#include "settings/ComEdit.h"
 
-#include "FixedWindow.h"
-#include "FormParts.h"
+#include "platform/FixedWindow.h"
+#include "platform/FormParts.h"
 
 #include <QComboBox>
 #include <QGroupBox>

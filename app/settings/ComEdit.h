@@ -2,7 +2,7 @@
 // The communication mode window of the detail monitor: Internet or LAN, upload or download,
 // and the folder a LAN upload writes to.
 
-#include "MontComm1.h"
+#include "shared/MontComm1.h"
 
 #include <QDialog>
 #include <array>

@@ -1,7 +1,7 @@
-#include "ComEdit2.h"
+#include "settings/ComEdit2.h"
 
-#include "FixedWindow.h"
-#include "FormParts.h"
+#include "platform/FixedWindow.h"
+#include "platform/FormParts.h"
 
 #include <QGroupBox>
 #include <QHBoxLayout>

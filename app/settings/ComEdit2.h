@@ -1,7 +1,7 @@
 #pragma once
 // The communication mode window of the main window: download over the Internet or LAN.
 
-#include "MontComm1.h"
+#include "shared/MontComm1.h"
 
 #include <QDialog>
 #include <array>

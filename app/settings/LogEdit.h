@@ -2,7 +2,7 @@
 // The log settings window "ログ保存設定", opened from the system settings: whether the data
 // logs are archived by month, and for how many months. LogInf checks and stores the fields.
 
-#include "LogInf.h"
+#include "shared/LogInf.h"
 
 #include <QDialog>
 

@@ -1,9 +1,9 @@
-#include "MqttEdit.h"
+#include "settings/MqttEdit.h"
 
-#include "FixedWindow.h"
-#include "FormParts.h"
-#include "MessageBox.h"
-#include "MqttFeed.h"
+#include "platform/FixedWindow.h"
+#include "platform/FormParts.h"
+#include "platform/MessageBox.h"
+#include "shared/MqttFeed.h"
 
 #include <QApplication>
 #include <QCheckBox>

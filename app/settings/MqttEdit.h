@@ -3,8 +3,8 @@
 // and collects the fields; MqttInf checks and stores them. "接続テスト" tries the fields as they
 // stand, off the UI thread, and says within TestLimitMs whether the broker took them.
 
-#include "MqttInf.h"
-#include "MqttPublisher.h"
+#include "shared/MqttInf.h"
+#include "outside/MqttPublisher.h"
 
 #include <QDialog>
 #include <QTimer>

@@ -1,8 +1,8 @@
-#include "SysEdit.h"
+#include "settings/SysEdit.h"
 
-#include "FixedWindow.h"
-#include "FormParts.h"
-#include "MessageBox.h"
+#include "platform/FixedWindow.h"
+#include "platform/FormParts.h"
+#include "platform/MessageBox.h"
 
 #include <QComboBox>
 #include <QGridLayout>

@@ -1,7 +1,7 @@
 #pragma once
 // The system settings window: registers units and sets the monitor cycle and time-out.
 
-#include "SysEditRules.h"
+#include "settings/SysEditRules.h"
 
 #include <QDialog>
 #include <array>

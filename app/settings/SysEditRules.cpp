@@ -1,7 +1,7 @@
-#include "SysEditRules.h"
+#include "settings/SysEditRules.h"
 
-#include "Conversions.h"
-#include "TableWords.h"
+#include "platform/Conversions.h"
+#include "shared/TableWords.h"
 
 #include <cmath>
 

@@ -2,7 +2,7 @@
 // What the system settings window does to the device table, apart from its widgets:
 // checking an entry, writing and showing a row, deleting a unit, reading the cycle boxes.
 
-#include "MontComm1.h"
+#include "shared/MontComm1.h"
 
 #include <QString>
 #include <array>

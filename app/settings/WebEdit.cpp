@@ -1,8 +1,8 @@
-#include "WebEdit.h"
+#include "settings/WebEdit.h"
 
-#include "FixedWindow.h"
-#include "FormParts.h"
-#include "MessageBox.h"
+#include "platform/FixedWindow.h"
+#include "platform/FormParts.h"
+#include "platform/MessageBox.h"
 
 #include <QCheckBox>
 #include <QGridLayout>

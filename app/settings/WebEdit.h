@@ -3,7 +3,7 @@
 // and collects the fields; WebInf checks and stores them. The password is never shown or
 // stored: a new one typed here is saved as its hash, an empty field keeps the one there is.
 
-#include "WebInf.h"
+#include "web/WebInf.h"
 
 #include <QDialog>
 

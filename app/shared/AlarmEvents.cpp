@@ -1,11 +1,11 @@
-#include "AlarmEvents.h"
+#include "shared/AlarmEvents.h"
 
-#include "AlarmNotifier.h"
-#include "InetInf.h"
-#include "MqttFeed.h"
-#include "SysInf.h"
-#include "TableWords.h"
-#include "UnitStates.h"
+#include "shared/AlarmNotifier.h"
+#include "shared/InetInf.h"
+#include "shared/MqttFeed.h"
+#include "shared/SysInf.h"
+#include "shared/TableWords.h"
+#include "shared/UnitStates.h"
 
 void AlarmEvents::journal(JournalEvent event, int unit)
 {

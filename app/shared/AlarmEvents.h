@@ -3,7 +3,7 @@
 // tells the MQTT feed and, where the event calls for it, sends the alarm mail and posts the
 // abnormality mark. Those report their own failures; none of them changes what a poll found.
 
-#include "AlarmJournal.h"
+#include "shared/AlarmJournal.h"
 
 class AlarmNotifier;
 class InetInf;

@@ -1,10 +1,10 @@
 // Writing and reading the alarm journal.
 
-#include "AlarmJournal.h"
+#include "shared/AlarmJournal.h"
 
-#include "Clock.h"
-#include "DateText.h"
-#include "TextFile.h"
+#include "platform/Clock.h"
+#include "platform/DateText.h"
+#include "platform/TextFile.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,18 +1,18 @@
 // Alarm mail to every address of mail.xls, off the UI thread.
 
-#include "AlarmNotifier.h"
+#include "shared/AlarmNotifier.h"
 
-#include "AlarmJournal.h"
-#include "InetInf.h"
-#include "SysInf.h"
+#include "shared/AlarmJournal.h"
+#include "shared/InetInf.h"
+#include "shared/SysInf.h"
 
-#include "AddressBook.h"
-#include "DialUpLine.h"
-#include "MessageBox.h"
-#include "Outcome.h"
-#include "MailAttachment.h"
-#include "SmtpControl.h"
-#include "Worker.h"
+#include "platform/AddressBook.h"
+#include "shared/DialUpLine.h"
+#include "platform/MessageBox.h"
+#include "shared/Outcome.h"
+#include "shared/MailAttachment.h"
+#include "platform/SmtpControl.h"
+#include "platform/Worker.h"
 
 #include <atomic>
 #include <QDir>

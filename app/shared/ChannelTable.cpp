@@ -1,12 +1,12 @@
 // ChannelInf.csv: a header line, then one line of 11 comma-separated fields per channel,
 // Shift-JIS, CR LF, like the station's other settings files.
 
-#include "ChannelTable.h"
+#include "shared/ChannelTable.h"
 
-#include "StationSize.h"
+#include "shared/StationSize.h"
 
-#include "SettingsFile.h"
-#include "TextFile.h"
+#include "shared/SettingsFile.h"
+#include "platform/TextFile.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -4,7 +4,7 @@
 // words a pin's ON and OFF stand for. Display only: the data logs, the relay files, the journal
 // and the station's own windows keep raw values, which stored files and the peer station read.
 
-#include "Outcome.h"
+#include "shared/Outcome.h"
 
 #include <QString>
 #include <QStringList>

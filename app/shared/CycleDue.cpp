@@ -1,7 +1,7 @@
-#include "CycleDue.h"
+#include "shared/CycleDue.h"
 
-#include "DateText.h"
-#include "MontComm1.h"
+#include "platform/DateText.h"
+#include "shared/MontComm1.h"
 
 #include <algorithm>
 

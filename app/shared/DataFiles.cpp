@@ -1,16 +1,16 @@
 // The per-unit data logs, the age test of relayed data and the small file utilities.
 
-#include "DataFiles.h"
+#include "shared/DataFiles.h"
 
-#include "InetInf.h"
-#include "UnitStates.h"
+#include "shared/InetInf.h"
+#include "shared/UnitStates.h"
 
-#include "Clock.h"
-#include "Conversions.h"
-#include "DateText.h"
-#include "TextFile.h"
-#include "DeviceLink.h"
-#include "TableWords.h"
+#include "platform/Clock.h"
+#include "platform/Conversions.h"
+#include "platform/DateText.h"
+#include "platform/TextFile.h"
+#include "outside/DeviceLink.h"
+#include "shared/TableWords.h"
 
 #include <QDir>
 #include <QFile>

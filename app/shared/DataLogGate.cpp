@@ -1,7 +1,7 @@
-#include "DataLogGate.h"
+#include "shared/DataLogGate.h"
 
-#include "DataFiles.h"
-#include "LogArchive.h"
+#include "shared/DataFiles.h"
+#include "shared/LogArchive.h"
 
 #include <QDir>
 

@@ -3,7 +3,7 @@
 // monitor dialog, the relay slots): at most one line per unit and second, the first standing,
 // in time order, and no line while a unit's values are not yet its own.
 
-#include "UnitStates.h"
+#include "shared/UnitStates.h"
 
 #include <QDateTime>
 #include <array>

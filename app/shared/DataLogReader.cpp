@@ -1,10 +1,10 @@
 // Reading a time range of a data log by seeking, and reducing it to buckets.
 
-#include "DataLogReader.h"
+#include "shared/DataLogReader.h"
 
-#include "DataFiles.h"
-#include "LogArchive.h"
-#include "TextFile.h"
+#include "shared/DataFiles.h"
+#include "shared/LogArchive.h"
+#include "platform/TextFile.h"
 
 #include <QDir>
 

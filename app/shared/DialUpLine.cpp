@@ -1,6 +1,6 @@
-#include "DialUpLine.h"
+#include "shared/DialUpLine.h"
 
-#include "DialUpBackend.h"
+#include "platform/DialUpBackend.h"
 
 #include <QMetaObject>
 #include <memory>

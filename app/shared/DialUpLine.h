@@ -9,7 +9,7 @@
 #include <QString>
 #include <QTimer>
 
-#include "Worker.h"
+#include "platform/Worker.h"
 #include <cstdint>
 #include <functional>
 #include <memory>

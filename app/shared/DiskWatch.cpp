@@ -1,8 +1,8 @@
 // The free-space check of the station's folder.
 
-#include "DiskWatch.h"
+#include "shared/DiskWatch.h"
 
-#include "AlarmJournal.h"
+#include "shared/AlarmJournal.h"
 
 #include <QElapsedTimer>
 #include <memory>

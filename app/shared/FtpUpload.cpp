@@ -1,12 +1,12 @@
 // Sending one file to the FTP server under a watchdog per step.
 
-#include "FtpUpload.h"
+#include "shared/FtpUpload.h"
 
-#include "Conversions.h"
-#include "FtpClient.h"
-#include "AlarmNotifier.h"
-#include "InetInf.h"
-#include "TextFile.h"
+#include "platform/Conversions.h"
+#include "outside/FtpClient.h"
+#include "shared/AlarmNotifier.h"
+#include "shared/InetInf.h"
+#include "platform/TextFile.h"
 
 #include <QBuffer>
 #include <QDir>

@@ -1,9 +1,9 @@
-#include "InetEdit.h"
+#include "shared/InetEdit.h"
 
-#include "FixedWindow.h"
-#include "FormParts.h"
-#include "InetEditRules.h"
-#include "MessageBox.h"
+#include "platform/FixedWindow.h"
+#include "platform/FormParts.h"
+#include "shared/InetEditRules.h"
+#include "platform/MessageBox.h"
 
 #include <QComboBox>
 #include <QGridLayout>

@@ -2,7 +2,7 @@
 // The Internet settings window: FTP account, relay file names, download URL and time-out,
 // proxy, dial-up entry and the abnormality-notice folders.
 
-#include "MontComm1.h"
+#include "shared/MontComm1.h"
 
 #include <QDialog>
 #include <array>

@@ -1,6 +1,6 @@
-#include "InetEditRules.h"
+#include "shared/InetEditRules.h"
 
-#include "Conversions.h"
+#include "platform/Conversions.h"
 
 namespace InetEditRules {
 

@@ -1,7 +1,7 @@
 #pragma once
 // The checks of the Internet settings window that need no widgets.
 
-#include "StationSize.h"
+#include "shared/StationSize.h"
 
 #include <QString>
 #include <array>

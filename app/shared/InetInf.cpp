@@ -1,14 +1,14 @@
 // The Internet settings file InetInf.ini, the communication mode and the password shift.
 
-#include "InetInf.h"
-#include "InetEditRules.h"
-#include "Outcome.h"
-#include "SysInf.h"
-#include "SettingsFile.h"
+#include "shared/InetInf.h"
+#include "shared/InetEditRules.h"
+#include "shared/Outcome.h"
+#include "shared/SysInf.h"
+#include "shared/SettingsFile.h"
 
-#include "Conversions.h"
-#include "MessageBox.h"
-#include "TextFile.h"
+#include "platform/Conversions.h"
+#include "platform/MessageBox.h"
+#include "platform/TextFile.h"
 
 #include <QDir>
 #include <QFileInfo>

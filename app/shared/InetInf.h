@@ -2,8 +2,8 @@
 // The Internet settings (mode, relay, mail, dial-up, camera folders) and the file InetInf.ini
 // that stores them.
 
-#include "StationSize.h"
-#include "Outcome.h"
+#include "shared/StationSize.h"
+#include "shared/Outcome.h"
 
 #include <QString>
 #include <array>

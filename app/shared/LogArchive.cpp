@@ -1,10 +1,10 @@
 // Monthly zstd archives of the data logs: the worker's steps and the reading of a day.
 
-#include "LogArchive.h"
+#include "shared/LogArchive.h"
 
-#include "DataFiles.h"
-#include "DataLogReader.h"
-#include "TextFile.h"
+#include "shared/DataFiles.h"
+#include "shared/DataLogReader.h"
+#include "platform/TextFile.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>

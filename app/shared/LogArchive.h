@@ -10,7 +10,7 @@
 // failure and done again: a month already archived is compared, and lines are merged into an
 // existing archive only where they are not in it yet.
 
-#include "Outcome.h"
+#include "shared/Outcome.h"
 
 #include <QByteArray>
 #include <QString>

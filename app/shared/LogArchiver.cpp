@@ -1,11 +1,11 @@
 // The archive worker: one thread at low priority, woken by the gate's renames and every hour.
 
-#include "LogArchiver.h"
+#include "shared/LogArchiver.h"
 
-#include "AlarmJournal.h"
-#include "Clock.h"
-#include "DataLogGate.h"
-#include "LogArchive.h"
+#include "shared/AlarmJournal.h"
+#include "platform/Clock.h"
+#include "shared/DataLogGate.h"
+#include "shared/LogArchive.h"
 
 #include <sys/resource.h>
 #include <unistd.h>

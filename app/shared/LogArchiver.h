@@ -4,7 +4,7 @@
 // archives and deletes archives past their months. The tick never waits for it; a fault goes to
 // the journal (once while it lasts) and the log waits for the next pass, so nothing is lost.
 
-#include "LogInf.h"
+#include "shared/LogInf.h"
 
 #include <QObject>
 #include <QTimer>

@@ -1,9 +1,9 @@
 // LogInf.ini: Key=value lines, Shift-JIS, CR LF, like the station's other settings files.
 
-#include "LogInf.h"
+#include "shared/LogInf.h"
 
-#include "SettingsFile.h"
-#include "TextFile.h"
+#include "shared/SettingsFile.h"
+#include "platform/TextFile.h"
 
 #include <QDir>
 #include <QFileInfo>

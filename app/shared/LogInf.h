@@ -2,7 +2,7 @@
 // How the data logs are kept, in LogInf.ini: whole, as they are written (the default), or in
 // monthly archives kept for a number of months.
 
-#include "Outcome.h"
+#include "shared/Outcome.h"
 
 #include <QString>
 

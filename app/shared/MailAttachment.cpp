@@ -1,7 +1,7 @@
-#include "MailAttachment.h"
+#include "shared/MailAttachment.h"
 
-#include "SmtpControl.h"
-#include "TextFile.h"
+#include "platform/SmtpControl.h"
+#include "platform/TextFile.h"
 
 #include <QFileInfo>
 #include <QRandomGenerator>

@@ -1,9 +1,9 @@
-#include "MailSetform.h"
+#include "shared/MailSetform.h"
 
-#include "FixedWindow.h"
-#include "FormParts.h"
-#include "InetEditRules.h"
-#include "MessageBox.h"
+#include "platform/FixedWindow.h"
+#include "platform/FormParts.h"
+#include "shared/InetEditRules.h"
+#include "platform/MessageBox.h"
 
 #include <QGridLayout>
 #include <QGroupBox>

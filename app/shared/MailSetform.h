@@ -1,7 +1,7 @@
 #pragma once
 // The mail settings window: the server, sender, subject and text of the alarm mail.
 
-#include "MontComm1.h"
+#include "shared/MontComm1.h"
 
 #include <QDialog>
 

@@ -1,10 +1,10 @@
 // The station's shared parts and its one dial-up line.
 
-#include "MontComm1.h"
+#include "shared/MontComm1.h"
 
-#include "DialUpBackend.h"
-#include "DialUpLine.h"
-#include "TableWords.h"
+#include "platform/DialUpBackend.h"
+#include "shared/DialUpLine.h"
+#include "shared/TableWords.h"
 
 #include <QDir>
 

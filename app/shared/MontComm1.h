@@ -5,17 +5,17 @@
 // (AlarmJournal), the MQTT feed (MqttFeed) and the one dial-up line. The program has one; tests
 // make as many as they like, each on its own working directory.
 
-#include "AlarmEvents.h"
-#include "AlarmJournal.h"
-#include "AlarmNotifier.h"
-#include "ChannelTable.h"
-#include "DataFiles.h"
-#include "DataLogGate.h"
-#include "InetInf.h"
-#include "LogArchiver.h"
-#include "MqttFeed.h"
-#include "SysInf.h"
-#include "UnitStates.h"
+#include "shared/AlarmEvents.h"
+#include "shared/AlarmJournal.h"
+#include "shared/AlarmNotifier.h"
+#include "shared/ChannelTable.h"
+#include "shared/DataFiles.h"
+#include "shared/DataLogGate.h"
+#include "shared/InetInf.h"
+#include "shared/LogArchiver.h"
+#include "shared/MqttFeed.h"
+#include "shared/SysInf.h"
+#include "shared/UnitStates.h"
 
 #include <QString>
 #include <memory>

@@ -1,16 +1,16 @@
 // The units' states and alarm events as JSON for the broker.
 
-#include "MqttFeed.h"
+#include "shared/MqttFeed.h"
 
-#include "ChannelTable.h"
-#include "Clock.h"
-#include "Conversions.h"
-#include "DeviceLink.h"
-#include "MqttPublisher.h"
-#include "SysInf.h"
-#include "TableWords.h"
-#include "TextFile.h"
-#include "UnitStates.h"
+#include "shared/ChannelTable.h"
+#include "platform/Clock.h"
+#include "platform/Conversions.h"
+#include "outside/DeviceLink.h"
+#include "outside/MqttPublisher.h"
+#include "shared/SysInf.h"
+#include "shared/TableWords.h"
+#include "platform/TextFile.h"
+#include "shared/UnitStates.h"
 
 #include <QDateTime>
 #include <QDir>

@@ -4,10 +4,10 @@
 // feed copies what it needs on the calling thread and hands a finished message to the
 // publisher, whose own thread does the network. Without a publisher every call returns at once.
 
-#include "StationSize.h"
-#include "MqttInf.h"
-#include "MqttPublisher.h"
-#include "Outcome.h"
+#include "shared/StationSize.h"
+#include "shared/MqttInf.h"
+#include "outside/MqttPublisher.h"
+#include "shared/Outcome.h"
 
 #include <QByteArray>
 #include <QHash>

@@ -1,10 +1,10 @@
 // MqttInf.ini: Key=value lines, Shift-JIS, CR LF, like the station's other settings files.
 
-#include "MqttInf.h"
+#include "shared/MqttInf.h"
 
-#include "InetInf.h"
-#include "SettingsFile.h"
-#include "TextFile.h"
+#include "shared/InetInf.h"
+#include "shared/SettingsFile.h"
+#include "platform/TextFile.h"
 
 #include <QDir>
 #include <QFileInfo>

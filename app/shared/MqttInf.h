@@ -2,7 +2,7 @@
 // The MQTT settings and the file MqttInf.ini that stores them. A station without the file, or
 // with an empty Broker, publishes nothing.
 
-#include "Outcome.h"
+#include "shared/Outcome.h"
 
 #include <QString>
 #include <cstdint>

@@ -1,6 +1,6 @@
-#include "Outcome.h"
+#include "shared/Outcome.h"
 
-#include "DialUpBackend.h"
+#include "platform/DialUpBackend.h"
 
 QString FaultText(const Outcome& o)
 {

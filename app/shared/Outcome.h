@@ -3,7 +3,7 @@
 // the window that started it words it with FaultText and shows it through the message-box
 // service once the step has ended (as libmodbus keeps its texts in modbus_strerror).
 
-#include "MessageBox.h"
+#include "platform/MessageBox.h"
 
 #include <QString>
 #include <cstdint>

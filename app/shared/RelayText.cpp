@@ -1,11 +1,11 @@
 // Building and reading the relay files' lines.
 
-#include "RelayText.h"
+#include "shared/RelayText.h"
 
-#include "Conversions.h"
-#include "DateText.h"
-#include "MontComm1.h"
-#include "TableWords.h"
+#include "platform/Conversions.h"
+#include "platform/DateText.h"
+#include "shared/MontComm1.h"
+#include "shared/TableWords.h"
 
 #include <QStringList>
 

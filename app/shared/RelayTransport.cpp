@@ -1,14 +1,14 @@
 // The relay files between the two stations: FTP and HTTP, or a shared folder.
 
-#include "RelayTransport.h"
+#include "shared/RelayTransport.h"
 
-#include "FtpClient.h"
-#include "InternetTransfer.h"
-#include "MontComm1.h"
-#include "PollEngine.h"
-#include "RelayText.h"
-#include "TextFile.h"
-#include "UnitEndpoint.h"
+#include "outside/FtpClient.h"
+#include "outside/InternetTransfer.h"
+#include "shared/MontComm1.h"
+#include "outside/PollEngine.h"
+#include "shared/RelayText.h"
+#include "platform/TextFile.h"
+#include "shared/UnitEndpoint.h"
 
 #include <QFileInfo>
 #include <QPointer>

@@ -5,8 +5,8 @@
 // on the slot's own FTP control; every answer comes back from the event loop while the context
 // object lives. The callers ask for a file read, put, checked or cleared; the route is here.
 
-#include "FtpUpload.h"
-#include "Outcome.h"
+#include "shared/FtpUpload.h"
+#include "shared/Outcome.h"
 
 #include <QObject>
 #include <QString>

@@ -1,10 +1,10 @@
 // 日報 and 月報 figures from the data logs and the journal.
 
-#include "ReportFigures.h"
+#include "shared/ReportFigures.h"
 
-#include "SysInf.h"
-#include "TableWords.h"
-#include "TextFile.h"
+#include "shared/SysInf.h"
+#include "shared/TableWords.h"
+#include "platform/TextFile.h"
 
 #include <QDir>
 #include <algorithm>

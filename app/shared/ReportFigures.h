@@ -6,9 +6,9 @@
 // values: they count in no figure and not as recorded. A month is made from daily summaries kept
 // under reports/summaries/ (made from the logs the first time a past day is needed).
 
-#include "AlarmJournal.h"
-#include "DataLogReader.h"
-#include "Outcome.h"
+#include "shared/AlarmJournal.h"
+#include "shared/DataLogReader.h"
+#include "shared/Outcome.h"
 
 #include <QDate>
 #include <QString>

@@ -1,12 +1,12 @@
 // What the two settings files share.
 
-#include "SettingsFile.h"
+#include "shared/SettingsFile.h"
 
 #include <QFileInfo>
 
-#include "MessageBox.h"
-#include "Outcome.h"
-#include "TextFile.h"
+#include "platform/MessageBox.h"
+#include "shared/Outcome.h"
+#include "platform/TextFile.h"
 
 #include <QFile>
 #include <sys/stat.h>

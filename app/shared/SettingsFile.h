@@ -1,7 +1,7 @@
 #pragma once
 // What the two settings files share.
 
-#include "Outcome.h"
+#include "shared/Outcome.h"
 
 #include <QHash>
 #include <QString>

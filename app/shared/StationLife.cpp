@@ -1,11 +1,11 @@
-#include "StationLife.h"
+#include "shared/StationLife.h"
 
-#include "Clock.h"
-#include "DataFiles.h"
-#include "DataLogReader.h"
-#include "DateText.h"
-#include "MontComm1.h"
-#include "TextFile.h"
+#include "platform/Clock.h"
+#include "shared/DataFiles.h"
+#include "shared/DataLogReader.h"
+#include "platform/DateText.h"
+#include "shared/MontComm1.h"
+#include "platform/TextFile.h"
 
 #include <QDir>
 #include <QFile>

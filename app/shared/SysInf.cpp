@@ -1,14 +1,14 @@
 // The device table, the cycle settings and the file sysinf001.csv that stores them.
 
-#include "SysInf.h"
-#include "Outcome.h"
-#include "SettingsFile.h"
+#include "shared/SysInf.h"
+#include "shared/Outcome.h"
+#include "shared/SettingsFile.h"
 
-#include "Conversions.h"
-#include "DeviceLink.h"
-#include "MessageBox.h"
-#include "TextFile.h"
-#include "TableWords.h"
+#include "platform/Conversions.h"
+#include "outside/DeviceLink.h"
+#include "platform/MessageBox.h"
+#include "platform/TextFile.h"
+#include "shared/TableWords.h"
 
 #include <QDir>
 #include <QFileInfo>

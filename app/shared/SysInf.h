@@ -1,9 +1,9 @@
 #pragma once
 // The device table and the cycle settings, and the file sysinf001.csv that stores them.
 
-#include "StationSize.h"
-#include "Outcome.h"
-#include "UnitStates.h"
+#include "shared/StationSize.h"
+#include "shared/Outcome.h"
+#include "shared/UnitStates.h"
 
 #include <QString>
 #include <array>

@@ -3,9 +3,9 @@
 // the poll engine's lane for it, with the answer back on the UI thread while the context lives.
 // The work gets copies (the unit's row, the URL and proxy), never the station's shared data.
 
-#include "InternetTransfer.h"
-#include "PollEngine.h"
-#include "SysInf.h"
+#include "outside/InternetTransfer.h"
+#include "outside/PollEngine.h"
+#include "shared/SysInf.h"
 
 #include <QString>
 #include <functional>

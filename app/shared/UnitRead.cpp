@@ -1,8 +1,8 @@
-#include "UnitRead.h"
+#include "shared/UnitRead.h"
 
-#include "DeviceLink.h"
-#include "TableWords.h"
-#include "UnitStates.h"
+#include "outside/DeviceLink.h"
+#include "shared/TableWords.h"
+#include "shared/UnitStates.h"
 
 #include <algorithm>
 #include <exception>

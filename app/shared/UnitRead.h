@@ -3,7 +3,7 @@
 // reach the station's unit states. The main window's polls, the detail dialog and the upload
 // slots differ only in the plan they give.
 
-#include "SysInf.h"
+#include "shared/SysInf.h"
 
 #include <QString>
 #include <array>

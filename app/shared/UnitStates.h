@@ -2,7 +2,7 @@
 // What the station last knew of each unit, shared by the main window and the detail monitor,
 // and the start and due times of their cycles.
 
-#include "StationSize.h"
+#include "shared/StationSize.h"
 
 #include <QString>
 #include <array>

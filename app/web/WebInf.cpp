@@ -1,8 +1,8 @@
 // WebInf.ini: Key=value lines, Shift-JIS, CR LF, like the station's other settings files.
 
-#include "WebInf.h"
+#include "web/WebInf.h"
 
-#include "SettingsFile.h"
+#include "shared/SettingsFile.h"
 
 #include <QDir>
 #include <QHash>

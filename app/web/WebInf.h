@@ -2,7 +2,7 @@
 // The web view's settings and the file WebInf.ini that stores them. A station without the file,
 // or with Enabled=0, serves nothing. The viewer password is kept only as a salted slow hash.
 
-#include "Outcome.h"
+#include "shared/Outcome.h"
 
 #include <QHostAddress>
 #include <QString>

@@ -1,12 +1,12 @@
 // The pages' JSON.
 
-#include "WebPages.h"
+#include "web/WebPages.h"
 
-#include "AlarmHistory.h"
-#include "AlarmJournal.h"
-#include "InetInf.h"
-#include "SysInf.h"
-#include "TableWords.h"
+#include "history/AlarmHistory.h"
+#include "shared/AlarmJournal.h"
+#include "shared/InetInf.h"
+#include "shared/SysInf.h"
+#include "shared/TableWords.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

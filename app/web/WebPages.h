@@ -3,8 +3,8 @@
 // UI thread from its own data), the alarm journal with the alarm history's filters, and a unit's
 // trend read through the data log reader. Plain functions: the tests call them without a server.
 
-#include "ChannelTable.h"
-#include "DataLogReader.h"
+#include "shared/ChannelTable.h"
+#include "shared/DataLogReader.h"
 
 #include <QByteArray>
 #include <QDateTime>

@@ -1,11 +1,11 @@
 // Requests are checked in a fixed order: method, path, the proxy and host rules, the session;
 // only then is anything read. Every answer is built from a fixed set of pages or from JSON.
 
-#include "WebServer.h"
+#include "web/WebServer.h"
 
-#include "AlarmHistory.h"
-#include "AlarmJournal.h"
-#include "WebPages.h"
+#include "history/AlarmHistory.h"
+#include "shared/AlarmJournal.h"
+#include "web/WebPages.h"
 
 #include <QDir>
 #include <QFile>

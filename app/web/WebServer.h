@@ -4,9 +4,9 @@
 // it: it hands over finished snapshots (the station's list, each unit's state, the time), which
 // the server copies under a short lock; live pages follow them as Server-Sent Events.
 
-#include "ChannelTable.h"
-#include "DataLogReader.h"
-#include "WebInf.h"
+#include "shared/ChannelTable.h"
+#include "shared/DataLogReader.h"
+#include "web/WebInf.h"
 
 #include <QByteArray>
 #include <QDateTime>

@@ -1,12 +1,12 @@
 // The web view's settings turned into a running server, and the station's snapshots into it.
 
-#include "WebView.h"
+#include "web/WebView.h"
 
-#include "AlarmJournal.h"
-#include "Clock.h"
-#include "MontComm1.h"
-#include "TextFile.h"
-#include "WebPages.h"
+#include "shared/AlarmJournal.h"
+#include "platform/Clock.h"
+#include "shared/MontComm1.h"
+#include "platform/TextFile.h"
+#include "web/WebPages.h"
 
 #include <QDir>
 

@@ -4,9 +4,9 @@
 // happen; the list of units, the mode and the time are looked at twice a second and handed over
 // when they changed. Nothing here waits on a client.
 
-#include "MqttFeed.h"
-#include "Outcome.h"
-#include "WebServer.h"
+#include "shared/MqttFeed.h"
+#include "shared/Outcome.h"
+#include "web/WebServer.h"
 
 #include <QObject>
 #include <QTimer>

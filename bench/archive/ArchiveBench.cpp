@@ -8,16 +8,16 @@
 
 #include "BenchStation.h"
 #include "TrendOpen.h"
-#include "DataLogReader.h"
-#include "LogArchive.h"
-#include "MontAll.h"
-#include "PollEngine.h"
+#include "shared/DataLogReader.h"
+#include "shared/LogArchive.h"
+#include "monitor/MontAll.h"
+#include "outside/PollEngine.h"
 #include "ScriptedMessageBox.h"
 #include "SetClock.h"
 #include "SysInfWriter.h"
-#include "TrendWindow.h"
+#include "history/TrendWindow.h"
 #include "UnitSimProcess.h"
-#include "VARNIX.h"
+#include "outside/VARNIX.h"
 
 #include <QApplication>
 #include <QComboBox>

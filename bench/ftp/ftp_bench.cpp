@@ -1,12 +1,12 @@
 // One FtpUploadJob send of a 200-byte relay file to pyftpdlib on loopback, median of 20, against
 // `curl -T` of the same file to the same server.
 
-#include "Clock.h"
-#include "FtpClient.h"
-#include "FtpUpload.h"
+#include "platform/Clock.h"
+#include "outside/FtpClient.h"
+#include "shared/FtpUpload.h"
 #include "ScriptedMessageBox.h"
 #include "SetClock.h"
-#include "MontComm1.h"
+#include "shared/MontComm1.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -2,16 +2,16 @@
 // the UI thread's added time, tick lateness with the broker down against no MQTT (same run), and
 // three stations (300 units) into one broker.
 
-#include "Clock.h"
+#include "platform/Clock.h"
 #include "FakeTransfer.h"
-#include "MontAll.h"
+#include "monitor/MontAll.h"
 #include "MqttFixture.h"
-#include "MqttPublisher.h"
-#include "PollEngine.h"
+#include "outside/MqttPublisher.h"
+#include "outside/PollEngine.h"
 #include "ScriptedMessageBox.h"
 #include "SysInfWriter.h"
 #include "UnitSimProcess.h"
-#include "VARNIX.h"
+#include "outside/VARNIX.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

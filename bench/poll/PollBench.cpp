@@ -1,7 +1,7 @@
 // Poll benchmark: one poll read set (5 analogue readings, 8 pin levels) for each of 100
 // simulated units per pass, through the device link and through plain libmodbus.
 #include "UnitSimProcess.h"
-#include "VARNIX.h"
+#include "outside/VARNIX.h"
 
 #include <modbus.h>
 

@@ -4,15 +4,15 @@
 // The floor is what the design allows at best: one upload cycle (the request is carried out
 // after that cycle's data file went out) and one download cycle (to read the next file).
 
-#include "Clock.h"
+#include "platform/Clock.h"
 #include "HttpServer.h"
-#include "DetailMonitor.h"
-#include "EventPump.h"
-#include "PollEngine.h"
+#include "relay/DetailMonitor.h"
+#include "platform/EventPump.h"
+#include "outside/PollEngine.h"
 #include "ScriptedMessageBox.h"
 #include "SysInfWriter.h"
 #include "UnitSimProcess.h"
-#include "VARNIX.h"
+#include "outside/VARNIX.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -6,8 +6,8 @@
 //   reports_bench [month units]   (default 10: units with a whole month of logs; all 100 have the day)
 
 #include "BenchStation.h"
-#include "Clock.h"
-#include "ReportWindow.h"
+#include "platform/Clock.h"
+#include "reports/ReportWindow.h"
 
 #include <QApplication>
 #include <QDateEdit>

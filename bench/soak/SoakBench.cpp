@@ -12,15 +12,15 @@
 // dialogs' pauses (target 0 each), and the longest wait from a dialog's click to the moment the
 // unit's lane was free for its exchange (target under 200 ms).
 
-#include "Clock.h"
-#include "Dialog2.h"
+#include "platform/Clock.h"
+#include "monitor/Dialog2.h"
 #include "FakeTransfer.h"
-#include "MontAll.h"
-#include "PollEngine.h"
-#include "QtMessageBox.h"
+#include "monitor/MontAll.h"
+#include "outside/PollEngine.h"
+#include "platform/QtMessageBox.h"
 #include "SysInfWriter.h"
 #include "UnitSimProcess.h"
-#include "VARNIX.h"
+#include "outside/VARNIX.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -2,15 +2,15 @@
 // What the log benchmarks share: logs as the simulator's units would have written them, and a
 // station polling 100 simulated units while the UI thread's lateness is watched.
 
-#include "Clock.h"
-#include "DataLogReader.h"
+#include "platform/Clock.h"
+#include "shared/DataLogReader.h"
 #include "FakeTransfer.h"
-#include "MontAll.h"
-#include "PollEngine.h"
+#include "monitor/MontAll.h"
+#include "outside/PollEngine.h"
 #include "ScriptedMessageBox.h"
 #include "SysInfWriter.h"
 #include "UnitSimProcess.h"
-#include "VARNIX.h"
+#include "outside/VARNIX.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>

@@ -2,7 +2,7 @@
 // The trend benchmarks' one figure of the window: from construction to the first picture of both
 // charts, on a unit's last 24 hours.
 
-#include "TrendWindow.h"
+#include "history/TrendWindow.h"
 
 #include <QComboBox>
 #include <QElapsedTimer>

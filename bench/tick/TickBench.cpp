@@ -3,12 +3,12 @@
 // real monitoring, with the longest the UI thread was kept from its events.
 
 #include "FakeTransfer.h"
-#include "MontAll.h"
-#include "PollEngine.h"
+#include "monitor/MontAll.h"
+#include "outside/PollEngine.h"
 #include "Station.h"
 #include "SysInfWriter.h"
 #include "UnitSimProcess.h"
-#include "VARNIX.h"
+#include "outside/VARNIX.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -2,14 +2,14 @@
 // the same window on a day's log, in the same run; the live update while 100 units log; the
 // memory of the open window. Prints figures; not a test.
 
-#include "Clock.h"
-#include "DataFiles.h"
-#include "DataLogReader.h"
-#include "QtMessageBox.h"
-#include "SysInf.h"
-#include "TextFile.h"
+#include "platform/Clock.h"
+#include "shared/DataFiles.h"
+#include "shared/DataLogReader.h"
+#include "platform/QtMessageBox.h"
+#include "shared/SysInf.h"
+#include "platform/TextFile.h"
 #include "TrendOpen.h"
-#include "TrendWindow.h"
+#include "history/TrendWindow.h"
 
 #include <QApplication>
 #include <QComboBox>

@@ -4,8 +4,8 @@
 // and what the view costs the station in CPU and memory.
 
 #include "BenchStation.h"
-#include "DataFiles.h"
-#include "WebView.h"
+#include "shared/DataFiles.h"
+#include "web/WebView.h"
 
 #include <QApplication>
 #include <QCryptographicHash>

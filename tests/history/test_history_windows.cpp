@@ -1,11 +1,11 @@
 // The trend and alarm history windows offscreen, driven by their controls.
 
-#include "AlarmHistory.h"
+#include "history/AlarmHistory.h"
 #include "Station.h"
 #include "SysInfWriter.h"
-#include "TextFile.h"
-#include "TrendScale.h"
-#include "TrendWindow.h"
+#include "platform/TextFile.h"
+#include "history/TrendScale.h"
+#include "history/TrendWindow.h"
 #include "WindowDriver.h"
 
 #include <QApplication>

@@ -1,9 +1,9 @@
 // The alarm journal's lines and the disk watch.
 
-#include "AlarmJournal.h"
-#include "DiskWatch.h"
+#include "shared/AlarmJournal.h"
+#include "shared/DiskWatch.h"
 #include "SetClock.h"
-#include "TextFile.h"
+#include "platform/TextFile.h"
 
 #include <QFile>
 #include <QTemporaryDir>

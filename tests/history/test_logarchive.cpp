@@ -1,9 +1,9 @@
 // Monthly archives: months archived and read back line for line, a kill at any point of the
 // worker followed by a pass that finishes the work, and the gate's rename at the turn of a month.
 
-#include "DataLogReader.h"
-#include "LogArchive.h"
-#include "MontComm1.h"
+#include "shared/DataLogReader.h"
+#include "shared/LogArchive.h"
+#include "shared/MontComm1.h"
 #include "ScriptedMessageBox.h"
 #include "SetClock.h"
 

@@ -1,7 +1,7 @@
 // The data log reader on generated logs: a day, a year, torn and out-of-order lines, a log
 // growing while it is read.
 
-#include "DataLogReader.h"
+#include "shared/DataLogReader.h"
 
 #include <QFile>
 #include <QTemporaryDir>

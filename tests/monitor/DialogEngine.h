@@ -4,9 +4,9 @@
 #include "FakeLink.h"
 #include "FakeTransfer.h"
 #include "Forwarding.h"
-#include "InternetTransfer.h"
-#include "PollEngine.h"
-#include "VARNIX.h"
+#include "outside/InternetTransfer.h"
+#include "outside/PollEngine.h"
+#include "outside/VARNIX.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -5,13 +5,13 @@
 #include "FakeSmtp.h"
 #include "FakeTransfer.h"
 #include "Forwarding.h"
-#include "FtpClient.h"
-#include "MontAll.h"
-#include "PollEngine.h"
+#include "outside/FtpClient.h"
+#include "monitor/MontAll.h"
+#include "outside/PollEngine.h"
 #include "PyServer.h"
 #include "Station.h"
 #include "SysInfWriter.h"
-#include "VARNIX.h"
+#include "outside/VARNIX.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

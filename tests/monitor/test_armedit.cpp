@@ -1,9 +1,9 @@
 // The alarm settings window driven by its control names on a temporary working directory.
 
-#include "ArmEdit.h"
+#include "monitor/ArmEdit.h"
 #include "Station.h"
 #include "SysInfWriter.h"
-#include "TextFile.h"
+#include "platform/TextFile.h"
 #include "WindowDriver.h"
 
 #include <QComboBox>

@@ -1,6 +1,6 @@
 // The monitor cycle's rules with scripted links and a clock the test sets.
 
-#include "DateText.h"
+#include "platform/DateText.h"
 #include "FakeLink.h"
 #include "Rig.h"
 

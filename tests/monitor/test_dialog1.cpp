@@ -1,10 +1,10 @@
 // The port setting dialog of one unit, with a scripted device link behind the poll engine.
 
-#include "Dialog1.h"
+#include "monitor/Dialog1.h"
 #include "DialogEngine.h"
 #include "Station.h"
 #include "SysInfWriter.h"
-#include "TextFile.h"
+#include "platform/TextFile.h"
 #include "WindowDriver.h"
 
 #include <QFile>

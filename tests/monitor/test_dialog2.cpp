@@ -1,14 +1,14 @@
 // The detail monitor dialog: a scripted link for opening, the unit simulator in LAN mode,
 // and http.server with pyftpdlib (one folder, served both ways) in download mode.
 
-#include "Dialog2.h"
+#include "monitor/Dialog2.h"
 #include "DialogEngine.h"
 #include "FtpServer.h"
 #include "HttpServer.h"
 #include "Station.h"
-#include "Switch.h"
+#include "outside/Switch.h"
 #include "SysInfWriter.h"
-#include "TextFile.h"
+#include "platform/TextFile.h"
 #include "UnitSimProcess.h"
 #include "WindowDriver.h"
 

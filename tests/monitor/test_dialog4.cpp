@@ -1,11 +1,11 @@
 // The port setting pass over every monitored unit, with a scripted device link behind the poll
 // engine.
 
-#include "Dialog4.h"
+#include "monitor/Dialog4.h"
 #include "DialogEngine.h"
 #include "Station.h"
 #include "SysInfWriter.h"
-#include "TextFile.h"
+#include "platform/TextFile.h"
 #include "WindowDriver.h"
 
 #include <QProgressBar>

@@ -1,15 +1,15 @@
 // Polls off the UI thread: a tick never waits, stopping makes late answers harmless, and the
 // window's behaviour around ticks stays as before.
 
-#include "DateText.h"
+#include "platform/DateText.h"
 #include "FakeLink.h"
 #include "RecordingView.h"
 #include "Rig.h"
 #include "UnitSimProcess.h"
 
-#include "Clock.h"
-#include "MqttPublisher.h"
-#include "QtMessageBox.h"
+#include "platform/Clock.h"
+#include "outside/MqttPublisher.h"
+#include "platform/QtMessageBox.h"
 
 #include <QApplication>
 #include <QCoreApplication>

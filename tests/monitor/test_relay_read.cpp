@@ -1,9 +1,9 @@
 // Download mode: relay data files served over HTTP on loopback.
 
-#include "DateText.h"
+#include "platform/DateText.h"
 #include "FakeLink.h"
 #include "HttpServer.h"
-#include "InternetTransfer.h"
+#include "outside/InternetTransfer.h"
 #include "Rig.h"
 #include "TinyProxy.h"
 

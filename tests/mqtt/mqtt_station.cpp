@@ -1,8 +1,8 @@
 // A station that only publishes: it starts the MQTT feed of the folder it is given, publishes
 // unit 0's state once and waits to be killed. The last-will test kills it.
 
-#include "Clock.h"
-#include "MontComm1.h"
+#include "platform/Clock.h"
+#include "shared/MontComm1.h"
 #include "ScriptedMessageBox.h"
 
 #include <QCoreApplication>

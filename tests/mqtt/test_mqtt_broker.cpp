@@ -2,7 +2,7 @@
 
 #include "FakeLink.h"
 #include "MqttFixture.h"
-#include "MqttPublisher.h"
+#include "outside/MqttPublisher.h"
 #include "Rig.h"
 
 #include <QJsonArray>

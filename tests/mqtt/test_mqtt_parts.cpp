@@ -2,8 +2,8 @@
 // station's polls and alarms hand to the publisher.
 
 #include "FakeLink.h"
-#include "MqttFeed.h"
-#include "MqttPublisher.h"
+#include "shared/MqttFeed.h"
+#include "outside/MqttPublisher.h"
 #include "Rig.h"
 
 #include <QElapsedTimer>

@@ -1,8 +1,8 @@
 // The MQTT settings window and the button that opens it.
 
-#include "ComEdit.h"
-#include "ComEdit2.h"
-#include "MqttEdit.h"
+#include "settings/ComEdit.h"
+#include "settings/ComEdit2.h"
+#include "settings/MqttEdit.h"
 #include "Station.h"
 
 #include <QCheckBox>

@@ -1,10 +1,10 @@
 // The FTP control's events against pyftpdlib: their order, the data blocks, idle.
 
-#include "FtpClient.h"
+#include "outside/FtpClient.h"
 #include "FtpServer.h"
 #include "StallingFtp.h"
 
-#include "EventPump.h"
+#include "platform/EventPump.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -1,5 +1,5 @@
 // Relay fetches reach web servers only.
-#include "InternetTransfer.h"
+#include "outside/InternetTransfer.h"
 #include "PyServer.h"
 
 #include <QDir>

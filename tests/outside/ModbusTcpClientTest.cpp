@@ -2,7 +2,7 @@
 // loopback and the simulator's trickle fault. Each exchange must end within its time-out and never
 // pass a reply that does not answer the request.
 
-#include "ModbusTcpClient.h"
+#include "outside/ModbusTcpClient.h"
 #include "ScriptedUnit.h"
 #include "UnitSimProcess.h"
 

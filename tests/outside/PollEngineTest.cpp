@@ -2,10 +2,10 @@
 
 #include "FakeLink.h"
 #include "FakeTransfer.h"
-#include "InternetTransfer.h"
-#include "PollEngine.h"
+#include "outside/InternetTransfer.h"
+#include "outside/PollEngine.h"
 #include "ScriptedUnit.h"
-#include "VARNIX.h"
+#include "outside/VARNIX.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

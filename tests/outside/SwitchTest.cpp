@@ -1,6 +1,6 @@
 // The switch control: what the detail windows rely on when the operator flips an output.
 
-#include "Switch.h"
+#include "outside/Switch.h"
 
 #include <QImage>
 #include <QTest>

@@ -1,7 +1,7 @@
 // The device link against a Modbus TCP server that is not ours: libmodbus's own server
 // with the unit map laid out in its register tables.
 
-#include "VARNIX.h"
+#include "outside/VARNIX.h"
 
 #include <gtest/gtest.h>
 #include <modbus.h>

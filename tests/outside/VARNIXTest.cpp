@@ -1,4 +1,4 @@
-#include "VARNIX.h"
+#include "outside/VARNIX.h"
 #include "ScriptedUnit.h"
 #include "SimulatorSuite.h"
 #include "UnitSimProcess.h"

@@ -1,4 +1,4 @@
-#include "Conversions.h"
+#include "platform/Conversions.h"
 
 #include <gtest/gtest.h>
 

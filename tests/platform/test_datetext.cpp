@@ -1,4 +1,4 @@
-#include "DateText.h"
+#include "platform/DateText.h"
 
 #include <gtest/gtest.h>
 

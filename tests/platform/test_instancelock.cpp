@@ -1,5 +1,5 @@
-#include "InstanceLock.h"
-#include "Lamps.h"
+#include "platform/InstanceLock.h"
+#include "platform/Lamps.h"
 
 #include <QDir>
 #include <QFile>

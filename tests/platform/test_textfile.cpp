@@ -1,4 +1,4 @@
-#include "TextFile.h"
+#include "platform/TextFile.h"
 
 #include <QDir>
 #include <QFile>

@@ -2,15 +2,15 @@
 // One station's detail monitor on its own working directory, with real unit links and HTTP
 // fetches behind it and the ticks driven by the test.
 
-#include "DetailMonitor.h"
-#include "EventPump.h"
+#include "relay/DetailMonitor.h"
+#include "platform/EventPump.h"
 #include "FakeSmtp.h"
-#include "PollEngine.h"
+#include "outside/PollEngine.h"
 #include "PyServer.h"
 #include "Station.h"
 #include "SysInfWriter.h"
-#include "TextFile.h"
-#include "VARNIX.h"
+#include "platform/TextFile.h"
+#include "outside/VARNIX.h"
 
 #include <QTemporaryDir>
 #include <QTimer>

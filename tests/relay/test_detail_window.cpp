@@ -1,8 +1,8 @@
 // The detail monitor window drawn from its slots, driven by its control names.
 
-#include "MontMain.h"
+#include "relay/MontMain.h"
 #include "RelayStation.h"
-#include "Switch.h"
+#include "outside/Switch.h"
 #include "UnitSimProcess.h"
 #include "StallingFtp.h"
 #include "WindowDriver.h"

@@ -3,8 +3,8 @@
 
 #include "FtpServer.h"
 #include "StallingFtp.h"
-#include "DateText.h"
-#include "DialUpLine.h"
+#include "platform/DateText.h"
+#include "shared/DialUpLine.h"
 #include "FakeDialUp.h"
 #include "HttpServer.h"
 #include "RelayStation.h"

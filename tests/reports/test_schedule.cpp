@@ -2,8 +2,8 @@
 // PDF mailed as an attachment that Python's email package reads back byte for byte.
 
 #include "PyServer.h"
-#include "SmtpControl.h"
-#include "ReportSchedule.h"
+#include "platform/SmtpControl.h"
+#include "reports/ReportSchedule.h"
 #include "SmtpServer.h"
 #include "Station.h"
 #include "SysInfWriter.h"

@@ -1,6 +1,6 @@
 // The channel settings window driven by its controls on a temporary working directory.
 
-#include "ChannelEdit.h"
+#include "settings/ChannelEdit.h"
 #include "Station.h"
 #include "SysInfWriter.h"
 #include "WindowDriver.h"

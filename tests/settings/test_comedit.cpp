@@ -1,7 +1,7 @@
 // The two communication mode windows driven by their control names.
 
-#include "ComEdit.h"
-#include "ComEdit2.h"
+#include "settings/ComEdit.h"
+#include "settings/ComEdit2.h"
 #include "Station.h"
 #include "SysInfWriter.h"
 #include "WindowDriver.h"

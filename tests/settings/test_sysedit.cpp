@@ -1,7 +1,7 @@
 // The system settings window driven by its control names on a temporary working directory.
 
 #include "Station.h"
-#include "SysEdit.h"
+#include "settings/SysEdit.h"
 #include "SysInfWriter.h"
 #include "WindowDriver.h"
 

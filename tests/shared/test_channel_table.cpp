@@ -2,8 +2,8 @@
 
 #include "Station.h"
 
-#include "ChannelTable.h"
-#include "TextFile.h"
+#include "shared/ChannelTable.h"
+#include "platform/TextFile.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

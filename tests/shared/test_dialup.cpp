@@ -3,7 +3,7 @@
 
 #include "FakeDialUp.h"
 #include "Station.h"
-#include "DialUpLine.h"
+#include "shared/DialUpLine.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

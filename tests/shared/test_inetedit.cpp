@@ -1,9 +1,9 @@
 // The Internet settings window driven by its control names on a temporary working directory.
 
-#include "InetEdit.h"
+#include "shared/InetEdit.h"
 #include "Station.h"
 #include "SysInfWriter.h"
-#include "TextFile.h"
+#include "platform/TextFile.h"
 #include "WindowDriver.h"
 
 #include <QComboBox>

@@ -2,14 +2,14 @@
 
 #include "FakeDialUp.h"
 #include "FakeSmtp.h"
-#include "FtpClient.h"
+#include "outside/FtpClient.h"
 #include "FtpServer.h"
-#include "FtpUpload.h"
-#include "SmtpControl.h"
+#include "shared/FtpUpload.h"
+#include "platform/SmtpControl.h"
 #include "SmtpServer.h"
 #include "Station.h"
-#include "AddressBook.h"
-#include "DialUpLine.h"
+#include "platform/AddressBook.h"
+#include "shared/DialUpLine.h"
 
 #include <QElapsedTimer>
 #include <QFile>

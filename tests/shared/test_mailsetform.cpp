@@ -1,8 +1,8 @@
 // The mail settings window driven by its control names.
 
-#include "MailSetform.h"
+#include "shared/MailSetform.h"
 #include "Station.h"
-#include "TextFile.h"
+#include "platform/TextFile.h"
 #include "WindowDriver.h"
 
 #include <QFile>

@@ -1,6 +1,6 @@
 // The relay files' lines: built by the upload station, read by the download station.
 
-#include "RelayText.h"
+#include "shared/RelayText.h"
 #include "Station.h"
 #include "SysInfWriter.h"
 

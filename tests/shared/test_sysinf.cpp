@@ -1,6 +1,6 @@
 #include "Station.h"
 
-#include "TextFile.h"
+#include "platform/TextFile.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 
 #include "Station.h"
 #include "UnitSimProcess.h"
-#include "VARNIX.h"
+#include "outside/VARNIX.h"
 
 #include <QElapsedTimer>
 #include <gtest/gtest.h>

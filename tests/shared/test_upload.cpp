@@ -1,11 +1,11 @@
 // FtpUploadJob against pyftpdlib on loopback, through the handlers every owner connects.
 
-#include "FtpClient.h"
+#include "outside/FtpClient.h"
 #include "FtpServer.h"
-#include "FtpUpload.h"
+#include "shared/FtpUpload.h"
 #include "Station.h"
 #include "StallingFtp.h"
-#include "EventPump.h"
+#include "platform/EventPump.h"
 
 #include <QDir>
 #include <QElapsedTimer>

@@ -1,7 +1,7 @@
 #pragma once
 // A scripted dial-up backend: profiles by name, every call recorded.
 
-#include "DialUpBackend.h"
+#include "platform/DialUpBackend.h"
 
 #include <QStringList>
 #include <atomic>

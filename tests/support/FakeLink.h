@@ -1,7 +1,7 @@
 #pragma once
 // A scripted device link: records every call, answers from tables, fails where told.
 
-#include "DeviceLink.h"
+#include "outside/DeviceLink.h"
 
 #include <QStringList>
 #include <map>

@@ -1,7 +1,7 @@
 #pragma once
 // A scripted SMTP control: every mail recorded, the chosen one refused.
 
-#include "SmtpControl.h"
+#include "platform/SmtpControl.h"
 
 #include <atomic>
 #include <vector>

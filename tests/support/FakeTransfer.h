@@ -1,7 +1,7 @@
 #pragma once
 // A scripted Internet transfer control: documents by URL, every fetch recorded.
 
-#include "InternetTransfer.h"
+#include "outside/InternetTransfer.h"
 
 #include <QStringList>
 #include <map>

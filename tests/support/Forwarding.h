@@ -1,8 +1,8 @@
 #pragma once
 // Lanes of a poll engine that all talk to one scripted control of the test, one call at a time.
 
-#include "DeviceLink.h"
-#include "InternetTransfer.h"
+#include "outside/DeviceLink.h"
+#include "outside/InternetTransfer.h"
 
 #include <memory>
 #include <mutex>

@@ -1,7 +1,7 @@
 #pragma once
 // A main window without widgets: remembers what the monitoring told it to show.
 
-#include "MonitorCycle.h"
+#include "monitor/MonitorCycle.h"
 
 #include <array>
 

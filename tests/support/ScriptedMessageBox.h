@@ -1,7 +1,7 @@
 #pragma once
 // Message boxes for tests.
 
-#include "MessageBox.h"
+#include "platform/MessageBox.h"
 
 #include <deque>
 #include <vector>

@@ -1,7 +1,7 @@
 #pragma once
 // Test time: a clock that moves only when the test says so.
 
-#include "Clock.h"
+#include "platform/Clock.h"
 
 // A clock that stands still until told otherwise. Moving it on is time passing; setting it, or
 // moving it back, is the clock being set, as an operator would.

@@ -1,7 +1,7 @@
 #pragma once
 // One station's shared data on its own temporary working directory.
 
-#include "MontComm1.h"
+#include "shared/MontComm1.h"
 #include "ScriptedMessageBox.h"
 #include "SetClock.h"
 

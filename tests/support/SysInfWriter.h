@@ -1,7 +1,7 @@
 #pragma once
 // Builds a sysinf001.csv for tests: one record per unit, pins and alarm as given.
 
-#include "TextFile.h"
+#include "platform/TextFile.h"
 
 #include <QString>
 #include <QStringList>

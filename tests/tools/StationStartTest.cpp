@@ -1,9 +1,9 @@
 // The station as autostart runs it after a power cut: started with --start it monitors without a
 // click; killed, its next start puts on record how long it was down.
 
-#include "AlarmJournal.h"
+#include "shared/AlarmJournal.h"
 #include "SysInfWriter.h"
-#include "TextFile.h"
+#include "platform/TextFile.h"
 #include "UnitSimProcess.h"
 
 #include <QThread>

@@ -1,15 +1,15 @@
 // The web view's parts: its settings and their window, the pages' JSON against the readers the
 // windows use, the feed's states reaching it without a broker, a start that cannot bind, HTTPS.
 
-#include "AlarmHistory.h"
-#include "ComEdit.h"
-#include "ComEdit2.h"
-#include "DataFiles.h"
+#include "history/AlarmHistory.h"
+#include "settings/ComEdit.h"
+#include "settings/ComEdit2.h"
+#include "shared/DataFiles.h"
 #include "Station.h"
-#include "WebEdit.h"
-#include "WebPages.h"
-#include "WebServer.h"
-#include "WebView.h"
+#include "settings/WebEdit.h"
+#include "web/WebPages.h"
+#include "web/WebServer.h"
+#include "web/WebView.h"
 
 #include <QCheckBox>
 #include <QJsonArray>

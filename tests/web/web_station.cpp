@@ -5,8 +5,8 @@
 //   web_station DIR [PASSWORD] [IDLE_SECONDS]
 
 #include "BenchStation.h"
-#include "DataFiles.h"
-#include "WebView.h"
+#include "shared/DataFiles.h"
+#include "web/WebView.h"
 
 #include <QApplication>
 #include <QSocketNotifier>

@@ -6,7 +6,7 @@
 // "a" (an address) or "-" (an empty address cell), TAB, the address, TAB, the name, both
 // Base64 of UTF-8.
 
-#include "AddressBook.h"
+#include "platform/AddressBook.h"
 
 #include <cstdio>
 

@@ -1,6 +1,6 @@
 #include "Launch.h"
 
-#include "Lamps.h"
+#include "platform/Lamps.h"
 
 #include <QString>
 

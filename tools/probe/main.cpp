@@ -1,7 +1,7 @@
 // talveron-probe: reads one unit through the device link, for installers checking a unit
 // before they register it.
 #include "ArgNumber.h"
-#include "VARNIX.h"
+#include "outside/VARNIX.h"
 
 #include <cmath>
 #include <cstdio>
