@@ -165,15 +165,19 @@ void ArmEdit::buildControls()
 
     connect(DevName, &QComboBox::activated, this, &ArmEdit::selectUnit);
     connect(Slider1, &QSlider::valueChanged, this, [this](int v) {
-        if (v != m_comm.sys().MonitorSettings.ReloadCycl) {
-            m_comm.sys().MonitorSettings.ReloadCycl = int16_t(v);
+        if (v != m_comm.sys().MonitorSettings().ReloadCycl) {
+            auto settings = m_comm.sys().MonitorSettings();
+            settings.ReloadCycl = int16_t(v);
+            m_comm.sys().SetMonitorSettings(settings);
             showRetry();
             m_dirty = true;
         }
     });
     connect(Slider2, &QSlider::valueChanged, this, [this](int v) {
-        if (v != m_comm.sys().MonitorSettings.ReloadSize) {
-            m_comm.sys().MonitorSettings.ReloadSize = int16_t(v);
+        if (v != m_comm.sys().MonitorSettings().ReloadSize) {
+            auto settings = m_comm.sys().MonitorSettings();
+            settings.ReloadSize = int16_t(v);
+            m_comm.sys().SetMonitorSettings(settings);
             showRetry();
             m_dirty = true;
         }
@@ -184,7 +188,7 @@ void ArmEdit::buildControls()
 
 void ArmEdit::showRetry()
 {
-    const auto& ms = m_comm.sys().MonitorSettings;
+    const auto& ms = m_comm.sys().MonitorSettings();
     Recycl->setText(Conv::Str(ms.ReloadCycl) + QStringLiteral("Sec"));
     Recount->setText(Conv::Str(ms.ReloadSize));
     const QSignalBlocker quiet1(Slider1);
@@ -248,7 +252,7 @@ void ArmEdit::setClick()
         return;
     }
     if ((!ArmEditRules::SameArm(*arm, m_armString) || m_dirty) && ask()) {
-        m_comm.sys().cell(unit, ColArm) = *arm;
+        m_comm.sys().SetCell(unit, ColArm, *arm);
         Notify(m_comm.messages(), m_comm.sys().SaveSysInf());
         m_dirty = false;
     }

@@ -143,15 +143,16 @@ void Dialog1::okClick()
         return;
     showUnit();
     for (int k = 0; k < 4; ++k)
-        m_comm.sys().cell(u, ColRA0 + k) = Option1[2 * k + 1]->isChecked() ? TableWord::Ain : TableWord::Non;
+        m_comm.sys().SetCell(u, ColRA0 + k, Option1[2 * k + 1]->isChecked() ? TableWord::Ain : TableWord::Non);
     for (int k = 0; k < 8; ++k)
-        m_comm.sys().cell(u, ColRB0 + k) = Option2[3 * k + 1]->isChecked()   ? TableWord::Din
-                                           : Option2[3 * k + 2]->isChecked() ? TableWord::Dout
-                                                                             : TableWord::Non;
-    m_comm.sys().cell(u, ColControl) = Option3[0]->isChecked() ? TableWord::On : TableWord::Off;
+        m_comm.sys().SetCell(u, ColRB0 + k,
+                             Option2[3 * k + 1]->isChecked()   ? TableWord::Din
+                             : Option2[3 * k + 2]->isChecked() ? TableWord::Dout
+                                                               : TableWord::Non);
+    m_comm.sys().SetCell(u, ColControl, Option3[0]->isChecked() ? TableWord::On : TableWord::Off);
     Notify(m_comm.messages(), m_comm.sys().SaveSysInf());
     // A table that did not load is never sent to a unit.
-    if (m_comm.inet().InternetSettings.Mode2 != 1 || !m_comm.sys().SysInfValid)
+    if (m_comm.inet().InternetSettings().Mode2 != 1 || !m_comm.sys().SysInfValid())
         return;
 
     // The exchange runs on the unit's lane; until it reports, "設定" is off. Closing the dialog
@@ -161,9 +162,9 @@ void Dialog1::okClick()
     OKButton->setEnabled(false);
     m_sending = true;
     m_cursor.set(true);
-    const DeviceRecord row = m_comm.sys().DeviceTable[u];
+    const DeviceRecord row = m_comm.sys().DeviceTable()[u];
     m_sendKey = SysInf::UnitKey(row);
-    const int32_t timeOut = m_comm.sys().MonitorSettings.TimeOut;
+    const int32_t timeOut = m_comm.sys().MonitorSettings().TimeOut;
     UnitEndpoint::onUnit<bool>(
         m_engine, row, this, [row, timeOut](DeviceLink& link) { return SysInf::OpenUnitLink(link, row, timeOut); },
         [this, caption](bool ok) { sent(ok, caption); });

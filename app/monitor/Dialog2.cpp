@@ -270,7 +270,7 @@ void Dialog2::openClick()
     IPtext->setText(m_comm.sys().cell(u, ColIP));
     PrepareSlotDisplay();
     beginBusy();
-    if (m_comm.inet().InternetSettings.Mode2 != 0)
+    if (m_comm.inet().InternetSettings().Mode2 != 0)
         readDirect(u);
     else
         readRelayed(u);
@@ -278,7 +278,7 @@ void Dialog2::openClick()
 
 void Dialog2::readDirect(int u)
 {
-    const DeviceRecord row = m_comm.sys().DeviceTable[u];
+    const DeviceRecord row = m_comm.sys().DeviceTable()[u];
     m_readKey = SysInf::UnitKey(row);
     UnitEndpoint::onUnit<UnitWork::ProbedReading>(
         m_engine, row, this, [row](DeviceLink& link) { return UnitWork::ProbeAndRead(link, row); },
@@ -377,7 +377,7 @@ void Dialog2::switchFlipped(int s)
     beginBusy();
     OutPort = UnitMap::PortB;
     OutPin = int16_t(s);
-    if (m_comm.inet().InternetSettings.Mode2 == 0)
+    if (m_comm.inet().InternetSettings().Mode2 == 0)
         PostOutputRequest(s);
     else
         SetOutputDirect(s);
@@ -385,7 +385,7 @@ void Dialog2::switchFlipped(int s)
 
 void Dialog2::SetOutputDirect(int s)
 {
-    const DeviceRecord row = m_comm.sys().DeviceTable[m_unit];
+    const DeviceRecord row = m_comm.sys().DeviceTable()[m_unit];
     const bool on = Sw1[s]->Value();
     const int32_t port = OutPort;
     const int16_t pin = OutPin;
@@ -407,7 +407,7 @@ void Dialog2::fetch(const QString& name, std::function<Result(InternetTransfer&,
                     std::function<void(Result)> done)
 {
     // A relay file under the URL, on its lane, through the proxy of the settings as they are now.
-    const auto& s = m_comm.inet().InternetSettings;
+    const auto& s = m_comm.inet().InternetSettings();
     const QString url = s.URL + u'/' + name;
     m_readKey = url; // the lane a close cancels
     const QString proxy = s.ProxyServerName, proxyPort = s.ProxyPortNo;
@@ -426,7 +426,7 @@ void Dialog2::PostOutputRequest(int s)
         return;
     }
     const bool high = Sw1[s]->Value();
-    const QString token = InetInf::ScramblePass(QStringLiteral("SET"), m_comm.inet().InternetSettings.PassWord);
+    const QString token = InetInf::ScramblePass(QStringLiteral("SET"), m_comm.inet().InternetSettings().PassWord);
     const QString line = Relay::RequestLine(token, name, OutPort, OutPin, high);
     // The transport belongs to this dialog: closed with it, nothing of the post follows. The
     // server's copy decides, whatever the send reported.

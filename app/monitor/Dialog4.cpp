@@ -62,7 +62,7 @@ Dialog4::Dialog4(MontComm1& comm, PollEngine& engine, QWidget* parent) : QDialog
     for (int i = 0; i < m_comm.sys().unitCount(); ++i)
         if (m_comm.sys().cell(i, ColControl) == TableWord::On)
             ++monitored;
-    Text1->setText(QString::number(m_comm.sys().DeviceCount));
+    Text1->setText(QString::number(m_comm.sys().DeviceCount()));
     Text2->setText(QString::number(monitored));
 }
 
@@ -87,10 +87,10 @@ void Dialog4::runPass()
     m_handled = 0;
     m_cursor.set(true);
     CancelButton->setEnabled(false); // the dialog must not close under the pass
-    Text1->setText(QString::number(m_comm.sys().DeviceCount));
+    Text1->setText(QString::number(m_comm.sys().DeviceCount()));
     Text2->setText(QStringLiteral("0"));
     OKButton->setText(QStringLiteral("中止"));
-    ProgressBar1->setRange(0, std::max(0, int(m_comm.sys().DeviceCount)));
+    ProgressBar1->setRange(0, std::max(0, int(m_comm.sys().DeviceCount())));
     ProgressBar1->setValue(0);
     ProgressBar1->setVisible(true);
     sendFrom(0);
@@ -101,9 +101,9 @@ void Dialog4::runPass()
 void Dialog4::sendFrom(int unit)
 {
     for (int i = unit; i < m_comm.sys().unitCount() && !m_stopRequested; ++i) {
-        if (m_comm.sys().cell(i, ColControl) == TableWord::On && m_comm.sys().SysInfValid) {
-            const DeviceRecord row = m_comm.sys().DeviceTable[i];
-            const int32_t timeOut = m_comm.sys().MonitorSettings.TimeOut;
+        if (m_comm.sys().cell(i, ColControl) == TableWord::On && m_comm.sys().SysInfValid()) {
+            const DeviceRecord row = m_comm.sys().DeviceTable()[i];
+            const int32_t timeOut = m_comm.sys().MonitorSettings().TimeOut;
             UnitEndpoint::onUnit<bool>(
                 m_engine, row, this,
                 [row, timeOut](DeviceLink& link) { return SysInf::OpenUnitLink(link, row, timeOut); },

@@ -36,7 +36,7 @@ MonitorCycle::MonitorCycle(MontComm1& comm, MonitorView& view, PollEngine& engin
 
 QString MonitorCycle::CycleText() const
 {
-    const auto& m = m_comm.sys().MonitorSettings;
+    const auto& m = m_comm.sys().MonitorSettings();
     QString unit;
     if (m.MoniterCyclType == QStringLiteral("h"))
         unit = QStringLiteral(" 時間");
@@ -50,7 +50,7 @@ QString MonitorCycle::CycleText() const
 int32_t MonitorCycle::TimeOutSeconds() const
 {
     // 32-bit arithmetic: 32767 hours still fits, where 16 bits overflowed at 10 hours.
-    const auto& m = m_comm.sys().MonitorSettings;
+    const auto& m = m_comm.sys().MonitorSettings();
     int32_t factor = 1;
     if (m.TimeOutCyclType == QStringLiteral("h"))
         factor = 3600;
@@ -63,7 +63,7 @@ void MonitorCycle::Activate()
 {
     Notify(m_comm.messages(), m_comm.sys().LoadSysInf());
     // ReloadCycl is at most 32767, so the product fits an int; a value below 1 never gets here.
-    Timer2.setInterval(std::max<int>(1, m_comm.sys().MonitorSettings.ReloadCycl) * 1000);
+    Timer2.setInterval(std::max<int>(1, m_comm.sys().MonitorSettings().ReloadCycl) * 1000);
     Notify(m_comm.messages(), m_comm.inet().LoadInetInf());
     HeaderListValid = BuildExpectedHeaders();
     if (lanMode()) {
@@ -75,7 +75,7 @@ void MonitorCycle::Activate()
         m_view.setPanel(2, QStringLiteral("  通信モード ： ダウンロード"));
         SetModeControls(false);
     }
-    if (m_comm.sys().SysInfValid) {
+    if (m_comm.sys().SysInfValid()) {
         m_view.setPanel(1, CycleText());
         RedrawRows();
     } else {
@@ -85,12 +85,7 @@ void MonitorCycle::Activate()
 
 void MonitorCycle::ResetUnitStates()
 {
-    for (auto& s : m_comm.units().UnitValues) {
-        std::fill(s.begin(), s.begin() + 14, int16_t(0));
-        s[ItemFailureCount] = -1;
-        s[ItemAlarmFlag] = AlarmClear;
-    }
-    m_comm.units().Heard.fill(false);
+    m_comm.units().ResetAll();
     RetryCursor = 0;
 }
 
@@ -115,7 +110,7 @@ void MonitorCycle::RedrawRows()
             m_view.setRowName(r, m_comm.sys().cell(u, ColName));
             if (m_comm.sys().cell(u, ColControl) == TableWord::On) {
                 if (running() &&
-                    m_comm.units().unitItem(ItemFailureCount, u) > m_comm.sys().MonitorSettings.ReloadSize) {
+                    m_comm.units().unitItem(ItemFailureCount, u) > m_comm.sys().MonitorSettings().ReloadSize) {
                     m_view.setRowLamp(r, Lamp::GivenUp);
                     m_view.setRowTone(r, RowTone::Alert);
                 } else {
@@ -150,11 +145,11 @@ void MonitorCycle::pollFailed(int unit, bool lan, bool stale)
 {
     int16_t& failures = m_comm.units().unitItem(ItemFailureCount, unit);
     failures = int16_t(std::min<int>(failures + 1, INT16_MAX));
-    const bool givenUp = failures > m_comm.sys().MonitorSettings.ReloadSize;
+    const bool givenUp = failures > m_comm.sys().MonitorSettings().ReloadSize;
     m_comm.mqtt().unitPolled(unit, givenUp ? UnitLamp::GivenUp : stale ? UnitLamp::RelayStale : UnitLamp::Failed);
     if (!givenUp)
         return;
-    if (failures == m_comm.sys().MonitorSettings.ReloadSize + 1)
+    if (failures == m_comm.sys().MonitorSettings().ReloadSize + 1)
         giveUp(unit, lan); // relayed units are not mailed
     showGivenUp(unit);
 }
@@ -187,7 +182,7 @@ MonitorCycle::Started MonitorCycle::PollUnit(int unit, int32_t timeOutSeconds, P
         return Started::FailedAtOnce;
     if (m_inFlight[unit])
         return Started::Busy;
-    const DeviceRecord row = m_comm.sys().DeviceTable[unit];
+    const DeviceRecord row = m_comm.sys().DeviceTable()[unit];
     const uint64_t generation = m_generation;
     pollStarted(unit, pass);
     m_engine.submit<UnitReading>(
@@ -299,7 +294,7 @@ void MonitorCycle::showActivity()
 bool MonitorCycle::BuildExpectedHeaders()
 {
     // The line the upload side writes, from the table just loaded: both come from the same text.
-    if (!m_comm.sys().SysInfValid)
+    if (!m_comm.sys().SysInfValid())
         return false;
     for (int u = 0; u < m_comm.sys().unitCount(); ++u)
         ExpectedHeader[u] = Relay::ParamLine(m_comm, u);
@@ -314,13 +309,13 @@ MonitorCycle::Started MonitorCycle::ReadRelayUnit(int unit, Pass pass)
         return Started::Busy;
     const QString name = m_comm.inet().RelayFileName(unit); // empty for a name that is not 1..8 letters and digits
     if (name.isEmpty()) {
-        m_comm.units().unitItem(ItemFailureCount, unit) = int16_t(m_comm.sys().MonitorSettings.ReloadSize + 1);
+        m_comm.units().unitItem(ItemFailureCount, unit) = int16_t(m_comm.sys().MonitorSettings().ReloadSize + 1);
         m_comm.mqtt().unitPolled(unit, UnitLamp::GivenUp);
         giveUp(unit, false);
         showGivenUp(unit);
         return Started::FailedAtOnce;
     }
-    const auto& s = m_comm.inet().InternetSettings;
+    const auto& s = m_comm.inet().InternetSettings();
     const QString url = relayUrl(name);
     const QString proxy = s.ProxyServerName, proxyPort = s.ProxyPortNo;
     const uint64_t generation = m_generation;
@@ -380,7 +375,7 @@ bool MonitorCycle::ApplyRelayFetch(int unit, const RelayFetch& fetch)
         pollFailed(unit, false, true);
         return false;
     }
-    m_comm.units().Heard[unit] = true;
+    m_comm.units().MarkHeard(unit);
     answered(unit);
     if (!EvaluateAlarm(unit))
         return failed();
@@ -479,7 +474,7 @@ int MonitorCycle::NextRetryUnit()
     for (int i = std::max<int>(0, RetryCursor); i < count; ++i) {
         const int16_t failures = m_comm.units().unitItem(ItemFailureCount, i);
         if (m_comm.sys().HoldsUnit(i) && m_comm.sys().cell(i, ColControl) == TableWord::On && failures >= 0 &&
-            failures <= m_comm.sys().MonitorSettings.ReloadSize) {
+            failures <= m_comm.sys().MonitorSettings().ReloadSize) {
             RetryCursor = int16_t(RetryCursor + 1 >= count ? 0 : RetryCursor + 1);
             return i;
         }
@@ -490,13 +485,13 @@ int MonitorCycle::NextRetryUnit()
 
 bool MonitorCycle::dueNow() const
 {
-    return IsCycleDue(m_comm.units().CycleDue[0], m_comm.clock().now(), m_comm.sys().MonitorSettings);
+    return IsCycleDue(m_comm.units().CycleDue(0), m_comm.clock().now(), m_comm.sys().MonitorSettings());
 }
 
 void MonitorCycle::advanceDue()
 {
-    m_comm.units().CycleDue[0] =
-        NextCycleDue(m_comm.units().CycleDue[0], m_comm.clock().now(), m_comm.sys().MonitorSettings);
+    m_comm.units().SetCycleDue(
+        0, NextCycleDue(m_comm.units().CycleDue(0), m_comm.clock().now(), m_comm.sys().MonitorSettings()));
 }
 
 void MonitorCycle::anchorTicks()
@@ -606,9 +601,9 @@ void MonitorCycle::StartStop()
         RedrawRows();
         return;
     }
-    if (m_comm.sys().unitCount() <= 0 || m_comm.sys().DeviceCount <= 0)
+    if (m_comm.sys().unitCount() <= 0 || m_comm.sys().DeviceCount() <= 0)
         return;
-    if (!(lanMode() || (m_comm.inet().InetInfValid && HeaderListValid))) {
+    if (!(lanMode() || (m_comm.inet().InetInfValid() && HeaderListValid))) {
         m_comm.messages().show(QStringLiteral("設定リストが作成できませんでした"),
                                QStringLiteral("ファイルオープンエラー"), MessageBoxService::Icon::Exclamation,
                                MessageBoxService::Buttons::Ok);
@@ -621,9 +616,9 @@ void MonitorCycle::StartStop()
     m_monitoring = true;
     m_comm.events().started();
     const QDateTime now = m_comm.clock().now();
-    m_comm.units().CycleStart[0] = DateText::general(now);
-    const auto& m = m_comm.sys().MonitorSettings;
-    m_comm.units().CycleDue[0] = DateText::general(DateText::addCycle(now, m.MoniterCycl, m.MoniterCyclType));
+    m_comm.units().SetCycleStart(0, DateText::general(now));
+    const auto& m = m_comm.sys().MonitorSettings();
+    m_comm.units().SetCycleDue(0, DateText::general(DateText::addCycle(now, m.MoniterCycl, m.MoniterCyclType)));
     Timer2.start();
     m_startPoll = true;
     MonitorTick();
@@ -634,11 +629,11 @@ QString MonitorCycle::StartUnattended()
     if (running())
         return QString();
     QString why;
-    if (!m_comm.sys().SysInfValid)
+    if (!m_comm.sys().SysInfValid())
         why = QStringLiteral("システム情報ファイルに異常が認められます");
-    else if (m_comm.sys().unitCount() <= 0 || m_comm.sys().DeviceCount <= 0)
+    else if (m_comm.sys().unitCount() <= 0 || m_comm.sys().DeviceCount() <= 0)
         why = QStringLiteral("監視するユニットが登録されていません");
-    else if (!(lanMode() || (m_comm.inet().InetInfValid && HeaderListValid)))
+    else if (!(lanMode() || (m_comm.inet().InetInfValid() && HeaderListValid)))
         why = QStringLiteral("設定リストが作成できませんでした");
     else
         StartStop();
@@ -700,7 +695,7 @@ void MonitorCycle::cancelPoll(int unit)
         return;
     // Its answer no longer counts (the pause moves the generation on); what is left of it on
     // the lane ends now, whichever way the unit is reached.
-    m_engine.cancel(SysInf::UnitKey(m_comm.sys().DeviceTable[unit]));
+    m_engine.cancel(SysInf::UnitKey(m_comm.sys().DeviceTable()[unit]));
     const QString name = m_comm.inet().RelayFileName(unit);
     if (!name.isEmpty())
         m_engine.cancel(relayUrl(name));
@@ -708,7 +703,7 @@ void MonitorCycle::cancelPoll(int unit)
 
 QString MonitorCycle::relayUrl(const QString& fileName) const
 {
-    return m_comm.inet().InternetSettings.URL + u'/' + fileName + QStringLiteral(".txt");
+    return m_comm.inet().InternetSettings().URL + u'/' + fileName + QStringLiteral(".txt");
 }
 
 MonitorCycle::Paused MonitorCycle::PauseForDialog(int unit)

@@ -65,7 +65,7 @@ public:
     QTimer BeepTimer;
 
     bool running() const { return Timer1.isActive(); }
-    bool lanMode() const { return m_comm.inet().InternetSettings.Mode2 != 0; }
+    bool lanMode() const { return m_comm.inet().InternetSettings().Mode2 != 0; }
     MontComm1& comm() { return m_comm; }
 
     // Activation: reload both files, rebuild the expected headers, show mode and cycle.

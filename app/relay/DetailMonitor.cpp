@@ -73,7 +73,7 @@ void DetailMonitor::Activate()
     makeSlots(mode == CommModeKind::InternetUpload || mode == CommModeKind::LanUpload ||
               mode == CommModeKind::PlainLan);
     m_addressFieldsEnabled = mode != CommModeKind::InternetDownload;
-    const auto& m = m_comm.sys().MonitorSettings;
+    const auto& m = m_comm.sys().MonitorSettings();
     const QString& t = m.MoniterCyclType;
     const QString unit = t == QLatin1String("h")   ? QStringLiteral(" 時間")
                          : t == QLatin1String("n") ? QStringLiteral(" 分")

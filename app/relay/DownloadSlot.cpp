@@ -23,7 +23,7 @@ void DownloadSlot::prepare(std::function<void(bool)> done)
     auto check = [this, done] {
         CheckRemoteParams([this, done](bool ok) {
             if (ok)
-                m_pending.fill(m_comm.inet().InternetSettings.NotReadSize);
+                m_pending.fill(m_comm.inet().InternetSettings().NotReadSize);
             done(ok);
         });
     };
@@ -65,7 +65,7 @@ void DownloadSlot::CheckRemoteParams(std::function<void(bool)> done)
         return judge(false, QString());
     }
     m_transport.fetchRelayFile(
-        this, m_comm.inet().InternetSettings.URL + u'/' + dataName, dataName,
+        this, m_comm.inet().InternetSettings().URL + u'/' + dataName, dataName,
         guarded<std::optional<QString>>([fetchFailed, judge, dataName](std::optional<QString> text) {
             if (!text)
                 return fetchFailed();
@@ -100,7 +100,7 @@ void DownloadSlot::ShowRelayedData(Next next)
             return show(lines->at(0) + CrLf + lines->at(1) + CrLf);
         return show(std::nullopt);
     }
-    m_transport.fetchRelayFile(this, m_comm.inet().InternetSettings.URL + u'/' + dataName, dataName,
+    m_transport.fetchRelayFile(this, m_comm.inet().InternetSettings().URL + u'/' + dataName, dataName,
                                guarded<std::optional<QString>>(show));
 }
 
@@ -135,7 +135,7 @@ void DownloadSlot::showRelayText(int u, const QString& dataName, const QString& 
     if (const auto raw = Conv::CInt16(data.values[4] * UnitMap::DegreeFactor))
         m_comm.units().unitItem(ItemTemperature, u) = *raw;
     const AlarmRule rule = m_comm.sys().ArmRule(u);
-    const int16_t notRead = m_comm.inet().InternetSettings.NotReadSize;
+    const int16_t notRead = m_comm.inet().InternetSettings().NotReadSize;
     for (int p = 0; p < UnitMap::PortBPins; ++p) {
         const bool high = data.values[5 + p] != 0;
         m_comm.units().unitItem(ItemRB0 + p, u) = data.values[5 + p];
@@ -161,7 +161,7 @@ void DownloadSlot::showRelayText(int u, const QString& dataName, const QString& 
     }
     m_host.screenChanged();
     if (m_comm.files().IsDataFresh(data.stamp)) {
-        m_comm.units().Heard[u] = true;
+        m_comm.units().MarkHeard(u);
         reportPoll(u, UnitLamp::Good);
         setStatus(StatusWord::Connected, Tone::Good);
         return;
@@ -186,7 +186,7 @@ void DownloadSlot::PostOutputRequest(int pin, bool on, Next next)
     };
     if (name.isEmpty())
         return refused();
-    const QString token = InetInf::ScramblePass(QStringLiteral("SET"), m_comm.inet().InternetSettings.PassWord);
+    const QString token = InetInf::ScramblePass(QStringLiteral("SET"), m_comm.inet().InternetSettings().PassWord);
     const QString line = Relay::RequestLine(token, name, UnitMap::PortB, pin, on);
     const uint64_t started = generation();
     m_transport.PostOutputRequest(

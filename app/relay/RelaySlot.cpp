@@ -84,8 +84,8 @@ void RelaySlot::onUnit(std::function<void(DeviceLink&)> work, std::function<void
         done(false);
         return;
     }
-    const DeviceRecord row = m_comm.sys().DeviceTable[u];
-    const int32_t timeOut = m_comm.sys().MonitorSettings.TimeOut;
+    const DeviceRecord row = m_comm.sys().DeviceTable()[u];
+    const int32_t timeOut = m_comm.sys().MonitorSettings().TimeOut;
     UnitEndpoint::onUnit<bool>(
         m_engine, row, this,
         [row, timeOut, work = std::move(work)](DeviceLink& link) {
@@ -108,8 +108,8 @@ void RelaySlot::readUnit(std::function<void(UnitReading)> done)
         done(UnitReading{});
         return;
     }
-    const DeviceRecord row = m_comm.sys().DeviceTable[u];
-    const ReadPlan plan{true, m_comm.sys().MonitorSettings.TimeOut, true};
+    const DeviceRecord row = m_comm.sys().DeviceTable()[u];
+    const ReadPlan plan{true, m_comm.sys().MonitorSettings().TimeOut, true};
     UnitEndpoint::onUnit<UnitReading>(
         m_engine, row, this, [row, plan](DeviceLink& link) { return ReadUnit(link, row, plan); },
         guarded<UnitReading>(std::move(done)));
@@ -134,7 +134,7 @@ void RelaySlot::OpencmdClick()
         StopSlot(); // at once, whatever the slot is doing
     else if (m_working)
         return; // a start is under way
-    else if (m_comm.inet().CommMode() == CommModeKind::LanDownload || m_comm.inet().InetInfValid)
+    else if (m_comm.inet().CommMode() == CommModeKind::LanDownload || m_comm.inet().InetInfValid())
         StartSlot();
     else
         warn(QStringLiteral("ｲﾝﾀｰﾈｯﾄ設定ﾌｧｲﾙが読めません！"));
@@ -156,7 +156,7 @@ void RelaySlot::dialUp(std::function<void(bool)> done)
 {
     // Each slot that dials holds one lease of the station's line until it stops; the line is
     // hung up only when no slot (and no mail) holds it any more.
-    const auto& s = m_comm.inet().InternetSettings;
+    const auto& s = m_comm.inet().InternetSettings();
     if (s.DialUpName.isEmpty() || m_leased)
         return done(true);
     m_leased = true;
@@ -278,9 +278,9 @@ void RelaySlot::startTimer()
 void RelaySlot::restartGrid()
 {
     const QDateTime now = m_comm.clock().now();
-    const auto& m = m_comm.sys().MonitorSettings;
-    m_comm.units().CycleStart[m_index] = DateText::general(now);
-    m_comm.units().CycleDue[m_index] = DateText::general(DateText::addCycle(now, m.MoniterCycl, m.MoniterCyclType));
+    const auto& m = m_comm.sys().MonitorSettings();
+    m_comm.units().SetCycleStart(m_index, DateText::general(now));
+    m_comm.units().SetCycleDue(m_index, DateText::general(DateText::addCycle(now, m.MoniterCycl, m.MoniterCyclType)));
 }
 
 // --- the slot display ---
@@ -335,7 +335,7 @@ void RelaySlot::Timer1Tick()
     // caught up next tick. Other slots are not held by it.
     if (!m_active || m_working || !m_flips.empty())
         return;
-    if (!IsCycleDue(m_comm.units().CycleDue[m_index], m_comm.clock().now(), m_comm.sys().MonitorSettings))
+    if (!IsCycleDue(m_comm.units().CycleDue(m_index), m_comm.clock().now(), m_comm.sys().MonitorSettings()))
         return;
     runCycle();
 }
@@ -351,8 +351,8 @@ void RelaySlot::runCycle()
         if (u >= 0)
             m_comm.dataLog().write(u, due);
         m_screen.busy = false;
-        m_comm.units().CycleDue[m_index] =
-            NextCycleDue(m_comm.units().CycleDue[m_index], m_comm.clock().now(), m_comm.sys().MonitorSettings);
+        m_comm.units().SetCycleDue(m_index, NextCycleDue(m_comm.units().CycleDue(m_index), m_comm.clock().now(),
+                                                         m_comm.sys().MonitorSettings()));
         endWork();
     });
 }

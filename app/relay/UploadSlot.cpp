@@ -192,7 +192,7 @@ void UploadSlot::ServeOutputRequest(Next next)
 
 void UploadSlot::serve(int u, const QString& name, const QString& text, Next next)
 {
-    const QString token = InetInf::ScramblePass(QStringLiteral("SET"), m_comm.inet().InternetSettings.PassWord);
+    const QString token = InetInf::ScramblePass(QStringLiteral("SET"), m_comm.inet().InternetSettings().PassWord);
     Relay::OutputRequest request;
     const Relay::Request kind = Relay::ParseRequest(text, token, name, request);
     // A request with another token is no request of ours, but left in place it would hold off

@@ -57,7 +57,7 @@ int RunReportCommand(const QStringList& a)
     SysInf sys(QDir::currentPath(), messages);
     const Outcome loaded = sys.LoadSysInf();
     if (loaded.fault == Fault::NotLoaded)
-        return fail(QStringLiteral("このフォルダーに %1 がありません").arg(sys.SysInfName));
+        return fail(QStringLiteral("このフォルダーに %1 がありません").arg(sys.SysInfName()));
     if (!loaded)
         return fail(FaultText(loaded));
     if (!QDir().mkpath(a[4]))

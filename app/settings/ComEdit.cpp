@@ -21,7 +21,7 @@ ComEdit::ComEdit(MontComm1& comm, QWidget* parent) : QDialog(parent), m_comm(com
     FixAndCentre(*this);
 
     // Setting the combo item and the option runs their handlers, as a click would.
-    const int16_t mode = m_comm.inet().InternetSettings.Mode;
+    const int16_t mode = m_comm.inet().InternetSettings().Mode;
     int item = -1;
     int option = -1;
     switch (mode) {
@@ -53,7 +53,7 @@ ComEdit::ComEdit(MontComm1& comm, QWidget* parent) : QDialog(parent), m_comm(com
     if (mode == 2)
         txtFname->clear();
     else if (mode == 3)
-        txtFname->setText(m_comm.inet().InternetSettings.SendFordername);
+        txtFname->setText(m_comm.inet().InternetSettings().SendFordername);
 }
 
 void ComEdit::buildControls()
@@ -128,9 +128,9 @@ void ComEdit::modeOptClick(int index)
     if (index == 0) {
         InetCmd->setEnabled(true);
         setFolderEnabled(false);
-        m_comm.inet().InternetSettings.Mode = int16_t(ModeCombo->currentIndex());
+        m_comm.inet().SetMode(int16_t(ModeCombo->currentIndex()));
     } else {
-        m_comm.inet().InternetSettings.Mode = 2;
+        m_comm.inet().SetMode(2);
         InetCmd->setEnabled(false);
         setFolderEnabled(true);
     }
@@ -138,18 +138,19 @@ void ComEdit::modeOptClick(int index)
 
 void ComEdit::modeComboClick()
 {
-    setFolderEnabled(m_comm.inet().InternetSettings.Mode == 2);
+    setFolderEnabled(m_comm.inet().InternetSettings().Mode == 2);
     m_choice = int16_t(ModeCombo->currentIndex());
 }
 
 void ComEdit::StoreCommMode()
 {
-    auto& inet = m_comm.inet().InternetSettings;
+    auto inet = m_comm.inet().InternetSettings();
     inet.SendFordername = txtFname->text();
     const bool lan = inet.Mode != 0 && inet.Mode != 1;
     if (m_choice == 0)
         inet.Mode = lan ? 3 : 0;
     else if (m_choice == 1)
         inet.Mode = lan ? 2 : 1;
+    m_comm.inet().Commit(inet);
     Notify(m_comm.messages(), m_comm.inet().SaveInetInf());
 }

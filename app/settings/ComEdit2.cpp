@@ -49,7 +49,7 @@ ComEdit2::ComEdit2(MontComm1& comm, QWidget* parent) : QDialog(parent), m_comm(c
     });
     FixAndCentre(*this);
 
-    m_choice = m_comm.inet().InternetSettings.Mode2;
+    m_choice = m_comm.inet().InternetSettings().Mode2;
     // A stored value that is neither option sets none; "終了" then keeps it.
     if (m_choice == 0 || m_choice == 1) {
         ModeOpt[m_choice]->setChecked(true);
@@ -65,8 +65,10 @@ void ComEdit2::modeOptClick(int index)
 
 void ComEdit2::StoreCommMode()
 {
-    if (m_choice == m_comm.inet().InternetSettings.Mode2)
+    if (m_choice == m_comm.inet().InternetSettings().Mode2)
         return;
-    m_comm.inet().InternetSettings.Mode2 = m_choice;
+    auto inet = m_comm.inet().InternetSettings();
+    inet.Mode2 = m_choice;
+    m_comm.inet().Commit(inet);
     Notify(m_comm.messages(), m_comm.inet().SaveInetInf());
 }

@@ -43,13 +43,15 @@ SysEdit::SysEdit(MontComm1& comm, QWidget* parent) : QDialog(parent), m_comm(com
     buildControls();
     FixAndCentre(*this);
 
-    if (!m_comm.sys().SysInfValid) {
-        m_comm.sys().DeviceCount = 0;
-        const int c = SysEditRules::CycleOption(m_comm.sys().MonitorSettings.MoniterCyclType);
+    if (!m_comm.sys().SysInfValid()) {
+        auto table = m_comm.sys().content();
+        table.DeviceCount = 0;
+        const int c = SysEditRules::CycleOption(table.MonitorSettings.MoniterCyclType);
         Option4[c < 0 ? 0 : c]->setChecked(true);
-        m_comm.sys().MonitorSettings.TimeOut = 10;
-        const int t = SysEditRules::CycleOption(m_comm.sys().MonitorSettings.TimeOutCyclType);
+        table.MonitorSettings.TimeOut = 10;
+        const int t = SysEditRules::CycleOption(table.MonitorSettings.TimeOutCyclType);
         Option4[3 + (t < 0 ? 0 : t)]->setChecked(true);
+        m_comm.sys().Commit(table);
     }
     RefreshWindow(0);
     m_dirty = false;
@@ -228,7 +230,7 @@ void SysEdit::SetTimeOutGroupEnabled(bool enabled)
 void SysEdit::RefreshWindow(int sel)
 {
     const QScopedValueRollback showing(m_showing, true);
-    const auto& ms = m_comm.sys().MonitorSettings;
+    const auto& ms = m_comm.sys().MonitorSettings();
     Cycltext->setText(QString::number(ms.MoniterCycl));
     const int c = SysEditRules::CycleOption(ms.MoniterCyclType);
     Option4[c < 0 ? 0 : c]->setChecked(true);
@@ -245,7 +247,7 @@ void SysEdit::RefreshWindow(int sel)
         selectEntry(sel);
     }
     for (int r = 0; r < count; ++r)
-        m_snapshot[r] = m_comm.sys().DeviceTable[r];
+        m_snapshot[r] = m_comm.sys().DeviceTable()[r];
 }
 
 void SysEdit::selectEntry(int index)
@@ -259,7 +261,7 @@ void SysEdit::selectEntry(int index)
 void SysEdit::showRow(int row)
 {
     const QScopedValueRollback showing(m_showing, true);
-    const UnitFields f = SysEditRules::ShowRow(m_comm, row);
+    const UnitFields f = SysEditRules::ShowRow(m_comm.sys().content(), row);
     DevName->setEditText(DevName->itemText(row));
     for (int i = 0; i < 4; ++i)
         IPtext[i]->setText(f.ip[i]);
@@ -267,8 +269,8 @@ void SysEdit::showRow(int row)
     IOtext->setText(f.io);
     RStext->setText(f.rs);
     BPScombo->setCurrentIndex(f.bpsIndex);
-    TimeComm->setText(QString::number(m_comm.sys().MonitorSettings.TimeOut));
-    if (const int t = SysEditRules::CycleOption(m_comm.sys().MonitorSettings.TimeOutCyclType); t >= 0)
+    TimeComm->setText(QString::number(m_comm.sys().MonitorSettings().TimeOut));
+    if (const int t = SysEditRules::CycleOption(m_comm.sys().MonitorSettings().TimeOutCyclType); t >= 0)
         Option4[3 + t]->setChecked(true);
     Option3[f.controlOn ? 0 : 1]->setChecked(true);
     for (int k = 0; k < 4; ++k)
@@ -317,7 +319,8 @@ bool SysEdit::ask(const QString& text, const QString& title)
 
 bool SysEdit::ValidateEntry(EntryMode mode)
 {
-    const auto failure = SysEditRules::ValidateEntry(m_comm, fields(), mode, m_current, selectedEntry());
+    const auto failure =
+        SysEditRules::ValidateEntry(m_comm.sys().content(), fields(), mode, m_current, selectedEntry());
     if (failure)
         warn(*failure, QStringLiteral("確認"));
     return !failure;
@@ -338,16 +341,21 @@ void SysEdit::addClick()
         return;
     if (!ask(QStringLiteral("追加してもよろしいですか？"), QStringLiteral("追加")))
         return;
-    if (m_comm.sys().DeviceCount >= UnitSlots) {
+    if (m_comm.sys().DeviceCount() >= UnitSlots) {
         warn(QStringLiteral("最大登録件数(100)を超えました．"), QStringLiteral("追加"));
         return;
     }
     const int n = DevName->count();
-    SysEditRules::StoreRow(m_comm, n, fields());
-    ++m_comm.sys().DeviceCount;
+    auto table = m_comm.sys().content();
+    SysEditRules::StoreRow(table, n, fields());
+    ++table.DeviceCount;
+    m_comm.sys().Commit(table);
     RefreshWindow(n);
-    if (n < UnitSlots)
-        m_comm.inet().InternetSettings.FileName[n].clear();
+    if (n < UnitSlots) {
+        auto inet = m_comm.inet().InternetSettings();
+        inet.FileName[n].clear();
+        m_comm.inet().Commit(inet);
+    }
     m_comm.channels().setUnit(n, {}); // a new unit starts with no channel words
     m_dirty = true;
 }
@@ -356,11 +364,18 @@ void SysEdit::deleteClick()
 {
     if (!ValidateEntry(EntryMode::Del))
         return;
-    if (m_comm.sys().DeviceCount <= 1)
+    if (m_comm.sys().DeviceCount() <= 1)
         return; // the last unit stays
     if (!ask(QStringLiteral("削除してもよろしいですか？"), QStringLiteral("削除")))
         return;
-    SysEditRules::DeleteUnit(m_comm, selectedEntry());
+    const int unit = selectedEntry();
+    auto table = m_comm.sys().content();
+    auto inet = m_comm.inet().InternetSettings();
+    SysEditRules::DeleteUnit(table, inet.FileName, unit);
+    m_comm.sys().Commit(table);
+    m_comm.inet().Commit(inet);
+    // A channel's tag and scaling stay with their unit, not with its row.
+    m_comm.channels().deleteUnit(unit);
     RefreshWindow(0);
     m_dirty = true;
 }
@@ -371,7 +386,9 @@ void SysEdit::changeClick()
         return;
     if (!ask(QStringLiteral("変更してもよろしいですか？"), QStringLiteral("変更")))
         return;
-    SysEditRules::StoreRow(m_comm, m_current, fields());
+    auto table = m_comm.sys().content();
+    SysEditRules::StoreRow(table, m_current, fields());
+    m_comm.sys().Commit(table);
     m_dirty = true;
 }
 
@@ -389,7 +406,7 @@ void SysEdit::endClick()
             warn(QStringLiteral("ﾀｲﾑｱｳﾄは1以上の数値を入力してください"), QStringLiteral("確認"));
             return;
         }
-        auto& ms = m_comm.sys().MonitorSettings;
+        auto ms = m_comm.sys().MonitorSettings();
         ms.MoniterCycl = cycle;
         for (int k = 0; k < 3; ++k)
             if (Option4[k]->isChecked())
@@ -398,9 +415,12 @@ void SysEdit::endClick()
         for (int k = 0; k < 3; ++k)
             if (Option4[3 + k]->isChecked())
                 ms.TimeOutCyclType = SysEditRules::CycleLetter(k);
+        m_comm.sys().SetMonitorSettings(ms);
     }
     if (TableChanged() || m_dirty) {
-        SysEditRules::FillUnsetRetry(m_comm.sys().MonitorSettings);
+        auto ms = m_comm.sys().MonitorSettings();
+        SysEditRules::FillUnsetRetry(ms);
+        m_comm.sys().SetMonitorSettings(ms);
         Notify(m_comm.messages(), m_comm.sys().SaveSysInf());
         Notify(m_comm.messages(), m_comm.inet().SaveInetInf());
     }

@@ -2,6 +2,7 @@
 // The system settings window: registers units and sets the monitor cycle and time-out.
 
 #include "settings/SysEditRules.h"
+#include "shared/MontComm1.h"
 
 #include <QDialog>
 #include <array>

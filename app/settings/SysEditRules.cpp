@@ -41,10 +41,10 @@ std::optional<QString> portsInRange(const UnitFields& f)
     return std::nullopt;
 }
 
-bool nameTaken(const MontComm1& comm, const QString& name)
+bool nameTaken(const SysInf::Content& table, const QString& name)
 {
-    for (int r = 0; r < comm.sys().unitCount(); ++r)
-        if (comm.sys().cell(r, ColName) == name)
+    for (int r = 0; r < table.unitCount(); ++r)
+        if (table.cell(r, ColName) == name)
             return true;
     return false;
 }
@@ -81,21 +81,19 @@ int BpsIndex(const QString& text)
     return 0;
 }
 
-std::optional<QString> ValidateEntry(const MontComm1& comm, const UnitFields& f, EntryMode mode, int currentIndex,
-                                     int selectedRow)
+std::optional<QString> ValidateEntry(const SysInf::Content& table, const UnitFields& f, EntryMode mode,
+                                     int currentIndex, int selectedRow)
 {
     const QString edited = QStringLiteral("編集されたデータの削除はできません");
     const QString outOfRange = QStringLiteral("IPAddressが範囲外です");
     if (mode == EntryMode::Del) {
         if (!addressInRange(f))
             return edited;
-        if (selectedRow < 0 || selectedRow >= comm.sys().unitCount())
+        if (selectedRow < 0 || selectedRow >= table.unitCount())
             return edited;
-        if (JoinAddress(f.ip) != comm.sys().cell(selectedRow, ColIP) ||
-            f.name != comm.sys().cell(selectedRow, ColName) ||
-            f.lcd.trimmed() != comm.sys().cell(selectedRow, ColLCD) ||
-            f.io.trimmed() != comm.sys().cell(selectedRow, ColIO) ||
-            f.rs.trimmed() != comm.sys().cell(selectedRow, ColRS))
+        if (JoinAddress(f.ip) != table.cell(selectedRow, ColIP) || f.name != table.cell(selectedRow, ColName) ||
+            f.lcd.trimmed() != table.cell(selectedRow, ColLCD) || f.io.trimmed() != table.cell(selectedRow, ColIO) ||
+            f.rs.trimmed() != table.cell(selectedRow, ColRS))
             return edited;
         return std::nullopt;
     }
@@ -103,79 +101,77 @@ std::optional<QString> ValidateEntry(const MontComm1& comm, const UnitFields& f,
     if (f.name.contains(u','))
         return QStringLiteral("名称に「,」(カンマ)は使用できません");
     if (mode == EntryMode::Add) {
-        if (nameTaken(comm, f.name))
+        if (nameTaken(table, f.name))
             return QStringLiteral("装置名称が重複しています");
     } else {
-        const bool sameName = currentIndex >= 0 && currentIndex < comm.sys().unitCount() &&
-                              comm.sys().cell(currentIndex, ColName) == f.name;
-        if (!sameName && nameTaken(comm, f.name))
+        const bool sameName =
+            currentIndex >= 0 && currentIndex < table.unitCount() && table.cell(currentIndex, ColName) == f.name;
+        if (!sameName && nameTaken(table, f.name))
             return QStringLiteral("装置名称が重複しています");
     }
     if (!addressInRange(f))
         return outOfRange;
     if (mode == EntryMode::Add) {
         const QString ip = JoinAddress(f.ip);
-        for (int r = 0; r < comm.sys().unitCount(); ++r)
-            if (comm.sys().cell(r, ColIP) == ip)
+        for (int r = 0; r < table.unitCount(); ++r)
+            if (table.cell(r, ColIP) == ip)
                 return QStringLiteral("IPAddressが重複しています");
     }
     return portsInRange(f);
 }
 
-void StoreRow(MontComm1& comm, int row, const UnitFields& f)
+void StoreRow(SysInf::Content& table, int row, const UnitFields& f)
 {
     if (row < 0 || row >= SysInf::TableRows)
         return;
-    comm.sys().cell(row, ColName) = f.name;
-    comm.sys().cell(row, ColIP) = JoinAddress(f.ip);
-    comm.sys().cell(row, ColLCD) = f.lcd.trimmed();
-    comm.sys().cell(row, ColIO) = f.io.trimmed();
-    comm.sys().cell(row, ColRS) = f.rs.trimmed();
-    comm.sys().cell(row, ColBPS) = BpsText(f.bpsIndex);
+    table.cell(row, ColName) = f.name;
+    table.cell(row, ColIP) = JoinAddress(f.ip);
+    table.cell(row, ColLCD) = f.lcd.trimmed();
+    table.cell(row, ColIO) = f.io.trimmed();
+    table.cell(row, ColRS) = f.rs.trimmed();
+    table.cell(row, ColBPS) = BpsText(f.bpsIndex);
     for (int k = 0; k < 4; ++k)
-        comm.sys().cell(row, ColRA0 + k) = f.analogIn[k] ? TableWord::Ain : TableWord::Non;
+        table.cell(row, ColRA0 + k) = f.analogIn[k] ? TableWord::Ain : TableWord::Non;
     for (int k = 0; k < 8; ++k)
-        comm.sys().cell(row, ColRB0 + k) = f.rbType[k] == 1   ? TableWord::Din
-                                           : f.rbType[k] == 2 ? TableWord::Dout
-                                                              : TableWord::Non;
-    comm.sys().cell(row, ColControl) = f.controlOn ? TableWord::On : TableWord::Off;
-    comm.sys().cell(row, ColArm) = TableWord::Non;
+        table.cell(row, ColRB0 + k) = f.rbType[k] == 1   ? TableWord::Din
+                                      : f.rbType[k] == 2 ? TableWord::Dout
+                                                         : TableWord::Non;
+    table.cell(row, ColControl) = f.controlOn ? TableWord::On : TableWord::Off;
+    table.cell(row, ColArm) = TableWord::Non;
 }
 
-UnitFields ShowRow(const MontComm1& comm, int row)
+UnitFields ShowRow(const SysInf::Content& table, int row)
 {
     UnitFields f;
     if (row < 0 || row >= SysInf::TableRows)
         return f;
-    f.name = comm.sys().cell(row, ColName);
-    f.ip = SplitAddress(comm.sys().cell(row, ColIP));
-    f.lcd = comm.sys().cell(row, ColLCD).trimmed();
-    f.io = comm.sys().cell(row, ColIO).trimmed();
-    f.rs = comm.sys().cell(row, ColRS).trimmed();
-    f.bpsIndex = BpsIndex(comm.sys().cell(row, ColBPS));
+    f.name = table.cell(row, ColName);
+    f.ip = SplitAddress(table.cell(row, ColIP));
+    f.lcd = table.cell(row, ColLCD).trimmed();
+    f.io = table.cell(row, ColIO).trimmed();
+    f.rs = table.cell(row, ColRS).trimmed();
+    f.bpsIndex = BpsIndex(table.cell(row, ColBPS));
     for (int k = 0; k < 4; ++k)
-        f.analogIn[k] = comm.sys().cell(row, ColRA0 + k) == TableWord::Ain;
+        f.analogIn[k] = table.cell(row, ColRA0 + k) == TableWord::Ain;
     for (int k = 0; k < 8; ++k) {
-        const QString& v = comm.sys().cell(row, ColRB0 + k);
+        const QString& v = table.cell(row, ColRB0 + k);
         f.rbType[k] = v == TableWord::Din ? 1 : v == TableWord::Dout ? 2 : 0;
     }
-    f.controlOn = comm.sys().cell(row, ColControl) == TableWord::On;
+    f.controlOn = table.cell(row, ColControl) == TableWord::On;
     return f;
 }
 
-void DeleteUnit(MontComm1& comm, int d)
+void DeleteUnit(SysInf::Content& table, std::array<QString, UnitSlots>& fileNames, int d)
 {
-    const int count = comm.sys().unitCount();
+    const int count = table.unitCount();
     if (d < 0 || d >= count)
         return;
     for (int i = d; i < count - 1; ++i) {
         if (i + 1 < UnitSlots)
-            comm.inet().InternetSettings.FileName[i] = comm.inet().InternetSettings.FileName[i + 1];
-        comm.sys().DeviceTable[i] = comm.sys().DeviceTable[i + 1];
+            fileNames[i] = fileNames[i + 1];
+        table.DeviceTable[i] = table.DeviceTable[i + 1];
     }
-    comm.sys().DeviceCount = int16_t(count - 1);
-    // A channel's tag and scaling stay with their unit, not with its row.
-    comm.channels().deleteUnit(d);
+    table.DeviceCount = int16_t(count - 1);
 }
 
 int16_t CycleValue(const QString& text)

@@ -2,9 +2,10 @@
 // What the system settings window does to the device table, apart from its widgets:
 // checking an entry, writing and showing a row, deleting a unit, reading the cycle boxes.
 
-#include "shared/MontComm1.h"
+#include "shared/SysInf.h"
 
 #include <QString>
+#include <QStringList>
 #include <array>
 #include <optional>
 
@@ -30,15 +31,14 @@ int BpsIndex(const QString& text);
 
 // The warning for the first failing check, or nothing when the entry passes. currentIndex is
 // the row a change writes to, selectedRow the list entry matching the name box (-1 for none).
-std::optional<QString> ValidateEntry(const MontComm1& comm, const UnitFields& f, EntryMode mode, int currentIndex,
-                                     int selectedRow);
+std::optional<QString> ValidateEntry(const SysInf::Content& table, const UnitFields& f, EntryMode mode,
+                                     int currentIndex, int selectedRow);
 
-void StoreRow(MontComm1& comm, int row, const UnitFields& f);
-UnitFields ShowRow(const MontComm1& comm, int row);
+void StoreRow(SysInf::Content& table, int row, const UnitFields& f);
+UnitFields ShowRow(const SysInf::Content& table, int row);
 
-// Moves the rows, relay file names and channel lines after unit d up one place and drops the
-// last unit.
-void DeleteUnit(MontComm1& comm, int d);
+// Moves the rows and relay file names after unit d up one place and drops the last unit.
+void DeleteUnit(SysInf::Content& table, std::array<QString, UnitSlots>& fileNames, int d);
 
 // The cycle and time-out boxes: the leading number of their first two characters, 0 for none.
 int16_t CycleValue(const QString& text);

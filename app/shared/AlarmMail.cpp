@@ -121,7 +121,7 @@ private:
         m_running = !m_pending.empty();
         if (!m_running)
             return;
-        const auto& s = m_parts.inet.InternetSettings;
+        const auto& s = m_parts.inet.InternetSettings();
         m_current = m_pending.front();
         m_pending.pop_front();
         auto job = std::make_shared<MailJob>(MailJob{m_current.text,
@@ -148,7 +148,7 @@ private:
 
     void dialThenSend(const std::shared_ptr<MailJob>& job)
     {
-        const auto& s = m_parts.inet.InternetSettings;
+        const auto& s = m_parts.inet.InternetSettings();
         auto send = [this, job] {
             onWorker<Outcome>([job] { return mailAll(*job); }, [this](Outcome o) { ended(o); });
         };

@@ -44,7 +44,7 @@ void DataFiles::WriteDataLog(int unit, const QDateTime& stamp)
 {
     if (unit < 0 || unit >= UnitSlots)
         return;
-    const UnitState& s = m_units.UnitValues[unit];
+    const UnitState& s = m_units.values(unit);
     QString line = DateText::dataLog(stamp) + u',';
     for (int item = 0; item <= 3; ++item)
         line += Conv::Str(s[item]) + u',';
@@ -77,7 +77,7 @@ bool DataFiles::IsDataFresh(const QDateTime& stamp) const
     // The two stations' clocks may differ a little, so a stamp somewhat ahead is still fresh; one
     // further ahead than the allowed age is a wrong clock and would otherwise stay fresh for ever.
     const qint64 ageSeconds = stamp.secsTo(m_clock.now());
-    const qint64 limit = qint64(m_inet.InternetSettings.TimeOut) * 60;
+    const qint64 limit = qint64(m_inet.InternetSettings().TimeOut) * 60;
     return ageSeconds <= limit && ageSeconds >= -limit;
 }
 
@@ -97,12 +97,12 @@ bool DataFiles::CreateRelayFile(const QString& fileName)
 {
     if (!TextFile::writeWholeBytes(path(fileName), QByteArrayLiteral("\r\n")))
         return false;
-    return m_inet.InternetSettings.SendFordername.isEmpty() || CopyToSendFolder(fileName);
+    return m_inet.InternetSettings().SendFordername.isEmpty() || CopyToSendFolder(fileName);
 }
 
 QString DataFiles::SendFolderPath(const QString& fileName) const
 {
-    QString folder = m_inet.InternetSettings.SendFordername;
+    QString folder = m_inet.InternetSettings().SendFordername;
     folder.replace(u'\\', u'/');
     return QDir(QDir(m_workDir).filePath(folder)).filePath(fileName);
 }

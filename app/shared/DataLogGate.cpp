@@ -9,7 +9,7 @@ bool DataLogGate::write(int unit, const QDateTime& due, bool mustBeHeard)
 {
     if (unit < 0 || unit >= UnitSlots || !due.isValid())
         return false;
-    if (mustBeHeard && !m_units.Heard[unit])
+    if (mustBeHeard && !m_units.Heard(unit))
         return false;
     const qint64 second = due.toSecsSinceEpoch();
     qint64& last = m_last[unit];

@@ -351,7 +351,7 @@ QStringList writeMark(const AlarmNotifier::Parts& parts)
     TextFile::writeWholeBytes(QDir(parts.workDir).filePath(MarkName), QByteArrayLiteral("!!\r\n"));
     QStringList folders;
     for (int i = 0; i < 4; ++i)
-        if (const QString& folder = parts.inet.InternetSettings.Camera[i]; !folder.isEmpty())
+        if (const QString& folder = parts.inet.InternetSettings().Camera[i]; !folder.isEmpty())
             folders << folder;
     return folders;
 }
@@ -361,7 +361,7 @@ QStringList writeMark(const AlarmNotifier::Parts& parts)
 void AlarmNotifier::PostAbnormalMark(const FileSend& send, std::function<void(int16_t)> done)
 {
     const QStringList folders = writeMark(m_parts);
-    sendToFolders(send, FtpTarget::of(m_parts.inet.InternetSettings), MarkName, folders, 0, std::move(done));
+    sendToFolders(send, FtpTarget::of(m_parts.inet.InternetSettings()), MarkName, folders, 0, std::move(done));
 }
 
 void AlarmNotifier::PostAbnormalMark(FtpClient& ftp, QTimer& timer, std::function<void(int16_t)> done)
@@ -393,7 +393,7 @@ void AlarmNotifier::PostAbnormalMark(FtpClient& ftp, QTimer& timer, std::functio
     // Started from the event loop, so done never comes from inside this call.
     QMetaObject::invokeMethod(
         job,
-        [send, ended, folders = writeMark(m_parts), target = FtpTarget::of(m_parts.inet.InternetSettings)] {
+        [send, ended, folders = writeMark(m_parts), target = FtpTarget::of(m_parts.inet.InternetSettings())] {
             sendToFolders(send, target, MarkName, folders, 0, ended);
         },
         Qt::QueuedConnection);

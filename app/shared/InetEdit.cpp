@@ -27,7 +27,7 @@ InetEdit::InetEdit(MontComm1& comm, QWidget* parent) : QDialog(parent), m_comm(c
     buildControls();
     FixAndCentre(*this);
 
-    const auto& s = m_comm.inet().InternetSettings;
+    const auto& s = m_comm.inet().InternetSettings();
     ftpText->setText(s.FTP);
     IdText->setText(s.ID);
     PwdText->setText(s.PassWord);
@@ -170,7 +170,7 @@ void InetEdit::ShowTimeOut()
 
 bool InetEdit::IsInetChanged() const
 {
-    const auto& s = m_comm.inet().InternetSettings;
+    const auto& s = m_comm.inet().InternetSettings();
     for (int k = 3; k >= 0; --k)
         if (camname[k]->text() != s.Camera[k])
             return true;
@@ -205,7 +205,7 @@ bool InetEdit::StoreInetSettings()
     if (!AskOkCancel(m_comm.messages(), QStringLiteral("変更してもよろしいですか？"), QStringLiteral("確認")))
         return false;
     using InetEditRules::TrimSpaces;
-    auto& s = m_comm.inet().InternetSettings;
+    auto s = m_comm.inet().InternetSettings();
     s.FTP = ftpText->text();
     s.ID = IdText->text();
     s.PassWord = PwdText->text();
@@ -221,6 +221,7 @@ bool InetEdit::StoreInetSettings()
     s.DialUpName = TrimSpaces(frmDialUpName->text());
     s.DialUpUser = TrimSpaces(frmDialUpUser->text());
     s.DialUpPass = TrimSpaces(frmDialUpPass->text());
+    m_comm.inet().Commit(s);
     Notify(m_comm.messages(), m_comm.inet().SaveInetInf());
     return true;
 }

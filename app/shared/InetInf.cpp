@@ -38,7 +38,7 @@ QString InetInf::path(const QString& fileName) const
 bool InetInf::HasCameraFolder() const
 {
     for (int i = 0; i < 4; ++i)
-        if (!InternetSettings.Camera[i].isEmpty())
+        if (!m_settings.Camera[i].isEmpty())
             return true;
     return false;
 }
@@ -78,19 +78,19 @@ QString InetInf::RelayFileName(int unit) const
 {
     if (unit < 0 || unit >= UnitSlots)
         return QString();
-    const QString& name = InternetSettings.FileName[unit];
+    const QString& name = m_settings.FileName[unit];
     return IsRelayFileNameValid(name) ? name : QString();
 }
 
 CommModeKind InetInf::CommMode() const
 {
-    switch (InternetSettings.Mode) {
+    switch (m_settings.Mode) {
     case 0:
         return CommModeKind::InternetUpload;
     case 1:
         return CommModeKind::InternetDownload;
     case 3:
-        return InternetSettings.SendFordername.isEmpty() ? CommModeKind::PlainLan : CommModeKind::LanUpload;
+        return m_settings.SendFordername.isEmpty() ? CommModeKind::PlainLan : CommModeKind::LanUpload;
     default:
         return CommModeKind::LanDownload;
     }
@@ -102,23 +102,23 @@ Outcome InetInf::LoadInetInf()
     TextFile::removeStaleTemporaries(file);
     QString problem;
     // The system file's fault was shown by its own load; this file is not to blame.
-    HeldBySysInf = m_sys.SysInfUnreadable;
-    if (!HeldBySysInf && loadLines(problem)) {
-        InetInfUnreadable = false;
-        InetInfProblem.clear();
-        InetInfValid = true;
+    m_heldBySysInf = m_sys.SysInfUnreadable();
+    if (!m_heldBySysInf && loadLines(problem)) {
+        m_unreadable = false;
+        m_problem.clear();
+        m_valid = true;
         return {};
     }
-    InetInfValid = false;
+    m_valid = false;
     // A missing file is a new station; one that is there but unreadable is the operator's
     // work: say so once, and never let the defaults below replace it unasked.
-    InetInfUnreadable = !HeldBySysInf && (QFileInfo(file).exists() || QFileInfo(file).isSymLink());
-    if (!InetInfUnreadable)
+    m_unreadable = !m_heldBySysInf && (QFileInfo(file).exists() || QFileInfo(file).isSymLink());
+    if (!m_unreadable)
         problem.clear();
-    const Outcome outcome = !problem.isEmpty() && problem != InetInfProblem ? Failed(Fault::SettingsFile, problem)
-                                                                            : Failed(Fault::NotLoaded);
-    InetInfProblem = problem;
-    auto& s = InternetSettings;
+    const Outcome outcome =
+        !problem.isEmpty() && problem != m_problem ? Failed(Fault::SettingsFile, problem) : Failed(Fault::NotLoaded);
+    m_problem = problem;
+    auto& s = m_settings;
     s.Mode = 2;
     s.Mode2 = 1;
     s.FTP.clear();
@@ -164,7 +164,7 @@ bool InetInf::loadLines(QString& problem)
         return false;
     }
     // Read into a copy: a file that stops half way leaves nothing of it in the settings.
-    auto s = InternetSettings;
+    auto s = m_settings;
     int next = 0;
     try {
         auto lineProblem = [&](const QString& what) {
@@ -231,26 +231,26 @@ bool InetInf::loadLines(QString& problem)
     }
     s.PassWord = ScramblePass(QStringLiteral("RESET"), s.PassWord);
     s.DialUpPass = ScramblePass(QStringLiteral("RESET"), s.DialUpPass);
-    InternetSettings = s;
+    m_settings = s;
     return true;
 }
 
 Outcome InetInf::SaveInetInf()
 {
     const QString file = path(IniName);
-    if (m_sys.SysInfUnreadable)
+    if (m_sys.SysInfUnreadable())
         return Failed(Fault::SettingsFile,
                       QStringLiteral("システムファイル sysinf001.csv が読めないため、") + IniName +
                           QStringLiteral(" は保存しませんでした。先にシステムファイルを直して下さい"));
-    if (HeldBySysInf) // mended since: the file is loaded with the units at the next activation
+    if (m_heldBySysInf) // mended since: the file is loaded with the units at the next activation
         return Failed(Fault::NotLoaded);
-    if (InetInfUnreadable) {
+    if (m_unreadable) {
         const Outcome confirmed =
             ConfirmReplacing(m_messages, file, IniName, QStringLiteral("設定ファイル書き込みエラー"));
         if (!confirmed)
             return confirmed;
     }
-    const auto& s = InternetSettings;
+    const auto& s = m_settings;
     QString text;
     auto put = [&](const QString& key, const QString& v) { text += key + u'=' + OneLine(v) + CrLf; };
     auto putTrimmed = [&](const QString& key, const QString& v) { put(key, InetEditRules::TrimSpaces(OneLine(v))); };
@@ -282,7 +282,7 @@ Outcome InetInf::SaveInetInf()
                                            QStringLiteral("設定ファイル書き込みエラー"));
     if (!saved)
         return saved;
-    InetInfUnreadable = false;
-    InetInfProblem.clear();
+    m_unreadable = false;
+    m_problem.clear();
     return saved;
 }

@@ -44,16 +44,13 @@ public:
     // The file holds a relay file name for each unit of sys's table.
     InetInf(QString workDir, MessageBoxService& messages, const SysInf& sys);
 
-    struct InternetSettings InternetSettings;
-    bool InetInfValid = false;
-    // The file is there but did not load: the settings in memory are defaults, and a save
-    // asks first and keeps the old file as InetInf.ini.bak.
-    bool InetInfUnreadable = false;
-    // Why the last load failed, as reported (reported again only when it changes).
-    QString InetInfProblem;
-    // The last load was skipped: sysinf001.csv was there but did not load, and the file's
-    // FileName lines are counted by its units. Nothing is saved until a load has run.
-    bool HeldBySysInf = false;
+    const struct InternetSettings& InternetSettings() const { return m_settings; }
+    bool InetInfValid() const { return m_valid; }
+    bool InetInfUnreadable() const { return m_unreadable; }
+    // The settings from a settings window's copy; saved by SaveInetInf.
+    void Commit(const struct InternetSettings& settings) { m_settings = settings; }
+    // The communication mode window's LAN option works at once, before its window is closed.
+    void SetMode(int16_t mode) { m_settings.Mode = mode; }
 
     // Failed with what went wrong, for the window to show (a load's fault once, until it
     // changes); NotLoaded for a station without the file. A save of a file that did not load
@@ -77,4 +74,14 @@ private:
     QString m_workDir;
     MessageBoxService& m_messages;
     const SysInf& m_sys;
+    struct InternetSettings m_settings;
+    bool m_valid = false;
+    // The file is there but did not load: the settings in memory are defaults, and a save
+    // asks first and keeps the old file as InetInf.ini.bak.
+    bool m_unreadable = false;
+    // Why the last load failed, as reported (reported again only when it changes).
+    QString m_problem;
+    // The last load was skipped: sysinf001.csv was there but did not load, and the file's
+    // FileName lines are counted by its units. Nothing is saved until a load has run.
+    bool m_heldBySysInf = false;
 };

@@ -37,7 +37,7 @@ MailSetform::MailSetform(MontComm1& comm, QWidget* parent) : QDialog(parent), m_
     connect(EndCmd, &QPushButton::clicked, this, &QDialog::reject);
     FixAndCentre(*this);
 
-    const auto& s = m_comm.inet().InternetSettings;
+    const auto& s = m_comm.inet().InternetSettings();
     SMTPName->setText(s.SMTPServerName);
     SendName->setText(s.SendMailName);
     Mailheader->setText(s.MailHeader);
@@ -48,11 +48,12 @@ void MailSetform::setClick()
 {
     if (AskOkCancel(m_comm.messages(), QStringLiteral("変更してもよろしいですか？"), QStringLiteral("確認"))) {
         using InetEditRules::TrimSpaces;
-        auto& s = m_comm.inet().InternetSettings;
+        auto s = m_comm.inet().InternetSettings();
         s.SMTPServerName = TrimSpaces(SMTPName->text());
         s.SendMailName = TrimSpaces(SendName->text());
         s.MailHeader = TrimSpaces(Mailheader->text());
         s.MailBody = TrimSpaces(Honbun->text());
+        m_comm.inet().Commit(s);
         Notify(m_comm.messages(), m_comm.inet().SaveInetInf());
     }
     accept();

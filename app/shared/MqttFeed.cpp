@@ -221,7 +221,7 @@ void MqttFeed::publishState(int unit)
 
 QByteArray MqttFeed::stateJson(int unit, UnitLamp lamp, int16_t alarmFlag) const
 {
-    const auto& s = m_units.UnitValues[unit];
+    const auto& s = m_units.values(unit);
     QJsonArray ra, rb;
     for (int c = 0; c < UnitMap::AnalogChannels; ++c)
         ra.append(m_sys.cell(unit, ColRA0 + c) == TableWord::Ain ? QJsonValue(s[c]) : QJsonValue(QJsonValue::Null));

@@ -27,7 +27,7 @@ QString ParamLine(const MontComm1& comm, int unit)
 {
     // From the table as loaded (cells trimmed), so the line the upload side writes and the
     // one the download side expects are built from the same text.
-    if (unit < 0 || unit >= comm.sys().unitCount() || !comm.sys().SysInfValid)
+    if (unit < 0 || unit >= comm.sys().unitCount() || !comm.sys().SysInfValid())
         return QString();
     const QString name = DataFileName(comm, unit);
     return name.isEmpty() ? name : name + u',' + comm.sys().PinTypesText(unit);

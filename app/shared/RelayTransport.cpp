@@ -50,8 +50,8 @@ RelayTransport::Route RelayTransport::route() const
 
 void RelayTransport::fetchDocument(QObject* context, const QString& url, std::function<void(Fetched)> done)
 {
-    const QString proxy = m_comm.inet().InternetSettings.ProxyServerName;
-    const QString proxyPort = m_comm.inet().InternetSettings.ProxyPortNo;
+    const QString proxy = m_comm.inet().InternetSettings().ProxyServerName;
+    const QString proxyPort = m_comm.inet().InternetSettings().ProxyPortNo;
     UnitEndpoint::onUrl<Fetched>(
         m_engine, url, proxy, proxyPort, context,
         [url](InternetTransfer& t) {
@@ -111,7 +111,7 @@ void RelayTransport::sendBytes(int slot, const QString& name, const QByteArray& 
                                std::function<void(int16_t)> done)
 {
     sendWith(slot, std::move(done), [&](FtpUploadJob& job, std::function<void(int16_t)> report) {
-        return job.start(FtpTarget::of(m_comm.inet().InternetSettings), name, bytes, m_comm.ftpStepTimeOutMs(),
+        return job.start(FtpTarget::of(m_comm.inet().InternetSettings()), name, bytes, m_comm.ftpStepTimeOutMs(),
                          std::move(report));
     });
 }
@@ -139,7 +139,7 @@ void RelayTransport::UpLdFileChk(QObject* context, const QString& name, const QS
 {
     const QString wanted = expected + CrLf;
     if (route() == Route::Internet) {
-        fetch(context, m_comm.inet().InternetSettings.URL + u'/' + name,
+        fetch(context, m_comm.inet().InternetSettings().URL + u'/' + name,
               [wanted, done](std::optional<QString> text) { done(text && *text == wanted); });
         return;
     }
@@ -173,7 +173,7 @@ void RelayTransport::clear(int slot, const QString& name, std::function<void(boo
 void RelayTransport::read(QObject* context, const QString& name, std::function<void(Fetched)> done)
 {
     if (route() == Route::Internet) {
-        fetchDocument(context, m_comm.inet().InternetSettings.URL + u'/' + name, std::move(done));
+        fetchDocument(context, m_comm.inet().InternetSettings().URL + u'/' + name, std::move(done));
         return;
     }
     const QString path = sendFolderPath(name);
@@ -195,7 +195,7 @@ void RelayTransport::publish(int slot, const QString& name, const QString& text,
         sendBytes(slot, name, TextFile::encode(text), std::move(done));
         return;
     }
-    if (!m_comm.inet().InternetSettings.SendFordername.isEmpty())
+    if (!m_comm.inet().InternetSettings().SendFordername.isEmpty())
         m_comm.files().CopyToSendFolder(name); // a failed copy shows in the read-back
     done(0);
 }
@@ -245,8 +245,8 @@ void RelayTransport::PostOutputRequest(int slot, QObject* context, const QString
 
 QString RelayTransport::sendFolderPath(const QString& name) const
 {
-    return m_comm.inet().InternetSettings.SendFordername.isEmpty() ? m_comm.path(name)
-                                                                   : m_comm.files().SendFolderPath(name);
+    return m_comm.inet().InternetSettings().SendFordername.isEmpty() ? m_comm.path(name)
+                                                                     : m_comm.files().SendFolderPath(name);
 }
 
 std::optional<QStringList> RelayTransport::readRelayLines(const QString& path, int maxLines)

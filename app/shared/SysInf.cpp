@@ -79,7 +79,7 @@ QString SysInf::path(const QString& fileName) const
 
 int SysInf::unitCount() const
 {
-    return std::clamp<int>(DeviceCount, 0, std::clamp<int>(MaxDevices, 0, UnitSlots));
+    return std::clamp<int>(m_content.DeviceCount, 0, std::clamp<int>(m_maxDevices, 0, UnitSlots));
 }
 
 QString SysInf::AlarmCondition(int unit) const
@@ -108,20 +108,19 @@ Outcome SysInf::LoadSysInf()
 {
     const Outcome loaded = loadChecked();
     // A file that is there but did not load is the operator's work: a save asks before replacing it.
-    const QString file = path(SysInfDir + SysInfName);
-    SysInfUnreadable = !loaded && (QFileInfo(file).exists() || QFileInfo(file).isSymLink());
-    SysInfValid = loaded.ok();
+    const QString file = path(m_name);
+    m_unreadable = !loaded && (QFileInfo(file).exists() || QFileInfo(file).isSymLink());
+    m_valid = loaded.ok();
     return loaded;
 }
 
 Outcome SysInf::loadChecked()
 {
-    SysInfDir.clear();
-    SysInfName = QStringLiteral("sysinf001.csv");
-    MaxDevices = UnitSlots;
-    TextFile::removeStaleTemporaries(path(SysInfDir + SysInfName));
-    const QString file = path(SysInfDir + SysInfName);
-    const QString unreadable = QStringLiteral("システムファイルが読めません\n") + SysInfName;
+    m_name = QStringLiteral("sysinf001.csv");
+    m_maxDevices = UnitSlots;
+    TextFile::removeStaleTemporaries(path(m_name));
+    const QString file = path(m_name);
+    const QString unreadable = QStringLiteral("システムファイルが読めません\n") + m_name;
     auto fail = [&](const QString& message) { return Failed(Fault::SettingsFile, message); };
     const auto lines = TextFile::readLines(file);
     if (!lines) {
@@ -139,10 +138,10 @@ Outcome SysInf::loadChecked()
     };
     try {
         const QString& first = line(0);
-        if (!first.startsWith(SysInfName))
+        if (!first.startsWith(m_name))
             return fail(QStringLiteral("SysInfo File Type Error"));
-        DeviceCount = toInt16OrThrow(Conv::Val(valueAfter(first, QStringLiteral("Rec=")).trimmed()));
-        if (DeviceCount < 1 || DeviceCount > MaxDevices)
+        m_content.DeviceCount = toInt16OrThrow(Conv::Val(valueAfter(first, QStringLiteral("Rec=")).trimmed()));
+        if (m_content.DeviceCount < 1 || m_content.DeviceCount > m_maxDevices)
             return fail(QStringLiteral("レコードサイズ設定異常"));
 
         const QString& second = line(1);
@@ -155,7 +154,7 @@ Outcome SysInf::loadChecked()
                 const qsizetype start = k + 12;
                 text = comma >= start ? second.mid(start, comma - start) : (comma < 0 ? second.mid(start) : QString());
             }
-            MonitorSettings.MoniterCycl = toInt16OrThrow(Conv::Val(text.trimmed()));
+            m_content.MonitorSettings.MoniterCycl = toInt16OrThrow(Conv::Val(text.trimmed()));
         }
         auto letterAfter = [&](const QString& key) {
             const qsizetype k = second.indexOf(key);
@@ -164,18 +163,18 @@ Outcome SysInf::loadChecked()
         auto numberAfter = [&](const QString& key) {
             return toInt16OrThrow(Conv::Val(valueAfter(second, key).trimmed()));
         };
-        if (MonitorSettings.MoniterCycl < 1)
+        if (m_content.MonitorSettings.MoniterCycl < 1)
             return fail(QStringLiteral("モニタ周期設定異常"));
-        MonitorSettings.MoniterCyclType = letterAfter(QStringLiteral("MoniterCyclType="));
-        MonitorSettings.TimeOut = numberAfter(QStringLiteral("TimeOut="));
-        if (MonitorSettings.TimeOut < 1)
+        m_content.MonitorSettings.MoniterCyclType = letterAfter(QStringLiteral("MoniterCyclType="));
+        m_content.MonitorSettings.TimeOut = numberAfter(QStringLiteral("TimeOut="));
+        if (m_content.MonitorSettings.TimeOut < 1)
             return fail(QStringLiteral("タイムアウト設定異常"));
-        MonitorSettings.TimeOutCyclType = letterAfter(QStringLiteral("TimeOutCyclType="));
-        MonitorSettings.ReloadCycl = numberAfter(QStringLiteral("ReloadCycl="));
-        if (MonitorSettings.ReloadCycl < 1)
+        m_content.MonitorSettings.TimeOutCyclType = letterAfter(QStringLiteral("TimeOutCyclType="));
+        m_content.MonitorSettings.ReloadCycl = numberAfter(QStringLiteral("ReloadCycl="));
+        if (m_content.MonitorSettings.ReloadCycl < 1)
             return fail(QStringLiteral("リトライ周期設定異常"));
-        MonitorSettings.ReloadSize = numberAfter(QStringLiteral("ReloadSize="));
-        if (MonitorSettings.ReloadSize < 1)
+        m_content.MonitorSettings.ReloadSize = numberAfter(QStringLiteral("ReloadSize="));
+        if (m_content.MonitorSettings.ReloadSize < 1)
             return fail(QStringLiteral("リトライ回数設定異常"));
 
         // Without its header row the first unit would be taken for it, and every unit's
@@ -183,8 +182,8 @@ Outcome SysInf::loadChecked()
         if (line(2) != HeaderRow)
             return fail(unreadable + QStringLiteral(" 3 行目が見出しの行ではありません"));
         // Read every record before touching the table, so a missing line leaves it whole.
-        std::vector<std::array<QString, 20>> rows(DeviceCount);
-        for (int r = 0; r < DeviceCount; ++r) {
+        std::vector<std::array<QString, 20>> rows(m_content.DeviceCount);
+        for (int r = 0; r < m_content.DeviceCount; ++r) {
             const QString& record = line(3 + r);
             if (record.count(u',') < 19) // cut short: its missing fields are not empty ones
                 return fail(unreadable + QStringLiteral(" %1 行目の項目が 20 に足りません").arg(4 + r));
@@ -193,7 +192,7 @@ Outcome SysInf::loadChecked()
         }
         for (int r = 0; r < TableRows; ++r) {
             for (int c = 0; c < TableColumns; ++c)
-                DeviceTable[r][c] = (r < DeviceCount && c < 20) ? rows[r][c] : QString();
+                m_content.DeviceTable[r][c] = (r < m_content.DeviceCount && c < 20) ? rows[r][c] : QString();
         }
         return {};
     } catch (const SilentLoadError& e) {
@@ -204,27 +203,27 @@ Outcome SysInf::loadChecked()
 
 Outcome SysInf::SaveSysInf()
 {
-    const QString file = path(SysInfDir + SysInfName);
-    if (SysInfUnreadable) {
+    const QString file = path(m_name);
+    if (m_unreadable) {
         const Outcome confirmed =
-            ConfirmReplacing(m_messages, file, SysInfName, QStringLiteral("システムファイル書き込みエラー"));
+            ConfirmReplacing(m_messages, file, m_name, QStringLiteral("システムファイル書き込みエラー"));
         if (!confirmed)
             return confirmed;
     }
     const int count = unitCount();
-    QString text =
-        SysInfName + QStringLiteral(",Rec=") + Conv::Str(count) + QStringLiteral(",,,,,,,,,,,,,,,,,,") + CrLf;
-    text += QStringLiteral("MoniterCycl=") + Conv::Str(MonitorSettings.MoniterCycl) + u',' +
-            QStringLiteral("MoniterCyclType=") + MonitorSettings.MoniterCyclType + u',' + QStringLiteral("TimeOut=") +
-            Conv::Str(MonitorSettings.TimeOut) + u',' + QStringLiteral("TimeOutCyclType=") +
-            MonitorSettings.TimeOutCyclType + u',' + QStringLiteral("ReloadCycl=") +
-            Conv::Str(MonitorSettings.ReloadCycl) + u',' + QStringLiteral("ReloadSize=") +
-            Conv::Str(MonitorSettings.ReloadSize) + u',' + QStringLiteral(",,,,,,,,,,,,,,") + CrLf;
+    QString text = m_name + QStringLiteral(",Rec=") + Conv::Str(count) + QStringLiteral(",,,,,,,,,,,,,,,,,,") + CrLf;
+    text += QStringLiteral("MoniterCycl=") + Conv::Str(m_content.MonitorSettings.MoniterCycl) + u',' +
+            QStringLiteral("MoniterCyclType=") + m_content.MonitorSettings.MoniterCyclType + u',' +
+            QStringLiteral("TimeOut=") + Conv::Str(m_content.MonitorSettings.TimeOut) + u',' +
+            QStringLiteral("TimeOutCyclType=") + m_content.MonitorSettings.TimeOutCyclType + u',' +
+            QStringLiteral("ReloadCycl=") + Conv::Str(m_content.MonitorSettings.ReloadCycl) + u',' +
+            QStringLiteral("ReloadSize=") + Conv::Str(m_content.MonitorSettings.ReloadSize) + u',' +
+            QStringLiteral(",,,,,,,,,,,,,,") + CrLf;
     text += HeaderRow + CrLf;
     for (int r = 0; r < count; ++r) {
         QStringList fields;
         for (int c = 0; c < 20; ++c) {
-            QString v = DeviceTable[r][c];
+            QString v = m_content.DeviceTable[r][c];
             if (c >= ColRA0 && c < ColRB0)
                 v = v == TableWord::Ain ? v : TableWord::Non;
             else if (c >= ColRB0 && c < ColControl)
@@ -236,18 +235,18 @@ Outcome SysInf::SaveSysInf()
     text += CrLf;
     if (!TextFile::writeWhole(file, text, nullptr, TextFile::kPrivateMode))
         return Failed(Fault::SettingsFile, QStringLiteral("システムファイル書き込みエラー"));
-    SysInfUnreadable = false;
+    m_unreadable = false;
     return {};
 }
 
 int16_t SysInf::GetPinType(int unit, int port, int pin) const
 {
-    if (!SysInfValid || unit < 0 || unit >= unitCount())
+    if (!m_valid || unit < 0 || unit >= unitCount())
         return -1;
     if (port == 5 && pin >= 0 && pin <= 3)
-        return DeviceTable[unit][ColRA0 + pin] == TableWord::Ain ? 2 : -1;
+        return m_content.DeviceTable[unit][ColRA0 + pin] == TableWord::Ain ? 2 : -1;
     if (port == 6 && pin >= 0 && pin <= 7) {
-        const QString& v = DeviceTable[unit][ColRB0 + pin];
+        const QString& v = m_content.DeviceTable[unit][ColRB0 + pin];
         return v == TableWord::Din ? 1 : v == TableWord::Dout ? 0 : -1;
     }
     return -1;
@@ -257,7 +256,7 @@ QString SysInf::GetArmField(int unit, int part) const
 {
     if (unit < 0 || unit >= unitCount() || part < 0 || part > 2)
         return TableWord::Non;
-    const QString& arm = DeviceTable[unit][ColArm];
+    const QString& arm = m_content.DeviceTable[unit][ColArm];
     if (arm == TableWord::Non)
         return arm;
     const qsizetype first = arm.indexOf(u':');
@@ -277,7 +276,7 @@ QString SysInf::PinTypesText(int unit) const
 {
     QStringList types;
     for (int c = ColRA0; c < ColRB0 + UnitMap::PortBPins; ++c)
-        types << DeviceTable[unit][c];
+        types << m_content.DeviceTable[unit][c];
     return types.join(u',');
 }
 
@@ -303,7 +302,7 @@ bool SysInf::AimUnitLink(DeviceLink& link, int unit, int32_t timeOut) const
 {
     if (unit < 0 || unit >= unitCount())
         return false;
-    return AimUnitLink(link, DeviceTable[unit], timeOut);
+    return AimUnitLink(link, m_content.DeviceTable[unit], timeOut);
 }
 
 bool SysInf::AimUnitLink(DeviceLink& link, const DeviceRecord& row, int32_t timeOut)
@@ -324,7 +323,7 @@ bool SysInf::AimUnitLink(DeviceLink& link, const DeviceRecord& row, int32_t time
 
 bool SysInf::HoldsUnit(int row) const
 {
-    return row >= 0 && row < unitCount() && !DeviceTable[row][ColIP].trimmed().isEmpty();
+    return row >= 0 && row < unitCount() && !m_content.DeviceTable[row][ColIP].trimmed().isEmpty();
 }
 
 QString SysInf::UnitKey(const DeviceRecord& row)
@@ -334,9 +333,9 @@ QString SysInf::UnitKey(const DeviceRecord& row)
 
 bool SysInf::OpenUnitLink(DeviceLink& link, int unit)
 {
-    if (unit < 0 || unit >= unitCount() || !SysInfValid)
+    if (unit < 0 || unit >= unitCount() || !m_valid)
         return true;
-    return OpenUnitLink(link, DeviceTable[unit], MonitorSettings.TimeOut);
+    return OpenUnitLink(link, m_content.DeviceTable[unit], m_content.MonitorSettings.TimeOut);
 }
 
 bool SysInf::OpenUnitLink(DeviceLink& link, const DeviceRecord& row, int32_t timeOut)

@@ -6,6 +6,7 @@
 #include "shared/UnitStates.h"
 
 #include <QString>
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <tuple>
@@ -56,22 +57,35 @@ public:
 
     SysInf(QString workDir, MessageBoxService& messages);
 
-    QString SysInfDir;
-    QString SysInfName = QStringLiteral("sysinf001.csv");
-    int16_t DeviceCount = 0;
-    int16_t MaxDevices = UnitSlots;
-    bool SysInfValid = false;
-    // The file is there but did not load: a save asks first and keeps the old file as .bak.
-    bool SysInfUnreadable = false;
-    std::array<DeviceRecord, TableRows> DeviceTable;
-    struct MonitorSettings MonitorSettings;
+    // What the file holds. A settings window edits a copy and commits it whole.
+    struct Content {
+        int16_t DeviceCount = 0;
+        std::array<DeviceRecord, TableRows> DeviceTable;
+        struct MonitorSettings MonitorSettings;
+        int unitCount() const { return std::clamp<int>(DeviceCount, 0, UnitSlots); }
+        QString& cell(int row, int column) { return DeviceTable[row][column]; }
+        const QString& cell(int row, int column) const { return DeviceTable[row][column]; }
+    };
+
+    int16_t DeviceCount() const { return m_content.DeviceCount; }
+    const std::array<DeviceRecord, TableRows>& DeviceTable() const { return m_content.DeviceTable; }
+    const struct MonitorSettings& MonitorSettings() const { return m_content.MonitorSettings; }
+    const Content& content() const { return m_content; }
+    const QString& SysInfName() const { return m_name; }
+    bool SysInfValid() const { return m_valid; }
+    bool SysInfUnreadable() const { return m_unreadable; }
+
+    // The whole table and settings, from a settings window's copy; saved by SaveSysInf.
+    void Commit(const Content& content) { m_content = content; }
+    // A dialog's change to one unit's row (its pin types or its alarm setting).
+    void SetCell(int row, int column, const QString& text) { m_content.DeviceTable[row][column] = text; }
+    void SetMonitorSettings(const struct MonitorSettings& settings) { m_content.MonitorSettings = settings; }
 
     // DeviceCount held within 0..MaxDevices, for every loop over the table.
     int unitCount() const;
     // A row with an empty address holds no unit: it is never polled, logged or mailed.
     bool HoldsUnit(int row) const;
-    QString& cell(int row, int column) { return DeviceTable[row][column]; }
-    const QString& cell(int row, int column) const { return DeviceTable[row][column]; }
+    const QString& cell(int row, int column) const { return m_content.DeviceTable[row][column]; }
 
     // Failed with what went wrong, for the window to show; NotLoaded for a station without
     // the file. A save of a file that did not load asks first.
@@ -104,4 +118,10 @@ private:
 
     QString m_workDir;
     MessageBoxService& m_messages;
+    Content m_content;
+    QString m_name = QStringLiteral("sysinf001.csv");
+    int16_t m_maxDevices = UnitSlots;
+    bool m_valid = false;
+    // The file is there but did not load: a save asks first and keeps the old file as .bak.
+    bool m_unreadable = false;
 };

@@ -34,12 +34,12 @@ UnitReading ReadUnit(DeviceLink& link, const DeviceRecord& row, const ReadPlan& 
 
 void StoreReading(UnitStates& units, int unit, const UnitReading& reading)
 {
-    if (unit < 0 || unit >= int(units.UnitValues.size()))
+    if (unit < 0 || unit >= UnitSlots)
         return;
     // Values read before a failure stay stored.
     for (int i = 0; i < int(reading.items.size()); ++i)
         if (reading.items[i])
             units.unitItem(i, unit) = *reading.items[i];
     if (reading.ok)
-        units.Heard[unit] = true;
+        units.MarkHeard(unit);
 }

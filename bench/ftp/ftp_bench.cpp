@@ -48,10 +48,12 @@ int main(int argc, char** argv)
     ScriptedMessageBox messages;
     SystemClock clock;
     MontComm1 comm(work.path(), messages, clock);
-    comm.inet().InternetSettings.FTP = QStringLiteral("127.0.0.1");
-    comm.inet().InternetSettings.ProxyPortNo = port;
-    comm.inet().InternetSettings.ID = QStringLiteral("ftpuser");
-    comm.inet().InternetSettings.PassWord = QStringLiteral("secret");
+    auto settings = comm.inet().InternetSettings();
+    settings.FTP = QStringLiteral("127.0.0.1");
+    settings.ProxyPortNo = port;
+    settings.ID = QStringLiteral("ftpuser");
+    settings.PassWord = QStringLiteral("secret");
+    comm.inet().Commit(settings);
     FtpClient ftp;
     QTimer timFtp;
 
@@ -60,7 +62,7 @@ int main(int argc, char** argv)
     auto upload = [&] {
         int16_t result = -99;
         bool ended = false;
-        if (!job.start(FtpTarget::of(comm.inet().InternetSettings), comm.path(QStringLiteral("ABC.txt")),
+        if (!job.start(FtpTarget::of(comm.inet().InternetSettings()), comm.path(QStringLiteral("ABC.txt")),
                        comm.ftpStepTimeOutMs(), [&](int16_t code) {
                            result = code;
                            ended = true;

@@ -37,7 +37,7 @@ void writeStation(const QString& dir, const QList<UnitRow>& rows, int mode, quin
     TextFile::writeWhole(comm.path(QStringLiteral("sysinf001.csv")),
                          sysInfText(rows, 1, QStringLiteral("s"), 2, QStringLiteral("s")));
     comm.sys().LoadSysInf();
-    auto& s = comm.inet().InternetSettings;
+    auto s = comm.inet().InternetSettings();
     s.Mode = int16_t(mode);
     s.FTP = QStringLiteral("127.0.0.1");
     s.ProxyPortNo = QString::number(ftpPort);
@@ -45,6 +45,7 @@ void writeStation(const QString& dir, const QList<UnitRow>& rows, int mode, quin
     s.PassWord = QStringLiteral("secret");
     s.URL = url;
     s.FileName[0] = QStringLiteral("ABC");
+    comm.inet().Commit(s);
     comm.inet().SaveInetInf();
 }
 
@@ -150,7 +151,7 @@ int main(int argc, char** argv)
                     qPrintable(messages.shown.empty() ? QString() : messages.shown.back().text));
         return 1;
     }
-    const int following = comm.inet().InternetSettings.NotReadSize;
+    const int following = comm.inet().InternetSettings().NotReadSize;
     waitUntil([&] { return down.screen(0).outputLed[4] != Led::Empty; }, 5000);
 
     std::mt19937 rng(7);

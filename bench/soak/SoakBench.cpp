@@ -138,7 +138,7 @@ int main(int argc, char** argv)
             const auto clicked = std::chrono::steady_clock::now();
             was = window.cycle().PauseForDialog(u);
             engine.submit<qint64>(
-                SysInf::UnitKey(comm.sys().DeviceTable[u]), &window,
+                SysInf::UnitKey(comm.sys().DeviceTable()[u]), &window,
                 [clicked](PollEngine::Tools&) {
                     return qint64(std::chrono::duration_cast<std::chrono::milliseconds>(
                                       std::chrono::steady_clock::now() - clicked)

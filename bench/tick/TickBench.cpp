@@ -131,14 +131,14 @@ double sequentialTick(const UnitSimProcess& sim, int rounds, int timeOutSeconds 
         TextFile::writeWhole(st->path("sysinf001.csv"), sysInfText(simRows(sim), 1, "s", timeOutSeconds, "s"));
         st->comm.sys().LoadSysInf();
         for (int u = 0; u < Units; ++u)
-            ReadUnit(link, st->comm.sys().DeviceTable[u], ReadPlan{true, timeOutSeconds, false});
+            ReadUnit(link, st->comm.sys().DeviceTable()[u], ReadPlan{true, timeOutSeconds, false});
     }
     std::vector<double> ms;
     for (int i = 0; i < rounds; ++i) {
         QElapsedTimer t;
         t.start();
         for (int u = 0; u < Units; ++u) {
-            ReadUnit(link, st->comm.sys().DeviceTable[u], ReadPlan{true, timeOutSeconds, false});
+            ReadUnit(link, st->comm.sys().DeviceTable()[u], ReadPlan{true, timeOutSeconds, false});
             st->comm.files().WriteDataLog(u);
         }
         ms.push_back(t.nsecsElapsed() / 1e6);

@@ -169,7 +169,8 @@ TEST(LogArchive, TheGateRenamesTheLiveLogAtTheTurnOfAMonth)
     SetClock clock{QDateTime(QDate(2026, 11, 30), QTime(23, 59, 58))};
     ScriptedMessageBox messages;
     MontComm1 comm(dir.path(), messages, clock);
-    comm.units().Heard.fill(true);
+    for (int u = 0; u < UnitSlots; ++u)
+        comm.units().MarkHeard(u);
     DataLogGate& gate = comm.dataLog();
     const QString live = QDir(dir.path()).filePath(DataFiles::DataLogName(0));
     // Years of lines in the live log when archiving is turned on: renamed at the first line.

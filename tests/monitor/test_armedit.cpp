@@ -128,7 +128,7 @@ TEST(ArmEdit, SliderChangesAskAtEndAndAreWrittenOnce)
     w.ToggleRetrySection();
     w.Slider1->setValue(7);
     EXPECT_EQ(text(w, "Recycl"), QStringLiteral(" 7Sec"));
-    EXPECT_EQ(rig.st.comm.sys().MonitorSettings.ReloadCycl, 7);
+    EXPECT_EQ(rig.st.comm.sys().MonitorSettings().ReloadCycl, 7);
     EXPECT_TRUE(w.dirty());
 
     // A refused pin keeps the retry change pending.
@@ -148,8 +148,8 @@ TEST(ArmEdit, SliderChangesAskAtEndAndAreWrittenOnce)
     EXPECT_FALSE(w.isVisible());
     ASSERT_TRUE(rig.written());
     ASSERT_TRUE(rig.st.comm.sys().LoadSysInf());
-    EXPECT_EQ(rig.st.comm.sys().MonitorSettings.ReloadCycl, 7);
-    EXPECT_EQ(rig.st.comm.sys().MonitorSettings.ReloadSize, 10);
+    EXPECT_EQ(rig.st.comm.sys().MonitorSettings().ReloadCycl, 7);
+    EXPECT_EQ(rig.st.comm.sys().MonitorSettings().ReloadSize, 10);
     EXPECT_EQ(rig.st.comm.sys().cell(1, ColArm), QStringLiteral("Din: 3:Low")); // the unapplied lists are not saved
 }
 
@@ -166,8 +166,8 @@ TEST(ArmEdit, SettingWritesARetryChangeWhenTheAlarmIsUnchanged)
     EXPECT_FALSE(w.dirty());
     ASSERT_TRUE(rig.written());
     ASSERT_TRUE(rig.st.comm.sys().LoadSysInf());
-    EXPECT_EQ(rig.st.comm.sys().MonitorSettings.ReloadCycl, 9);
-    EXPECT_EQ(rig.st.comm.sys().MonitorSettings.ReloadSize, 6);
+    EXPECT_EQ(rig.st.comm.sys().MonitorSettings().ReloadCycl, 9);
+    EXPECT_EQ(rig.st.comm.sys().MonitorSettings().ReloadSize, 6);
     EXPECT_EQ(rig.st.comm.sys().cell(1, ColArm), QStringLiteral("Din: 3:Low")); // the stored form
     EXPECT_TRUE(ArmEditRules::SameArm(QStringLiteral("Din:3:Low"), QStringLiteral("Din: 3:Low")));
     EXPECT_FALSE(ArmEditRules::SameArm(QStringLiteral("Din:3:Low"), QStringLiteral("Din: 3:High")));

@@ -93,7 +93,7 @@ TEST(MonitorCycle, APassedDueTimeRunsAndMovesPastNow)
     rig.start();
     rig.tick(3600); // the machine slept for an hour
     EXPECT_EQ(pollsPerUnit(rig.link1).size(), 4u);
-    const auto due = DateText::parseGeneral(rig.st.comm.units().CycleDue[0]);
+    const auto due = DateText::parseGeneral(rig.st.comm.units().CycleDue(0));
     ASSERT_TRUE(due);
     EXPECT_GT(*due, rig.st.clock.now());
     rig.tick();
@@ -200,7 +200,9 @@ TEST(MonitorCycle, AlarmOnAnalogueHighMeansExactlyOne)
     EXPECT_TRUE(rig.poll(0));
     EXPECT_EQ(rig.st.comm.units().unitItem(ItemAlarmFlag, 0), 1);
 
-    rig.st.comm.sys().DeviceTable[0][ColArm] = "Din: x:Low"; // a pin that is not a number fails the poll
+    EditSys(rig.st.comm, [&](SysInf::Content& t) {
+        t.DeviceTable[0][ColArm] = "Din: x:Low";
+    }); // a pin that is not a number fails the poll
     EXPECT_FALSE(rig.poll(0));
     EXPECT_EQ(rig.st.comm.units().unitItem(ItemFailureCount, 0), 0);
 }

@@ -32,7 +32,7 @@ template <class Link = FakeLink> struct Dialog1Rig {
         TextFile::writeWhole(st.path("sysinf001.csv"), sysInfText({a, b}));
         EXPECT_TRUE(st.comm.sys().LoadSysInf());
         QFile::remove(st.path("sysinf001.csv"));
-        st.comm.inet().InternetSettings.Mode2 = int16_t(mode2);
+        EditInet(st.comm, [&](InternetSettings& s) { s.Mode2 = int16_t(mode2); });
         w = std::make_unique<Dialog1>(st.comm, engine.engine, 1);
         w->show();
     }

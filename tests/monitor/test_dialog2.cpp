@@ -40,7 +40,7 @@ struct Dialog2Rig {
     {
         TextFile::writeWhole(st.path("sysinf001.csv"), sysInfText(rows));
         EXPECT_TRUE(st.comm.sys().LoadSysInf());
-        st.comm.inet().InternetSettings.Mode2 = int16_t(mode2);
+        EditInet(st.comm, [&](InternetSettings& s) { s.Mode2 = int16_t(mode2); });
         unit = 0;
     }
     int unit = 0;
@@ -170,7 +170,7 @@ TEST(Dialog2, DownloadModeShowsTheRelayedValuesAndPostsOutputRequests)
     ASSERT_TRUE(http.ready());
     Dialog2Rig rig;
     rig.files({UnitRow{QStringLiteral("機械0")}}, 0);
-    auto& s = rig.st.comm.inet().InternetSettings;
+    auto s = rig.st.comm.inet().InternetSettings();
     s.URL = http.url();
     s.FTP = QStringLiteral("127.0.0.1");
     s.ProxyPortNo = QString::number(ftp.port());
@@ -178,6 +178,7 @@ TEST(Dialog2, DownloadModeShowsTheRelayedValuesAndPostsOutputRequests)
     s.PassWord = QStringLiteral("secret");
     s.FileName[0] = QStringLiteral("f0");
     s.TimeOut = 3;
+    rig.st.comm.inet().Commit(s);
     const QString param = Relay::ParamLine(rig.st.comm, 0);
     ASSERT_FALSE(param.isEmpty());
     const Relay::UploadValues values{321, 7, 0, 0, 26, 1, 0, 0, 1, 1, 0, 0, 0};
@@ -221,6 +222,7 @@ TEST(Dialog2, DownloadModeShowsTheRelayedValuesAndPostsOutputRequests)
     TextFile::writeWhole(ftp.root("f01.txt"), QStringLiteral("\r\n"));
     rig.st.messages.shown.clear();
     s.ProxyPortNo = QStringLiteral("1");
+    rig.st.comm.inet().Commit(s);
     rig.st.comm.setFtpStepTimeOutMs(2000);
     rig.tap("Sw1_4");
     ASSERT_EQ(rig.st.messageTexts(), QStringList{" アップロード出来ません！ "});
@@ -268,6 +270,7 @@ TEST(Dialog2, DownloadModeShowsTheRelayedValuesAndPostsOutputRequests)
     rig.st.messages.shown.clear();
     relay(param, now);
     s.FileName[0].clear();
+    rig.st.comm.inet().Commit(s);
     rig.tap("Opencmd_0");
     EXPECT_EQ(rig.st.messageTexts(),
               QStringList{"パラメータファイルがダウンロードできません\r\nアップロード側が接続しているか、又は\r\n"
@@ -289,12 +292,13 @@ TEST(Dialog2, RelayFetchesUseTheNamedProxyAndTryFourTimes)
     Station st;
     TextFile::writeWhole(st.path("sysinf001.csv"), sysInfText({UnitRow{QStringLiteral("機械0")}}));
     ASSERT_TRUE(st.comm.sys().LoadSysInf());
-    auto& s = st.comm.inet().InternetSettings;
+    auto s = st.comm.inet().InternetSettings();
     s.Mode2 = 0;
     s.URL = QStringLiteral("http://relay.example");
     s.FileName[0] = QStringLiteral("f0");
     s.ProxyServerName = QStringLiteral("proxy.example");
     s.ProxyPortNo = QStringLiteral("8080");
+    st.comm.inet().Commit(s);
     FakeLink link;
     FakeTransfer transfer;
     ScriptedEngine lanes(link, transfer);
@@ -315,6 +319,7 @@ TEST(Dialog2, RelayFetchesUseTheNamedProxyAndTryFourTimes)
 
     // the first text that is the unit's data file ends the attempts
     s.ProxyServerName.clear();
+    st.comm.inet().Commit(s);
     transfer.fetched.clear();
     transfer.documents[QStringLiteral("http://relay.example/f0.txt")] = QStringLiteral("f0.txt,other\r\n");
     Dialog2 w(st.comm, lanes.engine, 0, true);

@@ -78,7 +78,7 @@ TEST(Polling, MinuteAndHourCyclesPollOncePerCycleOverTwoHours)
             polls += temperatureReads(rig.link1);
         }
         EXPECT_EQ(polls, expected) << cycle << type;
-        const auto due = DateText::parseGeneral(rig.st.comm.units().CycleDue[0]);
+        const auto due = DateText::parseGeneral(rig.st.comm.units().CycleDue(0));
         ASSERT_TRUE(due);
         EXPECT_LE(rig.st.clock.now().secsTo(*due), 3600 + 59 * 60) << "due time runs away";
     }
@@ -482,7 +482,7 @@ TEST(Polling, EveryLineOfTheRecordIsTrueWithSlowUnitsAStopAndADialog)
             waited.start();
             qint64 ranAfter = -1;
             engine.submit<int>(
-                SysInf::UnitKey(comm.sys().DeviceTable[1]), &window, [&](PollEngine::Tools&) { return 0; },
+                SysInf::UnitKey(comm.sys().DeviceTable()[1]), &window, [&](PollEngine::Tools&) { return 0; },
                 [&](int) { ranAfter = waited.elapsed(); });
             pumpUntil([&] { return ranAfter >= 0; });
             EXPECT_TRUE(ranAfter >= 0 && ranAfter < 200) << ranAfter;

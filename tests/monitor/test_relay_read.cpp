@@ -132,12 +132,12 @@ TEST(ReadRelayUnit, StartNeedsTheSettingsInDownloadMode)
     rig.open();
     QFile::remove(rig.st.path("InetInf.ini"));
     rig.cycle().Activate(); // defaults: Mode2 1, LAN
-    EXPECT_EQ(rig.st.comm.inet().InternetSettings.Mode2, 1);
+    EXPECT_EQ(rig.st.comm.inet().InternetSettings().Mode2, 1);
     TextFile::writeWhole(rig.st.path("InetInf.ini"), inetInfText(0, {"R0"}, rig.http.url()));
     QFile::remove(rig.st.path("sysinf001.csv"));
     rig.cycle().Activate();
     EXPECT_FALSE(rig.cycle().headerListValid());
-    rig.st.comm.sys().DeviceCount = 1;
+    EditSys(rig.st.comm, [&](SysInf::Content& t) { t.DeviceCount = 1; });
     rig.start();
     EXPECT_FALSE(rig.cycle().Timer1.isActive());
     ASSERT_EQ(rig.st.messages.shown.size(), 1u);
@@ -167,8 +167,8 @@ TEST(ReadRelayUnit, GoesThroughTheNamedProxy)
     ASSERT_TRUE(rig.http.ready());
     ASSERT_TRUE(proxy.ready());
     rig.open();
-    rig.st.comm.inet().InternetSettings.ProxyServerName = "127.0.0.1";
-    rig.st.comm.inet().InternetSettings.ProxyPortNo = QString::number(proxy.port());
+    EditInet(rig.st.comm, [&](InternetSettings& s) { s.ProxyServerName = "127.0.0.1"; });
+    EditInet(rig.st.comm, [&](InternetSettings& s) { s.ProxyPortNo = QString::number(proxy.port()); });
     rig.serve("R0", relay("R0", rig.st.clock.now(), "11,22,33,44,25,1,0,1,0,1,0,0,1"));
     ASSERT_TRUE(rig.readRelay(0));
     EXPECT_EQ(rig.transfer1.AccessType, InternetTransfer::NamedProxy);
@@ -176,7 +176,7 @@ TEST(ReadRelayUnit, GoesThroughTheNamedProxy)
         QThread::msleep(50);
     EXPECT_TRUE(proxy.log().contains(rig.http.url() + "/R0.txt")) << proxy.log().toStdString();
 
-    rig.st.comm.inet().InternetSettings.ProxyServerName.clear(); // the operator removed the proxy
+    EditInet(rig.st.comm, [&](InternetSettings& s) { s.ProxyServerName.clear(); }); // the operator removed the proxy
     ASSERT_TRUE(rig.readRelay(0));
     EXPECT_NE(rig.transfer1.AccessType, InternetTransfer::NamedProxy);
 }

@@ -434,7 +434,7 @@ TEST(MqttFeed, DiscoveryPayloadsKeepToHomeAssistantsSchemaAndWhatGoesIsRemoved)
 
     // Whatever the prefix and the names hold, every payload stays JSON.
     Recorded odd;
-    st.comm.sys().DeviceTable[0][ColName] = QStringLiteral("\"a\\\x01");
+    EditSys(st.comm, [&](SysInf::Content& t) { t.DeviceTable[0][ColName] = QStringLiteral("\"a\\\x01"); });
     st.comm.mqtt().setPublisher(std::make_unique<RecordingPublisher>(odd), QStringLiteral("a\"b\\c"), true);
     st.comm.mqtt().unitPolled(0, UnitLamp::Good);
     st.comm.mqtt().alarmEvent(0, AlarmEvent::Raised);

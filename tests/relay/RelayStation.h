@@ -37,14 +37,14 @@ struct RelayStation {
         TextFile::writeWhole(st.path("sysinf001.csv"),
                              sysInfText(rows, cycle, QStringLiteral("s"), 2, QStringLiteral("s")));
         st.comm.sys().LoadSysInf(); // the settings file holds one relay file name per loaded unit
-        auto& s = st.comm.inet().InternetSettings;
-        s = InternetSettings{};
+        InternetSettings s;
         s.Mode = int16_t(mode);
         s.PassWord = QStringLiteral("secret");
         for (int i = 0; i < rows.size(); ++i)
             s.FileName[i] = QStringLiteral("AB") + QChar(u'C' + i);
         if (more)
             more(s);
+        st.comm.inet().Commit(s);
         st.comm.inet().SaveInetInf();
         CopyOperatorBook(st.path("mail.xls"));
     }

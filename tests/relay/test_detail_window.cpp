@@ -37,8 +37,8 @@ struct LanWindow {
     {
         TextFile::writeWhole(st.path("sysinf001.csv"), sysInfText(rows));
         st.comm.sys().LoadSysInf();
-        st.comm.inet().InternetSettings.Mode = 3;
-        st.comm.inet().InternetSettings.FileName[0] = QStringLiteral("P0");
+        EditInet(st.comm, [&](InternetSettings& s) { s.Mode = 3; });
+        EditInet(st.comm, [&](InternetSettings& s) { s.FileName[0] = QStringLiteral("P0"); });
         st.comm.inet().SaveInetInf();
     }
     MontMain& connect(Station& st)
@@ -60,9 +60,9 @@ TEST(MontMainWindow, PreselectsUnitsAndDrawsASlotsWork)
     Station st;
     TextFile::writeWhole(st.path("sysinf001.csv"), sysInfText(simulatedRows(sim, 2, QStringLiteral("ポンプ"))));
     st.comm.sys().LoadSysInf();
-    st.comm.inet().InternetSettings.Mode = 3;
-    st.comm.inet().InternetSettings.FileName[0] = QStringLiteral("P0");
-    st.comm.inet().InternetSettings.FileName[1] = QStringLiteral("P1");
+    EditInet(st.comm, [&](InternetSettings& s) { s.Mode = 3; });
+    EditInet(st.comm, [&](InternetSettings& s) { s.FileName[0] = QStringLiteral("P0"); });
+    EditInet(st.comm, [&](InternetSettings& s) { s.FileName[1] = QStringLiteral("P1"); });
     st.comm.inet().SaveInetInf();
     PollEngine engine([] { return std::make_unique<VARNIX>(); }, [] { return std::make_unique<CurlTransfer>(); });
     WindowOpener opener;
@@ -175,7 +175,7 @@ TEST(MontMainWindow, ClosingDuringAStalledFtpSendEndsWithinASecond)
     Station st;
     TextFile::writeWhole(st.path("sysinf001.csv"), sysInfText(simulatedRows(sim, 1)));
     st.comm.sys().LoadSysInf();
-    auto& s = st.comm.inet().InternetSettings;
+    auto s = st.comm.inet().InternetSettings();
     s.Mode = 0;
     s.FTP = QStringLiteral("127.0.0.1");
     s.ProxyPortNo = QString::number(server.port());
@@ -183,6 +183,7 @@ TEST(MontMainWindow, ClosingDuringAStalledFtpSendEndsWithinASecond)
     s.PassWord = QStringLiteral("secret");
     s.URL = QStringLiteral("http://127.0.0.1:1");
     s.FileName[0] = QStringLiteral("P0");
+    st.comm.inet().Commit(s);
     st.comm.inet().SaveInetInf();
     st.comm.setFtpStepTimeOutMs(30000); // the watchdog would end it only after half a minute
     PollEngine engine([] { return std::make_unique<VARNIX>(); }, [] { return std::make_unique<CurlTransfer>(); });

@@ -141,7 +141,7 @@ TEST(InternetRelay, TheDownloadSlotShowsTheUnitAndSwitchesItsOutputThroughTheUpl
     p.up.cycle();
     p.down.cycle();
     EXPECT_EQ(p.down.screen().outputLed[4], Led::On);
-    EXPECT_EQ(p.down.mon.downloadSlot(0)->pendingCount(4), p.down.st.comm.inet().InternetSettings.NotReadSize);
+    EXPECT_EQ(p.down.mon.downloadSlot(0)->pendingCount(4), p.down.st.comm.inet().InternetSettings().NotReadSize);
 }
 
 // The detail monitor's alarms reach the same journal as the main window's.
@@ -173,7 +173,7 @@ TEST(InternetRelay, ARaisedAlarmMarksTheCameraFoldersThroughTheSlotsOwnControl)
     InternetPair p;
     QDir(p.ftp.root()).mkdir("cam1");
     p.down.st.comm.inet().LoadInetInf();
-    p.down.st.comm.inet().InternetSettings.Camera[0] = QStringLiteral("cam1");
+    EditInet(p.down.st.comm, [&](InternetSettings& s) { s.Camera[0] = QStringLiteral("cam1"); });
     p.down.st.comm.inet().SaveInetInf();
     p.up.start();
     p.up.cycle();
@@ -202,7 +202,7 @@ TEST(InternetRelay, ARequestThatNeverTakesEffectReturnsTheSwitchAfterNotReadSize
     ASSERT_TRUE(lost.open(QIODevice::WriteOnly | QIODevice::Truncate));
     lost.write("\r\n");
     lost.close();
-    const int notRead = p.down.st.comm.inet().InternetSettings.NotReadSize;
+    const int notRead = p.down.st.comm.inet().InternetSettings().NotReadSize;
     for (int c = 0; c < notRead; ++c) {
         p.up.cycle();
         p.down.cycle();
@@ -551,14 +551,14 @@ TEST(SlotWork, SlotsWorkSideBySideAndASlotsOwnTickWhileItWorksIsSkippedAndCaught
     up.settle();
     EXPECT_EQ(most, 3); // a slow unit holds only its own slot
     EXPECT_EQ(cycles, (std::array<int, 3>{1, 1, 1}));
-    const QString due1 = up.st.comm.units().CycleDue[1];
+    const QString due1 = up.st.comm.units().CycleDue(1);
     up.st.clock.advance(2); // their due time went by: the next tick catches up
     up.mon.Timer1Tick(1);
     up.mon.Timer1Tick(2);
     up.settle();
     EXPECT_EQ(cycles, (std::array<int, 3>{1, 2, 2}));
-    EXPECT_NE(up.st.comm.units().CycleDue[1], due1);
-    EXPECT_GT(up.st.comm.units().CycleDue[1], DateText::general(up.st.clock.now()));
+    EXPECT_NE(up.st.comm.units().CycleDue(1), due1);
+    EXPECT_GT(up.st.comm.units().CycleDue(1), DateText::general(up.st.clock.now()));
     EXPECT_TRUE(up.st.readBytes("ABD.txt").startsWith("ABD.txt,"));
     EXPECT_TRUE(up.st.readBytes("ABE.txt").startsWith("ABE.txt,"));
 }
@@ -613,7 +613,7 @@ void dialVia(FakeDialUp& dialUp, RelayStation& station)
     station.st.comm.setDialUpBackend(&dialUp);
     station.st.comm.dialUpLine().PauseMs = 10;
     station.st.comm.inet().LoadInetInf();
-    station.st.comm.inet().InternetSettings.DialUpName = QStringLiteral("isp");
+    EditInet(station.st.comm, [&](InternetSettings& s) { s.DialUpName = QStringLiteral("isp"); });
     station.st.comm.inet().SaveInetInf();
 }
 
@@ -709,7 +709,7 @@ TEST(InternetRelay, ChangingSidesWhileASlotRelaysEndsItsWorkAndGivesTheLineBack)
     up.mon.Timer1Tick(0); // a cycle under way when the side changes
     ASSERT_TRUE(up.mon.slotWorking(0));
 
-    up.st.comm.inet().InternetSettings.Mode = 1;
+    EditInet(up.st.comm, [&](InternetSettings& s) { s.Mode = 1; });
     up.st.comm.inet().SaveInetInf();
     up.mon.Activate();
     EXPECT_EQ(up.mon.uploadSlot(0), nullptr);

@@ -37,9 +37,10 @@ TEST(ReportSchedule, MakesYesterdaysAndLastMonthsAndMailsThem)
     ASSERT_TRUE(st.comm.sys().LoadSysInf());
     st.writeBytes("DataFile000.csv", "2026/11/30 10:00:00, 5, 6, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 22\r\n");
     st.comm.alarms().setSmtp(&smtp);
-    auto& mail = st.comm.inet().InternetSettings;
+    auto mail = st.comm.inet().InternetSettings();
     mail.SMTPServerName = server.address();
     mail.SendMailName = QStringLiteral("station@example.jp");
+    st.comm.inet().Commit(mail);
     ASSERT_TRUE(MakeMailXls(st.path("mail.xls"), {"a@example.jp|山田"}));
     st.writeBytes("ReportInf.ini", "Daily=1\r\nMonthly=1\r\nMail=1\r\n");
 

@@ -19,9 +19,9 @@ struct CommRig {
     Station st;
     explicit CommRig(int mode, const QString& folder = QString(), int mode2 = 1)
     {
-        st.comm.inet().InternetSettings.Mode = int16_t(mode);
-        st.comm.inet().InternetSettings.Mode2 = int16_t(mode2);
-        st.comm.inet().InternetSettings.SendFordername = folder;
+        EditInet(st.comm, [&](InternetSettings& s) { s.Mode = int16_t(mode); });
+        EditInet(st.comm, [&](InternetSettings& s) { s.Mode2 = int16_t(mode2); });
+        EditInet(st.comm, [&](InternetSettings& s) { s.SendFordername = folder; });
     }
     bool written() const { return QFile::exists(st.path("InetInf.ini")); }
 };
@@ -51,13 +51,13 @@ TEST(ComEdit, LoadsEachModeAndStoresItBack)
         EXPECT_EQ(w.txtFname->text(), c.shownFolder);
         EXPECT_EQ(w.choiceIndex(), c.item);
         // the LAN option's handler leaves the working mode at 2 until "終了"
-        EXPECT_EQ(rig.st.comm.inet().InternetSettings.Mode, c.option == 1 ? 2 : c.mode);
+        EXPECT_EQ(rig.st.comm.inet().InternetSettings().Mode, c.option == 1 ? 2 : c.mode);
         click(w, "EndCmd");
-        EXPECT_EQ(rig.st.comm.inet().InternetSettings.Mode, c.mode);
+        EXPECT_EQ(rig.st.comm.inet().InternetSettings().Mode, c.mode);
         EXPECT_EQ(w.result(), QDialog::Accepted);
         ASSERT_TRUE(rig.written()); // always written, changed or not
         EXPECT_TRUE(rig.st.comm.inet().LoadInetInf());
-        EXPECT_EQ(rig.st.comm.inet().InternetSettings.Mode, c.mode);
+        EXPECT_EQ(rig.st.comm.inet().InternetSettings().Mode, c.mode);
     }
 }
 
@@ -68,11 +68,11 @@ TEST(ComEdit, LanWithUploadStoresModeThreeAndTheFolder)
     click(w, "ModeOpt_1");
     EXPECT_TRUE(w.txtFname->isEnabled());
     EXPECT_FALSE(w.InetCmd->isEnabled());
-    EXPECT_EQ(rig.st.comm.inet().InternetSettings.Mode, 2);
+    EXPECT_EQ(rig.st.comm.inet().InternetSettings().Mode, 2);
     type(w, "txtFname", "pc1\\data");
     click(w, "EndCmd");
-    EXPECT_EQ(rig.st.comm.inet().InternetSettings.Mode, 3);
-    EXPECT_EQ(rig.st.comm.inet().InternetSettings.SendFordername, QStringLiteral("pc1\\data"));
+    EXPECT_EQ(rig.st.comm.inet().InternetSettings().Mode, 3);
+    EXPECT_EQ(rig.st.comm.inet().InternetSettings().SendFordername, QStringLiteral("pc1\\data"));
     EXPECT_EQ(rig.st.comm.inet().CommMode(), CommModeKind::LanUpload);
 }
 
@@ -83,19 +83,19 @@ TEST(ComEdit, ModeTwoEmptiesTheFolderAndDownloadOverTheInternetIsModeOne)
         ComEdit w(rig.st.comm);
         click(w, "EndCmd");
     }
-    EXPECT_TRUE(rig.st.comm.inet().InternetSettings.SendFordername.isEmpty());
-    EXPECT_EQ(rig.st.comm.inet().InternetSettings.Mode, 2);
+    EXPECT_TRUE(rig.st.comm.inet().InternetSettings().SendFordername.isEmpty());
+    EXPECT_EQ(rig.st.comm.inet().InternetSettings().Mode, 2);
 
     ComEdit w(rig.st.comm);
     click(w, "ModeOpt_0");
-    EXPECT_EQ(rig.st.comm.inet().InternetSettings.Mode, 1); // the combo item then current
+    EXPECT_EQ(rig.st.comm.inet().InternetSettings().Mode, 1); // the combo item then current
     w.ModeCombo->setCurrentIndex(0);
     emit w.ModeCombo->activated(0);
     EXPECT_EQ(w.choiceIndex(), 0);
     bool opened = false;
     w.showInetSettings = [&](QWidget*) {
         opened = true;
-        EXPECT_EQ(rig.st.comm.inet().InternetSettings.Mode, 0); // stored before the window opens
+        EXPECT_EQ(rig.st.comm.inet().InternetSettings().Mode, 0); // stored before the window opens
     };
     click(w, "InetCmd");
     EXPECT_TRUE(opened);
@@ -112,7 +112,7 @@ TEST(ComEdit, ModeOutsideTheTableSetsNothingAndEndsAsModeThree)
         EXPECT_EQ(w.ModeCombo->currentIndex(), 0); // Qt shows the first item; no handler ran
         EXPECT_EQ(w.choiceIndex(), 0);
         click(w, "EndCmd");
-        EXPECT_EQ(rig.st.comm.inet().InternetSettings.Mode, 3);
+        EXPECT_EQ(rig.st.comm.inet().InternetSettings().Mode, 3);
     }
 }
 
@@ -136,13 +136,13 @@ TEST(ComEdit2, WritesOnlyWhenTheChoiceChanged)
     click(w, "InetCmd");
     EXPECT_EQ(opened, 1);
     EXPECT_FALSE(rig.written()); // nothing stored before the Internet settings
-    EXPECT_EQ(rig.st.comm.inet().InternetSettings.Mode2, 1);
+    EXPECT_EQ(rig.st.comm.inet().InternetSettings().Mode2, 1);
     click(w, "EndCmd");
-    EXPECT_EQ(rig.st.comm.inet().InternetSettings.Mode2, 0);
+    EXPECT_EQ(rig.st.comm.inet().InternetSettings().Mode2, 0);
     ASSERT_TRUE(rig.written());
-    rig.st.comm.inet().InternetSettings.Mode2 = 5;
+    EditInet(rig.st.comm, [&](InternetSettings& s) { s.Mode2 = 5; });
     EXPECT_TRUE(rig.st.comm.inet().LoadInetInf());
-    EXPECT_EQ(rig.st.comm.inet().InternetSettings.Mode2, 0);
+    EXPECT_EQ(rig.st.comm.inet().InternetSettings().Mode2, 0);
 }
 
 TEST(ComEdit2, ClosingByTheCloseBoxChangesNothing)
@@ -152,7 +152,7 @@ TEST(ComEdit2, ClosingByTheCloseBoxChangesNothing)
     w.show();
     click(w, "ModeOpt_1");
     w.close();
-    EXPECT_EQ(rig.st.comm.inet().InternetSettings.Mode2, 0);
+    EXPECT_EQ(rig.st.comm.inet().InternetSettings().Mode2, 0);
     EXPECT_FALSE(rig.written());
 }
 

@@ -94,7 +94,7 @@ TEST(SysEdit, AddChecksEachFieldInOrderAndStoresTheRow)
         EXPECT_EQ(rig.lastMessage(), c.message);
         EXPECT_EQ(rig.st.messages.shown[0].title, QStringLiteral("確認"));
         EXPECT_EQ(rig.st.messages.shown[0].icon, MessageBoxService::Icon::Exclamation);
-        EXPECT_EQ(rig.st.comm.sys().DeviceCount, 2);
+        EXPECT_EQ(rig.st.comm.sys().DeviceCount(), 2);
     }
 
     // Cancel at the question changes nothing; OK adds and selects the new unit.
@@ -108,10 +108,10 @@ TEST(SysEdit, AddChecksEachFieldInOrderAndStoresTheRow)
     click(w, "Command1");
     EXPECT_EQ(rig.st.messageTexts(), QStringList{"追加してもよろしいですか？"});
     EXPECT_EQ(rig.st.messages.shown[0].title, QStringLiteral("追加"));
-    EXPECT_EQ(rig.st.comm.sys().DeviceCount, 2);
+    EXPECT_EQ(rig.st.comm.sys().DeviceCount(), 2);
     click(w, "Command1");
-    ASSERT_EQ(rig.st.comm.sys().DeviceCount, 3);
-    const DeviceRecord& row = rig.st.comm.sys().DeviceTable[2];
+    ASSERT_EQ(rig.st.comm.sys().DeviceCount(), 3);
+    const DeviceRecord& row = rig.st.comm.sys().DeviceTable()[2];
     EXPECT_EQ(row[ColName], QStringLiteral("新"));
     EXPECT_EQ(row[ColIP], QStringLiteral("10.0.0.9"));
     EXPECT_EQ(row[ColLCD], QStringLiteral("7"));
@@ -124,7 +124,7 @@ TEST(SysEdit, AddChecksEachFieldInOrderAndStoresTheRow)
     EXPECT_EQ(row[ColArm], QStringLiteral("non"));
     EXPECT_EQ(w.DevName->count(), 3);
     EXPECT_EQ(w.DevName->currentIndex(), 2);
-    EXPECT_TRUE(rig.st.comm.inet().InternetSettings.FileName[2].isEmpty());
+    EXPECT_TRUE(rig.st.comm.inet().InternetSettings().FileName[2].isEmpty());
     EXPECT_TRUE(w.dirty());
 }
 
@@ -135,15 +135,15 @@ TEST(SysEdit, AddBeyondAHundredUnitsIsRefusedAfterTheQuestion)
     click(*rig.w, "Command1");
     EXPECT_EQ(rig.st.messageTexts(), QStringList({"追加してもよろしいですか？", "最大登録件数(100)を超えました．"}));
     EXPECT_EQ(rig.st.messages.shown[1].title, QStringLiteral("追加"));
-    EXPECT_EQ(rig.st.comm.sys().DeviceCount, 100);
-    EXPECT_TRUE(rig.st.comm.sys().DeviceTable[100][ColName].isEmpty());
+    EXPECT_EQ(rig.st.comm.sys().DeviceCount(), 100);
+    EXPECT_TRUE(rig.st.comm.sys().DeviceTable()[100][ColName].isEmpty());
 }
 
 TEST(SysEdit, ChangeTestsNamesOnlyWhenRenamedAndClearsTheAlarm)
 {
     SysEditRig rig(3);
     SysEdit& w = *rig.w;
-    rig.st.comm.sys().DeviceTable[1][ColBPS] = QStringLiteral("4800");
+    EditSys(rig.st.comm, [&](SysInf::Content& t) { t.DeviceTable[1][ColBPS] = QStringLiteral("4800"); });
     w.DevName->setCurrentIndex(1);
     emit w.DevName->activated(1);
     EXPECT_EQ(w.BPScombo->currentText(), QStringLiteral("9600bps"));
@@ -152,28 +152,28 @@ TEST(SysEdit, ChangeTestsNamesOnlyWhenRenamedAndClearsTheAlarm)
     setText(w, "IPtext_3", "1");
     click(w, "Command5");
     EXPECT_EQ(rig.st.messageTexts(), QStringList{"変更してもよろしいですか？"});
-    EXPECT_EQ(rig.st.comm.sys().DeviceTable[1][ColIP], QStringLiteral("10.0.0.1"));
-    EXPECT_EQ(rig.st.comm.sys().DeviceTable[1][ColBPS], QStringLiteral("9600"));
-    EXPECT_EQ(rig.st.comm.sys().DeviceTable[1][ColArm], QStringLiteral("non"));
-    EXPECT_EQ(rig.st.comm.sys().DeviceTable[0][ColArm], QStringLiteral("Ain: 1:High"));
+    EXPECT_EQ(rig.st.comm.sys().DeviceTable()[1][ColIP], QStringLiteral("10.0.0.1"));
+    EXPECT_EQ(rig.st.comm.sys().DeviceTable()[1][ColBPS], QStringLiteral("9600"));
+    EXPECT_EQ(rig.st.comm.sys().DeviceTable()[1][ColArm], QStringLiteral("non"));
+    EXPECT_EQ(rig.st.comm.sys().DeviceTable()[0][ColArm], QStringLiteral("Ain: 1:High"));
 
     rig.st.messages.shown.clear();
     w.DevName->setEditText(QStringLiteral("機械2"));
     click(w, "Command5");
     EXPECT_EQ(rig.st.messageTexts(), QStringList{"装置名称が重複しています"});
-    EXPECT_EQ(rig.st.comm.sys().DeviceTable[1][ColName], QStringLiteral("機械1"));
+    EXPECT_EQ(rig.st.comm.sys().DeviceTable()[1][ColName], QStringLiteral("機械1"));
 
     // A rename applies to the row but the list keeps the old name until the next refresh.
     rig.st.messages.shown.clear();
     w.DevName->setEditText(QStringLiteral("ポンプ"));
     click(w, "Command5");
-    EXPECT_EQ(rig.st.comm.sys().DeviceTable[1][ColName], QStringLiteral("ポンプ"));
+    EXPECT_EQ(rig.st.comm.sys().DeviceTable()[1][ColName], QStringLiteral("ポンプ"));
     EXPECT_EQ(w.DevName->itemText(1), QStringLiteral("機械1"));
     // ... and the renamed unit no longer matches an entry, so it cannot be deleted from here.
     rig.st.messages.shown.clear();
     click(w, "Command3");
     EXPECT_EQ(rig.st.messageTexts(), QStringList{"編集されたデータの削除はできません"});
-    EXPECT_EQ(rig.st.comm.sys().DeviceCount, 3);
+    EXPECT_EQ(rig.st.comm.sys().DeviceCount(), 3);
 }
 
 TEST(SysEdit, DeleteRefusesEditedFieldsAndMovesTheOthersUp)
@@ -198,21 +198,21 @@ TEST(SysEdit, DeleteRefusesEditedFieldsAndMovesTheOthersUp)
     w.DevName->setEditText(QStringLiteral("無い"));
     click(w, "Command3");
     EXPECT_EQ(rig.st.messageTexts(), QStringList(3, QStringLiteral("編集されたデータの削除はできません")));
-    EXPECT_EQ(rig.st.comm.sys().DeviceCount, 3);
+    EXPECT_EQ(rig.st.comm.sys().DeviceCount(), 3);
 
     rig.st.messages.shown.clear();
     w.DevName->setEditText(QStringLiteral("機械1"));
     rig.st.messages.answers = {Answer::Cancel};
     click(w, "Command3");
-    EXPECT_EQ(rig.st.comm.sys().DeviceCount, 3);
+    EXPECT_EQ(rig.st.comm.sys().DeviceCount(), 3);
     click(w, "Command3");
     EXPECT_EQ(rig.st.messageTexts(), QStringList(2, QStringLiteral("削除してもよろしいですか？")));
-    ASSERT_EQ(rig.st.comm.sys().DeviceCount, 2);
-    EXPECT_EQ(rig.st.comm.sys().DeviceTable[0][ColName], QStringLiteral("機械0"));
-    EXPECT_EQ(rig.st.comm.sys().DeviceTable[1][ColName], QStringLiteral("機械2"));
-    EXPECT_EQ(rig.st.comm.sys().DeviceTable[1][ColArm], QStringLiteral("Ain: 1:High"));
-    EXPECT_EQ(rig.st.comm.inet().InternetSettings.FileName[0], QStringLiteral("F0"));
-    EXPECT_EQ(rig.st.comm.inet().InternetSettings.FileName[1], QStringLiteral("F2"));
+    ASSERT_EQ(rig.st.comm.sys().DeviceCount(), 2);
+    EXPECT_EQ(rig.st.comm.sys().DeviceTable()[0][ColName], QStringLiteral("機械0"));
+    EXPECT_EQ(rig.st.comm.sys().DeviceTable()[1][ColName], QStringLiteral("機械2"));
+    EXPECT_EQ(rig.st.comm.sys().DeviceTable()[1][ColArm], QStringLiteral("Ain: 1:High"));
+    EXPECT_EQ(rig.st.comm.inet().InternetSettings().FileName[0], QStringLiteral("F0"));
+    EXPECT_EQ(rig.st.comm.inet().InternetSettings().FileName[1], QStringLiteral("F2"));
     EXPECT_EQ(w.DevName->count(), 2);
     EXPECT_EQ(w.DevName->currentText(), QStringLiteral("機械0"));
     // The channel words go with their unit, saved with the table.
@@ -226,7 +226,7 @@ TEST(SysEdit, DeleteWithOneUnitAsksNothing)
     SysEditRig rig(1);
     click(*rig.w, "Command3");
     EXPECT_TRUE(rig.st.messages.shown.empty());
-    EXPECT_EQ(rig.st.comm.sys().DeviceCount, 1);
+    EXPECT_EQ(rig.st.comm.sys().DeviceCount(), 1);
 }
 
 TEST(SysEdit, LeavingUntouchedWritesNoFile)
@@ -244,7 +244,7 @@ TEST(SysEdit, LeavingUntouchedWritesNoFile)
 TEST(SysEdit, AStoredAddressShowsWholeSoItsRowCanStillBeDeleted)
 {
     SysEditRig rig(2);
-    rig.st.comm.sys().cell(1, ColIP) = QStringLiteral("10.0.0.0010");
+    rig.st.comm.sys().SetCell(1, ColIP, QStringLiteral("10.0.0.0010"));
     rig.open();
     SysEdit& w = *rig.w;
     w.DevName->setCurrentIndex(1);
@@ -253,7 +253,7 @@ TEST(SysEdit, AStoredAddressShowsWholeSoItsRowCanStillBeDeleted)
     rig.st.messages.answers = {Answer::Ok};
     click(w, "Command3");
     EXPECT_TRUE(rig.st.messageTexts() == QStringList{"削除してもよろしいですか？"}) << rig.lastMessage().toStdString();
-    EXPECT_EQ(rig.st.comm.sys().DeviceCount, 1);
+    EXPECT_EQ(rig.st.comm.sys().DeviceCount(), 1);
 }
 
 TEST(SysEdit, AButtonToggledByAScreenReaderCountsAsAChangeButShowingAUnitDoesNot)
@@ -265,8 +265,8 @@ TEST(SysEdit, AButtonToggledByAScreenReaderCountsAsAChangeButShowingAUnitDoesNot
     EXPECT_EQ(name->text(QAccessible::Name), QStringLiteral("名称"));
 
     // Showing units whose stored values differ moves the buttons without the operator.
-    rig.st.comm.sys().MonitorSettings.TimeOutCyclType =
-        w.Option4[3]->isChecked() ? QStringLiteral("n") : QStringLiteral("h");
+    const QString stored = w.Option4[3]->isChecked() ? QStringLiteral("n") : QStringLiteral("h");
+    EditSys(rig.st.comm, [&](SysInf::Content& t) { t.MonitorSettings.TimeOutCyclType = stored; });
     w.DevName->setCurrentIndex(1);
     emit w.DevName->activated(1);
     EXPECT_FALSE(w.dirty());
@@ -289,16 +289,16 @@ TEST(SysEdit, CycleTakesTwoCharactersAndRefusesZero)
     click(w, "Command4");
     EXPECT_EQ(rig.st.messageTexts(), QStringList{"ﾀｲﾑｱｳﾄは1以上の数値を入力してください"});
     EXPECT_TRUE(w.isVisible());
-    EXPECT_EQ(rig.st.comm.sys().MonitorSettings.MoniterCycl, 1); // nothing taken from the boxes yet
+    EXPECT_EQ(rig.st.comm.sys().MonitorSettings().MoniterCycl, 1); // nothing taken from the boxes yet
 
     type(w, "TimeComm", "7");
     click(w, "Option4_5");
     click(w, "Command4");
     EXPECT_FALSE(w.isVisible());
-    EXPECT_EQ(rig.st.comm.sys().MonitorSettings.MoniterCycl, 12);
-    EXPECT_EQ(rig.st.comm.sys().MonitorSettings.MoniterCyclType, QStringLiteral("n"));
-    EXPECT_EQ(rig.st.comm.sys().MonitorSettings.TimeOut, 7);
-    EXPECT_EQ(rig.st.comm.sys().MonitorSettings.TimeOutCyclType, QStringLiteral("s"));
+    EXPECT_EQ(rig.st.comm.sys().MonitorSettings().MoniterCycl, 12);
+    EXPECT_EQ(rig.st.comm.sys().MonitorSettings().MoniterCyclType, QStringLiteral("n"));
+    EXPECT_EQ(rig.st.comm.sys().MonitorSettings().TimeOut, 7);
+    EXPECT_EQ(rig.st.comm.sys().MonitorSettings().TimeOutCyclType, QStringLiteral("s"));
     EXPECT_TRUE(rig.st.readBytes("sysinf001.csv").contains("MoniterCycl= 12,MoniterCyclType=n,TimeOut= 7,"));
 }
 
@@ -306,14 +306,14 @@ TEST(SysEdit, FirstStartWithoutFilesRegistersAUnitThatTheNextLoadKeeps)
 {
     SysEditRig rig(0);
     SysEdit& w = *rig.w;
-    EXPECT_EQ(rig.st.comm.sys().MonitorSettings.TimeOut, 10);
+    EXPECT_EQ(rig.st.comm.sys().MonitorSettings().TimeOut, 10);
     EXPECT_EQ(text(w, "Cycltext"), QStringLiteral("0"));
     EXPECT_TRUE(checked(w, "Option4_0"));
     EXPECT_TRUE(checked(w, "Option4_3"));
     rig.fill("第一", "127.0.0.11");
     click(w, "Option3_0");
     click(w, "Command1");
-    ASSERT_EQ(rig.st.comm.sys().DeviceCount, 1);
+    ASSERT_EQ(rig.st.comm.sys().DeviceCount(), 1);
 
     // A cycle of 0 would be refused by the next load and lose the unit: the window stays.
     rig.st.messages.shown.clear();
@@ -326,13 +326,13 @@ TEST(SysEdit, FirstStartWithoutFilesRegistersAUnitThatTheNextLoadKeeps)
     click(w, "Option4_2");
     click(w, "Command4");
     EXPECT_FALSE(w.isVisible());
-    rig.st.comm.sys().DeviceCount = 0;
+    EditSys(rig.st.comm, [&](SysInf::Content& t) { t.DeviceCount = 0; });
     ASSERT_TRUE(rig.st.comm.sys().LoadSysInf());
-    EXPECT_EQ(rig.st.comm.sys().DeviceCount, 1);
-    EXPECT_EQ(rig.st.comm.sys().DeviceTable[0][ColName], QStringLiteral("第一"));
-    EXPECT_EQ(rig.st.comm.sys().MonitorSettings.MoniterCycl, 5);
-    EXPECT_EQ(rig.st.comm.sys().MonitorSettings.ReloadCycl, 1);
-    EXPECT_EQ(rig.st.comm.sys().MonitorSettings.ReloadSize, 1);
+    EXPECT_EQ(rig.st.comm.sys().DeviceCount(), 1);
+    EXPECT_EQ(rig.st.comm.sys().DeviceTable()[0][ColName], QStringLiteral("第一"));
+    EXPECT_EQ(rig.st.comm.sys().MonitorSettings().MoniterCycl, 5);
+    EXPECT_EQ(rig.st.comm.sys().MonitorSettings().ReloadCycl, 1);
+    EXPECT_EQ(rig.st.comm.sys().MonitorSettings().ReloadSize, 1);
     EXPECT_TRUE(rig.st.comm.inet().LoadInetInf());
 }
 

@@ -56,7 +56,7 @@ TEST(DataLog, HalvesRoundToEven)
 TEST(IsDataFresh, ComparesTheStampWithTheAgeLimit)
 {
     Station st;
-    st.comm.inet().InternetSettings.TimeOut = 3;
+    EditInet(st.comm, [&](InternetSettings& s) { s.TimeOut = 3; });
     auto relay = [](const QString& date, const QString& time) {
         return QStringLiteral("unit1.txt,Ain,non\r\n") + date + u',' + time + QStringLiteral(",1,2,3\r\n");
     };
@@ -87,11 +87,11 @@ TEST(FileUtilities, ExistsDeleteAndFlagFiles)
     st.comm.files().DeleteLocalFile("flag1.txt"); // a second delete is silently ignored
 
     QDir(st.dir.path()).mkdir("share");
-    st.comm.inet().InternetSettings.SendFordername = "share";
+    EditInet(st.comm, [&](InternetSettings& s) { s.SendFordername = "share"; });
     EXPECT_TRUE(st.comm.files().CreateRelayFile("flag2.txt"));
     EXPECT_EQ(st.readBytes("share/flag2.txt"), "\r\n");
 
-    st.comm.inet().InternetSettings.SendFordername = "host\\missing";
+    EditInet(st.comm, [&](InternetSettings& s) { s.SendFordername = "host\\missing"; });
     EXPECT_FALSE(st.comm.files().CreateRelayFile("flag3.txt"));
     EXPECT_EQ(st.readBytes("flag3.txt"), "\r\n"); // the local file is written all the same
 }

@@ -99,8 +99,8 @@ TEST(InetEdit, FileNamesAreCheckedAcrossUnitsAndTheShownOneForItsCharacters)
     EXPECT_EQ(rig.st.messageTexts(), QStringList{"変更してもよろしいですか？"});
     EXPECT_TRUE(w.isVisible());
     ASSERT_TRUE(rig.written());
-    EXPECT_EQ(rig.st.comm.inet().InternetSettings.FileName[2], QStringLiteral("a-b"));
-    EXPECT_TRUE(rig.st.comm.inet().InternetSettings.FileName[0].isEmpty());
+    EXPECT_EQ(rig.st.comm.inet().InternetSettings().FileName[2], QStringLiteral("a-b"));
+    EXPECT_TRUE(rig.st.comm.inet().InternetSettings().FileName[0].isEmpty());
 }
 
 TEST(InetEdit, StoresTrimmedWhereTheFileDoesAndOneLinePerSetting)
@@ -114,7 +114,7 @@ TEST(InetEdit, StoresTrimmedWhereTheFileDoesAndOneLinePerSetting)
     w.Slider1->setValue(12);
     EXPECT_EQ(text(w, "TimeComm"), QStringLiteral(" 12 Min"));
     click(w, "SetCmd");
-    const auto& s = rig.st.comm.inet().InternetSettings;
+    const auto& s = rig.st.comm.inet().InternetSettings();
     EXPECT_EQ(s.ProxyServerName, QStringLiteral("proxy.local"));
     EXPECT_EQ(s.Camera[1], QStringLiteral("cam2"));
     EXPECT_EQ(s.ID, QStringLiteral(" user ")); // as typed
@@ -147,6 +147,6 @@ TEST(InetEdit, RefusedOrCancelledStoreAsksBeforeEnding)
     click(w, "EndCmd");
     EXPECT_EQ(rig.st.messageTexts(), QStringList({"変更してもよろしいですか？", "終了してもよろしいですか？"}));
     EXPECT_FALSE(w.isVisible());
-    EXPECT_EQ(rig.st.comm.inet().InternetSettings.FileName[1], QStringLiteral("F1"));
+    EXPECT_EQ(rig.st.comm.inet().InternetSettings().FileName[1], QStringLiteral("F1"));
     EXPECT_FALSE(rig.written());
 }

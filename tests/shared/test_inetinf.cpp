@@ -6,8 +6,8 @@
 namespace {
 void fill(MontComm1& c, int units)
 {
-    c.sys().DeviceCount = int16_t(units);
-    auto& s = c.inet().InternetSettings;
+    EditSys(c, [&](SysInf::Content& t) { t.DeviceCount = int16_t(units); });
+    auto s = c.inet().InternetSettings();
     s.Mode = 0;
     s.Mode2 = 0;
     s.FTP = "ftp.example ";
@@ -30,6 +30,7 @@ void fill(MontComm1& c, int units)
     s.DialUpPass = "secret";
     s.SendFordername = "";
     s.Camera = {"cam1", "", "cam3", "", ""};
+    c.inet().Commit(s);
 }
 } // namespace
 
@@ -53,7 +54,7 @@ TEST(InetInf, SavesExactBytes)
                   .toStdString());
     EXPECT_FALSE(text.contains("p=ss word~")); // the password is shifted in the file
     EXPECT_FALSE(text.contains("secret"));
-    EXPECT_EQ(st.comm.inet().InternetSettings.PassWord, "p=ss word~"); // and plain in memory
+    EXPECT_EQ(st.comm.inet().InternetSettings().PassWord, "p=ss word~"); // and plain in memory
 }
 
 TEST(InetInf, RoundTrips)
@@ -62,11 +63,11 @@ TEST(InetInf, RoundTrips)
     fill(st.comm, 3);
     ASSERT_TRUE(st.comm.inet().SaveInetInf());
     Station other;
-    other.comm.sys().DeviceCount = 3;
+    EditSys(other.comm, [&](SysInf::Content& t) { t.DeviceCount = 3; });
     other.writeBytes("InetInf.ini", st.readBytes("InetInf.ini"));
     ASSERT_TRUE(other.comm.inet().LoadInetInf());
-    const auto& a = st.comm.inet().InternetSettings;
-    const auto& b = other.comm.inet().InternetSettings;
+    const auto& a = st.comm.inet().InternetSettings();
+    const auto& b = other.comm.inet().InternetSettings();
     EXPECT_EQ(b.Mode, 0);
     EXPECT_EQ(b.FTP, "ftp.example "); // written as typed
     EXPECT_EQ(b.PassWord, a.PassWord);
@@ -88,28 +89,28 @@ TEST(InetInf, RoundTrips)
 TEST(InetInf, MissingOrBrokenFileGivesTheDefaults)
 {
     Station st;
-    st.comm.sys().DeviceCount = 1;
-    st.comm.inet().InternetSettings.FTP = "old";
-    st.comm.inet().InternetSettings.SMTPServerName = "kept";
+    EditSys(st.comm, [&](SysInf::Content& t) { t.DeviceCount = 1; });
+    EditInet(st.comm, [&](InternetSettings& s) { s.FTP = "old"; });
+    EditInet(st.comm, [&](InternetSettings& s) { s.SMTPServerName = "kept"; });
     EXPECT_FALSE(Reported(st.messages, st.comm.inet().LoadInetInf()));
-    EXPECT_EQ(st.comm.inet().InternetSettings.Mode, 2);
-    EXPECT_EQ(st.comm.inet().InternetSettings.Mode2, 1);
-    EXPECT_EQ(st.comm.inet().InternetSettings.TimeOut, 3);
-    EXPECT_EQ(st.comm.inet().InternetSettings.NotReadSize, 5);
-    EXPECT_EQ(st.comm.inet().InternetSettings.FTP, "");
-    EXPECT_EQ(st.comm.inet().InternetSettings.SMTPServerName, "kept");
+    EXPECT_EQ(st.comm.inet().InternetSettings().Mode, 2);
+    EXPECT_EQ(st.comm.inet().InternetSettings().Mode2, 1);
+    EXPECT_EQ(st.comm.inet().InternetSettings().TimeOut, 3);
+    EXPECT_EQ(st.comm.inet().InternetSettings().NotReadSize, 5);
+    EXPECT_EQ(st.comm.inet().InternetSettings().FTP, "");
+    EXPECT_EQ(st.comm.inet().InternetSettings().SMTPServerName, "kept");
 
     // Three file names read by a station with five units: a number line receives text.
     Station writer;
     fill(writer.comm, 3);
     ASSERT_TRUE(writer.comm.inet().SaveInetInf());
     Station reader;
-    reader.comm.sys().DeviceCount = 5;
+    EditSys(reader.comm, [&](SysInf::Content& t) { t.DeviceCount = 5; });
     reader.writeBytes("InetInf.ini", writer.readBytes("InetInf.ini"));
     EXPECT_FALSE(Reported(reader.messages, reader.comm.inet().LoadInetInf()));
-    EXPECT_EQ(reader.comm.inet().InternetSettings.Mode, 2);
-    EXPECT_EQ(reader.comm.inet().InternetSettings.FileName[3], "");
-    EXPECT_EQ(reader.comm.inet().InternetSettings.ProxyServerName, ""); // never reached, so kept (empty)
+    EXPECT_EQ(reader.comm.inet().InternetSettings().Mode, 2);
+    EXPECT_EQ(reader.comm.inet().InternetSettings().FileName[3], "");
+    EXPECT_EQ(reader.comm.inet().InternetSettings().ProxyServerName, ""); // never reached, so kept (empty)
     EXPECT_TRUE(st.messages.shown.empty()); // a missing file is a new station: nothing to say
 
     Station mode;
@@ -124,9 +125,9 @@ TEST(InetInf, AFileThatDoesNotLoadIsReportedAndOnlyReplacedWhenTheOperatorSaysSo
     fill(st.comm, 3);
     ASSERT_TRUE(st.comm.inet().SaveInetInf());
     const QByteArray original = st.readBytes("InetInf.ini");
-    st.comm.sys().DeviceCount = 4;
+    EditSys(st.comm, [&](SysInf::Content& t) { t.DeviceCount = 4; });
     EXPECT_FALSE(Reported(st.messages, st.comm.inet().LoadInetInf()));
-    EXPECT_TRUE(st.comm.inet().InetInfUnreadable);
+    EXPECT_TRUE(st.comm.inet().InetInfUnreadable());
     ASSERT_EQ(st.messages.shown.size(), 1u);
     EXPECT_TRUE(st.messages.shown[0].notice);
     EXPECT_TRUE(st.messages.shown[0].text.contains("InetInf.ini 11 行目"));
@@ -183,13 +184,13 @@ TEST(InetInf, ALineOutOfPlaceOrAModeOutOfRangeFailsTheLoad)
     const QByteArray good = writer.readBytes("InetInf.ini");
     auto loads = [](const QByteArray& text) {
         Station st;
-        st.comm.sys().DeviceCount = 2;
-        st.comm.inet().InternetSettings.MailBody = "before";
+        EditSys(st.comm, [&](SysInf::Content& t) { t.DeviceCount = 2; });
+        EditInet(st.comm, [&](InternetSettings& s) { s.MailBody = "before"; });
         st.writeBytes("InetInf.ini", text);
         const Outcome loaded = st.comm.inet().LoadInetInf();
         Notify(st.messages, loaded);
         const bool ok = loaded.ok();
-        EXPECT_EQ(st.comm.inet().InternetSettings.MailBody, ok ? "よろしく" : "before"); // never a neighbour's value
+        EXPECT_EQ(st.comm.inet().InternetSettings().MailBody, ok ? "よろしく" : "before"); // never a neighbour's value
         EXPECT_EQ(st.messages.shown.size(), ok ? 0u : 1u);
         return ok;
     };
@@ -229,12 +230,12 @@ TEST(InetInf, SavesKeepTheOwnersModeAndLeftOversOfACrashAreRemoved)
     const auto groupReadable =
         QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser | QFile::ReadGroup;
     QFile::setPermissions(st.path("InetInf.ini"), groupReadable);
-    st.comm.inet().InternetSettings.PassWord.clear();
-    st.comm.inet().InternetSettings.DialUpPass.clear();
+    EditInet(st.comm, [&](InternetSettings& s) { s.PassWord.clear(); });
+    EditInet(st.comm, [&](InternetSettings& s) { s.DialUpPass.clear(); });
     ASSERT_TRUE(Reported(st.messages, st.comm.inet().SaveInetInf()));
     EXPECT_EQ(mode("InetInf.ini"), groupReadable);
     // a password saved into it takes the group's access away, and says so once
-    st.comm.inet().InternetSettings.PassWord = QStringLiteral("pw");
+    EditInet(st.comm, [&](InternetSettings& s) { s.PassWord = QStringLiteral("pw"); });
     ASSERT_TRUE(Reported(st.messages, st.comm.inet().SaveInetInf()));
     ASSERT_TRUE(Reported(st.messages, st.comm.inet().SaveInetInf()));
     EXPECT_EQ(mode("InetInf.ini"), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
@@ -260,26 +261,26 @@ TEST(InetInf, AValueRunsFromTheFirstEqualsSign)
     QByteArray text = st.readBytes("InetInf.ini");
     text.replace("URL=http", "url=a=b");
     Station other;
-    other.comm.sys().DeviceCount = 1;
+    EditSys(other.comm, [&](SysInf::Content& t) { t.DeviceCount = 1; });
     other.writeBytes("InetInf.ini", text);
     ASSERT_TRUE(other.comm.inet().LoadInetInf()); // keys compare without regard to case
-    EXPECT_EQ(other.comm.inet().InternetSettings.URL, "a=b://127.0.0.1/relay");
+    EXPECT_EQ(other.comm.inet().InternetSettings().URL, "a=b://127.0.0.1/relay");
 }
 
 TEST(InetInf, LineBreaksNeverReachTheFile)
 {
     Station st;
     fill(st.comm, 1);
-    st.comm.inet().InternetSettings.MailBody = "line one\r\nline two\nthree";
-    st.comm.inet().InternetSettings.FTP = "a\rb";
+    EditInet(st.comm, [&](InternetSettings& s) { s.MailBody = "line one\r\nline two\nthree"; });
+    EditInet(st.comm, [&](InternetSettings& s) { s.FTP = "a\rb"; });
     ASSERT_TRUE(st.comm.inet().SaveInetInf());
     Station other;
-    other.comm.sys().DeviceCount = 1;
+    EditSys(other.comm, [&](SysInf::Content& t) { t.DeviceCount = 1; });
     other.writeBytes("InetInf.ini", st.readBytes("InetInf.ini"));
     ASSERT_TRUE(other.comm.inet().LoadInetInf());
-    EXPECT_EQ(other.comm.inet().InternetSettings.MailBody, "line one line two three");
-    EXPECT_EQ(other.comm.inet().InternetSettings.FTP, "a b");
-    EXPECT_EQ(other.comm.inet().InternetSettings.Camera[0], "cam1");
+    EXPECT_EQ(other.comm.inet().InternetSettings().MailBody, "line one line two three");
+    EXPECT_EQ(other.comm.inet().InternetSettings().FTP, "a b");
+    EXPECT_EQ(other.comm.inet().InternetSettings().Camera[0], "cam1");
 }
 
 TEST(InetInf, FailedSaveShowsItsMessage)
@@ -324,23 +325,28 @@ TEST(ScramblePass, LeavesOtherCharactersAndKnowsItsWords)
 TEST(InetInf, CommModeFollowsModeAndSendFolder)
 {
     Station st;
-    auto& s = st.comm.inet().InternetSettings;
+    auto s = st.comm.inet().InternetSettings();
     s.Mode = 0;
+    st.comm.inet().Commit(s);
     EXPECT_EQ(st.comm.inet().CommMode(), CommModeKind::InternetUpload);
     s.Mode = 1;
+    st.comm.inet().Commit(s);
     EXPECT_EQ(st.comm.inet().CommMode(), CommModeKind::InternetDownload);
     s.Mode = 2;
+    st.comm.inet().Commit(s);
     EXPECT_EQ(st.comm.inet().CommMode(), CommModeKind::LanDownload);
     s.Mode = 3;
+    st.comm.inet().Commit(s);
     EXPECT_EQ(st.comm.inet().CommMode(), CommModeKind::PlainLan);
     s.SendFordername = "host\\share";
+    st.comm.inet().Commit(s);
     EXPECT_EQ(st.comm.inet().CommMode(), CommModeKind::LanUpload);
 }
 
 TEST(InetInf, HandEditedRelayNamesNeverBuildAPath)
 {
     Station st;
-    st.comm.sys().DeviceCount = 5;
+    EditSys(st.comm, [&](SysInf::Content& t) { t.DeviceCount = 5; });
     QByteArray text =
         "Mode=1\r\nMode2=0\r\nFTP=\r\nID=\r\nPassWord=\r\nRemoteDir=\r\nURL=\r\n"
         "FileName1=ok12345\r\nFileName2=../etc\r\nFileName3=toolong123\r\nFileName4=\x83\x7c\r\nFileName5=a b\r\n"
@@ -352,7 +358,7 @@ TEST(InetInf, HandEditedRelayNamesNeverBuildAPath)
     st.writeBytes("InetInf.ini", text);
     ASSERT_TRUE(st.comm.inet().LoadInetInf());
     EXPECT_EQ(st.comm.inet().RelayFileName(0), "ok12345");
-    EXPECT_EQ(st.comm.inet().InternetSettings.FileName[1], "../etc"); // kept as read, so a save does not lose it
+    EXPECT_EQ(st.comm.inet().InternetSettings().FileName[1], "../etc"); // kept as read, so a save does not lose it
     for (int i = 1; i < 5; ++i)
         EXPECT_EQ(st.comm.inet().RelayFileName(i), QString()) << i;
     EXPECT_EQ(st.comm.inet().RelayFileName(-1), QString());

@@ -28,11 +28,12 @@ namespace {
 
 void mailSettings(MontComm1& c, const QString& server)
 {
-    auto& s = c.inet().InternetSettings;
+    auto s = c.inet().InternetSettings();
     s.SMTPServerName = server;
     s.SendMailName = QStringLiteral("station@example.jp");
     s.MailHeader = QStringLiteral("警報通知");
     s.MailBody = QStringLiteral("至急確認してください。\r\n監視局");
+    c.inet().Commit(s);
 }
 
 // The server's replies without the 40 ms each that Nagle and a delayed ACK would add.
@@ -94,8 +95,9 @@ TEST(AlarmMail, LineBreaksCannotAddHeaders)
     FakeSmtp smtp;
     st.comm.alarms().setSmtp(&smtp);
     mailSettings(st.comm, QStringLiteral("mail.example.jp"));
-    st.comm.inet().InternetSettings.MailHeader = QStringLiteral("警報\r\nBcc: x@evil.example");
-    st.comm.inet().InternetSettings.SendMailName = QStringLiteral("station@example.jp\nBcc: y@evil.example");
+    EditInet(st.comm, [&](InternetSettings& s) { s.MailHeader = QStringLiteral("警報\r\nBcc: x@evil.example"); });
+    EditInet(st.comm,
+             [&](InternetSettings& s) { s.SendMailName = QStringLiteral("station@example.jp\nBcc: y@evil.example"); });
     ASSERT_TRUE(MakeMailXls(st.path("mail.xls"), {"a@example.jp\r\nBcc: z@evil.example|N\nBcc: w@evil.example"}));
     st.comm.alarms().SendAlarmMail(QStringLiteral("T"));
     ASSERT_TRUE(st.waitForMail());
@@ -184,7 +186,7 @@ TEST(AlarmMail, ABadBookShowsWhyAndSendsNothing)
         st.comm.alarms().setSmtp(&smtp);
         st.comm.setDialUpBackend(&dial);
         mailSettings(st.comm, QStringLiteral("mail.example.jp"));
-        st.comm.inet().InternetSettings.DialUpName = QStringLiteral("isp");
+        EditInet(st.comm, [&](InternetSettings& s) { s.DialUpName = QStringLiteral("isp"); });
         cs.make(st);
         st.comm.alarms().SendAlarmMail(QStringLiteral("T"));
         ASSERT_TRUE(st.waitForMail());
@@ -207,9 +209,10 @@ TEST(AlarmMail, ARefusedRecipientCostsOnlyItsOwnMailAndTheDialUpIsHungUp)
     st.comm.alarms().setSmtp(&smtp);
     st.comm.setDialUpBackend(&dial);
     mailSettings(st.comm, server.address());
-    auto& s = st.comm.inet().InternetSettings;
+    auto s = st.comm.inet().InternetSettings();
     s.DialUpName = QStringLiteral("isp");
     s.DialUpUser = QStringLiteral("user1");
+    st.comm.inet().Commit(s);
     st.comm.dialUpLine().PauseMs = 10;
     ASSERT_TRUE(MakeMailXls(st.path("mail.xls"), {"a@example.jp|A", "b@example.jp|B", "c@example.jp|C"}));
     st.comm.alarms().SendAlarmMail(QStringLiteral("T"));
@@ -330,11 +333,12 @@ struct Notice {
     QTimer timFtp;
     Notice(const FtpServer& server)
     {
-        auto& s = st.comm.inet().InternetSettings;
+        auto s = st.comm.inet().InternetSettings();
         s.FTP = QStringLiteral("127.0.0.1:%1").arg(server.port());
         s.ID = QStringLiteral("ftpuser");
         s.PassWord = QStringLiteral("secret");
         s.RemoteDir = QStringLiteral("relay");
+        st.comm.inet().Commit(s);
     }
     int16_t mark()
     {
@@ -355,12 +359,12 @@ TEST(AbnormalityNotice, OnlyCamera3IsMarked)
     ASSERT_TRUE(server.ready());
     QDir(server.root()).mkdir("cam3");
     Notice n(server);
-    n.st.comm.inet().InternetSettings.Camera[2] = QStringLiteral("cam3");
+    EditInet(n.st.comm, [&](InternetSettings& s) { s.Camera[2] = QStringLiteral("cam3"); });
     EXPECT_EQ(n.mark(), 0);
     EXPECT_EQ(server.count("STOR"), 1);
     EXPECT_EQ(server.file("cam3/IjyouFile.txt"), QByteArray("!!\r\n"));
     EXPECT_EQ(n.st.readBytes("IjyouFile.txt"), QByteArray("!!\r\n"));
-    EXPECT_EQ(n.st.comm.inet().InternetSettings.RemoteDir, QStringLiteral("relay"));
+    EXPECT_EQ(n.st.comm.inet().InternetSettings().RemoteDir, QStringLiteral("relay"));
 }
 
 TEST(AbnormalityNotice, OnlyTheLastUploadDecides)
@@ -369,20 +373,23 @@ TEST(AbnormalityNotice, OnlyTheLastUploadDecides)
     ASSERT_TRUE(server.ready());
     QDir(server.root()).mkdir("good");
     Notice n(server);
-    auto& cam = n.st.comm.inet().InternetSettings.Camera;
+    auto inet = n.st.comm.inet().InternetSettings();
+    auto& cam = inet.Camera;
     cam[0] = QStringLiteral("missing");
     cam[1] = QStringLiteral("good");
+    n.st.comm.inet().Commit(inet);
     EXPECT_EQ(n.mark(), 0); // the first failing does not stop the second
     EXPECT_EQ(server.file("good/IjyouFile.txt"), QByteArray("!!\r\n"));
     std::swap(cam[0], cam[1]);
+    n.st.comm.inet().Commit(inet);
     EXPECT_EQ(n.mark(), 1);
-    EXPECT_EQ(n.st.comm.inet().InternetSettings.RemoteDir, QStringLiteral("relay"));
+    EXPECT_EQ(n.st.comm.inet().InternetSettings().RemoteDir, QStringLiteral("relay"));
 }
 
 TEST(AbnormalityNotice, WithoutTheMainWindowsControlsNothingIsSent)
 {
     Station st;
-    st.comm.inet().InternetSettings.Camera[0] = QStringLiteral("cam1");
+    EditInet(st.comm, [&](InternetSettings& s) { s.Camera[0] = QStringLiteral("cam1"); });
     int16_t result = -99;
     st.comm.alarms().PostAbnormalMark([&](int16_t r) { result = r; });
     EXPECT_EQ(result, 1);

@@ -15,11 +15,12 @@ struct MailRig {
     std::unique_ptr<MailSetform> w;
     MailRig()
     {
-        auto& s = st.comm.inet().InternetSettings;
+        auto s = st.comm.inet().InternetSettings();
         s.SMTPServerName = QStringLiteral("smtp.local");
         s.SendMailName = QStringLiteral("station@local");
         s.MailHeader = QStringLiteral("警報");
         s.MailBody = QStringLiteral("異常です");
+        st.comm.inet().Commit(s);
         w = std::make_unique<MailSetform>(st.comm);
         w->show();
     }
@@ -43,7 +44,7 @@ TEST(MailSetform, SaveStoresTrimmedTextOnOkAndClosesEitherWay)
     EXPECT_EQ(rig.st.messageTexts(), QStringList{"変更してもよろしいですか？"});
     EXPECT_EQ(rig.st.messages.shown[0].title, QStringLiteral("確認"));
     EXPECT_FALSE(w.isVisible());
-    EXPECT_EQ(rig.st.comm.inet().InternetSettings.MailHeader, QStringLiteral("警報"));
+    EXPECT_EQ(rig.st.comm.inet().InternetSettings().MailHeader, QStringLiteral("警報"));
     EXPECT_FALSE(rig.written());
 
     MailSetform again(rig.st.comm);
@@ -53,8 +54,8 @@ TEST(MailSetform, SaveStoresTrimmedTextOnOkAndClosesEitherWay)
     type(again, "SMTPName", "");
     click(again, "SetCmd");
     EXPECT_FALSE(again.isVisible());
-    EXPECT_EQ(rig.st.comm.inet().InternetSettings.MailHeader, QStringLiteral("水位警報"));
-    EXPECT_TRUE(rig.st.comm.inet().InternetSettings.SMTPServerName.isEmpty());
+    EXPECT_EQ(rig.st.comm.inet().InternetSettings().MailHeader, QStringLiteral("水位警報"));
+    EXPECT_TRUE(rig.st.comm.inet().InternetSettings().SMTPServerName.isEmpty());
     const QString file = *TextFile::readAll(rig.st.path("InetInf.ini"));
     EXPECT_TRUE(file.contains(QStringLiteral("\r\nMailHeader=水位警報\r\n")));
     EXPECT_TRUE(file.contains(QStringLiteral("\r\nMailBody=一行目 二行目\r\n")));
@@ -67,6 +68,6 @@ TEST(MailSetform, EndDiscardsTheEdits)
     click(*rig.w, "EndCmd");
     EXPECT_FALSE(rig.w->isVisible());
     EXPECT_TRUE(rig.st.messages.shown.empty());
-    EXPECT_EQ(rig.st.comm.inet().InternetSettings.SendMailName, QStringLiteral("station@local"));
+    EXPECT_EQ(rig.st.comm.inet().InternetSettings().SendMailName, QStringLiteral("station@local"));
     EXPECT_FALSE(rig.written());
 }

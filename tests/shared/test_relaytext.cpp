@@ -18,7 +18,7 @@ void load(Station& st, const QList<UnitRow>& rows, const QStringList& names)
     TextFile::writeWhole(st.path("sysinf001.csv"), sysInfText(rows));
     ASSERT_TRUE(st.comm.sys().LoadSysInf());
     for (int i = 0; i < names.size(); ++i)
-        st.comm.inet().InternetSettings.FileName[i] = names[i];
+        EditInet(st.comm, [&](InternetSettings& s) { s.FileName[i] = names[i]; });
 }
 
 UnitRow row(const QString& name, const QString& pins)
@@ -69,8 +69,8 @@ TEST(RelayParamLine, EachUnitGetsItsOwnPinTypes)
 TEST(RelayParamLine, NothingWithoutAValidTable)
 {
     Station st;
-    st.comm.sys().DeviceCount = 1;
-    st.comm.inet().InternetSettings.FileName[0] = "ABC";
+    EditSys(st.comm, [&](SysInf::Content& t) { t.DeviceCount = 1; });
+    EditInet(st.comm, [&](InternetSettings& s) { s.FileName[0] = "ABC"; });
     EXPECT_FALSE(st.comm.sys().LoadSysInf()); // no sysinf001.csv
     EXPECT_EQ(Relay::ParamLine(st.comm, 0), QString());
 }

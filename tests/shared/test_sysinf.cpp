@@ -40,11 +40,11 @@ TEST(SysInf, SavesExactBytes)
 {
     Station st;
     auto& c = st.comm;
-    c.sys().DeviceCount = 1;
-    c.sys().MonitorSettings = {5, "s", 2, "s", 3, 3};
+    EditSys(c, [&](SysInf::Content& t) { t.DeviceCount = 1; });
+    EditSys(c, [&](SysInf::Content& t) { t.MonitorSettings = {5, "s", 2, "s", 3, 3}; });
     const QStringList row = QString::fromUtf8(record("ポンプ１")).split(u',');
     for (int i = 0; i < 20; ++i)
-        c.sys().DeviceTable[0][i] = row[i];
+        EditSys(c, [&](SysInf::Content& t) { t.DeviceTable[0][i] = row[i]; });
     ASSERT_TRUE(c.sys().SaveSysInf());
     const QByteArray expected = sysinf(1, Settings, {record("\x83\x7c\x83\x93\x83\x76\x82\x50")});
     EXPECT_EQ(st.readBytes("sysinf001.csv"), expected);
@@ -59,25 +59,25 @@ TEST(SysInf, RoundTripsTableAndSettings)
 {
     Station st;
     auto& c = st.comm;
-    c.sys().DeviceCount = 3;
-    c.sys().MonitorSettings = {7, "n", 12, "s", 10, 4};
+    EditSys(c, [&](SysInf::Content& t) { t.DeviceCount = 3; });
+    EditSys(c, [&](SysInf::Content& t) { t.MonitorSettings = {7, "n", 12, "s", 10, 4}; });
     for (int r = 0; r < 3; ++r) {
         const QStringList row = QString::fromUtf8(record(" 名前" + QByteArray::number(r), "Din: 3:Low")).split(u',');
         for (int i = 0; i < 20; ++i)
-            c.sys().DeviceTable[r][i] = row[i];
+            EditSys(c, [&](SysInf::Content& t) { t.DeviceTable[r][i] = row[i]; });
     }
-    const auto table = c.sys().DeviceTable;
+    const auto table = c.sys().DeviceTable();
     ASSERT_TRUE(c.sys().SaveSysInf());
     Station other;
     other.writeBytes("sysinf001.csv", st.readBytes("sysinf001.csv"));
     ASSERT_TRUE(other.comm.sys().LoadSysInf());
-    EXPECT_TRUE(other.comm.sys().SysInfValid);
-    EXPECT_EQ(other.comm.sys().DeviceCount, 3);
-    EXPECT_EQ(other.comm.sys().MonitorSettings.MoniterCycl, 7);
-    EXPECT_EQ(other.comm.sys().MonitorSettings.MoniterCyclType, "n");
-    EXPECT_EQ(other.comm.sys().MonitorSettings.TimeOut, 12);
-    EXPECT_EQ(other.comm.sys().MonitorSettings.ReloadSize, 4);
-    EXPECT_EQ(other.comm.sys().DeviceTable, table);
+    EXPECT_TRUE(other.comm.sys().SysInfValid());
+    EXPECT_EQ(other.comm.sys().DeviceCount(), 3);
+    EXPECT_EQ(other.comm.sys().MonitorSettings().MoniterCycl, 7);
+    EXPECT_EQ(other.comm.sys().MonitorSettings().MoniterCyclType, "n");
+    EXPECT_EQ(other.comm.sys().MonitorSettings().TimeOut, 12);
+    EXPECT_EQ(other.comm.sys().MonitorSettings().ReloadSize, 4);
+    EXPECT_EQ(other.comm.sys().DeviceTable(), table);
     EXPECT_EQ(other.comm.sys().GetArmField(1, 0), "Din");
     EXPECT_EQ(other.comm.sys().GetArmField(1, 1), "3");
     EXPECT_EQ(other.comm.sys().GetArmField(1, 2), "Low");
@@ -87,13 +87,13 @@ TEST(SysInf, SaveNormalisesPinCells)
 {
     Station st;
     auto& c = st.comm;
-    c.sys().DeviceCount = 1;
-    c.sys().MonitorSettings = {5, "s", 2, "s", 3, 3};
+    EditSys(c, [&](SysInf::Content& t) { t.DeviceCount = 1; });
+    EditSys(c, [&](SysInf::Content& t) { t.MonitorSettings = {5, "s", 2, "s", 3, 3}; });
     for (int i = 0; i < 20; ++i)
-        c.sys().DeviceTable[0][i] = "x";
-    c.sys().DeviceTable[0][ColRA0 + 2] = "Din";
-    c.sys().DeviceTable[0][ColRB0 + 4] = "";
-    c.sys().DeviceTable[0][ColRB0 + 1] = "Dout";
+        EditSys(c, [&](SysInf::Content& t) { t.DeviceTable[0][i] = "x"; });
+    EditSys(c, [&](SysInf::Content& t) { t.DeviceTable[0][ColRA0 + 2] = "Din"; });
+    EditSys(c, [&](SysInf::Content& t) { t.DeviceTable[0][ColRB0 + 4] = ""; });
+    EditSys(c, [&](SysInf::Content& t) { t.DeviceTable[0][ColRB0 + 1] = "Dout"; });
     ASSERT_TRUE(c.sys().SaveSysInf());
     const QList<QByteArray> fields = st.readBytes("sysinf001.csv").split('\n')[3].trimmed().split(',');
     EXPECT_EQ(fields[ColRA0 + 2], "non");
@@ -112,14 +112,14 @@ TEST(SysInf, LoadNormalisesFields)
                 record("b"), "short,1.2.3.4,,,,,,,,,,,,,,,,,,"}));
     ASSERT_TRUE(st.comm.sys().LoadSysInf());
     const auto& c = st.comm;
-    EXPECT_EQ(c.sys().MonitorSettings.MoniterCycl, 7);
-    EXPECT_EQ(c.sys().MonitorSettings.MoniterCyclType, ""); // the single character after the key is a space
-    EXPECT_EQ(c.sys().DeviceTable[0][ColName], " lead");
-    EXPECT_EQ(c.sys().DeviceTable[0][ColLCD], "0");
-    EXPECT_EQ(c.sys().DeviceTable[0][ColIO], "15");
-    EXPECT_EQ(c.sys().DeviceTable[0][ColRS], "2.5");
-    EXPECT_EQ(c.sys().DeviceTable[0][ColBPS], "9600");
-    EXPECT_EQ(c.sys().DeviceTable[0][ColRA0], "Ain");
+    EXPECT_EQ(c.sys().MonitorSettings().MoniterCycl, 7);
+    EXPECT_EQ(c.sys().MonitorSettings().MoniterCyclType, ""); // the single character after the key is a space
+    EXPECT_EQ(c.sys().DeviceTable()[0][ColName], " lead");
+    EXPECT_EQ(c.sys().DeviceTable()[0][ColLCD], "0");
+    EXPECT_EQ(c.sys().DeviceTable()[0][ColIO], "15");
+    EXPECT_EQ(c.sys().DeviceTable()[0][ColRS], "2.5");
+    EXPECT_EQ(c.sys().DeviceTable()[0][ColBPS], "9600");
+    EXPECT_EQ(c.sys().DeviceTable()[0][ColRA0], "Ain");
     EXPECT_EQ(c.sys().GetPinType(0, 5, 0), 2);
     EXPECT_EQ(c.sys().GetPinType(0, 5, 1), -1);
     EXPECT_EQ(c.sys().GetPinType(0, 6, 0), 1);
@@ -128,12 +128,12 @@ TEST(SysInf, LoadNormalisesFields)
     EXPECT_EQ(c.sys().GetPinType(0, 7, 1), -1);
     EXPECT_EQ(c.sys().GetPinType(3, 6, 0), -1);
     // empty fields are empty cells
-    EXPECT_EQ(c.sys().DeviceTable[2][ColIP], "1.2.3.4");
-    EXPECT_EQ(c.sys().DeviceTable[2][ColIO], "0");
-    EXPECT_EQ(c.sys().DeviceTable[2][ColArm], "");
+    EXPECT_EQ(c.sys().DeviceTable()[2][ColIP], "1.2.3.4");
+    EXPECT_EQ(c.sys().DeviceTable()[2][ColIO], "0");
+    EXPECT_EQ(c.sys().DeviceTable()[2][ColArm], "");
     for (int r = 3; r < 100; ++r)
         for (int col = 0; col < 20; ++col)
-            ASSERT_TRUE(c.sys().DeviceTable[r][col].isEmpty());
+            ASSERT_TRUE(c.sys().DeviceTable()[r][col].isEmpty());
 }
 
 TEST(SysInf, ArmKeepsFurtherCommasAndSplitsOnColons)
@@ -141,11 +141,11 @@ TEST(SysInf, ArmKeepsFurtherCommasAndSplitsOnColons)
     Station st;
     st.writeBytes("sysinf001.csv", sysinf(1, Settings, {record("a", "Ain: 2:High,extra")}));
     ASSERT_TRUE(st.comm.sys().LoadSysInf());
-    EXPECT_EQ(st.comm.sys().DeviceTable[0][ColArm], "Ain: 2:High,extra");
+    EXPECT_EQ(st.comm.sys().DeviceTable()[0][ColArm], "Ain: 2:High,extra");
     EXPECT_EQ(st.comm.sys().GetArmField(0, 2), "High,extra");
     EXPECT_EQ(st.comm.sys().GetArmField(0, 3), "non");
     EXPECT_EQ(st.comm.sys().GetArmField(1, 0), "non");
-    st.comm.sys().DeviceTable[0][ColArm] = "non";
+    EditSys(st.comm, [&](SysInf::Content& t) { t.DeviceTable[0][ColArm] = "non"; });
     EXPECT_EQ(st.comm.sys().GetArmField(0, 1), "non");
 }
 
@@ -177,7 +177,7 @@ TEST(SysInf, EachCheckShowsItsMessage)
         Station st;
         st.writeBytes("sysinf001.csv", c.file);
         EXPECT_FALSE(Reported(st.messages, st.comm.sys().LoadSysInf())) << c.message.toStdString();
-        EXPECT_FALSE(st.comm.sys().SysInfValid);
+        EXPECT_FALSE(st.comm.sys().SysInfValid());
         ASSERT_EQ(st.messages.shown.size(), 1u) << c.message.toStdString();
         EXPECT_EQ(st.messages.shown[0].text, c.message);
         EXPECT_EQ(st.messages.shown[0].icon, MessageBoxService::Icon::None);
@@ -191,12 +191,12 @@ TEST(SysInf, ValuesBeforeTheFailingCheckAreKept)
     st.writeBytes(
         "sysinf001.csv",
         sysinf(2, "MoniterCycl= 9,MoniterCyclType=n,TimeOut= 0,TimeOutCyclType=s,ReloadCycl= 3,ReloadSize= 3,", {}));
-    st.comm.sys().DeviceTable[0][ColName] = "kept";
+    EditSys(st.comm, [&](SysInf::Content& t) { t.DeviceTable[0][ColName] = "kept"; });
     EXPECT_FALSE(Reported(st.messages, st.comm.sys().LoadSysInf()));
-    EXPECT_EQ(st.comm.sys().MonitorSettings.MoniterCycl, 9);
-    EXPECT_EQ(st.comm.sys().MonitorSettings.MoniterCyclType, "n");
-    EXPECT_EQ(st.comm.sys().DeviceCount, 2);
-    EXPECT_EQ(st.comm.sys().DeviceTable[0][ColName], "kept");
+    EXPECT_EQ(st.comm.sys().MonitorSettings().MoniterCycl, 9);
+    EXPECT_EQ(st.comm.sys().MonitorSettings().MoniterCyclType, "n");
+    EXPECT_EQ(st.comm.sys().DeviceCount(), 2);
+    EXPECT_EQ(st.comm.sys().DeviceTable()[0][ColName], "kept");
 }
 
 TEST(SysInf, OtherFailuresNameTheirLineAndAreOnlyReplacedWhenTheOperatorSaysSo)
@@ -221,10 +221,11 @@ TEST(SysInf, OtherFailuresNameTheirLineAndAreOnlyReplacedWhenTheOperatorSaysSo)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.file.left(40).toStdString());
         Station st;
-        st.comm.sys().SysInfValid = true;
+        st.writeBytes("sysinf001.csv", sysinf(1, Settings, {record("a")}));
+        ASSERT_TRUE(st.comm.sys().LoadSysInf()); // a failing load drops a table that was good
         st.writeBytes("sysinf001.csv", c.file);
         EXPECT_FALSE(Reported(st.messages, st.comm.sys().LoadSysInf()));
-        EXPECT_FALSE(st.comm.sys().SysInfValid);
+        EXPECT_FALSE(st.comm.sys().SysInfValid());
         ASSERT_EQ(st.messages.shown.size(), 1u);
         EXPECT_TRUE(st.messages.shown[0].text.contains(c.said)) << st.messages.shown[0].text.toStdString();
         // The table a settings window then builds replaces the file only on OK, with a copy kept.
@@ -247,11 +248,11 @@ TEST(SysInf, RejectedCountNeverDrivesALoopPastTheTable)
     Station st;
     st.writeBytes("sysinf001.csv", sysinf(30000, Settings, {}));
     EXPECT_FALSE(Reported(st.messages, st.comm.sys().LoadSysInf()));
-    EXPECT_EQ(st.comm.sys().DeviceCount, 30000);
+    EXPECT_EQ(st.comm.sys().DeviceCount(), 30000);
     EXPECT_EQ(st.comm.sys().unitCount(), 100);
     EXPECT_EQ(st.comm.sys().GetPinType(150, 6, 0), -1);
     EXPECT_EQ(st.comm.sys().GetArmField(150, 0), "non");
-    st.comm.sys().DeviceCount = -4;
+    EditSys(st.comm, [&](SysInf::Content& t) { t.DeviceCount = -4; });
     EXPECT_EQ(st.comm.sys().unitCount(), 0);
     EXPECT_TRUE(st.comm.sys().SaveSysInf());
 }
@@ -264,8 +265,8 @@ TEST(SysInf, ALoadOfOneHundredUnitsWorks)
         rows << record("u" + QByteArray::number(i));
     st.writeBytes("sysinf001.csv", sysinf(100, Settings, rows));
     ASSERT_TRUE(st.comm.sys().LoadSysInf());
-    EXPECT_EQ(st.comm.sys().DeviceTable[99][ColName], "u99");
-    EXPECT_TRUE(st.comm.sys().DeviceTable[100][ColName].isEmpty());
+    EXPECT_EQ(st.comm.sys().DeviceTable()[99][ColName], "u99");
+    EXPECT_TRUE(st.comm.sys().DeviceTable()[100][ColName].isEmpty());
 }
 
 TEST(SysInf, FailedSaveShowsItsMessageAndKeepsTheOldFile)
@@ -274,16 +275,15 @@ TEST(SysInf, FailedSaveShowsItsMessageAndKeepsTheOldFile)
     st.writeBytes("sysinf001.csv", sysinf(1, Settings, {record("a")}));
     ASSERT_TRUE(st.comm.sys().LoadSysInf());
     const QByteArray before = st.readBytes("sysinf001.csv");
-    st.comm.sys().DeviceTable[0][ColName] = "changed";
+    EditSys(st.comm, [&](SysInf::Content& t) { t.DeviceTable[0][ColName] = "changed"; });
     // The file's directory vanishing stands in for any failure to write.
     SysInf elsewhere(st.path("gone"), st.messages);
-    elsewhere.DeviceCount = 1;
-    elsewhere.MonitorSettings = st.comm.sys().MonitorSettings;
+    elsewhere.Commit(st.comm.sys().content());
     EXPECT_FALSE(Reported(st.messages, elsewhere.SaveSysInf()));
     ASSERT_EQ(st.messages.shown.size(), 1u);
     EXPECT_EQ(st.messages.shown[0].text, QStringLiteral("システムファイル書き込みエラー"));
     EXPECT_EQ(st.readBytes("sysinf001.csv"), before);
-    EXPECT_EQ(elsewhere.DeviceCount, 1);
+    EXPECT_EQ(elsewhere.DeviceCount(), 1);
 }
 
 TEST(SysInf, OnlyARegularFileOfSaneSizeIsLoaded)
@@ -336,9 +336,9 @@ TEST(ArmRule, ReadsKindPinAndLevelAndRefusesPinsOfAnotherKind)
         {"Din: 8:High", AlarmRule::Kind::Digital, -1, true}, {"Din: x:High", AlarmRule::Kind::Digital, -1, true},
         {"Din:-1:Low", AlarmRule::Kind::Digital, -1, false}, {"Dout: 1:High", AlarmRule::Kind::None, -1, false},
     };
-    st.comm.sys().DeviceCount = 1;
+    EditSys(st.comm, [&](SysInf::Content& t) { t.DeviceCount = 1; });
     for (const auto& c : cases) {
-        st.comm.sys().DeviceTable[0][ColArm] = QString::fromUtf8(c.arm);
+        EditSys(st.comm, [&](SysInf::Content& t) { t.DeviceTable[0][ColArm] = QString::fromUtf8(c.arm); });
         const AlarmRule r = st.comm.sys().ArmRule(0);
         EXPECT_EQ(r.kind, c.kind) << c.arm;
         EXPECT_EQ(r.pin, c.pin) << c.arm;
@@ -346,6 +346,6 @@ TEST(ArmRule, ReadsKindPinAndLevelAndRefusesPinsOfAnotherKind)
             EXPECT_EQ(r.high, c.high) << c.arm;
         }
     }
-    st.comm.sys().DeviceTable[0][ColArm] = "Din: 3:High";
+    EditSys(st.comm, [&](SysInf::Content& t) { t.DeviceTable[0][ColArm] = "Din: 3:High"; });
     EXPECT_EQ(st.comm.sys().ArmRule(0).item(), ItemRB0 + 3);
 }

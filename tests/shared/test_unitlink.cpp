@@ -6,16 +6,20 @@
 namespace {
 void oneUnit(MontComm1& c, const QStringList& pins)
 {
-    c.sys().DeviceCount = 1;
-    c.sys().SysInfValid = true;
-    c.sys().MonitorSettings.TimeOut = 7;
+    SysInf::Content t;
+    t.DeviceCount = 1;
+    t.MonitorSettings = {1, "s", 7, "s", 1, 1};
     const QStringList head = {"u", "127.0.0.11", "3", "1502", "2", "9600"};
     for (int i = 0; i < 6; ++i)
-        c.sys().DeviceTable[0][i] = head[i];
+        t.DeviceTable[0][i] = head[i];
     for (int i = 0; i < 12; ++i)
-        c.sys().DeviceTable[0][ColRA0 + i] = pins[i];
-    c.sys().DeviceTable[0][ColControl] = "On";
-    c.sys().DeviceTable[0][ColArm] = "non";
+        t.DeviceTable[0][ColRA0 + i] = pins[i];
+    t.DeviceTable[0][ColControl] = "On";
+    t.DeviceTable[0][ColArm] = "non";
+    c.sys().Commit(t);
+    // through the file, as the station gets a table it may use
+    ASSERT_TRUE(c.sys().SaveSysInf());
+    ASSERT_TRUE(c.sys().LoadSysInf());
 }
 const QStringList Pins = {"Ain", "non", "Ain", "non", "Din", "Dout", "non", "non", "non", "non", "non", "Din"};
 } // namespace
@@ -45,7 +49,7 @@ TEST(OpenUnitLink, FailsOnAMismatchOrAnError)
     down.down = true;
     EXPECT_FALSE(st.comm.sys().OpenUnitLink(down, 0));
 
-    st.comm.sys().DeviceTable[0][ColIO] = "70000"; // beyond int16
+    EditSys(st.comm, [&](SysInf::Content& t) { t.DeviceTable[0][ColIO] = "70000"; }); // beyond int16
     FakeLink untouched;
     EXPECT_FALSE(st.comm.sys().OpenUnitLink(untouched, 0));
 }
@@ -57,7 +61,8 @@ TEST(OpenUnitLink, OutsideTheTableLeavesTheLinkAlone)
     FakeLink link;
     EXPECT_TRUE(st.comm.sys().OpenUnitLink(link, 1));
     EXPECT_TRUE(st.comm.sys().OpenUnitLink(link, -1));
-    st.comm.sys().SysInfValid = false;
+    st.writeBytes("sysinf001.csv", "broken");
+    ASSERT_FALSE(st.comm.sys().LoadSysInf());
     EXPECT_TRUE(st.comm.sys().OpenUnitLink(link, 0));
     EXPECT_TRUE(link.log.isEmpty());
 }

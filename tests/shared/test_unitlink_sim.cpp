@@ -10,9 +10,9 @@
 namespace {
 void aimAt(MontComm1& c, const UnitSimProcess& sim, int unit)
 {
-    c.sys().DeviceCount = 1;
-    c.sys().SysInfValid = true;
-    c.sys().MonitorSettings.TimeOut = 1;
+    SysInf::Content t;
+    t.DeviceCount = 1;
+    t.MonitorSettings = {1, "s", 1, "s", 1, 1};
     const QStringList row = {"u",    QString::fromStdString(sim.ip(unit)),
                              "0",    QString::number(sim.port()),
                              "0",    "9600",
@@ -24,7 +24,10 @@ void aimAt(MontComm1& c, const UnitSimProcess& sim, int unit)
                              "non",  "non",
                              "On",   "non"};
     for (int i = 0; i < 20; ++i)
-        c.sys().DeviceTable[0][i] = row[i];
+        t.DeviceTable[0][i] = row[i];
+    c.sys().Commit(t);
+    ASSERT_TRUE(c.sys().SaveSysInf());
+    ASSERT_TRUE(c.sys().LoadSysInf());
 }
 } // namespace
 

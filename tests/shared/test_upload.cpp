@@ -28,19 +28,20 @@ struct Uploader {
     }
     void aim(const FtpServer& server, const QString& remoteDir = {})
     {
-        auto& s = st.comm.inet().InternetSettings;
+        auto s = st.comm.inet().InternetSettings();
         s.FTP = QStringLiteral("127.0.0.1");
         s.ProxyPortNo = QString::number(server.port());
         s.ID = QStringLiteral("ftpuser");
         s.PassWord = QStringLiteral("secret");
         s.RemoteDir = remoteDir;
+        st.comm.inet().Commit(s);
     }
     FtpUploadJob job{ftp, timFtp};
     // One send through the job, waited for here (the station itself never waits for one).
     int16_t upload(const QString& name)
     {
         std::optional<int16_t> result;
-        if (!job.start(FtpTarget::of(st.comm.inet().InternetSettings), st.path(name), st.comm.ftpStepTimeOutMs(),
+        if (!job.start(FtpTarget::of(st.comm.inet().InternetSettings()), st.path(name), st.comm.ftpStepTimeOutMs(),
                        [&](int16_t code) { result = code; }))
             return -1;
         QDeadlineTimer deadline(120000);
@@ -106,7 +107,7 @@ TEST(FtpUploadJob, FailuresAreReportedAtOnceWithTheirCodes)
     EXPECT_FALSE(QFile::exists(server.root("missing/A.txt")));
 
     u.aim(server);
-    u.st.comm.inet().InternetSettings.PassWord = QStringLiteral("wrong");
+    EditInet(u.st.comm, [&](InternetSettings& s) { s.PassWord = QStringLiteral("wrong"); });
     EXPECT_EQ(u.upload("A.txt"), 8); // a refused login is named as such, not as a connection fault
     EXPECT_EQ(FtpErrorText(8, {}), QStringLiteral("FTPサーバーにログインできません（ID かパスワードが違います）"));
     EXPECT_EQ(server.count("STOR"), 0);
@@ -116,7 +117,7 @@ TEST(FtpUploadJob, FailuresAreReportedAtOnceWithTheirCodes)
     const quint16 closed = probe.serverPort();
     probe.close();
     u.aim(server);
-    u.st.comm.inet().InternetSettings.ProxyPortNo = QString::number(closed);
+    EditInet(u.st.comm, [&](InternetSettings& s) { s.ProxyPortNo = QString::number(closed); });
     EXPECT_EQ(u.upload("A.txt"), 1); // refused
 
     u.aim(server);
@@ -183,7 +184,7 @@ TEST(FtpUploadJob, AServerThatNeverAnswersEndsWithTwoAndTheControlRecovers)
     Uploader u;
     u.st.comm.setFtpStepTimeOutMs(100);
     u.aim(server);
-    u.st.comm.inet().InternetSettings.ProxyPortNo = QString::number(silent.serverPort());
+    EditInet(u.st.comm, [&](InternetSettings& s) { s.ProxyPortNo = QString::number(silent.serverPort()); });
     u.st.writeBytes("A.txt", "abc");
     QElapsedTimer clock;
     clock.start();
@@ -208,7 +209,7 @@ TEST(FtpUploadJob, TheWatchdogDropsAStalledStepSoTheControlSendsAgainUnaided)
     // Once the transfer hangs, the watchdog needs no more than a moment to be seen firing.
     stalling.onStall = [&] { u.timFtp.setInterval(50); };
     u.aim(server);
-    u.st.comm.inet().InternetSettings.ProxyPortNo = QString::number(stalling.port());
+    EditInet(u.st.comm, [&](InternetSettings& s) { s.ProxyPortNo = QString::number(stalling.port()); });
     u.st.writeBytes("A.txt", "abc");
     EXPECT_EQ(u.upload("A.txt"), 2);
     EXPECT_EQ(stalling.stors, 1); // it was the transfer that stalled, not the login
@@ -228,12 +229,13 @@ TEST(FtpUploadJob, ThroughANamedProxyTheLoginIsIdAtTheFtpHost)
     FtpServer gateway(QStringLiteral("ftpuser@ftp.example.jp"));
     ASSERT_TRUE(gateway.ready());
     Uploader u;
-    auto& s = u.st.comm.inet().InternetSettings;
+    auto s = u.st.comm.inet().InternetSettings();
     s.FTP = QStringLiteral("ftp.example.jp");
     s.ID = QStringLiteral("ftpuser");
     s.PassWord = QStringLiteral("secret");
     s.ProxyServerName = QStringLiteral("127.0.0.1");
     s.ProxyPortNo = QString::number(gateway.port());
+    u.st.comm.inet().Commit(s);
     u.st.writeBytes("A.txt", "abc");
     EXPECT_EQ(u.upload("A.txt"), 0);
     EXPECT_EQ(gateway.file("A.txt"), QByteArray("abc"));
@@ -247,12 +249,13 @@ TEST(FtpUploadJob, TlsAskedForIsNeverDroppedThroughAProxy)
         FtpServer gateway(QStringLiteral("ftpuser@") + host);
         ASSERT_TRUE(gateway.ready());
         Uploader u;
-        auto& s = u.st.comm.inet().InternetSettings;
+        auto s = u.st.comm.inet().InternetSettings();
         s.FTP = host;
         s.ID = QStringLiteral("ftpuser");
         s.PassWord = QStringLiteral("secret");
         s.ProxyServerName = QStringLiteral("127.0.0.1");
         s.ProxyPortNo = QString::number(gateway.port());
+        u.st.comm.inet().Commit(s);
         u.st.writeBytes("A.txt", "abc");
         EXPECT_EQ(u.upload("A.txt"), 7) << host.toStdString();
         EXPECT_TRUE(gateway.log().isEmpty()) << gateway.log().join(u'|').toStdString();
@@ -360,9 +363,11 @@ TEST(FtpUploadJob, TheAbnormalityMarkGoesToEveryCameraFolderWithoutWaiting)
     QDir(server.root()).mkdir("cam4");
     Uploader u;
     u.aim(server, QStringLiteral("relay"));
-    auto& cam = u.st.comm.inet().InternetSettings.Camera;
+    auto inet = u.st.comm.inet().InternetSettings();
+    auto& cam = inet.Camera;
     cam[0] = QStringLiteral("cam1");
     cam[3] = QStringLiteral("cam4");
+    u.st.comm.inet().Commit(inet);
     std::optional<int16_t> result;
     u.st.comm.alarms().PostAbnormalMark(u.ftp, u.timFtp, [&](int16_t r) { result = r; });
     EXPECT_FALSE(result.has_value());
@@ -370,9 +375,10 @@ TEST(FtpUploadJob, TheAbnormalityMarkGoesToEveryCameraFolderWithoutWaiting)
     EXPECT_EQ(result, int16_t(0));
     EXPECT_EQ(server.file("cam1/IjyouFile.txt"), QByteArray("!!\r\n"));
     EXPECT_EQ(server.file("cam4/IjyouFile.txt"), QByteArray("!!\r\n"));
-    EXPECT_EQ(u.st.comm.inet().InternetSettings.RemoteDir, QStringLiteral("relay"));
+    EXPECT_EQ(u.st.comm.inet().InternetSettings().RemoteDir, QStringLiteral("relay"));
     // A missing last folder decides the result; a control that goes first ends the run quietly.
     cam[3] = QStringLiteral("missing");
+    u.st.comm.inet().Commit(inet);
     result.reset();
     u.st.comm.alarms().PostAbnormalMark(u.ftp, u.timFtp, [&](int16_t r) { result = r; });
     letRun([&] { return result.has_value(); });

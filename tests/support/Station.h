@@ -52,3 +52,18 @@ struct Station {
         return out;
     }
 };
+
+// Settings set in memory, the way a settings window commits its copy.
+inline void EditInet(MontComm1& comm, const std::function<void(InternetSettings&)>& edit)
+{
+    auto s = comm.inet().InternetSettings();
+    edit(s);
+    comm.inet().Commit(s);
+}
+
+inline void EditSys(MontComm1& comm, const std::function<void(SysInf::Content&)>& edit)
+{
+    auto c = comm.sys().content();
+    edit(c);
+    comm.sys().Commit(c);
+}
