@@ -83,14 +83,6 @@ public:
     AlarmHistory(const SysInf& sys, const ChannelTable& channels, QString journalPath, const Clock& clock,
                  QWidget* parent = nullptr);
 
-    QComboBox* UnitFilter = nullptr;
-    QComboBox* PeriodFilter = nullptr;
-    QPushButton* Refresh = nullptr;
-    QPushButton* CloseCmd = nullptr;
-    QTableView* EventTable = nullptr;
-    QTableWidget* CountTable = nullptr;
-    QLabel* StatusText = nullptr;
-
     // Reads the journal again, off the UI thread, and shows it with the filters set.
     void reload();
     // True while a read is out.
@@ -106,6 +98,14 @@ private:
     void buildControls();
     void present(History::Loaded loaded);
     std::pair<qint64, QDateTime> journalStamp() const;
+
+    QComboBox* UnitFilter = nullptr;
+    QComboBox* PeriodFilter = nullptr;
+    QPushButton* Refresh = nullptr;
+    QPushButton* CloseCmd = nullptr;
+    QTableView* EventTable = nullptr;
+    QTableWidget* CountTable = nullptr;
+    QLabel* StatusText = nullptr;
 
     const SysInf& m_sys;
     QString m_journalPath;

@@ -40,24 +40,6 @@ public:
                 QWidget* parent = nullptr);
     ~TrendWindow() override;
 
-    std::array<QRadioButton*, 2> Mode{}; // one unit, or chosen channels
-    QComboBox* UnitCombo = nullptr;
-    std::array<QComboBox*, 4> ChannelUnit{};
-    std::array<QComboBox*, 4> Channel{};
-    QComboBox* PeriodCombo = nullptr;
-    QDateTimeEdit* FromEdit = nullptr;
-    QDateTimeEdit* ToEdit = nullptr;
-    QCheckBox* LiveCheck = nullptr;
-    QPushButton* SavePng = nullptr;
-    QPushButton* CopyCsv = nullptr;
-    QPushButton* SaveCsv = nullptr;
-    QPushButton* CloseCmd = nullptr;
-    QChartView* AnalogChart = nullptr;
-    QChartView* PinChart = nullptr;
-    QLabel* ReadOut = nullptr;
-    QLabel* StatusText = nullptr;
-    QProgressBar* CsvProgress = nullptr;
-
     const TrendModel& model() const { return m_model; }
     // Reads the selection and the period afresh (the controls call it).
     void reload();
@@ -93,6 +75,24 @@ private:
     bool handleKey(int key);
     std::optional<DataLog::Seconds> timeAt(QChartView* view, QPointF pos) const;
     int columns() const;
+
+    std::array<QRadioButton*, 2> Mode{}; // one unit, or chosen channels
+    QComboBox* UnitCombo = nullptr;
+    std::array<QComboBox*, 4> ChannelUnit{};
+    std::array<QComboBox*, 4> Channel{};
+    QComboBox* PeriodCombo = nullptr;
+    QDateTimeEdit* FromEdit = nullptr;
+    QDateTimeEdit* ToEdit = nullptr;
+    QCheckBox* LiveCheck = nullptr;
+    QPushButton* SavePng = nullptr;
+    QPushButton* CopyCsv = nullptr;
+    QPushButton* SaveCsv = nullptr;
+    QPushButton* CloseCmd = nullptr;
+    QChartView* AnalogChart = nullptr;
+    QChartView* PinChart = nullptr;
+    QLabel* ReadOut = nullptr;
+    QLabel* StatusText = nullptr;
+    QProgressBar* CsvProgress = nullptr;
 
     const SysInf& m_sys;
     const ChannelTable& m_channels;

@@ -37,6 +37,19 @@ public:
     bool retryShown() const;
     void ToggleRetrySection();
 
+protected:
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void buildControls();
+    void selectUnit(int index);
+    void optionClick();
+    void showRetry();
+    void setClick();
+    void endClick();
+    bool ask();
+
     QGroupBox* Frame2 = nullptr;
     QComboBox* DevName = nullptr;
     std::array<QRadioButton*, 2> Option3{};
@@ -51,19 +64,6 @@ public:
     QSlider* Slider2 = nullptr;
     QPushButton* Command1 = nullptr;
     QPushButton* Command2 = nullptr;
-
-protected:
-    void mouseDoubleClickEvent(QMouseEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
-private:
-    void buildControls();
-    void selectUnit(int index);
-    void optionClick();
-    void showRetry();
-    void setClick();
-    void endClick();
-    bool ask();
 
     MontComm1& m_comm;
     int m_unit = -1;

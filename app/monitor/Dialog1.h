@@ -22,14 +22,6 @@ public:
     // True while a setting is on its way to the unit: the dialog cannot be closed meanwhile.
     bool sending() const { return m_sending; }
 
-    QLineEdit* Nametext = nullptr;
-    QLineEdit* IPtext = nullptr;
-    std::array<QRadioButton*, 2> Option3{};
-    std::array<QRadioButton*, 8> Option1{};
-    std::array<QRadioButton*, 24> Option2{};
-    QPushButton* OKButton = nullptr;
-    QPushButton* CancelButton = nullptr;
-
 public slots:
     void reject() override;
 
@@ -41,6 +33,14 @@ private:
     void showUnit();
     void okClick();
     void sent(bool ok, const QString& caption);
+
+    QLineEdit* Nametext = nullptr;
+    QLineEdit* IPtext = nullptr;
+    std::array<QRadioButton*, 2> Option3{};
+    std::array<QRadioButton*, 8> Option1{};
+    std::array<QRadioButton*, 24> Option2{};
+    QPushButton* OKButton = nullptr;
+    QPushButton* CancelButton = nullptr;
 
     MontComm1& m_comm;
     const int m_unit;

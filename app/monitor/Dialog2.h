@@ -34,17 +34,6 @@ public:
 
     enum class Tone { Window, Good, Error };
 
-    QLineEdit* Nametext = nullptr;
-    QLineEdit* IPtext = nullptr;
-    QPushButton* Opencmd = nullptr;
-    QLineEdit* Stattext = nullptr;
-    std::array<QLineEdit*, 4> Aintext{};
-    QLineEdit* temptext = nullptr;
-    std::array<QLabel*, 8> Picture1{};
-    std::array<QLabel*, 8> Picture2{};
-    std::array<Switch*, 8> Sw1{};
-    QPushButton* CancelButton = nullptr;
-
     Tone statusTone() const { return m_tone; }
     // The lamp file a picture shows; empty when it shows nothing.
     const QString& inputLamp(int p) const { return m_inputLamps[p]; }
@@ -87,6 +76,17 @@ private:
     void fetch(const QString& name, std::function<Result(InternetTransfer&, const QString&)> work,
                std::function<void(Result)> done);
     void warn(const QString& text, const QString& title);
+
+    QLineEdit* Nametext = nullptr;
+    QLineEdit* IPtext = nullptr;
+    QPushButton* Opencmd = nullptr;
+    QLineEdit* Stattext = nullptr;
+    std::array<QLineEdit*, 4> Aintext{};
+    QLineEdit* temptext = nullptr;
+    std::array<QLabel*, 8> Picture1{};
+    std::array<QLabel*, 8> Picture2{};
+    std::array<Switch*, 8> Sw1{};
+    QPushButton* CancelButton = nullptr;
 
     MontComm1& m_comm;
     const int m_unit;

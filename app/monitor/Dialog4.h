@@ -19,12 +19,6 @@ public:
 
     bool passing() const { return m_passing; }
 
-    QLineEdit* Text1 = nullptr;
-    QLineEdit* Text2 = nullptr;
-    QProgressBar* ProgressBar1 = nullptr;
-    QPushButton* OKButton = nullptr;
-    QPushButton* CancelButton = nullptr;
-
 public slots:
     void reject() override;
 
@@ -37,6 +31,12 @@ private:
     void sendFrom(int unit);
     void unitDone(int unit, const QString& name, bool ok);
     void endPass();
+
+    QLineEdit* Text1 = nullptr;
+    QLineEdit* Text2 = nullptr;
+    QProgressBar* ProgressBar1 = nullptr;
+    QPushButton* OKButton = nullptr;
+    QPushButton* CancelButton = nullptr;
 
     MontComm1& m_comm;
     PollEngine& m_engine;

@@ -46,6 +46,22 @@ public:
     Lamp rowLamp(int row) const { return m_lamps[row]; }
     RowTone rowTone(int row) const { return m_tones[row]; }
 
+    DiskWatch disk;
+    QTimer timMqtt; // looks at the MQTT client's state every second
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void buildControls();
+    void openSettingsWindow(StationWindow which, bool redraw);
+    void openUnitDialog(StationWindow which, int row);
+    void showModal(StationWindow which, const OpenArgs& args);
+    void quit();
+    void showMqttState();
+
     std::array<QLineEdit*, RowsPerPage> DevName{};
     std::array<QLabel*, RowsPerPage> Picture1{};
     std::array<QPushButton*, 2> Command1{};
@@ -64,21 +80,6 @@ public:
     QLabel* MqttState = nullptr;
     // Why the web view is not serving though enabled; hidden otherwise.
     QLabel* WebState = nullptr;
-    DiskWatch disk;
-    QTimer timMqtt; // looks at the MQTT client's state every second
-
-protected:
-    void showEvent(QShowEvent* event) override;
-    void closeEvent(QCloseEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
-private:
-    void buildControls();
-    void openSettingsWindow(StationWindow which, bool redraw);
-    void openUnitDialog(StationWindow which, int row);
-    void showModal(StationWindow which, const OpenArgs& args);
-    void quit();
-    void showMqttState();
 
     MontComm1& m_comm;
     WindowOpener& m_opener;

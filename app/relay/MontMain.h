@@ -27,6 +27,17 @@ public:
     // Brings the widgets in line with the monitor's screen.
     void redraw();
 
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void reject() override;
+
+private:
+    void buildControls();
+    QGroupBox* buildSlot(int slot);
+    void openSettingsWindow(StationWindow which);
+    QLineEdit* valueField(int slot, int k) const;
+
     std::array<QGroupBox*, 3> Frame1{};
     std::array<QComboBox*, 3> NameCombo{};
     std::array<QLabel*, 3> Label14{};
@@ -48,17 +59,6 @@ public:
     QPushButton* ReportCmd = nullptr;
     QStatusBar* StatusBar1 = nullptr;
     std::array<QLabel*, 2> Panels{};
-
-protected:
-    void showEvent(QShowEvent* event) override;
-    void closeEvent(QCloseEvent* event) override;
-    void reject() override;
-
-private:
-    void buildControls();
-    QGroupBox* buildSlot(int slot);
-    void openSettingsWindow(StationWindow which);
-    QLineEdit* valueField(int slot, int k) const;
 
     MontComm1& m_comm;
     WindowOpener& m_opener;

@@ -28,22 +28,6 @@ public:
                  QWidget* parent = nullptr);
     ~ReportWindow() override;
 
-    QRadioButton* OptDaily = nullptr;
-    QRadioButton* OptMonthly = nullptr;
-    QComboBox* UnitCombo = nullptr;
-    QDateEdit* DateEdit = nullptr;
-    QPushButton* MakeCmd = nullptr;
-    QPushButton* SaveCmd = nullptr;
-    QPushButton* PdfCmd = nullptr;
-    QPushButton* PrintCmd = nullptr;
-    // Made by themselves (ReportInf.ini), saved as they are ticked.
-    QCheckBox* AutoDaily = nullptr;
-    QCheckBox* AutoMonthly = nullptr;
-    QCheckBox* AutoMail = nullptr;
-    QProgressBar* Progress = nullptr;
-    QTableView* Preview = nullptr;
-    QLabel* StatusLabel = nullptr;
-
     // Makes the figures of the choice shown (as "作成" does).
     void make();
     // Writes the figures made into folder (as "CSV保存" does after its folder dialog).
@@ -60,6 +44,22 @@ private:
     void finished(std::vector<Report::UnitFigures> figures, std::vector<QStringList> rows);
     void stopWorker();
     void saveAuto();
+
+    QRadioButton* OptDaily = nullptr;
+    QRadioButton* OptMonthly = nullptr;
+    QComboBox* UnitCombo = nullptr;
+    QDateEdit* DateEdit = nullptr;
+    QPushButton* MakeCmd = nullptr;
+    QPushButton* SaveCmd = nullptr;
+    QPushButton* PdfCmd = nullptr;
+    QPushButton* PrintCmd = nullptr;
+    // Made by themselves (ReportInf.ini), saved as they are ticked.
+    QCheckBox* AutoDaily = nullptr;
+    QCheckBox* AutoMonthly = nullptr;
+    QCheckBox* AutoMail = nullptr;
+    QProgressBar* Progress = nullptr;
+    QTableView* Preview = nullptr;
+    QLabel* StatusLabel = nullptr;
 
     const SysInf& m_sys;
     QString m_workDir;

@@ -24,13 +24,6 @@ public:
     // Whether a changed table was saved (it is then the station's at once).
     bool saved() const { return m_saved; }
 
-    QComboBox* UnitCombo = nullptr;
-    QTableWidget* ChannelGrid = nullptr;
-    QLineEdit* RawText = nullptr;
-    QLabel* PreviewText = nullptr;
-    QPushButton* OKCmd = nullptr;
-    QPushButton* CancelCmd = nullptr;
-
 private:
     void showUnit(int unit);
     // The grid into the copy; false (after saying which cell is wrong) when a row is not a line.
@@ -39,6 +32,13 @@ private:
     // The row's cells that belong to the channel's kind, trimmed; the others empty.
     QStringList rowCells(int channel) const;
     int unitAt(int index) const;
+
+    QComboBox* UnitCombo = nullptr;
+    QTableWidget* ChannelGrid = nullptr;
+    QLineEdit* RawText = nullptr;
+    QLabel* PreviewText = nullptr;
+    QPushButton* OKCmd = nullptr;
+    QPushButton* CancelCmd = nullptr;
 
     MontComm1& m_comm;
     MessageBoxService& m_messages;

@@ -28,6 +28,13 @@ public:
 
     int choiceIndex() const { return m_choice; }
 
+private:
+    void buildControls();
+    void modeOptClick(int index);
+    void modeComboClick();
+    void setFolderEnabled(bool enabled);
+    void StoreCommMode();
+
     std::array<QRadioButton*, 2> ModeOpt{};
     QComboBox* ModeCombo = nullptr;
     QLabel* lblFname = nullptr;
@@ -36,13 +43,6 @@ public:
     QPushButton* MqttCmd = nullptr;
     QPushButton* WebCmd = nullptr;
     QPushButton* EndCmd = nullptr;
-
-private:
-    void buildControls();
-    void modeOptClick(int index);
-    void modeComboClick();
-    void setFolderEnabled(bool enabled);
-    void StoreCommMode();
 
     MontComm1& m_comm;
     int16_t m_choice = 0;

@@ -24,15 +24,15 @@ public:
 
     int choiceIndex() const { return m_choice; }
 
+private:
+    void modeOptClick(int index);
+    void StoreCommMode();
+
     std::array<QRadioButton*, 2> ModeOpt{};
     QPushButton* InetCmd = nullptr;
     QPushButton* MqttCmd = nullptr;
     QPushButton* WebCmd = nullptr;
     QPushButton* EndCmd = nullptr;
-
-private:
-    void modeOptClick(int index);
-    void StoreCommMode();
 
     MontComm1& m_comm;
     int16_t m_choice = 0;

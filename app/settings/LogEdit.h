@@ -19,13 +19,13 @@ public:
     // Whether the settings were saved (the station then keeps its logs by them at once).
     bool saved() const { return m_saved; }
 
+private:
+    void okClick();
+
     QCheckBox* chkArchive = nullptr;
     QSpinBox* txtKeepMonths = nullptr;
     QPushButton* OKCmd = nullptr;
     QPushButton* CancelCmd = nullptr;
-
-private:
-    void okClick();
 
     MessageBoxService& m_messages;
     LogInf m_inf;

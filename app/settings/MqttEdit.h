@@ -25,6 +25,17 @@ public:
     // Whether the settings were saved (the station then connects again with them).
     bool saved() const { return m_saved; }
 
+    // True while a connection test is out.
+    bool testing() const { return m_testOut; }
+    // Tests shorten the test's limit.
+    void setTestLimitMs(int ms) { m_testTimer.setInterval(ms); }
+
+private:
+    void okClick();
+    void testClick();
+    void testDone(int attempt, const MqttLinkState& state);
+    MqttSettings fields() const;
+
     QLineEdit* txtBroker = nullptr;
     QLineEdit* txtCaFile = nullptr;
     QLineEdit* txtClientId = nullptr;
@@ -36,17 +47,6 @@ public:
     QLabel* TestResult = nullptr;
     QPushButton* OKCmd = nullptr;
     QPushButton* CancelCmd = nullptr;
-
-    // True while a connection test is out.
-    bool testing() const { return m_testOut; }
-    // Tests shorten the test's limit.
-    void setTestLimitMs(int ms) { m_testTimer.setInterval(ms); }
-
-private:
-    void okClick();
-    void testClick();
-    void testDone(int attempt, const MqttLinkState& state);
-    MqttSettings fields() const;
 
     MessageBoxService& m_messages;
     QString m_workDir;

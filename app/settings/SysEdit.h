@@ -29,6 +29,22 @@ public:
 
     bool dirty() const { return m_dirty; }
 
+private:
+    void buildControls();
+    void RefreshWindow(int sel);
+    void selectEntry(int index);
+    void showRow(int row);
+    UnitFields fields() const;
+    int selectedEntry() const;
+    bool ValidateEntry(EntryMode mode);
+    bool TableChanged() const;
+    bool ask(const QString& text, const QString& title);
+    void warn(const QString& text, const QString& title);
+    void addClick();
+    void deleteClick();
+    void changeClick();
+    void endClick();
+
     QComboBox* DevName = nullptr;
     std::array<QLineEdit*, 4> IPtext{};
     QLineEdit* LCDtext = nullptr; // LCDtext(0)
@@ -49,22 +65,6 @@ public:
     QPushButton* MailSET = nullptr;
     QPushButton* LogCmd = nullptr;
     QPushButton* ChannelCmd = nullptr;
-
-private:
-    void buildControls();
-    void RefreshWindow(int sel);
-    void selectEntry(int index);
-    void showRow(int row);
-    UnitFields fields() const;
-    int selectedEntry() const;
-    bool ValidateEntry(EntryMode mode);
-    bool TableChanged() const;
-    bool ask(const QString& text, const QString& title);
-    void warn(const QString& text, const QString& title);
-    void addClick();
-    void deleteClick();
-    void changeClick();
-    void endClick();
 
     MontComm1& m_comm;
     int m_current = 0;

@@ -21,6 +21,9 @@ public:
     // Whether the settings were saved (the station then starts the view again with them).
     bool saved() const { return m_saved; }
 
+private:
+    void okClick();
+
     QCheckBox* chkEnabled = nullptr;
     QLineEdit* txtListen = nullptr;
     QLineEdit* txtPassWord = nullptr;
@@ -30,9 +33,6 @@ public:
     QLabel* lblRule = nullptr;
     QPushButton* OKCmd = nullptr;
     QPushButton* CancelCmd = nullptr;
-
-private:
-    void okClick();
 
     MessageBoxService& m_messages;
     WebInf m_inf;

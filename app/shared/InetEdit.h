@@ -21,6 +21,14 @@ public:
 
     int workingTimeOut() const { return m_timeOut; }
 
+private:
+    void buildControls();
+    void ShowTimeOut();
+    bool IsInetChanged() const;
+    bool CheckFileNames();
+    bool StoreInetSettings();
+    void endClick();
+
     QGroupBox* Frame1 = nullptr;
     QLabel* lbldname = nullptr;
     QLabel* lbldusr = nullptr;
@@ -42,14 +50,6 @@ public:
     QSlider* Slider1 = nullptr;
     QPushButton* SetCmd = nullptr;
     QPushButton* EndCmd = nullptr;
-
-private:
-    void buildControls();
-    void ShowTimeOut();
-    bool IsInetChanged() const;
-    bool CheckFileNames();
-    bool StoreInetSettings();
-    void endClick();
 
     MontComm1& m_comm;
     std::array<QString, UnitSlots> m_fileNames;

@@ -13,15 +13,15 @@ class MailSetform : public QDialog {
 public:
     explicit MailSetform(MontComm1& comm, QWidget* parent = nullptr);
 
+private:
+    void setClick();
+
     QLineEdit* SMTPName = nullptr;
     QLineEdit* SendName = nullptr;
     QLineEdit* Mailheader = nullptr;
     QLineEdit* Honbun = nullptr; // one line: the settings file holds no line break
     QPushButton* SetCmd = nullptr;
     QPushButton* EndCmd = nullptr;
-
-private:
-    void setClick();
 
     MontComm1& m_comm;
 };

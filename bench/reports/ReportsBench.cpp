@@ -111,7 +111,7 @@ int main(int argc, char** argv)
             if (!window) {
                 window = std::make_unique<ReportWindow>(comm->sys(), folder, clock, messages);
                 window->show();
-                window->DateEdit->setDate(QDate(2026, 12, 8));
+                window->findChild<QDateEdit*>(QStringLiteral("DateEdit"))->setDate(QDate(2026, 12, 8));
                 QObject::connect(window.get(), &ReportWindow::made, [&] { made = true; });
                 window->make();
             }

@@ -13,7 +13,7 @@ inline double openMs(const SysInf& sys, const QString& dir, const Clock& clock, 
     t.start();
     const ChannelTable none(dir); // raw values, as the benchmarks measured them before
     TrendWindow w(sys, none, dir, clock);
-    w.UnitCombo->setCurrentIndex(unit);
+    w.findChild<QComboBox*>(QStringLiteral("UnitCombo"))->setCurrentIndex(unit);
     w.resize(1000, 700);
     w.show();
     (void)w.grab();

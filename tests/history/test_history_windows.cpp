@@ -76,19 +76,21 @@ TEST(TrendWindow, ShowsAUnitsDayAndFollowsItsLogLive)
     EXPECT_EQ(w.windowTitle(), QStringLiteral("トレンド"));
     EXPECT_EQ(control<QComboBox>(w, "PeriodCombo")->currentText(), QStringLiteral("24時間"));
     // RA0, RA1 and the temperature; RB0..RB5 (the unit's "non" channels are not drawn)
-    EXPECT_EQ(w.AnalogChart->chart()->series().size(), 3);
-    EXPECT_EQ(w.PinChart->chart()->series().size(), 6);
+    QChartView* analog = control<QChartView>(w, "AnalogChart");
+    QChartView* pins = control<QChartView>(w, "PinChart");
+    EXPECT_EQ(analog->chart()->series().size(), 3);
+    EXPECT_EQ(pins->chart()->series().size(), 6);
     // one time at one x in both charts
     for (int i = 0; i < 5; ++i)
         QCoreApplication::processEvents();
-    EXPECT_NEAR(w.AnalogChart->chart()->plotArea().left(), w.PinChart->chart()->plotArea().left(), 1.0);
-    EXPECT_NEAR(w.AnalogChart->chart()->plotArea().right(), w.PinChart->chart()->plotArea().right(), 1.0);
+    EXPECT_NEAR(analog->chart()->plotArea().left(), pins->chart()->plotArea().left(), 1.0);
+    EXPECT_NEAR(analog->chart()->plotArea().right(), pins->chart()->plotArea().right(), 1.0);
     EXPECT_EQ(w.model().lines(), 86400);
     // at most two points a column for each series, whatever the period
-    const int columns = w.AnalogChart->width();
-    EXPECT_GT(pointsOf(w.AnalogChart), 0);
-    EXPECT_LE(pointsOf(w.AnalogChart), 5 * 2 * columns);
-    EXPECT_TRUE(control<QCheckBox>(w, "LiveCheck")->isChecked());
+    const int columns = analog->width();
+    EXPECT_GT(pointsOf(analog), 0);
+    EXPECT_LE(pointsOf(analog), 5 * 2 * columns);
+    EXPECT_TRUE(checked(w, "LiveCheck"));
     shot(w, QStringLiteral("TrendWindow"));
 
     // two seconds later two lines more: the live step takes them and the range slides
@@ -130,7 +132,7 @@ TEST(TrendWindow, ShowsTheChannelTablesTagsAndUnitsAndCopiesEngineeringValues)
     control<QComboBox>(w, "PeriodCombo")->setCurrentIndex(0);
     EXPECT_EQ(w.model().series()[0].title, QStringLiteral("ポンプ 水位(m)"));
     QStringList axes;
-    for (QAbstractAxis* a : w.AnalogChart->chart()->axes(Qt::Vertical))
+    for (QAbstractAxis* a : control<QChartView>(w, "AnalogChart")->chart()->axes(Qt::Vertical))
         if (a->isVisible())
             axes << a->titleText();
     EXPECT_EQ(axes, (QStringList{"m", "RA", "温度(℃)"})) << "one axis per unit text";
@@ -163,8 +165,8 @@ TEST(TrendWindow, ComparesChannelsOfUnitsAndCopiesAndSavesTheShownRange)
     control<QComboBox>(w, "Channel_1")->setCurrentIndex(4);     // RB0
     ASSERT_EQ(w.model().series().size(), 2u);
     EXPECT_EQ(w.model().series()[0].title, QStringLiteral("ポンプ RA0"));
-    EXPECT_EQ(w.AnalogChart->chart()->series().size(), 1);
-    EXPECT_EQ(w.PinChart->chart()->series().size(), 1);
+    EXPECT_EQ(control<QChartView>(w, "AnalogChart")->chart()->series().size(), 1);
+    EXPECT_EQ(control<QChartView>(w, "PinChart")->chart()->series().size(), 1);
     // a pin is a step line: no point between two levels but on a change
     for (const QPointF& p : w.model().series()[1].points)
         EXPECT_TRUE(p.y() == 0.0 || p.y() == 1.0) << p.y();
@@ -187,7 +189,8 @@ TEST(TrendWindow, ComparesChannelsOfUnitsAndCopiesAndSavesTheShownRange)
     const QString png = rig.st.path("trend.png");
     ASSERT_TRUE(w.savePng(png));
     QImage saved(png);
-    EXPECT_EQ(saved.height(), w.AnalogChart->height() + w.PinChart->height());
+    EXPECT_EQ(saved.height(),
+              control<QChartView>(w, "AnalogChart")->height() + control<QChartView>(w, "PinChart")->height());
     shot(w, QStringLiteral("TrendWindowChannels"));
     w.close();
 }
@@ -219,18 +222,19 @@ TEST(AlarmHistory, ListsNewestFirstFiltersAndCountsTheDaysAlarms)
     };
     ASSERT_TRUE(settled());
     EXPECT_EQ(w.windowTitle(), QStringLiteral("アラーム履歴"));
-    const QAbstractItemModel* events = w.EventTable->model();
+    const QAbstractItemModel* events = control<QTableView>(w, "EventTable")->model();
     const auto cell = [&](int r, int c) { return events->index(r, c).data().toString(); };
     ASSERT_EQ(events->rowCount(), 2 * History::Frequent + 3); // 7 days: all of them
     EXPECT_EQ(cell(0, 3), QStringLiteral("ディスク残量不足"));
     EXPECT_EQ(cell(1, 1), QStringLiteral("001"));
     EXPECT_EQ(cell(events->rowCount() - 1, 2), QStringLiteral("タンク"));
     // the unit that alarms all day is first, and marked
-    ASSERT_EQ(w.CountTable->rowCount(), 2);
-    EXPECT_EQ(w.CountTable->item(0, 0)->text(), QStringLiteral("ポンプ"));
-    EXPECT_EQ(w.CountTable->item(0, 1)->text(), QString::number(History::Frequent));
-    EXPECT_NE(w.CountTable->item(0, 0)->background(), w.CountTable->item(1, 0)->background());
-    EXPECT_EQ(w.CountTable->item(1, 1)->text(), QStringLiteral("1"));
+    const QTableWidget* counts = control<QTableWidget>(w, "CountTable");
+    ASSERT_EQ(counts->rowCount(), 2);
+    EXPECT_EQ(counts->item(0, 0)->text(), QStringLiteral("ポンプ"));
+    EXPECT_EQ(counts->item(0, 1)->text(), QString::number(History::Frequent));
+    EXPECT_NE(counts->item(0, 0)->background(), counts->item(1, 0)->background());
+    EXPECT_EQ(counts->item(1, 1)->text(), QStringLiteral("1"));
     shot(w, QStringLiteral("AlarmHistory"));
 
     control<QComboBox>(w, "UnitFilter")->setCurrentIndex(2);   // タンク

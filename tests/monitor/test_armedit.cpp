@@ -36,14 +36,14 @@ struct ArmRig {
     }
     void choose(int unit)
     {
-        w->DevName->setCurrentIndex(unit);
-        emit w->DevName->activated(unit);
+        control<QComboBox>(*w, "DevName")->setCurrentIndex(unit);
+        emit control<QComboBox>(*w, "DevName")->activated(unit);
     }
     void set(int kind, int pin, int condition)
     {
-        w->Combo2->setCurrentIndex(kind);
-        w->Combo3->setCurrentIndex(pin);
-        w->Combo4->setCurrentIndex(condition);
+        control<QComboBox>(*w, "Combo2")->setCurrentIndex(kind);
+        control<QComboBox>(*w, "Combo3")->setCurrentIndex(pin);
+        control<QComboBox>(*w, "Combo4")->setCurrentIndex(condition);
     }
     bool written() const { return QFile::exists(st.path("sysinf001.csv")); }
 };
@@ -56,10 +56,10 @@ TEST(ArmEdit, ShowsEachUnitsSetting)
     ArmEdit& w = *rig.w;
     EXPECT_EQ(w.windowTitle(), QStringLiteral("アラーム設定"));
     EXPECT_TRUE(checked(w, "Option3_1"));
-    EXPECT_FALSE(w.Combo2->isEnabled());
-    EXPECT_EQ(w.Combo2->currentText(), QStringLiteral("ﾃﾞｼﾞﾀﾙ入力"));
-    EXPECT_EQ(w.Combo3->currentIndex(), 0);
-    EXPECT_EQ(w.Combo4->currentIndex(), 0);
+    EXPECT_FALSE(control<QComboBox>(w, "Combo2")->isEnabled());
+    EXPECT_EQ(control<QComboBox>(w, "Combo2")->currentText(), QStringLiteral("ﾃﾞｼﾞﾀﾙ入力"));
+    EXPECT_EQ(control<QComboBox>(w, "Combo3")->currentIndex(), 0);
+    EXPECT_EQ(control<QComboBox>(w, "Combo4")->currentIndex(), 0);
     EXPECT_EQ(text(w, "Recycl"), QStringLiteral(" 2Sec"));
     EXPECT_EQ(text(w, "Recount"), QStringLiteral(" 3"));
     EXPECT_FALSE(w.retryShown());
@@ -68,10 +68,10 @@ TEST(ArmEdit, ShowsEachUnitsSetting)
     rig.choose(1);
     EXPECT_EQ(w.unit(), 1);
     EXPECT_TRUE(checked(w, "Option3_0"));
-    EXPECT_TRUE(w.Combo3->isEnabled());
-    EXPECT_EQ(w.Combo2->currentIndex(), 1);
-    EXPECT_EQ(w.Combo3->currentText(), QStringLiteral("RB3"));
-    EXPECT_EQ(w.Combo4->currentText(), QStringLiteral("Low"));
+    EXPECT_TRUE(control<QComboBox>(w, "Combo3")->isEnabled());
+    EXPECT_EQ(control<QComboBox>(w, "Combo2")->currentIndex(), 1);
+    EXPECT_EQ(control<QComboBox>(w, "Combo3")->currentText(), QStringLiteral("RB3"));
+    EXPECT_EQ(control<QComboBox>(w, "Combo4")->currentText(), QStringLiteral("Low"));
     const int compact = w.height();
     w.ToggleRetrySection();
     EXPECT_TRUE(w.retryShown());
@@ -113,7 +113,7 @@ TEST(ArmEdit, StoresSettingsAsTheAlarmEvaluationReadsThemAndRefusesWrongPins)
 
     // Turning the alarm off stores "non"; Cancel stores nothing.
     click(w, "Option3_1");
-    EXPECT_FALSE(w.Combo2->isEnabled());
+    EXPECT_FALSE(control<QComboBox>(w, "Combo2")->isEnabled());
     rig.st.messages.answers = {Answer::Cancel};
     click(w, "Command1");
     EXPECT_EQ(rig.st.comm.sys().cell(1, ColArm), QStringLiteral("Din: 0:High"));
@@ -126,7 +126,7 @@ TEST(ArmEdit, SliderChangesAskAtEndAndAreWrittenOnce)
     ArmRig rig;
     ArmEdit& w = *rig.w;
     w.ToggleRetrySection();
-    w.Slider1->setValue(7);
+    control<QSlider>(w, "Slider1")->setValue(7);
     EXPECT_EQ(text(w, "Recycl"), QStringLiteral(" 7Sec"));
     EXPECT_EQ(rig.st.comm.sys().MonitorSettings().ReloadCycl, 7);
     EXPECT_TRUE(w.dirty());
@@ -142,7 +142,7 @@ TEST(ArmEdit, SliderChangesAskAtEndAndAreWrittenOnce)
     click(w, "Command2");
     EXPECT_TRUE(w.isVisible());
     EXPECT_FALSE(rig.written());
-    w.Slider2->setValue(10);
+    control<QSlider>(w, "Slider2")->setValue(10);
     click(w, "Command2");
     EXPECT_EQ(rig.st.messageTexts(), QStringList(2, QStringLiteral("変更してもよろしいですか？")));
     EXPECT_FALSE(w.isVisible());
@@ -159,8 +159,8 @@ TEST(ArmEdit, SettingWritesARetryChangeWhenTheAlarmIsUnchanged)
     ArmEdit& w = *rig.w;
     rig.choose(1);
     w.ToggleRetrySection();
-    w.Slider1->setValue(9);
-    w.Slider2->setValue(6);
+    control<QSlider>(w, "Slider1")->setValue(9);
+    control<QSlider>(w, "Slider2")->setValue(6);
     click(w, "Command1");
     EXPECT_EQ(rig.st.messageTexts(), QStringList{"変更してもよろしいですか？"});
     EXPECT_FALSE(w.dirty());

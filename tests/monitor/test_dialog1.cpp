@@ -58,7 +58,7 @@ TEST(Dialog1, ShowsTheUnitAndInDownloadModeOnlyStoresIt)
     EXPECT_TRUE(checked(w, "Option1_2"));
     EXPECT_TRUE(checked(w, "Option2_1"));
     EXPECT_TRUE(checked(w, "Option2_8")); // RB2 "Dout"
-    EXPECT_EQ(w.Option2[8]->accessibleName(), QStringLiteral("RB2 DigtalOut"));
+    EXPECT_EQ(control<QRadioButton>(w, "Option2_8")->accessibleName(), QStringLiteral("RB2 DigtalOut"));
     snap(w, QStringLiteral("Dialog1"));
 
     click(w, "Option2_6");
@@ -69,7 +69,7 @@ TEST(Dialog1, ShowsTheUnitAndInDownloadModeOnlyStoresIt)
     EXPECT_EQ(rig.st.comm.sys().cell(1, ColControl), QStringLiteral("On"));
     EXPECT_TRUE(rig.link.log.isEmpty());
     EXPECT_TRUE(rig.st.messages.shown.empty());
-    EXPECT_EQ(w.OKButton->text(), QStringLiteral("設定"));
+    EXPECT_EQ(control<QPushButton>(w, "OKButton")->text(), QStringLiteral("設定"));
     EXPECT_TRUE(w.isVisible());
     ASSERT_TRUE(rig.st.comm.sys().LoadSysInf());
     EXPECT_EQ(rig.st.comm.sys().cell(1, ColRB0 + 2), QStringLiteral("non"));
@@ -81,16 +81,16 @@ TEST(Dialog1, InLanModeSendsTheSettingAndReportsAUnitThatFails)
     Dialog1& w = *rig.w;
     click(w, "Option1_3"); // RA1 analogue
     click(w, "OKButton");
-    EXPECT_EQ(w.OKButton->text(), QStringLiteral("通信中"));
-    EXPECT_FALSE(w.OKButton->isEnabled());
-    EXPECT_TRUE(w.CancelButton->isEnabled()); // it ends the send
+    EXPECT_EQ(control<QPushButton>(w, "OKButton")->text(), QStringLiteral("通信中"));
+    EXPECT_FALSE(control<QPushButton>(w, "OKButton")->isEnabled());
+    EXPECT_TRUE(control<QPushButton>(w, "CancelButton")->isEnabled()); // it ends the send
     ASSERT_TRUE(Settle([&] { return !w.sending(); }));
     EXPECT_TRUE(rig.st.messages.shown.empty());
     EXPECT_TRUE(rig.link.log.contains(QStringLiteral("IP=127.0.0.12")));
     EXPECT_TRUE(rig.link.log.contains(QStringLiteral("SetDirp(5,1,1)")));
     EXPECT_TRUE(rig.link.log.contains(QStringLiteral("SetDirp(6,2,0)")));
-    EXPECT_EQ(w.OKButton->text(), QStringLiteral("設定"));
-    EXPECT_TRUE(w.OKButton->isEnabled());
+    EXPECT_EQ(control<QPushButton>(w, "OKButton")->text(), QStringLiteral("設定"));
+    EXPECT_TRUE(control<QPushButton>(w, "OKButton")->isEnabled());
 
     rig.link.down = true;
     rig.set();

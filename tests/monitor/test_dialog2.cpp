@@ -64,8 +64,8 @@ struct Dialog2Rig {
     }
     bool allWhite() const
     {
-        for (Switch* s : w->Sw1)
-            if (s->ForeColor() != QColor(Qt::white))
+        for (int p = 0; p < 8; ++p)
+            if (control<Switch>(*w, QStringLiteral("Sw1_%1").arg(p))->ForeColor() != QColor(Qt::white))
                 return false;
         return true;
     }
@@ -128,14 +128,14 @@ TEST(Dialog2, LanModeReadsTheUnitSetsItsOutputsAndReportsAUnitThatIsGone)
     EXPECT_EQ(w.inputLamp(1), QStringLiteral("ledOFF.ico"));
     EXPECT_EQ(w.inputLamp(4), QString());
     EXPECT_EQ(w.outputLamp(4), QStringLiteral("ledOFF.ico"));
-    EXPECT_EQ(w.Sw1[4]->ForeColor(), Orange);
-    EXPECT_EQ(w.Sw1[0]->ForeColor(), QColor(Qt::white));
+    EXPECT_EQ(control<Switch>(w, "Sw1_4")->ForeColor(), Orange);
+    EXPECT_EQ(control<Switch>(w, "Sw1_0")->ForeColor(), QColor(Qt::white));
     snap(w, QStringLiteral("Dialog2_read"));
     ASSERT_EQ(rig.logLines(), 1);
     EXPECT_TRUE(QString::fromLatin1(rig.st.readBytes(DataFiles::DataLogName(0))).contains(QStringLiteral(", 77, 0,")));
 
     rig.tap("Sw1_4");
-    EXPECT_TRUE(w.Sw1[4]->Value());
+    EXPECT_TRUE(control<Switch>(w, "Sw1_4")->Value());
     EXPECT_EQ(w.outputLamp(4), QStringLiteral("ledON.ico"));
     EXPECT_EQ(text(w, "Stattext_0"), Ok);
     VARNIX check;
@@ -144,20 +144,20 @@ TEST(Dialog2, LanModeReadsTheUnitSetsItsOutputsAndReportsAUnitThatIsGone)
 
     click(w, "Sw1_0"); // white: flips back at once, and the unit is not touched
     EXPECT_FALSE(w.busy());
-    EXPECT_FALSE(w.Sw1[0]->Value());
+    EXPECT_FALSE(control<Switch>(w, "Sw1_0")->Value());
     EXPECT_TRUE(w.isEnabled());
 
     ASSERT_TRUE(sim.ok("fault 0 down"));
     rig.st.clock.advance(1); // a read in a second already logged adds no line
     rig.tap("Sw1_5");        // a link error: reported, and the switch keeps its new position
     EXPECT_EQ(text(w, "Stattext_0"), CommError);
-    EXPECT_TRUE(w.Sw1[5]->Value());
+    EXPECT_TRUE(control<Switch>(w, "Sw1_5")->Value());
     EXPECT_EQ(w.outputLamp(5), QStringLiteral("ledOFF.ico"));
     rig.tap("Opencmd_0");
     EXPECT_EQ(text(w, "Stattext_0"), CommError);
     EXPECT_EQ(w.statusTone(), Dialog2::Tone::Error);
     EXPECT_TRUE(rig.allWhite());
-    EXPECT_FALSE(w.Sw1[4]->Value());
+    EXPECT_FALSE(control<Switch>(w, "Sw1_4")->Value());
     EXPECT_EQ(rig.logLines(), 2);
     EXPECT_TRUE(rig.st.messages.shown.empty());
 }
@@ -197,8 +197,8 @@ TEST(Dialog2, DownloadModeShowsTheRelayedValuesAndPostsOutputRequests)
     EXPECT_EQ(text(w, "temptext_0"), QStringLiteral("26 ℃"));
     EXPECT_EQ(w.inputLamp(0), QStringLiteral("ledON.ico"));
     EXPECT_EQ(w.inputLamp(3), QStringLiteral("ledON.ico"));
-    EXPECT_TRUE(w.Sw1[4]->Value());
-    EXPECT_EQ(w.Sw1[5]->ForeColor(), Orange);
+    EXPECT_TRUE(control<Switch>(w, "Sw1_4")->Value());
+    EXPECT_EQ(control<Switch>(w, "Sw1_5")->ForeColor(), Orange);
     EXPECT_EQ(rig.st.comm.units().unitItem(0, 0), 0); // relayed values are only shown
     EXPECT_FALSE(QFile::exists(rig.st.path(DataFiles::DataLogName(0))));
 
@@ -208,7 +208,7 @@ TEST(Dialog2, DownloadModeShowsTheRelayedValuesAndPostsOutputRequests)
     EXPECT_EQ(QString::fromLatin1(ftp.file("f01.txt")), token + QStringLiteral(",f01.txt,PortB,5,High\r\n"));
     EXPECT_TRUE(rig.st.messages.shown.empty());
     EXPECT_EQ(w.outputLamp(5), QStringLiteral("ledON.ico"));
-    EXPECT_TRUE(w.Sw1[5]->Value());
+    EXPECT_TRUE(control<Switch>(w, "Sw1_5")->Value());
     EXPECT_FALSE(QFile::exists(rig.st.path("f01.txt")));
     EXPECT_TRUE(w.isEnabled());
 
@@ -216,7 +216,7 @@ TEST(Dialog2, DownloadModeShowsTheRelayedValuesAndPostsOutputRequests)
     rig.tap("Sw1_5");
     EXPECT_EQ(rig.st.messageTexts(), QStringList{"前の出力処理が完了していません"});
     EXPECT_TRUE(rig.st.messages.shown[0].notice);
-    EXPECT_TRUE(w.Sw1[5]->Value());
+    EXPECT_TRUE(control<Switch>(w, "Sw1_5")->Value());
 
     // a send that fails leaves the switch where it was, with the send's error as title
     TextFile::writeWhole(ftp.root("f01.txt"), QStringLiteral("\r\n"));
@@ -227,7 +227,7 @@ TEST(Dialog2, DownloadModeShowsTheRelayedValuesAndPostsOutputRequests)
     rig.tap("Sw1_4");
     ASSERT_EQ(rig.st.messageTexts(), QStringList{" アップロード出来ません！ "});
     EXPECT_EQ(rig.st.messages.shown[0].title, QStringLiteral("FTPサーバーコネクトタイムアウト"));
-    EXPECT_TRUE(w.Sw1[4]->Value());
+    EXPECT_TRUE(control<Switch>(w, "Sw1_4")->Value());
     EXPECT_EQ(text(w, "Stattext_0"), CommError);
     EXPECT_EQ(QString::fromLatin1(ftp.file("f01.txt")), QStringLiteral("\r\n"));
 
@@ -240,7 +240,7 @@ TEST(Dialog2, DownloadModeShowsTheRelayedValuesAndPostsOutputRequests)
     EXPECT_EQ(rig.st.messages.shown[0].icon, MessageBoxService::Icon::Exclamation);
     EXPECT_EQ(text(w, "Aintext0_0"), QStringLiteral("321"));
     EXPECT_EQ(text(w, "Stattext_0"), CommError);
-    EXPECT_EQ(w.Sw1[4]->ForeColor(), Orange);
+    EXPECT_EQ(control<Switch>(w, "Sw1_4")->ForeColor(), Orange);
 
     // the upload side has other pin types
     rig.st.messages.shown.clear();
@@ -348,7 +348,8 @@ TEST(Dialog2, TheOpeningReadStartsOnceTheDialogIsUpAndModal)
     QTimer step;
     QObject::connect(&step, &QTimer::timeout, [&] {
         if (stage == 0 && rig.lanes().pending() > 0) {
-            modalWhileReading = QApplication::activeModalWidget() == &w && w.busy() && !w.Opencmd->isEnabled();
+            modalWhileReading = QApplication::activeModalWidget() == &w && w.busy() &&
+                                !control<QPushButton>(w, "Opencmd_0")->isEnabled();
             pointerBusy = QApplication::overrideCursor() && QApplication::overrideCursor()->shape() == Qt::BusyCursor;
             PressEscape(w);
             keptOpen = w.isVisible();

@@ -76,7 +76,8 @@ TEST(Dialog4, PassReportsEachUnreachableUnitAndGoesOn)
     rig.link.unreachable = QStringList{"127.0.0.12"};
 
     int lastValue = -1;
-    QObject::connect(w.ProgressBar1, &QProgressBar::valueChanged, [&](int v) { lastValue = v; });
+    QProgressBar* bar = control<QProgressBar>(w, "ProgressBar1");
+    QObject::connect(bar, &QProgressBar::valueChanged, [&](int v) { lastValue = v; });
     rig.pass();
     EXPECT_EQ(rig.st.messageTexts(), QStringList{"機械1で通信異常が発生しました．\r\nｼｽﾃﾑ設定を確認して下さい．"});
     EXPECT_EQ(rig.st.messages.shown[0].title, QStringLiteral("確認"));
@@ -84,10 +85,10 @@ TEST(Dialog4, PassReportsEachUnreachableUnitAndGoesOn)
     EXPECT_EQ(rig.link.aimed, QStringList({"127.0.0.12", "127.0.0.14"}));
     EXPECT_EQ(text(w, "Text2"), QStringLiteral("2"));
     EXPECT_EQ(lastValue, 4);
-    EXPECT_EQ(w.ProgressBar1->maximum(), 5);
-    EXPECT_FALSE(w.ProgressBar1->isVisible());
-    EXPECT_EQ(w.OKButton->text(), QStringLiteral("開始"));
-    EXPECT_TRUE(w.CancelButton->isEnabled());
+    EXPECT_EQ(bar->maximum(), 5);
+    EXPECT_FALSE(bar->isVisible());
+    EXPECT_EQ(control<QPushButton>(w, "OKButton")->text(), QStringLiteral("開始"));
+    EXPECT_TRUE(control<QPushButton>(w, "CancelButton")->isEnabled());
 }
 
 TEST(Dialog4, NoMonitoredUnitSendsNothing)
@@ -97,29 +98,30 @@ TEST(Dialog4, NoMonitoredUnitSendsNothing)
     EXPECT_TRUE(rig.link.log.isEmpty());
     EXPECT_EQ(text(*rig.w, "Text2"), QStringLiteral("0"));
     EXPECT_TRUE(rig.st.messages.shown.empty());
-    EXPECT_TRUE(rig.w->OKButton->isEnabled());
+    EXPECT_TRUE(control<QPushButton>(*rig.w, "OKButton")->isEnabled());
 }
 
 TEST(Dialog4, StopEndsThePassAfterTheUnitInProgress)
 {
     Dialog4Rig rig({true, true, true});
     Dialog4& w = *rig.w;
+    QPushButton* ok = control<QPushButton>(w, "OKButton");
     rig.link.hold();
     click(w, "OKButton");
     EXPECT_TRUE(w.passing());
-    EXPECT_EQ(w.OKButton->text(), QStringLiteral("中止"));
-    EXPECT_FALSE(w.CancelButton->isEnabled());
+    EXPECT_EQ(ok->text(), QStringLiteral("中止"));
+    EXPECT_FALSE(control<QPushButton>(w, "CancelButton")->isEnabled());
     click(w, "OKButton");
-    EXPECT_EQ(w.OKButton->text(), QStringLiteral("開始"));
-    EXPECT_FALSE(w.ProgressBar1->isVisible());
-    EXPECT_FALSE(w.OKButton->isEnabled()); // nothing to start until the unit in progress is done
+    EXPECT_EQ(ok->text(), QStringLiteral("開始"));
+    EXPECT_FALSE(control<QProgressBar>(w, "ProgressBar1")->isVisible());
+    EXPECT_FALSE(ok->isEnabled()); // nothing to start until the unit in progress is done
     rig.link.open();
     ASSERT_TRUE(Settle([&] { return !w.passing(); }));
     EXPECT_EQ(rig.link.aimed, QStringList{"127.0.0.11"});
     EXPECT_EQ(text(w, "Text2"), QStringLiteral("1"));
-    EXPECT_EQ(w.OKButton->text(), QStringLiteral("開始"));
-    EXPECT_TRUE(w.OKButton->isEnabled());
-    EXPECT_TRUE(w.CancelButton->isEnabled());
+    EXPECT_EQ(ok->text(), QStringLiteral("開始"));
+    EXPECT_TRUE(ok->isEnabled());
+    EXPECT_TRUE(control<QPushButton>(w, "CancelButton")->isEnabled());
 }
 
 // Escape, the close box and "終了" cannot end the dialog under its pass, and the pass does not

@@ -2,6 +2,7 @@
 
 #include "Rig.h"
 #include "UnitSimProcess.h"
+#include "WindowDriver.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -286,7 +287,7 @@ TEST(MontAll, UnitDialogsPauseAndRestoreTheTimers)
 
     QMouseEvent press(QEvent::MouseButtonRelease, QPointF(2, 2), QPointF(2, 2), Qt::LeftButton, Qt::LeftButton,
                       Qt::NoModifier);
-    QCoreApplication::sendEvent(w.Picture1[0], &press);
+    QCoreApplication::sendEvent(control<QLabel>(w, "Picture1_0"), &press);
     EXPECT_FALSE(timersDuring);
     EXPECT_EQ(unit, 0);
     EXPECT_TRUE(rig.cycle().Timer1.isActive());
@@ -313,10 +314,10 @@ TEST(MontAll, NameClickOpensTheDetailDialogOnlyForMonitoredUnits)
                             Qt::NoModifier);
         QCoreApplication::sendEvent(target, &release);
     };
-    click(w.DevName[1]); // not monitored
-    click(w.DevName[2]); // no unit
+    click(control<QLineEdit>(w, "DevName_1")); // not monitored
+    click(control<QLineEdit>(w, "DevName_2")); // no unit
     EXPECT_EQ(opened, 0);
-    click(w.DevName[0]);
+    click(control<QLineEdit>(w, "DevName_0"));
     EXPECT_EQ(opened, 1);
     EXPECT_FALSE(readOnShow); // monitoring was not running
     EXPECT_EQ(unit, 0);
@@ -384,8 +385,8 @@ TEST(MontAll, TheHistoryWindowsOpenWithoutStoppingAndTheDiskWarningShows)
     rig.cycle().SetUnitAlarm(MonitorCycle::AlarmChange::Raise, 0);
     w.disk.check();
     EXPECT_TRUE(w.windowTitle().contains(QStringLiteral("ディスクの空きが少なくなっています")));
-    EXPECT_TRUE(w.StatusBar1->currentMessage().isEmpty()); // the alarm line stays in sight
-    EXPECT_TRUE(w.Panels[0]->isVisible() && w.Panels[0]->text().startsWith(QStringLiteral(" アラーム検出：")));
+    EXPECT_TRUE(control<QStatusBar>(w, "StatusBar1")->currentMessage().isEmpty()); // the alarm line stays in sight
+    EXPECT_TRUE(control<QLabel>(w, "Panel1")->isVisible() && panel(w, 1).startsWith(QStringLiteral(" アラーム検出：")));
     w.disk.setProbe([] { return std::optional<DiskSpace>(DiskSpace{50 * GB, 100 * GB}); });
     w.disk.check();
     EXPECT_FALSE(w.windowTitle().contains(QStringLiteral("ディスク")));

@@ -6,6 +6,7 @@
 #include "RecordingView.h"
 #include "Rig.h"
 #include "UnitSimProcess.h"
+#include "WindowDriver.h"
 
 #include "platform/Clock.h"
 #include "outside/MqttPublisher.h"
@@ -96,13 +97,13 @@ TEST(Polling, ATickReturnsAtOnceAndLogsWhatEachUnitHolds)
     rig.st.clock.advance(1);
     rig.cycle().MonitorTick();
     EXPECT_TRUE(rig.cycle().inFlight(1)); // the tick returned before the slow unit's answer
-    EXPECT_EQ(w.Panels[2]->text(), QStringLiteral("ＩＯモニタ"));
+    EXPECT_EQ(control<QLabel>(w, "Panel3")->text(), QStringLiteral("ＩＯモニタ"));
     // the quick unit's line is written as its answer comes, the slow one's waits for its own
     EXPECT_EQ(rig.st.readBytes("DataFile001.csv").count('\n'), 1);
     rig.settle();
     EXPECT_EQ(rig.st.readBytes("DataFile001.csv").count('\n'), 2);
     EXPECT_EQ(w.rowLamp(1), Lamp::On);
-    EXPECT_EQ(w.Panels[2]->text(), QString()); // the text before the tick is back
+    EXPECT_EQ(control<QLabel>(w, "Panel3")->text(), QString()); // the text before the tick is back
 }
 
 TEST(Polling, AUnitThatNeverAnswersCostsOnlyItselfAndIsNotAskedTwice)
@@ -180,11 +181,11 @@ TEST(Polling, PanelThreeReadsRetryWhileAPassRuns)
     w.setPanel(3, QStringLiteral("前"));
     rig.st.comm.units().unitItem(ItemFailureCount, 0) = 0;
     rig.cycle().RetryPass();
-    EXPECT_EQ(w.Panels[2]->text(), QStringLiteral("リトライ"));
+    EXPECT_EQ(control<QLabel>(w, "Panel3")->text(), QStringLiteral("リトライ"));
     rig.cycle().RetryPass(); // a second pass while one runs starts nothing
     EXPECT_EQ(rig.cycle().exchangesOut(), 1);
     rig.settle();
-    EXPECT_EQ(w.Panels[2]->text(), QStringLiteral("前"));
+    EXPECT_EQ(control<QLabel>(w, "Panel3")->text(), QStringLiteral("前"));
     EXPECT_EQ(rig.st.comm.units().unitItem(ItemFailureCount, 0), -1);
 }
 
@@ -249,7 +250,7 @@ TEST(Polling, ModalWindowsReloadOnReturnAndClearTheAlarmFlags)
     rig.start();
     rig.tick();
     ASSERT_EQ(rig.st.comm.units().unitItem(ItemAlarmFlag, 0), 1);
-    click(w.Picture1[0]);
+    click(control<QLabel>(w, "Picture1_0"));
     EXPECT_EQ(flagInDialog, 0);
     EXPECT_FALSE(beepingInDialog);
     EXPECT_EQ(rig.st.comm.units().unitItem(ItemAlarmFlag, 0), 0);

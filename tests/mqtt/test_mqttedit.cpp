@@ -4,6 +4,7 @@
 #include "settings/ComEdit2.h"
 #include "settings/MqttEdit.h"
 #include "Station.h"
+#include "WindowDriver.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>
@@ -24,17 +25,17 @@ TEST(MqttEdit, EveryBoxIsNamedAndWhatIsSavedIsLoadedNextTime)
             EXPECT_FALSE(e->accessibleName().isEmpty()) << e->objectName().toStdString();
             EXPECT_FALSE(e->objectName().isEmpty());
         }
-        EXPECT_EQ(w.txtPassWord->echoMode(), QLineEdit::Password);
-        w.txtBroker->setText(QStringLiteral("mqtt://127.0.0.1:1883"));
-        w.txtPassWord->setText(QStringLiteral("pw"));
-        w.chkDiscovery->setChecked(true);
-        w.OKCmd->click();
+        EXPECT_EQ(control<QLineEdit>(w, "txtPassWord")->echoMode(), QLineEdit::Password);
+        setText(w, "txtBroker", QStringLiteral("mqtt://127.0.0.1:1883"));
+        setText(w, "txtPassWord", QStringLiteral("pw"));
+        control<QCheckBox>(w, "chkDiscovery")->setChecked(true);
+        click(w, "OKCmd");
         EXPECT_TRUE(w.saved());
     }
     MqttEdit again(st.dir.path(), st.messages);
-    EXPECT_EQ(again.txtBroker->text(), QStringLiteral("mqtt://127.0.0.1:1883"));
-    EXPECT_EQ(again.txtPassWord->text(), QStringLiteral("pw"));
-    EXPECT_TRUE(again.chkDiscovery->isChecked());
+    EXPECT_EQ(text(again, "txtBroker"), QStringLiteral("mqtt://127.0.0.1:1883"));
+    EXPECT_EQ(text(again, "txtPassWord"), QStringLiteral("pw"));
+    EXPECT_TRUE(checked(again, "chkDiscovery"));
     EXPECT_TRUE(st.messages.shown.empty());
 }
 
@@ -42,9 +43,9 @@ TEST(MqttEdit, AWrongBrokerIsSaidAndNothingIsSaved)
 {
     Station st;
     MqttEdit w(st.dir.path(), st.messages);
-    w.txtBroker->setText(QStringLiteral("tcp://host"));
-    w.txtPassWord->setText(QStringLiteral("hunter2"));
-    w.OKCmd->click();
+    setText(w, "txtBroker", QStringLiteral("tcp://host"));
+    setText(w, "txtPassWord", QStringLiteral("hunter2"));
+    click(w, "OKCmd");
     EXPECT_FALSE(w.saved());
     EXPECT_FALSE(QFile::exists(st.path("MqttInf.ini")));
     ASSERT_EQ(st.messages.shown.size(), 1u);
@@ -79,13 +80,13 @@ TEST(MqttEdit, AConnectionTestEndsWithinItsLimitAndSaysWhy)
     ASSERT_TRUE(silent.listen(QHostAddress::LocalHost));
     MqttEdit w(st.dir.path(), st.messages);
     w.setTestLimitMs(400);
-    w.txtBroker->setText(QStringLiteral("mqtt://127.0.0.1:%1").arg(silent.serverPort()));
-    w.TestCmd->click();
+    setText(w, "txtBroker", QStringLiteral("mqtt://127.0.0.1:%1").arg(silent.serverPort()));
+    click(w, "TestCmd");
     EXPECT_TRUE(w.testing());
-    EXPECT_FALSE(w.TestCmd->isEnabled());
+    EXPECT_FALSE(control<QPushButton>(w, "TestCmd")->isEnabled());
     QDeadlineTimer deadline(3000);
     while (w.testing() && !deadline.hasExpired())
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    EXPECT_TRUE(w.TestCmd->isEnabled());
-    EXPECT_EQ(w.TestResult->text(), QStringLiteral("接続できません：応答なし"));
+    EXPECT_TRUE(control<QPushButton>(w, "TestCmd")->isEnabled());
+    EXPECT_EQ(control<QLabel>(w, "TestResult")->text(), QStringLiteral("接続できません：応答なし"));
 }

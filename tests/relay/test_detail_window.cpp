@@ -72,28 +72,28 @@ TEST(MontMainWindow, PreselectsUnitsAndDrawsASlotsWork)
     w.monitor().setTimersEnabled(false);
     w.show();
     EXPECT_EQ(w.windowTitle(), QStringLiteral("詳細モニタ"));
-    EXPECT_EQ(w.NameCombo[0]->currentText(), QStringLiteral("ポンプ0"));
-    EXPECT_EQ(w.NameCombo[1]->currentText(), QStringLiteral("ポンプ1"));
-    EXPECT_EQ(w.NameCombo[2]->currentIndex(), -1);
+    EXPECT_EQ(control<QComboBox>(w, "NameCombo_0")->currentText(), QStringLiteral("ポンプ0"));
+    EXPECT_EQ(control<QComboBox>(w, "NameCombo_1")->currentText(), QStringLiteral("ポンプ1"));
+    EXPECT_EQ(control<QComboBox>(w, "NameCombo_2")->currentIndex(), -1);
     EXPECT_EQ(text(w, "IPtext_1"), QString::fromStdString(sim.ip(1)));
     EXPECT_EQ(text(w, "Stattext_0"), QStringLiteral("切断"));
-    EXPECT_EQ(w.Panels[0]->text(), QStringLiteral(" モニタ周期： 1 秒"));
-    EXPECT_FALSE(w.BeepReset->isVisible());
-    EXPECT_EQ(w.IPtext[0]->accessibleName(), QStringLiteral("IP Address 1"));
-    EXPECT_EQ(w.Sw1[12]->accessibleName(), QStringLiteral("ｽｲｯﾁ RB4 2"));
+    EXPECT_EQ(control<QLabel>(w, "Panel_1")->text(), QStringLiteral(" モニタ周期： 1 秒"));
+    EXPECT_FALSE(control<QPushButton>(w, "BeepReset")->isVisible());
+    EXPECT_EQ(control<QLineEdit>(w, "IPtext_0")->accessibleName(), QStringLiteral("IP Address 1"));
+    EXPECT_EQ(control<Switch>(w, "Sw1_12")->accessibleName(), QStringLiteral("ｽｲｯﾁ RB4 2"));
 
     click(w, "Opencmd_0");
     settle(w);
     EXPECT_EQ(text(w, "Stattext_0"), QStringLiteral("接続中"));
-    EXPECT_EQ(w.Opencmd[0]->text(), QStringLiteral("切断"));
-    EXPECT_FALSE(w.NameCombo[0]->isEnabled());
-    EXPECT_EQ(w.Sw1[4]->ForeColor(), QColor(255, 128, 0)); // RB4 "Dout"
-    EXPECT_EQ(w.Sw1[0]->ForeColor(), QColor(Qt::white));
+    EXPECT_EQ(control<QPushButton>(w, "Opencmd_0")->text(), QStringLiteral("切断"));
+    EXPECT_FALSE(control<QComboBox>(w, "NameCombo_0")->isEnabled());
+    EXPECT_EQ(control<Switch>(w, "Sw1_4")->ForeColor(), QColor(255, 128, 0)); // RB4 "Dout"
+    EXPECT_EQ(control<Switch>(w, "Sw1_0")->ForeColor(), QColor(Qt::white));
     st.clock.advance(1);
     w.monitor().Timer1Tick(0);
     settle(w);
     EXPECT_FALSE(text(w, "temptext_0").isEmpty());
-    EXPECT_FALSE(w.Picture1[0]->pixmap().isNull());
+    EXPECT_FALSE(control<QLabel>(w, "Picture1_0")->pixmap().isNull());
     snap(w, QStringLiteral("MontMain"));
 
     // A switch operation keeps the window disabled, with the busy pointer, until the output is set.
@@ -103,21 +103,21 @@ TEST(MontMainWindow, PreselectsUnitsAndDrawsASlotsWork)
     settle(w);
     EXPECT_TRUE(w.isEnabled());
     EXPECT_EQ(w.cursor().shape(), Qt::ArrowCursor);
-    EXPECT_TRUE(w.Sw1[4]->Value());
+    EXPECT_TRUE(control<Switch>(w, "Sw1_4")->Value());
 
     // A settings button asks first, stops the slots, opens the window and reloads.
     click(w, "ArmSet");
     EXPECT_EQ(st.messageTexts().last(), QStringLiteral("モニタを停止します．よろしいですか？"));
     EXPECT_TRUE(opened);
     EXPECT_EQ(text(w, "Stattext_0"), QStringLiteral("切断"));
-    EXPECT_TRUE(w.NameCombo[0]->isEnabled());
+    EXPECT_TRUE(control<QComboBox>(w, "NameCombo_0")->isEnabled());
 
     // Choosing another unit in a running slot stops it.
     click(w, "Opencmd_1");
     settle(w);
     ASSERT_EQ(text(w, "Stattext_1"), QStringLiteral("接続中"));
-    w.NameCombo[1]->setCurrentIndex(0);
-    emit w.NameCombo[1]->activated(0);
+    control<QComboBox>(w, "NameCombo_1")->setCurrentIndex(0);
+    emit control<QComboBox>(w, "NameCombo_1")->activated(0);
     EXPECT_EQ(text(w, "Stattext_1"), QStringLiteral("切断"));
     EXPECT_EQ(text(w, "IPtext_1"), QString::fromStdString(sim.ip(0)));
 }
@@ -136,9 +136,9 @@ TEST(MontMainWindow, AnInputsAlarmTurnsOnlyItsInputLedRed)
     settle(w);
     ASSERT_EQ(w.monitor().slotAlarm(0), 1);
     const QColor red(255, 0, 0);
-    EXPECT_EQ(w.Picture1[0]->palette().color(QPalette::Window), red);
-    EXPECT_NE(w.Picture2[0]->palette().color(QPalette::Window), red);
-    EXPECT_NE(w.Picture1[1]->palette().color(QPalette::Window), red);
+    EXPECT_EQ(control<QLabel>(w, "Picture1_0")->palette().color(QPalette::Window), red);
+    EXPECT_NE(control<QLabel>(w, "Picture2_0")->palette().color(QPalette::Window), red);
+    EXPECT_NE(control<QLabel>(w, "Picture1_1")->palette().color(QPalette::Window), red);
 }
 
 TEST(MontMainWindow, ClosingWhileASlotWaitsForItsUnitEndsTheWindowAtOnce)

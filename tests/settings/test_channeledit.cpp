@@ -17,34 +17,35 @@ TEST(ChannelEdit, EditsAUnitsChannelsInPlaceRefusesBadCellsByNameAndSavesForTheS
     ASSERT_TRUE(st.comm.sys().LoadSysInf());
     ChannelEdit w(st.comm);
     w.show();
-    EXPECT_EQ(w.UnitCombo->count(), 2);
+    EXPECT_EQ(control<QComboBox>(w, "UnitCombo")->count(), 2);
+    QTableWidget* grid = control<QTableWidget>(w, "ChannelGrid");
     const auto put = [&](int row, const QStringList& cells) {
         for (int k = 0; k < cells.size(); ++k)
-            if (w.ChannelGrid->item(row, k)->flags() & Qt::ItemIsEditable)
-                w.ChannelGrid->item(row, k)->setText(cells[k]);
+            if (grid->item(row, k)->flags() & Qt::ItemIsEditable)
+                grid->item(row, k)->setText(cells[k]);
     };
-    EXPECT_FALSE(w.ChannelGrid->item(0, 7)->flags() & Qt::ItemIsEditable) << "no ON word for an analogue channel";
-    EXPECT_FALSE(w.ChannelGrid->item(4, 2)->flags() & Qt::ItemIsEditable) << "no scaling for a pin";
+    EXPECT_FALSE(grid->item(0, 7)->flags() & Qt::ItemIsEditable) << "no ON word for an analogue channel";
+    EXPECT_FALSE(grid->item(4, 2)->flags() & Qt::ItemIsEditable) << "no scaling for a pin";
     put(0, {"水位", "m", "0", "1000", "0", "10", "2"});
     put(4, {"ポンプ1", "", "", "", "", "", "", "運転", "停止"});
-    w.ChannelGrid->setCurrentCell(0, 0);
+    grid->setCurrentCell(0, 0);
     setText(w, "RawText", "500");
-    EXPECT_EQ(w.PreviewText->text(), QStringLiteral("RA0 水位：生値 500 → 5.00 m"));
+    EXPECT_EQ(control<QLabel>(w, "PreviewText")->text(), QStringLiteral("RA0 水位：生値 500 → 5.00 m"));
     snap(w, QStringLiteral("ChannelEdit"));
 
     // A range of no width, or a word where a number goes: said with the cell, nothing saved.
     put(1, {"圧力", "MPa", "4", "4", "0", "1", "3"});
     click(w, "OKCmd");
     put(1, {"圧力", "MPa", "4", "20", "0", "x", "3"});
-    w.UnitCombo->setCurrentIndex(1);
-    emit w.UnitCombo->activated(1);
+    control<QComboBox>(w, "UnitCombo")->setCurrentIndex(1);
+    emit control<QComboBox>(w, "UnitCombo")->activated(1);
     EXPECT_EQ(st.messageTexts(),
               (QStringList{"RA1 の生値下限と生値上限が同じです", "RA1 の工学値上限が数値ではありません"}));
-    EXPECT_EQ(w.UnitCombo->currentIndex(), 0) << "the unit stays until its row is mended";
+    EXPECT_EQ(control<QComboBox>(w, "UnitCombo")->currentIndex(), 0) << "the unit stays until its row is mended";
     EXPECT_FALSE(QFile::exists(st.path("ChannelInf.csv")));
 
     put(1, {"", "", "", "", "", "", ""}); // an empty row is no line
-    emit w.UnitCombo->activated(1);
+    emit control<QComboBox>(w, "UnitCombo")->activated(1);
     put(2, {"扉", "", "0", "1", "0", "1", "0"});
     click(w, "OKCmd");
     EXPECT_TRUE(w.saved());

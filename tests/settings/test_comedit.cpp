@@ -43,12 +43,12 @@ TEST(ComEdit, LoadsEachModeAndStoresItBack)
         ComEdit w(rig.st.comm);
         SCOPED_TRACE(c.mode);
         EXPECT_EQ(w.windowTitle(), QStringLiteral("通信設定"));
-        EXPECT_EQ(w.ModeCombo->currentIndex(), c.item);
-        EXPECT_TRUE(w.ModeOpt[c.option]->isChecked());
-        EXPECT_EQ(w.txtFname->isEnabled(), c.folderEnabled);
-        EXPECT_EQ(w.lblFname->isEnabled(), c.folderEnabled);
-        EXPECT_EQ(w.InetCmd->isEnabled(), c.option == 0);
-        EXPECT_EQ(w.txtFname->text(), c.shownFolder);
+        EXPECT_EQ(control<QComboBox>(w, "ModeCombo")->currentIndex(), c.item);
+        EXPECT_TRUE(checked(w, QStringLiteral("ModeOpt_%1").arg(c.option)));
+        EXPECT_EQ(control<QLineEdit>(w, "txtFname")->isEnabled(), c.folderEnabled);
+        EXPECT_EQ(control<QLabel>(w, "lblFname")->isEnabled(), c.folderEnabled);
+        EXPECT_EQ(control<QPushButton>(w, "InetCmd")->isEnabled(), c.option == 0);
+        EXPECT_EQ(text(w, "txtFname"), c.shownFolder);
         EXPECT_EQ(w.choiceIndex(), c.item);
         // the LAN option's handler leaves the working mode at 2 until "終了"
         EXPECT_EQ(rig.st.comm.inet().InternetSettings().Mode, c.option == 1 ? 2 : c.mode);
@@ -66,8 +66,8 @@ TEST(ComEdit, LanWithUploadStoresModeThreeAndTheFolder)
     CommRig rig(0, "old");
     ComEdit w(rig.st.comm);
     click(w, "ModeOpt_1");
-    EXPECT_TRUE(w.txtFname->isEnabled());
-    EXPECT_FALSE(w.InetCmd->isEnabled());
+    EXPECT_TRUE(control<QLineEdit>(w, "txtFname")->isEnabled());
+    EXPECT_FALSE(control<QPushButton>(w, "InetCmd")->isEnabled());
     EXPECT_EQ(rig.st.comm.inet().InternetSettings().Mode, 2);
     type(w, "txtFname", "pc1\\data");
     click(w, "EndCmd");
@@ -89,8 +89,8 @@ TEST(ComEdit, ModeTwoEmptiesTheFolderAndDownloadOverTheInternetIsModeOne)
     ComEdit w(rig.st.comm);
     click(w, "ModeOpt_0");
     EXPECT_EQ(rig.st.comm.inet().InternetSettings().Mode, 1); // the combo item then current
-    w.ModeCombo->setCurrentIndex(0);
-    emit w.ModeCombo->activated(0);
+    control<QComboBox>(w, "ModeCombo")->setCurrentIndex(0);
+    emit control<QComboBox>(w, "ModeCombo")->activated(0);
     EXPECT_EQ(w.choiceIndex(), 0);
     bool opened = false;
     w.showInetSettings = [&](QWidget*) {
@@ -107,9 +107,9 @@ TEST(ComEdit, ModeOutsideTheTableSetsNothingAndEndsAsModeThree)
     for (int mode : {-1, 4, 99}) {
         CommRig rig(mode);
         ComEdit w(rig.st.comm);
-        EXPECT_FALSE(w.ModeOpt[0]->isChecked());
-        EXPECT_FALSE(w.ModeOpt[1]->isChecked());
-        EXPECT_EQ(w.ModeCombo->currentIndex(), 0); // Qt shows the first item; no handler ran
+        EXPECT_FALSE(checked(w, "ModeOpt_0"));
+        EXPECT_FALSE(checked(w, "ModeOpt_1"));
+        EXPECT_EQ(control<QComboBox>(w, "ModeCombo")->currentIndex(), 0); // Qt shows the first item; no handler ran
         EXPECT_EQ(w.choiceIndex(), 0);
         click(w, "EndCmd");
         EXPECT_EQ(rig.st.comm.inet().InternetSettings().Mode, 3);
@@ -121,8 +121,8 @@ TEST(ComEdit2, WritesOnlyWhenTheChoiceChanged)
     CommRig rig(2, "", 1);
     {
         ComEdit2 w(rig.st.comm);
-        EXPECT_TRUE(w.ModeOpt[1]->isChecked());
-        EXPECT_FALSE(w.InetCmd->isEnabled());
+        EXPECT_TRUE(checked(w, "ModeOpt_1"));
+        EXPECT_FALSE(control<QPushButton>(w, "InetCmd")->isEnabled());
         click(w, "EndCmd");
         EXPECT_EQ(w.result(), QDialog::Accepted);
     }
@@ -130,7 +130,7 @@ TEST(ComEdit2, WritesOnlyWhenTheChoiceChanged)
 
     ComEdit2 w(rig.st.comm);
     click(w, "ModeOpt_0");
-    EXPECT_TRUE(w.InetCmd->isEnabled());
+    EXPECT_TRUE(control<QPushButton>(w, "InetCmd")->isEnabled());
     int opened = 0;
     w.showInetSettings = [&](QWidget*) { ++opened; };
     click(w, "InetCmd");
@@ -161,8 +161,8 @@ TEST(ComEdit, Screenshots)
     CommRig rig(3, "pc1\\data");
     ComEdit w(rig.st.comm);
     ComEdit2 w2(rig.st.comm);
-    EXPECT_EQ(w.txtFname->accessibleName(), w.lblFname->text());
-    EXPECT_FALSE(w.ModeCombo->accessibleName().isEmpty());
+    EXPECT_EQ(control<QLineEdit>(w, "txtFname")->accessibleName(), control<QLabel>(w, "lblFname")->text());
+    EXPECT_FALSE(control<QComboBox>(w, "ModeCombo")->accessibleName().isEmpty());
     EXPECT_GE(w.width(), w.minimumSizeHint().width());
     snap(w, QStringLiteral("ComEdit"));
     snap(w2, QStringLiteral("ComEdit2"));

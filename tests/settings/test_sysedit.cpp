@@ -50,7 +50,7 @@ struct SysEditRig {
     void fill(const QString& name, const QString& ip, const QString& lcd = "0", const QString& io = "1502",
               const QString& rs = "0")
     {
-        w->DevName->setEditText(name);
+        control<QComboBox>(*w, "DevName")->setEditText(name);
         const QStringList parts = ip.split(u'.');
         for (int i = 0; i < 4; ++i)
             setText(*w, QStringLiteral("IPtext_%1").arg(i), parts.value(i));
@@ -68,7 +68,7 @@ TEST(SysEdit, AddChecksEachFieldInOrderAndStoresTheRow)
     SysEditRig rig(2);
     SysEdit& w = *rig.w;
     EXPECT_EQ(w.windowTitle(), QStringLiteral("システム設定"));
-    EXPECT_EQ(w.DevName->currentText(), QStringLiteral("機械0"));
+    EXPECT_EQ(control<QComboBox>(w, "DevName")->currentText(), QStringLiteral("機械0"));
     EXPECT_EQ(text(w, "IPtext_3"), QStringLiteral("1"));
 
     struct Case {
@@ -103,7 +103,7 @@ TEST(SysEdit, AddChecksEachFieldInOrderAndStoresTheRow)
     click(w, "Option1_1");
     click(w, "Option2_23");
     click(w, "Option3_1");
-    w.BPScombo->setCurrentIndex(4);
+    control<QComboBox>(w, "BPScombo")->setCurrentIndex(4);
     rig.st.messages.answers = {Answer::Cancel};
     click(w, "Command1");
     EXPECT_EQ(rig.st.messageTexts(), QStringList{"追加してもよろしいですか？"});
@@ -122,8 +122,8 @@ TEST(SysEdit, AddChecksEachFieldInOrderAndStoresTheRow)
     EXPECT_EQ(row[ColRB0 + 7], QStringLiteral("Dout"));
     EXPECT_EQ(row[ColControl], QStringLiteral("Off"));
     EXPECT_EQ(row[ColArm], QStringLiteral("non"));
-    EXPECT_EQ(w.DevName->count(), 3);
-    EXPECT_EQ(w.DevName->currentIndex(), 2);
+    EXPECT_EQ(control<QComboBox>(w, "DevName")->count(), 3);
+    EXPECT_EQ(control<QComboBox>(w, "DevName")->currentIndex(), 2);
     EXPECT_TRUE(rig.st.comm.inet().InternetSettings().FileName[2].isEmpty());
     EXPECT_TRUE(w.dirty());
 }
@@ -144,9 +144,9 @@ TEST(SysEdit, ChangeTestsNamesOnlyWhenRenamedAndClearsTheAlarm)
     SysEditRig rig(3);
     SysEdit& w = *rig.w;
     EditSys(rig.st.comm, [&](SysInf::Content& t) { t.DeviceTable[1][ColBPS] = QStringLiteral("4800"); });
-    w.DevName->setCurrentIndex(1);
-    emit w.DevName->activated(1);
-    EXPECT_EQ(w.BPScombo->currentText(), QStringLiteral("9600bps"));
+    control<QComboBox>(w, "DevName")->setCurrentIndex(1);
+    emit control<QComboBox>(w, "DevName")->activated(1);
+    EXPECT_EQ(control<QComboBox>(w, "BPScombo")->currentText(), QStringLiteral("9600bps"));
 
     // Another unit's address is accepted here, its name is not.
     setText(w, "IPtext_3", "1");
@@ -158,17 +158,17 @@ TEST(SysEdit, ChangeTestsNamesOnlyWhenRenamedAndClearsTheAlarm)
     EXPECT_EQ(rig.st.comm.sys().DeviceTable()[0][ColArm], QStringLiteral("Ain: 1:High"));
 
     rig.st.messages.shown.clear();
-    w.DevName->setEditText(QStringLiteral("機械2"));
+    control<QComboBox>(w, "DevName")->setEditText(QStringLiteral("機械2"));
     click(w, "Command5");
     EXPECT_EQ(rig.st.messageTexts(), QStringList{"装置名称が重複しています"});
     EXPECT_EQ(rig.st.comm.sys().DeviceTable()[1][ColName], QStringLiteral("機械1"));
 
     // A rename applies to the row but the list keeps the old name until the next refresh.
     rig.st.messages.shown.clear();
-    w.DevName->setEditText(QStringLiteral("ポンプ"));
+    control<QComboBox>(w, "DevName")->setEditText(QStringLiteral("ポンプ"));
     click(w, "Command5");
     EXPECT_EQ(rig.st.comm.sys().DeviceTable()[1][ColName], QStringLiteral("ポンプ"));
-    EXPECT_EQ(w.DevName->itemText(1), QStringLiteral("機械1"));
+    EXPECT_EQ(control<QComboBox>(w, "DevName")->itemText(1), QStringLiteral("機械1"));
     // ... and the renamed unit no longer matches an entry, so it cannot be deleted from here.
     rig.st.messages.shown.clear();
     click(w, "Command3");
@@ -187,21 +187,21 @@ TEST(SysEdit, DeleteRefusesEditedFieldsAndMovesTheOthersUp)
     rig.open();
     SysEdit& w = *rig.w;
     // The last unit of one cannot go; edited or typed fields are refused with one message.
-    w.DevName->setCurrentIndex(1);
-    emit w.DevName->activated(1);
+    control<QComboBox>(w, "DevName")->setCurrentIndex(1);
+    emit control<QComboBox>(w, "DevName")->activated(1);
     setText(w, "LCDtext_0", "5");
     click(w, "Command3");
     setText(w, "LCDtext_0", "0");
     setText(w, "IPtext_0", "abc");
     click(w, "Command3");
     setText(w, "IPtext_0", "10");
-    w.DevName->setEditText(QStringLiteral("無い"));
+    control<QComboBox>(w, "DevName")->setEditText(QStringLiteral("無い"));
     click(w, "Command3");
     EXPECT_EQ(rig.st.messageTexts(), QStringList(3, QStringLiteral("編集されたデータの削除はできません")));
     EXPECT_EQ(rig.st.comm.sys().DeviceCount(), 3);
 
     rig.st.messages.shown.clear();
-    w.DevName->setEditText(QStringLiteral("機械1"));
+    control<QComboBox>(w, "DevName")->setEditText(QStringLiteral("機械1"));
     rig.st.messages.answers = {Answer::Cancel};
     click(w, "Command3");
     EXPECT_EQ(rig.st.comm.sys().DeviceCount(), 3);
@@ -213,8 +213,8 @@ TEST(SysEdit, DeleteRefusesEditedFieldsAndMovesTheOthersUp)
     EXPECT_EQ(rig.st.comm.sys().DeviceTable()[1][ColArm], QStringLiteral("Ain: 1:High"));
     EXPECT_EQ(rig.st.comm.inet().InternetSettings().FileName[0], QStringLiteral("F0"));
     EXPECT_EQ(rig.st.comm.inet().InternetSettings().FileName[1], QStringLiteral("F2"));
-    EXPECT_EQ(w.DevName->count(), 2);
-    EXPECT_EQ(w.DevName->currentText(), QStringLiteral("機械0"));
+    EXPECT_EQ(control<QComboBox>(w, "DevName")->count(), 2);
+    EXPECT_EQ(control<QComboBox>(w, "DevName")->currentText(), QStringLiteral("機械0"));
     // The channel words go with their unit, saved with the table.
     click(w, "Command4");
     EXPECT_EQ(rig.st.readBytes("ChannelInf.csv").split('\n').mid(1),
@@ -247,8 +247,8 @@ TEST(SysEdit, AStoredAddressShowsWholeSoItsRowCanStillBeDeleted)
     rig.st.comm.sys().SetCell(1, ColIP, QStringLiteral("10.0.0.0010"));
     rig.open();
     SysEdit& w = *rig.w;
-    w.DevName->setCurrentIndex(1);
-    emit w.DevName->activated(1);
+    control<QComboBox>(w, "DevName")->setCurrentIndex(1);
+    emit control<QComboBox>(w, "DevName")->activated(1);
     EXPECT_EQ(text(w, "IPtext_3"), QStringLiteral("0010"));
     rig.st.messages.answers = {Answer::Ok};
     click(w, "Command3");
@@ -260,18 +260,18 @@ TEST(SysEdit, AButtonToggledByAScreenReaderCountsAsAChangeButShowingAUnitDoesNot
 {
     SysEditRig rig(2);
     SysEdit& w = *rig.w;
-    QAccessibleInterface* name = QAccessible::queryAccessibleInterface(w.DevName->lineEdit());
+    QAccessibleInterface* name = QAccessible::queryAccessibleInterface(control<QComboBox>(w, "DevName")->lineEdit());
     ASSERT_TRUE(name);
     EXPECT_EQ(name->text(QAccessible::Name), QStringLiteral("名称"));
 
     // Showing units whose stored values differ moves the buttons without the operator.
-    const QString stored = w.Option4[3]->isChecked() ? QStringLiteral("n") : QStringLiteral("h");
+    const QString stored = checked(w, "Option4_3") ? QStringLiteral("n") : QStringLiteral("h");
     EditSys(rig.st.comm, [&](SysInf::Content& t) { t.MonitorSettings.TimeOutCyclType = stored; });
-    w.DevName->setCurrentIndex(1);
-    emit w.DevName->activated(1);
+    control<QComboBox>(w, "DevName")->setCurrentIndex(1);
+    emit control<QComboBox>(w, "DevName")->activated(1);
     EXPECT_FALSE(w.dirty());
 
-    QRadioButton* other = w.Option4[1]->isChecked() ? w.Option4[2] : w.Option4[1];
+    QRadioButton* other = control<QRadioButton>(w, checked(w, "Option4_1") ? "Option4_2" : "Option4_1");
     QAccessibleInterface* button = QAccessible::queryAccessibleInterface(other);
     ASSERT_TRUE(button && button->actionInterface());
     button->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
@@ -340,20 +340,20 @@ TEST(SysEdit, ControlsCarryAccessibleNamesAndTheTimeOutGroupFollowsTheMode)
 {
     SysEditRig rig(2);
     SysEdit& w = *rig.w;
-    EXPECT_EQ(w.IPtext[0]->accessibleName(), QStringLiteral("IPｱﾄﾞﾚｽ 1"));
-    EXPECT_EQ(w.IPtext[3]->accessibleName(), QStringLiteral("IPｱﾄﾞﾚｽ 4"));
-    EXPECT_EQ(w.Cycltext->accessibleName(), QStringLiteral("モニタ周期設定"));
-    EXPECT_EQ(w.TimeComm->accessibleName(), QStringLiteral("ﾀｲﾑｱｳﾄ設定"));
-    EXPECT_EQ(w.Option2[9]->parentWidget()->accessibleName(), QStringLiteral("RB3"));
-    EXPECT_EQ(w.Option1[1]->parentWidget()->accessibleName(), QStringLiteral("RA0"));
+    EXPECT_EQ(control<QLineEdit>(w, "IPtext_0")->accessibleName(), QStringLiteral("IPｱﾄﾞﾚｽ 1"));
+    EXPECT_EQ(control<QLineEdit>(w, "IPtext_3")->accessibleName(), QStringLiteral("IPｱﾄﾞﾚｽ 4"));
+    EXPECT_EQ(control<QLineEdit>(w, "Cycltext")->accessibleName(), QStringLiteral("モニタ周期設定"));
+    EXPECT_EQ(control<QLineEdit>(w, "TimeComm")->accessibleName(), QStringLiteral("ﾀｲﾑｱｳﾄ設定"));
+    EXPECT_EQ(control<QRadioButton>(w, "Option2_9")->parentWidget()->accessibleName(), QStringLiteral("RB3"));
+    EXPECT_EQ(control<QRadioButton>(w, "Option1_1")->parentWidget()->accessibleName(), QStringLiteral("RA0"));
     for (QWidget* c : w.findChildren<QWidget*>()) {
-        if (qobject_cast<QLineEdit*>(c) && c->parentWidget() != w.DevName) {
+        if (qobject_cast<QLineEdit*>(c) && c->parentWidget() != control<QComboBox>(w, "DevName")) {
             EXPECT_FALSE(c->accessibleName().isEmpty()) << c->objectName().toStdString();
         }
     }
     w.SetTimeOutGroupEnabled(false);
-    EXPECT_FALSE(w.TimeComm->isEnabled());
-    EXPECT_FALSE(w.Option4[5]->isEnabled());
-    EXPECT_TRUE(w.Option4[2]->isEnabled());
+    EXPECT_FALSE(control<QLineEdit>(w, "TimeComm")->isEnabled());
+    EXPECT_FALSE(control<QRadioButton>(w, "Option4_5")->isEnabled());
+    EXPECT_TRUE(control<QRadioButton>(w, "Option4_2")->isEnabled());
     snap(w, QStringLiteral("SysEdit"));
 }

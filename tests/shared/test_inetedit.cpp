@@ -39,8 +39,8 @@ struct InetRig {
     bool written() const { return QFile::exists(st.path("InetInf.ini")); }
     void choose(int unit)
     {
-        w->DevName->setCurrentIndex(unit);
-        emit w->DevName->activated(unit);
+        control<QComboBox>(*w, "DevName")->setCurrentIndex(unit);
+        emit control<QComboBox>(*w, "DevName")->activated(unit);
     }
 };
 
@@ -54,13 +54,13 @@ TEST(InetEdit, LoadsTheSettingsAndEndsAtOnceWhenNothingChanged)
     EXPECT_EQ(text(w, "URLText"), QStringLiteral("http://host/dir"));
     EXPECT_EQ(text(w, "camname_0"), QStringLiteral("cam1"));
     EXPECT_EQ(text(w, "TimeComm"), QStringLiteral(" 3 Min"));
-    EXPECT_EQ(w.Slider1->value(), 3);
-    EXPECT_EQ(w.DevName->count(), 3);
+    EXPECT_EQ(control<QSlider>(w, "Slider1")->value(), 3);
+    EXPECT_EQ(control<QComboBox>(w, "DevName")->count(), 3);
     EXPECT_EQ(text(w, "FNameText"), QStringLiteral("F0"));
-    EXPECT_EQ(w.PwdText->echoMode(), QLineEdit::Password);
-    EXPECT_EQ(w.frmDialUpPass->echoMode(), QLineEdit::Password);
-    EXPECT_EQ(w.camname[3]->accessibleName(), QStringLiteral("カメラ４"));
-    EXPECT_EQ(w.TimeComm->accessibleName(), QStringLiteral("ﾀｲﾑｱｳﾄ設定"));
+    EXPECT_EQ(control<QLineEdit>(w, "PwdText")->echoMode(), QLineEdit::Password);
+    EXPECT_EQ(control<QLineEdit>(w, "frmDialUpPass")->echoMode(), QLineEdit::Password);
+    EXPECT_EQ(control<QLineEdit>(w, "camname_3")->accessibleName(), QStringLiteral("カメラ４"));
+    EXPECT_EQ(control<QLineEdit>(w, "TimeComm")->accessibleName(), QStringLiteral("ﾀｲﾑｱｳﾄ設定"));
     snap(w, QStringLiteral("InetEdit"));
 
     click(w, "EndCmd");
@@ -110,8 +110,8 @@ TEST(InetEdit, StoresTrimmedWhereTheFileDoesAndOneLinePerSetting)
     type(w, "ProxyName", "proxy.local ");
     type(w, "camname_1", " cam2 ");
     type(w, "IdText", " user ");
-    w.URLText->setText(QStringLiteral("http://a\r\nFTP=evil"));
-    w.Slider1->setValue(12);
+    setText(w, "URLText", QStringLiteral("http://a\r\nFTP=evil"));
+    control<QSlider>(w, "Slider1")->setValue(12);
     EXPECT_EQ(text(w, "TimeComm"), QStringLiteral(" 12 Min"));
     click(w, "SetCmd");
     const auto& s = rig.st.comm.inet().InternetSettings();

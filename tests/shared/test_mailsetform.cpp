@@ -35,7 +35,7 @@ TEST(MailSetform, SaveStoresTrimmedTextOnOkAndClosesEitherWay)
     MailSetform& w = *rig.w;
     EXPECT_EQ(w.windowTitle(), QStringLiteral("メール設定"));
     EXPECT_EQ(text(w, "Mailheader"), QStringLiteral("警報"));
-    EXPECT_EQ(w.Honbun->accessibleName(), QStringLiteral("送信メッセージ"));
+    EXPECT_EQ(control<QLineEdit>(w, "Honbun")->accessibleName(), QStringLiteral("送信メッセージ"));
     snap(w, QStringLiteral("MailSetform"));
 
     type(w, "Mailheader", "  水位警報 ");
@@ -50,7 +50,7 @@ TEST(MailSetform, SaveStoresTrimmedTextOnOkAndClosesEitherWay)
     MailSetform again(rig.st.comm);
     again.show();
     type(again, "Mailheader", "  水位警報 ");
-    again.Honbun->setText(QStringLiteral("一行目\n二行目"));
+    setText(again, "Honbun", QStringLiteral("一行目\n二行目"));
     type(again, "SMTPName", "");
     click(again, "SetCmd");
     EXPECT_FALSE(again.isVisible());

@@ -6,6 +6,7 @@
 #include "settings/ComEdit2.h"
 #include "shared/DataFiles.h"
 #include "Station.h"
+#include "WindowDriver.h"
 #include "settings/WebEdit.h"
 #include "web/WebPages.h"
 #include "web/WebServer.h"
@@ -77,16 +78,16 @@ TEST(WebEdit, SavesTheHashNotThePasswordForTheOwnerOnly)
         WebEdit w(st.dir.path(), st.messages);
         for (QLineEdit* e : w.findChildren<QLineEdit*>())
             EXPECT_FALSE(e->accessibleName().isEmpty()) << e->objectName().toStdString();
-        w.chkEnabled->setChecked(true);
-        w.txtListen->setText(QStringLiteral("0.0.0.0:8080"));
-        w.chkNoPassWord->setChecked(false);
-        w.txtPassWord->setText(QStringLiteral("hunter2"));
-        w.OKCmd->click(); // no certificate: refused, and why is said
+        control<QCheckBox>(w, "chkEnabled")->setChecked(true);
+        setText(w, "txtListen", QStringLiteral("0.0.0.0:8080"));
+        control<QCheckBox>(w, "chkNoPassWord")->setChecked(false);
+        setText(w, "txtPassWord", QStringLiteral("hunter2"));
+        click(w, "OKCmd"); // no certificate: refused, and why is said
         EXPECT_FALSE(w.saved());
         ASSERT_EQ(st.messages.shown.size(), 1u);
         EXPECT_TRUE(st.messages.shown[0].text.contains(u"証明書がない"));
-        w.txtListen->setText(QStringLiteral("127.0.0.1:8080"));
-        w.OKCmd->click();
+        setText(w, "txtListen", QStringLiteral("127.0.0.1:8080"));
+        click(w, "OKCmd");
         EXPECT_TRUE(w.saved());
     }
     const QByteArray file = st.readBytes(WebInf::FileName);
@@ -99,7 +100,7 @@ TEST(WebEdit, SavesTheHashNotThePasswordForTheOwnerOnly)
     ASSERT_TRUE(inf.load());
     EXPECT_TRUE(WebInf::CheckPassword(inf.settings.PassHash, "hunter2"));
     WebEdit again(st.dir.path(), st.messages); // an empty field keeps the password
-    again.OKCmd->click();
+    click(again, "OKCmd");
     ASSERT_TRUE(inf.load());
     EXPECT_TRUE(WebInf::CheckPassword(inf.settings.PassHash, "hunter2"));
 }
@@ -111,10 +112,10 @@ TEST(WebEdit, BothCommunicationWindowsOpenIt)
     ComEdit2 b(st.comm);
     int opened = 0;
     a.showWebSettings = b.showWebSettings = [&](QWidget*) { ++opened; };
-    a.WebCmd->click();
-    b.WebCmd->click();
+    click(a, "WebCmd");
+    click(b, "WebCmd");
     EXPECT_EQ(opened, 2);
-    EXPECT_EQ(a.WebCmd->text(), QStringLiteral("Web設定"));
+    EXPECT_EQ(control<QPushButton>(a, "WebCmd")->text(), QStringLiteral("Web設定"));
 }
 
 TEST(WebPages, AlarmsAreTheAlarmHistorysFilterNewestFirst)
