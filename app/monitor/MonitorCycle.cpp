@@ -67,20 +67,21 @@ void MonitorCycle::Activate()
     Notify(m_comm.messages(), m_comm.inet().LoadInetInf());
     HeaderListValid = BuildExpectedHeaders();
     if (lanMode()) {
-        m_view.setPortSettingEnabled(true);
-        m_view.setPanel(2, QStringLiteral("  通信モード ： ＬＡＮ"));
+        m_screen.portSettingEnabled = true;
+        m_screen.panels[1] = QStringLiteral("  通信モード ： ＬＡＮ");
         SetModeControls(true);
     } else {
-        m_view.setPortSettingEnabled(false);
-        m_view.setPanel(2, QStringLiteral("  通信モード ： ダウンロード"));
+        m_screen.portSettingEnabled = false;
+        m_screen.panels[1] = QStringLiteral("  通信モード ： ダウンロード");
         SetModeControls(false);
     }
     if (m_comm.sys().SysInfValid()) {
-        m_view.setPanel(1, CycleText());
+        m_screen.panels[0] = CycleText();
         RedrawRows();
     } else {
-        m_view.setPanel(1, QStringLiteral(" システム情報ファイルに異常が認められます・・・"));
+        m_screen.panels[0] = QStringLiteral(" システム情報ファイルに異常が認められます・・・");
     }
+    m_view.screenChanged();
 }
 
 void MonitorCycle::ResetUnitStates()
@@ -105,26 +106,27 @@ void MonitorCycle::RedrawRows()
     const int count = m_comm.sys().unitCount();
     for (int r = 0; r < RowsPerPage; ++r) {
         const int u = PageOffset + r;
-        m_view.setRowTone(r, RowTone::Normal);
+        m_screen.rows[r].tone = RowTone::Normal;
         if (u < count) {
-            m_view.setRowName(r, m_comm.sys().cell(u, ColName));
+            m_screen.rows[r].name = m_comm.sys().cell(u, ColName);
             if (m_comm.sys().cell(u, ColControl) == TableWord::On) {
                 if (running() &&
                     m_comm.units().unitItem(ItemFailureCount, u) > m_comm.sys().MonitorSettings().ReloadSize) {
-                    m_view.setRowLamp(r, Lamp::GivenUp);
-                    m_view.setRowTone(r, RowTone::Alert);
+                    m_screen.rows[r].lamp = Lamp::GivenUp;
+                    m_screen.rows[r].tone = RowTone::Alert;
                 } else {
-                    m_view.setRowLamp(r, Lamp::Off);
+                    m_screen.rows[r].lamp = Lamp::Off;
                 }
             } else {
-                m_view.setRowLamp(r, Lamp::None);
+                m_screen.rows[r].lamp = Lamp::None;
             }
         } else {
-            m_view.setRowName(r, QString());
-            m_view.setRowLamp(r, Lamp::None);
+            m_screen.rows[r].name = QString();
+            m_screen.rows[r].lamp = Lamp::None;
         }
     }
-    m_view.setPanel(3, QString());
+    m_screen.panels[2] = QString();
+    m_view.screenChanged();
 }
 
 // --- polling ---
@@ -135,10 +137,11 @@ void MonitorCycle::showGoodPoll(int unit)
     if (!onPageShown(unit))
         return;
     const int row = unit % RowsPerPage;
-    m_view.setRowLamp(row, Lamp::On);
+    m_screen.rows[row].lamp = Lamp::On;
     const bool alarm =
         m_comm.sys().cell(unit, ColArm) != TableWord::Non && m_comm.units().unitItem(ItemAlarmFlag, unit) != AlarmClear;
-    m_view.setRowTone(row, alarm ? RowTone::Alert : RowTone::Normal);
+    m_screen.rows[row].tone = alarm ? RowTone::Alert : RowTone::Normal;
+    m_view.screenChanged();
 }
 
 void MonitorCycle::pollFailed(int unit, bool lan, bool stale)
@@ -165,8 +168,9 @@ void MonitorCycle::showGivenUp(int unit)
 {
     if (!onPageShown(unit))
         return;
-    m_view.setRowLamp(unit % RowsPerPage, Lamp::GivenUp);
-    m_view.setRowTone(unit % RowsPerPage, RowTone::Alert);
+    m_screen.rows[unit % RowsPerPage].lamp = Lamp::GivenUp;
+    m_screen.rows[unit % RowsPerPage].tone = RowTone::Alert;
+    m_view.screenChanged();
 }
 
 void MonitorCycle::answered(int unit)
@@ -269,8 +273,9 @@ void MonitorCycle::invalidate()
     m_retryRunning = false;
     if (m_activityShown) {
         m_activityShown = false;
-        m_view.setPanel(3, m_panelBeforeActivity);
+        m_screen.panels[2] = m_panelBeforeActivity;
     }
+    m_view.screenChanged();
 }
 
 // Panel 3 says what is out: a retry pass, else a tick's polls; the text before comes back after.
@@ -278,17 +283,18 @@ void MonitorCycle::showActivity()
 {
     const bool busy = m_retryRunning || m_tickOut > 0;
     if (busy && !m_activityShown) {
-        m_panelBeforeActivity = m_view.panel(3);
+        m_panelBeforeActivity = m_screen.panels[2];
         m_activityShown = true;
     }
     if (m_retryRunning)
-        m_view.setPanel(3, QStringLiteral("リトライ"));
+        m_screen.panels[2] = QStringLiteral("リトライ");
     else if (m_tickOut > 0)
-        m_view.setPanel(3, QStringLiteral("ＩＯモニタ"));
+        m_screen.panels[2] = QStringLiteral("ＩＯモニタ");
     else if (m_activityShown) {
         m_activityShown = false;
-        m_view.setPanel(3, m_panelBeforeActivity);
+        m_screen.panels[2] = m_panelBeforeActivity;
     }
+    m_view.screenChanged();
 }
 
 bool MonitorCycle::BuildExpectedHeaders()
@@ -438,15 +444,16 @@ void MonitorCycle::showAlarms()
         if (flag == AlarmRaised)
             ++raised;
     }
-    m_view.setPanel(1, text.isEmpty() ? CycleText() : text);
+    m_screen.panels[0] = text.isEmpty() ? CycleText() : text;
     if (raised > 0) {
         if (!BeepTimer.isActive())
             BeepTimer.start();
-        m_view.setBeepResetVisible(true);
+        m_screen.beepResetVisible = true;
     } else {
         BeepTimer.stop();
-        m_view.setBeepResetVisible(false);
+        m_screen.beepResetVisible = false;
     }
+    m_view.screenChanged();
 }
 
 void MonitorCycle::BeepTick()
@@ -609,7 +616,8 @@ void MonitorCycle::StartStop()
                                MessageBoxService::Buttons::Ok);
         return;
     }
-    m_view.setStartCaption(QStringLiteral("停止"));
+    m_screen.startCaption = QStringLiteral("停止");
+    m_view.screenChanged();
     Timer1.setInterval(1000);
     Timer1.start();
     anchorTicks();
@@ -640,7 +648,8 @@ QString MonitorCycle::StartUnattended()
     if (why.isEmpty() && !running())
         why = QStringLiteral("監視を開始できませんでした");
     if (!why.isEmpty()) {
-        m_view.setPanel(3, why);
+        m_screen.panels[2] = why;
+        m_view.screenChanged();
         m_comm.journal().Record(JournalEvent::StartRefused, -1, QString(), why);
     }
     return why;
@@ -678,7 +687,7 @@ bool MonitorCycle::StopForWindow(bool redraw)
 // cleared, and a stop of a running monitoring on record. Failure episodes end with it.
 void MonitorCycle::stopMonitoring()
 {
-    m_view.setStartCaption(QStringLiteral("開始"));
+    m_screen.startCaption = QStringLiteral("開始");
     Timer1.stop();
     Timer2.stop();
     invalidate();
@@ -687,6 +696,7 @@ void MonitorCycle::stopMonitoring()
     m_givenUp.fill(false);
     ClearAllAlarms(nullptr);
     ResetUnitStates();
+    m_view.screenChanged();
 }
 
 void MonitorCycle::cancelPoll(int unit)

@@ -1,7 +1,7 @@
 #pragma once
 // The main window's monitoring without its widgets: the monitor tick and retry pass,
 // polling of units (directly or from relay files), alarms and the beeper, paging and
-// the row display. The window draws what this tells its MonitorView.
+// the row display. The window draws the screen this keeps when its MonitorView is told.
 //
 // Larger than the other classes (about 750 lines) because it is one state machine: the tick,
 // the retry pass, the polls under way and the alarms share its generation, the page shown and
@@ -31,17 +31,25 @@ enum class Lamp { None, Off, On, GivenUp };
 // A row's name background: the window's own, or the light red of an error or alarm.
 enum class RowTone { Normal, Alert };
 
+// What the main window shows, kept by the cycle and drawn by the window when told.
+struct MonitorScreen {
+    struct Row {
+        QString name;
+        RowTone tone = RowTone::Normal;
+        Lamp lamp = Lamp::None;
+    };
+    std::array<Row, RowsPerPage> rows;
+    std::array<QString, 3> panels; // the status bar's panels 1..3
+    bool beepResetVisible = false;
+    QString startCaption = QStringLiteral("開始");
+    bool portSettingEnabled = true; // "ポート設定" is for LAN mode only
+};
+
 class MonitorView {
 public:
     virtual ~MonitorView() = default;
-    virtual void setRowName(int row, const QString& name) = 0;
-    virtual void setRowTone(int row, RowTone tone) = 0;
-    virtual void setRowLamp(int row, Lamp lamp) = 0;
-    virtual void setPanel(int panel, const QString& text) = 0; // panels 1..3
-    virtual QString panel(int panel) const = 0;
-    virtual void setBeepResetVisible(bool visible) = 0;
-    virtual void setStartCaption(const QString& caption) = 0;
-    virtual void setPortSettingEnabled(bool enabled) = 0;
+    // Draw the cycle's screen() again.
+    virtual void screenChanged() = 0;
     virtual void beep() = 0;
 };
 
@@ -59,6 +67,7 @@ public:
     int retryCursor() const { return RetryCursor; }
     bool headerListValid() const { return HeaderListValid; }
     bool modeControlsLan() const { return ModeControlsLan; }
+    const MonitorScreen& screen() const { return m_screen; }
 
     QTimer Timer1;
     QTimer Timer2;
@@ -166,6 +175,7 @@ private:
 
     MontComm1& m_comm;
     MonitorView& m_view;
+    MonitorScreen m_screen;
     PollEngine& m_engine;
     bool m_monitoring = false; // from a start to a stop, pauses for dialogs included
     bool m_tickBusy = false;

@@ -319,57 +319,37 @@ void MontAll::openUnitDialog(StationWindow which, int row)
 
 // --- MonitorView ---
 
-void MontAll::setRowName(int row, const QString& name)
+// Only what changed is touched: the cycle reports after every poll.
+void MontAll::screenChanged()
 {
-    DevName[row]->setText(name);
-}
-
-void MontAll::setRowTone(int row, RowTone tone)
-{
-    const QColor colour = toneColour(tone, palette());
-    if (m_tones[row] == tone && DevName[row]->palette().color(QPalette::Base) == colour)
-        return;
-    m_tones[row] = tone;
-    QPalette p = DevName[row]->palette();
-    p.setColor(QPalette::Base, colour);
-    DevName[row]->setPalette(p);
-}
-
-void MontAll::setRowLamp(int row, Lamp lamp)
-{
-    if (m_lamps[row] == lamp && m_lampsDrawn)
-        return;
-    m_lamps[row] = lamp;
-    if (lamp == Lamp::None)
-        Picture1[row]->clear();
-    else
-        Picture1[row]->setPixmap(m_pixmaps[int(lamp)]);
-}
-
-void MontAll::setPanel(int panel, const QString& text)
-{
-    if (panel >= 1 && panel <= 3)
-        Panels[panel - 1]->setText(text);
-}
-
-QString MontAll::panel(int panel) const
-{
-    return panel >= 1 && panel <= 3 ? Panels[panel - 1]->text() : QString();
-}
-
-void MontAll::setBeepResetVisible(bool visible)
-{
-    BeepReset->setVisible(visible);
-}
-
-void MontAll::setStartCaption(const QString& caption)
-{
-    Command2[0]->setText(caption);
-}
-
-void MontAll::setPortSettingEnabled(bool enabled)
-{
-    Command2[1]->setEnabled(enabled);
+    const MonitorScreen& screen = m_cycle->screen();
+    for (int r = 0; r < RowsPerPage; ++r) {
+        const MonitorScreen::Row& row = screen.rows[r];
+        if (DevName[r]->text() != row.name)
+            DevName[r]->setText(row.name);
+        const QColor colour = toneColour(row.tone, palette());
+        if (m_tones[r] != row.tone || DevName[r]->palette().color(QPalette::Base) != colour) {
+            m_tones[r] = row.tone;
+            QPalette p = DevName[r]->palette();
+            p.setColor(QPalette::Base, colour);
+            DevName[r]->setPalette(p);
+        }
+        if (m_lamps[r] != row.lamp || !m_lampsDrawn) {
+            m_lamps[r] = row.lamp;
+            if (row.lamp == Lamp::None)
+                Picture1[r]->clear();
+            else
+                Picture1[r]->setPixmap(m_pixmaps[int(row.lamp)]);
+        }
+    }
+    for (int i = 0; i < 3; ++i)
+        if (Panels[i]->text() != screen.panels[i])
+            Panels[i]->setText(screen.panels[i]);
+    if (BeepReset->isHidden() == screen.beepResetVisible)
+        BeepReset->setVisible(screen.beepResetVisible);
+    if (Command2[0]->text() != screen.startCaption)
+        Command2[0]->setText(screen.startCaption);
+    Command2[1]->setEnabled(screen.portSettingEnabled);
 }
 
 void MontAll::beep()

@@ -32,14 +32,7 @@ public:
     MonitorCycle& cycle() { return *m_cycle; }
 
     // MonitorView
-    void setRowName(int row, const QString& name) override;
-    void setRowTone(int row, RowTone tone) override;
-    void setRowLamp(int row, Lamp lamp) override;
-    void setPanel(int panel, const QString& text) override;
-    QString panel(int panel) const override;
-    void setBeepResetVisible(bool visible) override;
-    void setStartCaption(const QString& caption) override;
-    void setPortSettingEnabled(bool enabled) override;
+    void screenChanged() override;
     void beep() override;
 
     // What a row shows, for tests and the accessibility of the lamps.

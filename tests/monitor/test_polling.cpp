@@ -178,14 +178,14 @@ TEST(Polling, PanelThreeReadsRetryWhileAPassRuns)
     rig.files(simulatedRows(sim, 1));
     MontAll& w = rig.open();
     rig.start();
-    w.setPanel(3, QStringLiteral("前"));
+    const QString before = control<QLabel>(w, "Panel3")->text();
     rig.st.comm.units().unitItem(ItemFailureCount, 0) = 0;
     rig.cycle().RetryPass();
     EXPECT_EQ(control<QLabel>(w, "Panel3")->text(), QStringLiteral("リトライ"));
     rig.cycle().RetryPass(); // a second pass while one runs starts nothing
     EXPECT_EQ(rig.cycle().exchangesOut(), 1);
     rig.settle();
-    EXPECT_EQ(control<QLabel>(w, "Panel3")->text(), QStringLiteral("前"));
+    EXPECT_EQ(control<QLabel>(w, "Panel3")->text(), before);
     EXPECT_EQ(rig.st.comm.units().unitItem(ItemFailureCount, 0), -1);
 }
 
@@ -275,10 +275,11 @@ TEST(Polling, TheMonitoringRunsWithoutAWindow)
     RecordingView view;
     MonitorCycle cycle(st.comm, view, *engine);
     cycle.Activate();
-    EXPECT_EQ(view.panels[1], QStringLiteral("  通信モード ： ＬＡＮ"));
-    EXPECT_EQ(view.names[1], QStringLiteral("u1"));
+    EXPECT_EQ(cycle.screen().panels[1], QStringLiteral("  通信モード ： ＬＡＮ"));
+    EXPECT_EQ(cycle.screen().rows[1].name, QStringLiteral("u1"));
     cycle.StartStop();
-    EXPECT_EQ(view.startCaption, QStringLiteral("停止"));
+    EXPECT_EQ(cycle.screen().startCaption, QStringLiteral("停止"));
+    const int changes = view.changes;
     link.analog = {{0, 77}};
     st.clock.advance(1);
     cycle.MonitorTick();
@@ -286,10 +287,11 @@ TEST(Polling, TheMonitoringRunsWithoutAWindow)
     t.start();
     while (cycle.exchangesOut() > 0 && t.elapsed() < 5000)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    EXPECT_EQ(view.lamps[0], Lamp::On);
-    EXPECT_EQ(view.lamps[1], Lamp::On);
+    EXPECT_EQ(cycle.screen().rows[0].lamp, Lamp::On);
+    EXPECT_EQ(cycle.screen().rows[1].lamp, Lamp::On);
     EXPECT_EQ(st.comm.units().unitItem(0, 1), 77);
-    EXPECT_EQ(view.panels[2], QString());
+    EXPECT_EQ(cycle.screen().panels[2], QString());
+    EXPECT_GT(view.changes, changes); // the lamps were drawn
     cycle.Shutdown();
 }
 
