@@ -79,7 +79,7 @@ QString SysInf::path(const QString& fileName) const
 
 int SysInf::unitCount() const
 {
-    return std::clamp<int>(m_content.DeviceCount, 0, std::clamp<int>(m_maxDevices, 0, UnitSlots));
+    return m_content.unitCount();
 }
 
 QString SysInf::AlarmCondition(int unit) const
@@ -117,7 +117,6 @@ Outcome SysInf::LoadSysInf()
 Outcome SysInf::loadChecked()
 {
     m_name = QStringLiteral("sysinf001.csv");
-    m_maxDevices = UnitSlots;
     TextFile::removeStaleTemporaries(path(m_name));
     const QString file = path(m_name);
     const QString unreadable = QStringLiteral("システムファイルが読めません\n") + m_name;
@@ -141,7 +140,7 @@ Outcome SysInf::loadChecked()
         if (!first.startsWith(m_name))
             return fail(QStringLiteral("SysInfo File Type Error"));
         m_content.DeviceCount = toInt16OrThrow(Conv::Val(valueAfter(first, QStringLiteral("Rec=")).trimmed()));
-        if (m_content.DeviceCount < 1 || m_content.DeviceCount > m_maxDevices)
+        if (m_content.DeviceCount < 1 || m_content.DeviceCount > UnitSlots)
             return fail(QStringLiteral("レコードサイズ設定異常"));
 
         const QString& second = line(1);

@@ -81,7 +81,7 @@ public:
     void SetCell(int row, int column, const QString& text) { m_content.DeviceTable[row][column] = text; }
     void SetMonitorSettings(const struct MonitorSettings& settings) { m_content.MonitorSettings = settings; }
 
-    // DeviceCount held within 0..MaxDevices, for every loop over the table.
+    // DeviceCount held within 0..UnitSlots, for every loop over the table.
     int unitCount() const;
     // A row with an empty address holds no unit: it is never polled, logged or mailed.
     bool HoldsUnit(int row) const;
@@ -120,7 +120,6 @@ private:
     MessageBoxService& m_messages;
     Content m_content;
     QString m_name = QStringLiteral("sysinf001.csv");
-    int16_t m_maxDevices = UnitSlots;
     bool m_valid = false;
     // The file is there but did not load: a save asks first and keeps the old file as .bak.
     bool m_unreadable = false;
