@@ -277,16 +277,23 @@ TEST(Polling, TheMonitoringRunsWithoutAWindow)
     cycle.Activate();
     EXPECT_EQ(cycle.screen().panels[1], QStringLiteral("  通信モード ： ＬＡＮ"));
     EXPECT_EQ(cycle.screen().rows[1].name, QStringLiteral("u1"));
+    auto settle = [&cycle] {
+        QElapsedTimer t;
+        t.start();
+        while (cycle.exchangesOut() > 0 && t.elapsed() < 5000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    };
     cycle.StartStop();
     EXPECT_EQ(cycle.screen().startCaption, QStringLiteral("停止"));
+    settle(); // the start's own poll reads the zeros, before the value changes
     const int changes = view.changes;
-    link.analog = {{0, 77}};
+    {
+        std::lock_guard lock(mutex);
+        link.analog = {{0, 77}};
+    }
     st.clock.advance(1);
     cycle.MonitorTick();
-    QElapsedTimer t;
-    t.start();
-    while (cycle.exchangesOut() > 0 && t.elapsed() < 5000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    settle();
     EXPECT_EQ(cycle.screen().rows[0].lamp, Lamp::On);
     EXPECT_EQ(cycle.screen().rows[1].lamp, Lamp::On);
     EXPECT_EQ(st.comm.units().unitItem(0, 1), 77);
