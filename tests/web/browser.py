@@ -60,7 +60,8 @@ try:
         assert '発生' in driver.find_element(By.ID, 'alarms').text
         shot('alarms-' + name)
         driver.get(base + '/')
-        driver.find_element(By.CSS_SELECTOR, '#unit-0 a').click()  # the unit's page, as a person gets there
+        # the unit's page, as a person gets there, once the page has drawn its list
+        wait.until(lambda d: d.find_element(By.CSS_SELECTOR, '#unit-0 a')).click()
         wait.until(lambda d: int(d.find_element(By.ID, 'trend').get_attribute('data-buckets') or 0) > 0)
         driver.find_element(By.CSS_SELECTOR, 'button[data-span="24h"]').click()
         wait.until(lambda d: d.execute_script("return document.querySelector('button[data-span=\"24h\"]')"
