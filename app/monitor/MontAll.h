@@ -40,7 +40,6 @@ public:
     RowTone rowTone(int row) const { return m_tones[row]; }
 
     DiskWatch disk;
-    QTimer timMqtt; // looks at the MQTT client's state every second
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -73,6 +72,7 @@ private:
     QLabel* MqttState = nullptr;
     // Why the web view is not serving though enabled; hidden otherwise.
     QLabel* WebState = nullptr;
+    QTimer timMqtt; // looks at the MQTT client's state every second
 
     MontComm1& m_comm;
     WindowOpener& m_opener;
